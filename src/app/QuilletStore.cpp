@@ -1,0 +1,44 @@
+#include "app/QuilletStore.h"
+
+#include "platform/AppIdentity.h"
+#include "storage/ModelContext.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace QuilletStore {
+
+QString containerName()
+{
+    return AppIdentity::containerName();
+}
+
+QString storeFilePath()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return base + QLatin1Char('/') + containerName() + QLatin1String("/Quillet.store");
+}
+
+std::unique_ptr<ModelContext> open(const QString& filePath, QString* error)
+{
+    return ModelContext::open(filePath, error);
+}
+
+ModelContext& shared()
+{
+    static const std::unique_ptr<ModelContext> context = [] {
+        QString error;
+        auto opened = open(storeFilePath(), &error);
+        if (!opened) {
+            std::fprintf(stderr, "Failed to open Quillet store: %s\n", qPrintable(error));
+            std::exit(EXIT_FAILURE);
+        }
+        return opened;
+    }();
+    return *context;
+}
+
+} // namespace QuilletStore

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QMap>
+#include <QString>
+
+#include <optional>
+
+// The record of one meeting in "index.json".
+struct ArchiveIndexEntry
+{
+    QString title;
+    QDateTime date;
+    qint64 durationMinutes = 0;
+    QString path; // relative to the archive folder: "<year>/<file name>"
+    bool hasSummary = false;
+
+    bool operator==(const ArchiveIndexEntry&) const = default;
+};
+
+// "index.json": meeting identifier (upper case) to its entry. Reading is strict: one entry
+// that lacks a key or has a value of the wrong type makes the whole file unreadable.
+class ArchiveIndex final
+{
+public:
+    // std::nullopt when the text is not a well-formed index.
+    static std::optional<ArchiveIndex> decode(const QByteArray& json);
+    // A missing or unreadable file gives an empty index.
+    static ArchiveIndex load(const QString& filePath);
+
+    // Pretty-printed, member names in ascending order, final line feed.
+    QByteArray encode() const;
+    // Atomic replace; false when the file could not be written.
+    bool save(const QString& filePath) const;
+
+    bool contains(const QString& id) const { return m_entries.contains(id); }
+    std::optional<ArchiveIndexEntry> entry(const QString& id) const;
+    // True when some meeting other than `id` is recorded at `path`.
+    bool pathTakenByOther(const QString& path, const QString& id) const;
+    void put(const QString& id, const ArchiveIndexEntry& entry);
+    std::optional<ArchiveIndexEntry> take(const QString& id);
+    qsizetype size() const { return m_entries.size(); }
+    const QMap<QString, ArchiveIndexEntry>& entries() const { return m_entries; }
+
+private:
+    QMap<QString, ArchiveIndexEntry> m_entries;
+    QMultiHash<QString, QString> m_idsByPath;
+};

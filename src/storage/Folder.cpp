@@ -1,0 +1,93 @@
+#include "storage/Folder.h"
+
+#include "storage/Meeting.h"
+#include "storage/ModelContext.h"
+
+Folder::Folder(const QString& name, const QString& icon, const QString& detail, QObject* parent)
+    : QObject(parent)
+{
+    m_fields.id = QUuid::createUuid();
+    m_fields.name = name;
+    m_fields.icon = icon;
+    m_fields.detail = detail;
+    m_fields.createdAt = QDateTime::currentDateTimeUtc();
+}
+
+Folder::Folder(const Fields& fields, QObject* parent)
+    : QObject(parent)
+    , m_fields(fields)
+{
+}
+
+Folder::~Folder()
+{
+    // A folder that disappears leaves its meetings unfiled rather than pointing at nothing.
+    for (Meeting* meeting : std::as_const(m_meetings)) {
+        meeting->m_folder = nullptr;
+        emit meeting->folderChanged();
+    }
+}
+
+template <typename T>
+bool Folder::assign(T& field, const T& value)
+{
+    if (field == value)
+        return false;
+    willChange();
+    field = value;
+    return true;
+}
+
+void Folder::willChange()
+{
+    if (!m_state.context || m_state.removed)
+        return;
+    if (m_state.isStored() && !m_savedFields)
+        m_savedFields = m_fields;
+    m_state.context->markDirty(this);
+}
+
+void Folder::setId(const QUuid& id)
+{
+    if (assign(m_fields.id, id))
+        emit idChanged();
+}
+
+void Folder::setName(const QString& name)
+{
+    if (assign(m_fields.name, name))
+        emit nameChanged();
+}
+
+void Folder::setIcon(const QString& icon)
+{
+    if (assign(m_fields.icon, icon))
+        emit iconChanged();
+}
+
+void Folder::setDetail(const QString& detail)
+{
+    if (assign(m_fields.detail, detail))
+        emit detailChanged();
+}
+
+void Folder::setCreatedAt(const QDateTime& createdAt)
+{
+    if (assign(m_fields.createdAt, createdAt))
+        emit createdAtChanged();
+}
+
+void Folder::applyFields(const Fields& fields)
+{
+    const Fields old = std::exchange(m_fields, fields);
+    if (old.id != fields.id)
+        emit idChanged();
+    if (old.name != fields.name)
+        emit nameChanged();
+    if (old.icon != fields.icon)
+        emit iconChanged();
+    if (old.detail != fields.detail)
+        emit detailChanged();
+    if (old.createdAt != fields.createdAt)
+        emit createdAtChanged();
+}

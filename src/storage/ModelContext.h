@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+
+class ChatMessage;
+class Folder;
+class Meeting;
+class StoreDatabase;
+class TranscriptSegment;
+
+enum class MeetingSort { DateDescending, DateAscending, ScheduledStartAscending };
+
+struct MeetingFetch {
+    std::function<bool(const Meeting&)> filter;
+    MeetingSort sort = MeetingSort::DateDescending;
+    int limit = -1;
+};
+
+// The main context of the store: one object per stored row, changed in memory and written by
+// an explicit save(). Meetings and folders are read when the store opens; a meeting's segments
+// and chat messages on first access. Used on the main thread only.
+class ModelContext final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ModelContext)
+
+public:
+    // Opens (creating it if missing) the store file and reads meetings and folders.
+    // Returns nullptr with a description in *error when the file cannot be used.
+    static std::unique_ptr<ModelContext> open(const QString& filePath, QString* error);
+    ~ModelContext() override;
+
+    QString filePath() const;
+
+    // Take ownership, including the meeting's segments and chat messages.
+    void insert(Meeting* meeting);
+    void insert(Folder* folder);
+    // Removed records disappear from fetches and lists at once and are destroyed with
+    // deleteLater() once the removal is saved (or at once when they were never saved).
+    void remove(Meeting* meeting);
+    void remove(Folder* folder);
+    void remove(TranscriptSegment* segment);
+    void remove(ChatMessage* message);
+
+    // Writes every unsaved change in one transaction; on failure nothing is written and the
+    // changes stay pending.
+    bool save(QString* error = nullptr);
+    // Drops unsaved changes: records return to their saved values, unsaved inserts disappear
+    // and unsaved removals come back.
+    void rollback();
+    bool hasChanges() const;
+
+    QList<Meeting*> fetchMeetings(const MeetingFetch& fetch = {}) const;
+    int meetingCount() const;
+    Meeting* meetingById(const QUuid& id) const;
+    QList<Folder*> fetchFolders() const;
+
+signals:
+    void meetingInserted(Meeting* meeting);
+    void meetingAboutToBeRemoved(Meeting* meeting);
+    void meetingRemoved(QUuid id);
+    void folderInserted(Folder* folder);
+    void folderAboutToBeRemoved(Folder* folder);
+    void saved();
+
+private:
+    friend class Meeting;
+    friend class TranscriptSegment;
+    friend class ChatMessage;
+    friend class Folder;
+
+    explicit ModelContext(std::unique_ptr<StoreDatabase> database);
+
+    bool load(QString* error);
+    void adoptChildren(Meeting* meeting);
+    void loadChildren(Meeting* meeting);
+    void markDirty(QObject* record);
+    void recordInsert(QObject* record);
+    void discardRecord(QObject* record);
+
+    std::unique_ptr<StoreDatabase> m_database;
+    QList<Meeting*> m_meetings; // live meetings, stored first, then unsaved inserts
+    QList<Folder*> m_folders;
+
+    // Pending work since the last save.
+    QList<QObject*> m_inserted;
+    QSet<QObject*> m_dirty;
+    QList<QObject*> m_removed;
+    bool m_rollingBack = false;
+};
