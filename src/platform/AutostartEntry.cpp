@@ -1,0 +1,91 @@
+#include "platform/AutostartEntry.h"
+
+#include "platform/AppIdentity.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace {
+
+// Exec= quoting of the desktop entry format: an argument with reserved characters goes in
+// double quotes with ", `, $ and \ escaped; then the value's own escaping doubles every
+// backslash, and % is written %%.
+QString execValue(const QString& path)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    bool needsQuotes = false;
+    for (const QChar c : path)
+        needsQuotes = needsQuotes || reserved.contains(c);
+    QString argument = path;
+    if (needsQuotes) {
+        QString quoted;
+        for (const QChar c : path) {
+            if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+                quoted += QLatin1Char('\\');
+            quoted += c;
+        }
+        argument = QLatin1Char('"') + quoted + QLatin1Char('"');
+    }
+    argument.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    argument.replace(QLatin1Char('%'), QStringLiteral("%%"));
+    return argument;
+}
+
+} // namespace
+
+namespace AutostartEntry {
+
+QString defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/autostart/")
+        + AppIdentity::bundleIdentifier() + QStringLiteral(".desktop");
+}
+
+bool install(const QString& path, const QString& execPath, QString* error)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        if (error)
+            *error = QStringLiteral("Cannot create the folder %1").arg(folder);
+        return false;
+    }
+    const QByteArray content = QStringLiteral("[Desktop Entry]\n"
+                                              "Type=Application\n"
+                                              "Name=Quillet\n"
+                                              "Exec=%1\n"
+                                              "Icon=quillet\n"
+                                              "Terminal=false\n"
+                                              "X-GNOME-Autostart-enabled=true\n")
+                                   .arg(execValue(execPath))
+                                   .toUtf8();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool uninstall(const QString& path, QString* error)
+{
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.remove()) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool isInstalled(const QString& path)
+{
+    return QFileInfo(path).isFile();
+}
+
+} // namespace AutostartEntry

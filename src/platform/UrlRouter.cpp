@@ -1,0 +1,141 @@
+#include "platform/UrlRouter.h"
+
+#include "platform/AppIdentity.h"
+#include "platform/Log.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QStandardPaths>
+
+namespace {
+
+// Longer lines are not URLs we hand out; the connection is dropped instead of buffering.
+constexpr qsizetype kMaxLineBytes = 64 * 1024;
+constexpr int kForwardWaitMs = 1000;
+const QByteArray kAck = QByteArrayLiteral("ok\n");
+
+} // namespace
+
+UrlRouter::UrlRouter(QObject* parent)
+    : QObject(parent)
+{
+}
+
+UrlRouter::~UrlRouter() = default;
+
+void UrlRouter::setOAuthCallbackHandler(Handler handler)
+{
+    m_oauthHandler = std::move(handler);
+}
+
+void UrlRouter::setOpenUrlHandler(Handler handler)
+{
+    m_openUrlHandler = std::move(handler);
+}
+
+QString UrlRouter::loggableForm(const QUrl& url)
+{
+    if (url.host().isEmpty())
+        return url.scheme() + QLatin1Char(':');
+    return url.scheme() + QStringLiteral("://") + url.host();
+}
+
+void UrlRouter::route(const QUrl& url)
+{
+    if (!url.isValid() || url.scheme() != kScheme) {
+        Log::line("[Quillet] Ignored URL with scheme %@", url.scheme());
+        return;
+    }
+    const QString loggable = loggableForm(url);
+    Log::line("[Quillet] Opened URL %@", loggable);
+    const Handler& handler = url.host() == QLatin1String("callback") ? m_oauthHandler : m_openUrlHandler;
+    if (!handler) {
+        Log::line("[Quillet] No handler for URL %@", loggable);
+        return;
+    }
+    handler(url);
+}
+
+QString UrlRouter::defaultServerName()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    return folder + QLatin1Char('/') + AppIdentity::bundleIdentifier() + QStringLiteral(".urls");
+}
+
+std::optional<QUrl> UrlRouter::urlFromArguments(const QStringList& arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QUrl url(arguments[i], QUrl::StrictMode);
+        if (url.isValid() && url.scheme() == kScheme)
+            return url;
+    }
+    return std::nullopt;
+}
+
+bool UrlRouter::listen(const QString& serverName)
+{
+    if (m_server)
+        return m_server->isListening();
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    bool listening = m_server->listen(serverName);
+    if (!listening && m_server->serverError() == QAbstractSocket::AddressInUseError) {
+        // A socket file left by a process that crashed: nobody answers on it, so take it over.
+        QLocalSocket probe;
+        probe.connectToServer(serverName);
+        if (probe.waitForConnected(kForwardWaitMs)) {
+            probe.abort();
+        } else {
+            QLocalServer::removeServer(serverName);
+            listening = m_server->listen(serverName);
+        }
+    }
+    if (!listening) {
+        Log::line("[Quillet] URL listener failed: %@", m_server->errorString());
+        delete m_server;
+        m_server = nullptr;
+        return false;
+    }
+    connect(m_server, &QLocalServer::newConnection, this, &UrlRouter::readConnection);
+    return true;
+}
+
+void UrlRouter::readConnection()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            if (!socket->canReadLine()) {
+                if (socket->bytesAvailable() > kMaxLineBytes)
+                    socket->abort();
+                return;
+            }
+            const QByteArray line = socket->readLine(kMaxLineBytes).trimmed();
+            socket->write(kAck);
+            socket->flush();
+            socket->disconnectFromServer();
+            route(QUrl::fromEncoded(line, QUrl::StrictMode));
+            emit urlReceived();
+        });
+    }
+}
+
+bool UrlRouter::forwardToRunningInstance(const QUrl& url, const QString& serverName)
+{
+    if (!url.isValid() || url.scheme() != kScheme)
+        return false;
+    QLocalSocket socket;
+    socket.connectToServer(serverName);
+    if (!socket.waitForConnected(kForwardWaitMs))
+        return false;
+    socket.write(url.toEncoded() + '\n');
+    if (!socket.waitForBytesWritten(kForwardWaitMs))
+        return false;
+    while (!socket.canReadLine()) {
+        if (!socket.waitForReadyRead(kForwardWaitMs))
+            return false;
+    }
+    return socket.readLine() == kAck;
+}

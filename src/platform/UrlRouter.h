@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+class QLocalServer;
+
+// Routes "quillet:" URLs opened into the application, and keeps it a single instance: the
+// first process listens on a local socket in the user's runtime folder, and a later process
+// started with a URL hands it over there and exits. "quillet://callback" goes to the waiting
+// provider sign-in, every other "quillet:" URL to the open-URL handler; URLs of any other
+// scheme are ignored. URLs can carry sign-in tokens: only scheme and host are ever logged.
+class UrlRouter final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(UrlRouter)
+
+public:
+    using Handler = std::function<void(const QUrl&)>;
+
+    static inline const QString kScheme = QStringLiteral("quillet");
+
+    explicit UrlRouter(QObject* parent = nullptr);
+    ~UrlRouter() override;
+
+    void setOAuthCallbackHandler(Handler handler);
+    void setOpenUrlHandler(Handler handler);
+
+    // Hands the URL to its handler; a URL with no handler registered is dropped (logged).
+    void route(const QUrl& url);
+
+    // Accepts URLs from later processes. False when the socket cannot be opened (another
+    // instance already listens there).
+    bool listen(const QString& serverName = defaultServerName());
+
+    // Sends the URL to the instance listening on serverName; true once it confirmed receipt.
+    // Blocks for at most about a second; meant for start-up, before the event loop runs.
+    static bool forwardToRunningInstance(const QUrl& url, const QString& serverName = defaultServerName());
+
+    // <runtime folder>/<bundle identifier>.urls
+    static QString defaultServerName();
+
+    // The first "quillet:" URL among command-line arguments (the program name excluded).
+    static std::optional<QUrl> urlFromArguments(const QStringList& arguments);
+
+    // "quillet://auth" for "quillet://auth?token=…": what may be logged of a URL.
+    static QString loggableForm(const QUrl& url);
+
+signals:
+    // A URL arrived from another process (after it was routed).
+    void urlReceived();
+
+private:
+    void readConnection();
+
+    Handler m_oauthHandler;
+    Handler m_openUrlHandler;
+    QLocalServer* m_server = nullptr;
+};
