@@ -1,0 +1,84 @@
+#include "audio/MicRecorder.h"
+
+#include "platform/Log.h"
+
+#include <QMetaObject>
+
+QString MicRecorderError::description() const
+{
+    switch (kind) {
+    case Kind::BadFormat:
+        return QStringLiteral("Invalid audio format");
+    case Kind::ConverterFailed:
+        return QStringLiteral("Could not create audio converter");
+    case Kind::CaptureFailed:
+        break;
+    }
+    return QStringLiteral("Could not start the microphone: %1 (status: %2)").arg(serverMessage).arg(status);
+}
+
+MicRecorder::MicRecorder(QObject* parent)
+    : QObject(parent)
+    , m_capture(QStringLiteral("Microphone"))
+{ }
+
+MicRecorder::~MicRecorder()
+{
+    m_capture.stop();
+}
+
+std::optional<MicRecorderError> MicRecorder::start()
+{
+    const auto error = m_capture.start(
+        PulseCapture::Source::defaultInput(), [this](std::span<const float> samples) { deliver(samples); });
+    if (error) {
+        switch (error->kind) {
+        case PulseCapture::Error::Kind::NoDevice:
+        case PulseCapture::Error::Kind::BadSourceFormat:
+            return MicRecorderError { MicRecorderError::Kind::BadFormat, 0, error->message };
+        case PulseCapture::Error::Kind::ServerUnavailable:
+        case PulseCapture::Error::Kind::SourceUnavailable:
+            break;
+        }
+        return MicRecorderError { MicRecorderError::Kind::CaptureFailed, error->status, error->message };
+    }
+    const PulseCapture::NativeFormat format = m_capture.nativeFormat();
+    Log::line("[Quillet] Mic format: %.0fHz, %dch", double(format.sampleRate), format.channels);
+    Log::line("[Quillet] Mic recording started");
+    return std::nullopt;
+}
+
+void MicRecorder::stop()
+{
+    m_capture.stop();
+    QMetaObject::invokeMethod(
+        this, [this] { setAudioLevel(0.0f); }, Qt::QueuedConnection);
+    Log::line("[Quillet] Mic recording stopped");
+}
+
+bool MicRecorder::isCapturing() const
+{
+    return m_capture.isRunning();
+}
+
+void MicRecorder::setOnAudioChunk(AudioSamplesCallback callback)
+{
+    m_onAudioChunk.set(std::move(callback));
+}
+
+void MicRecorder::deliver(std::span<const float> samples)
+{
+    const AudioSamples buffer(samples.begin(), samples.end());
+    m_onAudioChunk.call(buffer);
+    const float level = meterLevel(samples);
+    QMetaObject::invokeMethod(
+        this, [this, level] { setAudioLevel(level); }, Qt::QueuedConnection);
+}
+
+void MicRecorder::setAudioLevel(float level)
+{
+    if (level == m_audioLevel)
+        return;
+    m_audioLevel = level;
+    emit audioLevelChanged();
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+// Access to the microphone as the recording session asks for it. Desktop Linux has no
+// per-application microphone switch, so the system implementation always answers
+// "authorised"; the interface exists so that the session and the views can be tested
+// against a refusal and an unanswered request.
+class MicrophonePermission : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Status { NotDetermined, Denied, Authorized };
+    Q_ENUM(Status)
+
+    using Completion = std::function<void(bool granted)>;
+
+    using QObject::QObject;
+
+    virtual Status status() const = 0;
+
+    // Asks for access. The answer always arrives later on the caller's thread, never inside
+    // this call, and is dropped when `context` is gone by then.
+    virtual void requestAccess(QObject* context, Completion completion) = 0;
+};
+
+class SystemMicrophonePermission final : public MicrophonePermission
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SystemMicrophonePermission)
+
+public:
+    using MicrophonePermission::MicrophonePermission;
+
+    Status status() const override { return Status::Authorized; }
+    void requestAccess(QObject* context, Completion completion) override;
+};
+
+// For tests: answers with whatever status it was given; a request resolves a NotDetermined
+// status into the configured answer, as the user's choice would.
+class FakeMicrophonePermission final : public MicrophonePermission
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(FakeMicrophonePermission)
+
+public:
+    explicit FakeMicrophonePermission(Status status, QObject* parent = nullptr);
+
+    Status status() const override { return m_status; }
+    void requestAccess(QObject* context, Completion completion) override;
+
+    void setStatus(Status status) { m_status = status; }
+    // What the "user" answers when a request finds the status NotDetermined.
+    void setAnswer(bool granted) { m_answer = granted; }
+    int requestCount() const { return m_requestCount; }
+
+private:
+    Status m_status;
+    bool m_answer = true;
+    int m_requestCount = 0;
+};

@@ -1,0 +1,429 @@
+// Capture through the test sound server: "spk" is the default sink (the far side of a call),
+// "vmic", the default source, hears whatever plays into "micsink" (the user's voice).
+
+#include "audio/DualStreamMixer.h"
+#include "audio/MicRecorder.h"
+#include "audio/SystemAudioRecorder.h"
+#include "platform/CueGate.h"
+#include "platform/Log.h"
+#include "support/SpokenAudio.h"
+#include "support/TestMain.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+// Gathers what a capture thread delivers.
+class Collector final
+{
+public:
+    AudioSamplesCallback callback()
+    {
+        return [this](const AudioSamples& samples) {
+            std::lock_guard lock(m_mutex);
+            m_samples += samples;
+        };
+    }
+    AudioSamples samples() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_samples;
+    }
+    qsizetype count() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_samples.size();
+    }
+    void clear()
+    {
+        std::lock_guard lock(m_mutex);
+        m_samples.clear();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    AudioSamples m_samples;
+};
+
+// Counts decoded chunk samples; called on capture threads and, for the flush, the main thread.
+class ChunkCounter final
+{
+public:
+    AudioChunker::ChunkCallback callback()
+    {
+        return [this](const QString& chunk) {
+            const qsizetype bytes = QByteArray::fromBase64(chunk.toLatin1()).size();
+            m_chunks.fetch_add(1);
+            m_samples.fetch_add(bytes / 2);
+        };
+    }
+    int chunks() const { return m_chunks.load(); }
+    qint64 samples() const { return m_samples.load(); }
+
+private:
+    std::atomic<int> m_chunks { 0 };
+    std::atomic<qint64> m_samples { 0 };
+};
+
+class Recorder
+{
+public:
+    virtual ~Recorder() = default;
+    virtual bool start() = 0;
+    virtual void stop() = 0;
+    virtual void setOnAudioChunk(AudioSamplesCallback) = 0;
+    virtual float level() const = 0;
+    virtual QObject* object() = 0;
+};
+
+class Mic final : public Recorder
+{
+public:
+    bool start() override { return !recorder.start().has_value(); }
+    void stop() override { recorder.stop(); }
+    void setOnAudioChunk(AudioSamplesCallback c) override { recorder.setOnAudioChunk(std::move(c)); }
+    float level() const override { return recorder.audioLevel(); }
+    QObject* object() override { return &recorder; }
+    MicRecorder recorder;
+};
+
+class System final : public Recorder
+{
+public:
+    bool start() override { return !recorder.start().has_value(); }
+    void stop() override { recorder.stop(); }
+    void setOnAudioChunk(AudioSamplesCallback c) override { recorder.setOnAudioChunk(std::move(c)); }
+    float level() const override { return recorder.audioLevel(); }
+    QObject* object() override { return &recorder; }
+    SystemAudioRecorder recorder;
+};
+
+std::unique_ptr<Recorder> makeRecorder(const QString& which)
+{
+    if (which == QLatin1String("mic"))
+        return std::make_unique<Mic>();
+    return std::make_unique<System>();
+}
+
+constexpr qsizetype kHalfSecond = kAudioSampleRate / 2;
+
+} // namespace
+
+class TestAudioCapture final : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    SpokenAudio::Clip m_clip;
+    QString m_clipPath;
+
+    // Plays the clip into `sink` while `collector` gathers, and waits for half a second of
+    // audio behind it so that the clip's tail has come through.
+    void playAndDrain(const QString& sink, const Collector& collector)
+    {
+        QVERIFY(SpokenAudio::play(m_clipPath, sink));
+        const qsizetype atEnd = collector.count();
+        QTRY_VERIFY_WITH_TIMEOUT(collector.count() >= atEnd + kHalfSecond, 10000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("QUILLET_TEST_ENV"))
+            QSKIP("needs the test sound server: run under scripts/with-test-env");
+        QVERIFY(SpokenAudio::hasTool(QStringLiteral("espeak-ng")));
+        QVERIFY(SpokenAudio::hasTool(QStringLiteral("paplay")));
+        m_clipPath = m_dir.filePath(QStringLiteral("sentence.wav"));
+        const auto clip = SpokenAudio::speak(
+            QStringLiteral("The quarterly numbers look good. Let us meet again next Tuesday, at ten."), m_clipPath);
+        QVERIFY(clip.has_value());
+        m_clip = *clip;
+        QVERIFY(m_clip.seconds() > 2.0);
+        CueGate::reset();
+    }
+
+    void spokenClipComesBackIntact_data()
+    {
+        QTest::addColumn<QString>("recorder");
+        QTest::addColumn<QString>("sink");
+        QTest::newRow("system audio") << "system"
+                                      << "spk";
+        QTest::newRow("microphone") << "mic"
+                                    << "micsink";
+    }
+    void spokenClipComesBackIntact()
+    {
+        QFETCH(QString, recorder);
+        QFETCH(QString, sink);
+        const auto capture = makeRecorder(recorder);
+        Collector collector;
+        capture->setOnAudioChunk(collector.callback());
+        QSignalSpy levels(capture->object(), SIGNAL(audioLevelChanged()));
+        QVERIFY(capture->start());
+        playAndDrain(sink, collector);
+        capture->stop();
+
+        const AudioSamples captured = collector.samples();
+        const double clipSpan = SpokenAudio::soundSpanSeconds(m_clip.samples, m_clip.sampleRate);
+        const double capturedSpan = SpokenAudio::soundSpanSeconds(captured, kAudioSampleRate);
+        QVERIFY2(std::abs(capturedSpan - clipSpan) <= 0.02 * clipSpan,
+            qPrintable(QStringLiteral("sound lasted %1 s, clip %2 s").arg(capturedSpan).arg(clipSpan)));
+
+        const auto clipSteps = SpokenAudio::rmsStepsDb(
+            m_clip.samples, m_clip.sampleRate, 100, SpokenAudio::soundSpan(m_clip.samples).first);
+        auto capturedSteps
+            = SpokenAudio::rmsStepsDb(captured, kAudioSampleRate, 100, SpokenAudio::soundSpan(captured).first);
+        capturedSteps.resize(std::min(capturedSteps.size(), clipSteps.size()));
+        const double agreement = SpokenAudio::patternAgreement(
+            SpokenAudio::soundPattern(clipSteps), SpokenAudio::soundPattern(capturedSteps));
+        qInfo("%s: sound %.3f s (clip %.3f s), pattern agreement %.2f", qPrintable(recorder), capturedSpan, clipSpan,
+            agreement);
+        QVERIFY2(agreement >= 0.9, qPrintable(QStringLiteral("speech pattern agreement %1").arg(agreement)));
+        const double clipPeak = *std::max_element(clipSteps.begin(), clipSteps.end());
+        const double capturedPeak = *std::max_element(capturedSteps.begin(), capturedSteps.end());
+        QVERIFY2(std::abs(clipPeak - capturedPeak) < 3.0,
+            qPrintable(QStringLiteral("loudest step %1 dB, clip %2 dB").arg(capturedPeak).arg(clipPeak)));
+
+        // The meter moved while the sentence played, and rests at 0 once capture stopped.
+        QTRY_VERIFY(!levels.isEmpty());
+        QTRY_COMPARE(capture->level(), 0.0f);
+    }
+
+    void noCallbackAfterStop_data()
+    {
+        QTest::addColumn<QString>("recorder");
+        QTest::newRow("system audio") << "system";
+        QTest::newRow("microphone") << "mic";
+    }
+    void noCallbackAfterStop()
+    {
+        QFETCH(QString, recorder);
+        const auto capture = makeRecorder(recorder);
+        std::atomic<int> calls { 0 };
+        std::atomic<bool> inside { false };
+        capture->setOnAudioChunk([&](const AudioSamples&) {
+            inside = true;
+            ++calls;
+            inside = false;
+        });
+        for (int round = 0; round < 3; ++round) {
+            const int before = calls.load();
+            QVERIFY(capture->start());
+            QTRY_VERIFY(calls.load() > before + 2);
+            capture->stop();
+            QVERIFY(!inside.load());
+            const int atStop = calls.load();
+            QTest::qWait(200);
+            QCOMPARE(calls.load(), atStop);
+        }
+    }
+
+    // Replacing the consumer while the capture thread calls it: once the setter returns,
+    // the old consumer is not running and never runs again.
+    void replacedConsumerIsNotCalledAgain()
+    {
+        SystemAudioRecorder recorder;
+        std::atomic<int> oldCalls { 0 };
+        std::atomic<int> newCalls { 0 };
+        recorder.setOnAudioChunk([&](const AudioSamples&) { ++oldCalls; });
+        QVERIFY(!recorder.start().has_value());
+        QTRY_VERIFY(oldCalls.load() > 0);
+        recorder.setOnAudioChunk([&](const AudioSamples&) { ++newCalls; });
+        const int atSwap = oldCalls.load();
+        QTRY_VERIFY(newCalls.load() > 2);
+        QCOMPARE(oldCalls.load(), atSwap);
+        recorder.stop();
+    }
+
+    void startStopManyTimes()
+    {
+        MicRecorder mic;
+        SystemAudioRecorder system;
+        Collector collector;
+        mic.setOnAudioChunk(collector.callback());
+        system.setOnAudioChunk(collector.callback());
+        for (int i = 0; i < 100; ++i) {
+            const auto micError = mic.start();
+            QVERIFY2(!micError, qPrintable(micError ? micError->description() : QString()));
+            const auto systemError = system.start();
+            QVERIFY2(!systemError, qPrintable(systemError ? systemError->description() : QString()));
+            QVERIFY(system.isRunning());
+            system.stop();
+            mic.stop();
+            QVERIFY(!system.isRunning());
+        }
+        // Starting again after all that still delivers audio.
+        collector.clear();
+        QVERIFY(!mic.start().has_value());
+        QTRY_VERIFY(collector.count() > 0);
+        mic.stop();
+    }
+
+    void systemAudioStartTwiceAndStopTwice()
+    {
+        SystemAudioRecorder recorder;
+        LogCapture log;
+        QVERIFY(!recorder.start().has_value());
+        QVERIFY(!recorder.start().has_value());
+        QVERIFY(recorder.isRunning());
+        recorder.stop();
+        recorder.stop();
+        QCOMPARE(log.lines().count(QStringLiteral("[Quillet] System audio capture stopped")), 1);
+    }
+
+    void mixerRunsOnMicrophoneAloneWithoutSystemAudio()
+    {
+        MicRecorder mic;
+        SystemAudioRecorder system;
+        system.setSourceOverride(QStringLiteral("no-such-source.monitor"));
+        DualStreamMixer mixer(mic, system);
+        ChunkCounter micChunks;
+        ChunkCounter systemChunks;
+        mixer.micChunker().setOnChunkReady(micChunks.callback());
+        mixer.systemChunker().setOnChunkReady(systemChunks.callback());
+        LogCapture log;
+
+        const auto error = mixer.start();
+        QVERIFY(!error.has_value());
+        QVERIFY(mixer.isRunning());
+        QVERIFY(!mixer.systemAudioAvailable());
+        QVERIFY(!system.isRunning());
+        QVERIFY(log.containsPart(
+            QStringLiteral("[Quillet] System audio unavailable: Failed to create audio tap (status: ")));
+        QVERIFY(log.containsPart(QStringLiteral("Running mic-only mode.")));
+        QTRY_VERIFY(micChunks.chunks() > 2);
+
+        mixer.pause();
+        mixer.resume();
+        mixer.stop();
+        QVERIFY(!mixer.isRunning());
+        QCOMPARE(systemChunks.chunks(), 0);
+        QVERIFY(!log.contains(QStringLiteral("[Quillet] System audio capture stopped")));
+
+        // The failed system start must not leave the mixer listening: the onboarding probe
+        // starting the recorder on its own feeds no recording.
+        system.setSourceOverride(QString());
+        QVERIFY(!system.start().has_value());
+        QTest::qWait(300);
+        system.stop();
+        QCOMPARE(systemChunks.chunks(), 0);
+    }
+
+    void noSoundServer()
+    {
+        const QByteArray server = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:" + m_dir.filePath(QStringLiteral("no-server")).toUtf8());
+        MicRecorder mic;
+        SystemAudioRecorder system;
+        const auto micError = mic.start();
+        const auto systemError = system.start();
+        DualStreamMixer mixer(mic, system);
+        const auto mixerError = mixer.start();
+        qputenv("PULSE_SERVER", server);
+
+        QVERIFY(micError.has_value());
+        QCOMPARE(micError->kind, MicRecorderError::Kind::CaptureFailed);
+        QVERIFY2(micError->description().startsWith(QLatin1String("Could not start the microphone: ")),
+            qPrintable(micError->description()));
+        QVERIFY(micError->status != 0);
+        QVERIFY(!mic.isCapturing());
+        QVERIFY(systemError.has_value());
+        QCOMPARE(systemError->kind, SystemAudioError::Kind::TapCreationFailed);
+        QVERIFY(systemError->status != 0);
+        QVERIFY(!system.isRunning());
+        QVERIFY(mixerError.has_value());
+        QVERIFY(!mixer.isRunning());
+
+        // The server is back: the same objects start normally.
+        QVERIFY(!mixer.start().has_value());
+        QVERIFY(mixer.systemAudioAvailable());
+        mixer.stop();
+    }
+
+    // Paused, nothing reaches the chunkers or the observers; resumed, both get samples again,
+    // and in the end every sample an observer saw went into a chunk (none lost on stop).
+    void pauseAndResume()
+    {
+        MicRecorder mic;
+        SystemAudioRecorder system;
+        DualStreamMixer mixer(mic, system);
+        ChunkCounter micChunks;
+        ChunkCounter systemChunks;
+        mixer.micChunker().setOnChunkReady(micChunks.callback());
+        mixer.systemChunker().setOnChunkReady(systemChunks.callback());
+        Collector micSeen;
+        Collector systemSeen;
+        mixer.setOnMicSamples(micSeen.callback());
+        mixer.setOnSystemSamples(systemSeen.callback());
+
+        QVERIFY(!mixer.start().has_value());
+        QVERIFY(mixer.systemAudioAvailable());
+        QTRY_VERIFY(micChunks.chunks() > 2 && systemChunks.chunks() > 2);
+
+        mixer.pause();
+        QVERIFY(mixer.isPaused());
+        const int micAtPause = micChunks.chunks();
+        const int systemAtPause = systemChunks.chunks();
+        const qsizetype micSeenAtPause = micSeen.count();
+        const qsizetype systemSeenAtPause = systemSeen.count();
+        QTest::qWait(500);
+        QCOMPARE(micChunks.chunks(), micAtPause);
+        QCOMPARE(systemChunks.chunks(), systemAtPause);
+        QCOMPARE(micSeen.count(), micSeenAtPause);
+        QCOMPARE(systemSeen.count(), systemSeenAtPause);
+        // Capture itself goes on while paused.
+        QVERIFY(mic.isCapturing());
+        QVERIFY(system.isRunning());
+
+        mixer.resume();
+        QTRY_VERIFY(micChunks.chunks() > micAtPause + 2 && systemChunks.chunks() > systemAtPause + 2);
+        QTRY_VERIFY(micSeen.count() > micSeenAtPause && systemSeen.count() > systemSeenAtPause);
+
+        mixer.stop();
+        QVERIFY(!mixer.isRunning());
+        QVERIFY(!mixer.isPaused());
+        QCOMPARE(micChunks.samples(), qint64(micSeen.count()));
+        QCOMPARE(systemChunks.samples(), qint64(systemSeen.count()));
+    }
+
+    // While a cue sounds the system stream carries zeros, but keeps its length; the
+    // microphone is not affected.
+    void cueGateZeroesSystemAudio()
+    {
+        SystemAudioRecorder system;
+        MicRecorder mic;
+        Collector systemSamples;
+        Collector micSamples;
+        system.setOnAudioChunk(systemSamples.callback());
+        mic.setOnAudioChunk(micSamples.callback());
+        QVERIFY(!system.start().has_value());
+        QVERIFY(!mic.start().has_value());
+
+        CueGate::notePlayback(10 * 60 * 1000);
+        QVERIFY(SpokenAudio::play(m_clipPath, QStringLiteral("spk")));
+        QVERIFY(SpokenAudio::play(m_clipPath, QStringLiteral("micsink")));
+        const qsizetype atEnd = systemSamples.count();
+        QTRY_VERIFY_WITH_TIMEOUT(systemSamples.count() >= atEnd + kHalfSecond, 10000);
+        const AudioSamples gated = systemSamples.samples();
+        QVERIFY(gated.size() >= qsizetype(2 * m_clip.seconds() * kAudioSampleRate));
+        QCOMPARE(SpokenAudio::soundSpan(gated).first, qsizetype(-1));
+        QVERIFY(SpokenAudio::soundSpan(micSamples.samples()).first >= 0);
+
+        CueGate::reset();
+        systemSamples.clear();
+        playAndDrain(QStringLiteral("spk"), systemSamples);
+        QVERIFY(SpokenAudio::soundSpan(systemSamples.samples()).first >= 0);
+        system.stop();
+        mic.stop();
+    }
+
+    void cleanupTestCase() { CueGate::reset(); }
+};
+
+QUILLET_TEST_MAIN(TestAudioCapture)
+#include "TestAudioCapture.moc"
