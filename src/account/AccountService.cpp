@@ -1,0 +1,408 @@
+#include "account/AccountService.h"
+
+#include "account/UrlPath.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "platform/Settings.h"
+#include "platform/UrlOpener.h"
+#include "system/Keychain.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include <cmath>
+
+namespace {
+
+// The message shown for a failed cloud call; the fallback covers an error that carries no text.
+QString failureText(const CloudError& error, const QString& fallback)
+{
+    const QString text = error.description();
+    return text.isEmpty() ? fallback : text;
+}
+
+void finished(const AccountService::Completion& done)
+{
+    if (done)
+        done();
+}
+
+} // namespace
+
+AccountService::AccountService(Keychain& keychain, Settings& settings, QuilletCloud& cloud, TessraOAuth& oauth,
+                               UrlOpener& browser, QNetworkAccessManager& network, const Clock& clock,
+                               const AccountEndpoints& endpoints, QObject* parent)
+    : QObject(parent)
+    , m_keychain(keychain)
+    , m_settings(settings)
+    , m_cloud(cloud)
+    , m_oauth(oauth)
+    , m_browser(browser)
+    , m_network(network)
+    , m_clock(clock)
+    , m_endpoints(endpoints)
+{
+    m_cooldownTimer.setInterval(1000);
+    connect(&m_cooldownTimer, &QTimer::timeout, this, &AccountService::tickResendCooldown);
+
+    m_sessionToken = m_keychain.string(kSessionTokenAccount);
+    // Before the own key is loaded, so that a migrated key is in force in this same run.
+    migrateLegacyKey();
+    m_byoKey = m_keychain.string(kByoKeyAccount).value_or(QString());
+    // A stored key with blanks around it is written back trimmed; one of blanks only is deleted.
+    storeByoKey();
+    m_tessraKey = m_keychain.string(kOAuthKeyAccount);
+    m_tessraEmail = m_keychain.string(kOAuthEmailAccount);
+}
+
+AccountService::~AccountService() = default;
+
+template <typename T>
+void AccountService::assign(T& field, const T& value, void (AccountService::*signal)())
+{
+    if (field == value)
+        return;
+    field = value;
+    emit(this->*signal)();
+    emit changed();
+}
+
+void AccountService::setFlow(const Flow& flow)
+{
+    // Two codeSent states for different addresses are different states.
+    if (m_flow == flow)
+        return;
+    m_flow = flow;
+    emit flowChanged();
+    emit changed();
+}
+
+void AccountService::setFlowError(const std::optional<QString>& error)
+{
+    assign(m_flowError, error, &AccountService::flowErrorChanged);
+}
+
+void AccountService::setByoKey(const QString& key)
+{
+    assign(m_byoKey, key, &AccountService::byoKeyChanged);
+    storeByoKey();
+}
+
+void AccountService::storeByoKey()
+{
+    const QString trimmed = m_byoKey.trimmed();
+    if (trimmed.isEmpty())
+        m_keychain.remove(kByoKeyAccount);
+    else
+        m_keychain.set(trimmed, kByoKeyAccount);
+}
+
+void AccountService::migrateLegacyKey()
+{
+    const std::optional<QString> legacy = m_settings.optionalString(kLegacyKeySetting);
+    if (!legacy || legacy->isEmpty())
+        return;
+    // When the keychain refuses the key it stays in the settings, to be moved at a later start
+    // rather than lost.
+    if (!m_keychain.set(*legacy, kByoKeyAccount))
+        return;
+    m_settings.remove(kLegacyKeySetting);
+    m_settings.sync();
+    Log::line("[Quillet] Migrated Tessra key from UserDefaults to Keychain");
+}
+
+std::optional<QString> AccountService::displayEmail() const
+{
+    if (m_tessraEmail)
+        return m_tessraEmail;
+    if (m_account)
+        return m_account->email;
+    return std::nullopt;
+}
+
+void AccountService::refresh(Completion done)
+{
+    if (!m_tessraKey) {
+        refreshAccount(std::move(done));
+        return;
+    }
+    refreshTessraBalance([this, done = std::move(done)] { refreshAccount(done); });
+}
+
+void AccountService::refreshAccount(Completion done)
+{
+    if (!m_sessionToken) {
+        finished(done);
+        return;
+    }
+    const QString sentToken = *m_sessionToken;
+    m_cloud.me(sentToken, this, [this, sentToken, done](const CloudResult<QuilletCloud::AccountInfo>& result) {
+        // A sign-out or a new sign-in while the call was out makes its answer stale: applying
+        // it would wipe the new session or bring back the old account.
+        if (m_sessionToken != sentToken) {
+            finished(done);
+            return;
+        }
+        if (result.isOk()) {
+            assign(m_account, std::optional(result.value()), &AccountService::accountChanged);
+            assign(m_needsReauth, false, &AccountService::needsReauthChanged);
+        } else if (result.error().kind == CloudError::Kind::Api
+                   && result.error().code == QLatin1String("unauthorized")) {
+            assign(m_sessionToken, std::optional<QString>(), &AccountService::sessionTokenChanged);
+            m_keychain.remove(kSessionTokenAccount);
+            assign(m_account, std::optional<QuilletCloud::AccountInfo>(), &AccountService::accountChanged);
+            assign(m_needsReauth, true, &AccountService::needsReauthChanged);
+        } else {
+            Log::line("[Quillet] Account refresh failed: %@", result.error().description());
+        }
+        finished(done);
+    });
+}
+
+void AccountService::signOut(Completion done)
+{
+    if (!m_sessionToken) {
+        clearSignedInState();
+        finished(done);
+        return;
+    }
+    m_cloud.signOut(*m_sessionToken, this, [this, done](const CloudResult<QuilletCloud::EmptyOK>&) {
+        // Whatever the server said, the local session ends.
+        clearSignedInState();
+        finished(done);
+    });
+}
+
+void AccountService::clearSignedInState()
+{
+    assign(m_sessionToken, std::optional<QString>(), &AccountService::sessionTokenChanged);
+    m_keychain.remove(kSessionTokenAccount);
+    assign(m_tessraKey, std::optional<QString>(), &AccountService::tessraKeyChanged);
+    assign(m_tessraEmail, std::optional<QString>(), &AccountService::tessraEmailChanged);
+    assign(m_tessraBalance, std::optional<double>(), &AccountService::tessraBalanceChanged);
+    m_keychain.remove(kOAuthKeyAccount);
+    m_keychain.remove(kOAuthEmailAccount);
+    assign(m_account, std::optional<QuilletCloud::AccountInfo>(), &AccountService::accountChanged);
+    setFlow(Flow::idle());
+    Log::line("[Quillet] Signed out");
+}
+
+void AccountService::sendSignInEmail(const QString& email, Completion done)
+{
+    const QString normalized = email.trimmed().toLower();
+    setFlowError(std::nullopt);
+    setFlow(Flow::sending());
+    m_cloud.requestSignIn(normalized, this, [this, normalized, done](const CloudResult<QuilletCloud::EmptyOK>& result) {
+        if (result.isOk()) {
+            setFlow(Flow::codeSent(normalized));
+            startResendCooldown();
+        } else {
+            setFlow(Flow::idle());
+            setFlowError(failureText(result.error(), QStringLiteral("Couldn't send the email — try again")));
+        }
+        finished(done);
+    });
+}
+
+void AccountService::verifyCode(const QString& code, Completion done)
+{
+    if (m_flow.kind != FlowKind::CodeSent) {
+        finished(done);
+        return;
+    }
+    const QString email = m_flow.email;
+    setFlowError(std::nullopt);
+    setFlow(Flow::verifying());
+    m_cloud.verify(email, code, this, [this, email, done](const CloudResult<QuilletCloud::VerifyResult>& result) {
+        if (result.isOk()) {
+            completeSignIn(result.value());
+        } else {
+            setFlow(Flow::codeSent(email));
+            setFlowError(failureText(result.error(), QStringLiteral("That code isn't right.")));
+        }
+        finished(done);
+    });
+}
+
+void AccountService::handleOpenURL(const QUrl& url)
+{
+    if (url.scheme() != QLatin1String("quillet") || url.host().isEmpty())
+        return;
+    if (url.host() != QLatin1String("auth"))
+        return;
+    // Read by hand: an item "token" without "=" has no value and is ignored, while "token="
+    // carries the empty token on to the server.
+    const QStringList items = url.query(QUrl::FullyEncoded).split(QLatin1Char('&'), Qt::SkipEmptyParts);
+    for (const QString& item : items) {
+        const qsizetype equals = item.indexOf(QLatin1Char('='));
+        const QString name = QUrl::fromPercentEncoding(item.left(equals).toUtf8());
+        if (name != QLatin1String("token"))
+            continue;
+        if (equals < 0)
+            return;
+        const QString token = QUrl::fromPercentEncoding(item.mid(equals + 1).toUtf8());
+        // Started from the event loop, like any other reply, so the caller returns first.
+        QMetaObject::invokeMethod(this, [this, token] { verifyLinkToken(token); }, Qt::QueuedConnection);
+        return;
+    }
+}
+
+void AccountService::verifyLinkToken(const QString& token)
+{
+    // A link is accepted in any state, also after a restart.
+    setFlowError(std::nullopt);
+    setFlow(Flow::verifying());
+    m_cloud.verify(token, this, [this](const CloudResult<QuilletCloud::VerifyResult>& result) {
+        if (result.isOk()) {
+            completeSignIn(result.value());
+        } else {
+            setFlow(Flow::idle());
+            setFlowError(failureText(result.error(), QStringLiteral("That link expired. Request a new one.")));
+        }
+    });
+}
+
+void AccountService::completeSignIn(const QuilletCloud::VerifyResult& result)
+{
+    assign(m_sessionToken, std::optional(result.sessionToken), &AccountService::sessionTokenChanged);
+    m_keychain.set(result.sessionToken, kSessionTokenAccount);
+    setFlow(Flow::idle());
+    setFlowError(std::nullopt);
+    assign(m_needsReauth, false, &AccountService::needsReauthChanged);
+    stopResendCooldown();
+    Log::line("[Quillet] Signed in as %@", result.email);
+    QMetaObject::invokeMethod(this, [this] { refresh(); }, Qt::QueuedConnection);
+}
+
+void AccountService::setCountdownTickInterval(std::chrono::milliseconds interval)
+{
+    m_cooldownTimer.setInterval(int(interval.count()));
+}
+
+void AccountService::startResendCooldown()
+{
+    m_cooldownStartedAt = m_clock.now();
+    assign(m_resendCooldown, int(kResendCooldownSeconds), &AccountService::resendCooldownChanged);
+    m_cooldownTimer.start();
+}
+
+void AccountService::stopResendCooldown()
+{
+    m_cooldownTimer.stop();
+    assign(m_resendCooldown, 0, &AccountService::resendCooldownChanged);
+}
+
+void AccountService::tickResendCooldown()
+{
+    // Counted from the clock rather than from the ticks, so late ticks do not slow it down; it
+    // never counts back up when the clock is set back.
+    const qint64 elapsed = std::max<qint64>(0, m_cooldownStartedAt.secsTo(m_clock.now()));
+    const int left = int(std::max<qint64>(0, kResendCooldownSeconds - elapsed));
+    assign(m_resendCooldown, std::min(left, m_resendCooldown), &AccountService::resendCooldownChanged);
+    if (m_resendCooldown < 1)
+        m_cooldownTimer.stop();
+}
+
+void AccountService::signInWithTessra(Completion done)
+{
+    setFlowError(std::nullopt);
+    assign(m_tessraSigningIn, true, &AccountService::tessraSigningInChanged);
+    const quint64 attempt = ++m_tessraAttempt;
+    m_oauth.signIn(this, [this, attempt, done](const TessraOAuth::Outcome& outcome) {
+        // A sign-in replaced by a newer one ends quietly and leaves the busy flag to the newer.
+        if (attempt != m_tessraAttempt) {
+            finished(done);
+            return;
+        }
+        if (const auto* session = std::get_if<TessraOAuth::Session>(&outcome)) {
+            assign(m_tessraKey, std::optional(session->key), &AccountService::tessraKeyChanged);
+            assign(m_tessraEmail, std::optional(session->email), &AccountService::tessraEmailChanged);
+            assign(m_tessraBalance, session->balance, &AccountService::tessraBalanceChanged);
+            m_keychain.set(session->key, kOAuthKeyAccount);
+            m_keychain.set(session->email, kOAuthEmailAccount);
+            assign(m_needsReauth, false, &AccountService::needsReauthChanged);
+            Log::line("[Quillet] Signed in with Tessra as %@", session->email);
+        } else if (const auto* error = std::get_if<TessraOAuth::AuthError>(&outcome)) {
+            if (error->kind != TessraOAuth::AuthError::Kind::Cancelled)
+                setFlowError(error->description());
+        } else {
+            setFlowError(QStringLiteral("Couldn't sign in — try again."));
+        }
+        assign(m_tessraSigningIn, false, &AccountService::tessraSigningInChanged);
+        finished(done);
+    });
+}
+
+void AccountService::refreshTessraBalance(Completion done)
+{
+    if (!m_tessraKey) {
+        finished(done);
+        return;
+    }
+    const QString sentKey = *m_tessraKey;
+    QNetworkRequest request(appendingPath(m_endpoints.providerWeb, QStringLiteral("/v1/credits/balance")));
+    request.setTransferTimeout(kBalanceTimeoutMs);
+    request.setRawHeader("Authorization", "Bearer " + sentKey.toUtf8());
+    QNetworkReply* reply = m_network.get(request);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, sentKey, done] {
+        reply->deleteLater();
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        // Only a readable balance for the key that is still signed in replaces the one shown.
+        if (status.isValid() && status.toInt() == 200 && m_tessraKey == sentKey) {
+            const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+            const QJsonValue balance = document.object().value(QLatin1String("balance"));
+            if (document.isObject() && balance.isDouble())
+                assign(m_tessraBalance, std::optional(balance.toDouble()), &AccountService::tessraBalanceChanged);
+        }
+        finished(done);
+    });
+}
+
+void AccountService::topUpTessra()
+{
+    m_browser.open(appendingPath(m_endpoints.providerWeb, QStringLiteral("/billing")));
+}
+
+std::optional<ModelCredentials> AccountService::modelCredentials() const
+{
+    const QString ownKey = m_byoKey.trimmed();
+    if (!ownKey.isEmpty())
+        return ModelCredentials{m_endpoints.providerApi, ownKey, false};
+    if (m_tessraKey)
+        return ModelCredentials{m_endpoints.providerApi, *m_tessraKey, false};
+    if (m_sessionToken)
+        return ModelCredentials{m_cloud.baseUrl(), *m_sessionToken, true};
+    return std::nullopt;
+}
+
+bool AccountService::hasUnlimitedMinutes() const
+{
+    return m_account && m_account->usage.unlimited.value_or(false);
+}
+
+bool AccountService::allowanceExhausted() const
+{
+    return allowanceExhausted(m_account);
+}
+
+bool AccountService::allowanceExhausted(const std::optional<QuilletCloud::AccountInfo>& account)
+{
+    if (!account || account->usage.unlimited.value_or(false))
+        return false;
+    // Comparisons with NaN are false, so an unreadable figure never blocks a recording.
+    const double quota = account->usage.quotaMinutes;
+    const double used = account->usage.minutesUsed;
+    return quota > 0 && quota <= used;
+}
+
+std::optional<QuilletCloud::ShareAuthorization> AccountService::shareAuthorization() const
+{
+    if (m_sessionToken)
+        return QuilletCloud::ShareAuthorization{*m_sessionToken, std::nullopt};
+    if (m_tessraKey)
+        return QuilletCloud::ShareAuthorization{*m_tessraKey, m_tessraEmail};
+    return std::nullopt;
+}

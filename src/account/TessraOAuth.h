@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <variant>
+
+class Clock;
+class QNetworkAccessManager;
+class QNetworkReply;
+class UrlOpener;
+
+// Signs the user in with the API provider: OAuth 2.0 authorization code with PKCE (S256), no
+// client secret. The provider's page opens in the user's browser; the browser hands the
+// redirect "quillet://callback?code=…&state=…" to the application, whose URL router passes it
+// to handleCallback(). The code is then exchanged for a provider API key, the account's e-mail
+// and its credit balance.
+//
+// There is no window to watch here, so a sign-in whose browser tab is simply closed would wait
+// for ever: it ends as cancelled after ten minutes, and as soon as another sign-in starts.
+class TessraOAuth final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TessraOAuth)
+
+public:
+    struct Session
+    {
+        QString key;
+        QString email;
+        std::optional<double> balance;
+    };
+
+    // The sign-in's own failures; description() is what the user is shown.
+    struct AuthError
+    {
+        enum class Kind { Server, Cancelled, StateMismatch, MissingCode };
+        Kind kind = Kind::Cancelled;
+        int status = 0;
+        QString message; // Server: the reply body or "Malformed token response"; never shown
+
+        QString description() const;
+    };
+
+    // Any other failure: the browser could not be opened, or the token request never got an
+    // answer. description is the underlying reason, for the log.
+    struct OtherError
+    {
+        QString description;
+    };
+
+    using Outcome = std::variant<Session, AuthError, OtherError>;
+    using Completion = std::function<void(const Outcome&)>;
+
+    static inline const QString kClientId = QStringLiteral("quillet");
+    static inline const QString kRedirectUri = QStringLiteral("quillet://callback");
+    static inline const QString kScope = QStringLiteral("openid email");
+    static constexpr std::chrono::minutes kCallbackLimit{10};
+
+    TessraOAuth(QNetworkAccessManager& network, UrlOpener& browser, const Clock& clock, QUrl webOrigin,
+                QObject* parent = nullptr);
+    ~TessraOAuth() override;
+
+    // Starts a sign-in; done runs once with its outcome (not at all when receiver is destroyed
+    // first). A sign-in still waiting is completed as cancelled first.
+    void signIn(QObject* receiver, Completion done);
+
+    // The redirect back from the provider. Ignored unless a sign-in waits for it.
+    void handleCallback(const QUrl& url);
+
+    // Ends a waiting sign-in as cancelled (what closing the sign-in window means).
+    void cancel();
+
+    bool isSigningIn() const { return m_pending != nullptr; }
+
+    // How often the ten-minute limit is checked against the clock; tests shorten it.
+    void setLimitCheckInterval(std::chrono::milliseconds interval);
+
+    // byteCount bytes from the system's secure random source, Base64URL without padding.
+    static QString randomUrlSafe(int byteCount);
+    // The S256 code challenge of a verifier: Base64URL of its SHA-256, without padding.
+    static QString challenge(const QString& verifier);
+
+    QUrl authorizationUrl(const QString& challenge, const QString& state) const;
+    static QByteArray tokenRequestBody(const QString& code, const QString& verifier);
+    // Reads the token endpoint's answer (status 200 and a key, or the Server error).
+    static Outcome sessionFromTokenReply(int status, const QByteArray& body);
+
+private:
+    struct Pending;
+
+    void checkLimit();
+    void exchange(const QString& code);
+    void finish(Outcome outcome);
+
+    QNetworkAccessManager& m_network;
+    UrlOpener& m_browser;
+    const Clock& m_clock;
+    QUrl m_webOrigin;
+    QTimer m_limitTimer;
+    std::unique_ptr<Pending> m_pending;
+};
