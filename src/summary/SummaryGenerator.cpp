@@ -1,0 +1,455 @@
+#include "summary/SummaryGenerator.h"
+
+#include "platform/Log.h"
+#include "summary/ChatCompletions.h"
+#include "summary/ReasoningStripper.h"
+#include "summary/SummaryPrompts.h"
+#include "summary/TextPrefix.h"
+
+#include <QFutureWatcher>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QPromise>
+#include <QStringDecoder>
+#include <QTimer>
+#include <cmath>
+#include <map>
+#include <memory>
+
+QString SummaryError::description() const
+{
+    switch (kind) {
+    case Kind::Api:
+        return QStringLiteral("Tessra API error (") + QString::number(status) + QStringLiteral("): ") + text;
+    case Kind::InvalidResponse:
+        return QStringLiteral("Invalid response from Tessra");
+    case Kind::Parse:
+        return QStringLiteral("Failed to parse Tessra response");
+    case Kind::Transfer:
+    case Kind::MalformedJson:
+        return text;
+    case Kind::Cancelled:
+        return QStringLiteral("The request was cancelled");
+    }
+    return {};
+}
+
+namespace {
+
+// QNetworkReply reports HTTP error statuses as errors too; those are answers, not failures
+// of the transfer, and are judged by their status code instead.
+bool isHttpStatusError(QNetworkReply::NetworkError error)
+{
+    const int code = int(error);
+    return (code >= 201 && code <= 299) || (code >= 401 && code <= 499)
+        || error == QNetworkReply::ProtocolInvalidOperationError;
+}
+
+QString bodyText(const QByteArray& body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(body);
+    if (decoder.hasError())
+        return QStringLiteral("Unknown error");
+    return text;
+}
+
+SummaryResult<QString> answerFrom(const QByteArray& body)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return SummaryResult<QString>::failure(SummaryError::malformedJson(parseError.errorString()));
+    const QJsonArray choices = document.object().value(QStringLiteral("choices")).toArray();
+    const QJsonValue content
+        = choices.first().toObject().value(QStringLiteral("message")).toObject().value(QStringLiteral("content"));
+    if (choices.isEmpty() || !content.isString())
+        return SummaryResult<QString>::failure(SummaryError::parse());
+    return SummaryResult<QString>::success(content.toString());
+}
+
+} // namespace
+
+// Lives on the generator's thread: owns the network access and the requests in flight.
+class SummaryGeneratorWorker final : public QObject
+{
+public:
+    using Done = std::function<void(const SummaryResult<QString>&)>;
+
+    SummaryGeneratorWorker(const ModelCredentials& credentials, SummaryGenerator::RetryWait retryWait)
+        : m_credentials(credentials)
+        , m_retryWait(std::move(retryWait))
+    { }
+
+    // Starts one completion; `done` runs exactly once, on this thread.
+    quint64 startCompletion(const QString& systemPrompt, const QString& userContent, int maxTokens, Done done)
+    {
+        auto call = std::make_unique<Call>();
+        call->id = ++m_lastId;
+        call->body = ChatCompletions::body(kSummaryModel(),
+            { { QStringLiteral("system"), systemPrompt }, { QStringLiteral("user"), userContent } }, maxTokens, false);
+        call->done = std::move(done);
+        const quint64 id = call->id;
+        m_calls.emplace(id, std::move(call));
+        send(id);
+        return id;
+    }
+
+    void cancel(quint64 id) { finish(id, SummaryResult<QString>::failure(SummaryError::cancelled())); }
+
+    // Cancels `ids` when the caller cancels the future it holds.
+    template <typename T> void cancelWith(const QFuture<T>& future, const std::vector<quint64>& ids)
+    {
+        auto* watcher = new QFutureWatcher<T>(this);
+        connect(watcher, &QFutureWatcherBase::canceled, this, [this, ids] {
+            for (quint64 id : ids)
+                cancel(id);
+        });
+        connect(watcher, &QFutureWatcherBase::finished, watcher, &QObject::deleteLater);
+        watcher->setFuture(future);
+    }
+
+    void shutdown()
+    {
+        while (!m_calls.empty())
+            cancel(m_calls.begin()->first);
+    }
+
+private:
+    static QString kSummaryModel() { return ChatCompletions::kSummaryModel.toString(); }
+
+    struct Call
+    {
+        quint64 id = 0;
+        QByteArray body;
+        int attempt = 0;
+        QPointer<QNetworkReply> reply;
+        std::unique_ptr<QTimer> waitTimer;
+        Done done;
+    };
+
+    QNetworkAccessManager& network()
+    {
+        // Made here, on the worker's thread, which it then belongs to.
+        if (!m_network)
+            m_network = new QNetworkAccessManager(this);
+        return *m_network;
+    }
+
+    Call* find(quint64 id)
+    {
+        const auto it = m_calls.find(id);
+        return it == m_calls.end() ? nullptr : it->second.get();
+    }
+
+    void send(quint64 id)
+    {
+        Call* call = find(id);
+        if (!call)
+            return;
+        ++call->attempt;
+        QNetworkReply* reply = network().post(ChatCompletions::request(m_credentials, false), call->body);
+        call->reply = reply;
+        connect(reply, &QNetworkReply::finished, this, [this, id, reply] { onFinished(id, reply); });
+    }
+
+    void onFinished(quint64 id, QNetworkReply* reply)
+    {
+        reply->deleteLater();
+        Call* call = find(id);
+        if (!call || call->reply != reply)
+            return;
+        call->reply = nullptr;
+
+        const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (reply->error() != QNetworkReply::NoError
+            && (!statusAttribute.isValid() || !isHttpStatusError(reply->error()))) {
+            finish(id, SummaryResult<QString>::failure(SummaryError::transfer(reply->errorString())));
+            return;
+        }
+        if (!statusAttribute.isValid()) {
+            finish(id, SummaryResult<QString>::failure(SummaryError::invalidResponse()));
+            return;
+        }
+        const int status = statusAttribute.toInt();
+        if (status == 429) {
+            if (call->attempt >= SummaryGenerator::kMaxAttempts) {
+                finish(id, SummaryResult<QString>::failure(SummaryError::api(429, QStringLiteral("Rate limited"))));
+                return;
+            }
+            std::optional<QByteArray> retryAfter;
+            if (reply->hasRawHeader("Retry-After"))
+                retryAfter = reply->rawHeader("Retry-After");
+            const std::chrono::milliseconds wait = SummaryGenerator::retryWait(retryAfter, call->attempt);
+            Log::line("[Quillet] Rate limited, retrying in %.0fs (attempt %d/%d)", double(wait.count()) / 1000.0,
+                call->attempt, SummaryGenerator::kMaxAttempts);
+            const std::chrono::milliseconds actualWait = m_retryWait ? m_retryWait(wait) : wait;
+            call->waitTimer = std::make_unique<QTimer>();
+            call->waitTimer->setSingleShot(true);
+            connect(call->waitTimer.get(), &QTimer::timeout, this, [this, id] { send(id); });
+            call->waitTimer->start(actualWait);
+            return;
+        }
+        if (status != 200) {
+            finish(id, SummaryResult<QString>::failure(SummaryError::api(status, bodyText(reply->readAll()))));
+            return;
+        }
+        finish(id, answerFrom(reply->readAll()));
+    }
+
+    void finish(quint64 id, const SummaryResult<QString>& result)
+    {
+        const auto it = m_calls.find(id);
+        if (it == m_calls.end())
+            return;
+        std::unique_ptr<Call> call = std::move(it->second);
+        m_calls.erase(it);
+        call->waitTimer.reset();
+        if (QNetworkReply* reply = call->reply) {
+            reply->disconnect(this);
+            reply->abort();
+            reply->deleteLater();
+        }
+        call->done(result);
+    }
+
+    ModelCredentials m_credentials;
+    SummaryGenerator::RetryWait m_retryWait;
+    QNetworkAccessManager* m_network = nullptr;
+    std::map<quint64, std::unique_ptr<Call>> m_calls;
+    quint64 m_lastId = 0;
+};
+
+namespace {
+
+template <typename T> std::shared_ptr<QPromise<SummaryResult<T>>> startedPromise()
+{
+    auto promise = std::make_shared<QPromise<SummaryResult<T>>>();
+    promise->start();
+    return promise;
+}
+
+template <typename T> void fulfil(QPromise<SummaryResult<T>>& promise, const SummaryResult<T>& result)
+{
+    promise.addResult(result);
+    promise.finish();
+}
+
+SummaryResult<QString> mapSummary(const SummaryResult<QString>& answer)
+{
+    if (!answer.ok())
+        return answer;
+    return SummaryResult<QString>::success(SummaryGenerator::cleanSummary(answer.value()));
+}
+
+SummaryResult<std::optional<QString>> mapTitle(const SummaryResult<QString>& answer)
+{
+    if (!answer.ok())
+        return SummaryResult<std::optional<QString>>::failure(answer.error());
+    return SummaryResult<std::optional<QString>>::success(SummaryGenerator::cleanTitle(answer.value()));
+}
+
+} // namespace
+
+SummaryGenerator::SummaryGenerator(const ModelCredentials& credentials, QObject* parent)
+    : SummaryGenerator(credentials, RetryWait(), parent)
+{ }
+
+SummaryGenerator::SummaryGenerator(const ModelCredentials& credentials, RetryWait retryWait, QObject* parent)
+    : QObject(parent)
+    , m_worker(new SummaryGeneratorWorker(credentials, std::move(retryWait)))
+{
+    m_thread.setObjectName(QStringLiteral("SummaryGenerator"));
+    m_worker->moveToThread(&m_thread);
+    m_thread.start();
+}
+
+SummaryGenerator::~SummaryGenerator()
+{
+    // Aborting the requests in flight is immediate, so the join below does not wait on work.
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker] {
+            worker->shutdown();
+            worker->deleteLater();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    m_thread.wait();
+}
+
+QFuture<SummaryResult<QString>> SummaryGenerator::chatCompletion(
+    const QString& systemPrompt, const QString& userContent, int maxTokens)
+{
+    auto promise = startedPromise<QString>();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, promise, systemPrompt, userContent, maxTokens] {
+            const quint64 id = worker->startCompletion(
+                systemPrompt, userContent, maxTokens, [promise](const auto& result) { fulfil(*promise, result); });
+            worker->cancelWith(promise->future(), { id });
+        },
+        Qt::QueuedConnection);
+    return promise->future();
+}
+
+QFuture<SummaryResult<std::optional<QString>>> SummaryGenerator::generateTitle(const QString& transcript)
+{
+    auto promise = startedPromise<std::optional<QString>>();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, promise, transcript] {
+            const quint64 id = worker->startCompletion(SummaryPrompts::titlePrompt(),
+                TextPrefix::graphemes(transcript, kTitleTranscriptLength), kTitleMaxTokens,
+                [promise](const auto& answer) { fulfil(*promise, mapTitle(answer)); });
+            worker->cancelWith(promise->future(), { id });
+        },
+        Qt::QueuedConnection);
+    return promise->future();
+}
+
+QFuture<SummaryResult<QString>> SummaryGenerator::generateSummary(
+    const QString& transcript, const QString& userNotes, const std::optional<QString>& calendarContext)
+{
+    auto promise = startedPromise<QString>();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, promise, transcript, userNotes, calendarContext] {
+            const quint64 id = worker->startCompletion(SummaryPrompts::summarySystemPrompt(calendarContext),
+                SummaryPrompts::summaryUserContent(transcript, userNotes), kSummaryMaxTokens,
+                [promise](const auto& answer) { fulfil(*promise, mapSummary(answer)); });
+            worker->cancelWith(promise->future(), { id });
+        },
+        Qt::QueuedConnection);
+    return promise->future();
+}
+
+QFuture<SummaryResult<GeneratedTitleAndSummary>> SummaryGenerator::generateTitleAndSummary(
+    const QString& transcript, const QString& userNotes, const std::optional<QString>& calendarContext)
+{
+    auto promise = startedPromise<GeneratedTitleAndSummary>();
+    QMetaObject::invokeMethod(
+        m_worker,
+        [worker = m_worker, promise, transcript, userNotes, calendarContext] {
+            struct Run
+            {
+                std::optional<SummaryResult<std::optional<QString>>> title;
+                std::optional<SummaryResult<QString>> summary;
+                quint64 summaryId = 0;
+                bool settled = false;
+            };
+            auto run = std::make_shared<Run>();
+            // Decides once the title is in: its failure ends the run at once (abandoning the
+            // summary); otherwise the run waits for the summary.
+            auto settle = [worker, promise, run] {
+                if (run->settled || !run->title)
+                    return;
+                using Result = SummaryResult<GeneratedTitleAndSummary>;
+                if (!run->title->ok()) {
+                    run->settled = true;
+                    worker->cancel(run->summaryId);
+                    fulfil(*promise, Result::failure(run->title->error()));
+                    return;
+                }
+                if (!run->summary)
+                    return;
+                run->settled = true;
+                if (!run->summary->ok())
+                    fulfil(*promise, Result::failure(run->summary->error()));
+                else
+                    fulfil(*promise, Result::success({ run->title->value(), run->summary->value() }));
+            };
+            const quint64 titleId = worker->startCompletion(SummaryPrompts::titlePrompt(),
+                TextPrefix::graphemes(transcript, kTitleTranscriptLength), kTitleMaxTokens,
+                [run, settle](const auto& answer) {
+                    run->title = mapTitle(answer);
+                    settle();
+                });
+            run->summaryId = worker->startCompletion(SummaryPrompts::summarySystemPrompt(calendarContext),
+                SummaryPrompts::summaryUserContent(transcript, userNotes), kSummaryMaxTokens,
+                [run, settle](const auto& answer) {
+                    run->summary = mapSummary(answer);
+                    settle();
+                });
+            worker->cancelWith(promise->future(), { titleId, run->summaryId });
+        },
+        Qt::QueuedConnection);
+    return promise->future();
+}
+
+std::optional<double> SummaryGenerator::retryAfterSeconds(QByteArrayView headerValue)
+{
+    // Digits with an optional fraction and exponent, an optional leading sign; nothing else.
+    qsizetype i = 0;
+    const qsizetype n = headerValue.size();
+    const auto digitsFrom = [&](qsizetype from) {
+        qsizetype at = from;
+        while (at < n && headerValue[at] >= '0' && headerValue[at] <= '9')
+            ++at;
+        return at;
+    };
+    if (i < n && (headerValue[i] == '+' || headerValue[i] == '-'))
+        ++i;
+    const qsizetype integerEnd = digitsFrom(i);
+    bool hasDigits = integerEnd > i;
+    i = integerEnd;
+    if (i < n && headerValue[i] == '.') {
+        const qsizetype fractionEnd = digitsFrom(i + 1);
+        hasDigits = hasDigits || fractionEnd > i + 1;
+        i = fractionEnd;
+    }
+    if (!hasDigits)
+        return std::nullopt;
+    if (i < n && (headerValue[i] == 'e' || headerValue[i] == 'E')) {
+        qsizetype exponent = i + 1;
+        if (exponent < n && (headerValue[exponent] == '+' || headerValue[exponent] == '-'))
+            ++exponent;
+        const qsizetype exponentEnd = digitsFrom(exponent);
+        if (exponentEnd == exponent)
+            return std::nullopt;
+        i = exponentEnd;
+    }
+    if (i != n)
+        return std::nullopt;
+    bool ok = false;
+    const double seconds = QByteArray(headerValue.data(), headerValue.size()).toDouble(&ok);
+    // A negative wait means nothing; such a value falls back to the exponential wait.
+    if (!ok || !std::isfinite(seconds) || seconds < 0)
+        return std::nullopt;
+    return seconds;
+}
+
+std::chrono::milliseconds SummaryGenerator::retryWait(const std::optional<QByteArray>& retryAfterHeader, int attempt)
+{
+    std::optional<double> seconds;
+    if (retryAfterHeader)
+        seconds = retryAfterSeconds(*retryAfterHeader);
+    const double wait = std::min(seconds.value_or(std::pow(2.0, attempt)), double(kMaxRetryWait.count()));
+    return std::chrono::milliseconds(std::llround(wait * 1000.0));
+}
+
+QString SummaryGenerator::cleanSummary(const QString& answer)
+{
+    const QString text = ReasoningStripper::withoutThinkTags(answer.trimmed());
+    if (ReasoningStripper::startsWithReasoning(text)) {
+        // Reasoning prose ahead of the summary: keep it from the first markdown heading on.
+        const qsizetype heading = text.indexOf(QStringLiteral("\n#"));
+        if (heading >= 0)
+            return text.mid(heading).trimmed();
+    }
+    return text;
+}
+
+std::optional<QString> SummaryGenerator::cleanTitle(const QString& answer)
+{
+    const std::optional<QString> line = ReasoningStripper::title(answer);
+    if (!line)
+        return std::nullopt;
+    QString title = *line;
+    title.remove(QLatin1Char('"'));
+    return TextPrefix::graphemes(title, kTitleMaxLength);
+}

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "account/ModelCredentials.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QFuture>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <variant>
+
+// Why a summary, title or completion request failed. description() is the text users see.
+struct SummaryError
+{
+    enum class Kind {
+        Api, // an HTTP status other than 200 (text: the reply body)
+        InvalidResponse, // the reply was not an HTTP reply
+        Parse, // JSON without a string at choices[0].message.content
+        Transfer, // no connection, timeout, broken transfer (text: the network layer's words)
+        MalformedJson, // a 200 reply that is not JSON (text: the parser's words)
+        Cancelled, // the request was cancelled or its generator went away
+    };
+
+    Kind kind = Kind::InvalidResponse;
+    int status = 0;
+    QString text;
+
+    static SummaryError api(int status, const QString& body) { return { Kind::Api, status, body }; }
+    static SummaryError invalidResponse() { return { Kind::InvalidResponse, 0, {} }; }
+    static SummaryError parse() { return { Kind::Parse, 0, {} }; }
+    static SummaryError transfer(const QString& description) { return { Kind::Transfer, 0, description }; }
+    static SummaryError malformedJson(const QString& description) { return { Kind::MalformedJson, 0, description }; }
+    static SummaryError cancelled() { return { Kind::Cancelled, 0, {} }; }
+
+    QString description() const;
+
+    friend bool operator==(const SummaryError&, const SummaryError&) = default;
+};
+
+// A value or the error that stopped it.
+template <typename T> class SummaryResult
+{
+public:
+    SummaryResult() = default;
+    static SummaryResult success(T value) { return SummaryResult(std::in_place_index<0>, std::move(value)); }
+    static SummaryResult failure(SummaryError error) { return SummaryResult(std::in_place_index<1>, std::move(error)); }
+
+    bool ok() const { return m_state.index() == 0; }
+    const T& value() const { return std::get<0>(m_state); }
+    const SummaryError& error() const { return std::get<1>(m_state); }
+
+private:
+    template <std::size_t I, typename V>
+    SummaryResult(std::in_place_index_t<I> index, V&& value)
+        : m_state(index, std::forward<V>(value))
+    { }
+
+    std::variant<T, SummaryError> m_state { std::in_place_index<1>, SummaryError::cancelled() };
+};
+
+struct GeneratedTitleAndSummary
+{
+    // Nothing when the model gave no usable title line; an empty title counts as given.
+    std::optional<QString> title;
+    QString summary;
+};
+
+class SummaryGeneratorWorker;
+
+// Writes a meeting's summary and title through the provider's chat-completions service.
+//
+// Each generator runs its requests on a thread of its own and answers with futures; attach
+// the continuation to an object of the calling thread so it runs there:
+//
+//   generator->generateTitleAndSummary(transcript, notes, context)
+//       .then(this, [this](const SummaryResult<GeneratedTitleAndSummary>& result) { ... });
+//
+// Cancelling a returned future aborts its requests (a cancelled future runs no .then()
+// continuation). Destroying the generator aborts whatever is still running; those futures
+// end with a Cancelled error. A generator holds the credentials it was made with.
+class SummaryGenerator final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SummaryGenerator)
+
+public:
+    // Maps the wait the service asked for before a retry to the time actually waited.
+    // Called on the generator's thread. Tests pass one that records and returns zero.
+    using RetryWait = std::function<std::chrono::milliseconds(std::chrono::milliseconds requested)>;
+
+    static constexpr int kMaxAttempts = 3;
+    static constexpr int kSummaryMaxTokens = 2048;
+    static constexpr int kTitleMaxTokens = 200;
+    static constexpr qsizetype kTitleTranscriptLength = 2000;
+    static constexpr qsizetype kTitleMaxLength = 120;
+    static constexpr std::chrono::seconds kMaxRetryWait { 60 };
+
+    explicit SummaryGenerator(const ModelCredentials& credentials, QObject* parent = nullptr);
+    SummaryGenerator(const ModelCredentials& credentials, RetryWait retryWait, QObject* parent = nullptr);
+    ~SummaryGenerator() override;
+
+    // One whole (not streamed) completion with the model "fast": up to three attempts while
+    // the service answers 429, then the text at choices[0].message.content exactly as sent.
+    QFuture<SummaryResult<QString>> chatCompletion(
+        const QString& systemPrompt, const QString& userContent, int maxTokens);
+
+    // A one-line title from the first 2000 characters of the formatted transcript, or nothing.
+    QFuture<SummaryResult<std::optional<QString>>> generateTitle(const QString& transcript);
+
+    // The markdown summary, with leaked reasoning removed. May be empty.
+    QFuture<SummaryResult<QString>> generateSummary(
+        const QString& transcript, const QString& userNotes, const std::optional<QString>& calendarContext);
+
+    // Title and summary requested side by side. The title is awaited first: when it fails, the
+    // summary request is abandoned and the run fails with the title's error; when the summary
+    // fails, the run fails with its error.
+    QFuture<SummaryResult<GeneratedTitleAndSummary>> generateTitleAndSummary(
+        const QString& transcript, const QString& userNotes, const std::optional<QString>& calendarContext);
+
+    // The seconds a "Retry-After" value asks for: only a plain, non-negative decimal number
+    // with nothing around it counts (no HTTP dates, no units, no blanks).
+    static std::optional<double> retryAfterSeconds(QByteArrayView headerValue);
+    // The wait after a 429 on the given attempt (1-based): the header's value when it counts,
+    // else 2^attempt seconds; never above 60 s.
+    static std::chrono::milliseconds retryWait(const std::optional<QByteArray>& retryAfterHeader, int attempt);
+
+    // Post-processing of the model's answers.
+    static QString cleanSummary(const QString& answer);
+    static std::optional<QString> cleanTitle(const QString& answer);
+
+private:
+    QThread m_thread;
+    SummaryGeneratorWorker* m_worker = nullptr;
+};
