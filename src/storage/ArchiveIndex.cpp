@@ -7,7 +7,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QSaveFile>
-
 #include <cmath>
 
 namespace {
@@ -75,11 +74,11 @@ QByteArray ArchiveIndex::encode() const
         const ArchiveIndexEntry& entry = it.value();
         object.insert(it.key(),
             QJsonObject {
-                {QStringLiteral("title"), entry.title},
-                {QStringLiteral("date"), ArchiveMarkdown::isoDate(entry.date)},
-                {QStringLiteral("durationMinutes"), entry.durationMinutes},
-                {QStringLiteral("path"), entry.path},
-                {QStringLiteral("hasSummary"), entry.hasSummary},
+                { QStringLiteral("title"), entry.title },
+                { QStringLiteral("date"), ArchiveMarkdown::isoDate(entry.date) },
+                { QStringLiteral("durationMinutes"), entry.durationMinutes },
+                { QStringLiteral("path"), entry.path },
+                { QStringLiteral("hasSummary"), entry.hasSummary },
             });
     }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);

@@ -5,7 +5,6 @@
 #include <QHash>
 #include <QMap>
 #include <QString>
-
 #include <optional>
 
 // The record of one meeting in "index.json".

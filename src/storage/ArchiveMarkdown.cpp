@@ -4,7 +4,6 @@
 #include <QLocale>
 #include <QStringList>
 #include <QTime>
-
 #include <cmath>
 #include <limits>
 
@@ -167,8 +166,8 @@ QString singleLineTitle(const QString& title)
 QString turnLine(const MeetingArchiver::Snapshot::Turn& turn)
 {
     const qint64 seconds = wholeSeconds(turn.timestamp);
-    return QString::asprintf("[%02lld:%02lld] **", static_cast<long long>(seconds / 60),
-               static_cast<long long>(seconds % 60))
+    return QString::asprintf(
+               "[%02lld:%02lld] **", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60))
         + turn.label + QStringLiteral(":** ") + turn.text;
 }
 

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringView>
 #include <QUuid>
-
 #include <optional>
 
 // The text formats of the markdown archive, shared by the writer and the importer.

@@ -1,0 +1,137 @@
+#include "storage/ArchiveWriter.h"
+
+#include "storage/ArchiveIndex.h"
+#include "storage/ArchiveMarkdown.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
+
+namespace {
+
+constexpr int kBackfillSaveInterval = 100;
+
+// "2026/2026-03-14-0905-x.md" -> "2026/2026-03-14-0905-x-1a2b3c4d.md"
+QString withIdSuffix(const QString& relativePath, const QUuid& id)
+{
+    const QString hex = id.toString(QUuid::Id128).left(8).toLower();
+    QString path = relativePath;
+    path.insert(path.size() - 3, u'-' + hex);
+    return path;
+}
+
+} // namespace
+
+ArchiveWriter::ArchiveWriter(QString root)
+    : m_root(QDir::cleanPath(std::move(root)))
+{ }
+
+QString ArchiveWriter::indexFilePath() const
+{
+    return m_root + QStringLiteral("/index.json");
+}
+
+std::optional<QString> ArchiveWriter::archive(const MeetingArchiver::Snapshot& snapshot) const
+{
+    ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    if (auto error = archiveInto(snapshot, index))
+        return error;
+    // A failed index write leaves the markdown file in place; the next job rewrites the index.
+    index.save(indexFilePath());
+    return std::nullopt;
+}
+
+int ArchiveWriter::backfill(const QList<MeetingArchiver::Snapshot>& snapshots) const
+{
+    ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    QSet<QString> known;
+    for (auto it = index.entries().begin(); it != index.entries().end(); ++it)
+        known.insert(it.key());
+
+    int written = 0;
+    int unsaved = 0;
+    for (const auto& snapshot : snapshots) {
+        if (known.contains(ArchiveMarkdown::idString(snapshot.id)))
+            continue;
+        if (archiveInto(snapshot, index))
+            continue;
+        ++written;
+        if (++unsaved == kBackfillSaveInterval) {
+            index.save(indexFilePath());
+            unsaved = 0;
+        }
+    }
+    if (unsaved > 0)
+        index.save(indexFilePath());
+    return written;
+}
+
+void ArchiveWriter::remove(const QUuid& meetingId) const
+{
+    ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    const QString id = ArchiveMarkdown::idString(meetingId);
+    const auto entry = index.take(id);
+    if (!entry)
+        return;
+    deleteFile(entry->path, index, id);
+    index.save(indexFilePath());
+}
+
+std::optional<QString> ArchiveWriter::archiveInto(const MeetingArchiver::Snapshot& snapshot, ArchiveIndex& index) const
+{
+    const QString year = ArchiveMarkdown::yearFolder(snapshot.date);
+    const QString yearPath = m_root + u'/' + year;
+    if (!QDir().mkpath(yearPath))
+        return QStringLiteral("Could not create the folder %1").arg(yearPath);
+
+    const QString id = ArchiveMarkdown::idString(snapshot.id);
+    QString relativePath = year + u'/' + ArchiveMarkdown::fileName(snapshot);
+    // Two meetings in the same minute with the same title would otherwise share one file.
+    if (index.pathTakenByOther(relativePath, id))
+        relativePath = withIdSuffix(relativePath, snapshot.id);
+
+    const QString filePath = m_root + u'/' + relativePath;
+    QSaveFile file(filePath);
+    const QByteArray text = ArchiveMarkdown::markdown(snapshot);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+        return QStringLiteral("Could not write %1: %2").arg(filePath, file.errorString());
+
+    // Only now that the new file exists may the one under the old name go.
+    const auto previous = index.entry(id);
+    if (previous && previous->path != relativePath)
+        deleteFile(previous->path, index, id);
+
+    ArchiveIndexEntry entry;
+    entry.title = snapshot.title;
+    entry.date = snapshot.date;
+    entry.durationMinutes = ArchiveMarkdown::wholeMinutes(snapshot.duration);
+    entry.path = relativePath;
+    entry.hasSummary = snapshot.summary && !snapshot.summary->isEmpty();
+    index.put(id, entry);
+    return std::nullopt;
+}
+
+bool ArchiveWriter::isArchiveMarkdownPath(const QString& relativePath) const
+{
+    if (relativePath.isEmpty() || QDir::isAbsolutePath(relativePath) || !relativePath.endsWith(QLatin1String(".md")))
+        return false;
+    const QString cleaned = QDir::cleanPath(m_root + u'/' + relativePath);
+    if (!cleaned.startsWith(m_root + u'/'))
+        return false;
+    // The lexical check is not enough when a folder inside the archive is a symbolic link.
+    const QString canonicalRoot = QFileInfo(m_root).canonicalFilePath();
+    const QString canonicalFolder = QFileInfo(QFileInfo(cleaned).path()).canonicalFilePath();
+    if (canonicalRoot.isEmpty() || canonicalFolder.isEmpty())
+        return false;
+    return canonicalFolder == canonicalRoot || canonicalFolder.startsWith(canonicalRoot + u'/');
+}
+
+void ArchiveWriter::deleteFile(const QString& relativePath, const ArchiveIndex& index, const QString& id) const
+{
+    // Another meeting still listed at this path owns the file.
+    if (!isArchiveMarkdownPath(relativePath) || index.pathTakenByOther(relativePath, id))
+        return;
+    QFile::remove(m_root + u'/' + relativePath);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "storage/MeetingArchiver.h"
+
+#include <QList>
+#include <QString>
+#include <QUuid>
+#include <optional>
+
+class ArchiveIndex;
+
+// The file work of the archive, run synchronously on whatever thread calls it (the archive's
+// worker thread in the application). Each call reads the index from disk, so instances hold
+// nothing but the folder.
+class ArchiveWriter final
+{
+public:
+    explicit ArchiveWriter(QString root);
+
+    // Writes the meeting's file and index entry. Returns a description of the failure, in
+    // which case the index is unchanged and any earlier file of the meeting is kept.
+    std::optional<QString> archive(const MeetingArchiver::Snapshot& snapshot) const;
+
+    // Archives every snapshot the index does not hold yet, reading the index once and
+    // saving it every 100 files and at the end. Failures are skipped. Returns files written.
+    int backfill(const QList<MeetingArchiver::Snapshot>& snapshots) const;
+
+    // Drops the meeting's entry and deletes its file; an unknown identifier changes nothing.
+    void remove(const QUuid& meetingId) const;
+
+    QString indexFilePath() const;
+
+private:
+    std::optional<QString> archiveInto(const MeetingArchiver::Snapshot& snapshot, ArchiveIndex& index) const;
+    // Index paths come from a file the user can edit: only markdown files inside the archive
+    // folder may be deleted.
+    bool isArchiveMarkdownPath(const QString& relativePath) const;
+    void deleteFile(const QString& relativePath, const ArchiveIndex& index, const QString& id) const;
+
+    QString m_root;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class Clock;
+class ModelContext;
+
+// Rebuilds an empty store from the markdown archive in "$HOME/QuilletNotes". It only reads:
+// no file is written, moved or deleted, and "index.json" is not consulted.
+namespace MeetingImporter {
+
+// When the store holds no meeting, creates one meeting (source "imported") per readable
+// archive file, with its title, date, duration, summary and transcript, and saves. Runs
+// synchronously on the main thread. `clock` dates the meetings whose file has no readable date.
+void runIfNeeded(ModelContext& context, const Clock& clock);
+void runIfNeeded(ModelContext& context);
+
+// The folder the import reads, whatever the build.
+QString archiveFolder();
+
+// The ".md" files below `folder` at any depth (hidden ones too), as paths relative to it in
+// byte order. Empty when the folder cannot be listed.
+QStringList markdownFiles(const QString& folder);
+
+} // namespace MeetingImporter

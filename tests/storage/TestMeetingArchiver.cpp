@@ -1,0 +1,565 @@
+#include "platform/Log.h"
+#include "storage/ArchiveMarkdown.h"
+#include "storage/ChatMessage.h"
+#include "storage/Meeting.h"
+#include "storage/MeetingArchiver.h"
+#include "storage/TranscriptSegment.h"
+#include "support/TestMain.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <memory>
+#include <time.h>
+
+namespace {
+
+QString root()
+{
+    return MeetingArchiver::archiveRoot();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Every regular file below `folder`, relative to it, sorted.
+QStringList filesBelow(const QString& folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(folder).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+// Waits for every queued archive job; the writer runs on its own thread.
+bool drain()
+{
+    QFuture<void> idle = MeetingArchiver::idle();
+    return QTest::qWaitFor([&] { return idle.isFinished(); }, 20000);
+}
+
+QDateTime local(int year, int month, int day, int hour, int minute)
+{
+    return QDateTime(QDate(year, month, day), QTime(hour, minute), Qt::LocalTime);
+}
+
+MeetingArchiver::Snapshot snapshot(const QString& title, const QDateTime& date, const QUuid& id = QUuid::createUuid())
+{
+    MeetingArchiver::Snapshot s;
+    s.id = id;
+    s.title = title;
+    s.date = date;
+    return s;
+}
+
+QJsonObject readIndex()
+{
+    return QJsonDocument::fromJson(readFile(root() + QStringLiteral("/index.json"))).object();
+}
+
+QString indexedPath(const QUuid& id)
+{
+    return readIndex().value(ArchiveMarkdown::idString(id)).toObject().value(QLatin1String("path")).toString();
+}
+
+QStringList markdownLines(const QString& relativePath)
+{
+    return QString::fromUtf8(readFile(root() + u'/' + relativePath)).split(u'\n');
+}
+
+} // namespace
+
+class TestMeetingArchiver final : public QObject
+{
+    Q_OBJECT
+
+public:
+    TestMeetingArchiver()
+    {
+        // File names use local time; a zone far from UTC shows which dates are local.
+        qputenv("TZ", "Asia/Ho_Chi_Minh");
+        tzset();
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(drain());
+        QDir(root()).removeRecursively();
+    }
+
+    void goldenFiles()
+    {
+        std::vector<std::unique_ptr<Meeting>> meetings;
+        const auto make = [&](const QString& title, const QDateTime& date, const char* id) {
+            meetings.push_back(std::make_unique<Meeting>(title, date));
+            meetings.back()->setId(QUuid::fromString(QLatin1String(id)));
+            return meetings.back().get();
+        };
+
+        Meeting* cafe = make(
+            QStringLiteral("Café — Q3 planning!!"), local(2026, 3, 14, 9, 5), "6F9619FF-8B86-D011-B42D-00C04FC964FF");
+        cafe->setDuration(2745.5);
+        cafe->setSummary(QStringLiteral("**Decisions**\n- Ship the beta on 2 April\n- Hire one designer"));
+        cafe->setUserNotes(QStringLiteral("\n\n  Call Linh about the budget\n  - and the venue  \n\n"));
+        cafe->appendSegment(new TranscriptSegment(QStringLiteral("Morning! Can you hear me?"), Speaker::them(), 4.9));
+        cafe->appendSegment(new TranscriptSegment(QStringLiteral("Good morning, everyone."), Speaker::me(), 0));
+
+        // Local New Year's night is still 2025 in UTC: the folder follows the local year.
+        Meeting* standup = make(QStringLiteral("Standup \"core\" \\ infra"), local(2026, 1, 1, 3, 0),
+            "3F2504E0-4F89-11D3-9A0C-0305E82C3301");
+        standup->setDuration(3725.6);
+        standup->setUserNotes(QStringLiteral("   \n\t \n"));
+        const auto segment = [](const QString& text, const QString& speakerRaw, double timestamp) {
+            auto* s = new TranscriptSegment(text, Speaker::me(), timestamp);
+            s->setSpeakerRaw(speakerRaw);
+            return s;
+        };
+        standup->appendSegment(segment(QStringLiteral("Wrapping up at last."), QStringLiteral("Linh Nguyen"), 3725.6));
+        standup->appendSegment(segment(QStringLiteral("Deploy is green."), QStringLiteral("Them"), 65));
+        standup->appendSegment(segment(QStringLiteral("Let's start."), QStringLiteral("Me"), 0));
+        standup->appendSegment(
+            segment(QStringLiteral("Same second, stored after."), QStringLiteral("Linh Nguyen"), 65));
+        standup->appendSegment(segment(QStringLiteral("Quick update from me."), QString(), 5.6));
+        auto* answer
+            = new ChatMessage(ChatRole::Assistant, QStringLiteral("Deploy on Friday."), QStringLiteral("fast"));
+        answer->setCreatedAt(QDateTime(QDate(2026, 1, 1), QTime(1, 0, 5), Qt::UTC));
+        auto* question = new ChatMessage(ChatRole::User, QStringLiteral("What was decided?"), std::nullopt);
+        question->setCreatedAt(QDateTime(QDate(2026, 1, 1), QTime(1, 0, 0), Qt::UTC));
+        standup->appendChatMessage(answer);
+        standup->appendChatMessage(question);
+
+        make(QStringLiteral("Họp với anh Đặng về dự án"), local(2025, 11, 20, 14, 30),
+            "A1B2C3D4-0000-4000-8000-000000000003");
+
+        Meeting* launch = make(
+            QStringLiteral("🚀 Launch review 🎉"), local(2026, 2, 2, 18, 45), "A1B2C3D4-0000-4000-8000-000000000004");
+        launch->setDuration(600);
+        launch->setSummary(QStringLiteral("   "));
+
+        Meeting* punctuation
+            = make(QStringLiteral("?!…"), local(2026, 3, 14, 10, 0), "A1B2C3D4-0000-4000-8000-000000000005");
+        punctuation->setDuration(119.9);
+        punctuation->appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("Anything?"), std::nullopt));
+
+        make(QString(), local(2026, 3, 14, 11, 0), "A1B2C3D4-0000-4000-8000-000000000006");
+
+        for (const auto& meeting : meetings)
+            MeetingArchiver::archive(MeetingArchiver::Snapshot(*meeting));
+        QVERIFY(drain());
+
+        const QString golden = QStringLiteral(QUILLET_TEST_DATA_DIR "/archive/golden");
+        const QStringList expectedFiles = filesBelow(golden);
+        QCOMPARE(filesBelow(root()), expectedFiles);
+        for (const QString& file : expectedFiles) {
+            const QByteArray actual = readFile(root() + u'/' + file);
+            const QByteArray expected = readFile(golden + u'/' + file);
+            if (actual != expected)
+                qWarning().noquote() << "Differs:" << file << "\n" << actual;
+            QCOMPARE(actual, expected);
+        }
+    }
+
+    void fileNames_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        const QString seventy(70, u'a');
+        const QString fiftyNine(59, u'b');
+        QTest::newRow("example") << "Café — Q3 planning!!"
+                                 << "2026-03-14-0905-cafe-q3-planning.md";
+        QTest::newRow("empty slug") << "???"
+                                    << "2026-03-14-0905.md";
+        QTest::newRow("70 letters") << seventy << "2026-03-14-0905-" + seventy.left(60) + ".md";
+        QTest::newRow("59 letters then a word") << fiftyNine + " more"
+                                                << "2026-03-14-0905-" + fiftyNine + ".md";
+        QTest::newRow("leading and trailing separators") << "  --Hello,   World--  "
+                                                         << "2026-03-14-0905-hello-world.md";
+        QTest::newRow("d with stroke") << "Đặng ĐÔNG"
+                                       << "2026-03-14-0905-đang-đong.md";
+        QTest::newRow("non-Latin letters stay") << "会議 メモ: Q3"
+                                                << "2026-03-14-0905-会議-メモ-q3.md";
+        QTest::newRow("Hangul stays whole") << "회의 록"
+                                            << "2026-03-14-0905-회의-록.md";
+        QTest::newRow("emoji only") << "🎉🚀"
+                                    << "2026-03-14-0905.md";
+        QTest::newRow("line breaks") << "Board\nmeeting\r\nQ3"
+                                     << "2026-03-14-0905-board-meeting-q3.md";
+    }
+    void fileNames()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        QCOMPARE(ArchiveMarkdown::fileName(snapshot(title, local(2026, 3, 14, 9, 5))), expected);
+    }
+
+    void sections_data()
+    {
+        QTest::addColumn<bool>("hasSummary");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("notes");
+        QTest::addColumn<QString>("expectedTail");
+        QTest::newRow("nothing") << false << QString() << QString() << "# T\n";
+        QTest::newRow("empty summary") << true << QString() << QString() << "# T\n";
+        QTest::newRow("blank summary") << true << "   " << QString() << "# T\n\n## Summary\n\n   \n";
+        QTest::newRow("notes of blanks and line breaks") << false << QString() << " \n\t\r\n "
+                                                         << "# T\n";
+        QTest::newRow("summary kept verbatim, notes trimmed")
+            << true << "\n- a\n"
+            << "\n  x\n y \n"
+            << "# T\n\n## Summary\n\n\n- a\n\n\n## My Notes\n\nx\n y\n";
+    }
+    void sections()
+    {
+        QFETCH(bool, hasSummary);
+        QFETCH(QString, summary);
+        QFETCH(QString, notes);
+        QFETCH(QString, expectedTail);
+        auto s = snapshot(QStringLiteral("T"), local(2026, 3, 14, 9, 5));
+        if (hasSummary)
+            s.summary = summary;
+        s.userNotes = notes;
+        const QString text = QString::fromUtf8(ArchiveMarkdown::markdown(s));
+        QVERIFY2(text.endsWith(QStringLiteral("---\n\n") + expectedTail), qPrintable(text));
+    }
+
+    void turnTimes_data()
+    {
+        QTest::addColumn<double>("timestamp");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("five seconds") << 5.0 << "[00:05]";
+        QTest::newRow("fraction cut") << 59.99 << "[00:59]";
+        QTest::newRow("over an hour") << 62 * 60 + 5.6 << "[62:05]";
+        QTest::newRow("over 100 minutes") << 6000.0 << "[100:00]";
+        QTest::newRow("not a number") << qQNaN() << "[00:00]";
+    }
+    void turnTimes()
+    {
+        QFETCH(double, timestamp);
+        QFETCH(QString, expected);
+        const QString line = ArchiveMarkdown::turnLine({ QStringLiteral("L"), timestamp, QStringLiteral("t") });
+        QCOMPARE(line, expected + QStringLiteral(" **L:** t"));
+    }
+
+    // Calendar titles keep their line breaks; the front matter and heading must stay one line.
+    void lineBreaksInTitle_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("flattened");
+        QTest::newRow("LF") << "Board\nmeeting"
+                            << "Board meeting";
+        QTest::newRow("CRLF counts once") << "Board\r\nmeeting"
+                                          << "Board meeting";
+        QTest::newRow("CR") << "Board\rmeeting"
+                            << "Board meeting";
+        QTest::newRow("next line") << QStringLiteral("Board\u0085meeting") << "Board meeting";
+        QTest::newRow("line separator") << QStringLiteral("Board\u2028meeting") << "Board meeting";
+        QTest::newRow("paragraph separator") << QStringLiteral("Board\u2029meeting") << "Board meeting";
+        QTest::newRow("two LFs give two blanks") << "Board\n\n\"Q3\""
+                                                 << "Board  \"Q3\"";
+    }
+    void lineBreaksInTitle()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, flattened);
+        auto s = snapshot(title, local(2026, 3, 14, 9, 5));
+        MeetingArchiver::archive(s);
+        QVERIFY(drain());
+
+        const QStringList lines = markdownLines(indexedPath(s.id));
+        QCOMPARE(lines.size(), 10); // the final line feed leaves an empty last element
+        QString escaped = flattened;
+        escaped.replace(u'"', QStringLiteral("\\\""));
+        QCOMPARE(lines.at(2), "title: \"" + escaped + u'"');
+        QCOMPARE(lines.at(3).left(6), QStringLiteral("date: "));
+        QCOMPARE(lines.at(8), "# " + flattened);
+        QCOMPARE(readIndex().value(ArchiveMarkdown::idString(s.id)).toObject().value(QLatin1String("title")).toString(),
+            title);
+    }
+
+    void renameMovesFileAndUpdatesIndex()
+    {
+        auto s = snapshot(QStringLiteral("First name"), local(2026, 3, 14, 9, 5));
+        MeetingArchiver::archive(s);
+        s.title = QStringLiteral("Second name");
+        MeetingArchiver::archive(s);
+        QVERIFY(drain());
+        QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-second-name.md", "index.json" }));
+        QCOMPARE(indexedPath(s.id), QStringLiteral("2026/2026-03-14-0905-second-name.md"));
+
+        s.date = local(2027, 1, 5, 8, 0);
+        MeetingArchiver::archive(s);
+        QVERIFY(drain());
+        QCOMPARE(filesBelow(root()), QStringList({ "2027/2027-01-05-0800-second-name.md", "index.json" }));
+        QVERIFY(QFileInfo(root() + QStringLiteral("/2026")).isDir());
+        QCOMPARE(indexedPath(s.id), QStringLiteral("2027/2027-01-05-0800-second-name.md"));
+        QCOMPARE(readIndex().size(), 1);
+    }
+
+    void jobsRunInOrder()
+    {
+        auto kept = snapshot(QStringLiteral("Kept"), local(2026, 3, 14, 9, 5));
+        auto removed = snapshot(QStringLiteral("Removed"), local(2026, 3, 14, 9, 6));
+        for (int i = 0; i < 20; ++i) {
+            kept.title = QStringLiteral("Kept %1").arg(i);
+            MeetingArchiver::archive(kept);
+            MeetingArchiver::archive(removed);
+            MeetingArchiver::remove(removed.id);
+        }
+        QVERIFY(drain());
+        QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-kept-19.md", "index.json" }));
+        QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(kept.id) });
+    }
+
+    void removeDeletesFileAndEntry()
+    {
+        auto a = snapshot(QStringLiteral("A"), local(2026, 3, 14, 9, 5));
+        auto b = snapshot(QStringLiteral("B"), local(2026, 3, 14, 9, 5));
+        MeetingArchiver::archive(a);
+        MeetingArchiver::archive(b);
+        MeetingArchiver::remove(a.id);
+        QVERIFY(drain());
+        QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-b.md", "index.json" }));
+        QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(b.id) });
+    }
+
+    void removeUnknownIdDeletesNothing()
+    {
+        auto known = snapshot(QStringLiteral("Known"), local(2026, 3, 14, 9, 5));
+        MeetingArchiver::archive(known);
+        QVERIFY(drain());
+        // A file of the unknown meeting exists but the index does not list it.
+        const auto unknown = snapshot(QStringLiteral("Stray"), local(2026, 3, 14, 9, 5));
+        const QString strayPath = root() + QStringLiteral("/2026/2026-03-14-0905-stray.md");
+        QVERIFY(writeFile(strayPath, ArchiveMarkdown::markdown(unknown)));
+        const QString indexPath = root() + QStringLiteral("/index.json");
+        QVERIFY(writeFile(indexPath, readFile(indexPath) + "\n")); // marks the bytes as ours
+        const QByteArray indexBefore = readFile(indexPath);
+
+        MeetingArchiver::remove(unknown.id);
+        QVERIFY(drain());
+        QVERIFY(QFile::exists(strayPath));
+        QCOMPARE(readFile(indexPath), indexBefore);
+    }
+
+    void corruptIndex_data()
+    {
+        QTest::addColumn<QByteArray>("index");
+        const QByteArray good = R"({"%1": {"title": "Old", "date": "2026-03-14T02:05:00Z", "durationMinutes": 3,
+            "path": "2026/2026-03-14-0905-old.md", "hasSummary": false}})";
+        const auto variant = [&](const char* from, const char* to) { return QByteArray(good).replace(from, to); };
+        QTest::newRow("not JSON") << QByteArray("{\"unterminated");
+        QTest::newRow("an array") << QByteArray("[]");
+        QTest::newRow("missing key") << variant("\"hasSummary\": false", "\"other\": false");
+        QTest::newRow("minutes as text") << variant("\"durationMinutes\": 3", "\"durationMinutes\": \"3\"");
+        QTest::newRow("fractional minutes") << variant("\"durationMinutes\": 3", "\"durationMinutes\": 3.5");
+        QTest::newRow("date with fraction") << variant("02:05:00Z", "02:05:00.5Z");
+        QTest::newRow("entry not an object") << QByteArray(R"({"%1": "2026/x.md"})");
+    }
+    void corruptIndex()
+    {
+        QFETCH(QByteArray, index);
+        auto renamed = snapshot(QStringLiteral("New"), local(2026, 3, 14, 9, 5));
+        auto other = snapshot(QStringLiteral("Other"), local(2026, 3, 14, 9, 7));
+        const QString oldFile = root() + QStringLiteral("/2026/2026-03-14-0905-old.md");
+        QVERIFY(writeFile(oldFile, "old"));
+        QVERIFY(writeFile(root() + QStringLiteral("/index.json"),
+            index.replace("%1", ArchiveMarkdown::idString(renamed.id).toLatin1())));
+
+        // Removal finds nothing to remove.
+        MeetingArchiver::remove(renamed.id);
+        QVERIFY(drain());
+        QVERIFY(QFile::exists(oldFile));
+
+        // Archiving starts a fresh index; the old name is no longer known, so its file stays.
+        MeetingArchiver::archive(renamed);
+        QVERIFY(drain());
+        QVERIFY(QFile::exists(oldFile));
+        QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(renamed.id) });
+
+        // A backfill over a corrupt index archives every meeting of its list.
+        QVERIFY(writeFile(root() + QStringLiteral("/index.json"), "garbage"));
+        MeetingArchiver::backfill({ renamed, other });
+        QVERIFY(drain());
+        QCOMPARE(readIndex().size(), 2);
+    }
+
+    void backfillSkipsIndexedMeetings()
+    {
+        auto indexed = snapshot(QStringLiteral("Indexed"), local(2026, 3, 14, 9, 5));
+        MeetingArchiver::archive(indexed);
+        QVERIFY(drain());
+        // Only the index entry counts: a deleted file is not written again.
+        QVERIFY(QFile::remove(root() + u'/' + indexedPath(indexed.id)));
+
+        QList<MeetingArchiver::Snapshot> list { indexed };
+        for (int i = 0; i < 250; ++i)
+            list.append(snapshot(QStringLiteral("Meeting %1").arg(i), local(2026, 4, 1, 8, 0).addSecs(60 * i)));
+        MeetingArchiver::backfill(list);
+        QVERIFY(drain());
+
+        QCOMPARE(readIndex().size(), 251);
+        QCOMPARE(filesBelow(root() + QStringLiteral("/2026")).size(), 250);
+        QVERIFY(!QFile::exists(root() + u'/' + indexedPath(indexed.id)));
+        for (const auto& s : list.mid(1))
+            QVERIFY(QFile::exists(root() + u'/' + indexedPath(s.id)));
+    }
+
+    // Two meetings in the same minute with the same title must not share a file.
+    void sameMinuteSameTitleKeepsBothFiles()
+    {
+        const QUuid firstId = QUuid::fromString(QLatin1String("11111111-2222-4333-8444-555555555555"));
+        const QUuid secondId = QUuid::fromString(QLatin1String("ABCDEF12-3456-4789-8ABC-DEF012345678"));
+        auto first = snapshot(QStringLiteral("Sync"), local(2026, 3, 14, 9, 5), firstId);
+        auto second = snapshot(QStringLiteral("Sync"), local(2026, 3, 14, 9, 5), secondId);
+        second.summary = QStringLiteral("second");
+        MeetingArchiver::archive(first);
+        MeetingArchiver::archive(second);
+        MeetingArchiver::archive(second); // archiving again keeps its own name
+        QVERIFY(drain());
+        QCOMPARE(indexedPath(firstId), QStringLiteral("2026/2026-03-14-0905-sync.md"));
+        QCOMPARE(indexedPath(secondId), QStringLiteral("2026/2026-03-14-0905-sync-abcdef12.md"));
+        QVERIFY(markdownLines(indexedPath(secondId)).contains(QStringLiteral("second")));
+        QVERIFY(!markdownLines(indexedPath(firstId)).contains(QStringLiteral("second")));
+
+        // Deleting one leaves the other's file.
+        MeetingArchiver::remove(firstId);
+        QVERIFY(drain());
+        QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-sync-abcdef12.md", "index.json" }));
+    }
+
+    // A failed write must leave the meeting's earlier file in place.
+    void renameKeepsOldFileWhenWriteFails()
+    {
+        LogCapture log;
+        auto s = snapshot(QStringLiteral("Before"), local(2026, 3, 14, 9, 5));
+        MeetingArchiver::archive(s);
+        QVERIFY(drain());
+        const QByteArray indexBefore = readFile(root() + QStringLiteral("/index.json"));
+        // A folder where the new file should go makes the write fail.
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/2026/2026-03-14-0905-after.md")));
+
+        s.title = QStringLiteral("After");
+        MeetingArchiver::archive(s);
+        QVERIFY(drain());
+        QVERIFY(QFile::exists(root() + QStringLiteral("/2026/2026-03-14-0905-before.md")));
+        QCOMPARE(readFile(root() + QStringLiteral("/index.json")), indexBefore);
+        QVERIFY(log.containsPart("[Quillet] Archive failed for " + ArchiveMarkdown::idString(s.id) + ": "));
+    }
+
+    void unwritableYearFolderIsLoggedAndSurvived()
+    {
+        LogCapture log;
+        auto s = snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5));
+        MeetingArchiver::archive(s);
+        QVERIFY(drain());
+        const QByteArray indexBefore = readFile(root() + QStringLiteral("/index.json"));
+        QVERIFY(writeFile(root() + QStringLiteral("/2027"), "not a folder"));
+
+        s.date = local(2027, 2, 1, 10, 0);
+        MeetingArchiver::archive(s);
+        QVERIFY(drain());
+        const QString prefix = "[Quillet] Archive failed for " + ArchiveMarkdown::idString(s.id) + ": ";
+        QVERIFY(log.containsPart(prefix));
+        QVERIFY(QFile::exists(root() + QStringLiteral("/2026/2026-03-14-0905-plan.md")));
+        QCOMPARE(readFile(root() + QStringLiteral("/index.json")), indexBefore);
+
+        // The writer carries on with the next job; a backfill drops such failures silently.
+        log.clear();
+        auto next = snapshot(QStringLiteral("Next"), local(2026, 3, 15, 9, 0));
+        MeetingArchiver::backfill({ snapshot(QStringLiteral("Lost"), local(2027, 3, 1, 9, 0)), next });
+        QVERIFY(drain());
+        QVERIFY(!log.containsPart(QStringLiteral("Archive failed")));
+        QCOMPARE(indexedPath(next.id), QStringLiteral("2026/2026-03-15-0900-next.md"));
+    }
+
+    // "index.json" is a file the user can edit: its paths must not reach outside the archive.
+    void indexPathsOutsideArchiveAreIgnored_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("parent folders") << "../../victim.md";
+        QTest::newRow("through a year folder") << "2026/../../victim.md";
+        QTest::newRow("absolute") << QDir::homePath() + "/victim.md";
+        QTest::newRow("not markdown") << "2026/keep.txt";
+        QTest::newRow("through a symbolic link") << "2026/link/victim.md";
+    }
+    void indexPathsOutsideArchiveAreIgnored()
+    {
+        QFETCH(QString, path);
+        const QString victim = QDir::homePath() + QStringLiteral("/victim.md");
+        const QString keep = root() + QStringLiteral("/2026/keep.txt");
+        QVERIFY(writeFile(victim, "precious"));
+        QVERIFY(writeFile(keep, "precious"));
+        QVERIFY(QFile::link(QDir::homePath(), root() + QStringLiteral("/2026/link")));
+
+        const auto writeIndexWith = [&](const QUuid& id) {
+            const QJsonObject entry { { "title", "x" }, { "date", "2026-03-14T02:05:00Z" }, { "durationMinutes", 0 },
+                { "path", path }, { "hasSummary", false } };
+            return writeFile(root() + QStringLiteral("/index.json"),
+                QJsonDocument(QJsonObject { { ArchiveMarkdown::idString(id), entry } }).toJson());
+        };
+
+        const auto removed = snapshot(QStringLiteral("Removed"), local(2026, 3, 14, 9, 5));
+        QVERIFY(writeIndexWith(removed.id));
+        MeetingArchiver::remove(removed.id);
+        QVERIFY(drain());
+        QCOMPARE(readFile(victim), QByteArray("precious"));
+        QCOMPARE(readFile(keep), QByteArray("precious"));
+        QVERIFY(readIndex().isEmpty());
+
+        const auto renamed = snapshot(QStringLiteral("Renamed"), local(2026, 3, 14, 9, 5));
+        QVERIFY(writeIndexWith(renamed.id));
+        MeetingArchiver::archive(renamed);
+        QVERIFY(drain());
+        QCOMPARE(readFile(victim), QByteArray("precious"));
+        QCOMPARE(readFile(keep), QByteArray("precious"));
+        QCOMPARE(indexedPath(renamed.id), QStringLiteral("2026/2026-03-14-0905-renamed.md"));
+        QFile::remove(victim);
+    }
+
+    void snapshotOfMeeting()
+    {
+        Meeting meeting(QString(), local(2026, 3, 14, 9, 5));
+        meeting.setSummary(QString());
+        auto* answer = new ChatMessage(ChatRole::Assistant, QStringLiteral("a"), std::nullopt);
+        answer->setRoleRaw(QStringLiteral("Assistant")); // not exactly "assistant": a question
+        auto* other = new ChatMessage(ChatRole::User, QStringLiteral("b"), std::nullopt);
+        other->setRoleRaw(QStringLiteral("assistant"));
+        other->setCreatedAt(answer->createdAt().addSecs(-1));
+        meeting.appendChatMessage(answer);
+        meeting.appendChatMessage(other);
+        auto* named = new TranscriptSegment(QStringLiteral("n"), Speaker::other(QStringLiteral("me")), 1);
+        meeting.appendSegment(named);
+        meeting.appendSegment(new TranscriptSegment(QStringLiteral("t"), Speaker::them(), 1));
+
+        const MeetingArchiver::Snapshot s(meeting);
+        QCOMPARE(s.title, QStringLiteral("Untitled"));
+        QCOMPARE(s.summary, std::optional<QString>(QString()));
+        const QList<MeetingArchiver::Snapshot::Turn> turns { { QStringLiteral("me"), 1, QStringLiteral("n") },
+            { QStringLiteral("Speaker B"), 1, QStringLiteral("t") } };
+        QCOMPARE(s.turns, turns);
+        const QList<MeetingArchiver::Snapshot::ChatEntry> chat { { QStringLiteral("assistant"), QStringLiteral("b") },
+            { QStringLiteral("user"), QStringLiteral("a") } };
+        QCOMPARE(s.chat, chat);
+
+        meeting.setTitle(QStringLiteral("  "));
+        QCOMPARE(MeetingArchiver::Snapshot(meeting).title, QStringLiteral("  "));
+    }
+};
+
+QUILLET_TEST_MAIN(TestMeetingArchiver)
+#include "TestMeetingArchiver.moc"
