@@ -1,12 +1,11 @@
 #include "app/QuilletStore.h"
 
 #include "platform/AppIdentity.h"
+#include "platform/Log.h"
 #include "storage/ModelContext.h"
 
 #include <QDir>
 #include <QStandardPaths>
-
-#include <cstdio>
 #include <cstdlib>
 
 namespace QuilletStore {
@@ -33,7 +32,8 @@ ModelContext& shared()
         QString error;
         auto opened = open(storeFilePath(), &error);
         if (!opened) {
-            std::fprintf(stderr, "Failed to open Quillet store: %s\n", qPrintable(error));
+            // Nothing works without the store; stop before any window shows.
+            Log::write(QStringLiteral("Failed to open Quillet store: ") + error);
             std::exit(EXIT_FAILURE);
         }
         return opened;

@@ -3,8 +3,7 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 
-ChatMessage::ChatMessage(ChatRole role, const QString& text, const std::optional<QString>& modelId,
-                         QObject* parent)
+ChatMessage::ChatMessage(ChatRole role, const QString& text, const std::optional<QString>& modelId, QObject* parent)
     : QObject(parent)
 {
     m_fields.id = QUuid::createUuid();
@@ -17,8 +16,7 @@ ChatMessage::ChatMessage(ChatRole role, const QString& text, const std::optional
 ChatMessage::ChatMessage(const Fields& fields, QObject* parent)
     : QObject(parent)
     , m_fields(fields)
-{
-}
+{ }
 
 ChatMessage::~ChatMessage()
 {
@@ -26,8 +24,7 @@ ChatMessage::~ChatMessage()
         m_meeting->detachChatMessage(this);
 }
 
-template <typename T>
-bool ChatMessage::assign(T& field, const T& value)
+template <typename T> bool ChatMessage::assign(T& field, const T& value)
 {
     if (field == value)
         return false;

@@ -7,18 +7,19 @@
 #include <QObject>
 #include <QPointer>
 #include <QUuid>
-
 #include <optional>
 
 class Meeting;
 
 // One question to, or answer from, the language model about a meeting.
-class ChatMessage final : public QObject {
+class ChatMessage final : public QObject
+{
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ChatMessage)
 
 public:
-    struct Fields {
+    struct Fields
+    {
         QUuid id;
         QString roleRaw = QStringLiteral("user");
         QString text;
@@ -26,8 +27,7 @@ public:
         QDateTime createdAt;
     };
 
-    ChatMessage(ChatRole role, const QString& text, const std::optional<QString>& modelId,
-                QObject* parent = nullptr);
+    ChatMessage(ChatRole role, const QString& text, const std::optional<QString>& modelId, QObject* parent = nullptr);
     ~ChatMessage() override;
 
     QUuid id() const { return m_fields.id; }
@@ -61,8 +61,7 @@ private:
 
     ChatMessage(const Fields& fields, QObject* parent);
 
-    template <typename T>
-    bool assign(T& field, const T& value);
+    template <typename T> bool assign(T& field, const T& value);
     void willChange();
     void applyFields(const Fields& fields);
 

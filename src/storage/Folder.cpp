@@ -16,8 +16,7 @@ Folder::Folder(const QString& name, const QString& icon, const QString& detail, 
 Folder::Folder(const Fields& fields, QObject* parent)
     : QObject(parent)
     , m_fields(fields)
-{
-}
+{ }
 
 Folder::~Folder()
 {
@@ -28,8 +27,7 @@ Folder::~Folder()
     }
 }
 
-template <typename T>
-bool Folder::assign(T& field, const T& value)
+template <typename T> bool Folder::assign(T& field, const T& value)
 {
     if (field == value)
         return false;
@@ -47,47 +45,54 @@ void Folder::willChange()
     m_state.context->markDirty(this);
 }
 
+void Folder::notify(void (Folder::*fieldSignal)())
+{
+    emit(this->*fieldSignal)();
+    if (m_state.context && !m_state.removed)
+        emit m_state.context->folderUpdated(this);
+}
+
 void Folder::setId(const QUuid& id)
 {
     if (assign(m_fields.id, id))
-        emit idChanged();
+        notify(&Folder::idChanged);
 }
 
 void Folder::setName(const QString& name)
 {
     if (assign(m_fields.name, name))
-        emit nameChanged();
+        notify(&Folder::nameChanged);
 }
 
 void Folder::setIcon(const QString& icon)
 {
     if (assign(m_fields.icon, icon))
-        emit iconChanged();
+        notify(&Folder::iconChanged);
 }
 
 void Folder::setDetail(const QString& detail)
 {
     if (assign(m_fields.detail, detail))
-        emit detailChanged();
+        notify(&Folder::detailChanged);
 }
 
 void Folder::setCreatedAt(const QDateTime& createdAt)
 {
     if (assign(m_fields.createdAt, createdAt))
-        emit createdAtChanged();
+        notify(&Folder::createdAtChanged);
 }
 
 void Folder::applyFields(const Fields& fields)
 {
     const Fields old = std::exchange(m_fields, fields);
     if (old.id != fields.id)
-        emit idChanged();
+        notify(&Folder::idChanged);
     if (old.name != fields.name)
-        emit nameChanged();
+        notify(&Folder::nameChanged);
     if (old.icon != fields.icon)
-        emit iconChanged();
+        notify(&Folder::iconChanged);
     if (old.detail != fields.detail)
-        emit detailChanged();
+        notify(&Folder::detailChanged);
     if (old.createdAt != fields.createdAt)
-        emit createdAtChanged();
+        notify(&Folder::createdAtChanged);
 }

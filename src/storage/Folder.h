@@ -6,18 +6,19 @@
 #include <QList>
 #include <QObject>
 #include <QUuid>
-
 #include <optional>
 
 class Meeting;
 
 // A user-made group of meetings. A meeting is filed by setting its folder; meetings() follows.
-class Folder final : public QObject {
+class Folder final : public QObject
+{
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Folder)
 
 public:
-    struct Fields {
+    struct Fields
+    {
         QUuid id;
         QString name;
         QString icon = QStringLiteral("folder");
@@ -25,8 +26,7 @@ public:
         QDateTime createdAt;
     };
 
-    Folder(const QString& name, const QString& icon, const QString& detail,
-           QObject* parent = nullptr);
+    Folder(const QString& name, const QString& icon, const QString& detail, QObject* parent = nullptr);
     ~Folder() override;
 
     QUuid id() const { return m_fields.id; }
@@ -59,9 +59,9 @@ private:
 
     Folder(const Fields& fields, QObject* parent);
 
-    template <typename T>
-    bool assign(T& field, const T& value);
+    template <typename T> bool assign(T& field, const T& value);
     void willChange();
+    void notify(void (Folder::*fieldSignal)());
     void applyFields(const Fields& fields);
 
     Fields m_fields;

@@ -19,8 +19,7 @@ Meeting::Meeting(const Fields& fields, QObject* parent)
     : QObject(parent)
     , m_fields(fields)
     , m_childrenLoaded(false)
-{
-}
+{ }
 
 Meeting::~Meeting()
 {
@@ -35,8 +34,7 @@ Meeting::~Meeting()
     }
 }
 
-template <typename T>
-bool Meeting::assign(T& field, const T& value)
+template <typename T> bool Meeting::assign(T& field, const T& value)
 {
     if (field == value)
         return false;
@@ -59,109 +57,116 @@ void Meeting::willChange()
 void Meeting::setId(const QUuid& id)
 {
     if (assign(m_fields.id, id))
-        emit idChanged();
+        notify(&Meeting::idChanged);
 }
 
 void Meeting::setTitle(const QString& title)
 {
     if (assign(m_fields.title, title))
-        emit titleChanged();
+        notify(&Meeting::titleChanged);
 }
 
 void Meeting::setSummary(const std::optional<QString>& summary)
 {
     if (assign(m_fields.summary, summary))
-        emit summaryChanged();
+        notify(&Meeting::summaryChanged);
 }
 
 void Meeting::setUserNotes(const QString& userNotes)
 {
     if (assign(m_fields.userNotes, userNotes))
-        emit userNotesChanged();
+        notify(&Meeting::userNotesChanged);
 }
 
 void Meeting::setDate(const QDateTime& date)
 {
     if (assign(m_fields.date, date))
-        emit dateChanged();
+        notify(&Meeting::dateChanged);
 }
 
 void Meeting::setDuration(double seconds)
 {
     if (assign(m_fields.duration, seconds))
-        emit durationChanged();
+        notify(&Meeting::durationChanged);
 }
 
 void Meeting::setIsRecording(bool isRecording)
 {
     if (assign(m_fields.isRecording, isRecording))
-        emit isRecordingChanged();
+        notify(&Meeting::isRecordingChanged);
 }
 
 void Meeting::setCalendarEventId(const std::optional<QString>& calendarEventId)
 {
     if (assign(m_fields.calendarEventId, calendarEventId))
-        emit calendarEventIdChanged();
+        notify(&Meeting::calendarEventIdChanged);
 }
 
 void Meeting::setAttendeeNames(const QStringList& attendeeNames)
 {
     if (assign(m_fields.attendeeNames, attendeeNames))
-        emit attendeeNamesChanged();
+        notify(&Meeting::attendeeNamesChanged);
 }
 
 void Meeting::setOrganizer(const std::optional<QString>& organizer)
 {
     if (assign(m_fields.organizer, organizer))
-        emit organizerChanged();
+        notify(&Meeting::organizerChanged);
 }
 
 void Meeting::setCalendarName(const std::optional<QString>& calendarName)
 {
     if (assign(m_fields.calendarName, calendarName))
-        emit calendarNameChanged();
+        notify(&Meeting::calendarNameChanged);
 }
 
 void Meeting::setScheduledStart(const std::optional<QDateTime>& scheduledStart)
 {
     if (assign(m_fields.scheduledStart, scheduledStart))
-        emit scheduledStartChanged();
+        notify(&Meeting::scheduledStartChanged);
 }
 
 void Meeting::setScheduledEnd(const std::optional<QDateTime>& scheduledEnd)
 {
     if (assign(m_fields.scheduledEnd, scheduledEnd))
-        emit scheduledEndChanged();
+        notify(&Meeting::scheduledEndChanged);
 }
 
 void Meeting::setSource(const QString& source)
 {
     if (assign(m_fields.source, source))
-        emit sourceChanged();
+        notify(&Meeting::sourceChanged);
 }
 
 void Meeting::setTitleIsUserEdited(bool edited)
 {
     if (assign(m_fields.titleIsUserEdited, edited))
-        emit titleIsUserEditedChanged();
+        notify(&Meeting::titleIsUserEditedChanged);
 }
 
 void Meeting::setAutoStartEnabled(bool enabled)
 {
     if (assign(m_fields.autoStartEnabled, enabled))
-        emit autoStartEnabledChanged();
+        notify(&Meeting::autoStartEnabledChanged);
 }
 
 void Meeting::setAutoStartFired(bool fired)
 {
     if (assign(m_fields.autoStartFired, fired))
-        emit autoStartFiredChanged();
+        notify(&Meeting::autoStartFiredChanged);
 }
 
 void Meeting::setLinkBannerDismissed(bool dismissed)
 {
     if (assign(m_fields.linkBannerDismissed, dismissed))
-        emit linkBannerDismissedChanged();
+        notify(&Meeting::linkBannerDismissedChanged);
+}
+
+void Meeting::notify(void (Meeting::*fieldSignal)())
+{
+    emit(this->*fieldSignal)();
+    if (m_state.context && !m_state.removed)
+        emit m_state.context->meetingUpdated(this);
 }
 
 void Meeting::setFolder(Folder* folder)
@@ -169,6 +174,13 @@ void Meeting::setFolder(Folder* folder)
     if (folder == m_folder)
         return;
     willChange();
+    moveToFolder(folder);
+}
+
+void Meeting::moveToFolder(Folder* folder)
+{
+    if (folder == m_folder)
+        return;
     Folder* previous = m_folder;
     if (previous)
         previous->m_meetings.removeOne(this);
@@ -182,48 +194,48 @@ void Meeting::setFolder(Folder* folder)
         emit previous->meetingsChanged();
     if (folder)
         emit folder->meetingsChanged();
-    emit folderChanged();
+    notify(&Meeting::folderChanged);
 }
 
 void Meeting::applyFields(const Fields& fields)
 {
     const Fields old = std::exchange(m_fields, fields);
     if (old.id != fields.id)
-        emit idChanged();
+        notify(&Meeting::idChanged);
     if (old.title != fields.title)
-        emit titleChanged();
+        notify(&Meeting::titleChanged);
     if (old.summary != fields.summary)
-        emit summaryChanged();
+        notify(&Meeting::summaryChanged);
     if (old.userNotes != fields.userNotes)
-        emit userNotesChanged();
+        notify(&Meeting::userNotesChanged);
     if (old.date != fields.date)
-        emit dateChanged();
+        notify(&Meeting::dateChanged);
     if (old.duration != fields.duration)
-        emit durationChanged();
+        notify(&Meeting::durationChanged);
     if (old.isRecording != fields.isRecording)
-        emit isRecordingChanged();
+        notify(&Meeting::isRecordingChanged);
     if (old.calendarEventId != fields.calendarEventId)
-        emit calendarEventIdChanged();
+        notify(&Meeting::calendarEventIdChanged);
     if (old.attendeeNames != fields.attendeeNames)
-        emit attendeeNamesChanged();
+        notify(&Meeting::attendeeNamesChanged);
     if (old.organizer != fields.organizer)
-        emit organizerChanged();
+        notify(&Meeting::organizerChanged);
     if (old.calendarName != fields.calendarName)
-        emit calendarNameChanged();
+        notify(&Meeting::calendarNameChanged);
     if (old.scheduledStart != fields.scheduledStart)
-        emit scheduledStartChanged();
+        notify(&Meeting::scheduledStartChanged);
     if (old.scheduledEnd != fields.scheduledEnd)
-        emit scheduledEndChanged();
+        notify(&Meeting::scheduledEndChanged);
     if (old.source != fields.source)
-        emit sourceChanged();
+        notify(&Meeting::sourceChanged);
     if (old.titleIsUserEdited != fields.titleIsUserEdited)
-        emit titleIsUserEditedChanged();
+        notify(&Meeting::titleIsUserEditedChanged);
     if (old.autoStartEnabled != fields.autoStartEnabled)
-        emit autoStartEnabledChanged();
+        notify(&Meeting::autoStartEnabledChanged);
     if (old.autoStartFired != fields.autoStartFired)
-        emit autoStartFiredChanged();
+        notify(&Meeting::autoStartFiredChanged);
     if (old.linkBannerDismissed != fields.linkBannerDismissed)
-        emit linkBannerDismissedChanged();
+        notify(&Meeting::linkBannerDismissedChanged);
 }
 
 void Meeting::ensureChildrenLoaded() const
@@ -324,18 +336,15 @@ QList<TranscriptSegment*> Meeting::sortedSegments() const
 {
     QList<TranscriptSegment*> sorted = segments();
     std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const TranscriptSegment* a, const TranscriptSegment* b) {
-                         return a->timestamp() < b->timestamp();
-                     });
+        [](const TranscriptSegment* a, const TranscriptSegment* b) { return a->timestamp() < b->timestamp(); });
     return sorted;
 }
 
 QList<ChatMessage*> Meeting::sortedChatMessages() const
 {
     QList<ChatMessage*> sorted = chatMessages();
-    std::stable_sort(sorted.begin(), sorted.end(), [](const ChatMessage* a, const ChatMessage* b) {
-        return a->createdAt() < b->createdAt();
-    });
+    std::stable_sort(sorted.begin(), sorted.end(),
+        [](const ChatMessage* a, const ChatMessage* b) { return a->createdAt() < b->createdAt(); });
     return sorted;
 }
 
@@ -346,8 +355,7 @@ QString Meeting::formattedTranscript() const
     QStringList runTexts;
     const auto closeRun = [&] {
         if (runSpeaker)
-            lines.append(runSpeaker->transcriptLabel() + QLatin1String(": ")
-                         + runTexts.join(QLatin1Char(' ')));
+            lines.append(runSpeaker->transcriptLabel() + QLatin1String(": ") + runTexts.join(QLatin1Char(' ')));
         runTexts.clear();
     };
     for (const TranscriptSegment* segment : sortedSegments()) {

@@ -8,7 +8,6 @@
 #include <QPointer>
 #include <QStringList>
 #include <QUuid>
-
 #include <optional>
 
 class ChatMessage;
@@ -18,13 +17,15 @@ class TranscriptSegment;
 
 // One meeting or quick note. Every field notifies its own change signal on write; nothing is
 // saved until the context saves. Used on the main thread only.
-class Meeting final : public QObject {
+class Meeting final : public QObject
+{
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Meeting)
 
 public:
     // The stored fields, with their defaults.
-    struct Fields {
+    struct Fields
+    {
         QUuid id;
         QString title;
         std::optional<QString> summary;
@@ -139,10 +140,11 @@ private:
     // The materialising constructor of the context: defaults, then the stored values.
     Meeting(const Fields& fields, QObject* parent);
 
-    template <typename T>
-    bool assign(T& field, const T& value);
+    template <typename T> bool assign(T& field, const T& value);
     void willChange();
+    void notify(void (Meeting::*fieldSignal)());
     void applyFields(const Fields& fields); // emits the signals of the fields that differ
+    void moveToFolder(Folder* folder);
     void ensureChildrenLoaded() const;
     void attachSegment(TranscriptSegment* segment, qsizetype index);
     void detachSegment(TranscriptSegment* segment);

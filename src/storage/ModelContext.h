@@ -6,7 +6,6 @@
 #include <QSet>
 #include <QString>
 #include <QUuid>
-
 #include <functional>
 #include <memory>
 
@@ -18,7 +17,8 @@ class TranscriptSegment;
 
 enum class MeetingSort { DateDescending, DateAscending, ScheduledStartAscending };
 
-struct MeetingFetch {
+struct MeetingFetch
+{
     std::function<bool(const Meeting&)> filter;
     MeetingSort sort = MeetingSort::DateDescending;
     int limit = -1;
@@ -27,7 +27,8 @@ struct MeetingFetch {
 // The main context of the store: one object per stored row, changed in memory and written by
 // an explicit save(). Meetings and folders are read when the store opens; a meeting's segments
 // and chat messages on first access. Used on the main thread only.
-class ModelContext final : public QObject {
+class ModelContext final : public QObject
+{
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ModelContext)
 
@@ -66,8 +67,12 @@ signals:
     void meetingInserted(Meeting* meeting);
     void meetingAboutToBeRemoved(Meeting* meeting);
     void meetingRemoved(QUuid id);
+    // Any field of a live meeting (or its folder) was written.
+    void meetingUpdated(Meeting* meeting);
     void folderInserted(Folder* folder);
     void folderAboutToBeRemoved(Folder* folder);
+    void folderRemoved(QUuid id);
+    void folderUpdated(Folder* folder);
     void saved();
 
 private:
@@ -78,20 +83,31 @@ private:
 
     explicit ModelContext(std::unique_ptr<StoreDatabase> database);
 
+    // A stored record taken out since the last save, with where it was, for rollback().
+    struct Removal
+    {
+        QObject* record = nullptr;
+        QObject* owner = nullptr; // the meeting of a segment or message, the folder of a meeting
+        qsizetype index = 0;
+    };
+
     bool load(QString* error);
-    void adoptChildren(Meeting* meeting);
     void loadChildren(Meeting* meeting);
     void markDirty(QObject* record);
     void recordInsert(QObject* record);
-    void discardRecord(QObject* record);
+    void dropUnsavedChildren(Meeting* meeting);
+    bool writeChanges(QHash<QObject*, qint64>& newKeys, QString* error);
+    void restoreRemoval(const Removal& removal);
+    void restoreSavedValues(QObject* record);
+    void discardInsert(QObject* record);
 
     std::unique_ptr<StoreDatabase> m_database;
-    QList<Meeting*> m_meetings; // live meetings, stored first, then unsaved inserts
+    QList<Meeting*> m_meetings; // live meetings: stored ones in row order, then new ones
     QList<Folder*> m_folders;
 
-    // Pending work since the last save.
+    // Pending work since the last save, in the order it happened.
     QList<QObject*> m_inserted;
-    QSet<QObject*> m_dirty;
-    QList<QObject*> m_removed;
-    bool m_rollingBack = false;
+    QList<QObject*> m_dirty;
+    QSet<QObject*> m_dirtySet;
+    QList<Removal> m_removed;
 };

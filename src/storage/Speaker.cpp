@@ -4,17 +4,17 @@
 
 Speaker Speaker::me()
 {
-    return {Kind::Me, {}};
+    return { Kind::Me, {} };
 }
 
 Speaker Speaker::them()
 {
-    return {Kind::Them, {}};
+    return { Kind::Them, {} };
 }
 
 Speaker Speaker::other(const QString& name)
 {
-    return {Kind::Other, name};
+    return { Kind::Other, name };
 }
 
 std::optional<Speaker> Speaker::fromRawValue(const QString& rawValue)

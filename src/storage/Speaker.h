@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QString>
-
 #include <optional>
 
 // Who spoke a transcript turn. Segments store it as its raw value: "Me", "Them" or a name.
-struct Speaker {
+struct Speaker
+{
     enum class Kind { Me, Them, Other };
 
     Kind kind = Kind::Me;

@@ -3,8 +3,7 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 
-TranscriptSegment::TranscriptSegment(const QString& text, const Speaker& speaker, double timestamp,
-                                     QObject* parent)
+TranscriptSegment::TranscriptSegment(const QString& text, const Speaker& speaker, double timestamp, QObject* parent)
     : QObject(parent)
 {
     m_fields.id = QUuid::createUuid();
@@ -16,8 +15,7 @@ TranscriptSegment::TranscriptSegment(const QString& text, const Speaker& speaker
 TranscriptSegment::TranscriptSegment(const Fields& fields, QObject* parent)
     : QObject(parent)
     , m_fields(fields)
-{
-}
+{ }
 
 TranscriptSegment::~TranscriptSegment()
 {
@@ -25,8 +23,7 @@ TranscriptSegment::~TranscriptSegment()
         m_meeting->detachSegment(this);
 }
 
-template <typename T>
-bool TranscriptSegment::assign(T& field, const T& value)
+template <typename T> bool TranscriptSegment::assign(T& field, const T& value)
 {
     if (field == value)
         return false;

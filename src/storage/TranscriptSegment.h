@@ -6,19 +6,20 @@
 #include <QObject>
 #include <QPointer>
 #include <QUuid>
-
 #include <optional>
 
 class Meeting;
 
 // One transcribed turn of a meeting: its text, who spoke and when (seconds from the start of
 // the recording). Used on the main thread only.
-class TranscriptSegment final : public QObject {
+class TranscriptSegment final : public QObject
+{
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TranscriptSegment)
 
 public:
-    struct Fields {
+    struct Fields
+    {
         QUuid id;
         QString text;
         QString speakerRaw = QStringLiteral("Me");
@@ -26,8 +27,7 @@ public:
         bool isFinal = false;
     };
 
-    TranscriptSegment(const QString& text, const Speaker& speaker, double timestamp,
-                      QObject* parent = nullptr);
+    TranscriptSegment(const QString& text, const Speaker& speaker, double timestamp, QObject* parent = nullptr);
     ~TranscriptSegment() override;
 
     QUuid id() const { return m_fields.id; }
@@ -62,8 +62,7 @@ private:
 
     TranscriptSegment(const Fields& fields, QObject* parent);
 
-    template <typename T>
-    bool assign(T& field, const T& value);
+    template <typename T> bool assign(T& field, const T& value);
     void willChange();
     void applyFields(const Fields& fields);
 

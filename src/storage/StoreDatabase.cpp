@@ -1,0 +1,329 @@
+#include "storage/StoreDatabase.h"
+
+#include "platform/Log.h"
+
+#include <QAtomicInteger>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QStringList>
+#include <array>
+
+namespace {
+
+QString describe(const QSqlError& error)
+{
+    const QString text = error.text().trimmed();
+    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+}
+
+bool run(QSqlDatabase& db, const QString& sql, QString* error)
+{
+    QSqlQuery query(db);
+    if (query.exec(sql))
+        return true;
+    if (error)
+        *error = describe(query.lastError());
+    return false;
+}
+
+// The first schema: the four record types in the order they are registered. Each field is a
+// column under its own name with its default; rowKey is ours and never leaves the store.
+// Dates are UTC milliseconds since 1970; attendeeNames is a JSON array.
+const char* const kSchemaV1[] = {
+    R"(CREATE TABLE "Meeting" (
+        "rowKey" INTEGER PRIMARY KEY,
+        "id" TEXT NOT NULL DEFAULT '',
+        "title" TEXT NOT NULL DEFAULT '',
+        "summary" TEXT,
+        "userNotes" TEXT NOT NULL DEFAULT '',
+        "date" INTEGER NOT NULL DEFAULT 0,
+        "duration" REAL NOT NULL DEFAULT 0,
+        "isRecording" INTEGER NOT NULL DEFAULT 0,
+        "calendarEventId" TEXT,
+        "attendeeNames" TEXT NOT NULL DEFAULT '[]',
+        "organizer" TEXT,
+        "calendarName" TEXT,
+        "scheduledStart" INTEGER,
+        "scheduledEnd" INTEGER,
+        "source" TEXT NOT NULL DEFAULT 'quick-note',
+        "titleIsUserEdited" INTEGER NOT NULL DEFAULT 0,
+        "autoStartEnabled" INTEGER NOT NULL DEFAULT 0,
+        "autoStartFired" INTEGER NOT NULL DEFAULT 0,
+        "linkBannerDismissed" INTEGER NOT NULL DEFAULT 0,
+        "folder" INTEGER REFERENCES "Folder"("rowKey") ON DELETE SET NULL
+    ))",
+    R"(CREATE TABLE "TranscriptSegment" (
+        "rowKey" INTEGER PRIMARY KEY,
+        "id" TEXT NOT NULL DEFAULT '',
+        "text" TEXT NOT NULL DEFAULT '',
+        "speakerRaw" TEXT NOT NULL DEFAULT 'Me',
+        "timestamp" REAL NOT NULL DEFAULT 0,
+        "isFinal" INTEGER NOT NULL DEFAULT 0,
+        "meeting" INTEGER REFERENCES "Meeting"("rowKey") ON DELETE CASCADE
+    ))",
+    R"(CREATE TABLE "Folder" (
+        "rowKey" INTEGER PRIMARY KEY,
+        "id" TEXT NOT NULL DEFAULT '',
+        "name" TEXT NOT NULL DEFAULT '',
+        "icon" TEXT NOT NULL DEFAULT 'folder',
+        "detail" TEXT NOT NULL DEFAULT '',
+        "createdAt" INTEGER NOT NULL DEFAULT 0
+    ))",
+    R"(CREATE TABLE "ChatMessage" (
+        "rowKey" INTEGER PRIMARY KEY,
+        "id" TEXT NOT NULL DEFAULT '',
+        "roleRaw" TEXT NOT NULL DEFAULT 'user',
+        "text" TEXT NOT NULL DEFAULT '',
+        "modelId" TEXT,
+        "createdAt" INTEGER NOT NULL DEFAULT 0,
+        "meeting" INTEGER REFERENCES "Meeting"("rowKey") ON DELETE CASCADE
+    ))",
+    // Not fields: they serve the lazy per-meeting reads and the cascades.
+    R"(CREATE INDEX "TranscriptSegment_meeting" ON "TranscriptSegment"("meeting"))",
+    R"(CREATE INDEX "ChatMessage_meeting" ON "ChatMessage"("meeting"))",
+    R"(CREATE INDEX "Meeting_folder" ON "Meeting"("folder"))",
+};
+
+using Migration = bool (*)(QSqlDatabase&, QString*);
+
+const std::array<Migration, 1> kMigrations = {
+    [](QSqlDatabase& db, QString* error) {
+        for (const char* sql : kSchemaV1) {
+            if (!run(db, QString::fromUtf8(sql), error))
+                return false;
+        }
+        return true;
+    },
+};
+
+// Every field of every record with the column definition it gets when a file lacks it. A
+// file from a build that predates a field (or was written by another tool) then reads the
+// field's default. Defaults here must be constants; "now" is taken at the moment the
+// column is added.
+struct FieldColumn
+{
+    const char* table;
+    const char* name;
+    const char* definition;
+};
+
+const FieldColumn kFieldColumns[] = {
+    { "Meeting", "id", "TEXT NOT NULL DEFAULT ''" },
+    { "Meeting", "title", "TEXT NOT NULL DEFAULT ''" },
+    { "Meeting", "summary", "TEXT" },
+    { "Meeting", "userNotes", "TEXT NOT NULL DEFAULT ''" },
+    { "Meeting", "date", "INTEGER NOT NULL DEFAULT %now%" },
+    { "Meeting", "duration", "REAL NOT NULL DEFAULT 0" },
+    { "Meeting", "isRecording", "INTEGER NOT NULL DEFAULT 0" },
+    { "Meeting", "calendarEventId", "TEXT" },
+    { "Meeting", "attendeeNames", "TEXT NOT NULL DEFAULT '[]'" },
+    { "Meeting", "organizer", "TEXT" },
+    { "Meeting", "calendarName", "TEXT" },
+    { "Meeting", "scheduledStart", "INTEGER" },
+    { "Meeting", "scheduledEnd", "INTEGER" },
+    { "Meeting", "source", "TEXT NOT NULL DEFAULT 'quick-note'" },
+    { "Meeting", "titleIsUserEdited", "INTEGER NOT NULL DEFAULT 0" },
+    { "Meeting", "autoStartEnabled", "INTEGER NOT NULL DEFAULT 0" },
+    { "Meeting", "autoStartFired", "INTEGER NOT NULL DEFAULT 0" },
+    { "Meeting", "linkBannerDismissed", "INTEGER NOT NULL DEFAULT 0" },
+    { "Meeting", "folder", "INTEGER REFERENCES \"Folder\"(\"rowKey\") ON DELETE SET NULL" },
+    { "TranscriptSegment", "id", "TEXT NOT NULL DEFAULT ''" },
+    { "TranscriptSegment", "text", "TEXT NOT NULL DEFAULT ''" },
+    { "TranscriptSegment", "speakerRaw", "TEXT NOT NULL DEFAULT 'Me'" },
+    { "TranscriptSegment", "timestamp", "REAL NOT NULL DEFAULT 0" },
+    { "TranscriptSegment", "isFinal", "INTEGER NOT NULL DEFAULT 0" },
+    { "TranscriptSegment", "meeting", "INTEGER REFERENCES \"Meeting\"(\"rowKey\") ON DELETE CASCADE" },
+    { "Folder", "id", "TEXT NOT NULL DEFAULT ''" },
+    { "Folder", "name", "TEXT NOT NULL DEFAULT ''" },
+    { "Folder", "icon", "TEXT NOT NULL DEFAULT 'folder'" },
+    { "Folder", "detail", "TEXT NOT NULL DEFAULT ''" },
+    { "Folder", "createdAt", "INTEGER NOT NULL DEFAULT %now%" },
+    { "ChatMessage", "id", "TEXT NOT NULL DEFAULT ''" },
+    { "ChatMessage", "roleRaw", "TEXT NOT NULL DEFAULT 'user'" },
+    { "ChatMessage", "text", "TEXT NOT NULL DEFAULT ''" },
+    { "ChatMessage", "modelId", "TEXT" },
+    { "ChatMessage", "createdAt", "INTEGER NOT NULL DEFAULT %now%" },
+    { "ChatMessage", "meeting", "INTEGER REFERENCES \"Meeting\"(\"rowKey\") ON DELETE CASCADE" },
+};
+
+// A version 4 UUID per row, for records that were stored without an identifier.
+const char* const kRandomUuidSql
+    = "lower(hex(randomblob(4))) || '-' || lower(hex(randomblob(2))) || '-4' || "
+      "substr(lower(hex(randomblob(2))), 2) || '-' || substr('89ab', 1 + abs(random() % 4), 1) || "
+      "substr(lower(hex(randomblob(2))), 2) || '-' || lower(hex(randomblob(6)))";
+
+QAtomicInteger<quint64> connectionCounter;
+
+} // namespace
+
+StoreDatabase::StoreDatabase(const QString& filePath, const QString& connectionName)
+    : m_filePath(filePath)
+    , m_connectionName(connectionName)
+    , m_db(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName))
+{ }
+
+StoreDatabase::~StoreDatabase()
+{
+    m_statements.clear();
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+int StoreDatabase::schemaVersion()
+{
+    return int(kMigrations.size());
+}
+
+std::unique_ptr<StoreDatabase> StoreDatabase::open(const QString& filePath, QString* error)
+{
+    // A folder that cannot be made shows up as a failure to open the file below.
+    QDir().mkpath(QFileInfo(filePath).absolutePath());
+
+    const QString name = QStringLiteral("quillet-store-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
+    std::unique_ptr<StoreDatabase> database(new StoreDatabase(filePath, name));
+    QSqlDatabase& db = database->m_db;
+    db.setDatabaseName(filePath);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+    if (!db.open()) {
+        if (error)
+            *error = describe(db.lastError());
+        return nullptr;
+    }
+    if (!database->configure(error) || !database->migrate(error) || !database->addMissingColumns(error))
+        return nullptr;
+    return database;
+}
+
+bool StoreDatabase::configure(QString* error)
+{
+    // Read before anything is written: a file that is not a database fails here untouched.
+    QSqlQuery probe(m_db);
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema")) || !probe.next()) {
+        if (error)
+            *error = describe(probe.lastError());
+        return false;
+    }
+    probe.finish();
+
+    QSqlQuery journal(m_db);
+    if (!journal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !journal.next()) {
+        if (error)
+            *error = describe(journal.lastError());
+        return false;
+    }
+    const QString mode = journal.value(0).toString();
+    journal.finish();
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        Log::line("[Quillet] Store journal mode is %@ instead of WAL", mode);
+
+    return run(m_db, QStringLiteral("PRAGMA foreign_keys=ON"), error)
+        && run(m_db, QStringLiteral("PRAGMA synchronous=NORMAL"), error);
+}
+
+bool StoreDatabase::migrate(QString* error)
+{
+    QSqlQuery versionQuery(m_db);
+    if (!versionQuery.exec(QStringLiteral("PRAGMA user_version")) || !versionQuery.next()) {
+        if (error)
+            *error = describe(versionQuery.lastError());
+        return false;
+    }
+    const int applied = versionQuery.value(0).toInt();
+    versionQuery.finish();
+
+    for (int step = applied; step < schemaVersion(); ++step) {
+        StoreTransaction transaction(m_db);
+        if (!transaction.isActive()) {
+            if (error)
+                *error = describe(m_db.lastError());
+            return false;
+        }
+        // PRAGMA takes no bound values; the number is ours.
+        if (!kMigrations[size_t(step)](m_db, error)
+            || !run(m_db, QStringLiteral("PRAGMA user_version=%1").arg(step + 1), error) || !transaction.commit()) {
+            if (error && error->isEmpty())
+                *error = describe(m_db.lastError());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool StoreDatabase::addMissingColumns(QString* error)
+{
+    QHash<QString, QStringList> existing;
+    for (const char* table : { "Meeting", "TranscriptSegment", "Folder", "ChatMessage" }) {
+        const QSqlRecord record = m_db.record(QString::fromLatin1(table));
+        QStringList names;
+        for (int i = 0; i < record.count(); ++i)
+            names.append(record.fieldName(i));
+        existing.insert(QString::fromLatin1(table), names);
+    }
+
+    StoreTransaction transaction(m_db);
+    bool added = false;
+    const QString now = QString::number(QDateTime::currentMSecsSinceEpoch());
+    for (const FieldColumn& column : kFieldColumns) {
+        const QString table = QString::fromLatin1(column.table);
+        const QString name = QString::fromLatin1(column.name);
+        if (existing.value(table).contains(name))
+            continue;
+        if (!transaction.isActive()) {
+            if (error)
+                *error = describe(m_db.lastError());
+            return false;
+        }
+        const QString definition = QString::fromLatin1(column.definition).replace(QLatin1String("%now%"), now);
+        const QString alter = QStringLiteral(R"(ALTER TABLE "%1" ADD COLUMN "%2" %3)").arg(table, name, definition);
+        if (!run(m_db, alter, error))
+            return false;
+        if (name == QLatin1String("id")
+            && !run(m_db,
+                QStringLiteral(R"(UPDATE "%1" SET "id" = %2)").arg(table, QString::fromLatin1(kRandomUuidSql)), error))
+            return false;
+        added = true;
+    }
+    if (!added)
+        return true;
+    if (!transaction.commit()) {
+        if (error)
+            *error = describe(m_db.lastError());
+        return false;
+    }
+    return true;
+}
+
+QSqlQuery& StoreDatabase::statement(const QString& sql)
+{
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        query.prepare(sql);
+        it = m_statements.insert(sql, query);
+    }
+    return it.value();
+}
+
+StoreTransaction::StoreTransaction(QSqlDatabase& db)
+    : m_db(db)
+    , m_active(db.transaction())
+{ }
+
+StoreTransaction::~StoreTransaction()
+{
+    if (m_active)
+        m_db.rollback();
+}
+
+bool StoreTransaction::commit()
+{
+    if (!m_active || !m_db.commit())
+        return false;
+    m_active = false;
+    return true;
+}

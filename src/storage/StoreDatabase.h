@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <memory>
+
+// The store file's SQLite connection: pragmas, schema steps and cached prepared statements.
+// Belongs to the thread that opened it (the main thread).
+class StoreDatabase final
+{
+    Q_DISABLE_COPY_MOVE(StoreDatabase)
+
+public:
+    static std::unique_ptr<StoreDatabase> open(const QString& filePath, QString* error);
+    ~StoreDatabase();
+
+    QString filePath() const { return m_filePath; }
+    QSqlDatabase& connection() { return m_db; }
+
+    // A statement prepared once per connection and reused; bind and exec it.
+    QSqlQuery& statement(const QString& sql);
+
+    // The number of schema steps this build knows; PRAGMA user_version holds the last applied.
+    static int schemaVersion();
+
+private:
+    StoreDatabase(const QString& filePath, const QString& connectionName);
+
+    bool configure(QString* error);
+    bool migrate(QString* error);
+    bool addMissingColumns(QString* error);
+
+    QString m_filePath;
+    QString m_connectionName;
+    QSqlDatabase m_db;
+    QHash<QString, QSqlQuery> m_statements;
+};
+
+// Holds one transaction and rolls it back unless it was committed.
+class StoreTransaction final
+{
+    Q_DISABLE_COPY_MOVE(StoreTransaction)
+
+public:
+    explicit StoreTransaction(QSqlDatabase& db);
+    ~StoreTransaction();
+
+    bool isActive() const { return m_active; }
+    bool commit();
+
+private:
+    QSqlDatabase& m_db;
+    bool m_active = false;
+};

@@ -1,0 +1,874 @@
+#include "storage/ChatMessage.h"
+#include "storage/Folder.h"
+#include "storage/FolderListModel.h"
+#include "storage/Meeting.h"
+#include "storage/MeetingListModel.h"
+#include "storage/ModelContext.h"
+#include "storage/Speaker.h"
+#include "storage/TranscriptSegment.h"
+#include "support/TempStore.h"
+#include "support/TestMain.h"
+
+#include <QAbstractItemModelTester>
+#include <QFile>
+#include <QPointer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+const QDateTime kMonday(QDate(2026, 3, 9), QTime(10, 0), Qt::UTC);
+
+QDateTime at(int day, int hour = 10)
+{
+    return QDateTime(QDate(2026, 3, day), QTime(hour, 0), Qt::UTC);
+}
+
+void flushDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// "Speaker|timestamp|text" per segment, in the order the store lists them.
+Meeting* meetingWithTranscript(const QStringList& turns)
+{
+    auto* meeting = new Meeting(QStringLiteral("t"), kMonday);
+    for (const QString& turn : turns) {
+        const QStringList parts = turn.split(QLatin1Char('|'));
+        auto* segment = new TranscriptSegment(parts.value(2), Speaker::me(), parts.value(1).toDouble());
+        segment->setSpeakerRaw(parts.value(0));
+        meeting->appendSegment(segment);
+    }
+    return meeting;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool execOn(const QString& path, const QStringList& statements)
+{
+    const QString name = QStringLiteral("test-raw-") + QUuid::createUuid().toString();
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        ok = db.open();
+        for (const QString& sql : statements) {
+            QSqlQuery query(db);
+            if (ok && !query.exec(sql)) {
+                qWarning() << sql << query.lastError().text();
+                ok = false;
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+} // namespace
+
+class TestStore final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Records and their computed values
+    void speakerFromRawValue_data();
+    void speakerFromRawValue();
+    void chatRoleDecoding_data();
+    void chatRoleDecoding();
+    void formattedTranscript_data();
+    void formattedTranscript();
+    void notesAndAITitle_data();
+    void notesAndAITitle();
+
+    // Persistence
+    void fieldsSurviveReopen();
+    void defaultsSurviveReopen();
+    void unsavedChangesAreGoneAfterReopen();
+    void rollbackRestoresSavedState();
+    void deletingMeetingCascades();
+    void foldersFileAndUnfileMeetings();
+    void sharedObjectPerRow();
+    void duplicateIdsDoNotBreakSave();
+    void failedSaveWritesNothingAndKeepsChanges();
+    void olderFileReadsDefaults();
+    void fetchFiltersSortsAndLimits_data();
+    void fetchFiltersSortsAndLimits();
+
+    // Live lists
+    void meetingListFollowsChanges();
+    void folderListFollowsChanges();
+
+    // Processes
+    void unopenableStoreEndsProcess_data();
+    void unopenableStoreEndsProcess();
+    void savedChangeSurvivesKill();
+};
+
+void TestStore::speakerFromRawValue_data()
+{
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("label");
+
+    const int me = int(Speaker::Kind::Me), them = int(Speaker::Kind::Them), other = int(Speaker::Kind::Other);
+    QTest::newRow("Me") << "Me" << true << me << "Speaker A";
+    QTest::newRow("Them") << "Them" << true << them << "Speaker B";
+    QTest::newRow("lower-case me is a name") << "me" << true << other << "me";
+    QTest::newRow("THEM is a name") << "THEM" << true << other << "THEM";
+    QTest::newRow("padded Me is a name") << " Me" << true << other << " Me";
+    QTest::newRow("a name") << "Dana Ortiz" << true << other << "Dana Ortiz";
+    QTest::newRow("empty gives none") << "" << false << 0 << "";
+}
+
+void TestStore::speakerFromRawValue()
+{
+    QFETCH(QString, raw);
+    QFETCH(bool, exists);
+    QFETCH(int, kind);
+    QFETCH(QString, label);
+
+    const std::optional<Speaker> speaker = Speaker::fromRawValue(raw);
+    QCOMPARE(speaker.has_value(), exists);
+    if (!speaker)
+        return;
+    QCOMPARE(int(speaker->kind), kind);
+    QCOMPARE(speaker->rawValue(), raw);
+    QCOMPARE(speaker->transcriptLabel(), label);
+    // Written and read back through a segment, the raw value gives the same speaker.
+    TranscriptSegment segment(QString(), *speaker, 0);
+    QVERIFY(segment.speaker() == *speaker);
+}
+
+void TestStore::chatRoleDecoding_data()
+{
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<bool>("assistant");
+    QTest::newRow("assistant") << "assistant" << true;
+    QTest::newRow("user") << "user" << false;
+    QTest::newRow("capitalised") << "Assistant" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("other word") << "system" << false;
+}
+
+void TestStore::chatRoleDecoding()
+{
+    QFETCH(QString, raw);
+    QFETCH(bool, assistant);
+    ChatMessage message(ChatRole::User, QString(), std::nullopt);
+    message.setRoleRaw(raw);
+    QCOMPARE(message.role() == ChatRole::Assistant, assistant);
+}
+
+void TestStore::formattedTranscript_data()
+{
+    QTest::addColumn<QStringList>("turns");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("no segments") << QStringList() << "";
+    QTest::newRow("me me them me") << QStringList { "Me|0|Hello", "Me|2|there.", "Them|5|Hi!", "Me|9|Shall we?" }
+                                   << "Speaker A: Hello there.\nSpeaker B: Hi!\nSpeaker A: Shall we?";
+    QTest::newRow("stored out of time order") << QStringList { "Them|5|second", "Me|1|first", "Me|9|third" }
+                                              << "Speaker A: first\nSpeaker B: second\nSpeaker A: third";
+    QTest::newRow("equal timestamps keep stored order")
+        << QStringList { "Me|3|b", "Them|3|c", "Me|1|a" } << "Speaker A: a b\nSpeaker B: c";
+    QTest::newRow("empty speaker is me") << QStringList { "Me|0|one", "|1|two", "Them|2|three" }
+                                         << "Speaker A: one two\nSpeaker B: three";
+    QTest::newRow("same name merges, case differs splits")
+        << QStringList { "Ana|0|x", "Ana|1|y", "ana|2|z" } << "Ana: x y\nana: z";
+    QTest::newRow("empty text keeps its space") << QStringList { "Me|0|a", "Me|1|", "Me|2|b" } << "Speaker A: a  b";
+    QTest::newRow("text kept as stored") << QStringList { "Them|0| padded \nline " } << "Speaker B:  padded \nline ";
+}
+
+void TestStore::formattedTranscript()
+{
+    QFETCH(QStringList, turns);
+    QFETCH(QString, expected);
+
+    std::unique_ptr<Meeting> meeting(meetingWithTranscript(turns));
+    QCOMPARE(meeting->formattedTranscript(), expected);
+
+    // The same transcript read back from the file, where the store decides the listed order.
+    TempStore store;
+    store->insert(meetingWithTranscript(turns));
+    QVERIFY(store->save());
+    QCOMPARE(store.reopen().fetchMeetings().value(0)->formattedTranscript(), expected);
+}
+
+void TestStore::notesAndAITitle_data()
+{
+    QTest::addColumn<QString>("notes");
+    QTest::addColumn<bool>("hasNotes");
+    QTest::addColumn<bool>("titleEdited");
+    QTest::addColumn<bool>("linked");
+    QTest::addColumn<bool>("allowsAITitle");
+
+    QTest::newRow("empty") << "" << false << false << false << true;
+    QTest::newRow("blank lines") << " \n\t \r\n" << false << false << true << false;
+    QTest::newRow("line separators") << QString(QChar(0x2028)) + QChar(0x2029) + QChar(0x00A0) << false << true << false
+                                     << false;
+    QTest::newRow("a dot") << "\n.\n" << true << true << true << false;
+}
+
+void TestStore::notesAndAITitle()
+{
+    QFETCH(QString, notes);
+    QFETCH(bool, hasNotes);
+    QFETCH(bool, titleEdited);
+    QFETCH(bool, linked);
+    QFETCH(bool, allowsAITitle);
+
+    Meeting meeting(QStringLiteral("x"), kMonday);
+    meeting.setUserNotes(notes);
+    meeting.setTitleIsUserEdited(titleEdited);
+    if (linked)
+        meeting.setCalendarEventId(QStringLiteral("evt-1"));
+    QCOMPARE(meeting.hasUserNotes(), hasNotes);
+    QCOMPARE(meeting.allowsAITitle(), allowsAITitle);
+}
+
+void TestStore::fieldsSurviveReopen()
+{
+    // Text that has broken stores before: quotes, SQL, newlines, emoji, a NUL, and a lot of it.
+    QString awkward = QStringLiteral("It's \"quoted\"; DROP TABLE Meeting; --\r\nline\ttab 🎙️👩🏽‍💻 ")
+        + QChar(0) + QStringLiteral(" end");
+    const QString huge = awkward + QString(100 * 1024, QLatin1Char('x')) + QStringLiteral("é");
+
+    TempStore store;
+    auto* folder = new Folder(awkward, QStringLiteral("star"), QStringLiteral("detail\nline"));
+    folder->setCreatedAt(at(1, 8));
+    store->insert(folder);
+    auto* meeting = new Meeting(huge, QDateTime(QDate(2026, 3, 9), QTime(10, 15, 30, 123), Qt::UTC));
+    const QUuid meetingId = meeting->id();
+    meeting->setSummary(awkward);
+    meeting->setUserNotes(QStringLiteral("notes ") + awkward);
+    meeting->setDuration(3725.125);
+    meeting->setIsRecording(true);
+    meeting->setCalendarEventId(QStringLiteral("evt/42"));
+    meeting->setAttendeeNames({ QStringLiteral("Ana \"A\""), QString(), QStringLiteral("Bo, [x]") });
+    meeting->setOrganizer(QString()); // present but empty is not absent
+    meeting->setCalendarName(QStringLiteral("Work"));
+    meeting->setScheduledStart(at(9, 9));
+    meeting->setScheduledEnd(at(9, 11));
+    meeting->setSource(QStringLiteral("calendar"));
+    meeting->setTitleIsUserEdited(true);
+    meeting->setAutoStartEnabled(true);
+    meeting->setAutoStartFired(true);
+    meeting->setLinkBannerDismissed(true);
+    meeting->setFolder(folder);
+    auto* segment = new TranscriptSegment(awkward, Speaker::other(QStringLiteral("Dana")), 12.75);
+    segment->setIsFinal(true);
+    meeting->appendSegment(segment);
+    auto* message = new ChatMessage(ChatRole::Assistant, huge, QStringLiteral("fast"));
+    message->setCreatedAt(QDateTime(QDate(2026, 3, 9), QTime(11, 0, 0, 7), Qt::UTC));
+    meeting->appendChatMessage(message);
+    store->insert(meeting);
+    const Meeting::Fields meetingFields = meeting->fields();
+    const TranscriptSegment::Fields segmentFields = segment->fields();
+    const ChatMessage::Fields messageFields = message->fields();
+    const Folder::Fields folderFields = folder->fields();
+    QVERIFY(store->save());
+
+    ModelContext& reopened = store.reopen();
+    Meeting* read = reopened.meetingById(meetingId);
+    QVERIFY(read);
+    const Meeting::Fields& f = read->fields();
+    QCOMPARE(f.id, meetingFields.id);
+    QCOMPARE(f.title, meetingFields.title);
+    QCOMPARE(f.summary, meetingFields.summary);
+    QCOMPARE(f.userNotes, meetingFields.userNotes);
+    QCOMPARE(f.date, meetingFields.date);
+    QCOMPARE(f.duration, meetingFields.duration);
+    QCOMPARE(f.isRecording, true);
+    QCOMPARE(f.calendarEventId, meetingFields.calendarEventId);
+    QCOMPARE(f.attendeeNames, meetingFields.attendeeNames);
+    QCOMPARE(f.organizer, std::optional<QString>(QString()));
+    QCOMPARE(f.calendarName, meetingFields.calendarName);
+    QCOMPARE(f.scheduledStart, meetingFields.scheduledStart);
+    QCOMPARE(f.scheduledEnd, meetingFields.scheduledEnd);
+    QCOMPARE(f.source, QStringLiteral("calendar"));
+    QVERIFY(f.titleIsUserEdited && f.autoStartEnabled && f.autoStartFired && f.linkBannerDismissed);
+
+    QVERIFY(read->folder());
+    QCOMPARE(read->folder()->fields().name, folderFields.name);
+    QCOMPARE(read->folder()->icon(), QStringLiteral("star"));
+    QCOMPARE(read->folder()->detail(), folderFields.detail);
+    QCOMPARE(read->folder()->createdAt(), folderFields.createdAt);
+    QCOMPARE(read->folder()->meetings(), QList<Meeting*> { read });
+
+    QCOMPARE(read->segments().size(), 1);
+    const TranscriptSegment* s = read->segments().first();
+    QCOMPARE(s->id(), segmentFields.id);
+    QCOMPARE(s->text(), segmentFields.text);
+    QCOMPARE(s->speakerRaw(), QStringLiteral("Dana"));
+    QCOMPARE(s->timestamp(), 12.75);
+    QCOMPARE(s->isFinal(), true);
+    QCOMPARE(s->meeting(), read);
+
+    QCOMPARE(read->chatMessages().size(), 1);
+    const ChatMessage* m = read->chatMessages().first();
+    QCOMPARE(m->id(), messageFields.id);
+    QCOMPARE(m->roleRaw(), QStringLiteral("assistant"));
+    QCOMPARE(m->text(), huge);
+    QCOMPARE(m->modelId(), std::optional<QString>(QStringLiteral("fast")));
+    QCOMPARE(m->createdAt(), messageFields.createdAt);
+    QCOMPARE(m->meeting(), read);
+}
+
+void TestStore::defaultsSurviveReopen()
+{
+    TempStore store;
+    auto* meeting = new Meeting(QString(), kMonday);
+    const QUuid id = meeting->id();
+    meeting->appendSegment(new TranscriptSegment(QString(), Speaker::them(), 0));
+    meeting->appendChatMessage(new ChatMessage(ChatRole::User, QString(), std::nullopt));
+    store->insert(meeting);
+    store->insert(new Folder(QString(), QStringLiteral("folder"), QString()));
+    QVERIFY(store->save());
+
+    ModelContext& reopened = store.reopen();
+    Meeting* read = reopened.meetingById(id);
+    QVERIFY(read);
+    QVERIFY(!read->id().isNull());
+    QCOMPARE(read->title(), QString());
+    QCOMPARE(read->summary(), std::nullopt);
+    QCOMPARE(read->userNotes(), QString());
+    QCOMPARE(read->duration(), 0.0);
+    QCOMPARE(read->isRecording(), false);
+    QCOMPARE(read->calendarEventId(), std::nullopt);
+    QCOMPARE(read->attendeeNames(), QStringList());
+    QCOMPARE(read->organizer(), std::nullopt);
+    QCOMPARE(read->calendarName(), std::nullopt);
+    QCOMPARE(read->scheduledStart(), std::nullopt);
+    QCOMPARE(read->scheduledEnd(), std::nullopt);
+    QCOMPARE(read->source(), QStringLiteral("quick-note"));
+    QVERIFY(!read->titleIsUserEdited() && !read->autoStartEnabled() && !read->autoStartFired()
+        && !read->linkBannerDismissed());
+    QCOMPARE(read->folder(), nullptr);
+    QCOMPARE(read->segments().first()->speakerRaw(), QStringLiteral("Them"));
+    QCOMPARE(read->segments().first()->isFinal(), false);
+    QCOMPARE(read->chatMessages().first()->roleRaw(), QStringLiteral("user"));
+    QCOMPARE(read->chatMessages().first()->modelId(), std::nullopt);
+    QCOMPARE(reopened.fetchFolders().first()->meetings(), QList<Meeting*>());
+}
+
+void TestStore::unsavedChangesAreGoneAfterReopen()
+{
+    TempStore store;
+    auto* meeting = new Meeting(QStringLiteral("saved"), kMonday);
+    meeting->appendSegment(new TranscriptSegment(QStringLiteral("kept"), Speaker::me(), 1));
+    store->insert(meeting);
+    QVERIFY(store->save());
+    QVERIFY(!store->hasChanges());
+
+    meeting->setTitle(QStringLiteral("unsaved"));
+    meeting->appendSegment(new TranscriptSegment(QStringLiteral("unsaved"), Speaker::me(), 2));
+    store->insert(new Meeting(QStringLiteral("unsaved"), kMonday));
+    store->insert(new Folder(QStringLiteral("unsaved"), QStringLiteral("folder"), QString()));
+    QVERIFY(store->hasChanges());
+
+    ModelContext& reopened = store.reopen();
+    QCOMPARE(reopened.meetingCount(), 1);
+    QCOMPARE(reopened.fetchMeetings().first()->title(), QStringLiteral("saved"));
+    QCOMPARE(reopened.fetchMeetings().first()->formattedTranscript(), QStringLiteral("Speaker A: kept"));
+    QVERIFY(reopened.fetchFolders().isEmpty());
+}
+
+void TestStore::rollbackRestoresSavedState()
+{
+    TempStore store;
+    auto* folder = new Folder(QStringLiteral("Clients"), QStringLiteral("folder"), QString());
+    store->insert(folder);
+    auto* meeting = new Meeting(QStringLiteral("before"), kMonday);
+    meeting->setFolder(folder);
+    meeting->appendSegment(new TranscriptSegment(QStringLiteral("one"), Speaker::me(), 1));
+    meeting->appendSegment(new TranscriptSegment(QStringLiteral("two"), Speaker::them(), 2));
+    store->insert(meeting);
+    auto* doomed = new Meeting(QStringLiteral("doomed"), at(2));
+    store->insert(doomed);
+    QVERIFY(store->save());
+
+    // Every kind of change, none saved.
+    meeting->setTitle(QStringLiteral("after"));
+    meeting->segments().first()->setText(QStringLiteral("changed"));
+    store->remove(meeting->segments().last());
+    meeting->appendSegment(new TranscriptSegment(QStringLiteral("new"), Speaker::me(), 3));
+    QPointer<Meeting> added = new Meeting(QStringLiteral("added"), at(3));
+    store->insert(added);
+    auto* otherFolder = new Folder(QStringLiteral("Other"), QStringLiteral("folder"), QString());
+    store->insert(otherFolder);
+    store->remove(folder); // unfiles the meeting
+    QCOMPARE(meeting->folder(), nullptr);
+    store->remove(doomed);
+    QCOMPARE(store->meetingCount(), 2);
+
+    QSignalSpy titleSpy(meeting, &Meeting::titleChanged);
+    QSignalSpy folderSpy(meeting, &Meeting::folderChanged);
+    QSignalSpy insertedSpy(&store.context(), &ModelContext::meetingInserted);
+    QSignalSpy removedSpy(&store.context(), &ModelContext::meetingRemoved);
+    store->rollback();
+    QVERIFY(!store->hasChanges());
+
+    QCOMPARE(meeting->title(), QStringLiteral("before"));
+    QCOMPARE(titleSpy.count(), 1);
+    QCOMPARE(meeting->folder(), folder);
+    QVERIFY(folderSpy.count() >= 1);
+    QCOMPARE(folder->meetings(), QList<Meeting*> { meeting });
+    QCOMPARE(meeting->formattedTranscript(), QStringLiteral("Speaker A: one\nSpeaker B: two"));
+    QCOMPARE(store->fetchFolders(), QList<Folder*> { folder });
+    QCOMPARE(store->meetingCount(), 2);
+    QVERIFY(store->meetingById(doomed->id()) == doomed);
+    QCOMPARE(insertedSpy.count(), 1);
+    QCOMPARE(removedSpy.count(), 1);
+    QCOMPARE(removedSpy.first().first().toUuid(), added->id());
+    flushDeletes();
+    QVERIFY(added.isNull());
+
+    // The objects are what the file holds.
+    QVERIFY(store->save());
+    const QUuid id = meeting->id();
+    ModelContext& reopened = store.reopen();
+    QCOMPARE(reopened.meetingCount(), 2);
+    QCOMPARE(reopened.meetingById(id)->title(), QStringLiteral("before"));
+    QCOMPARE(reopened.meetingById(id)->formattedTranscript(), QStringLiteral("Speaker A: one\nSpeaker B: two"));
+    QCOMPARE(reopened.meetingById(id)->folder(), reopened.fetchFolders().value(0));
+}
+
+void TestStore::deletingMeetingCascades()
+{
+    TempStore store;
+    auto* meeting = new Meeting(QStringLiteral("gone"), kMonday);
+    auto* kept = new Meeting(QStringLiteral("kept"), at(10));
+    for (int i = 0; i < 3; ++i) {
+        meeting->appendSegment(new TranscriptSegment(QStringLiteral("s"), Speaker::me(), i));
+        meeting->appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("q"), std::nullopt));
+        kept->appendSegment(new TranscriptSegment(QStringLiteral("k%1").arg(i), Speaker::them(), i));
+        kept->appendChatMessage(
+            new ChatMessage(ChatRole::Assistant, QStringLiteral("a%1").arg(i), QStringLiteral("fast")));
+    }
+    store->insert(meeting);
+    store->insert(kept);
+    QVERIFY(store->save());
+    QCOMPARE(store.rowCount(QStringLiteral("TranscriptSegment")), 6);
+
+    // After a reopen the children of the deleted meeting were never read into memory.
+    ModelContext& context = store.reopen();
+    Meeting* gone
+        = context.fetchMeetings({ [](const Meeting& m) { return m.title() == QLatin1String("gone"); } }).first();
+    QSignalSpy removed(&context, &ModelContext::meetingRemoved);
+    const QUuid goneId = gone->id();
+    context.remove(gone);
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(removed.first().first().toUuid(), goneId);
+    QCOMPARE(context.meetingById(goneId), nullptr);
+    QVERIFY(context.save());
+    QCOMPARE(store.rowCount(QStringLiteral("Meeting")), 1);
+    QCOMPARE(store.rowCount(QStringLiteral("TranscriptSegment")), 3);
+    QCOMPARE(store.rowCount(QStringLiteral("ChatMessage")), 3);
+
+    // Deleting one segment and one message leaves the meeting and the others.
+    Meeting* keptMeeting = context.fetchMeetings().first();
+    QSignalSpy segmentsChanged(keptMeeting, &Meeting::segmentsChanged);
+    context.remove(keptMeeting->segments().at(1));
+    context.remove(keptMeeting->chatMessages().at(0));
+    QCOMPARE(segmentsChanged.count(), 1);
+    QVERIFY(context.save());
+    QCOMPARE(store.reopen().fetchMeetings().first()->formattedTranscript(), QStringLiteral("Speaker B: k0 k2"));
+    QCOMPARE(store.rowCount(QStringLiteral("ChatMessage")), 2);
+
+    // A segment appended to a meeting whose transcript was not read yet joins the stored ones.
+    Meeting* fresh = store->fetchMeetings().first();
+    fresh->appendSegment(new TranscriptSegment(QStringLiteral("k3"), Speaker::them(), 3));
+    QVERIFY(store->save());
+    QCOMPARE(store.reopen().fetchMeetings().first()->formattedTranscript(), QStringLiteral("Speaker B: k0 k2 k3"));
+}
+
+void TestStore::foldersFileAndUnfileMeetings()
+{
+    TempStore store;
+    auto* first = new Folder(QStringLiteral("First"), QStringLiteral("folder"), QString());
+    auto* second = new Folder(QStringLiteral("Second"), QStringLiteral("folder"), QString());
+    auto* a = new Meeting(QStringLiteral("a"), kMonday);
+    auto* b = new Meeting(QStringLiteral("b"), kMonday);
+    store->insert(a);
+    store->insert(b);
+    a->setFolder(first); // a folder not yet in the context comes in with the meeting
+    b->setFolder(first);
+    QCOMPARE(store->fetchFolders().size(), 1);
+    QSignalSpy firstChanged(first, &Folder::meetingsChanged);
+    QSignalSpy secondChanged(second, &Folder::meetingsChanged);
+    store->insert(second);
+    b->setFolder(second);
+    QCOMPARE(first->meetings(), QList<Meeting*> { a });
+    QCOMPARE(second->meetings(), QList<Meeting*> { b });
+    QCOMPARE(firstChanged.count(), 1);
+    QCOMPARE(secondChanged.count(), 1);
+    QVERIFY(store->save());
+
+    ModelContext& context = store.reopen();
+    Folder* firstRead = context.fetchFolders().first();
+    QCOMPARE(firstRead->name(), QStringLiteral("First"));
+    QCOMPARE(firstRead->meetings().size(), 1);
+    // Deleting a folder keeps its meetings, unfiled.
+    firstRead->meetings().first()->setFolder(context.fetchFolders().last());
+    context.remove(context.fetchFolders().last());
+    QVERIFY(context.save());
+    QCOMPARE(store.rowCount(QStringLiteral("Folder")), 1);
+    QCOMPARE(store.rowCount(QStringLiteral("Meeting")), 2);
+    ModelContext& after = store.reopen();
+    QCOMPARE(after.meetingCount(), 2);
+    for (Meeting* meeting : after.fetchMeetings())
+        QCOMPARE(meeting->folder(), nullptr);
+    QCOMPARE(after.fetchFolders().first()->meetings(), QList<Meeting*>());
+}
+
+void TestStore::sharedObjectPerRow()
+{
+    TempStore store;
+    auto* created = new Meeting(QStringLiteral("one"), kMonday);
+    store->insert(created);
+    QVERIFY(store->save());
+    QCOMPARE(store->meetingById(created->id()), created);
+
+    ModelContext& context = store.reopen();
+    Meeting* fromList = context.fetchMeetings().first();
+    Meeting* fromFilter
+        = context.fetchMeetings({ [](const Meeting& m) { return m.title() == QLatin1String("one"); } }).first();
+    Meeting* byId = context.meetingById(fromList->id());
+    QCOMPARE(fromFilter, fromList);
+    QCOMPARE(byId, fromList);
+    QCOMPARE(fromList->segments(), fromFilter->segments());
+    QVERIFY(context.meetingById(QUuid::createUuid()) == nullptr);
+
+    MeetingListModel list(context);
+    QSignalSpy rowChanged(&list, &QAbstractItemModel::dataChanged);
+    QSignalSpy titleChanged(fromFilter, &Meeting::titleChanged);
+    byId->setTitle(QStringLiteral("renamed"));
+    QCOMPARE(fromFilter->title(), QStringLiteral("renamed"));
+    QCOMPARE(titleChanged.count(), 1);
+    QCOMPARE(rowChanged.count(), 1);
+    QCOMPARE(list.data(list.index(0), Qt::DisplayRole).toString(), QStringLiteral("renamed"));
+    byId->setTitle(QStringLiteral("renamed")); // no change, no signal
+    QCOMPARE(titleChanged.count(), 1);
+}
+
+void TestStore::duplicateIdsDoNotBreakSave()
+{
+    TempStore store;
+    auto* first = new Meeting(QStringLiteral("first"), kMonday);
+    auto* twin = new Meeting(QStringLiteral("twin"), at(10));
+    twin->setId(first->id());
+    auto* segment = new TranscriptSegment(QStringLiteral("a"), Speaker::me(), 0);
+    auto* copy = new TranscriptSegment(QStringLiteral("b"), Speaker::me(), 1);
+    copy->setId(segment->id());
+    first->appendSegment(segment);
+    twin->appendSegment(copy);
+    store->insert(first);
+    store->insert(twin);
+    QString error;
+    QVERIFY2(store->save(&error), qPrintable(error));
+    twin->setTitle(QStringLiteral("twin renamed"));
+    QVERIFY2(store->save(&error), qPrintable(error));
+
+    ModelContext& context = store.reopen();
+    QCOMPARE(context.meetingCount(), 2);
+    const QList<Meeting*> meetings = context.fetchMeetings();
+    QCOMPARE(meetings.at(0)->title(), QStringLiteral("twin renamed"));
+    QCOMPARE(meetings.at(1)->title(), QStringLiteral("first"));
+    QCOMPARE(meetings.at(0)->formattedTranscript(), QStringLiteral("Speaker A: b"));
+    QCOMPARE(meetings.at(1)->formattedTranscript(), QStringLiteral("Speaker A: a"));
+}
+
+void TestStore::failedSaveWritesNothingAndKeepsChanges()
+{
+    TempStore store;
+    auto* meeting = new Meeting(QStringLiteral("before"), kMonday);
+    store->insert(meeting);
+    QVERIFY(store->save());
+    // The file refuses one particular segment, after the meeting's update went through.
+    QVERIFY(execOn(store.filePath(),
+        { QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TranscriptSegment WHEN NEW.text = 'refused' "
+                         "BEGIN SELECT RAISE(ABORT, 'refused by test'); END") }));
+
+    meeting->setTitle(QStringLiteral("after"));
+    auto* folder = new Folder(QStringLiteral("new"), QStringLiteral("folder"), QString());
+    meeting->setFolder(folder);
+    auto* refused = new TranscriptSegment(QStringLiteral("refused"), Speaker::me(), 0);
+    meeting->appendSegment(refused);
+    QSignalSpy savedSpy(&store.context(), &ModelContext::saved);
+    QString error;
+    QVERIFY(!store->save(&error));
+    QVERIFY2(error.contains(QLatin1String("refused by test")), qPrintable(error));
+    QVERIFY(store->hasChanges());
+    QCOMPARE(savedSpy.count(), 0);
+    QCOMPARE(store.rowCount(QStringLiteral("Folder")), 0);
+
+    // Without the refused record the same pending changes save, each once.
+    store->remove(refused);
+    meeting->appendSegment(new TranscriptSegment(QStringLiteral("fine"), Speaker::me(), 1));
+    QVERIFY2(store->save(&error), qPrintable(error));
+    QCOMPARE(savedSpy.count(), 1);
+    QCOMPARE(store.rowCount(QStringLiteral("Folder")), 1);
+    QCOMPARE(store.rowCount(QStringLiteral("TranscriptSegment")), 1);
+    ModelContext& context = store.reopen();
+    QCOMPARE(context.fetchMeetings().first()->title(), QStringLiteral("after"));
+    QCOMPARE(context.fetchMeetings().first()->folder(), context.fetchFolders().first());
+}
+
+void TestStore::olderFileReadsDefaults()
+{
+    // A file whose tables lack most fields, as a build that knew fewer of them wrote it.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Quillet.store"));
+    QVERIFY(execOn(path,
+        {
+            QStringLiteral("CREATE TABLE Meeting (rowKey INTEGER PRIMARY KEY, id TEXT NOT NULL DEFAULT '', title TEXT "
+                           "NOT NULL DEFAULT '', date INTEGER NOT NULL DEFAULT 0)"),
+            QStringLiteral("CREATE TABLE TranscriptSegment (rowKey INTEGER PRIMARY KEY, text TEXT NOT NULL DEFAULT '', "
+                           "meeting INTEGER)"),
+            QStringLiteral("CREATE TABLE Folder (rowKey INTEGER PRIMARY KEY, id TEXT NOT NULL DEFAULT '', name TEXT "
+                           "NOT NULL DEFAULT '')"),
+            QStringLiteral("CREATE TABLE ChatMessage (rowKey INTEGER PRIMARY KEY, id TEXT NOT NULL DEFAULT '', text "
+                           "TEXT NOT NULL DEFAULT '', meeting INTEGER)"),
+            QStringLiteral("INSERT INTO Folder VALUES (1, '6f1c1f55-6a3b-4d47-9a39-0d9c7ad0e4a1', 'Old')"),
+            QStringLiteral(
+                "INSERT INTO Meeting VALUES (1, '1b4e28ba-2fa1-11d2-883f-0016d3cca427', 'Old meeting', 1773050400000)"),
+            QStringLiteral("INSERT INTO TranscriptSegment VALUES (1, 'hello', 1)"),
+            QStringLiteral("INSERT INTO TranscriptSegment VALUES (2, 'again', 1)"),
+            QStringLiteral("INSERT INTO ChatMessage VALUES (1, 'e5b8c6a2-8d0f-4f53-9a5e-8a1d2c3b4f50', 'question', 1)"),
+            QStringLiteral("PRAGMA user_version = 1"),
+        }));
+
+    QString error;
+    auto context = ModelContext::open(path, &error);
+    QVERIFY2(context, qPrintable(error));
+    Meeting* meeting = context->meetingById(QUuid::fromString(QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")));
+    QVERIFY(meeting);
+    QCOMPARE(meeting->date(), QDateTime::fromMSecsSinceEpoch(1773050400000, Qt::UTC));
+    QCOMPARE(meeting->source(), QStringLiteral("quick-note"));
+    QCOMPARE(meeting->summary(), std::nullopt);
+    QCOMPARE(meeting->attendeeNames(), QStringList());
+    QCOMPARE(meeting->folder(), nullptr);
+    QCOMPARE(context->fetchFolders().first()->icon(), QStringLiteral("folder"));
+    QCOMPARE(meeting->formattedTranscript(), QStringLiteral("Speaker A: hello again"));
+    const QList<TranscriptSegment*> segments = meeting->segments();
+    // Records stored without an identifier get their own new one.
+    QVERIFY(!segments.at(0)->id().isNull());
+    QVERIFY(segments.at(0)->id() != segments.at(1)->id());
+    QCOMPARE(meeting->chatMessages().first()->roleRaw(), QStringLiteral("user"));
+    QVERIFY(meeting->chatMessages().first()->createdAt().isValid());
+
+    // The upgraded file takes new changes and reads them back.
+    meeting->setLinkBannerDismissed(true);
+    QVERIFY2(context->save(&error), qPrintable(error));
+    context.reset();
+    context = ModelContext::open(path, &error);
+    QVERIFY2(context, qPrintable(error));
+    QVERIFY(context->fetchMeetings().first()->linkBannerDismissed());
+}
+
+void TestStore::fetchFiltersSortsAndLimits_data()
+{
+    QTest::addColumn<int>("sort");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<bool>("onlyAutoStart");
+    QTest::addColumn<QStringList>("titles");
+
+    // Meetings (title: date day, scheduled start day or none, auto start):
+    // a: 3, 5, yes   b: 1, none, yes   c: 2, 4, no   d: 2, 6, yes (inserted after c)
+    QTest::newRow("newest first, equal dates in stored order")
+        << int(MeetingSort::DateDescending) << -1 << false << QStringList { "a", "c", "d", "b" };
+    QTest::newRow("oldest first") << int(MeetingSort::DateAscending) << -1 << false
+                                  << QStringList { "b", "c", "d", "a" };
+    QTest::newRow("newest two") << int(MeetingSort::DateDescending) << 2 << false << QStringList { "a", "c" };
+    QTest::newRow("limit zero") << int(MeetingSort::DateDescending) << 0 << false << QStringList {};
+    QTest::newRow("scheduled, unscheduled last")
+        << int(MeetingSort::ScheduledStartAscending) << -1 << false << QStringList { "c", "a", "d", "b" };
+    QTest::newRow("auto start, scheduled")
+        << int(MeetingSort::ScheduledStartAscending) << -1 << true << QStringList { "a", "d", "b" };
+}
+
+void TestStore::fetchFiltersSortsAndLimits()
+{
+    QFETCH(int, sort);
+    QFETCH(int, limit);
+    QFETCH(bool, onlyAutoStart);
+    QFETCH(QStringList, titles);
+
+    TempStore store;
+    const auto add = [&](const char* title, int day, int scheduledDay, bool autoStart) {
+        auto* meeting = new Meeting(QString::fromLatin1(title), at(day));
+        if (scheduledDay)
+            meeting->setScheduledStart(at(scheduledDay));
+        meeting->setAutoStartEnabled(autoStart);
+        store->insert(meeting);
+    };
+    add("a", 3, 5, true);
+    add("b", 1, 0, true);
+    add("c", 2, 4, false);
+    add("d", 2, 6, true);
+    QVERIFY(store->save());
+
+    for (const bool reopen : { false, true }) {
+        ModelContext* context = reopen ? &store.reopen() : &store.context();
+        MeetingFetch fetch;
+        fetch.sort = MeetingSort(sort);
+        fetch.limit = limit;
+        if (onlyAutoStart)
+            fetch.filter = [](const Meeting& m) { return m.autoStartEnabled(); };
+        QStringList got;
+        for (const Meeting* meeting : context->fetchMeetings(fetch))
+            got.append(meeting->title());
+        QCOMPARE(got, titles);
+    }
+}
+
+void TestStore::meetingListFollowsChanges()
+{
+    TempStore store;
+    store->insert(new Meeting(QStringLiteral("old"), at(1)));
+    store->insert(new Meeting(QStringLiteral("new"), at(5)));
+    QVERIFY(store->save());
+    ModelContext& context = store.reopen();
+
+    MeetingListModel list(context);
+    QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const auto titles = [&list] {
+        QStringList result;
+        for (int row = 0; row < list.rowCount(); ++row)
+            result.append(list.data(list.index(row), MeetingListModel::TitleRole).toString());
+        return result;
+    };
+    QCOMPARE(titles(), (QStringList { "new", "old" }));
+
+    auto* middle = new Meeting(QStringLiteral("middle"), at(3));
+    context.insert(middle);
+    QCOMPARE(titles(), (QStringList { "new", "middle", "old" }));
+    QCOMPARE(list.data(list.index(1), MeetingListModel::MeetingRole).value<Meeting*>(), middle);
+
+    // A recording restarted into an old meeting moves it to the top, and back down again.
+    QSignalSpy moved(&list, &QAbstractItemModel::rowsMoved);
+    Meeting* old = list.meetingAt(2);
+    old->setDate(at(9));
+    QCOMPARE(titles(), (QStringList { "old", "new", "middle" }));
+    old->setDate(at(2));
+    QCOMPARE(titles(), (QStringList { "new", "middle", "old" }));
+    QCOMPARE(moved.count(), 2);
+
+    context.remove(list.meetingAt(0));
+    QCOMPARE(titles(), (QStringList { "middle", "old" }));
+    context.rollback();
+    QCOMPARE(titles(), (QStringList { "new", "old" }));
+    QVERIFY(!list.meetingAt(1)->date().isNull());
+    QCOMPARE(list.meetingAt(1)->date(), at(1));
+}
+
+void TestStore::folderListFollowsChanges()
+{
+    TempStore store;
+    auto* later = new Folder(QStringLiteral("Later"), QStringLiteral("folder"), QString());
+    later->setCreatedAt(at(5));
+    store->insert(later);
+    QVERIFY(store->save());
+
+    FolderListModel list(store.context());
+    QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    auto* earlier = new Folder(QStringLiteral("Earlier"), QStringLiteral("folder"), QString());
+    earlier->setCreatedAt(at(1));
+    store->insert(earlier);
+    QCOMPARE(list.rowCount(), 2);
+    QCOMPARE(list.folderAt(0), earlier);
+
+    QSignalSpy changed(&list, &QAbstractItemModel::dataChanged);
+    later->setName(QStringLiteral("Renamed"));
+    QCOMPARE(list.data(list.index(1), Qt::DisplayRole).toString(), QStringLiteral("Renamed"));
+    auto* meeting = new Meeting(QStringLiteral("m"), kMonday);
+    store->insert(meeting);
+    meeting->setFolder(later);
+    QCOMPARE(list.data(list.index(1), FolderListModel::MeetingCountRole).toInt(), 1);
+    QCOMPARE(changed.count(), 2);
+
+    store->remove(earlier);
+    QCOMPARE(list.rowCount(), 1);
+    QVERIFY(store->save());
+    QCOMPARE(list.folderAt(0), later);
+}
+
+void TestStore::unopenableStoreEndsProcess_data()
+{
+    QTest::addColumn<bool>("fileAsFolder");
+    QTest::newRow("random bytes as the store") << false;
+    QTest::newRow("a file where the folder should be") << true;
+}
+
+void TestStore::unopenableStoreEndsProcess()
+{
+    QFETCH(bool, fileAsFolder);
+
+    QTemporaryDir data;
+    QString badPath = data.filePath(QStringLiteral("Quillet-Test"));
+    if (!fileAsFolder) {
+        QVERIFY(QDir().mkpath(badPath));
+        badPath += QStringLiteral("/Quillet.store");
+    }
+    QByteArray bytes(64 * 1024, Qt::Uninitialized);
+    QRandomGenerator generator(7);
+    generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    {
+        QFile bad(badPath);
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        QCOMPARE(bad.write(bytes), bytes.size());
+    }
+    const QStringList before = QDir(data.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
+    child.setProcessEnvironment(environment);
+    child.start(QStringLiteral(STORE_CHILD_PROCESS), { QStringLiteral("open") });
+    QVERIFY(child.waitForFinished(30000));
+
+    const QString errors = QString::fromUtf8(child.readAllStandardError());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QVERIFY(child.exitCode() != 0);
+    QVERIFY2(errors.contains(QLatin1String("Failed to open Quillet store: ")), qPrintable(errors));
+    QVERIFY(!child.readAllStandardOutput().contains("opened"));
+    QCOMPARE(readAll(badPath), bytes);
+    QCOMPARE(QDir(data.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+}
+
+void TestStore::savedChangeSurvivesKill()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Quillet.store"));
+    QProcess child;
+    child.start(QStringLiteral(STORE_CHILD_PROCESS), { QStringLiteral("save"), path });
+    QVERIFY(child.waitForStarted());
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (output += child.readAllStandardOutput()).contains("saved") || child.state() == QProcess::NotRunning, 30000);
+    QCOMPARE(child.state(), QProcess::Running);
+    child.kill(); // SIGKILL: no destructor, no checkpoint
+    QVERIFY(child.waitForFinished());
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+    QString error;
+    auto context = ModelContext::open(path, &error);
+    QVERIFY2(context, qPrintable(error));
+    QCOMPARE(context->meetingCount(), 1);
+    QCOMPARE(context->fetchMeetings().first()->title(), QStringLiteral("kept"));
+}
+
+QUILLET_TEST_MAIN(TestStore)
+#include "TestStore.moc"
