@@ -211,7 +211,9 @@ private:
         call->waitTimer.reset();
         if (QNetworkReply* reply = call->reply) {
             reply->disconnect(this);
-            reply->abort();
+            // A reply that already failed (an HTTP error status) has nothing left to abort.
+            if (reply->error() == QNetworkReply::NoError)
+                reply->abort();
             reply->deleteLater();
         }
         call->done(result);

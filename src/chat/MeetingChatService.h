@@ -1,0 +1,94 @@
+#pragma once
+
+#include "account/ModelCredentials.h"
+#include "chat/ChatModel.h"
+#include "chat/ChatStreamReader.h"
+#include "chat/ModelContextBox.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class Meeting;
+class QNetworkAccessManager;
+class QNetworkReply;
+class Settings;
+
+// Answers questions about one meeting from its transcript and notes. The question is stored
+// as a chat message before it is sent; the answer streams into streamingAnswer and is stored
+// as a second message when it is complete. One answer runs at a time. Main thread only.
+class MeetingChatService final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MeetingChatService)
+    Q_PROPERTY(QString streamingAnswer READ streamingAnswer NOTIFY streamingAnswerChanged)
+    Q_PROPERTY(bool isAnswering READ isAnswering NOTIFY isAnsweringChanged)
+    Q_PROPERTY(QString errorText READ errorText NOTIFY errorChanged)
+
+public:
+    using CredentialsProvider = std::function<std::optional<ModelCredentials>()>;
+
+    // Why a streamed request failed, for readable().
+    struct Failure
+    {
+        enum class Kind { Status, BadResponse, Transfer };
+        Kind kind = Kind::Transfer;
+        int status = 0;
+        QString description; // the network layer's words, for Transfer
+    };
+
+    // credentials: asked once per question (the account service's current model credentials).
+    // settings: "chatModel" is read at each question.
+    MeetingChatService(CredentialsProvider credentials, Settings& settings, QObject* parent = nullptr);
+    ~MeetingChatService() override;
+
+    QString streamingAnswer() const { return m_streamingAnswer; }
+    bool isAnswering() const { return m_isAnswering; }
+    std::optional<QString> error() const { return m_error; }
+    QString errorText() const { return m_error.value_or(QString()); }
+
+    // Stores the question (trimmed and non-empty, as the panel sends it), sends it with the
+    // meeting's material and the last eight turns, and returns at once. Cancels any running
+    // answer first.
+    void ask(const QString& question, Meeting* meeting, const ModelContextBox& context);
+    // Stops the running answer, if any; nothing of it is stored. error is left as it is.
+    void cancel();
+
+    // The sentence users see for a failed request.
+    static QString readable(const Failure& failure);
+
+signals:
+    void streamingAnswerChanged();
+    void isAnsweringChanged();
+    void errorChanged();
+
+private:
+    struct Answer;
+
+    void onReadyRead(quint64 generation);
+    void onFinished(quint64 generation);
+    void consume(const ChatStreamReader::Step& step);
+    void complete();
+    void fail(const Failure& failure);
+    void endAnswer();
+    void dropReply();
+
+    void setStreamingAnswer(const QString& text);
+    void setIsAnswering(bool answering);
+    void setError(const std::optional<QString>& error);
+
+    CredentialsProvider m_credentials;
+    Settings& m_settings;
+    QNetworkAccessManager* m_network = nullptr;
+
+    QString m_streamingAnswer;
+    bool m_isAnswering = false;
+    std::optional<QString> m_error;
+
+    // Every ask gets a new generation; callbacks of an earlier one are ignored, so a late
+    // event of a cancelled answer can never touch the next one.
+    quint64 m_generation = 0;
+    std::unique_ptr<Answer> m_answer;
+};

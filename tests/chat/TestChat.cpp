@@ -1,0 +1,428 @@
+#include "chat/ChatModel.h"
+#include "chat/ChatStreamReader.h"
+#include "chat/MeetingChatPrompt.h"
+#include "chat/MeetingChatService.h"
+#include "platform/Settings.h"
+#include "storage/ChatMessage.h"
+#include "storage/Meeting.h"
+#include "storage/TranscriptSegment.h"
+#include "support/FakeHttpServer.h"
+#include "support/TestMain.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QByteArray kPath = "/v1/chat/completions";
+
+QString golden(const QString& name)
+{
+    QFile file(QStringLiteral(QUILLET_TEST_DATA_DIR "/chat/") + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("missing golden file %s", qPrintable(name));
+    return QString::fromUtf8(file.readAll());
+}
+
+QByteArray sseEvent(const QString& content)
+{
+    const QJsonObject delta { { QStringLiteral("content"), content } };
+    const QJsonObject choice { { QStringLiteral("delta"), delta } };
+    return "data: "
+        + QJsonDocument(QJsonObject { { QStringLiteral("choices"), QJsonArray { choice } } })
+              .toJson(QJsonDocument::Compact)
+        + "\n\n";
+}
+
+FakeHttpServer::Reply streamed(const QList<QByteArray>& chunks)
+{
+    FakeHttpServer::Reply reply;
+    reply.contentType = "text/event-stream";
+    reply.chunks = chunks;
+    return reply;
+}
+
+// Sends the head and one event of a streamed answer, then drops the connection.
+class BreakingServer final
+{
+public:
+    BreakingServer()
+    {
+        m_server.Post(".*", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("text/event-stream", [](size_t, httplib::DataSink& sink) {
+                const QByteArray first = sseEvent(QStringLiteral("partial "));
+                sink.write(first.constData(), size_t(first.size()));
+                return false;
+            });
+        });
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    }
+    ~BreakingServer()
+    {
+        m_server.stop();
+        m_thread.join();
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = -1;
+};
+
+TranscriptSegment* segment(const QString& text, const Speaker& speaker, double at)
+{
+    return new TranscriptSegment(text, speaker, at);
+}
+
+} // namespace
+
+class TestChat final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void modelLookup_data();
+    void modelLookup();
+    void systemPromptMatchesGoldenText();
+    void historyKeepsTheLastEightTurns();
+    void streamReader_data();
+    void streamReader();
+
+    void withoutCredentialsNothingIsStored();
+    void answerStreamsAndIsStored();
+    void streamedReplies_data();
+    void streamedReplies();
+    void failures_data();
+    void failures();
+    void cancelThenAskAgainShowsOnlyTheSecondAnswer();
+
+private:
+    struct Fixture;
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Settings> m_settings;
+};
+
+void TestChat::init()
+{
+    m_settings = std::make_unique<Settings>(
+        m_dir.filePath(QStringLiteral("settings-%1.ini").arg(QTest::currentTestFunction())));
+}
+
+void TestChat::modelLookup_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("known") << "claude-opus-5"
+                           << "Claude Opus 5";
+    QTest::newRow("wrong case") << "Claude-opus-5"
+                                << "Auto";
+    QTest::newRow("empty") << ""
+                           << "Auto";
+    QTest::newRow("retired model") << "gpt-4"
+                                   << "Auto";
+}
+
+void TestChat::modelLookup()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, name);
+    QCOMPARE(ChatModel::named(id).name, name);
+
+    QStringList offered;
+    for (const ChatModel& model : ChatModel::choices())
+        offered << model.id;
+    QCOMPARE(offered,
+        QStringList({ "deepseek-v4-flash", "gpt-5.6-luna", "kimi-k2.6", "gemini-3.6-flash", "claude-opus-5" }));
+}
+
+void TestChat::systemPromptMatchesGoldenText()
+{
+    Meeting full(QStringLiteral("Kế hoạch quý 3"), QDateTime::currentDateTimeUtc());
+    full.setAttendeeNames({ QStringLiteral("Nguyễn Văn An"), QString(), QStringLiteral("Trần Thị Bích") });
+    full.setOrganizer(QStringLiteral("Nguyễn Văn An"));
+    full.setUserNotes(QStringLiteral("\n  chốt ngân sách trước thứ Sáu \n\n"));
+    full.setIsRecording(true);
+    // Stored out of time order: the transcript follows the timestamps.
+    full.appendSegment(segment(QStringLiteral("Đồng ý, chốt trước thứ Sáu nhé."), Speaker::them(), 5));
+    full.appendSegment(segment(QStringLiteral("Chào mọi người,"), Speaker::me(), 0));
+    full.appendSegment(segment(QStringLiteral("hôm nay bàn ngân sách."), Speaker::me(), 2));
+    QCOMPARE(MeetingChatPrompt::system(full), golden(QStringLiteral("system-full.txt")));
+
+    Meeting unnamed(QStringLiteral("New Meeting"), QDateTime::currentDateTimeUtc());
+    unnamed.setAttendeeNames({ QString(), QString() });
+    unnamed.setOrganizer(QString());
+    unnamed.setUserNotes(QStringLiteral(" \n "));
+    QCOMPARE(MeetingChatPrompt::system(unnamed), golden(QStringLiteral("system-minimal.txt")));
+}
+
+void TestChat::historyKeepsTheLastEightTurns()
+{
+    Meeting meeting(QStringLiteral("Sync"), QDateTime::currentDateTimeUtc());
+    QList<ChatMessage*> history;
+    for (int i = 0; i < 20; ++i) {
+        auto* message = new ChatMessage(i % 2 ? ChatRole::Assistant : ChatRole::User, QString::number(i), std::nullopt);
+        meeting.appendChatMessage(message);
+        history << message;
+    }
+    history.at(15)->setRoleRaw(QStringLiteral("Assistant")); // not exactly "assistant": sent as the user's
+
+    const QList<ChatCompletions::Message> messages = MeetingChatPrompt::build(QStringLiteral("q?"), meeting, history);
+    QCOMPARE(messages.size(), 10);
+    QCOMPARE(messages.first().role, QStringLiteral("system"));
+    QCOMPARE(messages.at(1), (ChatCompletions::Message { QStringLiteral("user"), QStringLiteral("12") }));
+    QCOMPARE(messages.at(2), (ChatCompletions::Message { QStringLiteral("assistant"), QStringLiteral("13") }));
+    QCOMPARE(messages.at(4), (ChatCompletions::Message { QStringLiteral("user"), QStringLiteral("15") }));
+    QCOMPARE(messages.at(8), (ChatCompletions::Message { QStringLiteral("assistant"), QStringLiteral("19") }));
+    QCOMPARE(messages.last(), (ChatCompletions::Message { QStringLiteral("user"), QStringLiteral("q?") }));
+
+    QCOMPARE(MeetingChatPrompt::build(QStringLiteral("q?"), meeting, {}).size(), 2);
+}
+
+void TestChat::streamReader_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QStringList>("fragments");
+    QTest::addColumn<bool>("done");
+
+    const QByteArray vietnamese = sseEvent(QStringLiteral("Tiếng Việt"));
+    const qsizetype inside = vietnamese.indexOf("\xe1\xba\xbf") + 1; // within the three bytes of "ế"
+    QTest::newRow("split inside a character") << QList<QByteArray> { vietnamese.left(inside), vietnamese.mid(inside) }
+                                              << QStringList { "Tiếng Việt" } << false;
+    QList<QByteArray> bytes;
+    for (char c : vietnamese + "data: [DONE]\n")
+        bytes << QByteArray(1, c);
+    QTest::newRow("one byte at a time") << bytes << QStringList { "Tiếng Việt" } << true;
+    QTest::newRow("crlf line ends") << QList<QByteArray> {
+        "data: {\"choices\":[{\"delta\":{\"content\":\"a\"}}]}\r\n\r\n", "data: [DONE]\r\n"
+    } << QStringList { "a" } << true;
+    QTest::newRow("no blank after colon, tabs around")
+        << QList<QByteArray> { "data:\t{\"choices\":[{\"delta\":{\"content\":\"b\"}}]} \n" } << QStringList { "b" }
+        << false;
+    QTest::newRow("nothing read after done")
+        << QList<QByteArray> { sseEvent("x") + "data: [DONE]\n\n" + sseEvent("late") } << QStringList { "x" } << true;
+    QTest::newRow("other lines and bad data skipped")
+        << QList<QByteArray> { ": keep-alive\nevent: delta\nid: 4\nDATA: {}\n", "data: not json\ndata: [1,2]\n",
+               "data: {\"object\":\"chunk\"}\ndata: {\"choices\":[]}\n",
+               "data: {\"choices\":[{\"delta\":{\"content\":\"\"}}]}\n",
+               "data: {\"choices\":[{\"delta\":{\"content\":null}}]}\n", sseEvent("kept") }
+        << QStringList { "kept" } << false;
+    QTest::newRow("last line without a line break")
+        << QList<QByteArray> { "data: {\"choices\":[{\"delta\":{\"content\":\"end\"}}]}" } << QStringList { "end" }
+        << false;
+}
+
+void TestChat::streamReader()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QStringList, fragments);
+    QFETCH(bool, done);
+    ChatStreamReader reader;
+    QStringList seen;
+    bool sawDone = false;
+    for (const QByteArray& chunk : chunks) {
+        const ChatStreamReader::Step step = reader.feed(chunk);
+        seen << step.fragments;
+        sawDone = sawDone || step.done;
+    }
+    if (!sawDone)
+        seen << reader.finish().fragments;
+    QCOMPARE(seen, fragments);
+    QCOMPARE(sawDone, done);
+}
+
+struct TestChat::Fixture
+{
+    explicit Fixture(Settings& settings, std::optional<QUrl> baseUrl)
+        : meeting(QStringLiteral("Budget"), QDateTime::currentDateTimeUtc())
+        , service(
+              [baseUrl]() -> std::optional<ModelCredentials> {
+                  if (!baseUrl)
+                      return std::nullopt;
+                  return ModelCredentials { *baseUrl, QStringLiteral("tq-chat"), false };
+              },
+              settings)
+    {
+        box.save = [this] { ++saves; };
+        QObject::connect(&service, &MeetingChatService::streamingAnswerChanged,
+            [this] { streamedTexts << service.streamingAnswer(); });
+    }
+
+    QList<QPair<QString, std::optional<QString>>> stored() const
+    {
+        QList<QPair<QString, std::optional<QString>>> list;
+        for (const ChatMessage* message : meeting.sortedChatMessages())
+            list.append({ message->roleRaw() + QLatin1Char(':') + message->text(), message->modelId() });
+        return list;
+    }
+
+    Meeting meeting;
+    MeetingChatService service;
+    ModelContextBox box;
+    int saves = 0;
+    QStringList streamedTexts;
+};
+
+void TestChat::withoutCredentialsNothingIsStored()
+{
+    FakeHttpServer server;
+    Fixture fixture(*m_settings, std::nullopt);
+    fixture.service.ask(QStringLiteral("What was decided?"), &fixture.meeting, fixture.box);
+    QCOMPARE(fixture.service.error(),
+        std::optional<QString>(
+            QStringLiteral("Sign in to ask about your meetings — or add your own Tessra key in Settings")));
+    QVERIFY(!fixture.service.isAnswering());
+    QVERIFY(fixture.meeting.chatMessages().isEmpty());
+    QCOMPARE(fixture.saves, 0);
+}
+
+void TestChat::answerStreamsAndIsStored()
+{
+    FakeHttpServer server;
+    server.on("POST", kPath, streamed({ sseEvent("Hel"), sseEvent("lo ") + "data: [DONE]\n\n" + sseEvent("ignored") }));
+    m_settings->setValue(QStringLiteral("chatModel"), QStringLiteral("model-from-last-year"));
+    Fixture fixture(*m_settings, server.url());
+    fixture.meeting.appendSegment(segment(QStringLiteral("We ship Friday."), Speaker::them(), 1));
+
+    fixture.service.ask(QStringLiteral("When do we ship?"), &fixture.meeting, fixture.box);
+    QVERIFY(fixture.service.isAnswering());
+    QCOMPARE(fixture.stored().size(), 1); // the question is stored before the answer comes
+    QCOMPARE(fixture.saves, 1);
+    QTRY_VERIFY(!fixture.service.isAnswering());
+
+    QCOMPARE(fixture.streamedTexts, QStringList({ "Hel", "Hello ", "" }));
+    QCOMPARE(fixture.stored(),
+        (QList<QPair<QString, std::optional<QString>>> {
+            { "user:When do we ship?", std::nullopt }, { "assistant:Hello", QStringLiteral("fast") } }));
+    QCOMPARE(fixture.saves, 2);
+    QVERIFY(!fixture.service.error());
+
+    const FakeHttpServer::Request request = server.requests().first();
+    QCOMPARE(request.header("Authorization"), QByteArray("Bearer tq-chat"));
+    QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
+    QCOMPARE(request.header("Cache-Control"), QByteArray("no-cache"));
+    const QJsonObject body = request.json();
+    QCOMPARE(body.keys(), QStringList({ "max_tokens", "messages", "model", "stream", "temperature" }));
+    QCOMPARE(body.value("model").toString(), QStringLiteral("fast"));
+    QCOMPARE(body.value("stream").toBool(), true);
+    QCOMPARE(body.value("max_tokens").toInt(), 1500);
+    QCOMPARE(body.value("temperature").toDouble(), 0.3);
+    const QJsonArray messages = body.value("messages").toArray();
+    QCOMPARE(messages.size(), 2);
+    QVERIFY(messages.at(0)["content"].toString().endsWith(QStringLiteral("TRANSCRIPT:\nSpeaker B: We ship Friday.")));
+    QCOMPARE(messages.at(1).toObject(), (QJsonObject { { "role", "user" }, { "content", "When do we ship?" } }));
+}
+
+void TestChat::streamedReplies_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QString>("answer"); // null: nothing stored
+    const QByteArray vietnamese = sseEvent(QStringLiteral("Chốt ngày thứ Sáu."));
+    const qsizetype inside = vietnamese.indexOf("\xe1\xbb\x91") + 2;
+    QTest::newRow("ends without done") << QList<QByteArray> { sseEvent("Done "), sseEvent("anyway") } << "Done anyway";
+    QTest::newRow("vietnamese split, crlf") << QList<QByteArray> { vietnamese.left(inside),
+        vietnamese.mid(inside).replace("\n", "\r\n"), "data: [DONE]\r\n\r\n" }
+                                            << "Chốt ngày thứ Sáu.";
+    QTest::newRow("blank answer") << QList<QByteArray> { sseEvent(" \n"), sseEvent("\t"), "data: [DONE]\n\n" }
+                                  << QString();
+    QTest::newRow("no usable fragment") << QList<QByteArray> { "data: oops\n\n", ": ping\n\n" } << QString();
+}
+
+void TestChat::streamedReplies()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QString, answer);
+    FakeHttpServer server;
+    server.on("POST", kPath, streamed(chunks));
+    Fixture fixture(*m_settings, server.url());
+    m_settings->setValue(QStringLiteral("chatModel"), QStringLiteral("kimi-k2.6"));
+
+    fixture.service.ask(QStringLiteral("Q"), &fixture.meeting, fixture.box);
+    QTRY_VERIFY(!fixture.service.isAnswering());
+    QVERIFY(!fixture.service.error());
+    QCOMPARE(fixture.service.streamingAnswer(), QString());
+    using Stored = QList<QPair<QString, std::optional<QString>>>;
+    Stored expected { { "user:Q", std::nullopt } };
+    if (!answer.isNull())
+        expected.append({ "assistant:" + answer, QStringLiteral("kimi-k2.6") });
+    QCOMPARE(fixture.stored(), expected);
+    QCOMPARE(server.requests().first().json().value("model").toString(), QStringLiteral("kimi-k2.6"));
+}
+
+void TestChat::failures_data()
+{
+    QTest::addColumn<int>("status"); // 0: the transfer fails
+    QTest::addColumn<bool>("breakMidway");
+    QTest::addColumn<QString>("message"); // null: any description of the transfer error
+    QTest::newRow("401") << 401 << false << "That request wasn't authorised. Try signing in again.";
+    QTest::newRow("403") << 403 << false << "That request wasn't authorised. Try signing in again.";
+    QTest::newRow("402") << 402 << false << "You've used your allowance for this month.";
+    QTest::newRow("429") << 429 << false << "Too many requests just now — try again in a moment.";
+    QTest::newRow("500") << 500 << false << "The request failed (500). Try again.";
+    QTest::newRow("dropped before answering") << 0 << false << QString();
+    QTest::newRow("breaks off midway") << 0 << true << QString();
+}
+
+void TestChat::failures()
+{
+    QFETCH(int, status);
+    QFETCH(bool, breakMidway);
+    QFETCH(QString, message);
+    FakeHttpServer server;
+    BreakingServer breaking;
+    server.on("POST", kPath,
+        status ? FakeHttpServer::Reply::json(status, "{\"error\":\"no\"}") : FakeHttpServer::Reply::dropped());
+    Fixture fixture(*m_settings, breakMidway ? breaking.url() : server.url());
+
+    fixture.service.ask(QStringLiteral("Q"), &fixture.meeting, fixture.box);
+    QTRY_VERIFY(!fixture.service.isAnswering());
+    QVERIFY(fixture.service.error());
+    if (message.isNull())
+        QVERIFY2(!fixture.service.error()->isEmpty(), "a transfer error is described");
+    else
+        QCOMPARE(*fixture.service.error(), message);
+    QCOMPARE(fixture.service.streamingAnswer(), QString());
+    QCOMPARE(fixture.stored().size(), 1); // the question stays, without an answer
+    QCOMPARE(fixture.saves, 1);
+}
+
+void TestChat::cancelThenAskAgainShowsOnlyTheSecondAnswer()
+{
+    FakeHttpServer server;
+    server.on("POST", kPath, [](const FakeHttpServer::Request& request) {
+        const QString question = request.json().value("messages").toArray().last()["content"].toString();
+        return streamed({ sseEvent(question == "first?" ? "ANSWER ONE" : "ANSWER TWO"), "data: [DONE]\n\n" });
+    });
+    server.hold("POST", kPath);
+    Fixture fixture(*m_settings, server.url());
+
+    fixture.service.ask(QStringLiteral("first?"), &fixture.meeting, fixture.box);
+    QTRY_COMPARE(server.heldCount(), 1);
+    fixture.service.cancel();
+    QVERIFY(!fixture.service.isAnswering());
+    fixture.service.ask(QStringLiteral("second?"), &fixture.meeting, fixture.box);
+    QTRY_COMPARE(server.heldCount(), 2);
+    server.release("POST", kPath);
+
+    QTRY_COMPARE(fixture.stored().size(), 3);
+    QTRY_VERIFY(!fixture.service.isAnswering());
+    QCOMPARE(fixture.stored(),
+        (QList<QPair<QString, std::optional<QString>>> { { "user:first?", std::nullopt },
+            { "user:second?", std::nullopt }, { "assistant:ANSWER TWO", QStringLiteral("fast") } }));
+    QVERIFY(!fixture.streamedTexts.contains(QStringLiteral("ANSWER ONE")));
+
+    // The second question sees the first, unanswered, in its history.
+    const QJsonArray sent = server.requests().at(1).json().value("messages").toArray();
+    QCOMPARE(sent.size(), 3);
+    QCOMPARE(sent.at(1).toObject(), (QJsonObject { { "role", "user" }, { "content", "first?" } }));
+}
+
+QUILLET_TEST_MAIN(TestChat)
+#include "TestChat.moc"
