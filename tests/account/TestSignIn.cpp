@@ -1,0 +1,349 @@
+#include "AccountRig.h"
+#include "support/TestMain.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+
+#include <thread>
+
+using Reply = FakeHttpServer::Reply;
+using Flow = AccountService::Flow;
+
+namespace {
+
+const QByteArray kVerified = R"({"sessionToken":"sess-9f2c","userId":"u-1","email":"ann@example.com"})";
+const QByteArray kAccount = R"({"userId":"u-1","email":"ann@example.com","emailOptIn":false,)"
+                            R"("usage":{"minutesUsed":1,"quotaMinutes":300,"resetsAt":1},)"
+                            R"("config":{"quotaMinutes":300,"analyticsEnabled":false,"analyticsFree":false}})";
+
+// The provider's sign-in page: sends the browser back to the application with a code and the
+// state it was given, unless the test changes what comes back.
+Reply authorizePage(const FakeHttpServer::Request& request, const QString& state, const QString& code)
+{
+    QUrlQuery back;
+    if (!code.isNull())
+        back.addQueryItem(QStringLiteral("code"), code);
+    QString echoed = state;
+    for (const auto& [name, value] : request.queryItems())
+        if (name == QLatin1String("state") && state.isNull())
+            echoed = value;
+    back.addQueryItem(QStringLiteral("state"), echoed);
+    return Reply::redirect(QUrl(QStringLiteral("quillet://callback?") + back.query(QUrl::FullyEncoded)));
+}
+
+} // namespace
+
+class TestSignIn final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void emailCodeEndToEnd()
+    {
+        AccountRig rig;
+        rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
+        rig.cloudServer.on("POST", "/v1/auth/verify", [](const FakeHttpServer::Request& request) {
+            return request.json().value(QLatin1String("code")) == QLatin1String("123456")
+                       ? Reply::json(200, kVerified)
+                       : Reply::json(400, R"({"error":{"code":"bad_code","message":"That code is wrong."}})");
+        });
+        rig.cloudServer.on("GET", "/v1/me", Reply::json(200, kAccount));
+        AccountService& account = rig.start();
+
+        // A code check before any e-mail was sent does nothing.
+        QVERIFY(finishes([&](auto done) { account.verifyCode(QStringLiteral("123456"), done); }));
+        QCOMPARE(rig.cloudServer.requestCount(), 0);
+
+        QVERIFY(finishes([&](auto done) { account.sendSignInEmail(QStringLiteral("  Ann@Example.COM\n"), done); }));
+        QCOMPARE(rig.cloudServer.requests().first().json().value(QLatin1String("email")).toString(),
+                 QStringLiteral("ann@example.com"));
+        QCOMPARE(account.flow(), Flow::codeSent(QStringLiteral("ann@example.com")));
+        QCOMPARE(account.resendCooldown(), 60);
+        rig.clock.advanceSecs(20);
+        QTRY_COMPARE(account.resendCooldown(), 40);
+        // Asking again restarts the countdown.
+        QVERIFY(finishes([&](auto done) { account.sendSignInEmail(QStringLiteral("ann@example.com"), done); }));
+        QCOMPARE(account.resendCooldown(), 60);
+
+        QVERIFY(finishes([&](auto done) { account.verifyCode(QStringLiteral("000000"), done); }));
+        QCOMPARE(account.flow(), Flow::codeSent(QStringLiteral("ann@example.com")));
+        QCOMPARE(account.flowError(), std::optional(QStringLiteral("That code is wrong.")));
+        rig.clock.advanceSecs(5);
+        QTRY_COMPARE(account.resendCooldown(), 55);
+
+        LogCapture log;
+        QVERIFY(finishes([&](auto done) { account.verifyCode(QStringLiteral("123456"), done); }));
+        QCOMPARE(account.sessionToken(), std::optional(QStringLiteral("sess-9f2c")));
+        QCOMPARE(rig.stored(AccountService::kSessionTokenAccount), std::optional(QStringLiteral("sess-9f2c")));
+        QCOMPARE(account.flow(), Flow::idle());
+        QVERIFY(!account.flowError());
+        QCOMPARE(account.resendCooldown(), 0);
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Signed in as ann@example.com")));
+        QTRY_VERIFY(account.account().has_value());
+        QCOMPARE(rig.cloudServer.requestsTo("GET", "/v1/me").first().header("Authorization"),
+                 QByteArray("Bearer sess-9f2c"));
+    }
+
+    void emailRequestFailures_data()
+    {
+        QTest::addColumn<Reply>("reply");
+        QTest::addColumn<QString>("message"); // null: any non-empty transport text
+        QTest::newRow("server message") << Reply::json(429, R"({"error":{"code":"rate","message":"Slow down"}})")
+                                        << "Slow down";
+        QTest::newRow("html error") << Reply::text(502, "<html>bad gateway</html>") << "Quillet Cloud error (502)";
+        QTest::newRow("empty reply") << Reply::json(200, "") << "Unexpected response from Quillet Cloud";
+        QTest::newRow("dropped") << Reply::dropped() << QString();
+    }
+    void emailRequestFailures()
+    {
+        QFETCH(Reply, reply);
+        QFETCH(QString, message);
+        AccountRig rig;
+        rig.cloudServer.on("POST", "/v1/auth/request", reply);
+        AccountService& account = rig.start();
+        QVERIFY(finishes([&](auto done) { account.sendSignInEmail(QStringLiteral("a@b.c"), done); }));
+        QCOMPARE(account.flow(), Flow::idle());
+        QVERIFY(account.flowError() && !account.flowError()->isEmpty());
+        if (!message.isNull())
+            QCOMPARE(*account.flowError(), message);
+        QCOMPARE(account.resendCooldown(), 0);
+    }
+
+    // Which opened URLs start a link check, and with which token.
+    void signInLinks_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("token"); // null: ignored
+        QTest::newRow("link") << "quillet://auth?token=abc%2B1" << "abc+1";
+        QTest::newRow("empty token") << "quillet://auth?token=" << "";
+        QTest::newRow("first token counts") << "quillet://auth?x=1&token=a&token=b" << "a";
+        QTest::newRow("no query") << "quillet://auth" << QString();
+        QTest::newRow("token without value") << "quillet://auth?token" << QString();
+        QTest::newRow("other item") << "quillet://auth?code=abc" << QString();
+        QTest::newRow("other host") << "quillet://open?token=abc" << QString();
+        QTest::newRow("other scheme") << "https://auth?token=abc" << QString();
+    }
+    void signInLinks()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, token);
+        AccountRig rig;
+        rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(400, R"({"error":{"code":"expired","message":"Expired"}})"));
+        AccountService& account = rig.start();
+        account.handleOpenURL(QUrl(url));
+        QCoreApplication::processEvents();
+        if (token.isNull()) {
+            QCOMPARE(account.flow(), Flow::idle());
+            QCOMPARE(rig.cloudServer.requestCount(), 0);
+            return;
+        }
+        QCOMPARE(account.flow(), Flow::verifying());
+        QTRY_VERIFY(account.flowError().has_value());
+        QCOMPARE(rig.cloudServer.requests().first().json().value(QLatin1String("token")).toString(), token);
+        // A failed link goes back to idle, not to code entry.
+        QCOMPARE(account.flow(), Flow::idle());
+        QCOMPARE(*account.flowError(), QStringLiteral("Expired"));
+    }
+
+    // The link reaches the running instance from another process over the router's socket.
+    void signInLinkFromSecondProcess()
+    {
+        AccountRig rig;
+        rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(200, kVerified));
+        rig.cloudServer.on("GET", "/v1/me", Reply::json(200, kAccount));
+        AccountService& account = rig.start();
+        const QString socketName = rig.dir.filePath(QStringLiteral("urls"));
+        QVERIFY(rig.router.listen(socketName));
+
+        bool forwarded = false;
+        std::thread secondProcess([&] {
+            forwarded = UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth?token=link-7")), socketName);
+        });
+        QTRY_VERIFY(account.sessionToken().has_value());
+        secondProcess.join();
+        QVERIFY(forwarded);
+        QCOMPARE(rig.cloudServer.requests().first().body, QByteArray(R"({"token":"link-7"})"));
+        QCOMPARE(rig.stored(AccountService::kSessionTokenAccount), std::optional(QStringLiteral("sess-9f2c")));
+        QTRY_VERIFY(account.account().has_value());
+    }
+
+    // The provider sign-in through the browser and the router, with each way it can end.
+    void providerSignIn_data()
+    {
+        QTest::addColumn<QString>("state");      // null: the one the application sent
+        QTest::addColumn<QString>("code");       // null: none
+        QTest::addColumn<Reply>("tokenReply");
+        QTest::addColumn<QString>("key");        // null: the earlier key stays
+        QTest::addColumn<QVariant>("balance");
+        QTest::addColumn<QString>("error");      // null: no message
+        QTest::addColumn<bool>("exchanged");
+
+        const QString failed200 = QStringLiteral("Sign-in failed (200). Please try again.");
+        QTest::newRow("api key") << QString() << "c-1"
+                                 << Reply::json(200, R"({"api_key":"tq-new","email":"p@x.com","balance":12.5})")
+                                 << "tq-new" << QVariant(12.5) << QString() << true;
+        QTest::newRow("access token only") << QString() << "c-1"
+                                           << Reply::json(200, R"({"access_token":"at-1","email":"p@x.com"})")
+                                           << "at-1" << QVariant() << QString() << true;
+        QTest::newRow("empty api key") << QString() << "c-1"
+                                       << Reply::json(200, R"({"api_key":"","access_token":"at-1","email":"p@x.com"})")
+                                       << QString() << QVariant() << failed200 << true;
+        QTest::newRow("no e-mail") << QString() << "c-1" << Reply::json(200, R"({"api_key":"tq-new"})") << QString()
+                                   << QVariant() << failed200 << true;
+        QTest::newRow("refused") << QString() << "c-1" << Reply::json(400, R"({"error":"invalid_grant"})")
+                                 << QString() << QVariant() << "Sign-in failed (400). Please try again." << true;
+        QTest::newRow("wrong state") << "forged" << "c-1" << Reply::json(200, "{}") << QString() << QVariant()
+                                     << "Security check failed — please try again." << false;
+        QTest::newRow("missing code") << QString() << QString() << Reply::json(200, "{}") << QString() << QVariant()
+                                      << "No authorization code received." << false;
+        QTest::newRow("empty code") << QString() << "" << Reply::json(200, "{}") << QString() << QVariant()
+                                    << "No authorization code received." << false;
+        QTest::newRow("transport failure") << QString() << "c-1" << Reply::dropped() << QString() << QVariant()
+                                           << "Couldn't sign in — try again." << true;
+    }
+    void providerSignIn()
+    {
+        QFETCH(QString, state);
+        QFETCH(QString, code);
+        QFETCH(Reply, tokenReply);
+        QFETCH(QString, key);
+        QFETCH(QVariant, balance);
+        QFETCH(QString, error);
+        QFETCH(bool, exchanged);
+
+        AccountRig rig;
+        rig.keychain.set(QStringLiteral("tq-old"), AccountService::kOAuthKeyAccount);
+        rig.providerServer.on("GET", "/v1/auth/authorize", [=](const FakeHttpServer::Request& request) {
+            return authorizePage(request, state, code);
+        });
+        rig.providerServer.on("POST", "/v1/auth/token", tokenReply);
+        AccountService& account = rig.start();
+        LogCapture log;
+        QVERIFY(finishes([&](auto done) { account.signInWithTessra(done); }));
+        QVERIFY(!account.tessraSigningIn());
+
+        const auto authorize = rig.providerServer.requestsTo("GET", "/v1/auth/authorize").first();
+        QStringList names;
+        for (const auto& item : authorize.queryItems())
+            names.append(item.first);
+        QCOMPARE(names, QStringList({"client_id", "redirect_uri", "response_type", "code_challenge",
+                                     "code_challenge_method", "state", "scope"}));
+        QVERIFY(authorize.rawQuery().startsWith("client_id=quillet&redirect_uri=quillet://callback&response_type=code&"));
+        QVERIFY(authorize.rawQuery().endsWith("&code_challenge_method=S256&state=" + authorize.queryItems()[5].second.toUtf8()
+                                              + "&scope=openid%20email"));
+        const QString challenge = authorize.queryItems()[3].second;
+        QCOMPARE(challenge.size(), 43);
+        QCOMPARE(authorize.queryItems()[5].second.size(), 43);
+
+        const auto tokenRequests = rig.providerServer.requestsTo("POST", "/v1/auth/token");
+        QCOMPARE(!tokenRequests.isEmpty(), exchanged);
+        if (exchanged) {
+            const auto sent = tokenRequests.first();
+            const auto form = sent.formItems();
+            QCOMPARE(form.size(), 5);
+            QCOMPARE(form[0], std::pair(QStringLiteral("grant_type"), QStringLiteral("authorization_code")));
+            QCOMPARE(form[1], std::pair(QStringLiteral("code"), code));
+            QCOMPARE(form[2].first, QStringLiteral("code_verifier"));
+            QCOMPARE(form[2].second.size(), 86);
+            QCOMPARE(form[3], std::pair(QStringLiteral("client_id"), QStringLiteral("quillet")));
+            QCOMPARE(form[4], std::pair(QStringLiteral("redirect_uri"), QStringLiteral("quillet://callback")));
+            const QByteArray hash = QCryptographicHash::hash(form[2].second.toUtf8(), QCryptographicHash::Sha256);
+            QCOMPARE(challenge, QString::fromLatin1(hash.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals)));
+            QVERIFY(!sent.hasHeader("Authorization"));
+            QCOMPARE(sent.header("Content-Type"), QByteArray("application/x-www-form-urlencoded"));
+        }
+
+        QCOMPARE(account.flowError(), error.isNull() ? std::nullopt : std::optional(error));
+        const QString expectedKey = key.isNull() ? QStringLiteral("tq-old") : key;
+        QCOMPARE(account.tessraKey(), std::optional(expectedKey));
+        QCOMPARE(rig.stored(AccountService::kOAuthKeyAccount), std::optional(expectedKey));
+        if (key.isNull())
+            return;
+        QCOMPARE(account.tessraEmail(), std::optional(QStringLiteral("p@x.com")));
+        QCOMPARE(rig.stored(AccountService::kOAuthEmailAccount), std::optional(QStringLiteral("p@x.com")));
+        QCOMPARE(account.tessraBalance(), balance.isValid() ? std::optional(balance.toDouble()) : std::nullopt);
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Signed in with Tessra as p@x.com")));
+        QCOMPARE(account.modelCredentials()->token, key);
+    }
+
+    // A sign-in whose browser page is never answered ends as cancelled after ten minutes,
+    // quietly, keeping the earlier key.
+    void providerSignInTimesOut()
+    {
+        AccountRig rig;
+        rig.keychain.set(QStringLiteral("tq-old"), AccountService::kOAuthKeyAccount);
+        rig.browser.follow = false;
+        AccountService& account = rig.start();
+        bool done = false;
+        account.signInWithTessra([&] { done = true; });
+        QVERIFY(account.tessraSigningIn());
+        rig.clock.advanceSecs(10 * 60);
+        QTRY_VERIFY(done);
+        QVERIFY(!account.tessraSigningIn());
+        QVERIFY(!account.flowError());
+        QCOMPARE(account.tessraKey(), std::optional(QStringLiteral("tq-old")));
+        QCOMPARE(rig.providerServer.requestCount(), 0);
+    }
+
+    // Starting again ends the first sign-in quietly; only the second clears the busy flag.
+    void secondProviderSignInReplacesFirst()
+    {
+        AccountRig rig;
+        rig.browser.follow = false;
+        rig.providerServer.on("POST", "/v1/auth/token", Reply::json(200, R"({"api_key":"tq-2","email":"p@x.com"})"));
+        AccountService& account = rig.start();
+        bool firstDone = false;
+        bool secondDone = false;
+        account.signInWithTessra([&] { firstDone = true; });
+        account.setFlowError(QStringLiteral("stale"));
+        account.signInWithTessra([&] { secondDone = true; });
+        QVERIFY(firstDone);
+        QVERIFY(!secondDone);
+        QVERIFY(account.tessraSigningIn());
+        QVERIFY(!account.flowError());
+
+        const QUrlQuery opened(rig.browser.opened.at(1));
+        rig.router.route(QUrl(QStringLiteral("quillet://callback?code=c-2&state=")
+                              + opened.queryItemValue(QStringLiteral("state"), QUrl::FullyEncoded)));
+        QTRY_VERIFY(secondDone);
+        QVERIFY(!account.tessraSigningIn());
+        QCOMPARE(account.tessraKey(), std::optional(QStringLiteral("tq-2")));
+    }
+
+    // After signing in every way, no secret is in the log or the settings file.
+    void secretsStayOutOfLogAndSettings()
+    {
+        AccountRig rig;
+        rig.settings.setValue(AccountService::kLegacyKeySetting, QStringLiteral("tq-legacy-5e1"));
+        rig.settings.setValue(QuilletCloud::kBaseSettingKey, rig.cloudServer.url().toString());
+        rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(200, kVerified));
+        rig.cloudServer.on("GET", "/v1/me", Reply::json(200, kAccount));
+        rig.providerServer.on("GET", "/v1/auth/authorize", [](const FakeHttpServer::Request& request) {
+            return authorizePage(request, QString(), QStringLiteral("code-77a"));
+        });
+        rig.providerServer.on("POST", "/v1/auth/token", Reply::json(200, R"({"api_key":"tq-oauth-3d9","email":"p@x.com"})"));
+        rig.providerServer.on("GET", "/v1/credits/balance", Reply::json(200, R"({"balance":4})"));
+        LogCapture log;
+        AccountService& account = rig.start();
+        rig.router.route(QUrl(QStringLiteral("quillet://auth?token=link-4b1")));
+        QTRY_VERIFY(account.account().has_value());
+        QVERIFY(finishes([&](auto done) { account.signInWithTessra(done); }));
+        account.setByoKey(QStringLiteral("tq-own-8c2"));
+        QVERIFY(finishes([&](auto done) { account.refresh(done); }));
+        QCOMPARE(account.tessraKey(), std::optional(QStringLiteral("tq-oauth-3d9")));
+        rig.settings.sync();
+
+        QFile file(rig.settings.filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString stored = QString::fromUtf8(file.readAll());
+        const QString logged = log.lines().join(QLatin1Char('\n'));
+        QVERIFY(!logged.isEmpty());
+        for (const char* secret : {"tq-legacy-5e1", "sess-9f2c", "link-4b1", "code-77a", "tq-oauth-3d9", "tq-own-8c2"}) {
+            QVERIFY2(!logged.contains(QLatin1String(secret)), secret);
+            QVERIFY2(!stored.contains(QLatin1String(secret)), secret);
+        }
+    }
+};
+
+QUILLET_TEST_MAIN(TestSignIn)
+#include "TestSignIn.moc"
