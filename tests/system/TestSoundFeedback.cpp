@@ -1,0 +1,226 @@
+#include "platform/CueGate.h"
+#include "platform/PulseCuePlayer.h"
+#include "support/TestMain.h"
+#include "system/SoundFeedback.h"
+
+#include <QSignalSpy>
+#include <QtEndian>
+
+#include <pulse/simple.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+quint32 u32At(const QByteArray& wav, int offset)
+{
+    return qFromLittleEndian<quint32>(wav.constData() + offset);
+}
+
+quint16 u16At(const QByteArray& wav, int offset)
+{
+    return qFromLittleEndian<quint16>(wav.constData() + offset);
+}
+
+QList<qint16> samplesOf(const QByteArray& wav)
+{
+    QList<qint16> samples;
+    for (int offset = 44; offset + 1 < wav.size(); offset += 2)
+        samples.append(qFromLittleEndian<qint16>(wav.constData() + offset));
+    return samples;
+}
+
+// Records what the default sink plays, from its monitor.
+class MonitorRecorder
+{
+public:
+    MonitorRecorder()
+    {
+        pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 1};
+        pa_buffer_attr attr{};
+        attr.maxlength = uint32_t(-1);
+        attr.fragsize = 441 * 2 * 2; // 20 ms
+        int error = 0;
+        m_stream = pa_simple_new(nullptr, "quillet-test", PA_STREAM_RECORD, "spk.monitor", "monitor", &spec, nullptr,
+                                 &attr, &error);
+    }
+    ~MonitorRecorder()
+    {
+        if (m_stream)
+            pa_simple_free(m_stream);
+    }
+    MonitorRecorder(const MonitorRecorder&) = delete;
+    MonitorRecorder& operator=(const MonitorRecorder&) = delete;
+
+    bool isOpen() const { return m_stream != nullptr; }
+
+    // Reads the given length of audio and returns its loudest sample's magnitude.
+    int peakOver(int milliseconds)
+    {
+        QByteArray chunk(441 * 2, Qt::Uninitialized); // 10 ms
+        int peak = 0;
+        int error = 0;
+        for (int read = 0; read < milliseconds; read += 10) {
+            if (pa_simple_read(m_stream, chunk.data(), size_t(chunk.size()), &error) < 0)
+                return -1;
+            for (const qint16 sample : samplesOf(QByteArray(44, '\0') + chunk))
+                peak = std::max(peak, std::abs(int(sample)));
+        }
+        return peak;
+    }
+
+private:
+    pa_simple* m_stream = nullptr;
+};
+
+} // namespace
+
+class TestSoundFeedback final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cueHeaders_data()
+    {
+        QTest::addColumn<QByteArray>("wav");
+        QTest::addColumn<quint32>("dataBytes");
+        QTest::newRow("start") << SoundFeedback::startCue() << quint32(10584);
+        QTest::newRow("stop, first chord") << SoundFeedback::stopCueFirst() << quint32(8820);
+        QTest::newRow("stop, second chord") << SoundFeedback::stopCueSecond() << quint32(12348);
+    }
+    void cueHeaders()
+    {
+        QFETCH(QByteArray, wav);
+        QFETCH(quint32, dataBytes);
+        QCOMPARE(wav.size(), qsizetype(44 + dataBytes));
+        QCOMPARE(wav.left(4), QByteArray("RIFF"));
+        QCOMPARE(u32At(wav, 4), 36 + dataBytes);
+        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
+        QCOMPARE(u32At(wav, 16), 16u);
+        QCOMPARE(u16At(wav, 20), quint16(1));
+        QCOMPARE(u16At(wav, 22), quint16(1));
+        QCOMPARE(u32At(wav, 24), 44100u);
+        QCOMPARE(u32At(wav, 28), 88200u);
+        QCOMPARE(u16At(wav, 32), quint16(2));
+        QCOMPARE(u16At(wav, 34), quint16(16));
+        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
+        QCOMPARE(u32At(wav, 40), dataBytes);
+    }
+
+    // Figures worked out by hand from the chord tables (sum of tones with 8 % and 3 %
+    // harmonics, raised-cosine envelopes, linear pitch bend, truncation).
+    void cueSamples()
+    {
+        const QList<qint16> start = samplesOf(SoundFeedback::startCue());
+        // Fade-in: silent at first, the first non-zero sample is the seventh.
+        QCOMPARE(start.mid(0, 12), (QList<qint16>{0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 4, 5}));
+        QCOMPARE(start[1323], qint16(-31061));
+        QCOMPARE(start[2646], qint16(-19628));
+        QCOMPARE(*std::max_element(start.begin(), start.end()), qint16(32631));
+        QCOMPARE(*std::min_element(start.begin(), start.end()), qint16(-31061));
+
+        // No fade-in: the stop chords start hard.
+        const QList<qint16> stopFirst = samplesOf(SoundFeedback::stopCueFirst());
+        QCOMPARE(stopFirst.mid(0, 5), (QList<qint16>{0, 3346, 6634, 9807, 12816}));
+        QCOMPARE(*std::max_element(stopFirst.begin(), stopFirst.end()), qint16(29243));
+        const QList<qint16> stopSecond = samplesOf(SoundFeedback::stopCueSecond());
+        QCOMPARE(stopSecond.mid(0, 5), (QList<qint16>{0, 2751, 5467, 8114, 10659}));
+
+        // The half-cosine fall brings every cue back to silence.
+        for (const QList<qint16>& cue : {start, stopFirst, stopSecond})
+            QCOMPARE(cue.mid(cue.size() - 5), (QList<qint16>{0, 0, 0, 0, 0}));
+    }
+
+    void loudChordClipsInsteadOfWrapping()
+    {
+        // 1102.5 Hz is 40 samples a period: sample 10 is the crest, sample 30 the trough, where
+        // the chord reaches 1.94 times full scale.
+        const QList<qint16> samples = samplesOf(SoundFeedback::renderChord({{1102.5, 2.0}}, 0.01, false, 1.0));
+        QCOMPARE(samples.size(), 441);
+        QCOMPARE(samples[10], qint16(32767));
+        QCOMPARE(samples[30], qint16(-32768));
+        QCOMPARE(samplesOf(SoundFeedback::renderChord({}, 0.01, true, 1.5)), QList<qint16>(441, 0));
+    }
+
+    void stopCuePlaysTwoChordsInOrder()
+    {
+        struct Recorder final : CuePlayer {
+            void play(const QByteArray& wav, float volume) override { played.append({wav, volume}); }
+            QList<std::pair<QByteArray, float>> played;
+        } player;
+        SoundFeedback feedback(player);
+        feedback.playStop();
+        QCOMPARE(player.played.size(), 1);
+        QCOMPARE(player.played[0].first, SoundFeedback::stopCueFirst());
+        QCOMPARE(player.played[0].second, 0.11f);
+        QTRY_COMPARE(player.played.size(), 2);
+        QCOMPARE(player.played[1].first, SoundFeedback::stopCueSecond());
+        QCOMPARE(player.played[1].second, 0.1f);
+        feedback.playStart();
+        QCOMPARE(player.played.last().first, SoundFeedback::startCue());
+        QCOMPARE(player.played.last().second, 0.14f);
+    }
+
+    void startCueIsHeardOnTheSoundServer()
+    {
+        if (qEnvironmentVariableIsEmpty("QUILLET_TEST_ENV"))
+            QSKIP("needs the test environment's sound server (scripts/with-test-env)");
+        CueGate::reset();
+        MonitorRecorder monitor;
+        QVERIFY(monitor.isOpen());
+        // The sinks carry digital silence until something plays.
+        QCOMPARE(monitor.peakOver(100), 0);
+
+        PulseCuePlayer player;
+        QSignalSpy finished(&player, &PulseCuePlayer::cueFinished);
+        SoundFeedback feedback(player);
+        feedback.playStart();
+        // The capture side must know our own cue is sounding.
+        QTRY_VERIFY(CueGate::isActive());
+        // 0.14 of a cue that peaks near full scale: well above silence.
+        const int peak = monitor.peakOver(1000);
+        QVERIFY2(peak > 2000, qPrintable(QString::number(peak)));
+        QVERIFY(finished.wait() || finished.size() == 1);
+        QCOMPARE(finished.first().first().toBool(), true);
+    }
+
+    void newCueCutsOffThePlayingOne()
+    {
+        if (qEnvironmentVariableIsEmpty("QUILLET_TEST_ENV"))
+            QSKIP("needs the test environment's sound server (scripts/with-test-env)");
+        PulseCuePlayer player;
+        QSignalSpy finished(&player, &PulseCuePlayer::cueFinished);
+        // A long cue, then a short one straight after.
+        player.play(SoundFeedback::renderChord({{440, 0.3}}, 3.0, false, 1.0), 1.0f);
+        player.play(SoundFeedback::stopCueFirst(), 0.5f);
+        QTRY_COMPARE(finished.size() >= 1 ? finished.last().first().toBool() : false, true);
+        const bool longCueWasCut = finished.size() == 2 && !finished.first().first().toBool();
+        const bool longCueNeverStarted = finished.size() == 1;
+        QVERIFY(longCueWasCut || longCueNeverStarted);
+    }
+
+    void noSoundServerSkipsSilently()
+    {
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:/nonexistent/quillet-test/native");
+        CueGate::reset();
+        PulseCuePlayer player;
+        QSignalSpy finished(&player, &PulseCuePlayer::cueFinished);
+        player.play(SoundFeedback::startCue(), 0.14f);
+        QVERIFY(finished.wait());
+        QCOMPARE(finished.first().first().toBool(), false);
+        QVERIFY(!CueGate::isActive());
+        // Something that is not a WAV is refused too.
+        player.play(QByteArray("not a wav"), 1.0f);
+        QCOMPARE(finished.size(), 2);
+        QCOMPARE(finished.last().first().toBool(), false);
+        if (saved.isEmpty())
+            qunsetenv("PULSE_SERVER");
+        else
+            qputenv("PULSE_SERVER", saved);
+    }
+};
+
+QUILLET_TEST_MAIN(TestSoundFeedback)
+#include "TestSoundFeedback.moc"
