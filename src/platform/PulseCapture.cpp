@@ -2,15 +2,19 @@
 
 #include "platform/Log.h"
 
-#include <cstdint>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <pthread.h>
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/introspect.h>
+#include <pulse/mainloop.h>
 #include <pulse/rtclock.h>
 #include <pulse/stream.h>
-#include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -18,6 +22,15 @@ namespace {
 // A local server answers in milliseconds; one that holds the socket but never answers must
 // not freeze the caller forever.
 constexpr pa_usec_t kHandshakeTimeoutUsec = 5 * PA_USEC_PER_SEC;
+
+// Servers send record data in whatever packets their source produces: a monitor follows the
+// rhythm of the players writing into its sink, often a few milliseconds at a time. Waking
+// for each packet costs more than the capture itself, so the capture thread sleeps for one
+// fragment and then takes everything that has arrived in one go.
+constexpr auto kDrainInterval = std::chrono::milliseconds(PulseCapture::kFragmentMs);
+
+// A drain never spins forever on an event source that keeps firing.
+constexpr int kMaxIterationsPerDrain = 10000;
 
 QString serverText(int status)
 {
@@ -29,7 +42,7 @@ QString serverText(int status)
 struct PulseCapture::Impl
 {
     QString streamName;
-    pa_threaded_mainloop* loop = nullptr;
+    pa_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
     pa_time_event* timeout = nullptr;
@@ -39,25 +52,25 @@ struct PulseCapture::Impl
     NativeFormat native;
     QString source;
 
-    // Lookup results, written by the loop thread while the caller waits on the loop's lock.
+    // The loop belongs to the caller's thread during start() and stop(), and to the capture
+    // thread in between (handed over by starting and joining the thread).
+    std::thread thread;
+    std::mutex wakeMutex;
+    std::condition_variable wake;
+    bool stopRequested = false;
+
+    // Lookup results of the handshake.
     QString defaultSourceName;
     QString defaultSinkName;
     bool sourceFound = false;
 
-    // Only touched on the loop thread while capturing.
+    // Samples received since the last delivery (bytes, as the server sent them).
+    std::vector<char> pending;
     std::vector<float> scratch;
-    std::vector<char> partialFrame;
-
-    static void onContextState(pa_context*, void* self)
-    {
-        pa_threaded_mainloop_signal(static_cast<Impl*>(self)->loop, 0);
-    }
 
     static void onTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self)
     {
-        auto* d = static_cast<Impl*>(self);
-        d->timedOut = true;
-        pa_threaded_mainloop_signal(d->loop, 0);
+        static_cast<Impl*>(self)->timedOut = true;
     }
 
     static void onServerInfo(pa_context*, const pa_server_info* info, void* self)
@@ -67,7 +80,6 @@ struct PulseCapture::Impl
             d->defaultSourceName = QString::fromUtf8(info->default_source_name ? info->default_source_name : "");
             d->defaultSinkName = QString::fromUtf8(info->default_sink_name ? info->default_sink_name : "");
         }
-        pa_threaded_mainloop_signal(d->loop, 0);
     }
 
     static void onSourceInfo(pa_context*, const pa_source_info* info, int endOfList, void* self)
@@ -78,7 +90,6 @@ struct PulseCapture::Impl
             d->native.sampleRate = info->sample_spec.rate;
             d->native.channels = info->sample_spec.channels;
         }
-        pa_threaded_mainloop_signal(d->loop, 0);
     }
 
     static void onStreamState(pa_stream* s, void* self)
@@ -88,7 +99,6 @@ struct PulseCapture::Impl
             const int status = pa_context_errno(d->context);
             Log::line("[Quillet] Capture stream %@ ended: %@ (status %d)", d->streamName, serverText(status), status);
         }
-        pa_threaded_mainloop_signal(d->loop, 0);
     }
 
     static void onReadable(pa_stream* s, size_t, void* self)
@@ -99,46 +109,68 @@ struct PulseCapture::Impl
             size_t bytes = 0;
             if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0)
                 return;
-            if (data)
-                d->deliver(static_cast<const char*>(data), bytes);
-            else
-                d->deliverGap(bytes);
+            if (data) {
+                const char* begin = static_cast<const char*>(data);
+                d->pending.insert(d->pending.end(), begin, begin + bytes);
+            } else {
+                // A gap: zeros keep the stream's clock counting.
+                d->pending.insert(d->pending.end(), bytes, char(0));
+            }
             pa_stream_drop(s);
         }
     }
 
-    void deliver(const char* data, size_t bytes)
+    void deliverPending()
     {
-        const bool aligned = reinterpret_cast<std::uintptr_t>(data) % alignof(float) == 0;
-        if (partialFrame.empty() && aligned && bytes % sizeof(float) == 0) {
-            handler(std::span<const float>(reinterpret_cast<const float*>(data), bytes / sizeof(float)));
-            return;
-        }
-        partialFrame.insert(partialFrame.end(), data, data + bytes);
-        const size_t whole = partialFrame.size() / sizeof(float);
-        if (whole == 0)
+        const size_t whole = pending.size() / sizeof(float);
+        if (whole == 0 || !handler)
             return;
         scratch.resize(whole);
-        std::memcpy(scratch.data(), partialFrame.data(), whole * sizeof(float));
-        partialFrame.erase(partialFrame.begin(), partialFrame.begin() + std::ptrdiff_t(whole * sizeof(float)));
+        std::memcpy(scratch.data(), pending.data(), whole * sizeof(float));
+        pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(whole * sizeof(float)));
         handler(scratch);
     }
 
-    void deliverGap(size_t bytes)
+    // Dispatches everything that is ready without waiting, then hands it on as one buffer.
+    void drain()
     {
-        partialFrame.clear();
-        scratch.assign(bytes / sizeof(float), 0.0f);
-        if (!scratch.empty())
-            handler(scratch);
+        for (int i = 0; i < kMaxIterationsPerDrain; ++i) {
+            if (pa_mainloop_iterate(loop, 0, nullptr) <= 0)
+                break;
+        }
+        deliverPending();
     }
 
-    // Waits (the loop's lock held) until the operation ends or the handshake times out.
+    void runCapture()
+    {
+        pthread_setname_np(pthread_self(), "quillet-capture");
+        std::unique_lock lock(wakeMutex);
+        while (!stopRequested) {
+            lock.unlock();
+            drain();
+            lock.lock();
+            wake.wait_for(lock, kDrainInterval, [this] { return stopRequested; });
+        }
+        lock.unlock();
+        // What arrived since the last drain still belongs to the recording.
+        drain();
+    }
+
+    // Runs the loop until `done`; false when the handshake times out or the loop fails.
+    template <typename Done> bool iterateUntil(Done done)
+    {
+        while (!done()) {
+            if (timedOut || pa_mainloop_iterate(loop, 1, nullptr) < 0)
+                return false;
+        }
+        return true;
+    }
+
     bool await(pa_operation* operation)
     {
         if (!operation)
             return false;
-        while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING && !timedOut)
-            pa_threaded_mainloop_wait(loop);
+        iterateUntil([&] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; });
         const bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
         pa_operation_unref(operation);
         return done;
@@ -154,20 +186,24 @@ struct PulseCapture::Impl
 
     Error failure(Error::Kind kind, int status) const { return Error { kind, status, serverText(status) }; }
 
-    // Runs with the loop's lock held.
+    // The handshake, on the caller's thread.
     std::optional<Error> connect(const Source& wanted)
     {
+        loop = pa_mainloop_new();
+        if (!loop)
+            return failure(Error::Kind::ServerUnavailable, PA_ERR_INTERNAL);
+        context = pa_context_new(pa_mainloop_get_api(loop), "Quillet");
+        if (!context)
+            return failure(Error::Kind::ServerUnavailable, PA_ERR_INTERNAL);
         timeout = pa_context_rttime_new(context, pa_rtclock_now() + kHandshakeTimeoutUsec, &Impl::onTimeout, this);
         if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             return failure(Error::Kind::ServerUnavailable, failureStatus());
-        for (;;) {
+        const bool settled = iterateUntil([&] {
             const pa_context_state_t state = pa_context_get_state(context);
-            if (state == PA_CONTEXT_READY)
-                break;
-            if (!PA_CONTEXT_IS_GOOD(state) || timedOut)
-                return failure(Error::Kind::ServerUnavailable, failureStatus());
-            pa_threaded_mainloop_wait(loop);
-        }
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        });
+        if (!settled || pa_context_get_state(context) != PA_CONTEXT_READY)
+            return failure(Error::Kind::ServerUnavailable, failureStatus());
 
         source = wanted.name;
         if (wanted.kind != Source::Kind::Named) {
@@ -202,30 +238,36 @@ struct PulseCapture::Impl
         attributes.tlength = quint32(-1);
         attributes.prebuf = quint32(-1);
         attributes.minreq = quint32(-1);
+        // Without it the server may configure the source for seconds of latency.
         attributes.fragsize = quint32(pa_usec_to_bytes(pa_usec_t(kFragmentMs) * PA_USEC_PER_MSEC, &spec));
+        pending.reserve(attributes.fragsize * 2);
         if (pa_stream_connect_record(stream, sourceUtf8.constData(), &attributes, PA_STREAM_ADJUST_LATENCY) < 0)
             return failure(Error::Kind::SourceUnavailable, failureStatus());
-        for (;;) {
+        const bool ready = iterateUntil([&] {
             const pa_stream_state_t state = pa_stream_get_state(stream);
-            if (state == PA_STREAM_READY)
-                break;
-            if (!PA_STREAM_IS_GOOD(state) || timedOut)
-                return failure(Error::Kind::SourceUnavailable, failureStatus());
-            pa_threaded_mainloop_wait(loop);
-        }
-        pa_threaded_mainloop_get_api(loop)->time_free(timeout);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        });
+        if (!ready || pa_stream_get_state(stream) != PA_STREAM_READY)
+            return failure(Error::Kind::SourceUnavailable, failureStatus());
+        pa_mainloop_get_api(loop)->time_free(timeout);
         timeout = nullptr;
         return std::nullopt;
     }
 
     void release()
     {
-        if (!loop)
-            return;
-        pa_threaded_mainloop_lock(loop);
+        if (thread.joinable()) {
+            {
+                std::lock_guard lock(wakeMutex);
+                stopRequested = true;
+            }
+            wake.notify_all();
+            // After the join no callback of ours can run.
+            thread.join();
+        }
         running = false;
-        if (timeout) {
-            pa_threaded_mainloop_get_api(loop)->time_free(timeout);
+        if (loop && timeout) {
+            pa_mainloop_get_api(loop)->time_free(timeout);
             timeout = nullptr;
         }
         if (stream) {
@@ -236,19 +278,18 @@ struct PulseCapture::Impl
             stream = nullptr;
         }
         if (context) {
-            pa_context_set_state_callback(context, nullptr, nullptr);
             pa_context_disconnect(context);
             pa_context_unref(context);
             context = nullptr;
         }
-        pa_threaded_mainloop_unlock(loop);
-        // Joins the loop thread: after this no callback of ours can run.
-        pa_threaded_mainloop_stop(loop);
-        pa_threaded_mainloop_free(loop);
-        loop = nullptr;
+        if (loop) {
+            pa_mainloop_free(loop);
+            loop = nullptr;
+        }
+        stopRequested = false;
         handler = nullptr;
         scratch = {};
-        partialFrame = {};
+        pending = {};
     }
 };
 
@@ -272,34 +313,18 @@ std::optional<PulseCapture::Error> PulseCapture::start(const Source& source, Sam
     d->source.clear();
     d->defaultSinkName.clear();
     d->defaultSourceName.clear();
-    d->handler = std::move(handler);
 
-    std::optional<Error> error;
-    d->loop = pa_threaded_mainloop_new();
-    if (!d->loop)
-        error = d->failure(Error::Kind::ServerUnavailable, PA_ERR_INTERNAL);
-    if (!error) {
-        pa_threaded_mainloop_set_name(d->loop, "quillet-capture");
-        pa_threaded_mainloop_lock(d->loop);
-        d->context = pa_context_new(pa_threaded_mainloop_get_api(d->loop), "Quillet");
-        if (!d->context) {
-            error = d->failure(Error::Kind::ServerUnavailable, PA_ERR_INTERNAL);
-        } else {
-            pa_context_set_state_callback(d->context, &Impl::onContextState, d.get());
-            if (pa_threaded_mainloop_start(d->loop) < 0)
-                error = d->failure(Error::Kind::ServerUnavailable, PA_ERR_INTERNAL);
-            else
-                error = d->connect(source);
-        }
-        d->running = !error;
-        pa_threaded_mainloop_unlock(d->loop);
-    }
+    const std::optional<Error> error = d->connect(source);
     if (error) {
         Log::line(
             "[Quillet] Sound server refused %@ capture: %@ (status %d)", d->streamName, error->message, error->status);
         d->release();
+        return error;
     }
-    return error;
+    d->handler = std::move(handler);
+    d->running = true;
+    d->thread = std::thread([impl = d.get()] { impl->runCapture(); });
+    return std::nullopt;
 }
 
 void PulseCapture::stop()
@@ -309,7 +334,7 @@ void PulseCapture::stop()
 
 bool PulseCapture::isRunning() const
 {
-    return d->loop != nullptr && d->running;
+    return d->running;
 }
 
 PulseCapture::NativeFormat PulseCapture::nativeFormat() const
