@@ -78,20 +78,21 @@ bool UrlRouter::listen(const QString& serverName)
 {
     if (m_server)
         return m_server->isListening();
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    bool listening = m_server->listen(serverName);
-    if (!listening && m_server->serverError() == QAbstractSocket::AddressInUseError) {
-        // A socket file left by a process that crashed: nobody answers on it, so take it over.
+    // Listening with access options replaces an existing socket file without complaint, so
+    // ask first whether another instance answers there.
+    {
         QLocalSocket probe;
         probe.connectToServer(serverName);
         if (probe.waitForConnected(kForwardWaitMs)) {
             probe.abort();
-        } else {
-            QLocalServer::removeServer(serverName);
-            listening = m_server->listen(serverName);
+            return false;
         }
     }
+    // Nobody answers: any socket file left is a crashed process's, and is taken over.
+    QLocalServer::removeServer(serverName);
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    const bool listening = m_server->listen(serverName);
     if (!listening) {
         Log::line("[Quillet] URL listener failed: %@", m_server->errorString());
         delete m_server;

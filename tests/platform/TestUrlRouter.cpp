@@ -1,0 +1,143 @@
+#include "platform/Log.h"
+#include "platform/UrlRouter.h"
+#include "support/TestMain.h"
+
+#include <QLocalSocket>
+#include <QProcess>
+#include <QSignalSpy>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+class TestUrlRouter final : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Starts a second process with the arguments and returns its exit code.
+    static int runSecondProcess(const QStringList& arguments)
+    {
+        QProcess process;
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start(QStringLiteral(QUILLET_URL_FORWARD_HELPER), arguments);
+        if (!finished.wait(30'000))
+            return -1;
+        return process.exitCode();
+    }
+
+private slots:
+    void route_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("handler"); // "oauth", "open" or "" (ignored)
+        QTest::newRow("provider callback") << "quillet://callback?code=xyz&state=s" << "oauth";
+        QTest::newRow("e-mail sign-in") << "quillet://auth?token=abc" << "open";
+        QTest::newRow("other host") << "quillet://settings" << "open";
+        QTest::newRow("no host") << "quillet:auth" << "open";
+        QTest::newRow("web address") << "https://callback/?token=abc" << "";
+        QTest::newRow("look-alike scheme") << "quillet2://callback" << "";
+        QTest::newRow("file") << "file:///etc/passwd" << "";
+        QTest::newRow("empty") << "" << "";
+    }
+    void route()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, handler);
+        UrlRouter router;
+        QStringList calls;
+        router.setOAuthCallbackHandler([&](const QUrl& u) { calls << "oauth " + u.toString(); });
+        router.setOpenUrlHandler([&](const QUrl& u) { calls << "open " + u.toString(); });
+        router.route(QUrl(url));
+        if (handler.isEmpty())
+            QCOMPARE(calls, QStringList());
+        else
+            QCOMPARE(calls, QStringList{handler + ' ' + url});
+    }
+
+    void urlWithoutHandlerIsDroppedAndLogged()
+    {
+        UrlRouter router;
+        LogCapture log;
+        router.route(QUrl(QStringLiteral("quillet://callback?code=secret-code")));
+        QCOMPARE(log.lines(), (QStringList{"[Quillet] Opened URL quillet://callback",
+                                           "[Quillet] No handler for URL quillet://callback"}));
+    }
+
+    void argumentsGiveTheFirstQuilletUrl()
+    {
+        QCOMPARE(UrlRouter::urlFromArguments({"quillet", "--verbose", "https://x.test/", "quillet://auth?token=t", "quillet://b"}),
+                 std::optional<QUrl>(QUrl("quillet://auth?token=t")));
+        QCOMPARE(UrlRouter::urlFromArguments({"quillet://not-the-program-name"}), std::nullopt);
+        QCOMPARE(UrlRouter::urlFromArguments({"quillet", "mailto:someone@example.test"}), std::nullopt);
+    }
+
+    void secondProcessHandsItsUrlToTheFirst()
+    {
+        UrlRouter router;
+        QVERIFY(router.listen());
+        QList<QUrl> opened;
+        router.setOpenUrlHandler([&](const QUrl& url) { opened.append(url); });
+        QSignalSpy received(&router, &UrlRouter::urlReceived);
+        LogCapture log;
+
+        QCOMPARE(runSecondProcess({QStringLiteral("quillet://auth?token=abc")}), 0);
+        QTRY_COMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("quillet://auth?token=abc"))});
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Opened URL quillet://auth")));
+        QVERIFY2(!log.containsPart(QStringLiteral("abc")) && !log.containsPart(QStringLiteral("token")),
+                 qPrintable(log.lines().join('\n')));
+
+        // Another scheme is not handed over: that process would start on its own.
+        QCOMPARE(runSecondProcess({QStringLiteral("https://auth.example.test/?token=abc")}), 3);
+        QCOMPARE(runSecondProcess({}), 3);
+        QCOMPARE(received.size(), 1);
+
+        // Whatever reaches the socket is checked again by the receiving side.
+        QLocalSocket raw;
+        raw.connectToServer(UrlRouter::defaultServerName());
+        QVERIFY(raw.waitForConnected());
+        raw.write("javascript:alert(1)\n");
+        QTRY_COMPARE(received.size(), 2);
+        QCOMPARE(opened.size(), 1);
+    }
+
+    void onlyOneInstanceListens()
+    {
+        UrlRouter first;
+        QVERIFY(first.listen());
+        UrlRouter second;
+        QVERIFY(!second.listen());
+        // The first one still receives.
+        QList<QUrl> opened;
+        first.setOpenUrlHandler([&](const QUrl& url) { opened.append(url); });
+        QCOMPARE(runSecondProcess({QStringLiteral("quillet://auth?token=x")}), 0);
+        QTRY_COMPARE(opened.size(), 1);
+    }
+
+    void socketLeftByACrashIsTakenOver()
+    {
+        // A socket file that nobody listens on any more, as a killed process leaves it.
+        const QString name = UrlRouter::defaultServerName();
+        QVERIFY(!UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth")), name));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = name.toLocal8Bit();
+        QVERIFY(size_t(path.size()) < sizeof(address.sun_path));
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ::close(fd);
+        QVERIFY(QFile::exists(name));
+
+        UrlRouter router;
+        QVERIFY(router.listen());
+        QList<QUrl> opened;
+        router.setOpenUrlHandler([&](const QUrl& url) { opened.append(url); });
+        QCOMPARE(runSecondProcess({QStringLiteral("quillet://auth?token=late")}), 0);
+        QTRY_COMPARE(opened.size(), 1);
+    }
+};
+
+QUILLET_TEST_MAIN(TestUrlRouter)
+#include "TestUrlRouter.moc"
