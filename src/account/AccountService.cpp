@@ -12,7 +12,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-
 #include <cmath>
 
 namespace {
@@ -33,8 +32,8 @@ void finished(const AccountService::Completion& done)
 } // namespace
 
 AccountService::AccountService(Keychain& keychain, Settings& settings, QuilletCloud& cloud, TessraOAuth& oauth,
-                               UrlOpener& browser, QNetworkAccessManager& network, const Clock& clock,
-                               const AccountEndpoints& endpoints, QObject* parent)
+    UrlOpener& browser, QNetworkAccessManager& network, const Clock& clock, const AccountEndpoints& endpoints,
+    QObject* parent)
     : QObject(parent)
     , m_keychain(keychain)
     , m_settings(settings)
@@ -60,8 +59,7 @@ AccountService::AccountService(Keychain& keychain, Settings& settings, QuilletCl
 
 AccountService::~AccountService() = default;
 
-template <typename T>
-void AccountService::assign(T& field, const T& value, void (AccountService::*signal)())
+template <typename T> void AccountService::assign(T& field, const T& value, void (AccountService::*signal)())
 {
     if (field == value)
         return;
@@ -150,7 +148,7 @@ void AccountService::refreshAccount(Completion done)
             assign(m_account, std::optional(result.value()), &AccountService::accountChanged);
             assign(m_needsReauth, false, &AccountService::needsReauthChanged);
         } else if (result.error().kind == CloudError::Kind::Api
-                   && result.error().code == QLatin1String("unauthorized")) {
+            && result.error().code == QLatin1String("unauthorized")) {
             assign(m_sessionToken, std::optional<QString>(), &AccountService::sessionTokenChanged);
             m_keychain.remove(kSessionTokenAccount);
             assign(m_account, std::optional<QuilletCloud::AccountInfo>(), &AccountService::accountChanged);
@@ -245,7 +243,8 @@ void AccountService::handleOpenURL(const QUrl& url)
             return;
         const QString token = QUrl::fromPercentEncoding(item.mid(equals + 1).toUtf8());
         // Started from the event loop, like any other reply, so the caller returns first.
-        QMetaObject::invokeMethod(this, [this, token] { verifyLinkToken(token); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, token] { verifyLinkToken(token); }, Qt::QueuedConnection);
         return;
     }
 }
@@ -274,7 +273,8 @@ void AccountService::completeSignIn(const QuilletCloud::VerifyResult& result)
     assign(m_needsReauth, false, &AccountService::needsReauthChanged);
     stopResendCooldown();
     Log::line("[Quillet] Signed in as %@", result.email);
-    QMetaObject::invokeMethod(this, [this] { refresh(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { refresh(); }, Qt::QueuedConnection);
 }
 
 void AccountService::setCountdownTickInterval(std::chrono::milliseconds interval)
@@ -370,11 +370,11 @@ std::optional<ModelCredentials> AccountService::modelCredentials() const
 {
     const QString ownKey = m_byoKey.trimmed();
     if (!ownKey.isEmpty())
-        return ModelCredentials{m_endpoints.providerApi, ownKey, false};
+        return ModelCredentials { m_endpoints.providerApi, ownKey, false };
     if (m_tessraKey)
-        return ModelCredentials{m_endpoints.providerApi, *m_tessraKey, false};
+        return ModelCredentials { m_endpoints.providerApi, *m_tessraKey, false };
     if (m_sessionToken)
-        return ModelCredentials{m_cloud.baseUrl(), *m_sessionToken, true};
+        return ModelCredentials { m_cloud.baseUrl(), *m_sessionToken, true };
     return std::nullopt;
 }
 
@@ -401,8 +401,8 @@ bool AccountService::allowanceExhausted(const std::optional<QuilletCloud::Accoun
 std::optional<QuilletCloud::ShareAuthorization> AccountService::shareAuthorization() const
 {
     if (m_sessionToken)
-        return QuilletCloud::ShareAuthorization{*m_sessionToken, std::nullopt};
+        return QuilletCloud::ShareAuthorization { *m_sessionToken, std::nullopt };
     if (m_tessraKey)
-        return QuilletCloud::ShareAuthorization{*m_tessraKey, m_tessraEmail};
+        return QuilletCloud::ShareAuthorization { *m_tessraKey, m_tessraEmail };
     return std::nullopt;
 }

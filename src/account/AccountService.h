@@ -10,7 +10,6 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
-
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -44,9 +43,9 @@ public:
         QString email; // CodeSent only
 
         static Flow idle() { return {}; }
-        static Flow sending() { return {FlowKind::Sending, {}}; }
-        static Flow codeSent(const QString& email) { return {FlowKind::CodeSent, email}; }
-        static Flow verifying() { return {FlowKind::Verifying, {}}; }
+        static Flow sending() { return { FlowKind::Sending, {} }; }
+        static Flow codeSent(const QString& email) { return { FlowKind::CodeSent, email }; }
+        static Flow verifying() { return { FlowKind::Verifying, {} }; }
 
         friend bool operator==(const Flow& a, const Flow& b)
         {
@@ -86,9 +85,9 @@ public:
 
     // Loads the stored secrets (and moves a legacy own key into the keychain). The account
     // record and the balance arrive with the first refresh().
-    AccountService(Keychain& keychain, Settings& settings, QuilletCloud& cloud, TessraOAuth& oauth,
-                   UrlOpener& browser, QNetworkAccessManager& network, const Clock& clock,
-                   const AccountEndpoints& endpoints, QObject* parent = nullptr);
+    AccountService(Keychain& keychain, Settings& settings, QuilletCloud& cloud, TessraOAuth& oauth, UrlOpener& browser,
+        QNetworkAccessManager& network, const Clock& clock, const AccountEndpoints& endpoints,
+        QObject* parent = nullptr);
     ~AccountService() override;
 
     // Published state.
@@ -165,8 +164,7 @@ signals:
     void changed();
 
 private:
-    template <typename T>
-    void assign(T& field, const T& value, void (AccountService::*signal)());
+    template <typename T> void assign(T& field, const T& value, void (AccountService::*signal)());
 
     void storeByoKey();
     void migrateLegacyKey();

@@ -9,7 +9,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QPointer>
-
 #include <cmath>
 
 namespace {
@@ -56,7 +55,7 @@ CloudError CloudError::network(QNetworkReply::NetworkError networkError, const Q
 
 CloudError CloudError::malformed()
 {
-    return CloudError{};
+    return CloudError {};
 }
 
 QString CloudError::description() const
@@ -109,8 +108,8 @@ std::optional<QuilletCloud::AccountInfo> QuilletCloud::AccountInfo::fromJson(con
     info.userId = *userId;
     info.email = *email;
     info.emailOptIn = *emailOptIn;
-    info.usage = {*minutesUsed, *quotaMinutes, *resetsAt, unlimited};
-    info.config = {*configQuota, *analyticsEnabled, *analyticsFree};
+    info.usage = { *minutesUsed, *quotaMinutes, *resetsAt, unlimited };
+    info.config = { *configQuota, *analyticsEnabled, *analyticsFree };
     return info;
 }
 
@@ -122,7 +121,7 @@ std::optional<QuilletCloud::VerifyResult> QuilletCloud::VerifyResult::fromJson(c
     const auto email = stringAt(object, QStringLiteral("email"));
     if (!json.isObject() || !sessionToken || !userId || !email)
         return std::nullopt;
-    return VerifyResult{*sessionToken, *userId, *email};
+    return VerifyResult { *sessionToken, *userId, *email };
 }
 
 std::optional<QuilletCloud::ShareResult> QuilletCloud::ShareResult::fromJson(const QJsonValue& json)
@@ -132,15 +131,14 @@ std::optional<QuilletCloud::ShareResult> QuilletCloud::ShareResult::fromJson(con
     const auto url = stringAt(object, QStringLiteral("url"));
     if (!json.isObject() || !id || !url)
         return std::nullopt;
-    return ShareResult{*id, *url};
+    return ShareResult { *id, *url };
 }
 
 QuilletCloud::QuilletCloud(Settings& settings, QNetworkAccessManager& network, QUrl builtInBase)
     : m_settings(settings)
     , m_network(network)
     , m_builtInBase(std::move(builtInBase))
-{
-}
+{ }
 
 QUrl QuilletCloud::baseUrl() const
 {
@@ -160,7 +158,7 @@ std::optional<QJsonValue> QuilletCloud::parseJson(const QByteArray& body)
 {
     // Wrapping the body in an array lets the parser accept a scalar; exactly one element must
     // come out, so an empty body or two values side by side are refused.
-    QJsonParseError error{};
+    QJsonParseError error {};
     const QJsonDocument document = QJsonDocument::fromJson('[' + body + ']', &error);
     if (error.error != QJsonParseError::NoError || !document.isArray() || document.array().size() != 1)
         return std::nullopt;
@@ -178,13 +176,12 @@ CloudError QuilletCloud::errorFromBody(int status, const QByteArray& body)
                 return CloudError::api(*code, *message, status);
         }
     }
-    return CloudError::api(QStringLiteral("http_%1").arg(status),
-                           QStringLiteral("Quillet Cloud error (%1)").arg(status), status);
+    return CloudError::api(
+        QStringLiteral("http_%1").arg(status), QStringLiteral("Quillet Cloud error (%1)").arg(status), status);
 }
 
 void QuilletCloud::send(const QByteArray& method, const QString& path, const std::optional<JsonBody>& json,
-                        const std::optional<QString>& bearer, QObject* receiver,
-                        std::function<void(const RawReply&)> done) const
+    const std::optional<QString>& bearer, QObject* receiver, std::function<void(const RawReply&)> done) const
 {
     QNetworkRequest request(appendingPath(baseUrl(), path));
     request.setTransferTimeout(kTimeoutMs);
@@ -220,50 +217,50 @@ void QuilletCloud::send(const QByteArray& method, const QString& path, const std
     });
 }
 
-void QuilletCloud::requestSignIn(const QString& email, QObject* receiver,
-                                 std::function<void(CloudResult<EmptyOK>)> done) const
+void QuilletCloud::requestSignIn(
+    const QString& email, QObject* receiver, std::function<void(CloudResult<EmptyOK>)> done) const
 {
-    request<EmptyOK>("POST", QStringLiteral("/v1/auth/request"), JsonBody{{QStringLiteral("email"), email}},
-                     std::nullopt, receiver, std::move(done));
+    request<EmptyOK>("POST", QStringLiteral("/v1/auth/request"), JsonBody { { QStringLiteral("email"), email } },
+        std::nullopt, receiver, std::move(done));
 }
 
 void QuilletCloud::verify(const QString& email, const QString& code, QObject* receiver,
-                          std::function<void(CloudResult<VerifyResult>)> done) const
+    std::function<void(CloudResult<VerifyResult>)> done) const
 {
     request<VerifyResult>("POST", QStringLiteral("/v1/auth/verify"),
-                          JsonBody{{QStringLiteral("email"), email}, {QStringLiteral("code"), code}}, std::nullopt,
-                          receiver, std::move(done));
+        JsonBody { { QStringLiteral("email"), email }, { QStringLiteral("code"), code } }, std::nullopt, receiver,
+        std::move(done));
 }
 
-void QuilletCloud::verify(const QString& token, QObject* receiver,
-                          std::function<void(CloudResult<VerifyResult>)> done) const
+void QuilletCloud::verify(
+    const QString& token, QObject* receiver, std::function<void(CloudResult<VerifyResult>)> done) const
 {
-    request<VerifyResult>("POST", QStringLiteral("/v1/auth/verify"), JsonBody{{QStringLiteral("token"), token}},
-                          std::nullopt, receiver, std::move(done));
+    request<VerifyResult>("POST", QStringLiteral("/v1/auth/verify"), JsonBody { { QStringLiteral("token"), token } },
+        std::nullopt, receiver, std::move(done));
 }
 
-void QuilletCloud::me(const QString& sessionToken, QObject* receiver,
-                      std::function<void(CloudResult<AccountInfo>)> done) const
+void QuilletCloud::me(
+    const QString& sessionToken, QObject* receiver, std::function<void(CloudResult<AccountInfo>)> done) const
 {
     request<AccountInfo>("GET", QStringLiteral("/v1/me"), std::nullopt, sessionToken, receiver, std::move(done));
 }
 
-void QuilletCloud::signOut(const QString& sessionToken, QObject* receiver,
-                           std::function<void(CloudResult<EmptyOK>)> done) const
+void QuilletCloud::signOut(
+    const QString& sessionToken, QObject* receiver, std::function<void(CloudResult<EmptyOK>)> done) const
 {
-    request<EmptyOK>("POST", QStringLiteral("/v1/auth/signout"), JsonBody{}, sessionToken, receiver, std::move(done));
+    request<EmptyOK>("POST", QStringLiteral("/v1/auth/signout"), JsonBody {}, sessionToken, receiver, std::move(done));
 }
 
 QuilletCloud::JsonBody QuilletCloud::shareBody(const QString& title, const QString& summary, const QDateTime& date,
-                                               double durationSeconds, const std::optional<QString>& email)
+    double durationSeconds, const std::optional<QString>& email)
 {
     // Adding 0.0 turns the -0 of a small negative duration into 0.
     const double whole = std::isfinite(durationSeconds) ? std::trunc(durationSeconds) + 0.0 : 0.0;
-    JsonBody body{
-        {QStringLiteral("title"), title.isEmpty() ? QStringLiteral("Untitled meeting") : title},
-        {QStringLiteral("summary"), summary},
-        {QStringLiteral("date"), date.toUTC().toString(Qt::ISODate)},
-        {QStringLiteral("duration"), QString::number(whole, 'f', 0)},
+    JsonBody body {
+        { QStringLiteral("title"), title.isEmpty() ? QStringLiteral("Untitled meeting") : title },
+        { QStringLiteral("summary"), summary },
+        { QStringLiteral("date"), date.toUTC().toString(Qt::ISODate) },
+        { QStringLiteral("duration"), QString::number(whole, 'f', 0) },
     };
     if (email)
         body.insert(QStringLiteral("email"), *email);
@@ -271,10 +268,10 @@ QuilletCloud::JsonBody QuilletCloud::shareBody(const QString& title, const QStri
 }
 
 void QuilletCloud::share(const ShareAuthorization& authorization, const QString& title, const QString& summary,
-                         const QDateTime& date, double durationSeconds, QObject* receiver,
-                         std::function<void(CloudResult<ShareResult>)> done) const
+    const QDateTime& date, double durationSeconds, QObject* receiver,
+    std::function<void(CloudResult<ShareResult>)> done) const
 {
     request<ShareResult>("POST", QStringLiteral("/v1/shares"),
-                         shareBody(title, summary, date, durationSeconds, authorization.email),
-                         authorization.bearer, receiver, std::move(done));
+        shareBody(title, summary, date, durationSeconds, authorization.email), authorization.bearer, receiver,
+        std::move(done));
 }

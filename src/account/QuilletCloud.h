@@ -7,7 +7,6 @@
 #include <QNetworkReply>
 #include <QString>
 #include <QUrl>
-
 #include <functional>
 #include <optional>
 #include <utility>
@@ -37,12 +36,15 @@ struct CloudError
     QString description() const;
 };
 
-template <typename T>
-class CloudResult
+template <typename T> class CloudResult
 {
 public:
-    CloudResult(T value) : m_outcome(std::move(value)) {}
-    CloudResult(CloudError error) : m_outcome(std::move(error)) {}
+    CloudResult(T value)
+        : m_outcome(std::move(value))
+    { }
+    CloudResult(CloudError error)
+        : m_outcome(std::move(error))
+    { }
 
     bool isOk() const { return std::holds_alternative<T>(m_outcome); }
     const T& value() const { return std::get<T>(m_outcome); }
@@ -107,7 +109,7 @@ public:
     // Any well-formed JSON value: an object, an array, a scalar or null.
     struct EmptyOK
     {
-        static std::optional<EmptyOK> fromJson(const QJsonValue&) { return EmptyOK{}; }
+        static std::optional<EmptyOK> fromJson(const QJsonValue&) { return EmptyOK {}; }
     };
 
     // Who a share is sent as: the cloud session, or the provider sign-in with its e-mail.
@@ -140,35 +142,31 @@ public:
     // Sends one call and hands the decoded reply to done, unless receiver was destroyed first.
     template <typename T>
     void request(const QByteArray& method, const QString& path, const std::optional<JsonBody>& json,
-                 const std::optional<QString>& bearer, QObject* receiver,
-                 std::function<void(CloudResult<T>)> done) const
+        const std::optional<QString>& bearer, QObject* receiver, std::function<void(CloudResult<T>)> done) const
     {
-        send(method, path, json, bearer, receiver, [done = std::move(done)](const RawReply& raw) {
-            done(decode<T>(raw));
-        });
+        send(method, path, json, bearer, receiver,
+            [done = std::move(done)](const RawReply& raw) { done(decode<T>(raw)); });
     }
 
-    void requestSignIn(const QString& email, QObject* receiver,
-                       std::function<void(CloudResult<EmptyOK>)> done) const;
+    void requestSignIn(const QString& email, QObject* receiver, std::function<void(CloudResult<EmptyOK>)> done) const;
     void verify(const QString& email, const QString& code, QObject* receiver,
-                std::function<void(CloudResult<VerifyResult>)> done) const;
+        std::function<void(CloudResult<VerifyResult>)> done) const;
     void verify(const QString& token, QObject* receiver, std::function<void(CloudResult<VerifyResult>)> done) const;
     void me(const QString& sessionToken, QObject* receiver, std::function<void(CloudResult<AccountInfo>)> done) const;
     void signOut(const QString& sessionToken, QObject* receiver, std::function<void(CloudResult<EmptyOK>)> done) const;
     // Publishes a meeting summary; the reply's url is the public link.
     void share(const ShareAuthorization& authorization, const QString& title, const QString& summary,
-               const QDateTime& date, double durationSeconds, QObject* receiver,
-               std::function<void(CloudResult<ShareResult>)> done) const;
+        const QDateTime& date, double durationSeconds, QObject* receiver,
+        std::function<void(CloudResult<ShareResult>)> done) const;
 
     // The body of a share: "Untitled meeting" for an empty title, the date in UTC without
     // fractions, the duration in whole seconds (fraction dropped) as text, and "email" only
     // when given.
     static JsonBody shareBody(const QString& title, const QString& summary, const QDateTime& date,
-                              double durationSeconds, const std::optional<QString>& email);
+        double durationSeconds, const std::optional<QString>& email);
 
     // Turns what the server sent into the reply record or the error.
-    template <typename T>
-    static CloudResult<T> decode(const RawReply& raw)
+    template <typename T> static CloudResult<T> decode(const RawReply& raw)
     {
         if (!raw.status) {
             if (raw.error == QNetworkReply::NoError)
@@ -195,8 +193,7 @@ private:
     static CloudError errorFromBody(int status, const QByteArray& body);
 
     void send(const QByteArray& method, const QString& path, const std::optional<JsonBody>& json,
-              const std::optional<QString>& bearer, QObject* receiver,
-              std::function<void(const RawReply&)> done) const;
+        const std::optional<QString>& bearer, QObject* receiver, std::function<void(const RawReply&)> done) const;
 
     Settings& m_settings;
     QNetworkAccessManager& m_network;

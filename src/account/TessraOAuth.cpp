@@ -13,7 +13,6 @@
 #include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QUrlQuery>
-
 #include <vector>
 
 namespace {
@@ -44,7 +43,7 @@ QString formValue(const QString& value)
 
 TessraOAuth::AuthError authError(TessraOAuth::AuthError::Kind kind, int status = 0, const QString& message = {})
 {
-    return TessraOAuth::AuthError{kind, status, message};
+    return TessraOAuth::AuthError { kind, status, message };
 }
 
 } // namespace
@@ -75,8 +74,8 @@ QString TessraOAuth::AuthError::description() const
     return QStringLiteral("No authorization code received.");
 }
 
-TessraOAuth::TessraOAuth(QNetworkAccessManager& network, UrlOpener& browser, const Clock& clock, QUrl webOrigin,
-                         QObject* parent)
+TessraOAuth::TessraOAuth(
+    QNetworkAccessManager& network, UrlOpener& browser, const Clock& clock, QUrl webOrigin, QObject* parent)
     : QObject(parent)
     , m_network(network)
     , m_browser(browser)
@@ -89,8 +88,10 @@ TessraOAuth::TessraOAuth(QNetworkAccessManager& network, UrlOpener& browser, con
 
 TessraOAuth::~TessraOAuth()
 {
-    if (m_pending && m_pending->exchange)
-        m_pending->exchange->abort();
+    // Taken out first, so the aborted reply finds no sign-in to complete.
+    const std::unique_ptr<Pending> pending = std::move(m_pending);
+    if (pending && pending->exchange)
+        pending->exchange->abort();
 }
 
 void TessraOAuth::setLimitCheckInterval(std::chrono::milliseconds interval)
@@ -117,13 +118,13 @@ QUrl TessraOAuth::authorizationUrl(const QString& challenge, const QString& stat
 {
     QUrlQuery query;
     query.setQueryItems({
-        {QStringLiteral("client_id"), kClientId},
-        {QStringLiteral("redirect_uri"), kRedirectUri},
-        {QStringLiteral("response_type"), QStringLiteral("code")},
-        {QStringLiteral("code_challenge"), challenge},
-        {QStringLiteral("code_challenge_method"), QStringLiteral("S256")},
-        {QStringLiteral("state"), state},
-        {QStringLiteral("scope"), kScope},
+        { QStringLiteral("client_id"), kClientId },
+        { QStringLiteral("redirect_uri"), kRedirectUri },
+        { QStringLiteral("response_type"), QStringLiteral("code") },
+        { QStringLiteral("code_challenge"), challenge },
+        { QStringLiteral("code_challenge_method"), QStringLiteral("S256") },
+        { QStringLiteral("state"), state },
+        { QStringLiteral("scope"), kScope },
     });
     QUrl url = appendingPath(m_webOrigin, QStringLiteral("/v1/auth/authorize"));
     url.setQuery(query);
@@ -133,11 +134,11 @@ QUrl TessraOAuth::authorizationUrl(const QString& challenge, const QString& stat
 QByteArray TessraOAuth::tokenRequestBody(const QString& code, const QString& verifier)
 {
     const std::pair<QString, QString> fields[] = {
-        {QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
-        {QStringLiteral("code"), code},
-        {QStringLiteral("code_verifier"), verifier},
-        {QStringLiteral("client_id"), kClientId},
-        {QStringLiteral("redirect_uri"), kRedirectUri},
+        { QStringLiteral("grant_type"), QStringLiteral("authorization_code") },
+        { QStringLiteral("code"), code },
+        { QStringLiteral("code_verifier"), verifier },
+        { QStringLiteral("client_id"), kClientId },
+        { QStringLiteral("redirect_uri"), kRedirectUri },
     };
     QStringList pairs;
     for (const auto& [name, value] : fields)
@@ -151,7 +152,7 @@ TessraOAuth::Outcome TessraOAuth::sessionFromTokenReply(int status, const QByteA
         return authError(AuthError::Kind::Server, status, utf8OrEmpty(body));
 
     const AuthError malformed = authError(AuthError::Kind::Server, 200, QStringLiteral("Malformed token response"));
-    QJsonParseError parseError{};
+    QJsonParseError parseError {};
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())
         return malformed;
@@ -176,7 +177,8 @@ TessraOAuth::Outcome TessraOAuth::sessionFromTokenReply(int status, const QByteA
     const std::optional<QString> key = apiKey ? apiKey : accessToken;
     if (!key || key->isEmpty())
         return malformed;
-    return Session{*key, email.toString(), balance.isDouble() ? std::optional<double>(balance.toDouble()) : std::nullopt};
+    return Session { *key, email.toString(),
+        balance.isDouble() ? std::optional<double>(balance.toDouble()) : std::nullopt };
 }
 
 void TessraOAuth::signIn(QObject* receiver, Completion done)
@@ -199,7 +201,7 @@ void TessraOAuth::signIn(QObject* receiver, Completion done)
     // The browser may hand the redirect back before open() returns; only a sign-in that is
     // still this one and still waits may fail here.
     if (!m_browser.open(url) && m_pending.get() == started && !started->exchange)
-        finish(OtherError{QStringLiteral("The browser could not be opened")});
+        finish(OtherError { QStringLiteral("The browser could not be opened") });
 }
 
 void TessraOAuth::handleCallback(const QUrl& url)
@@ -256,7 +258,7 @@ void TessraOAuth::exchange(const QString& code)
             return;
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (!status.isValid()) {
-            finish(OtherError{reply->errorString()});
+            finish(OtherError { reply->errorString() });
             return;
         }
         finish(sessionFromTokenReply(status.toInt(), reply->readAll()));

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QTimer>
 #include <QUrl>
-
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -64,10 +63,10 @@ public:
     static inline const QString kClientId = QStringLiteral("quillet");
     static inline const QString kRedirectUri = QStringLiteral("quillet://callback");
     static inline const QString kScope = QStringLiteral("openid email");
-    static constexpr std::chrono::minutes kCallbackLimit{10};
+    static constexpr std::chrono::minutes kCallbackLimit { 10 };
 
     TessraOAuth(QNetworkAccessManager& network, UrlOpener& browser, const Clock& clock, QUrl webOrigin,
-                QObject* parent = nullptr);
+        QObject* parent = nullptr);
     ~TessraOAuth() override;
 
     // Starts a sign-in; done runs once with its outcome (not at all when receiver is destroyed

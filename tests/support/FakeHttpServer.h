@@ -14,8 +14,6 @@
 // Unknown routes answer 404 with an empty body. Header names come back in the server library's
 // order (sorted by name, ignoring case); repeated headers keep their order of arrival.
 
-#include <httplib.h>
-
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,21 +21,20 @@
 #include <QString>
 #include <QUrl>
 #include <QUrlQuery>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <algorithm>
+#include <arpa/inet.h>
 #include <condition_variable>
-#include <cstdlib>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <httplib.h>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <netinet/in.h>
 #include <set>
+#include <sys/socket.h>
 #include <thread>
 #include <utility>
 
@@ -57,7 +54,7 @@ public:
     struct Request
     {
         QByteArray method;
-        QByteArray path;   // decoded, without the query
+        QByteArray path; // decoded, without the query
         QByteArray target; // exactly as sent: path and query, still percent-encoded
         HeaderList headers;
         QByteArray body;
@@ -129,7 +126,7 @@ public:
             Reply reply;
             reply.status = status;
             reply.contentType = "text/plain";
-            reply.headers.append({"Location", location.toEncoded()});
+            reply.headers.append({ "Location", location.toEncoded() });
             return reply;
         }
         static Reply dropped()
@@ -147,9 +144,7 @@ public:
         // The server library writes without MSG_NOSIGNAL; a client that hangs up must not end
         // the test process.
         std::signal(SIGPIPE, SIG_IGN);
-        const auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
-            handle(req, res);
-        };
+        const auto dispatch = [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); };
         m_server.Get(".*", dispatch);
         m_server.Post(".*", dispatch);
         m_server.Put(".*", dispatch);
@@ -196,14 +191,14 @@ public:
     void on(const QByteArray& method, const QByteArray& path, Handler handler)
     {
         std::lock_guard lock(m_mutex);
-        m_routes[{method, path}] = std::move(handler);
+        m_routes[{ method, path }] = std::move(handler);
     }
 
     // From now on, requests to the route are recorded and then wait until release().
     void hold(const QByteArray& method, const QByteArray& path)
     {
         std::lock_guard lock(m_mutex);
-        m_held.insert({method, path});
+        m_held.insert({ method, path });
     }
 
     // Lets every waiting request of the route be answered, and stops holding it.
@@ -211,7 +206,7 @@ public:
     {
         {
             std::lock_guard lock(m_mutex);
-            m_held.erase({method, path});
+            m_held.erase({ method, path });
         }
         m_changed.notify_all();
     }
@@ -267,10 +262,11 @@ private:
             // The server library files the peer's address among the headers.
             if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT")
                 continue;
-            request.headers.append({bytes(name), bytes(value)});
+            request.headers.append({ bytes(name), bytes(value) });
         }
         for (const auto& [name, part] : req.files)
-            request.parts.append({bytes(part.name), bytes(part.filename), bytes(part.content_type), bytes(part.content)});
+            request.parts.append(
+                { bytes(part.name), bytes(part.filename), bytes(part.content_type), bytes(part.content) });
         if (!request.parts.isEmpty()) {
             // The library files parts by name; give them back in the order of the body.
             std::stable_sort(request.parts.begin(), request.parts.end(), [&](const Part& a, const Part& b) {
@@ -278,7 +274,7 @@ private:
             });
         }
 
-        const Route route{request.method, request.path};
+        const Route route { request.method, request.path };
         Handler handler;
         {
             std::unique_lock lock(m_mutex);
@@ -307,13 +303,13 @@ private:
             res.set_header(name.toStdString(), value.toStdString());
         if (!reply.chunks.isEmpty()) {
             auto chunks = std::make_shared<QList<QByteArray>>(reply.chunks);
-            res.set_chunked_content_provider(reply.contentType.toStdString(),
-                                             [chunks](size_t, httplib::DataSink& sink) {
-                                                 for (const QByteArray& chunk : *chunks)
-                                                     sink.write(chunk.constData(), size_t(chunk.size()));
-                                                 sink.done();
-                                                 return true;
-                                             });
+            res.set_chunked_content_provider(
+                reply.contentType.toStdString(), [chunks](size_t, httplib::DataSink& sink) {
+                    for (const QByteArray& chunk : *chunks)
+                        sink.write(chunk.constData(), size_t(chunk.size()));
+                    sink.done();
+                    return true;
+                });
             return;
         }
         res.set_content(reply.body.toStdString(), reply.contentType.toStdString());
@@ -326,8 +322,8 @@ private:
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
             const int fd = std::atoi(entry.path().filename().c_str());
-            sockaddr_in local{};
-            sockaddr_in peer{};
+            sockaddr_in local {};
+            sockaddr_in peer {};
             socklen_t localSize = sizeof local;
             socklen_t peerSize = sizeof peer;
             if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0
