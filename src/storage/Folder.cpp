@@ -21,7 +21,8 @@ Folder::Folder(const Fields& fields, QObject* parent)
 Folder::~Folder()
 {
     // A folder that disappears leaves its meetings unfiled rather than pointing at nothing.
-    for (Meeting* meeting : std::as_const(m_meetings)) {
+    const QList<Meeting*> filed = m_meetings;
+    for (Meeting* meeting : filed) {
         meeting->m_folder = nullptr;
         emit meeting->folderChanged();
     }

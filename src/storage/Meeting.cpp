@@ -261,6 +261,9 @@ QList<ChatMessage*> Meeting::chatMessages() const
 
 void Meeting::appendSegment(TranscriptSegment* segment)
 {
+    // Appending a segment removed since the last save takes the removal back.
+    if (segment && segment->m_state.removed && segment->m_state.context)
+        segment->m_state.context->revive(segment);
     if (!segment || segment->m_meeting == this)
         return;
     ensureChildrenLoaded();
@@ -274,6 +277,8 @@ void Meeting::appendSegment(TranscriptSegment* segment)
 
 void Meeting::appendChatMessage(ChatMessage* message)
 {
+    if (message && message->m_state.removed && message->m_state.context)
+        message->m_state.context->revive(message);
     if (!message || message->m_meeting == this)
         return;
     ensureChildrenLoaded();

@@ -126,7 +126,7 @@ bool execute(QSqlQuery& query, QString* error)
     if (query.exec())
         return true;
     if (error)
-        *error = query.lastError().text();
+        *error = StoreDatabase::describe(query.lastError());
     return false;
 }
 
@@ -340,8 +340,22 @@ void ModelContext::recordInsert(QObject* record)
     m_inserted.append(record);
 }
 
+bool ModelContext::revive(QObject* record)
+{
+    const auto it = std::find_if(
+        m_removed.begin(), m_removed.end(), [record](const Removal& removal) { return removal.record == record; });
+    if (it == m_removed.end())
+        return false;
+    const Removal removal = *it;
+    m_removed.erase(it);
+    restoreRemoval(removal);
+    return true;
+}
+
 void ModelContext::insert(Meeting* meeting)
 {
+    if (meeting && meeting->m_state.context == this && meeting->m_state.removed)
+        revive(meeting); // inserting again undoes an unsaved removal
     if (!meeting || meeting->m_state.context)
         return;
     meeting->setParent(this);
@@ -360,6 +374,8 @@ void ModelContext::insert(Meeting* meeting)
 
 void ModelContext::insert(Folder* folder)
 {
+    if (folder && folder->m_state.context == this && folder->m_state.removed)
+        revive(folder);
     if (!folder || folder->m_state.context)
         return;
     folder->setParent(this);
@@ -375,14 +391,16 @@ void ModelContext::dropUnsavedChildren(Meeting* meeting)
         m_inserted.removeOne(child);
         child->deleteLater();
     };
-    for (TranscriptSegment* segment : meeting->m_segments) {
+    const QList<TranscriptSegment*> segments = meeting->m_segments;
+    for (TranscriptSegment* segment : segments) {
         if (!segment->m_state.isStored()) {
             meeting->detachSegment(segment);
             segment->m_state.context = nullptr;
             drop(segment);
         }
     }
-    for (ChatMessage* message : meeting->m_chatMessages) {
+    const QList<ChatMessage*> messages = meeting->m_chatMessages;
+    for (ChatMessage* message : messages) {
         if (!message->m_state.isStored()) {
             meeting->detachChatMessage(message);
             message->m_state.context = nullptr;
@@ -596,10 +614,10 @@ bool ModelContext::save(QString* error)
     {
         StoreTransaction transaction(m_database->connection());
         if (!transaction.isActive()) {
-            reason = m_database->connection().lastError().text();
+            reason = StoreDatabase::describe(m_database->connection().lastError());
         } else if (writeChanges(newKeys, &reason)) {
             if (!transaction.commit())
-                reason = m_database->connection().lastError().text();
+                reason = StoreDatabase::describe(m_database->connection().lastError());
             else
                 reason.clear();
         }

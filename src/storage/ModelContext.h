@@ -96,6 +96,7 @@ private:
     void markDirty(QObject* record);
     void recordInsert(QObject* record);
     void dropUnsavedChildren(Meeting* meeting);
+    bool revive(QObject* record);
     bool writeChanges(QHash<QObject*, qint64>& newKeys, QString* error);
     void restoreRemoval(const Removal& removal);
     void restoreSavedValues(QObject* record);

@@ -15,8 +15,7 @@ namespace {
 
 QString describe(const QSqlError& error)
 {
-    const QString text = error.text().trimmed();
-    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+    return StoreDatabase::describe(error);
 }
 
 bool run(QSqlDatabase& db, const QString& sql, QString* error)
@@ -171,6 +170,15 @@ StoreDatabase::~StoreDatabase()
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QString StoreDatabase::describe(const QSqlError& error)
+{
+    // SQLite's own words ("file is not a database") say more than Qt's ("Unable to fetch row").
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
 }
 
 int StoreDatabase::schemaVersion()

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <memory>
@@ -21,6 +22,8 @@ public:
 
     // A statement prepared once per connection and reused; bind and exec it.
     QSqlQuery& statement(const QString& sql);
+
+    static QString describe(const QSqlError& error);
 
     // The number of schema steps this build knows; PRAGMA user_version holds the last applied.
     static int schemaVersion();

@@ -10,6 +10,7 @@
 #include "support/TestMain.h"
 
 #include <QAbstractItemModelTester>
+#include <QDirIterator>
 #include <QFile>
 #include <QPointer>
 #include <QProcess>
@@ -468,6 +469,9 @@ void TestStore::deletingMeetingCascades()
         = context.fetchMeetings({ [](const Meeting& m) { return m.title() == QLatin1String("gone"); } }).first();
     QSignalSpy removed(&context, &ModelContext::meetingRemoved);
     const QUuid goneId = gone->id();
+    // Unsaved turns of a deleted meeting go with it.
+    gone->appendSegment(new TranscriptSegment(QStringLiteral("late"), Speaker::me(), 7));
+    gone->appendSegment(new TranscriptSegment(QStringLiteral("later"), Speaker::me(), 8));
     context.remove(gone);
     QCOMPARE(removed.count(), 1);
     QCOMPARE(removed.first().first().toUuid(), goneId);
@@ -480,9 +484,12 @@ void TestStore::deletingMeetingCascades()
     // Deleting one segment and one message leaves the meeting and the others.
     Meeting* keptMeeting = context.fetchMeetings().first();
     QSignalSpy segmentsChanged(keptMeeting, &Meeting::segmentsChanged);
+    TranscriptSegment* changedMind = keptMeeting->segments().at(0);
+    context.remove(changedMind);
+    keptMeeting->appendSegment(changedMind); // takes the removal back
     context.remove(keptMeeting->segments().at(1));
     context.remove(keptMeeting->chatMessages().at(0));
-    QCOMPARE(segmentsChanged.count(), 1);
+    QCOMPARE(segmentsChanged.count(), 3);
     QVERIFY(context.save());
     QCOMPARE(store.reopen().fetchMeetings().first()->formattedTranscript(), QStringLiteral("Speaker B: k0 k2"));
     QCOMPARE(store.rowCount(QStringLiteral("ChatMessage")), 2);
@@ -807,30 +814,39 @@ void TestStore::folderListFollowsChanges()
 
 void TestStore::unopenableStoreEndsProcess_data()
 {
-    QTest::addColumn<bool>("fileAsFolder");
-    QTest::newRow("random bytes as the store") << false;
-    QTest::newRow("a file where the folder should be") << true;
+    QTest::addColumn<QString>("badFile"); // relative to the data folder; empty: none
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("missing folder is created") << "" << true;
+    QTest::newRow("random bytes as the store") << "Quillet-Test/Quillet.store" << false;
+    QTest::newRow("a file where the folder should be") << "Quillet-Test" << false;
 }
 
 void TestStore::unopenableStoreEndsProcess()
 {
-    QFETCH(bool, fileAsFolder);
+    QFETCH(QString, badFile);
+    QFETCH(bool, opens);
 
     QTemporaryDir data;
-    QString badPath = data.filePath(QStringLiteral("Quillet-Test"));
-    if (!fileAsFolder) {
-        QVERIFY(QDir().mkpath(badPath));
-        badPath += QStringLiteral("/Quillet.store");
-    }
+    const QString badPath = data.filePath(badFile);
     QByteArray bytes(64 * 1024, Qt::Uninitialized);
     QRandomGenerator generator(7);
     generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
-    {
+    if (!badFile.isEmpty()) {
+        QVERIFY(QDir().mkpath(QFileInfo(badPath).path()));
         QFile bad(badPath);
         QVERIFY(bad.open(QIODevice::WriteOnly));
         QCOMPARE(bad.write(bytes), bytes.size());
     }
-    const QStringList before = QDir(data.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const auto entries = [&data] {
+        QStringList names;
+        QDirIterator it(
+            data.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            names.append(it.next());
+        names.sort();
+        return names;
+    };
+    const QStringList before = entries();
 
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -838,14 +854,20 @@ void TestStore::unopenableStoreEndsProcess()
     child.setProcessEnvironment(environment);
     child.start(QStringLiteral(STORE_CHILD_PROCESS), { QStringLiteral("open") });
     QVERIFY(child.waitForFinished(30000));
-
     const QString errors = QString::fromUtf8(child.readAllStandardError());
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+
+    if (opens) {
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(child.readAllStandardOutput().contains("opened"));
+        QVERIFY(QFileInfo(data.filePath(QStringLiteral("Quillet-Test/Quillet.store"))).isFile());
+        return;
+    }
     QVERIFY(child.exitCode() != 0);
     QVERIFY2(errors.contains(QLatin1String("Failed to open Quillet store: ")), qPrintable(errors));
     QVERIFY(!child.readAllStandardOutput().contains("opened"));
     QCOMPARE(readAll(badPath), bytes);
-    QCOMPARE(QDir(data.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    QCOMPARE(entries(), before);
 }
 
 void TestStore::savedChangeSurvivesKill()
