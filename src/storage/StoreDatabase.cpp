@@ -28,17 +28,23 @@ bool run(QSqlDatabase& db, const QString& sql, QString* error)
     return false;
 }
 
+// A version 4 UUID per row, for records that were stored without an identifier.
+const char* const kRandomUuidSql
+    = "lower(hex(randomblob(4))) || '-' || lower(hex(randomblob(2))) || '-4' || "
+      "substr(lower(hex(randomblob(2))), 2) || '-' || substr('89ab', 1 + abs(random() % 4), 1) || "
+      "substr(lower(hex(randomblob(2))), 2) || '-' || lower(hex(randomblob(6)))";
+
 // The first schema: the four record types in the order they are registered. Each field is a
 // column under its own name with its default; rowKey is ours and never leaves the store.
 // Dates are UTC milliseconds since 1970; attendeeNames is a JSON array.
 const char* const kSchemaV1[] = {
     R"(CREATE TABLE "Meeting" (
         "rowKey" INTEGER PRIMARY KEY,
-        "id" TEXT NOT NULL DEFAULT '',
+        "id" TEXT NOT NULL DEFAULT (%uuid%),
         "title" TEXT NOT NULL DEFAULT '',
         "summary" TEXT,
         "userNotes" TEXT NOT NULL DEFAULT '',
-        "date" INTEGER NOT NULL DEFAULT 0,
+        "date" INTEGER NOT NULL DEFAULT (%now%),
         "duration" REAL NOT NULL DEFAULT 0,
         "isRecording" INTEGER NOT NULL DEFAULT 0,
         "calendarEventId" TEXT,
@@ -56,7 +62,7 @@ const char* const kSchemaV1[] = {
     ))",
     R"(CREATE TABLE "TranscriptSegment" (
         "rowKey" INTEGER PRIMARY KEY,
-        "id" TEXT NOT NULL DEFAULT '',
+        "id" TEXT NOT NULL DEFAULT (%uuid%),
         "text" TEXT NOT NULL DEFAULT '',
         "speakerRaw" TEXT NOT NULL DEFAULT 'Me',
         "timestamp" REAL NOT NULL DEFAULT 0,
@@ -65,19 +71,19 @@ const char* const kSchemaV1[] = {
     ))",
     R"(CREATE TABLE "Folder" (
         "rowKey" INTEGER PRIMARY KEY,
-        "id" TEXT NOT NULL DEFAULT '',
+        "id" TEXT NOT NULL DEFAULT (%uuid%),
         "name" TEXT NOT NULL DEFAULT '',
         "icon" TEXT NOT NULL DEFAULT 'folder',
         "detail" TEXT NOT NULL DEFAULT '',
-        "createdAt" INTEGER NOT NULL DEFAULT 0
+        "createdAt" INTEGER NOT NULL DEFAULT (%now%)
     ))",
     R"(CREATE TABLE "ChatMessage" (
         "rowKey" INTEGER PRIMARY KEY,
-        "id" TEXT NOT NULL DEFAULT '',
+        "id" TEXT NOT NULL DEFAULT (%uuid%),
         "roleRaw" TEXT NOT NULL DEFAULT 'user',
         "text" TEXT NOT NULL DEFAULT '',
         "modelId" TEXT,
-        "createdAt" INTEGER NOT NULL DEFAULT 0,
+        "createdAt" INTEGER NOT NULL DEFAULT (%now%),
         "meeting" INTEGER REFERENCES "Meeting"("rowKey") ON DELETE CASCADE
     ))",
     // Not fields: they serve the lazy per-meeting reads and the cascades.
@@ -88,10 +94,18 @@ const char* const kSchemaV1[] = {
 
 using Migration = bool (*)(QSqlDatabase&, QString*);
 
+// Column defaults that are expressions: a new random UUID, and the current time.
+QString withDefaults(const char* sql)
+{
+    return QString::fromUtf8(sql)
+        .replace(QLatin1String("%uuid%"), QString::fromLatin1(kRandomUuidSql))
+        .replace(QLatin1String("%now%"), QLatin1String("CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)"));
+}
+
 const std::array<Migration, 1> kMigrations = {
     [](QSqlDatabase& db, QString* error) {
         for (const char* sql : kSchemaV1) {
-            if (!run(db, QString::fromUtf8(sql), error))
+            if (!run(db, withDefaults(sql), error))
                 return false;
         }
         return true;
@@ -147,12 +161,6 @@ const FieldColumn kFieldColumns[] = {
     { "ChatMessage", "createdAt", "INTEGER NOT NULL DEFAULT %now%" },
     { "ChatMessage", "meeting", "INTEGER REFERENCES \"Meeting\"(\"rowKey\") ON DELETE CASCADE" },
 };
-
-// A version 4 UUID per row, for records that were stored without an identifier.
-const char* const kRandomUuidSql
-    = "lower(hex(randomblob(4))) || '-' || lower(hex(randomblob(2))) || '-4' || "
-      "substr(lower(hex(randomblob(2))), 2) || '-' || substr('89ab', 1 + abs(random() % 4), 1) || "
-      "substr(lower(hex(randomblob(2))), 2) || '-' || lower(hex(randomblob(6)))";
 
 QAtomicInteger<quint64> connectionCounter;
 
