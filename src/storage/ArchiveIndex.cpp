@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QJsonValue>
 #include <QSaveFile>
 #include <cmath>
 
@@ -40,6 +41,42 @@ std::optional<ArchiveIndexEntry> decodeEntry(const QJsonValue& value)
     return entry;
 }
 
+void appendJsonString(QString& json, const QString& text)
+{
+    json += u'"';
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'"':
+            json += u"\\\"";
+            break;
+        case u'\\':
+            json += u"\\\\";
+            break;
+        case u'\b':
+            json += u"\\b";
+            break;
+        case u'\f':
+            json += u"\\f";
+            break;
+        case u'\n':
+            json += u"\\n";
+            break;
+        case u'\r':
+            json += u"\\r";
+            break;
+        case u'\t':
+            json += u"\\t";
+            break;
+        default:
+            if (c.unicode() < 0x20)
+                json += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                json += c;
+        }
+    }
+    json += u'"';
+}
+
 } // namespace
 
 std::optional<ArchiveIndex> ArchiveIndex::decode(const QByteArray& json)
@@ -69,19 +106,31 @@ ArchiveIndex ArchiveIndex::load(const QString& filePath)
 
 QByteArray ArchiveIndex::encode() const
 {
-    QJsonObject object;
+    // Written by hand rather than through QJsonObject, whose sorted inserts make a large index
+    // quadratic to build; the layout is the one QJsonDocument::Indented produces.
+    if (m_entries.isEmpty())
+        return QByteArrayLiteral("{\n}\n");
+    QString json;
+    json.reserve(m_entries.size() * 260);
+    json += u"{\n";
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
         const ArchiveIndexEntry& entry = it.value();
-        object.insert(it.key(),
-            QJsonObject {
-                { QStringLiteral("title"), entry.title },
-                { QStringLiteral("date"), ArchiveMarkdown::isoDate(entry.date) },
-                { QStringLiteral("durationMinutes"), entry.durationMinutes },
-                { QStringLiteral("path"), entry.path },
-                { QStringLiteral("hasSummary"), entry.hasSummary },
-            });
+        json += u"    ";
+        appendJsonString(json, it.key());
+        json += u": {\n        \"date\": \"";
+        json += ArchiveMarkdown::isoDate(entry.date);
+        json += u"\",\n        \"durationMinutes\": ";
+        json += QString::number(entry.durationMinutes);
+        json += u",\n        \"hasSummary\": ";
+        json += entry.hasSummary ? u"true" : u"false";
+        json += u",\n        \"path\": ";
+        appendJsonString(json, entry.path);
+        json += u",\n        \"title\": ";
+        appendJsonString(json, entry.title);
+        json += std::next(it) == m_entries.end() ? u"\n    }\n" : u"\n    },\n";
     }
-    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+    json += u"}\n";
+    return json.toUtf8();
 }
 
 bool ArchiveIndex::save(const QString& filePath) const
