@@ -207,54 +207,6 @@ private slots:
         QCOMPARE(ArchiveMarkdown::fileName(snapshot(title, local(2026, 3, 14, 9, 5))), expected);
     }
 
-    void sections_data()
-    {
-        QTest::addColumn<bool>("hasSummary");
-        QTest::addColumn<QString>("summary");
-        QTest::addColumn<QString>("notes");
-        QTest::addColumn<QString>("expectedTail");
-        QTest::newRow("nothing") << false << QString() << QString() << "# T\n";
-        QTest::newRow("empty summary") << true << QString() << QString() << "# T\n";
-        QTest::newRow("blank summary") << true << "   " << QString() << "# T\n\n## Summary\n\n   \n";
-        QTest::newRow("notes of blanks and line breaks") << false << QString() << " \n\t\r\n "
-                                                         << "# T\n";
-        QTest::newRow("summary kept verbatim, notes trimmed")
-            << true << "\n- a\n"
-            << "\n  x\n y \n"
-            << "# T\n\n## Summary\n\n\n- a\n\n\n## My Notes\n\nx\n y\n";
-    }
-    void sections()
-    {
-        QFETCH(bool, hasSummary);
-        QFETCH(QString, summary);
-        QFETCH(QString, notes);
-        QFETCH(QString, expectedTail);
-        auto s = snapshot(QStringLiteral("T"), local(2026, 3, 14, 9, 5));
-        if (hasSummary)
-            s.summary = summary;
-        s.userNotes = notes;
-        const QString text = QString::fromUtf8(ArchiveMarkdown::markdown(s));
-        QVERIFY2(text.endsWith(QStringLiteral("---\n\n") + expectedTail), qPrintable(text));
-    }
-
-    void turnTimes_data()
-    {
-        QTest::addColumn<double>("timestamp");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("five seconds") << 5.0 << "[00:05]";
-        QTest::newRow("fraction cut") << 59.99 << "[00:59]";
-        QTest::newRow("over an hour") << 62 * 60 + 5.6 << "[62:05]";
-        QTest::newRow("over 100 minutes") << 6000.0 << "[100:00]";
-        QTest::newRow("not a number") << qQNaN() << "[00:00]";
-    }
-    void turnTimes()
-    {
-        QFETCH(double, timestamp);
-        QFETCH(QString, expected);
-        const QString line = ArchiveMarkdown::turnLine({ QStringLiteral("L"), timestamp, QStringLiteral("t") });
-        QCOMPARE(line, expected + QStringLiteral(" **L:** t"));
-    }
-
     // Calendar titles keep their line breaks; the front matter and heading must stay one line.
     void lineBreaksInTitle_data()
     {
@@ -323,18 +275,6 @@ private slots:
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-kept-19.md", "index.json" }));
         QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(kept.id) });
-    }
-
-    void removeDeletesFileAndEntry()
-    {
-        auto a = snapshot(QStringLiteral("A"), local(2026, 3, 14, 9, 5));
-        auto b = snapshot(QStringLiteral("B"), local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(a);
-        MeetingArchiver::archive(b);
-        MeetingArchiver::remove(a.id);
-        QVERIFY(drain());
-        QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-b.md", "index.json" }));
-        QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(b.id) });
     }
 
     void removeUnknownIdDeletesNothing()
@@ -529,35 +469,6 @@ private slots:
         QCOMPARE(readFile(keep), QByteArray("precious"));
         QCOMPARE(indexedPath(renamed.id), QStringLiteral("2026/2026-03-14-0905-renamed.md"));
         QFile::remove(victim);
-    }
-
-    void snapshotOfMeeting()
-    {
-        Meeting meeting(QString(), local(2026, 3, 14, 9, 5));
-        meeting.setSummary(QString());
-        auto* answer = new ChatMessage(ChatRole::Assistant, QStringLiteral("a"), std::nullopt);
-        answer->setRoleRaw(QStringLiteral("Assistant")); // not exactly "assistant": a question
-        auto* other = new ChatMessage(ChatRole::User, QStringLiteral("b"), std::nullopt);
-        other->setRoleRaw(QStringLiteral("assistant"));
-        other->setCreatedAt(answer->createdAt().addSecs(-1));
-        meeting.appendChatMessage(answer);
-        meeting.appendChatMessage(other);
-        auto* named = new TranscriptSegment(QStringLiteral("n"), Speaker::other(QStringLiteral("me")), 1);
-        meeting.appendSegment(named);
-        meeting.appendSegment(new TranscriptSegment(QStringLiteral("t"), Speaker::them(), 1));
-
-        const MeetingArchiver::Snapshot s(meeting);
-        QCOMPARE(s.title, QStringLiteral("Untitled"));
-        QCOMPARE(s.summary, std::optional<QString>(QString()));
-        const QList<MeetingArchiver::Snapshot::Turn> turns { { QStringLiteral("me"), 1, QStringLiteral("n") },
-            { QStringLiteral("Speaker B"), 1, QStringLiteral("t") } };
-        QCOMPARE(s.turns, turns);
-        const QList<MeetingArchiver::Snapshot::ChatEntry> chat { { QStringLiteral("assistant"), QStringLiteral("b") },
-            { QStringLiteral("user"), QStringLiteral("a") } };
-        QCOMPARE(s.chat, chat);
-
-        meeting.setTitle(QStringLiteral("  "));
-        QCOMPARE(MeetingArchiver::Snapshot(meeting).title, QStringLiteral("  "));
     }
 };
 
