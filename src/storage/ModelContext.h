@@ -26,7 +26,9 @@ struct MeetingFetch
 
 // The main context of the store: one object per stored row, changed in memory and written by
 // an explicit save(). Meetings and folders are read when the store opens; a meeting's segments
-// and chat messages on first access. Used on the main thread only.
+// and chat messages on first access. Used on the main thread only. The context owns its
+// records: take them out with remove(), never delete them, and let nothing that holds them
+// (list models included) outlive the context.
 class ModelContext final : public QObject
 {
     Q_OBJECT
@@ -60,6 +62,7 @@ public:
 
     QList<Meeting*> fetchMeetings(const MeetingFetch& fetch = {}) const;
     int meetingCount() const;
+    // The first live meeting with that id (ids are not unique), or nullptr.
     Meeting* meetingById(const QUuid& id) const;
     QList<Folder*> fetchFolders() const;
 
