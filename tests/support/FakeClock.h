@@ -2,7 +2,7 @@
 
 #include "platform/Clock.h"
 
-#include <QTimeZone>
+#include <QDateTime>
 
 #include <mutex>
 
@@ -10,7 +10,7 @@
 class FakeClock final : public Clock
 {
 public:
-    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 3, 14), QTime(9, 5), QTimeZone::UTC))
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC))
         : m_now(std::move(start))
     {
     }
