@@ -11,7 +11,8 @@ class InMemoryNotificationServer final : public NotificationServer
     Q_OBJECT
 
 public:
-    struct Shown {
+    struct Shown
+    {
         Notification notification;
         quint32 replacesId = 0;
         quint32 serverId = 0;
@@ -21,14 +22,16 @@ public:
 
     void checkAvailable(AvailabilityCallback done) override
     {
-        QMetaObject::invokeMethod(this, [this, done] { done(m_available); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, done] { done(m_available); }, Qt::QueuedConnection);
     }
 
     void show(const Notification& notification, quint32 replacesId, ShowCallback done) override
     {
         const quint32 serverId = replacesId != 0 ? replacesId : ++m_lastId;
-        m_shown.append(Shown{notification, replacesId, serverId});
-        QMetaObject::invokeMethod(this, [done, serverId] { done(serverId); }, Qt::QueuedConnection);
+        m_shown.append(Shown { notification, replacesId, serverId });
+        QMetaObject::invokeMethod(
+            this, [done, serverId] { done(serverId); }, Qt::QueuedConnection);
     }
 
     void close(quint32 serverId) override { m_closed.append(serverId); }

@@ -4,7 +4,6 @@
 
 #include <QHash>
 #include <QPair>
-
 #include <mutex>
 
 // A SecretStore kept in memory, for tests. setFailure() makes writes fail with a given code.
@@ -14,7 +13,7 @@ public:
     std::optional<QByteArray> read(const QString& service, const QString& account) override
     {
         std::lock_guard lock(m_mutex);
-        const auto it = m_items.constFind({service, account});
+        const auto it = m_items.constFind({ service, account });
         if (it == m_items.constEnd())
             return std::nullopt;
         return *it;
@@ -25,14 +24,14 @@ public:
         std::lock_guard lock(m_mutex);
         if (m_failure != Success)
             return m_failure;
-        m_items.insert({service, account}, data);
+        m_items.insert({ service, account }, data);
         return Success;
     }
 
     void remove(const QString& service, const QString& account) override
     {
         std::lock_guard lock(m_mutex);
-        m_items.remove({service, account});
+        m_items.remove({ service, account });
     }
 
     void setFailure(qint32 status)

@@ -1,7 +1,8 @@
 // GLib headers use "signals" as a member name, which Qt defines as a keyword: include them first.
+// clang-format off
 #include <libsecret/secret.h>
-
 #include "platform/LibsecretStore.h"
+// clang-format on
 
 #include <condition_variable>
 #include <functional>
@@ -17,11 +18,18 @@ const SecretSchema* schema()
         "com.orvane.quillet.Password",
         SECRET_SCHEMA_NONE,
         {
-            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+            { "service", SECRET_SCHEMA_ATTRIBUTE_STRING },
+            { "account", SECRET_SCHEMA_ATTRIBUTE_STRING },
+            { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING },
         },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+        0,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
     };
     return &kSchema;
 }
@@ -42,7 +50,8 @@ qint32 statusFor(const GError* error)
 template <typename T>
 std::optional<T> runWithTimeLimit(std::chrono::milliseconds limit, std::function<T(GCancellable*)> work)
 {
-    struct State {
+    struct State
+    {
         ~State() { g_object_unref(cancellable); }
         std::mutex mutex;
         std::condition_variable finished;
@@ -69,8 +78,7 @@ std::optional<T> runWithTimeLimit(std::chrono::milliseconds limit, std::function
 
 LibsecretStore::LibsecretStore(std::chrono::milliseconds timeLimit)
     : m_timeLimit(timeLimit)
-{
-}
+{ }
 
 std::optional<QByteArray> LibsecretStore::read(const QString& service, const QString& account)
 {
@@ -80,8 +88,7 @@ std::optional<QByteArray> LibsecretStore::read(const QString& service, const QSt
     const std::optional<Answer> answer = runWithTimeLimit<Answer>(m_timeLimit, [=](GCancellable* cancellable) {
         GError* error = nullptr;
         SecretValue* value = secret_password_lookup_binary_sync(schema(), cancellable, &error, "service",
-                                                                serviceUtf8.constData(), "account",
-                                                                accountUtf8.constData(), nullptr);
+            serviceUtf8.constData(), "account", accountUtf8.constData(), nullptr);
         if (error)
             g_error_free(error);
         if (!value)
@@ -104,9 +111,9 @@ qint32 LibsecretStore::write(const QString& service, const QString& account, con
         SecretValue* value = secret_value_new(data.constData(), data.size(), "text/plain");
         GError* error = nullptr;
         // Storing with the same attributes replaces the existing item's secret.
-        const gboolean stored = secret_password_store_binary_sync(
-            schema(), SECRET_COLLECTION_DEFAULT, label.constData(), value, cancellable, &error, "service",
-            serviceUtf8.constData(), "account", accountUtf8.constData(), nullptr);
+        const gboolean stored
+            = secret_password_store_binary_sync(schema(), SECRET_COLLECTION_DEFAULT, label.constData(), value,
+                cancellable, &error, "service", serviceUtf8.constData(), "account", accountUtf8.constData(), nullptr);
         secret_value_unref(value);
         qint32 result = stored ? Success : statusFor(error);
         if (!stored && result == Success)
@@ -126,8 +133,7 @@ void LibsecretStore::remove(const QString& service, const QString& account)
         GError* error = nullptr;
         // Clears every matching item, so duplicates left by another client go too.
         const gboolean removed = secret_password_clear_sync(schema(), cancellable, &error, "service",
-                                                            serviceUtf8.constData(), "account",
-                                                            accountUtf8.constData(), nullptr);
+            serviceUtf8.constData(), "account", accountUtf8.constData(), nullptr);
         if (error)
             g_error_free(error);
         return bool(removed);

@@ -12,7 +12,7 @@
 class LibsecretStore final : public SecretStore
 {
 public:
-    static constexpr std::chrono::milliseconds kDefaultTimeLimit{5000};
+    static constexpr std::chrono::milliseconds kDefaultTimeLimit { 5000 };
 
     explicit LibsecretStore(std::chrono::milliseconds timeLimit = kDefaultTimeLimit);
 

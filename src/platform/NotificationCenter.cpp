@@ -5,7 +5,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QPointer>
-
 #include <algorithm>
 
 namespace {
@@ -15,8 +14,8 @@ constexpr quint32 kClosedByUser = 2;
 
 QDBusMessage busCall(const QString& method)
 {
-    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-                                          QStringLiteral("org.freedesktop.DBus"), method);
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"), method);
 }
 
 } // namespace
@@ -29,8 +28,8 @@ DBusNotificationServer::DBusNotificationServer(const QString& appName, const QSt
     , m_desktopEntry(desktopEntry)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
-                SLOT(onActionInvoked(uint, QString)));
+    bus.connect(
+        kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
     bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(onClosed(uint, uint)));
 }
 
@@ -40,7 +39,8 @@ void DBusNotificationServer::checkAvailable(AvailabilityCallback done)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        QMetaObject::invokeMethod(this, [done] { done(false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [done] { done(false); }, Qt::QueuedConnection);
         return;
     }
     QDBusMessage hasOwner = busCall(QStringLiteral("NameHasOwner"));
@@ -75,8 +75,8 @@ void DBusNotificationServer::show(const Notification& notification, quint32 repl
     hints.insert(QStringLiteral("desktop-entry"), m_desktopEntry);
 
     QDBusMessage notify = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
-    notify << m_appName << uint(replacesId) << QString() << notification.title << notification.body << actions
-           << hints << -1;
+    notify << m_appName << uint(replacesId) << QString() << notification.title << notification.body << actions << hints
+           << -1;
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(notify), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [done](QDBusPendingCallWatcher* call) {
         call->deleteLater();
@@ -90,8 +90,8 @@ void DBusNotificationServer::show(const Notification& notification, quint32 repl
 
 void DBusNotificationServer::close(quint32 serverId)
 {
-    QDBusMessage message =
-        QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("CloseNotification"));
+    QDBusMessage message
+        = QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("CloseNotification"));
     message << uint(serverId);
     QDBusConnection::sessionBus().call(message, QDBus::NoBlock);
 }
@@ -108,8 +108,8 @@ void DBusNotificationServer::onClosed(uint id, uint reason)
 
 // ---- NotificationCenter ----
 
-NotificationCenter::NotificationCenter(NotificationServer& server, const Clock& clock, QObject* parent,
-                                       std::chrono::milliseconds recheckInterval)
+NotificationCenter::NotificationCenter(
+    NotificationServer& server, const Clock& clock, QObject* parent, std::chrono::milliseconds recheckInterval)
     : QObject(parent)
     , m_server(server)
     , m_clock(clock)
@@ -141,9 +141,7 @@ void NotificationCenter::add(const NotificationRequest& request)
     m_pending.removeIf([&](const NotificationRequest& r) { return r.identifier == request.identifier; });
     if (request.deliverAt && *request.deliverAt > m_clock.now()) {
         const auto position = std::upper_bound(m_pending.begin(), m_pending.end(), *request.deliverAt,
-                                               [](const QDateTime& at, const NotificationRequest& r) {
-                                                   return at < *r.deliverAt;
-                                               });
+            [](const QDateTime& at, const NotificationRequest& r) { return at < *r.deliverAt; });
         m_pending.insert(position, request);
     } else {
         deliver(request);
@@ -192,7 +190,7 @@ void NotificationCenter::deliver(const NotificationRequest& request)
             notification.actions = category->actions;
     }
     const quint32 replacesId = m_shown.value(request.identifier).serverId;
-    m_shown.insert(request.identifier, Shown{request, replacesId});
+    m_shown.insert(request.identifier, Shown { request, replacesId });
 
     QPointer<NotificationCenter> self(this);
     const QString identifier = request.identifier;
@@ -231,7 +229,7 @@ void NotificationCenter::onActionInvoked(quint32 serverId, const QString& action
 {
     for (const Shown& shown : std::as_const(m_shown)) {
         if (shown.serverId == serverId) {
-            emit responseReceived(NotificationResponse{shown.request, actionKey});
+            emit responseReceived(NotificationResponse { shown.request, actionKey });
             return;
         }
     }
@@ -246,7 +244,7 @@ void NotificationCenter::onClosed(quint32 serverId, quint32 reason)
         m_shown.erase(it);
         const auto category = m_categories.constFind(request.categoryIdentifier);
         if (reason == kClosedByUser && category != m_categories.constEnd() && category->reportsDismissal)
-            emit responseReceived(NotificationResponse{request, kDismissActionIdentifier});
+            emit responseReceived(NotificationResponse { request, kDismissActionIdentifier });
         return;
     }
 }

@@ -10,28 +10,30 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVariantMap>
-
 #include <chrono>
 #include <functional>
 #include <optional>
 
 class QDBusMessage;
 
-struct NotificationAction {
+struct NotificationAction
+{
     QString identifier;
     QString title;
     bool operator==(const NotificationAction&) const = default;
 };
 
 // Actions shown on every notification of a category.
-struct NotificationCategory {
+struct NotificationCategory
+{
     QString identifier;
     QList<NotificationAction> actions;
     // Report a dismissal by the user as a response (kDismissActionIdentifier).
     bool reportsDismissal = false;
 };
 
-struct NotificationRequest {
+struct NotificationRequest
+{
     // Our identifier; a request with the identifier of an earlier one replaces it (on screen and
     // among the pending ones).
     QString identifier;
@@ -43,7 +45,8 @@ struct NotificationRequest {
     std::optional<QDateTime> deliverAt;
 };
 
-struct NotificationResponse {
+struct NotificationResponse
+{
     NotificationRequest request;
     // An action's identifier, kDefaultActionIdentifier (the notification itself was clicked)
     // or kDismissActionIdentifier.
@@ -58,7 +61,8 @@ class NotificationServer : public QObject
     Q_OBJECT
 
 public:
-    struct Notification {
+    struct Notification
+    {
         QString title;
         QString body;
         QList<NotificationAction> actions;
@@ -95,8 +99,7 @@ public:
 
     // appName: the application name the server shows; desktopEntry: our .desktop file's name.
     explicit DBusNotificationServer(const QString& appName = QStringLiteral("Quillet"),
-                                    const QString& desktopEntry = QStringLiteral("quillet"),
-                                    QObject* parent = nullptr);
+        const QString& desktopEntry = QStringLiteral("quillet"), QObject* parent = nullptr);
     ~DBusNotificationServer() override;
 
     void checkAvailable(AvailabilityCallback done) override;
@@ -124,10 +127,10 @@ class NotificationCenter final : public QObject
 public:
     static inline const QString kDefaultActionIdentifier = QStringLiteral("default");
     static inline const QString kDismissActionIdentifier = QStringLiteral("dismiss");
-    static constexpr std::chrono::milliseconds kDefaultRecheckInterval{30000};
+    static constexpr std::chrono::milliseconds kDefaultRecheckInterval { 30000 };
 
     NotificationCenter(NotificationServer& server, const Clock& clock, QObject* parent = nullptr,
-                       std::chrono::milliseconds recheckInterval = kDefaultRecheckInterval);
+        std::chrono::milliseconds recheckInterval = kDefaultRecheckInterval);
     ~NotificationCenter() override;
 
     // A notification service present counts as permission granted, none as denied.
@@ -160,7 +163,8 @@ private:
     void onActionInvoked(quint32 serverId, const QString& actionKey);
     void onClosed(quint32 serverId, quint32 reason);
 
-    struct Shown {
+    struct Shown
+    {
         NotificationRequest request;
         quint32 serverId = 0;
     };

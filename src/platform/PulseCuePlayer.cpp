@@ -4,12 +4,10 @@
 
 #include <QMetaObject>
 #include <QtEndian>
-
-#include <pulse/error.h>
-#include <pulse/simple.h>
-
 #include <algorithm>
 #include <cmath>
+#include <pulse/error.h>
+#include <pulse/simple.h>
 
 namespace {
 
@@ -17,7 +15,8 @@ namespace {
 constexpr int kChunkMs = 10;
 constexpr int kTargetLatencyMs = 40;
 
-struct ParsedWav {
+struct ParsedWav
+{
     QByteArray samples;
     int sampleRate = 0;
 };
@@ -35,7 +34,7 @@ std::optional<ParsedWav> parseWav(const QByteArray& wav)
     const quint32 dataSize = qFromLittleEndian<quint32>(header + 40);
     if (format != 1 || channels != 1 || bits != 16 || rate == 0 || rate > 192000 || dataSize > quint32(wav.size() - 44))
         return std::nullopt;
-    return ParsedWav{wav.mid(44, qsizetype(dataSize & ~1u)), int(rate)};
+    return ParsedWav { wav.mid(44, qsizetype(dataSize & ~1u)), int(rate) };
 }
 
 } // namespace
@@ -43,8 +42,7 @@ std::optional<ParsedWav> parseWav(const QByteArray& wav)
 PulseCuePlayer::PulseCuePlayer(QObject* parent)
     : QObject(parent)
     , m_thread([this] { run(); })
-{
-}
+{ }
 
 PulseCuePlayer::~PulseCuePlayer()
 {
@@ -75,7 +73,7 @@ void PulseCuePlayer::play(const QByteArray& wav, float volume)
     {
         std::lock_guard lock(m_mutex);
         ++m_generation;
-        m_next = Cue{samples, parsed->sampleRate, m_generation};
+        m_next = Cue { samples, parsed->sampleRate, m_generation };
     }
     m_wake.notify_all();
 }
@@ -99,7 +97,8 @@ void PulseCuePlayer::run()
             m_next.reset();
         }
         const bool played = playCue(cue);
-        QMetaObject::invokeMethod(this, [this, played] { emit cueFinished(played); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, played] { emit cueFinished(played); }, Qt::QueuedConnection);
     }
 }
 
@@ -118,8 +117,8 @@ bool PulseCuePlayer::playCue(const Cue& cue)
     attr.fragsize = uint32_t(-1);
 
     int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "Quillet", PA_STREAM_PLAYBACK, nullptr, "Feedback cue", &spec,
-                                      nullptr, &attr, &error);
+    pa_simple* stream
+        = pa_simple_new(nullptr, "Quillet", PA_STREAM_PLAYBACK, nullptr, "Feedback cue", &spec, nullptr, &attr, &error);
     if (!stream)
         return false;
 

@@ -3,7 +3,6 @@
 #include "platform/CuePlayer.h"
 
 #include <QObject>
-
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -30,7 +29,8 @@ signals:
     void cueFinished(bool played);
 
 private:
-    struct Cue {
+    struct Cue
+    {
         QByteArray samples; // 16-bit mono little-endian, volume applied
         int sampleRate = 0;
         quint64 generation = 0;

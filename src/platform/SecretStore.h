@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <optional>
 
 // A per-user store of small secrets, addressed by a service name and an account name.
@@ -16,8 +15,8 @@ public:
     enum Status : qint32 {
         Success = 0,
         Unavailable = -1, // no store answers (no bus, no service, locked collection)
-        TimedOut = -2,    // the store did not answer within the time limit
-        Failed = -3,      // the store answered with an error
+        TimedOut = -2, // the store did not answer within the time limit
+        Failed = -3, // the store answered with an error
     };
 
     virtual ~SecretStore() = default;

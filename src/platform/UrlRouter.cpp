@@ -18,8 +18,7 @@ const QByteArray kAck = QByteArrayLiteral("ok\n");
 
 UrlRouter::UrlRouter(QObject* parent)
     : QObject(parent)
-{
-}
+{ }
 
 UrlRouter::~UrlRouter() = default;
 

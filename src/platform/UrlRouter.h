@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-
 #include <functional>
 #include <optional>
 

@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <optional>
 
 // The user's custom vocabulary, stored as the list "customDictionary" in the settings, in the

@@ -6,8 +6,7 @@
 
 Keychain::Keychain(SecretStore& store)
     : m_store(store)
-{
-}
+{ }
 
 std::optional<QString> Keychain::string(const QString& account) const
 {

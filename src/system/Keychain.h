@@ -3,7 +3,6 @@
 #include "platform/SecretStore.h"
 
 #include <QString>
-
 #include <optional>
 
 // The system's few secrets (session token, own provider key, OAuth key and e-mail, Google

@@ -4,7 +4,6 @@
 
 #include <QTimer>
 #include <QtEndian>
-
 #include <cmath>
 #include <numbers>
 
@@ -34,14 +33,12 @@ SoundFeedback::SoundFeedback(QObject* parent)
     : QObject(parent)
     , m_ownPlayer(std::make_unique<PulseCuePlayer>())
     , m_player(*m_ownPlayer)
-{
-}
+{ }
 
 SoundFeedback::SoundFeedback(CuePlayer& player, QObject* parent)
     : QObject(parent)
     , m_player(player)
-{
-}
+{ }
 
 SoundFeedback::~SoundFeedback() = default;
 
@@ -90,17 +87,17 @@ QByteArray SoundFeedback::renderChord(const QList<Tone>& tones, double durationS
 
 QByteArray SoundFeedback::startCue()
 {
-    return renderChord({{523.25, 0.5}, {659.25, 0.35}, {783.99, 0.25}}, 0.12, true, 1.02);
+    return renderChord({ { 523.25, 0.5 }, { 659.25, 0.35 }, { 783.99, 0.25 } }, 0.12, true, 1.02);
 }
 
 QByteArray SoundFeedback::stopCueFirst()
 {
-    return renderChord({{783.99, 0.4}, {523.25, 0.35}, {392.0, 0.2}}, 0.1, false, 0.98);
+    return renderChord({ { 783.99, 0.4 }, { 523.25, 0.35 }, { 392.0, 0.2 } }, 0.1, false, 0.98);
 }
 
 QByteArray SoundFeedback::stopCueSecond()
 {
-    return renderChord({{523.25, 0.45}, {659.25, 0.3}, {261.63, 0.15}}, 0.14, false, 1.0);
+    return renderChord({ { 523.25, 0.45 }, { 659.25, 0.3 }, { 261.63, 0.15 } }, 0.14, false, 1.0);
 }
 
 void SoundFeedback::playStart()

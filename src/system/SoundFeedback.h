@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
-
 #include <memory>
 
 // Audible cues for recording start/resume (playStart) and pause/stop (playStop). The cues are
@@ -17,7 +16,8 @@ class SoundFeedback final : public QObject
     Q_DISABLE_COPY_MOVE(SoundFeedback)
 
 public:
-    struct Tone {
+    struct Tone
+    {
         double frequency; // Hz
         double amplitude; // fraction of full scale
     };
@@ -39,8 +39,7 @@ public:
     // Mono 44.1 kHz 16-bit WAV of one chord: each tone with its 2nd (8 %) and 3rd (3 %)
     // harmonic, optional raised-cosine fade-in over the first quarter, raised-cosine fall over
     // the second half, a linear pitch bend to pitchBend at the end, clamped to 16 bits.
-    static QByteArray renderChord(const QList<Tone>& tones, double durationSeconds, bool fadeIn,
-                                  double pitchBend);
+    static QByteArray renderChord(const QList<Tone>& tones, double durationSeconds, bool fadeIn, double pitchBend);
 
     static QByteArray startCue();
     static QByteArray stopCueFirst();

@@ -6,7 +6,6 @@
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-
 #include <limits>
 
 namespace {
@@ -61,16 +60,15 @@ QString UpdateChecker::applicationVersion()
     return version.isEmpty() ? QStringLiteral("0.0.0") : version;
 }
 
-UpdateChecker::UpdateChecker(QNetworkAccessManager& network, QUrl siteOrigin, QString currentVersion,
-                             UrlOpener opener, std::chrono::milliseconds timeout, QObject* parent)
+UpdateChecker::UpdateChecker(QNetworkAccessManager& network, QUrl siteOrigin, QString currentVersion, UrlOpener opener,
+    std::chrono::milliseconds timeout, QObject* parent)
     : QObject(parent)
     , m_network(network)
     , m_siteOrigin(std::move(siteOrigin))
     , m_currentVersion(currentVersion.isEmpty() ? QStringLiteral("0.0.0") : std::move(currentVersion))
     , m_opener(std::move(opener))
     , m_timeout(timeout)
-{
-}
+{ }
 
 UpdateChecker::~UpdateChecker()
 {

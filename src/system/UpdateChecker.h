@@ -5,7 +5,6 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
-
 #include <chrono>
 #include <functional>
 
@@ -25,7 +24,7 @@ class UpdateChecker final : public QObject
 public:
     using UrlOpener = std::function<bool(const QUrl&)>;
 
-    static constexpr std::chrono::milliseconds kDefaultTimeout{15000};
+    static constexpr std::chrono::milliseconds kDefaultTimeout { 15000 };
 
     // The product site's origin, fixed at build time.
     static QUrl defaultSiteOrigin();
@@ -34,8 +33,8 @@ public:
 
     // opener: how openDownload() opens the address (default: the desktop's browser).
     UpdateChecker(QNetworkAccessManager& network, QUrl siteOrigin = defaultSiteOrigin(),
-                  QString currentVersion = applicationVersion(), UrlOpener opener = {},
-                  std::chrono::milliseconds timeout = kDefaultTimeout, QObject* parent = nullptr);
+        QString currentVersion = applicationVersion(), UrlOpener opener = {},
+        std::chrono::milliseconds timeout = kDefaultTimeout, QObject* parent = nullptr);
     ~UpdateChecker() override;
 
     // Empty until a check succeeded.

@@ -4,7 +4,6 @@
 #include "system/Keychain.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 
 int main(int argc, char* argv[])
@@ -12,7 +11,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
     const int limitMs = args.size() > 1 ? args[1].toInt() : 5000;
-    LibsecretStore store{std::chrono::milliseconds(limitMs)};
+    LibsecretStore store { std::chrono::milliseconds(limitMs) };
     Keychain keychain(store);
     const std::optional<QString> before = keychain.string(QStringLiteral("probe-account"));
     const bool written = keychain.set(QStringLiteral("probe-secret"), QStringLiteral("probe-account"));

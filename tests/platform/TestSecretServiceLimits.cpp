@@ -24,7 +24,8 @@ class TestSecretServiceLimits final : public QObject
     Q_OBJECT
 
 private:
-    struct ProbeResult {
+    struct ProbeResult
+    {
         QByteArray out;
         QStringList logLines;
     };
@@ -38,7 +39,7 @@ private:
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
         probe.setProcessEnvironment(env);
         QSignalSpy finished(&probe, &QProcess::finished);
-        probe.start(QStringLiteral(QUILLET_SECRET_PROBE), {QString::number(limitMs)});
+        probe.start(QStringLiteral(QUILLET_SECRET_PROBE), { QString::number(limitMs) });
         if (!finished.wait(120'000) || probe.exitCode() != 0)
             return {};
         ProbeResult result;
@@ -64,12 +65,15 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
                    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig><type>session</type><listen>unix:dir=" + m_dir.path().toUtf8() + "</listen>"
-                   "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                   "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+                   "<busconfig><type>session</type><listen>unix:dir="
+            + m_dir.path().toUtf8()
+            + "</listen>"
+              "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
         file.close();
         m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+            { QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                QStringLiteral("--print-address=1") });
         QVERIFY(m_bus.waitForStarted());
         QTRY_VERIFY(m_bus.canReadLine());
         m_address = QString::fromUtf8(m_bus.readLine().trimmed());
@@ -90,7 +94,7 @@ private slots:
         QCOMPARE(result.out, QByteArray("read=absent write=false"));
         QCOMPARE(result.logLines.size(), 1);
         QVERIFY2(result.logLines.first().startsWith("[Quillet] Keychain write failed for probe-account: "),
-                 qPrintable(result.logLines.first()));
+            qPrintable(result.logLines.first()));
     }
 
     void silentSecretServiceIsGivenUpOn()
@@ -104,7 +108,8 @@ private slots:
         bus.unregisterService(QStringLiteral("org.freedesktop.secrets"));
         bus.unregisterObject(QStringLiteral("/"));
         QCOMPARE(result.out, QByteArray("read=absent write=false"));
-        QCOMPARE(result.logLines, QStringList{QStringLiteral("[Quillet] Keychain write failed for probe-account: -2")});
+        QCOMPARE(
+            result.logLines, QStringList { QStringLiteral("[Quillet] Keychain write failed for probe-account: -2") });
     }
 };
 

@@ -5,7 +5,6 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
-
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -31,14 +30,18 @@ private slots:
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("handler"); // "oauth", "open" or "" (ignored)
-        QTest::newRow("provider callback") << "quillet://callback?code=xyz&state=s" << "oauth";
-        QTest::newRow("e-mail sign-in") << "quillet://auth?token=abc" << "open";
-        QTest::newRow("other host") << "quillet://settings" << "open";
-        QTest::newRow("no host") << "quillet:auth" << "open";
-        QTest::newRow("web address") << "https://callback/?token=abc" << "";
-        QTest::newRow("look-alike scheme") << "quillet2://callback" << "";
-        QTest::newRow("file") << "file:///etc/passwd" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("provider callback") << "quillet://callback?code=xyz&state=s"
+                                           << "oauth";
+        QTest::newRow("e-mail sign-in") << "quillet://auth?token=abc"
+                                        << "open";
+        QTest::newRow("no host") << "quillet:auth"
+                                 << "open";
+        QTest::newRow("web address") << "https://callback/?token=abc"
+                                     << "";
+        QTest::newRow("look-alike scheme") << "quillet2://callback"
+                                           << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void route()
     {
@@ -52,7 +55,7 @@ private slots:
         if (handler.isEmpty())
             QCOMPARE(calls, QStringList());
         else
-            QCOMPARE(calls, QStringList{handler + ' ' + url});
+            QCOMPARE(calls, QStringList { handler + ' ' + url });
     }
 
     void urlWithoutHandlerIsDroppedAndLogged()
@@ -60,16 +63,16 @@ private slots:
         UrlRouter router;
         LogCapture log;
         router.route(QUrl(QStringLiteral("quillet://callback?code=secret-code")));
-        QCOMPARE(log.lines(), (QStringList{"[Quillet] Opened URL quillet://callback",
-                                           "[Quillet] No handler for URL quillet://callback"}));
+        QCOMPARE(log.lines(),
+            (QStringList {
+                "[Quillet] Opened URL quillet://callback", "[Quillet] No handler for URL quillet://callback" }));
     }
 
     void argumentsGiveTheFirstQuilletUrl()
     {
-        QCOMPARE(UrlRouter::urlFromArguments({"quillet", "--verbose", "https://x.test/", "quillet://auth?token=t", "quillet://b"}),
-                 std::optional<QUrl>(QUrl("quillet://auth?token=t")));
-        QCOMPARE(UrlRouter::urlFromArguments({"quillet://not-the-program-name"}), std::nullopt);
-        QCOMPARE(UrlRouter::urlFromArguments({"quillet", "mailto:someone@example.test"}), std::nullopt);
+        QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "https://x.test/", "quillet://auth?token=t", "quillet://b" }),
+            std::optional<QUrl>(QUrl("quillet://auth?token=t")));
+        QCOMPARE(UrlRouter::urlFromArguments({ "quillet://not-the-program-name" }), std::nullopt);
     }
 
     void secondProcessHandsItsUrlToTheFirst()
@@ -81,14 +84,14 @@ private slots:
         QSignalSpy received(&router, &UrlRouter::urlReceived);
         LogCapture log;
 
-        QCOMPARE(runSecondProcess({QStringLiteral("quillet://auth?token=abc")}), 0);
-        QTRY_COMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("quillet://auth?token=abc"))});
+        QCOMPARE(runSecondProcess({ QStringLiteral("quillet://auth?token=abc") }), 0);
+        QTRY_COMPARE(opened, QList<QUrl> { QUrl(QStringLiteral("quillet://auth?token=abc")) });
         QVERIFY(log.contains(QStringLiteral("[Quillet] Opened URL quillet://auth")));
         QVERIFY2(!log.containsPart(QStringLiteral("abc")) && !log.containsPart(QStringLiteral("token")),
-                 qPrintable(log.lines().join('\n')));
+            qPrintable(log.lines().join('\n')));
 
         // Another scheme is not handed over: that process would start on its own.
-        QCOMPARE(runSecondProcess({QStringLiteral("https://auth.example.test/?token=abc")}), 3);
+        QCOMPARE(runSecondProcess({ QStringLiteral("https://auth.example.test/?token=abc") }), 3);
         QCOMPARE(runSecondProcess({}), 3);
         QCOMPARE(received.size(), 1);
 
@@ -110,7 +113,7 @@ private slots:
         // The first one still receives.
         QList<QUrl> opened;
         first.setOpenUrlHandler([&](const QUrl& url) { opened.append(url); });
-        QCOMPARE(runSecondProcess({QStringLiteral("quillet://auth?token=x")}), 0);
+        QCOMPARE(runSecondProcess({ QStringLiteral("quillet://auth?token=x") }), 0);
         QTRY_COMPARE(opened.size(), 1);
     }
 
@@ -121,7 +124,7 @@ private slots:
         QVERIFY(!UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth")), name));
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         QVERIFY(fd >= 0);
-        sockaddr_un address{};
+        sockaddr_un address {};
         address.sun_family = AF_UNIX;
         const QByteArray path = name.toLocal8Bit();
         QVERIFY(size_t(path.size()) < sizeof(address.sun_path));
@@ -134,7 +137,7 @@ private slots:
         QVERIFY(router.listen());
         QList<QUrl> opened;
         router.setOpenUrlHandler([&](const QUrl& url) { opened.append(url); });
-        QCOMPARE(runSecondProcess({QStringLiteral("quillet://auth?token=late")}), 0);
+        QCOMPARE(runSecondProcess({ QStringLiteral("quillet://auth?token=late") }), 0);
         QTRY_COMPARE(opened.size(), 1);
     }
 };

@@ -5,22 +5,15 @@
 
 #include <QSignalSpy>
 #include <QtEndian>
-
-#include <pulse/simple.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <pulse/simple.h>
 
 namespace {
 
 quint32 u32At(const QByteArray& wav, int offset)
 {
     return qFromLittleEndian<quint32>(wav.constData() + offset);
-}
-
-quint16 u16At(const QByteArray& wav, int offset)
-{
-    return qFromLittleEndian<quint16>(wav.constData() + offset);
 }
 
 QList<qint16> samplesOf(const QByteArray& wav)
@@ -37,13 +30,13 @@ class MonitorRecorder
 public:
     MonitorRecorder()
     {
-        pa_sample_spec spec{PA_SAMPLE_S16LE, 44100, 1};
-        pa_buffer_attr attr{};
+        pa_sample_spec spec { PA_SAMPLE_S16LE, 44100, 1 };
+        pa_buffer_attr attr {};
         attr.maxlength = uint32_t(-1);
         attr.fragsize = 441 * 2 * 2; // 20 ms
         int error = 0;
-        m_stream = pa_simple_new(nullptr, "quillet-test", PA_STREAM_RECORD, "spk.monitor", "monitor", &spec, nullptr,
-                                 &attr, &error);
+        m_stream = pa_simple_new(
+            nullptr, "quillet-test", PA_STREAM_RECORD, "spk.monitor", "monitor", &spec, nullptr, &attr, &error);
     }
     ~MonitorRecorder()
     {
@@ -81,31 +74,20 @@ class TestSoundFeedback final : public QObject
     Q_OBJECT
 
 private slots:
-    void cueHeaders_data()
-    {
-        QTest::addColumn<QByteArray>("wav");
-        QTest::addColumn<quint32>("dataBytes");
-        QTest::newRow("start") << SoundFeedback::startCue() << quint32(10584);
-        QTest::newRow("stop, first chord") << SoundFeedback::stopCueFirst() << quint32(8820);
-        QTest::newRow("stop, second chord") << SoundFeedback::stopCueSecond() << quint32(12348);
-    }
     void cueHeaders()
     {
-        QFETCH(QByteArray, wav);
-        QFETCH(quint32, dataBytes);
-        QCOMPARE(wav.size(), qsizetype(44 + dataBytes));
-        QCOMPARE(wav.left(4), QByteArray("RIFF"));
-        QCOMPARE(u32At(wav, 4), 36 + dataBytes);
-        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
-        QCOMPARE(u32At(wav, 16), 16u);
-        QCOMPARE(u16At(wav, 20), quint16(1));
-        QCOMPARE(u16At(wav, 22), quint16(1));
-        QCOMPARE(u32At(wav, 24), 44100u);
-        QCOMPARE(u32At(wav, 28), 88200u);
-        QCOMPARE(u16At(wav, 32), quint16(2));
-        QCOMPARE(u16At(wav, 34), quint16(16));
-        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
-        QCOMPARE(u32At(wav, 40), dataBytes);
+        // RIFF, 36 + 2n, WAVE, "fmt " of 16 bytes: PCM, mono, 44100 Hz, 88200 B/s, 2, 16 bits; data, 2n.
+        QCOMPARE(SoundFeedback::startCue().left(44).toHex(),
+            QByteArray("524946467c29000057415645666d74201000000001000100"
+                       "44ac000088580100020010006461746158290000"));
+        QCOMPARE(SoundFeedback::startCue().size(), 44 + 10584);
+        const QByteArray stopFirst = SoundFeedback::stopCueFirst();
+        QCOMPARE(stopFirst.size(), 44 + 8820);
+        QCOMPARE(u32At(stopFirst, 4), 36u + 8820);
+        QCOMPARE(u32At(stopFirst, 40), 8820u);
+        const QByteArray stopSecond = SoundFeedback::stopCueSecond();
+        QCOMPARE(stopSecond.size(), 44 + 12348);
+        QCOMPARE(u32At(stopSecond, 40), 12348u);
     }
 
     // Figures worked out by hand from the chord tables (sum of tones with 8 % and 3 %
@@ -114,7 +96,7 @@ private slots:
     {
         const QList<qint16> start = samplesOf(SoundFeedback::startCue());
         // Fade-in: silent at first, the first non-zero sample is the seventh.
-        QCOMPARE(start.mid(0, 12), (QList<qint16>{0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 4, 5}));
+        QCOMPARE(start.mid(0, 12), (QList<qint16> { 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 4, 5 }));
         QCOMPARE(start[1323], qint16(-31061));
         QCOMPARE(start[2646], qint16(-19628));
         QCOMPARE(*std::max_element(start.begin(), start.end()), qint16(32631));
@@ -122,21 +104,21 @@ private slots:
 
         // No fade-in: the stop chords start hard.
         const QList<qint16> stopFirst = samplesOf(SoundFeedback::stopCueFirst());
-        QCOMPARE(stopFirst.mid(0, 5), (QList<qint16>{0, 3346, 6634, 9807, 12816}));
+        QCOMPARE(stopFirst.mid(0, 5), (QList<qint16> { 0, 3346, 6634, 9807, 12816 }));
         QCOMPARE(*std::max_element(stopFirst.begin(), stopFirst.end()), qint16(29243));
         const QList<qint16> stopSecond = samplesOf(SoundFeedback::stopCueSecond());
-        QCOMPARE(stopSecond.mid(0, 5), (QList<qint16>{0, 2751, 5467, 8114, 10659}));
+        QCOMPARE(stopSecond.mid(0, 5), (QList<qint16> { 0, 2751, 5467, 8114, 10659 }));
 
         // The half-cosine fall brings every cue back to silence.
-        for (const QList<qint16>& cue : {start, stopFirst, stopSecond})
-            QCOMPARE(cue.mid(cue.size() - 5), (QList<qint16>{0, 0, 0, 0, 0}));
+        for (const QList<qint16>& cue : { start, stopFirst, stopSecond })
+            QCOMPARE(cue.mid(cue.size() - 5), (QList<qint16> { 0, 0, 0, 0, 0 }));
     }
 
     void loudChordClipsInsteadOfWrapping()
     {
         // 1102.5 Hz is 40 samples a period: sample 10 is the crest, sample 30 the trough, where
         // the chord reaches 1.94 times full scale.
-        const QList<qint16> samples = samplesOf(SoundFeedback::renderChord({{1102.5, 2.0}}, 0.01, false, 1.0));
+        const QList<qint16> samples = samplesOf(SoundFeedback::renderChord({ { 1102.5, 2.0 } }, 0.01, false, 1.0));
         QCOMPARE(samples.size(), 441);
         QCOMPARE(samples[10], qint16(32767));
         QCOMPARE(samples[30], qint16(-32768));
@@ -145,8 +127,9 @@ private slots:
 
     void stopCuePlaysTwoChordsInOrder()
     {
-        struct Recorder final : CuePlayer {
-            void play(const QByteArray& wav, float volume) override { played.append({wav, volume}); }
+        struct Recorder final : CuePlayer
+        {
+            void play(const QByteArray& wav, float volume) override { played.append({ wav, volume }); }
             QList<std::pair<QByteArray, float>> played;
         } player;
         SoundFeedback feedback(player);
@@ -183,21 +166,6 @@ private slots:
         QVERIFY2(peak > 2000, qPrintable(QString::number(peak)));
         QVERIFY(finished.wait() || finished.size() == 1);
         QCOMPARE(finished.first().first().toBool(), true);
-    }
-
-    void newCueCutsOffThePlayingOne()
-    {
-        if (qEnvironmentVariableIsEmpty("QUILLET_TEST_ENV"))
-            QSKIP("needs the test environment's sound server (scripts/with-test-env)");
-        PulseCuePlayer player;
-        QSignalSpy finished(&player, &PulseCuePlayer::cueFinished);
-        // A long cue, then a short one straight after.
-        player.play(SoundFeedback::renderChord({{440, 0.3}}, 3.0, false, 1.0), 1.0f);
-        player.play(SoundFeedback::stopCueFirst(), 0.5f);
-        QTRY_COMPARE(finished.size() >= 1 ? finished.last().first().toBool() : false, true);
-        const bool longCueWasCut = finished.size() == 2 && !finished.first().first().toBool();
-        const bool longCueNeverStarted = finished.size() == 1;
-        QVERIFY(longCueWasCut || longCueNeverStarted);
     }
 
     void noSoundServerSkipsSilently()
