@@ -14,6 +14,12 @@ constexpr qsizetype kMaxLineBytes = 64 * 1024;
 constexpr int kForwardWaitMs = 1000;
 const QByteArray kAck = QByteArrayLiteral("ok\n");
 
+// QUrl lowercases schemes; what comes from outside must carry the scheme exactly as ours.
+bool hasExactScheme(const QString& text)
+{
+    return text.startsWith(UrlRouter::kScheme + QLatin1Char(':'));
+}
+
 } // namespace
 
 UrlRouter::UrlRouter(QObject* parent)
@@ -67,7 +73,7 @@ std::optional<QUrl> UrlRouter::urlFromArguments(const QStringList& arguments)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QUrl url(arguments[i], QUrl::StrictMode);
-        if (url.isValid() && url.scheme() == kScheme)
+        if (hasExactScheme(arguments[i]) && url.isValid())
             return url;
     }
     return std::nullopt;
@@ -116,7 +122,11 @@ void UrlRouter::readConnection()
             socket->write(kAck);
             socket->flush();
             socket->disconnectFromServer();
-            route(QUrl::fromEncoded(line, QUrl::StrictMode));
+            const QString text = QString::fromUtf8(line);
+            if (hasExactScheme(text))
+                route(QUrl::fromEncoded(line, QUrl::StrictMode));
+            else
+                Log::line("[Quillet] Ignored URL with scheme %@", QUrl(text).scheme());
             emit urlReceived();
         });
     }

@@ -1,19 +1,10 @@
 #include "platform/NotificationCenter.h"
+#include "support/FakeClock.h"
 #include "support/TestMain.h"
 #include "system/LocalNotifier.h"
 
 #include <QDBusConnection>
 #include <QSignalSpy>
-
-class ManualClock final : public Clock
-{
-public:
-    QDateTime now() const override { return m_now; }
-    void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); }
-
-private:
-    QDateTime m_now = QDateTime(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC);
-};
 
 // Stands in for the desktop's notification daemon on the test's private session bus.
 class FakeNotificationDaemon final : public QObject
@@ -78,7 +69,7 @@ private:
     }
 
     FakeNotificationDaemon m_daemon;
-    ManualClock m_clock;
+    FakeClock m_clock;
     std::unique_ptr<DBusNotificationServer> m_server;
     std::unique_ptr<NotificationCenter> m_center;
 

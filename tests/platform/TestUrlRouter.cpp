@@ -73,6 +73,7 @@ private slots:
         QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "https://x.test/", "quillet://auth?token=t", "quillet://b" }),
             std::optional<QUrl>(QUrl("quillet://auth?token=t")));
         QCOMPARE(UrlRouter::urlFromArguments({ "quillet://not-the-program-name" }), std::nullopt);
+        QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "QUILLET://auth?token=t" }), std::nullopt);
     }
 
     void secondProcessHandsItsUrlToTheFirst()
@@ -99,7 +100,7 @@ private slots:
         QLocalSocket raw;
         raw.connectToServer(UrlRouter::defaultServerName());
         QVERIFY(raw.waitForConnected());
-        raw.write("javascript:alert(1)\n");
+        raw.write("QUILLET://auth?token=abc\n");
         QTRY_COMPARE(received.size(), 2);
         QCOMPARE(opened.size(), 1);
     }
