@@ -71,9 +71,9 @@ QString UrlRouter::defaultServerName()
 
 std::optional<QUrl> UrlRouter::urlFromArguments(const QStringList& arguments)
 {
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QUrl url(arguments[i], QUrl::StrictMode);
-        if (hasExactScheme(arguments[i]) && url.isValid())
+    for (const QString& argument : arguments) {
+        const QUrl url(argument, QUrl::StrictMode);
+        if (hasExactScheme(argument) && url.isValid())
             return url;
     }
     return std::nullopt;

@@ -44,7 +44,8 @@ public:
     // <runtime folder>/<bundle identifier>.urls
     static QString defaultServerName();
 
-    // The first "quillet:" URL among command-line arguments (the program name excluded).
+    // The first "quillet:" URL among command-line arguments (with or without the program name:
+    // a program path never starts with the scheme).
     static std::optional<QUrl> urlFromArguments(const QStringList& arguments);
 
     // "quillet://auth" for "quillet://auth?token=…": what may be logged of a URL.

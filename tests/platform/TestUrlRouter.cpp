@@ -72,8 +72,10 @@ private slots:
     {
         QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "https://x.test/", "quillet://auth?token=t", "quillet://b" }),
             std::optional<QUrl>(QUrl("quillet://auth?token=t")));
-        QCOMPARE(UrlRouter::urlFromArguments({ "quillet://not-the-program-name" }), std::nullopt);
         QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "QUILLET://auth?token=t" }), std::nullopt);
+        // Also when the caller already left out the program name.
+        QCOMPARE(
+            UrlRouter::urlFromArguments({ "quillet://callback" }), std::optional<QUrl>(QUrl("quillet://callback")));
     }
 
     void secondProcessHandsItsUrlToTheFirst()
