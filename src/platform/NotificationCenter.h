@@ -14,7 +14,6 @@
 #include <functional>
 #include <optional>
 
-class QDBusMessage;
 
 struct NotificationAction
 {
