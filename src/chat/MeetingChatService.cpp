@@ -2,13 +2,11 @@
 
 #include "chat/ChatStreamReader.h"
 #include "chat/MeetingChatPrompt.h"
+#include "chat/StreamedPost.h"
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "summary/ChatCompletions.h"
-
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 
 namespace {
 
@@ -20,15 +18,6 @@ QString signInText()
     return QStringLiteral("Sign in to ask about your meetings \u2014 or add your own Tessra key in Settings");
 }
 
-// QNetworkReply reports HTTP error statuses as errors too; those are answers with a status,
-// not failures of the transfer.
-bool isHttpStatusError(QNetworkReply::NetworkError error)
-{
-    const int code = int(error);
-    return (code >= 201 && code <= 299) || (code >= 401 && code <= 499)
-        || error == QNetworkReply::ProtocolInvalidOperationError;
-}
-
 } // namespace
 
 struct MeetingChatService::Answer
@@ -37,7 +26,7 @@ struct MeetingChatService::Answer
     QPointer<Meeting> meeting;
     ModelContextBox context;
     QString modelId;
-    QPointer<QNetworkReply> reply;
+    QPointer<StreamedPost> request;
     ChatStreamReader reader;
     QString text;
 };
@@ -46,12 +35,11 @@ MeetingChatService::MeetingChatService(CredentialsProvider credentials, Settings
     : QObject(parent)
     , m_credentials(std::move(credentials))
     , m_settings(settings)
-    , m_network(new QNetworkAccessManager(this))
 { }
 
 MeetingChatService::~MeetingChatService()
 {
-    dropReply();
+    dropRequest();
 }
 
 void MeetingChatService::ask(const QString& question, Meeting* meeting, const ModelContextBox& context)
@@ -82,12 +70,23 @@ void MeetingChatService::ask(const QString& question, Meeting* meeting, const Mo
     answer->meeting = meeting;
     answer->context = context;
     answer->modelId = model.id;
-    QNetworkReply* reply = m_network->post(ChatCompletions::request(*credentials, true),
-        ChatCompletions::body(model.id, messages, kAnswerMaxTokens, true));
-    answer->reply = reply;
+    const QNetworkRequest request = ChatCompletions::request(*credentials, true);
+    StreamedPost::Headers headers;
+    for (const QByteArray& name : request.rawHeaderList())
+        headers.append({ name, request.rawHeader(name) });
+    auto* post = new StreamedPost(request.url(), headers,
+        ChatCompletions::body(model.id, messages, kAnswerMaxTokens, true), ChatCompletions::kTimeout, this);
+    answer->request = post;
     const quint64 generation = answer->generation;
-    connect(reply, &QNetworkReply::readyRead, this, [this, generation] { onReadyRead(generation); });
-    connect(reply, &QNetworkReply::finished, this, [this, generation] { onFinished(generation); });
+    connect(post, &StreamedPost::headReceived, this, [this, generation](int status) { onHead(generation, status); });
+    connect(post, &StreamedPost::bodyReceived, this,
+        [this, generation](const QByteArray& bytes) { onBody(generation, bytes); });
+    connect(post, &StreamedPost::finished, this, [this, generation] { onEnd(generation); });
+    connect(post, &StreamedPost::failed, this, [this, generation](const QString& description) {
+        if (isCurrent(generation))
+            fail({ Failure::Kind::Transfer, 0, description });
+    });
+    post->start();
     m_answer = std::move(answer);
 
     setIsAnswering(true);
@@ -96,7 +95,7 @@ void MeetingChatService::ask(const QString& question, Meeting* meeting, const Mo
 
 void MeetingChatService::cancel()
 {
-    dropReply();
+    dropRequest();
     m_answer.reset();
     setStreamingAnswer(QString());
     setIsAnswering(false);
@@ -118,51 +117,36 @@ QString MeetingChatService::readable(const Failure& failure)
             return QStringLiteral("The request failed (") + QString::number(failure.status)
                 + QStringLiteral("). Try again.");
         }
-    case Failure::Kind::BadResponse:
-        return QStringLiteral("The reply from the server could not be read.");
     case Failure::Kind::Transfer:
         return failure.description;
     }
     return {};
 }
 
-void MeetingChatService::onReadyRead(quint64 generation)
+bool MeetingChatService::isCurrent(quint64 generation) const
 {
-    if (!m_answer || m_answer->generation != generation || !m_answer->reply)
-        return;
-    QNetworkReply* reply = m_answer->reply;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    // Other replies are judged by their status when they end; their body is never read.
-    if (!status.isValid() || status.toInt() != 200)
-        return;
-    const ChatStreamReader::Step step = m_answer->reader.feed(reply->readAll());
-    consume(step);
+    return m_answer && m_answer->generation == generation && m_answer->request;
 }
 
-void MeetingChatService::onFinished(quint64 generation)
+void MeetingChatService::onHead(quint64 generation, int status)
 {
-    if (!m_answer || m_answer->generation != generation || !m_answer->reply)
+    // Only a 200 carries an answer; the body of any other reply is not read.
+    if (isCurrent(generation) && status != 200)
+        fail({ Failure::Kind::Status, status, {} });
+}
+
+void MeetingChatService::onBody(quint64 generation, const QByteArray& bytes)
+{
+    if (isCurrent(generation))
+        consume(m_answer->reader.feed(bytes));
+}
+
+void MeetingChatService::onEnd(quint64 generation)
+{
+    if (!isCurrent(generation))
         return;
-    QNetworkReply* reply = m_answer->reply;
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (reply->error() != QNetworkReply::NoError && (!status.isValid() || !isHttpStatusError(reply->error()))) {
-        fail({ Failure::Kind::Transfer, 0, reply->errorString() });
-        return;
-    }
-    if (!status.isValid()) {
-        fail({ Failure::Kind::BadResponse, 0, {} });
-        return;
-    }
-    if (status.toInt() != 200) {
-        fail({ Failure::Kind::Status, status.toInt(), {} });
-        return;
-    }
-    ChatStreamReader::Step step = m_answer->reader.feed(reply->readAll());
-    if (!step.done) {
-        const ChatStreamReader::Step last = m_answer->reader.finish();
-        step.fragments << last.fragments;
-    }
-    // The body has ended either way: with "[DONE]" or without it, the answer is complete.
+    // The reply ended cleanly: with "[DONE]" or without it, the answer is complete.
+    ChatStreamReader::Step step = m_answer->reader.finish();
     step.done = true;
     consume(step);
 }
@@ -183,7 +167,7 @@ void MeetingChatService::consume(const ChatStreamReader::Step& step)
 
 void MeetingChatService::complete()
 {
-    dropReply();
+    dropRequest();
     const std::unique_ptr<Answer> answer = std::move(m_answer);
     const QString text = answer->text.trimmed();
     if (!text.isEmpty() && answer->meeting) {
@@ -199,24 +183,22 @@ void MeetingChatService::complete()
 
 void MeetingChatService::fail(const Failure& failure)
 {
-    dropReply();
+    dropRequest();
     m_answer.reset();
     setError(readable(failure));
     setStreamingAnswer(QString());
     setIsAnswering(false);
 }
 
-void MeetingChatService::dropReply()
+void MeetingChatService::dropRequest()
 {
-    if (!m_answer || !m_answer->reply)
+    if (!m_answer || !m_answer->request)
         return;
-    QNetworkReply* reply = m_answer->reply;
-    m_answer->reply = nullptr;
-    reply->disconnect(this);
-    // A reply that already failed (an HTTP error status) has nothing left to abort.
-    if (reply->error() == QNetworkReply::NoError)
-        reply->abort();
-    reply->deleteLater();
+    StreamedPost* request = m_answer->request;
+    m_answer->request = nullptr;
+    request->disconnect(this);
+    request->abort();
+    request->deleteLater();
 }
 
 void MeetingChatService::setStreamingAnswer(const QString& text)

@@ -12,9 +12,8 @@
 #include <optional>
 
 class Meeting;
-class QNetworkAccessManager;
-class QNetworkReply;
 class Settings;
+class StreamedPost;
 
 // Answers questions about one meeting from its transcript and notes. The question is stored
 // as a chat message before it is sent; the answer streams into streamingAnswer and is stored
@@ -33,10 +32,10 @@ public:
     // Why a streamed request failed, for readable().
     struct Failure
     {
-        enum class Kind { Status, BadResponse, Transfer };
+        enum class Kind { Status, Transfer };
         Kind kind = Kind::Transfer;
         int status = 0;
-        QString description; // the network layer's words, for Transfer
+        QString description; // what went wrong on the way, for Transfer
     };
 
     // credentials: asked once per question (the account service's current model credentials).
@@ -67,13 +66,14 @@ signals:
 private:
     struct Answer;
 
-    void onReadyRead(quint64 generation);
-    void onFinished(quint64 generation);
+    bool isCurrent(quint64 generation) const;
+    void onHead(quint64 generation, int status);
+    void onBody(quint64 generation, const QByteArray& bytes);
+    void onEnd(quint64 generation);
     void consume(const ChatStreamReader::Step& step);
     void complete();
     void fail(const Failure& failure);
-    void endAnswer();
-    void dropReply();
+    void dropRequest();
 
     void setStreamingAnswer(const QString& text);
     void setIsAnswering(bool answering);
@@ -81,7 +81,6 @@ private:
 
     CredentialsProvider m_credentials;
     Settings& m_settings;
-    QNetworkAccessManager* m_network = nullptr;
 
     QString m_streamingAnswer;
     bool m_isAnswering = false;

@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -60,6 +62,9 @@ public:
         });
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        // stop() does nothing until the accept loop runs, and the join would then never end.
+        while (!m_server.is_running())
+            std::this_thread::yield();
     }
     ~BreakingServer()
     {
@@ -102,6 +107,7 @@ private slots:
     void failures_data();
     void failures();
     void cancelThenAskAgainShowsOnlyTheSecondAnswer();
+    void answersArriveOverTls();
 
 private:
     struct Fixture;
@@ -272,7 +278,6 @@ struct TestChat::Fixture
 
 void TestChat::withoutCredentialsNothingIsStored()
 {
-    FakeHttpServer server;
     Fixture fixture(*m_settings, std::nullopt);
     fixture.service.ask(QStringLiteral("What was decided?"), &fixture.meeting, fixture.box);
     QCOMPARE(fixture.service.error(),
@@ -333,6 +338,8 @@ void TestChat::streamedReplies_data()
     QTest::newRow("blank answer") << QList<QByteArray> { sseEvent(" \n"), sseEvent("\t"), "data: [DONE]\n\n" }
                                   << QString();
     QTest::newRow("no usable fragment") << QList<QByteArray> { "data: oops\n\n", ": ping\n\n" } << QString();
+    // One piece means a plain reply with a Content-Length instead of chunks.
+    QTest::newRow("not chunked") << QList<QByteArray> { sseEvent("whole") + "data: [DONE]\n\n" } << "whole";
 }
 
 void TestChat::streamedReplies()
@@ -340,7 +347,8 @@ void TestChat::streamedReplies()
     QFETCH(QList<QByteArray>, chunks);
     QFETCH(QString, answer);
     FakeHttpServer server;
-    server.on("POST", kPath, streamed(chunks));
+    server.on("POST", kPath,
+        chunks.size() == 1 ? FakeHttpServer::Reply::text(200, chunks.first(), "text/event-stream") : streamed(chunks));
     Fixture fixture(*m_settings, server.url());
     m_settings->setValue(QStringLiteral("chatModel"), QStringLiteral("kimi-k2.6"));
 
@@ -375,11 +383,17 @@ void TestChat::failures()
     QFETCH(int, status);
     QFETCH(bool, breakMidway);
     QFETCH(QString, message);
-    FakeHttpServer server;
-    BreakingServer breaking;
-    server.on("POST", kPath,
-        status ? FakeHttpServer::Reply::json(status, "{\"error\":\"no\"}") : FakeHttpServer::Reply::dropped());
-    Fixture fixture(*m_settings, breakMidway ? breaking.url() : server.url());
+    // Only the server in use is made: one that never served a request can hang when stopped.
+    std::optional<FakeHttpServer> server;
+    std::optional<BreakingServer> breaking;
+    if (breakMidway) {
+        breaking.emplace();
+    } else {
+        server.emplace();
+        server->on("POST", kPath,
+            status ? FakeHttpServer::Reply::json(status, "{\"error\":\"no\"}") : FakeHttpServer::Reply::dropped());
+    }
+    Fixture fixture(*m_settings, breakMidway ? breaking->url() : server->url());
 
     fixture.service.ask(QStringLiteral("Q"), &fixture.meeting, fixture.box);
     QTRY_VERIFY(!fixture.service.isAnswering());
@@ -422,6 +436,58 @@ void TestChat::cancelThenAskAgainShowsOnlyTheSecondAnswer()
     const QJsonArray sent = server.requests().at(1).json().value("messages").toArray();
     QCOMPARE(sent.size(), 3);
     QCOMPARE(sent.at(1).toObject(), (QJsonObject { { "role", "user" }, { "content", "first?" } }));
+
+    // A service that goes away mid-answer (its view closed) stores nothing more.
+    server.hold("POST", kPath);
+    auto closing = std::make_unique<MeetingChatService>(
+        [&server] {
+            return std::optional<ModelCredentials>({ server.url(), QStringLiteral("t"), false });
+        },
+        *m_settings);
+    closing->ask(QStringLiteral("third?"), &fixture.meeting, fixture.box);
+    QTRY_COMPARE(server.heldCount(), 1);
+    closing.reset();
+    server.release("POST", kPath);
+    QTRY_COMPARE(server.requestCount(), 3);
+    QCoreApplication::processEvents();
+    QCOMPARE(fixture.stored().size(), 4);
+    QCOMPARE(fixture.stored().last().first, QStringLiteral("user:third?"));
+}
+
+// The provider is reached over TLS; a local server with its own certificate stands in for it.
+void TestChat::answersArriveOverTls()
+{
+    const QString dataDir = QStringLiteral(QUILLET_TEST_DATA_DIR "/chat/");
+    httplib::SSLServer tlsServer((dataDir + "localhost-cert.pem").toLocal8Bit().constData(),
+        (dataDir + "localhost-key.pem").toLocal8Bit().constData());
+    QVERIFY(tlsServer.is_valid());
+    tlsServer.Post(kPath.constData(), [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/event-stream", [](size_t, httplib::DataSink& sink) {
+            const QByteArray events = sseEvent(QStringLiteral("secure")) + "data: [DONE]\n\n";
+            sink.write(events.constData(), size_t(events.size()));
+            sink.done();
+            return true;
+        });
+    });
+    const int port = tlsServer.bind_to_any_port("127.0.0.1");
+    std::thread thread([&] { tlsServer.listen_after_bind(); });
+    while (!tlsServer.is_running())
+        std::this_thread::yield();
+
+    const QSslConfiguration previous = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration trusting = previous;
+    trusting.setCaCertificates(QSslCertificate::fromPath(dataDir + QStringLiteral("localhost-cert.pem")));
+    QSslConfiguration::setDefaultConfiguration(trusting);
+
+    Fixture fixture(*m_settings, QUrl(QStringLiteral("https://127.0.0.1:%1").arg(port)));
+    fixture.service.ask(QStringLiteral("Q"), &fixture.meeting, fixture.box);
+    QTRY_VERIFY(!fixture.service.isAnswering());
+    QSslConfiguration::setDefaultConfiguration(previous);
+    tlsServer.stop();
+    thread.join();
+
+    QCOMPARE(fixture.service.errorText(), QString());
+    QCOMPARE(fixture.stored().last().first, QStringLiteral("assistant:secure"));
 }
 
 QUILLET_TEST_MAIN(TestChat)
