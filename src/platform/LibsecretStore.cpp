@@ -80,11 +80,23 @@ LibsecretStore::LibsecretStore(std::chrono::milliseconds timeLimit)
     : m_timeLimit(timeLimit)
 { }
 
+bool LibsecretStore::isResting() const
+{
+    return std::chrono::steady_clock::now().time_since_epoch().count() < m_restUntil.load();
+}
+
+void LibsecretStore::noteTimeout()
+{
+    m_restUntil.store((std::chrono::steady_clock::now() + kRestAfterTimeout).time_since_epoch().count());
+}
+
 std::optional<QByteArray> LibsecretStore::read(const QString& service, const QString& account)
 {
     const QByteArray serviceUtf8 = service.toUtf8();
     const QByteArray accountUtf8 = account.toUtf8();
     using Answer = std::optional<QByteArray>;
+    if (isResting())
+        return std::nullopt;
     const std::optional<Answer> answer = runWithTimeLimit<Answer>(m_timeLimit, [=](GCancellable* cancellable) {
         GError* error = nullptr;
         SecretValue* value = secret_password_lookup_binary_sync(schema(), cancellable, &error, "service",
@@ -99,6 +111,8 @@ std::optional<QByteArray> LibsecretStore::read(const QString& service, const QSt
         secret_value_unref(value);
         return result;
     });
+    if (!answer)
+        noteTimeout();
     return answer.value_or(std::nullopt);
 }
 
@@ -107,6 +121,8 @@ qint32 LibsecretStore::write(const QString& service, const QString& account, con
     const QByteArray serviceUtf8 = service.toUtf8();
     const QByteArray accountUtf8 = account.toUtf8();
     const QByteArray label = QStringLiteral("%1 (%2)").arg(account, service).toUtf8();
+    if (isResting())
+        return TimedOut;
     const std::optional<qint32> status = runWithTimeLimit<qint32>(m_timeLimit, [=](GCancellable* cancellable) {
         SecretValue* value = secret_value_new(data.constData(), data.size(), "text/plain");
         GError* error = nullptr;
@@ -122,6 +138,8 @@ qint32 LibsecretStore::write(const QString& service, const QString& account, con
             g_error_free(error);
         return result;
     });
+    if (!status)
+        noteTimeout();
     return status.value_or(TimedOut);
 }
 
@@ -129,7 +147,9 @@ void LibsecretStore::remove(const QString& service, const QString& account)
 {
     const QByteArray serviceUtf8 = service.toUtf8();
     const QByteArray accountUtf8 = account.toUtf8();
-    runWithTimeLimit<bool>(m_timeLimit, [=](GCancellable* cancellable) {
+    if (isResting())
+        return;
+    const std::optional<bool> answered = runWithTimeLimit<bool>(m_timeLimit, [=](GCancellable* cancellable) {
         GError* error = nullptr;
         // Clears every matching item, so duplicates left by another client go too.
         const gboolean removed = secret_password_clear_sync(schema(), cancellable, &error, "service",
@@ -138,4 +158,6 @@ void LibsecretStore::remove(const QString& service, const QString& account)
             g_error_free(error);
         return bool(removed);
     });
+    if (!answered)
+        noteTimeout();
 }
