@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// Why an utterance's text could not be had; `description` is what the user is shown.
+struct TessraError
+{
+    enum class Kind {
+        BadResponse, // the server answered, but not with a usable transcription
+        Transport, // no answer: no network, refused, timed out
+    };
+    Kind kind = Kind::BadResponse;
+    QString description;
+
+    QString localizedDescription() const { return description; }
+    friend bool operator==(const TessraError&, const TessraError&) = default;
+};
+
+// Reading the "verbose_json" reply: the quality filters per segment and the blocklist of
+// phrases the recogniser invents on silence or noise.
+namespace TranscriptionReply {
+
+inline constexpr double noSpeechThreshold = 0.6;
+inline constexpr double logprobThreshold = -1.0;
+inline constexpr double compressionRatioThreshold = 2.4;
+
+struct Result
+{
+    QString text; // may be empty when everything was filtered away
+    std::optional<TessraError> error; // set when the reply is a failure
+};
+
+// Status 200 with a JSON object holding a string "text" gives its filtered text; anything
+// else gives an error whose description is the server's message or "HTTP <status>".
+Result read(int httpStatus, const QByteArray& body);
+
+// True for short texts (under 120 characters) that contain one of the invented phrases.
+bool matchesHallucinationBlocklist(const QString& text);
+
+// "error"."message", else "message", from a JSON error body.
+std::optional<QString> errorMessage(const QByteArray& body);
+
+} // namespace TranscriptionReply

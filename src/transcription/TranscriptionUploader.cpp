@@ -1,0 +1,199 @@
+#include "transcription/TranscriptionUploader.h"
+
+#include "platform/Log.h"
+#include "transcription/TranscriptText.h"
+#include "transcription/TranscriptionRequest.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+constexpr int kAttempts = 2;
+constexpr qsizetype kLoggedCharacters = 50;
+
+bool isTransportError(QNetworkReply::NetworkError error)
+{
+    // 1-199: connection, time-out and proxy failures; higher codes mirror HTTP statuses.
+    return error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
+}
+
+} // namespace
+
+void TranscriberCore::setState(State next)
+{
+    {
+        std::lock_guard lock(stateMutex);
+        if (state == next)
+            return;
+        state = next;
+    }
+    TessraTranscriber::StateHandler handler;
+    {
+        std::lock_guard lock(callbackMutex);
+        handler = onStateChanged;
+    }
+    if (handler)
+        handler(next);
+}
+
+void TranscriberCore::uploadsEnded(quint64 sequence)
+{
+    std::vector<QPromise<void>> released;
+    {
+        std::lock_guard lock(bufferMutex);
+        endedUploads = std::max(endedUploads, sequence);
+        for (auto it = waiters.begin(); it != waiters.end();) {
+            if (it->first <= endedUploads) {
+                released.push_back(std::move(it->second));
+                it = waiters.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (QPromise<void>& promise : released)
+        promise.finish();
+}
+
+TranscriptionUploader::TranscriptionUploader(std::shared_ptr<TranscriberCore> core)
+    : m_core(std::move(core))
+{ }
+
+TranscriptionUploader::~TranscriptionUploader() = default;
+
+void TranscriptionUploader::enqueue(Job job)
+{
+    if (m_shuttingDown)
+        return;
+    m_queue.push_back(std::move(job));
+    startNext();
+}
+
+void TranscriptionUploader::shutdown()
+{
+    m_shuttingDown = true;
+    quint64 last = 0;
+    {
+        std::lock_guard lock(m_core->bufferMutex);
+        last = m_core->queuedUploads;
+    }
+    m_queue.clear();
+    if (!m_current) {
+        m_core->uploadsEnded(last);
+        thread()->quit();
+    }
+}
+
+void TranscriptionUploader::startNext()
+{
+    if (m_current || m_queue.empty())
+        return;
+    m_current = std::move(m_queue.front());
+    m_queue.pop_front();
+    if (!m_network) {
+        // Made here, on the upload thread, which it then belongs to.
+        m_network = new QNetworkAccessManager(this);
+    }
+    m_core->setState(TranscriberCore::State::Transcribing);
+    m_currentWav = TranscriptionRequest::wavFile(m_current->pcm, TessraTranscriber::sampleRate);
+    m_current->pcm = QByteArray();
+    m_attempt = 0;
+    sendAttempt();
+}
+
+void TranscriptionUploader::sendAttempt()
+{
+    ++m_attempt;
+    const QString boundary = TranscriptionRequest::newBoundary();
+    TranscriptionRequest::Fields fields;
+    if (m_core->options.vocabularyPrompt)
+        fields.prompt = m_core->options.vocabularyPrompt();
+    fields.language = m_core->language;
+
+    QNetworkRequest request(TranscriptionRequest::endpoint(m_core->credentials.baseUrl));
+    request.setRawHeader("Authorization", "Bearer " + m_core->credentials.token.toUtf8());
+    request.setRawHeader("X-Recording-Id", m_core->recordingId.toUtf8());
+    request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
+    request.setTransferTimeout(int(m_core->options.requestTimeout.count()));
+
+    QNetworkReply* reply
+        = m_network->post(request, TranscriptionRequest::multipartBody(boundary, fields, m_currentWav));
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinished(reply); });
+}
+
+void TranscriptionUploader::onFinished(QNetworkReply* reply)
+{
+    reply->deleteLater();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    TranscriptionReply::Result result;
+    if (isTransportError(reply->error()) || (!status.isValid() && reply->error() != QNetworkReply::NoError)) {
+        // Qt reports its own time-out as a cancelled operation; nothing else cancels here.
+        const QString description = reply->error() == QNetworkReply::OperationCanceledError
+            ? QStringLiteral("The request timed out.")
+            : reply->errorString();
+        result.error = TessraError { TessraError::Kind::Transport, description };
+    } else if (!status.isValid()) {
+        result.error = TessraError { TessraError::Kind::BadResponse, QStringLiteral("No HTTP response") };
+    } else {
+        result = TranscriptionReply::read(status.toInt(), reply->readAll());
+    }
+
+    if (result.error && m_attempt < kAttempts) {
+        QTimer::singleShot(m_core->options.retryDelay, this, &TranscriptionUploader::sendAttempt);
+        return;
+    }
+    finishCurrent(result);
+}
+
+void TranscriptionUploader::finishCurrent(const TranscriptionReply::Result& result)
+{
+    const Job job = std::move(*m_current);
+    m_current.reset();
+    m_currentWav = QByteArray();
+
+    TessraTranscriber::TranscriptHandler onText;
+    TessraTranscriber::ErrorHandler onError;
+    {
+        std::lock_guard lock(m_core->callbackMutex);
+        onText = m_core->onTranscriptCompleted;
+        onError = m_core->onError;
+    }
+    if (result.error) {
+        Log::line("[Quillet] Tessra transcription failed: %@", result.error->description);
+        if (onError)
+            onError(*result.error);
+    } else {
+        const QString text = result.text.trimmed();
+        if (!text.isEmpty() && !isRepeatOfLastEmission(text) && onText)
+            onText(text, job.startOffset);
+    }
+
+    bool stopped = false;
+    {
+        std::lock_guard lock(m_core->bufferMutex);
+        stopped = m_core->isStopped;
+    }
+    m_core->setState(stopped ? TranscriberCore::State::Idle : TranscriberCore::State::Listening);
+    m_core->uploadsEnded(job.sequence);
+
+    if (m_shuttingDown) {
+        shutdown();
+        return;
+    }
+    startNext();
+}
+
+bool TranscriptionUploader::isRepeatOfLastEmission(const QString& text)
+{
+    const QString normalized = TranscriptText::folded(text).trimmed();
+    if (normalized == m_lastEmittedText) {
+        Log::line("[Quillet] Dropped repeated utterance: %@", TranscriptText::prefix(text, kLoggedCharacters));
+        return true;
+    }
+    m_lastEmittedText = normalized;
+    return false;
+}

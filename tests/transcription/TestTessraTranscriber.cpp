@@ -1,0 +1,688 @@
+#include "TranscriptionTestSupport.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "support/FakeHttpServer.h"
+#include "support/TestMain.h"
+#include "transcription/TessraTranscriber.h"
+
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtEndian>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(std::optional<QString>)
+
+namespace {
+
+const QByteArray kPath = "/v1/audio/transcriptions";
+const QString kRecordingId = QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF");
+
+using Reply = FakeHttpServer::Reply;
+
+// The shared FakeClock does not build with Qt 6.4 (it names QTimeZone::UTC), so a local one.
+class ManualClock final : public Clock
+{
+public:
+    QDateTime now() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_now;
+    }
+    void advanceMs(qint64 ms)
+    {
+        std::lock_guard lock(m_mutex);
+        m_now = m_now.addMSecs(ms);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QDateTime m_now = QDateTime(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC);
+};
+
+// A clock that stands still, so start offsets depend only on the audio sent.
+ManualClock& stillClock()
+{
+    static ManualClock clock;
+    return clock;
+}
+
+QDateTime recordingStart()
+{
+    return stillClock().now();
+}
+
+TranscriberOptions quickOptions(const Clock* clock = &stillClock())
+{
+    TranscriberOptions options;
+    options.clock = clock;
+    options.retryDelay = 5ms;
+    options.requestTimeout = 10s;
+    return options;
+}
+
+// Answers every request with "utterance <n>", n counting from 1.
+FakeHttpServer::Handler numberedReplies(FakeHttpServer& server)
+{
+    return [&server](const FakeHttpServer::Request&) {
+        return Reply::json(200, QStringLiteral(R"({"text":"utterance %1"})").arg(server.requestCount()).toUtf8());
+    };
+}
+
+QByteArray boundaryOf(const FakeHttpServer::Request& request)
+{
+    const QByteArray type = request.header("Content-Type");
+    return type.mid(type.indexOf("boundary=") + 9);
+}
+
+QByteArray filePart(const FakeHttpServer::Request& request)
+{
+    for (const FakeHttpServer::Part& part : request.parts)
+        if (part.name == "file")
+            return part.content;
+    return {};
+}
+
+// A bare HTTP listener on 127.0.0.1 that keeps each request byte for byte, so that header
+// order and the body can be checked exactly (the HTTP library files headers by name).
+class RawHttpCapture final : public QObject
+{
+public:
+    RawHttpCapture()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+            }
+        });
+    }
+    QUrl url(const QString& path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+    }
+    QList<QByteArray> requests() const { return m_requests; }
+
+private:
+    void read(QTcpSocket* socket)
+    {
+        QByteArray& buffer = m_buffers[socket];
+        buffer += socket->readAll();
+        const qsizetype headerEnd = buffer.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return;
+        static const QRegularExpression lengthPattern(
+            QStringLiteral("\r\ncontent-length: *(\\d+)"), QRegularExpression::CaseInsensitiveOption);
+        const auto match = lengthPattern.match(QString::fromLatin1(buffer.left(headerEnd + 2)));
+        const qsizetype length = match.hasMatch() ? match.captured(1).toLongLong() : 0;
+        if (buffer.size() < headerEnd + 4 + length)
+            return;
+        m_requests.append(buffer.left(headerEnd + 4 + length));
+        buffer.remove(0, headerEnd + 4 + length);
+        const QByteArray body = R"({"text":"ok"})";
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    }
+
+    QTcpServer m_server;
+    QHash<QTcpSocket*, QByteArray> m_buffers;
+    QList<QByteArray> m_requests;
+};
+
+QByteArray textField(const QByteArray& boundary, const QByteArray& name, const QByteArray& value)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
+
+} // namespace
+
+class TestTessraTranscriber final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void requestIsExact_data()
+    {
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<std::optional<QString>>("language");
+        QTest::addColumn<QByteArrayList>("fields");
+        QTest::newRow("automatic, no vocabulary")
+            << QString() << std::optional<QString>() << QByteArrayList { "model", "response_format", "temperature" };
+        QTest::newRow("vocabulary and language")
+            << QStringLiteral("Custom vocabulary: Quillet, Nguyễn. ") << std::optional<QString>(QStringLiteral("vi"))
+            << QByteArrayList { "model", "prompt", "language", "response_format", "temperature" };
+        QTest::newRow("empty language sends none") << QString() << std::optional<QString>(QString())
+                                                   << QByteArrayList { "model", "response_format", "temperature" };
+    }
+    void requestIsExact()
+    {
+        QFETCH(QString, prompt);
+        QFETCH(std::optional<QString>, language);
+        QFETCH(QByteArrayList, fields);
+
+        RawHttpCapture capture;
+        TranscriberOptions options = quickOptions();
+        options.vocabularyPrompt = [prompt] { return prompt; };
+        // A base with a path but no trailing slash must keep that path.
+        const ModelCredentials credentials { capture.url(QStringLiteral("/proxy")), QStringLiteral("tq-secret"),
+            false };
+        TessraTranscriber transcriber(credentials, kRecordingId, language, recordingStart(), options);
+        Reports reports;
+        reports.attach(transcriber);
+        transcriber.connect();
+        // Varying samples so the file part shows the PCM goes through untouched.
+        QByteArray pcm;
+        for (int chunk = 0; chunk < 11; ++chunk) {
+            QByteArray samples(Chunks::samplesPerChunk * 2, Qt::Uninitialized);
+            for (int i = 0; i < Chunks::samplesPerChunk; ++i)
+                qToLittleEndian(qint16(chunk < 4 ? (i % 2 ? 3000 + i : -3000 - i) : i % 7), samples.data() + 2 * i);
+            pcm += samples;
+            transcriber.sendAudio(samples.toBase64());
+        }
+        QTRY_COMPARE(reports.texts(), QStringList { QStringLiteral("ok") });
+        QCOMPARE(capture.requests().size(), 1);
+
+        const QByteArray request = capture.requests().first();
+        const qsizetype headerEnd = request.indexOf("\r\n\r\n");
+        const QList<QByteArray> lines = request.left(headerEnd).split('\n');
+        QCOMPARE(lines.first(), QByteArray("POST /proxy/v1/audio/transcriptions HTTP/1.1\r"));
+        const auto lineIndex = [&](const QByteArray& name) {
+            for (qsizetype i = 0; i < lines.size(); ++i)
+                if (lines.at(i).startsWith(name + ": "))
+                    return i;
+            return qsizetype(-1);
+        };
+        const qsizetype authorization = lineIndex("Authorization");
+        const qsizetype recordingId = lineIndex("X-Recording-Id");
+        const qsizetype contentType = lineIndex("Content-Type");
+        QVERIFY(authorization > 0 && authorization < recordingId && recordingId < contentType);
+        QCOMPARE(lines.at(authorization), QByteArray("Authorization: Bearer tq-secret\r"));
+        QCOMPARE(lines.at(recordingId), "X-Recording-Id: " + kRecordingId.toLatin1() + "\r");
+        const QByteArray typeLine = lines.at(contentType).chopped(1);
+        static const QRegularExpression boundaryPattern(
+            QStringLiteral("^Content-Type: multipart/form-data; "
+                           "boundary=(quillet-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})$"));
+        const auto match = boundaryPattern.match(QString::fromLatin1(typeLine));
+        QVERIFY2(match.hasMatch(), typeLine.constData());
+        const QByteArray boundary = match.captured(1).toLatin1();
+
+        const QByteArray values[]
+            = { "whisper-v3-turbo", prompt.toUtf8(), language.value_or(QString()).toUtf8(), "verbose_json", "0" };
+        const QByteArrayList allNames { "model", "prompt", "language", "response_format", "temperature" };
+        QByteArray expectedBody;
+        for (const QByteArray& name : fields)
+            expectedBody += textField(boundary, name, values[allNames.indexOf(name)]);
+        expectedBody += "--" + boundary
+            + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"utterance.wav\"\r\n"
+            + "Content-Type: audio/wav\r\n\r\n";
+        const qsizetype wavStart = expectedBody.size();
+        QCOMPARE(request.mid(headerEnd + 4, wavStart), expectedBody);
+
+        // The WAV header, field by field, then the samples exactly as sent.
+        const QByteArray body = request.mid(headerEnd + 4);
+        const QByteArray wav = body.mid(wavStart, 44 + pcm.size());
+        const auto u32 = [&](int offset) { return qFromLittleEndian<quint32>(wav.constData() + offset); };
+        const auto u16 = [&](int offset) { return qFromLittleEndian<quint16>(wav.constData() + offset); };
+        QCOMPARE(wav.left(4), QByteArray("RIFF"));
+        QCOMPARE(u32(4), quint32(36 + pcm.size()));
+        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
+        QCOMPARE(u32(16), 16u);
+        QCOMPARE(u16(20), quint16(1));
+        QCOMPARE(u16(22), quint16(1));
+        QCOMPARE(u32(24), 24000u);
+        QCOMPARE(u32(28), 48000u);
+        QCOMPARE(u16(32), quint16(2));
+        QCOMPARE(u16(34), quint16(16));
+        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
+        QCOMPARE(u32(40), quint32(pcm.size()));
+        QCOMPARE(wav.mid(44), pcm);
+        QCOMPARE(body.mid(wavStart + wav.size()), "\r\n--" + boundary + "--\r\n");
+        QVERIFY(reports.errors().isEmpty());
+    }
+
+    void retryUsesNewBoundaryAndSameAudio()
+    {
+        FakeHttpServer server;
+        server.on("POST", kPath, [&server](const FakeHttpServer::Request&) {
+            return server.requestCount() == 1 ? Reply::text(503, "upstream busy")
+                                              : Reply::json(200, R"({"text":"second time lucky"})");
+        });
+        TessraTranscriber transcriber(
+            { server.url(), QStringLiteral("t"), true }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
+        Reports reports;
+        reports.attach(transcriber);
+        transcriber.connect();
+        Chunks::sendUtterance(transcriber);
+        QTRY_COMPARE(reports.texts(), QStringList { QStringLiteral("second time lucky") });
+        QVERIFY(reports.errors().isEmpty());
+        const QList<FakeHttpServer::Request> requests = server.requests();
+        QCOMPARE(requests.size(), 2);
+        QVERIFY(boundaryOf(requests.at(0)) != boundaryOf(requests.at(1)));
+        QCOMPARE(filePart(requests.at(1)), filePart(requests.at(0)));
+        QCOMPARE(filePart(requests.at(0)).size(), 44 + 11 * Chunks::samplesPerChunk * 2);
+    }
+
+    void twoFailuresReportOnceAndTheChainGoesOn()
+    {
+        FakeHttpServer server;
+        server.on("POST", kPath, [&server](const FakeHttpServer::Request&) {
+            return server.requestCount() <= 2 ? Reply::json(401, R"({"error":{"message":"Invalid API key"}})")
+                                              : Reply::json(200, R"({"text":"next one"})");
+        });
+        LogCapture log;
+        TessraTranscriber transcriber(
+            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
+        Reports reports;
+        reports.attach(transcriber);
+        transcriber.connect();
+        Chunks::sendUtterance(transcriber);
+        Chunks::sendUtterance(transcriber);
+        QTRY_COMPARE(reports.texts(), QStringList { QStringLiteral("next one") });
+        QCOMPARE(reports.errors(), QStringList { QStringLiteral("Invalid API key") });
+        QCOMPARE(server.requestCount(), 3);
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Tessra transcription failed: Invalid API key")));
+        QCOMPARE(reports.offsets(), QList<double> { 1.1 });
+        QTRY_COMPARE(transcriber.state(), TessraTranscriber::State::Listening);
+    }
+
+    void transportFailures_data()
+    {
+        QTest::addColumn<bool>("hang");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("time-out") << true << QStringLiteral("The request timed out.");
+        QTest::newRow("connection refused") << false << QString();
+    }
+    void transportFailures()
+    {
+        QFETCH(bool, hang);
+        QFETCH(QString, expected);
+        std::unique_ptr<FakeHttpServer> server;
+        QUrl base;
+        if (hang) {
+            server = std::make_unique<FakeHttpServer>();
+            server->on("POST", kPath, Reply::json(200, R"({"text":"late"})"));
+            server->hold("POST", kPath);
+            base = server->url();
+        } else {
+            // A port that was just free: nothing listens there.
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            base = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()));
+        }
+        TranscriberOptions options = quickOptions();
+        options.requestTimeout = 200ms;
+        TessraTranscriber transcriber(
+            { base, QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), options);
+        Reports reports;
+        reports.attach(transcriber);
+        transcriber.connect();
+        Chunks::sendUtterance(transcriber);
+        QTRY_COMPARE(reports.errors().size(), 1);
+        if (!expected.isEmpty())
+            QCOMPARE(reports.errors().first(), expected);
+        else
+            QVERIFY(!reports.errors().first().isEmpty());
+        if (server)
+            QCOMPARE(server->requestCount(), 2);
+        QVERIFY(reports.texts().isEmpty());
+        if (server)
+            server->release("POST", kPath);
+    }
+
+    void replies_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("text"); // handed out; empty: nothing
+        QTest::addColumn<QString>("error"); // reported; empty: none
+        QTest::addColumn<QString>("logLine");
+
+        const QString longText = QStringLiteral("thanks for watching ") + QString(100, QLatin1Char('x'));
+        const QString justShort = QStringLiteral("thanks for watching ") + QString(99, QLatin1Char('x'));
+        // 119 characters to a reader, many more UTF-16 units: each "ế" is written as e + two marks.
+        const QString decomposedPhrase
+            = QStringLiteral("Cảm ơn các bạn đã theo dõi").normalized(QString::NormalizationForm_D);
+        const QString decomposedFiller = QString(31, QChar(0x1EBF)).normalized(QString::NormalizationForm_D);
+        const QString decomposed119
+            = decomposedPhrase + QLatin1Char(' ') + QString(61, QLatin1Char('y')) + decomposedFiller;
+        const auto segments = [](const QString& items) {
+            return QStringLiteral(R"({"text":"top level text","segments":[%1]})").arg(items).toUtf8();
+        };
+
+        QTest::newRow("whole text is trimmed") << 200 << QByteArray(R"({"text":"  Hello there \n"})") << "Hello there"
+                                               << ""
+                                               << "";
+        QTest::newRow("empty segments use the whole text")
+            << 200 << QByteArray(R"({"text":" Xin chào ","segments":[]})") << "Xin chào"
+            << ""
+            << "";
+        QTest::newRow("segments joined") << 200 << segments(R"({"text":"  one two "},{"text":"three"})")
+                                         << "one two three"
+                                         << ""
+                                         << "";
+        QTest::newRow("blank and non-string segments skipped")
+            << 200 << segments(R"({"text":"   "},{"text":7},{"no_speech_prob":0.1},{"text":"kept"})") << "kept"
+            << ""
+            << "";
+        QTest::newRow("no speech at threshold kept") << 200 << segments(R"({"text":"a","no_speech_prob":0.6})") << "a"
+                                                     << ""
+                                                     << "";
+        QTest::newRow("no speech above threshold dropped")
+            << 200 << segments(R"({"text":"ghost words","no_speech_prob":0.61},{"text":"real"})") << "real"
+            << ""
+            << "[Quillet] Dropped segment (no_speech_prob 0.61): ghost words";
+        QTest::newRow("log probability at threshold kept")
+            << 200 << segments(R"({"text":"b","avg_logprob":-1.0})") << "b"
+            << ""
+            << "";
+        QTest::newRow("log probability below threshold dropped")
+            << 200 << segments(R"({"text":"unsure","avg_logprob":-1.01},{"text":"sure"})") << "sure"
+            << ""
+            << "[Quillet] Dropped segment (avg_logprob -1.01): unsure";
+        QTest::newRow("compression at threshold kept")
+            << 200 << segments(R"({"text":"c","compression_ratio":2.4})") << "c"
+            << ""
+            << "";
+        QTest::newRow("compression above threshold dropped")
+            << 200 << segments(R"({"text":"la la la","compression_ratio":2.41},{"text":"ok"})") << "ok"
+            << ""
+            << "[Quillet] Dropped segment (compression 2.41): la la la";
+        QTest::newRow("scores that are not numbers are ignored")
+            << 200 << segments(R"({"text":"d","no_speech_prob":"0.9","avg_logprob":null,"compression_ratio":true})")
+            << "d"
+            << ""
+            << "";
+        QTest::newRow("first failing test is logged")
+            << 200 << segments(R"({"text":"both","no_speech_prob":0.9,"avg_logprob":-3})") << ""
+            << ""
+            << "[Quillet] Dropped segment (no_speech_prob 0.90): both";
+        QTest::newRow("blocklist in capitals with punctuation")
+            << 200 << segments(R"({"text":" THANKS FOR WATCHING! "},{"text":"real"})") << "real"
+            << ""
+            << "[Quillet] Dropped segment (blocklist): THANKS FOR WATCHING!";
+        QTest::newRow("every segment dropped") << 200 << segments(R"({"text":"Please subscribe"})") << ""
+                                               << ""
+                                               << "";
+        QTest::newRow("119 characters are blocked")
+            << 200 << segments(QStringLiteral(R"({"text":"%1"})").arg(justShort)) << ""
+            << ""
+            << "";
+        QTest::newRow("120 characters are kept")
+            << 200 << segments(QStringLiteral(R"({"text":"%1"})").arg(longText)) << longText << ""
+            << "";
+        QTest::newRow("decomposed Vietnamese is blocked")
+            << 200 << segments(QStringLiteral(R"({"text":"%1"})").arg(decomposed119)) << ""
+            << ""
+            << "";
+        QTest::newRow("non-object segment uses the blocked whole text")
+            << 200 << QByteArray("{\"text\":\"Don\\u0027t forget to SUBSCRIBE\",\"segments\":[{\"text\":\"fine\"},5]}")
+            << ""
+            << ""
+            << "";
+        QTest::newRow("non-object segment uses the whole text")
+            << 200 << QByteArray(R"({"text":"whole","segments":[{"text":"part"},"x"]})") << "whole"
+            << ""
+            << "";
+        QTest::newRow("401 with error object") << 401 << QByteArray(R"({"error":{"message":"Invalid API key"}})") << ""
+                                               << "Invalid API key"
+                                               << "";
+        QTest::newRow("401 with top-level message") << 401 << QByteArray(R"({"message":"Session expired"})") << ""
+                                                    << "Session expired"
+                                                    << "";
+        QTest::newRow("error object without message falls back")
+            << 429 << QByteArray(R"({"error":{"code":1},"message":"Slow down"})") << ""
+            << "Slow down"
+            << "";
+        QTest::newRow("503 without JSON") << 503 << QByteArray("<html>busy</html>") << ""
+                                          << "HTTP 503"
+                                          << "";
+        QTest::newRow("502 bare") << 502 << QByteArray() << ""
+                                  << "HTTP 502"
+                                  << "";
+        QTest::newRow("200 not JSON") << 200 << QByteArray("hello") << ""
+                                      << "Malformed transcription response"
+                                      << "";
+        QTest::newRow("200 text missing") << 200 << QByteArray(R"({"segments":[]})") << ""
+                                          << "Malformed transcription response"
+                                          << "";
+        QTest::newRow("200 text not a string") << 200 << QByteArray(R"({"text":5})") << ""
+                                               << "Malformed transcription response"
+                                               << "";
+        QTest::newRow("200 array") << 200 << QByteArray(R"([{"text":"a"}])") << ""
+                                   << "Malformed transcription response"
+                                   << "";
+    }
+    void replies()
+    {
+        QFETCH(int, status);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, text);
+        QFETCH(QString, error);
+        QFETCH(QString, logLine);
+
+        FakeHttpServer server;
+        server.on("POST", kPath, Reply::json(status, body));
+        LogCapture log;
+        TessraTranscriber transcriber(
+            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
+        Reports reports;
+        reports.attach(transcriber);
+        transcriber.connect();
+        Chunks::sendUtterance(transcriber);
+        QFuture<void> done = transcriber.pendingUploads();
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(reports.texts(), text.isEmpty() ? QStringList {} : QStringList { text });
+        QCOMPARE(reports.errors(), error.isEmpty() ? QStringList {} : QStringList { error });
+        QCOMPARE(server.requestCount(), error.isEmpty() ? 1 : 2);
+        if (!logLine.isEmpty())
+            QVERIFY2(log.contains(logLine), qPrintable(log.lines().join(QLatin1Char('\n'))));
+        if (text.isEmpty() && error.isEmpty() && logLine.isEmpty())
+            QVERIFY(!log.containsPart(QStringLiteral("Tessra transcription failed")));
+    }
+
+    void repeatedTextIsDropped()
+    {
+        const QStringList answers { QStringLiteral("Hello world"), QStringLiteral("  hello WORLD\n"),
+            QStringLiteral("Chúc mừng"), QStringLiteral("Chúc mừng").normalized(QString::NormalizationForm_D),
+            QStringLiteral("Hello world") };
+        FakeHttpServer server;
+        server.on("POST", kPath, [&](const FakeHttpServer::Request&) {
+            const QString text = answers.value(server.requestCount() - 1);
+            return Reply::json(200, QJsonDocument(QJsonObject { { QStringLiteral("text"), text } }).toJson());
+        });
+        LogCapture log;
+        TessraTranscriber transcriber(
+            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
+        Reports reports;
+        reports.attach(transcriber);
+        transcriber.connect();
+        for (int i = 0; i < answers.size(); ++i)
+            Chunks::sendUtterance(transcriber);
+        QFuture<void> done = transcriber.pendingUploads();
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(reports.texts(),
+            (QStringList {
+                QStringLiteral("Hello world"), QStringLiteral("Chúc mừng"), QStringLiteral("Hello world") }));
+        QCOMPARE(reports.offsets(), (QList<double> { 0, 2.2, 4.4 }));
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Dropped repeated utterance: hello WORLD")));
+    }
+
+    void slowServerKeepsOrderWithoutOverlap()
+    {
+        FakeHttpServer server;
+        QList<int> seenWhenAnswering;
+        std::mutex seenMutex;
+        server.on("POST", kPath, [&](const FakeHttpServer::Request& request) {
+            std::lock_guard lock(seenMutex);
+            // Each request must be the last one received when it is answered.
+            seenWhenAnswering.append(server.requestCount());
+            return Reply::json(200,
+                QStringLiteral(R"({"text":"%1"})")
+                    .arg(QString::fromUtf8(request.header("X-Recording-Id")) + QLatin1Char(' ')
+                        + QString::number(seenWhenAnswering.size()))
+                    .toUtf8());
+        });
+        server.hold("POST", kPath);
+        TessraTranscriber me({ server.url(), QStringLiteral("t"), false }, QStringLiteral("me"), std::nullopt,
+            recordingStart(), quickOptions());
+        Reports reports;
+        reports.attach(me);
+        me.connect();
+        Chunks::sendUtterance(me);
+        QTRY_COMPARE(server.heldCount(), 1);
+        Chunks::sendUtterance(me, 6);
+        Chunks::send(me, Chunks::speech, 5);
+        me.commitBuffer();
+        QFuture<void> all = me.pendingUploads();
+        QVERIFY(!all.isFinished());
+        QCOMPARE(me.state(), TessraTranscriber::State::Transcribing);
+
+        server.release("POST", kPath);
+        QTRY_VERIFY(all.isFinished());
+        QCOMPARE(
+            reports.texts(), (QStringList { QStringLiteral("me 1"), QStringLiteral("me 2"), QStringLiteral("me 3") }));
+        QCOMPARE(reports.offsets(), (QList<double> { 0, 1.1, 2.4 }));
+        QCOMPARE(seenWhenAnswering, (QList<int> { 1, 2, 3 }));
+        QTRY_COMPARE(me.state(), TessraTranscriber::State::Listening);
+        QCOMPARE(reports.states().first(), TessraTranscriber::State::Listening);
+        QVERIFY(reports.states().contains(TessraTranscriber::State::Transcribing));
+    }
+
+    void streamsAreIndependent()
+    {
+        FakeHttpServer server;
+        server.on("POST", kPath, [](const FakeHttpServer::Request& request) {
+            return Reply::json(200, "{\"text\":\"" + request.header("X-Recording-Id") + "\"}");
+        });
+        server.hold("POST", kPath);
+        const auto make = [&](const QString& id) {
+            return std::make_unique<TessraTranscriber>(ModelCredentials { server.url(), QStringLiteral("t"), false },
+                id, std::nullopt, recordingStart(), quickOptions());
+        };
+        auto me = make(QStringLiteral("me"));
+        auto them = make(QStringLiteral("them"));
+        Reports meReports;
+        Reports themReports;
+        meReports.attach(*me);
+        themReports.attach(*them);
+        me->connect();
+        them->connect();
+        Chunks::sendUtterance(*me);
+        QTRY_COMPARE(server.heldCount(), 1);
+        // The second stream does not queue behind the first one's hanging upload.
+        Chunks::sendUtterance(*them);
+        QTRY_COMPARE(server.heldCount(), 2);
+        server.release("POST", kPath);
+        QTRY_COMPARE(meReports.texts(), QStringList { QStringLiteral("me") });
+        QTRY_COMPARE(themReports.texts(), QStringList { QStringLiteral("them") });
+    }
+
+    void startOffsets_data()
+    {
+        QTest::addColumn<qint64>("firstChunkAfterStartMs");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("stream anchored late") << qint64(2500) << 12.5;
+        QTest::newRow("chunk before the recording's start") << qint64(-3000) << 10.0;
+    }
+    void startOffsets()
+    {
+        QFETCH(qint64, firstChunkAfterStartMs);
+        QFETCH(double, expected);
+        FakeHttpServer server;
+        server.on("POST", kPath, Reply::json(200, R"({"text":"hi"})"));
+        ManualClock clock;
+        const QDateTime sessionStart = clock.now();
+        clock.advanceMs(firstChunkAfterStartMs);
+        TessraTranscriber transcriber({ server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt,
+            sessionStart, quickOptions(&clock));
+        Reports reports;
+        reports.attach(transcriber);
+        transcriber.connect();
+        Chunks::send(transcriber, Chunks::silence, 1);
+        // Wall time passing later does not move the stream: only delivered audio does.
+        clock.advanceMs(60000);
+        Chunks::send(transcriber, Chunks::silence, 99);
+        Chunks::sendUtterance(transcriber);
+        QTRY_COMPARE(reports.offsets(), QList<double> { expected });
+        QCOMPARE(transcriber.streamStartOffset(), std::optional<double>(expected - 10.0));
+    }
+
+    void disconnectAndConnect()
+    {
+        FakeHttpServer server;
+        server.on("POST", kPath, numberedReplies(server));
+        TessraTranscriber transcriber(
+            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
+        Reports reports;
+        reports.attach(transcriber);
+        transcriber.connect();
+        Chunks::send(transcriber, Chunks::speech, 3);
+        // The open utterance goes with the disconnect; chunks meanwhile only move the clock.
+        transcriber.disconnect();
+        QCOMPARE(transcriber.state(), TessraTranscriber::State::Idle);
+        Chunks::sendUtterance(transcriber, 10);
+        QCOMPARE(transcriber.audioClock(), 2.0);
+        transcriber.connect();
+        Chunks::send(transcriber, Chunks::speech, 1);
+        Chunks::send(transcriber, Chunks::silence, 7);
+        Chunks::sendUtterance(transcriber);
+        QFuture<void> done = transcriber.pendingUploads();
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(reports.offsets(), QList<double> { 2.8 });
+        QCOMPARE(server.requestCount(), 1);
+        QCOMPARE(reports.states(),
+            (QList<TessraTranscriber::State> { TessraTranscriber::State::Listening, TessraTranscriber::State::Idle,
+                TessraTranscriber::State::Listening, TessraTranscriber::State::Transcribing,
+                TessraTranscriber::State::Listening }));
+    }
+
+    void invalidChunksAreIgnored_data()
+    {
+        QTest::addColumn<QByteArray>("chunk");
+        QTest::newRow("stray character") << QByteArray(Chunks::base64(Chunks::speech).left(100) + "$");
+        QTest::newRow("padding in the middle") << QByteArray("AAAA=AAA");
+        QTest::newRow("url alphabet") << QByteArray("AA-_");
+        QTest::newRow("line break") << QByteArray("AAAA\nAAAA");
+    }
+    void invalidChunksAreIgnored()
+    {
+        QFETCH(QByteArray, chunk);
+        FakeHttpServer server;
+        TessraTranscriber transcriber(
+            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
+        transcriber.connect();
+        transcriber.sendAudio(chunk);
+        transcriber.sendAudio(QString::fromUtf8("AAAA\u00e9AAA"));
+        QCOMPARE(transcriber.audioClock(), 0.0);
+        QCOMPARE(transcriber.streamStartOffset(), std::nullopt);
+    }
+
+    void destroyedTranscriberFinishesOnlyTheRunningUpload()
+    {
+        FakeHttpServer server;
+        server.on("POST", kPath, numberedReplies(server));
+        server.hold("POST", kPath);
+        Reports reports;
+        QFuture<void> done;
+        {
+            TessraTranscriber transcriber({ server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt,
+                recordingStart(), quickOptions());
+            reports.attach(transcriber);
+            transcriber.connect();
+            Chunks::sendUtterance(transcriber);
+            QTRY_COMPARE(server.heldCount(), 1);
+            Chunks::sendUtterance(transcriber);
+            done = transcriber.pendingUploads();
+        }
+        server.release("POST", kPath);
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(reports.texts(), QStringList { QStringLiteral("utterance 1") });
+        QCOMPARE(server.requestCount(), 1);
+    }
+};
+
+QUILLET_TEST_MAIN(TestTessraTranscriber)
+#include "TestTessraTranscriber.moc"

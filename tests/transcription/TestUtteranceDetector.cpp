@@ -1,0 +1,149 @@
+#include "TranscriptionTestSupport.h"
+#include "support/TestMain.h"
+#include "transcription/UtteranceDetector.h"
+
+#include <QtEndian>
+
+namespace {
+
+using Utterances = QStringList; // "<chunks>@<start seconds>"
+
+QString describe(const UtteranceDetector::Utterance& utterance)
+{
+    return QStringLiteral("%1@%2").arg(utterance.pcm.size() / (2 * Chunks::samplesPerChunk)).arg(utterance.startOffset);
+}
+
+// "4s 7q": 4 speech chunks then 7 silent ones.
+Utterances run(UtteranceDetector& detector, const QString& pattern)
+{
+    Utterances cut;
+    const QStringList tokens = pattern.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString& token : tokens) {
+        const int count = token.chopped(1).toInt();
+        const QByteArray chunk = Chunks::pcm(token.endsWith(QLatin1Char('s')) ? Chunks::speech : Chunks::silence);
+        for (int i = 0; i < count; ++i) {
+            if (auto utterance = detector.addChunk(chunk, UtteranceDetector::rms(chunk), true))
+                cut.append(describe(*utterance));
+        }
+    }
+    return cut;
+}
+
+// 854 samples of 394, 337 of 392 and the rest 393: a chunk whose loudness is exactly the
+// threshold in single precision; one more 392 puts it just below.
+QByteArray thresholdChunk(int extraQuieterSamples = 0)
+{
+    QByteArray out(Chunks::samplesPerChunk * 2, Qt::Uninitialized);
+    for (int i = 0; i < Chunks::samplesPerChunk; ++i) {
+        const qint16 value = i < 854 ? 394 : (i < 854 + 337 + extraQuieterSamples ? 392 : 393);
+        qToLittleEndian(value, out.data() + 2 * i);
+    }
+    return out;
+}
+
+} // namespace
+
+class TestUtteranceDetector final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cutsUtterances_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<Utterances>("expected");
+        QTest::newRow("silence only") << "300q" << Utterances {};
+        QTest::newRow("too little speech") << "3s 7q" << Utterances {};
+        QTest::newRow("four speech chunks") << "4s 7q" << Utterances { "11@0" };
+        QTest::newRow("speech need not be in a row") << "2s 5q 2s 7q" << Utterances { "16@0" };
+        QTest::newRow("six silent chunks are bridged") << "5s 6q 5s 7q" << Utterances { "23@0" };
+        QTest::newRow("leading silence dropped, start counts it") << "10q 5s 7q" << Utterances { "12@1" };
+        QTest::newRow("two utterances") << "5s 7q 3q 5s 7q" << Utterances { "12@0", "12@1.5" };
+        QTest::newRow("cut at fifteen seconds") << "200s 7q" << Utterances { "150@0", "57@15" };
+        QTest::newRow("silence fills the last places") << "140s 10q" << Utterances { "147@0" };
+        QTest::newRow("long silent tail") << "4s 6q 140q" << Utterances { "11@0" };
+    }
+    void cutsUtterances()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(Utterances, expected);
+        UtteranceDetector detector;
+        QCOMPARE(run(detector, pattern), expected);
+    }
+
+    void clockCountsEveryChunk()
+    {
+        UtteranceDetector detector;
+        detector.setAnchor(2.5);
+        run(detector, QStringLiteral("100q"));
+        QCOMPARE(detector.audioClock(), 10.0);
+        // Chunks refused while stopped still count, so later starts include them.
+        const QByteArray speech = Chunks::pcm(Chunks::speech);
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(!detector.addChunk(speech, UtteranceDetector::rms(speech), false));
+        QVERIFY(!detector.hasOpenUtterance());
+        QCOMPARE(run(detector, QStringLiteral("4s 7q")), Utterances { "11@14.5" });
+        // A short last chunk moves the clock by its own length.
+        const QByteArray shortChunk = Chunks::pcm(Chunks::silence, 1200);
+        detector.addChunk(shortChunk, 0, true);
+        QCOMPARE(detector.audioClock(), 13.15);
+    }
+
+    void thresholdIsSpeech()
+    {
+        const QByteArray atThreshold = thresholdChunk();
+        const QByteArray below = thresholdChunk(1);
+        QCOMPARE(UtteranceDetector::rms(atThreshold), 0.012f);
+        QVERIFY(UtteranceDetector::rms(below) < 0.012f);
+
+        UtteranceDetector detector;
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(!detector.addChunk(atThreshold, UtteranceDetector::rms(atThreshold), true));
+        QCOMPARE(run(detector, QStringLiteral("7q")), Utterances { "11@0" });
+
+        for (int i = 0; i < 4; ++i)
+            detector.addChunk(below, UtteranceDetector::rms(below), true);
+        QVERIFY(!detector.hasOpenUtterance());
+    }
+
+    void loudness_data()
+    {
+        QTest::addColumn<QByteArray>("pcm");
+        QTest::addColumn<float>("expected");
+        QTest::newRow("empty") << QByteArray() << 0.0f;
+        QTest::newRow("one odd byte") << QByteArray(1, '\x7f') << 0.0f;
+        QTest::newRow("full scale negative") << Chunks::pcm(-32768, 10) << 1.0f;
+        QTest::newRow("half scale") << Chunks::pcm(16384, 10) << 0.5f;
+        // The trailing odd byte is not a sample.
+        QTest::newRow("trailing byte ignored") << (Chunks::pcm(16384, 4) + QByteArray(1, '\x7f')) << 0.5f;
+    }
+    void loudness()
+    {
+        QFETCH(QByteArray, pcm);
+        QFETCH(float, expected);
+        QCOMPARE(UtteranceDetector::rms(pcm), expected);
+    }
+
+    void commitEndsOpenUtterance_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<Utterances>("expected");
+        QTest::newRow("enough speech") << "3q 4s 2q" << Utterances { "6@0.3" };
+        QTest::newRow("too little speech") << "3s 2q" << Utterances {};
+        QTest::newRow("nothing open") << "5q" << Utterances {};
+    }
+    void commitEndsOpenUtterance()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(Utterances, expected);
+        UtteranceDetector detector;
+        QVERIFY(run(detector, pattern).isEmpty());
+        const auto committed = detector.commit();
+        QCOMPARE(committed ? Utterances { describe(*committed) } : Utterances {}, expected);
+        QVERIFY(!detector.hasOpenUtterance());
+        QVERIFY(!detector.commit());
+    }
+};
+
+QUILLET_TEST_MAIN(TestUtteranceDetector)
+#include "TestUtteranceDetector.moc"
