@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <numbers>
 #include <random>
 #include <unistd.h>
 #include <vector>
@@ -38,8 +39,10 @@ std::vector<float> syntheticSecond(unsigned seed)
     std::vector<float> samples(kAudioSampleRate);
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const double t = double(i) / kAudioSampleRate;
-        const double envelope = 0.5 + 0.5 * std::sin(2.0 * M_PI * 4.0 * t);
-        samples[i] = float(envelope * (0.3 * std::sin(2.0 * M_PI * 180.0 * t) + 0.1 * std::sin(2.0 * M_PI * 720.0 * t)))
+        const double envelope = 0.5 + 0.5 * std::sin(2.0 * std::numbers::pi * 4.0 * t);
+        samples[i] = float(envelope
+                         * (0.3 * std::sin(2.0 * std::numbers::pi * 180.0 * t)
+                             + 0.1 * std::sin(2.0 * std::numbers::pi * 720.0 * t)))
             + noise(random);
     }
     return samples;

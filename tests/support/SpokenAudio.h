@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <optional>
 #include <utility>
 
@@ -232,7 +233,7 @@ inline QList<float> sine(double hertz, double seconds, int sampleRate, float amp
 {
     QList<float> samples(qsizetype(seconds * sampleRate));
     for (qsizetype i = 0; i < samples.size(); ++i)
-        samples[i] = amplitude * float(std::sin(2.0 * M_PI * hertz * double(i) / sampleRate));
+        samples[i] = amplitude * float(std::sin(2.0 * std::numbers::pi * hertz * double(i) / sampleRate));
     return samples;
 }
 
