@@ -156,6 +156,10 @@ public:
         // The socket already listens after binding, so requests made before the thread runs
         // wait in the backlog.
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        // stop() is ignored until the accept loop runs, so a server destroyed before it started
+        // would never end its thread.
+        while (!m_server.is_running())
+            std::this_thread::yield();
     }
 
     ~FakeHttpServer()
