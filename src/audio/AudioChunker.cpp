@@ -1,6 +1,5 @@
 #include "audio/AudioChunker.h"
 
-#include <QtEndian>
 #include <algorithm>
 #include <cmath>
 
@@ -9,9 +8,11 @@ namespace {
 inline qint16 toSample16(float sample)
 {
     // Converting NaN to an integer is undefined; treat it as full scale.
-    if (std::isnan(sample))
+    if (std::isnan(sample) || sample >= 1.0f)
         return 32767;
-    return qint16(std::clamp(sample, -1.0f, 1.0f) * 32767.0f);
+    if (sample <= -1.0f)
+        return -32767;
+    return qint16(sample * 32767.0f);
 }
 
 } // namespace
@@ -71,10 +72,13 @@ void AudioChunker::send(std::span<const float> samples, const ChunkCallback& cal
 QByteArray AudioChunker::toPcm16(std::span<const float> samples)
 {
     QByteArray pcm(qsizetype(samples.size() * 2), Qt::Uninitialized);
-    auto* out = reinterpret_cast<uchar*>(pcm.data());
-    for (const float sample : samples) {
-        qToLittleEndian<qint16>(toSample16(sample), out);
-        out += 2;
+    char* out = pcm.data();
+    // Plain indexing keeps unoptimised builds usable on an hour of audio.
+    const float* in = samples.data();
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto value = quint16(toSample16(in[i]));
+        *out++ = char(value & 0xff);
+        *out++ = char(value >> 8);
     }
     return pcm;
 }
