@@ -42,21 +42,22 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Quillet"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLET_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillet"));
 
     // A second start with a "quillet:" link (the e-mail sign-in, the provider's redirect)
     // hands the link to the running instance and ends.
     const std::optional<QUrl> launchUrl = UrlRouter::urlFromArguments(QApplication::arguments().mid(1));
     if (launchUrl && UrlRouter::forwardToRunningInstance(*launchUrl))
         return 0;
+    // Listen before the slow start-up work, so a link opened meanwhile is not a second instance.
+    UrlRouter router;
+    router.listen();
 
     Settings settings(Settings::defaultFilePath());
     settings.registerDefaults({{QStringLiteral("soundEnabled"), true}});
 
     ModelContext& store = QuilletStore::shared();
     MeetingImporter::runIfNeeded(store);
-
-    UrlRouter router;
-    router.listen();
 
     LibsecretStore secretStore;
     Keychain keychain(secretStore);
