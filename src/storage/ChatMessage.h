@@ -25,6 +25,8 @@ public:
         QString text;
         std::optional<QString> modelId;
         QDateTime createdAt;
+
+        bool operator==(const Fields&) const = default;
     };
 
     ChatMessage(ChatRole role, const QString& text, const std::optional<QString>& modelId, QObject* parent = nullptr);

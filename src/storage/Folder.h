@@ -24,6 +24,8 @@ public:
         QString icon = QStringLiteral("folder");
         QString detail;
         QDateTime createdAt;
+
+        bool operator==(const Fields&) const = default;
     };
 
     Folder(const QString& name, const QString& icon, const QString& detail, QObject* parent = nullptr);

@@ -44,6 +44,8 @@ public:
         bool autoStartEnabled = false;
         bool autoStartFired = false;
         bool linkBannerDismissed = false;
+
+        bool operator==(const Fields&) const = default;
     };
 
     Meeting(const QString& title, const QDateTime& date, QObject* parent = nullptr);

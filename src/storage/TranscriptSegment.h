@@ -25,6 +25,8 @@ public:
         QString speakerRaw = QStringLiteral("Me");
         double timestamp = 0;
         bool isFinal = false;
+
+        bool operator==(const Fields&) const = default;
     };
 
     TranscriptSegment(const QString& text, const Speaker& speaker, double timestamp, QObject* parent = nullptr);

@@ -5,12 +5,12 @@
 // and a browser stand-in that follows the provider's redirect back into the router.
 
 #include "account/AccountService.h"
-#include "platform/Clock.h"
 #include "platform/LibsecretStore.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
 #include "platform/UrlOpener.h"
 #include "platform/UrlRouter.h"
+#include "support/FakeClock.h"
 #include "support/FakeHttpServer.h"
 #include "system/Keychain.h"
 
@@ -20,17 +20,6 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
-
-// A clock moved by hand. (The shared FakeClock names a time-zone constant that Qt 6.4 lacks.)
-class HandClock final : public Clock
-{
-public:
-    QDateTime now() const override { return m_now; }
-    void advanceSecs(qint64 seconds) { m_now = m_now.addSecs(seconds); }
-
-private:
-    QDateTime m_now { QDate(2026, 3, 14), QTime(9, 5), Qt::UTC };
-};
 
 class IsolatedKeyring final : public SecretStore
 {
@@ -99,7 +88,7 @@ struct AccountRig
 {
     FakeHttpServer cloudServer;
     FakeHttpServer providerServer;
-    HandClock clock;
+    FakeClock clock;
     QTemporaryDir dir;
     Settings settings { dir.filePath(QStringLiteral("settings.ini")) };
     IsolatedKeyring keyring;

@@ -34,14 +34,15 @@ private slots:
         QTest::addColumn<QString>("expectedItem");
         QTest::addColumn<bool>("legacyRemains");
 
-        QTest::newRow("legacy key moves") << QVariant("tq-legacy ") << QString() << false << "tq-legacy "
-                                          << "tq-legacy" << false;
-        QTest::newRow("empty legacy stays") << QVariant("") << QString() << false << "" << QString() << true;
-        QTest::newRow("refused legacy stays") << QVariant("tq-legacy") << QString() << true << "" << QString() << true;
-        QTest::newRow("item trimmed") << QVariant() << " tq-1\n"
-                                      << false << " tq-1\n"
-                                      << "tq-1" << false;
-        QTest::newRow("blank item deleted") << QVariant() << "  " << false << "  " << QString() << false;
+        const auto row = [](const char* name, const QVariant& legacy, const QString& storedKey, bool refuseWrites,
+                             const QString& byoKey, const QString& item, bool legacyRemains) {
+            QTest::newRow(name) << legacy << storedKey << refuseWrites << byoKey << item << legacyRemains;
+        };
+        row("legacy key moves", "tq-legacy ", {}, false, "tq-legacy ", "tq-legacy", false);
+        row("empty legacy stays", "", {}, false, "", {}, true);
+        row("refused legacy stays", "tq-legacy", {}, true, "", {}, true);
+        row("item trimmed", {}, " tq-1\n", false, " tq-1\n", "tq-1", false);
+        row("blank item deleted", {}, "  ", false, "  ", {}, false);
     }
     void creation()
     {
@@ -68,32 +69,6 @@ private slots:
         const bool migrated = legacy.isValid() && !legacyRemains;
         QCOMPARE(log.lines().count(QStringLiteral("[Quillet] Migrated Tessra key from UserDefaults to Keychain")),
             migrated ? 1 : 0);
-    }
-
-    void byoKeyAssignment_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("expectedItem");
-        QTest::newRow("trailing newline") << "tq-abc\n"
-                                          << "tq-abc";
-        QTest::newRow("surrounding blanks") << " tq-x "
-                                            << "tq-x";
-        QTest::newRow("blanks only") << " \n " << QString();
-        QTest::newRow("empty") << "" << QString();
-    }
-    void byoKeyAssignment()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, expectedItem);
-        AccountRig rig;
-        AccountService& account = rig.start();
-        account.setByoKey(QStringLiteral("tq-old"));
-        account.setByoKey(typed);
-        QCOMPARE(account.byoKey(), typed);
-        QCOMPARE(account.hasByoKey(), !expectedItem.isNull());
-        QCOMPARE(rig.stored(AccountService::kByoKeyAccount),
-            expectedItem.isNull() ? std::nullopt : std::optional(expectedItem));
-        QCOMPARE(account.isSignedIn(), false);
     }
 
     // What a refresh does with each kind of answer to "/v1/me", after a first good one.
@@ -217,21 +192,15 @@ private slots:
         QTest::addColumn<QString>("token"); // null: no credentials
         QTest::addColumn<bool>("viaAccount");
 
-        QTest::newRow("own key wins, trimmed") << " tq-own \n"
-                                               << "tq-oauth"
-                                               << "s-1"
-                                               << "tq-own" << false;
-        QTest::newRow("blank own key") << " \n"
-                                       << "tq-oauth"
-                                       << "s-1"
-                                       << "tq-oauth" << false;
-        QTest::newRow("provider key untrimmed") << ""
-                                                << " tq-oauth"
-                                                << "s-1"
-                                                << " tq-oauth" << false;
-        QTest::newRow("session only") << "" << QString() << "s-1"
-                                      << "s-1" << true;
-        QTest::newRow("nothing") << "" << QString() << QString() << QString() << false;
+        const auto row = [](const char* name, const QString& byoKey, const QString& oauthKey, const QString& session,
+                             const QString& token, bool viaAccount) {
+            QTest::newRow(name) << byoKey << oauthKey << session << token << viaAccount;
+        };
+        row("own key wins, trimmed", " tq-own \n", "tq-oauth", "s-1", "tq-own", false);
+        row("blank own key", " \n", "tq-oauth", "s-1", "tq-oauth", false);
+        row("provider key untrimmed", "", " tq-oauth", "s-1", " tq-oauth", false);
+        row("session only", "", {}, "s-1", "s-1", true);
+        row("nothing", "", {}, {}, {}, false);
     }
     void modelCredentials()
     {
@@ -241,12 +210,17 @@ private slots:
         QFETCH(QString, token);
         QFETCH(bool, viaAccount);
         AccountRig rig;
+        rig.keychain.set(QStringLiteral("tq-old"), AccountService::kByoKeyAccount);
         if (!oauthKey.isNull())
             rig.keychain.set(oauthKey, AccountService::kOAuthKeyAccount);
         if (!session.isNull())
             rig.keychain.set(session, AccountService::kSessionTokenAccount);
         AccountService& account = rig.start();
         account.setByoKey(byoKey);
+        // The keychain keeps the own key trimmed, and no item for a blank one.
+        const QString trimmedKey = byoKey.trimmed();
+        QCOMPARE(rig.stored(AccountService::kByoKeyAccount),
+            trimmedKey.isEmpty() ? std::nullopt : std::optional(trimmedKey));
 
         const std::optional<ModelCredentials> credentials = account.modelCredentials();
         QCOMPARE(credentials.has_value(), !token.isNull());

@@ -58,7 +58,7 @@ private slots:
             QStringLiteral("ann@example.com"));
         QCOMPARE(account.flow(), Flow::codeSent(QStringLiteral("ann@example.com")));
         QCOMPARE(account.resendCooldown(), 60);
-        rig.clock.advanceSecs(20);
+        rig.clock.advanceMs(20'000);
         QTRY_COMPARE(account.resendCooldown(), 40);
         // Asking again restarts the countdown.
         QVERIFY(finishes([&](auto done) { account.sendSignInEmail(QStringLiteral("ann@example.com"), done); }));
@@ -67,7 +67,7 @@ private slots:
         QVERIFY(finishes([&](auto done) { account.verifyCode(QStringLiteral("000000"), done); }));
         QCOMPARE(account.flow(), Flow::codeSent(QStringLiteral("ann@example.com")));
         QCOMPARE(account.flowError(), std::optional(QStringLiteral("That code is wrong.")));
-        rig.clock.advanceSecs(5);
+        rig.clock.advanceMs(5'000);
         QTRY_COMPARE(account.resendCooldown(), 55);
 
         LogCapture log;
@@ -112,17 +112,14 @@ private slots:
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("token"); // null: ignored
-        QTest::newRow("link") << "quillet://auth?token=abc%2B1"
-                              << "abc+1";
-        QTest::newRow("empty token") << "quillet://auth?token="
-                                     << "";
-        QTest::newRow("first token counts") << "quillet://auth?x=1&token=a&token=b"
-                                            << "a";
-        QTest::newRow("no query") << "quillet://auth" << QString();
-        QTest::newRow("token without value") << "quillet://auth?token" << QString();
-        QTest::newRow("other item") << "quillet://auth?code=abc" << QString();
-        QTest::newRow("other host") << "quillet://open?token=abc" << QString();
-        QTest::newRow("other scheme") << "https://auth?token=abc" << QString();
+        const auto row = [](const char* url, const QString& token) { QTest::newRow(url) << QString(url) << token; };
+        row("quillet://auth?token=abc%2B1", "abc+1");
+        row("quillet://auth?token=", "");
+        row("quillet://auth?x=1&token=a&token=b", "a"); // the first token counts
+        row("quillet://auth", {});
+        row("quillet://auth?token", {});
+        row("quillet://open?token=abc", {});
+        row("https://auth?token=abc", {});
     }
     void signInLinks()
     {
@@ -147,29 +144,6 @@ private slots:
         QCOMPARE(*account.flowError(), QStringLiteral("Expired"));
     }
 
-    // The link reaches the running instance from another process over the router's socket.
-    void signInLinkFromSecondProcess()
-    {
-        AccountRig rig;
-        rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(200, kVerified));
-        rig.cloudServer.on("GET", "/v1/me", Reply::json(200, kAccount));
-        AccountService& account = rig.start();
-        const QString socketName = rig.dir.filePath(QStringLiteral("urls"));
-        QVERIFY(rig.router.listen(socketName));
-
-        bool forwarded = false;
-        std::thread secondProcess([&] {
-            forwarded
-                = UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth?token=link-7")), socketName);
-        });
-        QTRY_VERIFY(account.sessionToken().has_value());
-        secondProcess.join();
-        QVERIFY(forwarded);
-        QCOMPARE(rig.cloudServer.requests().first().body, QByteArray(R"({"token":"link-7"})"));
-        QCOMPARE(rig.stored(AccountService::kSessionTokenAccount), std::optional(QStringLiteral("sess-9f2c")));
-        QTRY_VERIFY(account.account().has_value());
-    }
-
     // The provider sign-in through the browser and the router, with each way it can end.
     void providerSignIn_data()
     {
@@ -182,28 +156,23 @@ private slots:
         QTest::addColumn<bool>("exchanged");
 
         const QString failed200 = QStringLiteral("Sign-in failed (200). Please try again.");
-        QTest::newRow("api key") << QString() << "c-1"
-                                 << Reply::json(200, R"({"api_key":"tq-new","email":"p@x.com","balance":12.5})")
-                                 << "tq-new" << QVariant(12.5) << QString() << true;
-        QTest::newRow("access token only")
-            << QString() << "c-1" << Reply::json(200, R"({"access_token":"at-1","email":"p@x.com"})") << "at-1"
-            << QVariant() << QString() << true;
-        QTest::newRow("empty api key") << QString() << "c-1"
-                                       << Reply::json(200, R"({"api_key":"","access_token":"at-1","email":"p@x.com"})")
-                                       << QString() << QVariant() << failed200 << true;
-        QTest::newRow("no e-mail") << QString() << "c-1" << Reply::json(200, R"({"api_key":"tq-new"})") << QString()
-                                   << QVariant() << failed200 << true;
-        QTest::newRow("refused") << QString() << "c-1" << Reply::json(400, R"({"error":"invalid_grant"})") << QString()
-                                 << QVariant() << "Sign-in failed (400). Please try again." << true;
-        QTest::newRow("wrong state") << "forged"
-                                     << "c-1" << Reply::json(200, "{}") << QString() << QVariant()
-                                     << "Security check failed — please try again." << false;
-        QTest::newRow("missing code") << QString() << QString() << Reply::json(200, "{}") << QString() << QVariant()
-                                      << "No authorization code received." << false;
-        QTest::newRow("empty code") << QString() << "" << Reply::json(200, "{}") << QString() << QVariant()
-                                    << "No authorization code received." << false;
-        QTest::newRow("transport failure") << QString() << "c-1" << Reply::dropped() << QString() << QVariant()
-                                           << "Couldn't sign in — try again." << true;
+        const auto row = [](const char* name, const QString& state, const QString& code, const Reply& tokenReply,
+                             const QString& key, const QVariant& balance, const QString& error, bool exchanged) {
+            QTest::newRow(name) << state << code << tokenReply << key << balance << error << exchanged;
+        };
+        row("api key", {}, "c-1", Reply::json(200, R"({"api_key":"tq-new","email":"p@x.com","balance":12.5})"),
+            "tq-new", 12.5, {}, true);
+        row("access token only", {}, "c-1", Reply::json(200, R"({"access_token":"at-1","email":"p@x.com"})"), "at-1",
+            {}, {}, true);
+        row("empty api key", {}, "c-1", Reply::json(200, R"({"api_key":"","access_token":"at-1","email":"p@x.com"})"),
+            {}, {}, failed200, true);
+        row("no e-mail", {}, "c-1", Reply::json(200, R"({"api_key":"tq-new"})"), {}, {}, failed200, true);
+        row("refused", {}, "c-1", Reply::json(400, R"({"error":"invalid_grant"})"), {}, {},
+            "Sign-in failed (400). Please try again.", true);
+        row("wrong state", "forged", "c-1", Reply::json(200, "{}"), {}, {}, "Security check failed — please try again.",
+            false);
+        row("missing code", {}, {}, Reply::json(200, "{}"), {}, {}, "No authorization code received.", false);
+        row("transport failure", {}, "c-1", Reply::dropped(), {}, {}, "Couldn't sign in — try again.", true);
     }
     void providerSignIn()
     {
@@ -283,7 +252,7 @@ private slots:
         bool done = false;
         account.signInWithTessra([&] { done = true; });
         QVERIFY(account.tessraSigningIn());
-        rig.clock.advanceSecs(10 * 60);
+        rig.clock.advanceMs(10 * 60'000);
         QTRY_VERIFY(done);
         QVERIFY(!account.tessraSigningIn());
         QVERIFY(!account.flowError());
@@ -332,8 +301,20 @@ private slots:
         rig.providerServer.on("GET", "/v1/credits/balance", Reply::json(200, R"({"balance":4})"));
         LogCapture log;
         AccountService& account = rig.start();
-        rig.router.route(QUrl(QStringLiteral("quillet://auth?token=link-4b1")));
+        // The link reaches the running instance from a second process over the router's socket.
+        const QString socketName = rig.dir.filePath(QStringLiteral("urls"));
+        QVERIFY(rig.router.listen(socketName));
+        bool forwarded = false;
+        std::thread secondProcess([&] {
+            forwarded = UrlRouter::forwardToRunningInstance(
+                QUrl(QStringLiteral("quillet://auth?token=link-4b1")), socketName);
+        });
         QTRY_VERIFY(account.account().has_value());
+        secondProcess.join();
+        QVERIFY(forwarded);
+        QCOMPARE(
+            rig.cloudServer.requestsTo("POST", "/v1/auth/verify").first().body, QByteArray(R"({"token":"link-4b1"})"));
+        QCOMPARE(rig.stored(AccountService::kSessionTokenAccount), std::optional(QStringLiteral("sess-9f2c")));
         QVERIFY(finishes([&](auto done) { account.signInWithTessra(done); }));
         account.setByoKey(QStringLiteral("tq-own-8c2"));
         QVERIFY(finishes([&](auto done) { account.refresh(done); }));

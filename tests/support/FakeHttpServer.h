@@ -103,6 +103,8 @@ public:
         HeaderList headers;
         // Sent one write each with chunked transfer encoding (for streamed answers).
         QList<QByteArray> chunks;
+        // Break the connection off after the chunks instead of ending the reply.
+        bool breakAfterChunks = false;
         // Close the connection after reading the request, without any answer.
         bool dropConnection = false;
 
@@ -307,10 +309,12 @@ private:
             res.set_header(name.toStdString(), value.toStdString());
         if (!reply.chunks.isEmpty()) {
             auto chunks = std::make_shared<QList<QByteArray>>(reply.chunks);
-            res.set_chunked_content_provider(
-                reply.contentType.toStdString(), [chunks](size_t, httplib::DataSink& sink) {
+            res.set_chunked_content_provider(reply.contentType.toStdString(),
+                [chunks, breakOff = reply.breakAfterChunks](size_t, httplib::DataSink& sink) {
                     for (const QByteArray& chunk : *chunks)
                         sink.write(chunk.constData(), size_t(chunk.size()));
+                    if (breakOff)
+                        return false;
                     sink.done();
                     return true;
                 });
