@@ -1,0 +1,341 @@
+#include "platform/PolyphaseResampler.h"
+#include "platform/SpeechRecognizer.h"
+#include "support/TestMain.h"
+#include "transcription/LiveDraftRecognizer.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <numbers>
+
+namespace {
+
+// What the decoding thread did, in order, and the answers it is to give.
+struct Script
+{
+    std::mutex mutex;
+    std::condition_variable released;
+    QStringList journal;
+    std::deque<std::optional<QString>> answers;
+    bool gated = false;
+
+    QStringList events()
+    {
+        std::lock_guard lock(mutex);
+        return journal;
+    }
+    void release()
+    {
+        {
+            std::lock_guard lock(mutex);
+            gated = false;
+        }
+        released.notify_all();
+    }
+};
+
+class ScriptedRecognizer final : public SpeechRecognizer
+{
+public:
+    explicit ScriptedRecognizer(std::shared_ptr<Script> script)
+        : m_script(std::move(script))
+    { }
+    bool beginPhrase() override
+    {
+        std::lock_guard lock(m_script->mutex);
+        m_script->journal << QStringLiteral("begin");
+        return true;
+    }
+    std::optional<QString> process(std::span<const float> samples) override
+    {
+        std::unique_lock lock(m_script->mutex);
+        m_script->released.wait(lock, [this] { return !m_script->gated; });
+        m_script->journal << QStringLiteral("process %1").arg(samples.size());
+        if (m_script->answers.empty())
+            return QStringLiteral("unscripted");
+        auto answer = m_script->answers.front();
+        m_script->answers.pop_front();
+        return answer;
+    }
+    void endPhrase() override
+    {
+        std::lock_guard lock(m_script->mutex);
+        m_script->journal << QStringLiteral("end");
+    }
+
+private:
+    std::shared_ptr<Script> m_script;
+};
+
+std::vector<float> sine(double frequency, double rate, int count, double amplitude = 0.5)
+{
+    std::vector<float> samples(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+        samples[std::size_t(i)] = float(amplitude * std::sin(2.0 * std::numbers::pi * frequency * i / rate));
+    return samples;
+}
+
+double rms(std::span<const float> samples)
+{
+    double sum = 0;
+    for (float s : samples)
+        sum += double(s) * s;
+    return std::sqrt(sum / double(samples.size()));
+}
+
+// A clock moved by hand.
+class ManualClock final : public Clock
+{
+public:
+    QDateTime now() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_now;
+    }
+    void advanceMs(qint64 ms)
+    {
+        std::lock_guard lock(m_mutex);
+        m_now = m_now.addMSecs(ms);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QDateTime m_now = QDateTime(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC);
+};
+
+std::vector<float> chunk(int count, float value = 0.1f)
+{
+    return std::vector<float>(std::size_t(count), value);
+}
+
+} // namespace
+
+class TestLiveDraft final : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::shared_ptr<Script> m_script;
+    ManualClock m_clock;
+
+    std::unique_ptr<LiveDraftRecognizer> makeRecognizer(const QLocale& locale = QLocale(QLocale::English))
+    {
+        auto script = m_script;
+        return std::make_unique<LiveDraftRecognizer>(
+            24000, locale, [script] { return std::make_unique<ScriptedRecognizer>(script); }, m_clock);
+    }
+
+private slots:
+    void init() { m_script = std::make_shared<Script>(); }
+
+    void cleanup()
+    {
+        // A destroyed recogniser's thread ends on its own; none may be left running.
+        QTRY_COMPARE(LiveDraftRecognizer::decodingThreadCount(), 0);
+    }
+
+    void resamplerKeepsSpeechBandAndRemovesAliases_data()
+    {
+        QTest::addColumn<double>("frequency");
+        QTest::addColumn<double>("minGainDb");
+        QTest::addColumn<double>("maxGainDb");
+        QTest::newRow("300 Hz passes") << 300.0 << -0.1 << 0.1;
+        QTest::newRow("3 kHz passes") << 3000.0 << -0.1 << 0.1;
+        QTest::newRow("6.5 kHz passes") << 6500.0 << -0.5 << 0.5;
+        // These would fold back to 6.5, 5 and 4.1 kHz, right inside the speech band.
+        QTest::newRow("9.5 kHz is removed") << 9500.0 << -200.0 << -60.0;
+        QTest::newRow("11 kHz is removed") << 11000.0 << -200.0 << -60.0;
+        QTest::newRow("11.9 kHz is removed") << 11900.0 << -200.0 << -60.0;
+    }
+
+    void resamplerKeepsSpeechBandAndRemovesAliases()
+    {
+        QFETCH(double, frequency);
+        QFETCH(double, minGainDb);
+        QFETCH(double, maxGainDb);
+        PolyphaseResampler resampler(24000, 16000);
+        const auto input = sine(frequency, 24000, 24000);
+        std::vector<float> output;
+        resampler.process(input, output);
+        QVERIFY(std::abs(int(output.size()) - 16000) <= 1);
+        // Skip the filter's start-up, where it still sees the zeros before the first sample.
+        const std::span<const float> steady(output.data() + 200, output.size() - 400);
+        const double gainDb = 20.0 * std::log10(rms(steady) / rms(input) + 1e-12);
+        QVERIFY2(gainDb >= minGainDb && gainDb <= maxGainDb, qPrintable(QString::number(gainDb)));
+    }
+
+    void resamplerGivesTheSameStreamWhateverTheChunkSize_data()
+    {
+        QTest::addColumn<int>("inputRate");
+        QTest::addColumn<int>("outputRate");
+        QTest::addColumn<int>("chunkSize");
+        QTest::newRow("24k->16k single samples") << 24000 << 16000 << 1;
+        QTest::newRow("24k->16k odd chunks") << 24000 << 16000 << 7;
+        QTest::newRow("24k->16k 100 ms chunks") << 24000 << 16000 << 2400;
+        QTest::newRow("16k->24k odd chunks") << 16000 << 24000 << 13;
+    }
+
+    void resamplerGivesTheSameStreamWhateverTheChunkSize()
+    {
+        QFETCH(int, inputRate);
+        QFETCH(int, outputRate);
+        QFETCH(int, chunkSize);
+        std::vector<float> input = sine(440, inputRate, inputRate / 2);
+        const auto overtone = sine(2500, inputRate, inputRate / 2, 0.2);
+        for (std::size_t i = 0; i < input.size(); ++i)
+            input[i] += overtone[i];
+
+        PolyphaseResampler whole(inputRate, outputRate);
+        std::vector<float> expected;
+        whole.process(input, expected);
+
+        PolyphaseResampler pieces(inputRate, outputRate);
+        std::vector<float> actual;
+        for (std::size_t at = 0; at < input.size(); at += std::size_t(chunkSize)) {
+            const std::size_t n = std::min(std::size_t(chunkSize), input.size() - at);
+            pieces.process(std::span<const float>(input.data() + at, n), actual);
+        }
+        QCOMPARE(actual.size(), expected.size());
+        for (std::size_t i = 0; i < actual.size(); ++i)
+            QVERIFY2(std::abs(actual[i] - expected[i]) < 1e-5f, qPrintable(QString::number(i)));
+    }
+
+    void draftsFollowTheRecognizerOnlyWhenTheTextChanges()
+    {
+        m_script->answers = { QString(), QStringLiteral("go"), QStringLiteral("go"), QStringLiteral("go for"),
+            QStringLiteral("go forward"), std::nullopt };
+        auto recognizer = makeRecognizer();
+        QSignalSpy drafts(recognizer.get(), &LiveDraftRecognizer::draftChanged);
+        recognizer->start();
+        for (int i = 0; i < 6; ++i) {
+            recognizer->feed(chunk(2400));
+            // One chunk at a time, so that the thread does not decode them in one go.
+            QTRY_COMPARE(m_script->events().size(), 2 + i);
+        }
+        QTRY_COMPARE(drafts.size(), 4);
+        const QStringList texts { drafts.at(0).at(0).toString(), drafts.at(1).at(0).toString(),
+            drafts.at(2).at(0).toString(), drafts.at(3).at(0).toString() };
+        // The failed decode ends the phrase and clears the draft.
+        QCOMPARE(texts, (QStringList { "go", "go for", "go forward", "" }));
+
+        // The phrase stays over: later samples are not decoded until a new phrase begins.
+        recognizer->feed(chunk(2400));
+        recognizer->stop();
+        recognizer->start();
+        recognizer->feed(chunk(100));
+        QTRY_COMPARE(m_script->events().last(), QStringLiteral("process 100"));
+        QCOMPARE(m_script->events().count(QStringLiteral("process 2400")), 6);
+    }
+
+    void stopClearsTheDraftAndDropsLateResults()
+    {
+        m_script->answers = { QStringLiteral("stale words"), QStringLiteral("fresh") };
+        m_script->gated = true;
+        auto recognizer = makeRecognizer();
+        QSignalSpy drafts(recognizer.get(), &LiveDraftRecognizer::draftChanged);
+        recognizer->start();
+        recognizer->feed(chunk(2400));
+        recognizer->stop();
+        QCOMPARE(drafts.size(), 1);
+        QCOMPARE(drafts.at(0).at(0).toString(), QString());
+        QVERIFY(!recognizer->isRunning());
+
+        // Feeding while stopped, or nothing at all, decodes nothing.
+        recognizer->feed(chunk(480));
+        recognizer->start();
+        recognizer->feed({});
+        m_script->release();
+        recognizer->feed(chunk(1200));
+        // Results arrive in order, so once the new phrase's draft is here the stale one would
+        // have been too.
+        QTRY_COMPARE(drafts.size(), 2);
+        QCOMPARE(drafts.at(1).at(0).toString(), QStringLiteral("fresh"));
+        QCOMPARE(m_script->events(), (QStringList { "begin", "process 2400", "end", "begin", "process 1200" }));
+    }
+
+    void phraseRestartsAfterTheLimitDroppingTheChunkAtTheTurn()
+    {
+        auto recognizer = makeRecognizer();
+        recognizer->start();
+        recognizer->feed(chunk(2400));
+        QTRY_COMPARE(m_script->events().size(), 2);
+        m_clock.advanceMs(50'000);
+        recognizer->feed(chunk(1200));
+        QTRY_COMPARE(m_script->events().size(), 3);
+        m_clock.advanceMs(1);
+        recognizer->feed(chunk(600));
+        recognizer->feed(chunk(300));
+        QTRY_COMPARE(m_script->events().size(), 6);
+        QCOMPARE(m_script->events(),
+            (QStringList { "begin", "process 2400", "process 1200", "end", "begin", "process 300" }));
+    }
+
+    void onlyEnglishAndTheCLocaleGetADraft_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<bool>("drafts");
+        QTest::newRow("en_US") << "en_US" << true;
+        QTest::newRow("en_GB") << "en_GB" << true;
+        QTest::newRow("C") << "C" << true;
+        QTest::newRow("POSIX") << "POSIX" << true;
+        QTest::newRow("vi_VN") << "vi_VN" << false;
+        QTest::newRow("de_DE") << "de_DE" << false;
+    }
+
+    void onlyEnglishAndTheCLocaleGetADraft()
+    {
+        QFETCH(QString, locale);
+        QFETCH(bool, drafts);
+        m_script->answers = { QStringLiteral("hello") };
+        auto recognizer = makeRecognizer(QLocale(locale));
+        QSignalSpy spy(recognizer.get(), &LiveDraftRecognizer::draftChanged);
+        recognizer->start();
+        QCOMPARE(recognizer->isRunning(), drafts);
+        recognizer->feed(chunk(2400));
+        if (drafts) {
+            QVERIFY(spy.wait());
+            QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("hello"));
+        } else {
+            recognizer->stop();
+            QCOMPARE(m_script->events(), QStringList());
+        }
+    }
+
+    void recognizesRecordedEnglishSpeech()
+    {
+        // Real recorded speech: "go forward ten meters", 16 kHz signed 16-bit mono.
+        QFile file(QStringLiteral("/usr/share/pocketsphinx/test/data/goforward.raw"));
+        QVERIFY2(file.open(QIODevice::ReadOnly), "pocketsphinx-testdata is not installed");
+        QVERIFY(LiveDraftRecognizer::authorize());
+        const QByteArray raw = file.readAll();
+        std::vector<float> at16k(std::size_t(raw.size() / 2));
+        for (std::size_t i = 0; i < at16k.size(); ++i) {
+            qint16 s;
+            std::memcpy(&s, raw.constData() + 2 * i, 2);
+            at16k[i] = s / 32768.0f;
+        }
+        PolyphaseResampler up(16000, 24000);
+        std::vector<float> at24k;
+        up.process(at16k, at24k);
+        at24k.insert(at24k.end(), 24000, 0.0f);
+
+        LiveDraftRecognizer recognizer(
+            24000, QLocale(QLocale::English), [] { return SpeechRecognition::createOnDevice(24000); }, m_clock);
+        QSignalSpy drafts(&recognizer, &LiveDraftRecognizer::draftChanged);
+        recognizer.start();
+        for (std::size_t at = 0; at < at24k.size(); at += 2400)
+            recognizer.feed(std::span<const float>(at24k.data() + at, std::min<std::size_t>(2400, at24k.size() - at)));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !drafts.isEmpty() && drafts.last().at(0).toString().contains(QLatin1String("forward")), 30000);
+        recognizer.stop();
+        QCOMPARE(drafts.last().at(0).toString(), QString());
+    }
+};
+
+QUILLET_TEST_MAIN(TestLiveDraft)
+#include "TestLiveDraft.moc"

@@ -1,0 +1,147 @@
+#include "SessionRig.h"
+#include "platform/Log.h"
+#include "support/TestMain.h"
+#include "transcription/LiveDraftRecognizer.h"
+
+namespace {
+
+struct Spoken
+{
+    QString text;
+    QList<float> samples; // 24 kHz, trimmed to the audible part
+};
+
+std::optional<Spoken> speak(const QString& text, const QString& folder)
+{
+    const auto clip = SpokenAudio::speak(text, folder + QStringLiteral("/spoken.wav"));
+    if (!clip)
+        return std::nullopt;
+    const auto [first, last] = SpokenAudio::soundSpan(clip->samples);
+    const QList<float> audible = clip->samples.mid(first, last - first + 1);
+    PolyphaseResampler resampler(clip->sampleRate, 24000);
+    std::vector<float> resampled;
+    resampler.process(std::span<const float>(audible.constData(), std::size_t(audible.size())), resampled);
+    return Spoken { text, QList<float>(resampled.begin(), resampled.end()) };
+}
+
+// Lays `samples` into `track` from `atSeconds` on, scaled, growing the track as needed.
+void place(QList<float>& track, const QList<float>& samples, double atSeconds, float gain = 1.0f)
+{
+    const qsizetype at = qsizetype(atSeconds * 24000);
+    if (track.size() < at + samples.size())
+        track.resize(at + samples.size(), 0.0f);
+    for (qsizetype i = 0; i < samples.size(); ++i)
+        track[at + i] += samples[i] * gain;
+}
+
+double seconds(const QList<float>& samples)
+{
+    return double(samples.size()) / 24000.0;
+}
+
+} // namespace
+
+class TestSessionEndToEnd final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The far side says A and B, the user says C, and the microphone also hears A from the
+    // loudspeakers 200 ms later and 6 dB quieter.
+    void recordsTranscribesSummarisesAndArchivesATwoSidedCall()
+    {
+        SessionRig rig;
+        // Finalising well before this shows the wait ended because the uploads did.
+        rig.session.setDrainLimit(std::chrono::minutes(10));
+        const auto a = speak(QStringLiteral("Good morning everyone."), rig.dir.path());
+        const auto b = speak(
+            QStringLiteral("The new release ships on Thursday after the final security review."), rig.dir.path());
+        const auto c = speak(QStringLiteral("I will send the notes to the team tonight."), rig.dir.path());
+        QVERIFY2(a && b && c, "espeak-ng is needed");
+        rig.provider.setSentences(
+            { { a->text, seconds(a->samples) }, { b->text, seconds(b->samples) }, { c->text, seconds(c->samples) } });
+
+        const double aAt = 0.5;
+        const double bAt = aAt + seconds(a->samples) + 2.0;
+        const double cAt = bAt + seconds(b->samples) + 1.0;
+        QList<float> farSide;
+        place(farSide, a->samples, aAt);
+        place(farSide, b->samples, bAt);
+        place(farSide, QList<float>(36000, 0.0f), seconds(farSide));
+        QList<float> microphone;
+        place(microphone, a->samples, aAt + 0.2, 0.5f);
+        place(microphone, c->samples, cAt);
+        place(microphone, QList<float>(36000, 0.0f), seconds(microphone));
+
+        LogCapture log;
+        QSignalSpy summaryDone(&rig.session, &TranscriptionSession::summaryFinished);
+        Meeting* meeting = rig.start();
+        QVERIFY(meeting);
+        QVERIFY(rig.session.systemAudioActive());
+        const auto farPlayer = SpokenAudio::startPlaying(rig.writeRaw(farSide), QStringLiteral("spk"));
+        const auto micPlayer = SpokenAudio::startPlaying(rig.writeRaw(microphone), QStringLiteral("micsink"));
+        QVERIFY(farPlayer && micPlayer);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            farPlayer->state() == QProcess::NotRunning && micPlayer->state() == QProcess::NotRunning, kLongWaitMs);
+        QVERIFY(rig.stopAndFinalize());
+
+        QVERIFY2(rig.provider.violations().isEmpty(), qPrintable(rig.provider.violations().join(QStringLiteral("; "))));
+        QCOMPARE(SessionRig::texts(*meeting),
+            (QStringList { QStringLiteral("Them: ") + a->text, QStringLiteral("Them: ") + b->text,
+                QStringLiteral("Me: ") + c->text }));
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Echo dropped: ") + a->text)
+            || log.contains(QStringLiteral("[Quillet] Echo replaced: ") + a->text));
+        const auto segments = meeting->sortedSegments();
+        const double start = segments.at(0)->timestamp();
+        QVERIFY2(start > 0.2 && start < 3.0, qPrintable(QString::number(start)));
+        QVERIFY2(std::abs(segments.at(1)->timestamp() - start - (bAt - aAt)) < 0.7,
+            qPrintable(QString::number(segments.at(1)->timestamp())));
+        QVERIFY2(std::abs(segments.at(2)->timestamp() - start - (cAt - aAt)) < 0.7,
+            qPrintable(QString::number(segments.at(2)->timestamp())));
+        for (const TranscriptSegment* segment : segments)
+            QVERIFY(segment->isFinal());
+
+        QVERIFY(!meeting->isRecording());
+        QVERIFY(meeting->duration() > seconds(microphone));
+        QVERIFY(summaryDone.wait(kLongWaitMs));
+        QCOMPARE(meeting->title(), QStringLiteral("Quarterly Numbers Review"));
+        QCOMPARE(meeting->summary().value_or(QString()), FakeProvider::summaryAnswer());
+        const QString archived = SessionRig::archivedText(FakeProvider::summaryAnswer());
+        QVERIFY(archived.contains(b->text));
+
+        // What the store file holds, read back from scratch.
+        const QUuid id = meeting->id();
+        Meeting* stored = rig.store.reopen().meetingById(id);
+        QVERIFY(stored);
+        QCOMPARE(SessionRig::texts(*stored).size(), 3);
+        QCOMPARE(stored->title(), QStringLiteral("Quarterly Numbers Review"));
+        QVERIFY(!stored->isRecording());
+    }
+
+    void liveDraftShowsRecordedSpeechAndClearsAtStop()
+    {
+        SessionRig rig;
+        rig.settings.setValue(QStringLiteral("liveDraftEnabled"), true);
+        rig.provider.setTranscript(QStringLiteral("go forward ten meters"));
+        QStringList drafts;
+        connect(&rig.session, &TranscriptionSession::liveDraftChanged, &rig.session,
+            [&] { drafts << rig.session.liveDraft(); });
+        LogCapture log;
+        QVERIFY(rig.start());
+        QTRY_VERIFY(log.contains(QStringLiteral("[Quillet] Live draft running on-device")));
+
+        // Real recorded speech (16 kHz s16le): the recogniser does poorly on synthetic voices.
+        const auto player = SpokenAudio::startPlaying(
+            QStringLiteral("/usr/share/pocketsphinx/test/data/goforward.raw"), QStringLiteral("micsink"), 16000);
+        QVERIFY(player);
+        QTRY_VERIFY_WITH_TIMEOUT(drafts.filter(QStringLiteral("forward")).size() > 0, kLongWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(player->state() == QProcess::NotRunning, kLongWaitMs);
+
+        QVERIFY(rig.stopAndFinalize());
+        QCOMPARE(rig.session.liveDraft(), QString());
+        QTRY_COMPARE(LiveDraftRecognizer::decodingThreadCount(), 0);
+    }
+};
+
+QUILLET_TEST_MAIN(TestSessionEndToEnd)
+#include "TestSessionEndToEnd.moc"
