@@ -73,8 +73,9 @@ void TessraTranscriber::connect()
         m_core->isStopped = false;
     }
     m_core->setState(State::Listening);
+    const QString language = m_core->language.value_or(QString());
     Log::line("[Quillet] TessraTranscriber ready (model=%@, lang=%@)", TranscriptionRequest::model,
-        m_core->language.value_or(QStringLiteral("auto")));
+        language.isEmpty() ? QStringLiteral("auto") : language);
 }
 
 void TessraTranscriber::disconnect()
