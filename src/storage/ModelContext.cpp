@@ -385,26 +385,34 @@ void ModelContext::insert(Folder* folder)
     emit folderInserted(folder);
 }
 
+// A stored record stays until the save deletes its row (or a rollback brings it back); one
+// that was never saved goes at once.
+template <typename Record> void ModelContext::retire(Record* record, QObject* owner, qsizetype index)
+{
+    if (record->m_state.isStored()) {
+        record->m_state.removed = true;
+        m_removed.append(Removal { record, owner, index });
+        return;
+    }
+    m_inserted.removeOne(record);
+    record->m_state.context = nullptr;
+    record->deleteLater();
+}
+
 void ModelContext::dropUnsavedChildren(Meeting* meeting)
 {
-    const auto drop = [this](QObject* child) {
-        m_inserted.removeOne(child);
-        child->deleteLater();
-    };
     const QList<TranscriptSegment*> segments = meeting->m_segments;
     for (TranscriptSegment* segment : segments) {
         if (!segment->m_state.isStored()) {
             meeting->detachSegment(segment);
-            segment->m_state.context = nullptr;
-            drop(segment);
+            retire(segment, meeting, 0);
         }
     }
     const QList<ChatMessage*> messages = meeting->m_chatMessages;
     for (ChatMessage* message : messages) {
         if (!message->m_state.isStored()) {
             meeting->detachChatMessage(message);
-            message->m_state.context = nullptr;
-            drop(message);
+            retire(message, meeting, 0);
         }
     }
 }
@@ -424,14 +432,7 @@ void ModelContext::remove(Meeting* meeting)
         emit folder->meetingsChanged();
     }
     dropUnsavedChildren(meeting);
-    if (meeting->m_state.isStored()) {
-        meeting->m_state.removed = true;
-        m_removed.append(Removal { meeting, folder, index });
-    } else {
-        m_inserted.removeOne(meeting);
-        meeting->m_state.context = nullptr;
-        meeting->deleteLater();
-    }
+    retire(meeting, folder, index);
     emit meetingRemoved(id);
 }
 
@@ -447,14 +448,7 @@ void ModelContext::remove(Folder* folder)
     const QList<Meeting*> filed = folder->m_meetings;
     for (Meeting* meeting : filed)
         meeting->setFolder(nullptr);
-    if (folder->m_state.isStored()) {
-        folder->m_state.removed = true;
-        m_removed.append(Removal { folder, nullptr, index });
-    } else {
-        m_inserted.removeOne(folder);
-        folder->m_state.context = nullptr;
-        folder->deleteLater();
-    }
+    retire(folder, nullptr, index);
     emit folderRemoved(id);
 }
 
@@ -466,14 +460,7 @@ void ModelContext::remove(TranscriptSegment* segment)
     const qsizetype index = meeting ? meeting->m_segments.indexOf(segment) : 0;
     if (meeting)
         meeting->detachSegment(segment);
-    if (segment->m_state.isStored()) {
-        segment->m_state.removed = true;
-        m_removed.append(Removal { segment, meeting, index });
-    } else {
-        m_inserted.removeOne(segment);
-        segment->m_state.context = nullptr;
-        segment->deleteLater();
-    }
+    retire(segment, meeting, index);
 }
 
 void ModelContext::remove(ChatMessage* message)
@@ -484,14 +471,7 @@ void ModelContext::remove(ChatMessage* message)
     const qsizetype index = meeting ? meeting->m_chatMessages.indexOf(message) : 0;
     if (meeting)
         meeting->detachChatMessage(message);
-    if (message->m_state.isStored()) {
-        message->m_state.removed = true;
-        m_removed.append(Removal { message, meeting, index });
-    } else {
-        m_inserted.removeOne(message);
-        message->m_state.context = nullptr;
-        message->deleteLater();
-    }
+    retire(message, meeting, index);
 }
 
 bool ModelContext::hasChanges() const

@@ -99,6 +99,7 @@ private:
     void markDirty(QObject* record);
     void recordInsert(QObject* record);
     void dropUnsavedChildren(Meeting* meeting);
+    template <typename Record> void retire(Record* record, QObject* owner, qsizetype index);
     bool revive(QObject* record);
     bool writeChanges(QHash<QObject*, qint64>& newKeys, QString* error);
     void restoreRemoval(const Removal& removal);

@@ -1,5 +1,7 @@
 #include "summary/ChatCompletions.h"
 
+#include "account/UrlPath.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -8,12 +10,7 @@ namespace ChatCompletions {
 
 QUrl endpoint(const QUrl& baseUrl)
 {
-    QUrl url = baseUrl;
-    QString path = url.path();
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    url.setPath(path + QStringLiteral("v1/chat/completions"));
-    return url;
+    return appendingPath(baseUrl, QStringLiteral("v1/chat/completions"));
 }
 
 QNetworkRequest request(const ModelCredentials& credentials, bool streamed)

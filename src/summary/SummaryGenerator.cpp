@@ -255,6 +255,24 @@ SummaryResult<std::optional<QString>> mapTitle(const SummaryResult<QString>& ans
     return SummaryResult<std::optional<QString>>::success(SummaryGenerator::cleanTitle(answer.value()));
 }
 
+// Starts one completion on the worker's thread; the future settles with the answer as `map`
+// turns it, and cancelling the future cancels the request.
+template <typename T, typename Map>
+QFuture<SummaryResult<T>> singleCompletion(
+    SummaryGeneratorWorker* worker, const QString& systemPrompt, const QString& userContent, int maxTokens, Map map)
+{
+    auto promise = startedPromise<T>();
+    QMetaObject::invokeMethod(
+        worker,
+        [worker, promise, systemPrompt, userContent, maxTokens, map] {
+            const quint64 id = worker->startCompletion(systemPrompt, userContent, maxTokens,
+                [promise, map](const SummaryResult<QString>& answer) { fulfil(*promise, map(answer)); });
+            worker->cancelWith(promise->future(), { id });
+        },
+        Qt::QueuedConnection);
+    return promise->future();
+}
+
 } // namespace
 
 SummaryGenerator::SummaryGenerator(const ModelCredentials& credentials, QObject* parent)
@@ -287,47 +305,21 @@ SummaryGenerator::~SummaryGenerator()
 QFuture<SummaryResult<QString>> SummaryGenerator::chatCompletion(
     const QString& systemPrompt, const QString& userContent, int maxTokens)
 {
-    auto promise = startedPromise<QString>();
-    QMetaObject::invokeMethod(
-        m_worker,
-        [worker = m_worker, promise, systemPrompt, userContent, maxTokens] {
-            const quint64 id = worker->startCompletion(
-                systemPrompt, userContent, maxTokens, [promise](const auto& result) { fulfil(*promise, result); });
-            worker->cancelWith(promise->future(), { id });
-        },
-        Qt::QueuedConnection);
-    return promise->future();
+    return singleCompletion<QString>(
+        m_worker, systemPrompt, userContent, maxTokens, [](const SummaryResult<QString>& answer) { return answer; });
 }
 
 QFuture<SummaryResult<std::optional<QString>>> SummaryGenerator::generateTitle(const QString& transcript)
 {
-    auto promise = startedPromise<std::optional<QString>>();
-    QMetaObject::invokeMethod(
-        m_worker,
-        [worker = m_worker, promise, transcript] {
-            const quint64 id = worker->startCompletion(SummaryPrompts::titlePrompt(),
-                TextPrefix::graphemes(transcript, kTitleTranscriptLength), kTitleMaxTokens,
-                [promise](const auto& answer) { fulfil(*promise, mapTitle(answer)); });
-            worker->cancelWith(promise->future(), { id });
-        },
-        Qt::QueuedConnection);
-    return promise->future();
+    return singleCompletion<std::optional<QString>>(m_worker, SummaryPrompts::titlePrompt(),
+        TextPrefix::graphemes(transcript, kTitleTranscriptLength), kTitleMaxTokens, mapTitle);
 }
 
 QFuture<SummaryResult<QString>> SummaryGenerator::generateSummary(
     const QString& transcript, const QString& userNotes, const std::optional<QString>& calendarContext)
 {
-    auto promise = startedPromise<QString>();
-    QMetaObject::invokeMethod(
-        m_worker,
-        [worker = m_worker, promise, transcript, userNotes, calendarContext] {
-            const quint64 id = worker->startCompletion(SummaryPrompts::summarySystemPrompt(calendarContext),
-                SummaryPrompts::summaryUserContent(transcript, userNotes), kSummaryMaxTokens,
-                [promise](const auto& answer) { fulfil(*promise, mapSummary(answer)); });
-            worker->cancelWith(promise->future(), { id });
-        },
-        Qt::QueuedConnection);
-    return promise->future();
+    return singleCompletion<QString>(m_worker, SummaryPrompts::summarySystemPrompt(calendarContext),
+        SummaryPrompts::summaryUserContent(transcript, userNotes), kSummaryMaxTokens, mapSummary);
 }
 
 QFuture<SummaryResult<GeneratedTitleAndSummary>> SummaryGenerator::generateTitleAndSummary(
