@@ -71,11 +71,7 @@ template <typename T> void AccountService::assign(T& field, const T& value, void
 void AccountService::setFlow(const Flow& flow)
 {
     // Two codeSent states for different addresses are different states.
-    if (m_flow == flow)
-        return;
-    m_flow = flow;
-    emit flowChanged();
-    emit changed();
+    assign(m_flow, flow, &AccountService::flowChanged);
 }
 
 void AccountService::setFlowError(const std::optional<QString>& error)
@@ -227,9 +223,7 @@ void AccountService::verifyCode(const QString& code, Completion done)
 
 void AccountService::handleOpenURL(const QUrl& url)
 {
-    if (url.scheme() != QLatin1String("quillet") || url.host().isEmpty())
-        return;
-    if (url.host() != QLatin1String("auth"))
+    if (url.scheme() != QLatin1String("quillet") || url.host() != QLatin1String("auth"))
         return;
     // Read by hand: an item "token" without "=" has no value and is ignored, while "token="
     // carries the empty token on to the server.

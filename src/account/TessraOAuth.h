@@ -79,8 +79,6 @@ public:
     // Ends a waiting sign-in as cancelled (what closing the sign-in window means).
     void cancel();
 
-    bool isSigningIn() const { return m_pending != nullptr; }
-
     // How often the ten-minute limit is checked against the clock; tests shorten it.
     void setLimitCheckInterval(std::chrono::milliseconds interval);
 

@@ -14,6 +14,7 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QPromise>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTimer>
 #include <cmath>
@@ -378,39 +379,11 @@ QFuture<SummaryResult<GeneratedTitleAndSummary>> SummaryGenerator::generateTitle
 std::optional<double> SummaryGenerator::retryAfterSeconds(QByteArrayView headerValue)
 {
     // Digits with an optional fraction and exponent, an optional leading sign; nothing else.
-    qsizetype i = 0;
-    const qsizetype n = headerValue.size();
-    const auto digitsFrom = [&](qsizetype from) {
-        qsizetype at = from;
-        while (at < n && headerValue[at] >= '0' && headerValue[at] <= '9')
-            ++at;
-        return at;
-    };
-    if (i < n && (headerValue[i] == '+' || headerValue[i] == '-'))
-        ++i;
-    const qsizetype integerEnd = digitsFrom(i);
-    bool hasDigits = integerEnd > i;
-    i = integerEnd;
-    if (i < n && headerValue[i] == '.') {
-        const qsizetype fractionEnd = digitsFrom(i + 1);
-        hasDigits = hasDigits || fractionEnd > i + 1;
-        i = fractionEnd;
-    }
-    if (!hasDigits)
-        return std::nullopt;
-    if (i < n && (headerValue[i] == 'e' || headerValue[i] == 'E')) {
-        qsizetype exponent = i + 1;
-        if (exponent < n && (headerValue[exponent] == '+' || headerValue[exponent] == '-'))
-            ++exponent;
-        const qsizetype exponentEnd = digitsFrom(exponent);
-        if (exponentEnd == exponent)
-            return std::nullopt;
-        i = exponentEnd;
-    }
-    if (i != n)
+    static const QRegularExpression decimal(QStringLiteral(R"(\A[+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?\z)"));
+    if (!decimal.match(QString::fromLatin1(headerValue)).hasMatch())
         return std::nullopt;
     bool ok = false;
-    const double seconds = QByteArray(headerValue.data(), headerValue.size()).toDouble(&ok);
+    const double seconds = headerValue.toByteArray().toDouble(&ok);
     // A negative wait means nothing; such a value falls back to the exponential wait.
     if (!ok || !std::isfinite(seconds) || seconds < 0)
         return std::nullopt;

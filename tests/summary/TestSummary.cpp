@@ -207,6 +207,7 @@ void TestSummary::retryAfterValue_data()
     QTest::addColumn<double>("seconds"); // negative: the value does not count
     QTest::newRow("integer") << QByteArray("5") << 5.0;
     QTest::newRow("fraction") << QByteArray("5.5") << 5.5;
+    QTest::newRow("exponent") << QByteArray("1e1") << 10.0;
     QTest::newRow("unit") << QByteArray("5s") << -1.0;
     QTest::newRow("leading blank") << QByteArray(" 5") << -1.0;
     QTest::newRow("trailing blank") << QByteArray("5 ") << -1.0;
