@@ -129,17 +129,6 @@ private slots:
         QCOMPARE(turnsOf(*cafe),
             QList<TurnValue>({ { "Me", 0, "Good morning, everyone." }, { "Them", 4, "Morning! Can you hear me?" } }));
 
-        const Meeting* standup
-            = context->meetingById(QUuid::fromString(QLatin1String("3F2504E0-4F89-11D3-9A0C-0305E82C3301")));
-        QVERIFY(standup);
-        QCOMPARE(standup->title(), QStringLiteral("Standup \"core\" \\ infra"));
-        QCOMPARE(standup->summary(), std::nullopt);
-        QCOMPARE(standup->chatMessages().size(), 0);
-        QCOMPARE(turnsOf(*standup),
-            QList<TurnValue>({ { "Me", 0, "Let's start." }, { "Me", 5, "Quick update from me." },
-                { "Them", 65, "Deploy is green." }, { "Linh Nguyen", 65, "Same second, stored after." },
-                { "Linh Nguyen", 3725, "Wrapping up at last." } }));
-
         QStringList titles;
         for (const Meeting* m : context->fetchMeetings())
             titles.append(m->title());

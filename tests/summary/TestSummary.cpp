@@ -99,8 +99,6 @@ class TestSummary final : public QObject
 private slots:
     void withoutThinkTags_data();
     void withoutThinkTags();
-    void startsWithReasoning_data();
-    void startsWithReasoning();
     void cleanedAnswers_data();
     void cleanedAnswers();
     void retryAfterValue_data();
@@ -146,23 +144,6 @@ void TestSummary::withoutThinkTags()
     QCOMPARE(ReasoningStripper::withoutThinkTags(input), expected);
 }
 
-void TestSummary::startsWithReasoning_data()
-{
-    QTest::addColumn<QString>("input");
-    QTest::addColumn<bool>("expected");
-    QTest::newRow("blanks then capitalised opener") << "  Okay, the user asked for a summary" << true;
-    QTest::newRow("opener after other words") << "Summary: let me think about it" << false;
-    QTest::newRow("opener after 60 characters") << QString(61, QLatin1Char('x')) + " let me think" << false;
-    QTest::newRow("thinking process colon") << "Thinking Process:\n1. read" << true;
-}
-
-void TestSummary::startsWithReasoning()
-{
-    QFETCH(QString, input);
-    QFETCH(bool, expected);
-    QCOMPARE(ReasoningStripper::startsWithReasoning(input), expected);
-}
-
 // The post-processing of summary and title answers, as stored in the meeting.
 void TestSummary::cleanedAnswers_data()
 {
@@ -182,7 +163,11 @@ void TestSummary::cleanedAnswers_data()
     row("title: after think block", true, "<think>x</think>\n\n   Họp ngân sách   \n", "Họp ngân sách");
     row("title: only quotes gives empty", true, "\"\"\nrest", "");
     row("title: cut to 120", true, QString(130, QLatin1Char('t')), QString(120, QLatin1Char('t')));
-    row("title: reasoning opener", true, "The user wants a title", {});
+    row("title: reasoning opener after blanks", true, "  Okay, the user asked for a title", {});
+    row("title: thinking process", true, "Thinking Process:\n1. read", {});
+    row("title: opener after other words", true, "Summary: let me think", "Summary: let me think");
+    row("title: opener after 60 characters", true, QString(61, QLatin1Char('x')) + " let me think",
+        QString(61, QLatin1Char('x')) + " let me think");
     row("title: reasoning on first line only", true, "<think>a</think>Let me think\nTitle", {});
 }
 
