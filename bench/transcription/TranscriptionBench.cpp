@@ -2,6 +2,7 @@
 // an hour of chunks, and our share of the delay from an utterance's last chunk to its text,
 // against an instant server on 127.0.0.1.
 
+#include "transcription/StrictBase64.h"
 #include "transcription/TessraTranscriber.h"
 #include "transcription/TranscriptionRequest.h"
 #include "transcription/UtteranceDetector.h"
@@ -181,10 +182,10 @@ void cpuPerHour(const std::vector<QByteArray>& speech, const std::vector<QByteAr
     for (int i = 0; i < kChunksPerHour; ++i) {
         const bool talking = i % 60 < 45;
         const QByteArray& chunk = talking ? speech[size_t(i) % speech.size()] : quiet[size_t(i) % quiet.size()];
-        const auto decoded = QByteArray::fromBase64Encoding(chunk, QByteArray::AbortOnBase64DecodingErrors);
-        if (!decoded)
+        const std::optional<QByteArray> pcm = StrictBase64::decode(chunk);
+        if (!pcm)
             continue;
-        if (auto utterance = detector.addChunk(decoded.decoded, UtteranceDetector::rms(decoded.decoded), true)) {
+        if (auto utterance = detector.addChunk(*pcm, UtteranceDetector::rms(*pcm), true)) {
             wavBytes += TranscriptionRequest::wavFile(utterance->pcm, 24000).size();
             ++utterances;
         }

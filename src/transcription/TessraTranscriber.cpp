@@ -2,6 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "transcription/StrictBase64.h"
 #include "transcription/TranscriptionRequest.h"
 #include "transcription/TranscriptionUploader.h"
 
@@ -96,11 +97,10 @@ void TessraTranscriber::sendAudio(const QString& base64Chunk)
 
 void TessraTranscriber::sendAudio(const QByteArray& base64Chunk)
 {
-    const QByteArray::FromBase64Result decoded
-        = QByteArray::fromBase64Encoding(base64Chunk, QByteArray::AbortOnBase64DecodingErrors);
-    if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok)
+    const std::optional<QByteArray> pcm = StrictBase64::decode(base64Chunk);
+    if (!pcm)
         return;
-    const float loudness = UtteranceDetector::rms(decoded.decoded);
+    const float loudness = UtteranceDetector::rms(*pcm);
 
     std::lock_guard lock(m_core->bufferMutex);
     if (!m_core->detector.hasAnchor()) {
@@ -108,7 +108,7 @@ void TessraTranscriber::sendAudio(const QByteArray& base64Chunk)
         m_core->detector.setAnchor(sinceStart > 0 ? double(sinceStart) / 1000.0 : 0.0);
     }
     std::optional<UtteranceDetector::Utterance> utterance
-        = m_core->detector.addChunk(decoded.decoded, loudness, !m_core->isStopped);
+        = m_core->detector.addChunk(*pcm, loudness, !m_core->isStopped);
     if (utterance)
         enqueueLocked(std::move(utterance->pcm), utterance->startOffset);
 }

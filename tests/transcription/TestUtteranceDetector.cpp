@@ -1,7 +1,9 @@
 #include "TranscriptionTestSupport.h"
 #include "support/TestMain.h"
+#include "transcription/StrictBase64.h"
 #include "transcription/UtteranceDetector.h"
 
+#include <QRandomGenerator>
 #include <QtEndian>
 
 namespace {
@@ -122,6 +124,40 @@ private slots:
         QFETCH(QByteArray, pcm);
         QFETCH(float, expected);
         QCOMPARE(UtteranceDetector::rms(pcm), expected);
+    }
+
+    void decodesWhatTheChunkerWrites()
+    {
+        QRandomGenerator random(42);
+        for (int size : { 0, 1, 2, 3, 4, 5, 6, 400, 4800, 4801, 4802 }) {
+            QByteArray bytes(size, Qt::Uninitialized);
+            for (char& byte : bytes)
+                byte = char(random.bounded(256));
+            QCOMPARE(StrictBase64::decode(bytes.toBase64()), std::optional<QByteArray>(bytes));
+        }
+    }
+
+    void refusesOtherText_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("stray character") << QByteArray("AAAA$AAA");
+        QTest::newRow("padding in the middle") << QByteArray("AA==AAAA");
+        QTest::newRow("padding inside a group") << QByteArray("AA=A");
+        QTest::newRow("too much padding") << QByteArray("A===");
+        QTest::newRow("only padding") << QByteArray("====");
+        QTest::newRow("cut-off group") << QByteArray("AAAAAA");
+        QTest::newRow("url alphabet") << QByteArray("AA-_");
+        QTest::newRow("line break") << QByteArray("AAAA\nAAA");
+        QTest::newRow("blank") << QByteArray("AAAA AAA");
+        QTest::newRow("high byte") << QByteArray("AAA\xc3");
+    }
+    void refusesOtherText()
+    {
+        QFETCH(QByteArray, text);
+        QCOMPARE(StrictBase64::decode(text), std::nullopt);
+        // Qt's strict decoder agrees wherever both are strict.
+        if (text.size() % 4 == 0)
+            QVERIFY(!QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors));
     }
 
     void commitEndsOpenUtterance_data()
