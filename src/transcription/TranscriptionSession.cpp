@@ -1,5 +1,6 @@
 #include "transcription/TranscriptionSession.h"
 
+#include "account/AccountService.h"
 #include "audio/DualStreamMixer.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -11,6 +12,7 @@
 #include "storage/TranscriptSegment.h"
 #include "summary/SummaryGenerator.h"
 #include "summary/SummaryPrompts.h"
+#include "summary/TextPrefix.h"
 #include "system/CustomDictionary.h"
 #include "system/SoundFeedback.h"
 #include "transcription/EchoSuppressor.h"
@@ -96,6 +98,11 @@ struct TranscriptionSession::Recording
     Meeting* meeting() const { return context ? context->meetingById(meetingId) : nullptr; }
 };
 
+TranscriptionSession::ModelAccess TranscriptionSession::ModelAccess::of(const AccountService& account)
+{
+    return { [&account] { return account.modelCredentials(); }, [&account] { return account.allowanceExhausted(); } };
+}
+
 TranscriptionSession::TranscriptionSession(Settings& settings, ModelAccess modelAccess, DualStreamMixer& mixer,
     MicrophonePermission& microphone, SoundFeedback& sounds, const Clock& clock, QObject* parent)
     : QObject(parent)
@@ -112,6 +119,9 @@ TranscriptionSession::~TranscriptionSession()
 {
     // Uploads and summaries still under way report to nobody from here on.
     m_mailbox->close();
+    // Capture must be over before the transcribers and recognisers it feeds go.
+    if (m_isRecording)
+        m_mixer.stop();
     m_mixer.setOnMicSamples(nullptr);
     m_mixer.setOnSystemSamples(nullptr);
     if (m_current) {
@@ -512,10 +522,10 @@ void TranscriptionSession::append(
                 candidates.append(segment);
         if (TranscriptSegment* duplicate = EchoSuppressor::duplicate(text, startOffset, candidates)) {
             if (fromMicrophone) {
-                Log::line("[Quillet] Echo dropped: %@", text.left(48));
+                Log::line("[Quillet] Echo dropped: %@", TextPrefix::graphemes(text, 48));
                 return;
             }
-            Log::line("[Quillet] Echo replaced: %@", text.left(48));
+            Log::line("[Quillet] Echo replaced: %@", TextPrefix::graphemes(text, 48));
             context->remove(duplicate);
         }
     }
@@ -525,7 +535,7 @@ void TranscriptionSession::append(
     meeting->appendSegment(segment);
     setLiveDraft(QString());
     context->save();
-    Log::line("[Quillet] [%@] %@", speaker.rawValue(), text.left(60));
+    Log::line("[Quillet] [%@] %@", speaker.rawValue(), TextPrefix::graphemes(text, 60));
 
     // Text after the stop's wait: the archive has been written already, so write it again.
     if (recording->waitEnded)

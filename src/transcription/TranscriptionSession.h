@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+class AccountService;
 class Clock;
 class DualStreamMixer;
 class LiveDraftRecognizer;
@@ -53,6 +54,9 @@ public:
     {
         std::function<std::optional<ModelCredentials>()> modelCredentials;
         std::function<bool()> allowanceExhausted;
+
+        // Both read from the application's account service, which must outlive the session.
+        static ModelAccess of(const AccountService& account);
     };
 
     // Makes the live draft's recogniser for one stream at the given rate.

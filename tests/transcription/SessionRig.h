@@ -86,6 +86,12 @@ public:
         std::lock_guard lock(m_mutex);
         m_transcript = text;
     }
+    // Every answer different (the transcriber drops a text equal to the one before it).
+    void setNumberedTranscripts(bool numbered)
+    {
+        std::lock_guard lock(m_mutex);
+        m_numbered = numbered;
+    }
     void setTranscriptionStatus(int status)
     {
         std::lock_guard lock(m_mutex);
@@ -202,6 +208,8 @@ private:
                     best = &sentence;
             text = best->text;
         }
+        if (m_numbered)
+            text = QStringLiteral("Item %1: %2").arg(m_transcriptions).arg(text);
         const auto segment = [](const QString& segmentText, double noSpeech) {
             return QJsonObject { { QStringLiteral("text"), segmentText },
                 { QStringLiteral("no_speech_prob"), noSpeech }, { QStringLiteral("avg_logprob"), -0.2 },
@@ -254,6 +262,7 @@ private:
     QString m_transcript = QStringLiteral("Let us look at the numbers.");
     QString m_titleAnswer = QStringLiteral("Quarterly Numbers Review");
     int m_transcriptionStatus = 200;
+    bool m_numbered = false;
     int m_transcriptions = 0;
     QStringList m_violations;
     QList<double> m_uploadedSeconds;
