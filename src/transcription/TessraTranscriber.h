@@ -58,7 +58,7 @@ public:
         const std::optional<QString>& language, const QDateTime& sessionStart, TranscriberOptions options = {});
     ~TessraTranscriber();
 
-    // Text (untrimmed by nothing but its ends) and its start in seconds from sessionStart.
+    // Each new text, trimmed at both ends, and its start in seconds from sessionStart.
     void setOnTranscriptCompleted(TranscriptHandler handler);
     // Called once for each utterance whose upload failed twice.
     void setOnError(ErrorHandler handler);

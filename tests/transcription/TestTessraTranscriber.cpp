@@ -224,20 +224,10 @@ private slots:
         // The WAV header, field by field, then the samples exactly as sent.
         const QByteArray body = request.mid(headerEnd + 4);
         const QByteArray wav = body.mid(wavStart, 44 + pcm.size());
-        const auto u32 = [&](int offset) { return qFromLittleEndian<quint32>(wav.constData() + offset); };
-        const auto u16 = [&](int offset) { return qFromLittleEndian<quint16>(wav.constData() + offset); };
-        QCOMPARE(wav.left(4), QByteArray("RIFF"));
-        QCOMPARE(u32(4), quint32(36 + pcm.size()));
-        QCOMPARE(wav.mid(8, 8), QByteArray("WAVEfmt "));
-        QCOMPARE(u32(16), 16u);
-        QCOMPARE(u16(20), quint16(1));
-        QCOMPARE(u16(22), quint16(1));
-        QCOMPARE(u32(24), 24000u);
-        QCOMPARE(u32(28), 48000u);
-        QCOMPARE(u16(32), quint16(2));
-        QCOMPARE(u16(34), quint16(16));
-        QCOMPARE(wav.mid(36, 4), QByteArray("data"));
-        QCOMPARE(u32(40), quint32(pcm.size()));
+        // RIFF size 36 + 52,800, PCM, mono, 24 kHz, 48,000 bytes/s, 2-byte frames, 16 bits, data size.
+        QCOMPARE(wav.left(44).toHex(),
+            QByteArray("5249464664ce000057415645666d7420100000000100010"
+                       "0c05d000080bb0000020010006461746140ce0000"));
         QCOMPARE(wav.mid(44), pcm);
         QCOMPARE(body.mid(wavStart + wav.size()), "\r\n--" + boundary + "--\r\n");
         QVERIFY(reports.errors().isEmpty());
@@ -288,48 +278,23 @@ private slots:
         QTRY_COMPARE(transcriber.state(), TessraTranscriber::State::Listening);
     }
 
-    void transportFailures_data()
+    void timeOutIsATransportFailure()
     {
-        QTest::addColumn<bool>("hang");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("time-out") << true << QStringLiteral("The request timed out.");
-        QTest::newRow("connection refused") << false << QString();
-    }
-    void transportFailures()
-    {
-        QFETCH(bool, hang);
-        QFETCH(QString, expected);
-        std::unique_ptr<FakeHttpServer> server;
-        QUrl base;
-        if (hang) {
-            server = std::make_unique<FakeHttpServer>();
-            server->on("POST", kPath, Reply::json(200, R"({"text":"late"})"));
-            server->hold("POST", kPath);
-            base = server->url();
-        } else {
-            // A port that was just free: nothing listens there.
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            base = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(probe.serverPort()));
-        }
+        FakeHttpServer server;
+        server.on("POST", kPath, Reply::json(200, R"({"text":"late"})"));
+        server.hold("POST", kPath);
         TranscriberOptions options = quickOptions();
         options.requestTimeout = 200ms;
         TessraTranscriber transcriber(
-            { base, QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), options);
+            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), options);
         Reports reports;
         reports.attach(transcriber);
         transcriber.connect();
         Chunks::sendUtterance(transcriber);
-        QTRY_COMPARE(reports.errors().size(), 1);
-        if (!expected.isEmpty())
-            QCOMPARE(reports.errors().first(), expected);
-        else
-            QVERIFY(!reports.errors().first().isEmpty());
-        if (server)
-            QCOMPARE(server->requestCount(), 2);
+        QTRY_COMPARE(reports.errors(), QStringList { QStringLiteral("The request timed out.") });
+        QCOMPARE(server.requestCount(), 2);
         QVERIFY(reports.texts().isEmpty());
-        if (server)
-            server->release("POST", kPath);
+        server.release("POST", kPath);
     }
 
     void replies_data()
@@ -342,10 +307,11 @@ private slots:
 
         const QString longText = QStringLiteral("thanks for watching ") + QString(100, QLatin1Char('x'));
         const QString justShort = QStringLiteral("thanks for watching ") + QString(99, QLatin1Char('x'));
-        // 119 characters to a reader, many more UTF-16 units: each "ế" is written as e + two marks.
+        // 119 characters to a reader but 150 UTF-16 units, even once composed: "x̂" has no single
+        // code point.
         const QString decomposedPhrase
             = QStringLiteral("Cảm ơn các bạn đã theo dõi").normalized(QString::NormalizationForm_D);
-        const QString decomposedFiller = QString(31, QChar(0x1EBF)).normalized(QString::NormalizationForm_D);
+        const QString decomposedFiller = QStringLiteral("x\u0302").repeated(31); // no precomposed form
         const QString decomposed119
             = decomposedPhrase + QLatin1Char(' ') + QString(61, QLatin1Char('y')) + decomposedFiller;
         const auto segments = [](const QString& items) {
@@ -390,11 +356,7 @@ private slots:
             << 200 << segments(R"({"text":"la la la","compression_ratio":2.41},{"text":"ok"})") << "ok"
             << ""
             << "[Quillet] Dropped segment (compression 2.41): la la la";
-        QTest::newRow("scores that are not numbers are ignored")
-            << 200 << segments(R"({"text":"d","no_speech_prob":"0.9","avg_logprob":null,"compression_ratio":true})")
-            << "d"
-            << ""
-            << "";
+
         QTest::newRow("first failing test is logged")
             << 200 << segments(R"({"text":"both","no_speech_prob":0.9,"avg_logprob":-3})") << ""
             << ""
@@ -422,38 +384,25 @@ private slots:
             << ""
             << ""
             << "";
-        QTest::newRow("non-object segment uses the whole text")
-            << 200 << QByteArray(R"({"text":"whole","segments":[{"text":"part"},"x"]})") << "whole"
-            << ""
-            << "";
+
         QTest::newRow("401 with error object") << 401 << QByteArray(R"({"error":{"message":"Invalid API key"}})") << ""
                                                << "Invalid API key"
                                                << "";
         QTest::newRow("401 with top-level message") << 401 << QByteArray(R"({"message":"Session expired"})") << ""
                                                     << "Session expired"
                                                     << "";
-        QTest::newRow("error object without message falls back")
-            << 429 << QByteArray(R"({"error":{"code":1},"message":"Slow down"})") << ""
-            << "Slow down"
-            << "";
+
         QTest::newRow("503 without JSON") << 503 << QByteArray("<html>busy</html>") << ""
                                           << "HTTP 503"
                                           << "";
-        QTest::newRow("502 bare") << 502 << QByteArray() << ""
-                                  << "HTTP 502"
-                                  << "";
+
         QTest::newRow("200 not JSON") << 200 << QByteArray("hello") << ""
                                       << "Malformed transcription response"
                                       << "";
-        QTest::newRow("200 text missing") << 200 << QByteArray(R"({"segments":[]})") << ""
-                                          << "Malformed transcription response"
-                                          << "";
+
         QTest::newRow("200 text not a string") << 200 << QByteArray(R"({"text":5})") << ""
                                                << "Malformed transcription response"
                                                << "";
-        QTest::newRow("200 array") << 200 << QByteArray(R"([{"text":"a"}])") << ""
-                                   << "Malformed transcription response"
-                                   << "";
     }
     void replies()
     {
@@ -624,6 +573,9 @@ private slots:
         transcriber.disconnect();
         QCOMPARE(transcriber.state(), TessraTranscriber::State::Idle);
         Chunks::sendUtterance(transcriber, 10);
+        // Text that does not decode is no audio at all.
+        transcriber.sendAudio(QByteArray("AAAA=AAA"));
+        transcriber.sendAudio(QString::fromUtf8("AAAA\u00e9AAA"));
         QCOMPARE(transcriber.audioClock(), 2.0);
         transcriber.connect();
         Chunks::send(transcriber, Chunks::speech, 1);
@@ -637,27 +589,6 @@ private slots:
             (QList<TessraTranscriber::State> { TessraTranscriber::State::Listening, TessraTranscriber::State::Idle,
                 TessraTranscriber::State::Listening, TessraTranscriber::State::Transcribing,
                 TessraTranscriber::State::Listening }));
-    }
-
-    void invalidChunksAreIgnored_data()
-    {
-        QTest::addColumn<QByteArray>("chunk");
-        QTest::newRow("stray character") << QByteArray(Chunks::base64(Chunks::speech).left(100) + "$");
-        QTest::newRow("padding in the middle") << QByteArray("AAAA=AAA");
-        QTest::newRow("url alphabet") << QByteArray("AA-_");
-        QTest::newRow("line break") << QByteArray("AAAA\nAAAA");
-    }
-    void invalidChunksAreIgnored()
-    {
-        QFETCH(QByteArray, chunk);
-        FakeHttpServer server;
-        TessraTranscriber transcriber(
-            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
-        transcriber.connect();
-        transcriber.sendAudio(chunk);
-        transcriber.sendAudio(QString::fromUtf8("AAAA\u00e9AAA"));
-        QCOMPARE(transcriber.audioClock(), 0.0);
-        QCOMPARE(transcriber.streamStartOffset(), std::nullopt);
     }
 
     void destroyedTranscriberFinishesOnlyTheRunningUpload()

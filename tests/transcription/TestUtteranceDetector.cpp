@@ -73,24 +73,6 @@ private slots:
         QCOMPARE(run(detector, pattern), expected);
     }
 
-    void clockCountsEveryChunk()
-    {
-        UtteranceDetector detector;
-        detector.setAnchor(2.5);
-        run(detector, QStringLiteral("100q"));
-        QCOMPARE(detector.audioClock(), 10.0);
-        // Chunks refused while stopped still count, so later starts include them.
-        const QByteArray speech = Chunks::pcm(Chunks::speech);
-        for (int i = 0; i < 20; ++i)
-            QVERIFY(!detector.addChunk(speech, UtteranceDetector::rms(speech), false));
-        QVERIFY(!detector.hasOpenUtterance());
-        QCOMPARE(run(detector, QStringLiteral("4s 7q")), Utterances { "11@14.5" });
-        // A short last chunk moves the clock by its own length.
-        const QByteArray shortChunk = Chunks::pcm(Chunks::silence, 1200);
-        detector.addChunk(shortChunk, 0, true);
-        QCOMPARE(detector.audioClock(), 13.15);
-    }
-
     void thresholdIsSpeech()
     {
         const QByteArray atThreshold = thresholdChunk();
@@ -106,24 +88,6 @@ private slots:
         for (int i = 0; i < 4; ++i)
             detector.addChunk(below, UtteranceDetector::rms(below), true);
         QVERIFY(!detector.hasOpenUtterance());
-    }
-
-    void loudness_data()
-    {
-        QTest::addColumn<QByteArray>("pcm");
-        QTest::addColumn<float>("expected");
-        QTest::newRow("empty") << QByteArray() << 0.0f;
-        QTest::newRow("one odd byte") << QByteArray(1, '\x7f') << 0.0f;
-        QTest::newRow("full scale negative") << Chunks::pcm(-32768, 10) << 1.0f;
-        QTest::newRow("half scale") << Chunks::pcm(16384, 10) << 0.5f;
-        // The trailing odd byte is not a sample.
-        QTest::newRow("trailing byte ignored") << (Chunks::pcm(16384, 4) + QByteArray(1, '\x7f')) << 0.5f;
-    }
-    void loudness()
-    {
-        QFETCH(QByteArray, pcm);
-        QFETCH(float, expected);
-        QCOMPARE(UtteranceDetector::rms(pcm), expected);
     }
 
     void decodesWhatTheChunkerWrites()
