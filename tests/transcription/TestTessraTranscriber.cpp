@@ -1,6 +1,6 @@
 #include "TranscriptionTestSupport.h"
-#include "platform/Clock.h"
 #include "platform/Log.h"
+#include "support/FakeClock.h"
 #include "support/FakeHttpServer.h"
 #include "support/TestMain.h"
 #include "transcription/TessraTranscriber.h"
@@ -22,30 +22,10 @@ const QString kRecordingId = QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964F
 
 using Reply = FakeHttpServer::Reply;
 
-// The shared FakeClock does not build with Qt 6.4 (it names QTimeZone::UTC), so a local one.
-class ManualClock final : public Clock
-{
-public:
-    QDateTime now() const override
-    {
-        std::lock_guard lock(m_mutex);
-        return m_now;
-    }
-    void advanceMs(qint64 ms)
-    {
-        std::lock_guard lock(m_mutex);
-        m_now = m_now.addMSecs(ms);
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    QDateTime m_now = QDateTime(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC);
-};
-
 // A clock that stands still, so start offsets depend only on the audio sent.
-ManualClock& stillClock()
+FakeClock& stillClock()
 {
-    static ManualClock clock;
+    static FakeClock clock;
     return clock;
 }
 
@@ -542,7 +522,7 @@ private slots:
         QFETCH(double, expected);
         FakeHttpServer server;
         server.on("POST", kPath, Reply::json(200, R"({"text":"hi"})"));
-        ManualClock clock;
+        FakeClock clock;
         const QDateTime sessionStart = clock.now();
         clock.advanceMs(firstChunkAfterStartMs);
         TessraTranscriber transcriber({ server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt,
