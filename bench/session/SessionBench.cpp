@@ -5,7 +5,7 @@
 //  2. memory: one hour of two-stream speech fed from memory at full speed, resident memory
 //     every ten minutes of audio (target: growth under 20 MB over the hour).
 // Needs the sound server and espeak-ng: run it under scripts/with-test-env.
-// Usage: bench_session [--live-seconds N] [--hours H]
+// Usage: bench_session [--live-seconds N] [--hours H] [--draft off|on|both]
 
 #include "SessionRig.h" // tests/transcription
 #include "support/TestMain.h"
@@ -153,18 +153,23 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     double liveSeconds = 60;
     double hours = 1;
+    QString draft = QStringLiteral("both");
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--live-seconds"))
             liveSeconds = args[i + 1].toDouble();
         if (args[i] == QLatin1String("--hours"))
             hours = args[i + 1].toDouble();
+        if (args[i] == QLatin1String("--draft"))
+            draft = args[i + 1];
     }
     if (qEnvironmentVariableIsEmpty("PULSE_SERVER"))
         std::printf("note: no PULSE_SERVER; run under scripts/with-test-env\n");
     if (liveSeconds > 0) {
-        liveCpu(liveSeconds, false);
-        liveCpu(liveSeconds, true);
+        if (draft != QLatin1String("on"))
+            liveCpu(liveSeconds, false);
+        if (draft != QLatin1String("off"))
+            liveCpu(liveSeconds, true);
     }
     if (hours > 0)
         hourOfAudio(hours);
