@@ -1,5 +1,6 @@
 #include "platform/PolyphaseResampler.h"
 #include "platform/SpeechRecognizer.h"
+#include "support/FakeClock.h"
 #include "support/TestMain.h"
 #include "transcription/LiveDraftRecognizer.h"
 
@@ -88,26 +89,6 @@ double rms(std::span<const float> samples)
     return std::sqrt(sum / double(samples.size()));
 }
 
-// A clock moved by hand.
-class ManualClock final : public Clock
-{
-public:
-    QDateTime now() const override
-    {
-        std::lock_guard lock(m_mutex);
-        return m_now;
-    }
-    void advanceMs(qint64 ms)
-    {
-        std::lock_guard lock(m_mutex);
-        m_now = m_now.addMSecs(ms);
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    QDateTime m_now = QDateTime(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC);
-};
-
 std::vector<float> chunk(int count, float value = 0.1f)
 {
     return std::vector<float>(std::size_t(count), value);
@@ -121,7 +102,7 @@ class TestLiveDraft final : public QObject
 
 private:
     std::shared_ptr<Script> m_script;
-    ManualClock m_clock;
+    FakeClock m_clock;
 
     std::unique_ptr<LiveDraftRecognizer> makeRecognizer(const QLocale& locale = QLocale(QLocale::English))
     {
