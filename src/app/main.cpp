@@ -3,9 +3,13 @@
 #include "account/QuilletCloud.h"
 #include "account/TessraOAuth.h"
 #include "app/QuilletStore.h"
+#include "audio/DualStreamMixer.h"
+#include "audio/MicRecorder.h"
+#include "audio/SystemAudioRecorder.h"
 #include "platform/Clock.h"
 #include "platform/DesktopUrlOpener.h"
 #include "platform/LibsecretStore.h"
+#include "platform/MicrophonePermission.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
 #include "platform/UrlRouter.h"
@@ -14,7 +18,9 @@
 #include "storage/MeetingImporter.h"
 #include "storage/ModelContext.h"
 #include "system/Keychain.h"
+#include "system/SoundFeedback.h"
 #include "system/UpdateChecker.h"
+#include "transcription/TranscriptionSession.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -71,6 +77,16 @@ int main(int argc, char* argv[])
     router.setOpenUrlHandler([&account](const QUrl& url) { account.handleOpenURL(url); });
 
     UpdateChecker updateChecker(network);
+
+    // The one recording session and the capture devices it drives; the views start and stop
+    // recordings through it. Declared after the account, which it asks for credentials.
+    MicRecorder microphone;
+    SystemAudioRecorder systemAudio;
+    DualStreamMixer mixer(microphone, systemAudio);
+    SystemMicrophonePermission microphonePermission;
+    SoundFeedback sounds;
+    TranscriptionSession session(settings, TranscriptionSession::ModelAccess::of(account), mixer,
+        microphonePermission, sounds, Clock::system());
 
     Log::line("[Quillet] App launched");
 
