@@ -117,6 +117,21 @@ QByteArray textField(const QByteArray& boundary, const QByteArray& name, const Q
     return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
 }
 
+// One connected transcriber whose reports are collected; the server answers at `kPath`.
+struct Stream
+{
+    Reports reports;
+    TessraTranscriber transcriber;
+
+    explicit Stream(const FakeHttpServer& server, const QString& id = kRecordingId,
+        TranscriberOptions options = quickOptions(), const QDateTime& start = recordingStart())
+        : transcriber({ server.url(), QStringLiteral("t"), false }, id, std::nullopt, start, std::move(options))
+    {
+        reports.attach(transcriber);
+        transcriber.connect();
+    }
+};
+
 } // namespace
 
 class TestTessraTranscriber final : public QObject
@@ -213,49 +228,40 @@ private slots:
         QVERIFY(reports.errors().isEmpty());
     }
 
-    void retryUsesNewBoundaryAndSameAudio()
+    // One failure is retried quietly with a new boundary and the same audio; two in a row are
+    // reported once, and the chain goes on with the next utterance.
+    void failuresAreRetriedOnceThenReportedOnce()
     {
         FakeHttpServer server;
         server.on("POST", kPath, [&server](const FakeHttpServer::Request&) {
-            return server.requestCount() == 1 ? Reply::text(503, "upstream busy")
-                                              : Reply::json(200, R"({"text":"second time lucky"})");
+            switch (server.requestCount()) {
+            case 1: return Reply::text(503, "upstream busy");
+            case 2: return Reply::json(200, R"({"text":"second time lucky"})");
+            case 3:
+            case 4: return Reply::json(401, R"({"error":{"message":"Invalid API key"}})");
+            default: return Reply::json(200, R"({"text":"next one"})");
+            }
         });
-        TessraTranscriber transcriber(
-            { server.url(), QStringLiteral("t"), true }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
-        Reports reports;
-        reports.attach(transcriber);
-        transcriber.connect();
-        Chunks::sendUtterance(transcriber);
-        QTRY_COMPARE(reports.texts(), QStringList { QStringLiteral("second time lucky") });
-        QVERIFY(reports.errors().isEmpty());
+        LogCapture log;
+        Stream stream(server);
+        Chunks::sendUtterance(stream.transcriber);
+        QTRY_COMPARE(stream.reports.texts(), QStringList { QStringLiteral("second time lucky") });
+        QVERIFY(stream.reports.errors().isEmpty());
         const QList<FakeHttpServer::Request> requests = server.requests();
         QCOMPARE(requests.size(), 2);
         QVERIFY(boundaryOf(requests.at(0)) != boundaryOf(requests.at(1)));
         QCOMPARE(filePart(requests.at(1)), filePart(requests.at(0)));
         QCOMPARE(filePart(requests.at(0)).size(), 44 + 11 * Chunks::samplesPerChunk * 2);
-    }
 
-    void twoFailuresReportOnceAndTheChainGoesOn()
-    {
-        FakeHttpServer server;
-        server.on("POST", kPath, [&server](const FakeHttpServer::Request&) {
-            return server.requestCount() <= 2 ? Reply::json(401, R"({"error":{"message":"Invalid API key"}})")
-                                              : Reply::json(200, R"({"text":"next one"})");
-        });
-        LogCapture log;
-        TessraTranscriber transcriber(
-            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
-        Reports reports;
-        reports.attach(transcriber);
-        transcriber.connect();
-        Chunks::sendUtterance(transcriber);
-        Chunks::sendUtterance(transcriber);
-        QTRY_COMPARE(reports.texts(), QStringList { QStringLiteral("next one") });
-        QCOMPARE(reports.errors(), QStringList { QStringLiteral("Invalid API key") });
-        QCOMPARE(server.requestCount(), 3);
+        Chunks::sendUtterance(stream.transcriber);
+        Chunks::sendUtterance(stream.transcriber);
+        QTRY_COMPARE(stream.reports.texts().size(), 2);
+        QCOMPARE(stream.reports.texts().last(), QStringLiteral("next one"));
+        QCOMPARE(stream.reports.errors(), QStringList { QStringLiteral("Invalid API key") });
+        QCOMPARE(server.requestCount(), 5);
         QVERIFY(log.contains(QStringLiteral("[Quillet] Tessra transcription failed: Invalid API key")));
-        QCOMPARE(reports.offsets(), QList<double> { 1.1 });
-        QTRY_COMPARE(transcriber.state(), TessraTranscriber::State::Listening);
+        QCOMPARE(stream.reports.offsets(), (QList<double> { 0, 2.2 }));
+        QTRY_COMPARE(stream.transcriber.state(), TessraTranscriber::State::Listening);
     }
 
     void timeOutIsATransportFailure()
@@ -265,15 +271,11 @@ private slots:
         server.hold("POST", kPath);
         TranscriberOptions options = quickOptions();
         options.requestTimeout = 200ms;
-        TessraTranscriber transcriber(
-            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), options);
-        Reports reports;
-        reports.attach(transcriber);
-        transcriber.connect();
-        Chunks::sendUtterance(transcriber);
-        QTRY_COMPARE(reports.errors(), QStringList { QStringLiteral("The request timed out.") });
+        Stream stream(server, kRecordingId, options);
+        Chunks::sendUtterance(stream.transcriber);
+        QTRY_COMPARE(stream.reports.errors(), QStringList { QStringLiteral("The request timed out.") });
         QCOMPARE(server.requestCount(), 2);
-        QVERIFY(reports.texts().isEmpty());
+        QVERIFY(stream.reports.texts().isEmpty());
         server.release("POST", kPath);
     }
 
@@ -284,105 +286,57 @@ private slots:
         QTest::addColumn<QString>("text"); // handed out; empty: nothing
         QTest::addColumn<QString>("error"); // reported; empty: none
         QTest::addColumn<QString>("logLine");
+        const auto row = [](const char* name, int status, const QByteArray& body, const QString& text,
+                             const QString& error = {}, const QString& logLine = {}) {
+            QTest::newRow(name) << status << body << text << error << logLine;
+        };
+        const auto segments = [](const QString& items) {
+            return QStringLiteral(R"({"text":"top level text","segments":[%1]})").arg(items).toUtf8();
+        };
+        const auto oneSegment = [&](const QString& text) { return segments(QStringLiteral(R"({"text":"%1"})").arg(text)); };
 
         const QString longText = QStringLiteral("thanks for watching ") + QString(100, QLatin1Char('x'));
         const QString justShort = QStringLiteral("thanks for watching ") + QString(99, QLatin1Char('x'));
         // 119 characters to a reader but 150 UTF-16 units, even once composed: "x̂" has no single
         // code point.
-        const QString decomposedPhrase
-            = QStringLiteral("Cảm ơn các bạn đã theo dõi").normalized(QString::NormalizationForm_D);
-        const QString decomposedFiller = QStringLiteral("x\u0302").repeated(31); // no precomposed form
         const QString decomposed119
-            = decomposedPhrase + QLatin1Char(' ') + QString(61, QLatin1Char('y')) + decomposedFiller;
-        const auto segments = [](const QString& items) {
-            return QStringLiteral(R"({"text":"top level text","segments":[%1]})").arg(items).toUtf8();
-        };
+            = QStringLiteral("Cảm ơn các bạn đã theo dõi").normalized(QString::NormalizationForm_D) + QLatin1Char(' ')
+            + QString(61, QLatin1Char('y')) + QStringLiteral("x\u0302").repeated(31);
 
-        QTest::newRow("whole text is trimmed") << 200 << QByteArray(R"({"text":"  Hello there \n"})") << "Hello there"
-                                               << ""
-                                               << "";
-        QTest::newRow("empty segments use the whole text")
-            << 200 << QByteArray(R"({"text":" Xin chào ","segments":[]})") << "Xin chào"
-            << ""
-            << "";
-        QTest::newRow("segments joined") << 200 << segments(R"({"text":"  one two "},{"text":"three"})")
-                                         << "one two three"
-                                         << ""
-                                         << "";
-        QTest::newRow("blank and non-string segments skipped")
-            << 200 << segments(R"({"text":"   "},{"text":7},{"no_speech_prob":0.1},{"text":"kept"})") << "kept"
-            << ""
-            << "";
-        QTest::newRow("no speech at threshold kept") << 200 << segments(R"({"text":"a","no_speech_prob":0.6})") << "a"
-                                                     << ""
-                                                     << "";
-        QTest::newRow("no speech above threshold dropped")
-            << 200 << segments(R"({"text":"ghost words","no_speech_prob":0.61},{"text":"real"})") << "real"
-            << ""
-            << "[Quillet] Dropped segment (no_speech_prob 0.61): ghost words";
-        QTest::newRow("log probability at threshold kept")
-            << 200 << segments(R"({"text":"b","avg_logprob":-1.0})") << "b"
-            << ""
-            << "";
-        QTest::newRow("log probability below threshold dropped")
-            << 200 << segments(R"({"text":"unsure","avg_logprob":-1.01},{"text":"sure"})") << "sure"
-            << ""
-            << "[Quillet] Dropped segment (avg_logprob -1.01): unsure";
-        QTest::newRow("compression at threshold kept")
-            << 200 << segments(R"({"text":"c","compression_ratio":2.4})") << "c"
-            << ""
-            << "";
-        QTest::newRow("compression above threshold dropped")
-            << 200 << segments(R"({"text":"la la la","compression_ratio":2.41},{"text":"ok"})") << "ok"
-            << ""
-            << "[Quillet] Dropped segment (compression 2.41): la la la";
+        row("whole text is trimmed", 200, R"({"text":"  Hello there \n"})", "Hello there");
+        row("empty segments use the whole text", 200, R"({"text":" Xin chào ","segments":[]})", "Xin chào");
+        row("segments joined", 200, segments(R"({"text":"  one two "},{"text":"three"})"), "one two three");
+        row("blank and non-string segments skipped", 200,
+            segments(R"({"text":"   "},{"text":7},{"no_speech_prob":0.1},{"text":"kept"})"), "kept");
+        row("no speech at threshold kept", 200, segments(R"({"text":"a","no_speech_prob":0.6})"), "a");
+        row("no speech above threshold dropped", 200,
+            segments(R"({"text":"ghost words","no_speech_prob":0.61},{"text":"real"})"), "real", {},
+            "[Quillet] Dropped segment (no_speech_prob 0.61): ghost words");
+        row("log probability at threshold kept", 200, segments(R"({"text":"b","avg_logprob":-1.0})"), "b");
+        row("log probability below threshold dropped", 200,
+            segments(R"({"text":"unsure","avg_logprob":-1.01},{"text":"sure"})"), "sure", {},
+            "[Quillet] Dropped segment (avg_logprob -1.01): unsure");
+        row("compression at threshold kept", 200, segments(R"({"text":"c","compression_ratio":2.4})"), "c");
+        row("compression above threshold dropped", 200,
+            segments(R"({"text":"la la la","compression_ratio":2.41},{"text":"ok"})"), "ok", {},
+            "[Quillet] Dropped segment (compression 2.41): la la la");
+        row("first failing test is logged", 200,
+            segments(R"({"text":"both","no_speech_prob":0.9,"avg_logprob":-3})"), {}, {},
+            "[Quillet] Dropped segment (no_speech_prob 0.90): both");
+        row("blocklist in capitals with punctuation", 200, segments(R"({"text":" THANKS FOR WATCHING! "},{"text":"real"})"),
+            "real", {}, "[Quillet] Dropped segment (blocklist): THANKS FOR WATCHING!");
+        row("every segment dropped", 200, oneSegment(QStringLiteral("Please subscribe")), {});
+        row("119 characters are blocked", 200, oneSegment(justShort), {});
+        row("120 characters are kept", 200, oneSegment(longText), longText);
+        row("decomposed Vietnamese is blocked", 200, oneSegment(decomposed119), {});
+        row("non-object segment uses the blocked whole text", 200,
+            "{\"text\":\"Don\\u0027t forget to SUBSCRIBE\",\"segments\":[{\"text\":\"fine\"},5]}", {});
 
-        QTest::newRow("first failing test is logged")
-            << 200 << segments(R"({"text":"both","no_speech_prob":0.9,"avg_logprob":-3})") << ""
-            << ""
-            << "[Quillet] Dropped segment (no_speech_prob 0.90): both";
-        QTest::newRow("blocklist in capitals with punctuation")
-            << 200 << segments(R"({"text":" THANKS FOR WATCHING! "},{"text":"real"})") << "real"
-            << ""
-            << "[Quillet] Dropped segment (blocklist): THANKS FOR WATCHING!";
-        QTest::newRow("every segment dropped") << 200 << segments(R"({"text":"Please subscribe"})") << ""
-                                               << ""
-                                               << "";
-        QTest::newRow("119 characters are blocked")
-            << 200 << segments(QStringLiteral(R"({"text":"%1"})").arg(justShort)) << ""
-            << ""
-            << "";
-        QTest::newRow("120 characters are kept")
-            << 200 << segments(QStringLiteral(R"({"text":"%1"})").arg(longText)) << longText << ""
-            << "";
-        QTest::newRow("decomposed Vietnamese is blocked")
-            << 200 << segments(QStringLiteral(R"({"text":"%1"})").arg(decomposed119)) << ""
-            << ""
-            << "";
-        QTest::newRow("non-object segment uses the blocked whole text")
-            << 200 << QByteArray("{\"text\":\"Don\\u0027t forget to SUBSCRIBE\",\"segments\":[{\"text\":\"fine\"},5]}")
-            << ""
-            << ""
-            << "";
-
-        QTest::newRow("401 with error object") << 401 << QByteArray(R"({"error":{"message":"Invalid API key"}})") << ""
-                                               << "Invalid API key"
-                                               << "";
-        QTest::newRow("401 with top-level message") << 401 << QByteArray(R"({"message":"Session expired"})") << ""
-                                                    << "Session expired"
-                                                    << "";
-
-        QTest::newRow("503 without JSON") << 503 << QByteArray("<html>busy</html>") << ""
-                                          << "HTTP 503"
-                                          << "";
-
-        QTest::newRow("200 not JSON") << 200 << QByteArray("hello") << ""
-                                      << "Malformed transcription response"
-                                      << "";
-
-        QTest::newRow("200 text not a string") << 200 << QByteArray(R"({"text":5})") << ""
-                                               << "Malformed transcription response"
-                                               << "";
+        row("401 with error object", 401, R"({"error":{"message":"Invalid API key"}})", {}, "Invalid API key");
+        row("401 with top-level message", 401, R"({"message":"Session expired"})", {}, "Session expired");
+        row("503 without JSON", 503, "<html>busy</html>", {}, "HTTP 503");
+        row("200 not JSON", 200, "hello", {}, "Malformed transcription response");
+        row("200 text not a string", 200, R"({"text":5})", {}, "Malformed transcription response");
     }
     void replies()
     {
@@ -395,16 +349,12 @@ private slots:
         FakeHttpServer server;
         server.on("POST", kPath, Reply::json(status, body));
         LogCapture log;
-        TessraTranscriber transcriber(
-            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
-        Reports reports;
-        reports.attach(transcriber);
-        transcriber.connect();
-        Chunks::sendUtterance(transcriber);
-        QFuture<void> done = transcriber.pendingUploads();
+        Stream stream(server);
+        Chunks::sendUtterance(stream.transcriber);
+        QFuture<void> done = stream.transcriber.pendingUploads();
         QTRY_VERIFY(done.isFinished());
-        QCOMPARE(reports.texts(), text.isEmpty() ? QStringList {} : QStringList { text });
-        QCOMPARE(reports.errors(), error.isEmpty() ? QStringList {} : QStringList { error });
+        QCOMPARE(stream.reports.texts(), text.isEmpty() ? QStringList {} : QStringList { text });
+        QCOMPARE(stream.reports.errors(), error.isEmpty() ? QStringList {} : QStringList { error });
         QCOMPARE(server.requestCount(), error.isEmpty() ? 1 : 2);
         if (!logLine.isEmpty())
             QVERIFY2(log.contains(logLine), qPrintable(log.lines().join(QLatin1Char('\n'))));
@@ -423,90 +373,58 @@ private slots:
             return Reply::json(200, QJsonDocument(QJsonObject { { QStringLiteral("text"), text } }).toJson());
         });
         LogCapture log;
-        TessraTranscriber transcriber(
-            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
-        Reports reports;
-        reports.attach(transcriber);
-        transcriber.connect();
+        Stream stream(server);
         for (int i = 0; i < answers.size(); ++i)
-            Chunks::sendUtterance(transcriber);
-        QFuture<void> done = transcriber.pendingUploads();
+            Chunks::sendUtterance(stream.transcriber);
+        QFuture<void> done = stream.transcriber.pendingUploads();
         QTRY_VERIFY(done.isFinished());
-        QCOMPARE(reports.texts(),
-            (QStringList {
-                QStringLiteral("Hello world"), QStringLiteral("Chúc mừng"), QStringLiteral("Hello world") }));
-        QCOMPARE(reports.offsets(), (QList<double> { 0, 2.2, 4.4 }));
+        QCOMPARE(stream.reports.texts(),
+            (QStringList { QStringLiteral("Hello world"), QStringLiteral("Chúc mừng"), QStringLiteral("Hello world") }));
+        QCOMPARE(stream.reports.offsets(), (QList<double> { 0, 2.2, 4.4 }));
         QVERIFY(log.contains(QStringLiteral("[Quillet] Dropped repeated utterance: hello WORLD")));
     }
 
-    void slowServerKeepsOrderWithoutOverlap()
+    // Uploads of one stream wait for each other and finish in the order cut; the other
+    // stream does not queue behind them.
+    void slowServerKeepsOrderPerStream()
     {
         FakeHttpServer server;
         QList<int> seenWhenAnswering;
         std::mutex seenMutex;
         server.on("POST", kPath, [&](const FakeHttpServer::Request& request) {
+            const QByteArray id = request.header("X-Recording-Id");
+            if (id == "them")
+                return Reply::json(200, R"({"text":"them"})");
             std::lock_guard lock(seenMutex);
             // Each request must be the last one received when it is answered.
             seenWhenAnswering.append(server.requestCount());
             return Reply::json(200,
-                QStringLiteral(R"({"text":"%1"})")
-                    .arg(QString::fromUtf8(request.header("X-Recording-Id")) + QLatin1Char(' ')
-                        + QString::number(seenWhenAnswering.size()))
-                    .toUtf8());
+                QStringLiteral(R"({"text":"me %1"})").arg(seenWhenAnswering.size()).toUtf8());
         });
         server.hold("POST", kPath);
-        TessraTranscriber me({ server.url(), QStringLiteral("t"), false }, QStringLiteral("me"), std::nullopt,
-            recordingStart(), quickOptions());
-        Reports reports;
-        reports.attach(me);
-        me.connect();
-        Chunks::sendUtterance(me);
+        Stream me(server, QStringLiteral("me"));
+        Stream them(server, QStringLiteral("them"));
+        Chunks::sendUtterance(me.transcriber);
         QTRY_COMPARE(server.heldCount(), 1);
-        Chunks::sendUtterance(me, 6);
-        Chunks::send(me, Chunks::speech, 5);
-        me.commitBuffer();
-        QFuture<void> all = me.pendingUploads();
+        Chunks::sendUtterance(them.transcriber);
+        QTRY_COMPARE(server.heldCount(), 2);
+        Chunks::sendUtterance(me.transcriber, 6);
+        Chunks::send(me.transcriber, Chunks::speech, 5);
+        me.transcriber.commitBuffer();
+        QFuture<void> all = me.transcriber.pendingUploads();
         QVERIFY(!all.isFinished());
-        QCOMPARE(me.state(), TessraTranscriber::State::Transcribing);
+        QCOMPARE(me.transcriber.state(), TessraTranscriber::State::Transcribing);
 
         server.release("POST", kPath);
         QTRY_VERIFY(all.isFinished());
-        QCOMPARE(
-            reports.texts(), (QStringList { QStringLiteral("me 1"), QStringLiteral("me 2"), QStringLiteral("me 3") }));
-        QCOMPARE(reports.offsets(), (QList<double> { 0, 1.1, 2.4 }));
-        QCOMPARE(seenWhenAnswering, (QList<int> { 1, 2, 3 }));
-        QTRY_COMPARE(me.state(), TessraTranscriber::State::Listening);
-        QCOMPARE(reports.states().first(), TessraTranscriber::State::Listening);
-        QVERIFY(reports.states().contains(TessraTranscriber::State::Transcribing));
-    }
-
-    void streamsAreIndependent()
-    {
-        FakeHttpServer server;
-        server.on("POST", kPath, [](const FakeHttpServer::Request& request) {
-            return Reply::json(200, "{\"text\":\"" + request.header("X-Recording-Id") + "\"}");
-        });
-        server.hold("POST", kPath);
-        const auto make = [&](const QString& id) {
-            return std::make_unique<TessraTranscriber>(ModelCredentials { server.url(), QStringLiteral("t"), false },
-                id, std::nullopt, recordingStart(), quickOptions());
-        };
-        auto me = make(QStringLiteral("me"));
-        auto them = make(QStringLiteral("them"));
-        Reports meReports;
-        Reports themReports;
-        meReports.attach(*me);
-        themReports.attach(*them);
-        me->connect();
-        them->connect();
-        Chunks::sendUtterance(*me);
-        QTRY_COMPARE(server.heldCount(), 1);
-        // The second stream does not queue behind the first one's hanging upload.
-        Chunks::sendUtterance(*them);
-        QTRY_COMPARE(server.heldCount(), 2);
-        server.release("POST", kPath);
-        QTRY_COMPARE(meReports.texts(), QStringList { QStringLiteral("me") });
-        QTRY_COMPARE(themReports.texts(), QStringList { QStringLiteral("them") });
+        QCOMPARE(me.reports.texts(), (QStringList { QStringLiteral("me 1"), QStringLiteral("me 2"), QStringLiteral("me 3") }));
+        QCOMPARE(me.reports.offsets(), (QList<double> { 0, 1.1, 2.4 }));
+        // Request 2 was the other stream's.
+        QCOMPARE(seenWhenAnswering, (QList<int> { 2, 3, 4 }));
+        QTRY_COMPARE(them.reports.texts(), QStringList { QStringLiteral("them") });
+        QTRY_COMPARE(me.transcriber.state(), TessraTranscriber::State::Listening);
+        QCOMPARE(me.reports.states().first(), TessraTranscriber::State::Listening);
+        QVERIFY(me.reports.states().contains(TessraTranscriber::State::Transcribing));
     }
 
     void startOffsets_data()
@@ -525,29 +443,22 @@ private slots:
         FakeClock clock;
         const QDateTime sessionStart = clock.now();
         clock.advanceMs(firstChunkAfterStartMs);
-        TessraTranscriber transcriber({ server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt,
-            sessionStart, quickOptions(&clock));
-        Reports reports;
-        reports.attach(transcriber);
-        transcriber.connect();
-        Chunks::send(transcriber, Chunks::silence, 1);
+        Stream stream(server, kRecordingId, quickOptions(&clock), sessionStart);
+        Chunks::send(stream.transcriber, Chunks::silence, 1);
         // Wall time passing later does not move the stream: only delivered audio does.
         clock.advanceMs(60000);
-        Chunks::send(transcriber, Chunks::silence, 99);
-        Chunks::sendUtterance(transcriber);
-        QTRY_COMPARE(reports.offsets(), QList<double> { expected });
-        QCOMPARE(transcriber.streamStartOffset(), std::optional<double>(expected - 10.0));
+        Chunks::send(stream.transcriber, Chunks::silence, 99);
+        Chunks::sendUtterance(stream.transcriber);
+        QTRY_COMPARE(stream.reports.offsets(), QList<double> { expected });
+        QCOMPARE(stream.transcriber.streamStartOffset(), std::optional<double>(expected - 10.0));
     }
 
     void disconnectAndConnect()
     {
         FakeHttpServer server;
         server.on("POST", kPath, numberedReplies(server));
-        TessraTranscriber transcriber(
-            { server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
-        Reports reports;
-        reports.attach(transcriber);
-        transcriber.connect();
+        Stream stream(server);
+        TessraTranscriber& transcriber = stream.transcriber;
         Chunks::send(transcriber, Chunks::speech, 3);
         // The open utterance goes with the disconnect; chunks meanwhile only move the clock.
         transcriber.disconnect();
@@ -563,9 +474,9 @@ private slots:
         Chunks::sendUtterance(transcriber);
         QFuture<void> done = transcriber.pendingUploads();
         QTRY_VERIFY(done.isFinished());
-        QCOMPARE(reports.offsets(), QList<double> { 2.8 });
+        QCOMPARE(stream.reports.offsets(), QList<double> { 2.8 });
         QCOMPARE(server.requestCount(), 1);
-        QCOMPARE(reports.states(),
+        QCOMPARE(stream.reports.states(),
             (QList<TessraTranscriber::State> { TessraTranscriber::State::Listening, TessraTranscriber::State::Idle,
                 TessraTranscriber::State::Listening, TessraTranscriber::State::Transcribing,
                 TessraTranscriber::State::Listening }));

@@ -65,28 +65,19 @@ public:
             m_states.append(state);
         });
     }
-    QStringList texts() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_texts;
-    }
-    QList<double> offsets() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_offsets;
-    }
-    QStringList errors() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_errors;
-    }
-    QList<TessraTranscriber::State> states() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_states;
-    }
+    QStringList texts() const { return locked(m_texts); }
+    QList<double> offsets() const { return locked(m_offsets); }
+    QStringList errors() const { return locked(m_errors); }
+    QList<TessraTranscriber::State> states() const { return locked(m_states); }
 
 private:
+    template <typename T>
+    T locked(const T& value) const
+    {
+        std::lock_guard lock(m_mutex);
+        return value;
+    }
+
     mutable std::mutex m_mutex;
     QStringList m_texts;
     QList<double> m_offsets;
