@@ -73,35 +73,14 @@ public:
 
     void expectRecordingId(const QUuid& meetingId)
     {
-        std::lock_guard lock(m_mutex);
-        m_recordingId = meetingId.toString(QUuid::WithoutBraces).toUpper().toLatin1();
+        set(m_recordingId, meetingId.toString(QUuid::WithoutBraces).toUpper().toLatin1());
     }
-    void setSentences(const QList<Sentence>& sentences)
-    {
-        std::lock_guard lock(m_mutex);
-        m_sentences = sentences;
-    }
-    void setTranscript(const QString& text)
-    {
-        std::lock_guard lock(m_mutex);
-        m_transcript = text;
-    }
+    void setSentences(const QList<Sentence>& sentences) { set(m_sentences, sentences); }
+    void setTranscript(const QString& text) { set(m_transcript, text); }
     // Every answer different (the transcriber drops a text equal to the one before it).
-    void setNumberedTranscripts(bool numbered)
-    {
-        std::lock_guard lock(m_mutex);
-        m_numbered = numbered;
-    }
-    void setTranscriptionStatus(int status)
-    {
-        std::lock_guard lock(m_mutex);
-        m_transcriptionStatus = status;
-    }
-    void setTitleAnswer(const QString& answer)
-    {
-        std::lock_guard lock(m_mutex);
-        m_titleAnswer = answer;
-    }
+    void setNumberedTranscripts(bool numbered) { set(m_numbered, numbered); }
+    void setTranscriptionStatus(int status) { set(m_transcriptionStatus, status); }
+    void setTitleAnswer(const QString& answer) { set(m_titleAnswer, answer); }
     // Chat requests whose transcript contains `word` wait until the gate opens.
     void closeGate(const QString& word)
     {
@@ -117,21 +96,9 @@ public:
         m_gateChanged.notify_all();
     }
 
-    QStringList violations() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_violations;
-    }
-    int transcriptionCount() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_transcriptions;
-    }
-    QList<double> uploadedSeconds() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_uploadedSeconds;
-    }
+    QStringList violations() const { return get(m_violations); }
+    int transcriptionCount() const { return get(m_transcriptions); }
+    QList<double> uploadedSeconds() const { return get(m_uploadedSeconds); }
 
     static const QString& summaryAnswer()
     {
@@ -140,6 +107,18 @@ public:
     }
 
 private:
+    template <typename T, typename V>
+    void set(T& member, V&& value)
+    {
+        std::lock_guard lock(m_mutex);
+        member = std::forward<V>(value);
+    }
+    template <typename T>
+    T get(const T& member) const
+    {
+        std::lock_guard lock(m_mutex);
+        return member;
+    }
     void violation(const QString& what)
     {
         std::lock_guard lock(m_mutex);
