@@ -4,12 +4,10 @@
 #include "support/TestMain.h"
 #include "transcription/LiveDraftRecognizer.h"
 
-#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <numbers>
@@ -30,6 +28,11 @@ struct Script
         std::lock_guard lock(mutex);
         return journal;
     }
+    void note(const QString& event)
+    {
+        std::lock_guard lock(mutex);
+        journal << event;
+    }
     void release()
     {
         {
@@ -48,8 +51,7 @@ public:
     { }
     bool beginPhrase() override
     {
-        std::lock_guard lock(m_script->mutex);
-        m_script->journal << QStringLiteral("begin");
+        m_script->note(QStringLiteral("begin"));
         return true;
     }
     std::optional<QString> process(std::span<const float> samples) override
@@ -63,11 +65,7 @@ public:
         m_script->answers.pop_front();
         return answer;
     }
-    void endPhrase() override
-    {
-        std::lock_guard lock(m_script->mutex);
-        m_script->journal << QStringLiteral("end");
-    }
+    void endPhrase() override { m_script->note(QStringLiteral("end")); }
 
 private:
     std::shared_ptr<Script> m_script;
@@ -125,12 +123,10 @@ private slots:
         QTest::addColumn<double>("frequency");
         QTest::addColumn<double>("minGainDb");
         QTest::addColumn<double>("maxGainDb");
-        QTest::newRow("300 Hz passes") << 300.0 << -0.1 << 0.1;
         QTest::newRow("3 kHz passes") << 3000.0 << -0.1 << 0.1;
         QTest::newRow("6.5 kHz passes") << 6500.0 << -0.5 << 0.5;
-        // These would fold back to 6.5, 5 and 4.1 kHz, right inside the speech band.
+        // These would fold back to 6.5 and 4.1 kHz, right inside the speech band.
         QTest::newRow("9.5 kHz is removed") << 9500.0 << -200.0 << -60.0;
-        QTest::newRow("11 kHz is removed") << 11000.0 << -200.0 << -60.0;
         QTest::newRow("11.9 kHz is removed") << 11900.0 << -200.0 << -60.0;
     }
 
@@ -157,7 +153,6 @@ private slots:
         QTest::addColumn<int>("chunkSize");
         QTest::newRow("24k->16k single samples") << 24000 << 16000 << 1;
         QTest::newRow("24k->16k odd chunks") << 24000 << 16000 << 7;
-        QTest::newRow("24k->16k 100 ms chunks") << 24000 << 16000 << 2400;
         QTest::newRow("16k->24k odd chunks") << 16000 << 24000 << 13;
     }
 
@@ -261,11 +256,9 @@ private slots:
         QTest::addColumn<QString>("locale");
         QTest::addColumn<bool>("drafts");
         QTest::newRow("en_US") << "en_US" << true;
-        QTest::newRow("en_GB") << "en_GB" << true;
         QTest::newRow("C") << "C" << true;
         QTest::newRow("POSIX") << "POSIX" << true;
         QTest::newRow("vi_VN") << "vi_VN" << false;
-        QTest::newRow("de_DE") << "de_DE" << false;
     }
 
     void onlyEnglishAndTheCLocaleGetADraft()
@@ -285,36 +278,6 @@ private slots:
             recognizer->stop();
             QCOMPARE(m_script->events(), QStringList());
         }
-    }
-
-    void recognizesRecordedEnglishSpeech()
-    {
-        // Real recorded speech: "go forward ten meters", 16 kHz signed 16-bit mono.
-        QFile file(QStringLiteral("/usr/share/pocketsphinx/test/data/goforward.raw"));
-        QVERIFY2(file.open(QIODevice::ReadOnly), "pocketsphinx-testdata is not installed");
-        QVERIFY(LiveDraftRecognizer::authorize());
-        const QByteArray raw = file.readAll();
-        std::vector<float> at16k(std::size_t(raw.size() / 2));
-        for (std::size_t i = 0; i < at16k.size(); ++i) {
-            qint16 s;
-            std::memcpy(&s, raw.constData() + 2 * i, 2);
-            at16k[i] = s / 32768.0f;
-        }
-        PolyphaseResampler up(16000, 24000);
-        std::vector<float> at24k;
-        up.process(at16k, at24k);
-        at24k.insert(at24k.end(), 24000, 0.0f);
-
-        LiveDraftRecognizer recognizer(
-            24000, QLocale(QLocale::English), [] { return SpeechRecognition::createOnDevice(24000); }, m_clock);
-        QSignalSpy drafts(&recognizer, &LiveDraftRecognizer::draftChanged);
-        recognizer.start();
-        for (std::size_t at = 0; at < at24k.size(); at += 2400)
-            recognizer.feed(std::span<const float>(at24k.data() + at, std::min<std::size_t>(2400, at24k.size() - at)));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !drafts.isEmpty() && drafts.last().at(0).toString().contains(QLatin1String("forward")), 30000);
-        recognizer.stop();
-        QCOMPARE(drafts.last().at(0).toString(), QString());
     }
 };
 
