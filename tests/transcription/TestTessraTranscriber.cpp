@@ -293,15 +293,16 @@ private slots:
         const auto segments = [](const QString& items) {
             return QStringLiteral(R"({"text":"top level text","segments":[%1]})").arg(items).toUtf8();
         };
-        const auto oneSegment = [&](const QString& text) { return segments(QStringLiteral(R"({"text":"%1"})").arg(text)); };
+        const auto oneSegment
+            = [&](const QString& text) { return segments(QStringLiteral(R"({"text":"%1"})").arg(text)); };
 
         const QString longText = QStringLiteral("thanks for watching ") + QString(100, QLatin1Char('x'));
         const QString justShort = QStringLiteral("thanks for watching ") + QString(99, QLatin1Char('x'));
         // 119 characters to a reader but 150 UTF-16 units, even once composed: "x̂" has no single
         // code point.
         const QString decomposed119
-            = QStringLiteral("Cảm ơn các bạn đã theo dõi").normalized(QString::NormalizationForm_D) + QLatin1Char(' ')
-            + QString(61, QLatin1Char('y')) + QStringLiteral("x\u0302").repeated(31);
+            = QStringLiteral("Cảm ơn các bạn đã theo dõi").normalized(QString::NormalizationForm_D)
+            + QLatin1Char(' ') + QString(61, QLatin1Char('y')) + QStringLiteral("x\u0302").repeated(31);
 
         row("whole text is trimmed", 200, R"({"text":"  Hello there \n"})", "Hello there");
         row("empty segments use the whole text", 200, R"({"text":" Xin chào ","segments":[]})", "Xin chào");
@@ -323,8 +324,9 @@ private slots:
         row("first failing test is logged", 200,
             segments(R"({"text":"both","no_speech_prob":0.9,"avg_logprob":-3})"), {}, {},
             "[Quillet] Dropped segment (no_speech_prob 0.90): both");
-        row("blocklist in capitals with punctuation", 200, segments(R"({"text":" THANKS FOR WATCHING! "},{"text":"real"})"),
-            "real", {}, "[Quillet] Dropped segment (blocklist): THANKS FOR WATCHING!");
+        row("blocklist in capitals with punctuation", 200,
+            segments(R"({"text":" THANKS FOR WATCHING! "},{"text":"real"})"), "real", {},
+            "[Quillet] Dropped segment (blocklist): THANKS FOR WATCHING!");
         row("every segment dropped", 200, oneSegment(QStringLiteral("Please subscribe")), {});
         row("119 characters are blocked", 200, oneSegment(justShort), {});
         row("120 characters are kept", 200, oneSegment(longText), longText);
@@ -379,7 +381,8 @@ private slots:
         QFuture<void> done = stream.transcriber.pendingUploads();
         QTRY_VERIFY(done.isFinished());
         QCOMPARE(stream.reports.texts(),
-            (QStringList { QStringLiteral("Hello world"), QStringLiteral("Chúc mừng"), QStringLiteral("Hello world") }));
+            (QStringList {
+                QStringLiteral("Hello world"), QStringLiteral("Chúc mừng"), QStringLiteral("Hello world") }));
         QCOMPARE(stream.reports.offsets(), (QList<double> { 0, 2.2, 4.4 }));
         QVERIFY(log.contains(QStringLiteral("[Quillet] Dropped repeated utterance: hello WORLD")));
     }
@@ -417,7 +420,8 @@ private slots:
 
         server.release("POST", kPath);
         QTRY_VERIFY(all.isFinished());
-        QCOMPARE(me.reports.texts(), (QStringList { QStringLiteral("me 1"), QStringLiteral("me 2"), QStringLiteral("me 3") }));
+        QCOMPARE(me.reports.texts(),
+            (QStringList { QStringLiteral("me 1"), QStringLiteral("me 2"), QStringLiteral("me 3") }));
         QCOMPARE(me.reports.offsets(), (QList<double> { 0, 1.1, 2.4 }));
         // Request 2 was the other stream's.
         QCOMPARE(seenWhenAnswering, (QList<int> { 2, 3, 4 }));
