@@ -106,6 +106,7 @@ private slots:
         QVERIFY(summaryDone.wait(kLongWaitMs));
         QCOMPARE(meeting->title(), QStringLiteral("Quarterly Numbers Review"));
         QCOMPARE(meeting->summary().value_or(QString()), FakeProvider::summaryAnswer());
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Summary generated: Quarterly Numbers Review")));
         const QString archived = SessionRig::archivedText(FakeProvider::summaryAnswer());
         QVERIFY(archived.contains(b->text));
 
