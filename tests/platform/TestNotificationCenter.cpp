@@ -17,17 +17,16 @@ public:
     {
         QVariantList arguments;
         uint assignedId;
-        QString summary() const { return arguments[3].toString(); }
-        uint replacesId() const { return arguments[1].toUInt(); }
     };
     QList<Call> calls;
     QList<uint> closed;
 
+    uint idAt(int call) const { return calls[call].assignedId; }
     QStringList summaries() const
     {
         QStringList list;
         for (const Call& call : calls)
-            list.append(call.summary());
+            list.append(call.arguments[3].toString());
         return list;
     }
 
@@ -61,11 +60,13 @@ private:
         return QTest::qWaitFor([&] { return answer.has_value(); }) && *answer;
     }
 
-    NotificationResponse nextResponse(QSignalSpy& responses)
+    static NotificationRequest request(const QString& identifier, const QString& event = {})
     {
-        if (responses.isEmpty() && !responses.wait())
-            return {};
-        return responses.takeFirst().first().value<NotificationResponse>();
+        NotificationRequest r;
+        r.identifier = r.title = identifier;
+        r.categoryIdentifier = QStringLiteral("REMINDER");
+        r.userInfo = { { QStringLiteral("eventId"), event } };
+        return r;
     }
 
     FakeNotificationDaemon m_daemon;
@@ -81,6 +82,8 @@ private slots:
         m_server = std::make_unique<DBusNotificationServer>();
         m_center = std::make_unique<NotificationCenter>(*m_server, m_clock, nullptr, std::chrono::milliseconds(10));
     }
+
+    void cleanup() { m_daemon.calls.clear(); }
 
     // Runs first: no daemon on the bus yet.
     void withoutDaemonNothingIsShown()
@@ -111,12 +114,11 @@ private slots:
             *m_center, QStringLiteral("Recording started"), QStringLiteral("Again"), QStringLiteral("n-1"));
         LocalNotifier::post(*m_center, QString(), QString(), QStringLiteral("n-2"));
         QTRY_COMPARE(delivered.size(), 3);
-        QCOMPARE(m_daemon.calls[1].replacesId(), m_daemon.calls[0].assignedId);
-        QCOMPARE(m_daemon.calls[2].replacesId(), 0u);
+        QCOMPARE(m_daemon.calls[1].arguments[1].toUInt(), m_daemon.idAt(0));
+        QCOMPARE(m_daemon.calls[2].arguments[1].toUInt(), 0u);
 
         m_center->removeDeliveredNotifications({ QStringLiteral("n-2"), QStringLiteral("unknown") });
-        QTRY_COMPARE(m_daemon.closed, QList<uint> { m_daemon.calls[2].assignedId });
-        m_daemon.calls.clear();
+        QTRY_COMPARE(m_daemon.closed, QList<uint> { m_daemon.idAt(2) });
     }
 
     void actionsBecomeResponses()
@@ -125,52 +127,43 @@ private slots:
             { { QStringLiteral("OPEN_RECORD"), QStringLiteral("Open & record") } }, true } });
         QSignalSpy delivered(m_center.get(), &NotificationCenter::delivered);
         QSignalSpy responses(m_center.get(), &NotificationCenter::responseReceived);
-        for (const char* event : { "e1", "e2" }) {
-            NotificationRequest request;
-            request.identifier = QStringLiteral("reminder-") + QLatin1String(event);
-            request.title = QStringLiteral("Design review");
-            request.categoryIdentifier = QStringLiteral("REMINDER");
-            request.userInfo = { { QStringLiteral("eventId"), QString::fromLatin1(event) } };
-            m_center->add(request);
-        }
+        m_center->add(request(QStringLiteral("reminder-e1"), QStringLiteral("e1")));
+        m_center->add(request(QStringLiteral("reminder-e2"), QStringLiteral("e2")));
         QTRY_COMPARE(delivered.size(), 2);
         QCOMPARE(m_daemon.calls[0].arguments[5].toStringList(),
             (QStringList { "default", "", "OPEN_RECORD", "Open & record" }));
 
-        emit m_daemon.ActionInvoked(m_daemon.calls[1].assignedId, QStringLiteral("OPEN_RECORD"));
-        NotificationResponse response = nextResponse(responses);
-        QCOMPARE(response.actionIdentifier, QStringLiteral("OPEN_RECORD"));
-        QCOMPARE(response.request.userInfo.value("eventId").toString(), QStringLiteral("e2"));
-
-        emit m_daemon.ActionInvoked(m_daemon.calls[0].assignedId, QStringLiteral("default"));
-        response = nextResponse(responses);
-        QCOMPARE(response.request.identifier, QStringLiteral("reminder-e1"));
-        QCOMPARE(response.actionIdentifier, NotificationCenter::kDefaultActionIdentifier);
-
         // Expired (reason 1) is no response; closed by the user (2) is a dismissal.
-        emit m_daemon.NotificationClosed(m_daemon.calls[1].assignedId, 1);
-        emit m_daemon.NotificationClosed(m_daemon.calls[0].assignedId, 2);
-        response = nextResponse(responses);
-        QCOMPARE(response.request.identifier, QStringLiteral("reminder-e1"));
-        QCOMPARE(response.actionIdentifier, NotificationCenter::kDismissActionIdentifier);
-        m_daemon.calls.clear();
+        emit m_daemon.ActionInvoked(m_daemon.idAt(1), QStringLiteral("OPEN_RECORD"));
+        emit m_daemon.ActionInvoked(m_daemon.idAt(0), QStringLiteral("default"));
+        emit m_daemon.NotificationClosed(m_daemon.idAt(1), 1);
+        emit m_daemon.NotificationClosed(m_daemon.idAt(0), 2);
+        QTRY_COMPARE(responses.size(), 3);
+        QTest::qWait(0);
+        QStringList seen;
+        for (const QList<QVariant>& signal : responses) {
+            const auto response = signal.first().value<NotificationResponse>();
+            seen << response.request.userInfo.value("eventId").toString() + ' ' + response.actionIdentifier;
+        }
+        QCOMPARE(seen,
+            (QStringList { "e2 OPEN_RECORD", "e1 " + NotificationCenter::kDefaultActionIdentifier,
+                "e1 " + NotificationCenter::kDismissActionIdentifier }));
     }
 
     void timedRequestsFireAtTheirTime()
     {
         QSignalSpy delivered(m_center.get(), &NotificationCenter::delivered);
         const QDateTime start = m_clock.now();
-        const auto request = [&](const QString& id, int seconds) {
-            NotificationRequest r;
-            r.identifier = r.title = id;
+        const auto at = [&](const QString& id, int seconds) {
+            NotificationRequest r = request(id);
             r.deliverAt = start.addSecs(seconds);
             return r;
         };
-        m_center->add(request(QStringLiteral("reminder-a"), 60));
-        m_center->add(request(QStringLiteral("reminder-b"), 120));
-        m_center->add(request(QStringLiteral("reminder-c"), 240));
-        m_center->add(request(QStringLiteral("notice"), 30));
-        m_center->add(request(QStringLiteral("reminder-a"), 90)); // moved: replaces the first
+        m_center->add(at(QStringLiteral("reminder-a"), 60));
+        m_center->add(at(QStringLiteral("reminder-b"), 120));
+        m_center->add(at(QStringLiteral("reminder-c"), 240));
+        m_center->add(at(QStringLiteral("notice"), 30));
+        m_center->add(at(QStringLiteral("reminder-a"), 90)); // moved: replaces the first
         QStringList pending;
         for (const NotificationRequest& r : m_center->pendingRequests())
             pending.append(r.identifier);
@@ -184,7 +177,7 @@ private slots:
         m_center->removePendingRequestsWithPrefix(QStringLiteral("reminder-"));
         QVERIFY(m_center->pendingRequests().isEmpty());
         m_clock.advanceMs(600'000);
-        m_center->add(request(QStringLiteral("past"), -5)); // a time already past: now
+        m_center->add(at(QStringLiteral("past"), -5)); // a time already past: now
         QTRY_COMPARE(delivered.size(), 3);
         QCOMPARE(m_daemon.summaries(), (QStringList { "notice", "reminder-a", "past" }));
     }

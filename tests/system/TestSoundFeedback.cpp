@@ -3,6 +3,7 @@
 #include "support/TestMain.h"
 #include "system/SoundFeedback.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtEndian>
 #include <algorithm>
@@ -11,15 +12,10 @@
 
 namespace {
 
-quint32 u32At(const QByteArray& wav, int offset)
-{
-    return qFromLittleEndian<quint32>(wav.constData() + offset);
-}
-
-QList<qint16> samplesOf(const QByteArray& wav)
+QList<qint16> samplesOf(const QByteArray& wav, int headerBytes = 44)
 {
     QList<qint16> samples;
-    for (int offset = 44; offset + 1 < wav.size(); offset += 2)
+    for (int offset = headerBytes; offset + 1 < wav.size(); offset += 2)
         samples.append(qFromLittleEndian<qint16>(wav.constData() + offset));
     return samples;
 }
@@ -30,21 +26,19 @@ class MonitorRecorder
 public:
     MonitorRecorder()
     {
-        pa_sample_spec spec { PA_SAMPLE_S16LE, 44100, 1 };
+        const pa_sample_spec spec { PA_SAMPLE_S16LE, 44100, 1 };
         pa_buffer_attr attr {};
         attr.maxlength = uint32_t(-1);
         attr.fragsize = 441 * 2 * 2; // 20 ms
-        int error = 0;
         m_stream = pa_simple_new(
-            nullptr, "quillet-test", PA_STREAM_RECORD, "spk.monitor", "monitor", &spec, nullptr, &attr, &error);
+            nullptr, "quillet-test", PA_STREAM_RECORD, "spk.monitor", "monitor", &spec, nullptr, &attr, nullptr);
     }
     ~MonitorRecorder()
     {
         if (m_stream)
             pa_simple_free(m_stream);
     }
-    MonitorRecorder(const MonitorRecorder&) = delete;
-    MonitorRecorder& operator=(const MonitorRecorder&) = delete;
+    Q_DISABLE_COPY_MOVE(MonitorRecorder)
 
     bool isOpen() const { return m_stream != nullptr; }
 
@@ -53,11 +47,10 @@ public:
     {
         QByteArray chunk(441 * 2, Qt::Uninitialized); // 10 ms
         int peak = 0;
-        int error = 0;
         for (int read = 0; read < milliseconds; read += 10) {
-            if (pa_simple_read(m_stream, chunk.data(), size_t(chunk.size()), &error) < 0)
+            if (pa_simple_read(m_stream, chunk.data(), size_t(chunk.size()), nullptr) < 0)
                 return -1;
-            for (const qint16 sample : samplesOf(QByteArray(44, '\0') + chunk))
+            for (const qint16 sample : samplesOf(chunk, 0))
                 peak = std::max(peak, std::abs(int(sample)));
         }
         return peak;
@@ -74,26 +67,24 @@ class TestSoundFeedback final : public QObject
     Q_OBJECT
 
 private slots:
-    void cueHeaders()
+    void cueHeadersAndSamples()
     {
-        // RIFF, 36 + 2n, WAVE, "fmt " of 16 bytes: PCM, mono, 44100 Hz, 88200 B/s, 2, 16 bits; data, 2n.
-        QCOMPARE(SoundFeedback::startCue().left(44).toHex(),
+        // RIFF, 36 + n, WAVE, "fmt " of 16 bytes: PCM, mono, 44100 Hz, 88200 B/s, 2, 16 bits; data, n.
+        const QByteArray startWav = SoundFeedback::startCue();
+        QCOMPARE(startWav.left(44).toHex(),
             QByteArray("524946467c29000057415645666d74201000000001000100"
                        "44ac000088580100020010006461746158290000"));
-        QCOMPARE(SoundFeedback::startCue().size(), 44 + 10584);
-        const QByteArray stopFirst = SoundFeedback::stopCueFirst();
-        QCOMPARE(stopFirst.size(), 44 + 8820);
-        QCOMPARE(u32At(stopFirst, 4), 36u + 8820);
-        QCOMPARE(u32At(stopFirst, 40), 8820u);
-        const QByteArray stopSecond = SoundFeedback::stopCueSecond();
-        QCOMPARE(stopSecond.size(), 44 + 12348);
-        QCOMPARE(u32At(stopSecond, 40), 12348u);
-    }
+        const std::pair<QByteArray, quint32> cues[] = { { startWav, 10584 }, { SoundFeedback::stopCueFirst(), 8820 },
+            { SoundFeedback::stopCueSecond(), 12348 } };
+        for (const auto& [wav, dataBytes] : cues) {
+            QCOMPARE(wav.size(), 44 + qsizetype(dataBytes));
+            QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 4), 36 + dataBytes);
+            QCOMPARE(wav.mid(8, 32), startWav.mid(8, 32));
+            QCOMPARE(qFromLittleEndian<quint32>(wav.constData() + 40), dataBytes);
+        }
 
-    // Figures worked out by hand from the chord tables (sum of tones with 8 % and 3 %
-    // harmonics, raised-cosine envelopes, linear pitch bend, truncation).
-    void cueSamples()
-    {
+        // Figures worked out by hand from the chord tables (sum of tones with 8 % and 3 %
+        // harmonics, raised-cosine envelopes, linear pitch bend, truncation).
         const QList<qint16> start = samplesOf(SoundFeedback::startCue());
         // Fade-in: silent at first, the first non-zero sample is the seventh.
         QCOMPARE(start.mid(0, 12), (QList<qint16> { 0, 0, 0, 0, 0, 0, 1, 1, 2, 3, 4, 5 }));
@@ -135,14 +126,11 @@ private slots:
         SoundFeedback feedback(player);
         feedback.playStop();
         QCOMPARE(player.played.size(), 1);
-        QCOMPARE(player.played[0].first, SoundFeedback::stopCueFirst());
-        QCOMPARE(player.played[0].second, 0.11f);
         QTRY_COMPARE(player.played.size(), 2);
-        QCOMPARE(player.played[1].first, SoundFeedback::stopCueSecond());
-        QCOMPARE(player.played[1].second, 0.1f);
         feedback.playStart();
-        QCOMPARE(player.played.last().first, SoundFeedback::startCue());
-        QCOMPARE(player.played.last().second, 0.14f);
+        QCOMPARE(player.played,
+            (QList<std::pair<QByteArray, float>> { { SoundFeedback::stopCueFirst(), 0.11f },
+                { SoundFeedback::stopCueSecond(), 0.1f }, { SoundFeedback::startCue(), 0.14f } }));
     }
 
     void startCueIsHeardOnTheSoundServer()
@@ -171,6 +159,12 @@ private slots:
     void noSoundServerSkipsSilently()
     {
         const QByteArray saved = qgetenv("PULSE_SERVER");
+        const auto restore = qScopeGuard([&] {
+            if (saved.isEmpty())
+                qunsetenv("PULSE_SERVER");
+            else
+                qputenv("PULSE_SERVER", saved);
+        });
         qputenv("PULSE_SERVER", "unix:/nonexistent/quillet-test/native");
         CueGate::reset();
         PulseCuePlayer player;
@@ -183,10 +177,6 @@ private slots:
         player.play(QByteArray("not a wav"), 1.0f);
         QCOMPARE(finished.size(), 2);
         QCOMPARE(finished.last().first().toBool(), false);
-        if (saved.isEmpty())
-            qunsetenv("PULSE_SERVER");
-        else
-            qputenv("PULSE_SERVER", saved);
     }
 };
 

@@ -28,16 +28,20 @@ private:
             .arg(QLatin1String(label), QUuid::createUuid().toString(QUuid::WithoutBraces));
     }
 
-    std::unique_ptr<Settings> freshSettings()
+    std::unique_ptr<Settings> freshSettings(const QStringList& words = {})
     {
-        return std::make_unique<Settings>(m_dir.filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + ".ini"));
+        auto settings
+            = std::make_unique<Settings>(m_dir.filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + ".ini"));
+        if (!words.isEmpty())
+            settings->setValue(CustomDictionary::kSettingsKey, words);
+        return settings;
     }
 
     QTemporaryDir m_dir;
 
 private slots:
-    // ---- Keychain ----
-
+    // The failure paths (no service, a service that never answers) are covered, with their
+    // log line, by TestSecretServiceLimits.
     void keychainAgainstTheDesktopSecretService()
     {
         if (qEnvironmentVariableIsEmpty("QUILLET_TEST_ENV"))
@@ -73,35 +77,21 @@ private slots:
         QCOMPARE(keychain.string(QStringLiteral("broken")), std::nullopt);
     }
 
-    void keychainLogsOnlyFailedWrites()
-    {
-        InMemorySecretStore store;
-        Keychain keychain(store);
-        LogCapture log;
-        store.setFailure(SecretStore::Unavailable);
-        QVERIFY(!keychain.set(QStringLiteral("secret-value"), QStringLiteral("tessra-byo-key")));
-        QCOMPARE(keychain.string(QStringLiteral("tessra-byo-key")), std::nullopt);
-        keychain.remove(QStringLiteral("tessra-byo-key"));
-        QCOMPARE(log.lines(), QStringList { QStringLiteral("[Quillet] Keychain write failed for tessra-byo-key: -1") });
-    }
-
-    // ---- Custom vocabulary ----
-
     void vocabularyAdd_data()
     {
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<QString>("word");
         QTest::addColumn<bool>("added");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("trimmed") << QStringList {} << " Tessra\n" << true << QStringList { "Tessra" };
+        const QString precomposed = QString::fromUtf8("Nguy\xe1\xbb\x85n"); // ễ as one code point
+        QTest::newRow("trimmed, appended last") << QStringList { "b", "a" } << " c\n"
+                                                << true << QStringList { "b", "a", "c" };
         QTest::newRow("duplicate") << QStringList { "Tessra" } << "Tessra  " << false << QStringList { "Tessra" };
         QTest::newRow("other case is another word")
             << QStringList { "Tessra" } << "tessra" << true << QStringList { "Tessra", "tessra" };
         QTest::newRow("blank") << QStringList { "a" } << " \t\n " << false << QStringList { "a" };
-        QTest::newRow("canonically equal") << QStringList { QString::fromUtf8("Nguy\xe1\xbb\x85n") } // precomposed ễ
-                                           << QString::fromUtf8("Nguye\xcc\x82\xcc\x83n") << false
-                                           << QStringList { QString::fromUtf8("Nguy\xe1\xbb\x85n") };
-        QTest::newRow("appended last") << QStringList { "b", "a" } << "c" << true << QStringList { "b", "a", "c" };
+        QTest::newRow("canonically equal") << QStringList { precomposed } << QString::fromUtf8("Nguye\xcc\x82\xcc\x83n")
+                                           << false << QStringList { precomposed };
     }
     void vocabularyAdd()
     {
@@ -109,9 +99,7 @@ private slots:
         QFETCH(QString, word);
         QFETCH(bool, added);
         QFETCH(QStringList, expected);
-        auto settings = freshSettings();
-        if (!stored.isEmpty())
-            settings->setValue(CustomDictionary::kSettingsKey, stored);
+        auto settings = freshSettings(stored);
         QCOMPARE(CustomDictionary::add(*settings, word), added);
         // Read back through a fresh object: what is on disk is what counts.
         settings->sync();
@@ -121,40 +109,19 @@ private slots:
 
     void vocabularyPromptFragment_data()
     {
-        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QStringList>("stored");
         QTest::addColumn<std::optional<QString>>("expected");
-        QTest::newRow("missing") << QVariant() << std::optional<QString>();
-        QTest::newRow("one word") << QVariant(QStringList { "Quillet" })
-                                  << std::optional<QString>("Custom vocabulary: Quillet. ");
-        QTest::newRow("several, empties dropped")
-            << QVariant(QStringList { "A", "", "B c" }) << std::optional<QString>("Custom vocabulary: A, B c. ");
-        QTest::newRow("only empty") << QVariant(QStringList { "" }) << std::optional<QString>();
+        QTest::newRow("missing") << QStringList() << std::optional<QString>();
+        QTest::newRow("empties dropped") << QStringList { "A", "", "B c" }
+                                         << std::optional<QString>("Custom vocabulary: A, B c. ");
+        QTest::newRow("only empty") << QStringList { "" } << std::optional<QString>();
     }
     void vocabularyPromptFragment()
     {
-        QFETCH(QVariant, stored);
+        QFETCH(QStringList, stored);
         QFETCH(std::optional<QString>, expected);
-        auto settings = freshSettings();
-        if (stored.isValid())
-            settings->setValue(CustomDictionary::kSettingsKey, stored);
-        QCOMPARE(CustomDictionary::promptFragment(*settings), expected);
+        QCOMPARE(CustomDictionary::promptFragment(*freshSettings(stored)), expected);
     }
-
-    void vocabularyRemove()
-    {
-        auto settings = freshSettings();
-        for (const char* word : { "one", "two", "three" })
-            CustomDictionary::add(*settings, QString::fromLatin1(word));
-        CustomDictionary::removeAt(*settings, 3);
-        CustomDictionary::removeAt(*settings, -1);
-        QCOMPARE(CustomDictionary::words(*settings), (QStringList { "one", "two", "three" }));
-        CustomDictionary::removeAt(*settings, 1);
-        QCOMPARE(CustomDictionary::words(*settings), (QStringList { "one", "three" }));
-        CustomDictionary::remove(*settings, QStringLiteral("three"));
-        QCOMPARE(CustomDictionary::words(*settings), QStringList { "one" });
-    }
-
-    // ---- Launch at login ----
 
     void launchAtLoginWritesAndRemovesTheAutostartEntry()
     {
@@ -162,7 +129,6 @@ private slots:
             = QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("autostart/com.orvane.quillet.test.desktop");
         LogCapture log;
         LaunchAtLogin::set(true, {}, QStringLiteral("/opt/My Apps/quillet"));
-        QVERIFY(QFile::exists(entry));
         QFile file(entry);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray content = file.readAll();
@@ -178,48 +144,30 @@ private slots:
         QCOMPARE(log.lines(),
             (QStringList { "[Quillet] Launch at login enabled", "[Quillet] Launch at login enabled",
                 "[Quillet] Launch at login disabled", "[Quillet] Launch at login disabled" }));
-    }
 
-    void launchAtLoginLogsAFailure()
-    {
         // A file where the autostart folder should be makes the write fail.
         const QString blocker = m_dir.filePath("not-a-folder");
-        QFile file(blocker);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
-        LogCapture log;
+        QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
+        LogCapture failure;
         LaunchAtLogin::set(true, blocker + "/quillet.desktop", QStringLiteral("/usr/bin/quillet"));
-        QCOMPARE(log.lines().size(), 1);
-        QVERIFY2(log.lines().first().startsWith("[Quillet] Launch at login error: "), qPrintable(log.lines().first()));
+        QCOMPARE(failure.lines().size(), 1);
+        QVERIFY2(failure.lines().first().startsWith("[Quillet] Launch at login error: "),
+            qPrintable(failure.lines().first()));
     }
-
-    // ---- Update check ----
 
     void versionComparison_data()
     {
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("newer");
-        QTest::newRow("1.10 > 1.9") << "1.10"
-                                    << "1.9" << true;
-        QTest::newRow("1.2 = 1.2.0") << "1.2"
-                                     << "1.2.0" << false;
-        QTest::newRow("1.2.1 > 1.2") << "1.2.1"
-                                     << "1.2" << true;
-        QTest::newRow("2.0-beta > 1.9") << "2.0-beta"
-                                        << "1.9" << true;
-        QTest::newRow("empty parts") << "1..2."
-                                     << "1.2" << false;
-        QTest::newRow("V prefix counts as 0") << "V3.0"
-                                              << "0.1" << false;
-        QTest::newRow("signed part") << "+2"
-                                     << "1" << true;
-        QTest::newRow("blank inside is not a number") << "1. 5"
-                                                      << "1.4" << false;
-        QTest::newRow("beyond 64 bits counts as 0") << "99999999999999999999"
-                                                    << "1" << false;
-        QTest::newRow("largest 64-bit part") << "9223372036854775807"
-                                             << "9223372036854775806" << true;
+        const auto row = [](const char* a, const char* b, bool newer, const char* why) {
+            QTest::addRow("%s vs %s: %s", a, b, why) << QString::fromLatin1(a) << QString::fromLatin1(b) << newer;
+        };
+        row("1.10", "1.9", true, "parts are numbers");
+        row("1.2", "1.2.0", false, "missing parts are 0");
+        row("2.0-beta", "1.9", true, "a part that is not a number is 0");
+        row("99999999999999999999", "1", false, "beyond 64 bits is 0");
+        row("9223372036854775807", "9223372036854775806", true, "largest 64-bit part");
     }
     void versionComparison()
     {
@@ -233,77 +181,62 @@ private slots:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<bool>("slow");
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("url"); // "fallback": the site's own download address
         QTest::addColumn<bool>("available");
-        QTest::newRow("newer with v")
-            << 200 << QByteArray("{\"version\":\"v1.4.0\",\"url\":\"https://dl.example.test/q-1.4.0.tar.gz\"}")
-            << "1.4.0"
-            << "https://dl.example.test/q-1.4.0.tar.gz" << true;
-        QTest::newRow("equal") << 200 << QByteArray("{\"version\":\"1.2.0\",\"url\":\"https://dl.example.test/q\"}")
-                               << "1.2.0"
-                               << "https://dl.example.test/q" << false;
-        QTest::newRow("older") << 200 << QByteArray("{\"version\":\"1.1.9\"}") << "1.1.9"
-                               << "fallback" << false;
-        QTest::newRow("no url") << 200 << QByteArray("{\"version\":\"2.0\"}") << "2.0"
-                                << "fallback" << true;
-        QTest::newRow("upper-case V kept") << 200 << QByteArray("{\"version\":\"V2.0\"}") << "V2.0"
-                                           << "fallback" << false;
-        QTest::newRow("javascript url") << 200 << QByteArray("{\"version\":\"2.0\",\"url\":\"javascript:alert(1)\"}")
-                                        << "2.0"
-                                        << "fallback" << true;
-        QTest::newRow("url without host") << 200 << QByteArray("{\"version\":\"2.0\",\"url\":\"https:/path\"}") << "2.0"
-                                          << "fallback" << true;
-        QTest::newRow("empty version") << 200 << QByteArray("{\"version\":\"\",\"url\":\"https://x.test/\"}") << ""
-                                       << "" << false;
-        QTest::newRow("version not a string") << 200 << QByteArray("{\"version\":2}") << ""
-                                              << "" << false;
-        QTest::newRow("malformed") << 200 << QByteArray("{\"version\":") << ""
-                                   << "" << false;
-        QTest::newRow("500") << 500 << QByteArray("{\"version\":\"9.0\"}") << ""
-                             << "" << false;
+        const auto row = [](const char* name, int status, const char* body, const char* version, const char* url,
+                             bool available, bool slow = false) {
+            QTest::newRow(name) << status << QByteArray(body) << slow << QString::fromLatin1(version)
+                                << QString::fromLatin1(url) << available;
+        };
+        row("newer with v", 200, R"({"version":"v1.4.0","url":"https://dl.example.test/q-1.4.0.tar.gz"})", "1.4.0",
+            "https://dl.example.test/q-1.4.0.tar.gz", true);
+        row("equal", 200, R"({"version":"1.2.0","url":"https://dl.example.test/q"})", "1.2.0",
+            "https://dl.example.test/q", false);
+        row("older", 200, R"({"version":"1.1.9"})", "1.1.9", "fallback", false);
+        row("no url", 200, R"({"version":"2.0"})", "2.0", "fallback", true);
+        row("javascript url", 200, R"json({"version":"2.0","url":"javascript:alert(1)"})json", "2.0", "fallback", true);
+        row("url without host", 200, R"({"version":"2.0","url":"https:/path"})", "2.0", "fallback", true);
+        row("version not a string", 200, R"({"version":2})", "", "", false);
+        row("malformed", 200, R"({"version":)", "", "", false);
+        row("500", 500, R"({"version":"9.0"})", "", "", false);
+        row("slow", 200, R"({"version":"9.9"})", "", "", false, true);
     }
     void updateFeed()
     {
         QFETCH(int, status);
         QFETCH(QByteArray, body);
+        QFETCH(bool, slow);
         QFETCH(QString, version);
         QFETCH(QString, url);
         QFETCH(bool, available);
         FakeHttpServer site;
         site.on("GET", "/latest.json", FakeHttpServer::Reply::json(status, body));
+        if (slow)
+            site.hold("GET", "/latest.json");
         QNetworkAccessManager network;
         QList<QUrl> opened;
-        UpdateChecker checker(network, site.url(), QStringLiteral("1.2"), [&](const QUrl& u) {
+        const auto opener = [&](const QUrl& u) {
             opened.append(u);
             return true;
-        });
+        };
+        UpdateChecker checker(network, site.url(), QStringLiteral("1.2"), opener,
+            slow ? std::chrono::milliseconds(200) : UpdateChecker::kDefaultTimeout);
         QSignalSpy finished(&checker, &UpdateChecker::finished);
         checker.check();
         QVERIFY(finished.wait());
         QCOMPARE(site.requestsTo("GET", "/latest.json").size(), 1);
         QCOMPARE(checker.latestVersion(), version);
-        const QUrl expectedUrl = url == "fallback" ? site.url("/Quillet.dmg") : QUrl(url);
+        const QUrl fallback = site.url("/Quillet.dmg");
+        const QUrl expectedUrl = url == "fallback" ? fallback : QUrl(url);
         QCOMPARE(checker.downloadUrl(), expectedUrl);
         QCOMPARE(checker.updateAvailable(), available);
         // With nothing published, the download button still leads to the site's own file.
         checker.openDownload();
-        QCOMPARE(opened, QList<QUrl> { url.isEmpty() ? site.url("/Quillet.dmg") : expectedUrl });
-    }
-
-    void slowFeedTimesOut()
-    {
-        FakeHttpServer site;
-        site.on("GET", "/latest.json", FakeHttpServer::Reply::json(200, "{\"version\":\"9.9\"}"));
-        site.hold("GET", "/latest.json");
-        QNetworkAccessManager network;
-        UpdateChecker checker(network, site.url(), QStringLiteral("1.0"), {}, std::chrono::milliseconds(200));
-        QSignalSpy finished(&checker, &UpdateChecker::finished);
-        checker.check();
-        QVERIFY(finished.wait());
-        QCOMPARE(checker.latestVersion(), QString());
-        QVERIFY(!checker.downloadUrl().isValid());
-        site.release("GET", "/latest.json");
+        QCOMPARE(opened, QList<QUrl> { url.isEmpty() ? fallback : expectedUrl });
+        if (slow)
+            site.release("GET", "/latest.json");
     }
 };
 
