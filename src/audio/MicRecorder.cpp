@@ -2,8 +2,6 @@
 
 #include "platform/Log.h"
 
-#include <QMetaObject>
-
 QString MicRecorderError::description() const
 {
     switch (kind) {
@@ -18,7 +16,7 @@ QString MicRecorderError::description() const
 }
 
 MicRecorder::MicRecorder(QObject* parent)
-    : QObject(parent)
+    : AudioRecorder(parent)
     , m_capture(QStringLiteral("Microphone"))
 { }
 
@@ -29,8 +27,8 @@ MicRecorder::~MicRecorder()
 
 std::optional<MicRecorderError> MicRecorder::start()
 {
-    const auto error = m_capture.start(
-        PulseCapture::Source::defaultInput(), [this](std::span<const float> samples) { deliver(samples); });
+    const auto error = m_capture.start(PulseCapture::Source::defaultInput(),
+        [this](std::span<const float> samples) { publish(AudioSamples(samples.begin(), samples.end())); });
     if (error) {
         switch (error->kind) {
         case PulseCapture::Error::Kind::NoDevice:
@@ -51,34 +49,11 @@ std::optional<MicRecorderError> MicRecorder::start()
 void MicRecorder::stop()
 {
     m_capture.stop();
-    QMetaObject::invokeMethod(
-        this, [this] { setAudioLevel(0.0f); }, Qt::QueuedConnection);
+    resetLevel();
     Log::line("[Quillet] Mic recording stopped");
 }
 
 bool MicRecorder::isCapturing() const
 {
     return m_capture.isRunning();
-}
-
-void MicRecorder::setOnAudioChunk(AudioSamplesCallback callback)
-{
-    m_onAudioChunk.set(std::move(callback));
-}
-
-void MicRecorder::deliver(std::span<const float> samples)
-{
-    const AudioSamples buffer(samples.begin(), samples.end());
-    m_onAudioChunk.call(buffer);
-    const float level = meterLevel(samples);
-    QMetaObject::invokeMethod(
-        this, [this, level] { setAudioLevel(level); }, Qt::QueuedConnection);
-}
-
-void MicRecorder::setAudioLevel(float level)
-{
-    if (level == m_audioLevel)
-        return;
-    m_audioLevel = level;
-    emit audioLevelChanged();
 }

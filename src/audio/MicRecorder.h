@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/AudioSamples.h"
+#include "audio/AudioRecorder.h"
 #include "platform/PulseCapture.h"
 
 #include <QObject>
@@ -26,12 +26,10 @@ public:
 
 // The user's own side of a recording: the sound server's default source, delivered buffer by
 // buffer (about 85 ms each) to one consumer on the capture thread.
-class MicRecorder final : public QObject
+class MicRecorder final : public AudioRecorder
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MicRecorder)
-    // 0 ... 1, written on the main thread only.
-    Q_PROPERTY(float audioLevel READ audioLevel NOTIFY audioLevelChanged)
 
 public:
     explicit MicRecorder(QObject* parent = nullptr);
@@ -43,19 +41,6 @@ public:
     void stop();
     bool isCapturing() const;
 
-    // Called on the capture thread with each buffer; may be replaced at any time.
-    void setOnAudioChunk(AudioSamplesCallback callback);
-
-    float audioLevel() const { return m_audioLevel; }
-
-signals:
-    void audioLevelChanged();
-
 private:
-    void deliver(std::span<const float> samples);
-    void setAudioLevel(float level);
-
     PulseCapture m_capture;
-    GuardedCallback<const AudioSamples&> m_onAudioChunk;
-    float m_audioLevel = 0.0f;
 };

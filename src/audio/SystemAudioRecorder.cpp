@@ -3,8 +3,6 @@
 #include "platform/CueGate.h"
 #include "platform/Log.h"
 
-#include <QMetaObject>
-
 QString SystemAudioError::description() const
 {
     switch (kind) {
@@ -21,7 +19,7 @@ QString SystemAudioError::description() const
 }
 
 SystemAudioRecorder::SystemAudioRecorder(QObject* parent)
-    : QObject(parent)
+    : AudioRecorder(parent)
     , m_capture(QStringLiteral("System audio"))
 { }
 
@@ -62,30 +60,12 @@ void SystemAudioRecorder::stop()
     m_capture.stop();
     m_isRunning = false;
     emit isRunningChanged();
-    QMetaObject::invokeMethod(
-        this, [this] { setAudioLevel(0.0f); }, Qt::QueuedConnection);
+    resetLevel();
     Log::line("[Quillet] System audio capture stopped");
-}
-
-void SystemAudioRecorder::setOnAudioChunk(AudioSamplesCallback callback)
-{
-    m_onAudioChunk.set(std::move(callback));
 }
 
 void SystemAudioRecorder::deliver(std::span<const float> samples)
 {
-    const AudioSamples buffer = CueGate::isActive() ? AudioSamples(qsizetype(samples.size()), 0.0f)
-                                                    : AudioSamples(samples.begin(), samples.end());
-    m_onAudioChunk.call(buffer);
-    const float level = meterLevel(std::span<const float>(buffer.constData(), size_t(buffer.size())));
-    QMetaObject::invokeMethod(
-        this, [this, level] { setAudioLevel(level); }, Qt::QueuedConnection);
-}
-
-void SystemAudioRecorder::setAudioLevel(float level)
-{
-    if (level == m_audioLevel)
-        return;
-    m_audioLevel = level;
-    emit audioLevelChanged();
+    publish(CueGate::isActive() ? AudioSamples(qsizetype(samples.size()), 0.0f)
+                                : AudioSamples(samples.begin(), samples.end()));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/AudioSamples.h"
+#include "audio/AudioRecorder.h"
 #include "platform/PulseCapture.h"
 
 #include <QObject>
@@ -28,13 +28,11 @@ public:
 //
 // A monitor also hears our own start and stop cues; while one sounds (see CueGate) the
 // samples are replaced by zeros rather than dropped, so the stream's clock keeps counting.
-class SystemAudioRecorder final : public QObject
+class SystemAudioRecorder final : public AudioRecorder
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SystemAudioRecorder)
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
-    // 0 ... 1, written on the main thread only.
-    Q_PROPERTY(float audioLevel READ audioLevel NOTIFY audioLevelChanged)
 
 public:
     explicit SystemAudioRecorder(QObject* parent = nullptr);
@@ -46,25 +44,16 @@ public:
     void stop();
     bool isRunning() const { return m_isRunning; }
 
-    // Called on the capture thread with each buffer; may be replaced at any time.
-    void setOnAudioChunk(AudioSamplesCallback callback);
-
     // Records this source instead of the default sink's monitor (empty: the monitor again).
     void setSourceOverride(const QString& sourceName) { m_sourceOverride = sourceName; }
 
-    float audioLevel() const { return m_audioLevel; }
-
 signals:
     void isRunningChanged();
-    void audioLevelChanged();
 
 private:
     void deliver(std::span<const float> samples);
-    void setAudioLevel(float level);
 
     PulseCapture m_capture;
-    GuardedCallback<const AudioSamples&> m_onAudioChunk;
     QString m_sourceOverride;
     bool m_isRunning = false;
-    float m_audioLevel = 0.0f;
 };

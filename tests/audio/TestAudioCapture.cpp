@@ -72,12 +72,7 @@ struct AnyRecorder
     }
     bool start() { return mic ? !mic->start().has_value() : !system->start().has_value(); }
     void stop() { mic ? mic->stop() : system->stop(); }
-    void setOnAudioChunk(AudioSamplesCallback callback)
-    {
-        mic ? mic->setOnAudioChunk(std::move(callback)) : system->setOnAudioChunk(std::move(callback));
-    }
-    float level() const { return mic ? mic->audioLevel() : system->audioLevel(); }
-    QObject* object() { return mic ? static_cast<QObject*>(mic.get()) : system.get(); }
+    AudioRecorder* recorder() { return mic ? static_cast<AudioRecorder*>(mic.get()) : system.get(); }
 
     std::unique_ptr<MicRecorder> mic;
     std::unique_ptr<SystemAudioRecorder> system;
@@ -134,8 +129,8 @@ private slots:
         QFETCH(QString, sink);
         Collector collector; // outlives the capture that feeds it
         AnyRecorder capture(recorder);
-        capture.setOnAudioChunk(collector.callback());
-        QSignalSpy levels(capture.object(), SIGNAL(audioLevelChanged()));
+        capture.recorder()->setOnAudioChunk(collector.callback());
+        QSignalSpy levels(capture.recorder(), &AudioRecorder::audioLevelChanged);
         QVERIFY(capture.start());
         playAndDrain(sink, collector);
         capture.stop();
@@ -163,7 +158,7 @@ private slots:
 
         // The meter moved while the sentence played, and rests at 0 once capture stopped.
         QTRY_VERIFY(!levels.isEmpty());
-        QTRY_COMPARE(capture.level(), 0.0f);
+        QTRY_COMPARE(capture.recorder()->audioLevel(), 0.0f);
     }
 
     void noCallbackAfterStopOrReplacement_data()
@@ -179,12 +174,12 @@ private slots:
         std::atomic<int> calls { 0 };
         std::atomic<bool> inside { false };
         AnyRecorder capture(recorder);
-        capture.setOnAudioChunk([&](const AudioSamples&) { ++replacedCalls; });
+        capture.recorder()->setOnAudioChunk([&](const AudioSamples&) { ++replacedCalls; });
         QVERIFY(capture.start());
         QTRY_VERIFY(replacedCalls.load() > 0);
         // Swapped while the capture thread calls it: once the setter returns, the old consumer
         // is not running and never runs again.
-        capture.setOnAudioChunk([&](const AudioSamples&) {
+        capture.recorder()->setOnAudioChunk([&](const AudioSamples&) {
             inside = true;
             ++calls;
             inside = false;
