@@ -21,7 +21,23 @@ std::optional<bool> toBool(const QVariant& v)
     return std::nullopt;
 }
 
-// Strict decimal parsing: QString::toLongLong accepts blanks, which a stored value never has.
+std::optional<QString> toString(const QVariant& v)
+{
+    if (v.typeId() == QMetaType::QString)
+        return v.toString();
+    return std::nullopt;
+}
+
+// Strict number parsing: QString's conversions accept blanks, which a stored value never has.
+template <typename T, typename Parse> std::optional<T> parseStrictly(const QString& s, Parse parse)
+{
+    if (s.isEmpty() || s.trimmed() != s)
+        return std::nullopt;
+    bool ok = false;
+    const T value = parse(s, &ok);
+    return ok ? std::optional<T>(value) : std::nullopt;
+}
+
 std::optional<qint64> toInteger(const QVariant& v)
 {
     switch (v.typeId()) {
@@ -30,14 +46,8 @@ std::optional<qint64> toInteger(const QVariant& v)
     case QMetaType::UInt:
     case QMetaType::ULongLong:
         return v.toLongLong();
-    case QMetaType::QString: {
-        const QString s = v.toString();
-        if (s.isEmpty() || s.trimmed() != s)
-            return std::nullopt;
-        bool ok = false;
-        const qint64 n = s.toLongLong(&ok, 10);
-        return ok ? std::optional<qint64>(n) : std::nullopt;
-    }
+    case QMetaType::QString:
+        return parseStrictly<qint64>(v.toString(), [](const QString& s, bool* ok) { return s.toLongLong(ok, 10); });
     default:
         return std::nullopt;
     }
@@ -51,14 +61,8 @@ std::optional<double> toDouble(const QVariant& v)
     case QMetaType::Int:
     case QMetaType::LongLong:
         return v.toDouble();
-    case QMetaType::QString: {
-        const QString s = v.toString();
-        if (s.isEmpty() || s.trimmed() != s)
-            return std::nullopt;
-        bool ok = false;
-        const double d = s.toDouble(&ok);
-        return ok ? std::optional<double>(d) : std::nullopt;
-    }
+    case QMetaType::QString:
+        return parseStrictly<double>(v.toString(), [](const QString& s, bool* ok) { return s.toDouble(ok); });
     default:
         return std::nullopt;
     }
@@ -69,8 +73,7 @@ std::optional<double> toDouble(const QVariant& v)
 Settings::Settings(const QString& filePath, QObject* parent)
     : QObject(parent)
     , m_settings(std::make_unique<QSettings>(filePath, QSettings::IniFormat))
-{
-}
+{ }
 
 Settings::~Settings()
 {
@@ -111,6 +114,18 @@ QVariant Settings::storedOrDefault(const QString& key, bool* isStored) const
     return m_defaults.value(key);
 }
 
+template <typename Convert>
+auto Settings::converted(const QString& key, Convert convert) const -> decltype(convert(QVariant()))
+{
+    bool stored = false;
+    if (auto value = convert(storedOrDefault(key, &stored)))
+        return value;
+    if (!stored)
+        return std::nullopt;
+    std::lock_guard lock(m_mutex);
+    return convert(m_defaults.value(key));
+}
+
 QVariant Settings::value(const QString& key) const
 {
     bool stored = false;
@@ -119,16 +134,7 @@ QVariant Settings::value(const QString& key) const
 
 bool Settings::boolValue(const QString& key, bool fallback) const
 {
-    bool stored = false;
-    const QVariant v = storedOrDefault(key, &stored);
-    if (const auto b = toBool(v))
-        return *b;
-    if (stored) {
-        std::lock_guard lock(m_mutex);
-        if (const auto d = toBool(m_defaults.value(key)))
-            return *d;
-    }
-    return fallback;
+    return converted(key, toBool).value_or(fallback);
 }
 
 QString Settings::stringValue(const QString& key, const QString& fallback) const
@@ -138,17 +144,7 @@ QString Settings::stringValue(const QString& key, const QString& fallback) const
 
 std::optional<QString> Settings::optionalString(const QString& key) const
 {
-    bool stored = false;
-    const QVariant v = storedOrDefault(key, &stored);
-    if (v.typeId() == QMetaType::QString)
-        return v.toString();
-    if (stored) {
-        std::lock_guard lock(m_mutex);
-        const QVariant d = m_defaults.value(key);
-        if (d.typeId() == QMetaType::QString)
-            return d.toString();
-    }
-    return std::nullopt;
+    return converted(key, toString);
 }
 
 QStringList Settings::stringListValue(const QString& key, const QStringList& fallback) const
@@ -169,7 +165,7 @@ QStringList Settings::stringListValue(const QString& key, const QStringList& fal
     // The INI format writes a one-element list as a plain string and an empty list as
     // an invalid value.
     if (stored && v.typeId() == QMetaType::QString)
-        return QStringList{v.toString()};
+        return QStringList { v.toString() };
     if (stored && !v.isValid())
         return {};
     return fallback;
@@ -177,30 +173,12 @@ QStringList Settings::stringListValue(const QString& key, const QStringList& fal
 
 qint64 Settings::integerValue(const QString& key, qint64 fallback) const
 {
-    bool stored = false;
-    const QVariant v = storedOrDefault(key, &stored);
-    if (const auto n = toInteger(v))
-        return *n;
-    if (stored) {
-        std::lock_guard lock(m_mutex);
-        if (const auto d = toInteger(m_defaults.value(key)))
-            return *d;
-    }
-    return fallback;
+    return converted(key, toInteger).value_or(fallback);
 }
 
 double Settings::doubleValue(const QString& key, double fallback) const
 {
-    bool stored = false;
-    const QVariant v = storedOrDefault(key, &stored);
-    if (const auto n = toDouble(v))
-        return *n;
-    if (stored) {
-        std::lock_guard lock(m_mutex);
-        if (const auto d = toDouble(m_defaults.value(key)))
-            return *d;
-    }
-    return fallback;
+    return converted(key, toDouble).value_or(fallback);
 }
 
 void Settings::setValue(const QString& key, const QVariant& value)

@@ -5,7 +5,6 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
-
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -55,6 +54,9 @@ signals:
 
 private:
     QVariant storedOrDefault(const QString& key, bool* isStored) const;
+    // The stored value as convert() reads it; one it cannot read reads as the registered default.
+    template <typename Convert>
+    auto converted(const QString& key, Convert convert) const -> decltype(convert(QVariant()));
 
     mutable std::mutex m_mutex;
     std::unique_ptr<QSettings> m_settings;
