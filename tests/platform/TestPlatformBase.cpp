@@ -1,5 +1,4 @@
 #include "platform/AppIdentity.h"
-#include "platform/Log.h"
 #include "platform/Settings.h"
 #include "support/TestMain.h"
 
@@ -64,24 +63,6 @@ private slots:
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(!file.readAll().contains("true"));
-    }
-
-    void logFormatsPlaceholders_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("objects") << Log::format("[Quillet] Archive failed for %@: %@", { "ID", "disk full" })
-                                 << "[Quillet] Archive failed for ID: disk full";
-        QTest::newRow("integer") << Log::format("[Quillet] Keychain write failed for %@: %d", { "acct", "-25" })
-                                 << "[Quillet] Keychain write failed for acct: -25";
-        QTest::newRow("precision") << Log::format("[Quillet] took %.1fs (%ld%%)", { "2.345", "7" })
-                                   << "[Quillet] took 2.3s (7%)";
-    }
-    void logFormatsPlaceholders()
-    {
-        QFETCH(QString, line);
-        QFETCH(QString, expected);
-        QCOMPARE(line, expected);
     }
 };
 
