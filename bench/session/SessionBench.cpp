@@ -182,8 +182,19 @@ void liveCpu(double seconds, bool draft)
     wall.start();
     const auto threadsBefore = threadTimes();
     const double cpuBefore = processCpuSeconds();
-    while (farPlayer->state() != QProcess::NotRunning || nearPlayer->state() != QProcess::NotRunning)
-        runEventsFor(100);
+    // Waits for the players without a polling timer of its own, so the main thread wakes only
+    // for the recording's work.
+    QEventLoop played;
+    const auto quitWhenBothDone = [&] {
+        if (farPlayer->state() == QProcess::NotRunning && nearPlayer->state() == QProcess::NotRunning)
+            played.quit();
+    };
+    QObject::connect(farPlayer.get(), &QProcess::finished, &played, quitWhenBothDone);
+    QObject::connect(nearPlayer.get(), &QProcess::finished, &played, quitWhenBothDone);
+    QObject::connect(farPlayer.get(), &QProcess::errorOccurred, &played, quitWhenBothDone);
+    QObject::connect(nearPlayer.get(), &QProcess::errorOccurred, &played, quitWhenBothDone);
+    if (farPlayer->state() != QProcess::NotRunning || nearPlayer->state() != QProcess::NotRunning)
+        played.exec();
     const double processCpu = processCpuSeconds() - cpuBefore;
     const auto threadsAfter = threadTimes();
     const double elapsed = double(wall.elapsed()) / 1000.0;
