@@ -1,5 +1,6 @@
 #include "system/SoundFeedback.h"
 
+#include "audio/WavFile.h"
 #include "platform/PulseCuePlayer.h"
 
 #include <QTimer>
@@ -12,13 +13,6 @@ namespace {
 constexpr float kStartVolume = 0.14f;
 constexpr float kStopFirstVolume = 0.11f;
 constexpr float kStopSecondVolume = 0.1f;
-
-void appendLe32(QByteArray& out, quint32 value)
-{
-    char bytes[4];
-    qToLittleEndian(value, bytes);
-    out.append(bytes, 4);
-}
 
 void appendLe16(QByteArray& out, quint16 value)
 {
@@ -45,20 +39,8 @@ SoundFeedback::~SoundFeedback() = default;
 QByteArray SoundFeedback::renderChord(const QList<Tone>& tones, double durationSeconds, bool fadeIn, double pitchBend)
 {
     const quint32 n = quint32(durationSeconds * kSampleRate);
-    QByteArray wav;
+    QByteArray wav = WavFile::monoPcm16Header(2 * n, kSampleRate);
     wav.reserve(44 + qsizetype(n) * 2);
-    wav.append("RIFF", 4);
-    appendLe32(wav, 36 + 2 * n);
-    wav.append("WAVEfmt ", 8);
-    appendLe32(wav, 16);
-    appendLe16(wav, 1);
-    appendLe16(wav, 1);
-    appendLe32(wav, kSampleRate);
-    appendLe32(wav, kSampleRate * 2);
-    appendLe16(wav, 2);
-    appendLe16(wav, 16);
-    wav.append("data", 4);
-    appendLe32(wav, 2 * n);
 
     constexpr double pi = std::numbers::pi;
     for (quint32 i = 0; i < n; ++i) {

@@ -1,25 +1,13 @@
 #include "transcription/TranscriptionRequest.h"
 
+#include "account/UrlPath.h"
+#include "audio/WavFile.h"
+
 #include <QUuid>
-#include <QtEndian>
 
 namespace TranscriptionRequest {
 
 namespace {
-
-void appendUInt32(QByteArray& out, quint32 value)
-{
-    char bytes[4];
-    qToLittleEndian(value, bytes);
-    out.append(bytes, 4);
-}
-
-void appendUInt16(QByteArray& out, quint16 value)
-{
-    char bytes[2];
-    qToLittleEndian(value, bytes);
-    out.append(bytes, 2);
-}
 
 void appendField(QByteArray& out, const QByteArray& boundary, const char* name, const QString& value)
 {
@@ -35,22 +23,7 @@ void appendField(QByteArray& out, const QByteArray& boundary, const char* name, 
 
 QByteArray wavFile(const QByteArray& pcm16, int sampleRate)
 {
-    const auto dataSize = quint32(pcm16.size());
-    QByteArray out;
-    out.reserve(44 + pcm16.size());
-    out += "RIFF";
-    appendUInt32(out, 36 + dataSize);
-    out += "WAVE";
-    out += "fmt ";
-    appendUInt32(out, 16);
-    appendUInt16(out, 1); // integer PCM
-    appendUInt16(out, 1); // mono
-    appendUInt32(out, quint32(sampleRate));
-    appendUInt32(out, quint32(sampleRate) * 2);
-    appendUInt16(out, 2);
-    appendUInt16(out, 16);
-    out += "data";
-    appendUInt32(out, dataSize);
+    QByteArray out = WavFile::monoPcm16Header(quint32(pcm16.size()), quint32(sampleRate));
     out += pcm16;
     return out;
 }
@@ -62,12 +35,7 @@ QString newBoundary()
 
 QUrl endpoint(const QUrl& baseUrl)
 {
-    QUrl url = baseUrl;
-    QString path = url.path(QUrl::FullyEncoded);
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    url.setPath(path + QStringLiteral("v1/audio/transcriptions"), QUrl::TolerantMode);
-    return url;
+    return appendingPath(baseUrl, QStringLiteral("v1/audio/transcriptions"));
 }
 
 QByteArray multipartBody(const QString& boundary, const Fields& fields, const QByteArray& wav)
