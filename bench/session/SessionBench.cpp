@@ -164,7 +164,7 @@ void liveCpu(double seconds, bool draft)
     SessionRig rig;
     pthread_setname_np(pthread_self(), ownName);
     rig.provider.setNumberedTranscripts(true);
-    rig.settings.setValue(QStringLiteral("liveDraftEnabled"), draft);
+    rig.settings.set(SettingsKeys::liveDraftEnabled, draft);
     const QList<float> far = conversation(kFarSide, rig.dir.path(), 1.5, seconds);
     const QList<float> near = conversation(kUser, rig.dir.path(), 2.3, seconds);
     if (far.isEmpty() || near.isEmpty()) {

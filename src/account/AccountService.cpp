@@ -96,14 +96,14 @@ void AccountService::storeByoKey()
 
 void AccountService::migrateLegacyKey()
 {
-    const std::optional<QString> legacy = m_settings.optionalString(kLegacyKeySetting);
+    const std::optional<QString> legacy = m_settings.stored(SettingsKeys::legacyTessraKey);
     if (!legacy || legacy->isEmpty())
         return;
     // When the keychain refuses the key it stays in the settings, to be moved at a later start
     // rather than lost.
     if (!m_keychain.set(*legacy, kByoKeyAccount))
         return;
-    m_settings.remove(kLegacyKeySetting);
+    m_settings.remove(SettingsKeys::legacyTessraKey);
     m_settings.sync();
     Log::line("[Quillet] Migrated Tessra key from UserDefaults to Keychain");
 }

@@ -78,8 +78,6 @@ public:
     static inline const QString kByoKeyAccount = QStringLiteral("tessra-byo-key");
     static inline const QString kOAuthKeyAccount = QStringLiteral("tessra-oauth-key");
     static inline const QString kOAuthEmailAccount = QStringLiteral("tessra-oauth-email");
-    // Where older versions kept the own key, in plain settings.
-    static inline const QString kLegacyKeySetting = QStringLiteral("tessraApiKey");
     static constexpr int kResendCooldownSeconds = 60;
     static constexpr int kBalanceTimeoutMs = 15'000;
 

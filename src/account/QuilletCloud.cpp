@@ -142,7 +142,7 @@ QuilletCloud::QuilletCloud(Settings& settings, QNetworkAccessManager& network, Q
 
 QUrl QuilletCloud::baseUrl() const
 {
-    if (const std::optional<QString> text = m_settings.optionalString(kBaseSettingKey)) {
+    if (const std::optional<QString> text = m_settings.stored(SettingsKeys::quilletCloudBase)) {
         // QUrl calls almost any text valid ("not a url" is a relative path), so insist on an
         // absolute web URL with a host.
         const QUrl url(*text, QUrl::StrictMode);

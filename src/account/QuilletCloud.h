@@ -131,7 +131,6 @@ public:
     };
 
     static constexpr int kTimeoutMs = 20'000;
-    static inline const QString kBaseSettingKey = QStringLiteral("quilletCloudBase");
 
     QuilletCloud(Settings& settings, QNetworkAccessManager& network, QUrl builtInBase);
 

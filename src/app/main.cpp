@@ -60,7 +60,7 @@ int main(int argc, char* argv[])
     router.listen();
 
     Settings settings(Settings::defaultFilePath());
-    settings.registerDefaults({{QStringLiteral("soundEnabled"), true}});
+    settings.registerDefault(SettingsKeys::soundEnabled);
 
     ModelContext& store = QuilletStore::shared();
     MeetingImporter::runIfNeeded(store);

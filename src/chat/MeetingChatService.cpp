@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int kAnswerMaxTokens = 1500;
-const char* const kChatModelKey = "chatModel";
 
 QString signInText()
 {
@@ -56,7 +55,7 @@ void MeetingChatService::ask(const QString& question, Meeting* meeting, const Mo
         return;
 
     const ChatModel model
-        = ChatModel::named(m_settings.stringValue(QLatin1String(kChatModelKey), ChatModel::defaultModel().id));
+        = ChatModel::named(m_settings.get(SettingsKeys::chatModel));
     // The history is taken before the question is stored, so the question goes out once, last.
     const QList<ChatCompletions::Message> messages
         = MeetingChatPrompt::build(question, *meeting, meeting->sortedChatMessages());

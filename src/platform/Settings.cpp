@@ -68,6 +68,97 @@ std::optional<double> toDouble(const QVariant& v)
     }
 }
 
+std::optional<QStringList> toStringList(const QVariant& v)
+{
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList();
+    if (v.typeId() == QMetaType::QVariantList) {
+        QStringList list;
+        for (const QVariant& item : v.toList()) {
+            if (item.typeId() != QMetaType::QString)
+                return std::nullopt;
+            list.append(item.toString());
+        }
+        return list;
+    }
+    // The INI format writes a one-element list as a plain string and an empty list as an
+    // invalid value.
+    if (v.typeId() == QMetaType::QString)
+        return QStringList { v.toString() };
+    if (!v.isValid())
+        return QStringList {};
+    return std::nullopt;
+}
+
+// A map is written in Qt's own binary form, which keeps its booleans typed; anything else
+// stored under a map key (a hand-edited file, an older format) is not a map of booleans.
+std::optional<CalendarVisibilityMap> toBoolMap(const QVariant& v)
+{
+    if (v.typeId() != QMetaType::QVariantMap)
+        return std::nullopt;
+    CalendarVisibilityMap map;
+    const QVariantMap stored = v.toMap();
+    for (auto it = stored.begin(); it != stored.end(); ++it) {
+        if (it.value().typeId() != QMetaType::Bool)
+            return std::nullopt;
+        map.insert(it.key(), it.value().toBool());
+    }
+    return map;
+}
+
+std::optional<bool> read(const QVariant& v, bool*)
+{
+    return toBool(v);
+}
+std::optional<QString> read(const QVariant& v, QString*)
+{
+    return toString(v);
+}
+std::optional<QStringList> read(const QVariant& v, QStringList*)
+{
+    return toStringList(v);
+}
+std::optional<qint64> read(const QVariant& v, qint64*)
+{
+    return toInteger(v);
+}
+std::optional<double> read(const QVariant& v, double*)
+{
+    return toDouble(v);
+}
+std::optional<CalendarVisibilityMap> read(const QVariant& v, CalendarVisibilityMap*)
+{
+    return toBoolMap(v);
+}
+
+QVariant written(bool v)
+{
+    return v;
+}
+QVariant written(const QString& v)
+{
+    return v;
+}
+QVariant written(const QStringList& v)
+{
+    return v;
+}
+QVariant written(qint64 v)
+{
+    return v;
+}
+QVariant written(double v)
+{
+    return v;
+}
+QVariant written(const CalendarVisibilityMap& v)
+{
+    QVariantMap map;
+    for (auto it = v.begin(); it != v.end(); ++it)
+        map.insert(it.key(), it.value());
+    return map;
+}
+
 } // namespace
 
 Settings::Settings(const QString& filePath, QObject* parent)
@@ -92,11 +183,10 @@ QString Settings::filePath() const
     return m_settings->fileName();
 }
 
-void Settings::registerDefaults(const QVariantMap& defaults)
+template <typename T> void Settings::registerDefault(const SettingsKey<T>& key)
 {
     std::lock_guard lock(m_mutex);
-    for (auto it = defaults.begin(); it != defaults.end(); ++it)
-        m_defaults.insert(it.key(), it.value());
+    m_defaults.insert(key.key(), written(key.defaultValue));
 }
 
 bool Settings::contains(const QString& key) const
@@ -105,81 +195,54 @@ bool Settings::contains(const QString& key) const
     return m_settings->contains(key);
 }
 
-QVariant Settings::storedOrDefault(const QString& key, bool* isStored) const
+QVariant Settings::storedValue(const QString& key, bool* isStored) const
 {
     std::lock_guard lock(m_mutex);
     *isStored = m_settings->contains(key);
-    if (*isStored)
-        return m_settings->value(key);
-    return m_defaults.value(key);
-}
-
-template <typename Convert>
-auto Settings::converted(const QString& key, Convert convert) const -> decltype(convert(QVariant()))
-{
-    bool stored = false;
-    if (auto value = convert(storedOrDefault(key, &stored)))
-        return value;
-    if (!stored)
-        return std::nullopt;
-    std::lock_guard lock(m_mutex);
-    return convert(m_defaults.value(key));
+    return *isStored ? m_settings->value(key) : QVariant();
 }
 
 QVariant Settings::value(const QString& key) const
 {
     bool stored = false;
-    return storedOrDefault(key, &stored);
+    const QVariant v = storedValue(key, &stored);
+    if (stored)
+        return v;
+    std::lock_guard lock(m_mutex);
+    return m_defaults.value(key);
 }
 
-bool Settings::boolValue(const QString& key, bool fallback) const
+template <typename T> std::optional<T> Settings::stored(const SettingsKey<T>& key) const
 {
-    return converted(key, toBool).value_or(fallback);
+    bool isStored = false;
+    const QVariant v = storedValue(key.key(), &isStored);
+    if (!isStored)
+        return std::nullopt;
+    return read(v, static_cast<T*>(nullptr));
 }
 
-QString Settings::stringValue(const QString& key, const QString& fallback) const
+template <typename T> T Settings::get(const SettingsKey<T>& key) const
 {
-    return optionalString(key).value_or(fallback);
+    return stored(key).value_or(key.defaultValue);
 }
 
-std::optional<QString> Settings::optionalString(const QString& key) const
+template <typename T> void Settings::set(const SettingsKey<T>& key, const T& value)
 {
-    return converted(key, toString);
+    setValue(key.key(), written(value));
 }
 
-QStringList Settings::stringListValue(const QString& key, const QStringList& fallback) const
-{
-    bool stored = false;
-    const QVariant v = storedOrDefault(key, &stored);
-    if (v.typeId() == QMetaType::QStringList)
-        return v.toStringList();
-    if (v.typeId() == QMetaType::QVariantList) {
-        QStringList list;
-        for (const QVariant& item : v.toList()) {
-            if (item.typeId() != QMetaType::QString)
-                return fallback;
-            list.append(item.toString());
-        }
-        return list;
-    }
-    // The INI format writes a one-element list as a plain string and an empty list as
-    // an invalid value.
-    if (stored && v.typeId() == QMetaType::QString)
-        return QStringList { v.toString() };
-    if (stored && !v.isValid())
-        return {};
-    return fallback;
-}
-
-qint64 Settings::integerValue(const QString& key, qint64 fallback) const
-{
-    return converted(key, toInteger).value_or(fallback);
-}
-
-double Settings::doubleValue(const QString& key, double fallback) const
-{
-    return converted(key, toDouble).value_or(fallback);
-}
+#define QUILLET_SETTINGS_TYPE(T)                                                                                       \
+    template void Settings::registerDefault<T>(const SettingsKey<T>&);                                                 \
+    template std::optional<T> Settings::stored<T>(const SettingsKey<T>&) const;                                        \
+    template T Settings::get<T>(const SettingsKey<T>&) const;                                                          \
+    template void Settings::set<T>(const SettingsKey<T>&, const T&);
+QUILLET_SETTINGS_TYPE(bool)
+QUILLET_SETTINGS_TYPE(QString)
+QUILLET_SETTINGS_TYPE(QStringList)
+QUILLET_SETTINGS_TYPE(qint64)
+QUILLET_SETTINGS_TYPE(double)
+QUILLET_SETTINGS_TYPE(CalendarVisibilityMap)
+#undef QUILLET_SETTINGS_TYPE
 
 void Settings::setValue(const QString& key, const QVariant& value)
 {

@@ -9,7 +9,7 @@ bool sameWord(const QString& a, const QString& b)
 
 void store(Settings& settings, const QStringList& words)
 {
-    settings.setValue(CustomDictionary::kSettingsKey, words);
+    settings.set(SettingsKeys::customDictionary, words);
 }
 
 } // namespace
@@ -18,7 +18,7 @@ namespace CustomDictionary {
 
 QStringList words(const Settings& settings)
 {
-    return settings.stringListValue(kSettingsKey);
+    return settings.get(SettingsKeys::customDictionary);
 }
 
 std::optional<QString> promptFragment(const Settings& settings)

@@ -10,7 +10,6 @@
 // order the words were added. Sent with every transcription request as a spelling hint.
 namespace CustomDictionary {
 
-inline const QString kSettingsKey = QStringLiteral("customDictionary");
 
 // The stored list (empty when the key is missing or not a list of strings).
 QStringList words(const Settings& settings);

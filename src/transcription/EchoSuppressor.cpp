@@ -31,7 +31,7 @@ double similarity(const QStringList& a, const QStringList& b)
 
 bool isEnabled(const Settings& settings)
 {
-    return settings.boolValue(QString::fromLatin1(settingsKey), true);
+    return settings.get(SettingsKeys::echoSuppressionEnabled);
 }
 
 std::optional<qsizetype> duplicateIndex(const QString& text, double startOffset, const QList<Candidate>& candidates)

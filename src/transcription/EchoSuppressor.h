@@ -12,7 +12,6 @@ class Settings;
 // no state of its own.
 namespace EchoSuppressor {
 
-inline constexpr const char* settingsKey = "echoSuppressionEnabled";
 inline constexpr double timeWindowSeconds = 3.5;
 inline constexpr qsizetype minWordsForExactRepeat = 3;
 inline constexpr qsizetype minWordsForNearRepeat = 8;

@@ -185,7 +185,7 @@ LiveDraftRecognizer::~LiveDraftRecognizer()
 
 bool LiveDraftRecognizer::isEnabled(const Settings& settings)
 {
-    return settings.boolValue(QStringLiteral("liveDraftEnabled"), false);
+    return settings.get(SettingsKeys::liveDraftEnabled);
 }
 
 bool LiveDraftRecognizer::authorize()

@@ -18,7 +18,7 @@ QList<TranscriptionLanguage> TranscriptionLanguage::allCases()
 
 TranscriptionLanguage TranscriptionLanguage::current(const Settings& settings)
 {
-    const std::optional<QString> stored = settings.optionalString(QString::fromLatin1(settingsKey));
+    const std::optional<QString> stored = settings.stored(SettingsKeys::transcriptionLanguage);
     if (!stored)
         return Auto;
     return fromRawValue(*stored).value_or(Auto);

@@ -14,7 +14,6 @@ class TranscriptionLanguage
 public:
     enum Value { Auto, Vi, En };
 
-    static constexpr const char* settingsKey = "transcriptionLanguage";
 
     constexpr TranscriptionLanguage(Value value = Auto)
         : m_value(value)

@@ -189,13 +189,13 @@ void TranscriptionSession::setSummaryProgress(const QUuid& meetingId)
 
 void TranscriptionSession::playStartCue()
 {
-    if (m_settings.boolValue(QStringLiteral("soundEnabled"), false))
+    if (m_settings.get(SettingsKeys::soundEnabled))
         m_sounds.playStart();
 }
 
 void TranscriptionSession::playStopCue()
 {
-    if (m_settings.boolValue(QStringLiteral("soundEnabled"), false))
+    if (m_settings.get(SettingsKeys::soundEnabled))
         m_sounds.playStop();
 }
 

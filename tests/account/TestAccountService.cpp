@@ -55,7 +55,7 @@ private slots:
 
         AccountRig rig;
         if (legacy.isValid())
-            rig.settings.setValue(AccountService::kLegacyKeySetting, legacy);
+            rig.settings.setValue(SettingsKeys::legacyTessraKey.key(), legacy);
         if (!storedKey.isNull())
             rig.keychain.set(storedKey, AccountService::kByoKeyAccount);
         rig.keyring.refuseWrites = refuseWrites;
@@ -65,7 +65,7 @@ private slots:
         QCOMPARE(account.byoKey(), expectedByoKey);
         QCOMPARE(rig.stored(AccountService::kByoKeyAccount),
             expectedItem.isNull() ? std::nullopt : std::optional(expectedItem));
-        QCOMPARE(rig.settings.contains(AccountService::kLegacyKeySetting), legacyRemains);
+        QCOMPARE(rig.settings.contains(SettingsKeys::legacyTessraKey), legacyRemains);
         const bool migrated = legacy.isValid() && !legacyRemains;
         QCOMPARE(log.lines().count(QStringLiteral("[Quillet] Migrated Tessra key from UserDefaults to Keychain")),
             migrated ? 1 : 0);
@@ -231,7 +231,7 @@ private slots:
         QCOMPARE(credentials->baseUrl, viaAccount ? rig.cloudServer.url() : rig.endpoints.providerApi);
         if (viaAccount) {
             // The cloud base is read at each call.
-            rig.settings.setValue(QuilletCloud::kBaseSettingKey, QStringLiteral("https://cloud.example/api"));
+            rig.settings.set(SettingsKeys::quilletCloudBase, QStringLiteral("https://cloud.example/api"));
             QCOMPARE(account.modelCredentials()->baseUrl, QUrl(QStringLiteral("https://cloud.example/api")));
         }
     }

@@ -50,7 +50,7 @@ private slots:
     void init()
     {
         m_settings = std::make_unique<Settings>(m_dir.filePath(QStringLiteral("settings.ini")));
-        m_settings->remove(QuilletCloud::kBaseSettingKey);
+        m_settings->remove(SettingsKeys::quilletCloudBase);
         m_server.clearRequests();
         for (const QByteArray& base : { QByteArray(), QByteArray("/api") }) {
             m_server.on("POST", base + "/v1/auth/request", FakeHttpServer::Reply::json(200, "{}"));
@@ -273,7 +273,7 @@ private slots:
         QFETCH(QVariant, setting);
         QFETCH(QString, expected);
         if (setting.isValid())
-            m_settings->setValue(QuilletCloud::kBaseSettingKey, setting);
+            m_settings->setValue(SettingsKeys::quilletCloudBase.key(), setting);
         const QUrl builtIn(QStringLiteral("https://builtin.example"));
         const QuilletCloud c(*m_settings, m_network, builtIn);
         QCOMPARE(c.baseUrl(), expected.isEmpty() ? builtIn : QUrl(expected));

@@ -289,8 +289,8 @@ private slots:
     void secretsStayOutOfLogAndSettings()
     {
         AccountRig rig;
-        rig.settings.setValue(AccountService::kLegacyKeySetting, QStringLiteral("tq-legacy-5e1"));
-        rig.settings.setValue(QuilletCloud::kBaseSettingKey, rig.cloudServer.url().toString());
+        rig.settings.set(SettingsKeys::legacyTessraKey, QStringLiteral("tq-legacy-5e1"));
+        rig.settings.set(SettingsKeys::quilletCloudBase, rig.cloudServer.url().toString());
         rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(200, kVerified));
         rig.cloudServer.on("GET", "/v1/me", Reply::json(200, kAccount));
         rig.providerServer.on("GET", "/v1/auth/authorize", [](const FakeHttpServer::Request& request) {

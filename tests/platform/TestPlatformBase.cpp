@@ -22,26 +22,33 @@ private slots:
         QVERIFY(Settings::defaultFilePath().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
     }
 
-    // The INI format loses types (a one-element list reads back as a string, a bool as text).
+    // The INI format loses types (a one-element list reads back as a string, a bool as text);
+    // every key must read back as it was written after the file is reopened.
     void settingsRestoreTypesAfterReopening()
     {
         const QString path = m_dir.filePath(QStringLiteral("types.ini"));
+        const SettingsKey<QStringList> none { "none", { QStringLiteral("x") } };
+        const SettingsKey<QStringList> two { "two", {} };
+        const SettingsKey<qint64> count { "count", 0 };
+        const CalendarVisibilityMap visibility { { QStringLiteral("cal/a"), true }, { QStringLiteral("b c"), false } };
         {
             Settings settings(path);
-            settings.setValue(QStringLiteral("flag"), true);
-            settings.setValue(QStringLiteral("one"), QStringList { QStringLiteral("only") });
-            settings.setValue(QStringLiteral("none"), QStringList {});
-            settings.setValue(QStringLiteral("two"), QStringList { QStringLiteral("a"), QStringLiteral("b,c") });
-            settings.setValue(QStringLiteral("count"), 42);
-            settings.setValue(QStringLiteral("ratio"), 0.25);
+            settings.set(SettingsKeys::liveDraftEnabled, true);
+            settings.set(SettingsKeys::customDictionary, QStringList { QStringLiteral("only") });
+            settings.set(none, QStringList {});
+            settings.set(two, QStringList { QStringLiteral("a"), QStringLiteral("b,c") });
+            settings.set(count, qint64(42));
+            settings.set(SettingsKeys::transcriptPaneHeight, 0.25);
+            settings.set(SettingsKeys::calendarVisibility, visibility);
         }
         Settings settings(path);
-        QCOMPARE(settings.boolValue(QStringLiteral("flag")), true);
-        QCOMPARE(settings.stringListValue(QStringLiteral("one")), QStringList { QStringLiteral("only") });
-        QCOMPARE(settings.stringListValue(QStringLiteral("none"), { QStringLiteral("x") }), QStringList {});
-        QCOMPARE(settings.stringListValue(QStringLiteral("two")), (QStringList { "a", "b,c" }));
-        QCOMPARE(settings.integerValue(QStringLiteral("count")), 42);
-        QCOMPARE(settings.doubleValue(QStringLiteral("ratio")), 0.25);
+        QCOMPARE(settings.get(SettingsKeys::liveDraftEnabled), true);
+        QCOMPARE(settings.get(SettingsKeys::customDictionary), QStringList { QStringLiteral("only") });
+        QCOMPARE(settings.get(none), QStringList {});
+        QCOMPARE(settings.get(two), (QStringList { "a", "b,c" }));
+        QCOMPARE(settings.get(count), 42);
+        QCOMPARE(settings.get(SettingsKeys::transcriptPaneHeight), 0.25);
+        QCOMPARE(settings.get(SettingsKeys::calendarVisibility), visibility);
     }
 
     void settingsDefaultsAreNeverWrittenAndWrongTypesReadAsDefault()
@@ -49,20 +56,34 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("defaults.ini"));
         Settings settings(path);
         QSignalSpy changed(&settings, &Settings::changed);
-        settings.registerDefaults({ { QStringLiteral("soundEnabled"), true } });
-        QCOMPARE(settings.boolValue(QStringLiteral("soundEnabled")), true);
-        QVERIFY(!settings.contains(QStringLiteral("soundEnabled")));
-        settings.setValue(QStringLiteral("soundEnabled"), QStringLiteral("banana"));
-        QCOMPARE(settings.boolValue(QStringLiteral("soundEnabled")), true);
-        settings.setValue(QStringLiteral("n"), QStringLiteral(" 7"));
-        QCOMPARE(settings.integerValue(QStringLiteral("n"), -1), -1);
-        settings.remove(QStringLiteral("n"));
-        QCOMPARE(changed.count(), 3);
+        settings.registerDefault(SettingsKeys::soundEnabled);
+        QCOMPARE(settings.value(SettingsKeys::soundEnabled.key()), QVariant(true));
+        QCOMPARE(settings.get(SettingsKeys::soundEnabled), true);
+        QCOMPARE(settings.get(SettingsKeys::meetingRemindersEnabled), true);
+        QCOMPARE(settings.get(SettingsKeys::appTheme), QStringLiteral("system"));
+        QVERIFY(!settings.contains(SettingsKeys::soundEnabled));
+        QVERIFY(!settings.stored(SettingsKeys::soundEnabled));
+
+        settings.setValue(SettingsKeys::soundEnabled.key(), QStringLiteral("banana"));
+        QCOMPARE(settings.get(SettingsKeys::soundEnabled), true);
+        QVERIFY(!settings.stored(SettingsKeys::soundEnabled));
+        const SettingsKey<qint64> n { "n", -1 };
+        settings.setValue(n.key(), QStringLiteral(" 7"));
+        QCOMPARE(settings.get(n), -1);
+        // A map whose values are not all booleans is not a visibility map.
+        settings.setValue(SettingsKeys::calendarVisibility.key(),
+            QVariantMap { { QStringLiteral("a"), true }, { QStringLiteral("b"), QStringLiteral("true") } });
+        QCOMPARE(settings.get(SettingsKeys::calendarVisibility), CalendarVisibilityMap {});
+        settings.remove(n);
+        QCOMPARE(changed.count(), 4);
         QCOMPARE(changed.last().at(0).toString(), QStringLiteral("n"));
         settings.sync();
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(!file.readAll().contains("true"));
+        const QByteArray written = file.readAll();
+        QVERIFY(!written.contains("soundEnabled=true"));
+        QVERIFY(!written.contains("meetingRemindersEnabled"));
+        QVERIFY(!written.contains("appTheme"));
     }
 };
 

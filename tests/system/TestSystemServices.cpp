@@ -33,7 +33,7 @@ private:
         auto settings
             = std::make_unique<Settings>(m_dir.filePath(QUuid::createUuid().toString(QUuid::WithoutBraces) + ".ini"));
         if (!words.isEmpty())
-            settings->setValue(CustomDictionary::kSettingsKey, words);
+            settings->setValue(SettingsKeys::customDictionary.key(), words);
         return settings;
     }
 

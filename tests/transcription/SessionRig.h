@@ -266,7 +266,7 @@ struct SessionRig
         TranscriptionSession::ModelAccess { [this] { return credentials; }, [this] { return allowanceExhausted; } },
         mixer, permission, sounds, Clock::system() };
 
-    SessionRig() { settings.setValue(QStringLiteral("soundEnabled"), false); }
+    SessionRig() { settings.set(SettingsKeys::soundEnabled, false); }
 
     ModelContext& context() { return store.context(); }
 

@@ -104,9 +104,9 @@ private slots:
         {
             Settings writer(path);
             if (language.isValid())
-                writer.setValue(QString::fromLatin1(TranscriptionLanguage::settingsKey), language);
+                writer.setValue(SettingsKeys::transcriptionLanguage.key(), language);
             if (echo.isValid())
-                writer.setValue(QString::fromLatin1(EchoSuppressor::settingsKey), echo);
+                writer.setValue(SettingsKeys::echoSuppressionEnabled.key(), echo);
         }
         // Read back from the file, as at the next start.
         Settings settings(path);

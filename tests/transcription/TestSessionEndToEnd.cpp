@@ -122,7 +122,7 @@ private slots:
     void liveDraftShowsRecordedSpeechAndClearsAtStop()
     {
         SessionRig rig;
-        rig.settings.setValue(QStringLiteral("liveDraftEnabled"), true);
+        rig.settings.set(SettingsKeys::liveDraftEnabled, true);
         rig.provider.setTranscript(QStringLiteral("go forward ten meters"));
         QStringList drafts;
         connect(&rig.session, &TranscriptionSession::liveDraftChanged, &rig.session,
