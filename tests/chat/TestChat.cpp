@@ -6,7 +6,9 @@
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
+#include "network/ReplyLimiter.h"
 #include "support/FakeHttpServer.h"
+#include "support/ScriptedHttpServer.h"
 #include "support/TestMain.h"
 
 #include <QFile>
@@ -72,6 +74,8 @@ private slots:
     void streamedReplies();
     void failures_data();
     void failures();
+    void endlessLinesAreRefused_data();
+    void endlessLinesAreRefused();
     void cancelThenAskAgainShowsOnlyTheSecondAnswer();
     void answersArriveOverTls();
 
@@ -330,6 +334,29 @@ void TestChat::failures()
     QCOMPARE(fixture.service.streamingAnswer(), QString());
     QCOMPARE(fixture.stored().size(), 1); // the question stays, without an answer
     QCOMPARE(fixture.saves, 1);
+}
+
+// A line that never ends, in the framing of a chunked reply or in the events it carries.
+void TestChat::endlessLinesAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("opening");
+    QTest::addColumn<QByteArray>("filler");
+    const QByteArray chunked
+        = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n";
+    QTest::newRow("chunk size") << chunked + "1" << QByteArray("0");
+    QTest::newRow("trailer") << chunked + "0\r\nX-Trace: " << QByteArray("a");
+    QTest::newRow("event") << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\ndata: ") << QByteArray("x");
+}
+
+void TestChat::endlessLinesAreRefused()
+{
+    QFETCH(QByteArray, opening);
+    QFETCH(QByteArray, filler);
+    ScriptedHttpServer server({ opening, filler });
+    Fixture fixture(*m_settings, server.url());
+    fixture.service.ask(QStringLiteral("Q"), &fixture.meeting, fixture.box);
+    QTRY_VERIFY_WITH_TIMEOUT(!fixture.service.isAnswering(), 20000);
+    QCOMPARE(fixture.service.errorText(), RequestLimits::tooLargeText());
 }
 
 void TestChat::cancelThenAskAgainShowsOnlyTheSecondAnswer()
