@@ -3,6 +3,7 @@
 #include "chat/ChatStreamReader.h"
 #include "chat/MeetingChatPrompt.h"
 #include "chat/StreamedPost.h"
+#include "network/ReplyLimiter.h"
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
@@ -158,6 +159,10 @@ void MeetingChatService::setAnswerDeadline(std::chrono::milliseconds deadline)
 
 void MeetingChatService::consume(const ChatStreamReader::Step& step)
 {
+    if (step.tooLong) {
+        fail({ Failure::Kind::Transfer, 0, RequestLimits::tooLargeText() });
+        return;
+    }
     const quint64 generation = m_answer->generation;
     for (const QString& fragment : step.fragments) {
         m_answer->text += fragment;

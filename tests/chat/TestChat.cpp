@@ -2,11 +2,11 @@
 #include "chat/ChatStreamReader.h"
 #include "chat/MeetingChatPrompt.h"
 #include "chat/MeetingChatService.h"
+#include "network/ReplyLimiter.h"
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
-#include "network/ReplyLimiter.h"
 #include "support/FakeHttpServer.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TestMain.h"
@@ -140,24 +140,37 @@ void TestChat::streamReader_data()
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::addColumn<QStringList>("fragments");
     QTest::addColumn<bool>("done");
+    QTest::addColumn<bool>("tooLong");
 
     const QByteArray vietnamese = sseEvent(QStringLiteral("Tiếng Việt"));
     QList<QByteArray> bytes;
     for (char c : vietnamese + "data: [DONE]\n")
         bytes << QByteArray(1, c);
-    QTest::newRow("one byte at a time") << bytes << QStringList { "Tiếng Việt" } << true;
+    QTest::newRow("one byte at a time") << bytes << QStringList { "Tiếng Việt" } << true << false;
     QTest::newRow("no blank after colon, tabs around")
         << QList<QByteArray> { "data:\t{\"choices\":[{\"delta\":{\"content\":\"b\"}}]} \n" } << QStringList { "b" }
-        << false;
+        << false << false;
     QTest::newRow("other lines and bad data skipped")
         << QList<QByteArray> { ": keep-alive\nevent: delta\nid: 4\nDATA: {}\n", "data: not json\ndata: [1,2]\n",
                "data: {\"object\":\"chunk\"}\ndata: {\"choices\":[]}\n",
                "data: {\"choices\":[{\"delta\":{\"content\":\"\"}}]}\n",
                "data: {\"choices\":[{\"delta\":{\"content\":null}}]}\n", sseEvent("kept") }
-        << QStringList { "kept" } << false;
+        << QStringList { "kept" } << false << false;
     QTest::newRow("last line without a line break")
         << QList<QByteArray> { "data: {\"choices\":[{\"delta\":{\"content\":\"end\"}}]}" } << QStringList { "end" }
-        << false;
+        << false << false;
+
+    // A line of exactly the limit, line break aside, arrives in small pieces and is read whole.
+    const QString longText(
+        int(ChatStreamReader::kMaxLineBytes - sseEvent(QStringLiteral("")).size() + 2), QLatin1Char('y'));
+    const QByteArray longEvent = sseEvent(longText);
+    QList<QByteArray> pieces;
+    for (qsizetype at = 0; at < longEvent.size(); at += 4096)
+        pieces << longEvent.mid(at, 4096);
+    QTest::newRow("line at the limit") << pieces << QStringList { longText } << false << false;
+    QTest::newRow("line over the limit") << QList<QByteArray> { sseEvent("before"),
+        "data: ", QByteArray(ChatStreamReader::kMaxLineBytes - 5, 'x'), sseEvent("after") }
+                                         << QStringList { "before" } << false << true;
 }
 
 void TestChat::streamReader()
@@ -165,18 +178,22 @@ void TestChat::streamReader()
     QFETCH(QList<QByteArray>, chunks);
     QFETCH(QStringList, fragments);
     QFETCH(bool, done);
+    QFETCH(bool, tooLong);
     ChatStreamReader reader;
     QStringList seen;
     bool sawDone = false;
+    bool sawTooLong = false;
     for (const QByteArray& chunk : chunks) {
         const ChatStreamReader::Step step = reader.feed(chunk);
         seen << step.fragments;
         sawDone = sawDone || step.done;
+        sawTooLong = sawTooLong || step.tooLong;
     }
     if (!sawDone)
         seen << reader.finish().fragments;
     QCOMPARE(seen, fragments);
     QCOMPARE(sawDone, done);
+    QCOMPARE(sawTooLong, tooLong);
 }
 
 struct TestChat::Fixture
