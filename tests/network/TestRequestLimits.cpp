@@ -15,18 +15,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Opens nothing; keeps the address so the test can answer as the provider's page would.
-class NoBrowser final : public UrlOpener
-{
-public:
-    bool open(const QUrl& url) override
-    {
-        opened = url;
-        return true;
-    }
-    QUrl opened;
-};
-
 // One call of one kind under way. outcome(): nothing while it runs; then the text it failed
 // with, "" for a failure the call keeps to itself (update check, balance), or "ok".
 class Call final : public QObject
@@ -36,7 +24,7 @@ public:
     {
         const ModelCredentials credentials { base, QStringLiteral("tq-secret"), false };
         if (kind == QLatin1String("cloud")) {
-            m_cloud = std::make_unique<QuilletCloud>(m_settings, m_network, base);
+            m_cloud = std::make_unique<QuilletCloud>(m_rig.settings, m_rig.network, base);
             m_cloud->setRequestDeadline(deadline);
             m_cloud->me(QStringLiteral("s-1"), this, [this](const CloudResult<QuilletCloud::AccountInfo>& result) {
                 end(result.isOk() ? QStringLiteral("ok") : result.error().description());
@@ -64,13 +52,14 @@ public:
             m_transcriber->connect();
             Chunks::sendUtterance(*m_transcriber);
         } else if (kind == QLatin1String("update")) {
-            m_update = std::make_unique<UpdateChecker>(m_network, base, QStringLiteral("1.0.0"),
-                UpdateChecker::UrlOpener(), std::min<std::chrono::milliseconds>(deadline, 15s));
+            m_update = std::make_unique<UpdateChecker>(
+                m_rig.network, base, QStringLiteral("1.0.0"), UpdateChecker::UrlOpener(), deadline);
             connect(m_update.get(), &UpdateChecker::finished, this,
                 [this] { end(m_update->latestVersion().isEmpty() ? QStringLiteral("") : QStringLiteral("ok")); });
             m_update->check();
         } else if (kind == QLatin1String("token exchange")) {
-            m_oauth = std::make_unique<TessraOAuth>(m_network, m_browser, Clock::system(), base);
+            m_rig.browser.follow = false; // the test answers for the provider's page
+            m_oauth = std::make_unique<TessraOAuth>(m_rig.network, m_rig.browser, m_rig.clock, base);
             m_oauth->setExchangeDeadline(deadline);
             m_oauth->signIn(this, [this](const TessraOAuth::Outcome& outcome) {
                 if (std::holds_alternative<TessraOAuth::Session>(outcome))
@@ -81,18 +70,17 @@ public:
                     end(std::get<TessraOAuth::AuthError>(outcome).description());
             });
             m_oauth->handleCallback(QUrl(QStringLiteral("quillet://callback?code=c-1&state=")
-                + QUrlQuery(m_browser.opened).queryItemValue(QStringLiteral("state"), QUrl::FullyEncoded)));
+                + QUrlQuery(m_rig.browser.opened.last()).queryItemValue(QStringLiteral("state"), QUrl::FullyEncoded)));
         } else if (kind == QLatin1String("balance")) {
-            m_rig = std::make_unique<AccountRig>();
-            m_rig->endpoints.providerWeb = base;
-            m_rig->keychain.set(QStringLiteral("tq-secret"), AccountService::kOAuthKeyAccount);
-            AccountService& account = m_rig->start();
+            m_rig.endpoints.providerWeb = base;
+            m_rig.keychain.set(QStringLiteral("tq-secret"), AccountService::kOAuthKeyAccount);
+            AccountService& account = m_rig.start();
             account.setBalanceDeadline(deadline);
             account.refreshTessraBalance(
                 [this, &account] { end(account.tessraBalance() ? QStringLiteral("ok") : QStringLiteral("")); });
         } else {
             m_chat = std::make_unique<MeetingChatService>(
-                [credentials] { return std::optional(credentials); }, m_settings);
+                [credentials] { return std::optional(credentials); }, m_rig.settings);
             m_chat->setAnswerDeadline(deadline);
             connect(m_chat.get(), &MeetingChatService::isAnsweringChanged, this, [this] {
                 if (!m_chat->isAnswering())
@@ -111,17 +99,13 @@ private:
             m_outcome = text;
     }
 
-    QTemporaryDir m_dir;
-    Settings m_settings { m_dir.filePath(QStringLiteral("settings.ini")) };
-    QNetworkAccessManager m_network;
-    NoBrowser m_browser;
+    AccountRig m_rig; // settings, network, browser and keyring
     Meeting m_meeting { QStringLiteral("M"), QDateTime::currentDateTimeUtc() };
     std::unique_ptr<QuilletCloud> m_cloud;
     std::unique_ptr<SummaryGenerator> m_summary;
     std::unique_ptr<TessraTranscriber> m_transcriber;
     std::unique_ptr<UpdateChecker> m_update;
     std::unique_ptr<TessraOAuth> m_oauth;
-    std::unique_ptr<AccountRig> m_rig;
     std::unique_ptr<MeetingChatService> m_chat;
     std::optional<QString> m_outcome;
 };
