@@ -16,7 +16,7 @@ constexpr int kBackfillSaveInterval = 100;
 // "2026/2026-03-14-0905-x.md" -> "2026/2026-03-14-0905-x-1a2b3c4d.md"
 QString withIdSuffix(const QString& relativePath, const QUuid& id)
 {
-    const QString hex = id.toString(QUuid::Id128).left(8).toLower();
+    const QString hex = id.toString(QUuid::Id128).left(ArchiveMarkdown::kIdSuffixBytes - 1).toLower();
     QString path = relativePath;
     path.insert(path.size() - 3, u'-' + hex);
     return path;

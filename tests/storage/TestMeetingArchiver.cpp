@@ -81,6 +81,17 @@ QStringList markdownLines(const QString& relativePath)
     return QString::fromUtf8(readFile(root() + u'/' + relativePath)).split(u'\n');
 }
 
+// Titles whose slugs hold more bytes than a file name may.
+QString longTitle(const char* kind)
+{
+    const QByteArray name(kind);
+    if (name == "four-byte letters")
+        return QString::fromUcs4(U"\U00020000").repeated(70);
+    if (name == "vowel signs")
+        return QStringLiteral("कि").repeated(50); // a letter and a spacing vowel sign, 6 bytes
+    return u'a' + QString(QChar(0x20DD)).repeated(100); // enclosing marks join the letter
+}
+
 } // namespace
 
 class TestMeetingArchiver final : public QObject
@@ -190,6 +201,10 @@ private slots:
         row("Hangul stays whole", "회의 록", "-회의-록");
         row("emoji only", "🎉🚀", "");
         row("line breaks", "Board\nmeeting\r\nQ3", "-board-meeting-q3");
+        // File names are capped by bytes, cut between user-perceived characters.
+        row("four-byte letters", longTitle("four-byte letters"), "-" + QString::fromUcs4(U"\U00020000").repeated(55));
+        row("vowel signs stay with their letter", longTitle("vowel signs"), "-" + QStringLiteral("कि").repeated(36));
+        row("one letter with endless marks", longTitle("endless marks"), "");
     }
     void fileNames()
     {
@@ -369,6 +384,34 @@ private slots:
         MeetingArchiver::remove(firstId);
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-sync-abcdef12.md", "index.json" }));
+    }
+
+    // A name over 248 bytes can be created but never replaced: the atomic write's temporary
+    // file takes the name plus ".XXXXXX".
+    void longTitlesAreArchived_data()
+    {
+        QTest::addColumn<QString>("title");
+        for (const char* kind : { "four-byte letters", "vowel signs", "endless marks" })
+            QTest::newRow(kind) << longTitle(kind);
+    }
+    void longTitlesAreArchived()
+    {
+        QFETCH(QString, title);
+        LogCapture log;
+        auto first = snapshot(title, local(2026, 3, 14, 9, 5));
+        auto second = snapshot(title, local(2026, 3, 14, 9, 5));
+        for (int round = 0; round < 2; ++round) {
+            MeetingArchiver::archive(first);
+            MeetingArchiver::archive(second);
+        }
+        QVERIFY(drain());
+        QVERIFY2(!log.containsPart(QStringLiteral("Archive failed")), qPrintable(log.lines().join(u'\n')));
+        const QStringList paths { indexedPath(first.id), indexedPath(second.id) };
+        QVERIFY(paths.at(0) != paths.at(1));
+        for (const QString& path : paths) {
+            QVERIFY(QFile::exists(root() + u'/' + path));
+            QVERIFY(QFileInfo(path).fileName().toUtf8().size() <= 248);
+        }
     }
 
     // A rename whose new file cannot be written (a regular file where its year folder should
