@@ -32,6 +32,8 @@ public:
 
 private:
     std::optional<QString> archiveInto(const MeetingArchiver::Snapshot& snapshot, ArchiveIndex& index) const;
+    // Why a write to `relativePath` must not happen, or std::nullopt when it may.
+    std::optional<QString> unsafeWriteTarget(const QString& relativePath) const;
     // Index paths come from a file the user can edit: only markdown files inside the archive
     // folder may be deleted.
     bool isArchiveMarkdownPath(const QString& relativePath) const;

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <memory>
 #include <time.h>
 
@@ -110,6 +111,8 @@ private slots:
     void init()
     {
         QVERIFY(drain());
+        if (QFileInfo(root()).isSymLink())
+            QVERIFY(QFile::remove(root())); // never empty the folder it points to
         QDir(root()).removeRecursively();
     }
 
@@ -484,6 +487,53 @@ private slots:
         QCOMPARE(readFile(keep), QByteArray("precious"));
         QCOMPARE(indexedPath(renamed.id), QStringLiteral("2026/2026-03-14-0905-renamed.md"));
         QFile::remove(victim);
+    }
+
+    // A symbolic link inside the archive must not let an archive write replace or create a
+    // file elsewhere.
+    void symbolicLinksAreNotWrittenThrough_data()
+    {
+        QTest::addColumn<QString>("link"); // relative to the archive folder; empty: the folder itself
+        QTest::addColumn<QString>("target"); // "file", "missing" or "folder", outside the archive
+        QTest::newRow("markdown file") << "2026/2026-03-14-0905-plan.md"
+                                       << "file";
+        QTest::newRow("dangling markdown file") << "2026/2026-03-14-0905-plan.md"
+                                                << "missing";
+        QTest::newRow("year folder") << "2026"
+                                     << "folder";
+        QTest::newRow("archive folder") << ""
+                                        << "folder";
+        QTest::newRow("index") << "index.json"
+                               << "file";
+        QTest::newRow("dangling index") << "index.json"
+                                        << "missing";
+    }
+    void symbolicLinksAreNotWrittenThrough()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, target);
+        QTemporaryDir outside;
+        const QString victim = outside.filePath(QStringLiteral("victim"));
+        QVERIFY(writeFile(victim, "precious"));
+        const QString linkPath = link.isEmpty() ? root() : root() + u'/' + link;
+        QVERIFY(QDir().mkpath(QFileInfo(linkPath).path()));
+        const QString linkTarget = target == QLatin1String("folder")
+            ? outside.path()
+            : outside.filePath(target == QLatin1String("file") ? QStringLiteral("victim") : QStringLiteral("missing"));
+        QVERIFY(QFile::link(linkTarget, linkPath));
+
+        LogCapture log;
+        auto plan = snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5));
+        MeetingArchiver::archive(plan);
+        MeetingArchiver::backfill({ snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5)) });
+        MeetingArchiver::remove(plan.id);
+        QVERIFY(drain());
+
+        QCOMPARE(filesBelow(outside.path()), QStringList { "victim" });
+        QCOMPARE(readFile(victim), QByteArray("precious"));
+        QVERIFY(QFileInfo(linkPath).isSymLink());
+        QVERIFY(log.containsPart("[Quillet] Archive failed for " + ArchiveMarkdown::idString(plan.id) + ": "));
+        QVERIFY(QFile::remove(linkPath));
     }
 };
 
