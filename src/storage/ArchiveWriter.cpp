@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 
@@ -84,6 +85,49 @@ void ArchiveWriter::remove(const QUuid& meetingId) const
         return;
     deleteFile(entry->path, index, id);
     index.save(indexFilePath());
+}
+
+int ArchiveWriter::prune(const QSet<QUuid>& storedIds) const
+{
+    if (storedIds.isEmpty() || unsafeWriteTarget(kIndexFileName))
+        return 0;
+    ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    QStringList gone;
+    for (auto it = index.entries().begin(); it != index.entries().end(); ++it) {
+        if (!storedIds.contains(QUuid::fromString(it.key())))
+            gone.append(it.key());
+    }
+    for (const QString& id : std::as_const(gone)) {
+        const auto entry = index.take(id);
+        deleteFile(entry->path, index, id);
+    }
+    if (!gone.isEmpty())
+        index.save(indexFilePath());
+    return int(gone.size());
+}
+
+void ArchiveWriter::removeLeftoverTemporaryFiles() const
+{
+    // QSaveFile writes "<name>.XXXXXX", six letters, beside the file and renames it over the
+    // file at commit. Only names our own files would have are taken: the index, and markdown
+    // files (named from their date) in year folders.
+    static const QRegularExpression indexTemporary(QStringLiteral("^index\\.json\\.[A-Za-z]{6}$"));
+    static const QRegularExpression yearFolder(QStringLiteral("^[0-9]+$"));
+    static const QRegularExpression markdownTemporary(QStringLiteral("^[0-9].*\\.md\\.[A-Za-z]{6}$"));
+    if (unsafeWriteTarget(kIndexFileName))
+        return;
+    const auto removeMatching = [](const QString& folder, const QRegularExpression& pattern) {
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+            if (pattern.match(name).hasMatch())
+                QFile::remove(dir.filePath(name));
+        }
+    };
+    removeMatching(m_root, indexTemporary);
+    for (const QString& name : QDir(m_root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        if (yearFolder.match(name).hasMatch())
+            removeMatching(m_root + u'/' + name, markdownTemporary);
+    }
 }
 
 std::optional<QString> ArchiveWriter::archiveInto(const MeetingArchiver::Snapshot& snapshot, ArchiveIndex& index) const

@@ -3,6 +3,7 @@
 #include "storage/MeetingArchiver.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QUuid>
 #include <optional>
@@ -27,6 +28,14 @@ public:
 
     // Drops the meeting's entry and deletes its file; an unknown identifier changes nothing.
     void remove(const QUuid& meetingId) const;
+
+    // Drops every entry whose meeting is not in `storedIds`, deleting the files they list.
+    // An empty set changes nothing. Returns the entries dropped.
+    int prune(const QSet<QUuid>& storedIds) const;
+
+    // Deletes the temporary files that a write killed before its commit left beside the index
+    // and the markdown files.
+    void removeLeftoverTemporaryFiles() const;
 
     QString indexFilePath() const;
 

@@ -4,6 +4,7 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingArchiver.h"
 #include "storage/TranscriptSegment.h"
+#include "support/TempStore.h"
 #include "support/TestMain.h"
 
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <memory>
 #include <time.h>
@@ -417,6 +419,65 @@ private slots:
         }
     }
 
+    // A deletion whose removal job never ran (the process ended first) leaves the meeting's
+    // file for a later import to bring back.
+    void pruneDropsMeetingsNoLongerStored_data()
+    {
+        QTest::addColumn<bool>("storeEmptied");
+        QTest::newRow("one meeting deleted") << false;
+        QTest::newRow("store emptied: the import refills it") << true;
+    }
+    void pruneDropsMeetingsNoLongerStored()
+    {
+        QFETCH(bool, storeEmptied);
+        TempStore store;
+        auto* kept = new Meeting(QStringLiteral("Kept"), local(2026, 3, 14, 9, 5));
+        auto* deleted = new Meeting(QStringLiteral("Deleted"), local(2026, 3, 14, 9, 6));
+        store->insert(kept);
+        store->insert(deleted);
+        QVERIFY(store->save());
+        MeetingArchiver::archive(MeetingArchiver::Snapshot(*kept));
+        MeetingArchiver::archive(MeetingArchiver::Snapshot(*deleted));
+        QVERIFY(drain());
+        const QString keptFile = root() + u'/' + indexedPath(kept->id());
+        const QString deletedFile = root() + u'/' + indexedPath(deleted->id());
+        const QString unlisted = root() + QStringLiteral("/2026/2026-03-14-0907-mine.md");
+        QVERIFY(writeFile(unlisted, "mine"));
+
+        store->remove(deleted);
+        if (storeEmptied)
+            store->remove(kept);
+        QVERIFY(store->save());
+        QSet<QUuid> storedIds;
+        for (const Meeting* meeting : store.reopen().fetchMeetings())
+            storedIds.insert(meeting->id());
+        MeetingArchiver::prune(storedIds);
+        QVERIFY(drain());
+
+        QVERIFY(QFile::exists(keptFile));
+        QVERIFY(QFile::exists(unlisted));
+        QCOMPARE(QFile::exists(deletedFile), storeEmptied);
+        QCOMPARE(readIndex().size(), storeEmptied ? 2 : 1);
+    }
+
+    // A write killed between QSaveFile's temporary file and its rename leaves the temporary
+    // file behind; the next start of the writer deletes those and nothing else.
+    void leftoverTemporaryFilesGoAtStart()
+    {
+        const QStringList leftovers { "index.json.AbCdEf", "2026/2026-03-14-0905-plan.md.qWeRtY" };
+        const QStringList kept { "2026/2026-03-14-0905-plan.md", "2026/2026-03-14-0905-plan.md.AbCd3f",
+            "2026/notes.txt.AbCdEf", "drafts/2026-03-14-0905-plan.md.AbCdEf", "index.json", "index.json.old" };
+        for (const QString& path : leftovers + kept)
+            QVERIFY(writeFile(root() + u'/' + path, "x"));
+
+        QProcess child;
+        child.start(QStringLiteral(STORE_CHILD_PROCESS), { QStringLiteral("archive-start") });
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(child.readAllStandardOutput().contains("idle"));
+        QCOMPARE(filesBelow(root()), kept);
+    }
+
     // A rename whose new file cannot be written (a regular file where its year folder should
     // be) logs the failure and keeps the old file and the index as they were.
     void failedRenameKeepsOldFileAndIndex()
@@ -527,6 +588,7 @@ private slots:
         MeetingArchiver::archive(plan);
         MeetingArchiver::backfill({ snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5)) });
         MeetingArchiver::remove(plan.id);
+        MeetingArchiver::prune({ QUuid::createUuid() });
         QVERIFY(drain());
 
         QCOMPARE(filesBelow(outside.path()), QStringList { "victim" });
