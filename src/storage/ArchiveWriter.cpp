@@ -108,9 +108,9 @@ int ArchiveWriter::prune(const QSet<QUuid>& storedIds) const
 
 void ArchiveWriter::removeLeftoverTemporaryFiles() const
 {
-    // QSaveFile writes "<name>.XXXXXX", six letters, beside the file and renames it over the
-    // file at commit. Only names our own files would have are taken: the index, and markdown
-    // files (named from their date) in year folders.
+    // QSaveFile's temporary file is "<name>.XXXXXX" (six letters) beside the file, renamed
+    // over it at commit. Only names that our own files would give are taken: the index's, and
+    // those of markdown files (named from their date) in year folders.
     static const QRegularExpression indexTemporary(QStringLiteral("^index\\.json\\.[A-Za-z]{6}$"));
     static const QRegularExpression yearFolder(QStringLiteral("^[0-9]+$"));
     static const QRegularExpression markdownTemporary(QStringLiteral("^[0-9].*\\.md\\.[A-Za-z]{6}$"));

@@ -28,8 +28,8 @@ Speaker speakerForLabel(const QString& label)
     return Speaker::fromRawValue(label).value_or(Speaker::other(QString()));
 }
 
-// Reading a file costs its text and the parsed meeting, each several times the file's size:
-// a larger file is passed over rather than risk the whole import at every launch.
+// A file's text and the meeting parsed from it each take up to twice the file's size in
+// memory: a larger file is passed over rather than let it end the import at every launch.
 constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
 constexpr qint64 kReadChunkBytes = 1024 * 1024;
 
@@ -125,12 +125,12 @@ void runIfNeeded(ModelContext& context, const Clock& clock)
     QSet<QUuid> seenIds;
     int imported = 0;
     for (const QString& relativePath : files) {
-        const FileText read = readUtf8(folder + u'/' + relativePath);
-        if (read.tooLarge)
+        const FileText contents = readUtf8(folder + u'/' + relativePath);
+        if (contents.tooLarge)
             Log::line("[Quillet] Skipped archive file over 64 MB: %@", relativePath);
-        if (!read.text)
+        if (!contents.text)
             continue;
-        const auto file = ArchiveFileParser::parse(*read.text);
+        const auto file = ArchiveFileParser::parse(*contents.text);
         if (!file)
             continue;
         if (file->id) {
