@@ -32,6 +32,21 @@ constexpr SymbolFile kSymbols[] = {
     { "stop.fill", "media-playback-stop-symbolic.svg" },
     { "checkmark", "object-select-symbolic.svg" },
     { "doc.on.doc", "edit-copy-symbolic.svg" },
+    { "text.alignleft", "format-justify-left-symbolic.svg" },
+    { "ellipsis", "view-more-horizontal-symbolic.svg" },
+    // The folder symbols, in the order the new-folder sheet offers them.
+    { "folder", "folder-symbolic.svg" },
+    { "tray.full", "tray-full.svg" },
+    { "briefcase", "briefcase.svg" },
+    { "graduationcap", "graduationcap.svg" },
+    { "person.2", "system-users-symbolic.svg" },
+    { "lightbulb", "lightbulb.svg" },
+    { "star", "star.svg" },
+    { "tag", "tag.svg" },
+    { "calendar", "x-office-calendar-symbolic.svg" },
+    { "mic", "audio-input-microphone-symbolic.svg" },
+    { "building.2", "building-2.svg" },
+    { "airplane", "airplane-mode-symbolic.svg" },
 };
 
 // Renderers are made once per symbol and kept; everything here runs on the main thread.
@@ -130,6 +145,11 @@ bool contains(const QString& name)
 {
     return std::any_of(std::begin(kSymbols), std::end(kSymbols),
         [&](const SymbolFile& symbol) { return name == QLatin1String(symbol.name); });
+}
+
+QString forFolder(const QString& icon)
+{
+    return contains(icon) ? icon : QStringLiteral("folder");
 }
 
 qreal sideFor(qreal fontPixels)
