@@ -1,6 +1,6 @@
 #include "summary/ReasoningStripper.h"
 
-#include "summary/TextPrefix.h"
+#include "text/TextPrefix.h"
 
 #include <array>
 

@@ -4,7 +4,7 @@
 #include "summary/ChatCompletions.h"
 #include "summary/ReasoningStripper.h"
 #include "summary/SummaryPrompts.h"
-#include "summary/TextPrefix.h"
+#include "text/TextPrefix.h"
 
 #include <QFutureWatcher>
 #include <QJsonArray>

@@ -1,4 +1,4 @@
-#include "summary/TextPrefix.h"
+#include "text/TextPrefix.h"
 
 #include <QTextBoundaryFinder>
 
