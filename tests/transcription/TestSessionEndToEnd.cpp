@@ -1,4 +1,4 @@
-#include "SessionRig.h"
+#include "support/SessionRig.h"
 #include "platform/Log.h"
 #include "support/TestMain.h"
 #include "transcription/LiveDraftRecognizer.h"

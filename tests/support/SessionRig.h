@@ -9,7 +9,7 @@
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
 #include "platform/Clock.h"
-#include "platform/MicrophonePermission.h"
+#include "support/FakeMicrophonePermission.h"
 #include "platform/PolyphaseResampler.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
