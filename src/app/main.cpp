@@ -9,8 +9,8 @@
 #include "platform/Clock.h"
 #include "platform/DesktopUrlOpener.h"
 #include "platform/LibsecretStore.h"
-#include "platform/MicrophonePermission.h"
 #include "platform/Log.h"
+#include "platform/MicrophonePermission.h"
 #include "platform/Settings.h"
 #include "platform/UrlRouter.h"
 #include "storage/Meeting.h"
@@ -33,7 +33,7 @@ namespace {
 QList<MeetingArchiver::Snapshot> snapshotsOfFinishedMeetings(ModelContext& context)
 {
     QList<MeetingArchiver::Snapshot> snapshots;
-    const QList<Meeting*> meetings = context.fetchMeetings({[](const Meeting& m) { return !m.isRecording(); }});
+    const QList<Meeting*> meetings = context.fetchMeetings({ [](const Meeting& m) { return !m.isRecording(); } });
     snapshots.reserve(meetings.size());
     for (const Meeting* meeting : meetings)
         snapshots.append(MeetingArchiver::Snapshot(*meeting));
@@ -85,8 +85,9 @@ int main(int argc, char* argv[])
     DualStreamMixer mixer(microphone, systemAudio);
     SystemMicrophonePermission microphonePermission;
     SoundFeedback sounds;
-    TranscriptionSession session(settings, TranscriptionSession::ModelAccess::of(account), mixer,
-        microphonePermission, sounds, Clock::system());
+    MarkdownArchiver archiver;
+    TranscriptionSession session(settings, TranscriptionSession::ModelAccess::of(account), mixer, microphonePermission,
+        sounds, archiver, Clock::system());
 
     Log::line("[Quillet] App launched");
 
@@ -97,7 +98,7 @@ int main(int argc, char* argv[])
     QTimer::singleShot(0, &window, [&] {
         account.refresh();
         updateChecker.check();
-        MeetingArchiver::backfill(snapshotsOfFinishedMeetings(store));
+        archiver.backfill(snapshotsOfFinishedMeetings(store));
         if (launchUrl)
             router.route(*launchUrl);
     });

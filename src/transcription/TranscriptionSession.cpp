@@ -104,13 +104,15 @@ TranscriptionSession::ModelAccess TranscriptionSession::ModelAccess::of(const Ac
 }
 
 TranscriptionSession::TranscriptionSession(Settings& settings, ModelAccess modelAccess, DualStreamMixer& mixer,
-    MicrophonePermission& microphone, SoundFeedback& sounds, const Clock& clock, QObject* parent)
+    MicrophonePermission& microphone, SoundFeedback& sounds, MeetingArchiver& archiver, const Clock& clock,
+    QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_modelAccess(std::move(modelAccess))
     , m_mixer(mixer)
     , m_microphone(microphone)
     , m_sounds(sounds)
+    , m_archiver(archiver)
     , m_clock(clock)
     , m_mailbox(std::make_shared<SessionMailbox>(this))
 { }
@@ -436,7 +438,7 @@ void TranscriptionSession::chainEnded(const std::shared_ptr<Recording>& recordin
         if (meeting && isEmpty(*meeting, *recording)) {
             const QUuid id = meeting->id();
             deleteEmptyMeeting(meeting, *recording);
-            MeetingArchiver::remove(id);
+            m_archiver.remove(id);
         }
     }
     retire(recording);
@@ -490,7 +492,7 @@ void TranscriptionSession::finalizeRecording(const std::shared_ptr<Recording>& r
         return;
     }
     recording->context->save();
-    MeetingArchiver::archive(MeetingArchiver::Snapshot(*meeting));
+    m_archiver.archive(MeetingArchiver::Snapshot(*meeting));
     Log::line("[Quillet] Recording finalized");
     generateSummary(meeting, recording->context);
 }
@@ -539,7 +541,7 @@ void TranscriptionSession::append(
 
     // Text after the stop's wait: the archive has been written already, so write it again.
     if (recording->waitEnded)
-        MeetingArchiver::archive(MeetingArchiver::Snapshot(*meeting));
+        m_archiver.archive(MeetingArchiver::Snapshot(*meeting));
 }
 
 void TranscriptionSession::noteTranscriptionError(
@@ -660,7 +662,7 @@ void TranscriptionSession::finishSummary(SummaryGenerator* generator, const QPoi
         target->setSummary(value.summary);
         if (targetContext)
             targetContext->save();
-        MeetingArchiver::archive(MeetingArchiver::Snapshot(*target));
+        m_archiver.archive(MeetingArchiver::Snapshot(*target));
     }
     endRun();
     Log::line("[Quillet] Summary generated: %@", hasTitle ? *value.title : (target ? target->title() : QString()));

@@ -19,6 +19,7 @@ class Clock;
 class DualStreamMixer;
 class LiveDraftRecognizer;
 class Meeting;
+class MeetingArchiver;
 class MicrophonePermission;
 class ModelContext;
 class SessionMailbox;
@@ -65,7 +66,8 @@ public:
     static constexpr std::chrono::milliseconds kDrainLimit { 35'000 };
 
     TranscriptionSession(Settings& settings, ModelAccess modelAccess, DualStreamMixer& mixer,
-        MicrophonePermission& microphone, SoundFeedback& sounds, const Clock& clock, QObject* parent = nullptr);
+        MicrophonePermission& microphone, SoundFeedback& sounds, MeetingArchiver& archiver, const Clock& clock,
+        QObject* parent = nullptr);
     ~TranscriptionSession() override;
 
     bool isRecording() const { return m_isRecording; }
@@ -146,6 +148,7 @@ private:
     DualStreamMixer& m_mixer;
     MicrophonePermission& m_microphone;
     SoundFeedback& m_sounds;
+    MeetingArchiver& m_archiver;
     const Clock& m_clock;
     std::shared_ptr<SessionMailbox> m_mailbox;
 

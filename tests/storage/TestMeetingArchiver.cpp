@@ -16,9 +16,17 @@
 
 namespace {
 
+// Made for the test case, as the application makes its one archiver.
+std::unique_ptr<MarkdownArchiver> theArchiver;
+
+MeetingArchiver& archiver()
+{
+    return *theArchiver;
+}
+
 QString root()
 {
-    return MeetingArchiver::archiveRoot();
+    return theArchiver->archiveRoot();
 }
 
 QByteArray readFile(const QString& path)
@@ -48,7 +56,7 @@ QStringList filesBelow(const QString& folder)
 // Waits for every queued archive job; the writer runs on its own thread.
 bool drain()
 {
-    QFuture<void> idle = MeetingArchiver::idle();
+    QFuture<void> idle = archiver().idle();
     return QTest::qWaitFor([&] { return idle.isFinished(); }, 20000);
 }
 
@@ -96,6 +104,9 @@ public:
     }
 
 private slots:
+    void initTestCase() { theArchiver = std::make_unique<MarkdownArchiver>(); }
+    void cleanupTestCase() { theArchiver.reset(); }
+
     void init()
     {
         QVERIFY(drain());
@@ -159,7 +170,7 @@ private slots:
         make(QString(), local(2026, 3, 14, 11, 0), "A1B2C3D4-0000-4000-8000-000000000006");
 
         for (const auto& meeting : meetings)
-            MeetingArchiver::archive(MeetingArchiver::Snapshot(*meeting));
+            archiver().archive(MeetingArchiver::Snapshot(*meeting));
         QVERIFY(drain());
 
         const QString golden = QStringLiteral(QUILLET_TEST_DATA_DIR "/archive/golden");
@@ -219,7 +230,7 @@ private slots:
         QFETCH(QString, title);
         QFETCH(QString, flattened);
         auto s = snapshot(title, local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
 
         const QStringList lines = markdownLines(indexedPath(s.id));
@@ -236,15 +247,15 @@ private slots:
     void renameMovesFileAndUpdatesIndex()
     {
         auto s = snapshot(QStringLiteral("First name"), local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         s.title = QStringLiteral("Second name");
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-second-name.md", "index.json" }));
         QCOMPARE(indexedPath(s.id), QStringLiteral("2026/2026-03-14-0905-second-name.md"));
 
         s.date = local(2027, 1, 5, 8, 0);
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2027/2027-01-05-0800-second-name.md", "index.json" }));
         QVERIFY(QFileInfo(root() + QStringLiteral("/2026")).isDir());
@@ -258,19 +269,36 @@ private slots:
         auto removed = snapshot(QStringLiteral("Removed"), local(2026, 3, 14, 9, 6));
         for (int i = 0; i < 20; ++i) {
             kept.title = QStringLiteral("Kept %1").arg(i);
-            MeetingArchiver::archive(kept);
-            MeetingArchiver::archive(removed);
-            MeetingArchiver::remove(removed.id);
+            archiver().archive(kept);
+            archiver().archive(removed);
+            archiver().remove(removed.id);
         }
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-kept-19.md", "index.json" }));
         QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(kept.id) });
     }
 
+    // The application destroys its archiver as it quits: whatever was handed over is written.
+    void destroyingTheArchiverRunsQueuedJobs()
+    {
+        QList<QUuid> ids;
+        {
+            MarkdownArchiver quitting(root());
+            for (int i = 0; i < 40; ++i) {
+                const auto s = snapshot(QStringLiteral("Meeting %1").arg(i), local(2026, 3, 14, 9, 5));
+                ids.append(s.id);
+                quitting.archive(s);
+            }
+        }
+        QCOMPARE(readIndex().size(), 40);
+        for (const QUuid& id : std::as_const(ids))
+            QVERIFY(QFile::exists(root() + u'/' + indexedPath(id)));
+    }
+
     void removeUnknownIdDeletesNothing()
     {
         auto known = snapshot(QStringLiteral("Known"), local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(known);
+        archiver().archive(known);
         QVERIFY(drain());
         // A file of the unknown meeting exists but the index does not list it.
         const auto unknown = snapshot(QStringLiteral("Stray"), local(2026, 3, 14, 9, 5));
@@ -280,7 +308,7 @@ private slots:
         QVERIFY(writeFile(indexPath, readFile(indexPath) + "\n")); // marks the bytes as ours
         const QByteArray indexBefore = readFile(indexPath);
 
-        MeetingArchiver::remove(unknown.id);
+        archiver().remove(unknown.id);
         QVERIFY(drain());
         QVERIFY(QFile::exists(strayPath));
         QCOMPARE(readFile(indexPath), indexBefore);
@@ -310,19 +338,19 @@ private slots:
             index.replace("%1", ArchiveMarkdown::idString(renamed.id).toLatin1())));
 
         // Removal finds nothing to remove.
-        MeetingArchiver::remove(renamed.id);
+        archiver().remove(renamed.id);
         QVERIFY(drain());
         QVERIFY(QFile::exists(oldFile));
 
         // Archiving starts a fresh index; the old name is no longer known, so its file stays.
-        MeetingArchiver::archive(renamed);
+        archiver().archive(renamed);
         QVERIFY(drain());
         QVERIFY(QFile::exists(oldFile));
         QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(renamed.id) });
 
         // A backfill over a corrupt index archives every meeting of its list.
         QVERIFY(writeFile(root() + QStringLiteral("/index.json"), "garbage"));
-        MeetingArchiver::backfill({ renamed, other });
+        archiver().backfill({ renamed, other });
         QVERIFY(drain());
         QCOMPARE(readIndex().size(), 2);
     }
@@ -330,7 +358,7 @@ private slots:
     void backfillSkipsIndexedMeetings()
     {
         auto indexed = snapshot(QStringLiteral("Indexed"), local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(indexed);
+        archiver().archive(indexed);
         QVERIFY(drain());
         // Only the index entry counts: a deleted file is not written again.
         QVERIFY(QFile::remove(root() + u'/' + indexedPath(indexed.id)));
@@ -338,7 +366,7 @@ private slots:
         QList<MeetingArchiver::Snapshot> list { indexed };
         for (int i = 0; i < 250; ++i)
             list.append(snapshot(QStringLiteral("Meeting %1").arg(i), local(2026, 4, 1, 8, 0).addSecs(60 * i)));
-        MeetingArchiver::backfill(list);
+        archiver().backfill(list);
         QVERIFY(drain());
 
         QCOMPARE(readIndex().size(), 251);
@@ -356,9 +384,9 @@ private slots:
         auto first = snapshot(QStringLiteral("Sync"), local(2026, 3, 14, 9, 5), firstId);
         auto second = snapshot(QStringLiteral("Sync"), local(2026, 3, 14, 9, 5), secondId);
         second.summary = QStringLiteral("second");
-        MeetingArchiver::archive(first);
-        MeetingArchiver::archive(second);
-        MeetingArchiver::archive(second); // archiving again keeps its own name
+        archiver().archive(first);
+        archiver().archive(second);
+        archiver().archive(second); // archiving again keeps its own name
         QVERIFY(drain());
         QCOMPARE(indexedPath(firstId), QStringLiteral("2026/2026-03-14-0905-sync.md"));
         QCOMPARE(indexedPath(secondId), QStringLiteral("2026/2026-03-14-0905-sync-abcdef12.md"));
@@ -366,7 +394,7 @@ private slots:
         QVERIFY(!markdownLines(indexedPath(firstId)).contains(QStringLiteral("second")));
 
         // Deleting one leaves the other's file.
-        MeetingArchiver::remove(firstId);
+        archiver().remove(firstId);
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-sync-abcdef12.md", "index.json" }));
     }
@@ -377,13 +405,13 @@ private slots:
     {
         LogCapture log;
         auto s = snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
         const QByteArray indexBefore = readFile(root() + QStringLiteral("/index.json"));
         QVERIFY(writeFile(root() + QStringLiteral("/2027"), "not a folder"));
 
         s.date = local(2027, 2, 1, 10, 0);
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
         const QString prefix = "[Quillet] Archive failed for " + ArchiveMarkdown::idString(s.id) + ": ";
         QVERIFY(log.containsPart(prefix));
@@ -393,7 +421,7 @@ private slots:
         // The writer carries on with the next job; a backfill drops such failures silently.
         log.clear();
         auto next = snapshot(QStringLiteral("Next"), local(2026, 3, 15, 9, 0));
-        MeetingArchiver::backfill({ snapshot(QStringLiteral("Lost"), local(2027, 3, 1, 9, 0)), next });
+        archiver().backfill({ snapshot(QStringLiteral("Lost"), local(2027, 3, 1, 9, 0)), next });
         QVERIFY(drain());
         QVERIFY(!log.containsPart(QStringLiteral("Archive failed")));
         QCOMPARE(indexedPath(next.id), QStringLiteral("2026/2026-03-15-0900-next.md"));
@@ -427,7 +455,7 @@ private slots:
 
         const auto removed = snapshot(QStringLiteral("Removed"), local(2026, 3, 14, 9, 5));
         QVERIFY(writeIndexWith(removed.id));
-        MeetingArchiver::remove(removed.id);
+        archiver().remove(removed.id);
         QVERIFY(drain());
         QCOMPARE(readFile(victim), QByteArray("precious"));
         QCOMPARE(readFile(keep), QByteArray("precious"));
@@ -435,7 +463,7 @@ private slots:
 
         const auto renamed = snapshot(QStringLiteral("Renamed"), local(2026, 3, 14, 9, 5));
         QVERIFY(writeIndexWith(renamed.id));
-        MeetingArchiver::archive(renamed);
+        archiver().archive(renamed);
         QVERIFY(drain());
         QCOMPARE(readFile(victim), QByteArray("precious"));
         QCOMPARE(readFile(keep), QByteArray("precious"));

@@ -9,7 +9,6 @@
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
 #include "platform/Clock.h"
-#include "support/FakeMicrophonePermission.h"
 #include "platform/PolyphaseResampler.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
@@ -17,6 +16,7 @@
 #include "storage/TranscriptSegment.h"
 #include "summary/SummaryGenerator.h"
 #include "support/FakeHttpServer.h"
+#include "support/FakeMicrophonePermission.h"
 #include "support/SpokenAudio.h"
 #include "support/TempStore.h"
 #include "system/SoundFeedback.h"
@@ -107,14 +107,12 @@ public:
     }
 
 private:
-    template <typename T, typename V>
-    void set(T& member, V&& value)
+    template <typename T, typename V> void set(T& member, V&& value)
     {
         std::lock_guard lock(m_mutex);
         member = std::forward<V>(value);
     }
-    template <typename T>
-    T get(const T& member) const
+    template <typename T> T get(const T& member) const
     {
         std::lock_guard lock(m_mutex);
         return member;
@@ -258,13 +256,14 @@ struct SessionRig
     DualStreamMixer mixer { micRecorder, systemRecorder };
     FakeMicrophonePermission permission { MicrophonePermission::Status::Authorized };
     SoundFeedback sounds;
+    MarkdownArchiver archiver { dir.filePath(QStringLiteral("QuilletNotes")) };
     FakeHttpServer server;
     FakeProvider provider { server };
     std::optional<ModelCredentials> credentials = provider.credentials();
     bool allowanceExhausted = false;
     TranscriptionSession session { settings,
         TranscriptionSession::ModelAccess { [this] { return credentials; }, [this] { return allowanceExhausted; } },
-        mixer, permission, sounds, Clock::system() };
+        mixer, permission, sounds, archiver, Clock::system() };
 
     SessionRig() { settings.set(SettingsKeys::soundEnabled, false); }
 
@@ -325,15 +324,15 @@ struct SessionRig
     }
 
     // The archived markdown of the meeting, once the archive's queue has run.
-    static QString archivedText(const QString& mustContain)
+    QString archivedText(const QString& mustContain)
     {
         QFutureWatcher<void> watcher;
         QSignalSpy idle(&watcher, &QFutureWatcher<void>::finished);
-        watcher.setFuture(MeetingArchiver::idle());
+        watcher.setFuture(archiver.idle());
         if (!watcher.isFinished() && !idle.wait(kLongWaitMs))
             return {};
         QDirIterator files(
-            MeetingArchiver::archiveRoot(), { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
+            archiver.archiveRoot(), { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
         while (files.hasNext()) {
             QFile file(files.next());
             if (file.open(QIODevice::ReadOnly)) {
