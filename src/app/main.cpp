@@ -17,6 +17,7 @@
 #include "storage/MeetingArchiver.h"
 #include "storage/MeetingImporter.h"
 #include "storage/ModelContext.h"
+#include "summary/MeetingSummarizer.h"
 #include "system/Keychain.h"
 #include "system/SoundFeedback.h"
 #include "system/UpdateChecker.h"
@@ -86,8 +87,9 @@ int main(int argc, char* argv[])
     SystemMicrophonePermission microphonePermission;
     SoundFeedback sounds;
     MarkdownArchiver archiver;
+    MeetingSummarizer summarizer([&account] { return account.modelCredentials(); }, archiver);
     TranscriptionSession session(settings, TranscriptionSession::ModelAccess::of(account), mixer, microphonePermission,
-        sounds, archiver, Clock::system());
+        sounds, archiver, summarizer, Clock::system());
 
     Log::line("[Quillet] App launched");
 

@@ -14,6 +14,7 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingArchiver.h"
 #include "storage/TranscriptSegment.h"
+#include "summary/MeetingSummarizer.h"
 #include "summary/SummaryGenerator.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeMicrophonePermission.h"
@@ -261,9 +262,10 @@ struct SessionRig
     FakeProvider provider { server };
     std::optional<ModelCredentials> credentials = provider.credentials();
     bool allowanceExhausted = false;
+    MeetingSummarizer summarizer { [this] { return credentials; }, archiver };
     TranscriptionSession session { settings,
         TranscriptionSession::ModelAccess { [this] { return credentials; }, [this] { return allowanceExhausted; } },
-        mixer, permission, sounds, archiver, Clock::system() };
+        mixer, permission, sounds, archiver, summarizer, Clock::system() };
 
     SessionRig() { settings.set(SettingsKeys::soundEnabled, false); }
 
