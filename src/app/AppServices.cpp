@@ -86,7 +86,17 @@ AppServices::~AppServices() = default;
 
 void AppServices::launch()
 {
-    MeetingImporter::runIfNeeded(*m_store, m_clock, m_config.importFolder);
+    // An empty store is rebuilt from the archive; otherwise the archive forgets the meetings
+    // whose deletion reached the store but not the archive (the process ended in between).
+    // Never both: the prune would delete the files the import skipped.
+    QSet<QUuid> storedIds;
+    const QList<Meeting*> meetings = m_store->fetchMeetings();
+    for (const Meeting* meeting : meetings)
+        storedIds.insert(meeting->id());
+    if (storedIds.isEmpty())
+        MeetingImporter::runIfNeeded(*m_store, m_clock, m_config.importFolder);
+    else
+        m_archiver.prune(storedIds);
     m_account.refresh();
     m_updateChecker.check();
     m_archiver.backfill(snapshotsOfFinishedMeetings(*m_store));

@@ -78,8 +78,9 @@ public:
     ~AppServices();
 
     // The work of a launch, once the first window is up, in this order: the import that
-    // rebuilds an empty store from the archive, the account's refresh, the update check and
-    // the archive's backfill of every finished meeting.
+    // rebuilds an empty store from the archive (or, when the store holds meetings, the prune of
+    // archived meetings deleted from it), the account's refresh, the update check and the
+    // archive's backfill of every finished meeting.
     void launch();
 
     // A chat service for one meeting view (each view has its own).

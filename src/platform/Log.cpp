@@ -1,6 +1,6 @@
 #include "platform/Log.h"
 
-#include "text/NumberFormat.h"
+#include "format/NumberFormat.h"
 
 #include <QtGlobal>
 #include <cstdio>

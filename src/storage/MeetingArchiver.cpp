@@ -59,6 +59,9 @@ MarkdownArchiver::MarkdownArchiver(QString root)
     m_thread.setObjectName(QStringLiteral("com.orvane.quillet.archiver"));
     m_worker->moveToThread(&m_thread);
     m_thread.start(QThread::LowPriority);
+    // The first job: a process killed in the middle of a write may have left its temporary
+    // file behind.
+    post([root = m_root] { ArchiveWriter(root).removeLeftoverTemporaryFiles(); });
 }
 
 MarkdownArchiver::~MarkdownArchiver()
@@ -90,6 +93,14 @@ void MarkdownArchiver::backfill(const QList<Snapshot>& snapshots)
 void MarkdownArchiver::remove(const QUuid& meetingId)
 {
     post([root = m_root, meetingId] { ArchiveWriter(root).remove(meetingId); });
+}
+
+void MarkdownArchiver::prune(const QSet<QUuid>& storedIds)
+{
+    post([root = m_root, storedIds] {
+        if (const int pruned = ArchiveWriter(root).prune(storedIds))
+            Log::line("[Quillet] Removed %d archived meeting(s) no longer in the store", pruned);
+    });
 }
 
 QFuture<void> MarkdownArchiver::idle()

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFuture>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QThread>
 #include <QUuid>
@@ -72,6 +73,15 @@ public:
     // Queues removing the meeting's file and index entry.
     virtual void remove(const QUuid& meetingId) = 0;
 
+    // Queues dropping the index entry, and deleting the file it lists, of every meeting that is
+    // not in `storedIds` (the identifiers of all meetings in the store): a deletion whose removal
+    // never ran, because the process ended first, would otherwise come back with a later import.
+    // Files the index does not list are never touched, and an empty set changes nothing, since an
+    // empty store is refilled from the archive. Meant for launch, once the store is open; not on
+    // a launch whose import has just refilled the store, as the files that import skipped (not
+    // UTF-8, too large) would be deleted with their entries.
+    virtual void prune(const QSet<QUuid>& storedIds) = 0;
+
     // Finishes once every job queued before this call has run. Tests and tools wait on it; the
     // application never needs to.
     virtual QFuture<void> idle() = 0;
@@ -81,8 +91,9 @@ public:
 };
 
 // The archive on disk. Jobs run on one worker thread of this object
-// ("com.orvane.quillet.archiver"); destroying the object runs the jobs still queued, then
-// ends the thread, so what was handed over before the application quits is written.
+// ("com.orvane.quillet.archiver"); the first removes the temporary files a killed write left
+// behind. Destroying the object runs the jobs still queued, then ends the thread, so what was
+// handed over before the application quits is written.
 class MarkdownArchiver final : public MeetingArchiver
 {
 public:
@@ -93,6 +104,7 @@ public:
     void archive(const Snapshot& snapshot) override;
     void backfill(const QList<Snapshot>& snapshots) override;
     void remove(const QUuid& meetingId) override;
+    void prune(const QSet<QUuid>& storedIds) override;
     QFuture<void> idle() override;
 
 private:

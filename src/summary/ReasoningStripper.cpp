@@ -1,6 +1,6 @@
 #include "summary/ReasoningStripper.h"
 
-#include "text/TextPrefix.h"
+#include "format/TextPrefix.h"
 
 #include <array>
 

@@ -4,7 +4,7 @@
 #include "summary/ChatCompletions.h"
 #include "summary/ReasoningStripper.h"
 #include "summary/SummaryPrompts.h"
-#include "text/TextPrefix.h"
+#include "format/TextPrefix.h"
 
 #include <QFutureWatcher>
 #include <QJsonArray>

@@ -14,7 +14,7 @@
 #include "summary/MeetingSummarizer.h"
 #include "system/CustomDictionary.h"
 #include "system/SoundFeedback.h"
-#include "text/TextPrefix.h"
+#include "format/TextPrefix.h"
 #include "transcription/EchoSuppressor.h"
 #include "transcription/LiveDraftRecognizer.h"
 #include "transcription/TessraTranscriber.h"

@@ -70,8 +70,9 @@ private slots:
     }
 
     // An empty store is rebuilt from the archive before the backfill runs, so the backfill
-    // indexes the imported meetings; the update feed is asked on the product's site.
-    void launchImportsBeforeTheBackfill()
+    // indexes the imported meetings; the update feed is asked on the product's site. A store
+    // with meetings prunes the archive instead.
+    void launchImportsOrPrunesBeforeTheBackfill()
     {
         AppRig rig;
         const QString golden = QStringLiteral(QUILLET_TEST_DATA_DIR "/archive/golden");
@@ -86,15 +87,25 @@ private slots:
         rig->launch();
         QCOMPARE(rig->store().meetingCount(), 6);
         QVERIFY(waitFor(rig->archiver().idle()));
-        QFile index(rig.archiveRoot() + QStringLiteral("/index.json"));
-        QVERIFY(index.open(QIODevice::ReadOnly));
-        QCOMPARE(QJsonDocument::fromJson(index.readAll()).object().size(), 6);
+        const auto index = [&rig] {
+            QFile file(rig.archiveRoot() + QStringLiteral("/index.json"));
+            return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+        };
+        QCOMPARE(index().size(), 6);
         QTRY_COMPARE(rig.site.requestsTo("GET", "/latest.json").size(), 1);
 
-        // A second launch finds the meetings in the store and imports nothing.
+        // A meeting deleted from the store whose archive removal never ran (the process ended
+        // first): the next launch imports nothing and drops its file.
+        Meeting* deleted = rig->store().fetchMeetings().first();
+        const QString deletedId = deleted->id().toString(QUuid::WithoutBraces).toUpper();
+        rig->store().remove(deleted);
+        QVERIFY(rig->store().save());
         AppServices& again = rig.restart();
         again.launch();
-        QCOMPARE(again.store().meetingCount(), 6);
+        QCOMPARE(again.store().meetingCount(), 5);
+        QVERIFY(waitFor(again.archiver().idle()));
+        QCOMPARE(index().size(), 5);
+        QVERIFY(!index().contains(deletedId));
     }
 };
 

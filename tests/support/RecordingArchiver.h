@@ -16,9 +16,11 @@ public:
     void archive(const Snapshot& snapshot) override { archived.append(snapshot); }
     void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
     void remove(const QUuid& meetingId) override { removed.append(meetingId); }
+    void prune(const QSet<QUuid>& storedIds) override { prunes.append(storedIds); }
     QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
 
     QList<Snapshot> archived;
     QList<QList<Snapshot>> backfills;
     QList<QUuid> removed;
+    QList<QSet<QUuid>> prunes;
 };

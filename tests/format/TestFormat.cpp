@@ -1,14 +1,14 @@
+#include "format/NumberFormat.h"
+#include "format/TextPrefix.h"
 #include "platform/Log.h"
 #include "support/TestMain.h"
-#include "text/NumberFormat.h"
-#include "text/TextPrefix.h"
 
 #include <QTest>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 
-class TestText final : public QObject
+class TestFormat final : public QObject
 {
     Q_OBJECT
 
@@ -121,5 +121,5 @@ private slots:
     }
 };
 
-QUILLET_TEST_MAIN(TestText)
-#include "TestText.moc"
+QUILLET_TEST_MAIN(TestFormat)
+#include "TestFormat.moc"

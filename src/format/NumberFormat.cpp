@@ -1,4 +1,4 @@
-#include "text/NumberFormat.h"
+#include "format/NumberFormat.h"
 
 #include <charconv>
 #include <cmath>

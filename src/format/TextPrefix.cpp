@@ -1,4 +1,4 @@
-#include "text/TextPrefix.h"
+#include "format/TextPrefix.h"
 
 #include <QTextBoundaryFinder>
 
