@@ -36,7 +36,7 @@ class MeetingChatService;
 // make their own. Tests make one through tests/support/AppRig.h with a Config that points at
 // temporary folders, local servers and stand-ins for the desktop.
 //
-// Making it starts nothing: no request is sent and no sound is played or recorded until
+// Making it starts nothing: no network request is sent and no sound is played or recorded until
 // launch() or a view asks for it. Main thread only.
 class AppServices final
 {
@@ -74,7 +74,7 @@ public:
     // reason is in `error`: the application cannot run without its store).
     static std::unique_ptr<AppServices> open(const Config& config, QString* error);
     // Destroys the services in the reverse order: the session stops any recording, the
-    // archiver writes what it was handed, and the store closes last.
+    // archiver writes what it was handed, then the store closes.
     ~AppServices();
 
     // The work of a launch, once the first window is up, in this order: the import that
