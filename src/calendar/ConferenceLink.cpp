@@ -17,6 +17,37 @@ const std::array<QLatin1String, 6> kConferenceHosts {
 
 const QLatin1String kFaceTimeScheme("facetime:");
 
+QChar asciiLower(QChar c)
+{
+    return (c >= u'A' && c <= u'Z') ? QChar(c.unicode() + 32) : c;
+}
+
+bool equalsAsciiCaseless(QStringView text, QLatin1String lowerCase)
+{
+    for (qsizetype i = 0; i < lowerCase.size(); ++i) {
+        if (asciiLower(text[i]) != QLatin1Char(lowerCase[i]))
+            return false;
+    }
+    return true;
+}
+
+// Where the next listed host name is written, in any ASCII case, from `from` on. Every host
+// name has a dot: only the text at the dots is compared, and finding dots is fast (Qt's own
+// case-insensitive search folds every character through the Unicode tables, which is slow over
+// kilobytes of invitation notes).
+qsizetype nextHost(QStringView text, qsizetype from)
+{
+    for (qsizetype dot = text.indexOf(u'.', from); dot >= 0; dot = text.indexOf(u'.', dot + 1)) {
+        for (QLatin1String host : kConferenceHosts) {
+            const qsizetype start = dot - host.indexOf(QLatin1Char('.'));
+            if (start >= from && start + host.size() <= text.size()
+                && equalsAsciiCaseless(text.mid(start, host.size()), host))
+                return start;
+        }
+    }
+    return -1;
+}
+
 // Schemes whose links carry no "//".
 const std::array<QLatin1String, 4> kHostlessSchemes {
     QLatin1String("facetime"),
@@ -205,32 +236,20 @@ std::optional<QUrl> ConferenceLink::firstConferenceURL(QStringView text)
 {
     // A call link has a listed host in it, or is "facetime:...": every other token can be
     // passed over without a look. Invitation notes are long, and most hold no call link.
-    constexpr qsizetype kNeedles = qsizetype(kConferenceHosts.size()) + 1;
-    const auto find = [text](qsizetype needle, qsizetype from) {
-        if (needle < qsizetype(kConferenceHosts.size()))
-            return text.indexOf(kConferenceHosts[needle], from, Qt::CaseInsensitive);
-        return text.indexOf(kFaceTimeScheme, from, Qt::CaseSensitive);
-    };
-    std::array<qsizetype, kNeedles> next {};
-    for (qsizetype needle = 0; needle < kNeedles; ++needle)
-        next[needle] = find(needle, 0);
-    while (true) {
-        qsizetype at = -1;
-        for (qsizetype position : next) {
-            if (position >= 0 && (at < 0 || position < at))
-                at = position;
-        }
-        if (at < 0)
-            return std::nullopt;
+    qsizetype host = nextHost(text, 0);
+    qsizetype faceTime = text.indexOf(kFaceTimeScheme, 0);
+    while (host >= 0 || faceTime >= 0) {
+        const qsizetype at = (host < 0 || (faceTime >= 0 && faceTime < host)) ? faceTime : host;
         const qsizetype start = tokenStart(text, at);
         const qsizetype end = tokenEnd(text, at);
         if (std::optional<QUrl> url = callLink(linkInToken(text.mid(start, end - start))))
             return url;
-        for (qsizetype needle = 0; needle < kNeedles; ++needle) {
-            if (next[needle] >= 0 && next[needle] < end)
-                next[needle] = find(needle, end);
-        }
+        if (host >= 0 && host < end)
+            host = nextHost(text, end);
+        if (faceTime >= 0 && faceTime < end)
+            faceTime = text.indexOf(kFaceTimeScheme, end);
     }
+    return std::nullopt;
 }
 
 std::optional<QUrl> ConferenceLink::detect(

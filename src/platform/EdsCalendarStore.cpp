@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <algorithm>
+#include <deque>
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
 #include <map>
@@ -41,6 +42,9 @@ const QString kUtcFormat = QStringLiteral("yyyyMMdd'T'HHmmss'Z'");
 // zones). Asking for a range this much wider, and cutting it exactly here, where the zones are
 // known, keeps every event at the window's edges. No zone is further than this from UTC.
 constexpr qint64 kZoneMarginSecs = 14 * 3600;
+
+// Calendars whose occurrences are read at the same time.
+constexpr int kParallelReads = 4;
 const QLatin1String kMailto("mailto:");
 
 // What a calendar read needs to know about the store's zones.
@@ -325,8 +329,11 @@ struct CalendarRead
     std::shared_ptr<EventRead> read;
     qsizetype index = 0;
     GRef<ECalClient> client;
+    QDateTime start;
+    QDateTime end;
     OccurrenceReader reader;
     bool settled = false;
+    std::function<void()> released; // lets the next read start
 
     void settle(bool complete)
     {
@@ -334,6 +341,8 @@ struct CalendarRead
             return;
         settled = true;
         read->finish(index, complete ? reader.takeEvents() : QList<StoreEvent> {});
+        if (released)
+            released();
     }
 };
 
@@ -799,18 +808,42 @@ public:
     void readOccurrences(const std::shared_ptr<EventRead>& read, qsizetype index, const QString& id, ECalClient* client,
         const QSet<QString>& addresses, const QDateTime& start, const QDateTime& end)
     {
-        auto state = std::make_shared<CalendarRead>(CalendarRead {
+        queuedReads.push_back(std::make_shared<CalendarRead>(CalendarRead {
             read,
             index,
             GRef<ECalClient>(static_cast<ECalClient*>(g_object_ref(client))),
+            start,
+            end,
             OccurrenceReader(id, client, addresses, start, end),
-        });
-        QTimer::singleShot(limits.calendar, q, [state] { state->settle(false); });
-        // libecal calls back per occurrence and releases the data once the read is over, also
-        // when it failed or was cancelled.
-        e_cal_client_generate_instances(client, time_t(start.toSecsSinceEpoch() - kZoneMarginSecs),
-            time_t(end.toSecsSinceEpoch() + kZoneMarginSecs), cancellable.get(), &Private::onOccurrence,
-            new std::shared_ptr<CalendarRead>(state), &Private::onOccurrencesDone);
+            false,
+            {},
+        }));
+        startQueuedReads();
+    }
+
+    // libecal expands a calendar's occurrences in the callback that delivers its objects, and
+    // answers that arrive together are handled in one turn of the event loop: with all
+    // calendars read at once, a big week stalls the main thread for the sum of them.
+    void startQueuedReads()
+    {
+        while (readsInFlight < kParallelReads && !queuedReads.empty()) {
+            std::shared_ptr<CalendarRead> state = std::move(queuedReads.front());
+            queuedReads.pop_front();
+            ++readsInFlight;
+            state->released = [this, store = QPointer<EdsCalendarStore>(q)] {
+                if (!store)
+                    return;
+                --readsInFlight;
+                QTimer::singleShot(0, q, [this] { startQueuedReads(); });
+            };
+            QTimer::singleShot(limits.calendar, q, [state] { state->settle(false); });
+            // libecal calls back per occurrence and releases the data once the read is over,
+            // also when it failed or was cancelled.
+            e_cal_client_generate_instances(state->client.get(),
+                time_t(state->start.toSecsSinceEpoch() - kZoneMarginSecs),
+                time_t(state->end.toSecsSinceEpoch() + kZoneMarginSecs), cancellable.get(), &Private::onOccurrence,
+                new std::shared_ptr<CalendarRead>(state), &Private::onOccurrencesDone);
+        }
     }
 
     static gboolean onOccurrence(
@@ -845,6 +878,8 @@ public:
     bool registryChanged = false;
 
     std::map<QString, Connection> connections;
+    std::deque<std::shared_ptr<CalendarRead>> queuedReads;
+    int readsInFlight = 0;
 };
 
 EdsCalendarStore::EdsCalendarStore(QObject* parent)

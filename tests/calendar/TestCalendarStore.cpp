@@ -8,6 +8,7 @@
 #include <QDBusConnectionInterface>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <csignal>
@@ -208,6 +209,15 @@ private slots:
         env.insert("DBUS_SESSION_BUS_ADDRESS", address);
 
         QProcess registry;
+        QProcess probe;
+        const auto stop = qScopeGuard([&] {
+            for (QProcess* process : { &probe, &registry, &bus }) {
+                if (process == &registry && hungRegistry)
+                    ::kill(pid_t(registry.processId()), SIGCONT);
+                process->kill();
+                process->waitForFinished();
+            }
+        });
         registry.setProcessEnvironment(env);
         const auto startRegistry = [&] {
             registry.start(registryProgram(), {});
@@ -222,7 +232,6 @@ private slots:
         }
 
         const int limitMs = 1500;
-        QProcess probe;
         probe.setProcessEnvironment(env);
         probe.start(QStringLiteral(QUILLET_CALENDAR_STORE_PROBE), { QString::number(limitMs) });
         QVERIFY(probe.waitForStarted());
@@ -230,7 +239,8 @@ private slots:
         const QStringList first = QString::fromUtf8(probe.readLine()).split(QRegularExpression("[ =\n]"));
         QCOMPARE(first.value(0), "noAccounts");
         const int after = first.value(2).toInt();
-        QVERIFY2(hungRegistry ? after >= limitMs : after < limitMs, qPrintable(first.join(' ')));
+        // Qt's coarse timers may fire up to 5 % early.
+        QVERIFY2(hungRegistry ? after >= limitMs * 9 / 10 : after < limitMs, qPrintable(first.join(' ')));
         QVERIFY2(first.value(4).toInt() < limitMs / 3, qPrintable(first.join(' ')));
 
         if (hungRegistry)
@@ -241,11 +251,6 @@ private slots:
         QCOMPARE(probe.exitCode(), 0);
         const QString second = QString::fromUtf8(probe.readAll().trimmed());
         QVERIFY2(second.startsWith("after change calendars=") && second.contains("Personal"), qPrintable(second));
-
-        registry.terminate();
-        registry.waitForFinished();
-        bus.terminate();
-        bus.waitForFinished();
     }
 };
 
