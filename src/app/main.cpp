@@ -6,8 +6,11 @@
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
+#include "calendar/CalendarService.h"
 #include "platform/Clock.h"
 #include "platform/DesktopUrlOpener.h"
+#include "platform/EdsCalendarStore.h"
+#include "platform/GnomeSettingsOpener.h"
 #include "platform/LibsecretStore.h"
 #include "platform/MicrophonePermission.h"
 #include "platform/Log.h"
@@ -88,6 +91,17 @@ int main(int argc, char* argv[])
     TranscriptionSession session(settings, TranscriptionSession::ModelAccess::of(account), mixer,
         microphonePermission, sounds, Clock::system());
 
+    // The week's calendar events, from the desktop's calendar store. No Google source yet: the
+    // Google calendar service will be that source.
+    EdsCalendarStore calendarStore;
+    GnomeSettingsOpener desktopSettings;
+    CalendarService calendar(calendarStore, settings, Clock::system(), desktopSettings);
+    QObject::connect(
+        &app, &QGuiApplication::applicationStateChanged, &calendar, [&calendar](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive)
+                calendar.applicationBecameActive();
+        });
+
     Log::line("[Quillet] App launched");
 
     MainWindow window;
@@ -97,6 +111,7 @@ int main(int argc, char* argv[])
     QTimer::singleShot(0, &window, [&] {
         account.refresh();
         updateChecker.check();
+        calendar.start();
         MeetingArchiver::backfill(snapshotsOfFinishedMeetings(store));
         if (launchUrl)
             router.route(*launchUrl);

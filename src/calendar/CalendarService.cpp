@@ -52,15 +52,20 @@ CalendarService::CalendarService(CalendarStore& store, Settings& settings, const
         resync();
         refreshGoogle();
     });
+}
 
+CalendarService::~CalendarService() = default;
+
+void CalendarService::start()
+{
+    if (std::exchange(m_started, true))
+        return;
     refreshAuthorization();
     startObserving();
     if (m_authorization == Authorization::Granted)
         resync();
     refreshGoogle();
 }
-
-CalendarService::~CalendarService() = default;
 
 void CalendarService::startObserving()
 {
@@ -119,6 +124,8 @@ void CalendarService::requestAccess()
 
 void CalendarService::applicationBecameActive()
 {
+    if (!m_observing)
+        return;
     refreshAuthorization();
     resync();
     refreshGoogle();

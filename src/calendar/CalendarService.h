@@ -82,12 +82,15 @@ public:
 
     static constexpr std::chrono::milliseconds kResyncInterval { 300'000 };
 
-    // Runs the start-up at once: reads the access state, starts observing, resyncs when access
-    // is granted and asks the Google source (if any) for its events.
+    // Reads nothing until start().
     CalendarService(CalendarStore& store, Settings& settings, const Clock& clock, DesktopSettingsOpener& opener,
         GoogleEventSource* google = nullptr, QObject* parent = nullptr,
         std::chrono::milliseconds resyncInterval = kResyncInterval);
     ~CalendarService() override;
+
+    // The start-up, once: reads the access state, starts observing, resyncs when access is
+    // granted and asks the Google source (if any) for its events.
+    void start();
 
     Authorization authorization() const { return m_authorization; }
     QList<EventInfo> events() const { return m_events; }
@@ -117,7 +120,8 @@ public:
 public slots:
     // Asks the Google source for the window's events, then resyncs with them.
     void refreshGoogle();
-    // The application became active: the access state, the store and Google are read again.
+    // The application became active: the access state, the store and Google are read again
+    // (once started).
     void applicationBecameActive();
 
 signals:
@@ -146,6 +150,7 @@ private:
     int m_alwaysRecordVersion = 0;
     QList<EventInfo> m_googleEvents;
 
+    bool m_started = false;
     bool m_observing = false;
     QTimer m_resyncTimer;
     // Each resync and each Google fetch takes a number; an answer whose number is no longer the

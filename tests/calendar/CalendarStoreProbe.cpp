@@ -56,6 +56,7 @@ int main(int argc, char* argv[])
         std::fflush(stdout);
         app.quit();
     });
+    service.start();
     QTimer::singleShot(60'000, &app, [&] { app.exit(1); });
     return app.exec();
 }

@@ -64,6 +64,7 @@ struct Rig
     CalendarService& start(std::chrono::milliseconds interval = CalendarService::kResyncInterval)
     {
         service = std::make_unique<CalendarService>(store, settings, clock, opener, &google, nullptr, interval);
+        service->start();
         return *service;
     }
 
@@ -278,6 +279,7 @@ private slots:
         RecordingSettingsOpener opener;
         EdsCalendarStore store(EdsCalendarStore::Limits { 5000ms, 5000ms, 200ms });
         CalendarService service(store, settings, clock, opener);
+        service.start();
         QTRY_VERIFY_WITH_TIMEOUT(!service.events().isEmpty(), 15'000);
 
         QStringList calendars;
@@ -340,6 +342,7 @@ private slots:
         // The ids stay what they were for a service made anew (a restart).
         EdsCalendarStore secondStore(EdsCalendarStore::Limits { 5000ms, 5000ms, 200ms });
         CalendarService restarted(secondStore, settings, clock, opener);
+        restarted.start();
         QTRY_COMPARE_WITH_TIMEOUT(idsOf(restarted.events()), idsOf(service.events()), 15'000);
     }
 };
