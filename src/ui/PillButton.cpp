@@ -1,0 +1,158 @@
+#include "ui/PillButton.h"
+
+#include "ui/Quillet.h"
+#include "ui/Symbols.h"
+
+#include <QFocusEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace {
+
+constexpr qreal kHorizontalPadding = 14;
+constexpr qreal kVerticalPadding = 7;
+constexpr qreal kPressedOpacity = 0.75;
+constexpr qreal kPressedScale = 0.97;
+
+QFont pillFont()
+{
+    return Quillet::font(12.5, QFont::Medium);
+}
+
+} // namespace
+
+PillButton::PillButton(const QString& text, bool prominent, QWidget* parent)
+    : QAbstractButton(parent)
+    , m_prominent(prominent)
+{
+    setText(text);
+    setFont(pillFont());
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // Reached by Tab only, so the focus ring shows for keyboard users and never after a click.
+    setFocusPolicy(Qt::TabFocus);
+    m_press.setDuration(120);
+    m_press.setEasingCurve(Quillet::easeOut());
+    connect(&m_press, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        m_progress = value.toReal();
+        update();
+    });
+    connect(this, &QAbstractButton::pressed, this, [this] { animatePress(true); });
+    connect(this, &QAbstractButton::released, this, [this] { animatePress(false); });
+}
+
+void PillButton::setMark(const Mark& mark)
+{
+    m_mark = mark;
+    updateGeometry();
+    update();
+}
+
+QSizeF PillButton::markSize() const
+{
+    switch (m_mark.shape) {
+    case Mark::Shape::none:
+        return {};
+    case Mark::Shape::circle:
+    case Mark::Shape::roundedSquare:
+        return { m_mark.size, m_mark.size };
+    case Mark::Shape::symbol: {
+        const qreal side = Symbols::sideFor(m_mark.size);
+        return { side, side };
+    }
+    }
+    return {};
+}
+
+QSize PillButton::sizeHint() const
+{
+    const QFontMetricsF metrics(font());
+    const QSizeF mark = markSize();
+    qreal width = metrics.horizontalAdvance(text());
+    if (!mark.isEmpty())
+        width += mark.width() + m_mark.spacing;
+    const qreal height = std::max(metrics.height(), mark.height());
+    return QSizeF(width + 2 * kHorizontalPadding, height + 2 * kVerticalPadding).toSize();
+}
+
+void PillButton::animatePress(bool down)
+{
+    if (!isVisible()) {
+        m_progress = down ? 1 : 0;
+        return;
+    }
+    m_press.stop();
+    m_press.setStartValue(m_progress);
+    m_press.setEndValue(down ? 1.0 : 0.0);
+    m_press.start();
+}
+
+void PillButton::hideEvent(QHideEvent* event)
+{
+    m_press.stop();
+    m_progress = isDown() ? 1 : 0;
+    QAbstractButton::hideEvent(event);
+}
+
+void PillButton::focusInEvent(QFocusEvent* event)
+{
+    QAbstractButton::focusInEvent(event);
+    update();
+}
+
+void PillButton::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds = QRectF(rect());
+    const QPointF centre = bounds.center();
+    const qreal scale = 1 - (1 - kPressedScale) * m_progress;
+    painter.translate(centre);
+    painter.scale(scale, scale);
+    painter.translate(-centre);
+    painter.setOpacity(1 - (1 - kPressedOpacity) * m_progress);
+
+    const qreal radius = bounds.height() / 2;
+    QPainterPath capsule;
+    capsule.addRoundedRect(bounds, radius, radius);
+    painter.fillPath(capsule, m_prominent ? Quillet::accent() : Quillet::cardFill(palette()));
+    if (!m_prominent) {
+        painter.setPen(QPen(Quillet::cardStroke(palette()), 1));
+        painter.drawRoundedRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5, radius - 0.5);
+    }
+    if (hasFocus()) {
+        painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.5), 2));
+        painter.drawRoundedRect(bounds.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
+    }
+
+    // The label: mark and text centred together.
+    const QColor foreground = m_prominent ? QColor(Qt::white) : Quillet::withOpacity(Quillet::primary(palette()), 0.82);
+    const QFontMetricsF metrics(font());
+    const QSizeF mark = markSize();
+    const qreal markWidth = mark.isEmpty() ? 0 : mark.width() + m_mark.spacing;
+    const qreal labelWidth = markWidth + metrics.horizontalAdvance(text());
+    qreal x = centre.x() - labelWidth / 2;
+    if (!mark.isEmpty()) {
+        const QRectF box(QPointF(x, centre.y() - mark.height() / 2), mark);
+        const QColor color = m_mark.color.value_or(foreground);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        switch (m_mark.shape) {
+        case Mark::Shape::circle:
+            painter.drawEllipse(box);
+            break;
+        case Mark::Shape::roundedSquare:
+            painter.drawRoundedRect(box, 2, 2);
+            break;
+        case Mark::Shape::symbol:
+            Symbols::paint(painter, m_mark.symbol, box, color);
+            break;
+        case Mark::Shape::none:
+            break;
+        }
+        x += markWidth;
+    }
+    painter.setPen(foreground);
+    painter.setFont(font());
+    const QRectF textBox(x, bounds.top(), bounds.right() - x, bounds.height());
+    painter.drawText(textBox, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
+}
