@@ -29,6 +29,13 @@ QString nameFromAddress(const QUrl& address)
     return pieces.isEmpty() ? QString() : pieces.first();
 }
 
+// By code point: QString's own order compares UTF-16 units, which puts characters beyond the
+// first plane (emoji) before the last ones of it (full-width forms).
+bool codePointLess(const QString& a, const QString& b)
+{
+    return a.toUcs4() < b.toUcs4();
+}
+
 bool declinedByUser(const StoreEvent& event)
 {
     const auto user = std::find_if(event.attendees.begin(), event.attendees.end(),
@@ -153,7 +160,8 @@ void CalendarService::resync()
         for (const StoreCalendar& calendar : storeCalendars)
             calendars.append(calendarInfo(calendar));
         std::sort(calendars.begin(), calendars.end(), [](const CalendarInfo& a, const CalendarInfo& b) {
-            return a.sourceTitle != b.sourceTitle ? a.sourceTitle < b.sourceTitle : a.title < b.title;
+            return a.sourceTitle != b.sourceTitle ? codePointLess(a.sourceTitle, b.sourceTitle)
+                                                  : codePointLess(a.title, b.title);
         });
         if (calendars != m_calendars) {
             m_calendars = calendars;

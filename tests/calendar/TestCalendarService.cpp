@@ -240,6 +240,22 @@ private slots:
         QTRY_COMPARE(order, QStringList({ "events", "skipped" }));
     }
 
+    // By account, then title, comparing code points (not UTF-16 units, not the locale's order).
+    void sortsCalendarsByCodePoint()
+    {
+        Rig rig;
+        for (const char* title : { "\U0001F4C5 Plans", "\uFF26ull width", "alpha", "Zeta" })
+            rig.store.addCalendar(title, title);
+        rig.store.addCalendar("a-feed", "Feed", "On The Web");
+        CalendarService& service = rig.start();
+        QTRY_COMPARE(service.calendars().size(), 7);
+        QStringList titles;
+        for (const CalendarService::CalendarInfo& calendar : service.calendars())
+            titles.append(calendar.title);
+        QCOMPARE(titles,
+            QStringList({ "Feed", "Holidays", "Personal", "Zeta", "alpha", "\uFF26ull width", "\U0001F4C5 Plans" }));
+    }
+
     void onlyTheLatestResyncPublishes()
     {
         Rig rig;
