@@ -1,10 +1,11 @@
 #pragma once
 
+#include "storage/Folder.h"
+
 #include <QPointer>
 #include <QWidget>
 
 class EditorialLabel;
-class Folder;
 class SymbolLabel;
 class ToneLabel;
 

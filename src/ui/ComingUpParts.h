@@ -1,0 +1,117 @@
+#pragma once
+
+#include "calendar/CalendarService.h"
+
+#include <QAbstractButton>
+#include <QWidget>
+#include <functional>
+
+class EditorialLabel;
+class PillButton;
+class RecordingDot;
+class ToneLabel;
+
+// The pieces of the coming-up panel.
+namespace ComingUp {
+
+// The kind of an event in a small outlined capsule ("MEETING", "1:1").
+class KindBadge final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(KindBadge)
+
+public:
+    explicit KindBadge(QWidget* parent = nullptr);
+
+    QString text() const { return m_text; }
+    void setText(const QString& text);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString m_text;
+};
+
+// A button that is only its text ("Join").
+class PlainButton final : public QAbstractButton
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(PlainButton)
+
+public:
+    explicit PlainButton(const QString& text, QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The event that runs now or starts soon, with "Record now" and "Join".
+class HeroCard final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(HeroCard)
+
+public:
+    HeroCard(std::function<void()> record, std::function<void()> join, QWidget* parent = nullptr);
+
+    const CalendarService::EventInfo& event() const { return m_event; }
+    void set(const CalendarService::EventInfo& event, bool running, const QString& status);
+
+    bool isLive() const { return m_running; }
+    QString status() const;
+    QString range() const;
+    QString call() const; // empty without a call name
+    QString title() const;
+    QString people() const; // empty for nobody
+    QString badge() const; // empty for none
+    QAbstractButton* recordButton() const;
+    QAbstractButton* joinButton() const; // null without a call link
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    CalendarService::EventInfo m_event;
+    bool m_running = false;
+    RecordingDot* m_dot;
+    EditorialLabel* m_status;
+    ToneLabel* m_range;
+    ToneLabel* m_call;
+    ToneLabel* m_title;
+    QWidget* m_facts;
+    ToneLabel* m_people;
+    KindBadge* m_badge;
+    PillButton* m_record;
+    PlainButton* m_join;
+};
+
+// One of the week's other events: its time, title and kind; the whole row is the button.
+class QuietRow final : public QAbstractButton
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(QuietRow)
+
+public:
+    explicit QuietRow(const CalendarService::EventInfo& event, QWidget* parent = nullptr);
+
+    const CalendarService::EventInfo& event() const { return m_event; }
+    QString time() const { return m_time; }
+    QString badge() const { return m_badge; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    CalendarService::EventInfo m_event;
+    QString m_time;
+    QString m_badge;
+};
+
+} // namespace ComingUp
