@@ -3,14 +3,21 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
+#include "support/CalendarRig.h"
+#include "support/EventMeetings.h"
 #include "support/FakeClock.h"
+#include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+#include "ui/ComingUpPanel.h"
+#include "ui/ComingUpParts.h"
 #include "ui/FolderHeader.h"
+#include "ui/HomeView.h"
 #include "ui/MeetingCard.h"
 #include "ui/MeetingCardList.h"
 #include "ui/RecordingDot.h"
 
+#include <QMenu>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTimeZone>
@@ -57,6 +64,79 @@ QString describe(const QList<MeetingDateGroup>& groups)
 }
 
 using Fact = MeetingCard::Fact;
+
+// 10:10 on Wednesday 9 December 2026 (the tests run in UTC).
+const QDateTime kNow(QDate(2026, 12, 9), QTime(10, 10), Qt::UTC);
+
+QAction* entry(const QMenu& menu, const QString& text)
+{
+    for (QAction* action : menu.actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+// A page over a real store and the real calendar service, recording what it asks of the window.
+struct Page
+{
+    explicit Page(bool dashboard = true)
+        : calendar(CalendarStore::Access::FullAccess, true, kNow)
+    {
+        dashboardWanted = dashboard;
+    }
+
+    Meeting* add(const QString& title, const QDateTime& date, Folder* folder = nullptr)
+    {
+        auto* meeting = new Meeting(title, date);
+        meeting->setFolder(folder);
+        store->insert(meeting);
+        store->save();
+        return meeting;
+    }
+
+    Folder* addFolder(const QString& name, const QString& detail = {})
+    {
+        auto* folder = new Folder(name, QStringLiteral("briefcase"), detail);
+        store->insert(folder);
+        store->save();
+        return folder;
+    }
+
+    HomeView& show(Folder* folder = nullptr)
+    {
+        HomeServices services { store.context(), calendar.clock, calendar.service, browser, calendar.desktopSettings,
+            &EventMeetings::noteForEvent, {}, {} };
+        view = std::make_unique<HomeView>(
+            folder, services,
+            [this](Meeting* m) {
+                journal.append({ "open", m });
+            },
+            [this](Meeting* m) {
+                journal.append({ "record", m });
+            },
+            [this](Meeting* m) {
+                journal.append({ "new folder", m });
+            },
+            [this](Meeting* m) {
+                journal.append({ "delete", m });
+            });
+        view->resize(1120, 740);
+        view->show();
+        if (!QTest::qWaitForWindowExposed(view.get()))
+            qWarning("the page was not exposed");
+        return *view;
+    }
+
+    QList<Meeting*> shown() const { return view->meetingList()->meetingsShown(); }
+
+    TempStore store;
+    CalendarRig calendar;
+    RecordingUrlOpener browser;
+    bool dashboardWanted = true;
+    QList<std::pair<QString, Meeting*>> journal;
+    std::unique_ptr<HomeView> view;
+};
 
 } // namespace
 
@@ -168,10 +248,10 @@ private slots:
         QTest::newRow("folder on the dashboard")
             << 90.0 << std::optional<QString>(QStringLiteral("Notes")) << QStringLiteral("briefcase") << true
             << QList<Fact> { time, { "1m", {} }, summary, { "Clients", "briefcase" } };
-        QTest::newRow("folder on its page") << 0.0 << none << QStringLiteral("briefcase") << false
-                                            << QList<Fact> { time };
-        QTest::newRow("unknown folder symbol")
-            << 0.0 << none << QStringLiteral("sparkles.rectangle") << true << QList<Fact> { time, { "Clients", "folder" } };
+        QTest::newRow("folder on its page")
+            << 0.0 << none << QStringLiteral("briefcase") << false << QList<Fact> { time };
+        QTest::newRow("unknown folder symbol") << 0.0 << none << QStringLiteral("sparkles.rectangle") << true
+                                               << QList<Fact> { time, { "Clients", "folder" } };
     }
 
     void cardFacts()
@@ -206,6 +286,169 @@ private slots:
         QFETCH(QString, shown);
         Meeting meeting(title, QDateTime::currentDateTimeUtc());
         QCOMPARE(MeetingCard::title(meeting), shown);
+    }
+
+    void dashboardShowsHeadingAndGroups()
+    {
+        Page page;
+        page.add(QStringLiteral("Old"), kNow.addDays(-30));
+        page.add(QStringLiteral("Monday"), kNow.addDays(-2));
+        page.add(QStringLiteral("Yesterday"), kNow.addDays(-1));
+        Meeting* today = page.add(QStringLiteral("Today"), kNow.addSecs(-3600));
+        HomeView& home = page.show();
+        QVERIFY(home.comingUp());
+        QVERIFY(!home.folderHeader());
+        QVERIFY(home.showsHeading());
+        QVERIFY(!home.showsEmptyState());
+        QCOMPARE(home.meetingList()->groupTitles(), (QStringList { "Today", "Yesterday", "This Week", "Earlier" }));
+        QCOMPARE(page.shown().first(), today);
+
+        // Live: a new meeting, a deletion, a move to another day.
+        Meeting* added = page.add(QStringLiteral("Just now"), kNow);
+        QCOMPARE(page.shown().first(), added);
+        page.store->remove(today);
+        page.store->save();
+        QVERIFY(!page.shown().contains(today));
+        added->setDate(kNow.addDays(-60));
+        QCOMPARE(page.shown().last(), added);
+        QCOMPARE(home.meetingList()->groupTitles(), (QStringList { "Yesterday", "This Week", "Earlier" }));
+    }
+
+    void emptyPages_data()
+    {
+        QTest::addColumn<bool>("dashboard");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("dashboard") << true << "Choose a meeting, or press record and just talk.";
+        QTest::newRow("folder") << false << "No meetings here yet \u2014 file one from its \u201C\u22EF\u201D menu.";
+    }
+
+    void emptyPages()
+    {
+        QFETCH(bool, dashboard);
+        QFETCH(QString, text);
+        Page page;
+        Folder* folder = page.addFolder(QStringLiteral("Clients"));
+        Meeting* elsewhere = page.add(QStringLiteral("Unfiled"), kNow);
+        if (dashboard) {
+            page.store->remove(elsewhere);
+            page.store->save();
+        }
+        HomeView& home = page.show(dashboard ? nullptr : folder);
+        QVERIFY(home.showsEmptyState());
+        QCOMPARE(home.emptyText(), text);
+        QVERIFY(!home.showsHeading());
+
+        // The first meeting of the page replaces the empty state, at the next turn.
+        page.add(QStringLiteral("First"), kNow, folder);
+        QTRY_VERIFY(!home.showsEmptyState());
+        QCOMPARE(home.showsHeading(), dashboard);
+    }
+
+    void folderHeader_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("detail");
+        QTest::addColumn<int>("meetings");
+        QTest::addColumn<QString>("shownName");
+        QTest::addColumn<QString>("count");
+        QTest::newRow("empty") << ""
+                               << "" << 0 << "Untitled"
+                               << "0 MEETINGS";
+        QTest::newRow("one") << "<b>Clients</b>"
+                             << "Calls with customers" << 1 << "<b>Clients</b>"
+                             << "1 MEETING";
+        QTest::newRow("twelve") << "Team"
+                                << "" << 12 << "Team"
+                                << "12 MEETINGS";
+    }
+
+    void folderHeader()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, detail);
+        QFETCH(int, meetings);
+        QFETCH(QString, shownName);
+        QFETCH(QString, count);
+        Page page;
+        Folder* folder = page.addFolder(name, detail);
+        for (int i = 0; i < meetings; ++i)
+            page.add(QStringLiteral("Meeting %1").arg(i), kNow.addDays(-i), folder);
+        page.add(QStringLiteral("Elsewhere"), kNow);
+        HomeView& home = page.show(folder);
+        QVERIFY(!home.comingUp());
+        FolderHeader* header = home.folderHeader();
+        QCOMPARE(header->nameText(), shownName);
+        QCOMPARE(header->descriptionText(), detail);
+        QCOMPARE(header->isDescriptionShown(), !detail.isEmpty());
+        QCOMPARE(header->shownCount(), count);
+        QCOMPARE(header->symbol(), QStringLiteral("briefcase"));
+        QCOMPARE(page.shown().size(), meetings);
+        QVERIFY(!home.showsHeading());
+    }
+
+    void refiledMeetingLeavesTheFolderPage()
+    {
+        Page page;
+        Folder* clients = page.addFolder(QStringLiteral("Clients"));
+        page.addFolder(QStringLiteral("Team"));
+        Meeting* first = page.add(QStringLiteral("First"), kNow, clients);
+        Meeting* second = page.add(QStringLiteral("Second"), kNow.addDays(-1), clients);
+        HomeView& home = page.show(clients);
+        QCOMPARE(home.folderHeader()->shownCount(), QStringLiteral("2 MEETINGS"));
+
+        MeetingCardList* list = home.meetingList();
+        QTest::mouseClick(list, Qt::LeftButton, {}, list->actionsRect(first).center());
+        QMenu* menu = home.openMenu();
+        QVERIFY(menu);
+        QVERIFY(page.journal.isEmpty()); // "⋯" opens the menu, not the meeting
+        entry(*entry(*menu, QStringLiteral("Add to Folder"))->menu(), QStringLiteral("Team"))->trigger();
+        QCOMPARE(page.shown(), QList<Meeting*> { second });
+        QCOMPARE(home.folderHeader()->shownCount(), QStringLiteral("1 MEETING"));
+        QCOMPARE(page.store.reopen().fetchFolders().last()->meetings().size(), 1);
+    }
+
+    void clickOpensTheMeeting()
+    {
+        Page page;
+        Meeting* meeting = page.add(QStringLiteral("Design review"), kNow);
+        HomeView& home = page.show();
+        MeetingCardList* list = home.meetingList();
+        const QRect card = list->cardRect(meeting);
+        QTest::mouseClick(list, Qt::LeftButton, {}, card.topLeft() + QPoint(20, 10));
+        QCOMPARE(page.journal, (QList<std::pair<QString, Meeting*>> { { "open", meeting } }));
+    }
+
+    void recordingDotFollowsTheMeeting()
+    {
+        Page page;
+        Meeting* meeting = page.add(QStringLiteral("Standup"), kNow);
+        page.add(QStringLiteral("Other"), kNow.addSecs(-60));
+        HomeView& home = page.show();
+        MeetingCardList* list = home.meetingList();
+        QVERIFY(list->findChildren<RecordingDot*>().isEmpty());
+        meeting->setIsRecording(true);
+        QTRY_COMPARE(list->findChildren<RecordingDot*>().size(), 1);
+        RecordingDot* dot = list->findChildren<RecordingDot*>().first();
+        QVERIFY(list->cardRect(meeting).contains(dot->geometry()));
+        QVERIFY(dot->isVisible());
+        meeting->setIsRecording(false);
+        QTRY_VERIFY(list->findChildren<RecordingDot*>().isEmpty());
+    }
+
+    void recordNowOpensThenRecords()
+    {
+        Page page;
+        HomeView& home = page.show();
+        QVERIFY(page.calendar.start(
+            { CalendarRig::event(QStringLiteral("standup"), QStringLiteral("Standup"), kNow.addSecs(300)) }));
+        ComingUp::HeroCard* hero = home.comingUp()->hero();
+        QVERIFY(hero);
+        hero->recordButton()->click();
+        QCOMPARE(page.journal.size(), 2);
+        QCOMPARE(page.journal[0].first, QStringLiteral("open"));
+        QCOMPARE(page.journal[1].first, QStringLiteral("record"));
+        QCOMPARE(page.journal[0].second, page.journal[1].second);
+        QCOMPARE(page.journal[0].second->title(), QStringLiteral("Standup"));
     }
 };
 

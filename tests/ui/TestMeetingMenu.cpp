@@ -1,11 +1,16 @@
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
+#include "support/CalendarRig.h"
+#include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+#include "ui/HomeView.h"
+#include "ui/MeetingCardList.h"
 #include "ui/MeetingMenu.h"
 #include "ui/NewFolderSheet.h"
 
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -34,6 +39,18 @@ QStringList texts(const QMenu& menu)
     QStringList result;
     for (const QAction* action : menu.actions())
         result.append(action->isSeparator() ? QStringLiteral("---") : action->text());
+    return result;
+}
+
+// Every entry, submenus included, as "text" or "submenu/text".
+QStringList allTexts(const QMenu& menu, const QString& prefix = {})
+{
+    QStringList result;
+    for (const QAction* action : menu.actions()) {
+        result.append(prefix + (action->isSeparator() ? QStringLiteral("---") : action->text()));
+        if (action->menu())
+            result += allTexts(*action->menu(), action->text() + QLatin1Char('/'));
+    }
     return result;
 }
 
@@ -94,6 +111,38 @@ class TestMeetingMenu final : public QObject
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+    void actionsButtonAndRightClickGiveTheSameMenu()
+    {
+        Fixture f;
+        f.addFolder(QStringLiteral("Clients"));
+        f.meeting->setFolder(f.store->fetchFolders().first());
+        f.store->save();
+        CalendarRig calendar;
+        RecordingUrlOpener browser;
+        HomeServices services { f.store.context(), calendar.clock, calendar.service, browser, calendar.desktopSettings,
+            {}, {}, {} };
+        const auto ignore = [](Meeting*) {};
+        HomeView home(nullptr, services, ignore, ignore, ignore, ignore);
+        home.resize(1120, 740);
+        home.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&home));
+        MeetingCardList* list = home.meetingList();
+
+        QTest::mouseClick(list, Qt::LeftButton, {}, list->actionsRect(f.meeting).center());
+        QVERIFY(home.openMenu());
+        const QStringList fromButton = allTexts(*home.openMenu());
+        home.openMenu()->close();
+
+        const QPoint inside = list->cardRect(f.meeting).center();
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, inside, list->mapToGlobal(inside));
+        QApplication::sendEvent(list, &rightClick);
+        QVERIFY(home.openMenu());
+        QCOMPARE(allTexts(*home.openMenu()), fromButton);
+        QCOMPARE(fromButton,
+            (QStringList { "Add to Folder", "Add to Folder/Clients", "Add to Folder/---", "Add to Folder/" + kNewFolder,
+                "Remove from Folder", "---", "Delete" }));
+    }
 
     void withoutFoldersOnlyNewFolderIsOffered()
     {
