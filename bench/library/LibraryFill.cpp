@@ -20,7 +20,7 @@ const QStringList& frequentWords()
         "dashboard report update status blocked done today tomorrow morning afternoon call email doc slide "
         "deck draft final version change request approve agree disagree discuss decide option idea test "
         "bug fix deploy server client mobile web app feature priority high low medium estimate week month")
-                                        .split(QLatin1Char(' '));
+                                         .split(QLatin1Char(' '));
     return words;
 }
 
@@ -32,7 +32,7 @@ const QStringList& vietnameseWords()
         "người dùng tăng trưởng doanh thu chi phí tuyển dụng báo cáo cập nhật trạng thái hôm nay ngày mai "
         "buổi sáng buổi chiều chúng ta nên vậy thì đồng ý quyết định ý tưởng kiểm thử lỗi sửa triển khai "
         "ưu tiên ước tính tháng quý mục tiêu chỉ số Hà Nội Sài Gòn Đà Nẵng")
-                                        .split(QLatin1Char(' '));
+                                         .split(QLatin1Char(' '));
     return words;
 }
 
@@ -41,15 +41,15 @@ const QStringList& capitalisedWords()
     static const QStringList words = QStringLiteral(
         "Linh Minh Anh Trang Quang Nguyễn Trần Lê Phạm Hoàng Sarah David Maria Tom Berlin London Tokyo "
         "Quillet Tessra Monday Tuesday Wednesday Thursday Friday API KPI OKR CRM SQL iOS Android Q3 Q4")
-                                        .split(QLatin1Char(' '));
+                                         .split(QLatin1Char(' '));
     return words;
 }
 
 // Made-up words of two to four syllables, a few thousand of them.
 QStringList rareWords(QRandomGenerator& random, int count)
 {
-    static const char* const onsets[] = { "b", "br", "c", "ch", "d", "dr", "f", "g", "gr", "h", "j", "k", "l",
-        "m", "n", "p", "pl", "qu", "r", "s", "st", "t", "tr", "v", "w", "z" };
+    static const char* const onsets[] = { "b", "br", "c", "ch", "d", "dr", "f", "g", "gr", "h", "j", "k", "l", "m", "n",
+        "p", "pl", "qu", "r", "s", "st", "t", "tr", "v", "w", "z" };
     static const char* const nuclei[] = { "a", "e", "i", "o", "u", "ai", "ea", "ou", "y" };
     static const char* const codas[] = { "", "", "n", "r", "s", "t", "l", "m", "x" };
     QStringList words;
@@ -129,8 +129,8 @@ bool fillLibrary(const QString& path, const LibrarySpec& spec, FilledLibrary* fi
     // Each marker goes into one chosen segment.
     QHash<qint64, QString> markerAt;
     for (int m = 0; m < spec.markers && spec.segmentsPerMeeting > 0; ++m) {
-        LibraryMarker marker { QStringLiteral("kestrel%1mark").arg(m, 4, 10, QLatin1Char('0')), int(random.bounded(spec.meetings)),
-            int(random.bounded(spec.segmentsPerMeeting)) };
+        LibraryMarker marker { QStringLiteral("kestrel%1mark").arg(m, 4, 10, QLatin1Char('0')),
+            int(random.bounded(spec.meetings)), int(random.bounded(spec.segmentsPerMeeting)) };
         const qint64 key = qint64(marker.meeting) * spec.segmentsPerMeeting + marker.segment;
         if (markerAt.contains(key))
             continue;

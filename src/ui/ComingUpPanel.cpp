@@ -71,6 +71,9 @@ ComingUpPanel::ComingUpPanel(const HomeServices& services, OpenAction onOpen, QW
         },
         m_listPart);
     m_listLayout->addWidget(m_hero);
+    m_days = new DayList(m_listPart);
+    m_listLayout->addWidget(m_days);
+    connect(m_days, &DayList::chosen, this, [this](const EventInfo& event) { openEvent(event, false); });
     m_hidden = new ToneLabel({}, Quillet::caption(), Quillet::Tone::tertiary, m_listPart);
     m_listLayout->addWidget(m_hidden);
     layout->addWidget(m_listPart);
@@ -181,40 +184,13 @@ void ComingUpPanel::showList(const ComingUpAgenda& agenda)
     if (agenda.hero)
         m_hero->set(*agenda.hero, agenda.heroRunning, agenda.heroStatus);
     m_hero->setVisible(agenda.hero.has_value());
-    if (groupsChanged)
-        rebuildGroups();
+    if (groupsChanged) {
+        m_days->setGroups(m_agenda.groups);
+        m_days->setVisible(!m_agenda.groups.isEmpty());
+    }
     const std::optional<QString> hidden = ComingUpText::hiddenCount(agenda.hiddenCount);
     m_hidden->setText(hidden.value_or(QString()));
     m_hidden->setVisible(hidden.has_value());
-}
-
-void ComingUpPanel::rebuildGroups()
-{
-    // The old rows may be the sender of the click that led here: they go at the next turn.
-    if (m_groups) {
-        m_groups->hide();
-        m_groups->deleteLater();
-        m_groups = nullptr;
-    }
-    if (m_agenda.groups.isEmpty())
-        return;
-    m_groups = new QWidget(m_listPart);
-    m_groups->setObjectName(QStringLiteral("comingUpGroups"));
-    auto* groups = new QVBoxLayout(m_groups);
-    groups->setContentsMargins(0, 0, 0, 0);
-    groups->setSpacing(12);
-    for (const ComingUpAgenda::DayGroup& group : std::as_const(m_agenda.groups)) {
-        auto* block = new QVBoxLayout;
-        block->setSpacing(6);
-        block->addWidget(new EditorialLabel(group.title, Quillet::Tone::secondary, m_groups));
-        for (const EventInfo& event : group.events) {
-            auto* row = new QuietRow(event, m_groups);
-            connect(row, &QAbstractButton::clicked, this, [this, event] { openEvent(event, false); });
-            block->addWidget(row);
-        }
-        groups->addLayout(block);
-    }
-    m_listLayout->insertWidget(m_listLayout->indexOf(m_hidden), m_groups);
 }
 
 void ComingUpPanel::openEvent(const CalendarService::EventInfo& event, bool record)
@@ -260,11 +236,6 @@ QStringList ComingUpPanel::groupTitles() const
             titles.append(group.title);
     }
     return titles;
-}
-
-QList<QuietRow*> ComingUpPanel::rows() const
-{
-    return m_groups && m_listShown ? m_groups->findChildren<QuietRow*>() : QList<QuietRow*>();
 }
 
 QString ComingUpPanel::hiddenCountText() const

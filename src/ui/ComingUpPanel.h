@@ -13,8 +13,8 @@ class QVBoxLayout;
 class ToneLabel;
 
 namespace ComingUp {
+class DayList;
 class HeroCard;
-class QuietRow;
 } // namespace ComingUp
 
 // The top of the home page: the coming week's calendar meetings, the one running or about to
@@ -53,7 +53,7 @@ public:
     bool showsNothingThisWeek() const;
     ComingUp::HeroCard* hero() const;
     QStringList groupTitles() const;
-    QList<ComingUp::QuietRow*> rows() const;
+    ComingUp::DayList* dayList() const { return m_days; }
     QString hiddenCountText() const;
 
 public slots:
@@ -66,7 +66,6 @@ protected:
 private:
     void showCard(Card card);
     void showList(const ComingUpAgenda& agenda);
-    void rebuildGroups();
     void openEvent(const CalendarService::EventInfo& event, bool record);
 
     HomeServices m_services;
@@ -88,7 +87,7 @@ private:
     QWidget* m_listPart;
     ToneLabel* m_nothing;
     ComingUp::HeroCard* m_hero;
-    QWidget* m_groups = nullptr;
+    ComingUp::DayList* m_days;
     QVBoxLayout* m_listLayout;
     ToneLabel* m_hidden;
 };

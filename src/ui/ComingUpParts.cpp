@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -249,62 +250,196 @@ void HeroCard::paintEvent(QPaintEvent*)
     painter.drawPath(shape);
 }
 
-// --- QuietRow ----------------------------------------------------------------------------
+// --- DayList ----------------------------------------------------------------------------
 
-QuietRow::QuietRow(const EventInfo& event, QWidget* parent)
-    : QAbstractButton(parent)
-    , m_event(event)
-    , m_time(ComingUpText::startTime(event.startDate))
-    , m_badge(badgeText(event).value_or(QString()))
-{
-    setText(ComingUpText::title(event.title));
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setFocusPolicy(Qt::TabFocus);
-}
+namespace {
 
-QSize QuietRow::sizeHint() const
+constexpr int kGroupSpacing = 12;
+constexpr int kRowSpacing = 6; // after a group's title and between its rows
+constexpr qreal kRowPaddingX = 10;
+constexpr qreal kRowPaddingY = 7;
+constexpr qreal kRowSpacingInside = 10;
+constexpr qreal kBadgeGap = 6;
+
+int rowHeight()
 {
     const qreal line = std::max({ QFontMetricsF(Quillet::caption()).height(), QFontMetricsF(Quillet::body()).height(),
-        m_badge.isEmpty() ? 0.0 : badgeSize(m_badge).height() });
-    return { 200, int(std::ceil(line)) + 14 };
+        badgeSize(QStringLiteral("M")).height() });
+    return int(std::ceil(line + 2 * kRowPaddingY));
 }
 
-void QuietRow::paintEvent(QPaintEvent*)
+} // namespace
+
+DayList::DayList(QWidget* parent)
+    : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void DayList::setGroups(const QList<ComingUpAgenda::DayGroup>& groups)
+{
+    m_rows.clear();
+    m_pressed = -1;
+    const int titleHeight = int(std::ceil(QFontMetricsF(EditorialLabel::trackedFont()).height()));
+    const int eventHeight = rowHeight();
+    int y = 0;
+    for (const ComingUpAgenda::DayGroup& group : groups) {
+        if (!m_rows.isEmpty())
+            y += kGroupSpacing;
+        Row title;
+        title.groupTitle = group.title.toUpper();
+        title.top = y;
+        title.height = titleHeight;
+        m_rows.append(title);
+        y += titleHeight;
+        for (const EventInfo& event : group.events) {
+            y += kRowSpacing;
+            Row row;
+            row.event = event;
+            row.time = ComingUpText::startTime(event.startDate);
+            row.title = ComingUpText::title(event.title);
+            row.badge = badgeText(event).value_or(QString());
+            row.top = y;
+            row.height = eventHeight;
+            m_rows.append(std::move(row));
+            y += eventHeight;
+        }
+    }
+    m_height = y;
+    updateGeometry();
+    update();
+}
+
+QList<EventInfo> DayList::events() const
+{
+    QList<EventInfo> events;
+    for (const Row& row : m_rows) {
+        if (row.groupTitle.isEmpty())
+            events.append(row.event);
+    }
+    return events;
+}
+
+QRect DayList::rowRect(const QString& eventId) const
+{
+    for (const Row& row : m_rows) {
+        if (row.groupTitle.isEmpty() && row.event.id == eventId)
+            return { 0, row.top, width(), row.height };
+    }
+    return {};
+}
+
+QString DayList::timeOf(const QString& eventId) const
+{
+    for (const Row& row : m_rows) {
+        if (row.groupTitle.isEmpty() && row.event.id == eventId)
+            return row.time;
+    }
+    return {};
+}
+
+QSize DayList::sizeHint() const
+{
+    return { 200, m_height };
+}
+
+QSize DayList::minimumSizeHint() const
+{
+    return { 0, m_height };
+}
+
+int DayList::rowAt(const QPoint& position) const
+{
+    // The last row starting at or above the point, if the point is inside it.
+    const auto after = std::upper_bound(
+        m_rows.cbegin(), m_rows.cend(), position.y(), [](int y, const Row& row) { return y < row.top; });
+    if (after == m_rows.cbegin())
+        return -1;
+    const int index = int(after - m_rows.cbegin()) - 1;
+    const Row& row = m_rows.at(index);
+    return row.groupTitle.isEmpty() && position.y() < row.top + row.height && rect().contains(position) ? index : -1;
+}
+
+void DayList::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), 8, 8);
-    painter.fillPath(shape, Quillet::cardFill(palette()));
-    if (hasFocus()) {
-        painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.5), 2));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
-    }
-    if (isDown())
-        painter.setOpacity(kPressedOpacity);
-    const QRectF content = QRectF(rect()).adjusted(10, 7, -10, -7);
+    const QFont titleFont = EditorialLabel::trackedFont();
+    const QFont timeFont = Quillet::caption();
+    const QFont bodyFont = Quillet::body();
+    const QFontMetricsF titleMetrics(titleFont);
+    const QFontMetricsF timeMetrics(timeFont);
+    const QFontMetricsF bodyMetrics(bodyFont);
+    const QColor primary = Quillet::primary(palette());
+    const QColor secondary = Quillet::secondary(palette());
+    const QColor fill = Quillet::cardFill(palette());
+    // Only what shows: the list can be far taller than the page's view of it.
+    const QRect area = event->rect() & visibleRegion().boundingRect();
 
-    const QFontMetricsF timeMetrics(Quillet::caption());
-    painter.setFont(Quillet::caption());
-    painter.setPen(Quillet::secondary(palette()));
-    painter.drawText(QRectF(content.left(), content.top(), kTimeColumn, content.height()),
-        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-        timeMetrics.elidedText(m_time, Qt::ElideRight, kTimeColumn));
+    for (int index = 0; index < m_rows.size(); ++index) {
+        const Row& row = m_rows.at(index);
+        if (row.top > area.bottom())
+            break;
+        if (row.top + row.height < area.top())
+            continue;
+        if (!row.groupTitle.isEmpty()) {
+            painter.setFont(titleFont);
+            painter.setPen(secondary);
+            painter.drawText(QPointF(0, row.top + titleMetrics.ascent()), row.groupTitle);
+            continue;
+        }
+        const QRectF box(0, row.top, width(), row.height);
+        QPainterPath shape;
+        shape.addRoundedRect(box, 8, 8);
+        painter.fillPath(shape, fill);
+        painter.setOpacity(index == m_pressed ? kPressedOpacity : 1);
+        const QRectF content = box.adjusted(kRowPaddingX, kRowPaddingY, -kRowPaddingX, -kRowPaddingY);
 
-    qreal right = content.right();
-    if (!m_badge.isEmpty()) {
-        const QSizeF size = badgeSize(m_badge);
-        const QRectF badge(right - size.width(), content.center().y() - size.height() / 2, size.width(), size.height());
-        paintBadge(painter, badge, m_badge, palette());
-        right = badge.left() - 6;
+        painter.setFont(timeFont);
+        painter.setPen(secondary);
+        painter.drawText(QRectF(content.left(), content.top(), kTimeColumn, content.height()),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+            timeMetrics.elidedText(row.time, Qt::ElideRight, kTimeColumn));
+
+        qreal right = content.right();
+        if (!row.badge.isEmpty()) {
+            const QSizeF size = badgeSize(row.badge);
+            const QRectF badge(
+                right - size.width(), content.center().y() - size.height() / 2, size.width(), size.height());
+            paintBadge(painter, badge, row.badge, palette());
+            right = badge.left() - kBadgeGap;
+        }
+        const qreal left = content.left() + kTimeColumn + kRowSpacingInside;
+        const qreal titleWidth = std::max<qreal>(0, right - left);
+        painter.setFont(bodyFont);
+        painter.setPen(primary);
+        painter.drawText(QRectF(left, content.top(), titleWidth, content.height()),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+            bodyMetrics.elidedText(row.title, Qt::ElideRight, titleWidth));
+        painter.setOpacity(1);
     }
-    const qreal left = content.left() + kTimeColumn + 10;
-    const qreal width = std::max<qreal>(0, right - left);
-    const QFontMetricsF titleMetrics(Quillet::body());
-    painter.setFont(Quillet::body());
-    painter.setPen(Quillet::primary(palette()));
-    painter.drawText(QRectF(left, content.top(), width, content.height()),
-        Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, titleMetrics.elidedText(text(), Qt::ElideRight, width));
+}
+
+void DayList::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    m_pressed = rowAt(event->position().toPoint());
+    if (m_pressed >= 0)
+        update(0, m_rows.at(m_pressed).top, width(), m_rows.at(m_pressed).height);
+}
+
+void DayList::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || m_pressed < 0)
+        return QWidget::mouseReleaseEvent(event);
+    const int pressed = std::exchange(m_pressed, -1);
+    update(0, m_rows.at(pressed).top, width(), m_rows.at(pressed).height);
+    if (rowAt(event->position().toPoint()) != pressed)
+        return;
+    // The owner may rebuild the list (or the page) in answer: the event is copied first.
+    const EventInfo chosenEvent = m_rows.at(pressed).event;
+    emit chosen(chosenEvent);
 }
 
 } // namespace ComingUp

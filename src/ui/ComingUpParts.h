@@ -1,6 +1,7 @@
 #pragma once
 
 #include "calendar/CalendarService.h"
+#include "library/ComingUpAgenda.h"
 
 #include <QAbstractButton>
 #include <QWidget>
@@ -90,28 +91,53 @@ private:
     PlainButton* m_join;
 };
 
-// One of the week's other events: its time, title and kind; the whole row is the button.
-class QuietRow final : public QAbstractButton
+// The week's other events as day groups of quiet rows: each day's title, then one row per
+// event with its time, title and kind. Painted as one widget (the whole row is the button), so a
+// week of hundreds of events is laid out and drawn in a few milliseconds.
+class DayList final : public QWidget
 {
     Q_OBJECT
-    Q_DISABLE_COPY_MOVE(QuietRow)
+    Q_DISABLE_COPY_MOVE(DayList)
 
 public:
-    explicit QuietRow(const CalendarService::EventInfo& event, QWidget* parent = nullptr);
+    explicit DayList(QWidget* parent = nullptr);
 
-    const CalendarService::EventInfo& event() const { return m_event; }
-    QString time() const { return m_time; }
-    QString badge() const { return m_badge; }
+    void setGroups(const QList<ComingUpAgenda::DayGroup>& groups);
+
+    // The rows' events in the order shown, and where a row is (empty for an event not shown).
+    QList<CalendarService::EventInfo> events() const;
+    QRect rowRect(const QString& eventId) const;
+    // A row's time as shown ("9:30 AM").
+    QString timeOf(const QString& eventId) const;
 
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+signals:
+    void chosen(const CalendarService::EventInfo& event);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    CalendarService::EventInfo m_event;
-    QString m_time;
-    QString m_badge;
+    struct Row
+    {
+        QString groupTitle; // a group's title row; empty for an event row
+        CalendarService::EventInfo event;
+        QString time;
+        QString title;
+        QString badge;
+        int top = 0;
+        int height = 0;
+    };
+
+    int rowAt(const QPoint& position) const;
+
+    QList<Row> m_rows;
+    int m_height = 0;
+    int m_pressed = -1;
 };
 
 } // namespace ComingUp

@@ -50,7 +50,7 @@ MeetingCardList::MeetingCardList(
     connect(&m_meetings, &QAbstractItemModel::rowsMoved, this, &MeetingCardList::markStale);
     connect(&m_meetings, &QAbstractItemModel::modelReset, this, &MeetingCardList::markStale);
     connect(&m_meetings, &QAbstractItemModel::layoutChanged, this, &MeetingCardList::markStale);
-    connect(&m_meetings, &QAbstractItemModel::dataChanged, this, &MeetingCardList::markStale);
+    connect(&m_meetings, &QAbstractItemModel::dataChanged, this, &MeetingCardList::meetingChanged);
     rebuild();
     m_wasEmpty = m_rows.isEmpty();
 }
@@ -69,6 +69,48 @@ void MeetingCardList::markStale()
     }
     updateGeometry();
     update();
+}
+
+void MeetingCardList::meetingChanged(const QModelIndex& first, const QModelIndex& last)
+{
+    // Most changes (a title typed, a recording started, a segment added) leave the meeting in
+    // its group and place: only its card is measured and drawn again. Anything else regroups.
+    if (m_stale || first.row() != last.row()) {
+        markStale();
+        return;
+    }
+    Meeting* meeting = m_meetings.meetingAt(first.row());
+    const bool belongs = !m_folderId || (meeting->folder() && meeting->folder()->id() == *m_folderId);
+    const int row = m_rowOfMeeting.value(meeting, -1);
+    if (row < 0 && !belongs)
+        return;
+    if (row < 0 || !belongs) {
+        markStale();
+        return;
+    }
+    const QList<MeetingDateGroup> group = groupMeetingsByDate({ meeting }, m_clock.now());
+    int heading = row;
+    while (heading > 0 && m_rows.at(heading).meeting)
+        --heading;
+    if (group.isEmpty() || group.first().title != m_rows.at(heading).title) {
+        markStale();
+        return;
+    }
+    Row& card = m_rows[row];
+    const QRect before = rowRect(row);
+    if (card.titleLines > 0
+        && (card.measuredTitle != meeting->fields().title || card.measuredRecording != meeting->isRecording())) {
+        const int lines = card.titleLines;
+        card.titleLines = 0;
+        measure(card, m_measuredWidth);
+        if (card.titleLines != lines) {
+            relayoutFrom(row);
+            heightChanged();
+            update(QRect(0, before.top(), width(), height() - before.top()));
+        }
+    }
+    syncDots();
+    update(before);
 }
 
 void MeetingCardList::ensureRows() const
@@ -328,7 +370,8 @@ void MeetingCardList::syncDots()
 void MeetingCardList::paintEvent(QPaintEvent* event)
 {
     ensureRows();
-    const QRect area = event->rect();
+    // Only what shows: the list is as tall as every card together.
+    const QRect area = event->rect() & visibleRegion().boundingRect();
     measureThrough(area.bottom());
     if (m_rows.isEmpty())
         return;

@@ -72,6 +72,7 @@ private:
     };
 
     void markStale();
+    void meetingChanged(const QModelIndex& first, const QModelIndex& last);
     void ensureRows() const;
     void rebuild();
     int rowHeight(int row) const;

@@ -94,9 +94,15 @@ struct Fixture
     QStringList rowIds() const
     {
         QStringList ids;
-        for (const ComingUp::QuietRow* row : panel->rows())
-            ids.append(row->event().id);
+        for (const EventInfo& event : panel->dayList()->events())
+            ids.append(event.id);
         return ids;
+    }
+
+    void clickRow(const QString& id)
+    {
+        ComingUp::DayList* days = panel->dayList();
+        QTest::mouseClick(days, Qt::LeftButton, {}, days->rowRect(id).center());
     }
 
     TempStore store;
@@ -270,7 +276,7 @@ private slots:
         QCOMPARE(
             f.panel->groupTitles(), (QStringList { "Tuesday, Dec 8", "Later today", "Tomorrow", "Friday, Dec 11" }));
         QCOMPARE(f.rowIds(), (QStringList { "night", "today", "tomorrow", "friday-early", "friday-late" }));
-        QCOMPARE(f.panel->rows().first()->time(), QStringLiteral("10:00 PM"));
+        QCOMPARE(f.panel->dayList()->timeOf(QStringLiteral("night")), QStringLiteral("10:00 PM"));
     }
 
     void heroTexts_data()
@@ -434,7 +440,9 @@ private slots:
         QCOMPARE(f.opened[0].meeting, f.opened[1].meeting);
         QCOMPARE(f.opened[0].meeting->calendarEventId(), std::optional<QString>(QStringLiteral("hero")));
 
-        f.panel->rows().first()->click();
+        f.panel->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.panel.get()));
+        f.clickRow(QStringLiteral("row"));
         QCOMPARE(f.opened.size(), 3);
         QVERIFY(!f.opened[2].record);
         QCOMPARE(f.opened[2].meeting->calendarEventId(), std::optional<QString>(QStringLiteral("row")));

@@ -303,6 +303,16 @@ private slots:
         QCOMPARE(home.meetingList()->groupTitles(), (QStringList { "Today", "Yesterday", "This Week", "Earlier" }));
         QCOMPARE(page.shown().first(), today);
 
+        // A title that takes a second line makes its card taller and moves the next one down.
+        MeetingCardList* list = home.meetingList();
+        Meeting* next = page.shown().at(1);
+        const int nextTop = list->cardRect(next).top();
+        const int gap = nextTop - list->cardRect(today).bottom();
+        today->setTitle(QStringLiteral("A title long enough to take a second line on a card of this page, with words "
+                                       "that go on and on until the first line is full"));
+        QVERIFY(list->cardRect(next).top() > nextTop);
+        QCOMPARE(list->cardRect(next).top() - list->cardRect(today).bottom(), gap);
+
         // Live: a new meeting, a deletion, a move to another day.
         Meeting* added = page.add(QStringLiteral("Just now"), kNow);
         QCOMPARE(page.shown().first(), added);
