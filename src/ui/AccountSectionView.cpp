@@ -142,6 +142,8 @@ QWidget* AccountSectionView::makeEmailEntry()
     connect(m_emailField, &QLineEdit::returnPressed, this, &AccountSectionView::sendEmail);
     connect(m_emailField, &QLineEdit::textChanged, this, &AccountSectionView::updateEmailEntry);
     m_sendButton = new PillButton(QStringLiteral("Send link"), false);
+    // The spinner that replaces the text while sending leaves the row as it was.
+    m_sendButton->setMinimumWidth(m_sendButton->sizeHint().width());
     connect(m_sendButton, &QAbstractButton::clicked, this, &AccountSectionView::sendEmail);
     row->addWidget(m_emailField, 1);
     row->addWidget(m_sendButton);

@@ -215,6 +215,9 @@ private:
 
 namespace {
 
+// Widgets stacked and centred. What holds wrapping text takes the whole width and centres its
+// lines itself instead: a box layout asks an item it aligns for its height at the full width,
+// which is too little once the item is narrower.
 QWidget* centredColumn(int spacing, std::initializer_list<QWidget*> widgets)
 {
     auto* column = new QWidget;
@@ -222,8 +225,20 @@ QWidget* centredColumn(int spacing, std::initializer_list<QWidget*> widgets)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(spacing);
     for (QWidget* widget : widgets)
-        layout->addWidget(widget, 0, Qt::AlignHCenter);
+        layout->addWidget(widget, 0, widget->hasHeightForWidth() ? Qt::Alignment() : Qt::AlignHCenter);
     return column;
+}
+
+// A widget of a fixed width centred in a row, given its height for that width.
+QWidget* centredRow(QWidget* widget)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addStretch(1);
+    layout->addWidget(widget);
+    layout->addStretch(1);
+    return row;
 }
 
 // "Granted", "Ready", the signed-in address: a check mark and a text, in the accent colour.
@@ -356,7 +371,6 @@ StepLayout* OnboardingView::makeSystemAudio()
         Quillet::caption(), Quillet::Tone::secondary);
     m_audioFailure->setAlignment(Qt::AlignHCenter);
     m_audioFailure->setWordWrap(true);
-    m_audioFailure->setMinimumWidth(300);
     m_audioAskFace = centredColumn(10, { allow, m_audioFailure });
 
     return new StepLayout(QStringLiteral("speaker.wave.2"), QStringLiteral("Everyone else, too"),
@@ -395,7 +409,7 @@ StepLayout* OnboardingView::makeSignIn()
         m_showByoKey = true;
         updateFaces();
     });
-    m_cardFace = centredColumn(12, { card, ownKey });
+    m_cardFace = centredColumn(12, { centredRow(card), ownKey });
 
     return new StepLayout(QStringLiteral("person.crop.circle"), QStringLiteral("Sign in"),
         QStringLiteral("One tap with Google — or your email.\nTranscription is free every month, no API key."),
@@ -408,8 +422,10 @@ StepLayout* OnboardingView::makeTheme()
     auto* layout = new QHBoxLayout(tiles);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(14);
+    layout->addStretch(1);
     for (const auto& [name, value] : { std::pair { "System", "system" }, { "Light", "light" }, { "Dark", "dark" } })
         layout->addWidget(new ThemeTile(QString::fromLatin1(name), QString::fromLatin1(value), m_settings));
+    layout->addStretch(1);
     return new StepLayout(QStringLiteral("circle.lefthalf.filled"), QStringLiteral("Pick your light"),
         QStringLiteral("Applies instantly — change it any time in Settings."), tiles);
 }

@@ -154,6 +154,9 @@ void PillButton::focusInEvent(QFocusEvent* event)
 
 void PillButton::paintEvent(QPaintEvent*)
 {
+    // The text may have changed since the spinner was placed.
+    if (m_spinner)
+        m_spinner->setGeometry(markBox().toAlignedRect());
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = QRectF(rect());

@@ -98,10 +98,12 @@ StepLayout::StepLayout(
 
     layout->addWidget(new StepMessage(message));
 
-    // The footer sits a little further down than the spacing alone would put it.
+    // The footer sits a little further down than the spacing alone would put it. It takes the
+    // whole width and centres its own content: a box layout asks an item it aligns for its
+    // height at the full width, which is too little for text that wraps in a narrower item.
     auto* footerFrame = new QWidget;
     auto* footerLayout = new QVBoxLayout(footerFrame);
     footerLayout->setContentsMargins(0, 4, 0, 0);
-    footerLayout->addWidget(footer, 0, Qt::AlignHCenter);
+    footerLayout->addWidget(footer);
     layout->addWidget(footerFrame);
 }
