@@ -1,6 +1,7 @@
 #include "ui/AccountSectionView.h"
 
 #include "account/AccountService.h"
+#include "format/NumberFormat.h"
 #include "ui/PillButton.h"
 #include "ui/PlainButton.h"
 #include "ui/Quillet.h"
@@ -346,7 +347,7 @@ void AccountSectionView::updateSignedIn()
     if (m_account.tessraKey()) {
         const std::optional<double> balance = m_account.tessraBalance();
         allowance = balance ? QStringLiteral("Tessra balance: $%1 — pay-as-you-go")
-                                  .arg(QString::asprintf("%.2f", *balance)) // printf-compatible formatter: switch over
+                                  .arg(NumberFormat::fixed(*balance, 2))
                             : QStringLiteral("Using your Tessra account credit");
     } else if (m_account.hasUnlimitedMinutes()) {
         allowance = QStringLiteral("Unlimited minutes");

@@ -6,6 +6,7 @@
 #include "platform/MicrophonePermission.h"
 #include "platform/Settings.h"
 #include "platform/UrlOpener.h"
+#include "storage/MeetingArchiver.h"
 #include "ui/AccountSectionView.h"
 #include "ui/PillButton.h"
 #include "ui/PlainButton.h"
@@ -270,7 +271,7 @@ OnboardingView::OnboardingView(const Services& services, std::function<void()> o
     , m_microphonePermission(services.microphonePermission)
     , m_systemAudio(services.systemAudio)
     , m_urlOpener(services.urlOpener)
-    , m_archiveRoot(services.archiveRoot)
+    , m_archiver(services.archiver)
     , m_openMicrophoneSettings(services.openMicrophoneSettings)
     , m_scheduler(services.scheduler)
     , m_onComplete(std::move(onComplete))
@@ -441,7 +442,7 @@ StepLayout* OnboardingView::makeReady()
     auto* archive = link(QStringLiteral("Open Archive Folder"));
     // A folder that cannot be opened is not worth a message here.
     connect(archive, &QAbstractButton::clicked, this,
-        [this] { static_cast<void>(m_urlOpener.open(QUrl::fromLocalFile(m_archiveRoot))); });
+        [this] { static_cast<void>(m_urlOpener.open(QUrl::fromLocalFile(m_archiver.archiveRoot()))); });
     return new StepLayout(QStringLiteral("checkmark"), QStringLiteral("You're all set"),
         QStringLiteral("Try it now — play any video and press Record.\nQuillet hears your computer."),
         centredColumn(12, { start, archive }));

@@ -9,6 +9,7 @@
 
 class AccountSectionView;
 class AccountService;
+class MeetingArchiver;
 class MicrophonePermission;
 class PillButton;
 class PlainButton;
@@ -49,7 +50,7 @@ public:
         // (a recording under way) is left alone.
         SystemAudioRecorder& systemAudio;
         UrlOpener& urlOpener;
-        QString archiveRoot;
+        MeetingArchiver& archiver;
         // Opens the desktop's sound settings, where the microphone is allowed.
         std::function<void()> openMicrophoneSettings;
         Scheduler& scheduler = Scheduler::system();
@@ -104,7 +105,7 @@ private:
     MicrophonePermission& m_microphonePermission;
     SystemAudioRecorder& m_systemAudio;
     UrlOpener& m_urlOpener;
-    QString m_archiveRoot;
+    MeetingArchiver& m_archiver;
     std::function<void()> m_openMicrophoneSettings;
     Scheduler& m_scheduler;
     std::function<void()> m_onComplete;

@@ -1,4 +1,4 @@
-#include "account/AccountRig.h"
+#include "support/AccountRig.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
 #include "ui/AccountSectionView.h"
@@ -295,6 +295,10 @@ private slots:
         QTRY_VERIFY(credit.account().account());
         QVERIFY(ViewProbe::label(*credit.view, QStringLiteral("Tessra balance: $12.50 — pay-as-you-go")));
         QVERIFY(!credit.view->findChild<QProgressBar*>()->isVisibleTo(credit.view.get()));
+        // Two decimals as printf writes them: a half rounds to even.
+        credit.rig.providerServer.on("GET", "/v1/credits/balance", Reply::json(200, R"({"balance":0.125})"));
+        QVERIFY(finishes([&](auto done) { credit.account().refresh(done); }));
+        QVERIFY(ViewProbe::label(*credit.view, QStringLiteral("Tessra balance: $0.12 — pay-as-you-go")));
     }
 
     void unlimitedLine()

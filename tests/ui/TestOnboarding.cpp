@@ -1,7 +1,8 @@
-#include "account/AccountRig.h"
+#include "support/AccountRig.h"
 #include "audio/SystemAudioRecorder.h"
-#include "platform/MicrophonePermission.h"
+#include "support/FakeMicrophonePermission.h"
 #include "support/FakeScheduler.h"
+#include "support/RecordingArchiver.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
 #include "ui/OnboardingView.h"
@@ -31,6 +32,7 @@ struct Onboarding
     AccountRig rig;
     FakeMicrophonePermission microphone { Status::Authorized };
     SystemAudioRecorder systemAudio;
+    RecordingArchiver archiver;
     FakeScheduler scheduler;
     int settingsOpened = 0;
     int completions = 0;
@@ -56,7 +58,7 @@ struct Onboarding
                 .microphonePermission = microphone,
                 .systemAudio = systemAudio,
                 .urlOpener = rig.browser,
-                .archiveRoot = rig.dir.filePath(QStringLiteral("QuilletNotes")),
+                .archiver = archiver,
                 .openMicrophoneSettings = [this] { ++settingsOpened; },
                 .scheduler = scheduler,
             },
@@ -149,7 +151,7 @@ private slots:
         QVERIFY(onboarding.reach(Step::ready));
         QVERIFY(onboarding.click(QStringLiteral("Open Archive Folder")));
         QCOMPARE(onboarding.rig.browser.opened,
-            QList { QUrl::fromLocalFile(onboarding.rig.dir.filePath(QStringLiteral("QuilletNotes"))) });
+            QList { QUrl::fromLocalFile(QStringLiteral("/nonexistent/QuilletNotes")) });
         QCOMPARE(onboarding.completions, 0);
         QVERIFY(onboarding.click(QStringLiteral("Start using Quillet")));
         QCOMPARE(onboarding.completions, 1);
