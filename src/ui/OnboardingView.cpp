@@ -1,6 +1,7 @@
 #include "ui/OnboardingView.h"
 
 #include "account/AccountService.h"
+#include "app/AppServices.h"
 #include "audio/SystemAudioRecorder.h"
 #include "platform/Log.h"
 #include "platform/MicrophonePermission.h"
@@ -264,18 +265,18 @@ PlainButton* link(const QString& text)
 
 } // namespace
 
-OnboardingView::OnboardingView(const Services& services, std::function<void()> onComplete, QWidget* parent)
+OnboardingView::OnboardingView(
+    AppServices& services, std::function<void()> onComplete, Scheduler& scheduler, QWidget* parent)
     : QWidget(parent)
-    , m_account(services.account)
-    , m_settings(services.settings)
-    , m_microphonePermission(services.microphonePermission)
-    , m_systemAudio(services.systemAudio)
-    , m_urlOpener(services.urlOpener)
-    , m_archiver(services.archiver)
-    , m_openMicrophoneSettings(services.openMicrophoneSettings)
-    , m_scheduler(services.scheduler)
+    , m_account(services.account())
+    , m_settings(services.settings())
+    , m_microphonePermission(services.microphonePermission())
+    , m_systemAudio(services.systemAudio())
+    , m_urlOpener(services.urlOpener())
+    , m_archiver(services.archiver())
+    , m_scheduler(scheduler)
     , m_onComplete(std::move(onComplete))
-    , m_signedIn(services.account.isSignedIn())
+    , m_signedIn(services.account().isSignedIn())
 {
     setFixedSize(440, 500);
     auto* layout = new QVBoxLayout(this);

@@ -9,6 +9,7 @@
 
 class AccountSectionView;
 class AccountService;
+class AppServices;
 class MeetingArchiver;
 class MicrophonePermission;
 class PillButton;
@@ -41,21 +42,6 @@ public:
     Q_ENUM(Step)
     static constexpr int kStepCount = 6;
 
-    struct Services
-    {
-        AccountService& account;
-        Settings& settings;
-        MicrophonePermission& microphonePermission;
-        // The application's one recorder, also the recording's: a capture already running
-        // (a recording under way) is left alone.
-        SystemAudioRecorder& systemAudio;
-        UrlOpener& urlOpener;
-        MeetingArchiver& archiver;
-        // Opens the desktop's sound settings, where the microphone is allowed.
-        std::function<void()> openMicrophoneSettings;
-        Scheduler& scheduler = Scheduler::system();
-    };
-
     struct Timing
     {
         std::chrono::milliseconds poll { 1000 }; // the microphone status is read this often
@@ -63,13 +49,19 @@ public:
         std::chrono::milliseconds transition { 300 }; // one step sliding into the next
     };
 
-    OnboardingView(const Services& services, std::function<void()> onComplete, QWidget* parent = nullptr);
+    // Takes the account, the settings, the microphone permission, the application's one
+    // system-audio recorder (also the recording's: a capture already running is left alone),
+    // the browser and the archiver from the services.
+    OnboardingView(AppServices& services, std::function<void()> onComplete, Scheduler& scheduler = Scheduler::system(),
+        QWidget* parent = nullptr);
     ~OnboardingView() override;
 
     Step step() const { return m_step; }
     // True from the view being shown until it is hidden or closed.
     bool isPolling() const { return m_polling; }
     void setTiming(const Timing& timing) { m_timing = timing; }
+    // What "Open Settings" runs when the microphone is turned off: the desktop's sound settings.
+    void setMicrophoneSettingsOpener(std::function<void()> open) { m_openMicrophoneSettings = std::move(open); }
 
 signals:
     void stepChanged(OnboardingView::Step step);

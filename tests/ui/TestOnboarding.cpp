@@ -1,8 +1,6 @@
-#include "support/AccountRig.h"
-#include "audio/SystemAudioRecorder.h"
-#include "support/FakeMicrophonePermission.h"
+#include "platform/Log.h"
+#include "support/AppRig.h"
 #include "support/FakeScheduler.h"
-#include "support/RecordingArchiver.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
 #include "ui/OnboardingView.h"
@@ -24,48 +22,41 @@ namespace {
 const QStringList kTitles { "Meetings, remembered", "Your side of the conversation", "Everyone else, too", "Sign in",
     "Pick your light", "You're all set" };
 
-// The onboarding window's content over the real account service (fake cloud server, real
-// keyring), the fake microphone permission and the real system-audio recorder, which reaches
-// the sound server only when a test presses "Allow system audio".
+// The onboarding window's content over the application's services: the real account service
+// against a fake cloud server and the real keyring, the fake microphone permission, and the
+// real system-audio recorder, which reaches the sound server only in the probe's tests.
 struct Onboarding
 {
-    AccountRig rig;
-    FakeMicrophonePermission microphone { Status::Authorized };
-    SystemAudioRecorder systemAudio;
-    RecordingArchiver archiver;
+    std::unique_ptr<AppRig> rig;
     FakeScheduler scheduler;
     int settingsOpened = 0;
     int completions = 0;
     std::unique_ptr<OnboardingView> view;
 
-    explicit Onboarding(const std::function<void(Onboarding&)>& setUp = {})
+    explicit Onboarding(const std::function<void(AppRig&)>& setUp = {}, bool capture = false)
+        : rig(std::make_unique<AppRig>(AppRig::Options { .capture = capture, .realKeyring = true }))
     {
-        rig.browser.follow = false;
-        rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
-        rig.cloudServer.on("POST", "/v1/auth/verify",
+        rig->cloud.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
+        rig->cloud.on("POST", "/v1/auth/verify",
             Reply::json(200, R"({"sessionToken":"s-1","userId":"u-1","email":"ann@example.com"})"));
-        rig.cloudServer.on("GET", "/v1/me",
+        rig->cloud.on("GET", "/v1/me",
             Reply::json(200,
                 R"({"userId":"u-1","email":"ann@example.com","emailOptIn":false,"usage":{"minutesUsed":1,)"
                 R"("quotaMinutes":300,"resetsAt":1},"config":{"quotaMinutes":300,"analyticsEnabled":false,)"
                 R"("analyticsFree":false}})"));
-        if (setUp)
-            setUp(*this);
+        if (setUp) {
+            setUp(*rig);
+            (*rig).restart(); // the account reads the keychain when it is made
+        }
         view = std::make_unique<OnboardingView>(
-            OnboardingView::Services {
-                .account = rig.start(),
-                .settings = rig.settings,
-                .microphonePermission = microphone,
-                .systemAudio = systemAudio,
-                .urlOpener = rig.browser,
-                .archiver = archiver,
-                .openMicrophoneSettings = [this] { ++settingsOpened; },
-                .scheduler = scheduler,
-            },
-            [this] { ++completions; });
+            **rig, [this] { ++completions; }, scheduler);
+        view->setMicrophoneSettingsOpener([this] { ++settingsOpened; });
         view->setTiming({ .transition = 10ms });
         view->show();
     }
+
+    AppServices& services() { return **rig; }
+    FakeMicrophonePermission& microphone() { return rig->microphonePermission; }
 
     // True once the step is the only one on show, in its place: every slide has ended.
     bool settled(Step step) const
@@ -145,30 +136,29 @@ private slots:
     {
         Onboarding onboarding;
         QVERIFY(onboarding.click(QStringLiteral("Get started")));
-        QVERIFY(onboarding.rig.settings.get(SettingsKeys::onboardingCompleted));
+        QVERIFY(onboarding.services().settings().get(SettingsKeys::onboardingCompleted));
         QVERIFY(onboarding.settled(Step::microphone));
-        onboarding.rig.settings.remove(SettingsKeys::onboardingCompleted);
+        onboarding.services().settings().remove(SettingsKeys::onboardingCompleted);
         QVERIFY(onboarding.reach(Step::ready));
         QVERIFY(onboarding.click(QStringLiteral("Open Archive Folder")));
-        QCOMPARE(onboarding.rig.browser.opened,
-            QList { QUrl::fromLocalFile(QStringLiteral("/nonexistent/QuilletNotes")) });
+        QCOMPARE(onboarding.rig->browser.opened, QList { QUrl::fromLocalFile(onboarding.rig->archiveRoot()) });
         QCOMPARE(onboarding.completions, 0);
         QVERIFY(onboarding.click(QStringLiteral("Start using Quillet")));
         QCOMPARE(onboarding.completions, 1);
-        QVERIFY(onboarding.rig.settings.get(SettingsKeys::onboardingCompleted));
+        QVERIFY(onboarding.services().settings().get(SettingsKeys::onboardingCompleted));
     }
 
     void closingCallsNothing()
     {
-        Onboarding onboarding([](Onboarding& o) { o.microphone.setStatus(Status::NotDetermined); });
+        Onboarding onboarding([](AppRig& o) { o.microphonePermission.setStatus(Status::NotDetermined); });
         QVERIFY(onboarding.view->isPolling());
         onboarding.view->close();
         QVERIFY(!onboarding.view->isPolling());
-        onboarding.microphone.setStatus(Status::Authorized);
+        onboarding.microphone().setStatus(Status::Authorized);
         onboarding.scheduler.advance(5s);
         QVERIFY(!ViewProbe::label(onboarding.stepView(Step::microphone), QStringLiteral("Granted")));
         QCOMPARE(onboarding.completions, 0);
-        QVERIFY(!onboarding.rig.settings.contains(SettingsKeys::onboardingCompleted));
+        QVERIFY(!onboarding.services().settings().contains(SettingsKeys::onboardingCompleted));
     }
 
     void microphone_data()
@@ -188,9 +178,9 @@ private slots:
         QFETCH(bool, answer);
         QFETCH(QString, face);
         QFETCH(Step, after);
-        Onboarding onboarding([&](Onboarding& o) {
-            o.microphone.setStatus(status);
-            o.microphone.setAnswer(answer);
+        Onboarding onboarding([&](AppRig& o) {
+            o.microphonePermission.setStatus(status);
+            o.microphonePermission.setAnswer(answer);
         });
         QVERIFY(onboarding.reach(Step::microphone));
         if (status == Status::NotDetermined)
@@ -210,9 +200,9 @@ private slots:
 
     void grantElsewhereIsSeenWithoutMoving()
     {
-        Onboarding onboarding([](Onboarding& o) { o.microphone.setStatus(Status::Denied); });
+        Onboarding onboarding([](AppRig& o) { o.microphonePermission.setStatus(Status::Denied); });
         QVERIFY(onboarding.reach(Step::signIn));
-        onboarding.microphone.setStatus(Status::Authorized);
+        onboarding.microphone().setStatus(Status::Authorized);
         onboarding.scheduler.advance(1s);
         QVERIFY(ViewProbe::label(onboarding.stepView(Step::microphone), QStringLiteral("Granted")));
         onboarding.scheduler.advance(5s);
@@ -222,14 +212,14 @@ private slots:
     // A tick that sees the grant before the answer arrives: one step on, not two.
     void grantSeenByTickAndAnswerMovesOnce()
     {
-        Onboarding onboarding([](Onboarding& o) { o.microphone.setStatus(Status::NotDetermined); });
+        Onboarding onboarding([](AppRig& o) { o.microphonePermission.setStatus(Status::NotDetermined); });
         QVERIFY(onboarding.reach(Step::microphone));
         QVERIFY(onboarding.click(QStringLiteral("Allow microphone")));
         QVERIFY(ViewProbe::button(*onboarding.view, QStringLiteral("Allow microphone"))); // not answered yet
-        onboarding.microphone.setStatus(Status::Authorized);
+        onboarding.microphone().setStatus(Status::Authorized);
         onboarding.scheduler.advance(1s);
         QVERIFY(ViewProbe::label(*onboarding.view, QStringLiteral("Granted")));
-        QTRY_COMPARE(onboarding.microphone.requestCount(), 1);
+        QTRY_COMPARE(onboarding.microphone().requestCount(), 1);
         QCoreApplication::processEvents(); // the answer
         onboarding.scheduler.advance(5s);
         QVERIFY(onboarding.settled(Step::systemAudio));
@@ -237,11 +227,11 @@ private slots:
 
     void probe()
     {
-        Onboarding onboarding;
+        Onboarding onboarding({}, true);
         QVERIFY(onboarding.reach(Step::systemAudio));
         const QString failure = QStringLiteral("Couldn't start system-audio capture — you can grant it later in "
                                                "Settings. Recording will use the mic only until then.");
-        onboarding.systemAudio.setSourceOverride(QStringLiteral("no-such-source.monitor"));
+        onboarding.services().systemAudio().setSourceOverride(QStringLiteral("no-such-source.monitor"));
         LogCapture log;
         QVERIFY(onboarding.click(QStringLiteral("Allow system audio")));
         QVERIFY(ViewProbe::label(*onboarding.view, failure));
@@ -249,26 +239,26 @@ private slots:
         onboarding.scheduler.advance(5s);
         QCOMPARE(onboarding.view->step(), Step::systemAudio);
 
-        onboarding.systemAudio.setSourceOverride({});
+        onboarding.services().systemAudio().setSourceOverride({});
         QVERIFY(onboarding.click(QStringLiteral("Allow system audio")));
         QVERIFY(ViewProbe::label(*onboarding.view, QStringLiteral("Ready")));
         QVERIFY(!ViewProbe::label(*onboarding.view, failure));
-        QVERIFY(!onboarding.systemAudio.isRunning());
+        QVERIFY(!onboarding.services().systemAudio().isRunning());
         onboarding.scheduler.advance(600ms);
         QVERIFY(onboarding.settled(Step::signIn));
     }
 
     void probeLeavesRunningCaptureAlone()
     {
-        Onboarding onboarding;
-        QVERIFY(!onboarding.systemAudio.start());
+        Onboarding onboarding({}, true);
+        QVERIFY(!onboarding.services().systemAudio().start());
         QVERIFY(onboarding.reach(Step::systemAudio));
         QVERIFY(onboarding.click(QStringLiteral("Allow system audio")));
         QVERIFY(ViewProbe::label(*onboarding.view, QStringLiteral("Ready")));
-        QVERIFY(onboarding.systemAudio.isRunning());
+        QVERIFY(onboarding.services().systemAudio().isRunning());
         onboarding.scheduler.advance(600ms);
         QCOMPARE(onboarding.view->step(), Step::signIn);
-        onboarding.systemAudio.stop();
+        onboarding.services().systemAudio().stop();
     }
 
     void signInThroughCard()
@@ -293,7 +283,7 @@ private slots:
     void alreadySignedInStays()
     {
         Onboarding onboarding(
-            [](Onboarding& o) { o.rig.keychain.set(QStringLiteral("tq-oauth"), AccountService::kOAuthKeyAccount); });
+            [](AppRig& o) { o->keychain().set(QStringLiteral("tq-oauth"), AccountService::kOAuthKeyAccount); });
         QVERIFY(onboarding.reach(Step::signIn));
         QVERIFY(ViewProbe::label(*onboarding.view, QStringLiteral("Signed in")));
         onboarding.scheduler.advance(5s);
@@ -319,8 +309,9 @@ private slots:
         field->setText(QStringLiteral("  tq-abc  "));
         QVERIFY(onboarding.click(QStringLiteral("Use this key")));
         QCOMPARE(onboarding.view->step(), Step::theme);
-        QCOMPARE(onboarding.rig.account->byoKey(), QStringLiteral("  tq-abc  "));
-        QCOMPARE(onboarding.rig.stored(AccountService::kByoKeyAccount), std::optional(QStringLiteral("tq-abc")));
+        QCOMPARE(onboarding.services().account().byoKey(), QStringLiteral("  tq-abc  "));
+        QCOMPARE(onboarding.services().keychain().string(AccountService::kByoKeyAccount),
+            std::optional(QStringLiteral("tq-abc")));
     }
 
     void themeTiles_data()
@@ -337,11 +328,11 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(QString, selected);
         const QPalette startup = QApplication::palette();
-        Onboarding onboarding([&](Onboarding& o) {
+        Onboarding onboarding([&](AppRig& o) {
             if (!stored.isNull())
-                o.rig.settings.set(SettingsKeys::appTheme, stored);
+                o->settings().set(SettingsKeys::appTheme, stored);
         });
-        ThemeController theme(onboarding.rig.settings);
+        ThemeController theme(onboarding.services().settings());
         QVERIFY(onboarding.reach(Step::theme));
         const auto selection = [&] {
             QString value;
@@ -355,7 +346,7 @@ private slots:
         for (const auto& [name, value] :
             { std::pair { "Dark", "dark" }, { "Light", "light" }, { "System", "system" } }) {
             QVERIFY(onboarding.click(QString::fromLatin1(name)));
-            QCOMPARE(onboarding.rig.settings.get(SettingsKeys::appTheme), QString::fromLatin1(value));
+            QCOMPARE(onboarding.services().settings().get(SettingsKeys::appTheme), QString::fromLatin1(value));
             QCOMPARE(selection(), QString::fromLatin1(value));
             const QPalette expected = value == QLatin1String("dark") ? ThemeController::darkPalette()
                 : value == QLatin1String("light")                    ? ThemeController::lightPalette()
