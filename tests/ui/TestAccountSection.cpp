@@ -54,20 +54,13 @@ struct Card
     }
 
     AccountService& account() { return *rig.account; }
-    QLineEdit* field(const QString& placeholder) const
-    {
-        for (QLineEdit* edit : view->findChildren<QLineEdit*>())
-            if (edit->placeholderText() == placeholder)
-                return edit;
-        return nullptr;
-    }
-    QLineEdit* emailField() const { return field(QStringLiteral("name@example.com")); }
-    QLineEdit* codeField() const { return field(QStringLiteral("6-digit code")); }
+    QLineEdit* emailField() const { return ViewProbe::field(*view, QStringLiteral("name@example.com")); }
+    QLineEdit* codeField() const { return ViewProbe::field(*view, QStringLiteral("6-digit code")); }
     QAbstractButton* verify() const { return ViewProbe::button(*view, QStringLiteral("Verify")); }
 
-    bool reachCodeEntry(const QString& email = QStringLiteral("Ann@Example.com"))
+    bool reachCodeEntry()
     {
-        emailField()->setText(email);
+        emailField()->setText(QStringLiteral("Ann@Example.com"));
         QTest::keyClick(emailField(), Qt::Key_Return);
         return QTest::qWaitFor([&] { return view->face() == Face::codeEntry; });
     }
@@ -211,11 +204,12 @@ private slots:
             QStringLiteral("ann@example.com"));
         QTRY_COMPARE(card.view->face(), Face::codeEntry);
 
-        QTest::keyClicks(card.codeField(), QStringLiteral("12"));
+        QLineEdit* code = card.codeField();
+        QTest::keyClicks(code, QStringLiteral("12"));
         QVERIFY(ViewProbe::click(*card.view, QStringLiteral("Use a different email")));
         QCOMPARE(card.view->face(), Face::emailEntry);
         QCOMPARE(card.emailField()->text(), QStringLiteral("Ann@Example.com"));
-        QVERIFY(card.codeField()->text().isEmpty());
+        QVERIFY(code->text().isEmpty());
     }
 
     void signOutAsksFirst()
