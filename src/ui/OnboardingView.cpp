@@ -274,6 +274,7 @@ OnboardingView::OnboardingView(
     , m_systemAudio(services.systemAudio())
     , m_urlOpener(services.urlOpener())
     , m_archiver(services.archiver())
+    , m_desktopSettings(services.desktopSettings())
     , m_scheduler(scheduler)
     , m_onComplete(std::move(onComplete))
     , m_signedIn(services.account().isSignedIn())
@@ -348,10 +349,8 @@ StepLayout* OnboardingView::makeMicrophone()
     deniedText->setAlignment(Qt::AlignHCenter);
     deniedText->setWordWrap(true);
     auto* openSettings = new PillButton(QStringLiteral("Open Settings"), true);
-    connect(openSettings, &QAbstractButton::clicked, this, [this] {
-        if (m_openMicrophoneSettings)
-            m_openMicrophoneSettings();
-    });
+    connect(openSettings, &QAbstractButton::clicked, this,
+        [this] { m_desktopSettings.open(DesktopSettingsOpener::Pane::Microphone); });
     m_micDeniedFace = centredColumn(10, { deniedText, openSettings });
 
     m_micAllowButton = new PillButton(QStringLiteral("Allow microphone"), true);

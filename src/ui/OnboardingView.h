@@ -10,6 +10,7 @@
 class AccountSectionView;
 class AccountService;
 class AppServices;
+class DesktopSettingsOpener;
 class MeetingArchiver;
 class MicrophonePermission;
 class PillButton;
@@ -51,7 +52,7 @@ public:
 
     // Takes the account, the settings, the microphone permission, the application's one
     // system-audio recorder (also the recording's: a capture already running is left alone),
-    // the browser and the archiver from the services.
+    // the browser, the archiver and the desktop's settings from the services.
     OnboardingView(AppServices& services, std::function<void()> onComplete, Scheduler& scheduler = Scheduler::system(),
         QWidget* parent = nullptr);
     ~OnboardingView() override;
@@ -60,8 +61,6 @@ public:
     // True from the view being shown until it is hidden or closed.
     bool isPolling() const { return m_polling; }
     void setTiming(const Timing& timing) { m_timing = timing; }
-    // What "Open Settings" runs when the microphone is turned off: the desktop's sound settings.
-    void setMicrophoneSettingsOpener(std::function<void()> open) { m_openMicrophoneSettings = std::move(open); }
 
 signals:
     void stepChanged(OnboardingView::Step step);
@@ -98,7 +97,7 @@ private:
     SystemAudioRecorder& m_systemAudio;
     UrlOpener& m_urlOpener;
     MeetingArchiver& m_archiver;
-    std::function<void()> m_openMicrophoneSettings;
+    DesktopSettingsOpener& m_desktopSettings;
     Scheduler& m_scheduler;
     std::function<void()> m_onComplete;
     Timing m_timing;

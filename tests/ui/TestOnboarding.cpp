@@ -29,7 +29,6 @@ struct Onboarding
 {
     std::unique_ptr<AppRig> rig;
     FakeScheduler scheduler;
-    int settingsOpened = 0;
     int completions = 0;
     std::unique_ptr<OnboardingView> view;
 
@@ -50,7 +49,6 @@ struct Onboarding
         }
         view = std::make_unique<OnboardingView>(
             **rig, [this] { ++completions; }, scheduler);
-        view->setMicrophoneSettingsOpener([this] { ++settingsOpened; });
         view->setTiming({ .transition = 10ms });
         view->show();
     }
@@ -194,7 +192,7 @@ private slots:
             QVERIFY(ViewProbe::label(
                 *onboarding.view, QStringLiteral("Your system has microphone access turned off for Quillet.")));
             QVERIFY(onboarding.click(face));
-            QCOMPARE(onboarding.settingsOpened, 1);
+            QCOMPARE(onboarding.rig->desktopSettings.opened, QList { DesktopSettingsOpener::Pane::Microphone });
         }
     }
 
