@@ -284,18 +284,16 @@ void AccountSectionView::refreshFromService()
 
 void AccountSectionView::showFace(Face face)
 {
-    const bool changed = face != m_face;
     m_face = face;
     QWidget* shown = face == Face::emailEntry ? m_emailEntry
         : face == Face::codeEntry             ? m_codeEntry
         : face == Face::signingIn             ? m_signingIn
                                               : m_signedIn;
+    // Hidden first, so that the card never holds two faces at once.
     for (QWidget* widget : { m_emailEntry, m_codeEntry, m_signingIn, m_signedIn })
         if (widget != shown)
             widget->hide();
     shown->show();
-    if (changed)
-        emit faceChanged(face);
 }
 
 void AccountSectionView::updateEmailEntry()
@@ -346,9 +344,9 @@ void AccountSectionView::updateSignedIn()
     bool showUsage = false;
     if (m_account.tessraKey()) {
         const std::optional<double> balance = m_account.tessraBalance();
-        allowance = balance ? QStringLiteral("Tessra balance: $%1 — pay-as-you-go")
-                                  .arg(NumberFormat::fixed(*balance, 2))
-                            : QStringLiteral("Using your Tessra account credit");
+        allowance = balance
+            ? QStringLiteral("Tessra balance: $%1 — pay-as-you-go").arg(NumberFormat::fixed(*balance, 2))
+            : QStringLiteral("Using your Tessra account credit");
     } else if (m_account.hasUnlimitedMinutes()) {
         allowance = QStringLiteral("Unlimited minutes");
     } else if (m_account.account()) {

@@ -30,10 +30,6 @@ public:
     explicit AccountSectionView(AccountService& account, bool compact = false, QWidget* parent = nullptr);
 
     Face face() const { return m_face; }
-    bool isCompact() const { return m_compact; }
-
-signals:
-    void faceChanged(AccountSectionView::Face face);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -306,7 +306,8 @@ OnboardingView::OnboardingView(
     footer->setContentsMargins(24, 0, 24, 18);
     m_backButton = link(QStringLiteral("Back"));
     m_skipButton = link(QStringLiteral("Skip"));
-    for (QWidget* button : { static_cast<QWidget*>(m_backButton), static_cast<QWidget*>(m_skipButton) }) {
+    // The row keeps its height on the steps that show neither.
+    for (PlainButton* button : { m_backButton, m_skipButton }) {
         QSizePolicy policy = button->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         button->setSizePolicy(policy);
@@ -479,7 +480,6 @@ void OnboardingView::go(Step to)
     m_dots->moveTo(int(to));
     updateFaces();
     m_stage->change(m_steps[size_t(to)], m_timing.transition);
-    emit stepChanged(to);
 }
 
 void OnboardingView::advance()

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <functional>
 
-class AccountSectionView;
 class AccountService;
 class AppServices;
 class DesktopSettingsOpener;
@@ -61,9 +60,6 @@ public:
     // True from the view being shown until it is hidden or closed.
     bool isPolling() const { return m_polling; }
     void setTiming(const Timing& timing) { m_timing = timing; }
-
-signals:
-    void stepChanged(OnboardingView::Step step);
 
 protected:
     void showEvent(QShowEvent* event) override;
