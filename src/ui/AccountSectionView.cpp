@@ -405,6 +405,8 @@ void AccountSectionView::confirmSignOut()
     QPushButton* signOut = box->addButton(QStringLiteral("Sign Out"), QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box->setEscapeButton(cancel);
+    // Return must never sign out by accident: the safe answer is the default.
+    box->setDefaultButton(cancel);
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(box, &QDialog::finished, this, [this, box, signOut] {
         if (box->clickedButton() == signOut)
