@@ -4,6 +4,7 @@
 #include "library/ComingUpText.h"
 #include "ui/EditorialLabel.h"
 #include "ui/PillButton.h"
+#include "ui/PlainButton.h"
 #include "ui/Quillet.h"
 #include "ui/RecordingDot.h"
 #include "ui/ToneLabel.h"
@@ -89,38 +90,6 @@ void KindBadge::paintEvent(QPaintEvent*)
     paintBadge(painter, QRectF(rect()), m_text, palette());
 }
 
-// --- PlainButton -------------------------------------------------------------------------
-
-PlainButton::PlainButton(const QString& text, QWidget* parent)
-    : QAbstractButton(parent)
-{
-    setText(text);
-    setFont(Quillet::font(12.5));
-    setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::TabFocus);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
-
-QSize PlainButton::sizeHint() const
-{
-    const QFontMetricsF metrics(font());
-    return QSizeF(std::ceil(metrics.horizontalAdvance(text())) + 4, std::ceil(metrics.height()) + 4).toSize();
-}
-
-void PlainButton::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    if (isDown())
-        painter.setOpacity(kPressedOpacity);
-    painter.setPen(Quillet::secondary(palette()));
-    painter.setFont(font());
-    painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());
-    if (hasFocus()) {
-        painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.5), 1));
-        painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-    }
-}
-
 // --- HeroCard ----------------------------------------------------------------------------
 
 HeroCard::HeroCard(std::function<void()> record, std::function<void()> join, QWidget* parent)
@@ -167,7 +136,8 @@ HeroCard::HeroCard(std::function<void()> record, std::function<void()> join, QWi
     square.color = QColor(Qt::white);
     m_record->setMark(square);
     actions->addWidget(m_record);
-    m_join = new PlainButton(QCoreApplication::translate("ComingUpPanel", "Join"), this);
+    m_join = new PlainButton(
+        QCoreApplication::translate("ComingUpPanel", "Join"), Quillet::font(12.5), Quillet::Tone::secondary, this);
     actions->addWidget(m_join);
     actions->addStretch(1);
     layout->addLayout(actions);

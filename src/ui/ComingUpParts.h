@@ -8,6 +8,7 @@
 #include <functional>
 
 class EditorialLabel;
+class PlainButton;
 class PillButton;
 class RecordingDot;
 class ToneLabel;
@@ -34,21 +35,6 @@ protected:
 
 private:
     QString m_text;
-};
-
-// A button that is only its text ("Join").
-class PlainButton final : public QAbstractButton
-{
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(PlainButton)
-
-public:
-    explicit PlainButton(const QString& text, QWidget* parent = nullptr);
-
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
 };
 
 // The event that runs now or starts soon, with "Record now" and "Join".

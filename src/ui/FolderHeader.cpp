@@ -3,7 +3,7 @@
 #include "storage/Folder.h"
 #include "ui/EditorialLabel.h"
 #include "ui/Quillet.h"
-#include "ui/SymbolLabel.h"
+#include "ui/SymbolView.h"
 #include "ui/Symbols.h"
 
 #include <QHBoxLayout>
@@ -19,7 +19,7 @@ FolderHeader::FolderHeader(Folder* folder, QWidget* parent)
 
     auto* titleRow = new QHBoxLayout;
     titleRow->setSpacing(10);
-    m_symbol = new SymbolLabel(QStringLiteral("folder"), 22, Quillet::Tone::accent, this);
+    m_symbol = new SymbolView(QStringLiteral("folder"), 22, Quillet::Tone::accent, this);
     titleRow->addWidget(m_symbol, 0, Qt::AlignVCenter);
     m_name
         = new ToneLabel({}, Quillet::font(28, QFont::DemiBold, Quillet::Design::serif), Quillet::Tone::primary, this);
@@ -51,7 +51,7 @@ void FolderHeader::refresh()
 {
     if (!m_folder)
         return;
-    m_symbol->setSymbol(Symbols::forFolder(m_folder->icon()));
+    m_symbol->setName(Symbols::forFolder(m_folder->icon()));
     m_name->setText(m_folder->name().isEmpty() ? tr("Untitled") : m_folder->name());
     m_description->setText(m_folder->detail());
     m_description->setVisible(!m_folder->detail().isEmpty());
@@ -80,5 +80,5 @@ QString FolderHeader::shownCount() const
 
 QString FolderHeader::symbol() const
 {
-    return m_symbol->symbol();
+    return m_symbol->name();
 }

@@ -6,7 +6,7 @@
 #include <QWidget>
 
 class EditorialLabel;
-class SymbolLabel;
+class SymbolView;
 class ToneLabel;
 
 // The top of a folder's page: its symbol and name ("Untitled" when empty), its description
@@ -33,7 +33,7 @@ private:
     void refresh();
 
     QPointer<Folder> m_folder;
-    SymbolLabel* m_symbol;
+    SymbolView* m_symbol;
     ToneLabel* m_name;
     ToneLabel* m_description;
     EditorialLabel* m_count;

@@ -8,7 +8,7 @@
 #include "ui/FolderHeader.h"
 #include "ui/MeetingCardList.h"
 #include "ui/Quillet.h"
-#include "ui/SymbolLabel.h"
+#include "ui/SymbolView.h"
 #include "ui/ToneLabel.h"
 
 #include <QHBoxLayout>
@@ -82,7 +82,7 @@ HomeView::HomeView(Folder* folder, const HomeServices& services, MeetingAction o
     empty->setContentsMargins(0, 24, 0, 0);
     empty->setSpacing(10);
     empty->addWidget(
-        new SymbolLabel(QStringLiteral("waveform"), 26, Quillet::Tone::tertiary, m_empty), 0, Qt::AlignHCenter);
+        new SymbolView(QStringLiteral("waveform"), 26, Quillet::Tone::tertiary, m_empty), 0, Qt::AlignHCenter);
     m_emptyText = new ToneLabel(folder ? tr("No meetings here yet \u2014 file one from its \u201C\u22EF\u201D menu.")
                                        : tr("Choose a meeting, or press record and just talk."),
         Quillet::font(12.5), Quillet::Tone::tertiary, m_empty);

@@ -32,6 +32,10 @@ constexpr SymbolFile kSymbols[] = {
     { "stop.fill", "media-playback-stop-symbolic.svg" },
     { "checkmark", "object-select-symbolic.svg" },
     { "doc.on.doc", "edit-copy-symbolic.svg" },
+    { "checkmark.circle.fill", "checkmark-circle-fill.svg" },
+    { "person.crop.circle", "person-crop-circle.svg" },
+    { "person.crop.circle.badge.checkmark", "person-crop-circle-badge-checkmark.svg" },
+    { "circle.lefthalf.filled", "circle-lefthalf-filled.svg" },
     { "text.alignleft", "format-justify-left-symbolic.svg" },
     { "ellipsis", "view-more-horizontal-symbolic.svg" },
     // The folder symbols, in the order the new-folder sheet offers them.
