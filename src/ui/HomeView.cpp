@@ -1,5 +1,6 @@
 #include "ui/HomeView.h"
 
+#include "app/AppServices.h"
 #include "storage/Folder.h"
 #include "storage/FolderListModel.h"
 #include "storage/Meeting.h"
@@ -104,6 +105,18 @@ HomeView::HomeView(Folder* folder, const HomeServices& services, MeetingAction o
             open(meeting);
     });
     emptyChanged(m_list->isEmpty());
+}
+
+HomeView::HomeView(AppServices& services, Folder* folder, MeetingAction onOpen, MeetingAction onRecord,
+    MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent)
+    : HomeView(folder, servicesOf(services), std::move(onOpen), std::move(onRecord), std::move(onNewFolder),
+          std::move(onDelete), parent)
+{ }
+
+HomeServices HomeView::servicesOf(AppServices& services)
+{
+    return { services.store(), services.clock(), services.calendar(), services.urlOpener(),
+        services.desktopSettings(), {}, {}, {} };
 }
 
 HomeView::~HomeView()

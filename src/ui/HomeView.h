@@ -9,6 +9,7 @@
 #include <QUuid>
 #include <QWidget>
 
+class AppServices;
 class ComingUpPanel;
 class FolderHeader;
 class FolderListModel;
@@ -27,11 +28,21 @@ class HomeView final : public QWidget
     Q_DISABLE_COPY_MOVE(HomeView)
 
 public:
+    using MeetingAction = ::MeetingAction;
+
     // folder: null for the dashboard. The actions are the main window's: open a meeting,
     // record into one (its start-recording operation), show the new-folder sheet for one (or
     // for none), delete one (asking nothing).
     HomeView(Folder* folder, const HomeServices& services, MeetingAction onOpen, MeetingAction onRecord,
         MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent = nullptr);
+    // The same, with the application's services.
+    HomeView(AppServices& services, Folder* folder, MeetingAction onOpen, MeetingAction onRecord,
+        MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent = nullptr);
+
+    // What the page takes from the application's services. Events cannot be opened from the
+    // coming-up panel, nor Google connected, until the scheduling and Google work provide
+    // MeetingFactory::noteForEvent, GoogleCalendarService::connect and the client id.
+    static HomeServices servicesOf(AppServices& services);
     ~HomeView() override;
 
     Folder* folder() const { return m_folder; }

@@ -124,7 +124,7 @@ const QStringList& NewFolderSheet::iconChoices()
     return choices;
 }
 
-NewFolderSheet::NewFolderSheet(Meeting* assignMeeting, ModelContext& context, QWidget* parent)
+NewFolderSheet::NewFolderSheet(ModelContext& context, Meeting* assignMeeting, QWidget* parent)
     : QDialog(parent)
     , m_assignMeeting(assignMeeting)
     , m_context(context)

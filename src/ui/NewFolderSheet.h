@@ -1,9 +1,10 @@
 #pragma once
 
+#include "storage/Meeting.h"
+
 #include <QDialog>
 #include <QPointer>
 
-class Meeting;
 class ModelContext;
 class QLineEdit;
 class QPlainTextEdit;
@@ -23,7 +24,9 @@ public:
     static const QStringList& iconChoices();
 
     // assignMeeting: filed into the new folder when it is still in the store; may be null.
-    NewFolderSheet(Meeting* assignMeeting, ModelContext& context, QWidget* parent = nullptr);
+    NewFolderSheet(ModelContext& context, Meeting* assignMeeting, QWidget* parent = nullptr);
+
+    Meeting* assignMeeting() const { return m_assignMeeting; }
 
     QString icon() const { return m_icon; }
     void setIcon(const QString& icon);

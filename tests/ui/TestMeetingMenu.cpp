@@ -261,7 +261,7 @@ private slots:
         Fixture f;
         QWidget window;
         window.show();
-        NewFolderSheet sheet(f.meeting, f.store.context(), &window);
+        NewFolderSheet sheet(f.store.context(), f.meeting, &window);
         sheet.open();
         QVERIFY(QTest::qWaitForWindowExposed(&sheet));
         sheet.nameField()->setText(name);
@@ -283,7 +283,7 @@ private slots:
         Fixture f;
         QWidget window;
         window.show();
-        NewFolderSheet sheet(f.meeting, f.store.context(), &window);
+        NewFolderSheet sheet(f.store.context(), f.meeting, &window);
         sheet.open();
         QVERIFY(QTest::qWaitForWindowExposed(&sheet));
         QCOMPARE(sheet.windowModality(), Qt::WindowModal);
@@ -322,7 +322,7 @@ private slots:
     void withoutAMeetingOnlyCreates()
     {
         Fixture f;
-        NewFolderSheet sheet(nullptr, f.store.context());
+        NewFolderSheet sheet(f.store.context(), nullptr);
         sheet.open();
         sheet.nameField()->setText(QStringLiteral("Ideas"));
         sheet.createButton()->click();
@@ -344,7 +344,7 @@ private slots:
         Fixture f;
         QWidget window;
         window.show();
-        NewFolderSheet sheet(f.meeting, f.store.context(), &window);
+        NewFolderSheet sheet(f.store.context(), f.meeting, &window);
         sheet.open();
         QVERIFY(QTest::qWaitForWindowExposed(&sheet));
         sheet.nameField()->setText(QStringLiteral("Team"));
@@ -360,7 +360,7 @@ private slots:
     void meetingDeletedWhileTheSheetIsOpen()
     {
         Fixture f;
-        NewFolderSheet sheet(f.meeting, f.store.context());
+        NewFolderSheet sheet(f.store.context(), f.meeting);
         sheet.open();
         f.store->remove(f.meeting);
         f.store->save();
