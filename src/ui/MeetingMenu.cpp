@@ -94,8 +94,9 @@ QMenu* meetingContextMenu(Meeting* meeting, const QList<Folder*>& folders, Model
     QMenu* addTo = menu->addMenu(Symbols::icon(QStringLiteral("folder")), translate("Add to Folder"));
     const QUuid currentFolder = meeting && meeting->folder() ? meeting->folder()->id() : QUuid();
     for (Folder* folder : folders) {
-        const QString name = folder->name().isEmpty() ? translate("Untitled") : folder->name();
-        QAction* entry = addTo->addAction(name);
+        // A menu reads "&" as the mark of a shortcut letter; a name shows it as typed.
+        QString name = folder->name().isEmpty() ? translate("Untitled") : folder->name();
+        QAction* entry = addTo->addAction(name.replace(QLatin1Char('&'), QStringLiteral("&&")));
         if (!currentFolder.isNull() && folder->id() == currentFolder)
             entry->setIcon(Symbols::icon(QStringLiteral("checkmark")));
         QObject::connect(entry, &QAction::triggered, menu, [target, folder = QPointer<Folder>(folder), store] {
