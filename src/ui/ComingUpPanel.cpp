@@ -64,10 +64,10 @@ ComingUpPanel::ComingUpPanel(const HomeServices& services, OpenAction onOpen, QW
     m_nothing
         = new ToneLabel(tr("No meetings in the next 7 days"), Quillet::body(), Quillet::Tone::secondary, m_listPart);
     m_listLayout->addWidget(m_nothing);
-    m_hero = new HeroCard([this] { openEvent(m_hero->event(), true); },
+    m_hero = new HeroCard([this] { openEvent(m_hero->shownEvent(), true); },
         [this] {
-            if (m_hero->event().conferenceURL)
-                m_services.urlOpener.open(*m_hero->event().conferenceURL);
+            if (m_hero->shownEvent().conferenceURL)
+                m_services.urlOpener.open(*m_hero->shownEvent().conferenceURL);
         },
         m_listPart);
     m_listLayout->addWidget(m_hero);

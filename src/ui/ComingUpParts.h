@@ -46,7 +46,7 @@ class HeroCard final : public QWidget
 public:
     HeroCard(std::function<void()> record, std::function<void()> join, QWidget* parent = nullptr);
 
-    const CalendarService::EventInfo& event() const { return m_event; }
+    const CalendarService::EventInfo& shownEvent() const { return m_event; }
     void set(const CalendarService::EventInfo& event, bool running, const QString& status);
 
     bool isLive() const { return m_running; }

@@ -252,7 +252,7 @@ private slots:
         Fixture f;
         QVERIFY(f.calendar.start(events));
         ComingUp::HeroCard* card = f.panel->hero();
-        QCOMPARE(card ? card->event().id : QString(), hero);
+        QCOMPARE(card ? card->shownEvent().id : QString(), hero);
         if (card) {
             QCOMPARE(card->status(), status.toUpper());
             QCOMPARE(card->isLive(), status == QLatin1String("Live now"));
