@@ -110,7 +110,7 @@ private slots:
     {
         // A socket file that nobody listens on any more, as a killed process leaves it.
         const QString name = UrlRouter::defaultServerName();
-        QVERIFY(!UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth")), name));
+        QVERIFY(!UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth")), {}, name));
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         QVERIFY(fd >= 0);
         sockaddr_un address {};
