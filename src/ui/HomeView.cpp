@@ -1,6 +1,8 @@
 #include "ui/HomeView.h"
 
 #include "app/AppServices.h"
+#include "calendar/GoogleCalendarService.h"
+#include "calendar/GoogleOAuth.h"
 #include "storage/Folder.h"
 #include "storage/FolderListModel.h"
 #include "storage/Meeting.h"
@@ -110,13 +112,14 @@ HomeView::HomeView(Folder* folder, const HomeServices& services, MeetingAction o
 HomeView::HomeView(AppServices& services, Folder* folder, MeetingAction onOpen, MeetingAction onRecord,
     MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent)
     : HomeView(folder, servicesOf(services), std::move(onOpen), std::move(onRecord), std::move(onNewFolder),
-          std::move(onDelete), parent)
+        std::move(onDelete), parent)
 { }
 
 HomeServices HomeView::servicesOf(AppServices& services)
 {
-    return { services.store(), services.clock(), services.calendar(), services.urlOpener(),
-        services.desktopSettings(), {}, {}, {} };
+    GoogleCalendarService* google = &services.google();
+    return { services.store(), services.clock(), services.calendar(), services.urlOpener(), services.desktopSettings(),
+        {}, [google] { google->connect(); }, services.googleOAuth().config().clientID };
 }
 
 HomeView::~HomeView()

@@ -40,8 +40,7 @@ public:
         MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent = nullptr);
 
     // What the page takes from the application's services. Events cannot be opened from the
-    // coming-up panel, nor Google connected, until the scheduling and Google work provide
-    // MeetingFactory::noteForEvent, GoogleCalendarService::connect and the client id.
+    // coming-up panel until the scheduling work provides MeetingFactory::noteForEvent.
     static HomeServices servicesOf(AppServices& services);
     ~HomeView() override;
 

@@ -3,6 +3,7 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
+#include "support/AppRig.h"
 #include "support/CalendarRig.h"
 #include "support/EventMeetings.h"
 #include "support/FakeClock.h"
@@ -18,6 +19,7 @@
 #include "ui/RecordingDot.h"
 
 #include <QMenu>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTimeZone>
@@ -443,6 +445,21 @@ private slots:
         QVERIFY(dot->isVisible());
         meeting->setIsRecording(false);
         QTRY_VERIFY(list->findChildren<RecordingDot*>().isEmpty());
+    }
+
+    void pageOverTheApplicationsServices()
+    {
+        // Not asked for calendar access yet: the card offers Google, whose sign-in starts in
+        // the browser.
+        AppRig rig;
+        HomeView home(*rig, nullptr, {}, {}, {}, {});
+        ComingUpPanel* panel = home.comingUp();
+        QCOMPARE(panel->card(), ComingUpPanel::Card::connect);
+        QVERIFY(panel->googleButton());
+        panel->googleButton()->click();
+        QVERIFY(rig->google().isConnecting());
+        QTRY_COMPARE(rig.browser.opened.size(), 1);
+        QCOMPARE(rig.browser.opened.first().path(), QStringLiteral("/o/oauth2/v2/auth"));
     }
 
     void recordNowOpensThenRecords()
