@@ -32,6 +32,18 @@ constexpr SymbolFile kSymbols[] = {
     { "stop.fill", "media-playback-stop-symbolic.svg" },
     { "checkmark", "object-select-symbolic.svg" },
     { "doc.on.doc", "edit-copy-symbolic.svg" },
+    { "doc.on.clipboard", "edit-paste-symbolic.svg" },
+    { "doc.plaintext", "text-x-generic-symbolic.svg" },
+    { "chevron.up", "go-up-symbolic.svg" },
+    { "chevron.down", "go-down-symbolic.svg" },
+    { "arrow.down", "arrow-down.svg" },
+    { "arrow.clockwise", "view-refresh-symbolic.svg" },
+    { "arrow.up.circle.fill", "arrow-up-circle-fill.svg" },
+    { "stop.circle.fill", "stop-circle-fill.svg" },
+    { "calendar", "x-office-calendar-symbolic.svg" },
+    { "sparkles", "sparkles.svg" },
+    { "square.and.arrow.up", "square-and-arrow-up.svg" },
+    { "bubble.left.and.text.bubble.right", "bubble-left-and-text-bubble-right.svg" },
 };
 
 // Renderers are made once per symbol and kept; everything here runs on the main thread.
