@@ -75,6 +75,11 @@ private:
         m_worker->moveToThread(&m_thread);
         m_thread.start(QThread::LowPriority);
         qAddPostRoutine([] { ArchiveQueue::instance().shutdown(); });
+        // The first job: a process killed in the middle of a write may have left its
+        // temporary file behind.
+        QMetaObject::invokeMethod(
+            m_worker.get(), [] { ArchiveWriter(MeetingArchiver::archiveRoot()).removeLeftoverTemporaryFiles(); },
+            Qt::QueuedConnection);
     }
 
     QMutex m_mutex;
@@ -128,6 +133,14 @@ void backfill(const QList<Snapshot>& snapshots)
 void remove(const QUuid& meetingId)
 {
     ArchiveQueue::instance().post([meetingId] { ArchiveWriter(archiveRoot()).remove(meetingId); });
+}
+
+void prune(const QSet<QUuid>& storedIds)
+{
+    ArchiveQueue::instance().post([storedIds] {
+        if (const int pruned = ArchiveWriter(archiveRoot()).prune(storedIds))
+            Log::line("[Quillet] Removed %d archived meeting(s) no longer in the store", pruned);
+    });
 }
 
 QFuture<void> idle()

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFuture>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QUuid>
 #include <optional>
@@ -60,6 +61,15 @@ void backfill(const QList<Snapshot>& snapshots);
 
 // Queues removing the meeting's file and index entry.
 void remove(const QUuid& meetingId);
+
+// Queues dropping the index entry, and deleting the file it lists, of every meeting that is
+// not in `storedIds` (the identifiers of all meetings in the store): a deletion whose removal
+// never ran, because the process ended first, would otherwise come back with a later import.
+// Files the index does not list are never touched, and an empty set changes nothing, since an
+// empty store is refilled from the archive. Meant for launch, once the store is open; not on
+// a launch whose import has just refilled the store, as the files that import skipped (not
+// UTF-8, too large) would be deleted with their entries.
+void prune(const QSet<QUuid>& storedIds);
 
 // Finishes once every job queued before this call has run. Tests and tools wait on it; the
 // application never needs to.

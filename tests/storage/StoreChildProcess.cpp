@@ -4,9 +4,12 @@
 //   StoreChildProcess open          opens the application's store (QuilletStore::shared())
 //   StoreChildProcess save FILE     saves a meeting titled "kept", then changes the title
 //                                   without saving, prints "saved" and waits to be killed
+//   StoreChildProcess archive-start starts the archive writer, waits until its first jobs
+//                                   have run and prints "idle"
 
 #include "app/QuilletStore.h"
 #include "storage/Meeting.h"
+#include "storage/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 
 #include <QCoreApplication>
@@ -20,6 +23,11 @@ int main(int argc, char* argv[])
     if (args.size() >= 2 && args.at(1) == QLatin1String("open")) {
         QuilletStore::shared();
         std::printf("opened\n");
+        return 0;
+    }
+    if (args.size() >= 2 && args.at(1) == QLatin1String("archive-start")) {
+        MeetingArchiver::idle().waitForFinished();
+        std::printf("idle\n");
         return 0;
     }
     if (args.size() >= 3 && args.at(1) == QLatin1String("save")) {

@@ -4,6 +4,7 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingArchiver.h"
 #include "storage/TranscriptSegment.h"
+#include "support/TempStore.h"
 #include "support/TestMain.h"
 
 #include <QDir>
@@ -11,6 +12,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <memory>
 #include <time.h>
 
@@ -81,6 +84,17 @@ QStringList markdownLines(const QString& relativePath)
     return QString::fromUtf8(readFile(root() + u'/' + relativePath)).split(u'\n');
 }
 
+// Titles whose slugs hold more bytes than a file name may.
+QString longTitle(const char* kind)
+{
+    const QByteArray name(kind);
+    if (name == "four-byte letters")
+        return QString::fromUcs4(U"\U00020000").repeated(70);
+    if (name == "vowel signs")
+        return QStringLiteral("कि").repeated(50); // a letter and a spacing vowel sign, 6 bytes
+    return u'a' + QString(QChar(0x20DD)).repeated(100); // enclosing marks join the letter
+}
+
 } // namespace
 
 class TestMeetingArchiver final : public QObject
@@ -99,6 +113,8 @@ private slots:
     void init()
     {
         QVERIFY(drain());
+        if (QFileInfo(root()).isSymLink())
+            QVERIFY(QFile::remove(root())); // never empty the folder it points to
         QDir(root()).removeRecursively();
     }
 
@@ -190,6 +206,10 @@ private slots:
         row("Hangul stays whole", "회의 록", "-회의-록");
         row("emoji only", "🎉🚀", "");
         row("line breaks", "Board\nmeeting\r\nQ3", "-board-meeting-q3");
+        // File names are capped by bytes, cut between user-perceived characters.
+        row("four-byte letters", longTitle("four-byte letters"), "-" + QString::fromUcs4(U"\U00020000").repeated(55));
+        row("vowel signs stay with their letter", longTitle("vowel signs"), "-" + QStringLiteral("कि").repeated(36));
+        row("one letter with endless marks", longTitle("endless marks"), "");
     }
     void fileNames()
     {
@@ -371,6 +391,93 @@ private slots:
         QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-sync-abcdef12.md", "index.json" }));
     }
 
+    // A name over 248 bytes can be created but never replaced: the atomic write's temporary
+    // file takes the name plus ".XXXXXX".
+    void longTitlesAreArchived_data()
+    {
+        QTest::addColumn<QString>("title");
+        for (const char* kind : { "four-byte letters", "vowel signs", "endless marks" })
+            QTest::newRow(kind) << longTitle(kind);
+    }
+    void longTitlesAreArchived()
+    {
+        QFETCH(QString, title);
+        LogCapture log;
+        auto first = snapshot(title, local(2026, 3, 14, 9, 5));
+        auto second = snapshot(title, local(2026, 3, 14, 9, 5));
+        for (int round = 0; round < 2; ++round) {
+            MeetingArchiver::archive(first);
+            MeetingArchiver::archive(second);
+        }
+        QVERIFY(drain());
+        QVERIFY2(!log.containsPart(QStringLiteral("Archive failed")), qPrintable(log.lines().join(u'\n')));
+        const QStringList paths { indexedPath(first.id), indexedPath(second.id) };
+        QVERIFY(paths.at(0) != paths.at(1));
+        for (const QString& path : paths) {
+            QVERIFY(QFile::exists(root() + u'/' + path));
+            QVERIFY(QFileInfo(path).fileName().toUtf8().size() <= 248);
+        }
+    }
+
+    // A deletion whose removal job never ran (the process ended first) leaves the meeting's
+    // file for a later import to bring back.
+    void pruneDropsMeetingsNoLongerStored_data()
+    {
+        QTest::addColumn<bool>("storeEmptied");
+        QTest::newRow("one meeting deleted") << false;
+        QTest::newRow("store emptied: the import refills it") << true;
+    }
+    void pruneDropsMeetingsNoLongerStored()
+    {
+        QFETCH(bool, storeEmptied);
+        TempStore store;
+        auto* kept = new Meeting(QStringLiteral("Kept"), local(2026, 3, 14, 9, 5));
+        auto* deleted = new Meeting(QStringLiteral("Deleted"), local(2026, 3, 14, 9, 6));
+        store->insert(kept);
+        store->insert(deleted);
+        QVERIFY(store->save());
+        MeetingArchiver::archive(MeetingArchiver::Snapshot(*kept));
+        MeetingArchiver::archive(MeetingArchiver::Snapshot(*deleted));
+        QVERIFY(drain());
+        const QString keptFile = root() + u'/' + indexedPath(kept->id());
+        const QString deletedFile = root() + u'/' + indexedPath(deleted->id());
+        const QString unlisted = root() + QStringLiteral("/2026/2026-03-14-0907-mine.md");
+        QVERIFY(writeFile(unlisted, "mine"));
+
+        store->remove(deleted);
+        if (storeEmptied)
+            store->remove(kept);
+        QVERIFY(store->save());
+        QSet<QUuid> storedIds;
+        for (const Meeting* meeting : store.reopen().fetchMeetings())
+            storedIds.insert(meeting->id());
+        MeetingArchiver::prune(storedIds);
+        QVERIFY(drain());
+
+        QVERIFY(QFile::exists(keptFile));
+        QVERIFY(QFile::exists(unlisted));
+        QCOMPARE(QFile::exists(deletedFile), storeEmptied);
+        QCOMPARE(readIndex().size(), storeEmptied ? 2 : 1);
+    }
+
+    // A write killed between QSaveFile's temporary file and its rename leaves the temporary
+    // file behind; the next start of the writer deletes those and nothing else.
+    void leftoverTemporaryFilesGoAtStart()
+    {
+        const QStringList leftovers { "index.json.AbCdEf", "2026/2026-03-14-0905-plan.md.qWeRtY" };
+        const QStringList kept { "2026/2026-03-14-0905-plan.md", "2026/2026-03-14-0905-plan.md.AbCd3f",
+            "2026/notes.txt.AbCdEf", "drafts/2026-03-14-0905-plan.md.AbCdEf", "index.json", "index.json.old" };
+        for (const QString& path : leftovers + kept)
+            QVERIFY(writeFile(root() + u'/' + path, "x"));
+
+        QProcess child;
+        child.start(QStringLiteral(STORE_CHILD_PROCESS), { QStringLiteral("archive-start") });
+        QVERIFY(child.waitForFinished(30000));
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(child.readAllStandardOutput().contains("idle"));
+        QCOMPARE(filesBelow(root()), kept);
+    }
+
     // A rename whose new file cannot be written (a regular file where its year folder should
     // be) logs the failure and keeps the old file and the index as they were.
     void failedRenameKeepsOldFileAndIndex()
@@ -441,6 +548,54 @@ private slots:
         QCOMPARE(readFile(keep), QByteArray("precious"));
         QCOMPARE(indexedPath(renamed.id), QStringLiteral("2026/2026-03-14-0905-renamed.md"));
         QFile::remove(victim);
+    }
+
+    // A symbolic link inside the archive must not let an archive write replace or create a
+    // file elsewhere.
+    void symbolicLinksAreNotWrittenThrough_data()
+    {
+        QTest::addColumn<QString>("link"); // relative to the archive folder; empty: the folder itself
+        QTest::addColumn<QString>("target"); // "file", "missing" or "folder", outside the archive
+        QTest::newRow("markdown file") << "2026/2026-03-14-0905-plan.md"
+                                       << "file";
+        QTest::newRow("dangling markdown file") << "2026/2026-03-14-0905-plan.md"
+                                                << "missing";
+        QTest::newRow("year folder") << "2026"
+                                     << "folder";
+        QTest::newRow("archive folder") << ""
+                                        << "folder";
+        QTest::newRow("index") << "index.json"
+                               << "file";
+        QTest::newRow("dangling index") << "index.json"
+                                        << "missing";
+    }
+    void symbolicLinksAreNotWrittenThrough()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, target);
+        QTemporaryDir outside;
+        const QString victim = outside.filePath(QStringLiteral("victim"));
+        QVERIFY(writeFile(victim, "precious"));
+        const QString linkPath = link.isEmpty() ? root() : root() + u'/' + link;
+        QVERIFY(QDir().mkpath(QFileInfo(linkPath).path()));
+        const QString linkTarget = target == QLatin1String("folder")
+            ? outside.path()
+            : outside.filePath(target == QLatin1String("file") ? QStringLiteral("victim") : QStringLiteral("missing"));
+        QVERIFY(QFile::link(linkTarget, linkPath));
+
+        LogCapture log;
+        auto plan = snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5));
+        MeetingArchiver::archive(plan);
+        MeetingArchiver::backfill({ snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5)) });
+        MeetingArchiver::remove(plan.id);
+        MeetingArchiver::prune({ QUuid::createUuid() });
+        QVERIFY(drain());
+
+        QCOMPARE(filesBelow(outside.path()), QStringList { "victim" });
+        QCOMPARE(readFile(victim), QByteArray("precious"));
+        QVERIFY(QFileInfo(linkPath).isSymLink());
+        QVERIFY(log.containsPart("[Quillet] Archive failed for " + ArchiveMarkdown::idString(plan.id) + ": "));
+        QVERIFY(QFile::remove(linkPath));
     }
 };
 

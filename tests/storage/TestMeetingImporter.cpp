@@ -263,6 +263,31 @@ private slots:
         QCOMPARE(turnsOf(*goodMeeting), QList<TurnValue>({ { "Me", 1, "hi" } }));
     }
 
+    // A file over 64 MB would cost several times its size to read and parse: it is skipped.
+    void oversizedFilesAreSkipped_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("imported");
+        QTest::newRow("64 MB") << qint64(64) * 1024 * 1024 << true;
+        QTest::newRow("one byte more") << qint64(64) * 1024 * 1024 + 1 << false;
+    }
+    void oversizedFilesAreSkipped()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, imported);
+        const QString path = archiveFolder() + QStringLiteral("/2026/big.md");
+        QVERIFY(writeFile(path, fileText(QStringLiteral("title: Big\n"))));
+        QVERIFY(QFile::resize(path, size)); // the rest reads as NUL characters
+        QVERIFY(
+            writeFile(archiveFolder() + QStringLiteral("/2026/small.md"), fileText(QStringLiteral("title: Small\n"))));
+
+        auto context = openStore();
+        LogCapture log;
+        MeetingImporter::runIfNeeded(*context, m_clock);
+        QCOMPARE(context->meetingCount(), imported ? 2 : 1);
+        QCOMPARE(log.contains(QStringLiteral("[Quillet] Skipped archive file over 64 MB: 2026/big.md")), !imported);
+    }
+
     void frontMatter_data()
     {
         QTest::addColumn<QString>("text");

@@ -1,3 +1,4 @@
+#include "platform/Log.h"
 #include "storage/ChatMessage.h"
 #include "storage/Folder.h"
 #include "storage/FolderListModel.h"
@@ -112,6 +113,8 @@ private slots:
 
     // Persistence
     void savedFieldsSurviveReopenUnsavedDoNot();
+    void editedSavedChildrenSurviveReopen_data();
+    void editedSavedChildrenSurviveReopen();
     void rollbackRestoresSavedState();
     void deletingMeetingCascades();
     void foldersFileAndUnfileMeetings();
@@ -270,6 +273,50 @@ void TestStore::savedFieldsSurviveReopenUnsavedDoNot()
     QCOMPARE(read->segments().first()->meeting(), read);
     QCOMPARE(read->chatMessages().first()->meeting(), read);
     QCOMPARE(reopened.fetchFolders().last()->meetings(), QList<Meeting*>());
+}
+
+void TestStore::editedSavedChildrenSurviveReopen_data()
+{
+    // Rows saved in this context know their keys from the save; rows read back from the file
+    // know them from the read.
+    QTest::addColumn<bool>("reopenBeforeEdit");
+    QTest::newRow("edited in the context that saved them") << false;
+    QTest::newRow("edited after a reopen") << true;
+}
+
+void TestStore::editedSavedChildrenSurviveReopen()
+{
+    QFETCH(bool, reopenBeforeEdit);
+
+    TempStore store;
+    auto* meeting = new Meeting(QStringLiteral("m"), kMonday);
+    meeting->appendSegment(new TranscriptSegment(QStringLiteral("draft"), Speaker::me(), 1));
+    meeting->appendSegment(new TranscriptSegment(QStringLiteral("untouched"), Speaker::them(), 2));
+    meeting->appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("question"), std::nullopt));
+    store->insert(meeting);
+    QVERIFY(store->save());
+    const QUuid id = meeting->id();
+
+    Meeting* edited = reopenBeforeEdit ? store.reopen().meetingById(id) : meeting;
+    QVERIFY(edited);
+    TranscriptSegment* segment = edited->segments().first();
+    segment->setText(QStringLiteral("final text"));
+    segment->setSpeaker(Speaker::other(QStringLiteral("Linh")));
+    segment->setTimestamp(4.5);
+    segment->setIsFinal(true);
+    ChatMessage* message = edited->chatMessages().first();
+    message->setRole(ChatRole::Assistant);
+    message->setText(QStringLiteral("answer"));
+    message->setModelId(QStringLiteral("fast"));
+    message->setCreatedAt(at(9, 12));
+    const StoredMeeting expected = storedMeeting(*edited);
+    QVERIFY(store->save());
+
+    Meeting* read = store.reopen().meetingById(id);
+    QVERIFY(read);
+    QCOMPARE(read->segments().first()->text(), QStringLiteral("final text"));
+    QCOMPARE(read->chatMessages().first()->text(), QStringLiteral("answer"));
+    QVERIFY(storedMeeting(*read) == expected);
 }
 
 void TestStore::rollbackRestoresSavedState()
@@ -500,11 +547,17 @@ void TestStore::failedSaveWritesNothingAndKeepsChanges()
     auto* refused = new TranscriptSegment(QStringLiteral("refused"), Speaker::me(), 0);
     meeting->appendSegment(refused);
     QSignalSpy savedSpy(&store.context(), &ModelContext::saved);
+    QSignalSpy failedSpy(&store.context(), &ModelContext::saveFailed);
+    LogCapture log;
     QString error;
     QVERIFY(!store->save(&error));
     QVERIFY2(error.contains(QLatin1String("refused by test")), qPrintable(error));
     QVERIFY(store->hasChanges());
     QCOMPARE(savedSpy.count(), 0);
+    // Callers that ignore the result still leave a trace, and views hear of it.
+    QCOMPARE(failedSpy.count(), 1);
+    QCOMPARE(failedSpy.first().first().toString(), error);
+    QVERIFY(log.contains(QStringLiteral("[Quillet] Store save failed: ") + error));
     QCOMPARE(store.rowCount(QStringLiteral("Folder")), 0);
 
     // Without the refused record the same pending changes save, each once.
@@ -512,6 +565,7 @@ void TestStore::failedSaveWritesNothingAndKeepsChanges()
     meeting->appendSegment(new TranscriptSegment(QStringLiteral("fine"), Speaker::me(), 1));
     QVERIFY2(store->save(&error), qPrintable(error));
     QCOMPARE(savedSpy.count(), 1);
+    QCOMPARE(failedSpy.count(), 1);
     QCOMPARE(store.rowCount(QStringLiteral("Folder")), 1);
     QCOMPARE(store.rowCount(QStringLiteral("TranscriptSegment")), 1);
     ModelContext& context = store.reopen();
