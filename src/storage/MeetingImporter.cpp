@@ -114,9 +114,13 @@ void runIfNeeded(ModelContext& context)
 
 void runIfNeeded(ModelContext& context, const Clock& clock)
 {
+    runIfNeeded(context, clock, archiveFolder());
+}
+
+void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folder)
+{
     if (context.meetingCount() > 0)
         return;
-    const QString folder = archiveFolder();
     const QStringList files = markdownFiles(folder);
     if (files.isEmpty())
         return;

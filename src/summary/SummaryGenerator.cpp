@@ -5,7 +5,7 @@
 #include "summary/ChatCompletions.h"
 #include "summary/ReasoningStripper.h"
 #include "summary/SummaryPrompts.h"
-#include "summary/TextPrefix.h"
+#include "format/TextPrefix.h"
 
 #include <QFutureWatcher>
 #include <QJsonArray>

@@ -11,12 +11,9 @@
 #include "support/TestMain.h"
 
 #include <QAbstractItemModelTester>
-#include <QDirIterator>
 #include <QFile>
 #include <QPointer>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -69,12 +66,6 @@ StoredMeeting storedMeeting(const Meeting& meeting)
     for (const ChatMessage* message : meeting.chatMessages())
         stored.messages.append(message->fields());
     return stored;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 bool execOn(const QString& path, const QStringList& statements)
@@ -130,8 +121,6 @@ private slots:
     void folderListFollowsChanges();
 
     // Processes
-    void unopenableStoreEndsProcess_data();
-    void unopenableStoreEndsProcess();
     void savedChangeSurvivesKill();
 };
 
@@ -750,64 +739,6 @@ void TestStore::folderListFollowsChanges()
     QCOMPARE(list.rowCount(), 1);
     QVERIFY(store->save());
     QCOMPARE(list.folderAt(0), later);
-}
-
-void TestStore::unopenableStoreEndsProcess_data()
-{
-    QTest::addColumn<QString>("badFile"); // relative to the data folder; empty: none
-    QTest::addColumn<bool>("opens");
-    QTest::newRow("missing folder is created") << "" << true;
-    QTest::newRow("random bytes as the store") << "Quillet-Test/Quillet.store" << false;
-    QTest::newRow("a file where the folder should be") << "Quillet-Test" << false;
-}
-
-void TestStore::unopenableStoreEndsProcess()
-{
-    QFETCH(QString, badFile);
-    QFETCH(bool, opens);
-
-    QTemporaryDir data;
-    const QString badPath = data.filePath(badFile);
-    QByteArray bytes(64 * 1024, Qt::Uninitialized);
-    QRandomGenerator generator(7);
-    generator.fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
-    if (!badFile.isEmpty()) {
-        QVERIFY(QDir().mkpath(QFileInfo(badPath).path()));
-        QFile bad(badPath);
-        QVERIFY(bad.open(QIODevice::WriteOnly));
-        QCOMPARE(bad.write(bytes), bytes.size());
-    }
-    const auto entries = [&data] {
-        QStringList names;
-        QDirIterator it(
-            data.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            names.append(it.next());
-        names.sort();
-        return names;
-    };
-    const QStringList before = entries();
-
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), data.path());
-    child.setProcessEnvironment(environment);
-    child.start(QStringLiteral(STORE_CHILD_PROCESS), { QStringLiteral("open") });
-    QVERIFY(child.waitForFinished(30000));
-    const QString errors = QString::fromUtf8(child.readAllStandardError());
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-
-    if (opens) {
-        QCOMPARE(child.exitCode(), 0);
-        QVERIFY(child.readAllStandardOutput().contains("opened"));
-        QVERIFY(QFileInfo(data.filePath(QStringLiteral("Quillet-Test/Quillet.store"))).isFile());
-        return;
-    }
-    QVERIFY(child.exitCode() != 0);
-    QVERIFY2(errors.contains(QLatin1String("Failed to open Quillet store: ")), qPrintable(errors));
-    QVERIFY(!child.readAllStandardOutput().contains("opened"));
-    QCOMPARE(readAll(badPath), bytes);
-    QCOMPARE(entries(), before);
 }
 
 void TestStore::savedChangeSurvivesKill()

@@ -1,0 +1,30 @@
+// The application as the tests run it in a process of its own: the same life as the program
+// (QuilletApp::run, window included), with its services on the folders of the environment the
+// test gives it, and every outside server at a closed port on 127.0.0.1.
+
+#include "app/QuilletApp.h"
+#include "support/InMemoryNotificationServer.h"
+#include "support/InMemorySecretStore.h"
+#include "support/RecordingCuePlayer.h"
+#include "support/RecordingUrlOpener.h"
+
+int main(int argc, char* argv[])
+{
+    InMemorySecretStore secrets;
+    RecordingUrlOpener browser;
+    RecordingCuePlayer cues;
+    std::unique_ptr<InMemoryNotificationServer> notifications;
+    return QuilletApp::run(argc, argv, [&] {
+        notifications = std::make_unique<InMemoryNotificationServer>();
+        const QUrl closed(QStringLiteral("http://127.0.0.1:9"));
+        AppServices::Config config;
+        config.endpoints = { closed, closed, closed };
+        config.updateSite = closed;
+        config.secretStore = &secrets;
+        config.urlOpener = &browser;
+        config.cuePlayer = &cues;
+        config.notificationServer = notifications.get();
+        config.capture = false;
+        return config;
+    });
+}
