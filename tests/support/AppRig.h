@@ -17,6 +17,7 @@
 #include "support/FakeClock.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeMicrophonePermission.h"
+#include "support/FakeScheduler.h"
 #include "support/InMemoryNotificationServer.h"
 #include "support/InMemorySecretStore.h"
 #include "support/IsolatedKeyring.h"
@@ -34,6 +35,11 @@ public:
     {
         bool capture = false;
         bool realKeyring = false;
+        // Delayed calls (the archive's debounce, the copy buttons' resets) wait for
+        // scheduler.advance() instead of Qt's timers.
+        bool steppedDelays = false;
+        // The calendar's link offers; none offers nothing. Owned by the test.
+        EventLinks* eventLinks = nullptr;
     };
 
     AppRig()
@@ -68,6 +74,7 @@ public:
     FakeHttpServer provider; // the provider's API and web site
     FakeHttpServer site; // the product's site with the update feed
     FakeClock clock;
+    FakeScheduler scheduler;
     InMemorySecretStore secrets;
     FakeMicrophonePermission microphonePermission { MicrophonePermission::Status::Authorized };
     RecordingUrlOpener browser;
@@ -93,6 +100,8 @@ private:
         config.cuePlayer = &cues;
         config.notificationServer = &notifications;
         config.capture = m_options.capture;
+        config.scheduler = m_options.steppedDelays ? &scheduler : nullptr;
+        config.eventLinks = m_options.eventLinks;
         QString error;
         m_services = AppServices::open(config, &error);
         if (!m_services)
