@@ -8,6 +8,7 @@
 #include "ui/Quillet.h"
 #include "ui/Spinner.h"
 #include "ui/SummaryMarkdown.h"
+#include "ui/SymbolButton.h"
 #include "ui/Symbols.h"
 #include "ui/ToneLabel.h"
 
@@ -78,15 +79,25 @@ public:
         setTextInteractionFlags(Qt::TextSelectableByMouse);
     }
 
+    // As wide as its longest line, so short questions get small bubbles; the row narrows it
+    // and it wraps when there is less room.
+    QSize sizeHint() const override
+    {
+        int widest = 0;
+        for (const QString& line : text().split(QLatin1Char('\n')))
+            widest = std::max(widest, fontMetrics().horizontalAdvance(line));
+        const QMargins margins = contentsMargins();
+        const int width = widest + margins.left() + margins.right() + 2;
+        return { width, heightForWidth(width) };
+    }
+
 protected:
     void paintEvent(QPaintEvent* event) override
     {
         {
             QPainter painter(this);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(Quillet::withOpacity(Quillet::primary(palette()), 0.085));
-            painter.drawRoundedRect(QRectF(rect()), 12, 12);
+            Quillet::fillRoundedRect(
+                painter, QRectF(rect()), 12, Quillet::withOpacity(Quillet::primary(palette()), 0.085));
         }
         QLabel::paintEvent(event);
     }
@@ -147,35 +158,6 @@ private:
     }
 
     std::function<void()> m_submit;
-};
-
-// A symbol drawn at 17, in a colour that follows the button's state.
-class MeetingChatPanel::SymbolButton final : public QAbstractButton
-{
-public:
-    SymbolButton(const QString& symbol, std::function<QColor(const SymbolButton&)> color, QWidget* parent)
-        : QAbstractButton(parent)
-        , m_symbol(symbol)
-        , m_color(std::move(color))
-    {
-        setFixedSize(24, 24);
-        setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::TabFocus);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const qreal side = Symbols::sideFor(17);
-        Symbols::paint(painter, m_symbol, QRectF(QRectF(rect()).center() - QPointF(side, side) / 2, QSizeF(side, side)),
-            m_color(*this));
-    }
-
-private:
-    QString m_symbol;
-    std::function<QColor(const SymbolButton&)> m_color;
 };
 
 // The model picker's label: the chosen model's name and a small chevron, both secondary.
@@ -249,6 +231,8 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     m_rows->setSpacing(14);
     m_rows->setAlignment(Qt::AlignTop);
     m_scroll->setWidget(canvas);
+    // The panel's tint shows through; the scroll area would paint the window colour over it.
+    canvas->setAutoFillBackground(false);
     layout->addWidget(m_scroll, 1);
 
     m_empty = new QWidget(column);
@@ -307,15 +291,18 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     composerLayout->setSpacing(10);
     m_field = new QuestionField([this] { send(); }, composer);
     m_picker = new PickerButton(composer);
-    const auto sendColor = [this](const SymbolButton& button) {
-        return button.isEnabled() && hasTextBesidesSpacesAndTabs(draft()) ? Quillet::accent()
-                                                                          : Quillet::tertiary(palette());
-    };
-    m_send = new SymbolButton(QStringLiteral("arrow.up.circle.fill"), sendColor, composer);
+    SymbolButton::Look send;
+    send.symbol = QStringLiteral("arrow.up.circle.fill");
+    send.symbolSize = 17;
+    send.frame = QSize(24, 24);
+    send.disabledOpacity = 1; // its tertiary colour already says it
+    m_send = new SymbolButton(send, composer);
     m_send->setAccessibleName(QStringLiteral("Send"));
-    m_stop = new SymbolButton(
-        QStringLiteral("stop.circle.fill"), [this](const SymbolButton&) { return Quillet::secondary(palette()); },
-        composer);
+    SymbolButton::Look stop;
+    stop.symbol = QStringLiteral("stop.circle.fill");
+    stop.symbolSize = 17;
+    stop.frame = QSize(24, 24);
+    m_stop = new SymbolButton(stop, composer);
     m_stop->setToolTip(QStringLiteral("Stop"));
     m_stop->setAccessibleName(QStringLiteral("Stop"));
     composerLayout->addWidget(m_field, 1, Qt::AlignVCenter);
@@ -438,7 +425,7 @@ QPlainTextEdit* MeetingChatPanel::questionField() const
 void MeetingChatPanel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), Quillet::cardFill(palette()));
+    Quillet::fillRect(painter, rect(), Quillet::cardFill(palette()));
 }
 
 QWidget* MeetingChatPanel::makeTurn(const ChatMessage& message)
@@ -518,8 +505,9 @@ void MeetingChatPanel::updateComposer()
     const bool answering = m_chat.isAnswering();
     m_stop->setVisible(answering);
     m_send->setVisible(!answering);
-    m_send->setEnabled(hasTextBesidesSpacesAndTabs(draft()));
-    m_send->update();
+    const bool sendable = hasTextBesidesSpacesAndTabs(draft());
+    m_send->setEnabled(sendable);
+    m_send->setTone(sendable ? Quillet::Tone::accent : Quillet::Tone::tertiary);
 }
 
 void MeetingChatPanel::updatePicker()

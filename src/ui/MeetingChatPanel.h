@@ -19,6 +19,7 @@ class QScrollArea;
 class QVBoxLayout;
 class Settings;
 class Spinner;
+class SymbolButton;
 class SummaryMarkdown;
 class ToneLabel;
 class UrlOpener;
@@ -67,7 +68,6 @@ protected:
 
 private:
     class QuestionField;
-    class SymbolButton;
     class PickerButton;
 
     void rebuildMessages();
