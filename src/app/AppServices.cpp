@@ -4,6 +4,8 @@
 #include "chat/MeetingChatService.h"
 #include "platform/Clock.h"
 #include "platform/DesktopUrlOpener.h"
+#include "platform/EdsCalendarStore.h"
+#include "platform/GnomeSettingsOpener.h"
 #include "platform/LibsecretStore.h"
 #include "platform/PulseCuePlayer.h"
 #include "platform/Scheduler.h"
@@ -61,6 +63,8 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_microphonePermission(realUnless<SystemMicrophonePermission>(config.microphonePermission))
     , m_cuePlayer(realUnless<PulseCuePlayer>(config.cuePlayer))
     , m_notificationServer(realUnless<DBusNotificationServer>(config.notificationServer))
+    , m_calendarStore(realUnless<EdsCalendarStore>(config.calendarStore))
+    , m_desktopSettings(realUnless<GnomeSettingsOpener>(config.desktopSettings))
     , m_settings(config.settingsFile)
     , m_store(std::move(store))
     , m_archiver(config.archiveRoot)
@@ -78,6 +82,7 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_summarizer([this] { return m_account.modelCredentials(); }, m_archiver)
     , m_session(m_settings, TranscriptionSession::ModelAccess::of(m_account), m_mixer, *m_microphonePermission.service,
           m_sounds, m_archiver, m_summarizer, m_clock)
+    , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service)
 {
     m_settings.registerDefault(SettingsKeys::soundEnabled);
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
@@ -104,6 +109,7 @@ void AppServices::launch()
     m_account.refresh();
     m_updateChecker.check();
     m_archiver.backfill(snapshotsOfFinishedMeetings(*m_store));
+    m_calendar.start();
 }
 
 std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent)

@@ -8,7 +8,10 @@
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
+#include "calendar/CalendarService.h"
+#include "platform/CalendarStore.h"
 #include "platform/CuePlayer.h"
+#include "platform/DesktopSettingsOpener.h"
 #include "platform/MicrophonePermission.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SecretStore.h"
@@ -65,6 +68,8 @@ public:
         UrlOpener* urlOpener = nullptr; // the desktop's browser
         CuePlayer* cuePlayer = nullptr; // the sound server
         NotificationServer* notificationServer = nullptr; // the desktop's notifications
+        CalendarStore* calendarStore = nullptr; // the desktop's calendar store
+        DesktopSettingsOpener* desktopSettings = nullptr; // the desktop's settings panes
         Scheduler* scheduler = nullptr; // Qt's timers
         EventLinks* eventLinks = nullptr; // none: nothing is offered
 
@@ -84,8 +89,8 @@ public:
 
     // The work of a launch, once the first window is up, in this order: the import that
     // rebuilds an empty store from the archive (or, when the store holds meetings, the prune of
-    // archived meetings deleted from it), the account's refresh, the update check and the
-    // archive's backfill of every finished meeting.
+    // archived meetings deleted from it), the account's refresh, the update check, the
+    // archive's backfill of every finished meeting and the calendar service's start.
     void launch();
 
     // A chat service for one meeting view (each view has its own).
@@ -117,6 +122,7 @@ public:
     SoundFeedback& sounds() { return m_sounds; }
     MeetingSummarizer& summarizer() { return m_summarizer; }
     TranscriptionSession& session() { return m_session; }
+    CalendarService& calendar() { return m_calendar; }
 
 private:
     // A desktop service: the stand-in the config names, else the real one, owned here.
@@ -137,6 +143,8 @@ private:
     Chosen<MicrophonePermission> m_microphonePermission;
     Chosen<CuePlayer> m_cuePlayer;
     Chosen<NotificationServer> m_notificationServer;
+    Chosen<CalendarStore> m_calendarStore;
+    Chosen<DesktopSettingsOpener> m_desktopSettings;
 
     Settings m_settings;
     std::unique_ptr<ModelContext> m_store;
@@ -158,4 +166,6 @@ private:
     SoundFeedback m_sounds;
     MeetingSummarizer m_summarizer;
     TranscriptionSession m_session;
+    // No Google source yet: the Google calendar service will be that source.
+    CalendarService m_calendar;
 };

@@ -43,6 +43,14 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
 
     Log::line("[Quillet] App launched");
 
+    // The calendars are read again each time the application becomes active.
+    CalendarService& calendar = services->calendar();
+    QObject::connect(
+        &app, &QGuiApplication::applicationStateChanged, &calendar, [&calendar](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive)
+                calendar.applicationBecameActive();
+        });
+
     MainWindow window(*services);
     window.show();
 

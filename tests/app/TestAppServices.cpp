@@ -70,8 +70,8 @@ private slots:
     }
 
     // An empty store is rebuilt from the archive before the backfill runs, so the backfill
-    // indexes the imported meetings; the update feed is asked on the product's site. A store
-    // with meetings prunes the archive instead.
+    // indexes the imported meetings; the update feed is asked on the product's site and the
+    // calendars are read. A store with meetings prunes the archive instead.
     void launchImportsOrPrunesBeforeTheBackfill()
     {
         AppRig rig;
@@ -93,6 +93,7 @@ private slots:
         };
         QCOMPARE(index().size(), 6);
         QTRY_COMPARE(rig.site.requestsTo("GET", "/latest.json").size(), 1);
+        QCOMPARE(rig.calendars.calendarReads(), 1);
 
         // A meeting deleted from the store whose archive removal never ran (the process ended
         // first): the next launch imports nothing and drops its file.

@@ -3,7 +3,8 @@
 // The application's services exactly as main() makes them, on a folder of their own (store,
 // settings, archive) and local servers, with stand-ins for the desktop: an in-memory secret
 // store (or the test keyring), a fake clock, a microphone permission the test sets, a browser
-// that only notes what it was asked to open, silent cues and in-memory notifications.
+// that only notes what it was asked to open, silent cues, in-memory notifications, an empty
+// in-memory calendar store and a desktop-settings opener that notes the panes.
 //
 //   AppRig rig;                                  // no sound, no request until asked
 //   MainWindow window(*rig);                     // views take AppServices&
@@ -14,6 +15,7 @@
 // server. Tests that record pass { .capture = true } and are marked SOUND in CMake.
 
 #include "app/AppServices.h"
+#include "support/FakeCalendarStore.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeMicrophonePermission.h"
@@ -22,6 +24,7 @@
 #include "support/InMemorySecretStore.h"
 #include "support/IsolatedKeyring.h"
 #include "support/RecordingCuePlayer.h"
+#include "support/RecordingSettingsOpener.h"
 #include "support/RecordingUrlOpener.h"
 
 #include <QTemporaryDir>
@@ -80,6 +83,8 @@ public:
     RecordingUrlOpener browser;
     RecordingCuePlayer cues;
     InMemoryNotificationServer notifications;
+    FakeCalendarStore calendars;
+    RecordingSettingsOpener desktopSettings;
 
 private:
     void start()
@@ -99,6 +104,8 @@ private:
         config.urlOpener = &browser;
         config.cuePlayer = &cues;
         config.notificationServer = &notifications;
+        config.calendarStore = &calendars;
+        config.desktopSettings = &desktopSettings;
         config.capture = m_options.capture;
         config.scheduler = m_options.steppedDelays ? &scheduler : nullptr;
         config.eventLinks = m_options.eventLinks;
