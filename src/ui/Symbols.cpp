@@ -44,6 +44,11 @@ constexpr SymbolFile kSymbols[] = {
     { "sparkles", "sparkles.svg" },
     { "square.and.arrow.up", "square-and-arrow-up.svg" },
     { "bubble.left.and.text.bubble.right", "bubble-left-and-text-bubble-right.svg" },
+    { "mic", "audio-input-microphone-symbolic.svg" },
+    { "checkmark.circle.fill", "checkmark-circle-fill.svg" },
+    { "person.crop.circle", "person-crop-circle.svg" },
+    { "person.crop.circle.badge.checkmark", "person-crop-circle-badge-checkmark.svg" },
+    { "circle.lefthalf.filled", "circle-lefthalf-filled.svg" },
 };
 
 // Renderers are made once per symbol and kept; everything here runs on the main thread.
