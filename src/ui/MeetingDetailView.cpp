@@ -12,11 +12,13 @@
 #include "ui/MeetingChatPanel.h"
 #include "ui/NotesEditor.h"
 #include "ui/PillButton.h"
+#include "ui/PlainButton.h"
 #include "ui/Quillet.h"
 #include "ui/RecordingDot.h"
 #include "ui/Spinner.h"
 #include "ui/SummaryMarkdown.h"
 #include "ui/SymbolButton.h"
+#include "ui/SymbolView.h"
 #include "ui/Symbols.h"
 #include "ui/ToneLabel.h"
 #include "ui/TranscriptFeedView.h"
@@ -127,35 +129,6 @@ protected:
         painter.setBrush(Quillet::secondary(palette()));
         painter.drawEllipse(QRectF(rect()));
     }
-};
-
-// A symbol standing alone, in a tone.
-class SymbolLabel final : public QWidget
-{
-public:
-    SymbolLabel(const QString& symbol, qreal size, Quillet::Tone tone, qreal opacity = 1, QWidget* parent = nullptr)
-        : QWidget(parent)
-        , m_symbol(symbol)
-        , m_tone(tone)
-        , m_opacity(opacity)
-    {
-        const int side = int(Symbols::sideFor(size));
-        setFixedSize(side, side);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        Symbols::paint(
-            painter, m_symbol, QRectF(rect()), Quillet::withOpacity(Quillet::color(m_tone, palette()), m_opacity));
-    }
-
-private:
-    QString m_symbol;
-    Quillet::Tone m_tone;
-    qreal m_opacity;
 };
 
 // A widget painted with a tint over what is behind it: the panes and the bars.
@@ -677,7 +650,7 @@ QWidget* MeetingDetailView::buildTranscriptPane()
     header->setSpacing(8);
     header->addWidget(new EditorialLabel(QStringLiteral("Transcript"), Quillet::Tone::secondary));
     header->addStretch(1);
-    m_systemAudioIcon = new SymbolLabel(QStringLiteral("speaker.wave.2"), 10, Quillet::Tone::secondary, 0.6);
+    m_systemAudioIcon = new SymbolView(QStringLiteral("speaker.wave.2"), 10, Quillet::Tone::tertiary);
     m_systemAudioIcon->setToolTip(QStringLiteral("Capturing system audio"));
     header->addWidget(m_systemAudioIcon);
 
@@ -755,7 +728,7 @@ QWidget* MeetingDetailView::buildLinkBanner()
     auto* row = new QHBoxLayout(m_linkBanner);
     row->setContentsMargins(12, 8, 12, 8);
     row->setSpacing(10);
-    row->addWidget(new SymbolLabel(QStringLiteral("calendar"), 12.5, Quillet::Tone::accent));
+    row->addWidget(new SymbolView(QStringLiteral("calendar"), 12.5, Quillet::Tone::accent));
     m_linkText = new ToneLabel(QString(), Quillet::font(12.5), Quillet::Tone::primary);
     row->addWidget(m_linkText);
     row->addStretch(1);
@@ -770,10 +743,7 @@ QWidget* MeetingDetailView::buildLinkBanner()
         updateLinkBanner();
     });
     row->addWidget(link);
-    SymbolButton::Look noThanks;
-    noThanks.text = QStringLiteral("No thanks");
-    noThanks.font = Quillet::font(12);
-    auto* dismiss = new SymbolButton(noThanks);
+    auto* dismiss = new PlainButton(QStringLiteral("No thanks"), Quillet::font(12), Quillet::Tone::secondary);
     dismiss->setObjectName(QStringLiteral("dismissLinkButton"));
     connect(dismiss, &QAbstractButton::clicked, this, [this] {
         if (!m_meeting)
@@ -841,7 +811,7 @@ QWidget* MeetingDetailView::buildContentArea()
     auto* hint = new QHBoxLayout(m_emptyHint);
     hint->setContentsMargins(0, 0, 0, 0);
     hint->setSpacing(8);
-    hint->addWidget(new SymbolLabel(QStringLiteral("square.and.pencil"), 13, Quillet::Tone::tertiary));
+    hint->addWidget(new SymbolView(QStringLiteral("square.and.pencil"), 13, Quillet::Tone::tertiary));
     hint->addWidget(new EditorialLabel(QStringLiteral("Write notes, or press record below"), Quillet::Tone::secondary));
     hint->addStretch(1);
     layout->addWidget(m_emptyHint);

@@ -46,12 +46,12 @@ QSize SymbolButton::sizeHint() const
 {
     if (!m_look.frame.isEmpty())
         return m_look.frame;
-    const qreal side = m_look.symbol.isEmpty() ? 0 : Symbols::sideFor(m_look.symbolSize);
+    const qreal side = Symbols::sideFor(m_look.symbolSize);
     qreal width = side;
     qreal height = side;
     if (!text().isEmpty()) {
         const QFontMetricsF metrics(m_look.font);
-        width += (side > 0 ? m_look.spacing : 0) + metrics.horizontalAdvance(text());
+        width += m_look.spacing + metrics.horizontalAdvance(text());
         height = std::max(height, metrics.height());
     }
     return QSizeF(width + 2, height + 4).toSize();
@@ -63,8 +63,8 @@ void SymbolButton::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setOpacity(isEnabled() ? 1.0 : m_look.disabledOpacity);
     const QColor ink = m_color.value_or(Quillet::color(m_tone, palette()));
-    const qreal side = m_look.symbol.isEmpty() ? 0 : Symbols::sideFor(m_look.symbolSize);
-    const qreal spacing = side > 0 ? m_look.spacing : 0;
+    const qreal side = Symbols::sideFor(m_look.symbolSize);
+    const qreal spacing = m_look.spacing;
     qreal contentWidth = side;
     const QFontMetricsF metrics(m_look.font);
     if (!text().isEmpty())
@@ -78,8 +78,7 @@ void SymbolButton::paintEvent(QPaintEvent*)
         painter.rotate(m_rotation);
         painter.translate(-symbol.center());
     }
-    if (side > 0)
-        Symbols::paint(painter, m_look.symbol, symbol, ink);
+    Symbols::paint(painter, m_look.symbol, symbol, ink);
     painter.restore();
     if (!text().isEmpty()) {
         painter.setFont(m_look.font);
