@@ -6,6 +6,7 @@
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "ui/Quillet.h"
+#include "ui/ScrollIndicator.h"
 #include "ui/Spinner.h"
 #include "ui/SummaryMarkdown.h"
 #include "ui/SymbolButton.h"
@@ -217,6 +218,7 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
     m_scroll->viewport()->setAutoFillBackground(false);
     auto* canvas = new QWidget;
     canvas->setAutoFillBackground(false);

@@ -15,6 +15,7 @@
 #include "ui/PlainButton.h"
 #include "ui/Quillet.h"
 #include "ui/RecordingDot.h"
+#include "ui/ScrollIndicator.h"
 #include "ui/Spinner.h"
 #include "ui/SummaryMarkdown.h"
 #include "ui/SymbolButton.h"
@@ -569,6 +570,7 @@ QWidget* MeetingDetailView::buildFinishedFace()
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
     scroll->viewport()->setAutoFillBackground(false);
     auto* stack = new QVBoxLayout;
     stack->setSpacing(18);

@@ -4,6 +4,7 @@
 #include "storage/TranscriptSegment.h"
 #include "ui/Quillet.h"
 #include "ui/RecordingDot.h"
+#include "ui/ScrollIndicator.h"
 #include "ui/Symbols.h"
 
 #include <QAbstractButton>
@@ -213,6 +214,7 @@ TranscriptFeedView::TranscriptFeedView(
 {
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAutoFillBackground(false);
