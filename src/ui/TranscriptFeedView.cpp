@@ -337,6 +337,12 @@ void TranscriptFeedView::setDraft(const QString& draft)
 {
     if (draft == m_draft)
         return;
+    if (!isVisible()) {
+        // Laid out when the feed is shown again; nobody sees the steps in between.
+        m_draft = draft;
+        m_staleWhileHidden = true;
+        return;
+    }
     const bool near = isNearEnd();
     const LiveRow before = liveRow();
     m_draft = draft;
@@ -356,6 +362,10 @@ void TranscriptFeedView::setDraft(const QString& draft)
 
 void TranscriptFeedView::segmentsChanged()
 {
+    if (!isVisible() && m_appeared) {
+        m_staleWhileHidden = true;
+        return;
+    }
     // Several changes in one turn of the event loop (a turn replaced by another) are one update.
     if (m_regroupPending)
         return;
@@ -841,9 +851,12 @@ void TranscriptFeedView::scrollContentsBy(int, int)
 void TranscriptFeedView::showEvent(QShowEvent* event)
 {
     QAbstractScrollArea::showEvent(event);
+    const bool appearedBefore = m_appeared;
     m_appeared = true;
     m_viewportMeasured = true;
     relayout();
+    if (std::exchange(m_staleWhileHidden, false) && appearedBefore)
+        regroup();
     if (liveRow() == LiveRow::draft)
         startDots();
 }

@@ -152,6 +152,8 @@ private:
     QCache<QUuid, QTextLayout> m_layouts;
     qsizetype m_segmentCount = 0;
     bool m_regroupPending = false;
+    // Segments or the draft changed while the feed was hidden.
+    bool m_staleWhileHidden = false;
 
     std::unique_ptr<QTextLayout> m_draftLayout;
     int m_draftTextHeight = 0;

@@ -226,6 +226,25 @@ private slots:
         QVERIFY(!feed.hasUnseen());
     }
 
+    // A hidden feed does no work for what arrives meanwhile, and catches up when shown.
+    void hiddenFeedCatchesUp()
+    {
+        LiveFeed live(20);
+        TranscriptFeedView& feed = *live.feed;
+        QVERIFY(QTest::qWaitForWindowExposed(&feed));
+        feed.verticalScrollBar()->setValue(feed.verticalScrollBar()->maximum());
+        feed.hide();
+        live.add(Speaker::them());
+        feed.setDraft(QStringLiteral("still talking"));
+        QCoreApplication::processEvents();
+        QCOMPARE(feed.bubbleCount(), 20);
+        feed.show();
+        QCOMPARE(feed.bubbleCount(), 21);
+        QCOMPARE(feed.liveRow(), TranscriptFeedView::LiveRow::draft);
+        QTRY_COMPARE(feed.distanceFromBottom(), 0);
+        QVERIFY(!feed.hasUnseen());
+    }
+
     void pressedBubbleTextCanBeSelected()
     {
         LiveFeed stored(5, false);
