@@ -10,7 +10,7 @@
 // Needs the sound server and espeak-ng: run it under scripts/with-test-env.
 // Usage: bench_session [--live-seconds N] [--hours H] [--draft off|on|both]
 
-#include "SessionRig.h" // tests/transcription
+#include "support/SessionRig.h"
 #include "support/TestMain.h"
 
 #include <QCoreApplication>

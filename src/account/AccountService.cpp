@@ -1,6 +1,7 @@
 #include "account/AccountService.h"
 
 #include "account/UrlPath.h"
+#include "network/ReplyLimiter.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
@@ -276,6 +277,11 @@ void AccountService::setCountdownTickInterval(std::chrono::milliseconds interval
     m_cooldownTimer.setInterval(int(interval.count()));
 }
 
+void AccountService::setBalanceDeadline(std::chrono::milliseconds deadline)
+{
+    m_balanceDeadline = deadline;
+}
+
 void AccountService::startResendCooldown()
 {
     m_cooldownStartedAt = m_clock.now();
@@ -338,14 +344,16 @@ void AccountService::refreshTessraBalance(Completion done)
     }
     const QString sentKey = *m_tessraKey;
     QNetworkRequest request(appendingPath(m_endpoints.providerWeb, QStringLiteral("/v1/credits/balance")));
-    request.setTransferTimeout(kBalanceTimeoutMs);
     request.setRawHeader("Authorization", "Bearer " + sentKey.toUtf8());
-    QNetworkReply* reply = m_network.get(request);
+    const std::chrono::milliseconds idle(kBalanceTimeoutMs);
+    QNetworkReply* reply = ReplyLimiter::send(
+        m_network, request, "GET", std::nullopt, { idle, m_balanceDeadline, RequestLimits::kJsonReplyBytes });
     connect(reply, &QNetworkReply::finished, this, [this, reply, sentKey, done] {
         reply->deleteLater();
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        // Only a readable balance for the key that is still signed in replaces the one shown.
-        if (status.isValid() && status.toInt() == 200 && m_tessraKey == sentKey) {
+        // Only a whole, readable balance for the key that is still signed in replaces the one
+        // shown; a failure leaves it as it was.
+        if (!ReplyLimiter::failure(reply) && status.isValid() && status.toInt() == 200 && m_tessraKey == sentKey) {
             const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
             const QJsonValue balance = document.object().value(QLatin1String("balance"));
             if (document.isObject() && balance.isDouble())

@@ -145,6 +145,8 @@ public:
 
     // How often the resend countdown reads the clock; tests shorten it.
     void setCountdownTickInterval(std::chrono::milliseconds interval);
+    // Shortens the balance request's whole-request limit; tests use it.
+    void setBalanceDeadline(std::chrono::milliseconds deadline);
 
 signals:
     void flowChanged();
@@ -196,6 +198,7 @@ private:
     std::optional<double> m_tessraBalance;
 
     QTimer m_cooldownTimer;
+    std::chrono::milliseconds m_balanceDeadline { kBalanceTimeoutMs };
     QDateTime m_cooldownStartedAt;
     quint64 m_tessraAttempt = 0;
 };

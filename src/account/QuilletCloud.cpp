@@ -1,6 +1,7 @@
 #include "account/QuilletCloud.h"
 
 #include "account/UrlPath.h"
+#include "network/ReplyLimiter.h"
 #include "platform/Settings.h"
 
 #include <QJsonArray>
@@ -140,6 +141,11 @@ QuilletCloud::QuilletCloud(Settings& settings, QNetworkAccessManager& network, Q
     , m_builtInBase(std::move(builtInBase))
 { }
 
+void QuilletCloud::setRequestDeadline(std::chrono::milliseconds deadline)
+{
+    m_deadline = deadline;
+}
+
 QUrl QuilletCloud::baseUrl() const
 {
     if (const std::optional<QString> text = m_settings.stored(SettingsKeys::quilletCloudBase)) {
@@ -184,20 +190,19 @@ void QuilletCloud::send(const QByteArray& method, const QString& path, const std
     const std::optional<QString>& bearer, QObject* receiver, std::function<void(const RawReply&)> done) const
 {
     QNetworkRequest request(appendingPath(baseUrl(), path));
-    request.setTransferTimeout(kTimeoutMs);
     if (bearer)
         request.setRawHeader("Authorization", "Bearer " + bearer->toUtf8());
 
-    QNetworkReply* reply = nullptr;
+    std::optional<QByteArray> body;
     if (json) {
         QJsonObject object;
         for (auto it = json->constBegin(); it != json->constEnd(); ++it)
             object.insert(it.key(), it.value());
         request.setRawHeader("Content-Type", "application/json");
-        reply = m_network.sendCustomRequest(request, method, QJsonDocument(object).toJson(QJsonDocument::Compact));
-    } else {
-        reply = m_network.sendCustomRequest(request, method);
+        body = QJsonDocument(object).toJson(QJsonDocument::Compact);
     }
+    QNetworkReply* reply = ReplyLimiter::send(m_network, request, method, body,
+        { std::chrono::milliseconds(kTimeoutMs), m_deadline, RequestLimits::kJsonReplyBytes });
 
     const QPointer<QObject> guard(receiver);
     const bool guarded = receiver != nullptr;
@@ -206,6 +211,14 @@ void QuilletCloud::send(const QByteArray& method, const QString& path, const std
         if (guarded && !guard)
             return;
         RawReply raw;
+        // A reply cut short by its limits is a failed transfer, whatever status came first.
+        if (const std::optional<QString> failure = ReplyLimiter::failure(reply)) {
+            raw.error
+                = reply->error() == QNetworkReply::NoError ? QNetworkReply::OperationCanceledError : reply->error();
+            raw.errorString = *failure;
+            done(raw);
+            return;
+        }
         // Qt flags 4xx and 5xx answers as errors too; a status means the server answered.
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid())

@@ -7,6 +7,7 @@
 #include <QNetworkReply>
 #include <QString>
 #include <QUrl>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <utility>
@@ -130,9 +131,13 @@ public:
         QString errorString;
     };
 
+    // Both the longest silence and the longest whole call.
     static constexpr int kTimeoutMs = 20'000;
 
     QuilletCloud(Settings& settings, QNetworkAccessManager& network, QUrl builtInBase);
+
+    // Shortens the whole-call limit; tests use it.
+    void setRequestDeadline(std::chrono::milliseconds deadline);
 
     // The override in "quilletCloudBase" when it is an absolute http(s) URL with a host,
     // else the built-in base.
@@ -197,4 +202,5 @@ private:
     Settings& m_settings;
     QNetworkAccessManager& m_network;
     QUrl m_builtInBase;
+    std::chrono::milliseconds m_deadline { kTimeoutMs };
 };

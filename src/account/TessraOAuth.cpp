@@ -1,6 +1,7 @@
 #include "account/TessraOAuth.h"
 
 #include "account/UrlPath.h"
+#include "network/ReplyLimiter.h"
 #include "platform/Clock.h"
 #include "platform/UrlOpener.h"
 
@@ -16,8 +17,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int kExchangeTimeoutMs = 60'000;
 
 QString base64Url(const QByteArray& bytes)
 {
@@ -97,6 +96,11 @@ TessraOAuth::~TessraOAuth()
 void TessraOAuth::setLimitCheckInterval(std::chrono::milliseconds interval)
 {
     m_limitTimer.setInterval(int(interval.count()));
+}
+
+void TessraOAuth::setExchangeDeadline(std::chrono::milliseconds deadline)
+{
+    m_exchangeDeadline = deadline;
 }
 
 QString TessraOAuth::randomUrlSafe(int byteCount)
@@ -248,14 +252,21 @@ void TessraOAuth::exchange(const QString& code)
 {
     m_limitTimer.stop();
     QNetworkRequest request(appendingPath(m_webOrigin, QStringLiteral("/v1/auth/token")));
-    request.setTransferTimeout(kExchangeTimeoutMs);
     request.setRawHeader("Content-Type", "application/x-www-form-urlencoded");
-    QNetworkReply* reply = m_network.post(request, tokenRequestBody(code, m_pending->verifier));
+    // The body carries the code and its verifier, which are as good as a key: they stay on
+    // this origin like a bearer would.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
+    QNetworkReply* reply = ReplyLimiter::send(m_network, request, "POST", tokenRequestBody(code, m_pending->verifier),
+        { kExchangeTimeout, m_exchangeDeadline, RequestLimits::kJsonReplyBytes });
     m_pending->exchange = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         if (!m_pending || m_pending->exchange != reply)
             return;
+        if (const std::optional<QString> failure = ReplyLimiter::failure(reply)) {
+            finish(OtherError { *failure });
+            return;
+        }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (!status.isValid()) {
             finish(OtherError { reply->errorString() });

@@ -64,6 +64,8 @@ public:
     static inline const QString kRedirectUri = QStringLiteral("quillet://callback");
     static inline const QString kScope = QStringLiteral("openid email");
     static constexpr std::chrono::minutes kCallbackLimit { 10 };
+    // The code exchange's longest silence, and by default its longest whole run.
+    static constexpr std::chrono::seconds kExchangeTimeout { 60 };
 
     TessraOAuth(QNetworkAccessManager& network, UrlOpener& browser, const Clock& clock, QUrl webOrigin,
         QObject* parent = nullptr);
@@ -81,6 +83,8 @@ public:
 
     // How often the ten-minute limit is checked against the clock; tests shorten it.
     void setLimitCheckInterval(std::chrono::milliseconds interval);
+    // Shortens the whole-exchange limit; tests use it.
+    void setExchangeDeadline(std::chrono::milliseconds deadline);
 
     // byteCount bytes from the system's secure random source, Base64URL without padding.
     static QString randomUrlSafe(int byteCount);
@@ -104,5 +108,6 @@ private:
     const Clock& m_clock;
     QUrl m_webOrigin;
     QTimer m_limitTimer;
+    std::chrono::milliseconds m_exchangeDeadline { kExchangeTimeout };
     std::unique_ptr<Pending> m_pending;
 };

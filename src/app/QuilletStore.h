@@ -10,9 +10,8 @@ namespace QuilletStore {
 
 QString containerName();
 QString storeFilePath();
+// Nothing (and the reason in `error`) when the file cannot be opened as a store. The
+// application opens storeFilePath() once at start-up and cannot run without it.
 std::unique_ptr<ModelContext> open(const QString& filePath, QString* error);
-// Opens storeFilePath() on first use. The application cannot run without its store: on failure
-// this prints "Failed to open Quillet store: <error>" and ends the process with a failure status.
-ModelContext& shared();
 
 } // namespace QuilletStore

@@ -19,6 +19,11 @@ public:
     // Called on the capture thread with each buffer; may be replaced at any time.
     void setOnAudioChunk(AudioSamplesCallback callback) { m_onAudioChunk.set(std::move(callback)); }
 
+    // Off: start() fails at once and never reaches the sound server (tests that must not
+    // record through the shared test sound server).
+    void setCaptureEnabled(bool enabled) { m_captureEnabled = enabled; }
+    bool captureEnabled() const { return m_captureEnabled; }
+
     float audioLevel() const { return m_audioLevel; }
 
 signals:
@@ -34,5 +39,6 @@ private:
     void setAudioLevel(float level);
 
     GuardedCallback<const AudioSamples&> m_onAudioChunk;
+    bool m_captureEnabled = true;
     float m_audioLevel = 0.0f;
 };

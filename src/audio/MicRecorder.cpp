@@ -27,6 +27,8 @@ MicRecorder::~MicRecorder()
 
 std::optional<MicRecorderError> MicRecorder::start()
 {
+    if (!captureEnabled())
+        return MicRecorderError { MicRecorderError::Kind::CaptureFailed, 0, QStringLiteral("capture is off") };
     const auto error = m_capture.start(PulseCapture::Source::defaultInput(),
         [this](std::span<const float> samples) { publish(AudioSamples(samples.begin(), samples.end())); });
     if (error) {

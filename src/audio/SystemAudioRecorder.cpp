@@ -32,6 +32,8 @@ std::optional<SystemAudioError> SystemAudioRecorder::start()
 {
     if (m_isRunning)
         return std::nullopt;
+    if (!captureEnabled())
+        return SystemAudioError { SystemAudioError::Kind::TapCreationFailed, 0 };
     const PulseCapture::Source source = m_sourceOverride.isEmpty() ? PulseCapture::Source::defaultOutputMonitor()
                                                                    : PulseCapture::Source::named(m_sourceOverride);
     const auto error = m_capture.start(source, [this](std::span<const float> samples) { deliver(samples); });

@@ -18,16 +18,37 @@ ChatStreamReader::Step ChatStreamReader::feed(QByteArrayView bytes)
     Step step;
     if (m_done)
         return step;
-    m_pending.append(bytes.data(), bytes.size());
+    // Lines are cut from the new bytes alone: what is pending holds no line break, so a long
+    // line is never searched again from its start.
     qsizetype start = 0;
-    for (qsizetype end = m_pending.indexOf('\n', start); end >= 0 && !step.done; end = m_pending.indexOf('\n', start)) {
-        takeLine(QByteArrayView(m_pending).sliced(start, end - start), step);
+    for (qsizetype end = bytes.indexOf('\n'); end >= 0 && !step.done; end = bytes.indexOf('\n', start)) {
+        const QByteArrayView rest = bytes.sliced(start, end - start);
+        if (m_pending.size() + rest.size() > kMaxLineBytes)
+            return refuseLine();
+        if (m_pending.isEmpty()) {
+            takeLine(rest, step);
+        } else {
+            m_pending.append(rest.data(), rest.size());
+            takeLine(std::exchange(m_pending, QByteArray()), step);
+        }
         start = end + 1;
     }
-    if (step.done)
+    if (step.done) {
         m_pending.clear();
-    else
-        m_pending.remove(0, start);
+        return step;
+    }
+    if (m_pending.size() + (bytes.size() - start) > kMaxLineBytes)
+        return refuseLine();
+    m_pending.append(bytes.data() + start, bytes.size() - start);
+    return step;
+}
+
+ChatStreamReader::Step ChatStreamReader::refuseLine()
+{
+    m_pending.clear();
+    m_done = true;
+    Step step;
+    step.tooLong = true;
     return step;
 }
 

@@ -17,7 +17,11 @@ public:
     {
         QStringList fragments; // answer text, in order, never empty strings
         bool done = false; // "[DONE]" was seen: nothing after it is read
+        bool tooLong = false; // a line passed kMaxLineBytes: the reply cannot be read
     };
+
+    // No real event comes near this; a longer line is refused rather than kept.
+    static constexpr qsizetype kMaxLineBytes = 1024 * 1024;
 
     // Takes the next piece of the reply body.
     Step feed(QByteArrayView bytes);
@@ -29,7 +33,8 @@ public:
 
 private:
     void takeLine(QByteArrayView line, Step& step);
+    Step refuseLine();
 
-    QByteArray m_pending;
+    QByteArray m_pending; // the start of a line whose end has not come yet
     bool m_done = false;
 };

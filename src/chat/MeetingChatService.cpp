@@ -3,6 +3,7 @@
 #include "chat/ChatStreamReader.h"
 #include "chat/MeetingChatPrompt.h"
 #include "chat/StreamedPost.h"
+#include "network/ReplyLimiter.h"
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
@@ -54,8 +55,7 @@ void MeetingChatService::ask(const QString& question, Meeting* meeting, const Mo
     if (!meeting)
         return;
 
-    const ChatModel model
-        = ChatModel::named(m_settings.get(SettingsKeys::chatModel));
+    const ChatModel model = ChatModel::named(m_settings.get(SettingsKeys::chatModel));
     // The history is taken before the question is stored, so the question goes out once, last.
     const QList<ChatCompletions::Message> messages
         = MeetingChatPrompt::build(question, *meeting, meeting->sortedChatMessages());
@@ -73,8 +73,10 @@ void MeetingChatService::ask(const QString& question, Meeting* meeting, const Mo
     StreamedPost::Headers headers;
     for (const QByteArray& name : request.rawHeaderList())
         headers.append({ name, request.rawHeader(name) });
-    auto* post = new StreamedPost(request.url(), headers,
-        ChatCompletions::body(model.id, messages, kAnswerMaxTokens, true), ChatCompletions::kTimeout, this);
+    // StreamedPost follows no redirect at all, so the bearer goes to this origin only.
+    auto* post
+        = new StreamedPost(request.url(), headers, ChatCompletions::body(model.id, messages, kAnswerMaxTokens, true),
+            { ChatCompletions::kTimeout, m_answerDeadline, kMaxAnswerBytes }, this);
     answer->request = post;
     const quint64 generation = answer->generation;
     connect(post, &StreamedPost::headReceived, this, [this, generation](int status) { onHead(generation, status); });
@@ -150,8 +152,17 @@ void MeetingChatService::onEnd(quint64 generation)
     consume(step);
 }
 
+void MeetingChatService::setAnswerDeadline(std::chrono::milliseconds deadline)
+{
+    m_answerDeadline = deadline;
+}
+
 void MeetingChatService::consume(const ChatStreamReader::Step& step)
 {
+    if (step.tooLong) {
+        fail({ Failure::Kind::Transfer, 0, RequestLimits::tooLargeText() });
+        return;
+    }
     const quint64 generation = m_answer->generation;
     for (const QString& fragment : step.fragments) {
         m_answer->text += fragment;

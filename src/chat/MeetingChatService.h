@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -28,6 +29,11 @@ class MeetingChatService final : public QObject
 
 public:
     using CredentialsProvider = std::function<std::optional<ModelCredentials>()>;
+
+    // An answer keeps its idle limit and may take this long in all.
+    static constexpr std::chrono::minutes kAnswerDeadline { 10 };
+    // Far above any answer of the tokens asked for, events and all.
+    static constexpr qint64 kMaxAnswerBytes = 16 * 1024 * 1024;
 
     // Why a streamed request failed, for readable().
     struct Failure
@@ -54,6 +60,9 @@ public:
     void ask(const QString& question, Meeting* meeting, const ModelContextBox& context);
     // Stops the running answer, if any; nothing of it is stored. error is left as it is.
     void cancel();
+
+    // Shortens the whole-answer limit; tests use it.
+    void setAnswerDeadline(std::chrono::milliseconds deadline);
 
     // The sentence users see for a failed request.
     static QString readable(const Failure& failure);
@@ -89,5 +98,6 @@ private:
     // Every ask gets a new generation; callbacks of an earlier one are ignored, so a late
     // event of a cancelled answer can never touch the next one.
     quint64 m_generation = 0;
+    std::chrono::milliseconds m_answerDeadline { kAnswerDeadline };
     std::unique_ptr<Answer> m_answer;
 };

@@ -1,5 +1,7 @@
 #include "chat/StreamedPost.h"
 
+#include "network/ReplyLimiter.h"
+
 #include <QSslSocket>
 
 namespace {
@@ -13,16 +15,18 @@ bool headerIs(const QByteArray& name, const char* wanted)
 
 } // namespace
 
-StreamedPost::StreamedPost(const QUrl& url, const Headers& headers, const QByteArray& body,
-    std::chrono::milliseconds idleTimeout, QObject* parent)
+StreamedPost::StreamedPost(
+    const QUrl& url, const Headers& headers, const QByteArray& body, const Limits& limits, QObject* parent)
     : QObject(parent)
     , m_url(url)
     , m_headers(headers)
     , m_body(body)
-    , m_idleTimeout(idleTimeout)
+    , m_limits(limits)
 {
     m_idleTimer.setSingleShot(true);
-    connect(&m_idleTimer, &QTimer::timeout, this, [this] { fail(QStringLiteral("The request timed out.")); });
+    m_deadlineTimer.setSingleShot(true);
+    for (QTimer* timer : { &m_idleTimer, &m_deadlineTimer })
+        connect(timer, &QTimer::timeout, this, [this] { fail(RequestLimits::timedOutText()); });
 }
 
 StreamedPost::~StreamedPost()
@@ -62,7 +66,8 @@ void StreamedPost::start()
         connect(m_socket, &QTcpSocket::connected, this, &StreamedPost::sendRequest);
         m_socket->connectToHost(m_url.host(), quint16(m_url.port(80)));
     }
-    m_idleTimer.start(m_idleTimeout);
+    m_idleTimer.start(m_limits.idleTimeout);
+    m_deadlineTimer.start(m_limits.deadline);
 }
 
 void StreamedPost::abort()
@@ -92,7 +97,7 @@ void StreamedPost::sendRequest()
     request += m_body;
     m_stage = Stage::Head;
     m_socket->write(request);
-    m_idleTimer.start(m_idleTimeout);
+    m_idleTimer.start(m_limits.idleTimeout);
 }
 
 void StreamedPost::onReadyRead()
@@ -100,7 +105,7 @@ void StreamedPost::onReadyRead()
     if (!m_socket || m_stage == Stage::Done)
         return;
     m_buffer += m_socket->readAll();
-    m_idleTimer.start(m_idleTimeout);
+    m_idleTimer.start(m_limits.idleTimeout);
     process();
 }
 
@@ -123,23 +128,33 @@ void StreamedPost::onDisconnected()
 
 void StreamedPost::process()
 {
+    readBuffered();
+    // What was read goes in one move, not one move per piece.
+    m_buffer.remove(0, m_offset);
+    m_headScanned = std::max<qsizetype>(0, m_headScanned - m_offset);
+    m_offset = 0;
+}
+
+void StreamedPost::readBuffered()
+{
     // Every emit may end this request (a listener may abort it), so the stage is checked again.
     while (m_stage != Stage::Done) {
+        const QByteArrayView unread = QByteArrayView(m_buffer).sliced(m_offset);
         switch (m_stage) {
         case Stage::Head:
             if (!parseHead())
                 return;
             break;
         case Stage::ChunkSize: {
-            const qsizetype end = m_buffer.indexOf("\r\n");
+            const qsizetype end = framingLineEnd(unread);
             if (end < 0)
                 return;
-            QByteArray sizeText = m_buffer.left(end);
+            QByteArrayView sizeText = unread.first(end);
             if (const qsizetype extension = sizeText.indexOf(';'); extension >= 0)
                 sizeText.truncate(extension);
             bool ok = false;
             m_remaining = sizeText.trimmed().toLongLong(&ok, 16);
-            m_buffer.remove(0, end + 2);
+            m_offset += end + 2;
             if (!ok || m_remaining < 0) {
                 fail(QStringLiteral("The server's reply could not be read."));
                 return;
@@ -147,50 +162,46 @@ void StreamedPost::process()
             m_stage = m_remaining == 0 ? Stage::Trailer : Stage::ChunkData;
             break;
         }
-        case Stage::ChunkData: {
-            if (m_buffer.isEmpty())
+        case Stage::ChunkData:
+        case Stage::Length: {
+            if (m_stage == Stage::Length && m_remaining == 0) {
+                succeed();
+                break;
+            }
+            if (unread.isEmpty())
                 return;
-            const QByteArray piece = m_buffer.left(m_remaining);
-            m_buffer.remove(0, piece.size());
+            const QByteArrayView piece = unread.first(std::min<qint64>(unread.size(), m_remaining));
+            m_offset += piece.size();
             m_remaining -= piece.size();
-            if (m_remaining == 0)
+            if (m_stage == Stage::ChunkData && m_remaining == 0)
                 m_stage = Stage::ChunkEnd;
-            emitBody(piece);
+            emitBody(piece.toByteArray());
             break;
         }
         case Stage::ChunkEnd:
-            if (m_buffer.size() < 2)
+            if (unread.size() < 2)
                 return;
-            m_buffer.remove(0, 2);
+            m_offset += 2;
             m_stage = Stage::ChunkSize;
             break;
         case Stage::Trailer: {
             // Trailer fields, if any, end with an empty line; their content is of no use here.
-            const qsizetype end = m_buffer.indexOf("\r\n");
+            const qsizetype end = framingLineEnd(unread);
             if (end < 0)
                 return;
-            m_buffer.remove(0, end + 2);
-            if (end == 0)
+            m_offset += end + 2;
+            m_trailerBytes += end + 2;
+            if (m_trailerBytes > kMaxHeadSize)
+                fail(RequestLimits::tooLargeText());
+            else if (end == 0)
                 succeed();
-            break;
-        }
-        case Stage::Length: {
-            if (m_remaining == 0) {
-                succeed();
-                break;
-            }
-            if (m_buffer.isEmpty())
-                return;
-            const QByteArray piece = m_buffer.left(m_remaining);
-            m_buffer.remove(0, piece.size());
-            m_remaining -= piece.size();
-            emitBody(piece);
             break;
         }
         case Stage::UntilClose:
-            if (m_buffer.isEmpty())
+            if (unread.isEmpty())
                 return;
-            emitBody(std::exchange(m_buffer, QByteArray()));
+            m_offset = m_buffer.size();
+            emitBody(unread.toByteArray());
             break;
         case Stage::Idle:
         case Stage::Connecting:
@@ -200,16 +211,31 @@ void StreamedPost::process()
     }
 }
 
+qsizetype StreamedPost::framingLineEnd(QByteArrayView unread)
+{
+    const qsizetype end = unread.first(std::min(unread.size(), kMaxFramingLine + 2)).indexOf("\r\n");
+    if (end < 0 && unread.size() >= kMaxFramingLine + 2) {
+        fail(RequestLimits::tooLargeText());
+        return -2;
+    }
+    return end;
+}
+
 bool StreamedPost::parseHead()
 {
-    const qsizetype end = m_buffer.indexOf("\r\n\r\n");
+    // Only the bytes that came since the last look are searched (less the three that may
+    // begin the blank line).
+    const QByteArrayView unread = QByteArrayView(m_buffer).sliced(m_offset);
+    const qsizetype end = unread.indexOf("\r\n\r\n", std::max<qsizetype>(0, m_headScanned - m_offset - 3));
     if (end < 0) {
-        if (m_buffer.size() > kMaxHeadSize)
+        m_headScanned = m_buffer.size();
+        if (unread.size() > kMaxHeadSize)
             fail(QStringLiteral("The server's reply could not be read."));
         return false;
     }
-    const QList<QByteArray> lines = m_buffer.left(end).split('\n');
-    m_buffer.remove(0, end + 4);
+    const QList<QByteArray> lines = unread.first(end).toByteArray().split('\n');
+    m_offset += end + 4;
+    m_headScanned = m_offset;
 
     const QList<QByteArray> statusLine = lines.first().trimmed().split(' ');
     bool ok = false;
@@ -251,8 +277,14 @@ bool StreamedPost::parseHead()
 
 void StreamedPost::emitBody(const QByteArray& bytes)
 {
-    if (!bytes.isEmpty())
-        emit bodyReceived(bytes);
+    if (bytes.isEmpty())
+        return;
+    m_bodyBytes += bytes.size();
+    if (m_bodyBytes > m_limits.maxBodyBytes) {
+        fail(RequestLimits::tooLargeText());
+        return;
+    }
+    emit bodyReceived(bytes);
 }
 
 void StreamedPost::succeed()
@@ -274,6 +306,7 @@ void StreamedPost::fail(const QString& description)
 void StreamedPost::shutDown()
 {
     m_idleTimer.stop();
+    m_deadlineTimer.stop();
     if (QTcpSocket* socket = std::exchange(m_socket, nullptr)) {
         socket->disconnect(this);
         socket->abort();

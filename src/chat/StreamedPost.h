@@ -28,8 +28,21 @@ class StreamedPost final : public QObject
 public:
     using Headers = QList<QPair<QByteArray, QByteArray>>;
 
-    // idleTimeout: the longest silence, while connecting or reading, before the request fails.
-    StreamedPost(const QUrl& url, const Headers& headers, const QByteArray& body, std::chrono::milliseconds idleTimeout,
+    // How far one reply may go; past a limit the request fails.
+    struct Limits
+    {
+        // The longest silence while connecting or reading.
+        std::chrono::milliseconds idleTimeout;
+        // The longest the whole request may take, however steadily the body arrives.
+        std::chrono::milliseconds deadline;
+        // The most body bytes handed on.
+        qint64 maxBodyBytes = 0;
+    };
+
+    // The longest chunk-size or trailer line that is read; real ones are a few bytes.
+    static constexpr qsizetype kMaxFramingLine = 8 * 1024;
+
+    StreamedPost(const QUrl& url, const Headers& headers, const QByteArray& body, const Limits& limits,
         QObject* parent = nullptr);
     ~StreamedPost() override;
 
@@ -46,9 +59,13 @@ private:
     enum class Stage { Idle, Connecting, Head, ChunkSize, ChunkData, ChunkEnd, Length, UntilClose, Trailer, Done };
 
     void sendRequest();
+    // The end of the framing line that unread begins with, -1 while it is incomplete, or -2
+    // when it is longer than any real one (the request has then failed).
+    qsizetype framingLineEnd(QByteArrayView unread);
     void onReadyRead();
     void onDisconnected();
     void process();
+    void readBuffered();
     bool parseHead();
     void emitBody(const QByteArray& bytes);
     void succeed();
@@ -58,11 +75,16 @@ private:
     QUrl m_url;
     Headers m_headers;
     QByteArray m_body;
-    std::chrono::milliseconds m_idleTimeout;
+    Limits m_limits;
 
     QTcpSocket* m_socket = nullptr;
     QTimer m_idleTimer;
+    QTimer m_deadlineTimer;
+    qint64 m_bodyBytes = 0;
+    qsizetype m_trailerBytes = 0;
     QByteArray m_buffer;
+    qsizetype m_offset = 0; // the bytes of m_buffer before it have been read
+    qsizetype m_headScanned = 0; // the head's blank line is not before it
     Stage m_stage = Stage::Idle;
     qint64 m_remaining = 0; // bytes left in the current chunk or the Content-Length body
 };

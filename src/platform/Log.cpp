@@ -1,7 +1,8 @@
 #include "platform/Log.h"
 
-#include <QtGlobal>
+#include "format/NumberFormat.h"
 
+#include <QtGlobal>
 #include <cstdio>
 #include <syslog.h>
 #include <vector>
@@ -21,21 +22,13 @@ std::vector<LogCapture*>& captures()
 }
 
 // Reads one conversion after '%' (flags, width, precision, length) and returns its end.
-int conversionEnd(const char* pattern, int start, int* precision, char* type)
+int conversionEnd(const char* pattern, int start, char* type)
 {
     int i = start;
     while (pattern[i] == '-' || pattern[i] == '+' || pattern[i] == ' ' || pattern[i] == '0' || pattern[i] == '#')
         ++i;
-    while (pattern[i] >= '0' && pattern[i] <= '9')
+    while ((pattern[i] >= '0' && pattern[i] <= '9') || pattern[i] == '.')
         ++i;
-    *precision = -1;
-    if (pattern[i] == '.') {
-        ++i;
-        int p = 0;
-        while (pattern[i] >= '0' && pattern[i] <= '9')
-            p = p * 10 + (pattern[i++] - '0');
-        *precision = p;
-    }
     while (pattern[i] == 'l' || pattern[i] == 'z' || pattern[i] == 'h' || pattern[i] == 'q')
         ++i;
     *type = pattern[i];
@@ -65,16 +58,16 @@ QString format(const char* pattern, std::initializer_list<QString> arguments)
             i += 2;
             continue;
         }
-        int precision = -1;
         char type = 0;
-        const int end = conversionEnd(pattern, i + 1, &precision, &type);
+        const int end = conversionEnd(pattern, i + 1, &type);
         flushLiteral();
         QString value = next != arguments.end() ? *next++ : QString();
-        if ((type == 'f' || type == 'g') && precision >= 0) {
+        if (std::string_view("fFeEgG").find(type) != std::string_view::npos) {
             bool ok = false;
             const double number = value.toDouble(&ok);
             if (ok)
-                value = QString::number(number, 'f', precision);
+                value
+                    = NumberFormat::printf(std::string_view(pattern + i, std::size_t(end - i)), number).value_or(value);
         }
         out += value;
         i = end;

@@ -2,11 +2,11 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 #include <QUuid>
-
 #include <functional>
 #include <initializer_list>
 #include <mutex>
@@ -19,27 +19,49 @@ namespace Log {
 void write(const QString& line);
 
 // printf-style formatting as the log lines are written: "%@" and "%s" take any argument,
-// "%d", "%i", "%ld", "%lld", "%u", "%zu" integers, "%f" / "%.Nf" numbers, "%%" a percent sign.
+// "%d", "%i", "%ld", "%lld", "%u", "%zu" integers, "%%" a percent sign; "%f", "%.Nf", "%e" and
+// "%g" numbers are written exactly as printf writes them (see NumberFormat).
 QString format(const char* pattern, std::initializer_list<QString> arguments);
 
-inline QString arg(const QString& v) { return v; }
-inline QString arg(const char* v) { return QString::fromUtf8(v); }
-inline QString arg(const QByteArray& v) { return QString::fromUtf8(v); }
-inline QString arg(const QUuid& v) { return v.toString(QUuid::WithoutBraces).toUpper(); }
-inline QString arg(const QUrl& v) { return v.toString(); }
-inline QString arg(bool v) { return v ? QStringLiteral("true") : QStringLiteral("false"); }
-inline QString arg(double v) { return QString::number(v, 'g', 15); }
+inline QString arg(const QString& v)
+{
+    return v;
+}
+inline QString arg(const char* v)
+{
+    return QString::fromUtf8(v);
+}
+inline QString arg(const QByteArray& v)
+{
+    return QString::fromUtf8(v);
+}
+inline QString arg(const QUuid& v)
+{
+    return v.toString(QUuid::WithoutBraces).toUpper();
+}
+inline QString arg(const QUrl& v)
+{
+    return v.toString();
+}
+inline QString arg(bool v)
+{
+    return v ? QStringLiteral("true") : QStringLiteral("false");
+}
+// The shortest text that reads back as the same double, so "%.Nf" sees the exact value.
+inline QString arg(double v)
+{
+    return QString::number(v, 'g', QLocale::FloatingPointShortest);
+}
 template <typename T>
-    requires std::is_integral_v<T>
+requires std::is_integral_v<T>
 inline QString arg(T v)
 {
     return QString::number(v);
 }
 
-template <typename... Args>
-void line(const char* pattern, const Args&... args)
+template <typename... Args> void line(const char* pattern, const Args&... args)
 {
-    write(format(pattern, {arg(args)...}));
+    write(format(pattern, { arg(args)... }));
 }
 
 } // namespace Log

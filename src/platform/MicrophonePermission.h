@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPointer>
 #include <functional>
 
 // Access to the microphone as the recording session asks for it. Desktop Linux has no
@@ -37,28 +36,4 @@ public:
 
     Status status() const override { return Status::Authorized; }
     void requestAccess(QObject* context, Completion completion) override;
-};
-
-// For tests: answers with whatever status it was given; a request resolves a NotDetermined
-// status into the configured answer, as the user's choice would.
-class FakeMicrophonePermission final : public MicrophonePermission
-{
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(FakeMicrophonePermission)
-
-public:
-    explicit FakeMicrophonePermission(Status status, QObject* parent = nullptr);
-
-    Status status() const override { return m_status; }
-    void requestAccess(QObject* context, Completion completion) override;
-
-    void setStatus(Status status) { m_status = status; }
-    // What the "user" answers when a request finds the status NotDetermined.
-    void setAnswer(bool granted) { m_answer = granted; }
-    int requestCount() const { return m_requestCount; }
-
-private:
-    Status m_status;
-    bool m_answer = true;
-    int m_requestCount = 0;
 };

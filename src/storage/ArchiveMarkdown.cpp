@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QLocale>
 #include <QStringList>
+#include <QTextBoundaryFinder>
 #include <QTime>
 #include <cmath>
 #include <limits>
@@ -36,6 +37,22 @@ int digitsAt(QStringView text, qsizetype from, qsizetype count)
         value = value * 10 + (c - u'0');
     }
     return value;
+}
+
+// The longest start of `text` that takes at most `maxBytes` in UTF-8 and ends between two
+// user-perceived characters.
+QString utf8Prefix(const QString& text, qsizetype maxBytes)
+{
+    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    qsizetype bytes = 0;
+    for (qsizetype next = graphemes.toNextBoundary(); next > 0; next = graphemes.toNextBoundary()) {
+        bytes += QStringView(text).sliced(end, next - end).toUtf8().size();
+        if (bytes > maxBytes)
+            break;
+        end = next;
+    }
+    return text.left(end);
 }
 
 } // namespace
@@ -134,11 +151,16 @@ QString slugify(const QString& title)
 
 QString fileName(const MeetingArchiver::Snapshot& snapshot)
 {
-    QString name = snapshot.date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd-HHmm"));
-    const QString slug = slugify(snapshot.title);
-    if (!slug.isEmpty())
-        name += u'-' + slug;
-    return name + QStringLiteral(".md");
+    const QString stamp = snapshot.date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd-HHmm"));
+    const QString extension = QStringLiteral(".md");
+    const qsizetype slugBytes = kMaxFileNameBytes - kIdSuffixBytes - stamp.toUtf8().size() - 1 - extension.size();
+    QString slug = slugify(snapshot.title);
+    if (slug.toUtf8().size() > slugBytes) {
+        slug = utf8Prefix(slug, slugBytes);
+        while (slug.endsWith(u'-'))
+            slug.chop(1);
+    }
+    return slug.isEmpty() ? stamp + extension : stamp + u'-' + slug + extension;
 }
 
 QString yearFolder(const QDateTime& date)

@@ -27,7 +27,14 @@ qint64 wholeMinutes(double seconds);
 // Lower case, accents removed, every run of other characters one "-", at most 60 characters.
 QString slugify(const QString& title);
 
-// "yyyy-MM-dd-HHmm[-slug].md" in the local time zone.
+// File systems take names of up to 255 bytes, and the atomic write first writes its temporary
+// file under the name plus ".XXXXXX": a longer name can be created once but never replaced.
+constexpr qsizetype kMaxFileNameBytes = 255 - 7;
+// "-1a2b3c4d": what tells apart two meetings that would share one file name.
+constexpr qsizetype kIdSuffixBytes = 9;
+
+// "yyyy-MM-dd-HHmm[-slug].md" in the local time zone. The slug is cut between user-perceived
+// characters so that the name, with an identifier suffix, stays within kMaxFileNameBytes.
 QString fileName(const MeetingArchiver::Snapshot& snapshot);
 
 // The year folder name: the local year of the date.

@@ -6,17 +6,19 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 
 namespace {
 
 constexpr int kBackfillSaveInterval = 100;
+const QString kIndexFileName = QStringLiteral("index.json");
 
 // "2026/2026-03-14-0905-x.md" -> "2026/2026-03-14-0905-x-1a2b3c4d.md"
 QString withIdSuffix(const QString& relativePath, const QUuid& id)
 {
-    const QString hex = id.toString(QUuid::Id128).left(8).toLower();
+    const QString hex = id.toString(QUuid::Id128).left(ArchiveMarkdown::kIdSuffixBytes - 1).toLower();
     QString path = relativePath;
     path.insert(path.size() - 3, u'-' + hex);
     return path;
@@ -30,11 +32,13 @@ ArchiveWriter::ArchiveWriter(QString root)
 
 QString ArchiveWriter::indexFilePath() const
 {
-    return m_root + QStringLiteral("/index.json");
+    return m_root + u'/' + kIndexFileName;
 }
 
 std::optional<QString> ArchiveWriter::archive(const MeetingArchiver::Snapshot& snapshot) const
 {
+    if (auto refused = unsafeWriteTarget(kIndexFileName))
+        return refused;
     ArchiveIndex index = ArchiveIndex::load(indexFilePath());
     if (auto error = archiveInto(snapshot, index))
         return error;
@@ -45,6 +49,8 @@ std::optional<QString> ArchiveWriter::archive(const MeetingArchiver::Snapshot& s
 
 int ArchiveWriter::backfill(const QList<MeetingArchiver::Snapshot>& snapshots) const
 {
+    if (unsafeWriteTarget(kIndexFileName))
+        return 0;
     ArchiveIndex index = ArchiveIndex::load(indexFilePath());
     QSet<QString> known;
     for (auto it = index.entries().begin(); it != index.entries().end(); ++it)
@@ -70,6 +76,8 @@ int ArchiveWriter::backfill(const QList<MeetingArchiver::Snapshot>& snapshots) c
 
 void ArchiveWriter::remove(const QUuid& meetingId) const
 {
+    if (unsafeWriteTarget(kIndexFileName))
+        return;
     ArchiveIndex index = ArchiveIndex::load(indexFilePath());
     const QString id = ArchiveMarkdown::idString(meetingId);
     const auto entry = index.take(id);
@@ -79,18 +87,63 @@ void ArchiveWriter::remove(const QUuid& meetingId) const
     index.save(indexFilePath());
 }
 
+int ArchiveWriter::prune(const QSet<QUuid>& storedIds) const
+{
+    if (storedIds.isEmpty() || unsafeWriteTarget(kIndexFileName))
+        return 0;
+    ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    QStringList gone;
+    for (auto it = index.entries().begin(); it != index.entries().end(); ++it) {
+        if (!storedIds.contains(QUuid::fromString(it.key())))
+            gone.append(it.key());
+    }
+    for (const QString& id : std::as_const(gone)) {
+        const auto entry = index.take(id);
+        deleteFile(entry->path, index, id);
+    }
+    if (!gone.isEmpty())
+        index.save(indexFilePath());
+    return int(gone.size());
+}
+
+void ArchiveWriter::removeLeftoverTemporaryFiles() const
+{
+    // QSaveFile's temporary file is "<name>.XXXXXX" (six letters) beside the file, renamed
+    // over it at commit. Only names that our own files would give are taken: the index's, and
+    // those of markdown files (named from their date) in year folders.
+    static const QRegularExpression indexTemporary(QStringLiteral("^index\\.json\\.[A-Za-z]{6}$"));
+    static const QRegularExpression yearFolder(QStringLiteral("^[0-9]+$"));
+    static const QRegularExpression markdownTemporary(QStringLiteral("^[0-9].*\\.md\\.[A-Za-z]{6}$"));
+    if (unsafeWriteTarget(kIndexFileName))
+        return;
+    const auto removeMatching = [](const QString& folder, const QRegularExpression& pattern) {
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+            if (pattern.match(name).hasMatch())
+                QFile::remove(dir.filePath(name));
+        }
+    };
+    removeMatching(m_root, indexTemporary);
+    for (const QString& name : QDir(m_root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        if (yearFolder.match(name).hasMatch())
+            removeMatching(m_root + u'/' + name, markdownTemporary);
+    }
+}
+
 std::optional<QString> ArchiveWriter::archiveInto(const MeetingArchiver::Snapshot& snapshot, ArchiveIndex& index) const
 {
     const QString year = ArchiveMarkdown::yearFolder(snapshot.date);
-    const QString yearPath = m_root + u'/' + year;
-    if (!QDir().mkpath(yearPath))
-        return QStringLiteral("Could not create the folder %1").arg(yearPath);
-
     const QString id = ArchiveMarkdown::idString(snapshot.id);
     QString relativePath = year + u'/' + ArchiveMarkdown::fileName(snapshot);
     // Two meetings in the same minute with the same title would otherwise share one file.
     if (index.pathTakenByOther(relativePath, id))
         relativePath = withIdSuffix(relativePath, snapshot.id);
+    if (auto refused = unsafeWriteTarget(relativePath))
+        return refused;
+
+    const QString yearPath = m_root + u'/' + year;
+    if (!QDir().mkpath(yearPath))
+        return QStringLiteral("Could not create the folder %1").arg(yearPath);
 
     const QString filePath = m_root + u'/' + relativePath;
     QSaveFile file(filePath);
@@ -110,6 +163,23 @@ std::optional<QString> ArchiveWriter::archiveInto(const MeetingArchiver::Snapsho
     entry.path = relativePath;
     entry.hasSummary = snapshot.summary && !snapshot.summary->isEmpty();
     index.put(id, entry);
+    return std::nullopt;
+}
+
+std::optional<QString> ArchiveWriter::unsafeWriteTarget(const QString& relativePath) const
+{
+    // QSaveFile writes the target of a symbolic link, and a linked folder takes the file
+    // elsewhere: no link may stand anywhere from the archive folder down to the file.
+    QString path = m_root;
+    const QStringList parts = relativePath.split(u'/');
+    for (qsizetype i = 0; i <= parts.size(); ++i) {
+        if (QFileInfo(path).isSymLink())
+            return QStringLiteral("Refused to write through the symbolic link %1").arg(path);
+        if (i < parts.size())
+            path += u'/' + parts.at(i);
+    }
+    if (!QDir::cleanPath(path).startsWith(m_root + u'/'))
+        return QStringLiteral("Refused to write outside the archive folder: %1").arg(path);
     return std::nullopt;
 }
 

@@ -3,6 +3,7 @@
 #include "storage/MeetingArchiver.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QUuid>
 #include <optional>
@@ -28,10 +29,20 @@ public:
     // Drops the meeting's entry and deletes its file; an unknown identifier changes nothing.
     void remove(const QUuid& meetingId) const;
 
+    // Drops every entry whose meeting is not in `storedIds`, deleting the files they list.
+    // An empty set changes nothing. Returns the entries dropped.
+    int prune(const QSet<QUuid>& storedIds) const;
+
+    // Deletes the temporary files that a write killed before its commit left beside the index
+    // and the markdown files.
+    void removeLeftoverTemporaryFiles() const;
+
     QString indexFilePath() const;
 
 private:
     std::optional<QString> archiveInto(const MeetingArchiver::Snapshot& snapshot, ArchiveIndex& index) const;
+    // Why a write to `relativePath` must not happen, or std::nullopt when it may.
+    std::optional<QString> unsafeWriteTarget(const QString& relativePath) const;
     // Index paths come from a file the user can edit: only markdown files inside the archive
     // folder may be deleted.
     bool isArchiveMarkdownPath(const QString& relativePath) const;

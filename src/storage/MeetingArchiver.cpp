@@ -8,9 +8,7 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QMutex>
 #include <QPromise>
 #include <QThread>
 #include <functional>
@@ -27,67 +25,9 @@ QString turnLabel(const QString& speakerRaw)
     return speakerRaw;
 }
 
-// The one worker thread of the archive. Jobs are posted as queued calls to an object living
-// on that thread, so they run one at a time in the order they were posted.
-class ArchiveQueue final
-{
-public:
-    static ArchiveQueue& instance()
-    {
-        static ArchiveQueue queue;
-        return queue;
-    }
-
-    void post(std::function<void()> job)
-    {
-        QMutexLocker lock(&m_mutex);
-        if (!m_running) {
-            // After shutdown (the application is going away) the caller does the work itself
-            // rather than lose it.
-            lock.unlock();
-            job();
-            return;
-        }
-        QMetaObject::invokeMethod(m_worker.get(), std::move(job), Qt::QueuedConnection);
-    }
-
-    // Runs the jobs still queued, then stops the thread. Called as the application object is
-    // destroyed and, failing that, at process exit.
-    void shutdown()
-    {
-        QMutexLocker lock(&m_mutex);
-        if (!m_running)
-            return;
-        m_running = false;
-        QMetaObject::invokeMethod(
-            m_worker.get(), [this] { m_thread.quit(); }, Qt::QueuedConnection);
-        lock.unlock();
-        m_thread.wait();
-    }
-
-    ~ArchiveQueue() { shutdown(); }
-
-private:
-    ArchiveQueue()
-        : m_worker(std::make_unique<QObject>())
-    {
-        m_thread.setObjectName(QStringLiteral("com.orvane.quillet.archiver"));
-        m_worker->moveToThread(&m_thread);
-        m_thread.start(QThread::LowPriority);
-        qAddPostRoutine([] { ArchiveQueue::instance().shutdown(); });
-    }
-
-    QMutex m_mutex;
-    QThread m_thread;
-    std::unique_ptr<QObject> m_worker;
-    bool m_running = true;
-};
-
 } // namespace
 
-namespace MeetingArchiver {
-
-Snapshot::Snapshot(const Meeting& meeting)
+MeetingArchiver::Snapshot::Snapshot(const Meeting& meeting)
     : id(meeting.id())
     , title(meeting.title().isEmpty() ? QStringLiteral("Untitled") : meeting.title())
     , date(meeting.date())
@@ -106,37 +46,68 @@ Snapshot::Snapshot(const Meeting& meeting)
         chat.append({ chatRoleRawValue(chatRoleFromRawValue(message->roleRaw())), message->text() });
 }
 
-QString archiveRoot()
+QString MeetingArchiver::defaultRoot()
 {
     const bool testBuild = AppIdentity::bundleIdentifier().endsWith(QLatin1String(".test"));
     return QDir::homePath() + u'/' + (testBuild ? QStringLiteral("QuilletNotes-Test") : QStringLiteral("QuilletNotes"));
 }
 
-void archive(const Snapshot& snapshot)
+MarkdownArchiver::MarkdownArchiver(QString root)
+    : m_root(std::move(root))
+    , m_worker(std::make_unique<QObject>())
 {
-    ArchiveQueue::instance().post([snapshot] {
-        if (const auto error = ArchiveWriter(archiveRoot()).archive(snapshot))
+    m_thread.setObjectName(QStringLiteral("com.orvane.quillet.archiver"));
+    m_worker->moveToThread(&m_thread);
+    m_thread.start(QThread::LowPriority);
+    // The first job: a process killed in the middle of a write may have left its temporary
+    // file behind.
+    post([root = m_root] { ArchiveWriter(root).removeLeftoverTemporaryFiles(); });
+}
+
+MarkdownArchiver::~MarkdownArchiver()
+{
+    // The quit is queued behind every job already posted, so they all run first.
+    QMetaObject::invokeMethod(
+        m_worker.get(), [this] { m_thread.quit(); }, Qt::QueuedConnection);
+    m_thread.wait();
+}
+
+void MarkdownArchiver::post(std::function<void()> job)
+{
+    QMetaObject::invokeMethod(m_worker.get(), std::move(job), Qt::QueuedConnection);
+}
+
+void MarkdownArchiver::archive(const Snapshot& snapshot)
+{
+    post([root = m_root, snapshot] {
+        if (const auto error = ArchiveWriter(root).archive(snapshot))
             Log::line("[Quillet] Archive failed for %@: %@", snapshot.id, *error);
     });
 }
 
-void backfill(const QList<Snapshot>& snapshots)
+void MarkdownArchiver::backfill(const QList<Snapshot>& snapshots)
 {
-    ArchiveQueue::instance().post([snapshots] { ArchiveWriter(archiveRoot()).backfill(snapshots); });
+    post([root = m_root, snapshots] { ArchiveWriter(root).backfill(snapshots); });
 }
 
-void remove(const QUuid& meetingId)
+void MarkdownArchiver::remove(const QUuid& meetingId)
 {
-    ArchiveQueue::instance().post([meetingId] { ArchiveWriter(archiveRoot()).remove(meetingId); });
+    post([root = m_root, meetingId] { ArchiveWriter(root).remove(meetingId); });
 }
 
-QFuture<void> idle()
+void MarkdownArchiver::prune(const QSet<QUuid>& storedIds)
+{
+    post([root = m_root, storedIds] {
+        if (const int pruned = ArchiveWriter(root).prune(storedIds))
+            Log::line("[Quillet] Removed %d archived meeting(s) no longer in the store", pruned);
+    });
+}
+
+QFuture<void> MarkdownArchiver::idle()
 {
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> future = promise->future();
     promise->start();
-    ArchiveQueue::instance().post([promise] { promise->finish(); });
+    post([promise] { promise->finish(); });
     return future;
 }
-
-} // namespace MeetingArchiver

@@ -3,66 +3,114 @@
 #include <QDateTime>
 #include <QFuture>
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <QThread>
 #include <QUuid>
+#include <functional>
+#include <memory>
 #include <optional>
 
 class Meeting;
 
 // Mirrors every meeting as a markdown file under the user's home folder, with an
 // "index.json" that maps each meeting's identifier to its file. Callers on the main thread
-// take a Snapshot and hand it over; every file operation then runs on one worker thread, one
-// job after another in the order they were queued, so the caller never waits for the disk and
-// no record ever leaves the main thread. Failures are logged, never reported back.
-namespace MeetingArchiver {
-
-// A plain copy of a meeting, safe to hand to another thread.
-struct Snapshot
+// take a Snapshot and hand it over; the file work then runs elsewhere, one job after another
+// in the order they were queued, so the caller never waits for the disk and no record ever
+// leaves the main thread. Failures are logged, never reported back.
+//
+// The application makes one MarkdownArchiver and hands it down; tests may hand in a fake.
+class MeetingArchiver
 {
-    struct Turn
+    Q_DISABLE_COPY_MOVE(MeetingArchiver)
+
+public:
+    // A plain copy of a meeting, safe to hand to another thread.
+    struct Snapshot
     {
-        QString label;
-        double timestamp = 0;
-        QString text;
-        bool operator==(const Turn&) const = default;
+        struct Turn
+        {
+            QString label;
+            double timestamp = 0;
+            QString text;
+            bool operator==(const Turn&) const = default;
+        };
+        struct ChatEntry
+        {
+            QString role;
+            QString text;
+            bool operator==(const ChatEntry&) const = default;
+        };
+
+        QUuid id;
+        QString title;
+        QDateTime date;
+        double duration = 0;
+        std::optional<QString> summary;
+        QString userNotes;
+        QList<Turn> turns;
+        QList<ChatEntry> chat;
+
+        Snapshot() = default;
+        // Main thread only: reads the meeting and its segments and chat messages.
+        explicit Snapshot(const Meeting& meeting);
+
+        bool operator==(const Snapshot&) const = default;
     };
-    struct ChatEntry
-    {
-        QString role;
-        QString text;
-        bool operator==(const ChatEntry&) const = default;
-    };
 
-    QUuid id;
-    QString title;
-    QDateTime date;
-    double duration = 0;
-    std::optional<QString> summary;
-    QString userNotes;
-    QList<Turn> turns;
-    QList<ChatEntry> chat;
+    MeetingArchiver() = default;
+    virtual ~MeetingArchiver() = default;
 
-    Snapshot() = default;
-    // Main thread only: reads the meeting and its segments and chat messages.
-    explicit Snapshot(const Meeting& meeting);
+    // The archive folder.
+    virtual QString archiveRoot() const = 0;
 
-    bool operator==(const Snapshot&) const = default;
+    // Queues writing the meeting's file and index entry; returns at once.
+    virtual void archive(const Snapshot& snapshot) = 0;
+
+    // Queues one job that archives every meeting the index does not know yet.
+    virtual void backfill(const QList<Snapshot>& snapshots) = 0;
+
+    // Queues removing the meeting's file and index entry.
+    virtual void remove(const QUuid& meetingId) = 0;
+
+    // Queues dropping the index entry, and deleting the file it lists, of every meeting that is
+    // not in `storedIds` (the identifiers of all meetings in the store): a deletion whose removal
+    // never ran, because the process ended first, would otherwise come back with a later import.
+    // Files the index does not list are never touched, and an empty set changes nothing, since an
+    // empty store is refilled from the archive. Meant for launch, once the store is open; not on
+    // a launch whose import has just refilled the store, as the files that import skipped (not
+    // UTF-8, too large) would be deleted with their entries.
+    virtual void prune(const QSet<QUuid>& storedIds) = 0;
+
+    // Finishes once every job queued before this call has run. Tests and tools wait on it; the
+    // application never needs to.
+    virtual QFuture<void> idle() = 0;
+
+    // "$HOME/QuilletNotes", or "$HOME/QuilletNotes-Test" for test builds.
+    static QString defaultRoot();
 };
 
-// "$HOME/QuilletNotes", or "$HOME/QuilletNotes-Test" for test builds; read afresh on each call.
-QString archiveRoot();
+// The archive on disk. Jobs run on one worker thread of this object
+// ("com.orvane.quillet.archiver"); the first removes the temporary files a killed write left
+// behind. Destroying the object runs the jobs still queued, then ends the thread, so what was
+// handed over before the application quits is written.
+class MarkdownArchiver final : public MeetingArchiver
+{
+public:
+    explicit MarkdownArchiver(QString root = defaultRoot());
+    ~MarkdownArchiver() override;
 
-// Queues writing the meeting's file and index entry; returns at once.
-void archive(const Snapshot& snapshot);
+    QString archiveRoot() const override { return m_root; }
+    void archive(const Snapshot& snapshot) override;
+    void backfill(const QList<Snapshot>& snapshots) override;
+    void remove(const QUuid& meetingId) override;
+    void prune(const QSet<QUuid>& storedIds) override;
+    QFuture<void> idle() override;
 
-// Queues one job that archives every meeting the index does not know yet.
-void backfill(const QList<Snapshot>& snapshots);
+private:
+    void post(std::function<void()> job);
 
-// Queues removing the meeting's file and index entry.
-void remove(const QUuid& meetingId);
-
-// Finishes once every job queued before this call has run. Tests and tools wait on it; the
-// application never needs to.
-QFuture<void> idle();
-
-} // namespace MeetingArchiver
+    const QString m_root;
+    QThread m_thread;
+    std::unique_ptr<QObject> m_worker;
+};

@@ -28,19 +28,45 @@ Speaker speakerForLabel(const QString& label)
     return Speaker::fromRawValue(label).value_or(Speaker::other(QString()));
 }
 
-std::optional<QString> readUtf8(const QString& path)
+// A file's text and the meeting parsed from it each take up to twice the file's size in
+// memory: a larger file is passed over rather than let it end the import at every launch.
+constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
+constexpr qint64 kReadChunkBytes = 1024 * 1024;
+
+struct FileText
+{
+    std::optional<QString> text; // absent: unreadable, not UTF-8 or too large
+    bool tooLarge = false;
+};
+
+// Decodes while it reads, so that the bytes of the file are never held beside its text.
+FileText readUtf8(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
+        return {};
+    if (file.size() > kMaxFileBytes)
+        return { std::nullopt, true };
     QStringDecoder decoder(QStringConverter::Utf8);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    QString text;
+    text.reserve(decoder.requiredSpace(file.size()));
+    QByteArray chunk(kReadChunkBytes, Qt::Uninitialized);
+    qint64 total = 0;
+    for (;;) {
+        const qint64 read = file.read(chunk.data(), chunk.size());
+        if (read < 0)
+            return {};
+        if (read == 0)
+            break;
+        // The file may have grown since its size was read.
+        total += read;
+        if (total > kMaxFileBytes)
+            return { std::nullopt, true };
+        text.append(decoder(QByteArrayView(chunk.constData(), read)));
+        if (decoder.hasError())
+            return {};
+    }
+    return { std::move(text) };
 }
 
 Meeting* makeMeeting(const ArchiveFileParser::ParsedFile& file, const QDateTime& now)
@@ -88,9 +114,13 @@ void runIfNeeded(ModelContext& context)
 
 void runIfNeeded(ModelContext& context, const Clock& clock)
 {
+    runIfNeeded(context, clock, archiveFolder());
+}
+
+void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folder)
+{
     if (context.meetingCount() > 0)
         return;
-    const QString folder = archiveFolder();
     const QStringList files = markdownFiles(folder);
     if (files.isEmpty())
         return;
@@ -99,10 +129,12 @@ void runIfNeeded(ModelContext& context, const Clock& clock)
     QSet<QUuid> seenIds;
     int imported = 0;
     for (const QString& relativePath : files) {
-        const auto text = readUtf8(folder + u'/' + relativePath);
-        if (!text)
+        const FileText contents = readUtf8(folder + u'/' + relativePath);
+        if (contents.tooLarge)
+            Log::line("[Quillet] Skipped archive file over 64 MB: %@", relativePath);
+        if (!contents.text)
             continue;
-        const auto file = ArchiveFileParser::parse(*text);
+        const auto file = ArchiveFileParser::parse(*contents.text);
         if (!file)
             continue;
         if (file->id) {

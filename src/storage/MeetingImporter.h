@@ -15,6 +15,8 @@ namespace MeetingImporter {
 // synchronously on the main thread. `clock` dates the meetings whose file has no readable date.
 void runIfNeeded(ModelContext& context, const Clock& clock);
 void runIfNeeded(ModelContext& context);
+// The same, reading the archive in `folder` instead of archiveFolder().
+void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folder);
 
 // The folder the import reads, whatever the build.
 QString archiveFolder();

@@ -606,8 +606,10 @@ bool ModelContext::save(QString* error)
     }
     if (!reason.isEmpty()) {
         // The guard rolled the file back; the changes stay pending in memory.
+        Log::line("[Quillet] Store save failed: %@", reason);
         if (error)
             *error = reason;
+        emit saveFailed(reason);
         return false;
     }
 

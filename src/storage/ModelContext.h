@@ -52,8 +52,8 @@ public:
     void remove(TranscriptSegment* segment);
     void remove(ChatMessage* message);
 
-    // Writes every unsaved change in one transaction; on failure nothing is written and the
-    // changes stay pending.
+    // Writes every unsaved change in one transaction; on failure nothing is written, the
+    // changes stay pending, the failure is logged and saveFailed() is emitted.
     bool save(QString* error = nullptr);
     // Drops unsaved changes: records return to their saved values, unsaved inserts disappear
     // and unsaved removals come back.
@@ -77,6 +77,8 @@ signals:
     void folderRemoved(QUuid id);
     void folderUpdated(Folder* folder);
     void saved();
+    // Most callers save and carry on; this is where a failed save becomes visible.
+    void saveFailed(const QString& message);
 
 private:
     friend class Meeting;

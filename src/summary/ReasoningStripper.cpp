@@ -1,6 +1,6 @@
 #include "summary/ReasoningStripper.h"
 
-#include "summary/TextPrefix.h"
+#include "format/TextPrefix.h"
 
 #include <array>
 

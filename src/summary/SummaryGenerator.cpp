@@ -1,10 +1,11 @@
 #include "summary/SummaryGenerator.h"
 
+#include "network/ReplyLimiter.h"
 #include "platform/Log.h"
 #include "summary/ChatCompletions.h"
 #include "summary/ReasoningStripper.h"
 #include "summary/SummaryPrompts.h"
-#include "summary/TextPrefix.h"
+#include "format/TextPrefix.h"
 
 #include <QFutureWatcher>
 #include <QJsonArray>
@@ -114,6 +115,8 @@ public:
         watcher->setFuture(future);
     }
 
+    void setDeadline(std::chrono::milliseconds deadline) { m_deadline = deadline; }
+
     void shutdown()
     {
         while (!m_calls.empty())
@@ -153,7 +156,8 @@ private:
         if (!call)
             return;
         ++call->attempt;
-        QNetworkReply* reply = network().post(ChatCompletions::request(m_credentials, false), call->body);
+        QNetworkReply* reply = ReplyLimiter::send(network(), ChatCompletions::request(m_credentials, false), "POST",
+            call->body, { ChatCompletions::kTimeout, m_deadline, RequestLimits::kJsonReplyBytes });
         call->reply = reply;
         connect(reply, &QNetworkReply::finished, this, [this, id, reply] { onFinished(id, reply); });
     }
@@ -166,6 +170,10 @@ private:
             return;
         call->reply = nullptr;
 
+        if (const std::optional<QString> failure = ReplyLimiter::failure(reply)) {
+            finish(id, SummaryResult<QString>::failure(SummaryError::transfer(*failure)));
+            return;
+        }
         const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (reply->error() != QNetworkReply::NoError
             && (!statusAttribute.isValid() || !isHttpStatusError(reply->error()))) {
@@ -222,6 +230,7 @@ private:
 
     ModelCredentials m_credentials;
     SummaryGenerator::RetryWait m_retryWait;
+    std::chrono::milliseconds m_deadline { ChatCompletions::kTimeout };
     QNetworkAccessManager* m_network = nullptr;
     std::map<quint64, std::unique_ptr<Call>> m_calls;
     quint64 m_lastId = 0;
@@ -301,6 +310,13 @@ SummaryGenerator::~SummaryGenerator()
         },
         Qt::QueuedConnection);
     m_thread.wait();
+}
+
+void SummaryGenerator::setRequestDeadline(std::chrono::milliseconds deadline)
+{
+    // Queued like every request, so it applies to all requests started after this call.
+    QMetaObject::invokeMethod(
+        m_worker, [worker = m_worker, deadline] { worker->setDeadline(deadline); }, Qt::QueuedConnection);
 }
 
 QFuture<SummaryResult<QString>> SummaryGenerator::chatCompletion(

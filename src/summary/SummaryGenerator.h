@@ -103,6 +103,10 @@ public:
     SummaryGenerator(const ModelCredentials& credentials, RetryWait retryWait, QObject* parent = nullptr);
     ~SummaryGenerator() override;
 
+    // Shortens the whole-request limit of each attempt (by default 120 s, as long as the
+    // longest silence); tests use it.
+    void setRequestDeadline(std::chrono::milliseconds deadline);
+
     // One whole (not streamed) completion with the model "fast": up to three attempts while
     // the service answers 429, then the text at choices[0].message.content exactly as sent.
     QFuture<SummaryResult<QString>> chatCompletion(

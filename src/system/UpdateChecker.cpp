@@ -1,5 +1,7 @@
 #include "system/UpdateChecker.h"
 
+#include "network/ReplyLimiter.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QJsonDocument>
@@ -90,8 +92,8 @@ void UpdateChecker::check()
 {
     QNetworkRequest request(withPath(m_siteOrigin, QStringLiteral("/latest.json")));
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setTransferTimeout(int(m_timeout.count()));
-    QNetworkReply* reply = m_network.get(request);
+    QNetworkReply* reply = ReplyLimiter::send(
+        m_network, request, "GET", std::nullopt, { m_timeout, m_timeout, RequestLimits::kJsonReplyBytes });
     m_reply = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] { handleReply(reply); });
 }

@@ -32,6 +32,7 @@ public:
     static QString applicationVersion();
 
     // opener: how openDownload() opens the address (default: the desktop's browser).
+    // timeout: both the longest silence and the longest whole check.
     UpdateChecker(QNetworkAccessManager& network, QUrl siteOrigin = defaultSiteOrigin(),
         QString currentVersion = applicationVersion(), UrlOpener opener = {},
         std::chrono::milliseconds timeout = kDefaultTimeout, QObject* parent = nullptr);

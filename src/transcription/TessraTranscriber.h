@@ -27,6 +27,8 @@ struct TranscriberOptions
     std::chrono::milliseconds retryDelay { 800 };
     // Longest wait for any progress of one request.
     std::chrono::milliseconds requestTimeout { 30000 };
+    // Longest time one request may take in all, however steadily its reply trickles in.
+    std::chrono::milliseconds requestDeadline { 30000 };
 };
 
 // Turns one audio stream of a recording into finished lines of text. Chunks (base64 of

@@ -4,17 +4,17 @@
 #include "audio/DualStreamMixer.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
+#include "platform/Mailbox.h"
 #include "platform/MicrophonePermission.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "storage/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
-#include "summary/SummaryGenerator.h"
-#include "summary/SummaryPrompts.h"
-#include "summary/TextPrefix.h"
+#include "summary/MeetingSummarizer.h"
 #include "system/CustomDictionary.h"
 #include "system/SoundFeedback.h"
+#include "format/TextPrefix.h"
 #include "transcription/EchoSuppressor.h"
 #include "transcription/LiveDraftRecognizer.h"
 #include "transcription/TessraTranscriber.h"
@@ -47,34 +47,6 @@ bool isThem(const TranscriptSegment& segment)
 
 } // namespace
 
-// Transcriber callbacks arrive on upload threads, possibly after the session is gone (an
-// upload under way outlives its transcriber). They reach the session only through this box,
-// which the session closes when it is destroyed; calls already queued die with the session.
-class SessionMailbox final
-{
-public:
-    explicit SessionMailbox(QObject* target)
-        : m_target(target)
-    { }
-
-    template <typename Function> void post(Function function)
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_target)
-            QMetaObject::invokeMethod(m_target, std::move(function), Qt::QueuedConnection);
-    }
-
-    void close()
-    {
-        std::lock_guard lock(m_mutex);
-        m_target = nullptr;
-    }
-
-private:
-    std::mutex m_mutex;
-    QObject* m_target;
-};
-
 // One recording from its start until its last upload has ended. Everything the stop's
 // finalisation decides on belongs to the recording, not to the session, because the next
 // recording may already be running by then.
@@ -104,20 +76,33 @@ TranscriptionSession::ModelAccess TranscriptionSession::ModelAccess::of(const Ac
 }
 
 TranscriptionSession::TranscriptionSession(Settings& settings, ModelAccess modelAccess, DualStreamMixer& mixer,
-    MicrophonePermission& microphone, SoundFeedback& sounds, const Clock& clock, QObject* parent)
+    MicrophonePermission& microphone, SoundFeedback& sounds, MeetingArchiver& archiver, MeetingSummarizer& summarizer,
+    const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_modelAccess(std::move(modelAccess))
     , m_mixer(mixer)
     , m_microphone(microphone)
     , m_sounds(sounds)
+    , m_archiver(archiver)
+    , m_summarizer(summarizer)
     , m_clock(clock)
-    , m_mailbox(std::make_shared<SessionMailbox>(this))
-{ }
+    , m_mailbox(std::make_shared<Mailbox>(this))
+{
+    connect(&m_summarizer, &MeetingSummarizer::isGeneratingSummaryChanged, this,
+        &TranscriptionSession::isGeneratingSummaryChanged);
+    connect(&m_summarizer, &MeetingSummarizer::generatingSummaryMeetingIDChanged, this,
+        &TranscriptionSession::generatingSummaryMeetingIDChanged);
+    connect(&m_summarizer, &MeetingSummarizer::summaryFailed, this, [this](const QUuid&, const QString& description) {
+        setError(QStringLiteral("Summary failed: ") + description);
+    });
+    connect(&m_summarizer, &MeetingSummarizer::summaryFinished, this, &TranscriptionSession::summaryFinished);
+}
 
 TranscriptionSession::~TranscriptionSession()
 {
-    // Uploads and summaries still under way report to nobody from here on.
+    // Transcriber callbacks arrive on upload threads, possibly after the session is gone (an
+    // upload under way outlives its transcriber): from here on they report to nobody.
     m_mailbox->close();
     // Capture must be over before the transcribers and recognisers it feeds go.
     if (m_isRecording)
@@ -133,6 +118,16 @@ TranscriptionSession::~TranscriptionSession()
 Meeting* TranscriptionSession::meeting() const
 {
     return m_current ? m_current->meeting() : nullptr;
+}
+
+bool TranscriptionSession::isGeneratingSummary() const
+{
+    return m_summarizer.isGeneratingSummary();
+}
+
+QUuid TranscriptionSession::generatingSummaryMeetingID() const
+{
+    return m_summarizer.generatingSummaryMeetingID();
 }
 
 int TranscriptionSession::drainingRecordings() const
@@ -174,17 +169,6 @@ void TranscriptionSession::setLiveDraft(const QString& text)
         return;
     m_liveDraft = text;
     emit liveDraftChanged();
-}
-
-void TranscriptionSession::setSummaryProgress(const QUuid& meetingId)
-{
-    const bool generating = !meetingId.isNull();
-    if (m_generatingSummaryMeetingID != meetingId) {
-        m_generatingSummaryMeetingID = meetingId;
-        emit generatingSummaryMeetingIDChanged();
-    }
-    if (std::exchange(m_isGeneratingSummary, generating) != generating)
-        emit isGeneratingSummaryChanged();
 }
 
 void TranscriptionSession::playStartCue()
@@ -304,7 +288,7 @@ void TranscriptionSession::installTranscriber(const std::shared_ptr<Recording>& 
     const bool isMicrophone = speaker.kind == Speaker::Kind::Me;
     TessraTranscriber& transcriber = isMicrophone ? *recording->me : *recording->them;
     const std::weak_ptr<Recording> weak = recording;
-    const std::shared_ptr<SessionMailbox> mailbox = m_mailbox;
+    const std::shared_ptr<Mailbox> mailbox = m_mailbox;
 
     transcriber.setOnTranscriptCompleted([this, mailbox, weak, speaker](const QString& text, double startOffset) {
         mailbox->post([this, weak, speaker, text, startOffset] {
@@ -436,7 +420,7 @@ void TranscriptionSession::chainEnded(const std::shared_ptr<Recording>& recordin
         if (meeting && isEmpty(*meeting, *recording)) {
             const QUuid id = meeting->id();
             deleteEmptyMeeting(meeting, *recording);
-            MeetingArchiver::remove(id);
+            m_archiver.remove(id);
         }
     }
     retire(recording);
@@ -490,9 +474,9 @@ void TranscriptionSession::finalizeRecording(const std::shared_ptr<Recording>& r
         return;
     }
     recording->context->save();
-    MeetingArchiver::archive(MeetingArchiver::Snapshot(*meeting));
+    m_archiver.archive(MeetingArchiver::Snapshot(*meeting));
     Log::line("[Quillet] Recording finalized");
-    generateSummary(meeting, recording->context);
+    m_summarizer.summarizeStoppedRecording(*meeting, *recording->context);
 }
 
 // --- Transcript intake -----------------------------------------------------------------
@@ -539,7 +523,7 @@ void TranscriptionSession::append(
 
     // Text after the stop's wait: the archive has been written already, so write it again.
     if (recording->waitEnded)
-        MeetingArchiver::archive(MeetingArchiver::Snapshot(*meeting));
+        m_archiver.archive(MeetingArchiver::Snapshot(*meeting));
 }
 
 void TranscriptionSession::noteTranscriptionError(
@@ -597,72 +581,4 @@ void TranscriptionSession::stopLiveDraft()
     m_micDraft.reset();
     m_systemDraft.reset();
     setLiveDraft(QString());
-}
-
-// --- Summary on stop -------------------------------------------------------------------
-
-void TranscriptionSession::generateSummary(Meeting* meeting, ModelContext* context)
-{
-    if (meeting->segments().isEmpty())
-        return;
-    const std::optional<ModelCredentials> credentials
-        = m_modelAccess.modelCredentials ? m_modelAccess.modelCredentials() : std::nullopt;
-    if (!credentials)
-        return;
-    const QString transcript = meeting->formattedTranscript();
-    if (transcript.isEmpty())
-        return;
-
-    // Each run has its number; only the newest one clears the published progress, so a run
-    // that ends late cannot hide the one still going.
-    const quint64 run = ++m_summaryRun;
-    const QUuid meetingId = meeting->id();
-    setSummaryProgress(meetingId);
-    const std::optional<QString> calendarContext = SummaryPrompts::calendarContext(*meeting);
-    const QString notes = meeting->userNotes();
-
-    auto* generator = new SummaryGenerator(*credentials, this);
-    QPointer<Meeting> target(meeting);
-    QPointer<ModelContext> targetContext(context);
-    generator->generateTitleAndSummary(transcript, notes, calendarContext)
-        .then([this, mailbox = m_mailbox, generator, target, targetContext, run, meetingId](
-                  const SummaryResult<GeneratedTitleAndSummary>& result) {
-            mailbox->post([this, generator, target, targetContext, run, meetingId, result] {
-                finishSummary(generator, target, targetContext, run, meetingId, result);
-            });
-        });
-}
-
-void TranscriptionSession::finishSummary(SummaryGenerator* generator, const QPointer<Meeting>& target,
-    const QPointer<ModelContext>& targetContext, quint64 run, const QUuid& meetingId,
-    const SummaryResult<GeneratedTitleAndSummary>& result)
-{
-    generator->deleteLater();
-    const auto endRun = [this, run] {
-        if (run == m_summaryRun)
-            setSummaryProgress(QUuid());
-    };
-    if (!result.ok()) {
-        const QString description = result.error().description();
-        Log::line("[Quillet] Summary generation failed: %@", description);
-        setError(QStringLiteral("Summary failed: ") + description);
-        endRun();
-        emit summaryFinished(meetingId);
-        return;
-    }
-    const GeneratedTitleAndSummary& value = result.value();
-    // A title that is empty once cleaned up is no title: it must not wipe the one the meeting
-    // has.
-    const bool hasTitle = value.title && !value.title->trimmed().isEmpty();
-    if (target) {
-        if (hasTitle && target->allowsAITitle())
-            target->setTitle(*value.title);
-        target->setSummary(value.summary);
-        if (targetContext)
-            targetContext->save();
-        MeetingArchiver::archive(MeetingArchiver::Snapshot(*target));
-    }
-    endRun();
-    Log::line("[Quillet] Summary generated: %@", hasTitle ? *value.title : (target ? target->title() : QString()));
-    emit summaryFinished(meetingId);
 }

@@ -2,7 +2,6 @@
 
 #include "account/ModelCredentials.h"
 #include "storage/Speaker.h"
-#include "summary/SummaryGenerator.h"
 
 #include <QObject>
 #include <QPointer>
@@ -19,9 +18,11 @@ class Clock;
 class DualStreamMixer;
 class LiveDraftRecognizer;
 class Meeting;
+class MeetingArchiver;
+class MeetingSummarizer;
 class MicrophonePermission;
 class ModelContext;
-class SessionMailbox;
+class Mailbox;
 class Settings;
 class SoundFeedback;
 
@@ -29,7 +30,8 @@ class SoundFeedback;
 // model credentials and the monthly allowance, records into a meeting through one transcriber
 // per stream ("me" for the microphone, "them" for the system audio), stores what they
 // transcribe, and after a stop waits for the last uploads, finalises the meeting, archives it
-// and has its summary and title written. Main thread only; nothing here waits on the network.
+// and hands it to the summarizer for its summary and title. Main thread only; nothing here
+// waits on the network.
 //
 // A new recording may start while the previous one is still draining: each recording keeps
 // its own meeting, context, transcribers and error flag until it is completely done.
@@ -65,7 +67,8 @@ public:
     static constexpr std::chrono::milliseconds kDrainLimit { 35'000 };
 
     TranscriptionSession(Settings& settings, ModelAccess modelAccess, DualStreamMixer& mixer,
-        MicrophonePermission& microphone, SoundFeedback& sounds, const Clock& clock, QObject* parent = nullptr);
+        MicrophonePermission& microphone, SoundFeedback& sounds, MeetingArchiver& archiver,
+        MeetingSummarizer& summarizer, const Clock& clock, QObject* parent = nullptr);
     ~TranscriptionSession() override;
 
     bool isRecording() const { return m_isRecording; }
@@ -76,9 +79,10 @@ public:
     void clearError() { setError(QString()); }
     bool systemAudioActive() const { return m_systemAudioActive; }
     QString liveDraft() const { return m_liveDraft; }
-    bool isGeneratingSummary() const { return m_isGeneratingSummary; }
+    // The summarizer's progress on the summary of a stopped recording.
+    bool isGeneratingSummary() const;
     // Null when no summary is being written.
-    QUuid generatingSummaryMeetingID() const { return m_generatingSummaryMeetingID; }
+    QUuid generatingSummaryMeetingID() const;
 
     DualStreamMixer& mixer() { return m_mixer; }
     // The meeting being recorded, if any.
@@ -119,7 +123,6 @@ private:
     void setIsPaused(bool value);
     void setSystemAudioActive(bool value);
     void setLiveDraft(const QString& text);
-    void setSummaryProgress(const QUuid& meetingId);
     void playStartCue();
     void playStopCue();
 
@@ -136,26 +139,22 @@ private:
     void append(
         const QString& text, const Speaker& speaker, const std::shared_ptr<Recording>& recording, double startOffset);
     void noteTranscriptionError(const std::shared_ptr<Recording>& recording, const QString& description, bool publish);
-    void generateSummary(Meeting* meeting, ModelContext* context);
-    void finishSummary(SummaryGenerator* generator, const QPointer<Meeting>& target,
-        const QPointer<ModelContext>& targetContext, quint64 run, const QUuid& meetingId,
-        const SummaryResult<GeneratedTitleAndSummary>& result);
 
     Settings& m_settings;
     ModelAccess m_modelAccess;
     DualStreamMixer& m_mixer;
     MicrophonePermission& m_microphone;
     SoundFeedback& m_sounds;
+    MeetingArchiver& m_archiver;
+    MeetingSummarizer& m_summarizer;
     const Clock& m_clock;
-    std::shared_ptr<SessionMailbox> m_mailbox;
+    std::shared_ptr<Mailbox> m_mailbox;
 
     bool m_isRecording = false;
     bool m_isPaused = false;
     QString m_error;
     bool m_systemAudioActive = false;
     QString m_liveDraft;
-    bool m_isGeneratingSummary = false;
-    QUuid m_generatingSummaryMeetingID;
 
     std::shared_ptr<Recording> m_current;
     // Stopped recordings that are still waiting for uploads or for their finalisation.
@@ -163,7 +162,6 @@ private:
     std::unique_ptr<LiveDraftRecognizer> m_micDraft;
     std::unique_ptr<LiveDraftRecognizer> m_systemDraft;
     quint64 m_recordingSerial = 0;
-    quint64 m_summaryRun = 0;
     std::chrono::milliseconds m_drainLimit = kDrainLimit;
     DraftFactory m_draftFactory;
 };

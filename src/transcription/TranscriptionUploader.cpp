@@ -1,5 +1,6 @@
 #include "transcription/TranscriptionUploader.h"
 
+#include "network/ReplyLimiter.h"
 #include "platform/Log.h"
 #include "transcription/TranscriptText.h"
 #include "transcription/TranscriptionRequest.h"
@@ -118,10 +119,10 @@ void TranscriptionUploader::sendAttempt()
     request.setRawHeader("Authorization", "Bearer " + m_core->credentials.token.toUtf8());
     request.setRawHeader("X-Recording-Id", m_core->recordingId.toUtf8());
     request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
-    request.setTransferTimeout(int(m_core->options.requestTimeout.count()));
 
-    QNetworkReply* reply
-        = m_network->post(request, TranscriptionRequest::multipartBody(boundary, fields, m_currentWav));
+    QNetworkReply* reply = ReplyLimiter::send(*m_network, request, "POST",
+        TranscriptionRequest::multipartBody(boundary, fields, m_currentWav),
+        { m_core->options.requestTimeout, m_core->options.requestDeadline, RequestLimits::kJsonReplyBytes });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinished(reply); });
 }
 
@@ -130,7 +131,9 @@ void TranscriptionUploader::onFinished(QNetworkReply* reply)
     reply->deleteLater();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     TranscriptionReply::Result result;
-    if (isTransportError(reply->error()) || (!status.isValid() && reply->error() != QNetworkReply::NoError)) {
+    if (const std::optional<QString> failure = ReplyLimiter::failure(reply)) {
+        result.error = TessraError { TessraError::Kind::Transport, *failure };
+    } else if (isTransportError(reply->error()) || (!status.isValid() && reply->error() != QNetworkReply::NoError)) {
         // Qt reports its own time-out as a cancelled operation; nothing else cancels here.
         const QString description = reply->error() == QNetworkReply::OperationCanceledError
             ? QStringLiteral("The request timed out.")

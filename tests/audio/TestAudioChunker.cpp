@@ -1,5 +1,5 @@
 #include "audio/AudioChunker.h"
-#include "platform/MicrophonePermission.h"
+#include "support/FakeMicrophonePermission.h"
 #include "support/TestMain.h"
 
 #include <QRandomGenerator>

@@ -2,11 +2,13 @@
 #include "chat/ChatStreamReader.h"
 #include "chat/MeetingChatPrompt.h"
 #include "chat/MeetingChatService.h"
+#include "network/ReplyLimiter.h"
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/FakeHttpServer.h"
+#include "support/ScriptedHttpServer.h"
 #include "support/TestMain.h"
 
 #include <QFile>
@@ -72,6 +74,8 @@ private slots:
     void streamedReplies();
     void failures_data();
     void failures();
+    void endlessLinesAreRefused_data();
+    void endlessLinesAreRefused();
     void cancelThenAskAgainShowsOnlyTheSecondAnswer();
     void answersArriveOverTls();
 
@@ -136,24 +140,37 @@ void TestChat::streamReader_data()
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::addColumn<QStringList>("fragments");
     QTest::addColumn<bool>("done");
+    QTest::addColumn<bool>("tooLong");
 
     const QByteArray vietnamese = sseEvent(QStringLiteral("Tiếng Việt"));
     QList<QByteArray> bytes;
     for (char c : vietnamese + "data: [DONE]\n")
         bytes << QByteArray(1, c);
-    QTest::newRow("one byte at a time") << bytes << QStringList { "Tiếng Việt" } << true;
+    QTest::newRow("one byte at a time") << bytes << QStringList { "Tiếng Việt" } << true << false;
     QTest::newRow("no blank after colon, tabs around")
         << QList<QByteArray> { "data:\t{\"choices\":[{\"delta\":{\"content\":\"b\"}}]} \n" } << QStringList { "b" }
-        << false;
+        << false << false;
     QTest::newRow("other lines and bad data skipped")
         << QList<QByteArray> { ": keep-alive\nevent: delta\nid: 4\nDATA: {}\n", "data: not json\ndata: [1,2]\n",
                "data: {\"object\":\"chunk\"}\ndata: {\"choices\":[]}\n",
                "data: {\"choices\":[{\"delta\":{\"content\":\"\"}}]}\n",
                "data: {\"choices\":[{\"delta\":{\"content\":null}}]}\n", sseEvent("kept") }
-        << QStringList { "kept" } << false;
+        << QStringList { "kept" } << false << false;
     QTest::newRow("last line without a line break")
         << QList<QByteArray> { "data: {\"choices\":[{\"delta\":{\"content\":\"end\"}}]}" } << QStringList { "end" }
-        << false;
+        << false << false;
+
+    // A line of exactly the limit, line break aside, arrives in small pieces and is read whole.
+    const QString longText(
+        int(ChatStreamReader::kMaxLineBytes - sseEvent(QStringLiteral("")).size() + 2), QLatin1Char('y'));
+    const QByteArray longEvent = sseEvent(longText);
+    QList<QByteArray> pieces;
+    for (qsizetype at = 0; at < longEvent.size(); at += 4096)
+        pieces << longEvent.mid(at, 4096);
+    QTest::newRow("line at the limit") << pieces << QStringList { longText } << false << false;
+    QTest::newRow("line over the limit") << QList<QByteArray> { sseEvent("before"),
+        "data: ", QByteArray(ChatStreamReader::kMaxLineBytes - 5, 'x'), sseEvent("after") }
+                                         << QStringList { "before" } << false << true;
 }
 
 void TestChat::streamReader()
@@ -161,18 +178,22 @@ void TestChat::streamReader()
     QFETCH(QList<QByteArray>, chunks);
     QFETCH(QStringList, fragments);
     QFETCH(bool, done);
+    QFETCH(bool, tooLong);
     ChatStreamReader reader;
     QStringList seen;
     bool sawDone = false;
+    bool sawTooLong = false;
     for (const QByteArray& chunk : chunks) {
         const ChatStreamReader::Step step = reader.feed(chunk);
         seen << step.fragments;
         sawDone = sawDone || step.done;
+        sawTooLong = sawTooLong || step.tooLong;
     }
     if (!sawDone)
         seen << reader.finish().fragments;
     QCOMPARE(seen, fragments);
     QCOMPARE(sawDone, done);
+    QCOMPARE(sawTooLong, tooLong);
 }
 
 struct TestChat::Fixture
@@ -330,6 +351,29 @@ void TestChat::failures()
     QCOMPARE(fixture.service.streamingAnswer(), QString());
     QCOMPARE(fixture.stored().size(), 1); // the question stays, without an answer
     QCOMPARE(fixture.saves, 1);
+}
+
+// A line that never ends, in the framing of a chunked reply or in the events it carries.
+void TestChat::endlessLinesAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("opening");
+    QTest::addColumn<QByteArray>("filler");
+    const QByteArray chunked
+        = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nTransfer-Encoding: chunked\r\n\r\n";
+    QTest::newRow("chunk size") << chunked + "1" << QByteArray("0");
+    QTest::newRow("trailer") << chunked + "0\r\nX-Trace: " << QByteArray("a");
+    QTest::newRow("event") << QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\ndata: ") << QByteArray("x");
+}
+
+void TestChat::endlessLinesAreRefused()
+{
+    QFETCH(QByteArray, opening);
+    QFETCH(QByteArray, filler);
+    ScriptedHttpServer server({ opening, filler });
+    Fixture fixture(*m_settings, server.url());
+    fixture.service.ask(QStringLiteral("Q"), &fixture.meeting, fixture.box);
+    QTRY_VERIFY_WITH_TIMEOUT(!fixture.service.isAnswering(), 20000);
+    QCOMPARE(fixture.service.errorText(), RequestLimits::tooLargeText());
 }
 
 void TestChat::cancelThenAskAgainShowsOnlyTheSecondAnswer()

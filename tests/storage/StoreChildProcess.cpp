@@ -1,7 +1,6 @@
-// A separate process for the store tests: what happens to a process that cannot open its
-// store, and what survives when a process is killed right after a save.
+// A separate process for the store tests: what survives when a process is killed right after
+// a save.
 //
-//   StoreChildProcess open          opens the application's store (QuilletStore::shared())
 //   StoreChildProcess save FILE     saves a meeting titled "kept", then changes the title
 //                                   without saving, prints "saved" and waits to be killed
 
@@ -17,11 +16,6 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() >= 2 && args.at(1) == QLatin1String("open")) {
-        QuilletStore::shared();
-        std::printf("opened\n");
-        return 0;
-    }
     if (args.size() >= 3 && args.at(1) == QLatin1String("save")) {
         QString error;
         auto context = QuilletStore::open(args.at(2), &error);

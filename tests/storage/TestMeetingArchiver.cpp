@@ -4,6 +4,7 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingArchiver.h"
 #include "storage/TranscriptSegment.h"
+#include "support/TempStore.h"
 #include "support/TestMain.h"
 
 #include <QDir>
@@ -11,14 +12,23 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <memory>
 #include <time.h>
 
 namespace {
 
+// Made for the test case, as the application makes its one archiver.
+std::unique_ptr<MarkdownArchiver> theArchiver;
+
+MeetingArchiver& archiver()
+{
+    return *theArchiver;
+}
+
 QString root()
 {
-    return MeetingArchiver::archiveRoot();
+    return theArchiver->archiveRoot();
 }
 
 QByteArray readFile(const QString& path)
@@ -48,7 +58,7 @@ QStringList filesBelow(const QString& folder)
 // Waits for every queued archive job; the writer runs on its own thread.
 bool drain()
 {
-    QFuture<void> idle = MeetingArchiver::idle();
+    QFuture<void> idle = archiver().idle();
     return QTest::qWaitFor([&] { return idle.isFinished(); }, 20000);
 }
 
@@ -81,6 +91,17 @@ QStringList markdownLines(const QString& relativePath)
     return QString::fromUtf8(readFile(root() + u'/' + relativePath)).split(u'\n');
 }
 
+// Titles whose slugs hold more bytes than a file name may.
+QString longTitle(const char* kind)
+{
+    const QByteArray name(kind);
+    if (name == "four-byte letters")
+        return QString::fromUcs4(U"\U00020000").repeated(70);
+    if (name == "vowel signs")
+        return QStringLiteral("कि").repeated(50); // a letter and a spacing vowel sign, 6 bytes
+    return u'a' + QString(QChar(0x20DD)).repeated(100); // enclosing marks join the letter
+}
+
 } // namespace
 
 class TestMeetingArchiver final : public QObject
@@ -96,9 +117,14 @@ public:
     }
 
 private slots:
+    void initTestCase() { theArchiver = std::make_unique<MarkdownArchiver>(); }
+    void cleanupTestCase() { theArchiver.reset(); }
+
     void init()
     {
         QVERIFY(drain());
+        if (QFileInfo(root()).isSymLink())
+            QVERIFY(QFile::remove(root())); // never empty the folder it points to
         QDir(root()).removeRecursively();
     }
 
@@ -159,7 +185,7 @@ private slots:
         make(QString(), local(2026, 3, 14, 11, 0), "A1B2C3D4-0000-4000-8000-000000000006");
 
         for (const auto& meeting : meetings)
-            MeetingArchiver::archive(MeetingArchiver::Snapshot(*meeting));
+            archiver().archive(MeetingArchiver::Snapshot(*meeting));
         QVERIFY(drain());
 
         const QString golden = QStringLiteral(QUILLET_TEST_DATA_DIR "/archive/golden");
@@ -190,6 +216,10 @@ private slots:
         row("Hangul stays whole", "회의 록", "-회의-록");
         row("emoji only", "🎉🚀", "");
         row("line breaks", "Board\nmeeting\r\nQ3", "-board-meeting-q3");
+        // File names are capped by bytes, cut between user-perceived characters.
+        row("four-byte letters", longTitle("four-byte letters"), "-" + QString::fromUcs4(U"\U00020000").repeated(55));
+        row("vowel signs stay with their letter", longTitle("vowel signs"), "-" + QStringLiteral("कि").repeated(36));
+        row("one letter with endless marks", longTitle("endless marks"), "");
     }
     void fileNames()
     {
@@ -219,7 +249,7 @@ private slots:
         QFETCH(QString, title);
         QFETCH(QString, flattened);
         auto s = snapshot(title, local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
 
         const QStringList lines = markdownLines(indexedPath(s.id));
@@ -236,15 +266,15 @@ private slots:
     void renameMovesFileAndUpdatesIndex()
     {
         auto s = snapshot(QStringLiteral("First name"), local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         s.title = QStringLiteral("Second name");
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-second-name.md", "index.json" }));
         QCOMPARE(indexedPath(s.id), QStringLiteral("2026/2026-03-14-0905-second-name.md"));
 
         s.date = local(2027, 1, 5, 8, 0);
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2027/2027-01-05-0800-second-name.md", "index.json" }));
         QVERIFY(QFileInfo(root() + QStringLiteral("/2026")).isDir());
@@ -258,19 +288,36 @@ private slots:
         auto removed = snapshot(QStringLiteral("Removed"), local(2026, 3, 14, 9, 6));
         for (int i = 0; i < 20; ++i) {
             kept.title = QStringLiteral("Kept %1").arg(i);
-            MeetingArchiver::archive(kept);
-            MeetingArchiver::archive(removed);
-            MeetingArchiver::remove(removed.id);
+            archiver().archive(kept);
+            archiver().archive(removed);
+            archiver().remove(removed.id);
         }
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-kept-19.md", "index.json" }));
         QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(kept.id) });
     }
 
+    // The application destroys its archiver as it quits: whatever was handed over is written.
+    void destroyingTheArchiverRunsQueuedJobs()
+    {
+        QList<QUuid> ids;
+        {
+            MarkdownArchiver quitting(root());
+            for (int i = 0; i < 40; ++i) {
+                const auto s = snapshot(QStringLiteral("Meeting %1").arg(i), local(2026, 3, 14, 9, 5));
+                ids.append(s.id);
+                quitting.archive(s);
+            }
+        }
+        QCOMPARE(readIndex().size(), 40);
+        for (const QUuid& id : std::as_const(ids))
+            QVERIFY(QFile::exists(root() + u'/' + indexedPath(id)));
+    }
+
     void removeUnknownIdDeletesNothing()
     {
         auto known = snapshot(QStringLiteral("Known"), local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(known);
+        archiver().archive(known);
         QVERIFY(drain());
         // A file of the unknown meeting exists but the index does not list it.
         const auto unknown = snapshot(QStringLiteral("Stray"), local(2026, 3, 14, 9, 5));
@@ -280,7 +327,7 @@ private slots:
         QVERIFY(writeFile(indexPath, readFile(indexPath) + "\n")); // marks the bytes as ours
         const QByteArray indexBefore = readFile(indexPath);
 
-        MeetingArchiver::remove(unknown.id);
+        archiver().remove(unknown.id);
         QVERIFY(drain());
         QVERIFY(QFile::exists(strayPath));
         QCOMPARE(readFile(indexPath), indexBefore);
@@ -310,19 +357,19 @@ private slots:
             index.replace("%1", ArchiveMarkdown::idString(renamed.id).toLatin1())));
 
         // Removal finds nothing to remove.
-        MeetingArchiver::remove(renamed.id);
+        archiver().remove(renamed.id);
         QVERIFY(drain());
         QVERIFY(QFile::exists(oldFile));
 
         // Archiving starts a fresh index; the old name is no longer known, so its file stays.
-        MeetingArchiver::archive(renamed);
+        archiver().archive(renamed);
         QVERIFY(drain());
         QVERIFY(QFile::exists(oldFile));
         QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(renamed.id) });
 
         // A backfill over a corrupt index archives every meeting of its list.
         QVERIFY(writeFile(root() + QStringLiteral("/index.json"), "garbage"));
-        MeetingArchiver::backfill({ renamed, other });
+        archiver().backfill({ renamed, other });
         QVERIFY(drain());
         QCOMPARE(readIndex().size(), 2);
     }
@@ -330,7 +377,7 @@ private slots:
     void backfillSkipsIndexedMeetings()
     {
         auto indexed = snapshot(QStringLiteral("Indexed"), local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(indexed);
+        archiver().archive(indexed);
         QVERIFY(drain());
         // Only the index entry counts: a deleted file is not written again.
         QVERIFY(QFile::remove(root() + u'/' + indexedPath(indexed.id)));
@@ -338,7 +385,7 @@ private slots:
         QList<MeetingArchiver::Snapshot> list { indexed };
         for (int i = 0; i < 250; ++i)
             list.append(snapshot(QStringLiteral("Meeting %1").arg(i), local(2026, 4, 1, 8, 0).addSecs(60 * i)));
-        MeetingArchiver::backfill(list);
+        archiver().backfill(list);
         QVERIFY(drain());
 
         QCOMPARE(readIndex().size(), 251);
@@ -356,9 +403,9 @@ private slots:
         auto first = snapshot(QStringLiteral("Sync"), local(2026, 3, 14, 9, 5), firstId);
         auto second = snapshot(QStringLiteral("Sync"), local(2026, 3, 14, 9, 5), secondId);
         second.summary = QStringLiteral("second");
-        MeetingArchiver::archive(first);
-        MeetingArchiver::archive(second);
-        MeetingArchiver::archive(second); // archiving again keeps its own name
+        archiver().archive(first);
+        archiver().archive(second);
+        archiver().archive(second); // archiving again keeps its own name
         QVERIFY(drain());
         QCOMPARE(indexedPath(firstId), QStringLiteral("2026/2026-03-14-0905-sync.md"));
         QCOMPARE(indexedPath(secondId), QStringLiteral("2026/2026-03-14-0905-sync-abcdef12.md"));
@@ -366,9 +413,94 @@ private slots:
         QVERIFY(!markdownLines(indexedPath(firstId)).contains(QStringLiteral("second")));
 
         // Deleting one leaves the other's file.
-        MeetingArchiver::remove(firstId);
+        archiver().remove(firstId);
         QVERIFY(drain());
         QCOMPARE(filesBelow(root()), QStringList({ "2026/2026-03-14-0905-sync-abcdef12.md", "index.json" }));
+    }
+
+    // A name over 248 bytes can be created but never replaced: the atomic write's temporary
+    // file takes the name plus ".XXXXXX".
+    void longTitlesAreArchived_data()
+    {
+        QTest::addColumn<QString>("title");
+        for (const char* kind : { "four-byte letters", "vowel signs", "endless marks" })
+            QTest::newRow(kind) << longTitle(kind);
+    }
+    void longTitlesAreArchived()
+    {
+        QFETCH(QString, title);
+        LogCapture log;
+        auto first = snapshot(title, local(2026, 3, 14, 9, 5));
+        auto second = snapshot(title, local(2026, 3, 14, 9, 5));
+        for (int round = 0; round < 2; ++round) {
+            archiver().archive(first);
+            archiver().archive(second);
+        }
+        QVERIFY(drain());
+        QVERIFY2(!log.containsPart(QStringLiteral("Archive failed")), qPrintable(log.lines().join(u'\n')));
+        const QStringList paths { indexedPath(first.id), indexedPath(second.id) };
+        QVERIFY(paths.at(0) != paths.at(1));
+        for (const QString& path : paths) {
+            QVERIFY(QFile::exists(root() + u'/' + path));
+            QVERIFY(QFileInfo(path).fileName().toUtf8().size() <= 248);
+        }
+    }
+
+    // A deletion whose removal job never ran (the process ended first) leaves the meeting's
+    // file for a later import to bring back.
+    void pruneDropsMeetingsNoLongerStored_data()
+    {
+        QTest::addColumn<bool>("storeEmptied");
+        QTest::newRow("one meeting deleted") << false;
+        QTest::newRow("store emptied: the import refills it") << true;
+    }
+    void pruneDropsMeetingsNoLongerStored()
+    {
+        QFETCH(bool, storeEmptied);
+        TempStore store;
+        auto* kept = new Meeting(QStringLiteral("Kept"), local(2026, 3, 14, 9, 5));
+        auto* deleted = new Meeting(QStringLiteral("Deleted"), local(2026, 3, 14, 9, 6));
+        store->insert(kept);
+        store->insert(deleted);
+        QVERIFY(store->save());
+        archiver().archive(MeetingArchiver::Snapshot(*kept));
+        archiver().archive(MeetingArchiver::Snapshot(*deleted));
+        QVERIFY(drain());
+        const QString keptFile = root() + u'/' + indexedPath(kept->id());
+        const QString deletedFile = root() + u'/' + indexedPath(deleted->id());
+        const QString unlisted = root() + QStringLiteral("/2026/2026-03-14-0907-mine.md");
+        QVERIFY(writeFile(unlisted, "mine"));
+
+        store->remove(deleted);
+        if (storeEmptied)
+            store->remove(kept);
+        QVERIFY(store->save());
+        QSet<QUuid> storedIds;
+        for (const Meeting* meeting : store.reopen().fetchMeetings())
+            storedIds.insert(meeting->id());
+        archiver().prune(storedIds);
+        QVERIFY(drain());
+
+        QVERIFY(QFile::exists(keptFile));
+        QVERIFY(QFile::exists(unlisted));
+        QCOMPARE(QFile::exists(deletedFile), storeEmptied);
+        QCOMPARE(readIndex().size(), storeEmptied ? 2 : 1);
+    }
+
+    // A write killed between QSaveFile's temporary file and its rename leaves the temporary
+    // file behind; the next start of the writer deletes those and nothing else.
+    void leftoverTemporaryFilesGoAtStart()
+    {
+        const QStringList leftovers { "index.json.AbCdEf", "2026/2026-03-14-0905-plan.md.qWeRtY" };
+        const QStringList kept { "2026/2026-03-14-0905-plan.md", "2026/2026-03-14-0905-plan.md.AbCd3f",
+            "2026/notes.txt.AbCdEf", "drafts/2026-03-14-0905-plan.md.AbCdEf", "index.json", "index.json.old" };
+        for (const QString& path : leftovers + kept)
+            QVERIFY(writeFile(root() + u'/' + path, "x"));
+
+        MarkdownArchiver starting(root());
+        QFuture<void> idle = starting.idle();
+        QVERIFY(QTest::qWaitFor([&] { return idle.isFinished(); }, 20000));
+        QCOMPARE(filesBelow(root()), kept);
     }
 
     // A rename whose new file cannot be written (a regular file where its year folder should
@@ -377,13 +509,13 @@ private slots:
     {
         LogCapture log;
         auto s = snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5));
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
         const QByteArray indexBefore = readFile(root() + QStringLiteral("/index.json"));
         QVERIFY(writeFile(root() + QStringLiteral("/2027"), "not a folder"));
 
         s.date = local(2027, 2, 1, 10, 0);
-        MeetingArchiver::archive(s);
+        archiver().archive(s);
         QVERIFY(drain());
         const QString prefix = "[Quillet] Archive failed for " + ArchiveMarkdown::idString(s.id) + ": ";
         QVERIFY(log.containsPart(prefix));
@@ -393,7 +525,7 @@ private slots:
         // The writer carries on with the next job; a backfill drops such failures silently.
         log.clear();
         auto next = snapshot(QStringLiteral("Next"), local(2026, 3, 15, 9, 0));
-        MeetingArchiver::backfill({ snapshot(QStringLiteral("Lost"), local(2027, 3, 1, 9, 0)), next });
+        archiver().backfill({ snapshot(QStringLiteral("Lost"), local(2027, 3, 1, 9, 0)), next });
         QVERIFY(drain());
         QVERIFY(!log.containsPart(QStringLiteral("Archive failed")));
         QCOMPARE(indexedPath(next.id), QStringLiteral("2026/2026-03-15-0900-next.md"));
@@ -427,7 +559,7 @@ private slots:
 
         const auto removed = snapshot(QStringLiteral("Removed"), local(2026, 3, 14, 9, 5));
         QVERIFY(writeIndexWith(removed.id));
-        MeetingArchiver::remove(removed.id);
+        archiver().remove(removed.id);
         QVERIFY(drain());
         QCOMPARE(readFile(victim), QByteArray("precious"));
         QCOMPARE(readFile(keep), QByteArray("precious"));
@@ -435,12 +567,60 @@ private slots:
 
         const auto renamed = snapshot(QStringLiteral("Renamed"), local(2026, 3, 14, 9, 5));
         QVERIFY(writeIndexWith(renamed.id));
-        MeetingArchiver::archive(renamed);
+        archiver().archive(renamed);
         QVERIFY(drain());
         QCOMPARE(readFile(victim), QByteArray("precious"));
         QCOMPARE(readFile(keep), QByteArray("precious"));
         QCOMPARE(indexedPath(renamed.id), QStringLiteral("2026/2026-03-14-0905-renamed.md"));
         QFile::remove(victim);
+    }
+
+    // A symbolic link inside the archive must not let an archive write replace or create a
+    // file elsewhere.
+    void symbolicLinksAreNotWrittenThrough_data()
+    {
+        QTest::addColumn<QString>("link"); // relative to the archive folder; empty: the folder itself
+        QTest::addColumn<QString>("target"); // "file", "missing" or "folder", outside the archive
+        QTest::newRow("markdown file") << "2026/2026-03-14-0905-plan.md"
+                                       << "file";
+        QTest::newRow("dangling markdown file") << "2026/2026-03-14-0905-plan.md"
+                                                << "missing";
+        QTest::newRow("year folder") << "2026"
+                                     << "folder";
+        QTest::newRow("archive folder") << ""
+                                        << "folder";
+        QTest::newRow("index") << "index.json"
+                               << "file";
+        QTest::newRow("dangling index") << "index.json"
+                                        << "missing";
+    }
+    void symbolicLinksAreNotWrittenThrough()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, target);
+        QTemporaryDir outside;
+        const QString victim = outside.filePath(QStringLiteral("victim"));
+        QVERIFY(writeFile(victim, "precious"));
+        const QString linkPath = link.isEmpty() ? root() : root() + u'/' + link;
+        QVERIFY(QDir().mkpath(QFileInfo(linkPath).path()));
+        const QString linkTarget = target == QLatin1String("folder")
+            ? outside.path()
+            : outside.filePath(target == QLatin1String("file") ? QStringLiteral("victim") : QStringLiteral("missing"));
+        QVERIFY(QFile::link(linkTarget, linkPath));
+
+        LogCapture log;
+        auto plan = snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5));
+        archiver().archive(plan);
+        archiver().backfill({ snapshot(QStringLiteral("Plan"), local(2026, 3, 14, 9, 5)) });
+        archiver().remove(plan.id);
+        archiver().prune({ QUuid::createUuid() });
+        QVERIFY(drain());
+
+        QCOMPARE(filesBelow(outside.path()), QStringList { "victim" });
+        QCOMPARE(readFile(victim), QByteArray("precious"));
+        QVERIFY(QFileInfo(linkPath).isSymLink());
+        QVERIFY(log.containsPart("[Quillet] Archive failed for " + ArchiveMarkdown::idString(plan.id) + ": "));
+        QVERIFY(QFile::remove(linkPath));
     }
 };
 

@@ -93,7 +93,6 @@ private slots:
     {
         m_storeDir = std::make_unique<QTemporaryDir>();
         QDir(archiveFolder()).removeRecursively();
-        QDir(MeetingArchiver::archiveRoot()).removeRecursively();
     }
 
     void importsArchiveOnce()
@@ -171,11 +170,11 @@ private slots:
         QList<MeetingArchiver::Snapshot> snapshots;
         for (const Meeting* m : source->fetchMeetings())
             snapshots.append(MeetingArchiver::Snapshot(*m));
-        MeetingArchiver::backfill(snapshots);
-        QFuture<void> idle = MeetingArchiver::idle();
+        // Written where the import reads, as the application's archive writes.
+        MarkdownArchiver archiver(archiveFolder());
+        archiver.backfill(snapshots);
+        QFuture<void> idle = archiver.idle();
         QTRY_VERIFY_WITH_TIMEOUT(idle.isFinished(), 20000);
-        // Test builds archive into their own folder while the import reads the real one.
-        QVERIFY(QDir().rename(MeetingArchiver::archiveRoot(), archiveFolder()));
 
         auto target = openStore(QStringLiteral("target.store"));
         MeetingImporter::runIfNeeded(*target, m_clock);
@@ -261,6 +260,31 @@ private slots:
         const Meeting* goodMeeting = context->meetingById(QUuid::fromString(kId));
         QCOMPARE(goodMeeting->duration(), 180.0);
         QCOMPARE(turnsOf(*goodMeeting), QList<TurnValue>({ { "Me", 1, "hi" } }));
+    }
+
+    // A file over 64 MB would cost several times its size to read and parse: it is skipped.
+    void oversizedFilesAreSkipped_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("imported");
+        QTest::newRow("64 MB") << qint64(64) * 1024 * 1024 << true;
+        QTest::newRow("one byte more") << qint64(64) * 1024 * 1024 + 1 << false;
+    }
+    void oversizedFilesAreSkipped()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, imported);
+        const QString path = archiveFolder() + QStringLiteral("/2026/big.md");
+        QVERIFY(writeFile(path, fileText(QStringLiteral("title: Big\n"))));
+        QVERIFY(QFile::resize(path, size)); // the rest reads as NUL characters
+        QVERIFY(
+            writeFile(archiveFolder() + QStringLiteral("/2026/small.md"), fileText(QStringLiteral("title: Small\n"))));
+
+        auto context = openStore();
+        LogCapture log;
+        MeetingImporter::runIfNeeded(*context, m_clock);
+        QCOMPARE(context->meetingCount(), imported ? 2 : 1);
+        QCOMPARE(log.contains(QStringLiteral("[Quillet] Skipped archive file over 64 MB: 2026/big.md")), !imported);
     }
 
     void frontMatter_data()

@@ -8,6 +8,8 @@
 //   FakeHttpServer server;
 //   server.on("GET", "/v1/me", FakeHttpServer::Reply::json(200, R"({"userId":"u1"})"));
 //   server.hold("POST", "/v1/auth/verify");          // answer only after release()
+//   QTRY_COMPARE(server.heldCount(), 1);              // the request waits
+//   server.release("POST", "/v1/auth/verify");       // it, and only it, goes on
 //   QTRY_COMPARE(server.requestCount(), 1);
 //   QCOMPARE(server.requests().first().header("Authorization"), "Bearer t1");
 //
@@ -170,6 +172,7 @@ public:
             std::lock_guard lock(m_mutex);
             m_stopping = true;
             m_held.clear();
+            m_waiting.clear();
         }
         m_changed.notify_all();
         m_server.stop();
@@ -207,21 +210,26 @@ public:
         m_held.insert({ method, path });
     }
 
-    // Lets every waiting request of the route be answered, and stops holding it.
+    // Lets the requests of the route that wait now be answered, and stops holding it. Each
+    // waiting request is released by its own ticket, so a hold() that follows at once holds
+    // only the requests that arrive after it, however late a released one wakes up.
     void release(const QByteArray& method, const QByteArray& path)
     {
         {
             std::lock_guard lock(m_mutex);
-            m_held.erase({ method, path });
+            const Route route { method, path };
+            m_held.erase(route);
+            std::erase_if(m_waiting, [&](const auto& waiting) { return waiting.second == route; });
         }
         m_changed.notify_all();
     }
 
-    // How many requests are waiting in hold() right now.
+    // How many requests are waiting in hold() right now; a release() takes its requests off
+    // this count at once.
     int heldCount() const
     {
         std::lock_guard lock(m_mutex);
-        return m_waiting;
+        return int(m_waiting.size());
     }
 
     QList<Request> requests() const
@@ -286,9 +294,10 @@ private:
             std::unique_lock lock(m_mutex);
             m_requests.append(request);
             if (m_held.count(route) != 0) {
-                ++m_waiting;
-                m_changed.wait(lock, [&] { return m_stopping || m_held.count(route) == 0; });
-                --m_waiting;
+                const quint64 ticket = ++m_lastTicket;
+                m_waiting.emplace(ticket, route);
+                m_changed.wait(lock, [&] { return m_stopping || m_waiting.count(ticket) == 0; });
+                m_waiting.erase(ticket);
             }
             const auto found = m_routes.find(route);
             if (found != m_routes.end())
@@ -351,6 +360,7 @@ private:
     std::map<Route, Handler> m_routes;
     std::set<Route> m_held;
     QList<Request> m_requests;
-    int m_waiting = 0;
+    std::map<quint64, Route> m_waiting; // the requests held now, by ticket
+    quint64 m_lastTicket = 0;
     bool m_stopping = false;
 };

@@ -1,4 +1,4 @@
-#include "platform/InMemorySecretStore.h"
+#include "support/InMemorySecretStore.h"
 #include "platform/LibsecretStore.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"

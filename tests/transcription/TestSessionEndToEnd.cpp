@@ -1,5 +1,5 @@
-#include "SessionRig.h"
 #include "platform/Log.h"
+#include "support/SessionRig.h"
 #include "support/TestMain.h"
 #include "transcription/LiveDraftRecognizer.h"
 
@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(meeting->title(), QStringLiteral("Quarterly Numbers Review"));
         QCOMPARE(meeting->summary().value_or(QString()), FakeProvider::summaryAnswer());
         QVERIFY(log.contains(QStringLiteral("[Quillet] Summary generated: Quarterly Numbers Review")));
-        const QString archived = SessionRig::archivedText(FakeProvider::summaryAnswer());
+        const QString archived = rig.archivedText(FakeProvider::summaryAnswer());
         QVERIFY(archived.contains(b->text));
 
         // What the store file holds, read back from scratch.

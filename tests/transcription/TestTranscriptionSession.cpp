@@ -1,5 +1,5 @@
-#include "SessionRig.h"
 #include "platform/Log.h"
+#include "support/SessionRig.h"
 #include "support/TestMain.h"
 
 namespace {
@@ -225,7 +225,7 @@ private slots:
             QVERIFY(log.contains(QStringLiteral("[Quillet] Empty meeting deleted")));
         } else {
             QCOMPARE(SessionRig::texts(*meeting), QStringList { QStringLiteral("Me: ") + lateText });
-            QVERIFY(!SessionRig::archivedText(lateText).isEmpty());
+            QVERIFY(!rig.archivedText(lateText).isEmpty());
             QCOMPARE(rig.store.reopen().meetingById(id)->segments().size(), 1);
         }
     }

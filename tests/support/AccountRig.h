@@ -5,13 +5,13 @@
 // and a browser stand-in that follows the provider's redirect back into the router.
 
 #include "account/AccountService.h"
-#include "platform/LibsecretStore.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
 #include "platform/UrlOpener.h"
 #include "platform/UrlRouter.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpServer.h"
+#include "support/IsolatedKeyring.h"
 #include "system/Keychain.h"
 
 #include <QCoreApplication>
@@ -20,34 +20,6 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
-
-class IsolatedKeyring final : public SecretStore
-{
-public:
-    ~IsolatedKeyring() override
-    {
-        for (const QString& account : std::as_const(m_touched))
-            m_real.remove(m_service, account);
-    }
-    std::optional<QByteArray> read(const QString&, const QString& account) override
-    {
-        return m_real.read(m_service, account);
-    }
-    qint32 write(const QString&, const QString& account, const QByteArray& data) override
-    {
-        m_touched.insert(account);
-        return refuseWrites ? qint32(Failed) : m_real.write(m_service, account, data);
-    }
-    void remove(const QString&, const QString& account) override { m_real.remove(m_service, account); }
-
-    bool refuseWrites = false;
-
-private:
-    LibsecretStore m_real;
-    const QString m_service
-        = Keychain::kService + QStringLiteral(".account-test-%1").arg(QCoreApplication::applicationPid());
-    QSet<QString> m_touched;
-};
 
 // The user's browser: notes each page it is asked to open and, when following, loads it and
 // hands a redirect to a "quillet:" address to the router, as the desktop would.

@@ -8,8 +8,6 @@
 // next event-loop turn, as they would from the bus.
 class InMemoryNotificationServer final : public NotificationServer
 {
-    Q_OBJECT
-
 public:
     struct Shown
     {

@@ -1,4 +1,4 @@
-#include "summary/TextPrefix.h"
+#include "format/TextPrefix.h"
 
 #include <QTextBoundaryFinder>
 

@@ -9,14 +9,15 @@
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
 #include "platform/Clock.h"
-#include "platform/MicrophonePermission.h"
 #include "platform/PolyphaseResampler.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "storage/MeetingArchiver.h"
 #include "storage/TranscriptSegment.h"
+#include "summary/MeetingSummarizer.h"
 #include "summary/SummaryGenerator.h"
 #include "support/FakeHttpServer.h"
+#include "support/FakeMicrophonePermission.h"
 #include "support/SpokenAudio.h"
 #include "support/TempStore.h"
 #include "system/SoundFeedback.h"
@@ -107,14 +108,12 @@ public:
     }
 
 private:
-    template <typename T, typename V>
-    void set(T& member, V&& value)
+    template <typename T, typename V> void set(T& member, V&& value)
     {
         std::lock_guard lock(m_mutex);
         member = std::forward<V>(value);
     }
-    template <typename T>
-    T get(const T& member) const
+    template <typename T> T get(const T& member) const
     {
         std::lock_guard lock(m_mutex);
         return member;
@@ -258,13 +257,15 @@ struct SessionRig
     DualStreamMixer mixer { micRecorder, systemRecorder };
     FakeMicrophonePermission permission { MicrophonePermission::Status::Authorized };
     SoundFeedback sounds;
+    MarkdownArchiver archiver { dir.filePath(QStringLiteral("QuilletNotes")) };
     FakeHttpServer server;
     FakeProvider provider { server };
     std::optional<ModelCredentials> credentials = provider.credentials();
     bool allowanceExhausted = false;
+    MeetingSummarizer summarizer { [this] { return credentials; }, archiver };
     TranscriptionSession session { settings,
         TranscriptionSession::ModelAccess { [this] { return credentials; }, [this] { return allowanceExhausted; } },
-        mixer, permission, sounds, Clock::system() };
+        mixer, permission, sounds, archiver, summarizer, Clock::system() };
 
     SessionRig() { settings.set(SettingsKeys::soundEnabled, false); }
 
@@ -325,15 +326,15 @@ struct SessionRig
     }
 
     // The archived markdown of the meeting, once the archive's queue has run.
-    static QString archivedText(const QString& mustContain)
+    QString archivedText(const QString& mustContain)
     {
         QFutureWatcher<void> watcher;
         QSignalSpy idle(&watcher, &QFutureWatcher<void>::finished);
-        watcher.setFuture(MeetingArchiver::idle());
+        watcher.setFuture(archiver.idle());
         if (!watcher.isFinished() && !idle.wait(kLongWaitMs))
             return {};
         QDirIterator files(
-            MeetingArchiver::archiveRoot(), { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
+            archiver.archiveRoot(), { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
         while (files.hasNext()) {
             QFile file(files.next());
             if (file.open(QIODevice::ReadOnly)) {

@@ -1,0 +1,114 @@
+#include "app/AppServices.h"
+
+#include "app/QuilletStore.h"
+#include "chat/MeetingChatService.h"
+#include "platform/Clock.h"
+#include "platform/DesktopUrlOpener.h"
+#include "platform/EdsCalendarStore.h"
+#include "platform/GnomeSettingsOpener.h"
+#include "platform/LibsecretStore.h"
+#include "platform/PulseCuePlayer.h"
+#include "storage/Meeting.h"
+#include "storage/MeetingImporter.h"
+
+namespace {
+
+// Every finished meeting, as plain copies the archive writer may take to its thread.
+QList<MeetingArchiver::Snapshot> snapshotsOfFinishedMeetings(ModelContext& context)
+{
+    QList<MeetingArchiver::Snapshot> snapshots;
+    const QList<Meeting*> meetings = context.fetchMeetings({ [](const Meeting& m) { return !m.isRecording(); } });
+    snapshots.reserve(meetings.size());
+    for (const Meeting* meeting : meetings)
+        snapshots.append(MeetingArchiver::Snapshot(*meeting));
+    return snapshots;
+}
+
+} // namespace
+
+QString AppServices::Config::defaultStoreFile()
+{
+    return QuilletStore::storeFilePath();
+}
+
+QString AppServices::Config::defaultImportFolder()
+{
+    return MeetingImporter::archiveFolder();
+}
+
+template <typename Real, typename Service> AppServices::Chosen<Service> AppServices::realUnless(Service* standIn)
+{
+    if (standIn)
+        return { nullptr, standIn };
+    auto real = std::make_unique<Real>();
+    Service* service = real.get();
+    return { std::move(real), service };
+}
+
+std::unique_ptr<AppServices> AppServices::open(const Config& config, QString* error)
+{
+    std::unique_ptr<ModelContext> store = QuilletStore::open(config.storeFile, error);
+    if (!store)
+        return nullptr;
+    return std::unique_ptr<AppServices>(new AppServices(config, std::move(store)));
+}
+
+AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> store)
+    : m_config(config)
+    , m_clock(config.clock ? *config.clock : Clock::system())
+    , m_secretStore(realUnless<LibsecretStore>(config.secretStore))
+    , m_urlOpener(realUnless<DesktopUrlOpener>(config.urlOpener))
+    , m_microphonePermission(realUnless<SystemMicrophonePermission>(config.microphonePermission))
+    , m_cuePlayer(realUnless<PulseCuePlayer>(config.cuePlayer))
+    , m_notificationServer(realUnless<DBusNotificationServer>(config.notificationServer))
+    , m_calendarStore(realUnless<EdsCalendarStore>(config.calendarStore))
+    , m_desktopSettings(realUnless<GnomeSettingsOpener>(config.desktopSettings))
+    , m_settings(config.settingsFile)
+    , m_store(std::move(store))
+    , m_archiver(config.archiveRoot)
+    , m_keychain(*m_secretStore.service)
+    , m_cloud(m_settings, m_network, config.endpoints.cloudBase)
+    , m_oauth(m_network, *m_urlOpener.service, m_clock, config.endpoints.providerWeb)
+    , m_account(m_keychain, m_settings, m_cloud, m_oauth, *m_urlOpener.service, m_network, m_clock, config.endpoints)
+    , m_updateChecker(m_network, config.updateSite, UpdateChecker::applicationVersion(),
+          [this](const QUrl& url) { return m_urlOpener.service->open(url); })
+    , m_notifications(*m_notificationServer.service, m_clock)
+    , m_mixer(m_microphone, m_systemAudio)
+    , m_sounds(*m_cuePlayer.service)
+    , m_summarizer([this] { return m_account.modelCredentials(); }, m_archiver)
+    , m_session(m_settings, TranscriptionSession::ModelAccess::of(m_account), m_mixer, *m_microphonePermission.service,
+          m_sounds, m_archiver, m_summarizer, m_clock)
+    , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service)
+{
+    m_settings.registerDefault(SettingsKeys::soundEnabled);
+    m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
+    m_router.setOpenUrlHandler([this](const QUrl& url) { m_account.handleOpenURL(url); });
+    m_microphone.setCaptureEnabled(config.capture);
+    m_systemAudio.setCaptureEnabled(config.capture);
+}
+
+AppServices::~AppServices() = default;
+
+void AppServices::launch()
+{
+    // An empty store is rebuilt from the archive; otherwise the archive forgets the meetings
+    // whose deletion reached the store but not the archive (the process ended in between).
+    // Never both: the prune would delete the files the import skipped.
+    QSet<QUuid> storedIds;
+    const QList<Meeting*> meetings = m_store->fetchMeetings();
+    for (const Meeting* meeting : meetings)
+        storedIds.insert(meeting->id());
+    if (storedIds.isEmpty())
+        MeetingImporter::runIfNeeded(*m_store, m_clock, m_config.importFolder);
+    else
+        m_archiver.prune(storedIds);
+    m_account.refresh();
+    m_updateChecker.check();
+    m_archiver.backfill(snapshotsOfFinishedMeetings(*m_store));
+    m_calendar.start();
+}
+
+std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent)
+{
+    return std::make_unique<MeetingChatService>([this] { return m_account.modelCredentials(); }, m_settings, parent);
+}

@@ -1,0 +1,158 @@
+#pragma once
+
+#include "account/AccountEndpoints.h"
+#include "account/AccountService.h"
+#include "account/QuilletCloud.h"
+#include "account/TessraOAuth.h"
+#include "audio/DualStreamMixer.h"
+#include "audio/MicRecorder.h"
+#include "audio/SystemAudioRecorder.h"
+#include "calendar/CalendarService.h"
+#include "platform/CalendarStore.h"
+#include "platform/CuePlayer.h"
+#include "platform/DesktopSettingsOpener.h"
+#include "platform/MicrophonePermission.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SecretStore.h"
+#include "platform/Settings.h"
+#include "platform/UrlOpener.h"
+#include "platform/UrlRouter.h"
+#include "storage/MeetingArchiver.h"
+#include "storage/ModelContext.h"
+#include "summary/MeetingSummarizer.h"
+#include "system/Keychain.h"
+#include "system/SoundFeedback.h"
+#include "system/UpdateChecker.h"
+#include "transcription/TranscriptionSession.h"
+
+#include <QNetworkAccessManager>
+#include <QString>
+#include <QUrl>
+#include <memory>
+
+class Clock;
+class MeetingChatService;
+
+// The composition root: every long-lived service of the application, each made once, in an
+// order where everything a service needs is made before it. main() makes one instance and
+// hands it to the windows by reference; views take the services they need from it and never
+// make their own. Tests make one through tests/support/AppRig.h with a Config that points at
+// temporary folders, local servers and stand-ins for the desktop.
+//
+// Making it starts nothing: no network request is sent and no sound is played or recorded until
+// launch() or a view asks for it. Main thread only.
+class AppServices final
+{
+    Q_DISABLE_COPY_MOVE(AppServices)
+
+public:
+    // Where things live, which servers are asked, and which desktop services are stand-ins.
+    // Every field has the application's own value by default.
+    struct Config
+    {
+        QString settingsFile = Settings::defaultFilePath();
+        QString storeFile = defaultStoreFile();
+        QString archiveRoot = MeetingArchiver::defaultRoot();
+        // What an empty store is rebuilt from (the archive folder of the released application).
+        QString importFolder = defaultImportFolder();
+        AccountEndpoints endpoints = AccountEndpoints::builtIn();
+        QUrl updateSite = UpdateChecker::defaultSiteOrigin();
+
+        // Stand-ins, owned by the caller and outliving the services; null is the real one.
+        const Clock* clock = nullptr;
+        SecretStore* secretStore = nullptr; // the desktop's keyring
+        MicrophonePermission* microphonePermission = nullptr;
+        UrlOpener* urlOpener = nullptr; // the desktop's browser
+        CuePlayer* cuePlayer = nullptr; // the sound server
+        NotificationServer* notificationServer = nullptr; // the desktop's notifications
+        CalendarStore* calendarStore = nullptr; // the desktop's calendar store
+        DesktopSettingsOpener* desktopSettings = nullptr; // the desktop's settings panes
+
+        // False: recordings cannot start, and capture never reaches the sound server.
+        bool capture = true;
+
+        static QString defaultStoreFile();
+        static QString defaultImportFolder();
+    };
+
+    // Opens the store and makes every service; nothing when the store cannot be opened (the
+    // reason is in `error`: the application cannot run without its store).
+    static std::unique_ptr<AppServices> open(const Config& config, QString* error);
+    // Destroys the services in the reverse order: the session stops any recording, the
+    // archiver writes what it was handed, then the store closes.
+    ~AppServices();
+
+    // The work of a launch, once the first window is up, in this order: the import that
+    // rebuilds an empty store from the archive (or, when the store holds meetings, the prune of
+    // archived meetings deleted from it), the account's refresh, the update check, the
+    // archive's backfill of every finished meeting and the calendar service's start.
+    void launch();
+
+    // A chat service for one meeting view (each view has its own).
+    std::unique_ptr<MeetingChatService> makeChatService(QObject* parent = nullptr);
+
+    const Clock& clock() const { return m_clock; }
+    Settings& settings() { return m_settings; }
+    ModelContext& store() { return *m_store; }
+    MeetingArchiver& archiver() { return m_archiver; }
+    SecretStore& secretStore() { return *m_secretStore.service; }
+    Keychain& keychain() { return m_keychain; }
+    QNetworkAccessManager& network() { return m_network; }
+    UrlOpener& urlOpener() { return *m_urlOpener.service; }
+    DesktopSettingsOpener& desktopSettings() { return *m_desktopSettings.service; }
+    UrlRouter& router() { return m_router; }
+    QuilletCloud& cloud() { return m_cloud; }
+    TessraOAuth& oauth() { return m_oauth; }
+    AccountService& account() { return m_account; }
+    UpdateChecker& updateChecker() { return m_updateChecker; }
+    NotificationCenter& notifications() { return m_notifications; }
+    MicrophonePermission& microphonePermission() { return *m_microphonePermission.service; }
+    MicRecorder& microphone() { return m_microphone; }
+    SystemAudioRecorder& systemAudio() { return m_systemAudio; }
+    DualStreamMixer& mixer() { return m_mixer; }
+    SoundFeedback& sounds() { return m_sounds; }
+    MeetingSummarizer& summarizer() { return m_summarizer; }
+    TranscriptionSession& session() { return m_session; }
+    CalendarService& calendar() { return m_calendar; }
+
+private:
+    // A desktop service: the stand-in the config names, else the real one, owned here.
+    template <typename Service> struct Chosen
+    {
+        std::unique_ptr<Service> owned;
+        Service* service = nullptr;
+    };
+    template <typename Real, typename Service> static Chosen<Service> realUnless(Service* standIn);
+
+    AppServices(const Config& config, std::unique_ptr<ModelContext> store);
+
+    const Config m_config;
+    const Clock& m_clock;
+    Chosen<SecretStore> m_secretStore;
+    Chosen<UrlOpener> m_urlOpener;
+    Chosen<MicrophonePermission> m_microphonePermission;
+    Chosen<CuePlayer> m_cuePlayer;
+    Chosen<NotificationServer> m_notificationServer;
+    Chosen<CalendarStore> m_calendarStore;
+    Chosen<DesktopSettingsOpener> m_desktopSettings;
+
+    Settings m_settings;
+    std::unique_ptr<ModelContext> m_store;
+    MarkdownArchiver m_archiver;
+    Keychain m_keychain;
+    QNetworkAccessManager m_network;
+    UrlRouter m_router;
+    QuilletCloud m_cloud;
+    TessraOAuth m_oauth;
+    AccountService m_account;
+    UpdateChecker m_updateChecker;
+    NotificationCenter m_notifications;
+    MicRecorder m_microphone;
+    SystemAudioRecorder m_systemAudio;
+    DualStreamMixer m_mixer;
+    SoundFeedback m_sounds;
+    MeetingSummarizer m_summarizer;
+    TranscriptionSession m_session;
+    // No Google source yet: the Google calendar service will be that source.
+    CalendarService m_calendar;
+};

@@ -1,0 +1,96 @@
+#include "summary/MeetingSummarizer.h"
+
+#include "platform/Log.h"
+#include "platform/Mailbox.h"
+#include "storage/Meeting.h"
+#include "storage/MeetingArchiver.h"
+#include "storage/ModelContext.h"
+#include "summary/SummaryPrompts.h"
+
+#include <QPointer>
+
+MeetingSummarizer::MeetingSummarizer(CredentialsProvider credentials, MeetingArchiver& archiver, QObject* parent)
+    : QObject(parent)
+    , m_credentials(std::move(credentials))
+    , m_archiver(archiver)
+    , m_mailbox(std::make_shared<Mailbox>(this))
+{ }
+
+MeetingSummarizer::~MeetingSummarizer()
+{
+    // Runs still under way end with the generators (children of this object), reporting to
+    // nobody.
+    m_mailbox->close();
+}
+
+void MeetingSummarizer::setProgress(const QUuid& meetingId)
+{
+    const bool wasGenerating = isGeneratingSummary();
+    if (m_generatingSummaryMeetingID == meetingId)
+        return;
+    m_generatingSummaryMeetingID = meetingId;
+    emit generatingSummaryMeetingIDChanged();
+    if (wasGenerating != isGeneratingSummary())
+        emit isGeneratingSummaryChanged();
+}
+
+void MeetingSummarizer::summarizeStoppedRecording(Meeting& meeting, ModelContext& context)
+{
+    if (meeting.segments().isEmpty())
+        return;
+    const std::optional<ModelCredentials> credentials = m_credentials ? m_credentials() : std::nullopt;
+    if (!credentials)
+        return;
+    if (meeting.formattedTranscript().isEmpty())
+        return;
+
+    const quint64 runNumber = ++m_latestRun;
+    const QUuid meetingId = meeting.id();
+    setProgress(meetingId);
+    run(meeting, context, *credentials,
+        [this, runNumber, meetingId, target = QPointer<Meeting>(&meeting)](const Result& result) {
+            if (runNumber == m_latestRun)
+                setProgress(QUuid());
+            if (!result.ok()) {
+                const QString description = result.error().description();
+                Log::line("[Quillet] Summary generation failed: %@", description);
+                emit summaryFailed(meetingId, description);
+            } else {
+                const std::optional<QString>& title = result.value().title;
+                const bool hasTitle = title && !title->trimmed().isEmpty();
+                Log::line(
+                    "[Quillet] Summary generated: %@", hasTitle ? *title : (target ? target->title() : QString()));
+            }
+            emit summaryFinished(meetingId);
+        });
+}
+
+void MeetingSummarizer::run(
+    Meeting& meeting, ModelContext& context, const ModelCredentials& credentials, Completion done)
+{
+    auto* generator = new SummaryGenerator(credentials, this);
+    const QPointer<Meeting> target(&meeting);
+    const QPointer<ModelContext> targetContext(&context);
+    const auto finish = [this, generator, target, targetContext, done = std::move(done)](const Result& result) {
+        generator->deleteLater();
+        if (result.ok() && target) {
+            const GeneratedTitleAndSummary& value = result.value();
+            // A title that is blank once cleaned up is no title: it must not wipe the one the
+            // meeting has.
+            if (value.title && !value.title->trimmed().isEmpty() && target->allowsAITitle())
+                target->setTitle(*value.title);
+            target->setSummary(value.summary);
+            if (targetContext)
+                targetContext->save();
+            m_archiver.archive(MeetingArchiver::Snapshot(*target));
+        }
+        if (done)
+            done(result);
+    };
+    // The answer arrives on the generator's thread.
+    generator
+        ->generateTitleAndSummary(
+            meeting.formattedTranscript(), meeting.userNotes(), SummaryPrompts::calendarContext(meeting))
+        .then([mailbox = m_mailbox, finish](
+                  const Result& result) { mailbox->post([finish, result] { finish(result); }); });
+}

@@ -1,0 +1,114 @@
+#include "storage/Meeting.h"
+#include "support/AppRig.h"
+#include "support/TestMain.h"
+
+#include <QDirIterator>
+#include <QFutureWatcher>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+bool waitFor(QFuture<void> future)
+{
+    return QTest::qWaitFor([&] { return future.isFinished(); }, 20000);
+}
+
+} // namespace
+
+class TestAppServices final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Start-up and the session read the cue setting through one registry: with nothing
+    // stored, a recording starts with its cue.
+    void recordingStartCueFollowsTheSetting_data()
+    {
+        QTest::addColumn<bool>("capture");
+        QTest::addColumn<std::optional<bool>>("storedSound");
+        QTest::addColumn<bool>("cuePlayed");
+        QTest::newRow("nothing stored") << true << std::optional<bool>() << true;
+        QTest::newRow("sound turned off") << true << std::optional<bool>(false) << false;
+        QTest::newRow("capture off: no start, no cue") << false << std::optional<bool>() << false;
+    }
+
+    void recordingStartCueFollowsTheSetting()
+    {
+        QFETCH(bool, capture);
+        QFETCH(std::optional<bool>, storedSound);
+        QFETCH(bool, cuePlayed);
+        AppRig rig({ .capture = capture });
+        if (storedSound)
+            rig->settings().set(SettingsKeys::soundEnabled, *storedSound);
+        rig->account().setByoKey(QStringLiteral("tq-own-key"));
+
+        rig->session().startRecording(rig->store());
+        QCOMPARE(rig->session().isRecording(), capture);
+        QCOMPARE(!rig.cues.played.isEmpty(), cuePlayed);
+        if (cuePlayed)
+            QCOMPARE(rig.cues.played.first().first, SoundFeedback::startCue());
+        if (!capture) {
+            QVERIFY(rig->session().error().startsWith(QLatin1String("Could not start the microphone")));
+            return;
+        }
+        QSignalSpy finalized(&rig->session(), &TranscriptionSession::recordingFinalized);
+        rig->session().stopRecording();
+        QVERIFY(finalized.wait(60000));
+    }
+
+    // The router hands "quillet:" links to the account, as the desktop delivers them.
+    void signInLinkReachesTheCloudServer()
+    {
+        AppRig rig;
+        rig->router().route(QUrl(QStringLiteral("quillet://auth?token=link-4b1")));
+        QTRY_COMPARE(rig.cloud.requestsTo("POST", "/v1/auth/verify").size(), 1);
+        QCOMPARE(rig.cloud.requestsTo("POST", "/v1/auth/verify").first().body, QByteArray(R"({"token":"link-4b1"})"));
+        QVERIFY(rig.browser.opened.isEmpty());
+    }
+
+    // An empty store is rebuilt from the archive before the backfill runs, so the backfill
+    // indexes the imported meetings; the update feed is asked on the product's site and the
+    // calendars are read. A store with meetings prunes the archive instead.
+    void launchImportsOrPrunesBeforeTheBackfill()
+    {
+        AppRig rig;
+        const QString golden = QStringLiteral(QUILLET_TEST_DATA_DIR "/archive/golden");
+        QDirIterator files(golden, { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString from = files.next();
+            const QString to = rig.archiveRoot() + u'/' + QDir(golden).relativeFilePath(from);
+            QVERIFY(QDir().mkpath(QFileInfo(to).path()));
+            QVERIFY(QFile::copy(from, to));
+        }
+
+        rig->launch();
+        QCOMPARE(rig->store().meetingCount(), 6);
+        QVERIFY(waitFor(rig->archiver().idle()));
+        const auto index = [&rig] {
+            QFile file(rig.archiveRoot() + QStringLiteral("/index.json"));
+            return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+        };
+        QCOMPARE(index().size(), 6);
+        QTRY_COMPARE(rig.site.requestsTo("GET", "/latest.json").size(), 1);
+        QCOMPARE(rig.calendars.calendarReads(), 1);
+
+        // A meeting deleted from the store whose archive removal never ran (the process ended
+        // first): the next launch imports nothing and drops its file.
+        Meeting* deleted = rig->store().fetchMeetings().first();
+        const QString deletedId = deleted->id().toString(QUuid::WithoutBraces).toUpper();
+        rig->store().remove(deleted);
+        QVERIFY(rig->store().save());
+        AppServices& again = rig.restart();
+        again.launch();
+        QCOMPARE(again.store().meetingCount(), 5);
+        QVERIFY(waitFor(again.archiver().idle()));
+        QCOMPARE(index().size(), 5);
+        QVERIFY(!index().contains(deletedId));
+    }
+};
+
+QUILLET_TEST_MAIN(TestAppServices)
+#include "TestAppServices.moc"

@@ -1,0 +1,125 @@
+#include "format/NumberFormat.h"
+#include "format/TextPrefix.h"
+#include "platform/Log.h"
+#include "support/TestMain.h"
+
+#include <QTest>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+class TestFormat final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void numbersAreWrittenAsPrintfWritesThem_data()
+    {
+        QTest::addColumn<QString>("conversion");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const char* conversion, double value, const char* expected) {
+            QTest::newRow(name) << QString::fromLatin1(conversion) << value << QString::fromLatin1(expected);
+        };
+        row("half rounds to even 0", "%.0f", 0.5, "0");
+        row("half rounds to even 2", "%.0f", 1.5, "2");
+        row("2.5 gives 2", "%.0f", 2.5, "2");
+        row("negative half keeps its sign", "%.0f", -0.5, "-0");
+        row("balance 0.125", "%.2f", 0.125, "0.12");
+        row("balance 0.375", "%.2f", 0.375, "0.38");
+        row("binary value above the half", "%.1f", 0.05, "0.1");
+        row("binary value below the half", "%.2f", 1.005, "1.00");
+        row("default precision", "%f", 3.0, "3.000000");
+        row("long double length", "%lf", 0.25, "0.250000");
+        row("scientific tie", "%.3e", 12345.0, "1.234e+04");
+        row("general small", "%g", 0.0001, "0.0001");
+        row("general exponent", "%g", 1e-5, "1e-05");
+        row("general upper", "%G", 1e-5, "1E-05");
+        row("width", "%8.2f", 3.14159, "    3.14");
+        row("left aligned", "%-8.2f", 3.14159, "3.14    ");
+        row("zero padded negative", "%08.2f", -3.14159, "-0003.14");
+        row("plus sign", "%+.1f", 2.25, "+2.2");
+        row("space sign", "% .1f", 2.25, " 2.2");
+        row("infinity", "%.0f", std::numeric_limits<double>::infinity(), "inf");
+        row("negative infinity upper", "%08.1F", -std::numeric_limits<double>::infinity(), "    -INF");
+        row("not a number", "%f", std::numeric_limits<double>::quiet_NaN(), "nan");
+        row("large", "%.0f", 1e21, "1000000000000000000000");
+    }
+
+    void numbersAreWrittenAsPrintfWritesThem()
+    {
+        QFETCH(QString, conversion);
+        QFETCH(double, value);
+        QFETCH(QString, expected);
+        QCOMPARE(NumberFormat::printf(conversion.toStdString(), value), expected);
+    }
+
+    void everyQuarterAndEighthMatchesTheCLibrary()
+    {
+        for (int k = -4000; k <= 4000; ++k) {
+            const double value = k / 8.0;
+            for (int decimals = 0; decimals <= 3; ++decimals) {
+                char expected[64];
+                std::snprintf(expected, sizeof expected, "%.*f", decimals, value);
+                QCOMPARE(NumberFormat::fixed(value, decimals), QString::fromLatin1(expected));
+            }
+        }
+    }
+
+    void conversionsOtherThanOneDoubleAreRefused_data()
+    {
+        QTest::addColumn<QString>("conversion");
+        for (const char* conversion : { "%d", "%.2", "%.2fs", "f", "%#f", "%Lf", "" })
+            QTest::newRow(conversion) << QString::fromLatin1(conversion);
+    }
+
+    void conversionsOtherThanOneDoubleAreRefused()
+    {
+        QFETCH(QString, conversion);
+        QCOMPARE(NumberFormat::printf(conversion.toStdString(), 1.0), std::nullopt);
+    }
+
+    void logLinesRoundAsPrintf_data()
+    {
+        QTest::addColumn<double>("delay");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("0.5") << 0.5 << QStringLiteral("[Quillet] Retrying in 0s (balance 0.12)");
+        QTest::newRow("2.5") << 2.5 << QStringLiteral("[Quillet] Retrying in 2s (balance 0.12)");
+        QTest::newRow("3.5") << 3.5 << QStringLiteral("[Quillet] Retrying in 4s (balance 0.12)");
+    }
+
+    void logLinesRoundAsPrintf()
+    {
+        QFETCH(double, delay);
+        QFETCH(QString, expected);
+        LogCapture log;
+        Log::line("[Quillet] Retrying in %.0fs (balance %.2f)", delay, 0.125);
+        QCOMPARE(log.lines(), QStringList { expected });
+    }
+
+    void prefixesCutWholeCharacters_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("expected");
+        // "Việt" with the vowel and both marks as separate code points.
+        const QString viet = QStringLiteral("Vi\u0065\u0323\u0302t nam");
+        QTest::newRow("combining marks stay with their letter") << viet << 3 << QStringLiteral("Vi\u0065\u0323\u0302");
+        const QString family = QStringLiteral("\U0001F469\u200D\U0001F469\u200D\U0001F467 ok");
+        QTest::newRow("emoji sequence is one character")
+            << family << 1 << QStringLiteral("\U0001F469\u200D\U0001F469\u200D\U0001F467");
+        QTest::newRow("shorter text whole") << QStringLiteral("abc") << 10 << QStringLiteral("abc");
+        QTest::newRow("nothing") << QStringLiteral("abc") << 0 << QString();
+    }
+
+    void prefixesCutWholeCharacters()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, count);
+        QFETCH(QString, expected);
+        QCOMPARE(TextPrefix::graphemes(text, count), expected);
+    }
+};
+
+QUILLET_TEST_MAIN(TestFormat)
+#include "TestFormat.moc"

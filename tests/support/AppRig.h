@@ -1,0 +1,113 @@
+#pragma once
+
+// The application's services exactly as main() makes them, on a folder of their own (store,
+// settings, archive) and local servers, with stand-ins for the desktop: an in-memory secret
+// store (or the test keyring), a fake clock, a microphone permission the test sets, a browser
+// that only notes what it was asked to open, silent cues, in-memory notifications, an empty
+// in-memory calendar store and a desktop-settings opener that notes the panes.
+//
+//   AppRig rig;                                  // no sound, no request until asked
+//   MainWindow window(*rig);                     // views take AppServices&
+//   rig.cloud.on("GET", "/v1/me", ...);          // the cloud account server
+//   rig->account().setByoKey("tq-...");          // model calls then go to rig.provider
+//
+// Capture is off unless asked for: a recording start fails at once, without the sound
+// server. Tests that record pass { .capture = true } and are marked SOUND in CMake.
+
+#include "app/AppServices.h"
+#include "support/FakeCalendarStore.h"
+#include "support/FakeClock.h"
+#include "support/FakeHttpServer.h"
+#include "support/FakeMicrophonePermission.h"
+#include "support/InMemoryNotificationServer.h"
+#include "support/InMemorySecretStore.h"
+#include "support/IsolatedKeyring.h"
+#include "support/RecordingCuePlayer.h"
+#include "support/RecordingSettingsOpener.h"
+#include "support/RecordingUrlOpener.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+class AppRig final
+{
+public:
+    struct Options
+    {
+        bool capture = false;
+        bool realKeyring = false;
+    };
+
+    AppRig()
+        : AppRig(Options {})
+    { }
+
+    explicit AppRig(Options options)
+        : m_options(options)
+    {
+        start();
+    }
+
+    AppRig(const AppRig&) = delete;
+    AppRig& operator=(const AppRig&) = delete;
+
+    AppServices& operator*() { return *m_services; }
+    AppServices* operator->() { return m_services.get(); }
+
+    // Destroys the services (the store closes, the archive is written) and makes them again on
+    // the same folders, as a second launch would: shows what was really kept.
+    AppServices& restart()
+    {
+        m_services.reset();
+        start();
+        return *m_services;
+    }
+
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString archiveRoot() const { return path(QStringLiteral("QuilletNotes")); }
+
+    FakeHttpServer cloud; // the cloud account server
+    FakeHttpServer provider; // the provider's API and web site
+    FakeHttpServer site; // the product's site with the update feed
+    FakeClock clock;
+    InMemorySecretStore secrets;
+    FakeMicrophonePermission microphonePermission { MicrophonePermission::Status::Authorized };
+    RecordingUrlOpener browser;
+    RecordingCuePlayer cues;
+    InMemoryNotificationServer notifications;
+    FakeCalendarStore calendars;
+    RecordingSettingsOpener desktopSettings;
+
+private:
+    void start()
+    {
+        if (m_options.realKeyring && !m_keyring)
+            m_keyring = std::make_unique<IsolatedKeyring>();
+        AppServices::Config config;
+        config.settingsFile = path(QStringLiteral("settings.ini"));
+        config.storeFile = path(QStringLiteral("Quillet.store"));
+        config.archiveRoot = archiveRoot();
+        config.importFolder = archiveRoot();
+        config.endpoints = { cloud.url(), provider.url(), provider.url() };
+        config.updateSite = site.url();
+        config.clock = &clock;
+        config.secretStore = m_keyring ? static_cast<SecretStore*>(m_keyring.get()) : &secrets;
+        config.microphonePermission = &microphonePermission;
+        config.urlOpener = &browser;
+        config.cuePlayer = &cues;
+        config.notificationServer = &notifications;
+        config.calendarStore = &calendars;
+        config.desktopSettings = &desktopSettings;
+        config.capture = m_options.capture;
+        QString error;
+        m_services = AppServices::open(config, &error);
+        if (!m_services)
+            qFatal("AppRig could not open its store: %s", qPrintable(error));
+    }
+
+    Options m_options;
+    QTemporaryDir m_dir;
+    std::unique_ptr<IsolatedKeyring> m_keyring;
+    std::unique_ptr<AppServices> m_services;
+};

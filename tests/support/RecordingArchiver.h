@@ -1,0 +1,26 @@
+#pragma once
+
+// An archiver that keeps what it was handed instead of writing files, for tests of the
+// archive's callers.
+
+#include "storage/MeetingArchiver.h"
+
+#include <QFuture>
+#include <QList>
+#include <QUuid>
+
+class RecordingArchiver final : public MeetingArchiver
+{
+public:
+    QString archiveRoot() const override { return QStringLiteral("/nonexistent/QuilletNotes"); }
+    void archive(const Snapshot& snapshot) override { archived.append(snapshot); }
+    void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
+    void remove(const QUuid& meetingId) override { removed.append(meetingId); }
+    void prune(const QSet<QUuid>& storedIds) override { prunes.append(storedIds); }
+    QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
+
+    QList<Snapshot> archived;
+    QList<QList<Snapshot>> backfills;
+    QList<QUuid> removed;
+    QList<QSet<QUuid>> prunes;
+};
