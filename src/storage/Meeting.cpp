@@ -297,6 +297,7 @@ void Meeting::attachSegment(TranscriptSegment* segment, qsizetype index)
     m_segments.insert(std::clamp<qsizetype>(index, 0, m_segments.size()), segment);
     emit segment->meetingChanged();
     emit segmentsChanged();
+    notifyTranscriptChanged();
 }
 
 void Meeting::detachSegment(TranscriptSegment* segment)
@@ -306,6 +307,13 @@ void Meeting::detachSegment(TranscriptSegment* segment)
     segment->m_meeting = nullptr;
     emit segment->meetingChanged();
     emit segmentsChanged();
+    notifyTranscriptChanged();
+}
+
+void Meeting::notifyTranscriptChanged()
+{
+    if (m_state.context && !m_state.removed)
+        emit m_state.context->transcriptChanged(this);
 }
 
 void Meeting::attachChatMessage(ChatMessage* message, qsizetype index)

@@ -138,6 +138,8 @@ private:
     friend class TranscriptSegment;
     friend class ChatMessage;
     friend class Folder;
+    // Reads which meetings still have their segments only in the file.
+    friend class MeetingSearchIndex;
 
     // The materialising constructor of the context: defaults, then the stored values.
     Meeting(const Fields& fields, QObject* parent);
@@ -152,6 +154,7 @@ private:
     void detachSegment(TranscriptSegment* segment);
     void attachChatMessage(ChatMessage* message, qsizetype index);
     void detachChatMessage(ChatMessage* message);
+    void notifyTranscriptChanged();
 
     Fields m_fields;
     Folder* m_folder = nullptr;

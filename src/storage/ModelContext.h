@@ -74,6 +74,8 @@ signals:
     void meetingRemoved(QUuid id);
     // Any field of a live meeting (or its folder) was written.
     void meetingUpdated(Meeting* meeting);
+    // A segment of a live meeting was added or taken out, or its text was written.
+    void transcriptChanged(Meeting* meeting);
     void folderInserted(Folder* folder);
     void folderAboutToBeRemoved(Folder* folder);
     void folderRemoved(QUuid id);

@@ -56,8 +56,11 @@ void TranscriptSegment::setId(const QUuid& id)
 
 void TranscriptSegment::setText(const QString& text)
 {
-    if (assign(m_fields.text, text))
+    if (assign(m_fields.text, text)) {
         emit textChanged();
+        if (m_meeting)
+            m_meeting->notifyTranscriptChanged();
+    }
 }
 
 void TranscriptSegment::setSpeakerRaw(const QString& speakerRaw)
@@ -88,8 +91,11 @@ void TranscriptSegment::applyFields(const Fields& fields)
     const Fields old = std::exchange(m_fields, fields);
     if (old.id != fields.id)
         emit idChanged();
-    if (old.text != fields.text)
+    if (old.text != fields.text) {
         emit textChanged();
+        if (m_meeting)
+            m_meeting->notifyTranscriptChanged();
+    }
     if (old.speakerRaw != fields.speakerRaw)
         emit speakerRawChanged();
     if (old.timestamp != fields.timestamp)

@@ -62,6 +62,16 @@ constexpr SymbolFile kSymbols[] = {
     { "tag", "tag.svg" },
     { "building.2", "building-2.svg" },
     { "airplane", "airplane-mode-symbolic.svg" },
+    // The sidebar, its foot and the fix-it banner.
+    { "plus", "list-add-symbolic.svg" },
+    { "magnifyingglass", "system-search-symbolic.svg" },
+    { "arrow.down.circle.fill", "arrow-down-circle-fill.svg" },
+    { "chevron.up.chevron.down", "chevron-up-chevron-down.svg" },
+    { "person.fill", "avatar-default-symbolic.svg" },
+    { "person", "person.svg" },
+    { "creditcard", "creditcard.svg" },
+    { "rectangle.portrait.and.arrow.right", "system-log-out-symbolic.svg" },
+    { "exclamationmark.circle", "exclamationmark-circle.svg" },
 };
 
 // Renderers are made once per symbol and kept; everything here runs on the main thread.

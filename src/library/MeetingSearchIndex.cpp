@@ -1,0 +1,281 @@
+#include "library/MeetingSearchIndex.h"
+
+#include "storage/Meeting.h"
+#include "storage/ModelContext.h"
+#include "storage/TranscriptSegment.h"
+
+#include <QFuture>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QThread>
+#include <QUuid>
+#include <QtConcurrent>
+#include <cstring>
+#include <string.h>
+
+namespace {
+
+// UTF-16 to UTF-8, with an unpaired surrogate written as its own three bytes rather than a
+// replacement character, so that two different texts never become the same bytes. Returns
+// false when it met one.
+bool appendUtf8(std::string& out, QStringView text)
+{
+    bool clean = true;
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        char32_t c = text[i].unicode();
+        if (c < 0x80) {
+            out.push_back(char(c));
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(text[i + 1].unicode())) {
+            c = QChar::surrogateToUcs4(char16_t(c), text[i + 1].unicode());
+            ++i;
+        } else if (QChar::isSurrogate(c)) {
+            clean = false;
+        }
+        if (c < 0x800) {
+            out.push_back(char(0xC0 | (c >> 6)));
+        } else if (c < 0x10000) {
+            out.push_back(char(0xE0 | (c >> 12)));
+            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | (c >> 18)));
+            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+        }
+        out.push_back(char(0x80 | (c & 0x3F)));
+    }
+    return clean;
+}
+
+// A field of the copy: the text lower-cased, then a NUL that no searchable query holds, so a
+// match never runs from one field into the next.
+void appendField(std::string& out, const QString& text)
+{
+    appendUtf8(out, text.toLower());
+    out.push_back('\0');
+}
+
+bool contains(const std::string& haystack, const std::string& needle)
+{
+    return haystack.size() >= needle.size()
+        && memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
+}
+
+// Below this many meetings a search is not worth handing to other threads.
+constexpr qsizetype kParallelThreshold = 2000;
+
+} // namespace
+
+MeetingSearchIndex::Query::Query(const QString& searchText)
+    : m_lowered(searchText.toLower())
+{
+    m_searchable = appendUtf8(m_bytes, m_lowered) && m_bytes.find('\0') == std::string::npos;
+}
+
+MeetingSearchIndex::MeetingSearchIndex(ModelContext& context, QObject* parent)
+    : MeetingSearchIndex(context, Options {}, parent)
+{ }
+
+MeetingSearchIndex::MeetingSearchIndex(ModelContext& context, Options options, QObject* parent)
+    : QObject(parent)
+    , m_context(context)
+    , m_options(std::move(options))
+    , m_cancelled(std::make_shared<std::atomic_bool>(false))
+{
+    // Until ready, nothing is kept: the copy is assembled from the live records when the
+    // worker's read comes back, so earlier changes need no bookkeeping.
+    connect(&context, &ModelContext::meetingInserted, this, [this](Meeting* meeting) {
+        if (!m_ready)
+            return;
+        Entry& entry = entryFor(meeting);
+        copyHead(meeting, entry);
+        copyTranscript(meeting, entry);
+        emit meetingChanged(meeting);
+    });
+    connect(&context, &ModelContext::meetingAboutToBeRemoved, this,
+        [this](Meeting* meeting) { m_entries.remove(meeting); });
+    connect(&context, &ModelContext::meetingUpdated, this, [this](Meeting* meeting) {
+        if (!m_ready)
+            return;
+        Entry& entry = entryFor(meeting);
+        // Most writes (duration, folder, recording state) leave the searched text alone.
+        if (entry.title == meeting->title() && entry.notes == meeting->userNotes())
+            return;
+        copyHead(meeting, entry);
+        emit meetingChanged(meeting);
+    });
+    connect(&context, &ModelContext::transcriptChanged, this, [this](Meeting* meeting) {
+        if (!m_ready)
+            return;
+        copyTranscript(meeting, entryFor(meeting));
+        emit meetingChanged(meeting);
+    });
+}
+
+MeetingSearchIndex::~MeetingSearchIndex()
+{
+    // The read ends at its next row; its result is dropped with this object.
+    m_cancelled->store(true);
+}
+
+void MeetingSearchIndex::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    const QString filePath = m_context.filePath();
+    QtConcurrent::run([filePath, cancelled = m_cancelled, beforeRead = m_options.beforeRead] {
+        if (beforeRead)
+            beforeRead();
+        return readTranscripts(filePath, *cancelled);
+    }).then(this, [this](Transcripts transcripts) { apply(std::move(transcripts)); });
+}
+
+MeetingSearchIndex::Transcripts MeetingSearchIndex::readTranscripts(
+    const QString& filePath, const std::atomic_bool& cancelled)
+{
+    Transcripts transcripts;
+    const QString name = QStringLiteral("search-copy-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(filePath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QSqlQuery rows(db);
+            rows.setForwardOnly(true);
+            // One statement: one consistent view of the file while the main thread saves.
+            if (rows.exec(QStringLiteral(
+                    R"(SELECT "meeting", "text" FROM "TranscriptSegment" WHERE "meeting" IS NOT NULL ORDER BY "meeting")"))) {
+                // Built in one reused buffer and copied out at its exact size: strings grown by
+                // appending keep about half as much again in spare capacity.
+                std::string buffer;
+                qint64 current = 0;
+                const auto flush = [&] {
+                    if (current != 0)
+                        transcripts.insert(current, std::string(buffer));
+                    buffer.clear();
+                };
+                while (rows.next() && !cancelled.load(std::memory_order_relaxed)) {
+                    const qint64 meeting = rows.value(0).toLongLong();
+                    if (meeting != current) {
+                        flush();
+                        current = meeting;
+                    }
+                    appendField(buffer, rows.value(1).toString());
+                }
+                flush();
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return transcripts;
+}
+
+void MeetingSearchIndex::apply(Transcripts transcripts)
+{
+    const QList<Meeting*> meetings = m_context.fetchMeetings();
+    m_entries.reserve(meetings.size());
+    for (Meeting* meeting : meetings) {
+        Entry& entry = entryFor(meeting);
+        copyHead(meeting, entry);
+        // A meeting whose segments were never opened cannot have changed them: the file is
+        // its truth. An opened one may hold unsaved segments, or segments saved after the read.
+        if (!meeting->m_childrenLoaded)
+            entry.transcript = std::move(transcripts[meeting->m_state.key]);
+        else
+            copyTranscript(meeting, entry);
+    }
+    m_ready = true;
+    emit ready();
+}
+
+MeetingSearchIndex::Entry& MeetingSearchIndex::entryFor(Meeting* meeting)
+{
+    return m_entries[meeting];
+}
+
+void MeetingSearchIndex::copyHead(Meeting* meeting, Entry& entry)
+{
+    entry.title = meeting->title();
+    entry.notes = meeting->userNotes();
+    entry.head.clear();
+    appendField(entry.head, entry.title);
+    appendField(entry.head, entry.notes);
+    entry.head.shrink_to_fit();
+}
+
+void MeetingSearchIndex::copyTranscript(Meeting* meeting, Entry& entry)
+{
+    std::string transcript;
+    for (const TranscriptSegment* segment : meeting->segments())
+        appendField(transcript, segment->text());
+    entry.transcript = std::move(transcript);
+}
+
+bool MeetingSearchIndex::entryMatches(const Entry& entry, const std::string& bytes) const
+{
+    return contains(entry.head, bytes) || contains(entry.transcript, bytes);
+}
+
+bool MeetingSearchIndex::matchesPlainly(const Meeting& meeting, const QString& loweredQuery)
+{
+    if (meeting.title().toLower().contains(loweredQuery) || meeting.userNotes().toLower().contains(loweredQuery))
+        return true;
+    for (const TranscriptSegment* segment : meeting.segments()) {
+        if (segment->text().toLower().contains(loweredQuery))
+            return true;
+    }
+    return false;
+}
+
+bool MeetingSearchIndex::matches(const Meeting* meeting, const Query& query) const
+{
+    if (query.isEmpty())
+        return true;
+    if (!meeting)
+        return false;
+    const auto found = m_entries.constFind(meeting);
+    if (!m_ready || !query.m_searchable || found == m_entries.constEnd())
+        return matchesPlainly(*meeting, query.m_lowered);
+    return entryMatches(*found, query.m_bytes);
+}
+
+QList<Meeting*> MeetingSearchIndex::filter(const QList<Meeting*>& meetings, const Query& query) const
+{
+    if (query.isEmpty())
+        return meetings;
+    const qsizetype count = meetings.size();
+    std::vector<char> kept(size_t(count), 0);
+    const auto test = [&](qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i)
+            kept[size_t(i)] = matches(meetings.at(i), query);
+    };
+    // Only the copy may be read from other threads; the live records belong to this one.
+    if (m_ready && query.m_searchable && count >= kParallelThreshold) {
+        const int parts = qMax(1, QThread::idealThreadCount());
+        QList<std::pair<qsizetype, qsizetype>> ranges;
+        for (int part = 0; part < parts; ++part)
+            ranges.append({ count * part / parts, count * (part + 1) / parts });
+        QtConcurrent::blockingMap(ranges, [&](const std::pair<qsizetype, qsizetype>& range) {
+            for (qsizetype i = range.first; i < range.second; ++i) {
+                const auto found = m_entries.constFind(meetings.at(i));
+                kept[size_t(i)] = found != m_entries.constEnd() && entryMatches(*found, query.m_bytes);
+            }
+        });
+        // A meeting the copy does not know yet (none should be) is tested on this thread.
+        for (qsizetype i = 0; i < count; ++i) {
+            if (!kept[size_t(i)] && !m_entries.contains(meetings.at(i)))
+                kept[size_t(i)] = matchesPlainly(*meetings.at(i), query.m_lowered);
+        }
+    } else {
+        test(0, count);
+    }
+    QList<Meeting*> result;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (kept[size_t(i)])
+            result.append(meetings.at(i));
+    }
+    return result;
+}

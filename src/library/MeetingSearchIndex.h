@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+class Meeting;
+class ModelContext;
+
+// A lower-cased copy of every meeting's title, notes and transcript, so that a search typed in
+// the sidebar does not read every transcript from the file. A meeting is kept when its title,
+// its notes or one of its segments, lower-cased, contains the lower-cased search text: a plain
+// substring test, no accent folding, spaces at either end counting.
+//
+// The segments of meetings not yet opened are read on a worker thread, through a connection of
+// its own to the store file; titles, notes and opened meetings are taken from the live records
+// when that read comes back, so unsaved changes are found too. From then on the copy follows
+// the context: each change touches only its meeting's part. A search asked before the copy is
+// ready has to wait for ready(). Main thread; must not outlive its context.
+class MeetingSearchIndex final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MeetingSearchIndex)
+    Q_PROPERTY(bool isReady READ isReady NOTIFY ready)
+
+public:
+    struct Options
+    {
+        // Runs on the worker before it reads the file (tests hold the build with it).
+        std::function<void()> beforeRead;
+    };
+
+    // What one search text asks for, worked out once per keystroke.
+    class Query
+    {
+    public:
+        Query() = default;
+        explicit Query(const QString& searchText);
+
+        bool isEmpty() const { return m_lowered.isEmpty(); }
+        QString lowered() const { return m_lowered; }
+
+    private:
+        friend class MeetingSearchIndex;
+        QString m_lowered;
+        std::string m_bytes;
+        // A NUL or an unpaired surrogate cannot be searched in the copy; such a query is
+        // answered from the live records.
+        bool m_searchable = true;
+    };
+
+    explicit MeetingSearchIndex(ModelContext& context, QObject* parent = nullptr);
+    MeetingSearchIndex(ModelContext& context, Options options, QObject* parent = nullptr);
+    ~MeetingSearchIndex() override;
+
+    // Starts reading the file; later calls do nothing.
+    void start();
+    bool isStarted() const { return m_started; }
+    bool isReady() const { return m_ready; }
+
+    // The meetings of the list that match, in the list's order. An empty query keeps them all.
+    // Before ready() it answers from the live records, reading every transcript: callers wait.
+    QList<Meeting*> filter(const QList<Meeting*>& meetings, const Query& query) const;
+    bool matches(const Meeting* meeting, const Query& query) const;
+
+    // The rule itself over the live records, without the copy.
+    static bool matchesPlainly(const Meeting& meeting, const QString& loweredQuery);
+
+signals:
+    void ready();
+    // After ready(): the title, notes or transcript of the meeting changed, and with them,
+    // perhaps, whether it matches.
+    void meetingChanged(Meeting* meeting);
+
+private:
+    struct Entry
+    {
+        QString title; // as last copied, to tell a title or notes change from other writes
+        QString notes;
+        std::string head; // title and notes, lower-cased, each followed by a NUL
+        std::string transcript; // every segment, lower-cased, each followed by a NUL
+    };
+    using Transcripts = QHash<qint64, std::string>;
+
+    static Transcripts readTranscripts(const QString& filePath, const std::atomic_bool& cancelled);
+    void apply(Transcripts transcripts);
+    Entry& entryFor(Meeting* meeting);
+    void copyHead(Meeting* meeting, Entry& entry);
+    void copyTranscript(Meeting* meeting, Entry& entry);
+    bool entryMatches(const Entry& entry, const std::string& bytes) const;
+
+    ModelContext& m_context;
+    Options m_options;
+    bool m_started = false;
+    bool m_ready = false;
+    std::shared_ptr<std::atomic_bool> m_cancelled;
+    QHash<const Meeting*, Entry> m_entries;
+};
