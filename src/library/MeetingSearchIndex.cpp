@@ -126,26 +126,39 @@ void MeetingSearchIndex::start()
         return;
     m_started = true;
     const QString filePath = m_context.filePath();
+    // The copy travels behind a shared pointer: a QHash handed on by value would be shared, and
+    // the first write to it here would copy every transcript on the main thread.
     QtConcurrent::run([filePath, cancelled = m_cancelled, beforeRead = m_options.beforeRead] {
         if (beforeRead)
             beforeRead();
-        return readTranscripts(filePath, *cancelled);
-    }).then(this, [this](Transcripts transcripts) { apply(std::move(transcripts)); });
+        return readFile(filePath, *cancelled);
+    }).then(this, [this](const std::shared_ptr<StoredCopy>& stored) { apply(*stored); });
 }
 
-MeetingSearchIndex::Transcripts MeetingSearchIndex::readTranscripts(
+std::shared_ptr<MeetingSearchIndex::StoredCopy> MeetingSearchIndex::readFile(
     const QString& filePath, const std::atomic_bool& cancelled)
 {
-    Transcripts transcripts;
+    auto stored = std::make_shared<StoredCopy>();
     const QString name = QStringLiteral("search-copy-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(filePath);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (db.open()) {
+        // One transaction: one view of the file, while the main thread may save.
+        if (db.open() && db.transaction()) {
             QSqlQuery rows(db);
             rows.setForwardOnly(true);
-            // One statement: one consistent view of the file while the main thread saves.
+            if (rows.exec(QStringLiteral(R"(SELECT "rowKey", "title", "userNotes" FROM "Meeting")"))) {
+                while (rows.next() && !cancelled.load(std::memory_order_relaxed)) {
+                    StoredMeeting& meeting = (*stored)[rows.value(0).toLongLong()];
+                    meeting.title = rows.value(1).toString();
+                    meeting.notes = rows.value(2).toString();
+                    appendField(meeting.head, meeting.title);
+                    appendField(meeting.head, meeting.notes);
+                    meeting.head.shrink_to_fit();
+                }
+            }
+            rows.finish();
             if (rows.exec(QStringLiteral(
                     R"(SELECT "meeting", "text" FROM "TranscriptSegment" WHERE "meeting" IS NOT NULL ORDER BY "meeting")"))) {
                 // Built in one reused buffer and copied out at its exact size: strings grown by
@@ -154,7 +167,7 @@ MeetingSearchIndex::Transcripts MeetingSearchIndex::readTranscripts(
                 qint64 current = 0;
                 const auto flush = [&] {
                     if (current != 0)
-                        transcripts.insert(current, std::string(buffer));
+                        (*stored)[current].transcript = std::string(buffer);
                     buffer.clear();
                 };
                 while (rows.next() && !cancelled.load(std::memory_order_relaxed)) {
@@ -167,23 +180,32 @@ MeetingSearchIndex::Transcripts MeetingSearchIndex::readTranscripts(
                 }
                 flush();
             }
+            rows.finish();
+            db.rollback();
         }
     }
     QSqlDatabase::removeDatabase(name);
-    return transcripts;
+    return stored;
 }
 
-void MeetingSearchIndex::apply(Transcripts transcripts)
+void MeetingSearchIndex::apply(StoredCopy& stored)
 {
     const QList<Meeting*> meetings = m_context.fetchMeetings();
     m_entries.reserve(meetings.size());
     for (Meeting* meeting : meetings) {
         Entry& entry = entryFor(meeting);
-        copyHead(meeting, entry);
+        const auto found = meeting->m_state.isStored() ? stored.find(meeting->m_state.key) : stored.end();
+        if (found != stored.end() && found->title == meeting->title() && found->notes == meeting->userNotes()) {
+            entry.title = meeting->title();
+            entry.notes = meeting->userNotes();
+            entry.head = std::move(found->head);
+        } else {
+            copyHead(meeting, entry);
+        }
         // A meeting whose segments were never opened cannot have changed them: the file is
         // its truth. An opened one may hold unsaved segments, or segments saved after the read.
-        if (!meeting->m_childrenLoaded)
-            entry.transcript = std::move(transcripts[meeting->m_state.key]);
+        if (!meeting->m_childrenLoaded && found != stored.end())
+            entry.transcript = std::move(found->transcript);
         else
             copyTranscript(meeting, entry);
     }

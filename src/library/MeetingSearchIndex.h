@@ -85,10 +85,19 @@ private:
         std::string head; // title and notes, lower-cased, each followed by a NUL
         std::string transcript; // every segment, lower-cased, each followed by a NUL
     };
-    using Transcripts = QHash<qint64, std::string>;
+    // What the worker read of one stored meeting: its texts as the file holds them, and their
+    // copy, which stands wherever the live record still holds the same texts.
+    struct StoredMeeting
+    {
+        QString title;
+        QString notes;
+        std::string head;
+        std::string transcript;
+    };
+    using StoredCopy = QHash<qint64, StoredMeeting>;
 
-    static Transcripts readTranscripts(const QString& filePath, const std::atomic_bool& cancelled);
-    void apply(Transcripts transcripts);
+    static std::shared_ptr<StoredCopy> readFile(const QString& filePath, const std::atomic_bool& cancelled);
+    void apply(StoredCopy& stored);
     Entry& entryFor(Meeting* meeting);
     void copyHead(Meeting* meeting, Entry& entry);
     void copyTranscript(Meeting* meeting, Entry& entry);

@@ -10,6 +10,7 @@
 #include "ui/MeetingMenu.h"
 #include "ui/MeetingRow.h"
 #include "ui/Quillet.h"
+#include "ui/ScrollIndicator.h"
 #include "ui/SidebarAccountFooter.h"
 #include "ui/Symbols.h"
 #include "ui/TextLines.h"
@@ -17,7 +18,6 @@
 
 #include <QAbstractListModel>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -177,7 +177,7 @@ public:
         case RowKind::dateHeading:
             return { 0, 28 };
         case RowKind::meeting:
-            return { 0, MeetingRow::height() + 2 * kRowVerticalInset + 2 };
+            return { 0, m_view.m_meetingRowHeight };
         case RowKind::noResults:
             return { 0, noResultsHeight(index) };
         }
@@ -336,6 +336,7 @@ MeetingListView::MeetingListView(const Services& services, MeetingAction onNewFo
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setMouseTracking(true);
@@ -410,8 +411,24 @@ MeetingListView::MeetingListView(const Services& services, MeetingAction onNewFo
                 m_list->visualRect(m_rows->index(row)).adjusted(kRowInset + kContentInset, 0, 0, 0)));
     });
 
+    measureRows();
     rebuild();
     m_index.start();
+}
+
+// A layout asks for every row's height; fonts are measured once, not for each of them.
+void MeetingListView::measureRows()
+{
+    m_meetingRowHeight = MeetingRow::height() + 2 * kRowVerticalInset + 2;
+}
+
+void MeetingListView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange) {
+        measureRows();
+        m_list->doItemsLayout();
+    }
 }
 
 MeetingListView::~MeetingListView() = default;
@@ -636,18 +653,22 @@ void MeetingListView::renameFolder(Folder* folder)
     field->setPlaceholderText(QStringLiteral("Name"));
     field->selectAll();
     field->setMinimumWidth(240);
-    auto* buttons = new QDialogButtonBox;
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    QPushButton* save = buttons->addButton(QStringLiteral("Save"), QDialogButtonBox::AcceptRole);
+    // Cancel, then Save, whatever the desktop's usual order of dialog buttons.
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+    auto* save = new QPushButton(QStringLiteral("Save"));
     save->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    buttons->addWidget(save);
     auto* layout = new QVBoxLayout(dialog);
     layout->setContentsMargins(18, 16, 18, 14);
     layout->setSpacing(10);
     layout->addWidget(heading);
     layout->addWidget(field);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addLayout(buttons);
+    connect(save, &QPushButton::clicked, dialog, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
     const QPointer<Folder> target(folder);
     connect(dialog, &QDialog::accepted, this, [this, target, field] { saveRename(target, field->text()); });
     m_renameDialog = dialog;

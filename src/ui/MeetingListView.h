@@ -89,12 +89,14 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     class Rows;
     class Delegate;
 
     void rebuild();
+    void measureRows();
     void meetingsChanged(int first, int last);
     void meetingChanged(Meeting* meeting);
     void foldersChanged(int first, int last);
@@ -128,6 +130,7 @@ private:
     // The row of each folder and meeting on show, and the date section of each meeting.
     QHash<const QObject*, int> m_rowOf;
     bool m_applying = false;
+    int m_meetingRowHeight = 0;
     QVariantAnimation m_pulse;
     qreal m_dotOpacity = 1;
     QList<int> m_recordingRows;
