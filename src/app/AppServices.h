@@ -7,7 +7,9 @@
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
+#include "calendar/AutoStartScheduler.h"
 #include "calendar/CalendarService.h"
+#include "calendar/MeetingReminders.h"
 #include "platform/CalendarStore.h"
 #include "platform/CuePlayer.h"
 #include "platform/DesktopSettingsOpener.h"
@@ -71,6 +73,11 @@ public:
         // False: recordings cannot start, and capture never reaches the sound server.
         bool capture = true;
 
+        // How often held notifications look at the clock, and meetings set to record by
+        // themselves are checked; tests with a fake clock shorten them.
+        std::chrono::milliseconds notificationRecheckInterval = NotificationCenter::kDefaultRecheckInterval;
+        std::chrono::milliseconds autoStartCheckInterval = AutoStartScheduler::kCheckInterval;
+
         static QString defaultStoreFile();
         static QString defaultImportFolder();
     };
@@ -114,6 +121,8 @@ public:
     MeetingSummarizer& summarizer() { return m_summarizer; }
     TranscriptionSession& session() { return m_session; }
     CalendarService& calendar() { return m_calendar; }
+    MeetingReminders& reminders() { return m_reminders; }
+    AutoStartScheduler& autoStart() { return m_autoStart; }
 
 private:
     // A desktop service: the stand-in the config names, else the real one, owned here.
@@ -155,4 +164,6 @@ private:
     TranscriptionSession m_session;
     // No Google source yet: the Google calendar service will be that source.
     CalendarService m_calendar;
+    MeetingReminders m_reminders;
+    AutoStartScheduler m_autoStart;
 };
