@@ -9,6 +9,9 @@
 #include "audio/SystemAudioRecorder.h"
 #include "calendar/AutoStartScheduler.h"
 #include "calendar/CalendarService.h"
+#include "calendar/GoogleCalendarAPI.h"
+#include "calendar/GoogleCalendarService.h"
+#include "calendar/GoogleOAuth.h"
 #include "calendar/MeetingReminders.h"
 #include "platform/CalendarStore.h"
 #include "platform/CuePlayer.h"
@@ -58,6 +61,8 @@ public:
         // What an empty store is rebuilt from (the archive folder of the released application).
         QString importFolder = defaultImportFolder();
         AccountEndpoints endpoints = AccountEndpoints::builtIn();
+        // Google's OAuth client and addresses (an empty client id: Google is not set up).
+        GoogleOAuth::Config google = GoogleOAuth::Config::builtIn();
         QUrl updateSite = UpdateChecker::defaultSiteOrigin();
 
         // Stand-ins, owned by the caller and outliving the services; null is the real one.
@@ -88,6 +93,10 @@ public:
     // Destroys the services in the reverse order: the session stops any recording, the
     // archiver writes what it was handed, then the store closes.
     ~AppServices();
+
+    // The schemes besides "quillet" that the application's URLs may come in: the Google
+    // sign-in's redirect scheme, when Google is set up.
+    static QStringList redirectSchemes(const Config& config);
 
     // The work of a launch, once the first window is up, in this order: the import that
     // rebuilds an empty store from the archive (or, when the store holds meetings, the prune of
@@ -120,6 +129,8 @@ public:
     SoundFeedback& sounds() { return m_sounds; }
     MeetingSummarizer& summarizer() { return m_summarizer; }
     TranscriptionSession& session() { return m_session; }
+    GoogleOAuth& googleOAuth() { return m_googleOAuth; }
+    GoogleCalendarService& google() { return m_google; }
     CalendarService& calendar() { return m_calendar; }
     MeetingReminders& reminders() { return m_reminders; }
     AutoStartScheduler& autoStart() { return m_autoStart; }
@@ -162,7 +173,10 @@ private:
     SoundFeedback m_sounds;
     MeetingSummarizer m_summarizer;
     TranscriptionSession m_session;
-    // No Google source yet: the Google calendar service will be that source.
+    GoogleOAuth m_googleOAuth;
+    GoogleCalendarAPI m_googleAPI;
+    // The calendar service's Google source; its eventsOutdated() asks for a fetch again.
+    GoogleCalendarService m_google;
     CalendarService m_calendar;
     MeetingReminders m_reminders;
     AutoStartScheduler m_autoStart;

@@ -25,14 +25,17 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::received, &app, &QCoreApplication::quit);
 
-    // A second start with a "quillet:" link (the e-mail sign-in, the provider's redirect)
-    // hands the link to the running instance and ends.
-    const std::optional<QUrl> launchUrl = UrlRouter::urlFromArguments(QApplication::arguments().mid(1));
-    if (launchUrl && UrlRouter::forwardToRunningInstance(*launchUrl))
+    // A second start with a "quillet:" link (the e-mail sign-in, the provider's redirect) or
+    // Google's redirect hands the link to the running instance and ends.
+    const AppServices::Config config = makeConfig();
+    const QStringList redirectSchemes = AppServices::redirectSchemes(config);
+    const std::optional<QUrl> launchUrl
+        = UrlRouter::urlFromArguments(QApplication::arguments().mid(1), redirectSchemes);
+    if (launchUrl && UrlRouter::forwardToRunningInstance(*launchUrl, redirectSchemes))
         return EXIT_SUCCESS;
 
     QString error;
-    const std::unique_ptr<AppServices> services = AppServices::open(makeConfig(), &error);
+    const std::unique_ptr<AppServices> services = AppServices::open(config, &error);
     if (!services) {
         // Nothing works without the store; stop before any window shows.
         Log::write(QStringLiteral("Failed to open Quillet store: ") + error);
