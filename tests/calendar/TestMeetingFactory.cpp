@@ -118,7 +118,8 @@ private slots:
         QFETCH(QString, renamedTo);
         QFETCH(QString, synced);
         const QString language = QLocale::system().name();
-        if (!language.startsWith(QLatin1String("en")) && language != QLatin1String("C"))
+        const bool english = language.startsWith(QLatin1String("en")) || language == QLatin1String("C");
+        if (!english && made.startsWith(QStringLiteral("Meeting — ")))
             QSKIP("the fallback title is checked in an English or C locale");
         EventInfo event = CalendarWeek::event("e1", eventTitle, local(5, 14, 30));
 
