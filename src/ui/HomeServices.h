@@ -15,7 +15,8 @@ class UrlOpener;
 struct HomeServices
 {
     // The meeting of a calendar event: the one already made for it, or a new one, inserted and
-    // saved (MeetingFactory::noteForEvent). Null: events cannot be opened from the page yet.
+    // saved (MeetingFactory::noteForEvent; tests may count the calls). Null: events cannot be
+    // opened from the page.
     using NoteForEvent = std::function<Meeting*(const CalendarService::EventInfo&, ModelContext&)>;
 
     ModelContext& store;

@@ -3,6 +3,7 @@
 #include "app/AppServices.h"
 #include "calendar/GoogleCalendarService.h"
 #include "calendar/GoogleOAuth.h"
+#include "calendar/MeetingFactory.h"
 #include "storage/Folder.h"
 #include "storage/FolderListModel.h"
 #include "storage/Meeting.h"
@@ -119,7 +120,7 @@ HomeServices HomeView::servicesOf(AppServices& services)
 {
     GoogleCalendarService* google = &services.google();
     return { services.store(), services.clock(), services.calendar(), services.urlOpener(), services.desktopSettings(),
-        {}, [google] { google->connect(); }, services.googleOAuth().config().clientID };
+        &MeetingFactory::noteForEvent, [google] { google->connect(); }, services.googleOAuth().config().clientID };
 }
 
 HomeView::~HomeView()

@@ -39,8 +39,7 @@ public:
     HomeView(AppServices& services, Folder* folder, MeetingAction onOpen, MeetingAction onRecord,
         MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent = nullptr);
 
-    // What the page takes from the application's services. Events cannot be opened from the
-    // coming-up panel until the scheduling work provides MeetingFactory::noteForEvent.
+    // What the page takes from the application's services.
     static HomeServices servicesOf(AppServices& services);
     ~HomeView() override;
 

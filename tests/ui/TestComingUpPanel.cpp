@@ -1,9 +1,9 @@
+#include "calendar/MeetingFactory.h"
 #include "library/ComingUpText.h"
 #include "platform/DesktopUrlOpener.h"
 #include "platform/Log.h"
 #include "storage/Meeting.h"
 #include "support/CalendarRig.h"
-#include "support/EventMeetings.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
@@ -83,7 +83,7 @@ struct Fixture
         : calendar(access, withCalendar, kNow)
     {
         HomeServices services { store.context(), clock ? *clock : calendar.clock, calendar.service,
-            opener ? *opener : browser, calendar.desktopSettings, &EventMeetings::noteForEvent,
+            opener ? *opener : browser, calendar.desktopSettings, &MeetingFactory::noteForEvent,
             [this] { ++googleConnects; }, std::move(clientId) };
         panel = std::make_unique<ComingUpPanel>(services, [this](Meeting* meeting, bool record) {
             opened.append({ meeting, record });

@@ -1,3 +1,4 @@
+#include "calendar/MeetingFactory.h"
 #include "library/MeetingDateGroup.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
@@ -5,7 +6,6 @@
 #include "storage/ModelContext.h"
 #include "support/AppRig.h"
 #include "support/CalendarRig.h"
-#include "support/EventMeetings.h"
 #include "support/FakeClock.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
@@ -108,7 +108,7 @@ struct Page
     HomeView& show(Folder* folder = nullptr)
     {
         HomeServices services { store.context(), calendar.clock, calendar.service, browser, calendar.desktopSettings,
-            &EventMeetings::noteForEvent, {}, {} };
+            &MeetingFactory::noteForEvent, {}, {} };
         view = std::make_unique<HomeView>(
             folder, services,
             [this](Meeting* m) {
