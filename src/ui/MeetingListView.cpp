@@ -458,7 +458,19 @@ void MeetingListView::rebuild()
         meetings.append(m_meetings->meetingAt(i));
     // Until the copy is ready a search shows no meeting part; ready() rebuilds.
     const bool pending = searching() && !m_index.isReady();
-    const QList<Meeting*> shown = pending ? QList<Meeting*> {} : m_index.filter(meetings, m_query);
+    QList<Meeting*> shown;
+    if (pending) {
+        m_matched.clear();
+    } else if (m_keepMatches) {
+        // One meeting came into or left the results: the others' answers still stand.
+        for (Meeting* meeting : std::as_const(meetings)) {
+            if (m_matched.contains(meeting))
+                shown.append(meeting);
+        }
+    } else {
+        shown = m_index.filter(meetings, m_query);
+        m_matched = searching() ? QSet<const Meeting*>(shown.cbegin(), shown.cend()) : QSet<const Meeting*> {};
+    }
     if (shown.isEmpty() && searching() && !pending)
         rows.append({ RowKind::noResults, nullptr, noResultsText(m_search->text()) });
     for (const MeetingDateGroup& group : groupMeetingsByDate(shown, m_clock.now())) {
@@ -495,7 +507,13 @@ void MeetingListView::meetingChanged(Meeting* meeting)
         if (!m_index.isReady())
             return;
         if (m_index.matches(meeting, m_query) != shown) {
+            if (shown)
+                m_matched.remove(meeting);
+            else
+                m_matched.insert(meeting);
+            m_keepMatches = true;
             rebuild();
+            m_keepMatches = false;
             return;
         }
     }

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QVariantAnimation>
 #include <QWidget>
 #include <functional>
@@ -129,6 +130,9 @@ private:
     MeetingSearchIndex::Query m_query;
     // The row of each folder and meeting on show, and the date section of each meeting.
     QHash<const QObject*, int> m_rowOf;
+    // The meetings the search kept at the last rebuild.
+    QSet<const Meeting*> m_matched;
+    bool m_keepMatches = false;
     bool m_applying = false;
     int m_meetingRowHeight = 0;
     QVariantAnimation m_pulse;
