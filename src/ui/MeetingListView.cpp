@@ -159,7 +159,7 @@ private:
 class MeetingListView::Delegate final : public QStyledItemDelegate
 {
 public:
-    Delegate(MeetingListView& view)
+    explicit Delegate(MeetingListView& view)
         : QStyledItemDelegate(&view)
         , m_view(view)
     { }
@@ -353,14 +353,13 @@ MeetingListView::MeetingListView(const Services& services, MeetingAction onNewFo
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 8, 0, 0);
-    layout->setSpacing(6);
+    layout->setSpacing(0);
     auto* searchRow = new QHBoxLayout;
     searchRow->setContentsMargins(kRowInset, 0, kRowInset, 0);
     searchRow->addWidget(m_search);
     layout->addLayout(searchRow);
     layout->addWidget(m_list, 1);
     layout->addWidget(foot);
-    layout->setSpacing(0);
     layout->insertSpacing(1, 6);
 
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
