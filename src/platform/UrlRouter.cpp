@@ -13,6 +13,8 @@ namespace {
 constexpr qsizetype kMaxLineBytes = 64 * 1024;
 constexpr int kForwardWaitMs = 1000;
 const QByteArray kAck = QByteArrayLiteral("ok\n");
+// Not a URL of our scheme, so it cannot be mistaken for one.
+const QByteArray kShowWindow = QByteArrayLiteral("show-window");
 
 // QUrl lowercases schemes; what comes from outside must carry the scheme exactly as ours.
 bool hasExactScheme(const QString& text)
@@ -122,6 +124,10 @@ void UrlRouter::readConnection()
             socket->write(kAck);
             socket->flush();
             socket->disconnectFromServer();
+            if (line == kShowWindow) {
+                emit mainWindowRequested();
+                return;
+            }
             const QString text = QString::fromUtf8(line);
             if (hasExactScheme(text))
                 route(QUrl::fromEncoded(line, QUrl::StrictMode));
@@ -136,11 +142,23 @@ bool UrlRouter::forwardToRunningInstance(const QUrl& url, const QString& serverN
 {
     if (!url.isValid() || url.scheme() != kScheme)
         return false;
+    return sendLine(url.toEncoded(), serverName);
+}
+
+bool UrlRouter::handOverToRunningInstance(const QStringList& arguments, const QString& serverName)
+{
+    if (const std::optional<QUrl> url = urlFromArguments(arguments))
+        return forwardToRunningInstance(*url, serverName);
+    return sendLine(kShowWindow, serverName);
+}
+
+bool UrlRouter::sendLine(const QByteArray& line, const QString& serverName)
+{
     QLocalSocket socket;
     socket.connectToServer(serverName);
     if (!socket.waitForConnected(kForwardWaitMs))
         return false;
-    socket.write(url.toEncoded() + '\n');
+    socket.write(line + '\n');
     if (!socket.waitForBytesWritten(kForwardWaitMs))
         return false;
     while (!socket.canReadLine()) {

@@ -11,7 +11,8 @@ class QLocalServer;
 
 // Routes "quillet:" URLs opened into the application, and keeps it a single instance: the
 // first process listens on a local socket in the user's runtime folder, and a later process
-// started with a URL hands it over there and exits. "quillet://callback" goes to the waiting
+// hands over there and exits: its URL, or, started without one, a request to bring the main
+// window back. "quillet://callback" goes to the waiting
 // provider sign-in, every other "quillet:" URL to the open-URL handler; URLs of any other
 // scheme are ignored. URLs can carry sign-in tokens: only scheme and host are ever logged.
 class UrlRouter final : public QObject
@@ -41,6 +42,12 @@ public:
     // Blocks for at most about a second; meant for start-up, before the event loop runs.
     static bool forwardToRunningInstance(const QUrl& url, const QString& serverName = defaultServerName());
 
+    // What a later process does before anything else: hands the first "quillet:" URL among its
+    // arguments to the running instance, or, without one, asks it for its main window. True
+    // when the running instance confirmed it (the later process then ends).
+    static bool handOverToRunningInstance(
+        const QStringList& arguments, const QString& serverName = defaultServerName());
+
     // <runtime folder>/<bundle identifier>.urls
     static QString defaultServerName();
 
@@ -54,9 +61,12 @@ public:
 signals:
     // A URL arrived from another process (after it was routed).
     void urlReceived();
+    // A later process started without a URL asks for the main window.
+    void mainWindowRequested();
 
 private:
     void readConnection();
+    static bool sendLine(const QByteArray& line, const QString& serverName);
 
     Handler m_oauthHandler;
     Handler m_openUrlHandler;

@@ -1,5 +1,6 @@
 // A second application process in miniature: it does at start-up exactly what the application
-// does before opening any window, handing a "quillet:" URL to the running instance.
+// does before opening any window, handing a "quillet:" URL to the running instance, or asking
+// it for its main window.
 #include "platform/UrlRouter.h"
 
 #include <QCoreApplication>
@@ -7,10 +8,8 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    if (const std::optional<QUrl> url = UrlRouter::urlFromArguments(QCoreApplication::arguments())) {
-        if (UrlRouter::forwardToRunningInstance(*url))
-            return 0;
-    }
+    if (UrlRouter::handOverToRunningInstance(QCoreApplication::arguments().mid(1)))
+        return 0;
     // The application would start up normally from here.
     return 3;
 }
