@@ -9,21 +9,6 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingImporter.h"
 
-namespace {
-
-// Every finished meeting, as plain copies the archive writer may take to its thread.
-QList<MeetingArchiver::Snapshot> snapshotsOfFinishedMeetings(ModelContext& context)
-{
-    QList<MeetingArchiver::Snapshot> snapshots;
-    const QList<Meeting*> meetings = context.fetchMeetings({ [](const Meeting& m) { return !m.isRecording(); } });
-    snapshots.reserve(meetings.size());
-    for (const Meeting* meeting : meetings)
-        snapshots.append(MeetingArchiver::Snapshot(*meeting));
-    return snapshots;
-}
-
-} // namespace
-
 QString AppServices::Config::defaultStoreFile()
 {
     return QuilletStore::storeFilePath();
@@ -59,6 +44,7 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_microphonePermission(realUnless<SystemMicrophonePermission>(config.microphonePermission))
     , m_cuePlayer(realUnless<PulseCuePlayer>(config.cuePlayer))
     , m_notificationServer(realUnless<DBusNotificationServer>(config.notificationServer))
+    , m_calendar(realUnless<CalendarHooks>(config.calendar))
     , m_settings(config.settingsFile)
     , m_store(std::move(store))
     , m_archiver(config.archiveRoot)
@@ -74,8 +60,8 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_summarizer([this] { return m_account.modelCredentials(); }, m_archiver)
     , m_session(m_settings, TranscriptionSession::ModelAccess::of(m_account), m_mixer, *m_microphonePermission.service,
           m_sounds, m_archiver, m_summarizer, m_clock)
+    , m_appState(m_session, m_archiver)
 {
-    m_settings.registerDefault(SettingsKeys::soundEnabled);
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
     m_router.setOpenUrlHandler([this](const QUrl& url) { m_account.handleOpenURL(url); });
     m_microphone.setCaptureEnabled(config.capture);
@@ -86,20 +72,19 @@ AppServices::~AppServices() = default;
 
 void AppServices::launch()
 {
-    // An empty store is rebuilt from the archive; otherwise the archive forgets the meetings
-    // whose deletion reached the store but not the archive (the process ended in between).
-    // Never both: the prune would delete the files the import skipped.
     QSet<QUuid> storedIds;
     const QList<Meeting*> meetings = m_store->fetchMeetings();
     for (const Meeting* meeting : meetings)
         storedIds.insert(meeting->id());
-    if (storedIds.isEmpty())
-        MeetingImporter::runIfNeeded(*m_store, m_clock, m_config.importFolder);
-    else
+    if (!storedIds.isEmpty())
         m_archiver.prune(storedIds);
+}
+
+void AppServices::runWindowTasks()
+{
     m_account.refresh();
+    MeetingImporter::runIfNeeded(*m_store, m_clock, m_config.importFolder);
     m_updateChecker.check();
-    m_archiver.backfill(snapshotsOfFinishedMeetings(*m_store));
 }
 
 std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent)

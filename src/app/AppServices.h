@@ -4,6 +4,9 @@
 #include "account/AccountService.h"
 #include "account/QuilletCloud.h"
 #include "account/TessraOAuth.h"
+#include "app/AppNotices.h"
+#include "app/AppState.h"
+#include "app/CalendarHooks.h"
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
@@ -62,6 +65,8 @@ public:
         UrlOpener* urlOpener = nullptr; // the desktop's browser
         CuePlayer* cuePlayer = nullptr; // the sound server
         NotificationServer* notificationServer = nullptr; // the desktop's notifications
+        // The calendar features the shell calls; null: none connected (finds no event).
+        CalendarHooks* calendar = nullptr;
 
         // False: recordings cannot start, and capture never reaches the sound server.
         bool capture = true;
@@ -77,11 +82,16 @@ public:
     // archiver writes what it was handed, then the store closes.
     ~AppServices();
 
-    // The work of a launch, once the first window is up, in this order: the import that
-    // rebuilds an empty store from the archive (or, when the store holds meetings, the prune of
-    // archived meetings deleted from it), the account's refresh, the update check and the
-    // archive's backfill of every finished meeting.
+    // The work of a launch, before the main window shows: when the store holds meetings, the
+    // archive forgets those whose deletion reached the store but not the archive (the process
+    // ended in between). Never on a store the import is about to refill: the prune would delete
+    // the files the import skips.
     void launch();
+
+    // The tasks of each time the main window is shown anew, after its housekeeping, in this
+    // order: the account's refresh, the import that rebuilds an empty store from the archive,
+    // and the update check. The two network requests return at once.
+    void runWindowTasks();
 
     // A chat service for one meeting view (each view has its own).
     std::unique_ptr<MeetingChatService> makeChatService(QObject* parent = nullptr);
@@ -107,6 +117,9 @@ public:
     SoundFeedback& sounds() { return m_sounds; }
     MeetingSummarizer& summarizer() { return m_summarizer; }
     TranscriptionSession& session() { return m_session; }
+    AppState& appState() { return m_appState; }
+    AppNotices& notices() { return m_notices; }
+    CalendarHooks& calendar() { return *m_calendar.service; }
 
 private:
     // A desktop service: the stand-in the config names, else the real one, owned here.
@@ -126,6 +139,7 @@ private:
     Chosen<MicrophonePermission> m_microphonePermission;
     Chosen<CuePlayer> m_cuePlayer;
     Chosen<NotificationServer> m_notificationServer;
+    Chosen<CalendarHooks> m_calendar;
 
     Settings m_settings;
     std::unique_ptr<ModelContext> m_store;
@@ -144,4 +158,6 @@ private:
     SoundFeedback m_sounds;
     MeetingSummarizer m_summarizer;
     TranscriptionSession m_session;
+    AppState m_appState;
+    AppNotices m_notices;
 };

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+class Meeting;
+class ModelContext;
+struct NotificationResponse;
+
+// What the application shell asks of the calendar features, at the six places it calls them:
+// the reminders' two launch calls, the automatic start after each show's housekeeping, the
+// title sync at each publication of the week's events, the lookup of an event to open and
+// record, and a reminder's request to bring the main window back. This base class is a
+// calendar with nothing connected: it finds no event and does nothing. The calendar features
+// derive from it.
+class CalendarHooks : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CalendarHooks)
+
+public:
+    // The meeting of a calendar event (found, or made and saved), and its call link.
+    struct EventMeeting
+    {
+        QPointer<Meeting> meeting;
+        std::optional<QUrl> callLink;
+    };
+
+    using QObject::QObject;
+
+    // Launch: the user answered a notification (a reminder's "Open & record", or a click on it).
+    virtual void handleNotificationResponse(const NotificationResponse& response);
+    // Launch: the reminders start following the week's events.
+    virtual void activateReminders();
+    // After each show's housekeeping: meetings set to record by themselves start on time.
+    virtual void startAutoStart(ModelContext& context);
+    // At each publication of the week's events: linked meetings take their event's new title.
+    virtual void syncTitles(ModelContext& context);
+    // The meeting of a current, not skipped event; none when there is no such event.
+    virtual std::optional<EventMeeting> meetingForEvent(const QString& eventId, ModelContext& context);
+
+signals:
+    // The week's events were published.
+    void eventsPublished();
+    // A reminder asks for the main window (the user clicked it).
+    void mainWindowRequested();
+};
