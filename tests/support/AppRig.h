@@ -12,6 +12,7 @@
 //
 // Capture is off unless asked for: a recording start fails at once, without the sound
 // server. Tests that record pass { .capture = true } and are marked SOUND in CMake.
+// A test of the calendar's call points passes its own CalendarHooks as { .calendar = &hooks }.
 
 #include "app/AppServices.h"
 #include "support/FakeClock.h"
@@ -34,6 +35,8 @@ public:
     {
         bool capture = false;
         bool realKeyring = false;
+        // The calendar the shell calls; null: none connected.
+        CalendarHooks* calendar = nullptr;
     };
 
     AppRig()
@@ -93,6 +96,7 @@ private:
         config.cuePlayer = &cues;
         config.notificationServer = &notifications;
         config.capture = m_options.capture;
+        config.calendar = m_options.calendar;
         QString error;
         m_services = AppServices::open(config, &error);
         if (!m_services)
