@@ -24,7 +24,10 @@ QIcon redDot()
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(Qt::red));
     painter.drawEllipse(QRectF(4, 4, 8, 8));
-    return QIcon(pixmap);
+    QIcon icon(pixmap);
+    // The row is an inactive item, but the dot stays red.
+    icon.addPixmap(pixmap, QIcon::Disabled);
+    return icon;
 }
 
 } // namespace
@@ -149,7 +152,9 @@ void MenuBarView::refreshRecentDates()
     const QFontMetrics metrics(m_menu->font());
     const QDateTime now = m_clock.now();
     for (QAction* row : std::as_const(m_recentRows)) {
-        const QString title = metrics.elidedText(row->property("title").toString(), Qt::ElideRight, kTitleWidth);
+        // A menu takes "&" for a mnemonic; titles are shown as written.
+        const QString title = metrics.elidedText(row->property("title").toString(), Qt::ElideRight, kTitleWidth)
+                                  .replace(u'&', QStringLiteral("&&"));
         row->setText(title + u'\t' + formatRelativeDate(row->data().toDateTime(), now));
     }
 }

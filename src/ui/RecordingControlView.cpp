@@ -25,6 +25,7 @@ public:
         : ToneLabel({}, Quillet::caption(), Quillet::Tone::accent)
     {
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     }
 
     QSize minimumSizeHint() const override { return { 0, fontMetrics().height() }; }
@@ -35,7 +36,7 @@ protected:
         QPainter painter(this);
         painter.setPen(palette().color(foregroundRole()));
         const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, width());
-        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+        painter.drawText(rect(), int(alignment()) | Qt::TextSingleLine, shown);
     }
 };
 
