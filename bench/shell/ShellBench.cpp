@@ -110,7 +110,7 @@ int main(int argc, char* argv[])
     state.purgeEmptyMeetings(store);
     state.refreshRecentMeetings(store);
     state.backfillArchive(store);
-    services.calendar().startAutoStart(store);
+    services.calendarHooks().startAutoStart(store);
     services.runWindowTasks();
     const double synchronousMs = double(wall.nsecsElapsed()) / 1e6;
     // The archive's answer, the back-fill it leads to, and the network replies.

@@ -52,7 +52,7 @@ void AppDelegate::applicationDidFinishLaunching()
     Settings& settings = m_services.settings();
     settings.registerDefault(SettingsKeys::soundEnabled);
     Log::line("[Quillet] App launched");
-    CalendarHooks& calendar = m_services.calendar();
+    CalendarHooks& calendar = m_services.calendarHooks();
     connect(&m_services.notifications(), &NotificationCenter::responseReceived, &calendar,
         &CalendarHooks::handleNotificationResponse);
     calendar.activateReminders();

@@ -4,6 +4,8 @@
 #include "chat/MeetingChatService.h"
 #include "platform/Clock.h"
 #include "platform/DesktopUrlOpener.h"
+#include "platform/EdsCalendarStore.h"
+#include "platform/GnomeSettingsOpener.h"
 #include "platform/LibsecretStore.h"
 #include "platform/PulseCuePlayer.h"
 #include "storage/Meeting.h"
@@ -44,7 +46,8 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_microphonePermission(realUnless<SystemMicrophonePermission>(config.microphonePermission))
     , m_cuePlayer(realUnless<PulseCuePlayer>(config.cuePlayer))
     , m_notificationServer(realUnless<DBusNotificationServer>(config.notificationServer))
-    , m_calendar(realUnless<CalendarHooks>(config.calendar))
+    , m_calendarStore(realUnless<EdsCalendarStore>(config.calendarStore))
+    , m_desktopSettings(realUnless<GnomeSettingsOpener>(config.desktopSettings))
     , m_settings(config.settingsFile)
     , m_store(std::move(store))
     , m_archiver(config.archiveRoot)
@@ -60,6 +63,14 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_summarizer([this] { return m_account.modelCredentials(); }, m_archiver)
     , m_session(m_settings, TranscriptionSession::ModelAccess::of(m_account), m_mixer, *m_microphonePermission.service,
           m_sounds, m_archiver, m_summarizer, m_clock)
+    , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service)
+    , m_calendarHooks([&]() -> Chosen<CalendarHooks> {
+        if (config.calendarHooks)
+            return { nullptr, config.calendarHooks };
+        auto hooks = std::make_unique<CalendarServiceHooks>(m_calendar);
+        CalendarHooks* service = hooks.get();
+        return { std::move(hooks), service };
+    }())
     , m_appState(m_session, m_archiver)
 {
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
@@ -78,6 +89,7 @@ void AppServices::launch()
         storedIds.insert(meeting->id());
     if (!storedIds.isEmpty())
         m_archiver.prune(storedIds);
+    m_calendar.start();
 }
 
 void AppServices::runWindowTasks()

@@ -10,7 +10,10 @@
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
+#include "calendar/CalendarService.h"
+#include "platform/CalendarStore.h"
 #include "platform/CuePlayer.h"
+#include "platform/DesktopSettingsOpener.h"
 #include "platform/MicrophonePermission.h"
 #include "platform/NotificationCenter.h"
 #include "platform/SecretStore.h"
@@ -65,8 +68,10 @@ public:
         UrlOpener* urlOpener = nullptr; // the desktop's browser
         CuePlayer* cuePlayer = nullptr; // the sound server
         NotificationServer* notificationServer = nullptr; // the desktop's notifications
-        // The calendar features the shell calls; null: none connected (finds no event).
-        CalendarHooks* calendar = nullptr;
+        CalendarStore* calendarStore = nullptr; // the desktop's calendar store
+        DesktopSettingsOpener* desktopSettings = nullptr; // the desktop's settings panes
+        // The calendar features the shell calls; null: the ones over the calendar service.
+        CalendarHooks* calendarHooks = nullptr;
 
         // False: recordings cannot start, and capture never reaches the sound server.
         bool capture = true;
@@ -84,8 +89,8 @@ public:
 
     // The work of a launch, before the main window shows: when the store holds meetings, the
     // archive forgets those whose deletion reached the store but not the archive (the process
-    // ended in between). Never on a store the import is about to refill: the prune would delete
-    // the files the import skips.
+    // ended in between; never on a store the import is about to refill: the prune would delete
+    // the files the import skips); then the calendar service starts.
     void launch();
 
     // The tasks of each time the main window is shown anew, after its housekeeping, in this
@@ -117,9 +122,10 @@ public:
     SoundFeedback& sounds() { return m_sounds; }
     MeetingSummarizer& summarizer() { return m_summarizer; }
     TranscriptionSession& session() { return m_session; }
+    CalendarService& calendar() { return m_calendar; }
     AppState& appState() { return m_appState; }
     AppNotices& notices() { return m_notices; }
-    CalendarHooks& calendar() { return *m_calendar.service; }
+    CalendarHooks& calendarHooks() { return *m_calendarHooks.service; }
 
 private:
     // A desktop service: the stand-in the config names, else the real one, owned here.
@@ -139,7 +145,8 @@ private:
     Chosen<MicrophonePermission> m_microphonePermission;
     Chosen<CuePlayer> m_cuePlayer;
     Chosen<NotificationServer> m_notificationServer;
-    Chosen<CalendarHooks> m_calendar;
+    Chosen<CalendarStore> m_calendarStore;
+    Chosen<DesktopSettingsOpener> m_desktopSettings;
 
     Settings m_settings;
     std::unique_ptr<ModelContext> m_store;
@@ -158,6 +165,9 @@ private:
     SoundFeedback m_sounds;
     MeetingSummarizer m_summarizer;
     TranscriptionSession m_session;
+    // No Google source yet: the Google calendar service will be that source.
+    CalendarService m_calendar;
+    Chosen<CalendarHooks> m_calendarHooks;
     AppState m_appState;
     AppNotices m_notices;
 };

@@ -6,6 +6,7 @@
 #include <QUrl>
 #include <optional>
 
+class CalendarService;
 class Meeting;
 class ModelContext;
 struct NotificationResponse;
@@ -47,4 +48,16 @@ signals:
     void eventsPublished();
     // A reminder asks for the main window (the user clicked it).
     void mainWindowRequested();
+};
+
+// The hooks over the calendar service: its publications of the week's events are announced.
+// Finding an event's meeting, the title sync, the reminders and the automatic start come with
+// their own features; until then these do nothing, as in the base class.
+class CalendarServiceHooks final : public CalendarHooks
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(CalendarServiceHooks)
+
+public:
+    explicit CalendarServiceHooks(CalendarService& service, QObject* parent = nullptr);
 };

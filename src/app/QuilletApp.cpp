@@ -48,6 +48,13 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
 
     // The appearance applies to every window, so it comes before the first.
     ThemeController theme(services->settings());
+    // The calendars are read again each time the application becomes active.
+    CalendarService& calendar = services->calendar();
+    QObject::connect(
+        &app, &QGuiApplication::applicationStateChanged, &calendar, [&calendar](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive)
+                calendar.applicationBecameActive();
+        });
     services->launch();
     AppDelegate delegate(*services);
     delegate.applicationDidFinishLaunching();

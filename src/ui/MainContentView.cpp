@@ -134,8 +134,8 @@ MainContentView::MainContentView(AppServices& services, const Options& options, 
     });
     connect(&services.notices(), &AppNotices::openSettings, this, [this] { setSelection(SidebarItem::settings()); });
     connect(&services.notices(), &AppNotices::openAndRecordEvent, this, &MainContentView::handleOpenAndRecord);
-    connect(&services.calendar(), &CalendarHooks::eventsPublished, this,
-        [this] { m_services.calendar().syncTitles(m_services.store()); });
+    connect(&services.calendarHooks(), &CalendarHooks::eventsPublished, this,
+        [this] { m_services.calendarHooks().syncTitles(m_services.store()); });
     connect(
         &services.store(), &ModelContext::meetingAboutToBeRemoved, this, &MainContentView::onMeetingAboutToBeRemoved);
     connect(&services.store(), &ModelContext::folderAboutToBeRemoved, this, [this](Folder* folder) {
@@ -247,7 +247,7 @@ void MainContentView::runHousekeeping()
     state.purgeEmptyMeetings(context);
     state.refreshRecentMeetings(context);
     state.backfillArchive(context);
-    m_services.calendar().startAutoStart(context);
+    m_services.calendarHooks().startAutoStart(context);
 }
 
 // --- Recording flows ---------------------------------------------------------------------
@@ -288,7 +288,7 @@ void MainContentView::handleOpenAndRecord(const QString& eventId)
 {
     TranscriptionSession& session = m_services.session();
     const std::optional<CalendarHooks::EventMeeting> event
-        = m_services.calendar().meetingForEvent(eventId, m_services.store());
+        = m_services.calendarHooks().meetingForEvent(eventId, m_services.store());
     if (!event || !event->meeting) {
         if (!session.isRecording())
             session.startRecording(m_services.store());

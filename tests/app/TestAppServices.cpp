@@ -71,8 +71,8 @@ private slots:
 
     // A window show's housekeeping asks the archive what it holds before the show's tasks
     // rebuild an empty store from it; the back-fill is taken when the archive answers, so it
-    // indexes the imported meetings. The update feed is asked on the product's site. A launch
-    // with meetings in the store prunes the archive instead.
+    // indexes the imported meetings. The update feed is asked on the product's site; the
+    // launch reads the calendars, and with meetings in the store prunes the archive.
     void showImportsAndBackfillsLaunchPrunes()
     {
         AppRig rig;
@@ -95,6 +95,7 @@ private slots:
         QCOMPARE(rig->store().meetingCount(), 6);
         QTRY_COMPARE(index().size(), 6);
         QTRY_COMPARE(rig.site.requestsTo("GET", "/latest.json").size(), 1);
+        QCOMPARE(rig.calendars.calendarReads(), 1);
 
         // A meeting deleted from the store whose archive removal never ran (the process ended
         // first): the next launch drops its file, and its show imports nothing.

@@ -3,7 +3,8 @@
 // The application's services exactly as main() makes them, on a folder of their own (store,
 // settings, archive) and local servers, with stand-ins for the desktop: an in-memory secret
 // store (or the test keyring), a fake clock, a microphone permission the test sets, a browser
-// that only notes what it was asked to open, silent cues and in-memory notifications.
+// that only notes what it was asked to open, silent cues, in-memory notifications, an empty
+// in-memory calendar store and a desktop-settings opener that notes the panes.
 //
 //   AppRig rig;                                  // no sound, no request until asked
 //   MainWindow window(*rig);                     // views take AppServices&
@@ -12,9 +13,10 @@
 //
 // Capture is off unless asked for: a recording start fails at once, without the sound
 // server. Tests that record pass { .capture = true } and are marked SOUND in CMake.
-// A test of the calendar's call points passes its own CalendarHooks as { .calendar = &hooks }.
+// A test of the calendar's call points passes its own CalendarHooks as { .calendarHooks = &hooks }.
 
 #include "app/AppServices.h"
+#include "support/FakeCalendarStore.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeMicrophonePermission.h"
@@ -22,6 +24,7 @@
 #include "support/InMemorySecretStore.h"
 #include "support/IsolatedKeyring.h"
 #include "support/RecordingCuePlayer.h"
+#include "support/RecordingSettingsOpener.h"
 #include "support/RecordingUrlOpener.h"
 
 #include <QTemporaryDir>
@@ -35,8 +38,8 @@ public:
     {
         bool capture = false;
         bool realKeyring = false;
-        // The calendar the shell calls; null: none connected.
-        CalendarHooks* calendar = nullptr;
+        // The calendar the shell calls; null: the hooks over the rig's calendar service.
+        CalendarHooks* calendarHooks = nullptr;
     };
 
     AppRig()
@@ -76,6 +79,8 @@ public:
     RecordingUrlOpener browser;
     RecordingCuePlayer cues;
     InMemoryNotificationServer notifications;
+    FakeCalendarStore calendars;
+    RecordingSettingsOpener desktopSettings;
 
 private:
     void start()
@@ -95,8 +100,10 @@ private:
         config.urlOpener = &browser;
         config.cuePlayer = &cues;
         config.notificationServer = &notifications;
+        config.calendarStore = &calendars;
+        config.desktopSettings = &desktopSettings;
         config.capture = m_options.capture;
-        config.calendar = m_options.calendar;
+        config.calendarHooks = m_options.calendarHooks;
         QString error;
         m_services = AppServices::open(config, &error);
         if (!m_services)

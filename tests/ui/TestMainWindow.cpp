@@ -82,7 +82,7 @@ struct WindowRig
     }
 
     TestCalendar calendar;
-    AppRig rig { { .capture = true, .calendar = &calendar } };
+    AppRig rig { { .capture = true, .calendarHooks = &calendar } };
     FakeScheduler scheduler;
     std::unique_ptr<MainWindow> window;
 };

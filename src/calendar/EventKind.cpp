@@ -1,0 +1,34 @@
+#include "calendar/EventKind.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+const std::array<std::pair<EventKind, QLatin1String>, 5> kRawValues { {
+    { EventKind::Meeting, QLatin1String("Meeting") },
+    { EventKind::OneOnOne, QLatin1String("1:1") },
+    { EventKind::Webinar, QLatin1String("Webinar") },
+    { EventKind::Session, QLatin1String("Class") },
+    { EventKind::Skip, QLatin1String("") },
+} };
+
+} // namespace
+
+QString rawValue(EventKind kind)
+{
+    for (const auto& [candidate, raw] : kRawValues) {
+        if (candidate == kind)
+            return raw;
+    }
+    return {};
+}
+
+std::optional<EventKind> eventKindFromRawValue(const QString& raw)
+{
+    for (const auto& [kind, candidate] : kRawValues) {
+        if (candidate == raw)
+            return kind;
+    }
+    return std::nullopt;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/CalendarStore.h"
+
+#include <chrono>
+#include <memory>
+
+// The desktop's calendar store as Evolution Data Server keeps it (the store that GNOME Calendar,
+// Evolution and GNOME Online Accounts fill), read through libecal. Everything is asynchronous on
+// the main thread: Qt's GLib event dispatcher runs the library's callbacks there.
+//
+// Each calendar read is connected once and the connection kept; a view per read calendar over
+// the last read window reports edits (after a quiet period, as one change). Failures are quiet:
+// an unreachable registry lists no calendars, and a calendar that cannot be connected or read in
+// time is left out of that read and tried again at the next.
+//
+// This desktop has no per-application calendar permission, so access is always full.
+class EdsCalendarStore final : public CalendarStore
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(EdsCalendarStore)
+
+public:
+    struct Limits
+    {
+        // For the registry's first answer. A registry that answers later counts as a change.
+        std::chrono::milliseconds registry { 5000 };
+        // For connecting one calendar, and again for reading its occurrences.
+        std::chrono::milliseconds calendar { 5000 };
+        // Calm after the last edit signal before one change is reported.
+        std::chrono::milliseconds quietPeriod { 500 };
+    };
+
+    explicit EdsCalendarStore(QObject* parent = nullptr);
+    explicit EdsCalendarStore(Limits limits, QObject* parent = nullptr);
+    ~EdsCalendarStore() override;
+
+    Access access() const override { return Access::FullAccess; }
+    void requestAccess(QObject* context, AccessCallback done) override;
+    void fetchCalendars(QObject* context, CalendarsCallback done) override;
+    void fetchEvents(const QStringList& calendarIds, const QDateTime& start, const QDateTime& end, QObject* context,
+        EventsCallback done) override;
+
+private:
+    class Private;
+    std::unique_ptr<Private> d;
+};

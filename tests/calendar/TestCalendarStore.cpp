@@ -1,0 +1,267 @@
+// The desktop calendar store layer against a real Evolution Data Server, on a bus of its own.
+#include "CalendarFixture.h"
+#include "calendar/CalendarService.h"
+#include "platform/EdsCalendarStore.h"
+#include "support/TestMain.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QFile>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <csignal>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const EdsCalendarStore::Limits kLimits { 5000ms, 5000ms, 200ms };
+
+QList<StoreCalendar> calendarsOf(EdsCalendarStore& store)
+{
+    std::optional<QList<StoreCalendar>> answer;
+    QObject context;
+    store.fetchCalendars(&context, [&](const QList<StoreCalendar>& calendars) { answer = calendars; });
+    if (!QTest::qWaitFor([&] { return answer.has_value(); }, 10'000))
+        qWarning("no calendar list");
+    return answer.value_or(QList<StoreCalendar> {});
+}
+
+QList<StoreEvent> weekOf(EdsCalendarStore& store, const QStringList& calendarIds)
+{
+    calendarsOf(store);
+    const auto [start, end] = CalendarService::window(CalendarFixture::kNow);
+    std::optional<QList<StoreEvent>> answer;
+    QObject context;
+    store.fetchEvents(calendarIds, start, end, &context, [&](const QList<StoreEvent>& events) { answer = events; });
+    if (!QTest::qWaitFor([&] { return answer.has_value(); }, 15'000))
+        qWarning("no events");
+    return answer.value_or(QList<StoreEvent> {});
+}
+
+const StoreEvent* find(const QList<StoreEvent>& events, const QString& id)
+{
+    const auto it = std::find_if(events.begin(), events.end(), [&](const StoreEvent& e) { return e.id == id; });
+    return it == events.end() ? nullptr : &*it;
+}
+
+// The registry's program, as the bus would start it.
+QString registryProgram()
+{
+    QFile service(QStringLiteral("/usr/share/dbus-1/services/org.gnome.evolution.dataserver.Sources5.service"));
+    if (!service.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : service.readAll().split('\n')) {
+        if (line.startsWith("Exec="))
+            return QString::fromUtf8(line.mid(5).trimmed());
+    }
+    return {};
+}
+
+} // namespace
+
+class TestCalendarStore final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(qEnvironmentVariableIsSet("QUILLET_PRIVATE_BUS"), "run through scripts/with-private-bus");
+        QString error;
+        QVERIFY2(CalendarFixture::run(CalendarFixture::setupScript(), &error), qPrintable(error));
+    }
+
+    void listsEnabledCalendars()
+    {
+        EdsCalendarStore store(kLimits);
+        QList<StoreCalendar> calendars = calendarsOf(store);
+        for (const StoreCalendar& calendar : std::as_const(calendars))
+            QVERIFY2(calendar.color.isValid(), qPrintable(calendar.id));
+        const QColor grey = CalendarStore::kFallbackColor;
+        // The store gives every calendar a colour of its own choice when none was set.
+        for (StoreCalendar& calendar : calendars) {
+            if (!calendar.id.startsWith(QLatin1String("quillet-")) || calendar.id == QLatin1String("quillet-loose"))
+                calendar.color = grey;
+        }
+        const QList<StoreCalendar> expected {
+            { "birthdays", "Birthdays & Anniversaries", "Contacts", grey, false },
+            { "quillet-feed", "Holidays", "On The Web", QColor("#c4a000"), false },
+            { "quillet-loose", "Loose ends", "Other", grey, true },
+            { "quillet-side", "Side project", "On This Computer", QColor("#73d216"), true },
+            { "quillet-work", "Work", "On This Computer", QColor("#3465a4"), true },
+            { "system-calendar", "Personal", "On This Computer", grey, true },
+        };
+        QCOMPARE(calendars, expected);
+    }
+
+    // The week's occurrences in their zones, with the ids they keep across reads.
+    void readsTheWindowsOccurrences()
+    {
+        EdsCalendarStore store(kLimits);
+        const QList<StoreEvent> events = weekOf(store, { "quillet-work" });
+        QStringList ids;
+        for (const StoreEvent& event : events)
+            ids.append(event.id);
+        // Sorted by start. Friday's standup is excluded, Monday's moved to Tuesday afternoon;
+        // the planning call starts at the window's end and belongs to the next week.
+        const QStringList expectedIds { "quillet-work/late", "quillet-work/standup/20260325T083000Z",
+            "quillet-work/review", "quillet-work/declined", "quillet-work/partner", "quillet-work/offsite",
+            "quillet-work/vendor", "quillet-work/nyc", "quillet-work/utc", "quillet-work/dentist", "quillet-work/tokyo",
+            "quillet-work/floating", "quillet-work/standup/20260330T073000Z", "quillet-work/retro" };
+        QCOMPARE(ids, expectedIds);
+
+        struct Time
+        {
+            const char* id;
+            QDateTime start;
+            QByteArray zone;
+        };
+        const QList<Time> times {
+            { "quillet-work/nyc", QDateTime(QDate(2026, 3, 26), QTime(13, 0), Qt::UTC), "America/New_York" },
+            { "quillet-work/utc", QDateTime(QDate(2026, 3, 26), QTime(15, 0), Qt::UTC), "UTC" },
+            { "quillet-work/floating", QDateTime(QDate(2026, 3, 27), QTime(15, 0), Qt::UTC), "Europe/Berlin" },
+            { "quillet-work/tokyo", QDateTime(QDate(2026, 3, 27), QTime(9, 0), Qt::UTC), "Asia/Tokyo" },
+            { "quillet-work/standup/20260330T073000Z", CalendarFixture::berlin(3, 31, 14), "Europe/Berlin" },
+        };
+        for (const Time& time : times) {
+            const StoreEvent* event = find(events, time.id);
+            QVERIFY2(event, time.id);
+            QCOMPARE(event->start, time.start);
+            const QByteArray zone = event->start.timeSpec() == Qt::UTC ? "UTC" : event->start.timeZone().id();
+            QCOMPARE(zone, time.zone);
+        }
+        QVERIFY(find(events, "quillet-work/offsite")->allDay);
+        QCOMPARE(find(events, "quillet-work/offsite")->start, QDateTime(QDate(2026, 3, 26), QTime(0, 0)));
+
+        const StoreEvent* review = find(events, "quillet-work/review");
+        QCOMPARE(review->organizerName, std::optional<QString>("Alice Nguyen"));
+        QCOMPARE(review->location, std::optional<QString>("Board Room"));
+        using Type = StoreAttendee::Type;
+        using Status = StoreAttendee::Status;
+        const QList<StoreAttendee> attendees {
+            { "Alice Nguyen", QUrl("mailto:alice@example.com"), Type::Individual, Status::Accepted, false },
+            { "", QUrl("mailto:bob.tran@example.com"), Type::Individual, Status::NeedsAction, false },
+            { "", QUrl("mailto:@"), Type::Individual, Status::NeedsAction, false },
+            { "Board Room", QUrl("mailto:board.room@example.com"), Type::Room, Status::NeedsAction, false },
+            { "Me", QUrl("mailto:me@example.com"), Type::Individual, Status::Accepted, true },
+        };
+        QCOMPARE(review->attendees, attendees);
+        // The alias, written in capitals, is the user too.
+        QVERIFY(find(events, "quillet-work/declined")->attendees.first().isCurrentUser);
+        QCOMPARE(find(events, "quillet-work/declined")->attendees.first().status, Status::Declined);
+
+        EdsCalendarStore again(kLimits);
+        QCOMPARE(weekOf(again, { "quillet-work" }), events);
+    }
+
+    // Reading sets off no change; an edit by another program is one change, after the quiet.
+    void reportsEditsOnce()
+    {
+        EdsCalendarStore store(kLimits);
+        QSignalSpy changed(&store, &CalendarStore::changed);
+        QVERIFY(!weekOf(store, { "quillet-work", "quillet-side" }).isEmpty());
+        QVERIFY(!weekOf(store, { "quillet-work", "quillet-side" }).isEmpty());
+        QVERIFY(!changed.wait(1000));
+
+        QString error;
+        QVERIFY2(CalendarFixture::run(
+                     CalendarFixture::put("quillet-side",
+                         CalendarFixture::event("side-2", "Side sync", ":20260327T100000Z", ":20260327T103000Z"))
+                         + CalendarFixture::command({ "remove", "quillet-side", "side-2" }),
+                     &error),
+            qPrintable(error));
+        QVERIFY(changed.wait(5000));
+        QVERIFY(!changed.wait(1000));
+        QCOMPARE(changed.count(), 1);
+    }
+
+    // A store that cannot be reached lists no calendars, within the limit and without blocking
+    // the main thread; once it is back, the next resync lists its calendars.
+    void unreachableStore_data()
+    {
+        QTest::addColumn<bool>("hungRegistry");
+        QTest::newRow("no calendar service on the bus") << false;
+        QTest::newRow("registry holds its name but hangs") << true;
+    }
+    void unreachableStore()
+    {
+        QFETCH(bool, hungRegistry);
+        QTemporaryDir dir;
+        // A bus with nothing on it and nothing it could start on demand.
+        QFile config(dir.filePath("bus.conf"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                     " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                     "<busconfig><type>session</type><listen>unix:dir="
+            + dir.path().toUtf8()
+            + "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+        config.close();
+        QProcess bus;
+        bus.start("dbus-daemon", { "--config-file=" + config.fileName(), "--nofork", "--print-address=1" });
+        QVERIFY(bus.waitForStarted());
+        QTRY_VERIFY(bus.canReadLine());
+        const QString address = QString::fromUtf8(bus.readLine().trimmed());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SESSION_BUS_ADDRESS", address);
+
+        QProcess registry;
+        QProcess probe;
+        const auto stop = qScopeGuard([&] {
+            for (QProcess* process : { &probe, &registry, &bus }) {
+                if (process == &registry && hungRegistry)
+                    ::kill(pid_t(registry.processId()), SIGCONT);
+                process->kill();
+                process->waitForFinished();
+            }
+        });
+        registry.setProcessEnvironment(env);
+        const auto startRegistry = [&] {
+            registry.start(registryProgram(), {});
+            QVERIFY(registry.waitForStarted());
+        };
+        if (hungRegistry) {
+            startRegistry();
+            QDBusConnection connection = QDBusConnection::connectToBus(address, "probe-bus");
+            QTRY_VERIFY(connection.interface()->isServiceRegistered("org.gnome.evolution.dataserver.Sources5"));
+            QDBusConnection::disconnectFromBus("probe-bus");
+            ::kill(pid_t(registry.processId()), SIGSTOP);
+        }
+
+        const int limitMs = 1500;
+        probe.setProcessEnvironment(env);
+        probe.start(QStringLiteral(QUILLET_CALENDAR_STORE_PROBE), { QString::number(limitMs) });
+        QVERIFY(probe.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(probe.canReadLine(), 20'000);
+        const QStringList first = QString::fromUtf8(probe.readLine()).split(QRegularExpression("[ =\n]"));
+        QCOMPARE(first.value(0), "noAccounts");
+        const int after = first.value(2).toInt();
+        // Qt's coarse timers may fire up to 5 % early.
+        QVERIFY2(hungRegistry ? after >= limitMs * 9 / 10 : after < limitMs, qPrintable(first.join(' ')));
+        QVERIFY2(first.value(4).toInt() < limitMs / 3, qPrintable(first.join(' ')));
+
+        if (hungRegistry)
+            ::kill(pid_t(registry.processId()), SIGCONT);
+        else
+            startRegistry();
+        QVERIFY(probe.waitForFinished(30'000));
+        QCOMPARE(probe.exitCode(), 0);
+        const QString second = QString::fromUtf8(probe.readAll().trimmed());
+        QVERIFY2(second.startsWith("after change calendars=") && second.contains("Personal"), qPrintable(second));
+    }
+};
+
+int main(int argc, char* argv[])
+{
+    // The fixture's week crosses Central Europe's change to summer time.
+    qputenv("TZ", "Europe/Berlin");
+    TestSupport::isolateHome();
+    QCoreApplication app(argc, argv);
+    TestCalendarStore tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+#include "TestCalendarStore.moc"
