@@ -238,13 +238,16 @@ private slots:
     void switchingRecordingAsksFirst_data()
     {
         QTest::addColumn<QString>("answer");
-        QTest::newRow("Stop & Start") << QStringLiteral("Stop & Start");
-        QTest::newRow("Cancel") << QStringLiteral("Cancel");
+        QTest::addColumn<bool>("targetDeleted"); // while the dialog is up
+        QTest::newRow("Stop & Start") << QStringLiteral("Stop & Start") << false;
+        QTest::newRow("Cancel") << QStringLiteral("Cancel") << false;
+        QTest::newRow("Stop & Start, target gone") << QStringLiteral("Stop & Start") << true;
     }
 
     void switchingRecordingAsksFirst()
     {
         QFETCH(QString, answer);
+        QFETCH(bool, targetDeleted);
         WindowRig w;
         MainContentView& content = w.content();
         Meeting* standup = w.addMeeting(QStringLiteral("Standup"));
@@ -260,9 +263,15 @@ private slots:
         QVERIFY(dialog && dialog->isVisible());
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
         QCOMPARE(dialog->text(), QStringLiteral("Stop recording \u201CStandup\u201D and start a new one?"));
+        if (targetDeleted) {
+            w.store().remove(retro);
+            w.store().save();
+        }
         QVERIFY(press(dialog, answer));
         QTRY_VERIFY(!content.switchDialog());
-        QCOMPARE(w.session().meeting(), answer == QLatin1String("Cancel") ? standup : retro);
+        // A target deleted meanwhile starts nothing, and the recording goes on.
+        const bool switched = answer == QLatin1String("Stop & Start") && !targetDeleted;
+        QCOMPARE(w.session().meeting(), switched ? retro : standup);
         QVERIFY(w.rig.browser.opened.isEmpty());
     }
 
