@@ -113,7 +113,7 @@ void MainWindow::noteShown()
 {
     if (!std::exchange(m_showWorkDue, false))
         return;
-    // On a later turn, so that the window paints before the work starts.
+    // On a later turn of the event loop, outside the show or state change that led here.
     QMetaObject::invokeMethod(
         this,
         [this] {
