@@ -6,7 +6,7 @@
 #include "storage/ModelContext.h"
 #include "transcription/TranscriptionSession.h"
 
-#include <QFuture>
+#include <QFutureWatcher>
 #include <QPointer>
 
 namespace {
@@ -86,11 +86,17 @@ void AppState::refreshRecentMeetings(ModelContext& context)
 void AppState::backfillArchive(ModelContext& context)
 {
     // A snapshot loads the meeting's whole transcript: only the meetings the archive lacks are
-    // worth one. Which those are is known once the archive's thread has read its index.
+    // worth one. Which those are is known once the archive's thread has read its index. The
+    // answer is watched by a child of this object, so that it is dropped if this object goes
+    // first (in Qt 6.4 a continuation whose context object is destroyed before the future
+    // finishes is still run, on no object).
     QPointer<ModelContext> target(&context);
-    m_archiver.indexedIds().then(this, [this, target](const QSet<QUuid>& indexed) {
-        if (!target)
+    auto* answer = new QFutureWatcher<QSet<QUuid>>(this);
+    connect(answer, &QFutureWatcherBase::finished, this, [this, answer, target] {
+        answer->deleteLater();
+        if (!target || answer->future().resultCount() == 0)
             return;
+        const QSet<QUuid> indexed = answer->result();
         const QList<Meeting*> missing = target->fetchMeetings(
             { [&indexed](const Meeting& m) { return !m.isRecording() && !indexed.contains(m.id()); } });
         if (missing.isEmpty())
@@ -101,4 +107,5 @@ void AppState::backfillArchive(ModelContext& context)
             snapshots.append(MeetingArchiver::Snapshot(*meeting));
         m_archiver.backfill(snapshots);
     });
+    answer->setFuture(m_archiver.indexedIds());
 }

@@ -4,6 +4,8 @@
 #include "support/SessionRig.h"
 #include "support/TestMain.h"
 
+#include <QPromise>
+
 namespace {
 
 const QDateTime kNow(QDate(2026, 3, 2), QTime(10, 0), Qt::UTC);
@@ -35,6 +37,31 @@ Meeting* addMeeting(ModelContext& context, const MeetingSpec& spec)
     context.insert(meeting);
     return meeting;
 }
+
+// An archive whose index answers only when the test says so.
+class SlowIndexArchiver final : public MeetingArchiver
+{
+public:
+    QString archiveRoot() const override { return {}; }
+    void archive(const Snapshot&) override { }
+    void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
+    void remove(const QUuid&) override { }
+    void prune(const QSet<QUuid>&) override { }
+    QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
+    QFuture<QSet<QUuid>> indexedIds() override
+    {
+        pending.start();
+        return pending.future();
+    }
+    void answer(const QSet<QUuid>& ids)
+    {
+        pending.addResult(ids);
+        pending.finish();
+    }
+
+    QPromise<QSet<QUuid>> pending;
+    QList<QList<Snapshot>> backfills;
+};
 
 QSet<QUuid> idsOf(const QList<MeetingArchiver::Snapshot>& snapshots)
 {
@@ -195,6 +222,26 @@ private slots:
         m_state->backfillArchive(context());
         QCoreApplication::processEvents();
         QCOMPARE(m_archiver->backfills.size(), 1); // nothing lacking: no job
+    }
+
+    // The index answers after the state is gone (the application is quitting): nothing runs.
+    void indexAnswerAfterTheStateIsGone()
+    {
+        addMeeting(context(), { .segment = true });
+        SlowIndexArchiver archiver;
+        {
+            AppState state(m_rig->session, archiver);
+            state.backfillArchive(context());
+        }
+        archiver.answer({});
+        QCoreApplication::processEvents();
+        QVERIFY(archiver.backfills.isEmpty());
+
+        SlowIndexArchiver answered;
+        AppState answering(m_rig->session, answered);
+        answering.backfillArchive(context());
+        answered.answer({});
+        QTRY_COMPARE(answered.backfills.size(), 1);
     }
 
     void nothingIsFinalisedWhileRecording()
