@@ -82,7 +82,7 @@ void AppDelegate::showOnboarding()
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(QStringLiteral("Welcome to Quillet"));
     const QPointer<QWidget> self(window);
-    auto* view = new OnboardingView(m_services.settings(), [this, self] {
+    auto* view = new OnboardingView(m_services, [this, self] {
         // Later: the view that calls this lives in the window being closed.
         QTimer::singleShot(0, this, [this, self] { finishOnboarding(self); });
     });

@@ -109,6 +109,7 @@ public:
     Keychain& keychain() { return m_keychain; }
     QNetworkAccessManager& network() { return m_network; }
     UrlOpener& urlOpener() { return *m_urlOpener.service; }
+    DesktopSettingsOpener& desktopSettings() { return *m_desktopSettings.service; }
     UrlRouter& router() { return m_router; }
     QuilletCloud& cloud() { return m_cloud; }
     TessraOAuth& oauth() { return m_oauth; }

@@ -8,6 +8,8 @@ public:
     enum class Pane {
         // Where calendar accounts are added (the calendars Quillet reads come from there).
         CalendarAccounts,
+        // The sound settings, where the microphone is turned on.
+        Microphone,
     };
 
     virtual ~DesktopSettingsOpener() = default;

@@ -13,6 +13,9 @@ void GnomeSettingsOpener::open(Pane pane)
     case Pane::CalendarAccounts:
         arguments = { QStringLiteral("online-accounts") };
         break;
+    case Pane::Microphone:
+        arguments = { QStringLiteral("sound") };
+        break;
     }
     QProcess::startDetached(program, arguments);
 }

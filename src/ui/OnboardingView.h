@@ -1,18 +1,131 @@
 #pragma once
 
+#include "platform/Scheduler.h"
+
 #include <QWidget>
+#include <array>
+#include <chrono>
 #include <functional>
 
+class AccountService;
+class AppServices;
+class DesktopSettingsOpener;
+class MeetingArchiver;
+class MicrophonePermission;
+class PillButton;
+class PlainButton;
+class QLineEdit;
 class Settings;
+class StepLayout;
+class SystemAudioRecorder;
+class ToneLabel;
+class UrlOpener;
 
-// The first-run guide, the content of the onboarding window. For now a single step: "Get
-// started" stores that the onboarding was completed and calls onComplete, after which whoever
-// made the window closes it.
+namespace OnboardingParts {
+class Dots;
+class Stage;
+} // namespace OnboardingParts
+
+// The first-run guide, the content of the onboarding window: a welcome, the microphone, the
+// computer's own audio, sign-in (or the user's own provider key), the appearance, and a
+// closing step, one at a time, sliding in from the trailing edge. It asks for the microphone
+// and watches the answer once a second while shown, checks that the computer's sound can be
+// captured, and writes "appTheme" and "onboardingCompleted" (never false). Only "Start using
+// Quillet" calls onComplete; whoever made the window closes it then.
 class OnboardingView final : public QWidget
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(OnboardingView)
 
 public:
-    OnboardingView(Settings& settings, std::function<void()> onComplete, QWidget* parent = nullptr);
+    enum class Step { welcome, microphone, systemAudio, signIn, theme, ready };
+    Q_ENUM(Step)
+    static constexpr int kStepCount = 6;
+
+    struct Timing
+    {
+        std::chrono::milliseconds poll { 1000 }; // the microphone status is read this often
+        std::chrono::milliseconds beat { 600 }; // the pause before moving on by itself
+        std::chrono::milliseconds transition { 300 }; // one step sliding into the next
+    };
+
+    // Takes the account, the settings, the microphone permission, the application's one
+    // system-audio recorder (also the recording's: a capture already running is left alone),
+    // the browser, the archiver and the desktop's settings from the services.
+    OnboardingView(AppServices& services, std::function<void()> onComplete, Scheduler& scheduler = Scheduler::system(),
+        QWidget* parent = nullptr);
+    ~OnboardingView() override;
+
+    Step step() const { return m_step; }
+    // True from the view being shown until it is hidden or closed.
+    bool isPolling() const { return m_polling; }
+    void setTiming(const Timing& timing) { m_timing = timing; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    StepLayout* makeWelcome();
+    StepLayout* makeMicrophone();
+    StepLayout* makeSystemAudio();
+    StepLayout* makeSignIn();
+    StepLayout* makeTheme();
+    StepLayout* makeReady();
+    void updateFaces();
+
+    void go(Step to);
+    void advance();
+    void back();
+    void advanceAfterBeat();
+
+    void startPolling();
+    void stopPolling();
+    void schedulePoll(quint64 run);
+    void pollMicrophone();
+    void requestMicrophone();
+    void probeSystemAudio();
+    void accountChanged();
+
+    AccountService& m_account;
+    Settings& m_settings;
+    MicrophonePermission& m_microphonePermission;
+    SystemAudioRecorder& m_systemAudio;
+    UrlOpener& m_urlOpener;
+    MeetingArchiver& m_archiver;
+    DesktopSettingsOpener& m_desktopSettings;
+    Scheduler& m_scheduler;
+    std::function<void()> m_onComplete;
+    Timing m_timing;
+
+    Step m_step = Step::welcome;
+    bool m_micGranted = false;
+    bool m_micDenied = false;
+    bool m_systemAudioDone = false;
+    bool m_systemAudioFailed = false;
+    bool m_showByoKey = false;
+    bool m_signedIn = false;
+    bool m_polling = false;
+    quint64 m_pollRun = 0;
+
+    OnboardingParts::Dots* m_dots = nullptr;
+    OnboardingParts::Stage* m_stage = nullptr;
+    std::array<StepLayout*, kStepCount> m_steps {};
+    PlainButton* m_backButton = nullptr;
+    PlainButton* m_skipButton = nullptr;
+
+    QWidget* m_micGrantedFace = nullptr;
+    QWidget* m_micDeniedFace = nullptr;
+    PillButton* m_micAllowButton = nullptr;
+
+    QWidget* m_audioReadyFace = nullptr;
+    QWidget* m_audioAskFace = nullptr;
+    ToneLabel* m_audioFailure = nullptr;
+
+    QWidget* m_signedInFace = nullptr;
+    ToneLabel* m_signedInLabel = nullptr;
+    QWidget* m_ownKeyFace = nullptr;
+    QLineEdit* m_ownKeyField = nullptr;
+    PillButton* m_useKeyButton = nullptr;
+    QWidget* m_cardFace = nullptr;
 };

@@ -1,8 +1,10 @@
 #include "ui/PillButton.h"
 
 #include "ui/Quillet.h"
+#include "ui/Spinner.h"
 #include "ui/Symbols.h"
 
+#include <QEvent>
 #include <QFocusEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -13,6 +15,8 @@ constexpr qreal kHorizontalPadding = 14;
 constexpr qreal kVerticalPadding = 7;
 constexpr qreal kPressedOpacity = 0.75;
 constexpr qreal kPressedScale = 0.97;
+// A disabled pill stays readable but plainly out of reach.
+constexpr qreal kDisabledOpacity = 0.45;
 
 QFont pillFont()
 {
@@ -43,6 +47,17 @@ PillButton::PillButton(const QString& text, bool prominent, QWidget* parent)
 void PillButton::setMark(const Mark& mark)
 {
     m_mark = mark;
+    if (mark.shape == Mark::Shape::spinner) {
+        if (!m_spinner) {
+            m_spinner = new Spinner(qRound(mark.size), this);
+            m_spinner->setAttribute(Qt::WA_TransparentForMouseEvents);
+        }
+        placeSpinner();
+        m_spinner->show();
+    } else if (m_spinner) {
+        delete m_spinner;
+        m_spinner = nullptr;
+    }
     updateGeometry();
     update();
 }
@@ -54,6 +69,7 @@ QSizeF PillButton::markSize() const
         return {};
     case Mark::Shape::circle:
     case Mark::Shape::roundedSquare:
+    case Mark::Shape::spinner:
         return { m_mark.size, m_mark.size };
     case Mark::Shape::symbol: {
         const qreal side = Symbols::sideFor(m_mark.size);
@@ -69,7 +85,7 @@ QSize PillButton::sizeHint() const
     const QSizeF mark = markSize();
     qreal width = metrics.horizontalAdvance(text());
     if (!mark.isEmpty())
-        width += mark.width() + m_mark.spacing;
+        width += mark.width() + (text().isEmpty() ? 0 : m_mark.spacing);
     const qreal height = std::max(metrics.height(), mark.height());
     return QSizeF(width + 2 * kHorizontalPadding, height + 2 * kVerticalPadding).toSize();
 }
@@ -93,6 +109,43 @@ void PillButton::hideEvent(QHideEvent* event)
     QAbstractButton::hideEvent(event);
 }
 
+QRectF PillButton::markBox() const
+{
+    const QSizeF mark = markSize();
+    if (mark.isEmpty())
+        return {};
+    const QRectF bounds = QRectF(rect());
+    const qreal textWidth = QFontMetricsF(font()).horizontalAdvance(text());
+    const qreal spacing = text().isEmpty() ? 0 : m_mark.spacing;
+    const qreal x = bounds.center().x() - (mark.width() + spacing + textWidth) / 2;
+    return { QPointF(x, bounds.center().y() - mark.height() / 2), mark };
+}
+
+void PillButton::placeSpinner()
+{
+    if (!m_spinner)
+        return;
+    m_spinner->setGeometry(markBox().toAlignedRect());
+    // The spinner draws in its window text colour: the pill's label colour.
+    QPalette palette = m_spinner->palette();
+    palette.setColor(QPalette::WindowText,
+        m_prominent ? QColor(Qt::white) : Quillet::withOpacity(Quillet::primary(this->palette()), 0.82));
+    m_spinner->setPalette(palette);
+}
+
+void PillButton::resizeEvent(QResizeEvent* event)
+{
+    QAbstractButton::resizeEvent(event);
+    placeSpinner();
+}
+
+void PillButton::changeEvent(QEvent* event)
+{
+    QAbstractButton::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange)
+        placeSpinner();
+}
+
 void PillButton::focusInEvent(QFocusEvent* event)
 {
     QAbstractButton::focusInEvent(event);
@@ -101,6 +154,9 @@ void PillButton::focusInEvent(QFocusEvent* event)
 
 void PillButton::paintEvent(QPaintEvent*)
 {
+    // The text may have changed since the spinner was placed.
+    if (m_spinner)
+        m_spinner->setGeometry(markBox().toAlignedRect());
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = QRectF(rect());
@@ -109,7 +165,7 @@ void PillButton::paintEvent(QPaintEvent*)
     painter.translate(centre);
     painter.scale(scale, scale);
     painter.translate(-centre);
-    painter.setOpacity(1 - (1 - kPressedOpacity) * m_progress);
+    painter.setOpacity((isEnabled() ? 1 : kDisabledOpacity) * (1 - (1 - kPressedOpacity) * m_progress));
 
     const qreal radius = bounds.height() / 2;
     QPainterPath capsule;
@@ -126,13 +182,10 @@ void PillButton::paintEvent(QPaintEvent*)
 
     // The label: mark and text centred together.
     const QColor foreground = m_prominent ? QColor(Qt::white) : Quillet::withOpacity(Quillet::primary(palette()), 0.82);
-    const QFontMetricsF metrics(font());
     const QSizeF mark = markSize();
-    const qreal markWidth = mark.isEmpty() ? 0 : mark.width() + m_mark.spacing;
-    const qreal labelWidth = markWidth + metrics.horizontalAdvance(text());
-    qreal x = centre.x() - labelWidth / 2;
+    const QRectF box = markBox();
+    qreal x = box.isEmpty() ? centre.x() - QFontMetricsF(font()).horizontalAdvance(text()) / 2 : box.left();
     if (!mark.isEmpty()) {
-        const QRectF box(QPointF(x, centre.y() - mark.height() / 2), mark);
         const QColor color = m_mark.color.value_or(foreground);
         painter.setPen(Qt::NoPen);
         painter.setBrush(color);
@@ -146,10 +199,11 @@ void PillButton::paintEvent(QPaintEvent*)
         case Mark::Shape::symbol:
             Symbols::paint(painter, m_mark.symbol, box, color);
             break;
+        case Mark::Shape::spinner: // a child widget of its own
         case Mark::Shape::none:
             break;
         }
-        x += markWidth;
+        x += mark.width() + (text().isEmpty() ? 0 : m_mark.spacing);
     }
     painter.setPen(foreground);
     painter.setFont(font());

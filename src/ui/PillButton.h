@@ -4,6 +4,8 @@
 #include <QVariantAnimation>
 #include <optional>
 
+class Spinner;
+
 // The capsule button: filled with the accent colour when prominent, else tinted like a card
 // with a hairline outline. Pressed, it dims to 75 % and shrinks to 97 % over 0.12 s.
 class PillButton final : public QAbstractButton
@@ -12,12 +14,13 @@ class PillButton final : public QAbstractButton
     Q_DISABLE_COPY_MOVE(PillButton)
 
 public:
-    // A small mark before the text: a dot, a rounded square or a symbol.
+    // A small mark before the text: a dot, a rounded square, a symbol or a turning spinner
+    // (for a button whose work is under way; the text may then be empty).
     struct Mark
     {
-        enum class Shape { none, circle, roundedSquare, symbol };
+        enum class Shape { none, circle, roundedSquare, symbol, spinner };
         Shape shape = Shape::none;
-        qreal size = 0; // diameter, side, or the symbol's font size
+        qreal size = 0; // diameter, side, the symbol's font size, or the spinner's diameter
         QString symbol; // Shape::symbol
         std::optional<QColor> color; // none: the button's text colour
         qreal spacing = 6; // between the mark and the text
@@ -36,15 +39,21 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
 
 private:
     void animatePress(bool down);
     QSizeF markSize() const;
+    // Where the mark goes: centred together with the text.
+    QRectF markBox() const;
+    void placeSpinner();
 
     bool m_prominent;
     Mark m_mark;
     qreal m_progress = 0;
     QVariantAnimation m_press;
+    Spinner* m_spinner = nullptr;
 };

@@ -32,6 +32,11 @@ constexpr SymbolFile kSymbols[] = {
     { "stop.fill", "media-playback-stop-symbolic.svg" },
     { "checkmark", "object-select-symbolic.svg" },
     { "doc.on.doc", "edit-copy-symbolic.svg" },
+    { "mic", "audio-input-microphone-symbolic.svg" },
+    { "checkmark.circle.fill", "checkmark-circle-fill.svg" },
+    { "person.crop.circle", "person-crop-circle.svg" },
+    { "person.crop.circle.badge.checkmark", "person-crop-circle-badge-checkmark.svg" },
+    { "circle.lefthalf.filled", "circle-lefthalf-filled.svg" },
 };
 
 // Renderers are made once per symbol and kept; everything here runs on the main thread.

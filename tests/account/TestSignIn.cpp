@@ -1,4 +1,4 @@
-#include "AccountRig.h"
+#include "support/AccountRig.h"
 #include "support/TestMain.h"
 
 #include <QCryptographicHash>

@@ -1,11 +1,11 @@
 // Every request we send, tried against a hostile server: a reply that never ends, one that
 // trickles in a byte at a time, and a redirect to another origin.
 
-#include "account/AccountRig.h"
 #include "chat/MeetingChatService.h"
 #include "network/ReplyLimiter.h"
 #include "storage/Meeting.h"
 #include "summary/SummaryGenerator.h"
+#include "support/AccountRig.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TestMain.h"
 #include "system/UpdateChecker.h"

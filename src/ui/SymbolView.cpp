@@ -1,0 +1,32 @@
+#include "ui/SymbolView.h"
+
+#include "ui/Symbols.h"
+
+#include <QPainter>
+
+SymbolView::SymbolView(const QString& name, qreal fontPixels, Quillet::Tone tone, QWidget* parent)
+    : QWidget(parent)
+    , m_name(name)
+    , m_fontPixels(fontPixels)
+    , m_tone(tone)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void SymbolView::setName(const QString& name)
+{
+    m_name = name;
+    update();
+}
+
+QSize SymbolView::sizeHint() const
+{
+    const int side = qRound(Symbols::sideFor(m_fontPixels));
+    return { side, side };
+}
+
+void SymbolView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    Symbols::paint(painter, m_name, QRectF(rect()), Quillet::color(m_tone, palette()));
+}
