@@ -2,8 +2,6 @@
 
 #include "account/UrlPath.h"
 #include "network/ReplyLimiter.h"
-#include "platform/Clock.h"
-#include "platform/UrlOpener.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -51,7 +49,6 @@ struct TessraOAuth::Pending
 {
     QString verifier;
     QString state;
-    QDateTime startedAt;
     QPointer<QObject> receiver;
     bool guarded = false;
     Completion done;
@@ -77,13 +74,9 @@ TessraOAuth::TessraOAuth(
     QNetworkAccessManager& network, UrlOpener& browser, const Clock& clock, QUrl webOrigin, QObject* parent)
     : QObject(parent)
     , m_network(network)
-    , m_browser(browser)
-    , m_clock(clock)
     , m_webOrigin(std::move(webOrigin))
-{
-    m_limitTimer.setInterval(1000);
-    connect(&m_limitTimer, &QTimer::timeout, this, &TessraOAuth::checkLimit);
-}
+    , m_wait(browser, clock)
+{ }
 
 TessraOAuth::~TessraOAuth()
 {
@@ -95,7 +88,7 @@ TessraOAuth::~TessraOAuth()
 
 void TessraOAuth::setLimitCheckInterval(std::chrono::milliseconds interval)
 {
-    m_limitTimer.setInterval(int(interval.count()));
+    m_wait.setLimitCheckInterval(interval);
 }
 
 void TessraOAuth::setExchangeDeadline(std::chrono::milliseconds deadline)
@@ -193,26 +186,32 @@ void TessraOAuth::signIn(QObject* receiver, Completion done)
     auto pending = std::make_unique<Pending>();
     pending->verifier = randomUrlSafe(64);
     pending->state = randomUrlSafe(32);
-    pending->startedAt = m_clock.now();
     pending->receiver = receiver;
     pending->guarded = receiver != nullptr;
     pending->done = std::move(done);
     const QUrl url = authorizationUrl(challenge(pending->verifier), pending->state);
-    Pending* const started = pending.get();
     m_pending = std::move(pending);
-    m_limitTimer.start();
-
-    // The browser may hand the redirect back before open() returns; only a sign-in that is
-    // still this one and still waits may fail here.
-    if (!m_browser.open(url) && m_pending.get() == started && !started->exchange)
-        finish(OtherError { QStringLiteral("The browser could not be opened") });
+    m_wait.start(url, [this](const BrowserAuthorization::Outcome& outcome) { redirected(outcome); });
 }
 
 void TessraOAuth::handleCallback(const QUrl& url)
 {
-    if (!m_pending || m_pending->exchange)
-        return;
+    m_wait.redirected(url);
+}
 
+void TessraOAuth::redirected(const BrowserAuthorization::Outcome& outcome)
+{
+    // finish() cancels the wait of the sign-in it ends, which then finds nothing pending.
+    if (!m_pending)
+        return;
+    if (const auto* failure = std::get_if<BrowserAuthorization::Failure>(&outcome)) {
+        if (*failure == BrowserAuthorization::Failure::CannotStart)
+            finish(OtherError { QStringLiteral("The browser could not be opened") });
+        else
+            finish(authError(AuthError::Kind::Cancelled));
+        return;
+    }
+    const QUrl& url = std::get<QUrl>(outcome);
     const QList<std::pair<QString, QString>> items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
     // The state is checked before the code, and only the first item of each name counts.
     const auto first = [&](const QString& name) -> std::optional<QString> {
@@ -240,17 +239,8 @@ void TessraOAuth::cancel()
         finish(authError(AuthError::Kind::Cancelled));
 }
 
-void TessraOAuth::checkLimit()
-{
-    if (!m_pending || m_pending->exchange)
-        return;
-    if (m_clock.now() >= m_pending->startedAt.addSecs(std::chrono::seconds(kCallbackLimit).count()))
-        finish(authError(AuthError::Kind::Cancelled));
-}
-
 void TessraOAuth::exchange(const QString& code)
 {
-    m_limitTimer.stop();
     QNetworkRequest request(appendingPath(m_webOrigin, QStringLiteral("/v1/auth/token")));
     request.setRawHeader("Content-Type", "application/x-www-form-urlencoded");
     // The body carries the code and its verifier, which are as good as a key: they stay on
@@ -279,7 +269,8 @@ void TessraOAuth::exchange(const QString& code)
 void TessraOAuth::finish(Outcome outcome)
 {
     std::unique_ptr<Pending> pending = std::move(m_pending);
-    m_limitTimer.stop();
+    // A wait still running belongs to this sign-in; its end finds no sign-in pending.
+    m_wait.cancel();
     if (!pending)
         return;
     if (pending->exchange && pending->exchange->isRunning()) {

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "account/BrowserAuthorization.h"
+
 #include <QByteArray>
-#include <QDateTime>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 #include <QUrl>
 #include <chrono>
 #include <functional>
@@ -24,8 +24,8 @@ class UrlOpener;
 // to handleCallback(). The code is then exchanged for a provider API key, the account's e-mail
 // and its credit balance.
 //
-// There is no window to watch here, so a sign-in whose browser tab is simply closed would wait
-// for ever: it ends as cancelled after ten minutes, and as soon as another sign-in starts.
+// The wait for the redirect is BrowserAuthorization's: a sign-in whose browser tab is simply
+// closed ends as cancelled after ten minutes, and as soon as another sign-in starts.
 class TessraOAuth final : public QObject
 {
     Q_OBJECT
@@ -63,7 +63,6 @@ public:
     static inline const QString kClientId = QStringLiteral("quillet");
     static inline const QString kRedirectUri = QStringLiteral("quillet://callback");
     static inline const QString kScope = QStringLiteral("openid email");
-    static constexpr std::chrono::minutes kCallbackLimit { 10 };
     // The code exchange's longest silence, and by default its longest whole run.
     static constexpr std::chrono::seconds kExchangeTimeout { 60 };
 
@@ -99,15 +98,13 @@ public:
 private:
     struct Pending;
 
-    void checkLimit();
+    void redirected(const BrowserAuthorization::Outcome& outcome);
     void exchange(const QString& code);
     void finish(Outcome outcome);
 
     QNetworkAccessManager& m_network;
-    UrlOpener& m_browser;
-    const Clock& m_clock;
     QUrl m_webOrigin;
-    QTimer m_limitTimer;
+    BrowserAuthorization m_wait;
     std::chrono::milliseconds m_exchangeDeadline { kExchangeTimeout };
     std::unique_ptr<Pending> m_pending;
 };

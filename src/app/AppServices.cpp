@@ -63,7 +63,10 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_summarizer([this] { return m_account.modelCredentials(); }, m_archiver)
     , m_session(m_settings, TranscriptionSession::ModelAccess::of(m_account), m_mixer, *m_microphonePermission.service,
           m_sounds, m_archiver, m_summarizer, m_clock)
-    , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service)
+    , m_googleOAuth(m_network, *m_urlOpener.service, m_clock, config.google)
+    , m_googleAPI(m_network, config.google.calendarBase)
+    , m_google(m_googleOAuth, m_googleAPI, m_keychain, m_settings, m_clock)
+    , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service, &m_google)
     , m_calendarHooks([&]() -> Chosen<CalendarHooks> {
         if (config.calendarHooks)
             return { nullptr, config.calendarHooks };
@@ -75,11 +78,22 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
 {
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
     m_router.setOpenUrlHandler([this](const QUrl& url) { m_account.handleOpenURL(url); });
+    for (const QString& scheme : redirectSchemes(config))
+        m_router.addRedirectScheme(scheme, [this](const QUrl& url) { m_googleOAuth.handleRedirect(url); });
+    QObject::connect(&m_google, &GoogleCalendarService::eventsOutdated, &m_calendar, &CalendarService::refreshGoogle);
     m_microphone.setCaptureEnabled(config.capture);
     m_systemAudio.setCaptureEnabled(config.capture);
 }
 
 AppServices::~AppServices() = default;
+
+QStringList AppServices::redirectSchemes(const Config& config)
+{
+    // None without a client id: no sign-in could ever wait for a redirect.
+    if (const std::optional<QString> google = config.google.redirectScheme())
+        return { *google };
+    return {};
+}
 
 void AppServices::launch()
 {

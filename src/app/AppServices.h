@@ -11,6 +11,9 @@
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
 #include "calendar/CalendarService.h"
+#include "calendar/GoogleCalendarAPI.h"
+#include "calendar/GoogleCalendarService.h"
+#include "calendar/GoogleOAuth.h"
 #include "platform/CalendarStore.h"
 #include "platform/CuePlayer.h"
 #include "platform/DesktopSettingsOpener.h"
@@ -59,6 +62,8 @@ public:
         // What an empty store is rebuilt from (the archive folder of the released application).
         QString importFolder = defaultImportFolder();
         AccountEndpoints endpoints = AccountEndpoints::builtIn();
+        // Google's OAuth client and addresses (an empty client id: Google is not set up).
+        GoogleOAuth::Config google = GoogleOAuth::Config::builtIn();
         QUrl updateSite = UpdateChecker::defaultSiteOrigin();
 
         // Stand-ins, owned by the caller and outliving the services; null is the real one.
@@ -86,6 +91,10 @@ public:
     // Destroys the services in the reverse order: the session stops any recording, the
     // archiver writes what it was handed, then the store closes.
     ~AppServices();
+
+    // The schemes besides "quillet" that the application's URLs may come in: the Google
+    // sign-in's redirect scheme, when Google is set up.
+    static QStringList redirectSchemes(const Config& config);
 
     // The work of a launch, before the main window shows: when the store holds meetings, the
     // archive forgets those whose deletion reached the store but not the archive (the process
@@ -123,6 +132,8 @@ public:
     SoundFeedback& sounds() { return m_sounds; }
     MeetingSummarizer& summarizer() { return m_summarizer; }
     TranscriptionSession& session() { return m_session; }
+    GoogleOAuth& googleOAuth() { return m_googleOAuth; }
+    GoogleCalendarService& google() { return m_google; }
     CalendarService& calendar() { return m_calendar; }
     AppState& appState() { return m_appState; }
     AppNotices& notices() { return m_notices; }
@@ -166,7 +177,10 @@ private:
     SoundFeedback m_sounds;
     MeetingSummarizer m_summarizer;
     TranscriptionSession m_session;
-    // No Google source yet: the Google calendar service will be that source.
+    GoogleOAuth m_googleOAuth;
+    GoogleCalendarAPI m_googleAPI;
+    // The calendar service's Google source; its eventsOutdated() asks for a fetch again.
+    GoogleCalendarService m_google;
     CalendarService m_calendar;
     Chosen<CalendarHooks> m_calendarHooks;
     AppState m_appState;

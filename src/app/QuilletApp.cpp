@@ -29,15 +29,17 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     QObject::connect(&terminationSignals, &TerminationSignals::received, &app, [] { QCoreApplication::exit(0); });
 
     // A second start hands over to the running instance and ends: its "quillet:" link (the
-    // e-mail sign-in, the provider's redirect), or else a request for the main window. A second
-    // process would otherwise record into the same store beside the first.
+    // e-mail sign-in, the provider's redirect) or Google's redirect, or else a request for the
+    // main window. A second process would otherwise record into the same store beside the first.
+    const AppServices::Config config = makeConfig();
+    const QStringList redirectSchemes = AppServices::redirectSchemes(config);
     const QStringList arguments = QApplication::arguments().mid(1);
-    if (UrlRouter::handOverToRunningInstance(arguments))
+    if (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes))
         return EXIT_SUCCESS;
-    const std::optional<QUrl> launchUrl = UrlRouter::urlFromArguments(arguments);
+    const std::optional<QUrl> launchUrl = UrlRouter::urlFromArguments(arguments, redirectSchemes);
 
     QString error;
-    const std::unique_ptr<AppServices> services = AppServices::open(makeConfig(), &error);
+    const std::unique_ptr<AppServices> services = AppServices::open(config, &error);
     if (!services) {
         // Nothing works without the store; stop before any window shows.
         Log::write(QStringLiteral("Failed to open Quillet store: ") + error);

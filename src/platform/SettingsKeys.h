@@ -43,6 +43,7 @@ inline const SettingsKey<QString> chatModel { "chatModel", QStringLiteral("fast"
 inline const SettingsKey<CalendarVisibilityMap> calendarVisibility { "calendarVisibility", {} };
 inline const SettingsKey<QStringList> alwaysRecordCalendars { "alwaysRecordCalendars", {} };
 inline const SettingsKey<bool> meetingRemindersEnabled { "meetingRemindersEnabled", true };
+// The connected Google accounts: a JSON array of {"sub", "email", "selectedCalendarIds"}.
 inline const SettingsKey<QString> googleAccounts { "googleAccounts", {} };
 
 // Application shell.

@@ -17,9 +17,25 @@ const QByteArray kAck = QByteArrayLiteral("ok\n");
 const QByteArray kShowWindow = QByteArrayLiteral("show-window");
 
 // QUrl lowercases schemes; what comes from outside must carry the scheme exactly as ours.
-bool hasExactScheme(const QString& text)
+bool hasExactScheme(const QString& text, const QStringList& redirectSchemes)
 {
-    return text.startsWith(UrlRouter::kScheme + QLatin1Char(':'));
+    if (text.startsWith(UrlRouter::kScheme + QLatin1Char(':')))
+        return true;
+    for (const QString& scheme : redirectSchemes)
+        if (!scheme.isEmpty() && text.startsWith(scheme + QLatin1Char(':')))
+            return true;
+    return false;
+}
+
+// The redirect scheme that the URL is of, as spelled where it was configured.
+std::optional<QString> redirectSchemeOf(const QUrl& url, const QStringList& redirectSchemes)
+{
+    if (!url.isValid())
+        return std::nullopt;
+    for (const QString& scheme : redirectSchemes)
+        if (!scheme.isEmpty() && url.scheme() == scheme.toLower())
+            return scheme;
+    return std::nullopt;
 }
 
 } // namespace
@@ -40,6 +56,20 @@ void UrlRouter::setOpenUrlHandler(Handler handler)
     m_openUrlHandler = std::move(handler);
 }
 
+void UrlRouter::addRedirectScheme(const QString& scheme, Handler handler)
+{
+    if (!scheme.isEmpty())
+        m_redirects.append({ scheme, std::move(handler) });
+}
+
+QStringList UrlRouter::redirectSchemes() const
+{
+    QStringList schemes;
+    for (const auto& [scheme, handler] : m_redirects)
+        schemes.append(scheme);
+    return schemes;
+}
+
 QString UrlRouter::loggableForm(const QUrl& url)
 {
     if (url.host().isEmpty())
@@ -49,6 +79,14 @@ QString UrlRouter::loggableForm(const QUrl& url)
 
 void UrlRouter::route(const QUrl& url)
 {
+    if (const std::optional<QString> redirect = redirectSchemeOf(url, redirectSchemes())) {
+        // The query carries the authorisation code.
+        Log::line("[Quillet] Opened URL %@", *redirect + QLatin1Char(':'));
+        for (const auto& [scheme, handler] : m_redirects)
+            if (scheme == *redirect && handler)
+                handler(url);
+        return;
+    }
     if (!url.isValid() || url.scheme() != kScheme) {
         Log::line("[Quillet] Ignored URL with scheme %@", url.scheme());
         return;
@@ -71,11 +109,11 @@ QString UrlRouter::defaultServerName()
     return folder + QLatin1Char('/') + AppIdentity::bundleIdentifier() + QStringLiteral(".urls");
 }
 
-std::optional<QUrl> UrlRouter::urlFromArguments(const QStringList& arguments)
+std::optional<QUrl> UrlRouter::urlFromArguments(const QStringList& arguments, const QStringList& redirectSchemes)
 {
     for (const QString& argument : arguments) {
         const QUrl url(argument, QUrl::StrictMode);
-        if (hasExactScheme(argument) && url.isValid())
+        if (hasExactScheme(argument, redirectSchemes) && url.isValid())
             return url;
     }
     return std::nullopt;
@@ -129,7 +167,7 @@ void UrlRouter::readConnection()
                 return;
             }
             const QString text = QString::fromUtf8(line);
-            if (hasExactScheme(text))
+            if (hasExactScheme(text, redirectSchemes()))
                 route(QUrl::fromEncoded(line, QUrl::StrictMode));
             else
                 Log::line("[Quillet] Ignored URL with scheme %@", QUrl(text).scheme());
@@ -138,17 +176,23 @@ void UrlRouter::readConnection()
     }
 }
 
-bool UrlRouter::forwardToRunningInstance(const QUrl& url, const QString& serverName)
+bool UrlRouter::forwardToRunningInstance(const QUrl& url, const QStringList& redirectSchemes, const QString& serverName)
 {
-    if (!url.isValid() || url.scheme() != kScheme)
+    const std::optional<QString> redirect = redirectSchemeOf(url, redirectSchemes);
+    if (!redirect && (!url.isValid() || url.scheme() != kScheme))
         return false;
-    return sendLine(url.toEncoded(), serverName);
+    QByteArray text = url.toEncoded();
+    // The receiving side wants the scheme spelled as it was configured, not in QUrl's lower case.
+    if (redirect)
+        text.replace(0, redirect->size(), redirect->toUtf8());
+    return sendLine(text, serverName);
 }
 
-bool UrlRouter::handOverToRunningInstance(const QStringList& arguments, const QString& serverName)
+bool UrlRouter::handOverToRunningInstance(
+    const QStringList& arguments, const QStringList& redirectSchemes, const QString& serverName)
 {
-    if (const std::optional<QUrl> url = urlFromArguments(arguments))
-        return forwardToRunningInstance(*url, serverName);
+    if (const std::optional<QUrl> url = urlFromArguments(arguments, redirectSchemes))
+        return forwardToRunningInstance(*url, redirectSchemes, serverName);
     return sendLine(kShowWindow, serverName);
 }
 

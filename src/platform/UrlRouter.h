@@ -12,9 +12,14 @@ class QLocalServer;
 // Routes "quillet:" URLs opened into the application, and keeps it a single instance: the
 // first process listens on a local socket in the user's runtime folder, and a later process
 // hands over there and exits: its URL, or, started without one, a request to bring the main
-// window back. "quillet://callback" goes to the waiting
-// provider sign-in, every other "quillet:" URL to the open-URL handler; URLs of any other
-// scheme are ignored. URLs can carry sign-in tokens: only scheme and host are ever logged.
+// window back. "quillet://callback" goes to the waiting provider sign-in, every other
+// "quillet:" URL to the open-URL handler. A redirect scheme (the Google sign-in's) is accepted
+// wherever "quillet" is, and its URLs go to their own handler; URLs of any other scheme are
+// ignored. URLs can carry sign-in tokens and codes: only scheme and host of a "quillet:" URL,
+// and only the scheme of a redirect, are ever logged.
+//
+// Schemes are compared as spelled where a URL arrives as text (command line, socket); QUrl
+// keeps a scheme in lower case.
 class UrlRouter final : public QObject
 {
     Q_OBJECT
@@ -30,6 +35,8 @@ public:
 
     void setOAuthCallbackHandler(Handler handler);
     void setOpenUrlHandler(Handler handler);
+    // Accepts the URLs of one more scheme and hands them to handler. An empty scheme is ignored.
+    void addRedirectScheme(const QString& scheme, Handler handler);
 
     // Hands the URL to its handler; a URL with no handler registered is dropped (logged).
     void route(const QUrl& url);
@@ -38,22 +45,24 @@ public:
     // instance already listens there).
     bool listen(const QString& serverName = defaultServerName());
 
-    // Sends the URL to the instance listening on serverName; true once it confirmed receipt.
-    // Blocks for at most about a second; meant for start-up, before the event loop runs.
-    static bool forwardToRunningInstance(const QUrl& url, const QString& serverName = defaultServerName());
+    // Sends a "quillet:" URL, or one of the redirect schemes, to the instance listening on
+    // serverName; true once it confirmed receipt. Blocks for at most about a second; meant for
+    // start-up, before the event loop runs.
+    static bool forwardToRunningInstance(
+        const QUrl& url, const QStringList& redirectSchemes = {}, const QString& serverName = defaultServerName());
 
-    // What a later process does before anything else: hands the first "quillet:" URL among its
-    // arguments to the running instance, or, without one, asks it for its main window. True
-    // when the running instance confirmed it (the later process then ends).
-    static bool handOverToRunningInstance(
-        const QStringList& arguments, const QString& serverName = defaultServerName());
+    // What a later process does before anything else: hands the first "quillet:" URL (or URL of
+    // a redirect scheme) among its arguments to the running instance, or, without one, asks it
+    // for its main window. True when the running instance confirmed it (the process then ends).
+    static bool handOverToRunningInstance(const QStringList& arguments, const QStringList& redirectSchemes = {},
+        const QString& serverName = defaultServerName());
 
     // <runtime folder>/<bundle identifier>.urls
     static QString defaultServerName();
 
-    // The first "quillet:" URL among command-line arguments (with or without the program name:
-    // a program path never starts with the scheme).
-    static std::optional<QUrl> urlFromArguments(const QStringList& arguments);
+    // The first "quillet:" URL, or URL of one of the redirect schemes, among command-line
+    // arguments (with or without the program name: a program path never starts with a scheme).
+    static std::optional<QUrl> urlFromArguments(const QStringList& arguments, const QStringList& redirectSchemes = {});
 
     // "quillet://auth" for "quillet://auth?token=…": what may be logged of a URL.
     static QString loggableForm(const QUrl& url);
@@ -67,8 +76,10 @@ signals:
 private:
     void readConnection();
     static bool sendLine(const QByteArray& line, const QString& serverName);
+    QStringList redirectSchemes() const;
 
     Handler m_oauthHandler;
     Handler m_openUrlHandler;
+    QList<std::pair<QString, Handler>> m_redirects;
     QLocalServer* m_server = nullptr;
 };

@@ -26,6 +26,7 @@ int main(int argc, char* argv[])
         AppServices::Config config;
         config.endpoints = { closed, closed, closed };
         config.updateSite = closed;
+        config.google = { QString(), QString(), closed, closed, closed, closed };
         config.secretStore = &secrets;
         config.urlOpener = &browser;
         config.cuePlayer = &cues;

@@ -173,7 +173,8 @@ private slots:
         // What a second process does first, off this thread so that the first can answer.
         QFutureWatcher<bool> secondStart;
         QSignalSpy done(&secondStart, &QFutureWatcher<bool>::finished);
-        secondStart.setFuture(QtConcurrent::run([socket] { return UrlRouter::handOverToRunningInstance({}, socket); }));
+        secondStart.setFuture(
+            QtConcurrent::run([socket] { return UrlRouter::handOverToRunningInstance({}, {}, socket); }));
         QVERIFY(done.wait(10000));
         QVERIFY(secondStart.result());
         QTRY_VERIFY(delegate.mainWindow().isVisible());

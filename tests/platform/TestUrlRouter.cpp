@@ -29,7 +29,7 @@ private slots:
     void route_data()
     {
         QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("handler"); // "oauth", "open" or "" (ignored)
+        QTest::addColumn<QString>("handler"); // "oauth", "open", "redirect" or "" (ignored)
         const auto row = [](const char* name, const char* url, const char* handler) {
             QTest::newRow(name) << QString::fromLatin1(url) << QString::fromLatin1(handler);
         };
@@ -38,6 +38,9 @@ private slots:
         row("no host", "quillet:auth", "open");
         row("web address", "https://callback/?token=abc", "");
         row("look-alike scheme", "quillet2://callback", "");
+        row("redirect scheme", "com.example.app:/oauth2redirect?code=c&state=s", "redirect");
+        row("redirect scheme with a host", "com.example.app://oauth2redirect?code=c", "redirect");
+        row("look-alike redirect scheme", "com.example.apps:/oauth2redirect?code=c", "");
         row("empty", "", "");
     }
     void route()
@@ -48,6 +51,8 @@ private slots:
         QStringList calls;
         router.setOAuthCallbackHandler([&](const QUrl& u) { calls << "oauth " + u.toString(); });
         router.setOpenUrlHandler([&](const QUrl& u) { calls << "open " + u.toString(); });
+        router.addRedirectScheme(
+            QStringLiteral("com.example.app"), [&](const QUrl& u) { calls << "redirect " + u.toString(); });
         router.route(QUrl(url));
         if (handler.isEmpty())
             QCOMPARE(calls, QStringList());
@@ -70,6 +75,12 @@ private slots:
         QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "https://x.test/", "quillet://auth?token=t", "quillet://b" }),
             std::optional<QUrl>(QUrl("quillet://auth?token=t")));
         QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "QUILLET://auth?token=t" }), std::nullopt);
+        const QStringList redirects { QStringLiteral("com.example.app") };
+        QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "com.example.app:/oauth2redirect?code=c" }, redirects),
+            std::optional<QUrl>(QUrl("com.example.app:/oauth2redirect?code=c")));
+        QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "COM.example.app:/oauth2redirect?code=c" }, redirects),
+            std::nullopt);
+        QCOMPARE(UrlRouter::urlFromArguments({ "quillet", "com.example.app:/oauth2redirect?code=c" }), std::nullopt);
         // Also when the caller already left out the program name.
         QCOMPARE(
             UrlRouter::urlFromArguments({ "quillet://callback" }), std::optional<QUrl>(QUrl("quillet://callback")));
@@ -114,7 +125,7 @@ private slots:
     {
         // A socket file that nobody listens on any more, as a killed process leaves it.
         const QString name = UrlRouter::defaultServerName();
-        QVERIFY(!UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth")), name));
+        QVERIFY(!UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth")), {}, name));
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         QVERIFY(fd >= 0);
         sockaddr_un address {};

@@ -1,6 +1,7 @@
 // A second application process in miniature: it does at start-up exactly what the application
-// does before opening any window, handing a "quillet:" URL to the running instance, or asking
-// it for its main window.
+// does before opening any window, handing a "quillet:" URL (or one of the redirect schemes the
+// application was built with, given here as "--redirect-scheme=<scheme>") to the running
+// instance, or, without one, asking it for its main window.
 #include "platform/UrlRouter.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,16 @@
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    if (UrlRouter::handOverToRunningInstance(QCoreApplication::arguments().mid(1)))
+    const QString option = QStringLiteral("--redirect-scheme=");
+    QStringList redirectSchemes;
+    QStringList arguments;
+    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+        if (argument.startsWith(option))
+            redirectSchemes.append(argument.mid(option.size()));
+        else
+            arguments.append(argument);
+    }
+    if (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes))
         return 0;
     // The application would start up normally from here.
     return 3;

@@ -7,8 +7,8 @@
 #include "account/AccountService.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
-#include "platform/UrlOpener.h"
 #include "platform/UrlRouter.h"
+#include "support/BrowserStandIn.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpServer.h"
 #include "support/IsolatedKeyring.h"
@@ -21,41 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// The user's browser: notes each page it is asked to open and, when following, loads it and
-// hands a redirect to a "quillet:" address to the router, as the desktop would.
-class BrowserStandIn final : public UrlOpener
-{
-public:
-    BrowserStandIn(QNetworkAccessManager& network, UrlRouter& router)
-        : m_network(network)
-        , m_router(router)
-    { }
-
-    bool open(const QUrl& url) override
-    {
-        opened.append(url);
-        if (follow) {
-            QNetworkRequest request(url);
-            request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-            QNetworkReply* reply = m_network.get(request);
-            QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
-                reply->deleteLater();
-                const QUrl location = QUrl::fromEncoded(reply->rawHeader("Location"));
-                if (location.scheme() == UrlRouter::kScheme)
-                    m_router.route(location);
-            });
-        }
-        return true;
-    }
-
-    QList<QUrl> opened;
-    bool follow = true;
-
-private:
-    QNetworkAccessManager& m_network;
-    UrlRouter& m_router;
-};
-
 struct AccountRig
 {
     FakeHttpServer cloudServer;
@@ -67,7 +32,7 @@ struct AccountRig
     Keychain keychain { keyring };
     QNetworkAccessManager network;
     UrlRouter router;
-    BrowserStandIn browser { network, router };
+    BrowserStandIn browser { router };
     AccountEndpoints endpoints { cloudServer.url(), QUrl(QStringLiteral("https://api.provider.test")),
         providerServer.url() };
     QuilletCloud cloud { settings, network, endpoints.cloudBase };

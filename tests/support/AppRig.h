@@ -3,8 +3,10 @@
 // The application's services exactly as main() makes them, on a folder of their own (store,
 // settings, archive) and local servers, with stand-ins for the desktop: an in-memory secret
 // store (or the test keyring), a fake clock, a microphone permission the test sets, a browser
-// that only notes what it was asked to open, silent cues, in-memory notifications, an empty
-// in-memory calendar store and a desktop-settings opener that notes the panes.
+// that notes what it was asked to open (and follows the page's redirect back into the router
+// when a test asks), silent cues, in-memory notifications, an empty in-memory calendar store and
+// a desktop-settings opener that notes the panes. Google is a local server too, with a client
+// id of the test's own (none: Google is not set up).
 //
 //   AppRig rig;                                  // no sound, no request until asked
 //   MainWindow window(*rig);                     // views take AppServices&
@@ -16,6 +18,7 @@
 // A test of the calendar's call points passes its own CalendarHooks as { .calendarHooks = &hooks }.
 
 #include "app/AppServices.h"
+#include "support/BrowserStandIn.h"
 #include "support/FakeCalendarStore.h"
 #include "support/FakeClock.h"
 #include "support/FakeHttpServer.h"
@@ -25,7 +28,6 @@
 #include "support/IsolatedKeyring.h"
 #include "support/RecordingCuePlayer.h"
 #include "support/RecordingSettingsOpener.h"
-#include "support/RecordingUrlOpener.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,9 +40,13 @@ public:
     {
         bool capture = false;
         bool realKeyring = false;
+        QString googleClientId = kGoogleClientId;
+        QString googleClientSecret = QString();
         // The calendar the shell calls; null: the hooks over the rig's calendar service.
         CalendarHooks* calendarHooks = nullptr;
     };
+
+    static inline const QString kGoogleClientId = QStringLiteral("1234-quillettest.apps.googleusercontent.com");
 
     AppRig()
         : AppRig(Options {})
@@ -49,6 +55,7 @@ public:
     explicit AppRig(Options options)
         : m_options(options)
     {
+        browser.follow = false;
         start();
     }
 
@@ -73,10 +80,11 @@ public:
     FakeHttpServer cloud; // the cloud account server
     FakeHttpServer provider; // the provider's API and web site
     FakeHttpServer site; // the product's site with the update feed
+    FakeHttpServer google; // Google's sign-in, token, user-information and Calendar API addresses
     FakeClock clock;
     InMemorySecretStore secrets;
     FakeMicrophonePermission microphonePermission { MicrophonePermission::Status::Authorized };
-    RecordingUrlOpener browser;
+    BrowserStandIn browser { [this](const QUrl& url) { m_services->router().route(url); } };
     RecordingCuePlayer cues;
     InMemoryNotificationServer notifications;
     FakeCalendarStore calendars;
@@ -94,6 +102,9 @@ private:
         config.importFolder = archiveRoot();
         config.endpoints = { cloud.url(), provider.url(), provider.url() };
         config.updateSite = site.url();
+        config.google = { m_options.googleClientId, m_options.googleClientSecret,
+            google.url(QStringLiteral("/o/oauth2/v2/auth")), google.url(QStringLiteral("/token")),
+            google.url(QStringLiteral("/v1/userinfo")), google.url(QStringLiteral("/calendar/v3/")) };
         config.clock = &clock;
         config.secretStore = m_keyring ? static_cast<SecretStore*>(m_keyring.get()) : &secrets;
         config.microphonePermission = &microphonePermission;

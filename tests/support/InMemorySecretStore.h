@@ -6,7 +6,8 @@
 #include <QPair>
 #include <mutex>
 
-// A SecretStore kept in memory, for tests. setFailure() makes writes fail with a given code.
+// A SecretStore kept in memory, for tests. setFailure() makes writes fail with a given code;
+// writeCount() counts every write asked for, failed ones included.
 class InMemorySecretStore final : public SecretStore
 {
 public:
@@ -22,6 +23,7 @@ public:
     qint32 write(const QString& service, const QString& account, const QByteArray& data) override
     {
         std::lock_guard lock(m_mutex);
+        ++m_writes;
         if (m_failure != Success)
             return m_failure;
         m_items.insert({ service, account }, data);
@@ -40,6 +42,12 @@ public:
         m_failure = status;
     }
 
+    int writeCount() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_writes;
+    }
+
     int itemCount() const
     {
         std::lock_guard lock(m_mutex);
@@ -50,4 +58,5 @@ private:
     mutable std::mutex m_mutex;
     QHash<QPair<QString, QString>, QByteArray> m_items;
     qint32 m_failure = Success;
+    int m_writes = 0;
 };
