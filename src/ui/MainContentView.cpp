@@ -4,11 +4,11 @@
 #include "storage/Meeting.h"
 #include "ui/FixItBanner.h"
 #include "ui/HomeView.h"
+#include "ui/MeetingDetailView.h"
 #include "ui/MeetingListView.h"
 #include "ui/NewFolderSheet.h"
 #include "ui/Quillet.h"
 #include "ui/SettingsView.h"
-#include "ui/ToneLabel.h"
 
 #include <QFrame>
 #include <QMessageBox>
@@ -21,27 +21,6 @@ namespace {
 
 constexpr int kSidebarMinimumWidth = 240;
 constexpr int kBarAnimationMs = 200;
-
-// The meeting's page until the meeting workspace takes its place: its title.
-class MeetingTitlePage final : public QWidget
-{
-public:
-    explicit MeetingTitlePage(Meeting& meeting)
-    {
-        auto* title
-            = new ToneLabel({}, Quillet::font(26, QFont::Normal, Quillet::Design::serif), Quillet::Tone::primary);
-        title->setWordWrap(true);
-        const auto showTitle = [title, &meeting] {
-            title->setText(meeting.title().isEmpty() ? QStringLiteral("Untitled") : meeting.title());
-        };
-        showTitle();
-        connect(&meeting, &Meeting::titleChanged, title, showTitle);
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(28, 24, 28, 24);
-        layout->addWidget(title);
-        layout->addStretch();
-    }
-};
 
 // The dialog that asks before a recording is interrupted; its buttons keep this order.
 QMessageBox* makeStopAndStartDialog(QWidget* parent, QAbstractButton** stopAndStart)
@@ -207,7 +186,7 @@ void MainContentView::showPageFor(const SidebarItem& item)
 
 QWidget* MainContentView::makeMeetingPage(Meeting& meeting)
 {
-    return new MeetingTitlePage(meeting);
+    return new MeetingDetailView(meeting, m_services);
 }
 
 void MainContentView::updateRecordingControls()
