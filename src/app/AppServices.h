@@ -11,10 +11,12 @@
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
+#include "calendar/AutoStartScheduler.h"
 #include "calendar/CalendarService.h"
 #include "calendar/GoogleCalendarAPI.h"
 #include "calendar/GoogleCalendarService.h"
 #include "calendar/GoogleOAuth.h"
+#include "calendar/MeetingReminders.h"
 #include "platform/CalendarStore.h"
 #include "platform/CuePlayer.h"
 #include "platform/DesktopSettingsOpener.h"
@@ -86,6 +88,11 @@ public:
         // False: recordings cannot start, and capture never reaches the sound server.
         bool capture = true;
 
+        // How often held notifications look at the clock, and meetings set to record by
+        // themselves are checked; tests with a fake clock shorten them.
+        std::chrono::milliseconds notificationRecheckInterval = NotificationCenter::kDefaultRecheckInterval;
+        std::chrono::milliseconds autoStartCheckInterval = AutoStartScheduler::kCheckInterval;
+
         static QString defaultStoreFile();
         static QString defaultImportFolder();
     };
@@ -148,6 +155,8 @@ public:
     AppState& appState() { return m_appState; }
     AppNotices& notices() { return m_notices; }
     CalendarHooks& calendarHooks() { return *m_calendarHooks.service; }
+    MeetingReminders& reminders() { return m_reminders; }
+    AutoStartScheduler& autoStart() { return m_autoStart; }
 
 private:
     // A desktop service: the stand-in the config names, else the real one, owned here.
@@ -199,4 +208,6 @@ private:
     Chosen<CalendarHooks> m_calendarHooks;
     AppState m_appState;
     AppNotices m_notices;
+    MeetingReminders m_reminders;
+    AutoStartScheduler m_autoStart;
 };
