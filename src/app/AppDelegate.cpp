@@ -55,8 +55,11 @@ void AppDelegate::applicationDidFinishLaunching()
     CalendarHooks& calendar = m_services.calendarHooks();
     connect(&m_services.notifications(), &NotificationCenter::responseReceived, &calendar,
         &CalendarHooks::handleNotificationResponse);
-    calendar.activateReminders();
+    // A reminder's "Open & record" brings the window to the front, then has it record.
     connect(&calendar, &CalendarHooks::mainWindowRequested, this, &AppDelegate::openMainWindow);
+    connect(
+        &calendar, &CalendarHooks::openAndRecordRequested, &m_services.notices(), &AppNotices::postOpenAndRecordEvent);
+    calendar.activateReminders();
     connect(&m_services.notices(), &AppNotices::showOnboarding, this, &AppDelegate::showOnboarding);
     if (!settings.get(SettingsKeys::onboardingCompleted))
         showOnboarding();

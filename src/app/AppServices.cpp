@@ -71,16 +71,16 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_googleAPI(m_network, config.google.calendarBase)
     , m_google(m_googleOAuth, m_googleAPI, m_keychain, m_settings, m_clock)
     , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service, &m_google)
+    , m_reminders(m_notifications, m_calendar, m_settings, m_clock)
+    , m_autoStart(m_session, m_notifications, m_clock, config.autoStartCheckInterval)
     , m_calendarHooks([&]() -> Chosen<CalendarHooks> {
         if (config.calendarHooks)
             return { nullptr, config.calendarHooks };
-        auto hooks = std::make_unique<CalendarServiceHooks>(m_calendar);
+        auto hooks = std::make_unique<CalendarServiceHooks>(m_calendar, m_reminders, m_autoStart, m_archiver);
         CalendarHooks* service = hooks.get();
         return { std::move(hooks), service };
     }())
     , m_appState(m_session, m_archiver)
-    , m_reminders(m_notifications, m_calendar, m_settings, m_clock)
-    , m_autoStart(m_session, m_notifications, m_clock, config.autoStartCheckInterval)
 {
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
     m_router.setOpenUrlHandler([this](const QUrl& url) { m_account.handleOpenURL(url); });

@@ -80,7 +80,8 @@ public:
         NotificationServer* notificationServer = nullptr; // the desktop's notifications
         CalendarStore* calendarStore = nullptr; // the desktop's calendar store
         DesktopSettingsOpener* desktopSettings = nullptr; // the desktop's settings panes
-        // The calendar features the shell calls; null: the ones over the calendar service.
+        // The calendar features the shell calls; null: the real ones (the calendar service,
+        // the meetings made from its events, their reminders and automatic start).
         CalendarHooks* calendarHooks = nullptr;
         Scheduler* scheduler = nullptr; // Qt's timers
         EventLinks* eventLinks = nullptr; // none: nothing is offered
@@ -205,9 +206,9 @@ private:
     // The calendar service's Google source; its eventsOutdated() asks for a fetch again.
     GoogleCalendarService m_google;
     CalendarService m_calendar;
+    MeetingReminders m_reminders;
+    AutoStartScheduler m_autoStart;
     Chosen<CalendarHooks> m_calendarHooks;
     AppState m_appState;
     AppNotices m_notices;
-    MeetingReminders m_reminders;
-    AutoStartScheduler m_autoStart;
 };

@@ -6,8 +6,11 @@
 #include <QUrl>
 #include <optional>
 
+class AutoStartScheduler;
 class CalendarService;
 class Meeting;
+class MeetingArchiver;
+class MeetingReminders;
 class ModelContext;
 struct NotificationResponse;
 
@@ -48,16 +51,30 @@ signals:
     void eventsPublished();
     // A reminder asks for the main window (the user clicked it).
     void mainWindowRequested();
+    // A reminder asks the main window to open the event's meeting and record it.
+    void openAndRecordRequested(const QString& eventId);
 };
 
-// The hooks over the calendar service: its publications of the week's events are announced.
-// Finding an event's meeting, the title sync, the reminders and the automatic start come with
-// their own features; until then these do nothing, as in the base class.
+// The hooks over the calendar features: the calendar service's publications, the meetings made
+// from its events, their reminders and their automatic start.
 class CalendarServiceHooks final : public CalendarHooks
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(CalendarServiceHooks)
 
 public:
-    explicit CalendarServiceHooks(CalendarService& service, QObject* parent = nullptr);
+    CalendarServiceHooks(CalendarService& service, MeetingReminders& reminders, AutoStartScheduler& autoStart,
+        MeetingArchiver& archiver, QObject* parent = nullptr);
+
+    void handleNotificationResponse(const NotificationResponse& response) override;
+    void activateReminders() override;
+    void startAutoStart(ModelContext& context) override;
+    void syncTitles(ModelContext& context) override;
+    std::optional<EventMeeting> meetingForEvent(const QString& eventId, ModelContext& context) override;
+
+private:
+    CalendarService& m_service;
+    MeetingReminders& m_reminders;
+    AutoStartScheduler& m_autoStart;
+    MeetingArchiver& m_archiver;
 };

@@ -48,9 +48,9 @@ MenuBarView::MenuBarView(AppState& appState, ModelContext& context, const Clock&
     connect(&m_appState, &AppState::recentMeetingsChanged, this, &MenuBarView::requestRebuild);
     connect(&session, &TranscriptionSession::isRecordingChanged, this, [this] {
         if (m_appState.session().isRecording())
-            startCounter();
+            startTimer();
         else
-            stopCounter();
+            stopTimer();
         requestRebuild();
     });
     // Opening the menu is its appearing: the recent list is fetched again (a change rebuilds
@@ -62,7 +62,7 @@ MenuBarView::MenuBarView(AppState& appState, ModelContext& context, const Clock&
         refreshRecentDates();
     });
     if (session.isRecording())
-        startCounter();
+        startTimer();
     rebuild();
 }
 
@@ -159,14 +159,14 @@ void MenuBarView::refreshRecentDates()
     }
 }
 
-void MenuBarView::startCounter()
+void MenuBarView::startTimer()
 {
     ++m_generation;
     m_elapsed = 0;
     scheduleTick(m_generation);
 }
 
-void MenuBarView::stopCounter()
+void MenuBarView::stopTimer()
 {
     ++m_generation;
     m_elapsed = 0;

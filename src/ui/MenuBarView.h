@@ -44,8 +44,8 @@ private:
     void rebuild();
     void refreshRecentDates();
     QString recordingText() const;
-    void startCounter();
-    void stopCounter();
+    void startTimer();
+    void stopTimer();
     void scheduleTick(quint64 generation);
 
     AppState& m_appState;

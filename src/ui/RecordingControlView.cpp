@@ -175,9 +175,9 @@ RecordingControlView::RecordingControlView(TranscriptionSession& session, std::f
 
     connect(&m_session, &TranscriptionSession::isRecordingChanged, this, [this] {
         if (m_session.isRecording())
-            startCounter();
+            startTimer();
         else
-            stopCounter();
+            stopTimer();
         refresh();
     });
     for (auto change : { &TranscriptionSession::isPausedChanged, &TranscriptionSession::errorChanged,
@@ -185,7 +185,7 @@ RecordingControlView::RecordingControlView(TranscriptionSession& session, std::f
         connect(&m_session, change, this, &RecordingControlView::refresh);
 
     if (m_session.isRecording())
-        startCounter();
+        startTimer();
     refresh();
 }
 
@@ -242,7 +242,7 @@ void RecordingControlView::updateTime()
     m_meter->setLevel(paused ? 0.0f : m_session.mixer().micRecorder().audioLevel(), paused);
 }
 
-void RecordingControlView::startCounter()
+void RecordingControlView::startTimer()
 {
     ++m_generation;
     m_elapsed = 0;
@@ -250,7 +250,7 @@ void RecordingControlView::startCounter()
     scheduleTick(m_generation);
 }
 
-void RecordingControlView::stopCounter()
+void RecordingControlView::stopTimer()
 {
     ++m_generation;
     m_elapsed = 0;

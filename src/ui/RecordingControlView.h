@@ -60,8 +60,8 @@ protected:
 private:
     void refresh();
     void updateTime();
-    void startCounter();
-    void stopCounter();
+    void startTimer();
+    void stopTimer();
     void scheduleTick(quint64 generation);
 
     TranscriptionSession& m_session;
