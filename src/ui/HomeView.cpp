@@ -1,109 +1,176 @@
 #include "ui/HomeView.h"
 
 #include "app/AppServices.h"
+#include "calendar/GoogleCalendarService.h"
+#include "calendar/GoogleOAuth.h"
+#include "calendar/MeetingFactory.h"
 #include "storage/Folder.h"
+#include "storage/FolderListModel.h"
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
+#include "ui/ComingUpPanel.h"
+#include "ui/FolderHeader.h"
+#include "ui/MeetingCardList.h"
 #include "ui/Quillet.h"
+#include "ui/SymbolView.h"
 #include "ui/ToneLabel.h"
 
-#include <QListView>
+#include <QHBoxLayout>
 #include <QMenu>
-#include <QSortFilterProxyModel>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace {
 
-// The meetings of one folder (or all of them), with "Untitled" for an empty title.
-class FolderMeetings final : public QSortFilterProxyModel
-{
-public:
-    FolderMeetings(Folder* folder, QObject* parent)
-        : QSortFilterProxyModel(parent)
-        , m_folder(folder)
-    { }
-
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        const QVariant value = QSortFilterProxyModel::data(index, role);
-        if (role == Qt::DisplayRole && value.toString().isEmpty())
-            return QStringLiteral("Untitled");
-        return value;
-    }
-
-protected:
-    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
-    {
-        if (!m_folder)
-            return true;
-        const QModelIndex index = sourceModel()->index(row, 0, parent);
-        return index.data(MeetingListModel::FolderRole).value<Folder*>() == m_folder;
-    }
-
-private:
-    QPointer<Folder> m_folder;
-};
+constexpr int kColumnWidth = 720;
 
 } // namespace
 
-HomeView::HomeView(AppServices& services, Folder* folder, MeetingAction onOpen, MeetingAction onRecord,
+HomeView::HomeView(Folder* folder, const HomeServices& services, MeetingAction onOpen, MeetingAction onRecord,
     MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent)
     : QWidget(parent)
     , m_folder(folder)
+    , m_services(services)
     , m_onOpen(std::move(onOpen))
     , m_onRecord(std::move(onRecord))
     , m_onNewFolder(std::move(onNewFolder))
     , m_onDelete(std::move(onDelete))
-    , m_list(new QListView(this))
+    , m_meetings(new MeetingListModel(services.store, this))
+    , m_folders(new FolderListModel(services.store, this))
 {
-    auto* meetings = new FolderMeetings(folder, this);
-    meetings->setSourceModel(new MeetingListModel(services.store(), this));
-    m_list->setModel(meetings);
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setUniformItemSizes(true);
-    m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setBackgroundRole(QPalette::Window);
+    outer->addWidget(m_scroll);
 
-    auto* heading = new ToneLabel(folder ? folder->name() : QStringLiteral("Home"),
-        Quillet::font(22, QFont::Normal, Quillet::Design::serif), Quillet::Tone::primary);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(28, 24, 28, 0);
-    layout->setSpacing(12);
-    layout->addWidget(heading);
-    layout->addWidget(m_list, 1);
+    auto* page = new QWidget;
+    page->setBackgroundRole(QPalette::Window);
+    auto* centring = new QHBoxLayout(page);
+    centring->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QWidget(page);
+    column->setMaximumWidth(kColumnWidth);
+    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    centring->addWidget(column);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(36, 30, 36, 28);
+    layout->setSpacing(28);
 
-    connect(m_list, &QListView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (auto* meeting = index.data(MeetingListModel::MeetingRole).value<Meeting*>())
-            m_onOpen(meeting);
-    });
-    connect(m_list, &QWidget::customContextMenuRequested, this, &HomeView::showContextMenu);
-}
-
-Meeting* HomeView::meetingAt(const QPoint& position) const
-{
-    return m_list->indexAt(position).data(MeetingListModel::MeetingRole).value<Meeting*>();
-}
-
-void HomeView::showContextMenu(const QPoint& position)
-{
-    QPointer<Meeting> meeting(meetingAt(position));
-    QMenu menu(this);
-    if (meeting) {
-        menu.addAction(QStringLiteral("Open"), this, [this, meeting] {
-            if (meeting)
-                m_onOpen(meeting);
-        });
-        menu.addAction(QStringLiteral("Record"), this, [this, meeting] {
-            if (meeting)
-                m_onRecord(meeting);
-        });
-        menu.addAction(QStringLiteral("Delete"), this, [this, meeting] {
-            if (meeting)
-                m_onDelete(meeting);
-        });
+    if (folder) {
+        m_header = new FolderHeader(folder, column);
+        layout->addWidget(m_header);
     } else {
-        menu.addAction(QStringLiteral("New Recording"), this, [this] { m_onRecord(nullptr); });
-        menu.addAction(QStringLiteral("New Folder…"), this, [this] { m_onNewFolder(nullptr); });
+        m_comingUp = new ComingUpPanel(
+            services, [this](Meeting* meeting, bool record) { openFromPanel(meeting, record); }, column);
+        layout->addWidget(m_comingUp);
     }
-    menu.exec(m_list->viewport()->mapToGlobal(position));
+
+    auto* section = new QWidget(column);
+    auto* sectionLayout = new QVBoxLayout(section);
+    sectionLayout->setContentsMargins(0, 0, 0, 0);
+    sectionLayout->setSpacing(22);
+    if (!folder) {
+        m_heading = new ToneLabel(tr("Your meetings"), Quillet::font(19, QFont::Medium, Quillet::Design::serif),
+            Quillet::Tone::primary, section);
+        sectionLayout->addWidget(m_heading);
+    }
+    m_list = new MeetingCardList(*m_meetings, services.clock,
+        folder ? std::optional<QUuid>(folder->id()) : std::nullopt, /*showFolder*/ !folder, section);
+    sectionLayout->addWidget(m_list);
+
+    m_empty = new QWidget(section);
+    auto* empty = new QVBoxLayout(m_empty);
+    empty->setContentsMargins(0, 24, 0, 0);
+    empty->setSpacing(10);
+    empty->addWidget(
+        new SymbolView(QStringLiteral("waveform"), 26, Quillet::Tone::tertiary, m_empty), 0, Qt::AlignHCenter);
+    m_emptyText = new ToneLabel(folder ? tr("No meetings here yet \u2014 file one from its \u201C\u22EF\u201D menu.")
+                                       : tr("Choose a meeting, or press record and just talk."),
+        Quillet::font(12.5), Quillet::Tone::tertiary, m_empty);
+    m_emptyText->setAlignment(Qt::AlignHCenter);
+    m_emptyText->setWordWrap(true);
+    empty->addWidget(m_emptyText);
+    sectionLayout->addWidget(m_empty);
+    layout->addWidget(section);
+    layout->addStretch(1);
+
+    m_scroll->setWidget(page);
+
+    connect(m_list, &MeetingCardList::emptyChanged, this, &HomeView::emptyChanged);
+    connect(m_list, &MeetingCardList::menuRequested, this, &HomeView::showMenu);
+    connect(m_list, &MeetingCardList::openRequested, this, [this](Meeting* meeting) {
+        // The main window may replace this page when it opens the meeting.
+        const MeetingAction open = m_onOpen;
+        if (open)
+            open(meeting);
+    });
+    emptyChanged(m_list->isEmpty());
+}
+
+HomeView::HomeView(AppServices& services, Folder* folder, MeetingAction onOpen, MeetingAction onRecord,
+    MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent)
+    : HomeView(folder, servicesOf(services), std::move(onOpen), std::move(onRecord), std::move(onNewFolder),
+        std::move(onDelete), parent)
+{ }
+
+HomeServices HomeView::servicesOf(AppServices& services)
+{
+    GoogleCalendarService* google = &services.google();
+    return { services.store(), services.clock(), services.calendar(), services.urlOpener(), services.desktopSettings(),
+        &MeetingFactory::noteForEvent, [google] { google->connect(); }, services.googleOAuth().config().clientID };
+}
+
+HomeView::~HomeView()
+{
+    delete m_menu;
+}
+
+bool HomeView::showsHeading() const
+{
+    return m_heading && !m_heading->isHidden();
+}
+
+bool HomeView::showsEmptyState() const
+{
+    m_list->isEmpty(); // brings the groups up to date, which updates the empty state
+    return !m_empty->isHidden();
+}
+
+QString HomeView::emptyText() const
+{
+    return m_emptyText->text();
+}
+
+void HomeView::emptyChanged(bool empty)
+{
+    m_empty->setVisible(empty);
+    m_list->setVisible(!empty);
+    if (m_heading)
+        m_heading->setVisible(!empty);
+}
+
+void HomeView::showMenu(Meeting* meeting, const QPoint& globalPosition)
+{
+    delete m_menu;
+    QList<Folder*> folders;
+    for (int row = 0; row < m_folders->rowCount(); ++row)
+        folders.append(m_folders->folderAt(row));
+    m_menu = meetingContextMenu(meeting, folders, m_services.store, m_onNewFolder, m_onDelete, this);
+    m_menu->setAttribute(Qt::WA_DeleteOnClose);
+    m_menu->popup(globalPosition);
+}
+
+void HomeView::openFromPanel(Meeting* meeting, bool record)
+{
+    // Opening may replace this page: everything needed afterwards is taken first.
+    const MeetingAction open = m_onOpen;
+    const MeetingAction startRecording = m_onRecord;
+    const QPointer<Meeting> guard = meeting;
+    if (open)
+        open(meeting);
+    if (record && guard && startRecording)
+        startRecording(guard);
 }
