@@ -50,6 +50,12 @@ public:
         QString googleClientSecret = QString();
         // The calendar the shell calls; null: the hooks over the rig's calendar service.
         CalendarHooks* calendarHooks = nullptr;
+        // The desktop's own calendar store (EDS) and notification service, on the test's
+        // private bus, instead of the in-memory ones; held notifications then look at the
+        // fake clock this often.
+        bool desktopCalendar = false;
+        bool desktopNotifications = false;
+        std::chrono::milliseconds notificationRecheck = NotificationCenter::kDefaultRecheckInterval;
     };
 
     static inline const QString kGoogleClientId = QStringLiteral("1234-quillettest.apps.googleusercontent.com");
@@ -117,8 +123,9 @@ private:
         config.microphonePermission = &microphonePermission;
         config.urlOpener = &browser;
         config.cuePlayer = &cues;
-        config.notificationServer = &notifications;
-        config.calendarStore = &calendars;
+        config.notificationServer = m_options.desktopNotifications ? nullptr : &notifications;
+        config.calendarStore = m_options.desktopCalendar ? nullptr : &calendars;
+        config.notificationRecheckInterval = m_options.notificationRecheck;
         config.desktopSettings = &desktopSettings;
         config.capture = m_options.capture;
         config.calendarHooks = m_options.calendarHooks;
