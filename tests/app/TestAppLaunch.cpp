@@ -132,10 +132,18 @@ private slots:
         MainWindow& window = delegate.mainWindow();
         QSignalSpy shown(&window, &MainWindow::shownAnew);
         Meeting* stale = addStaleRecording(rig->store());
+        // Set to record by itself now: the show's automatic start deals with it (capture is
+        // off here, so the start fails and the meeting is only marked as fired).
+        auto* due = new Meeting(QStringLiteral("Design review"), rig.clock.now());
+        due->setScheduledStart(rig.clock.now());
+        due->setAutoStartEnabled(true);
+        rig->store().insert(due);
+        rig->store().save();
 
         delegate.applicationDidFinishLaunching();
         QTRY_COMPARE(shown.size(), 1);
         QVERIFY(!stale->isRecording());
+        QVERIFY(due->autoStartFired());
         QTRY_COMPARE(rig.site.requestsTo("GET", "/latest.json").size(), 1);
 
         stale = addStaleRecording(rig->store());
