@@ -564,6 +564,7 @@ void TranscriptionSession::startLiveDraft()
         m_systemDraft = make();
         for (LiveDraftRecognizer* draft : { m_micDraft.get(), m_systemDraft.get() })
             connect(draft, &LiveDraftRecognizer::draftChanged, this, &TranscriptionSession::setLiveDraft);
+        LiveDraftRecognizer::takeTurns({ m_micDraft.get(), m_systemDraft.get() });
         // The observers run on the capture threads; they are removed before the recognisers go.
         m_mixer.setOnMicSamples([draft = m_micDraft.get()](const AudioSamples& samples) {
             draft->feed(std::span<const float>(samples.constData(), std::size_t(samples.size())));
