@@ -8,6 +8,7 @@
 #include "platform/GnomeSettingsOpener.h"
 #include "platform/LibsecretStore.h"
 #include "platform/PulseCuePlayer.h"
+#include "platform/Scheduler.h"
 #include "storage/Meeting.h"
 #include "storage/MeetingImporter.h"
 
@@ -56,6 +57,7 @@ std::unique_ptr<AppServices> AppServices::open(const Config& config, QString* er
 AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> store)
     : m_config(config)
     , m_clock(config.clock ? *config.clock : Clock::system())
+    , m_scheduler(config.scheduler ? *config.scheduler : Scheduler::system())
     , m_secretStore(realUnless<LibsecretStore>(config.secretStore))
     , m_urlOpener(realUnless<DesktopUrlOpener>(config.urlOpener))
     , m_microphonePermission(realUnless<SystemMicrophonePermission>(config.microphonePermission))
@@ -66,6 +68,8 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_settings(config.settingsFile)
     , m_store(std::move(store))
     , m_archiver(config.archiveRoot)
+    , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
+    , m_eventLinks(realUnless<NoEventLinks>(config.eventLinks))
     , m_keychain(*m_secretStore.service)
     , m_cloud(m_settings, m_network, config.endpoints.cloudBase)
     , m_oauth(m_network, *m_urlOpener.service, m_clock, config.endpoints.providerWeb)

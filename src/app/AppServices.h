@@ -4,6 +4,7 @@
 #include "account/AccountService.h"
 #include "account/QuilletCloud.h"
 #include "account/TessraOAuth.h"
+#include "app/EventLinks.h"
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
@@ -20,6 +21,7 @@
 #include "platform/Settings.h"
 #include "platform/UrlOpener.h"
 #include "platform/UrlRouter.h"
+#include "storage/ArchiveDebouncer.h"
 #include "storage/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 #include "summary/MeetingSummarizer.h"
@@ -34,6 +36,7 @@
 #include <memory>
 
 class Clock;
+class Scheduler;
 class MeetingChatService;
 
 // The composition root: every long-lived service of the application, each made once, in an
@@ -72,6 +75,8 @@ public:
         NotificationServer* notificationServer = nullptr; // the desktop's notifications
         CalendarStore* calendarStore = nullptr; // the desktop's calendar store
         DesktopSettingsOpener* desktopSettings = nullptr; // the desktop's settings panes
+        Scheduler* scheduler = nullptr; // Qt's timers
+        EventLinks* eventLinks = nullptr; // none: nothing is offered
 
         // False: recordings cannot start, and capture never reaches the sound server.
         bool capture = true;
@@ -104,6 +109,11 @@ public:
     Settings& settings() { return m_settings; }
     ModelContext& store() { return *m_store; }
     MeetingArchiver& archiver() { return m_archiver; }
+    // The delayed archive writes of edits, one pending write per meeting.
+    ArchiveDebouncer& archiveDebouncer() { return m_archiveDebouncer; }
+    Scheduler& scheduler() { return m_scheduler; }
+    // The calendar's offers of an event to link a quick note to.
+    EventLinks& eventLinks() { return *m_eventLinks.service; }
     SecretStore& secretStore() { return *m_secretStore.service; }
     Keychain& keychain() { return m_keychain; }
     QNetworkAccessManager& network() { return m_network; }
@@ -139,6 +149,7 @@ private:
 
     const Config m_config;
     const Clock& m_clock;
+    Scheduler& m_scheduler;
     Chosen<SecretStore> m_secretStore;
     Chosen<UrlOpener> m_urlOpener;
     Chosen<MicrophonePermission> m_microphonePermission;
@@ -150,6 +161,9 @@ private:
     Settings m_settings;
     std::unique_ptr<ModelContext> m_store;
     MarkdownArchiver m_archiver;
+    // Destroyed before the archiver, to which it hands its pending writes.
+    ArchiveDebouncer m_archiveDebouncer;
+    Chosen<EventLinks> m_eventLinks;
     Keychain m_keychain;
     QNetworkAccessManager m_network;
     UrlRouter m_router;

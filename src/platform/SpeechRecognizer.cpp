@@ -15,6 +15,23 @@ namespace {
 
 constexpr int kDecoderRate = 16000;
 
+// Audio is decoded in pieces of at least this many samples (a quarter of a second). Capture
+// hands over a few dozen milliseconds at a time; decoding each piece as it comes wakes the
+// decoder into cold caches every time, which costs as much again as the decoding itself. The
+// draft lags by at most this much, which a rough preview can afford.
+constexpr std::size_t kMinDecodeSamples = kDecoderRate / 4;
+
+// The search is tuned for a live preview on two streams at once, not for the best final
+// transcript (the cloud text replaces the draft within seconds):
+//  - the draft only ever reads the first pass's partial result, so the flat-lexicon second
+//    pass and the best-path pass (both run when a phrase ends) are work for nothing;
+//  - Gaussian selection on every other frame (the top Gaussians of the frame before are
+//    rescored in between), three Gaussians per mixture instead of four;
+//  - at most 1000 active models and 5 word ends per frame: the full model otherwise keeps
+//    tens of thousands of models alive on speech it matches poorly;
+constexpr const char* kSearchSettings[]
+    = { "-fwdflat", "no", "-bestpath", "no", "-ds", "2", "-topn", "3", "-maxhmmpf", "1000", "-maxwpf", "5" };
+
 QString acousticModelPath(const QString& dir)
 {
     return dir + QStringLiteral("/en-us/en-us");
@@ -55,6 +72,8 @@ public:
         endPhrase();
         if (m_resampler)
             m_resampler->reset();
+        m_pending.clear();
+        m_hypothesis.clear();
         m_inPhrase = ps_start_utt(m_decoder) >= 0;
         return m_inPhrase;
     }
@@ -63,22 +82,25 @@ public:
     {
         if (!m_inPhrase)
             return std::nullopt;
-        std::span<const float> atDecoderRate = samples;
         if (m_resampler) {
-            m_resampled.clear();
-            m_resampler->process(samples, m_resampled);
-            atDecoderRate = m_resampled;
+            m_resampler->process(samples, m_pending);
+        } else {
+            m_pending.insert(m_pending.end(), samples.begin(), samples.end());
         }
-        m_pcm.resize(atDecoderRate.size());
-        std::transform(atDecoderRate.begin(), atDecoderRate.end(), m_pcm.begin(),
+        if (m_pending.size() < kMinDecodeSamples)
+            return m_hypothesis;
+        m_pcm.resize(m_pending.size());
+        std::transform(m_pending.begin(), m_pending.end(), m_pcm.begin(),
             [](float s) { return int16(std::lrint(std::clamp(s, -1.0f, 1.0f) * 32767.0f)); });
-        if (!m_pcm.empty() && ps_process_raw(m_decoder, m_pcm.data(), m_pcm.size(), FALSE, FALSE) < 0) {
+        m_pending.clear();
+        if (ps_process_raw(m_decoder, m_pcm.data(), m_pcm.size(), FALSE, FALSE) < 0) {
             endPhrase();
             return std::nullopt;
         }
         int32 score = 0;
         const char* hypothesis = ps_get_hyp(m_decoder, &score);
-        return hypothesis ? QString::fromUtf8(hypothesis) : QString();
+        m_hypothesis = hypothesis ? QString::fromUtf8(hypothesis) : QString();
+        return m_hypothesis;
     }
 
     void endPhrase() override
@@ -93,8 +115,10 @@ private:
     cmd_ln_t* m_config;
     ps_decoder_t* m_decoder;
     std::unique_ptr<PolyphaseResampler> m_resampler;
-    std::vector<float> m_resampled;
+    // Samples at the decoder's rate that wait for a piece long enough to decode.
+    std::vector<float> m_pending;
     std::vector<int16> m_pcm;
+    QString m_hypothesis;
     bool m_inPhrase = false;
 };
 
@@ -131,8 +155,12 @@ std::unique_ptr<SpeechRecognizer> createOnDevice(double sampleRate, const QStrin
     const QByteArray hmm = QFile::encodeName(acousticModelPath(dir));
     const QByteArray lm = QFile::encodeName(languageModelPath(dir));
     const QByteArray dict = QFile::encodeName(dictionaryPath(dir));
-    cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(), "-dict",
-        dict.constData(), "-samprate", "16000", static_cast<const char*>(nullptr));
+    std::vector<const char*> arguments { "-hmm", hmm.constData(), "-lm", lm.constData(), "-dict", dict.constData(),
+        "-samprate", "16000" };
+    arguments.insert(arguments.end(), std::begin(kSearchSettings), std::end(kSearchSettings));
+    // The parser takes non-const pointers but only reads the strings.
+    cmd_ln_t* config
+        = cmd_ln_parse_r(nullptr, ps_args(), int(arguments.size()), const_cast<char**>(arguments.data()), TRUE);
     if (!config)
         return nullptr;
     ps_decoder_t* decoder = ps_init(config);

@@ -64,6 +64,8 @@ public:
     int meetingCount() const;
     // The first live meeting with that id (ids are not unique), or nullptr.
     Meeting* meetingById(const QUuid& id) const;
+    // Whether the meeting is one of the live meetings: false from its removal on.
+    bool contains(const Meeting* meeting) const { return m_meetings.contains(meeting); }
     QList<Folder*> fetchFolders() const;
 
 signals:

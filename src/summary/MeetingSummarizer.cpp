@@ -73,15 +73,18 @@ void MeetingSummarizer::run(
     const QPointer<ModelContext> targetContext(&context);
     const auto finish = [this, generator, target, targetContext, done = std::move(done)](const Result& result) {
         generator->deleteLater();
-        if (result.ok() && target) {
+        // A meeting deleted meanwhile gets nothing: archiving it would write its file again,
+        // and the next import would bring it back. A removed meeting leaves the context's
+        // meetings at once, before the save that destroys it.
+        const bool stillStored = target && targetContext && targetContext->contains(target);
+        if (result.ok() && stillStored) {
             const GeneratedTitleAndSummary& value = result.value();
             // A title that is blank once cleaned up is no title: it must not wipe the one the
             // meeting has.
             if (value.title && !value.title->trimmed().isEmpty() && target->allowsAITitle())
                 target->setTitle(*value.title);
             target->setSummary(value.summary);
-            if (targetContext)
-                targetContext->save();
+            targetContext->save();
             m_archiver.archive(MeetingArchiver::Snapshot(*target));
         }
         if (done)

@@ -46,9 +46,10 @@ public:
     // hides one still going), logs the outcome and ends with summaryFinished.
     void summarizeStoppedRecording(Meeting& meeting, ModelContext& context);
 
-    // One run with the given credentials. When both answers came back: the title is set where
-    // the meeting allows an AI title and the title is not blank, the summary always; then the
-    // context is saved and the meeting archived. Publishes no progress.
+    // One run with the given credentials. When both answers came back and the meeting is still
+    // in the context: the title is set where the meeting allows an AI title and the title is
+    // not blank, the summary always; then the context is saved and the meeting archived.
+    // Publishes no progress.
     void run(Meeting& meeting, ModelContext& context, const ModelCredentials& credentials, Completion done);
 
 signals:

@@ -2,7 +2,12 @@
 
 #include <QFontDatabase>
 #include <QGuiApplication>
+#include <QHash>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPixmap>
 #include <QScreen>
+#include <cmath>
 
 namespace {
 
@@ -14,9 +19,71 @@ QEasingCurve bezier(QPointF first, QPointF second)
     return curve;
 }
 
+// Below the raster engine's threshold for handing a fill to its thread pool.
+constexpr int kBandRows = 64;
+
+// A quarter of a disc of the given radius, in the colour, for one corner; made once per colour,
+// radius and pixel ratio.
+const QPixmap& roundedCorners(qreal radius, const QColor& color, qreal ratio)
+{
+    static QHash<QString, QPixmap> corners;
+    const QString key = QStringLiteral("%1:%2:%3").arg(radius).arg(color.rgba(), 8, 16).arg(ratio);
+    if (const auto found = corners.constFind(key); found != corners.constEnd())
+        return *found;
+    if (corners.size() > 64)
+        corners.clear();
+    const int side = int(std::ceil(2 * radius * ratio));
+    QPixmap disc(side, side);
+    disc.fill(Qt::transparent);
+    {
+        QPainter painter(&disc);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawEllipse(QRectF(0, 0, side, side));
+    }
+    disc.setDevicePixelRatio(ratio);
+    return *corners.insert(key, disc);
+}
+
 } // namespace
 
 namespace Quillet {
+
+void fillRect(QPainter& painter, const QRectF& rect, const QColor& color)
+{
+    for (qreal top = rect.top(); top < rect.bottom(); top += kBandRows)
+        painter.fillRect(
+            QRectF(rect.left(), top, rect.width(), std::min<qreal>(kBandRows, rect.bottom() - top)), color);
+}
+
+void fillRoundedRect(QPainter& painter, const QRectF& rect, qreal radius, const QColor& color)
+{
+    if (rect.width() < 2 * radius || rect.height() < 2 * radius || !painter.transform().isIdentity()) {
+        painter.save();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.drawRoundedRect(rect, radius, radius);
+        painter.restore();
+        return;
+    }
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const QPixmap& disc = roundedCorners(radius, color, ratio);
+    const qreal sourceSide = disc.width() / 2.0;
+    const QRectF corner(0, 0, radius, radius);
+    painter.drawPixmap(corner.translated(rect.topLeft()), disc, QRectF(0, 0, sourceSide, sourceSide));
+    painter.drawPixmap(
+        corner.translated(rect.right() - radius, rect.top()), disc, QRectF(sourceSide, 0, sourceSide, sourceSide));
+    painter.drawPixmap(
+        corner.translated(rect.left(), rect.bottom() - radius), disc, QRectF(0, sourceSide, sourceSide, sourceSide));
+    painter.drawPixmap(corner.translated(rect.right() - radius, rect.bottom() - radius), disc,
+        QRectF(sourceSide, sourceSide, sourceSide, sourceSide));
+    const qreal inner = rect.width() - 2 * radius;
+    painter.fillRect(QRectF(rect.left() + radius, rect.top(), inner, radius), color);
+    painter.fillRect(QRectF(rect.left() + radius, rect.bottom() - radius, inner, radius), color);
+    fillRect(painter, QRectF(rect.left(), rect.top() + radius, rect.width(), rect.height() - 2 * radius), color);
+}
 
 QColor accent()
 {

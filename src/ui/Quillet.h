@@ -5,6 +5,8 @@
 #include <QFont>
 #include <QPalette>
 
+class QPainter;
+
 // The design tokens every view draws with; views use these instead of restating values.
 // Colours that follow light and dark are derived from the palette they are painted with, at
 // paint time, so a theme switch needs no bookkeeping in the views.
@@ -37,6 +39,14 @@ QFont body(); // 13.5
 QFont headline(); // 13 semibold
 QFont caption(); // 10
 QFont caption2(); // 9.5
+
+// Fills a rectangle, or a rounded one, with a colour, alpha included. The raster engine hands
+// any fill of more than about 96 spans to its thread pool and waits for it, which costs far
+// more than the fill itself for the tinted bubbles and panes the views paint many times a
+// second; these fill in bands short enough to stay on the calling thread, with the corners
+// drawn once and kept.
+void fillRect(QPainter& painter, const QRectF& rect, const QColor& color);
+void fillRoundedRect(QPainter& painter, const QRectF& rect, qreal radius, const QColor& color);
 
 // The animation curves the views use.
 QEasingCurve easeIn();

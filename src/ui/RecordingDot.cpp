@@ -8,6 +8,7 @@
 namespace {
 constexpr int kHalfCycleMs = 900;
 constexpr qreal kFadedOpacity = 0.45;
+constexpr int kRepaintIntervalMs = 33;
 } // namespace
 
 RecordingDot::RecordingDot(qreal size, QWidget* parent)
@@ -25,7 +26,12 @@ RecordingDot::RecordingDot(qreal size, QWidget* parent)
         const qreal half = phase <= 1 ? phase : 2 - phase;
         static const QEasingCurve curve = Quillet::easeInOut();
         m_opacity = 1 - (1 - kFadedOpacity) * curve.valueForProgress(half);
-        update();
+        // A slow fade looks the same at half the animation's frame rate, and every frame
+        // repaints and sends the window's changed pixels to the display.
+        if (!m_sinceRepaint.isValid() || m_sinceRepaint.elapsed() >= kRepaintIntervalMs) {
+            m_sinceRepaint.start();
+            update();
+        }
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QVariantAnimation>
 #include <QWidget>
 
@@ -29,4 +30,5 @@ private:
     qreal m_opacity = 1;
     // One full cycle, out and back; the curve is applied to each half.
     QVariantAnimation m_pulse;
+    QElapsedTimer m_sinceRepaint;
 };

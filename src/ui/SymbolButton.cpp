@@ -4,49 +4,86 @@
 
 #include <QPainter>
 
-namespace {
-// Room around the symbol for the focus ring.
-constexpr int kPadding = 2;
-} // namespace
-
-SymbolButton::SymbolButton(const QString& symbol, qreal fontPixels, Quillet::Tone tone, QWidget* parent)
+SymbolButton::SymbolButton(const Look& look, QWidget* parent)
     : QAbstractButton(parent)
-    , m_symbol(symbol)
-    , m_fontPixels(fontPixels)
-    , m_tone(tone)
+    , m_look(look)
 {
+    setText(look.text);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
+    if (!look.frame.isEmpty())
+        setFixedSize(look.frame);
 }
 
-void SymbolButton::setSymbol(const QString& symbol, const std::optional<QColor>& color)
+void SymbolButton::setTone(Quillet::Tone tone)
 {
-    if (symbol == m_symbol && color == m_color)
-        return;
-    m_symbol = symbol;
+    if (tone != m_tone) {
+        m_tone = tone;
+        update();
+    }
+}
+
+void SymbolButton::setColor(const std::optional<QColor>& color)
+{
     m_color = color;
+    update();
+}
+
+void SymbolButton::setSymbolRotation(qreal degrees)
+{
+    m_rotation = degrees;
+    update();
+}
+
+void SymbolButton::setSymbol(const QString& symbol)
+{
+    m_look.symbol = symbol;
     update();
 }
 
 QSize SymbolButton::sizeHint() const
 {
-    const int side = qRound(Symbols::sideFor(m_fontPixels)) + 2 * kPadding;
-    return { side, side };
+    if (!m_look.frame.isEmpty())
+        return m_look.frame;
+    const qreal side = Symbols::sideFor(m_look.symbolSize);
+    qreal width = side;
+    qreal height = side;
+    if (!text().isEmpty()) {
+        const QFontMetricsF metrics(m_look.font);
+        width += m_look.spacing + metrics.horizontalAdvance(text());
+        height = std::max(height, metrics.height());
+    }
+    return QSizeF(width + 2, height + 4).toSize();
 }
 
 void SymbolButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    QColor color = m_color.value_or(Quillet::color(m_tone, palette()));
-    if (!isEnabled())
-        color = Quillet::withOpacity(color, 0.5);
-    else if (isDown())
-        color = Quillet::withOpacity(color, 0.6);
-    if (hasFocus()) {
-        painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.5), 1.5));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 3, 3);
+    painter.setOpacity(isEnabled() ? 1.0 : m_look.disabledOpacity);
+    const QColor ink = m_color.value_or(Quillet::color(m_tone, palette()));
+    const qreal side = Symbols::sideFor(m_look.symbolSize);
+    const qreal spacing = m_look.spacing;
+    qreal contentWidth = side;
+    const QFontMetricsF metrics(m_look.font);
+    if (!text().isEmpty())
+        contentWidth += spacing + metrics.horizontalAdvance(text());
+    // Centred in a fixed frame, else from the leading edge.
+    const qreal left = m_look.frame.isEmpty() ? 1 : (width() - contentWidth) / 2;
+    const QRectF symbol(left, (height() - side) / 2, side, side);
+    painter.save();
+    if (m_rotation != 0) {
+        painter.translate(symbol.center());
+        painter.rotate(m_rotation);
+        painter.translate(-symbol.center());
     }
-    Symbols::paint(painter, m_symbol, QRectF(rect()).adjusted(kPadding, kPadding, -kPadding, -kPadding), color);
+    Symbols::paint(painter, m_look.symbol, symbol, ink);
+    painter.restore();
+    if (!text().isEmpty()) {
+        painter.setFont(m_look.font);
+        painter.setPen(ink);
+        painter.drawText(
+            QRectF(symbol.right() + spacing, 0, width(), height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+    }
 }

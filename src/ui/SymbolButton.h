@@ -5,21 +5,34 @@
 #include <QAbstractButton>
 #include <optional>
 
-// A flat button that is only a symbol (a chip's remove cross, a calendar's record mark), sized
-// to stand beside text of a given size. Drawn in a tone of the window text, or in a colour of
-// its own; pressed it dims, disabled it fades.
+// A plain button drawn as a symbol, optionally followed by a short text: the toggles and
+// actions of bars and headers. Its tone (or a colour of its own) is that of both; disabled,
+// it is drawn at 35 % unless its look says otherwise.
 class SymbolButton final : public QAbstractButton
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SymbolButton)
 
 public:
-    SymbolButton(const QString& symbol, qreal fontPixels, Quillet::Tone tone, QWidget* parent = nullptr);
+    struct Look
+    {
+        QString symbol;
+        qreal symbolSize = 12; // the font size the symbol stands beside
+        QString text;
+        QFont font = Quillet::font(11.5, QFont::Medium);
+        qreal spacing = 5;
+        QSize frame; // a fixed size; empty: just around the content
+        qreal disabledOpacity = 0.35;
+    };
 
-    QString symbol() const { return m_symbol; }
-    // A colour of its own, or none for the tone's.
-    std::optional<QColor> color() const { return m_color; }
-    void setSymbol(const QString& symbol, const std::optional<QColor>& color);
+    SymbolButton(const Look& look, QWidget* parent = nullptr);
+
+    void setTone(Quillet::Tone tone);
+    // Overrides the tone; none goes back to it.
+    void setColor(const std::optional<QColor>& color);
+    // Turns the symbol about its centre, in degrees.
+    void setSymbolRotation(qreal degrees);
+    void setSymbol(const QString& symbol);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
@@ -28,8 +41,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QString m_symbol;
-    qreal m_fontPixels;
-    Quillet::Tone m_tone;
+    Look m_look;
+    Quillet::Tone m_tone = Quillet::Tone::secondary;
     std::optional<QColor> m_color;
+    qreal m_rotation = 0;
 };

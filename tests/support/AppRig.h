@@ -22,6 +22,7 @@
 #include "support/FakeClock.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeMicrophonePermission.h"
+#include "support/FakeScheduler.h"
 #include "support/InMemoryNotificationServer.h"
 #include "support/InMemorySecretStore.h"
 #include "support/IsolatedKeyring.h"
@@ -39,6 +40,11 @@ public:
     {
         bool capture = false;
         bool realKeyring = false;
+        // Delayed calls (the archive's debounce, the copy buttons' resets) wait for
+        // scheduler.advance() instead of Qt's timers.
+        bool steppedDelays = false;
+        // The calendar's link offers; none offers nothing. Owned by the test.
+        EventLinks* eventLinks = nullptr;
         QString googleClientId = kGoogleClientId;
         QString googleClientSecret = QString();
     };
@@ -79,6 +85,7 @@ public:
     FakeHttpServer site; // the product's site with the update feed
     FakeHttpServer google; // Google's sign-in, token, user-information and Calendar API addresses
     FakeClock clock;
+    FakeScheduler scheduler;
     InMemorySecretStore secrets;
     FakeMicrophonePermission microphonePermission { MicrophonePermission::Status::Authorized };
     BrowserStandIn browser { [this](const QUrl& url) { m_services->router().route(url); } };
@@ -111,6 +118,8 @@ private:
         config.calendarStore = &calendars;
         config.desktopSettings = &desktopSettings;
         config.capture = m_options.capture;
+        config.scheduler = m_options.steppedDelays ? &scheduler : nullptr;
+        config.eventLinks = m_options.eventLinks;
         QString error;
         m_services = AppServices::open(config, &error);
         if (!m_services)

@@ -4,10 +4,12 @@
 #include "support/TestMain.h"
 #include "transcription/LiveDraftRecognizer.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <numbers>
@@ -85,6 +87,27 @@ double rms(std::span<const float> samples)
     for (float s : samples)
         sum += double(s) * s;
     return std::sqrt(sum / double(samples.size()));
+}
+
+// A 16 kHz 16-bit recording of the recogniser's own test data, brought to the capture rate.
+std::vector<float> recordingAt24kHz(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = file.readAll();
+    if (bytes.startsWith("RIFF"))
+        bytes = bytes.mid(bytes.indexOf("data") + 8);
+    std::vector<float> samples(std::size_t(bytes.size() / 2));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        qint16 value = 0;
+        std::memcpy(&value, bytes.constData() + 2 * i, 2);
+        samples[i] = float(value) / 32768.0f;
+    }
+    PolyphaseResampler resampler(16000, 24000);
+    std::vector<float> out;
+    resampler.process(samples, out);
+    return out;
 }
 
 std::vector<float> chunk(int count, float value = 0.1f)
@@ -228,6 +251,46 @@ private slots:
         QTRY_COMPARE(m_script->events().size(), 6);
         QCOMPARE(m_script->events(),
             (QStringList { "begin", "process 2400", "process 1200", "end", "begin", "process 300" }));
+    }
+
+    // The installed recogniser, with the settings that keep the draft cheap, still hears the
+    // key words of recordings it ships with, fed as capture hands them over.
+    void installedRecognizerHearsSpokenWords_data()
+    {
+        QTest::addColumn<QString>("recording");
+        QTest::addColumn<QString>("word");
+        const QString data = QStringLiteral("/usr/share/pocketsphinx/test/data/");
+        QTest::newRow("go forward ten meters") << data + "goforward.raw"
+                                               << "forward";
+        QTest::newRow("two nine three four zero") << data + "tidigits/dhd.2934z.raw"
+                                                  << "three";
+        QTest::newRow("eight of spades four of clubs") << data + "cards/005.wav"
+                                                       << "spades";
+        QTest::newRow("he might even have been made amiable himself")
+            << data + "librivox/sense_and_sensibility_01_austen_64kb-0930.wav"
+            << "amiable";
+    }
+
+    void installedRecognizerHearsSpokenWords()
+    {
+        QFETCH(QString, recording);
+        QFETCH(QString, word);
+        if (!SpeechRecognition::isAuthorized() || !QFile::exists(recording))
+            QSKIP("the speech model or its test recordings are not installed");
+        const std::vector<float> audio = recordingAt24kHz(recording);
+        QVERIFY(!audio.empty());
+        const auto recognizer = SpeechRecognition::createOnDevice(24000);
+        QVERIFY(recognizer);
+        QVERIFY(recognizer->beginPhrase());
+        QString draft;
+        for (std::size_t at = 0; at < audio.size(); at += 840) {
+            const auto text = recognizer->process(
+                std::span<const float>(audio.data() + at, std::min<std::size_t>(840, audio.size() - at)));
+            QVERIFY(text);
+            draft = *text;
+        }
+        QVERIFY2(draft.split(' ').contains(word), qPrintable(draft));
+        recognizer->endPhrase();
     }
 
     void onlyEnglishAndTheCLocaleGetADraft_data()

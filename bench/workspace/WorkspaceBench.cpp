@@ -1,0 +1,264 @@
+// Prints how the meeting workspace keeps up with long transcripts, driving the real views in a
+// 1120 × 740 window:
+//
+//   bench_workspace [--segments N] [--open-segments M] [--cpu-seconds S]
+//
+// - appending: N segments (default 10,000) appended one by one to a live meeting whose feed is
+//   on screen at its end; each append is timed through grouping, layout and paint;
+// - a draft change at N segments;
+// - opening, to the first paint, a finished meeting of M segments (default 5,000) with its
+//   transcript shown, and a recording one; from a store just opened (its segments are read on
+//   first access) and again with them in memory;
+// - with --cpu-seconds (run it under Xvfb): the CPU a recording's live face costs on screen
+//   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
+//   hidden.
+
+#include "storage/Meeting.h"
+#include "storage/TranscriptSegment.h"
+#include "support/AppRig.h"
+#include "support/TestMain.h"
+#include "ui/MeetingDetailView.h"
+#include "ui/TranscriptFeedView.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+struct Figures
+{
+    double median = 0;
+    double p95 = 0;
+    double max = 0;
+};
+
+Figures summarise(QList<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    const auto at = [&](double q) { return samples.at(qMin(samples.size() - 1, qsizetype(q * samples.size()))); };
+    return { at(0.5), at(0.95), samples.last() };
+}
+
+double msSince(const QElapsedTimer& timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+QString sentence(QRandomGenerator& random)
+{
+    static const QStringList words = { QStringLiteral("budget"), QStringLiteral("we"), QStringLiteral("should"),
+        QStringLiteral("ship"), QStringLiteral("the"), QStringLiteral("release"), QStringLiteral("next"),
+        QStringLiteral("week"), QStringLiteral("and"), QStringLiteral("review"), QStringLiteral("numbers"),
+        QStringLiteral("with"), QStringLiteral("finance"), QStringLiteral("first"), QStringLiteral("okay") };
+    QString text;
+    const int length = 30 + random.bounded(120);
+    while (text.size() < length)
+        text += words.at(random.bounded(int(words.size()))) + QLatin1Char(' ');
+    return text.trimmed() + QLatin1Char('.');
+}
+
+// Lets queued work run and paints what changed, as one turn of the event loop would.
+void settle(QWidget& window)
+{
+    QCoreApplication::processEvents();
+    window.repaint();
+}
+
+void benchAppending(int count)
+{
+    QRandomGenerator random(7);
+    Meeting meeting(QStringLiteral("Long call"), QDateTime::currentDateTimeUtc());
+    QWidget window;
+    window.resize(1120, 740);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* feed = new TranscriptFeedView(&meeting, true, false, QString());
+    layout->addWidget(feed);
+    window.show();
+    settle(window);
+
+    QList<double> appends;
+    appends.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        // Speakers alternate, two seconds apart: one bubble per segment, the worst case.
+        auto* segment = new TranscriptSegment(sentence(random), i % 2 ? Speaker::them() : Speaker::me(), i * 2.0);
+        QElapsedTimer timer;
+        timer.start();
+        meeting.appendSegment(segment);
+        settle(window);
+        appends.append(msSince(timer));
+    }
+    QList<double> drafts;
+    QString draft;
+    for (int i = 0; i < 200; ++i) {
+        draft += QStringLiteral("word ");
+        if (draft.size() > 120)
+            draft.clear();
+        QElapsedTimer timer;
+        timer.start();
+        feed->setDraft(draft);
+        settle(window);
+        drafts.append(msSince(timer));
+    }
+    QList<double> groupings;
+    for (int i = 0; i < 100; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        const QList<TranscriptGroup> groups = TranscriptFeedView::groups(meeting.segments());
+        groupings.append(msSince(timer));
+    }
+    const Figures last = summarise(appends.mid(std::max(0, count - 1000)));
+    std::printf("appending %d segments, last 1000: median %.2f ms, p95 %.2f ms, max %.2f ms (target: 8 / 16)\n", count,
+        last.median, last.p95, last.max);
+    const Figures draftFigures = summarise(drafts);
+    std::printf("draft change at %d segments: median %.2f ms, p95 %.2f ms (target: median 4)\n", count,
+        draftFigures.median, draftFigures.p95);
+    std::printf("  grouping alone at %d segments: median %.2f ms\n", count, summarise(groupings).median);
+    std::printf(
+        "  feed at its end: %s, %d bubbles\n", feed->distanceFromBottom() == 0 ? "yes" : "no", feed->bubbleCount());
+}
+
+double processCpuSeconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+QUuid addMeeting(AppServices& services, int segments, bool recording)
+{
+    QRandomGenerator random(11);
+    auto* meeting = new Meeting(QStringLiteral("Quarterly planning"), QDateTime::currentDateTimeUtc());
+    for (int i = 0; i < segments; ++i)
+        meeting->appendSegment(
+            new TranscriptSegment(sentence(random), i % 3 ? Speaker::them() : Speaker::me(), i * 2.0));
+    meeting->setSummary(QStringLiteral("## Decisions\n- **Ship** on Friday\n- [ ] Update the pricing page"));
+    meeting->setIsRecording(recording);
+    services.store().insert(meeting);
+    services.store().save();
+    return meeting->id();
+}
+
+// From making the view to its first paint in the window.
+double openToFirstPaint(AppServices& services, const QUuid& id)
+{
+    QWidget window;
+    window.resize(1120, 740);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    QElapsedTimer timer;
+    timer.start();
+    auto* view = new MeetingDetailView(*services.store().meetingById(id), services);
+    if (!view->isLiveFace())
+        view->setShowTranscript(true);
+    layout->addWidget(view);
+    window.show();
+    window.repaint();
+    return msSince(timer);
+}
+
+void benchOpening(int segments)
+{
+    AppRig rig;
+    const QUuid finished = addMeeting(*rig, segments, false);
+    const QUuid recording = addMeeting(*rig, segments, true);
+    rig.restart();
+    QElapsedTimer load;
+    load.start();
+    const qsizetype loaded = rig->store().meetingById(finished)->segments().size();
+    const double loading = msSince(load);
+    rig.restart();
+    const double finishedCold = openToFirstPaint(*rig, finished);
+    const double finishedWarm = openToFirstPaint(*rig, finished);
+    const double liveCold = openToFirstPaint(*rig, recording);
+    const double liveWarm = openToFirstPaint(*rig, recording);
+    std::printf("opening %d segments to the first paint (target: 100 ms): finished with its transcript %.1f ms "
+                "(%.1f ms in memory), recording %.1f ms (%.1f ms in memory)\n",
+        segments, finishedCold, finishedWarm, liveCold, liveWarm);
+    std::printf("  of which reading %lld segments from the store: %.1f ms\n", qlonglong(loaded), loading);
+}
+
+void benchCpu(int seconds)
+{
+    AppRig rig;
+    const QUuid id = addMeeting(*rig, 300, true);
+    Meeting* meeting = rig->store().meetingById(id);
+    QWidget window;
+    window.resize(1120, 740);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new MeetingDetailView(*meeting, *rig);
+    layout->addWidget(view);
+    auto* feed = view->findChild<TranscriptFeedView*>();
+    window.show();
+    (void)QTest::qWaitForWindowExposed(&window);
+
+    QRandomGenerator random(5);
+    int next = 300;
+    QTimer segments;
+    segments.callOnTimeout([&] {
+        meeting->appendSegment(new TranscriptSegment(sentence(random), Speaker::them(), next++ * 2.0));
+        rig->store().save();
+    });
+    QString draft;
+    QTimer drafts;
+    drafts.callOnTimeout([&] {
+        draft = draft.size() > 80 ? QString() : draft + QStringLiteral("word ");
+        feed->setDraft(draft);
+    });
+    const auto measure = [&] {
+        segments.start(2000);
+        drafts.start(250);
+        const double before = processCpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QEventLoop loop;
+        QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double used = processCpuSeconds() - before;
+        segments.stop();
+        drafts.stop();
+        return 100.0 * used / (double(wall.elapsed()) / 1000.0);
+    };
+    const double shown = measure();
+    window.hide();
+    const double hidden = measure();
+    std::printf("CPU of a recording's live face over %d s (a segment every 2 s, a draft every 250 ms), platform %s: "
+                "%.2f %% of a core on screen (target 5), %.2f %% hidden (target 0.5)\n",
+        seconds, qPrintable(QGuiApplication::platformName()), shown, hidden);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    TestSupport::isolateHome();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({ QStringLiteral("segments"), QStringLiteral("Segments to append."), QStringLiteral("N"),
+        QStringLiteral("10000") });
+    parser.addOption({ QStringLiteral("open-segments"), QStringLiteral("Segments of the meetings opened."),
+        QStringLiteral("M"), QStringLiteral("5000") });
+    parser.addOption({ QStringLiteral("cpu-seconds"), QStringLiteral("Seconds of each CPU measurement (0: none)."),
+        QStringLiteral("S"), QStringLiteral("0") });
+    parser.process(app);
+    benchOpening(parser.value(QStringLiteral("open-segments")).toInt());
+    if (const int seconds = parser.value(QStringLiteral("cpu-seconds")).toInt(); seconds > 0) {
+        benchCpu(seconds);
+        return 0;
+    }
+    benchAppending(parser.value(QStringLiteral("segments")).toInt());
+    return 0;
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "chat/ModelContextBox.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QUuid>
+#include <QVariantAnimation>
+#include <QWidget>
+
+class ChatMessage;
+class Meeting;
+class MeetingChatService;
+class QAbstractButton;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QScrollArea;
+class QVBoxLayout;
+class Settings;
+class Spinner;
+class SymbolButton;
+class SummaryMarkdown;
+class ToneLabel;
+class UrlOpener;
+
+// Questions and answers about one meeting: the stored conversation, the answer while it is
+// written, the chat service's error, and a composer with the model picker and a send or stop
+// button. The chat service stores every message; the panel writes only the chosen model.
+class MeetingChatPanel final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MeetingChatPanel)
+
+public:
+    // links: where web links in answers open.
+    MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, ModelContextBox onSave, Settings& settings,
+        UrlOpener* links, QWidget* parent = nullptr);
+    ~MeetingChatPanel() override;
+
+    // The question being typed.
+    QString draft() const;
+    void setDraft(const QString& draft);
+    // Sends the question, trimmed of spaces, tabs and line breaks. Does nothing, and keeps the
+    // text, when nothing is left or an answer is being written.
+    void send();
+
+    // The rows of the model picker, as shown, and the model id each stands for.
+    struct PickerRow
+    {
+        QString text;
+        QString modelId;
+        bool checked = false;
+    };
+    QList<PickerRow> pickerRows() const;
+    QString pickerLabel() const;
+    // Chooses a row of the picker, as a click on it does.
+    void pick(const QString& modelId);
+
+    QAbstractButton* sendButton() const;
+    QAbstractButton* stopButton() const;
+    QAbstractButton* pickerButton() const;
+    QPlainTextEdit* questionField() const;
+    QScrollArea* conversation() const { return m_scroll; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    class QuestionField;
+    class PickerButton;
+
+    void rebuildMessages();
+    void updateEmptyState();
+    void updateAnswerRow();
+    void updateError();
+    void updateComposer();
+    void updatePicker();
+    void showPickerMenu();
+    void scrollToEnd(bool animated);
+    void settleScroll();
+    QWidget* makeTurn(const ChatMessage& message);
+
+    QPointer<Meeting> m_meeting;
+    MeetingChatService& m_chat;
+    ModelContextBox m_onSave;
+    Settings& m_settings;
+    UrlOpener* m_links;
+
+    QScrollArea* m_scroll;
+    QVBoxLayout* m_rows;
+    QWidget* m_empty;
+    ToneLabel* m_emptyTitle;
+    ToneLabel* m_emptyHint;
+    QWidget* m_answering;
+    QWidget* m_thinking;
+    Spinner* m_spinner;
+    SummaryMarkdown* m_streaming;
+    QLabel* m_error;
+    QWidget* m_bottom;
+    QHash<QUuid, QWidget*> m_turns;
+    QList<QUuid> m_order;
+
+    QuestionField* m_field;
+    PickerButton* m_picker;
+    SymbolButton* m_send;
+    SymbolButton* m_stop;
+
+    enum class PendingScroll { none, immediate, animated };
+    PendingScroll m_pendingScroll = PendingScroll::none;
+    QVariantAnimation m_scrollAnimation;
+    int m_scrollFrom = 0;
+};

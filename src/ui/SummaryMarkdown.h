@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+class QVBoxLayout;
+class UrlOpener;
+
+// Shows text written by the language model (a summary, a chat answer): headings, bullets,
+// tasks and paragraphs, one per line, with bold, italic, code, struck-through and linked runs
+// inside a line. The model writes from whatever was said in a meeting, so its text is data:
+// every character is escaped, rich text is built only from the runs recognised here, and only
+// web links are ever opened.
+class SummaryMarkdown final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SummaryMarkdown)
+
+public:
+    struct Block
+    {
+        enum class Kind { heading, bullet, task, paragraph };
+        Kind kind = Kind::paragraph;
+        QString text;
+        bool done = false; // tasks only
+
+        friend bool operator==(const Block&, const Block&) = default;
+    };
+
+    // A stretch of a line drawn in one style.
+    struct Run
+    {
+        QString text;
+        bool strong = false;
+        bool emphasis = false;
+        bool code = false;
+        bool strikethrough = false;
+        QString link; // the destination as written; empty when the run is no link
+
+        friend bool operator==(const Run&, const Run&) = default;
+    };
+
+    // One block per non-blank line. Blank lines separate nothing, and a lone "\r" is no line
+    // break.
+    static QList<Block> parse(const QString& markdown);
+    // The runs of one line. Never fails: what is not recognised is text.
+    static QList<Run> inlineRuns(const QString& line);
+
+    // links: where web links are opened; none opens nothing.
+    explicit SummaryMarkdown(UrlOpener* links, QWidget* parent = nullptr);
+    ~SummaryMarkdown() override;
+
+    QString markdown() const { return m_markdown; }
+    // Rows whose block is unchanged are kept, so a text that grows at its end (an answer
+    // streaming in) only touches its last rows.
+    void setMarkdown(const QString& markdown);
+    const QList<Block>& blocks() const { return m_blocks; }
+
+    // Lets the mouse select and copy the text.
+    void setSelectable(bool selectable);
+
+    // Opens a link of the text when it is a web page; anything else is ignored.
+    void openLink(const QString& link);
+
+protected:
+    void changeEvent(QEvent* event) override;
+
+private:
+    struct Row;
+
+    Row* makeRow(const Block& block, bool isFirst);
+    void fillRow(Row& row);
+    QString richText(const QList<Run>& runs, bool done) const;
+    void applyInteraction(QLabel& label) const;
+
+    UrlOpener* m_links;
+    QVBoxLayout* m_layout;
+    QString m_markdown;
+    QList<Block> m_blocks;
+    QList<Row*> m_rows;
+    bool m_selectable = false;
+};
