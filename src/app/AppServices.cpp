@@ -76,7 +76,7 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_account(m_keychain, m_settings, m_cloud, m_oauth, *m_urlOpener.service, m_network, m_clock, config.endpoints)
     , m_updateChecker(m_network, config.updateSite, UpdateChecker::applicationVersion(),
           [this](const QUrl& url) { return m_urlOpener.service->open(url); })
-    , m_notifications(*m_notificationServer.service, m_clock)
+    , m_notifications(*m_notificationServer.service, m_clock, nullptr, config.notificationRecheckInterval)
     , m_mixer(m_microphone, m_systemAudio)
     , m_sounds(*m_cuePlayer.service)
     , m_summarizer([this] { return m_account.modelCredentials(); }, m_archiver)
@@ -86,6 +86,8 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_googleAPI(m_network, config.google.calendarBase)
     , m_google(m_googleOAuth, m_googleAPI, m_keychain, m_settings, m_clock)
     , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service, &m_google)
+    , m_reminders(m_notifications, m_calendar, m_settings, m_clock)
+    , m_autoStart(m_session, m_notifications, m_clock, config.autoStartCheckInterval)
 {
     m_settings.registerDefault(SettingsKeys::soundEnabled);
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });

@@ -8,10 +8,12 @@
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
+#include "calendar/AutoStartScheduler.h"
 #include "calendar/CalendarService.h"
 #include "calendar/GoogleCalendarAPI.h"
 #include "calendar/GoogleCalendarService.h"
 #include "calendar/GoogleOAuth.h"
+#include "calendar/MeetingReminders.h"
 #include "platform/CalendarStore.h"
 #include "platform/CuePlayer.h"
 #include "platform/DesktopSettingsOpener.h"
@@ -81,6 +83,11 @@ public:
         // False: recordings cannot start, and capture never reaches the sound server.
         bool capture = true;
 
+        // How often held notifications look at the clock, and meetings set to record by
+        // themselves are checked; tests with a fake clock shorten them.
+        std::chrono::milliseconds notificationRecheckInterval = NotificationCenter::kDefaultRecheckInterval;
+        std::chrono::milliseconds autoStartCheckInterval = AutoStartScheduler::kCheckInterval;
+
         static QString defaultStoreFile();
         static QString defaultImportFolder();
     };
@@ -136,6 +143,8 @@ public:
     const GoogleCalendarAPI& googleAPI() const { return m_googleAPI; }
     GoogleCalendarService& google() { return m_google; }
     CalendarService& calendar() { return m_calendar; }
+    MeetingReminders& reminders() { return m_reminders; }
+    AutoStartScheduler& autoStart() { return m_autoStart; }
 
 private:
     // A desktop service: the stand-in the config names, else the real one, owned here.
@@ -184,4 +193,6 @@ private:
     // The calendar service's Google source; its eventsOutdated() asks for a fetch again.
     GoogleCalendarService m_google;
     CalendarService m_calendar;
+    MeetingReminders m_reminders;
+    AutoStartScheduler m_autoStart;
 };

@@ -5,7 +5,9 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QPointer>
+#include <QSet>
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -138,14 +140,39 @@ void NotificationCenter::setCategories(const QList<NotificationCategory>& catego
 
 void NotificationCenter::add(const NotificationRequest& request)
 {
-    m_pending.removeIf([&](const NotificationRequest& r) { return r.identifier == request.identifier; });
-    if (request.deliverAt && *request.deliverAt > m_clock.now()) {
-        const auto position = std::upper_bound(m_pending.begin(), m_pending.end(), *request.deliverAt,
-            [](const QDateTime& at, const NotificationRequest& r) { return at < *r.deliverAt; });
-        m_pending.insert(position, request);
-    } else {
-        deliver(request);
+    add(QList<NotificationRequest> { request });
+}
+
+void NotificationCenter::add(const QList<NotificationRequest>& requests)
+{
+    // A whole week of reminders arrives at once: one pass over the pending list, not one each.
+    QSet<QString> identifiers;
+    QList<NotificationRequest> batch;
+    for (auto request = requests.crbegin(); request != requests.crend(); ++request) {
+        if (!identifiers.contains(request->identifier)) {
+            identifiers.insert(request->identifier);
+            batch.prepend(*request);
+        }
     }
+    m_pending.removeIf([&](const NotificationRequest& r) { return identifiers.contains(r.identifier); });
+
+    const QDateTime now = m_clock.now();
+    QList<NotificationRequest> due;
+    QList<NotificationRequest> timed;
+    for (NotificationRequest& request : batch)
+        (request.deliverAt && *request.deliverAt > now ? timed : due).append(std::move(request));
+    const auto earlier
+        = [](const NotificationRequest& a, const NotificationRequest& b) { return *a.deliverAt < *b.deliverAt; };
+    std::stable_sort(timed.begin(), timed.end(), earlier);
+    // Of equal times the request held longer fires first.
+    QList<NotificationRequest> merged;
+    merged.reserve(m_pending.size() + timed.size());
+    std::merge(std::make_move_iterator(m_pending.begin()), std::make_move_iterator(m_pending.end()),
+        std::make_move_iterator(timed.begin()), std::make_move_iterator(timed.end()), std::back_inserter(merged),
+        earlier);
+    m_pending = std::move(merged);
+    for (const NotificationRequest& request : std::as_const(due))
+        deliver(request);
     scheduleTimer();
 }
 

@@ -14,7 +14,6 @@
 #include <functional>
 #include <optional>
 
-
 struct NotificationAction
 {
     QString identifier;
@@ -141,6 +140,9 @@ public:
     // Shows the request now, or holds it until deliverAt. Replaces a pending or shown request
     // with the same identifier.
     void add(const NotificationRequest& request);
+    // As adding each in turn, in one step; of requests with the same identifier only the last
+    // counts.
+    void add(const QList<NotificationRequest>& requests);
 
     // Requests waiting for their time, in the order they will fire.
     QList<NotificationRequest> pendingRequests() const;

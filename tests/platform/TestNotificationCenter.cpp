@@ -1,52 +1,11 @@
 #include "platform/NotificationCenter.h"
 #include "support/FakeClock.h"
+#include "support/FakeNotificationDaemon.h"
 #include "support/TestMain.h"
 #include "system/LocalNotifier.h"
 
 #include <QDBusConnection>
 #include <QSignalSpy>
-
-// Stands in for the desktop's notification daemon on the test's private session bus.
-class FakeNotificationDaemon final : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    struct Call
-    {
-        QVariantList arguments;
-        uint assignedId;
-    };
-    QList<Call> calls;
-    QList<uint> closed;
-
-    uint idAt(int call) const { return calls[call].assignedId; }
-    QStringList summaries() const
-    {
-        QStringList list;
-        for (const Call& call : calls)
-            list.append(call.arguments[3].toString());
-        return list;
-    }
-
-public slots:
-    uint Notify(const QString& appName, uint replacesId, const QString& icon, const QString& summary,
-        const QString& body, const QStringList& actions, const QVariantMap& hints, int expireTimeout)
-    {
-        const uint id = replacesId != 0 ? replacesId : ++m_lastId;
-        calls.append({ { appName, replacesId, icon, summary, body, actions, hints, expireTimeout }, id });
-        return id;
-    }
-    void CloseNotification(uint id) { closed.append(id); }
-
-signals:
-    void ActionInvoked(uint id, const QString& actionKey);
-    void NotificationClosed(uint id, uint reason);
-
-private:
-    uint m_lastId = 100;
-};
 
 class TestNotificationCenter final : public QObject
 {
@@ -91,11 +50,7 @@ private slots:
         LocalNotifier::post(*m_center, QStringLiteral("Not shown"), QStringLiteral("-"), QStringLiteral("n-0"));
         // Bus answers come in order, so this one arrives after the post's own check.
         QVERIFY(!authorized());
-        QDBusConnection bus
-            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notification-daemon"));
-        QVERIFY(bus.registerObject(DBusNotificationServer::kPath, &m_daemon,
-            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
-        QVERIFY(bus.registerService(DBusNotificationServer::kService));
+        QVERIFY(m_daemon.joinBus());
         QVERIFY(authorized());
         QVERIFY(m_daemon.calls.isEmpty());
     }
@@ -179,6 +134,30 @@ private slots:
         m_center->add(at(QStringLiteral("past"), -5)); // a time already past: now
         QTRY_COMPARE(delivered.size(), 3);
         QCOMPARE(m_daemon.summaries(), (QStringList { "notice", "reminder-a", "past" }));
+    }
+
+    // A batch is added as one request after another, except that of equal identifiers only
+    // the last counts; at equal times the request held longer fires first.
+    void batchOfRequests()
+    {
+        QSignalSpy delivered(m_center.get(), &NotificationCenter::delivered);
+        const QDateTime start = m_clock.now();
+        const auto at = [&](const QString& id, int seconds) {
+            NotificationRequest r = request(id);
+            r.deliverAt = start.addSecs(seconds);
+            return r;
+        };
+        m_center->add(at(QStringLiteral("held"), 30));
+        m_center->add(at(QStringLiteral("replaced"), 10));
+        m_center->add({ at(QStringLiteral("b"), 60), at(QStringLiteral("now"), -1), at(QStringLiteral("b"), 90),
+            at(QStringLiteral("a"), 30), at(QStringLiteral("replaced"), 120) });
+        QStringList pending;
+        for (const NotificationRequest& r : m_center->pendingRequests())
+            pending.append(r.identifier + '@' + QString::number(start.secsTo(*r.deliverAt)));
+        QCOMPARE(pending, (QStringList { "held@30", "a@30", "b@90", "replaced@120" }));
+        QTRY_COMPARE(delivered.size(), 1);
+        QCOMPARE(m_daemon.summaries(), QStringList { "now" });
+        m_center->removePendingRequests({ "held", "a", "b", "replaced" });
     }
 };
 
