@@ -14,6 +14,7 @@
 #include "ui/ToneLabel.h"
 #include "ui/VocabularyEditor.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -62,16 +63,12 @@ SettingsCard* cardOf(std::initializer_list<QWidget*> parts)
 } // namespace
 
 SettingsView::SettingsView(AppServices& services, QWidget* parent)
-    : SettingsView(services, Options {}, parent)
-{ }
-
-SettingsView::SettingsView(AppServices& services, Options options, QWidget* parent)
     : QWidget(parent)
     , m_settings(services.settings())
     , m_account(services.account())
     , m_microphone(services.microphonePermission())
     , m_opener(services.desktopSettings())
-    , m_rescheduleReminders(std::move(options.rescheduleReminders))
+    , m_reminders(services.reminders())
 {
     auto* column = new QWidget;
     column->setMaximumWidth(kColumnMaximumWidth);
@@ -119,6 +116,11 @@ SettingsView::SettingsView(AppServices& services, Options options, QWidget* pare
     page->addWidget(m_scroll);
 
     connect(&m_settings, &Settings::changed, this, &SettingsView::settingChanged);
+    // The user may have turned the microphone on in the desktop's settings meanwhile.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            showMicrophone();
+    });
     showMicrophone();
 }
 
@@ -197,11 +199,7 @@ QWidget* SettingsView::notificationsCard()
     return cardOf({
         switchRow(QStringLiteral("bell"), QStringLiteral("Meeting reminders"),
             QStringLiteral("A nudge one minute before meetings with participants or a call link."),
-            SettingsKeys::meetingRemindersEnabled,
-            [this](bool) {
-                if (m_rescheduleReminders)
-                    m_rescheduleReminders();
-            }),
+            SettingsKeys::meetingRemindersEnabled, [this](bool) { m_reminders.reschedule(); }),
     });
 }
 
@@ -292,11 +290,6 @@ void SettingsView::showOwnKeyCaption()
     m_ownKeyCaption->setText(m_account.hasByoKey()
             ? QStringLiteral("Using your own Tessra key — the free allowance isn't used.")
             : QStringLiteral("Optional. With a key, calls go straight to Tessra instead of your Quillet account."));
-}
-
-void SettingsView::applicationBecameActive()
-{
-    showMicrophone();
 }
 
 void SettingsView::showEvent(QShowEvent* event)

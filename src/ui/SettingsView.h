@@ -10,6 +10,7 @@ class AccountService;
 class AppServices;
 class CalendarSettingsSection;
 class DesktopSettingsOpener;
+class MeetingReminders;
 class MicrophonePermission;
 class QComboBox;
 class QLineEdit;
@@ -34,14 +35,7 @@ class SettingsView final : public QWidget
     Q_DISABLE_COPY_MOVE(SettingsView)
 
 public:
-    struct Options
-    {
-        // Called after the reminders switch stored a change by the user.
-        std::function<void()> rescheduleReminders;
-    };
-
     explicit SettingsView(AppServices& services, QWidget* parent = nullptr);
-    SettingsView(AppServices& services, Options options, QWidget* parent = nullptr);
     ~SettingsView() override;
 
     QScrollArea* scrollArea() const { return m_scroll; }
@@ -50,10 +44,6 @@ public:
     QComboBox* languagePicker() const { return m_language; }
     VocabularyEditor* vocabulary() const { return m_vocabulary; }
     CalendarSettingsSection* calendarSection() const { return m_calendarSection; }
-
-public slots:
-    // The application became active: the microphone's status may have changed meanwhile.
-    void applicationBecameActive();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -81,7 +71,7 @@ private:
     AccountService& m_account;
     MicrophonePermission& m_microphone;
     DesktopSettingsOpener& m_opener;
-    std::function<void()> m_rescheduleReminders;
+    MeetingReminders& m_reminders;
 
     QScrollArea* m_scroll = nullptr;
     QList<SwitchBinding> m_switches;
