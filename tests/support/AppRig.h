@@ -40,6 +40,8 @@ public:
     {
         bool capture = false;
         bool realKeyring = false;
+        // The desktop's own calendar store (EDS on the test's bus) instead of the in-memory one.
+        bool realCalendarStore = false;
         // Delayed calls (the archive's debounce, the copy buttons' resets) wait for
         // scheduler.advance() instead of Qt's timers.
         bool steppedDelays = false;
@@ -115,7 +117,7 @@ private:
         config.urlOpener = &browser;
         config.cuePlayer = &cues;
         config.notificationServer = &notifications;
-        config.calendarStore = &calendars;
+        config.calendarStore = m_options.realCalendarStore ? nullptr : &calendars;
         config.desktopSettings = &desktopSettings;
         config.capture = m_options.capture;
         config.scheduler = m_options.steppedDelays ? &scheduler : nullptr;
