@@ -1,5 +1,7 @@
 #include "platform/DesktopUrlOpener.h"
 
+#include "platform/Log.h"
+
 #include <QDesktopServices>
 #include <QProcess>
 
@@ -7,6 +9,12 @@ bool DesktopUrlOpener::open(const QUrl& url)
 {
     if (!url.isValid())
         return false;
+    // QUrl keeps schemes in lower case. The rest of the link may hold a token: only the scheme
+    // is logged.
+    if (url.scheme() == QLatin1String("quillet")) {
+        Log::line("[Quillet] Refused to open a link of the scheme %@", url.scheme());
+        return false;
+    }
     if (QDesktopServices::openUrl(url))
         return true;
     // xdg-open gives up without a display variable; gio asks the session's handler directly.

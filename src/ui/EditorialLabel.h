@@ -13,4 +13,7 @@ public:
 
     // Shows text in capitals. (QLabel::setText would show it as given.)
     void setText(const QString& text);
+
+    // The label font with its tracking, for views that paint section labels themselves.
+    static QFont trackedFont();
 };

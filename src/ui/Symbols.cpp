@@ -56,6 +56,19 @@ constexpr SymbolFile kSymbols[] = {
     { "power", "system-shutdown-symbolic.svg" },
     { "xmark", "window-close-symbolic.svg" },
     { "plus", "list-add-symbolic.svg" },
+    { "text.alignleft", "format-justify-left-symbolic.svg" },
+    { "ellipsis", "view-more-horizontal-symbolic.svg" },
+    // The folder symbols the new-folder sheet offers ("calendar" and "mic" are above).
+    { "folder", "folder-symbolic.svg" },
+    { "tray.full", "tray-full.svg" },
+    { "briefcase", "briefcase.svg" },
+    { "graduationcap", "graduationcap.svg" },
+    { "person.2", "system-users-symbolic.svg" },
+    { "lightbulb", "lightbulb.svg" },
+    { "star", "star.svg" },
+    { "tag", "tag.svg" },
+    { "building.2", "building-2.svg" },
+    { "airplane", "airplane-mode-symbolic.svg" },
 };
 
 // Renderers are made once per symbol and kept; everything here runs on the main thread.
@@ -154,6 +167,11 @@ bool contains(const QString& name)
 {
     return std::any_of(std::begin(kSymbols), std::end(kSymbols),
         [&](const SymbolFile& symbol) { return name == QLatin1String(symbol.name); });
+}
+
+QString forFolder(const QString& icon)
+{
+    return contains(icon) ? icon : QStringLiteral("folder");
 }
 
 qreal sideFor(qreal fontPixels)

@@ -15,6 +15,9 @@ namespace Symbols {
 
 bool contains(const QString& name);
 
+// The symbol a folder is drawn with: its stored icon, or "folder" when that names no symbol.
+QString forFolder(const QString& icon);
+
 // The side of the square a symbol takes when it stands beside text of the given size.
 qreal sideFor(qreal fontPixels);
 

@@ -1,7 +1,11 @@
 #include "ui/ToneLabel.h"
 
+#include "ui/TextLines.h"
+
 #include <QApplication>
 #include <QEvent>
+#include <QPainter>
+#include <cmath>
 
 ToneLabel::ToneLabel(const QString& text, const QFont& font, Quillet::Tone tone, QWidget* parent)
     : QLabel(text, parent)
@@ -43,4 +47,68 @@ void ToneLabel::applyTone()
     }
     setPalette(own);
     m_applying = false;
+}
+
+void ToneLabel::setMaximumLines(int lines)
+{
+    m_maximumLines = std::max(lines, 0);
+    setWordWrap(m_maximumLines > 0 || wordWrap());
+    updateGeometry();
+    update();
+}
+
+QSize ToneLabel::sizeHint() const
+{
+    if (m_maximumLines == 0)
+        return QLabel::sizeHint();
+    const QFontMetricsF metrics(font());
+    const int width = int(std::ceil(metrics.horizontalAdvance(text()))) + 2 * margin();
+    return { width, heightForWidth(width) };
+}
+
+QSize ToneLabel::minimumSizeHint() const
+{
+    if (m_maximumLines == 0)
+        return QLabel::minimumSizeHint();
+    const QFontMetricsF metrics(font());
+    return { int(std::ceil(metrics.horizontalAdvance(QChar(0x2026)))), int(std::ceil(metrics.height())) };
+}
+
+bool ToneLabel::hasHeightForWidth() const
+{
+    return m_maximumLines > 0 || QLabel::hasHeightForWidth();
+}
+
+int ToneLabel::heightForWidth(int width) const
+{
+    if (m_maximumLines == 0)
+        return QLabel::heightForWidth(width);
+    const QFontMetricsF metrics(font());
+    const int lines = TextLines::count(text(), font(), width - 2 * margin(), m_maximumLines);
+    return int(std::ceil(metrics.height() + (lines - 1) * metrics.lineSpacing())) + 2 * margin();
+}
+
+void ToneLabel::paintEvent(QPaintEvent* event)
+{
+    if (m_maximumLines == 0) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    const QRectF box = QRectF(contentsRect()).adjusted(margin(), margin(), -margin(), -margin());
+    const QFontMetricsF metrics(font());
+    const QStringList lines = TextLines::wrap(text(), font(), box.width(), m_maximumLines);
+    qreal baseline = box.top() + metrics.ascent();
+    for (const QString& line : lines) {
+        const qreal advance = metrics.horizontalAdvance(line);
+        qreal x = box.left();
+        if (alignment() & Qt::AlignHCenter)
+            x += (box.width() - advance) / 2;
+        else if (alignment() & Qt::AlignRight)
+            x += box.width() - advance;
+        painter.drawText(QPointF(x, baseline), line);
+        baseline += metrics.lineSpacing();
+    }
 }

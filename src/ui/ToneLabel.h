@@ -18,12 +18,24 @@ public:
     Quillet::Tone tone() const { return m_tone; }
     void setTone(Quillet::Tone tone);
 
+    // Wraps the text into at most `lines` lines, the last one ending in an ellipsis when the
+    // text goes on; 0 (the default) shows every line as QLabel does.
+    int maximumLines() const { return m_maximumLines; }
+    void setMaximumLines(int lines);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
+
 protected:
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void applyTone();
 
     Quillet::Tone m_tone;
     bool m_applying = false;
+    int m_maximumLines = 0;
 };

@@ -1,0 +1,294 @@
+// Prints how the meeting library's views hold up on a large store.
+//
+//   bench_library [--meetings N] [--segments-per-meeting M] [--events N] [--file PATH]
+//
+// Runs under the offscreen platform unless QT_QPA_PLATFORM says otherwise.
+
+#include "LibraryFill.h"
+#include "library/MeetingDateGroup.h"
+#include "storage/Meeting.h"
+#include "storage/MeetingListModel.h"
+#include "storage/ModelContext.h"
+#include "support/CalendarRig.h"
+#include "support/RecordingUrlOpener.h"
+#include "ui/ComingUpPanel.h"
+#include "ui/ComingUpParts.h"
+#include "ui/HomeView.h"
+#include "ui/MeetingCardList.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+struct Figures
+{
+    double median = 0;
+    double p95 = 0;
+    double max = 0;
+};
+
+Figures summarise(QList<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    const auto at = [&](double q) { return samples.at(qMin(samples.size() - 1, qsizetype(q * samples.size()))); };
+    return { at(0.5), at(0.95), samples.last() };
+}
+
+double msSince(const QElapsedTimer& timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+double residentMb()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields.at(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / 1e6 : 0;
+}
+
+// Notes when a widget has finished painting.
+class PaintWatch final : public QObject
+{
+public:
+    explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
+
+    bool painted = false;
+
+    // Processes events until the next paint of the widget has ended.
+    bool waitForPaint()
+    {
+        painted = false;
+        QElapsedTimer limit;
+        limit.start();
+        while (!painted && limit.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return painted;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        watched->removeEventFilter(this);
+        QCoreApplication::sendEvent(watched, event);
+        watched->installEventFilter(this);
+        painted = true;
+        return true;
+    }
+};
+
+void groupingFigures(const QList<Meeting*>& meetings, const QDateTime& now, const char* zone)
+{
+    if (zone)
+        qputenv("TZ", zone);
+    else
+        qunsetenv("TZ");
+    tzset();
+    QList<double> samples;
+    int groups = 0;
+    for (int run = 0; run < 30; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        groups = int(groupMeetingsByDate(meetings, now).size());
+        samples.append(msSince(timer));
+    }
+    const Figures f = summarise(samples);
+    std::printf(
+        "groupMeetingsByDate, %lld meetings, TZ %-14s median %6.2f ms  p95 %6.2f ms  (%d groups; target < 2 ms)\n",
+        qlonglong(meetings.size()), zone ? zone : "unset:", f.median, f.p95, groups);
+}
+
+QList<CalendarService::EventInfo> weekOfEvents(int count, const QDateTime& now, int variant)
+{
+    // Spread over the coming week, starting two hours from now, so that no event runs or
+    // starts soon: a minute later nothing shown has changed.
+    QList<CalendarService::EventInfo> events;
+    const qint64 span = 6 * 86'400 - 4 * 3600;
+    for (int i = 0; i < count; ++i) {
+        const QDateTime start = now.addSecs(2 * 3600 + qint64(i) * span / count);
+        events.append(CalendarRig::event(QStringLiteral("event-%1").arg(i),
+            QStringLiteral("Meeting %1 of the week%2").arg(i).arg(variant ? QStringLiteral(" (moved)") : QString()),
+            start, 30, i % 7 == 0 ? EventKind::OneOnOne : EventKind::Meeting, true, 2 + i % 5));
+    }
+    return events;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({ QStringLiteral("meetings"), QStringLiteral("Meetings in the store."), QStringLiteral("n"),
+        QStringLiteral("10000") });
+    parser.addOption({ QStringLiteral("segments-per-meeting"), QStringLiteral("Segments per meeting."),
+        QStringLiteral("n"), QStringLiteral("50") });
+    parser.addOption({ QStringLiteral("events"), QStringLiteral("Upcoming calendar events."), QStringLiteral("n"),
+        QStringLiteral("300") });
+    parser.addOption({ QStringLiteral("file"), QStringLiteral("Store file to create (default: a temporary one)."),
+        QStringLiteral("path") });
+    parser.process(app);
+
+    LibrarySpec spec;
+    spec.meetings = parser.value(QStringLiteral("meetings")).toInt();
+    spec.segmentsPerMeeting = parser.value(QStringLiteral("segments-per-meeting")).toInt();
+    const int eventCount = parser.value(QStringLiteral("events")).toInt();
+
+    QTemporaryDir dir;
+    const QString path = parser.isSet(QStringLiteral("file")) ? parser.value(QStringLiteral("file"))
+                                                              : dir.filePath(QStringLiteral("Quillet.store"));
+    QString error;
+    {
+        auto created = ModelContext::open(path, &error);
+        if (!created) {
+            std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(error));
+            return 1;
+        }
+    }
+    QElapsedTimer fillTimer;
+    fillTimer.start();
+    FilledLibrary library;
+    if (!fillLibrary(path, spec, &library))
+        return 1;
+    std::printf("library: %d meetings, %d segments (%.1f MB of text), %lld marker words, file %.1f MB, filled in "
+                "%.1f s\n",
+        library.meetings, library.segments, double(library.textBytes) / 1e6, qlonglong(library.markers.size()),
+        double(QFileInfo(path).size()) / 1e6, double(fillTimer.elapsed()) / 1000);
+
+    auto store = ModelContext::open(path, &error);
+    if (!store) {
+        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(error));
+        return 1;
+    }
+    const QList<Meeting*> meetings = store->fetchMeetings();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+
+    // --- Date groups --------------------------------------------------------------------
+    groupingFigures(meetings, now, nullptr);
+    groupingFigures(meetings, now, "Europe/Berlin");
+    qunsetenv("TZ");
+    tzset();
+
+    // --- The home page ------------------------------------------------------------------
+    CalendarRig calendar(CalendarStore::Access::Denied, true, now);
+    RecordingUrlOpener browser;
+    if (!calendar.start())
+        return 1;
+    HomeServices services { *store, calendar.clock, calendar.service, browser, calendar.desktopSettings, {}, {}, {} };
+    const auto ignore = [](Meeting*) {};
+    QCoreApplication::processEvents();
+
+    const double residentBefore = residentMb();
+    QElapsedTimer openTimer;
+    openTimer.start();
+    auto home = std::make_unique<HomeView>(nullptr, services, ignore, ignore, ignore, ignore);
+    PaintWatch listPaint(home->meetingList());
+    home->resize(1120, 740);
+    home->show();
+    if (!listPaint.waitForPaint())
+        return 1;
+    const double firstPaint = msSince(openTimer);
+    const double residentAfter = residentMb();
+    std::printf("home page, %lld meetings, 1120 x 740: first paint %.1f ms (target < 100 ms), resident +%.1f MB "
+                "(target < 30 MB)\n",
+        qlonglong(meetings.size()), firstPaint, residentAfter - residentBefore);
+    QElapsedTimer measured;
+    measured.start();
+    while (!home->meetingList()->isMeasured() && measured.elapsed() < 10'000)
+        QCoreApplication::processEvents();
+    std::printf("  every card measured in idle steps %.0f ms after the first paint; resident +%.1f MB by then\n",
+        msSince(measured), residentMb() - residentBefore);
+
+    QList<double> titleSamples;
+    Meeting* top = home->meetingList()->meetingsShown().first();
+    for (int i = 0; i < 60; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        top->setTitle(QStringLiteral("Renamed meeting %1").arg(i));
+        if (!listPaint.waitForPaint())
+            return 1;
+        titleSamples.append(msSince(timer));
+    }
+    const Figures title = summarise(titleSamples);
+    std::printf("a title changed, to the repaint:   median %6.2f ms  p95 %6.2f ms  max %6.2f ms  (target < 16 ms)\n",
+        title.median, title.p95, title.max);
+
+    QList<double> insertSamples;
+    for (int i = 0; i < 30; ++i) {
+        auto* meeting = new Meeting(QStringLiteral("Quick note %1").arg(i), QDateTime::currentDateTimeUtc());
+        QElapsedTimer timer;
+        timer.start();
+        store->insert(meeting);
+        if (!listPaint.waitForPaint() || home->meetingList()->meetingsShown().first() != meeting)
+            return 1;
+        insertSamples.append(msSince(timer));
+    }
+    const Figures insert = summarise(insertSamples);
+    std::printf("a meeting inserted at the top, to the repaint: median %6.2f ms  p95 %6.2f ms  max %6.2f ms  (target "
+                "< 16 ms)\n",
+        insert.median, insert.p95, insert.max);
+    home.reset();
+
+    // --- The coming-up panel, on the same page ------------------------------------------
+    CalendarRig week(CalendarStore::Access::Denied, true, now);
+    HomeServices weekServices { *store, week.clock, week.service, browser, week.desktopSettings, {}, {}, {} };
+    HomeView dashboard(nullptr, weekServices, ignore, ignore, ignore, ignore);
+    dashboard.resize(1120, 740);
+    dashboard.show();
+    if (!week.start(weekOfEvents(eventCount, now, 0)))
+        return 1;
+    ComingUpPanel& panel = *dashboard.comingUp();
+    ComingUp::DayList* days = panel.dayList();
+    PaintWatch pagePaint(days);
+    dashboard.repaint();
+    const auto rowsBefore = days->events();
+
+    QList<double> tickSamples;
+    for (int i = 0; i < 200; ++i) {
+        week.clock.set(now.addSecs(60 * (i % 2 + 1)));
+        QElapsedTimer timer;
+        timer.start();
+        panel.evaluate(); // what the minute ticker calls
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        tickSamples.append(msSince(timer));
+    }
+    const Figures tick = summarise(tickSamples);
+    std::printf(
+        "coming up, %d events: a minute tick that changes nothing shown: median %5.2f ms  p95 %5.2f ms  (target "
+        "< 5 ms; rows rebuilt: %s)\n",
+        eventCount, tick.median, tick.p95, days->events() == rowsBefore ? "none" : "some");
+
+    QList<double> publishSamples;
+    for (int i = 0; i < 20; ++i) {
+        // From the request to Google, whose answer arrives at the next turn and is published at
+        // once (no desktop access: nothing else is read), to the panel painted again.
+        week.google.answerAllWith(weekOfEvents(eventCount, now, (i + 1) % 2));
+        QElapsedTimer timer;
+        timer.start();
+        week.service.refreshGoogle();
+        if (!pagePaint.waitForPaint())
+            return 1;
+        publishSamples.append(msSince(timer));
+    }
+    const Figures publish = summarise(publishSamples);
+    std::printf("coming up, %d events: a publication that changes the list, to the repaint: median %5.1f ms  p95 "
+                "%5.1f ms  (target < 50 ms)\n",
+        eventCount, publish.median, publish.p95);
+    return 0;
+}
