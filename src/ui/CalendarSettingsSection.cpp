@@ -6,8 +6,10 @@
 #include "ui/GoogleCalendarSettings.h"
 #include "ui/PlainButton.h"
 #include "ui/Quillet.h"
+#include "ui/SymbolView.h"
 #include "ui/ToneLabel.h"
 
+#include <QHBoxLayout>
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -58,6 +60,32 @@ QWidget* textAndButton(const QString& text, QPushButton* button, QWidget* parent
     button->setParent(face);
     column->addWidget(button, 0, Qt::AlignLeading);
     return face;
+}
+
+const QString kLegend
+    = QStringLiteral("\u23FA = always record this calendar (for in-person classes/talks with no video link).");
+
+// The legend under the list. Few desktop fonts carry the record sign it opens with; without one
+// the sign is drawn as the record symbol, and the rest of the text follows it.
+QWidget* legend(QWidget* parent)
+{
+    const QFont font = Quillet::caption2();
+    if (QFontMetrics(font).inFontUcs4(0x23FA)) {
+        auto* label = new ToneLabel(kLegend, font, Quillet::Tone::tertiary, parent);
+        label->setWordWrap(true);
+        return label;
+    }
+    auto* row = new QWidget(parent);
+    row->setAccessibleName(kLegend);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(
+        new SymbolView(QStringLiteral("record.circle"), 9.5, Quillet::Tone::tertiary, row), 0, Qt::AlignTop);
+    auto* rest = new ToneLabel(kLegend.mid(1), font, Quillet::Tone::tertiary, row);
+    rest->setWordWrap(true);
+    layout->addWidget(rest, 1);
+    return row;
 }
 
 } // namespace
@@ -174,11 +202,7 @@ QWidget* CalendarSettingsSection::makeGrantedView()
         }
         column->addLayout(block);
     }
-    auto* legend = new ToneLabel(
-        QStringLiteral("⏺ = always record this calendar (for in-person classes/talks with no video link)."),
-        Quillet::caption2(), Quillet::Tone::tertiary, view);
-    legend->setWordWrap(true);
-    column->addWidget(legend);
+    column->addWidget(legend(view));
     column->addWidget(new Divider(view));
     auto* reset
         = new PlainButton(QStringLiteral("Reset to defaults"), Quillet::caption(), Quillet::Tone::secondary, view);
