@@ -151,6 +151,7 @@ public:
     MeetingSummarizer& summarizer() { return m_summarizer; }
     TranscriptionSession& session() { return m_session; }
     GoogleOAuth& googleOAuth() { return m_googleOAuth; }
+    const GoogleCalendarAPI& googleAPI() const { return m_googleAPI; }
     GoogleCalendarService& google() { return m_google; }
     CalendarService& calendar() { return m_calendar; }
     AppState& appState() { return m_appState; }
