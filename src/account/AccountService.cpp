@@ -354,7 +354,7 @@ void AccountService::refreshTessraBalance(Completion done)
         // Only a whole, readable balance for the key that is still signed in replaces the one
         // shown; a failure leaves it as it was.
         if (!ReplyLimiter::failure(reply) && status.isValid() && status.toInt() == 200 && m_tessraKey == sentKey) {
-            const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+            const QJsonDocument document = QJsonDocument::fromJson(ReplyLimiter::body(reply));
             const QJsonValue balance = document.object().value(QLatin1String("balance"));
             if (document.isObject() && balance.isDouble())
                 assign(m_tessraBalance, std::optional(balance.toDouble()), &AccountService::tessraBalanceChanged);

@@ -223,7 +223,7 @@ void QuilletCloud::send(const QByteArray& method, const QString& path, const std
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid())
             raw.status = status.toInt();
-        raw.body = reply->readAll();
+        raw.body = ReplyLimiter::body(reply);
         raw.error = reply->error();
         raw.errorString = reply->errorString();
         done(raw);

@@ -262,7 +262,7 @@ void TessraOAuth::exchange(const QString& code)
             finish(OtherError { reply->errorString() });
             return;
         }
-        finish(sessionFromTokenReply(status.toInt(), reply->readAll()));
+        finish(sessionFromTokenReply(status.toInt(), ReplyLimiter::body(reply)));
     });
 }
 

@@ -12,21 +12,6 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingImporter.h"
 
-namespace {
-
-// Every finished meeting, as plain copies the archive writer may take to its thread.
-QList<MeetingArchiver::Snapshot> snapshotsOfFinishedMeetings(ModelContext& context)
-{
-    QList<MeetingArchiver::Snapshot> snapshots;
-    const QList<Meeting*> meetings = context.fetchMeetings({ [](const Meeting& m) { return !m.isRecording(); } });
-    snapshots.reserve(meetings.size());
-    for (const Meeting* meeting : meetings)
-        snapshots.append(MeetingArchiver::Snapshot(*meeting));
-    return snapshots;
-}
-
-} // namespace
-
 QString AppServices::Config::defaultStoreFile()
 {
     return QuilletStore::storeFilePath();
@@ -88,8 +73,15 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service, &m_google)
     , m_reminders(m_notifications, m_calendar, m_settings, m_clock)
     , m_autoStart(m_session, m_notifications, m_clock, config.autoStartCheckInterval)
+    , m_calendarHooks([&]() -> Chosen<CalendarHooks> {
+        if (config.calendarHooks)
+            return { nullptr, config.calendarHooks };
+        auto hooks = std::make_unique<CalendarServiceHooks>(m_calendar, m_reminders, m_autoStart, m_archiver);
+        CalendarHooks* service = hooks.get();
+        return { std::move(hooks), service };
+    }())
+    , m_appState(m_session, m_archiver)
 {
-    m_settings.registerDefault(SettingsKeys::soundEnabled);
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
     m_router.setOpenUrlHandler([this](const QUrl& url) { m_account.handleOpenURL(url); });
     for (const QString& scheme : redirectSchemes(config))
@@ -111,21 +103,20 @@ QStringList AppServices::redirectSchemes(const Config& config)
 
 void AppServices::launch()
 {
-    // An empty store is rebuilt from the archive; otherwise the archive forgets the meetings
-    // whose deletion reached the store but not the archive (the process ended in between).
-    // Never both: the prune would delete the files the import skipped.
     QSet<QUuid> storedIds;
     const QList<Meeting*> meetings = m_store->fetchMeetings();
     for (const Meeting* meeting : meetings)
         storedIds.insert(meeting->id());
-    if (storedIds.isEmpty())
-        MeetingImporter::runIfNeeded(*m_store, m_clock, m_config.importFolder);
-    else
+    if (!storedIds.isEmpty())
         m_archiver.prune(storedIds);
-    m_account.refresh();
-    m_updateChecker.check();
-    m_archiver.backfill(snapshotsOfFinishedMeetings(*m_store));
     m_calendar.start();
+}
+
+void AppServices::runWindowTasks()
+{
+    m_account.refresh();
+    MeetingImporter::runIfNeeded(*m_store, m_clock, m_config.importFolder);
+    m_updateChecker.check();
 }
 
 std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent)

@@ -4,6 +4,9 @@
 #include "account/AccountService.h"
 #include "account/QuilletCloud.h"
 #include "account/TessraOAuth.h"
+#include "app/AppNotices.h"
+#include "app/AppState.h"
+#include "app/CalendarHooks.h"
 #include "app/EventLinks.h"
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
@@ -77,6 +80,9 @@ public:
         NotificationServer* notificationServer = nullptr; // the desktop's notifications
         CalendarStore* calendarStore = nullptr; // the desktop's calendar store
         DesktopSettingsOpener* desktopSettings = nullptr; // the desktop's settings panes
+        // The calendar features the shell calls; null: the real ones (the calendar service,
+        // the meetings made from its events, their reminders and automatic start).
+        CalendarHooks* calendarHooks = nullptr;
         Scheduler* scheduler = nullptr; // Qt's timers
         EventLinks* eventLinks = nullptr; // none: nothing is offered
 
@@ -103,11 +109,16 @@ public:
     // sign-in's redirect scheme, when Google is set up.
     static QStringList redirectSchemes(const Config& config);
 
-    // The work of a launch, once the first window is up, in this order: the import that
-    // rebuilds an empty store from the archive (or, when the store holds meetings, the prune of
-    // archived meetings deleted from it), the account's refresh, the update check, the
-    // archive's backfill of every finished meeting and the calendar service's start.
+    // The work of a launch, before the main window shows: when the store holds meetings, the
+    // archive forgets those whose deletion reached the store but not the archive (the process
+    // ended in between; never on a store the import is about to refill: the prune would delete
+    // the files the import skips); then the calendar service starts.
     void launch();
+
+    // The tasks of each time the main window is shown anew, after its housekeeping, in this
+    // order: the account's refresh, the import that rebuilds an empty store from the archive,
+    // and the update check. The two network requests return at once.
+    void runWindowTasks();
 
     // A chat service for one meeting view (each view has its own).
     std::unique_ptr<MeetingChatService> makeChatService(QObject* parent = nullptr);
@@ -140,8 +151,12 @@ public:
     MeetingSummarizer& summarizer() { return m_summarizer; }
     TranscriptionSession& session() { return m_session; }
     GoogleOAuth& googleOAuth() { return m_googleOAuth; }
+    const GoogleCalendarAPI& googleAPI() const { return m_googleAPI; }
     GoogleCalendarService& google() { return m_google; }
     CalendarService& calendar() { return m_calendar; }
+    AppState& appState() { return m_appState; }
+    AppNotices& notices() { return m_notices; }
+    CalendarHooks& calendarHooks() { return *m_calendarHooks.service; }
     MeetingReminders& reminders() { return m_reminders; }
     AutoStartScheduler& autoStart() { return m_autoStart; }
 
@@ -194,4 +209,7 @@ private:
     CalendarService m_calendar;
     MeetingReminders m_reminders;
     AutoStartScheduler m_autoStart;
+    Chosen<CalendarHooks> m_calendarHooks;
+    AppState m_appState;
+    AppNotices m_notices;
 };

@@ -1,9 +1,10 @@
 #include "app/QuilletApp.h"
 
+#include "app/AppDelegate.h"
 #include "platform/Log.h"
 #include "platform/TerminationSignals.h"
 #include "platform/UrlRouter.h"
-#include "ui/MainWindow.h"
+#include "ui/ThemeController.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -23,16 +24,19 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     // SIGTERM and SIGINT quit through the event loop, so that everything below is destroyed
     // in order and the store is closed.
     TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &app, &QCoreApplication::quit);
+    // exit(), not quit(): quit() asks every window to close first, and the main window never
+    // closes.
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &app, [] { QCoreApplication::exit(0); });
 
-    // A second start with a "quillet:" link (the e-mail sign-in, the provider's redirect) or
-    // Google's redirect hands the link to the running instance and ends.
+    // A second start hands over to the running instance and ends: its "quillet:" link (the
+    // e-mail sign-in, the provider's redirect) or Google's redirect, or else a request for the
+    // main window. A second process would otherwise record into the same store beside the first.
     const AppServices::Config config = makeConfig();
     const QStringList redirectSchemes = AppServices::redirectSchemes(config);
-    const std::optional<QUrl> launchUrl
-        = UrlRouter::urlFromArguments(QApplication::arguments().mid(1), redirectSchemes);
-    if (launchUrl && UrlRouter::forwardToRunningInstance(*launchUrl, redirectSchemes))
+    const QStringList arguments = QApplication::arguments().mid(1);
+    if (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes))
         return EXIT_SUCCESS;
+    const std::optional<QUrl> launchUrl = UrlRouter::urlFromArguments(arguments, redirectSchemes);
 
     QString error;
     const std::unique_ptr<AppServices> services = AppServices::open(config, &error);
@@ -44,8 +48,8 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     // Listen before the slow launch work, so a link opened meanwhile is not a second instance.
     services->router().listen();
 
-    Log::line("[Quillet] App launched");
-
+    // The appearance applies to every window, so it comes before the first.
+    ThemeController theme(services->settings());
     // The calendars are read again each time the application becomes active.
     CalendarService& calendar = services->calendar();
     QObject::connect(
@@ -53,16 +57,12 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
             if (state == Qt::ApplicationActive)
                 calendar.applicationBecameActive();
         });
+    services->launch();
+    AppDelegate delegate(*services);
+    delegate.applicationDidFinishLaunching();
 
-    MainWindow window(*services);
-    window.show();
-
-    // Launch work that needs the network or touches every meeting runs once the window is up.
-    QTimer::singleShot(0, &window, [&] {
-        services->launch();
-        if (launchUrl)
-            services->router().route(*launchUrl);
-    });
+    if (launchUrl)
+        QTimer::singleShot(0, &delegate, [&] { services->router().route(*launchUrl); });
 
     return QApplication::exec();
 }

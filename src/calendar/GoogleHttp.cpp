@@ -29,10 +29,10 @@ GoogleHttp::Answer GoogleHttp::answer(QNetworkReply* reply)
     // Qt flags 4xx and 5xx answers as errors too; a status means the server answered.
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid())
-        return { std::nullopt, status.toInt(), reply->readAll() };
+        return { std::nullopt, status.toInt(), ReplyLimiter::body(reply) };
     if (reply->error() != QNetworkReply::NoError)
         return { reply->errorString(), std::nullopt, {} };
-    return { std::nullopt, std::nullopt, reply->readAll() };
+    return { std::nullopt, std::nullopt, ReplyLimiter::body(reply) };
 }
 
 std::optional<QString> GoogleHttp::utf8(const QByteArray& body)

@@ -47,8 +47,16 @@ public:
     // Sends method with the body (none: no body at all) and watches the reply, which belongs
     // to the caller as usual. Past a limit the reply is aborted: it finishes with
     // OperationCanceledError, and failure() says why.
+    //
+    // The body is taken out of the reply as it arrives (read it with body(), not from the
+    // reply): the network thread hands over only a small buffer at a time and waits until it
+    // has been read, so a body that never ends is stopped at the cap, however busy this
+    // thread is, instead of piling up in the network manager's queue.
     static QNetworkReply* send(QNetworkAccessManager& network, QNetworkRequest request, const QByteArray& method,
         const std::optional<QByteArray>& body, const RequestLimits& limits);
+
+    // The reply's body, once the reply has finished (each reply's body can be taken once).
+    static QByteArray body(QNetworkReply* reply);
 
     // Why the reply did not come back whole, in words for the user: a limit was passed or a
     // redirect was refused. Nothing for any other outcome, which the caller judges itself.
@@ -57,11 +65,13 @@ public:
 private:
     ReplyLimiter(QNetworkReply* reply, const RequestLimits& limits);
 
-    void checkSize();
+    void checkAnnouncedSize();
+    void takeArrived();
     void stop(const QString& why);
 
     QNetworkReply* m_reply;
     qint64 m_maxReplyBytes;
+    QByteArray m_body;
     QTimer m_deadline;
     std::optional<QString> m_failure;
 };

@@ -13,6 +13,8 @@ namespace {
 constexpr qsizetype kMaxLineBytes = 64 * 1024;
 constexpr int kForwardWaitMs = 1000;
 const QByteArray kAck = QByteArrayLiteral("ok\n");
+// Not a URL of our scheme, so it cannot be mistaken for one.
+const QByteArray kShowWindow = QByteArrayLiteral("show-window");
 
 // QUrl lowercases schemes; what comes from outside must carry the scheme exactly as ours.
 bool hasExactScheme(const QString& text, const QStringList& redirectSchemes)
@@ -160,6 +162,10 @@ void UrlRouter::readConnection()
             socket->write(kAck);
             socket->flush();
             socket->disconnectFromServer();
+            if (line == kShowWindow) {
+                emit mainWindowRequested();
+                return;
+            }
             const QString text = QString::fromUtf8(line);
             if (hasExactScheme(text, redirectSchemes()))
                 route(QUrl::fromEncoded(line, QUrl::StrictMode));
@@ -179,11 +185,24 @@ bool UrlRouter::forwardToRunningInstance(const QUrl& url, const QStringList& red
     // The receiving side wants the scheme spelled as it was configured, not in QUrl's lower case.
     if (redirect)
         text.replace(0, redirect->size(), redirect->toUtf8());
+    return sendLine(text, serverName);
+}
+
+bool UrlRouter::handOverToRunningInstance(
+    const QStringList& arguments, const QStringList& redirectSchemes, const QString& serverName)
+{
+    if (const std::optional<QUrl> url = urlFromArguments(arguments, redirectSchemes))
+        return forwardToRunningInstance(*url, redirectSchemes, serverName);
+    return sendLine(kShowWindow, serverName);
+}
+
+bool UrlRouter::sendLine(const QByteArray& line, const QString& serverName)
+{
     QLocalSocket socket;
     socket.connectToServer(serverName);
     if (!socket.waitForConnected(kForwardWaitMs))
         return false;
-    socket.write(text + '\n');
+    socket.write(line + '\n');
     if (!socket.waitForBytesWritten(kForwardWaitMs))
         return false;
     while (!socket.canReadLine()) {

@@ -11,11 +11,12 @@ class QLocalServer;
 
 // Routes "quillet:" URLs opened into the application, and keeps it a single instance: the
 // first process listens on a local socket in the user's runtime folder, and a later process
-// started with a URL hands it over there and exits. "quillet://callback" goes to the waiting
-// provider sign-in, every other "quillet:" URL to the open-URL handler. A redirect scheme (the
-// Google sign-in's) is accepted wherever "quillet" is, and its URLs go to their own handler;
-// URLs of any other scheme are ignored. URLs can carry sign-in tokens and codes: only scheme
-// and host of a "quillet:" URL, and only the scheme of a redirect, are ever logged.
+// hands over there and exits: its URL, or, started without one, a request to bring the main
+// window back. "quillet://callback" goes to the waiting provider sign-in, every other
+// "quillet:" URL to the open-URL handler. A redirect scheme (the Google sign-in's) is accepted
+// wherever "quillet" is, and its URLs go to their own handler; URLs of any other scheme are
+// ignored. URLs can carry sign-in tokens and codes: only scheme and host of a "quillet:" URL,
+// and only the scheme of a redirect, are ever logged.
 //
 // Schemes are compared as spelled where a URL arrives as text (command line, socket); QUrl
 // keeps a scheme in lower case.
@@ -50,6 +51,12 @@ public:
     static bool forwardToRunningInstance(
         const QUrl& url, const QStringList& redirectSchemes = {}, const QString& serverName = defaultServerName());
 
+    // What a later process does before anything else: hands the first "quillet:" URL (or URL of
+    // a redirect scheme) among its arguments to the running instance, or, without one, asks it
+    // for its main window. True when the running instance confirmed it (the process then ends).
+    static bool handOverToRunningInstance(const QStringList& arguments, const QStringList& redirectSchemes = {},
+        const QString& serverName = defaultServerName());
+
     // <runtime folder>/<bundle identifier>.urls
     static QString defaultServerName();
 
@@ -63,9 +70,12 @@ public:
 signals:
     // A URL arrived from another process (after it was routed).
     void urlReceived();
+    // A later process started without a URL asks for the main window.
+    void mainWindowRequested();
 
 private:
     void readConnection();
+    static bool sendLine(const QByteArray& line, const QString& serverName);
     QStringList redirectSchemes() const;
 
     Handler m_oauthHandler;

@@ -87,6 +87,19 @@ void ArchiveWriter::remove(const QUuid& meetingId) const
     index.save(indexFilePath());
 }
 
+QSet<QUuid> ArchiveWriter::indexedIds() const
+{
+    const ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    QSet<QUuid> ids;
+    ids.reserve(index.size());
+    for (auto it = index.entries().begin(); it != index.entries().end(); ++it) {
+        const QUuid id = QUuid::fromString(it.key());
+        if (!id.isNull())
+            ids.insert(id);
+    }
+    return ids;
+}
+
 int ArchiveWriter::prune(const QSet<QUuid>& storedIds) const
 {
     if (storedIds.isEmpty() || unsafeWriteTarget(kIndexFileName))

@@ -29,6 +29,9 @@ public:
     // Drops the meeting's entry and deletes its file; an unknown identifier changes nothing.
     void remove(const QUuid& meetingId) const;
 
+    // The meetings the index holds; none when it is missing or unreadable.
+    QSet<QUuid> indexedIds() const;
+
     // Drops every entry whose meeting is not in `storedIds`, deleting the files they list.
     // An empty set changes nothing. Returns the entries dropped.
     int prune(const QSet<QUuid>& storedIds) const;

@@ -95,6 +95,18 @@ void MarkdownArchiver::remove(const QUuid& meetingId)
     post([root = m_root, meetingId] { ArchiveWriter(root).remove(meetingId); });
 }
 
+QFuture<QSet<QUuid>> MarkdownArchiver::indexedIds()
+{
+    auto promise = std::make_shared<QPromise<QSet<QUuid>>>();
+    QFuture<QSet<QUuid>> future = promise->future();
+    promise->start();
+    post([root = m_root, promise] {
+        promise->addResult(ArchiveWriter(root).indexedIds());
+        promise->finish();
+    });
+    return future;
+}
+
 void MarkdownArchiver::prune(const QSet<QUuid>& storedIds)
 {
     post([root = m_root, storedIds] {

@@ -73,6 +73,11 @@ public:
     // Queues removing the meeting's file and index entry.
     virtual void remove(const QUuid& meetingId) = 0;
 
+    // Queues a job that reads which meetings the index holds. The future finishes with their
+    // identifiers once every job queued before it has run; continue it on the main thread
+    // (QFuture::then with a context object) to take snapshots of only the meetings it lacks.
+    virtual QFuture<QSet<QUuid>> indexedIds() = 0;
+
     // Queues dropping the index entry, and deleting the file it lists, of every meeting that is
     // not in `storedIds` (the identifiers of all meetings in the store): a deletion whose removal
     // never ran, because the process ended first, would otherwise come back with a later import.
@@ -104,6 +109,7 @@ public:
     void archive(const Snapshot& snapshot) override;
     void backfill(const QList<Snapshot>& snapshots) override;
     void remove(const QUuid& meetingId) override;
+    QFuture<QSet<QUuid>> indexedIds() override;
     void prune(const QSet<QUuid>& storedIds) override;
     QFuture<void> idle() override;
 

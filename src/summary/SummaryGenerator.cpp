@@ -1,11 +1,11 @@
 #include "summary/SummaryGenerator.h"
 
+#include "format/TextPrefix.h"
 #include "network/ReplyLimiter.h"
 #include "platform/Log.h"
 #include "summary/ChatCompletions.h"
 #include "summary/ReasoningStripper.h"
 #include "summary/SummaryPrompts.h"
-#include "format/TextPrefix.h"
 
 #include <QFutureWatcher>
 #include <QJsonArray>
@@ -204,10 +204,10 @@ private:
             return;
         }
         if (status != 200) {
-            finish(id, SummaryResult<QString>::failure(SummaryError::api(status, bodyText(reply->readAll()))));
+            finish(id, SummaryResult<QString>::failure(SummaryError::api(status, bodyText(ReplyLimiter::body(reply)))));
             return;
         }
-        finish(id, answerFrom(reply->readAll()));
+        finish(id, answerFrom(ReplyLimiter::body(reply)));
     }
 
     void finish(quint64 id, const SummaryResult<QString>& result)

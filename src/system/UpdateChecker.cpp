@@ -105,7 +105,7 @@ void UpdateChecker::handleReply(QNetworkReply* reply)
     if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200
         || reply->error() != QNetworkReply::NoError)
         return;
-    const QJsonDocument document = QJsonDocument::fromJson(reply->readAll());
+    const QJsonDocument document = QJsonDocument::fromJson(ReplyLimiter::body(reply));
     if (!document.isObject())
         return;
     const QJsonObject feed = document.object();

@@ -1,9 +1,11 @@
 #include "transcription/LiveDraftRecognizer.h"
 
 #include "platform/Settings.h"
+#include "transcription/UtteranceDetector.h"
 
 #include <QMetaObject>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <thread>
@@ -17,6 +19,20 @@ std::atomic<int> g_decodingThreads { 0 };
 // machine), newer audio is dropped rather than letting the queue grow without bound.
 constexpr double kMaxQueuedSeconds = 10.0;
 
+// Loudness is judged per window of this length, like the chunks of the utterance detector.
+constexpr double kWindowSeconds = 0.1;
+// Windows of quiet audio kept to open a phrase with: the recogniser expects a little silence
+// before the first word, and the window that crossed the threshold may hold only its end.
+constexpr std::size_t kLeadWindows = 3;
+
+bool isLoud(const std::vector<float>& window)
+{
+    double sum = 0;
+    for (float s : window)
+        sum += double(s) * double(s);
+    return std::sqrt(sum / double(window.size())) >= double(UtteranceDetector::silenceRmsThreshold);
+}
+
 } // namespace
 
 // The decoding side. It outlives the recogniser when the recogniser is destroyed mid-decode:
@@ -24,7 +40,7 @@ constexpr double kMaxQueuedSeconds = 10.0;
 // never waits for it.
 struct LiveDraftRecognizer::Decoder
 {
-    enum class Kind { Begin, Samples, End };
+    enum class Kind { Load, Begin, Samples, End };
     struct Command
     {
         Kind kind;
@@ -105,11 +121,14 @@ struct LiveDraftRecognizer::Decoder
             }
 
             switch (command.kind) {
+            case Kind::Load:
             case Kind::Begin:
                 if (!triedToMake) {
                     triedToMake = true;
                     recognizer = factory();
                 }
+                if (command.kind == Kind::Load)
+                    break;
                 if (recognizer && phraseOpen)
                     recognizer->endPhrase();
                 phraseOpen = recognizer && recognizer->beginPhrase();
@@ -154,6 +173,12 @@ struct LiveDraftRecognizer::Decoder
     const std::size_t maxQueuedSamples;
 };
 
+// Which of the recognisers taking turns decodes now (none: the first to speak takes it).
+struct LiveDraftRecognizer::Turn
+{
+    std::atomic<const LiveDraftRecognizer*> holder { nullptr };
+};
+
 LiveDraftRecognizer::LiveDraftRecognizer(double sampleRate, QObject* parent)
     : LiveDraftRecognizer(
         sampleRate, QLocale::system(), [sampleRate] { return SpeechRecognition::createOnDevice(sampleRate); },
@@ -165,6 +190,7 @@ LiveDraftRecognizer::LiveDraftRecognizer(
     : QObject(parent)
     , m_clock(clock)
     , m_hasRecognizer(SpeechRecognition::supportsLocale(locale) && factory)
+    , m_windowSize(std::max<std::size_t>(1, std::size_t(std::lround(sampleRate * kWindowSeconds))))
     , m_phraseStarted(clock.now())
 {
     if (!m_hasRecognizer)
@@ -179,6 +205,10 @@ LiveDraftRecognizer::LiveDraftRecognizer(
 
 LiveDraftRecognizer::~LiveDraftRecognizer()
 {
+    {
+        std::lock_guard lock(m_mutex);
+        endTurnLocked();
+    }
     if (m_decoder)
         m_decoder->detach();
 }
@@ -209,6 +239,31 @@ void LiveDraftRecognizer::setPhraseLimit(std::chrono::milliseconds limit)
     m_phraseLimit = limit;
 }
 
+void LiveDraftRecognizer::takeTurns(std::initializer_list<LiveDraftRecognizer*> recognizers)
+{
+    const auto turn = std::make_shared<Turn>();
+    for (LiveDraftRecognizer* recognizer : recognizers) {
+        std::lock_guard lock(recognizer->m_mutex);
+        recognizer->m_turn = turn;
+    }
+}
+
+bool LiveDraftRecognizer::takeTurnLocked()
+{
+    if (!m_turn)
+        return true;
+    const LiveDraftRecognizer* expected = nullptr;
+    return m_turn->holder.compare_exchange_strong(expected, this) || expected == this;
+}
+
+void LiveDraftRecognizer::endTurnLocked()
+{
+    if (!m_turn)
+        return;
+    const LiveDraftRecognizer* expected = this;
+    m_turn->holder.compare_exchange_strong(expected, nullptr);
+}
+
 bool LiveDraftRecognizer::isRunning() const
 {
     std::lock_guard lock(m_mutex);
@@ -223,7 +278,15 @@ void LiveDraftRecognizer::start()
     if (m_running)
         return;
     m_running = true;
-    beginPhraseLocked();
+    // The model loads now rather than when the first word is spoken, which would then wait
+    // for it (a third of a second).
+    m_decoder->push({ Decoder::Kind::Load, 0, {} });
+    // Words of a phrase from before a stop are not shown after the restart.
+    ++m_phrase;
+    m_window.clear();
+    m_lead.clear();
+    m_speaking = false;
+    m_quietWindows = 0;
 }
 
 void LiveDraftRecognizer::stop()
@@ -232,6 +295,7 @@ void LiveDraftRecognizer::stop()
         std::lock_guard lock(m_mutex);
         m_running = false;
         endPhraseLocked();
+        endTurnLocked();
     }
     emit draftChanged(QString());
 }
@@ -241,14 +305,55 @@ void LiveDraftRecognizer::feed(std::span<const float> samples)
     if (samples.empty())
         return;
     std::lock_guard lock(m_mutex);
-    if (!m_running || !m_hasPhrase)
+    if (!m_running)
         return;
+    while (!samples.empty()) {
+        const std::size_t taken = std::min(m_windowSize - m_window.size(), samples.size());
+        m_window.insert(m_window.end(), samples.begin(), samples.begin() + std::ptrdiff_t(taken));
+        samples = samples.subspan(taken);
+        if (m_window.size() == m_windowSize) {
+            judgeWindowLocked();
+            m_window.clear();
+        }
+    }
+}
+
+void LiveDraftRecognizer::judgeWindowLocked()
+{
+    if (isLoud(m_window)) {
+        m_speaking = true;
+        m_quietWindows = 0;
+    } else if (m_speaking && ++m_quietWindows >= UtteranceDetector::trailingSilenceChunks) {
+        m_speaking = false;
+    }
+
+    if (!m_speaking) {
+        endPhraseLocked();
+        endTurnLocked();
+    }
+    if (!m_speaking || (!m_hasPhrase && !takeTurnLocked())) {
+        // Kept to open the next phrase with: the quiet before it, or the speech heard while
+        // the other side held the turn.
+        m_lead.insert(m_lead.end(), m_window.begin(), m_window.end());
+        const std::size_t keep = kLeadWindows * m_windowSize;
+        if (m_lead.size() > keep)
+            m_lead.erase(m_lead.begin(), m_lead.end() - std::ptrdiff_t(keep));
+        return;
+    }
+    if (!m_hasPhrase) {
+        beginPhraseLocked();
+        std::vector<float> opening = std::move(m_lead);
+        m_lead.clear();
+        opening.insert(opening.end(), m_window.begin(), m_window.end());
+        m_decoder->push({ Decoder::Kind::Samples, m_phrase, std::move(opening) });
+        return;
+    }
     if (m_phraseStarted.msecsTo(m_clock.now()) > m_phraseLimit.count()) {
         endPhraseLocked();
         beginPhraseLocked();
         return;
     }
-    m_decoder->push({ Decoder::Kind::Samples, m_phrase, std::vector<float>(samples.begin(), samples.end()) });
+    m_decoder->push({ Decoder::Kind::Samples, m_phrase, m_window });
 }
 
 void LiveDraftRecognizer::beginPhraseLocked()
@@ -270,8 +375,9 @@ void LiveDraftRecognizer::endPhraseLocked()
 void LiveDraftRecognizer::deliver(quint64 phrase, const QString& text)
 {
     {
+        // The last phrase's words may still come in after it ended; older phrases' may not.
         std::lock_guard lock(m_mutex);
-        if (!m_running || !m_hasPhrase || phrase != m_phrase)
+        if (!m_running || phrase != m_phrase)
             return;
     }
     emit draftChanged(text);

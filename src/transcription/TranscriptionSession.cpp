@@ -2,6 +2,7 @@
 
 #include "account/AccountService.h"
 #include "audio/DualStreamMixer.h"
+#include "format/TextPrefix.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Mailbox.h"
@@ -14,7 +15,6 @@
 #include "summary/MeetingSummarizer.h"
 #include "system/CustomDictionary.h"
 #include "system/SoundFeedback.h"
-#include "format/TextPrefix.h"
 #include "transcription/EchoSuppressor.h"
 #include "transcription/LiveDraftRecognizer.h"
 #include "transcription/TessraTranscriber.h"
@@ -23,6 +23,7 @@
 #include <QFuture>
 #include <QMetaObject>
 #include <QTimer>
+#include <algorithm>
 #include <mutex>
 
 namespace {
@@ -133,6 +134,12 @@ QUuid TranscriptionSession::generatingSummaryMeetingID() const
 int TranscriptionSession::drainingRecordings() const
 {
     return int(m_draining.size());
+}
+
+bool TranscriptionSession::isFinishing(const QUuid& meetingId) const
+{
+    return std::any_of(m_draining.begin(), m_draining.end(),
+        [&](const std::shared_ptr<Recording>& recording) { return recording->meetingId == meetingId; });
 }
 
 // --- Published state -------------------------------------------------------------------
@@ -557,6 +564,7 @@ void TranscriptionSession::startLiveDraft()
         m_systemDraft = make();
         for (LiveDraftRecognizer* draft : { m_micDraft.get(), m_systemDraft.get() })
             connect(draft, &LiveDraftRecognizer::draftChanged, this, &TranscriptionSession::setLiveDraft);
+        LiveDraftRecognizer::takeTurns({ m_micDraft.get(), m_systemDraft.get() });
         // The observers run on the capture threads; they are removed before the recognisers go.
         m_mixer.setOnMicSamples([draft = m_micDraft.get()](const AudioSamples& samples) {
             draft->feed(std::span<const float>(samples.constData(), std::size_t(samples.size())));

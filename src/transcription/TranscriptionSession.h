@@ -102,6 +102,9 @@ public:
     void setDraftFactory(DraftFactory factory) { m_draftFactory = std::move(factory); }
     // Recordings whose meeting is not finished yet, or whose uploads still run.
     int drainingRecordings() const;
+    // True from the stop of the recording into this meeting until its last upload has ended:
+    // the meeting may still be flagged as recording, or still be waiting for its text.
+    bool isFinishing(const QUuid& meetingId) const;
 
 signals:
     void isRecordingChanged();

@@ -142,7 +142,7 @@ void TranscriptionUploader::onFinished(QNetworkReply* reply)
     } else if (!status.isValid()) {
         result.error = TessraError { TessraError::Kind::BadResponse, QStringLiteral("No HTTP response") };
     } else {
-        result = TranscriptionReply::read(status.toInt(), reply->readAll());
+        result = TranscriptionReply::read(status.toInt(), ReplyLimiter::body(reply));
     }
 
     if (result.error && m_attempt < kAttempts) {

@@ -19,6 +19,12 @@ void SymbolView::setName(const QString& name)
     update();
 }
 
+void SymbolView::setColor(const std::optional<QColor>& color)
+{
+    m_color = color;
+    update();
+}
+
 QSize SymbolView::sizeHint() const
 {
     const int side = qRound(Symbols::sideFor(m_fontPixels));
@@ -28,5 +34,5 @@ QSize SymbolView::sizeHint() const
 void SymbolView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    Symbols::paint(painter, m_name, QRectF(rect()), Quillet::color(m_tone, palette()));
+    Symbols::paint(painter, m_name, QRectF(rect()), m_color.value_or(Quillet::color(m_tone, palette())));
 }

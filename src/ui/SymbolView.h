@@ -3,6 +3,7 @@
 #include "ui/Quillet.h"
 
 #include <QWidget>
+#include <optional>
 
 // One named symbol, sized to stand beside text of a given size, in a tone of the window text.
 class SymbolView final : public QWidget
@@ -15,6 +16,8 @@ public:
 
     QString name() const { return m_name; }
     void setName(const QString& name);
+    // A colour of its own (a green check mark), or none for the tone's.
+    void setColor(const std::optional<QColor>& color);
 
     QSize sizeHint() const override;
 
@@ -25,4 +28,5 @@ private:
     QString m_name;
     qreal m_fontPixels;
     Quillet::Tone m_tone;
+    std::optional<QColor> m_color;
 };

@@ -49,6 +49,13 @@ constexpr SymbolFile kSymbols[] = {
     { "person.crop.circle", "person-crop-circle.svg" },
     { "person.crop.circle.badge.checkmark", "person-crop-circle-badge-checkmark.svg" },
     { "circle.lefthalf.filled", "circle-lefthalf-filled.svg" },
+    { "character.bubble", "character-bubble.svg" },
+    { "text.viewfinder", "text-viewfinder.svg" },
+    { "waveform.badge.exclamationmark", "waveform-badge-exclamationmark.svg" },
+    { "bell", "preferences-system-notifications-symbolic.svg" },
+    { "power", "system-shutdown-symbolic.svg" },
+    { "xmark", "window-close-symbolic.svg" },
+    { "plus", "list-add-symbolic.svg" },
     { "text.alignleft", "format-justify-left-symbolic.svg" },
     { "ellipsis", "view-more-horizontal-symbolic.svg" },
     // The folder symbols the new-folder sheet offers ("calendar" and "mic" are above).
@@ -63,7 +70,6 @@ constexpr SymbolFile kSymbols[] = {
     { "building.2", "building-2.svg" },
     { "airplane", "airplane-mode-symbolic.svg" },
     // The sidebar, its foot and the fix-it banner.
-    { "plus", "list-add-symbolic.svg" },
     { "magnifyingglass", "system-search-symbolic.svg" },
     { "arrow.down.circle.fill", "arrow-down-circle-fill.svg" },
     { "chevron.up.chevron.down", "chevron-up-chevron-down.svg" },

@@ -69,10 +69,11 @@ private slots:
         QVERIFY(rig.browser.opened.isEmpty());
     }
 
-    // An empty store is rebuilt from the archive before the backfill runs, so the backfill
-    // indexes the imported meetings; the update feed is asked on the product's site and the
-    // calendars are read. A store with meetings prunes the archive instead.
-    void launchImportsOrPrunesBeforeTheBackfill()
+    // A window show's housekeeping asks the archive what it holds before the show's tasks
+    // rebuild an empty store from it; the back-fill is taken when the archive answers, so it
+    // indexes the imported meetings. The update feed is asked on the product's site; the
+    // launch reads the calendars, and with meetings in the store prunes the archive.
+    void showImportsAndBackfillsLaunchPrunes()
     {
         AppRig rig;
         const QString golden = QStringLiteral(QUILLET_TEST_DATA_DIR "/archive/golden");
@@ -83,26 +84,29 @@ private slots:
             QVERIFY(QDir().mkpath(QFileInfo(to).path()));
             QVERIFY(QFile::copy(from, to));
         }
-
-        rig->launch();
-        QCOMPARE(rig->store().meetingCount(), 6);
-        QVERIFY(waitFor(rig->archiver().idle()));
         const auto index = [&rig] {
             QFile file(rig.archiveRoot() + QStringLiteral("/index.json"));
             return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
         };
-        QCOMPARE(index().size(), 6);
+
+        rig->launch();
+        rig->appState().backfillArchive(rig->store());
+        rig->runWindowTasks();
+        QCOMPARE(rig->store().meetingCount(), 6);
+        QTRY_COMPARE(index().size(), 6);
         QTRY_COMPARE(rig.site.requestsTo("GET", "/latest.json").size(), 1);
         QCOMPARE(rig.calendars.calendarReads(), 1);
 
         // A meeting deleted from the store whose archive removal never ran (the process ended
-        // first): the next launch imports nothing and drops its file.
+        // first): the next launch drops its file, and its show imports nothing.
         Meeting* deleted = rig->store().fetchMeetings().first();
         const QString deletedId = deleted->id().toString(QUuid::WithoutBraces).toUpper();
         rig->store().remove(deleted);
         QVERIFY(rig->store().save());
         AppServices& again = rig.restart();
         again.launch();
+        again.appState().backfillArchive(again.store());
+        again.runWindowTasks();
         QCOMPARE(again.store().meetingCount(), 5);
         QVERIFY(waitFor(again.archiver().idle()));
         QCOMPARE(index().size(), 5);

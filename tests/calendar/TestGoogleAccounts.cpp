@@ -1,5 +1,6 @@
 #include "calendar/GoogleColor.h"
 #include "support/AppRig.h"
+#include "support/GoogleSignIn.h"
 #include "support/TestMain.h"
 
 #include <QFile>
@@ -12,30 +13,9 @@ using Request = FakeHttpServer::Request;
 using Account = GoogleCalendarService::ConnectedAccount;
 using EventInfo = CalendarService::EventInfo;
 
+using namespace GoogleSignIn;
+
 namespace {
-
-const QString kScheme = QStringLiteral("com.googleusercontent.apps.1234-quillettest");
-
-QString itemValue(const QList<std::pair<QString, QString>>& items, const QString& name)
-{
-    for (const auto& [key, value] : items)
-        if (key == name)
-            return value;
-    return {};
-}
-
-// Accounts as an earlier run left them: listed in the settings, refresh tokens in the keychain.
-void seed(AppRig& rig, const QList<Account>& accounts, const QMap<QString, QString>& refreshTokens)
-{
-    QJsonArray array;
-    for (const Account& account : accounts)
-        array.append(QJsonObject { { "sub", account.sub }, { "email", account.email },
-            { "selectedCalendarIds", QJsonArray::fromStringList(account.selectedCalendarIds) } });
-    rig->settings().set(SettingsKeys::googleAccounts, QString::fromUtf8(QJsonDocument(array).toJson()));
-    for (auto it = refreshTokens.begin(); it != refreshTokens.end(); ++it)
-        rig->keychain().set(it.value(), QStringLiteral("google-refresh-") + it.key());
-    rig.restart();
-}
 
 // The token endpoint, answering each refresh token its own way.
 FakeHttpServer::Handler tokenEndpoint(const QMap<QString, Reply>& byRefreshToken)
@@ -52,25 +32,6 @@ Reply tokens(const QString& accessToken, int expiresIn = 3600, const QString& re
     if (!refreshToken.isEmpty())
         object.insert("refresh_token", refreshToken);
     return Reply::json(200, QJsonDocument(object).toJson());
-}
-
-// The consent page and the user information of a sign-in that goes through.
-void serveSignIn(AppRig& rig, const QByteArray& tokenReply, const QByteArray& user)
-{
-    rig.browser.follow = true;
-    rig.google.on("GET", "/o/oauth2/v2/auth", [](const Request& request) {
-        return Reply::redirect(QUrl(kScheme + QStringLiteral(":/oauth2redirect?code=c&state=")
-            + itemValue(request.queryItems(), QStringLiteral("state"))));
-    });
-    rig.google.on("POST", "/token", Reply::json(200, tokenReply));
-    rig.google.on("GET", "/v1/userinfo", Reply::json(200, user));
-}
-
-bool connects(AppRig& rig)
-{
-    bool done = false;
-    rig->google().connect([&done] { done = true; });
-    return QTest::qWaitFor([&done] { return done; }, 20000);
 }
 
 // The account's access token, or "error: " and the failure's text.

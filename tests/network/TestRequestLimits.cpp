@@ -11,6 +11,9 @@
 #include "system/UpdateChecker.h"
 #include "transcription/TranscriptionTestSupport.h"
 
+#include <QSignalSpy>
+#include <QThread>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -175,6 +178,51 @@ private slots:
         // The client stopped taking the body before the server's own safety stop (which is
         // beyond the largest limit plus what the sockets' buffers can hold).
         QVERIFY(server.mostWritten() < ScriptedHttpServer::kMostWritten);
+    }
+
+    // While this thread is busy (a long layout, a slow disk), the network thread must not keep
+    // reading an endless body into memory on its behalf: it stops at a small buffer, and the
+    // request fails on the cap once this thread reads again.
+    void endlessBodyWaitsForABusyThread_data()
+    {
+        QTest::addColumn<QByteArray>("method");
+        QTest::newRow("GET") << QByteArray("GET");
+        QTest::newRow("POST") << QByteArray("POST");
+    }
+    void endlessBodyWaitsForABusyThread()
+    {
+        QFETCH(QByteArray, method);
+        QThread serverThread;
+        serverThread.start();
+        QObject onServerThread;
+        onServerThread.moveToThread(&serverThread);
+        std::unique_ptr<ScriptedHttpServer> server;
+        const auto onServer
+            = [&](auto work) { QMetaObject::invokeMethod(&onServerThread, work, Qt::BlockingQueuedConnection); };
+        onServer([&] {
+            server = std::make_unique<ScriptedHttpServer>(ScriptedHttpServer::Script {
+                "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n[", "1," });
+        });
+        const auto stopServer = qScopeGuard([&] {
+            onServer([&] { server.reset(); });
+            serverThread.quit();
+            serverThread.wait();
+        });
+
+        QNetworkAccessManager network;
+        QNetworkReply* reply = ReplyLimiter::send(network, QNetworkRequest(server->url(QStringLiteral("/flood"))),
+            method, method == "POST" ? std::optional<QByteArray>("{}") : std::nullopt, { 60s, 60s });
+        // Sending needs this thread; once the answer has begun, it stays busy.
+        QSignalSpy answered(reply, &QNetworkReply::metaDataChanged);
+        QVERIFY(answered.wait());
+        // Far past what the cap, the client's buffer and the kernel's socket buffers hold.
+        constexpr qint64 farPastTheCap = 96 * 1024 * 1024;
+        const qint64 written = server->waitForWritten(farPastTheCap, 1500ms);
+        QVERIFY2(written < farPastTheCap, qPrintable(QString::number(written)));
+
+        QTRY_VERIFY(reply->isFinished());
+        QCOMPARE(ReplyLimiter::failure(reply), RequestLimits::tooLargeText());
+        delete reply;
     }
 
     // The server answers with a redirect to another origin, which must get nothing.

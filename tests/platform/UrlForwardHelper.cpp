@@ -1,6 +1,7 @@
 // A second application process in miniature: it does at start-up exactly what the application
 // does before opening any window, handing a "quillet:" URL (or one of the redirect schemes the
-// application was built with, given here as "--redirect-scheme=<scheme>") to the running instance.
+// application was built with, given here as "--redirect-scheme=<scheme>") to the running
+// instance, or, without one, asking it for its main window.
 #include "platform/UrlRouter.h"
 
 #include <QCoreApplication>
@@ -10,13 +11,15 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const QString option = QStringLiteral("--redirect-scheme=");
     QStringList redirectSchemes;
-    for (const QString& argument : QCoreApplication::arguments())
+    QStringList arguments;
+    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
         if (argument.startsWith(option))
             redirectSchemes.append(argument.mid(option.size()));
-    if (const std::optional<QUrl> url = UrlRouter::urlFromArguments(QCoreApplication::arguments(), redirectSchemes)) {
-        if (UrlRouter::forwardToRunningInstance(*url, redirectSchemes))
-            return 0;
+        else
+            arguments.append(argument);
     }
+    if (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes))
+        return 0;
     // The application would start up normally from here.
     return 3;
 }

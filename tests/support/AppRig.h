@@ -15,6 +15,7 @@
 //
 // Capture is off unless asked for: a recording start fails at once, without the sound
 // server. Tests that record pass { .capture = true } and are marked SOUND in CMake.
+// A test of the calendar's call points passes its own CalendarHooks as { .calendarHooks = &hooks }.
 
 #include "app/AppServices.h"
 #include "support/BrowserStandIn.h"
@@ -47,6 +48,14 @@ public:
         EventLinks* eventLinks = nullptr;
         QString googleClientId = kGoogleClientId;
         QString googleClientSecret = QString();
+        // The calendar the shell calls; null: the hooks over the rig's calendar service.
+        CalendarHooks* calendarHooks = nullptr;
+        // The desktop's own calendar store (EDS) and notification service, on the test's
+        // private bus, instead of the in-memory ones; held notifications then look at the
+        // fake clock this often.
+        bool desktopCalendar = false;
+        bool desktopNotifications = false;
+        std::chrono::milliseconds notificationRecheck = NotificationCenter::kDefaultRecheckInterval;
     };
 
     static inline const QString kGoogleClientId = QStringLiteral("1234-quillettest.apps.googleusercontent.com");
@@ -114,10 +123,12 @@ private:
         config.microphonePermission = &microphonePermission;
         config.urlOpener = &browser;
         config.cuePlayer = &cues;
-        config.notificationServer = &notifications;
-        config.calendarStore = &calendars;
+        config.notificationServer = m_options.desktopNotifications ? nullptr : &notifications;
+        config.calendarStore = m_options.desktopCalendar ? nullptr : &calendars;
+        config.notificationRecheckInterval = m_options.notificationRecheck;
         config.desktopSettings = &desktopSettings;
         config.capture = m_options.capture;
+        config.calendarHooks = m_options.calendarHooks;
         config.scheduler = m_options.steppedDelays ? &scheduler : nullptr;
         config.eventLinks = m_options.eventLinks;
         QString error;

@@ -16,6 +16,19 @@ public:
     void archive(const Snapshot& snapshot) override { archived.append(snapshot); }
     void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
     void remove(const QUuid& meetingId) override { removed.append(meetingId); }
+    // What a real index would hold: every meeting archived or backfilled here, minus removals.
+    QFuture<QSet<QUuid>> indexedIds() override
+    {
+        QSet<QUuid> ids;
+        for (const Snapshot& snapshot : std::as_const(archived))
+            ids.insert(snapshot.id);
+        for (const QList<Snapshot>& batch : std::as_const(backfills))
+            for (const Snapshot& snapshot : batch)
+                ids.insert(snapshot.id);
+        for (const QUuid& id : std::as_const(removed))
+            ids.remove(id);
+        return QtFuture::makeReadyFuture(ids);
+    }
     void prune(const QSet<QUuid>& storedIds) override { prunes.append(storedIds); }
     QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
 

@@ -8,7 +8,9 @@
 //   ScriptedHttpServer server({ "HTTP/1.1 200 OK\r\n\r\n{\"a\":\"", "x" });
 //   cloud(server.url()).me(...);   // the reply never ends
 //
-// Runs on the thread that made it, which must run its event loop.
+// Runs on the thread that made it, which must run its event loop; mostWritten() and
+// waitForWritten() may be called from any thread (a test whose own thread stays busy makes the
+// server on a thread of its own).
 
 #include <QByteArray>
 #include <QHash>
@@ -16,7 +18,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 class ScriptedHttpServer final : public QObject
 {
@@ -56,6 +61,22 @@ public:
     int requestCount() const { return m_requestCount; }
     // The most body written on one connection: what its client took in, kernel buffers aside.
     qint64 mostWritten() const { return m_mostWritten; }
+
+    // Blocks until some connection has been written `bytes`, or until nothing more was written
+    // for `stall` (the client stopped reading); returns mostWritten(). Call it from another
+    // thread than the server's.
+    qint64 waitForWritten(qint64 bytes, std::chrono::milliseconds stall)
+    {
+        std::unique_lock lock(m_progressMutex);
+        qint64 seen = m_mostWritten;
+        while (seen < bytes) {
+            m_progress.wait_for(lock, stall, [&] { return m_mostWritten != seen; });
+            if (m_mostWritten == seen)
+                break;
+            seen = m_mostWritten;
+        }
+        return seen;
+    }
 
 private:
     struct Connection
@@ -103,7 +124,13 @@ private:
                 = m_script.filler.repeated(std::max<qsizetype>(1, 64 * 1024 / m_script.filler.size()));
             socket->write(block);
             connection.written += block.size();
-            m_mostWritten = std::max(m_mostWritten, connection.written);
+            if (connection.written > m_mostWritten) {
+                {
+                    std::lock_guard lock(m_progressMutex);
+                    m_mostWritten = connection.written;
+                }
+                m_progress.notify_all();
+            }
         }
     }
 
@@ -111,5 +138,7 @@ private:
     QTcpServer m_server;
     QHash<QTcpSocket*, Connection> m_connections;
     int m_requestCount = 0;
-    qint64 m_mostWritten = 0;
+    std::atomic<qint64> m_mostWritten = 0;
+    std::mutex m_progressMutex;
+    std::condition_variable m_progress;
 };

@@ -1,17 +1,19 @@
 #pragma once
 
-// Test entry points. Each test executable gets a fresh home, config, data and cache folder
-// before Qt starts, so settings, the store and the archive never touch anything real.
-// Variables that reach the test machine's services (session bus, sound server) are kept.
+// Test entry points. Each test executable gets a fresh home, config, data, cache and runtime
+// folder before Qt starts, so settings, the store and the archive never touch anything real,
+// and sockets named after the runtime folder (the single-instance URL socket) are not shared
+// by tests running side by side. Variables that reach the test machine's services (session
+// bus, sound server) are kept: they name their sockets in full.
 
 #ifdef QT_WIDGETS_LIB
 #include <QApplication>
 #endif
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <cstdlib>
 
 namespace TestSupport {
@@ -35,30 +37,34 @@ inline void isolateHome()
     set("XDG_DATA_HOME", "home/.local/share");
     set("XDG_CACHE_HOME", "home/.cache");
     set("XDG_STATE_HOME", "home/.local/state");
+    set("XDG_RUNTIME_DIR", "runtime");
+    // Qt ignores a runtime folder that others may enter.
+    QFile::setPermissions(
+        root + QStringLiteral("/runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 } // namespace TestSupport
 
-#define QUILLET_TEST_MAIN(TestObject)                                                            \
-    int main(int argc, char* argv[])                                                             \
-    {                                                                                            \
-        TestSupport::isolateHome();                                                              \
-        QCoreApplication app(argc, argv);                                                        \
-        TestObject tc;                                                                           \
-        QTEST_SET_MAIN_SOURCE_PATH                                                               \
-        return QTest::qExec(&tc, argc, argv);                                                    \
+#define QUILLET_TEST_MAIN(TestObject)                                                                                  \
+    int main(int argc, char* argv[])                                                                                   \
+    {                                                                                                                  \
+        TestSupport::isolateHome();                                                                                    \
+        QCoreApplication app(argc, argv);                                                                              \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }
 
 #ifdef QT_WIDGETS_LIB
-#define QUILLET_WIDGET_TEST_MAIN(TestObject)                                                     \
-    int main(int argc, char* argv[])                                                             \
-    {                                                                                            \
-        TestSupport::isolateHome();                                                              \
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                      \
-            qputenv("QT_QPA_PLATFORM", "offscreen");                                             \
-        QApplication app(argc, argv);                                                            \
-        TestObject tc;                                                                           \
-        QTEST_SET_MAIN_SOURCE_PATH                                                               \
-        return QTest::qExec(&tc, argc, argv);                                                    \
+#define QUILLET_WIDGET_TEST_MAIN(TestObject)                                                                           \
+    int main(int argc, char* argv[])                                                                                   \
+    {                                                                                                                  \
+        TestSupport::isolateHome();                                                                                    \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                                            \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                                                   \
+        QApplication app(argc, argv);                                                                                  \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }
 #endif

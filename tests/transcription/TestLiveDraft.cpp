@@ -205,9 +205,9 @@ private slots:
         recognizer->feed(chunk(2400));
         recognizer->stop();
         recognizer->start();
-        recognizer->feed(chunk(100));
-        QTRY_COMPARE(m_script->events().last(), QStringLiteral("process 100"));
-        QCOMPARE(m_script->events().count(QStringLiteral("process 2400")), 6);
+        recognizer->feed(chunk(2400));
+        QTRY_COMPARE(m_script->events().count(QStringLiteral("begin")), 2);
+        QTRY_COMPARE(m_script->events().count(QStringLiteral("process 2400")), 7);
     }
 
     void stopClearsTheDraftAndDropsLateResults()
@@ -229,28 +229,101 @@ private slots:
         recognizer->feed({});
         m_script->release();
         recognizer->feed(chunk(1200));
+        recognizer->feed(chunk(1200));
         // Results arrive in order, so once the new phrase's draft is here the stale one would
         // have been too.
         QTRY_COMPARE(drafts.size(), 2);
         QCOMPARE(drafts.at(1).at(0).toString(), QStringLiteral("fresh"));
-        QCOMPARE(m_script->events(), (QStringList { "begin", "process 2400", "end", "begin", "process 1200" }));
+        QCOMPARE(m_script->events(), (QStringList { "begin", "process 2400", "end", "begin", "process 2400" }));
     }
 
-    void phraseRestartsAfterTheLimitDroppingTheChunkAtTheTurn()
+    void phraseRestartsAfterTheLimitDroppingTheWindowAtTheTurn()
     {
         auto recognizer = makeRecognizer();
         recognizer->start();
         recognizer->feed(chunk(2400));
         QTRY_COMPARE(m_script->events().size(), 2);
         m_clock.advanceMs(50'000);
-        recognizer->feed(chunk(1200));
+        recognizer->feed(chunk(2400));
         QTRY_COMPARE(m_script->events().size(), 3);
         m_clock.advanceMs(1);
-        recognizer->feed(chunk(600));
-        recognizer->feed(chunk(300));
+        recognizer->feed(chunk(2400));
+        QTRY_COMPARE(m_script->events().size(), 5);
+        recognizer->feed(chunk(2400));
         QTRY_COMPARE(m_script->events().size(), 6);
         QCOMPARE(m_script->events(),
-            (QStringList { "begin", "process 2400", "process 1200", "end", "begin", "process 300" }));
+            (QStringList { "begin", "process 2400", "process 2400", "end", "begin", "process 2400" }));
+    }
+
+    // Windows of 100 ms (2400 samples), fed in pieces of any size: quiet ones are not decoded;
+    // a phrase opens on a loud one with the 300 ms before it, keeps the quiet after speech and
+    // ends after 700 ms of it, as an utterance does.
+    void onlySpeechIsDecoded_data()
+    {
+        QTest::addColumn<int>("pieceSize");
+        QTest::newRow("whole windows") << 2400;
+        QTest::newRow("odd pieces") << 1000;
+    }
+    void onlySpeechIsDecoded()
+    {
+        QFETCH(int, pieceSize);
+        auto recognizer = makeRecognizer();
+        recognizer->start();
+        const auto feed = [&](int windows, float level) {
+            const std::vector<float> samples = chunk(windows * 2400, level);
+            for (std::size_t at = 0; at < samples.size(); at += std::size_t(pieceSize))
+                recognizer->feed(
+                    std::span<const float>(samples).subspan(at, std::min(std::size_t(pieceSize), samples.size() - at)));
+        };
+        feed(5, 0.002f);
+        feed(1, 0.05f);
+        feed(7, 0.002f);
+        feed(5, 0.002f);
+        feed(1, 0.05f);
+        // How the decoder splits a phrase's samples depends on when it wakes; their sum does not.
+        const auto phrases = [this] {
+            QStringList out;
+            for (const QString& event : m_script->events()) {
+                if (!event.startsWith(QLatin1String("process ")))
+                    out << event;
+                else if (!out.isEmpty() && out.last().front().isDigit())
+                    out.last() = QString::number(out.last().toInt() + event.mid(8).toInt());
+                else
+                    out << event.mid(8);
+            }
+            return out;
+        };
+        QTRY_COMPARE(phrases(), (QStringList { "begin", QString::number(10 * 2400), "end", "begin", "9600" }));
+    }
+
+    // The two sides of a call take turns: the side that speaks first decodes until its phrase
+    // ends; the other side then starts with the last 300 ms it said meanwhile.
+    void sidesTakeTurns()
+    {
+        auto other = std::make_shared<Script>();
+        auto recognizer = makeRecognizer();
+        auto otherSide = std::make_unique<LiveDraftRecognizer>(
+            24000, QLocale(QLocale::English), [other] { return std::make_unique<ScriptedRecognizer>(other); }, m_clock);
+        LiveDraftRecognizer::takeTurns({ recognizer.get(), otherSide.get() });
+        recognizer->start();
+        otherSide->start();
+
+        recognizer->feed(chunk(2400));
+        QTRY_COMPARE(m_script->events().size(), 2);
+        otherSide->feed(chunk(5 * 2400));
+        recognizer->feed(chunk(7 * 2400, 0.0f));
+        QTRY_COMPARE(m_script->events().last(), QStringLiteral("end"));
+        QCOMPARE(other->events(), QStringList());
+
+        otherSide->feed(chunk(2400));
+        recognizer->feed(chunk(2400));
+        QTRY_COMPARE(other->events(), (QStringList { "begin", QStringLiteral("process %1").arg(4 * 2400) }));
+        QCOMPARE(m_script->events().count(QStringLiteral("begin")), 1);
+
+        // Stopping gives the turn away as well.
+        otherSide->stop();
+        recognizer->feed(chunk(2400));
+        QTRY_COMPARE(m_script->events().count(QStringLiteral("begin")), 2);
     }
 
     // The installed recogniser, with the settings that keep the draft cheap, still hears the

@@ -1,5 +1,4 @@
 #include "format/TimeText.h"
-#include "platform/Settings.h"
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
 #include "ui/CopyActionButton.h"
@@ -8,13 +7,10 @@
 #include "ui/SettingsDivider.h"
 #include "ui/SettingsRow.h"
 #include "ui/Spinner.h"
-#include "ui/ThemeController.h"
 #include "ui/ToneLabel.h"
 
 #include <QCheckBox>
 #include <QSignalSpy>
-#include <QStyle>
-#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <cmath>
 #include <limits>
@@ -132,84 +128,6 @@ private slots:
         QVERIFY(spinner->isSpinning());
     }
 
-    void themeFollowsSetting_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<ThemeController::Appearance>("appearance");
-        QTest::newRow("dark") << QStringLiteral("dark") << ThemeController::Appearance::dark;
-        QTest::newRow("light") << QStringLiteral("light") << ThemeController::Appearance::light;
-        QTest::newRow("system") << QStringLiteral("system") << ThemeController::Appearance::system;
-        QTest::newRow("empty") << QString() << ThemeController::Appearance::system;
-        QTest::newRow("unknown") << QStringLiteral("purple") << ThemeController::Appearance::system;
-    }
-
-    void themeFollowsSetting()
-    {
-        QFETCH(QString, value);
-        QFETCH(ThemeController::Appearance, appearance);
-
-        // Another style than the one the themes use, as a desktop's own would be.
-        QApplication::setStyle(QStringLiteral("Windows"));
-        QApplication::setPalette(QApplication::style()->standardPalette());
-        const QPalette startupPalette = QApplication::palette();
-        QTemporaryDir dir;
-        Settings settings(dir.filePath(QStringLiteral("settings.ini")));
-        settings.set(SettingsKeys::appTheme, QStringLiteral("light"));
-        ThemeController theme(settings);
-
-        QWidget window;
-        auto* caption = new ToneLabel(QStringLiteral("Caption"), Quillet::caption(), Quillet::Tone::secondary);
-        (new QVBoxLayout(&window))->addWidget(caption);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        settings.set(SettingsKeys::appTheme, QStringLiteral("dark"));
-        settings.set(SettingsKeys::appTheme, value);
-        QCOMPARE(theme.appearance(), appearance);
-        const QPalette expected = appearance == ThemeController::Appearance::dark ? ThemeController::darkPalette()
-            : appearance == ThemeController::Appearance::light                    ? ThemeController::lightPalette()
-                                                                                  : startupPalette;
-        QCOMPARE(QApplication::style()->name().toLower(),
-            appearance == ThemeController::Appearance::system ? QStringLiteral("windows") : QStringLiteral("fusion"));
-        QCOMPARE(QApplication::palette().color(QPalette::Window), expected.color(QPalette::Window));
-        QTRY_COMPARE(window.palette().color(QPalette::WindowText), expected.color(QPalette::WindowText));
-        QTRY_COMPARE(caption->palette().color(QPalette::WindowText), Quillet::secondary(expected));
-    }
-
-    void elapsedText_data()
-    {
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<QString>("elapsed");
-        QTest::addColumn<QString>("minutes");
-        QTest::newRow("zero") << 0.0 << "0:00"
-                              << "0:00";
-        QTest::newRow("fraction dropped") << 59.9 << "0:59"
-                                          << "0:59";
-        QTest::newRow("minute") << 61.0 << "1:01"
-                                << "1:01";
-        QTest::newRow("last before hour") << 3599.0 << "59:59"
-                                          << "59:59";
-        QTest::newRow("hour") << 3600.0 << "1:00:00"
-                              << "60:00";
-        QTest::newRow("hour and more") << 3725.0 << "1:02:05"
-                                       << "62:05";
-        QTest::newRow("negative") << -3.0 << "0:00"
-                                  << "0:00";
-        QTest::newRow("not a number") << std::nan("") << ""
-                                      << "";
-        QTest::newRow("too large") << 1e300 << ""
-                                   << "";
-    }
-
-    void elapsedText()
-    {
-        QFETCH(double, seconds);
-        QFETCH(QString, elapsed);
-        QFETCH(QString, minutes);
-        QCOMPARE(formatElapsed(seconds), elapsed);
-        QCOMPARE(formatElapsedMinutes(seconds), minutes);
-    }
-
     void durationText_data()
     {
         QTest::addColumn<double>("seconds");
@@ -235,37 +153,6 @@ private slots:
         QFETCH(double, seconds);
         QFETCH(QString, text);
         QCOMPARE(formatDuration(seconds), text);
-    }
-
-    void relativeDate_data()
-    {
-        QTest::addColumn<QDateTime>("date");
-        QTest::addColumn<QString>("text");
-        const QDateTime now(QDate(2026, 6, 15), QTime(12, 0));
-        QTest::newRow("now") << now << "in 0 sec.";
-        QTest::newRow("one second") << now.addSecs(-1) << "1 sec. ago";
-        QTest::newRow("seconds") << now.addSecs(-59) << "59 sec. ago";
-        QTest::newRow("future minutes") << now.addSecs(5 * 60 + 30) << "in 5 min.";
-        QTest::newRow("hours") << now.addSecs(-2 * 3600) << "2 hr. ago";
-        QTest::newRow("whole hours only") << now.addSecs(-(2 * 3600 - 1)) << "1 hr. ago";
-        QTest::newRow("under a day") << now.addSecs(-(24 * 3600 - 1)) << "23 hr. ago";
-        QTest::newRow("one day") << now.addSecs(-36 * 3600) << "1 day ago";
-        QTest::newRow("days") << now.addDays(-3) << "3 days ago";
-        QTest::newRow("future day") << now.addDays(1) << "in 1 day";
-        QTest::newRow("under two weeks") << now.addDays(-13) << "1 wk. ago";
-        QTest::newRow("weeks") << now.addDays(-14) << "2 wk. ago";
-        QTest::newRow("not quite a month") << now.addMonths(-1).addSecs(60) << "4 wk. ago";
-        QTest::newRow("months") << now.addMonths(-2) << "2 mo. ago";
-        QTest::newRow("year") << now.addYears(-1) << "1 yr. ago";
-        QTest::newRow("future years") << now.addYears(3).addDays(20) << "in 3 yr.";
-        QTest::newRow("invalid") << QDateTime() << "";
-    }
-
-    void relativeDate()
-    {
-        QFETCH(QDateTime, date);
-        QFETCH(QString, text);
-        QCOMPARE(formatRelativeDate(date, QDateTime(QDate(2026, 6, 15), QTime(12, 0))), text);
     }
 };
 

@@ -3,16 +3,22 @@
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AccountRig.h"
+#include "support/AppRig.h"
 #include "support/FakeClock.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "system/UpdateChecker.h"
+#include "ui/FixItBanner.h"
+#include "ui/MainWindow.h"
 #include "ui/MeetingListView.h"
 #include "ui/MeetingMenu.h"
 #include "ui/MeetingRow.h"
 #include "ui/Quillet.h"
 
+#include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QFutureWatcher>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -409,6 +415,85 @@ private slots:
         QCOMPARE(content.meta.mid(1), expectedMeta);
         QCOMPARE(content.meta.first(), QLocale().toString(QTime(10, 10), QLocale::ShortFormat));
         QCOMPARE(content.summaryMark, summary);
+    }
+
+    // In the application's window: a selected meeting the search hides stays in the detail
+    // column; the Delete key deletes a meeting with its archive file and asks nothing; the
+    // fix-it banner is not on the settings page, and its "Sign in" leads there.
+    void inTheMainWindow()
+    {
+        AppRig rig;
+        rig.clock.set(kNow);
+        auto* standup = new Meeting(QStringLiteral("Standup"), kNow.addSecs(-600));
+        auto* retro = new Meeting(QStringLiteral("Retro"), kNow.addSecs(-1200));
+        for (Meeting* meeting : { standup, retro })
+            rig->store().insert(meeting);
+        QVERIFY(rig->store().save());
+        for (Meeting* meeting : { standup, retro })
+            rig->archiver().archive(MeetingArchiver::Snapshot(*meeting));
+        QFutureWatcher<void> idle;
+        idle.setFuture(rig->archiver().idle());
+        QTRY_VERIFY(idle.isFinished());
+        const auto files = [&] {
+            return QDir(rig.archiveRoot()).entryList({ QStringLiteral("*.md") }, QDir::Files).size()
+                + QDir(rig.archiveRoot() + QStringLiteral("/2026")).entryList({ QStringLiteral("*.md") }).size();
+        };
+        QCOMPARE(files(), 2);
+
+        MainWindow window(*rig);
+        window.show();
+        MainContentView& content = window.content();
+        MeetingListView& sidebar = *content.sidebar();
+        QTRY_VERIFY(sidebar.searchIndex().isReady());
+        const auto rowOf = [&](const QString& text) {
+            for (int row = 0; row < sidebar.list()->model()->rowCount(); ++row)
+                if (sidebar.list()->model()->index(row, 0).data().toString() == text)
+                    return row;
+            return -1;
+        };
+        const auto click = [&](int row) {
+            QTest::mouseClick(sidebar.list()->viewport(), Qt::LeftButton, {},
+                sidebar.list()->visualRect(sidebar.list()->model()->index(row, 0)).center());
+        };
+
+        click(rowOf(QStringLiteral("Standup")));
+        QCOMPARE(content.selection(), SidebarItem::meeting(standup));
+        QWidget* page = content.page();
+        sidebar.searchField()->setText(QStringLiteral("retro"));
+        QCOMPARE(rowOf(QStringLiteral("Standup")), -1);
+        QCOMPARE(content.selection(), SidebarItem::meeting(standup));
+        QCOMPARE(content.page(), page);
+        sidebar.searchField()->clear();
+
+        // Signed out with the microphone on: the sign-in strip, gone on the settings page.
+        FixItBanner& banner = *content.banner();
+        QCOMPARE(banner.strip(), FixItBanner::Strip::signIn);
+        banner.button()->click();
+        QCOMPARE(content.selection(), SidebarItem::settings());
+        QVERIFY(!banner.isVisibleTo(&window));
+        content.setSelection(SidebarItem::home());
+        QVERIFY(banner.isVisibleTo(&window));
+
+        // A folder's deletion leaves its meetings' archive files alone.
+        auto* work = new Folder(QStringLiteral("Work"), QStringLiteral("folder"), {});
+        rig->store().insert(work);
+        standup->setFolder(work);
+        QVERIFY(rig->store().save());
+        click(rowOf(QStringLiteral("Work")));
+        sidebar.deleteFolder(work);
+        QCOMPARE(content.selection(), SidebarItem::home());
+        idle.setFuture(rig->archiver().idle());
+        QTRY_VERIFY(idle.isFinished());
+        QCOMPARE(files(), 2);
+
+        click(rowOf(QStringLiteral("Retro")));
+        QTest::keyClick(sidebar.list(), Qt::Key_Delete);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(rig->store().meetingCount(), 1);
+        QCOMPARE(content.selection(), SidebarItem::home());
+        idle.setFuture(rig->archiver().idle());
+        QTRY_VERIFY(idle.isFinished());
+        QCOMPARE(files(), 1);
     }
 
     // The recording dot is painted while the meeting records, and only then.

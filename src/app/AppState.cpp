@@ -1,0 +1,111 @@
+#include "app/AppState.h"
+
+#include "platform/Log.h"
+#include "storage/Meeting.h"
+#include "storage/MeetingArchiver.h"
+#include "storage/ModelContext.h"
+#include "transcription/TranscriptionSession.h"
+
+#include <QFutureWatcher>
+#include <QPointer>
+
+namespace {
+
+bool isUntitled(const Meeting& meeting)
+{
+    const QString title = meeting.title();
+    return title.isEmpty() || title == QLatin1String("New Meeting");
+}
+
+// Made from an event and set to record at its scheduled start, which has not come yet.
+bool awaitsAutoStart(const Meeting& meeting)
+{
+    return meeting.autoStartEnabled() && !meeting.autoStartFired();
+}
+
+} // namespace
+
+AppState::AppState(TranscriptionSession& session, MeetingArchiver& archiver, QObject* parent)
+    : QObject(parent)
+    , m_session(session)
+    , m_archiver(archiver)
+{ }
+
+void AppState::finalizeStaleRecordings(ModelContext& context)
+{
+    if (m_session.isRecording())
+        return;
+    // A meeting the session stopped recording stays flagged until its last uploads are in;
+    // that one is not a leftover.
+    const QList<Meeting*> stale = context.fetchMeetings(
+        { [this](const Meeting& m) { return m.isRecording() && !m_session.isFinishing(m.id()); } });
+    if (stale.isEmpty())
+        return;
+    Log::line("[Quillet] Finalizing %d stale recording(s) from a previous session", stale.size());
+    for (Meeting* meeting : stale) {
+        meeting->setIsRecording(false);
+        if (meeting->segments().isEmpty() && !meeting->calendarEventId() && !meeting->hasUserNotes())
+            context.remove(meeting);
+        else
+            m_archiver.archive(MeetingArchiver::Snapshot(*meeting));
+    }
+    context.save();
+}
+
+void AppState::purgeEmptyMeetings(ModelContext& context)
+{
+    // The segments are read last: they are loaded from the file on first access.
+    const QList<Meeting*> empty = context.fetchMeetings({ [this](const Meeting& m) {
+        return !m.isRecording() && isUntitled(m) && !m.summary() && !m.hasUserNotes() && !awaitsAutoStart(m)
+            && !m_session.isFinishing(m.id()) && m.segments().isEmpty();
+    } });
+    if (empty.isEmpty())
+        return;
+    Log::line("[Quillet] Purging %d empty meeting(s)", empty.size());
+    for (Meeting* meeting : empty)
+        context.remove(meeting);
+    context.save();
+}
+
+void AppState::refreshRecentMeetings(ModelContext& context)
+{
+    const QList<Meeting*> newest = context.fetchMeetings(
+        { [](const Meeting& m) { return !m.isRecording(); }, MeetingSort::DateDescending, kRecentMeetingCount });
+    QList<RecentMeetingInfo> recent;
+    recent.reserve(newest.size());
+    for (const Meeting* meeting : newest) {
+        const QString title = meeting->title().isEmpty() ? QStringLiteral("Untitled Meeting") : meeting->title();
+        recent.append({ meeting->id(), title, meeting->date(), meeting->duration() });
+    }
+    if (recent == m_recentMeetings)
+        return;
+    m_recentMeetings = recent;
+    emit recentMeetingsChanged();
+}
+
+void AppState::backfillArchive(ModelContext& context)
+{
+    // A snapshot loads the meeting's whole transcript: only the meetings the archive lacks are
+    // worth one. Which those are is known once the archive's thread has read its index. The
+    // answer is watched by a child of this object, so that it is dropped if this object goes
+    // first (in Qt 6.4 a continuation whose context object is destroyed before the future
+    // finishes is still run, on no object).
+    QPointer<ModelContext> target(&context);
+    auto* answer = new QFutureWatcher<QSet<QUuid>>(this);
+    connect(answer, &QFutureWatcherBase::finished, this, [this, answer, target] {
+        answer->deleteLater();
+        if (!target || answer->future().resultCount() == 0)
+            return;
+        const QSet<QUuid> indexed = answer->result();
+        const QList<Meeting*> missing = target->fetchMeetings(
+            { [&indexed](const Meeting& m) { return !m.isRecording() && !indexed.contains(m.id()); } });
+        if (missing.isEmpty())
+            return;
+        QList<MeetingArchiver::Snapshot> snapshots;
+        snapshots.reserve(missing.size());
+        for (const Meeting* meeting : missing)
+            snapshots.append(MeetingArchiver::Snapshot(*meeting));
+        m_archiver.backfill(snapshots);
+    });
+    answer->setFuture(m_archiver.indexedIds());
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/Scheduler.h"
+
+#include <QWidget>
+#include <chrono>
+#include <functional>
+
+class PillButton;
+class QLabel;
+class QStackedLayout;
+class ToneLabel;
+class TranscriptionSession;
+class WaveformIndicator;
+
+// The bar along the bottom of the main window, from which a recording is started, paused,
+// resumed and stopped. It follows the session and shows one of three faces: recording (level
+// meter, running time, error caption, system-audio mark, Pause/Resume and Stop), writing (a
+// spinner while the stopped recording's summary is written) or idle ("Start recording" and
+// the session's error). Its counter shows the unpaused time of the recording that runs,
+// whichever control started it: it starts at 0 when the session starts recording, goes up once
+// a second except while paused, and is back at 0 when the recording stops. The bar is meant to
+// be made once and kept, so the count survives while it is hidden.
+class RecordingControlView final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(RecordingControlView)
+
+public:
+    enum class Face { idle, recording, writing };
+    Q_ENUM(Face)
+
+    struct Options
+    {
+        Scheduler* scheduler = nullptr; // null: Scheduler::system()
+        std::chrono::milliseconds tick { 1000 };
+    };
+
+    // onStart: "Start recording" was pressed. onStop: "Stop" was pressed.
+    RecordingControlView(TranscriptionSession& session, std::function<void()> onStart, std::function<void()> onStop,
+        const Options& options, QWidget* parent = nullptr);
+
+    Face face() const { return m_face; }
+    // Seconds the counter shows.
+    double elapsed() const { return m_elapsed; }
+
+    // The parts a test or a screenshot looks at.
+    PillButton* startButton() const { return m_start; }
+    PillButton* pauseButton() const { return m_pause; }
+    PillButton* stopButton() const { return m_stop; }
+    QLabel* timeLabel() const;
+    QWidget* systemAudioMark() const { return m_systemAudio; }
+    WaveformIndicator* meter() const { return m_meter; }
+    // The error caption of the face shown (empty when there is none).
+    QString caption() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void refresh();
+    void updateTime();
+    void startTimer();
+    void stopTimer();
+    void scheduleTick(quint64 generation);
+
+    TranscriptionSession& m_session;
+    std::function<void()> m_onStart;
+    std::function<void()> m_onStop;
+    Scheduler& m_scheduler;
+    std::chrono::milliseconds m_tick;
+
+    Face m_face = Face::idle;
+    double m_elapsed = 0;
+    // Ticks scheduled for an earlier recording find another generation and do nothing.
+    quint64 m_generation = 0;
+
+    QStackedLayout* m_faces;
+    PillButton* m_start;
+    ToneLabel* m_idleCaption;
+    WaveformIndicator* m_meter;
+    ToneLabel* m_time;
+    ToneLabel* m_recordingCaption;
+    QWidget* m_systemAudio;
+    PillButton* m_pause;
+    PillButton* m_stop;
+};
