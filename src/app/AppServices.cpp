@@ -54,7 +54,6 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_store(std::move(store))
     , m_archiver(config.archiveRoot)
     , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
-    , m_eventLinks(realUnless<NoEventLinks>(config.eventLinks))
     , m_keychain(*m_secretStore.service)
     , m_cloud(m_settings, m_network, config.endpoints.cloudBase)
     , m_oauth(m_network, *m_urlOpener.service, m_clock, config.endpoints.providerWeb)
@@ -71,6 +70,13 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_googleAPI(m_network, config.google.calendarBase)
     , m_google(m_googleOAuth, m_googleAPI, m_keychain, m_settings, m_clock)
     , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service, &m_google)
+    , m_eventLinks([&]() -> Chosen<EventLinks> {
+        if (config.eventLinks)
+            return { nullptr, config.eventLinks };
+        auto links = std::make_unique<CalendarEventLinks>(m_calendar);
+        EventLinks* service = links.get();
+        return { std::move(links), service };
+    }())
     , m_reminders(m_notifications, m_calendar, m_settings, m_clock)
     , m_autoStart(m_session, m_notifications, m_clock, config.autoStartCheckInterval)
     , m_calendarHooks([&]() -> Chosen<CalendarHooks> {

@@ -6,6 +6,7 @@
 #include "account/TessraOAuth.h"
 #include "app/AppNotices.h"
 #include "app/AppState.h"
+#include "app/CalendarEventLinks.h"
 #include "app/CalendarHooks.h"
 #include "app/EventLinks.h"
 #include "audio/DualStreamMixer.h"
@@ -84,7 +85,7 @@ public:
         // the meetings made from its events, their reminders and automatic start).
         CalendarHooks* calendarHooks = nullptr;
         Scheduler* scheduler = nullptr; // Qt's timers
-        EventLinks* eventLinks = nullptr; // none: nothing is offered
+        EventLinks* eventLinks = nullptr; // none: the calendar service's events
 
         // False: recordings cannot start, and capture never reaches the sound server.
         bool capture = true;
@@ -187,7 +188,6 @@ private:
     MarkdownArchiver m_archiver;
     // Destroyed before the archiver, to which it hands its pending writes.
     ArchiveDebouncer m_archiveDebouncer;
-    Chosen<EventLinks> m_eventLinks;
     Keychain m_keychain;
     QNetworkAccessManager m_network;
     UrlRouter m_router;
@@ -207,6 +207,7 @@ private:
     // The calendar service's Google source; its eventsOutdated() asks for a fetch again.
     GoogleCalendarService m_google;
     CalendarService m_calendar;
+    Chosen<EventLinks> m_eventLinks;
     MeetingReminders m_reminders;
     AutoStartScheduler m_autoStart;
     Chosen<CalendarHooks> m_calendarHooks;

@@ -7,8 +7,8 @@
 class Meeting;
 
 // What the meeting view's link banner asks of the calendar: the event during which a quick
-// note was taken, if it may be offered, and linking the two. NoEventLinks stands in until the
-// application reads calendars; it offers nothing.
+// note was taken, if it may be offered, and linking the two. CalendarEventLinks is the
+// application's; NoEventLinks offers nothing.
 class EventLinks : public QObject
 {
     Q_OBJECT

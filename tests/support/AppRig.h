@@ -44,7 +44,7 @@ public:
         // Delayed calls (the archive's debounce, the copy buttons' resets) wait for
         // scheduler.advance() instead of Qt's timers.
         bool steppedDelays = false;
-        // The calendar's link offers; none offers nothing. Owned by the test.
+        // The calendar's link offers; none: those of the rig's calendar service. Owned by the test.
         EventLinks* eventLinks = nullptr;
         QString googleClientId = kGoogleClientId;
         QString googleClientSecret = QString();
