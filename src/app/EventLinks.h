@@ -8,7 +8,7 @@ class Meeting;
 
 // What the meeting view's link banner asks of the calendar: the event during which a quick
 // note was taken, if it may be offered, and linking the two. CalendarEventLinks is the
-// application's; NoEventLinks offers nothing.
+// application's.
 class EventLinks : public QObject
 {
     Q_OBJECT
@@ -31,16 +31,4 @@ public:
 signals:
     // The events changed: candidates may differ.
     void changed();
-};
-
-class NoEventLinks final : public EventLinks
-{
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(NoEventLinks)
-
-public:
-    using EventLinks::EventLinks;
-
-    std::optional<Offer> candidate(const Meeting&) const override { return std::nullopt; }
-    void link(Meeting&, const Offer&) override { }
 };
