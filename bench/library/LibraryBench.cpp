@@ -5,6 +5,7 @@
 //
 // Runs under the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
+#include "BenchFigures.h"
 #include "LibraryFill.h"
 #include "account/AccountService.h"
 #include "library/MeetingDateGroup.h"
@@ -48,25 +49,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct Figures
-{
-    double median = 0;
-    double p95 = 0;
-    double max = 0;
-};
-
-Figures summarise(QList<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    const auto at = [&](double q) { return samples.at(qMin(samples.size() - 1, qsizetype(q * samples.size()))); };
-    return { at(0.5), at(0.95), samples.last() };
-}
-
-double msSince(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
 
 double residentMb()
 {

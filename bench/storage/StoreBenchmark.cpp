@@ -5,6 +5,7 @@
 // The file is filled through a separate connection (fast bulk insert), then timed through the
 // model context the application uses.
 
+#include "BenchFigures.h"
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
@@ -24,25 +25,6 @@
 #include <cstdio>
 
 namespace {
-
-struct Figures
-{
-    double median = 0;
-    double p95 = 0;
-    double min = 0;
-};
-
-Figures summarise(QList<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    const auto at = [&](double q) { return samples.at(qMin(samples.size() - 1, qsizetype(q * samples.size()))); };
-    return { at(0.5), at(0.95), samples.first() };
-}
-
-double msSince(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
 
 QString sentence(QRandomGenerator& random)
 {

@@ -13,6 +13,7 @@
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden.
 
+#include "BenchFigures.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
@@ -33,25 +34,6 @@
 #include <ctime>
 
 namespace {
-
-struct Figures
-{
-    double median = 0;
-    double p95 = 0;
-    double max = 0;
-};
-
-Figures summarise(QList<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    const auto at = [&](double q) { return samples.at(qMin(samples.size() - 1, qsizetype(q * samples.size()))); };
-    return { at(0.5), at(0.95), samples.last() };
-}
-
-double msSince(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
 
 QString sentence(QRandomGenerator& random)
 {
