@@ -128,7 +128,33 @@ NotificationCenter::~NotificationCenter() = default;
 
 void NotificationCenter::requestAuthorization(std::function<void(bool)> done)
 {
-    m_server.checkAvailable(std::move(done));
+    // Each check is a call of its own on the bus, and Qt may hand a reply that came before its
+    // watcher existed over one event-loop turn later than the next one's: two checks can answer
+    // out of order on a busy machine. Answers are therefore held until all earlier ones are in.
+    const quint64 serial = ++m_lastAuthorization;
+    m_authorizations.push_back({ serial, std::move(done), std::nullopt });
+    QPointer<NotificationCenter> self(this);
+    m_server.checkAvailable([self, serial](bool available) {
+        if (self)
+            self->answerAuthorization(serial, available);
+    });
+}
+
+void NotificationCenter::answerAuthorization(quint64 serial, bool granted)
+{
+    for (AuthorizationWait& wait : m_authorizations) {
+        if (wait.serial == serial) {
+            wait.answer = granted;
+            break;
+        }
+    }
+    QPointer<NotificationCenter> self(this);
+    while (self && !m_authorizations.empty() && m_authorizations.front().answer) {
+        AuthorizationWait first = std::move(m_authorizations.front());
+        m_authorizations.pop_front();
+        // May ask again, or end this centre.
+        first.done(*first.answer);
+    }
 }
 
 void NotificationCenter::setCategories(const QList<NotificationCategory>& categories)

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVariantMap>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -131,7 +132,8 @@ public:
         std::chrono::milliseconds recheckInterval = kDefaultRecheckInterval);
     ~NotificationCenter() override;
 
-    // A notification service present counts as permission granted, none as denied.
+    // A notification service present counts as permission granted, none as denied. Answers
+    // come in the order asked, so notices posted one after the other are shown in that order.
     void requestAuthorization(std::function<void(bool granted)> done);
 
     // Replaces the set of categories.
@@ -158,6 +160,7 @@ signals:
     void delivered(const QString& identifier);
 
 private:
+    void answerAuthorization(quint64 serial, bool granted);
     void deliver(const NotificationRequest& request);
     void firePending();
     void scheduleTimer();
@@ -169,6 +172,12 @@ private:
         NotificationRequest request;
         quint32 serverId = 0;
     };
+    struct AuthorizationWait
+    {
+        quint64 serial = 0;
+        std::function<void(bool)> done;
+        std::optional<bool> answer;
+    };
 
     NotificationServer& m_server;
     const Clock& m_clock;
@@ -177,4 +186,6 @@ private:
     QList<NotificationRequest> m_pending; // sorted by deliverAt
     QHash<QString, NotificationCategory> m_categories;
     QHash<QString, Shown> m_shown; // by our identifier
+    std::deque<AuthorizationWait> m_authorizations; // in the order asked
+    quint64 m_lastAuthorization = 0;
 };

@@ -59,7 +59,7 @@ private:
     QStringList notices()
     {
         LocalNotifier::post(*m_center, QStringLiteral("control"), QString(), QStringLiteral("control"));
-        if (!QTest::qWaitFor([&] { return m_daemon.lastWithSummary(QStringLiteral("control")); }))
+        if (!QTest::qWaitFor([&] { return m_daemon.lastWithSummary(QStringLiteral("control")); }, 30'000))
             return { QStringLiteral("<control notice missing>") };
         QStringList texts;
         for (const FakeNotificationDaemon::Call& call : std::as_const(m_daemon.calls))

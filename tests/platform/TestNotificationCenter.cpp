@@ -1,6 +1,7 @@
 #include "platform/NotificationCenter.h"
 #include "support/FakeClock.h"
 #include "support/FakeNotificationDaemon.h"
+#include "support/InMemoryNotificationServer.h"
 #include "support/TestMain.h"
 #include "system/LocalNotifier.h"
 
@@ -16,7 +17,7 @@ private:
     {
         std::optional<bool> answer;
         m_center->requestAuthorization([&](bool granted) { answer = granted; });
-        return QTest::qWaitFor([&] { return answer.has_value(); }) && *answer;
+        return QTest::qWaitFor([&] { return answer.has_value(); }, 30'000) && *answer;
     }
 
     static NotificationRequest request(const QString& identifier, const QString& event = {})
@@ -158,6 +159,38 @@ private slots:
         QTRY_COMPARE(delivered.size(), 1);
         QCOMPARE(m_daemon.summaries(), QStringList { "now" });
         m_center->removePendingRequests({ "held", "a", "b", "replaced" });
+    }
+
+    // Notices posted one after the other are shown in that order, whichever order the checks
+    // before them answer in; none waits for a later check.
+    void noticesKeepTheOrderTheyWerePostedIn_data()
+    {
+        QTest::addColumn<QList<int>>("answers"); // the checks, by the order they were asked in
+        QTest::addColumn<QList<int>>("shownAfterEach");
+        QTest::newRow("in order") << QList<int> { 0, 1, 2 } << QList<int> { 1, 2, 3 };
+        QTest::newRow("last first") << QList<int> { 2, 1, 0 } << QList<int> { 0, 0, 3 };
+        QTest::newRow("middle first") << QList<int> { 1, 0, 2 } << QList<int> { 0, 2, 3 };
+    }
+    void noticesKeepTheOrderTheyWerePostedIn()
+    {
+        QFETCH(QList<int>, answers);
+        QFETCH(QList<int>, shownAfterEach);
+        InMemoryNotificationServer server;
+        NotificationCenter center(server, m_clock);
+        server.holdAnswers();
+        const QStringList titles { QStringLiteral("Recording started"), QStringLiteral("Couldn't auto-start recording"),
+            QStringLiteral("Summary ready") };
+        for (const QString& title : titles)
+            LocalNotifier::post(center, title, QString(), title);
+        QCOMPARE(server.heldAnswers(), 3);
+        for (qsizetype i = 0; i < answers.size(); ++i) {
+            server.answer(answers[i]);
+            QCOMPARE(int(server.shown().size()), shownAfterEach[i]);
+        }
+        QStringList shown;
+        for (const InMemoryNotificationServer::Shown& notice : server.shown())
+            shown.append(notice.notification.title);
+        QCOMPARE(shown, titles);
     }
 };
 

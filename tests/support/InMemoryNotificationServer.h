@@ -2,6 +2,7 @@
 
 #include "platform/NotificationCenter.h"
 
+#include <QMap>
 #include <QMetaObject>
 
 // A NotificationServer that keeps what it was asked to show, for tests. Answers arrive on the
@@ -20,6 +21,11 @@ public:
 
     void checkAvailable(AvailabilityCallback done) override
     {
+        const int asked = m_checks++;
+        if (m_holdAnswers) {
+            m_held.insert(asked, std::move(done));
+            return;
+        }
         QMetaObject::invokeMethod(
             this, [this, done] { done(m_available); }, Qt::QueuedConnection);
     }
@@ -35,6 +41,16 @@ public:
     void close(quint32 serverId) override { m_closed.append(serverId); }
 
     void setAvailable(bool available) { m_available = available; }
+    // Keeps the answers to availability checks until the test gives them, in an order of its
+    // choosing (a bus can answer two checks the other way round).
+    void holdAnswers() { m_holdAnswers = true; }
+    int heldAnswers() const { return int(m_held.size()); }
+    // Answers the check asked as number `asked` (counting from 0) now.
+    void answer(int asked)
+    {
+        if (const AvailabilityCallback done = m_held.take(asked))
+            done(m_available);
+    }
     const QList<Shown>& shown() const { return m_shown; }
     const QList<quint32>& closedIds() const { return m_closed; }
 
@@ -43,6 +59,9 @@ public:
 
 private:
     bool m_available = true;
+    bool m_holdAnswers = false;
+    int m_checks = 0;
+    QMap<int, AvailabilityCallback> m_held;
     quint32 m_lastId = 0;
     QList<Shown> m_shown;
     QList<quint32> m_closed;
