@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QProcess>
 #include <QStandardPaths>
@@ -139,14 +140,21 @@ inline std::optional<Clip> speak(const QString& text, const QString& wavPath,
 }
 
 // The command that plays `path` into `sink`: paplay for WAV files, pacat for raw s16le mono.
+// The player's buffer holds the whole file, so the sound server has all of it before it starts
+// playing: a player starved of the processor on a busy machine would otherwise leave a gap
+// that moves everything after it.
 inline std::pair<QString, QStringList> playCommand(const QString& path, const QString& sink, int rawSampleRate)
 {
+    // At least the file's length: no file played here has fewer than 8,000 two-byte samples a
+    // second.
+    const qint64 bufferMs = QFileInfo(path).size() / 16 + 1000;
+    const QString buffer = QStringLiteral("--latency-msec=") + QString::number(bufferMs);
     if (path.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
-        return { QStringLiteral("paplay"), { QStringLiteral("--device=") + sink, path } };
+        return { QStringLiteral("paplay"), { QStringLiteral("--device=") + sink, buffer, path } };
     return { QStringLiteral("pacat"),
         { QStringLiteral("--playback"), QStringLiteral("--device=") + sink, QStringLiteral("--raw"),
             QStringLiteral("--format=s16le"), QStringLiteral("--channels=1"),
-            QStringLiteral("--rate=") + QString::number(rawSampleRate), path } };
+            QStringLiteral("--rate=") + QString::number(rawSampleRate), buffer, path } };
 }
 
 // Starts playing and returns at once; wait on the process's finished() signal (the event
