@@ -4,6 +4,8 @@
 // as another calendar application would. "Today" is Wednesday 25 March 2026 in Berlin; the
 // week ends at 00:00 on 1 April, after the change to summer time on 29 March.
 
+#include "platform/EdsCalendarStore.h"
+
 #include <QDateTime>
 #include <QProcess>
 #include <QStringList>
@@ -17,6 +19,12 @@ inline QDateTime berlin(int month, int day, int hour, int minute = 0)
 }
 
 inline const QDateTime kNow = berlin(3, 25, 10);
+
+// For tests that are not about the limits: the store's programs are started on demand and can
+// take many seconds on a busy machine, and the helper's edits of one run, whose signals can
+// come a second apart, make one change.
+inline const EdsCalendarStore::Limits kPatientLimits { std::chrono::minutes(2), std::chrono::minutes(2),
+    std::chrono::seconds(2) };
 
 inline QString command(const QStringList& fields)
 {

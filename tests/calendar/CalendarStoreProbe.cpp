@@ -57,6 +57,6 @@ int main(int argc, char* argv[])
         app.quit();
     });
     service.start();
-    QTimer::singleShot(60'000, &app, [&] { app.exit(1); });
+    QTimer::singleShot(110'000, &app, [&] { app.exit(1); });
     return app.exec();
 }

@@ -293,10 +293,10 @@ private slots:
         Settings settings(dir.filePath("settings.ini"));
         FakeClock clock(CalendarFixture::kNow.toUTC());
         RecordingSettingsOpener opener;
-        EdsCalendarStore store(EdsCalendarStore::Limits { 5000ms, 5000ms, 200ms });
+        EdsCalendarStore store(CalendarFixture::kPatientLimits);
         CalendarService service(store, settings, clock, opener);
         service.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!service.events().isEmpty(), 15'000);
+        QTRY_VERIFY_WITH_TIMEOUT(!service.events().isEmpty(), 120'000);
 
         QStringList calendars;
         for (const CalendarService::CalendarInfo& calendar : service.calendars())
@@ -350,16 +350,17 @@ private slots:
                          + CalendarFixture::command({ "remove", "quillet-work", "dentist" }),
                      &error),
             qPrintable(error));
-        QTRY_VERIFY_WITH_TIMEOUT(idsOf(service.events()).contains("quillet-work/kickoff"), 10'000);
-        QTRY_VERIFY(service.skippedEvents().isEmpty());
-        QCOMPARE(service.eventWithId("quillet-work/utc")->title, "UTC interview, moved");
+        // The helper's edits may reach the service in more than one change.
+        QTRY_VERIFY_WITH_TIMEOUT(idsOf(service.events()).contains("quillet-work/kickoff"), 60'000);
+        QTRY_VERIFY_WITH_TIMEOUT(service.skippedEvents().isEmpty(), 60'000);
+        QTRY_COMPARE_WITH_TIMEOUT(service.eventWithId("quillet-work/utc")->title, "UTC interview, moved", 60'000);
         QVERIFY(!idsOf(service.events()).contains("quillet-side/side"));
 
         // The ids stay what they were for a service made anew (a restart).
-        EdsCalendarStore secondStore(EdsCalendarStore::Limits { 5000ms, 5000ms, 200ms });
+        EdsCalendarStore secondStore(CalendarFixture::kPatientLimits);
         CalendarService restarted(secondStore, settings, clock, opener);
         restarted.start();
-        QTRY_COMPARE_WITH_TIMEOUT(idsOf(restarted.events()), idsOf(service.events()), 15'000);
+        QTRY_COMPARE_WITH_TIMEOUT(idsOf(restarted.events()), idsOf(service.events()), 120'000);
     }
 };
 
