@@ -35,4 +35,9 @@ void reset()
     g_activeUntilMs.store(0);
 }
 
+qint64 markedUntilMs()
+{
+    return g_activeUntilMs.load();
+}
+
 } // namespace CueGate

@@ -19,4 +19,8 @@ bool isActive();
 // For tests: forget any mark.
 void reset();
 
+// For tests: where the latest mark ends, in milliseconds of std::chrono::steady_clock; 0 when
+// nothing was marked since reset().
+qint64 markedUntilMs();
+
 } // namespace CueGate

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QtEndian>
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <pulse/simple.h>
 
@@ -53,6 +54,16 @@ public:
             for (const qint16 sample : samplesOf(chunk, 0))
                 peak = std::max(peak, std::abs(int(sample)));
         }
+        return peak;
+    }
+
+    // Reads on until a sample louder than `loud` has come, or the given length of audio has
+    // been read; returns the loudest sample's magnitude.
+    int peakUntil(int loud, int milliseconds)
+    {
+        int peak = 0;
+        for (int read = 0; read < milliseconds && peak <= loud; read += 10)
+            peak = std::max(peak, peakOver(10));
         return peak;
     }
 
@@ -146,13 +157,21 @@ private slots:
         PulseCuePlayer player;
         QSignalSpy finished(&player, &PulseCuePlayer::cueFinished);
         SoundFeedback feedback(player);
+        using namespace std::chrono;
+        const qint64 before = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
         feedback.playStart();
-        // The capture side must know our own cue is sounding.
-        QTRY_VERIFY(CueGate::isActive());
-        // 0.14 of a cue that peaks near full scale: well above silence.
-        const int peak = monitor.peakOver(1000);
+        // The capture side must know how long our own cue sounds from its start: at least the
+        // cue and the tail after it. (Whether the mark still lasts when this thread looks
+        // depends on how busy the machine is, so its end is checked instead.)
+        QTRY_VERIFY_WITH_TIMEOUT(CueGate::markedUntilMs() != 0, 30'000);
+        const qint64 cueMs = (SoundFeedback::startCue().size() - 44) / 2 * 1000 / 44100;
+        QVERIFY(CueGate::markedUntilMs() >= before + cueMs + CueGate::kTailMs);
+        // 0.14 of a cue that peaks near full scale: well above silence. The cue comes as far
+        // into the monitor's stream as the machine took to start it, so the stream is read
+        // until it does.
+        const int peak = monitor.peakUntil(2000, 60'000);
         QVERIFY2(peak > 2000, qPrintable(QString::number(peak)));
-        QVERIFY(finished.wait() || finished.size() == 1);
+        QVERIFY(finished.size() == 1 || finished.wait(30'000));
         QCOMPARE(finished.first().first().toBool(), true);
     }
 
