@@ -29,7 +29,7 @@ bool settled(NotificationCenter& center)
 {
     bool answered = false;
     center.requestAuthorization([&](bool) { answered = true; });
-    return QTest::qWaitFor([&] { return answered; });
+    return QTest::qWaitFor([&] { return answered; }, 30'000);
 }
 
 } // namespace

@@ -62,7 +62,7 @@ struct Card
     {
         emailField()->setText(QStringLiteral("Ann@Example.com"));
         QTest::keyClick(emailField(), Qt::Key_Return);
-        return QTest::qWaitFor([&] { return view->face() == Face::codeEntry; });
+        return QTest::qWaitFor([&] { return view->face() == Face::codeEntry; }, 30'000);
     }
 };
 

@@ -59,13 +59,15 @@ struct Onboarding
     // True once the step is the only one on show, in its place: every slide has ended.
     bool settled(Step step) const
     {
-        return QTest::qWaitFor([&] {
-            QStringList shown;
-            for (const StepLayout* layout : view->findChildren<StepLayout*>())
-                if (layout->isVisibleTo(view.get()))
-                    shown.append(layout->x() == 0 ? layout->title() : QString());
-            return shown == QStringList { kTitles[int(step)] } && view->step() == step;
-        });
+        return QTest::qWaitFor(
+            [&] {
+                QStringList shown;
+                for (const StepLayout* layout : view->findChildren<StepLayout*>())
+                    if (layout->isVisibleTo(view.get()))
+                        shown.append(layout->x() == 0 ? layout->title() : QString());
+                return shown == QStringList { kTitles[int(step)] } && view->step() == step;
+            },
+            30'000);
     }
     StepLayout& stepView(Step step) const { return *view->findChildren<StepLayout*>().at(int(step)); }
     bool click(const QString& text) const { return ViewProbe::click(*view, text); }

@@ -64,7 +64,7 @@ bool settled(NotificationCenter& center)
 {
     bool answered = false;
     center.requestAuthorization([&](bool) { answered = true; });
-    return QTest::qWaitFor([&] { return answered; });
+    return QTest::qWaitFor([&] { return answered; }, 30'000);
 }
 
 // Picks a language as the user does: the arrow keys on the focused picker.
