@@ -20,5 +20,5 @@ add_test(NAME fuzz_archive_import_corpus
 set_tests_properties(fuzz_archive_import_seeds fuzz_archive_import_corpus PROPERTIES FIXTURES_SETUP archive_fuzz_corpus)
 add_test(NAME fuzz_archive_import
   COMMAND fuzz_archive_import -max_total_time=60 -rss_limit_mb=4096 ${archive_fuzz_dir}/corpus ${archive_fuzz_dir}/seeds)
-set_tests_properties(fuzz_archive_import PROPERTIES FIXTURES_REQUIRED archive_fuzz_corpus TIMEOUT 180
+set_tests_properties(fuzz_archive_import PROPERTIES FIXTURES_REQUIRED archive_fuzz_corpus TIMEOUT 600
   ENVIRONMENT "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;ASAN_OPTIONS=detect_leaks=1")
