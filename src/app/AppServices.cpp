@@ -54,6 +54,8 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_store(std::move(store))
     , m_archiver(config.archiveRoot)
     , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
+    , m_archiveRemovals(m_archiver, *m_store)
+    , m_saveHealth(*m_store, m_scheduler)
     , m_keychain(*m_secretStore.service)
     , m_cloud(m_settings, m_network, config.endpoints.cloudBase)
     , m_oauth(m_network, *m_urlOpener.service, m_clock, config.endpoints.providerWeb)
@@ -109,6 +111,7 @@ QStringList AppServices::redirectSchemes(const Config& config)
 
 void AppServices::launch()
 {
+    m_archiveRemovals.run();
     QSet<QUuid> storedIds;
     const QList<Meeting*> meetings = m_store->fetchMeetings();
     for (const Meeting* meeting : meetings)

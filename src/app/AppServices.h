@@ -28,8 +28,10 @@
 #include "platform/UrlOpener.h"
 #include "platform/UrlRouter.h"
 #include "storage/ArchiveDebouncer.h"
+#include "storage/ArchiveRemovals.h"
 #include "storage/MeetingArchiver.h"
 #include "storage/ModelContext.h"
+#include "storage/SaveHealth.h"
 #include "summary/MeetingSummarizer.h"
 #include "system/Keychain.h"
 #include "system/SoundFeedback.h"
@@ -110,10 +112,12 @@ public:
     // sign-in's redirect scheme, when Google is set up.
     static QStringList redirectSchemes(const Config& config);
 
-    // The work of a launch, before the main window shows: when the store holds meetings, the
-    // archive forgets those whose deletion reached the store but not the archive (the process
-    // ended in between; never on a store the import is about to refill: the prune would delete
-    // the files the import skips); then the calendar service starts.
+    // The work of a launch, before the main window shows: the archive removals the store
+    // recorded and a process ended before running are handed to the archive first (the store
+    // they were deleted from is never refilled by the import either); when the store holds
+    // meetings, the archive forgets those whose deletion reached the store but not the archive
+    // (never on a store the import is about to refill: the prune would delete the files the
+    // import skips); then the calendar service starts.
     void launch();
 
     // The tasks of each time the main window is shown anew, after its housekeeping, in this
@@ -130,6 +134,8 @@ public:
     MeetingArchiver& archiver() { return m_archiver; }
     // The delayed archive writes of edits, one pending write per meeting.
     ArchiveDebouncer& archiveDebouncer() { return m_archiveDebouncer; }
+    // Whether the store's saves go through; failed ones are tried again until they do.
+    SaveHealth& saveHealth() { return m_saveHealth; }
     Scheduler& scheduler() { return m_scheduler; }
     // The calendar's offers of an event to link a quick note to.
     EventLinks& eventLinks() { return *m_eventLinks.service; }
@@ -188,6 +194,8 @@ private:
     MarkdownArchiver m_archiver;
     // Destroyed before the archiver, to which it hands its pending writes.
     ArchiveDebouncer m_archiveDebouncer;
+    ArchiveRemovals m_archiveRemovals;
+    SaveHealth m_saveHealth;
     Keychain m_keychain;
     QNetworkAccessManager m_network;
     UrlRouter m_router;

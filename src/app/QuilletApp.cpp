@@ -7,10 +7,32 @@
 #include "ui/ThemeController.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdlib>
 
 namespace QuilletApp {
+
+namespace {
+
+// Returns when the user has closed the window.
+void showStoreFailure(const QString& storeFile, const QString& reason)
+{
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Quillet"));
+    box.setIcon(QMessageBox::Critical);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QStringLiteral("Quillet can't open its data file, so it can't start.\n\n"
+                               "The file is:\n%1\n\nThe reason given: %2.\n\n"
+                               "The file has been left as it is; nothing in it was changed or deleted.")
+                    .arg(QDir::toNativeSeparators(storeFile), reason));
+    box.setStandardButtons(QMessageBox::Close);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box.exec();
+}
+
+} // namespace
 
 int run(int argc, char* argv[], const std::function<AppServices::Config()>& makeConfig)
 {
@@ -41,8 +63,10 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     QString error;
     const std::unique_ptr<AppServices> services = AppServices::open(config, &error);
     if (!services) {
-        // Nothing works without the store; stop before any window shows.
+        // Nothing works without the store. Started from the desktop's menu, a line on stderr
+        // is never seen: say it in a window, and leave the file as it is for the user to save.
         Log::write(QStringLiteral("Failed to open Quillet store: ") + error);
+        showStoreFailure(config.storeFile, error);
         return EXIT_FAILURE;
     }
     // Listen before the slow launch work, so a link opened meanwhile is not a second instance.

@@ -1,11 +1,11 @@
 #include "platform/AutostartEntry.h"
 
 #include "platform/AppIdentity.h"
+#include "platform/FileReplace.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace {
@@ -61,10 +61,9 @@ bool install(const QString& path, const QString& execPath, QString* error)
                                               "X-GNOME-Autostart-enabled=true\n")
                                    .arg(execValue(execPath))
                                    .toUtf8();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+    if (const auto failure = replaceFileContents(path, content)) {
         if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+            *error = *failure;
         return false;
     }
     return true;

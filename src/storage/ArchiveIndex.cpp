@@ -1,5 +1,6 @@
 #include "storage/ArchiveIndex.h"
 
+#include "platform/FileReplace.h"
 #include "storage/ArchiveMarkdown.h"
 
 #include <QFile>
@@ -7,7 +8,6 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
-#include <QSaveFile>
 #include <cmath>
 
 namespace {
@@ -133,15 +133,9 @@ QByteArray ArchiveIndex::encode() const
     return json.toUtf8();
 }
 
-bool ArchiveIndex::save(const QString& filePath) const
+std::optional<QString> ArchiveIndex::save(const QString& filePath) const
 {
-    QSaveFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray json = encode();
-    if (file.write(json) != json.size())
-        return false;
-    return file.commit();
+    return replaceFileContents(filePath, encode());
 }
 
 std::optional<ArchiveIndexEntry> ArchiveIndex::entry(const QString& id) const

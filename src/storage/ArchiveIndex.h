@@ -31,8 +31,8 @@ public:
 
     // Pretty-printed, member names in ascending order, final line feed.
     QByteArray encode() const;
-    // Atomic replace; false when the file could not be written.
-    bool save(const QString& filePath) const;
+    // Atomic replace; the failure, when the file could not be written (the old file is kept).
+    std::optional<QString> save(const QString& filePath) const;
 
     bool contains(const QString& id) const { return m_entries.contains(id); }
     std::optional<ArchiveIndexEntry> entry(const QString& id) const;

@@ -1,5 +1,7 @@
 #include "storage/ArchiveWriter.h"
 
+#include "platform/FileReplace.h"
+#include "platform/Log.h"
 #include "storage/ArchiveIndex.h"
 #include "storage/ArchiveMarkdown.h"
 
@@ -7,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 
 namespace {
@@ -40,10 +41,23 @@ std::optional<QString> ArchiveWriter::archive(const MeetingArchiver::Snapshot& s
     if (auto refused = unsafeWriteTarget(kIndexFileName))
         return refused;
     ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    const QString id = ArchiveMarkdown::idString(snapshot.id);
+    const std::optional<ArchiveIndexEntry> previous = index.entry(id);
     if (auto error = archiveInto(snapshot, index))
         return error;
-    // A failed index write leaves the markdown file in place; the next job rewrites the index.
-    index.save(indexFilePath());
+    const QString path = index.entry(id)->path;
+    const bool renamed = previous && previous->path != path;
+    if (auto error = index.save(indexFilePath())) {
+        // The index still lists the old file, if any, which is kept; a file it does not list
+        // would stay behind unseen by every later removal.
+        if (!previous || renamed)
+            QFile::remove(m_root + u'/' + path);
+        return QStringLiteral("Could not write %1").arg(*error);
+    }
+    // Only once the index lists the new file may the one under the old name go: a process
+    // ended in between leaves a file the index still lists, never one it has lost.
+    if (renamed)
+        deleteFile(previous->path, index, id);
     return std::nullopt;
 }
 
@@ -65,26 +79,30 @@ int ArchiveWriter::backfill(const QList<MeetingArchiver::Snapshot>& snapshots) c
             continue;
         ++written;
         if (++unsaved == kBackfillSaveInterval) {
-            index.save(indexFilePath());
+            saveIndex(index);
             unsaved = 0;
         }
     }
     if (unsaved > 0)
-        index.save(indexFilePath());
+        saveIndex(index);
     return written;
 }
 
-void ArchiveWriter::remove(const QUuid& meetingId) const
+std::optional<QString> ArchiveWriter::remove(const QUuid& meetingId) const
 {
-    if (unsafeWriteTarget(kIndexFileName))
-        return;
+    if (auto refused = unsafeWriteTarget(kIndexFileName))
+        return refused;
     ArchiveIndex index = ArchiveIndex::load(indexFilePath());
     const QString id = ArchiveMarkdown::idString(meetingId);
     const auto entry = index.take(id);
     if (!entry)
-        return;
+        return std::nullopt;
+    // The file goes first: an entry left over for a missing file is dropped by the next
+    // removal or prune, while a file left over without its entry would never be found again.
     deleteFile(entry->path, index, id);
-    index.save(indexFilePath());
+    if (auto error = index.save(indexFilePath()))
+        return QStringLiteral("Could not write %1").arg(*error);
+    return std::nullopt;
 }
 
 QSet<QUuid> ArchiveWriter::indexedIds() const
@@ -115,7 +133,7 @@ int ArchiveWriter::prune(const QSet<QUuid>& storedIds) const
         deleteFile(entry->path, index, id);
     }
     if (!gone.isEmpty())
-        index.save(indexFilePath());
+        saveIndex(index);
     return int(gone.size());
 }
 
@@ -159,15 +177,8 @@ std::optional<QString> ArchiveWriter::archiveInto(const MeetingArchiver::Snapsho
         return QStringLiteral("Could not create the folder %1").arg(yearPath);
 
     const QString filePath = m_root + u'/' + relativePath;
-    QSaveFile file(filePath);
-    const QByteArray text = ArchiveMarkdown::markdown(snapshot);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        return QStringLiteral("Could not write %1: %2").arg(filePath, file.errorString());
-
-    // Only now that the new file exists may the one under the old name go.
-    const auto previous = index.entry(id);
-    if (previous && previous->path != relativePath)
-        deleteFile(previous->path, index, id);
+    if (const auto error = replaceFileContents(filePath, ArchiveMarkdown::markdown(snapshot)))
+        return QStringLiteral("Could not write %1").arg(*error);
 
     ArchiveIndexEntry entry;
     entry.title = snapshot.title;
@@ -209,6 +220,14 @@ bool ArchiveWriter::isArchiveMarkdownPath(const QString& relativePath) const
     if (canonicalRoot.isEmpty() || canonicalFolder.isEmpty())
         return false;
     return canonicalFolder == canonicalRoot || canonicalFolder.startsWith(canonicalRoot + u'/');
+}
+
+bool ArchiveWriter::saveIndex(const ArchiveIndex& index) const
+{
+    const auto error = index.save(indexFilePath());
+    if (error)
+        Log::line("[Quillet] Archive failed: could not write %@", *error);
+    return !error;
 }
 
 void ArchiveWriter::deleteFile(const QString& relativePath, const ArchiveIndex& index, const QString& id) const

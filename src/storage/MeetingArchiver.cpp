@@ -90,9 +90,19 @@ void MarkdownArchiver::backfill(const QList<Snapshot>& snapshots)
     post([root = m_root, snapshots] { ArchiveWriter(root).backfill(snapshots); });
 }
 
-void MarkdownArchiver::remove(const QUuid& meetingId)
+QFuture<bool> MarkdownArchiver::remove(const QUuid& meetingId)
 {
-    post([root = m_root, meetingId] { ArchiveWriter(root).remove(meetingId); });
+    auto promise = std::make_shared<QPromise<bool>>();
+    QFuture<bool> future = promise->future();
+    promise->start();
+    post([root = m_root, meetingId, promise] {
+        const auto error = ArchiveWriter(root).remove(meetingId);
+        if (error)
+            Log::line("[Quillet] Archive failed for %@: %@", meetingId, *error);
+        promise->addResult(!error);
+        promise->finish();
+    });
+    return future;
 }
 
 QFuture<QSet<QUuid>> MarkdownArchiver::indexedIds()

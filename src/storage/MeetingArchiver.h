@@ -70,8 +70,10 @@ public:
     // Queues one job that archives every meeting the index does not know yet.
     virtual void backfill(const QList<Snapshot>& snapshots) = 0;
 
-    // Queues removing the meeting's file and index entry.
-    virtual void remove(const QUuid& meetingId) = 0;
+    // Queues removing the meeting's file and index entry. The future finishes once the job has
+    // run: true when the index no longer lists the meeting (false: it could not be written, the
+    // failure is logged).
+    virtual QFuture<bool> remove(const QUuid& meetingId) = 0;
 
     // Queues a job that reads which meetings the index holds. The future finishes with their
     // identifiers once every job queued before it has run; continue it on the main thread
@@ -108,7 +110,7 @@ public:
     QString archiveRoot() const override { return m_root; }
     void archive(const Snapshot& snapshot) override;
     void backfill(const QList<Snapshot>& snapshots) override;
-    void remove(const QUuid& meetingId) override;
+    QFuture<bool> remove(const QUuid& meetingId) override;
     QFuture<QSet<QUuid>> indexedIds() override;
     void prune(const QSet<QUuid>& storedIds) override;
     QFuture<void> idle() override;

@@ -119,7 +119,8 @@ void runIfNeeded(ModelContext& context, const Clock& clock)
 
 void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folder)
 {
-    if (context.meetingCount() > 0)
+    // A store the user emptied stays empty: the archive would bring back what was deleted.
+    if (context.meetingCount() > 0 || context.hasDeletedMeetings())
         return;
     const QStringList files = markdownFiles(folder);
     if (files.isEmpty())

@@ -10,9 +10,10 @@ class ModelContext;
 // no file is written, moved or deleted, and "index.json" is not consulted.
 namespace MeetingImporter {
 
-// When the store holds no meeting, creates one meeting (source "imported") per readable
-// archive file, with its title, date, duration, summary and transcript, and saves. Runs
-// synchronously on the main thread. `clock` dates the meetings whose file has no readable date.
+// When the store holds no meeting and never had one deleted, creates one meeting (source
+// "imported") per readable archive file, with its title, date, duration, summary and
+// transcript, and saves. Runs synchronously on the main thread. `clock` dates the meetings
+// whose file has no readable date.
 void runIfNeeded(ModelContext& context, const Clock& clock);
 void runIfNeeded(ModelContext& context);
 // The same, reading the archive in `folder` instead of archiveFolder().

@@ -139,6 +139,8 @@ QVariantList meetingValues(const Meeting::Fields& f, qint64 folderKey)
         f.linkBannerDismissed, fromKey(folderKey) };
 }
 
+const QString kMeetingsDeletedFlag = QStringLiteral("meetingsDeleted");
+
 QVariantList segmentValues(const TranscriptSegment::Fields& f, qint64 meetingKey)
 {
     return { fromUuid(f.id), fromText(f.text), fromText(f.speakerRaw), f.timestamp, f.isFinal, fromKey(meetingKey) };
@@ -257,6 +259,54 @@ bool ModelContext::load(QString* error)
         m_meetings.append(meeting);
     }
     query.finish();
+
+    QSqlQuery& removals = m_database->statement(QStringLiteral(R"(SELECT "meetingId" FROM "ArchiveRemoval")"));
+    if (!execute(removals, error))
+        return false;
+    while (removals.next())
+        m_pendingArchiveRemovals.insert(toUuid(removals.value(0)));
+    removals.finish();
+    QSqlQuery& flag = m_database->statement(QStringLiteral(R"(SELECT 1 FROM "StoreFlag" WHERE "name" = ?)"));
+    flag.bindValue(0, kMeetingsDeletedFlag);
+    if (!execute(flag, error))
+        return false;
+    m_meetingsDeleted = flag.next();
+    flag.finish();
+    return true;
+}
+
+bool ModelContext::recordMeetingDeletion(const QUuid& id, QString* error)
+{
+    QSqlQuery& removal
+        = m_database->statement(QStringLiteral(R"(INSERT OR IGNORE INTO "ArchiveRemoval" ("meetingId") VALUES (?))"));
+    removal.bindValue(0, fromUuid(id));
+    if (!execute(removal, error))
+        return false;
+    QSqlQuery& flag = m_database->statement(QStringLiteral(R"(INSERT OR IGNORE INTO "StoreFlag" ("name") VALUES (?))"));
+    flag.bindValue(0, kMeetingsDeletedFlag);
+    return execute(flag, error);
+}
+
+bool ModelContext::clearArchiveRemovals(const QSet<QUuid>& ids)
+{
+    QString error;
+    {
+        StoreTransaction transaction(m_database->connection());
+        bool ok = transaction.isActive();
+        QSqlQuery& clear
+            = m_database->statement(QStringLiteral(R"(DELETE FROM "ArchiveRemoval" WHERE "meetingId" = ?)"));
+        for (auto it = ids.cbegin(); ok && it != ids.cend(); ++it) {
+            clear.bindValue(0, fromUuid(*it));
+            ok = execute(clear, &error);
+        }
+        if (!ok || !transaction.commit()) {
+            if (error.isEmpty())
+                error = StoreDatabase::describe(m_database->connection().lastError());
+            Log::line("[Quillet] Store save failed: %@", error);
+            return false;
+        }
+    }
+    m_pendingArchiveRemovals.subtract(ids);
     return true;
 }
 
@@ -575,7 +625,7 @@ bool ModelContext::writeChanges(QHash<QObject*, qint64>& newKeys, QString* error
         else if (auto* message = qobject_cast<ChatMessage*>(removal.record))
             ok = deleteRow(deleteChat, message->m_state.key);
         else if (auto* meeting = qobject_cast<Meeting*>(removal.record))
-            ok = deleteRow(deleteMeeting, meeting->m_state.key);
+            ok = deleteRow(deleteMeeting, meeting->m_state.key) && recordMeetingDeletion(meeting->id(), error);
         else if (auto* folder = qobject_cast<Folder*>(removal.record))
             ok = deleteRow(deleteFolder, folder->m_state.key);
         if (!ok)
@@ -637,8 +687,13 @@ bool ModelContext::save(QString* error)
             message->m_savedMeeting.reset();
         }
     }
-    for (const Removal& removal : std::as_const(m_removed))
+    for (const Removal& removal : std::as_const(m_removed)) {
+        if (auto* meeting = qobject_cast<Meeting*>(removal.record)) {
+            m_pendingArchiveRemovals.insert(meeting->id());
+            m_meetingsDeleted = true;
+        }
         removal.record->deleteLater();
+    }
     m_inserted.clear();
     m_dirty.clear();
     m_dirtySet.clear();

@@ -60,6 +60,17 @@ public:
     void rollback();
     bool hasChanges() const;
 
+    // Meetings whose deletion is saved while their archive file may still exist. Each is
+    // recorded in the transaction that deletes the meeting, so a process ended before the
+    // archive caught up leaves the record behind, never a file that nothing will remove.
+    const QSet<QUuid>& pendingArchiveRemovals() const { return m_pendingArchiveRemovals; }
+    // Drops those records once the archive has removed the meetings; false when the file could
+    // not be written (they stay pending and are handed over again).
+    bool clearArchiveRemovals(const QSet<QUuid>& ids);
+    // Whether a meeting was ever deleted from this store: an empty store of this kind was
+    // emptied by the user, and the archive must not fill it again.
+    bool hasDeletedMeetings() const { return m_meetingsDeleted; }
+
     QList<Meeting*> fetchMeetings(const MeetingFetch& fetch = {}) const;
     int meetingCount() const;
     // The first live meeting with that id (ids are not unique), or nullptr.
@@ -108,11 +119,14 @@ private:
     template <typename Record> void retire(Record* record, QObject* owner, qsizetype index);
     bool revive(QObject* record);
     bool writeChanges(QHash<QObject*, qint64>& newKeys, QString* error);
+    bool recordMeetingDeletion(const QUuid& id, QString* error);
     void restoreRemoval(const Removal& removal);
     void restoreSavedValues(QObject* record);
     void discardInsert(QObject* record);
 
     std::unique_ptr<StoreDatabase> m_database;
+    QSet<QUuid> m_pendingArchiveRemovals;
+    bool m_meetingsDeleted = false;
     QList<Meeting*> m_meetings; // live meetings: stored ones in row order, then new ones
     QList<Folder*> m_folders;
 

@@ -102,13 +102,20 @@ QString withDefaults(const char* sql)
         .replace(QLatin1String("%now%"), QLatin1String("CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)"));
 }
 
-const std::array<Migration, 1> kMigrations = {
+const std::array<Migration, 2> kMigrations = {
     [](QSqlDatabase& db, QString* error) {
         for (const char* sql : kSchemaV1) {
             if (!run(db, withDefaults(sql), error))
                 return false;
         }
         return true;
+    },
+    // Deleted meetings whose archive file may still exist, written in the transaction that
+    // deletes them; and flags of the store's history ("meetingsDeleted").
+    [](QSqlDatabase& db, QString* error) {
+        return run(db, QStringLiteral(R"(CREATE TABLE "ArchiveRemoval" ("meetingId" TEXT PRIMARY KEY NOT NULL))"),
+                   error)
+            && run(db, QStringLiteral(R"(CREATE TABLE "StoreFlag" ("name" TEXT PRIMARY KEY NOT NULL))"), error);
     },
 };
 

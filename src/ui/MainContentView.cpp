@@ -8,6 +8,7 @@
 #include "ui/MeetingListView.h"
 #include "ui/NewFolderSheet.h"
 #include "ui/Quillet.h"
+#include "ui/SaveProblemBanner.h"
 #include "ui/SettingsView.h"
 
 #include <QFrame>
@@ -80,6 +81,7 @@ MainContentView::MainContentView(AppServices& services, const Options& options, 
     auto* detailLayout = new QVBoxLayout(detail);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->setSpacing(0);
+    detailLayout->addWidget(new SaveProblemBanner(services.saveHealth()));
     detailLayout->addWidget(m_banner);
     m_pageHost->setContentsMargins(0, 0, 0, 0);
     detailLayout->addLayout(m_pageHost, 1);

@@ -1,3 +1,4 @@
+#include "platform/Log.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
@@ -6,6 +7,7 @@
 #include <QFutureWatcher>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -111,6 +113,59 @@ private slots:
         QVERIFY(waitFor(again.archiver().idle()));
         QCOMPARE(index().size(), 5);
         QVERIFY(!index().contains(deletedId));
+    }
+
+    // Meetings deleted by a process killed before the archive caught up stay deleted: the next
+    // launch removes their files, and the store they emptied is not refilled from the archive,
+    // then or at any later launch.
+    void deletionsKilledBeforeTheArchiveStayDeleted()
+    {
+        AppRig rig;
+        QList<MeetingArchiver::Snapshot> snapshots;
+        for (const char* title : { "Kickoff", "Review", "Retro" }) {
+            rig.clock.advanceMs(60'000);
+            auto* meeting = new Meeting(QString::fromLatin1(title), rig.clock.now());
+            meeting->setUserNotes(QStringLiteral("Notes of ") + meeting->title());
+            rig->store().insert(meeting);
+            snapshots.append(MeetingArchiver::Snapshot(*meeting));
+        }
+        QVERIFY(rig->store().save());
+        rig->archiver().backfill(snapshots);
+        QVERIFY(waitFor(rig->archiver().idle()));
+        const auto markdownFiles = [&rig] {
+            QStringList files;
+            QDirIterator it(rig.archiveRoot(), { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                files.append(it.next());
+            return files;
+        };
+        QCOMPARE(markdownFiles().size(), 3);
+
+        // The deleting process saves, then dies before any archive job of its own.
+        QProcess child;
+        child.start(QStringLiteral(STORE_CHILD_PROCESS), { QStringLiteral("delete"), rig.path("Quillet.store") });
+        QVERIFY(child.waitForStarted());
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (output += child.readAllStandardOutput()).contains("deleted") || child.state() == QProcess::NotRunning,
+            30000);
+        QCOMPARE(child.state(), QProcess::Running);
+        child.kill();
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+        LogCapture log;
+        for (int launch = 0; launch < 2; ++launch) {
+            AppServices& again = rig.restart();
+            QCOMPARE(again.store().meetingCount(), 0);
+            again.launch();
+            again.runWindowTasks();
+            QVERIFY(waitFor(again.archiver().idle()));
+            QTRY_VERIFY(again.store().pendingArchiveRemovals().isEmpty());
+            QCOMPARE(again.store().meetingCount(), 0);
+            QCOMPARE(markdownFiles(), QStringList());
+            QVERIFY2(!log.containsPart(QStringLiteral("Recovered")), qPrintable(log.lines().join(u'\n')));
+        }
     }
 };
 

@@ -45,7 +45,7 @@ public:
     QString archiveRoot() const override { return {}; }
     void archive(const Snapshot&) override { }
     void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
-    void remove(const QUuid&) override { }
+    QFuture<bool> remove(const QUuid&) override { return QtFuture::makeReadyFuture(true); }
     void prune(const QSet<QUuid>&) override { }
     QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
     QFuture<QSet<QUuid>> indexedIds() override

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <sys/mount.h>
 
 namespace {
 
@@ -77,6 +78,35 @@ QStringList entriesBelow(const QString& folder)
     return names;
 }
 
+// The folder mounted again over itself, read-only, for the life of the object.
+class ReadOnlyMount
+{
+public:
+    explicit ReadOnlyMount(const QString& folder)
+        : m_folder(folder)
+    {
+        if (folder.isEmpty() || ::mount(qPrintable(folder), qPrintable(folder), nullptr, MS_BIND, nullptr) != 0)
+            return;
+        m_mounted = true;
+        if (::mount(nullptr, qPrintable(folder), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            ::umount2(qPrintable(folder), MNT_DETACH);
+            m_mounted = false;
+        }
+    }
+    ~ReadOnlyMount()
+    {
+        if (m_mounted)
+            ::umount2(qPrintable(m_folder), MNT_DETACH);
+    }
+    ReadOnlyMount(const ReadOnlyMount&) = delete;
+    ReadOnlyMount& operator=(const ReadOnlyMount&) = delete;
+    bool isMounted() const { return m_mounted; }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};
+
 QByteArray readFile(const QString& path)
 {
     QFile file(path);
@@ -90,27 +120,56 @@ class TestApplication final : public QObject
     Q_OBJECT
 
 private slots:
-    void unopenableStoreEndsTheApplication_data()
+    // A store that cannot be opened is said in a window, with where the file is, rather than
+    // only on stderr (unseen when started from the desktop's menu); closing the window ends
+    // the application, and the file is left exactly as it was.
+    void unopenableStoreIsShownAndKept_data()
     {
         QTest::addColumn<QString>("badFile"); // relative to the data folder
-        QTest::newRow("random bytes as the store") << "Quillet-Test/Quillet.store";
-        QTest::newRow("a file where the folder should be") << "Quillet-Test";
+        QTest::addColumn<bool>("readOnly"); // the data folder is a read-only file system
+        QTest::newRow("random bytes as the store") << "Quillet-Test/Quillet.store" << false;
+        QTest::newRow("a file where the folder should be") << "Quillet-Test" << false;
+        QTest::newRow("a read-only data folder") << "Quillet-Test/Quillet.store" << true;
     }
 
-    void unopenableStoreEndsTheApplication()
+    void unopenableStoreIsShownAndKept()
     {
         QFETCH(QString, badFile);
+        QFETCH(bool, readOnly);
         Child child;
         const QString badPath = child.dataFolder() + u'/' + badFile;
         QByteArray bytes(64 * 1024, Qt::Uninitialized);
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
         QVERIFY(QDir().mkpath(QFileInfo(badPath).path()));
-        QFile bad(badPath);
-        QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(bytes) == bytes.size());
-        bad.close();
+        if (readOnly) {
+            // A sound store, in a folder where nothing can be written.
+            QString error;
+            QVERIFY2(ModelContext::open(badPath, &error), qPrintable(error));
+            bytes = readFile(badPath);
+        } else {
+            QFile bad(badPath);
+            QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(bytes) == bytes.size());
+        }
+        // Root writes through permissions: only a read-only mount makes the folder read-only.
+        ReadOnlyMount mount(readOnly ? QFileInfo(badPath).path() : QString());
+        if (readOnly && !mount.isMounted())
+            QSKIP("a read-only file system could not be mounted; it needs root");
         const QStringList before = entriesBelow(child.dataFolder());
 
         child.start();
+        QByteArray shown;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         shown += child.process().readAllStandardOutput();
+                         return shown.contains("dialog: ") || child.process().state() == QProcess::NotRunning;
+                     },
+                     30000),
+            qPrintable(child.errors()));
+        QVERIFY2(shown.contains("dialog: Quillet can't open its data file"), shown.constData());
+        QVERIFY2(shown.contains(child.storeFile().toUtf8()), shown.constData());
+        // The window waits for the user.
+        QCOMPARE(child.process().state(), QProcess::Running);
+        child.process().write("close\n");
         QVERIFY(child.process().waitForFinished(30000));
         QCOMPARE(child.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.process().exitCode(), 1);

@@ -4,6 +4,7 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingArchiver.h"
 #include "storage/TranscriptSegment.h"
+#include "support/FullDisk.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <memory>
 #include <time.h>
@@ -84,6 +86,33 @@ QJsonObject readIndex()
 QString indexedPath(const QUuid& id)
 {
     return readIndex().value(ArchiveMarkdown::idString(id)).toObject().value(QLatin1String("path")).toString();
+}
+
+// Every file below `folder` with its bytes.
+QMap<QString, QByteArray> contentsBelow(const QString& folder)
+{
+    QMap<QString, QByteArray> contents;
+    for (const QString& file : filesBelow(folder))
+        contents.insert(file, readFile(folder + u'/' + file));
+    return contents;
+}
+
+// Entries of the index in `folder` whose file is missing; "unreadable" when the index is not
+// a well-formed one.
+QStringList entriesWithoutFile(const QString& folder)
+{
+    QJsonParseError error;
+    const QJsonDocument index = QJsonDocument::fromJson(readFile(folder + QStringLiteral("/index.json")), &error);
+    if (error.error != QJsonParseError::NoError || !index.isObject())
+        return { QStringLiteral("unreadable") };
+    QStringList missing;
+    const QJsonObject entries = index.object();
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+        const QString path = it.value().toObject().value(QLatin1String("path")).toString();
+        if (!QFileInfo(folder + u'/' + path).isFile())
+            missing.append(it.key() + u' ' + path);
+    }
+    return missing;
 }
 
 QStringList markdownLines(const QString& relativePath)
@@ -529,6 +558,103 @@ private slots:
         QVERIFY(drain());
         QVERIFY(!log.containsPart(QStringLiteral("Archive failed")));
         QCOMPARE(indexedPath(next.id), QStringLiteral("2026/2026-03-15-0900-next.md"));
+    }
+
+    // On a full disk no step of a write may cost the file it was to replace: each change is
+    // refused with its "Archive failed" line and every file keeps its bytes. Once there is
+    // room again the same change goes through.
+    void fullDiskKeepsEveryFile_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<qint64>("roomLeft");
+        QTest::newRow("edit of an archived meeting") << "edit" << qint64(0);
+        QTest::newRow("rename: the new file fits, the index does not") << "rename" << FullDisk::kBlock;
+        QTest::newRow("a new meeting") << "new" << qint64(0);
+    }
+
+    void fullDiskKeepsEveryFile()
+    {
+        QFETCH(QString, change);
+        QFETCH(qint64, roomLeft);
+        FullDisk disk;
+        if (!disk.isMounted())
+            QSKIP(qPrintable(disk.skipReason()));
+        const QString notes = disk.filePath(QStringLiteral("QuilletNotes"));
+        MarkdownArchiver onDisk(notes);
+        const auto drained = [&onDisk] {
+            QFuture<void> idle = onDisk.idle();
+            return QTest::qWaitFor([&] { return idle.isFinished(); }, 20000);
+        };
+        QList<MeetingArchiver::Snapshot> meetings;
+        for (int i = 0; i < 24; ++i) {
+            meetings.append(snapshot(QStringLiteral("Meeting %1").arg(i), local(2026, 3, 14, 9, i)));
+            meetings.last().userNotes = QStringLiteral("Notes of meeting %1").arg(i);
+        }
+        onDisk.backfill(meetings);
+        QVERIFY(drained());
+        const QMap<QString, QByteArray> before = contentsBelow(notes);
+        QCOMPARE(before.size(), 25);
+
+        MeetingArchiver::Snapshot changed = meetings.first();
+        if (change == QLatin1String("edit"))
+            changed.userNotes = QStringLiteral("Edited while the disk was full");
+        else if (change == QLatin1String("rename"))
+            changed.title = QStringLiteral("Renamed while the disk was full");
+        else
+            changed = snapshot(QStringLiteral("Added while the disk was full"), local(2026, 3, 15, 9, 0));
+        QVERIFY(disk.fill());
+        disk.makeRoom(roomLeft);
+        LogCapture log;
+        onDisk.archive(changed);
+        QVERIFY(drained());
+        QVERIFY2(log.containsPart("[Quillet] Archive failed for " + ArchiveMarkdown::idString(changed.id) + ": "),
+            qPrintable(log.lines().join(u'\n')));
+        QCOMPARE(contentsBelow(notes), before);
+
+        disk.makeRoom();
+        onDisk.archive(changed);
+        QVERIFY(drained());
+        const QJsonObject index = QJsonDocument::fromJson(readFile(notes + QStringLiteral("/index.json"))).object();
+        QCOMPARE(index.size(), change == QLatin1String("new") ? 25 : 24);
+        const QString path
+            = index.value(ArchiveMarkdown::idString(changed.id)).toObject().value(QLatin1String("path")).toString();
+        const QString text = QString::fromUtf8(readFile(notes + u'/' + path));
+        QVERIFY2(text.contains(QLatin1String("while the disk was full")), qPrintable(text));
+        QCOMPARE(entriesWithoutFile(notes), QStringList());
+        QCOMPARE(filesBelow(notes).size(), index.size() + 1);
+    }
+
+    // A rename killed at any moment leaves an index that lists only files that exist, the
+    // renamed meeting's among them: the old file goes only after the index names the new one.
+    void renameKilledAnywhereKeepsIndexedFiles()
+    {
+        // A large index makes its write the longest step, where most kills land.
+        QList<MeetingArchiver::Snapshot> others;
+        for (int i = 0; i < 400; ++i)
+            others.append(snapshot(QStringLiteral("Other %1").arg(i), local(2026, 4, 1 + i % 28, 9, i % 60)));
+        archiver().backfill(others);
+        QVERIFY(drain());
+        const QString movingId = QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF");
+
+        for (int kill = 0; kill < 8; ++kill) {
+            QProcess child;
+            child.start(QStringLiteral(STORE_CHILD_PROCESS), { QStringLiteral("rename"), root() });
+            QVERIFY(child.waitForStarted());
+            // Each kill comes a few rounds later than the one before, wherever that round is.
+            const QByteArray awaited = "round " + QByteArray::number(2 + kill * 3) + '\n';
+            QByteArray output;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (output += child.readAllStandardOutput()).contains(awaited) || child.state() == QProcess::NotRunning,
+                60000);
+            QCOMPARE(child.state(), QProcess::Running);
+            child.kill();
+            QVERIFY(child.waitForFinished());
+            QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+
+            QCOMPARE(entriesWithoutFile(root()), QStringList());
+            QVERIFY(readIndex().contains(movingId));
+            QCOMPARE(readIndex().size(), 401);
+        }
     }
 
     // "index.json" is a file the user can edit: its paths must not reach outside the archive.

@@ -5,8 +5,11 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
+#include "storage/SaveHealth.h"
 #include "storage/Speaker.h"
 #include "storage/TranscriptSegment.h"
+#include "support/FakeScheduler.h"
+#include "support/FullDisk.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 
@@ -112,6 +115,8 @@ private slots:
     void sharedObjectPerRow();
     void duplicateIdsDoNotBreakSave();
     void failedSaveWritesNothingAndKeepsChanges();
+    void fullDiskSaveIsRetriedUntilItGoesThrough_data();
+    void fullDiskSaveIsRetriedUntilItGoesThrough();
     void olderFileReadsDefaults();
     void fetchFiltersSortsAndLimits_data();
     void fetchFiltersSortsAndLimits();
@@ -560,6 +565,71 @@ void TestStore::failedSaveWritesNothingAndKeepsChanges()
     ModelContext& context = store.reopen();
     QCOMPARE(context.fetchMeetings().first()->title(), QStringLiteral("after"));
     QCOMPARE(context.fetchMeetings().first()->folder(), context.fetchFolders().first());
+}
+
+void TestStore::fullDiskSaveIsRetriedUntilItGoesThrough_data()
+{
+    QTest::addColumn<bool>("byChange");
+    QTest::newRow("retried after the next change") << true;
+    QTest::newRow("retried on the timer") << false;
+}
+
+// A save on a full disk fails as a whole and keeps every change in memory; the problem is
+// published from the first failure until a retry goes through once there is room, and the
+// reopened file then holds everything typed meanwhile.
+void TestStore::fullDiskSaveIsRetriedUntilItGoesThrough()
+{
+    QFETCH(bool, byChange);
+    FullDisk disk;
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.skipReason()));
+    const QString path = disk.filePath(QStringLiteral("Quillet.store"));
+    QString error;
+    std::unique_ptr<ModelContext> context = ModelContext::open(path, &error);
+    QVERIFY2(context, qPrintable(error));
+    FakeScheduler scheduler;
+    auto health = std::make_unique<SaveHealth>(*context, scheduler);
+    QSignalSpy problemSpy(health.get(), &SaveHealth::problemChanged);
+    auto* meeting = new Meeting(QStringLiteral("before"), kMonday);
+    context->insert(meeting);
+    QVERIFY(context->save());
+
+    QVERIFY(disk.fill());
+    // More than the journal holds already, so the save needs new blocks.
+    const QString notes = QStringLiteral("typed while the disk was full. ").repeated(4000);
+    meeting->setUserNotes(notes);
+    QVERIFY(!context->save(&error));
+    QVERIFY2(error.contains(QLatin1String("database or disk is full")), qPrintable(error));
+    QCOMPARE(health->problem(), SaveHealth::Problem::diskFull);
+    QCOMPARE(problemSpy.count(), 1);
+
+    // Still full: the retries after a change and on the timer fail, and the problem stands.
+    meeting->setTitle(QStringLiteral("renamed while full"));
+    scheduler.advance(SaveHealth::kRetryInterval);
+    QCOMPARE(health->problem(), SaveHealth::Problem::diskFull);
+    QCOMPARE(problemSpy.count(), 1);
+    QVERIFY(context->hasChanges());
+
+    disk.makeRoom();
+    if (byChange) {
+        meeting->appendSegment(new TranscriptSegment(QStringLiteral("said after"), Speaker::me(), 1));
+        scheduler.advance(std::chrono::milliseconds(0));
+    } else {
+        scheduler.advance(SaveHealth::kRetryInterval);
+    }
+    QCOMPARE(health->problem(), SaveHealth::Problem::none);
+    QCOMPARE(problemSpy.count(), 2);
+    QVERIFY(!context->hasChanges());
+
+    health.reset();
+    context.reset();
+    context = ModelContext::open(path, &error);
+    QVERIFY2(context, qPrintable(error));
+    Meeting* reopened = context->fetchMeetings().value(0);
+    QVERIFY(reopened);
+    QCOMPARE(reopened->title(), QStringLiteral("renamed while full"));
+    QCOMPARE(reopened->userNotes(), notes);
+    QCOMPARE(reopened->segments().size(), byChange ? 1 : 0);
 }
 
 void TestStore::olderFileReadsDefaults()

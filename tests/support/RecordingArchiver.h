@@ -15,7 +15,11 @@ public:
     QString archiveRoot() const override { return QStringLiteral("/nonexistent/QuilletNotes"); }
     void archive(const Snapshot& snapshot) override { archived.append(snapshot); }
     void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
-    void remove(const QUuid& meetingId) override { removed.append(meetingId); }
+    QFuture<bool> remove(const QUuid& meetingId) override
+    {
+        removed.append(meetingId);
+        return QtFuture::makeReadyFuture(true);
+    }
     // What a real index would hold: every meeting archived or backfilled here, minus removals.
     QFuture<QSet<QUuid>> indexedIds() override
     {
