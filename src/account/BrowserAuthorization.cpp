@@ -3,6 +3,8 @@
 #include "platform/Clock.h"
 #include "platform/UrlOpener.h"
 
+#include <QPointer>
+
 BrowserAuthorization::BrowserAuthorization(UrlOpener& browser, const Clock& clock, QObject* parent)
     : QObject(parent)
     , m_browser(browser)
@@ -22,13 +24,19 @@ void BrowserAuthorization::setLimitCheckInterval(std::chrono::milliseconds inter
 void BrowserAuthorization::start(const QUrl& page, Completion done)
 {
     cancel();
-    m_waiting = std::make_unique<Waiting>(Waiting { m_clock.now(), std::move(done) });
-    const Waiting* const started = m_waiting.get();
+    const quint64 number = ++m_waitCount;
+    m_waiting = std::make_unique<Waiting>(Waiting { number, m_clock.now(), std::move(done) });
     m_limitTimer.start();
-    // The browser may hand the redirect back before open() returns; only a wait that is still
-    // this one may fail here.
-    if (!m_browser.open(page) && m_waiting.get() == started)
-        finish(Failure::CannotStart);
+    // The browser may hand the redirect back before open() returns, and a browser that fails
+    // later does so when another wait may have started: only a wait that is still this one
+    // fails.
+    const QPointer<BrowserAuthorization> self(this);
+    const auto failIfStillWaiting = [self, number] {
+        if (self && self->m_waiting && self->m_waiting->number == number)
+            self->finish(Failure::CannotStart);
+    };
+    if (!m_browser.open(page, failIfStillWaiting))
+        failIfStillWaiting();
 }
 
 void BrowserAuthorization::redirected(const QUrl& url)

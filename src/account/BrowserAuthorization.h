@@ -25,7 +25,7 @@ class BrowserAuthorization final : public QObject
 
 public:
     enum class Failure {
-        CannotStart, // the browser could not be asked to open the page
+        CannotStart, // the browser could not be asked to open the page, or failed to
         Cancelled, // no redirect within the limit, or another wait started, or cancel()
     };
     // The redirect's URL, or why none came.
@@ -52,6 +52,7 @@ public:
 private:
     struct Waiting
     {
+        quint64 number = 0;
         QDateTime startedAt;
         Completion done;
     };
@@ -63,4 +64,5 @@ private:
     const Clock& m_clock;
     QTimer m_limitTimer;
     std::unique_ptr<Waiting> m_waiting;
+    quint64 m_waitCount = 0;
 };

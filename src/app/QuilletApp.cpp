@@ -1,6 +1,7 @@
 #include "app/QuilletApp.h"
 
 #include "app/AppDelegate.h"
+#include "platform/InstanceLock.h"
 #include "platform/Log.h"
 #include "platform/TerminationSignals.h"
 #include "platform/UrlRouter.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 #include <cstdlib>
 
@@ -50,14 +52,43 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     // closes.
     QObject::connect(&terminationSignals, &TerminationSignals::received, &app, [] { QCoreApplication::exit(0); });
 
-    // A second start hands over to the running instance and ends: its "quillet:" link (the
-    // e-mail sign-in, the provider's redirect) or Google's redirect, or else a request for the
-    // main window. A second process would otherwise record into the same store beside the first.
+    // One process per store, which it holds locked until it ends: a second would record into
+    // the same store and archive beside the first. A later start hands over to the running
+    // instance and ends, without opening the store: its "quillet:" link (the e-mail sign-in,
+    // the provider's redirect) or Google's redirect, or else a request for the main window. It
+    // waits as long as the running instance takes to answer, or until it is gone.
     const AppServices::Config config = makeConfig();
     const QStringList redirectSchemes = AppServices::redirectSchemes(config);
     const QStringList arguments = QApplication::arguments().mid(1);
-    if (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes))
-        return EXIT_SUCCESS;
+    InstanceLock lock(config.storeFile);
+    for (bool saidSo = false;;) {
+        const InstanceLock::Outcome outcome = lock.tryTake();
+        if (outcome == InstanceLock::Outcome::Taken)
+            break;
+        if (outcome == InstanceLock::Outcome::Unavailable) {
+            // Then the store cannot be opened either, which says why.
+            Log::line("[Quillet] Could not lock the store: %@", lock.errorString());
+            break;
+        }
+        // Nothing published yet: the running instance is still opening the store.
+        const QString serverName = lock.publishedServerName();
+        if (!serverName.isEmpty()) {
+            switch (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes, serverName)) {
+            case UrlRouter::HandOver::Accepted:
+                return EXIT_SUCCESS;
+            case UrlRouter::HandOver::Refused:
+                Log::line("[Quillet] The running instance refused the link");
+                return EXIT_FAILURE;
+            case UrlRouter::HandOver::NoAnswer:
+                break;
+            }
+        }
+        if (!saidSo) {
+            Log::line("[Quillet] Waiting for the running instance");
+            saidSo = true;
+        }
+        QThread::msleep(200);
+    }
     const std::optional<QUrl> launchUrl = UrlRouter::urlFromArguments(arguments, redirectSchemes);
 
     QString error;
@@ -69,8 +100,16 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
         showStoreFailure(config.storeFile, error);
         return EXIT_FAILURE;
     }
-    // Listen before the slow launch work, so a link opened meanwhile is not a second instance.
-    services->router().listen();
+    // Listen before the slow launch work, so that a later start need not wait for it. Where
+    // another program already listens (one on another store), a name of this process's own.
+    QString serverName = UrlRouter::defaultServerName();
+    bool listening = services->router().listen(serverName);
+    if (!listening) {
+        serverName += QLatin1Char('.') + QString::number(QCoreApplication::applicationPid());
+        listening = services->router().listen(serverName);
+    }
+    if (listening)
+        lock.publish(serverName);
 
     // The appearance applies to every window, so it comes before the first.
     ThemeController theme(services->settings());

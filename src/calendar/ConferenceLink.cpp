@@ -1,5 +1,7 @@
 #include "calendar/ConferenceLink.h"
 
+#include "platform/UrlOpener.h"
+
 #include <array>
 
 namespace {
@@ -203,14 +205,21 @@ std::optional<QUrl> callLink(const std::optional<QString>& link)
 
 } // namespace
 
-bool ConferenceLink::matches(const QString& link)
+bool ConferenceLink::isCallAddress(const QString& link)
 {
     const QUrl url(link);
-    if (!url.isValid())
+    if (UrlOpener::isWebPage(url))
+        return true;
+    return UrlOpener::isCallAppLink(url) && link.startsWith(kFaceTimeScheme);
+}
+
+bool ConferenceLink::matches(const QString& link)
+{
+    if (!isCallAddress(link))
         return false;
-    const QString host = url.host().toLower();
+    const QString host = QUrl(link).host().toLower();
     if (host.isEmpty())
-        return link.startsWith(kFaceTimeScheme);
+        return true;
     for (QLatin1String known : kConferenceHosts) {
         if (host == known || (host.endsWith(known) && host.at(host.size() - known.size() - 1) == u'.'))
             return true;

@@ -24,8 +24,14 @@ QStringList links(QStringView text);
 // only where a call service's host name or "facetime:" is written.
 std::optional<QUrl> firstConferenceURL(QStringView text);
 
-// Whether a link leads to a call: its host is one of the call services' (or a subdomain), or it
-// is a host-less "facetime:" link (the scheme in exactly that case).
+// Whether a link may be a call link at all: a web link (http or https, with a host), or a
+// host-less "facetime:" link (the scheme in exactly that case). An invitation is written by
+// whoever sends it, and the desktop hands other schemes ("file:", "smb:", "javascript:") to
+// programs that run files or mount shares.
+bool isCallAddress(const QString& link);
+
+// Whether a link leads to a call: a call address whose host is one of the call services' (or a
+// subdomain), or a "facetime:" link.
 bool matches(const QString& link);
 
 } // namespace ConferenceLink

@@ -1,5 +1,6 @@
 #include "calendar/GoogleCalendarService.h"
 
+#include "calendar/ConferenceLink.h"
 #include "calendar/GoogleColor.h"
 #include "calendar/MeetingClassifier.h"
 #include "calendar/StrictJson.h"
@@ -43,13 +44,14 @@ std::optional<QDateTime> internetDateTime(const QString& text)
     return QDateTime(date, time, QTimeZone(offsetSeconds)).toUTC();
 }
 
-// A link the user could open: what QUrl reads strictly, with a scheme.
+// A call link: what QUrl reads strictly, and a web or call app's link. Anything else (an
+// "smb:" share, a "file:" path) is no link, as if the event had none.
 std::optional<QUrl> link(const std::optional<QString>& text)
 {
     if (!text)
         return std::nullopt;
     const QUrl url(*text, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty())
+    if (!url.isValid() || !ConferenceLink::isCallAddress(*text))
         return std::nullopt;
     return url;
 }

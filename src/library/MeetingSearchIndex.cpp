@@ -5,6 +5,7 @@
 #include "storage/TranscriptSegment.h"
 
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QThread>
@@ -128,11 +129,18 @@ void MeetingSearchIndex::start()
     const QString filePath = m_context.filePath();
     // The copy travels behind a shared pointer: a QHash handed on by value would be shared, and
     // the first write to it here would copy every transcript on the main thread.
-    QtConcurrent::run([filePath, cancelled = m_cancelled, beforeRead = m_options.beforeRead] {
+    // A watcher rather than .then(this, …): Qt 6.4's continuation asserts that its context is
+    // still alive, and this object may go while the worker reads.
+    auto* watcher = new QFutureWatcher<std::shared_ptr<StoredCopy>>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        apply(*watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run([filePath, cancelled = m_cancelled, beforeRead = m_options.beforeRead] {
         if (beforeRead)
             beforeRead();
         return readFile(filePath, *cancelled);
-    }).then(this, [this](const std::shared_ptr<StoredCopy>& stored) { apply(*stored); });
+    }));
 }
 
 std::shared_ptr<MeetingSearchIndex::StoredCopy> MeetingSearchIndex::readFile(

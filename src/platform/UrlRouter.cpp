@@ -6,13 +6,21 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QTimer>
+#include <memory>
 
 namespace {
 
-// Longer lines are not URLs we hand out; the connection is dropped instead of buffering.
+// Longer lines are not URLs we hand out: they are refused, and never kept while they arrive.
 constexpr qsizetype kMaxLineBytes = 64 * 1024;
-constexpr int kForwardWaitMs = 1000;
+constexpr int kConnectWaitMs = 1000;
+// How long a later start waits for an answer before it says that it waits.
+constexpr int kAnswerNoticeMs = 1000;
+// A later start sends its line as soon as it is connected; a connection that has not sent a
+// whole line by then is closed, so that idle connections cannot pile up.
+constexpr std::chrono::seconds kLineTimeLimit { 5 };
 const QByteArray kAck = QByteArrayLiteral("ok\n");
+const QByteArray kRefused = QByteArrayLiteral("refused\n");
 // Not a URL of our scheme, so it cannot be mistaken for one.
 const QByteArray kShowWindow = QByteArrayLiteral("show-window");
 
@@ -128,7 +136,7 @@ bool UrlRouter::listen(const QString& serverName)
     {
         QLocalSocket probe;
         probe.connectToServer(serverName);
-        if (probe.waitForConnected(kForwardWaitMs)) {
+        if (probe.waitForConnected(kConnectWaitMs)) {
             probe.abort();
             return false;
         }
@@ -148,17 +156,54 @@ bool UrlRouter::listen(const QString& serverName)
     return true;
 }
 
+// One connection from a later start: its one line, read as it arrives.
+struct UrlRouter::Connection
+{
+    QLocalSocket* socket = nullptr;
+    bool tooLong = false; // the line passed the limit: what comes of it is dropped
+    bool answered = false;
+};
+
 void UrlRouter::readConnection()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > kMaxLineBytes)
-                    socket->abort();
+        // Buffered up to one byte past the limit: a full buffer without a line end is too long.
+        socket->setReadBufferSize(kMaxLineBytes + 1);
+        auto connection = std::make_shared<Connection>(Connection { socket });
+        auto* limit = new QTimer(socket);
+        limit->setSingleShot(true);
+        connect(socket, &QLocalSocket::readyRead, this, [this, connection] { serve(*connection); });
+        connect(limit, &QTimer::timeout, this, [this, connection] {
+            // A busy main thread may get here late, with the line already waiting unread.
+            QLocalSocket* socket = connection->socket;
+            socket->waitForReadyRead(0);
+            serve(*connection);
+            if (connection->answered)
+                return;
+            Log::line("[Quillet] Closed a connection that sent no URL in time");
+            socket->abort();
+            socket->deleteLater();
+        });
+        limit->start(kLineTimeLimit);
+        serve(*connection);
+    }
+}
+
+void UrlRouter::serve(Connection& connection)
+{
+    QLocalSocket* socket = connection.socket;
+    if (!connection.answered) {
+        if (socket->canReadLine()) {
+            const QByteArray line = socket->readLine().trimmed();
+            connection.answered = true;
+            if (connection.tooLong) {
+                Log::line("[Quillet] Refused a URL longer than %d bytes from another start", kMaxLineBytes);
+                socket->write(kRefused);
+                socket->flush();
+                socket->disconnectFromServer();
                 return;
             }
-            const QByteArray line = socket->readLine(kMaxLineBytes).trimmed();
             socket->write(kAck);
             socket->flush();
             socket->disconnectFromServer();
@@ -172,15 +217,23 @@ void UrlRouter::readConnection()
             else
                 Log::line("[Quillet] Ignored URL with scheme %@", QUrl(text).scheme());
             emit urlReceived();
-        });
+            return;
+        }
+        if (!connection.tooLong && socket->bytesAvailable() <= kMaxLineBytes)
+            return; // more is coming
+        // Never cut to the limit and used: dropped as it comes (no line end is buffered yet),
+        // then refused at its end.
+        connection.tooLong = true;
+        static_cast<void>(socket->read(socket->bytesAvailable()));
     }
 }
 
-bool UrlRouter::forwardToRunningInstance(const QUrl& url, const QStringList& redirectSchemes, const QString& serverName)
+UrlRouter::HandOver UrlRouter::forwardToRunningInstance(
+    const QUrl& url, const QStringList& redirectSchemes, const QString& serverName)
 {
     const std::optional<QString> redirect = redirectSchemeOf(url, redirectSchemes);
     if (!redirect && (!url.isValid() || url.scheme() != kScheme))
-        return false;
+        return HandOver::NoAnswer;
     QByteArray text = url.toEncoded();
     // The receiving side wants the scheme spelled as it was configured, not in QUrl's lower case.
     if (redirect)
@@ -188,7 +241,7 @@ bool UrlRouter::forwardToRunningInstance(const QUrl& url, const QStringList& red
     return sendLine(text, serverName);
 }
 
-bool UrlRouter::handOverToRunningInstance(
+UrlRouter::HandOver UrlRouter::handOverToRunningInstance(
     const QStringList& arguments, const QStringList& redirectSchemes, const QString& serverName)
 {
     if (const std::optional<QUrl> url = urlFromArguments(arguments, redirectSchemes))
@@ -196,18 +249,28 @@ bool UrlRouter::handOverToRunningInstance(
     return sendLine(kShowWindow, serverName);
 }
 
-bool UrlRouter::sendLine(const QByteArray& line, const QString& serverName)
+UrlRouter::HandOver UrlRouter::sendLine(const QByteArray& line, const QString& serverName)
 {
     QLocalSocket socket;
     socket.connectToServer(serverName);
-    if (!socket.waitForConnected(kForwardWaitMs))
-        return false;
+    if (!socket.waitForConnected(kConnectWaitMs))
+        return HandOver::NoAnswer;
     socket.write(line + '\n');
-    if (!socket.waitForBytesWritten(kForwardWaitMs))
-        return false;
+    // The running instance answers when its main thread is free, which can take long (a large
+    // import, a debugger). Giving up would start a second instance beside it.
+    bool saidSo = false;
     while (!socket.canReadLine()) {
-        if (!socket.waitForReadyRead(kForwardWaitMs))
-            return false;
+        if (socket.waitForReadyRead(kAnswerNoticeMs))
+            continue;
+        if (socket.state() != QLocalSocket::ConnectedState)
+            return HandOver::NoAnswer;
+        if (!saidSo) {
+            Log::line("[Quillet] Waiting for the running instance to answer");
+            saidSo = true;
+        }
     }
-    return socket.readLine() == kAck;
+    const QByteArray answer = socket.readLine();
+    if (answer == kAck)
+        return HandOver::Accepted;
+    return answer == kRefused ? HandOver::Refused : HandOver::NoAnswer;
 }

@@ -42,19 +42,28 @@ public:
     void route(const QUrl& url);
 
     // Accepts URLs from later processes. False when the socket cannot be opened (another
-    // instance already listens there).
+    // instance already listens there). A connection gets a few seconds to send its line; a
+    // line longer than 64 KB is refused (answered, logged, never used).
     bool listen(const QString& serverName = defaultServerName());
 
+    // How the running instance answered a hand-over.
+    enum class HandOver {
+        Accepted,
+        Refused, // a link longer than the instance takes: it was not used
+        NoAnswer, // nobody listens there, or the connection closed unanswered
+    };
+
     // Sends a "quillet:" URL, or one of the redirect schemes, to the instance listening on
-    // serverName; true once it confirmed receipt. Blocks for at most about a second; meant for
-    // start-up, before the event loop runs.
-    static bool forwardToRunningInstance(
+    // serverName. Once connected it waits as long as the instance takes to answer (its main
+    // thread may be busy), logging that it waits after a second; meant for start-up, before
+    // the event loop runs.
+    static HandOver forwardToRunningInstance(
         const QUrl& url, const QStringList& redirectSchemes = {}, const QString& serverName = defaultServerName());
 
     // What a later process does before anything else: hands the first "quillet:" URL (or URL of
     // a redirect scheme) among its arguments to the running instance, or, without one, asks it
-    // for its main window. True when the running instance confirmed it (the process then ends).
-    static bool handOverToRunningInstance(const QStringList& arguments, const QStringList& redirectSchemes = {},
+    // for its main window, waiting for the answer as forwardToRunningInstance() does.
+    static HandOver handOverToRunningInstance(const QStringList& arguments, const QStringList& redirectSchemes = {},
         const QString& serverName = defaultServerName());
 
     // <runtime folder>/<bundle identifier>.urls
@@ -74,8 +83,11 @@ signals:
     void mainWindowRequested();
 
 private:
+    struct Connection;
+
     void readConnection();
-    static bool sendLine(const QByteArray& line, const QString& serverName);
+    void serve(Connection& connection);
+    static HandOver sendLine(const QByteArray& line, const QString& serverName);
     QStringList redirectSchemes() const;
 
     Handler m_oauthHandler;

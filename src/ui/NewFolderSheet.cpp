@@ -7,6 +7,7 @@
 #include "ui/MeetingMenu.h"
 #include "ui/Quillet.h"
 #include "ui/Symbols.h"
+#include "ui/TextLines.h"
 
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -27,14 +28,6 @@ constexpr int kPadding = 22;
 constexpr int kSpacing = 18;
 constexpr int kMinimumDescriptionLines = 2;
 constexpr int kMaximumDescriptionLines = 4;
-
-// A name counts once it holds more than tabs and spaces; line breaks count, so that "Create"
-// stays enabled for them (and then does nothing, the name trimmed being empty).
-bool hasName(const QString& name)
-{
-    return std::any_of(name.cbegin(), name.cend(),
-        [](QChar c) { return c != QLatin1Char('\t') && c.category() != QChar::Separator_Space; });
-}
 
 // The chosen symbol on a card-tinted rounded rectangle; its menu offers the others.
 class SymbolPicker final : public QToolButton
@@ -207,7 +200,9 @@ void NewFolderSheet::open()
 
 void NewFolderSheet::updateCreate()
 {
-    m_create->setEnabled(hasName(m_name->text()));
+    // Line breaks count as a name, so "Create" stays enabled for them (and then does nothing,
+    // the name trimmed being empty).
+    m_create->setEnabled(!TextLines::isBlank(m_name->text()));
 }
 
 void NewFolderSheet::create()

@@ -17,6 +17,7 @@
 #include "ui/ThemeTile.h"
 #include "ui/ToneLabel.h"
 
+#include <QDir>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
@@ -441,9 +442,13 @@ StepLayout* OnboardingView::makeReady()
             m_onComplete();
     });
     auto* archive = link(QStringLiteral("Open Archive Folder"));
-    // A folder that cannot be opened is not worth a message here.
-    connect(archive, &QAbstractButton::clicked, this,
-        [this] { static_cast<void>(m_urlOpener.open(QUrl::fromLocalFile(m_archiver.archiveRoot()))); });
+    // On a first run nothing is archived yet, and the file manager would find no folder. A
+    // folder that cannot be made or opened is not worth a message here.
+    connect(archive, &QAbstractButton::clicked, this, [this] {
+        const QString root = m_archiver.archiveRoot();
+        QDir().mkpath(root);
+        static_cast<void>(m_urlOpener.openFolder(root));
+    });
     return new StepLayout(QStringLiteral("checkmark"), QStringLiteral("You're all set"),
         QStringLiteral("Try it now — play any video and press Record.\nQuillet hears your computer."),
         centredColumn(12, { start, archive }));

@@ -2,6 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QTextLayout>
+#include <algorithm>
 
 namespace {
 
@@ -57,6 +58,12 @@ int count(const QString& text, const QFont& font, qreal width, int maxLines)
     }
     layout.endLayout();
     return std::max(lines, 1);
+}
+
+bool isBlank(const QString& text)
+{
+    return std::all_of(
+        text.cbegin(), text.cend(), [](QChar c) { return c == u'\t' || c.category() == QChar::Separator_Space; });
 }
 
 } // namespace TextLines

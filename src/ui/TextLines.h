@@ -15,4 +15,8 @@ QStringList wrap(const QString& text, const QFont& font, qreal width, int maxLin
 // The number of lines wrap() gives, without making the ellipsis.
 int count(const QString& text, const QFont& font, qreal width, int maxLines);
 
+// What a one-line field counts as empty: nothing but tabs and spaces of any width (no-break
+// and ideographic spaces too). A line break counts as text.
+bool isBlank(const QString& text);
+
 } // namespace TextLines

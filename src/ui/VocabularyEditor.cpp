@@ -5,6 +5,7 @@
 #include "ui/FlowLayout.h"
 #include "ui/Quillet.h"
 #include "ui/SymbolButton.h"
+#include "ui/TextLines.h"
 #include "ui/ToneLabel.h"
 
 #include <QHBoxLayout>
@@ -13,7 +14,6 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QVBoxLayout>
-#include <algorithm>
 
 namespace {
 
@@ -55,12 +55,6 @@ protected:
 private:
     SymbolButton* m_remove;
 };
-
-// What "Add" tests: blank means nothing but spaces and tabs (a line break counts as text).
-bool isBlank(const QString& text)
-{
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c == u' ' || c == u'\t'; });
-}
 
 } // namespace
 
@@ -110,7 +104,7 @@ void VocabularyEditor::addWord()
 
 void VocabularyEditor::updateAddButton()
 {
-    m_add->setEnabled(!isBlank(m_field->text()));
+    m_add->setEnabled(!TextLines::isBlank(m_field->text()));
 }
 
 void VocabularyEditor::redrawChips()

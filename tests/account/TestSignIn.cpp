@@ -307,7 +307,8 @@ private slots:
         bool forwarded = false;
         std::thread secondProcess([&] {
             forwarded = UrlRouter::forwardToRunningInstance(
-                QUrl(QStringLiteral("quillet://auth?token=link-4b1")), {}, socketName);
+                            QUrl(QStringLiteral("quillet://auth?token=link-4b1")), {}, socketName)
+                == UrlRouter::HandOver::Accepted;
         });
         QTRY_VERIFY(account.account().has_value());
         secondProcess.join();

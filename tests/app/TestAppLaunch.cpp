@@ -181,8 +181,9 @@ private slots:
         // What a second process does first, off this thread so that the first can answer.
         QFutureWatcher<bool> secondStart;
         QSignalSpy done(&secondStart, &QFutureWatcher<bool>::finished);
-        secondStart.setFuture(
-            QtConcurrent::run([socket] { return UrlRouter::handOverToRunningInstance({}, {}, socket); }));
+        secondStart.setFuture(QtConcurrent::run([socket] {
+            return UrlRouter::handOverToRunningInstance({}, {}, socket) == UrlRouter::HandOver::Accepted;
+        }));
         QVERIFY(done.wait(10000));
         QVERIFY(secondStart.result());
         QTRY_VERIFY(delegate.mainWindow().isVisible());

@@ -82,6 +82,19 @@ private slots:
         for (const char* lookAlike : { "https://notzoom.us/j/1", "https://zoom.us.example.com/j/1",
                  "https://zoom.us@example.com/j/1", "https://example.com/zoom.us/j/1", "https://fakewebex.com/m" })
             QTest::newRow(lookAlike) << lookAlike << none << lookAlike << none;
+        // An invitation is written by whoever sends it: a call host under another scheme is no
+        // call link, wherever it is written, and the search goes on past it.
+        for (const char* hostile :
+            { "file://zoom.us/etc/passwd", "smb://zoom.us/share", "javascript://zoom.us/%0Aalert(1)",
+                "zoommtg://zoom.us/join?confno=1", "ftp://meet.google.com/abc", "facetime://facetime.apple.com/x" }) {
+            QTest::newRow(qPrintable(QStringLiteral("URL %1").arg(QLatin1String(hostile))))
+                << hostile << none << none << none;
+            QTest::newRow(qPrintable(QStringLiteral("notes %1").arg(QLatin1String(hostile))))
+                << none << none << QStringLiteral("Join %1 or https://zoom.us/j/4").arg(QLatin1String(hostile))
+                << "https://zoom.us/j/4";
+        }
+        QTest::newRow("share in the location") << none << "smb://us02web.zoom.us/share" << none << none;
+        QTest::newRow("share in the notes") << none << none << "Files: smb://us02web.zoom.us/share" << none;
         QTest::newRow("notes after a non-call URL") << "https://example.com/agenda"
                                                     << "Room 4"
                                                     << "Join https://zoom.us/j/9"

@@ -242,6 +242,23 @@ private slots:
                 + R"(,"hangoutLink":"not a link","conferenceData":{"entryPoints":[{"entryPointType":"phone",)"
                   R"("uri":"tel:+1-555"},{"uri":"https://a.test/"},{"entryPointType":"video","uri":"https://zoom.us/j/1"}]})",
             plain + " | - | 0 | https://zoom.us/j/1 | Meeting | sure");
+        // Links anyone may write into an event: no call link, as if none was given; the video
+        // entry point is taken in its place.
+        for (const char* hostile :
+            { "smb://attacker.example/share", "file:///home/user/Downloads/run.desktop", "javascript:alert(1)",
+                "data:text/html,<script>alert(1)</script>", "quillet://auth?token=t", "https:no-host" }) {
+            const QString link = QString::fromLatin1(hostile);
+            row(qPrintable(QStringLiteral("meeting link %1").arg(QLatin1String(hostile))),
+                times + R"(,"hangoutLink":")" + link + R"(","attendees":[{},{}])", plain + " | - | 2 | - | 1:1 | sure");
+            row(qPrintable(QStringLiteral("video entry point %1").arg(QLatin1String(hostile))),
+                times + R"(,"hangoutLink":")" + link + R"(","conferenceData":{"entryPoints":[)"
+                    + R"({"entryPointType":"video","uri":"https://zoom.us/j/2"}]})",
+                plain + " | - | 0 | https://zoom.us/j/2 | Meeting | sure");
+            row(qPrintable(QStringLiteral("only video entry point %1").arg(QLatin1String(hostile))),
+                times + R"(,"conferenceData":{"entryPoints":[{"entryPointType":"video","uri":")" + link
+                    + R"("}]},"attendees":[{},{},{}])",
+                plain + " | - | 3 | - | Meeting | sure");
+        }
         row("first video entry point bad",
             times
                 + R"(,"conferenceData":{"entryPoints":[{"entryPointType":"video","uri":"not a url"},)"

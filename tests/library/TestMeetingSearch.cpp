@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QThreadPool>
 
 namespace {
 
@@ -213,6 +214,27 @@ private slots:
         QCOMPARE(index.filter(context.fetchMeetings(), MeetingSearchIndex::Query(QStringLiteral("WALRUS"))),
             QList<Meeting*> { meeting });
         QCOMPARE(differences(index, context), QString());
+    }
+
+    // The sidebar may go while the worker reads: the result is dropped, and nothing stops.
+    void destroyedWhileReading()
+    {
+        TempStore store;
+        fill(store.context(), 50);
+        ModelContext& context = store.reopen();
+        QSemaphore entered;
+        QSemaphore gate;
+        auto index = std::make_unique<MeetingSearchIndex>(context, MeetingSearchIndex::Options { [&] {
+            entered.release();
+            gate.acquire();
+        } });
+        index->start();
+        QVERIFY(QTest::qWaitFor([&] { return entered.tryAcquire(); }, 10000));
+        index.reset();
+        gate.release();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(20000));
+        QCoreApplication::processEvents();
+        QCOMPARE(context.fetchMeetings().size(), 50);
     }
 
     // Meetings that the import rebuilds into an empty store are searched as they arrive.

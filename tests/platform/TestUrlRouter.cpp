@@ -121,11 +121,49 @@ private slots:
         QCOMPARE(opened.size(), 1);
     }
 
+    // A line longer than a URL of ours is refused with an answer, and never cut and used; a
+    // link at the limit still goes through.
+    void overLongLineIsRefused()
+    {
+        UrlRouter router;
+        QVERIFY(router.listen());
+        QList<QUrl> opened;
+        router.setOpenUrlHandler([&](const QUrl& url) { opened.append(url); });
+        LogCapture log;
+        const QString prefix = QStringLiteral("quillet://auth?token=");
+        QCOMPARE(runSecondProcess({ prefix + QString(64 * 1024 - prefix.size(), QLatin1Char('a')) }), 0);
+        QTRY_COMPARE(opened.size(), 1);
+        QCOMPARE(runSecondProcess({ prefix + QString(100 * 1024, QLatin1Char('b')) }), 4);
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Refused a URL longer than 65536 bytes from another start")));
+        QCOMPARE(opened.size(), 1);
+    }
+
+    // Connections that send no whole line within a few seconds are closed, so that they cannot
+    // pile up; the instance goes on answering.
+    void silentConnectionsAreClosed()
+    {
+        UrlRouter router;
+        QVERIFY(router.listen());
+        LogCapture log;
+        QLocalSocket silent;
+        QLocalSocket partial;
+        for (QLocalSocket* socket : { &silent, &partial }) {
+            socket->connectToServer(UrlRouter::defaultServerName());
+            QVERIFY(socket->waitForConnected());
+        }
+        partial.write("quillet://auth?tok");
+        QTRY_VERIFY_WITH_TIMEOUT(silent.state() == QLocalSocket::UnconnectedState, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(partial.state() == QLocalSocket::UnconnectedState, 60000);
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Closed a connection that sent no URL in time")));
+        QCOMPARE(runSecondProcess({}), 0);
+    }
+
     void socketLeftByACrashIsTakenOver()
     {
         // A socket file that nobody listens on any more, as a killed process leaves it.
         const QString name = UrlRouter::defaultServerName();
-        QVERIFY(!UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth")), {}, name));
+        QCOMPARE(UrlRouter::forwardToRunningInstance(QUrl(QStringLiteral("quillet://auth")), {}, name),
+            UrlRouter::HandOver::NoAnswer);
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         QVERIFY(fd >= 0);
         sockaddr_un address {};

@@ -18,8 +18,14 @@ int main(int argc, char* argv[])
         else
             arguments.append(argument);
     }
-    if (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes))
+    switch (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes)) {
+    case UrlRouter::HandOver::Accepted:
         return 0;
+    case UrlRouter::HandOver::Refused:
+        return 4;
+    case UrlRouter::HandOver::NoAnswer:
+        break;
+    }
     // The application would start up normally from here.
     return 3;
 }

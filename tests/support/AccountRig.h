@@ -33,13 +33,16 @@ struct AccountRig
     QNetworkAccessManager network;
     UrlRouter router;
     BrowserStandIn browser { router };
+    // What the services open pages with: the stand-in, or the desktop's opener a test passes.
+    UrlOpener& opener;
     AccountEndpoints endpoints { cloudServer.url(), QUrl(QStringLiteral("https://api.provider.test")),
         providerServer.url() };
     QuilletCloud cloud { settings, network, endpoints.cloudBase };
-    TessraOAuth oauth { network, browser, clock, endpoints.providerWeb };
+    TessraOAuth oauth { network, opener, clock, endpoints.providerWeb };
     std::unique_ptr<AccountService> account;
 
-    AccountRig()
+    explicit AccountRig(UrlOpener* desktopOpener = nullptr)
+        : opener(desktopOpener ? *desktopOpener : browser)
     {
         oauth.setLimitCheckInterval(std::chrono::milliseconds(5));
         router.setOAuthCallbackHandler([this](const QUrl& url) { oauth.handleCallback(url); });
@@ -51,8 +54,7 @@ struct AccountRig
 
     AccountService& start()
     {
-        account
-            = std::make_unique<AccountService>(keychain, settings, cloud, oauth, browser, network, clock, endpoints);
+        account = std::make_unique<AccountService>(keychain, settings, cloud, oauth, opener, network, clock, endpoints);
         account->setCountdownTickInterval(std::chrono::milliseconds(5));
         return *account;
     }

@@ -3,7 +3,8 @@
 // The user's browser: notes each page it is asked to open and, when following, loads it and
 // hands a redirect to an application's own scheme (anything but a web address) on, as the
 // desktop would: by default straight to a URL router, or however the test says (a second
-// process, for one). refuse makes it answer that no browser could be opened.
+// process, for one). refuse makes it answer that no browser could be opened. Folders are noted
+// as "file:" URLs.
 
 #include "platform/UrlOpener.h"
 #include "platform/UrlRouter.h"
@@ -26,7 +27,8 @@ public:
         : m_handOver(std::move(handOver))
     { }
 
-    bool open(const QUrl& url) override
+    using UrlOpener::open;
+    bool open(const QUrl& url, Failed) override
     {
         opened.append(url);
         if (refuse)
@@ -44,6 +46,12 @@ public:
             });
         }
         return true;
+    }
+
+    bool openFolder(const QString& path) override
+    {
+        opened.append(QUrl::fromLocalFile(path));
+        return !refuse;
     }
 
     // What the desktop does with an application's URL.

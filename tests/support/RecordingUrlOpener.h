@@ -1,6 +1,7 @@
 #pragma once
 
-// A browser that notes each page it is asked to open and opens nothing.
+// A browser that notes each page (and folder, as a "file:" URL) it is asked to open and opens
+// nothing.
 
 #include "platform/UrlOpener.h"
 
@@ -9,9 +10,15 @@
 class RecordingUrlOpener final : public UrlOpener
 {
 public:
-    bool open(const QUrl& url) override
+    using UrlOpener::open;
+    bool open(const QUrl& url, Failed) override
     {
         opened.append(url);
+        return true;
+    }
+    bool openFolder(const QString& path) override
+    {
+        opened.append(QUrl::fromLocalFile(path));
         return true;
     }
 

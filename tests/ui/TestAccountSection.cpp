@@ -1,4 +1,6 @@
+#include "platform/DesktopUrlOpener.h"
 #include "support/AccountRig.h"
+#include "support/DesktopOpenerStandIn.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
 #include "ui/AccountSectionView.h"
@@ -36,7 +38,9 @@ struct Card
     AccountRig rig;
     std::unique_ptr<AccountSectionView> view;
 
-    explicit Card(const std::function<void(AccountRig&)>& setUp = {}, bool compact = false)
+    explicit Card(
+        const std::function<void(AccountRig&)>& setUp = {}, bool compact = false, UrlOpener* desktopOpener = nullptr)
+        : rig(desktopOpener)
     {
         rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
         rig.cloudServer.on("POST", "/v1/auth/verify", [](const FakeHttpServer::Request& request) {
@@ -117,6 +121,25 @@ private slots:
         QVERIFY(finishes([&](auto done) { card.account().signOut(done); }));
         QCOMPARE(card.view->face(), Face::emailEntry);
         QCOMPARE(card.emailField()->text(), QStringLiteral("a&b<i>@example.com"));
+    }
+
+    // Without a browser that opens, "Continue with Google" says so at once instead of waiting
+    // for a page nobody sees.
+    void providerSignInWithoutABrowser()
+    {
+        DesktopOpenerStandIn desktop(4, 4);
+        DesktopUrlOpener opener;
+        Card card({}, false, &opener);
+        QAbstractButton* provider = ViewProbe::button(*card.view, QStringLiteral("Continue with Google"));
+        QVERIFY(provider);
+        provider->click();
+        QVERIFY(card.account().tessraSigningIn());
+        QTRY_VERIFY(!card.account().tessraSigningIn());
+        QCOMPARE(desktop.runs().size(), 1);
+        QCOMPARE(provider->text(), QStringLiteral("Continue with Google"));
+        QVERIFY(provider->isEnabled());
+        QVERIFY(ViewProbe::label(*card.view, QStringLiteral("Couldn't sign in — try again.")));
+        QCOMPARE(card.rig.providerServer.requestCount(), 0);
     }
 
     void emailPlausibility_data()

@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "storage/Meeting.h"
 #include "support/CalendarRig.h"
+#include "support/DesktopOpenerStandIn.h"
 #include "support/FakeClock.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
@@ -11,7 +12,6 @@
 #include "ui/ComingUpPanel.h"
 #include "ui/ComingUpParts.h"
 
-#include <QDesktopServices>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <ctime>
@@ -40,18 +40,6 @@ EventInfo skipped(const QString& id, qint64 secondsFromNow, int minutes = 30)
     return CalendarRig::event(
         id, QStringLiteral("Lunch"), kNow.addSecs(secondsFromNow), minutes, EventKind::Skip, false, 0);
 }
-
-// Stands in for the desktop's handlers of a URL scheme.
-class SchemeCatcher final : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void handle(const QUrl& url) { opened.append(url); }
-};
 
 struct Opened
 {
@@ -448,35 +436,49 @@ private slots:
         QCOMPARE(f.store->meetingCount(), 0);
     }
 
-    // A call link is written by whoever sends the invitation: one of Quillet's own scheme must
-    // not reach the desktop (which would hand it to our URL router and sign the user in).
-    void joinNeverHandsTheDesktopOurOwnScheme_data()
+    // A call link is written by whoever sends the invitation. Whatever reached the event, the
+    // desktop is handed only web and call app links: one of Quillet's own scheme would come
+    // back to our URL router and sign the user in, others run files or mount shares.
+    void joinHandsTheDesktopOnlyCallLinks_data()
     {
         QTest::addColumn<QString>("link");
-        QTest::addColumn<bool>("opens");
-        QTest::newRow("sign-in link") << "quillet://auth?token=x" << false;
-        QTest::newRow("upper-case scheme") << "QUILLET://auth?token=x" << false;
-        QTest::newRow("provider callback") << "quillet://callback?code=x" << false;
-        QTest::newRow("web link") << "https://meet.google.com/abc" << true;
-        QTest::newRow("call app") << "zoommtg://zoom.us/join?confno=1" << true;
+        QTest::addColumn<QString>("refusedScheme"); // null: opened
+        QTest::newRow("sign-in link") << "quillet://auth?token=x"
+                                      << "quillet";
+        QTest::newRow("upper-case scheme") << "QUILLET://auth?token=x"
+                                           << "quillet";
+        QTest::newRow("provider callback") << "quillet://callback?code=x"
+                                           << "quillet";
+        QTest::newRow("file on a call host") << "file://zoom.us/etc/passwd?token=x"
+                                             << "file";
+        QTest::newRow("share on a call host") << "smb://us02web.zoom.us/share?token=x"
+                                              << "smb";
+        QTest::newRow("script on a call host") << "javascript://zoom.us/%0Aalert(1)?token=x"
+                                               << "javascript";
+        QTest::newRow("other call app") << "zoommtg://zoom.us/join?confno=1&token=x"
+                                        << "zoommtg";
+        QTest::newRow("web link") << "https://meet.google.com/abc" << QString();
+        QTest::newRow("call app") << "facetime:+15551234567" << QString();
     }
 
-    void joinNeverHandsTheDesktopOurOwnScheme()
+    void joinHandsTheDesktopOnlyCallLinks()
     {
         QFETCH(QString, link);
-        QFETCH(bool, opens);
+        QFETCH(QString, refusedScheme);
         const QUrl url(link);
-        SchemeCatcher desktop;
-        QDesktopServices::setUrlHandler(url.scheme(), &desktop, "handle");
+        DesktopOpenerStandIn desktop;
         DesktopUrlOpener opener;
         LogCapture log;
         Fixture f(Access::FullAccess, true, {}, nullptr, &opener);
         QVERIFY(f.calendar.start({ eventAt("a", -60, 30, true, url) }));
         f.panel->hero()->joinButton()->click();
-        QDesktopServices::unsetUrlHandler(url.scheme());
 
-        QCOMPARE(desktop.opened, opens ? QList<QUrl> { url } : QList<QUrl>());
-        QCOMPARE(log.contains(QStringLiteral("[Quillet] Refused to open a link of the scheme quillet")), !opens);
+        if (refusedScheme.isNull()) {
+            QTRY_COMPARE(desktop.runs(), QStringList { "xdg-open " + url.toString(QUrl::FullyEncoded) });
+        } else {
+            QVERIFY(log.contains("[Quillet] Refused to open a link of the scheme " + refusedScheme));
+            QVERIFY(desktop.runs().isEmpty());
+        }
         for (const QString& line : log.lines())
             QVERIFY2(!line.contains(QLatin1String("token")), qPrintable(line));
         QVERIFY(f.opened.isEmpty());

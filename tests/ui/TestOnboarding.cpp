@@ -10,6 +10,7 @@
 #include "ui/ThemeTile.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLineEdit>
 
 using namespace std::chrono_literals;
@@ -140,7 +141,10 @@ private slots:
         QVERIFY(onboarding.settled(Step::microphone));
         onboarding.services().settings().remove(SettingsKeys::onboardingCompleted);
         QVERIFY(onboarding.reach(Step::ready));
+        // On a first run the archive folder is made first: the file manager has one to show.
+        QVERIFY(!QFileInfo::exists(onboarding.rig->archiveRoot()));
         QVERIFY(onboarding.click(QStringLiteral("Open Archive Folder")));
+        QVERIFY(QFileInfo(onboarding.rig->archiveRoot()).isDir());
         QCOMPARE(onboarding.rig->browser.opened, QList { QUrl::fromLocalFile(onboarding.rig->archiveRoot()) });
         QCOMPARE(onboarding.completions, 0);
         QVERIFY(onboarding.click(QStringLiteral("Start using Quillet")));

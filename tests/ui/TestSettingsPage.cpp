@@ -338,12 +338,15 @@ private slots:
         QTest::keyClick(field, Qt::Key_Return);
         QCOMPARE(stored(), (QStringList { "Quillet", "Tessra", "Acme", "acme" }));
 
-        // Blank: "Add" stays disabled and Return keeps the spaces.
-        QTest::keyClicks(field, "   ");
-        QVERIFY(!add->isEnabled());
-        QTest::keyClick(field, Qt::Key_Return);
-        QCOMPARE(field->text(), QStringLiteral("   "));
-        QCOMPARE(stored().size(), 4);
+        // Blank, with spaces of any width: "Add" stays disabled and Return keeps the spaces.
+        for (const QString& blank :
+            { QStringLiteral("   "), QStringLiteral("\u00a0\u00a0"), QStringLiteral("\t\u3000") }) {
+            field->setText(blank);
+            QVERIFY2(!add->isEnabled(), qPrintable(blank.toUtf8().toHex()));
+            QTest::keyClick(field, Qt::Key_Return);
+            QCOMPARE(field->text(), blank);
+            QCOMPARE(stored().size(), 4);
+        }
         field->clear();
 
         // The second chip's cross removes the word at its position, whatever the word.
