@@ -28,7 +28,6 @@ struct MeetingChatService::Answer
     QString modelId;
     QPointer<StreamedPost> request;
     ChatStreamReader reader;
-    QString text;
 };
 
 MeetingChatService::MeetingChatService(CredentialsProvider credentials, Settings& settings, QObject* parent)
@@ -165,8 +164,10 @@ void MeetingChatService::consume(const ChatStreamReader::Step& step)
     }
     const quint64 generation = m_answer->generation;
     for (const QString& fragment : step.fragments) {
-        m_answer->text += fragment;
-        setStreamingAnswer(m_answer->text);
+        // The answer grows in place: a second copy of it would be copied whole at every piece
+        // once a listener holds the first.
+        m_streamingAnswer += fragment;
+        emit streamingAnswerChanged();
         // A listener may have cancelled or asked again meanwhile.
         if (!m_answer || m_answer->generation != generation)
             return;
@@ -179,7 +180,7 @@ void MeetingChatService::complete()
 {
     dropRequest();
     const std::unique_ptr<Answer> answer = std::move(m_answer);
-    const QString text = answer->text.trimmed();
+    const QString text = m_streamingAnswer.trimmed();
     if (!text.isEmpty() && answer->meeting) {
         answer->meeting->appendChatMessage(new ChatMessage(ChatRole::Assistant, text, answer->modelId));
         if (answer->context.save)

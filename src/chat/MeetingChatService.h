@@ -17,8 +17,9 @@ class Settings;
 class StreamedPost;
 
 // Answers questions about one meeting from its transcript and notes. The question is stored
-// as a chat message before it is sent; the answer streams into streamingAnswer and is stored
-// as a second message when it is complete. One answer runs at a time. Main thread only.
+// as a chat message before it is sent; the answer streams into streamingAnswer, which only
+// grows until it is cleared, and is stored as a second message when it is complete. One
+// answer runs at a time. Main thread only.
 class MeetingChatService final : public QObject
 {
     Q_OBJECT

@@ -76,6 +76,7 @@ private slots:
     void failures();
     void endlessLinesAreRefused_data();
     void endlessLinesAreRefused();
+    void endlessAnswerStopsAtTheCap();
     void cancelThenAskAgainShowsOnlyTheSecondAnswer();
     void answersArriveOverTls();
 
@@ -198,7 +199,8 @@ void TestChat::streamReader()
 
 struct TestChat::Fixture
 {
-    explicit Fixture(Settings& settings, std::optional<QUrl> baseUrl)
+    // recordTexts: keep every streamed text (not for answers of megabytes).
+    explicit Fixture(Settings& settings, std::optional<QUrl> baseUrl, bool recordTexts = true)
         : meeting(QStringLiteral("Budget"), QDateTime::currentDateTimeUtc())
         , service(
               [baseUrl]() -> std::optional<ModelCredentials> {
@@ -209,8 +211,10 @@ struct TestChat::Fixture
               settings)
     {
         box.save = [this] { ++saves; };
-        QObject::connect(&service, &MeetingChatService::streamingAnswerChanged,
-            [this] { streamedTexts << service.streamingAnswer(); });
+        if (recordTexts) {
+            QObject::connect(&service, &MeetingChatService::streamingAnswerChanged,
+                [this] { streamedTexts << service.streamingAnswer(); });
+        }
     }
 
     QList<QPair<QString, std::optional<QString>>> stored() const
@@ -374,6 +378,25 @@ void TestChat::endlessLinesAreRefused()
     fixture.service.ask(QStringLiteral("Q"), &fixture.meeting, fixture.box);
     QTRY_VERIFY_WITH_TIMEOUT(!fixture.service.isAnswering(), 20000);
     QCOMPARE(fixture.service.errorText(), RequestLimits::tooLargeText());
+}
+
+// An answer that never ends is stopped at the size limit; nothing of it is stored.
+void TestChat::endlessAnswerStopsAtTheCap()
+{
+    ScriptedHttpServer server({ "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n",
+        sseEvent(QStringLiteral("and then ").repeated(20)) });
+    Fixture fixture(*m_settings, server.url(), false);
+    qsizetype longest = 0;
+    QObject::connect(&fixture.service, &MeetingChatService::streamingAnswerChanged,
+        [&] { longest = std::max(longest, fixture.service.streamingAnswer().size()); });
+    fixture.service.ask(QStringLiteral("Q"), &fixture.meeting, fixture.box);
+    QTRY_VERIFY_WITH_TIMEOUT(!fixture.service.isAnswering(), 120000);
+    QCOMPARE(fixture.service.errorText(), RequestLimits::tooLargeText());
+    QCOMPARE(fixture.service.streamingAnswer(), QString());
+    QCOMPARE(fixture.stored().size(), 1);
+    // It streamed up to the limit before it stopped.
+    QVERIFY(server.mostWritten() >= MeetingChatService::kMaxAnswerBytes);
+    QVERIFY(longest > MeetingChatService::kMaxAnswerBytes / 2);
 }
 
 void TestChat::cancelThenAskAgainShowsOnlyTheSecondAnswer()
