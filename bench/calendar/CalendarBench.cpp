@@ -108,6 +108,9 @@ struct Stall
     double lastCpu = 0;
     qint64 worst = 0;
     double worstCpu = 0; // of the worst stall, the time the main thread itself was running
+    // The most the main thread ran between two ticks: what our code holds it for, whatever the
+    // machine's load adds to the stall.
+    double longestRun = 0;
 
     Stall()
     {
@@ -115,10 +118,12 @@ struct Stall
         timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, [this] {
             const qint64 stall = clock.elapsed() - last - 5;
+            const double ran = threadCpuMs() - lastCpu;
             if (stall > worst) {
                 worst = stall;
-                worstCpu = threadCpuMs() - lastCpu;
+                worstCpu = ran;
             }
+            longestRun = std::max(longestRun, ran);
             last = clock.elapsed();
             lastCpu = threadCpuMs();
         });
@@ -129,6 +134,7 @@ struct Stall
         lastCpu = threadCpuMs();
         worst = 0;
         worstCpu = 0;
+        longestRun = 0;
         timer.start(5);
     }
     qint64 stop()
@@ -383,8 +389,8 @@ void benchEds(int runs)
     const double first = double(elapsed.nsecsElapsed()) / 1e6;
     const qint64 firstStall = stall.stop();
     std::printf("through EDS, %lld events in %d calendars: first resync after start %.1f ms (longest stall %lld ms, "
-                "%.0f ms of it running)\n",
-        qlonglong(expected), kCalendars, first, firstStall, stall.worstCpu);
+                "%.0f ms of it running; longest run between ticks %.1f ms)\n",
+        qlonglong(expected), kCalendars, first, firstStall, stall.worstCpu, stall.longestRun);
 
     Figures warm;
     stall.start();
@@ -393,8 +399,8 @@ void benchEds(int runs)
             *service, [&] { service->resync(); }, whole));
     const qint64 warmStall = stall.stop();
     std::printf("warm resync to publication: %s (target < 500 ms); longest main-thread stall %lld ms, %.0f ms of "
-                "it running (target < 16 ms)\n",
-        qPrintable(warm.text()), warmStall, stall.worstCpu);
+                "it running (target < 16 ms); longest run between ticks %.1f ms\n",
+        qPrintable(warm.text()), warmStall, stall.worstCpu, stall.longestRun);
 
     // An edit by a separate program, from the moment it is stored to its publication.
     const QString edited = QStringLiteral("Project 0 sync, edited");

@@ -38,7 +38,7 @@ bool codePointLess(const QString& a, const QString& b)
 
 // Store events are turned into records this many per turn of the event loop: a big week, its
 // notes searched for call links, would otherwise hold the window for longer than a frame.
-constexpr qsizetype kMirrorSlice = 250;
+constexpr qsizetype kMirrorSlice = 100;
 
 bool declinedByUser(const StoreEvent& event)
 {

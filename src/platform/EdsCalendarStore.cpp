@@ -104,62 +104,69 @@ ICalTimezone* zoneForTzid(ECalClient* client, const char* tzid)
     return iana.isEmpty() ? nullptr : i_cal_timezone_get_builtin_timezone(iana.constData());
 }
 
-QDate dateOf(const ICalTime* time)
+// The library's object for a libical-glib wrapper. Occurrences are read through libical itself:
+// each getter of the wrapper makes a GObject, which made up most of a big week's read.
+template <typename Native> Native* nativeOf(gpointer wrapper)
 {
-    return QDate(i_cal_time_get_year(time), i_cal_time_get_month(time), i_cal_time_get_day(time));
+    return static_cast<Native*>(i_cal_object_get_native(I_CAL_OBJECT(wrapper)));
 }
 
-QTime timeOf(const ICalTime* time)
+QDate dateOf(const icaltimetype& time)
 {
-    return QTime(i_cal_time_get_hour(time), i_cal_time_get_minute(time), i_cal_time_get_second(time));
+    return QDate(time.year, time.month, time.day);
 }
 
-StoreAttendee::Type attendeeType(ICalProperty* attendee)
+QTime timeOf(const icaltimetype& time)
 {
-    GRef<ICalParameter> parameter(i_cal_property_get_first_parameter(attendee, I_CAL_CUTYPE_PARAMETER));
+    return QTime(time.hour, time.minute, time.second);
+}
+
+StoreAttendee::Type attendeeType(icalproperty* attendee)
+{
+    icalparameter* parameter = icalproperty_get_first_parameter(attendee, ICAL_CUTYPE_PARAMETER);
     if (!parameter)
         return StoreAttendee::Type::Individual;
-    switch (i_cal_parameter_get_cutype(parameter.get())) {
-    case I_CAL_CUTYPE_INDIVIDUAL:
-    case I_CAL_CUTYPE_NONE:
+    switch (icalparameter_get_cutype(parameter)) {
+    case ICAL_CUTYPE_INDIVIDUAL:
+    case ICAL_CUTYPE_NONE:
         return StoreAttendee::Type::Individual;
-    case I_CAL_CUTYPE_GROUP:
+    case ICAL_CUTYPE_GROUP:
         return StoreAttendee::Type::Group;
-    case I_CAL_CUTYPE_RESOURCE:
+    case ICAL_CUTYPE_RESOURCE:
         return StoreAttendee::Type::Resource;
-    case I_CAL_CUTYPE_ROOM:
+    case ICAL_CUTYPE_ROOM:
         return StoreAttendee::Type::Room;
     default:
         return StoreAttendee::Type::Unknown;
     }
 }
 
-StoreAttendee::Status attendeeStatus(ICalProperty* attendee)
+StoreAttendee::Status attendeeStatus(icalproperty* attendee)
 {
-    GRef<ICalParameter> parameter(i_cal_property_get_first_parameter(attendee, I_CAL_PARTSTAT_PARAMETER));
+    icalparameter* parameter = icalproperty_get_first_parameter(attendee, ICAL_PARTSTAT_PARAMETER);
     if (!parameter)
         return StoreAttendee::Status::NeedsAction;
-    switch (i_cal_parameter_get_partstat(parameter.get())) {
-    case I_CAL_PARTSTAT_NEEDSACTION:
-    case I_CAL_PARTSTAT_NONE:
+    switch (icalparameter_get_partstat(parameter)) {
+    case ICAL_PARTSTAT_NEEDSACTION:
+    case ICAL_PARTSTAT_NONE:
         return StoreAttendee::Status::NeedsAction;
-    case I_CAL_PARTSTAT_ACCEPTED:
+    case ICAL_PARTSTAT_ACCEPTED:
         return StoreAttendee::Status::Accepted;
-    case I_CAL_PARTSTAT_DECLINED:
+    case ICAL_PARTSTAT_DECLINED:
         return StoreAttendee::Status::Declined;
-    case I_CAL_PARTSTAT_TENTATIVE:
+    case ICAL_PARTSTAT_TENTATIVE:
         return StoreAttendee::Status::Tentative;
-    case I_CAL_PARTSTAT_DELEGATED:
+    case ICAL_PARTSTAT_DELEGATED:
         return StoreAttendee::Status::Delegated;
     default:
         return StoreAttendee::Status::Other;
     }
 }
 
-QString commonName(ICalProperty* property)
+QString commonName(icalproperty* property)
 {
-    GRef<ICalParameter> parameter(i_cal_property_get_first_parameter(property, I_CAL_CN_PARAMETER));
-    return parameter ? text(i_cal_parameter_get_cn(parameter.get())) : QString();
+    icalparameter* parameter = icalproperty_get_first_parameter(property, ICAL_CN_PARAMETER);
+    return parameter ? text(icalparameter_get_cn(parameter)) : QString();
 }
 
 // An address as the current user's addresses are kept: lower case, without "mailto:".
@@ -192,8 +199,11 @@ public:
         return std::move(m_events);
     }
 
-    void add(ICalComponent* component, ICalTime* start, ICalTime* end)
+    void add(ICalComponent* wrapper, ICalTime* startWrapper, ICalTime* endWrapper)
     {
+        icalcomponent* component = nativeOf<icalcomponent>(wrapper);
+        const icaltimetype& start = *nativeOf<icaltimetype>(startWrapper);
+        const icaltimetype& end = *nativeOf<icaltimetype>(endWrapper);
         const qint64 startSecs = seconds(start);
         const qint64 endSecs = seconds(end);
         // The library's range test includes both ends; an event starting at the window's end
@@ -204,27 +214,27 @@ public:
         StoreEvent event;
         event.id = eventId(component);
         event.calendarId = m_calendarId;
-        event.title = text(i_cal_component_get_summary(component));
-        event.allDay = i_cal_time_is_date(start);
+        event.title = text(icalcomponent_get_summary(component));
+        event.allDay = start.is_date;
         event.start = dateTime(start);
         event.end = dateTime(end);
-        if (GRef<ICalProperty> url { i_cal_component_get_first_property(component, I_CAL_URL_PROPERTY) })
-            event.url = text(i_cal_property_get_url(url.get()));
-        event.location = optionalText(i_cal_component_get_location(component));
-        event.notes = optionalText(i_cal_component_get_description(component));
-        if (GRef<ICalProperty> organizer { i_cal_component_get_first_property(component, I_CAL_ORGANIZER_PROPERTY) }) {
-            const QString name = commonName(organizer.get());
+        if (icalproperty* url = icalcomponent_get_first_property(component, ICAL_URL_PROPERTY))
+            event.url = text(icalproperty_get_url(url));
+        event.location = optionalText(icalcomponent_get_location(component));
+        event.notes = optionalText(icalcomponent_get_description(component));
+        if (icalproperty* organizer = icalcomponent_get_first_property(component, ICAL_ORGANIZER_PROPERTY)) {
+            const QString name = commonName(organizer);
             if (!name.isEmpty())
                 event.organizerName = name;
         }
-        for (GRef<ICalProperty> attendee { i_cal_component_get_first_property(component, I_CAL_ATTENDEE_PROPERTY) };
-             attendee; attendee.reset(i_cal_component_get_next_property(component, I_CAL_ATTENDEE_PROPERTY))) {
-            const QString address = text(i_cal_property_get_attendee(attendee.get()));
+        for (icalproperty* attendee = icalcomponent_get_first_property(component, ICAL_ATTENDEE_PROPERTY); attendee;
+             attendee = icalcomponent_get_next_property(component, ICAL_ATTENDEE_PROPERTY)) {
+            const QString address = text(icalproperty_get_attendee(attendee));
             event.attendees.append(StoreAttendee {
-                commonName(attendee.get()),
+                commonName(attendee),
                 QUrl(address),
-                attendeeType(attendee.get()),
-                attendeeStatus(attendee.get()),
+                attendeeType(attendee),
+                attendeeStatus(attendee),
                 m_userAddresses.contains(bareAddress(address)),
             });
         }
@@ -232,75 +242,74 @@ public:
     }
 
 private:
-    qint64 seconds(ICalTime* time) const
+    static qint64 seconds(const icaltimetype& time)
     {
-        if (i_cal_time_is_date(time))
+        if (time.is_date)
             return QDateTime(dateOf(time), QTime(0, 0), Qt::LocalTime).toSecsSinceEpoch();
-        if (i_cal_time_is_utc(time))
-            return i_cal_time_as_timet_with_zone(time, i_cal_timezone_get_utc_timezone());
-        ICalTimezone* zone = i_cal_time_get_timezone(time);
-        if (!zone)
+        if (icaltime_is_utc(time))
+            return icaltime_as_timet_with_zone(time, icaltimezone_get_utc_timezone());
+        if (!time.zone)
             return QDateTime(dateOf(time), timeOf(time), Qt::LocalTime).toSecsSinceEpoch();
-        return i_cal_time_as_timet_with_zone(time, zone);
+        return icaltime_as_timet_with_zone(time, time.zone);
     }
 
     // UTC as UTC, zoned times in their zone, floating times (and all-day dates) in the local
     // zone. The instant comes from libical, which knows the event's own zone definitions.
-    QDateTime dateTime(ICalTime* time)
+    QDateTime dateTime(const icaltimetype& time)
     {
-        if (i_cal_time_is_date(time))
+        if (time.is_date)
             return QDateTime(dateOf(time), QTime(0, 0), Qt::LocalTime);
-        if (i_cal_time_is_utc(time))
+        if (icaltime_is_utc(time))
             return QDateTime(dateOf(time), timeOf(time), Qt::UTC);
-        ICalTimezone* zone = i_cal_time_get_timezone(time);
-        if (!zone)
+        if (!time.zone)
             return QDateTime(dateOf(time), timeOf(time), Qt::LocalTime);
-        const qint64 secs = i_cal_time_as_timet_with_zone(time, zone);
-        const QTimeZone qtZone = qtZoneOf(zone);
+        const qint64 secs = icaltime_as_timet_with_zone(time, time.zone);
+        const QTimeZone qtZone = qtZoneOf(const_cast<icaltimezone*>(time.zone));
         return qtZone.isValid() ? QDateTime::fromSecsSinceEpoch(secs, qtZone) : QDateTime::fromSecsSinceEpoch(secs);
     }
 
-    QTimeZone qtZoneOf(ICalTimezone* zone)
+    QTimeZone qtZoneOf(icaltimezone* zone)
     {
         const auto cached = m_zones.constFind(zone);
         if (cached != m_zones.constEnd())
             return *cached;
         QTimeZone result;
-        if (const char* location = i_cal_timezone_get_location(zone))
+        if (const char* location = icaltimezone_get_location(zone))
             result = qtZoneNamed(location);
         if (!result.isValid())
-            result = qtZoneNamed(i_cal_timezone_get_tzid(zone));
+            result = qtZoneNamed(icaltimezone_get_tzid(zone));
         m_zones.insert(zone, result);
         return result;
     }
 
     // calendar/UID, and for an occurrence of a repeating event also its RECURRENCE-ID in UTC:
     // stable across reads, different per calendar and per occurrence.
-    QString eventId(ICalComponent* component) const
+    QString eventId(icalcomponent* component) const
     {
-        const char* uid = i_cal_component_get_uid(component);
+        const char* uid = icalcomponent_get_uid(component);
         if (!uid || !*uid)
             return QUuid::createUuid().toString(QUuid::WithoutBraces);
         QString id = m_calendarId + QLatin1Char('/') + QString::fromUtf8(uid);
-        GRef<ICalProperty> property(i_cal_component_get_first_property(component, I_CAL_RECURRENCEID_PROPERTY));
+        icalproperty* property = icalcomponent_get_first_property(component, ICAL_RECURRENCEID_PROPERTY);
         if (!property)
             return id;
-        GRef<ICalTime> recurrenceId(i_cal_property_get_recurrenceid(property.get()));
-        if (!recurrenceId || i_cal_time_is_null_time(recurrenceId.get()))
+        const icaltimetype recurrenceId = icalproperty_get_recurrenceid(property);
+        if (icaltime_is_null_time(recurrenceId))
             return id;
         id += QLatin1Char('/');
-        if (i_cal_time_is_date(recurrenceId.get()))
-            return id + dateOf(recurrenceId.get()).toString(QStringLiteral("yyyyMMdd"));
-        ICalTimezone* zone = nullptr;
-        if (i_cal_time_is_utc(recurrenceId.get())) {
-            zone = i_cal_timezone_get_utc_timezone();
+        if (recurrenceId.is_date)
+            return id + dateOf(recurrenceId).toString(QStringLiteral("yyyyMMdd"));
+        const icaltimezone* zone = nullptr;
+        if (icaltime_is_utc(recurrenceId)) {
+            zone = icaltimezone_get_utc_timezone();
         } else {
-            GRef<ICalParameter> tzid(i_cal_property_get_first_parameter(property.get(), I_CAL_TZID_PARAMETER));
-            zone = tzid ? zoneForTzid(m_client, i_cal_parameter_get_tzid(tzid.get())) : nullptr;
-            if (!zone)
-                zone = e_cal_client_get_default_timezone(m_client);
+            icalparameter* tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
+            ICalTimezone* named = tzid ? zoneForTzid(m_client, icalparameter_get_tzid(tzid)) : nullptr;
+            if (!named)
+                named = e_cal_client_get_default_timezone(m_client);
+            zone = named ? nativeOf<icaltimezone>(named) : nullptr;
         }
-        const qint64 secs = i_cal_time_as_timet_with_zone(recurrenceId.get(), zone);
+        const qint64 secs = icaltime_as_timet_with_zone(recurrenceId, zone);
         return id + QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(kUtcFormat);
     }
 
@@ -309,7 +318,7 @@ private:
     QSet<QString> m_userAddresses;
     qint64 m_windowStart;
     qint64 m_windowEnd;
-    QHash<ICalTimezone*, QTimeZone> m_zones;
+    QHash<icaltimezone*, QTimeZone> m_zones;
     QList<StoreEvent> m_events;
 };
 
