@@ -3,10 +3,10 @@
 //  1. our own cost, from the in-memory store: one resync to publication (target: < 50 ms), and
 //     the call-link search over all the notes beside a look at every link they hold;
 //  2. through Evolution Data Server, on a private bus of its own with the same events in 20
-//     local calendars: the first resync after start, a warm resync (target: < 1 s), the longest
-//     main-thread stall during warm resyncs (the lateness of a 5 ms timer; target: < 150 ms),
-//     and the time from an edit by a separate program to the publication (target: < 1.5 s, of
-//     which 0.5 s is the quiet period);
+//     local calendars: the first resync after start, a warm resync (target: < 500 ms), the
+//     longest main-thread stall during warm resyncs (the lateness of a 5 ms timer; target:
+//     < 16 ms, one frame), and the time from an edit by a separate program to the publication
+//     (target: < 1 s, of which 0.5 s is the quiet period), beside the machine's load;
 //  3. what every publication costs besides: the title sync over 1,000 linked meetings and the
 //     reschedule of the reminders, with 5,000 events of which 2,000 qualify for a reminder
 //     (target: < 30 ms for both together), and the same when every linked event changed.
@@ -32,6 +32,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -107,6 +108,9 @@ struct Stall
     double lastCpu = 0;
     qint64 worst = 0;
     double worstCpu = 0; // of the worst stall, the time the main thread itself was running
+    // The most the main thread ran between two ticks: what our code holds it for, whatever the
+    // machine's load adds to the stall.
+    double longestRun = 0;
 
     Stall()
     {
@@ -114,10 +118,12 @@ struct Stall
         timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, [this] {
             const qint64 stall = clock.elapsed() - last - 5;
+            const double ran = threadCpuMs() - lastCpu;
             if (stall > worst) {
                 worst = stall;
-                worstCpu = threadCpuMs() - lastCpu;
+                worstCpu = ran;
             }
+            longestRun = std::max(longestRun, ran);
             last = clock.elapsed();
             lastCpu = threadCpuMs();
         });
@@ -128,6 +134,7 @@ struct Stall
         lastCpu = threadCpuMs();
         worst = 0;
         worstCpu = 0;
+        longestRun = 0;
         timer.start(5);
     }
     qint64 stop()
@@ -352,6 +359,9 @@ void benchEds(int runs)
     if (!fillEds(weekStart))
         return;
     std::printf("calendar store filled in %.1f s\n", double(filling.elapsed()) / 1e3);
+    QFile loadAverage(QStringLiteral("/proc/loadavg"));
+    if (loadAverage.open(QIODevice::ReadOnly))
+        std::printf("load average: %s\n", loadAverage.readAll().trimmed().constData());
 
     const qsizetype expected = kCalendars * kEventsPerCalendar;
     EdsCalendarStore store;
@@ -379,8 +389,8 @@ void benchEds(int runs)
     const double first = double(elapsed.nsecsElapsed()) / 1e6;
     const qint64 firstStall = stall.stop();
     std::printf("through EDS, %lld events in %d calendars: first resync after start %.1f ms (longest stall %lld ms, "
-                "%.0f ms of it running)\n",
-        qlonglong(expected), kCalendars, first, firstStall, stall.worstCpu);
+                "%.0f ms of it running; longest run between ticks %.1f ms)\n",
+        qlonglong(expected), kCalendars, first, firstStall, stall.worstCpu, stall.longestRun);
 
     Figures warm;
     stall.start();
@@ -388,9 +398,9 @@ void benchEds(int runs)
         warm.add(timeToPublication(
             *service, [&] { service->resync(); }, whole));
     const qint64 warmStall = stall.stop();
-    std::printf("warm resync to publication: %s (target < 1000 ms); longest main-thread stall %lld ms, %.0f ms of "
-                "it running (target < 150 ms)\n",
-        qPrintable(warm.text()), warmStall, stall.worstCpu);
+    std::printf("warm resync to publication: %s (target < 500 ms); longest main-thread stall %lld ms, %.0f ms of "
+                "it running (target < 16 ms); longest run between ticks %.1f ms\n",
+        qPrintable(warm.text()), warmStall, stall.worstCpu, stall.longestRun);
 
     // An edit by a separate program, from the moment it is stored to its publication.
     const QString edited = QStringLiteral("Project 0 sync, edited");
@@ -419,7 +429,7 @@ void benchEds(int runs)
         std::printf("the edit was not published\n");
         return;
     }
-    std::printf("edit by a separate program to publication: %.1f ms (target < 1500 ms, 500 ms of it quiet)\n",
+    std::printf("edit by a separate program to publication: %.1f ms (target < 1000 ms, 500 ms of it quiet)\n",
         double(sinceStored.nsecsElapsed()) / 1e6);
     helper.waitForFinished();
 }

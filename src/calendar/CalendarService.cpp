@@ -36,6 +36,10 @@ bool codePointLess(const QString& a, const QString& b)
     return a.toUcs4() < b.toUcs4();
 }
 
+// Store events are turned into records this many per turn of the event loop: a big week, its
+// notes searched for call links, would otherwise hold the window for longer than a frame.
+constexpr qsizetype kMirrorSlice = 100;
+
 bool declinedByUser(const StoreEvent& event)
 {
     const auto user = std::find_if(event.attendees.begin(), event.attendees.end(),
@@ -44,6 +48,15 @@ bool declinedByUser(const StoreEvent& event)
 }
 
 } // namespace
+
+struct CalendarService::Mirroring
+{
+    QList<StoreEvent> storeEvents;
+    QHash<QString, CalendarInfo> calendarsById;
+    QSet<QString> alwaysRecord;
+    QList<EventInfo> events;
+    qsizetype next = 0; // the first store event not yet turned into a record
+};
 
 CalendarService::CalendarService(CalendarStore& store, Settings& settings, const Clock& clock,
     DesktopSettingsOpener& opener, GoogleEventSource* google, QObject* parent, std::chrono::milliseconds resyncInterval)
@@ -186,23 +199,40 @@ void CalendarService::resync()
         m_store.fetchEvents(visibleIds, start, end, this, [this, generation](const QList<StoreEvent>& storeEvents) {
             if (generation != m_resyncGeneration)
                 return;
-            QHash<QString, CalendarInfo> calendarsById;
+            auto job = std::make_shared<Mirroring>();
+            job->storeEvents = storeEvents;
             for (const CalendarInfo& calendar : std::as_const(m_calendars))
-                calendarsById.insert(calendar.id, calendar);
+                job->calendarsById.insert(calendar.id, calendar);
             // Read once per resync: the same answer for every event, and a big week stays cheap.
-            const QStringList alwaysRecordList = m_settings.get(SettingsKeys::alwaysRecordCalendars);
-            const QSet<QString> alwaysRecord(alwaysRecordList.begin(), alwaysRecordList.end());
-            QList<EventInfo> events;
-            events.reserve(storeEvents.size());
-            for (const StoreEvent& event : storeEvents) {
-                if (event.allDay || declinedByUser(event))
-                    continue;
-                events.append(
-                    mirror(event, calendarsById.value(event.calendarId), alwaysRecord.contains(event.calendarId)));
-            }
-            publish(std::move(events));
+            const QStringList alwaysRecord = m_settings.get(SettingsKeys::alwaysRecordCalendars);
+            job->alwaysRecord = QSet<QString>(alwaysRecord.begin(), alwaysRecord.end());
+            job->events.reserve(storeEvents.size());
+            mirrorSlice(generation, job);
         });
     });
+}
+
+void CalendarService::mirrorSlice(quint64 generation, const std::shared_ptr<Mirroring>& job)
+{
+    const qsizetype end = std::min(job->next + kMirrorSlice, job->storeEvents.size());
+    for (; job->next < end; ++job->next) {
+        const StoreEvent& event = job->storeEvents.at(job->next);
+        if (event.allDay || declinedByUser(event))
+            continue;
+        job->events.append(
+            mirror(event, job->calendarsById.value(event.calendarId), job->alwaysRecord.contains(event.calendarId)));
+    }
+    if (job->next < job->storeEvents.size()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, job] {
+                if (generation == m_resyncGeneration)
+                    mirrorSlice(generation, job);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    publish(std::move(job->events));
 }
 
 CalendarService::EventInfo CalendarService::mirror(

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -26,7 +27,8 @@ struct StoreEvent;
 // start and published split into the events worth showing and the skipped ones.
 //
 // Reading is asynchronous: calendars are published as soon as the store lists them, events when
-// their read ends; of overlapping resyncs only the latest started publishes. Resyncs run on a
+// their read ends and they are turned into records (a slice per turn of the event loop); of
+// overlapping resyncs only the latest started publishes. Resyncs run on a
 // store change, every resyncInterval and when the application becomes active. Main thread.
 class CalendarService final : public QObject
 {
@@ -136,6 +138,9 @@ private:
     void setAuthorization(Authorization authorization);
     void publish(QList<EventInfo> desktopEvents);
     EventInfo mirror(const StoreEvent& event, const CalendarInfo& calendar, bool alwaysRecord) const;
+    // One resync's store events on their way to being published.
+    struct Mirroring;
+    void mirrorSlice(quint64 generation, const std::shared_ptr<Mirroring>& job);
 
     CalendarStore& m_store;
     Settings& m_settings;

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QSet>
+#include <QThread>
 #include <QTimeZone>
 #include <QTimer>
 #include <QUuid>
@@ -11,6 +12,21 @@
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
 #include <map>
+
+// Carries the store thread's answers to the main thread: its signals are emitted on the store
+// thread and connected, queued, to the store object.
+class EdsStoreRelay final : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+Q_SIGNALS:
+    void calendarsRead(quint64 request, const QList<StoreCalendar>& calendars);
+    void eventsRead(quint64 request, const QList<StoreEvent>& events);
+    void storeChanged();
+};
 
 namespace {
 
@@ -88,62 +104,69 @@ ICalTimezone* zoneForTzid(ECalClient* client, const char* tzid)
     return iana.isEmpty() ? nullptr : i_cal_timezone_get_builtin_timezone(iana.constData());
 }
 
-QDate dateOf(const ICalTime* time)
+// The library's object for a libical-glib wrapper. Occurrences are read through libical itself:
+// each getter of the wrapper makes a GObject, which made up most of a big week's read.
+template <typename Native> Native* nativeOf(gpointer wrapper)
 {
-    return QDate(i_cal_time_get_year(time), i_cal_time_get_month(time), i_cal_time_get_day(time));
+    return static_cast<Native*>(i_cal_object_get_native(I_CAL_OBJECT(wrapper)));
 }
 
-QTime timeOf(const ICalTime* time)
+QDate dateOf(const icaltimetype& time)
 {
-    return QTime(i_cal_time_get_hour(time), i_cal_time_get_minute(time), i_cal_time_get_second(time));
+    return QDate(time.year, time.month, time.day);
 }
 
-StoreAttendee::Type attendeeType(ICalProperty* attendee)
+QTime timeOf(const icaltimetype& time)
 {
-    GRef<ICalParameter> parameter(i_cal_property_get_first_parameter(attendee, I_CAL_CUTYPE_PARAMETER));
+    return QTime(time.hour, time.minute, time.second);
+}
+
+StoreAttendee::Type attendeeType(icalproperty* attendee)
+{
+    icalparameter* parameter = icalproperty_get_first_parameter(attendee, ICAL_CUTYPE_PARAMETER);
     if (!parameter)
         return StoreAttendee::Type::Individual;
-    switch (i_cal_parameter_get_cutype(parameter.get())) {
-    case I_CAL_CUTYPE_INDIVIDUAL:
-    case I_CAL_CUTYPE_NONE:
+    switch (icalparameter_get_cutype(parameter)) {
+    case ICAL_CUTYPE_INDIVIDUAL:
+    case ICAL_CUTYPE_NONE:
         return StoreAttendee::Type::Individual;
-    case I_CAL_CUTYPE_GROUP:
+    case ICAL_CUTYPE_GROUP:
         return StoreAttendee::Type::Group;
-    case I_CAL_CUTYPE_RESOURCE:
+    case ICAL_CUTYPE_RESOURCE:
         return StoreAttendee::Type::Resource;
-    case I_CAL_CUTYPE_ROOM:
+    case ICAL_CUTYPE_ROOM:
         return StoreAttendee::Type::Room;
     default:
         return StoreAttendee::Type::Unknown;
     }
 }
 
-StoreAttendee::Status attendeeStatus(ICalProperty* attendee)
+StoreAttendee::Status attendeeStatus(icalproperty* attendee)
 {
-    GRef<ICalParameter> parameter(i_cal_property_get_first_parameter(attendee, I_CAL_PARTSTAT_PARAMETER));
+    icalparameter* parameter = icalproperty_get_first_parameter(attendee, ICAL_PARTSTAT_PARAMETER);
     if (!parameter)
         return StoreAttendee::Status::NeedsAction;
-    switch (i_cal_parameter_get_partstat(parameter.get())) {
-    case I_CAL_PARTSTAT_NEEDSACTION:
-    case I_CAL_PARTSTAT_NONE:
+    switch (icalparameter_get_partstat(parameter)) {
+    case ICAL_PARTSTAT_NEEDSACTION:
+    case ICAL_PARTSTAT_NONE:
         return StoreAttendee::Status::NeedsAction;
-    case I_CAL_PARTSTAT_ACCEPTED:
+    case ICAL_PARTSTAT_ACCEPTED:
         return StoreAttendee::Status::Accepted;
-    case I_CAL_PARTSTAT_DECLINED:
+    case ICAL_PARTSTAT_DECLINED:
         return StoreAttendee::Status::Declined;
-    case I_CAL_PARTSTAT_TENTATIVE:
+    case ICAL_PARTSTAT_TENTATIVE:
         return StoreAttendee::Status::Tentative;
-    case I_CAL_PARTSTAT_DELEGATED:
+    case ICAL_PARTSTAT_DELEGATED:
         return StoreAttendee::Status::Delegated;
     default:
         return StoreAttendee::Status::Other;
     }
 }
 
-QString commonName(ICalProperty* property)
+QString commonName(icalproperty* property)
 {
-    GRef<ICalParameter> parameter(i_cal_property_get_first_parameter(property, I_CAL_CN_PARAMETER));
-    return parameter ? text(i_cal_parameter_get_cn(parameter.get())) : QString();
+    icalparameter* parameter = icalproperty_get_first_parameter(property, ICAL_CN_PARAMETER);
+    return parameter ? text(icalparameter_get_cn(parameter)) : QString();
 }
 
 // An address as the current user's addresses are kept: lower case, without "mailto:".
@@ -176,8 +199,11 @@ public:
         return std::move(m_events);
     }
 
-    void add(ICalComponent* component, ICalTime* start, ICalTime* end)
+    void add(ICalComponent* wrapper, ICalTime* startWrapper, ICalTime* endWrapper)
     {
+        icalcomponent* component = nativeOf<icalcomponent>(wrapper);
+        const icaltimetype& start = *nativeOf<icaltimetype>(startWrapper);
+        const icaltimetype& end = *nativeOf<icaltimetype>(endWrapper);
         const qint64 startSecs = seconds(start);
         const qint64 endSecs = seconds(end);
         // The library's range test includes both ends; an event starting at the window's end
@@ -188,27 +214,27 @@ public:
         StoreEvent event;
         event.id = eventId(component);
         event.calendarId = m_calendarId;
-        event.title = text(i_cal_component_get_summary(component));
-        event.allDay = i_cal_time_is_date(start);
+        event.title = text(icalcomponent_get_summary(component));
+        event.allDay = start.is_date;
         event.start = dateTime(start);
         event.end = dateTime(end);
-        if (GRef<ICalProperty> url { i_cal_component_get_first_property(component, I_CAL_URL_PROPERTY) })
-            event.url = text(i_cal_property_get_url(url.get()));
-        event.location = optionalText(i_cal_component_get_location(component));
-        event.notes = optionalText(i_cal_component_get_description(component));
-        if (GRef<ICalProperty> organizer { i_cal_component_get_first_property(component, I_CAL_ORGANIZER_PROPERTY) }) {
-            const QString name = commonName(organizer.get());
+        if (icalproperty* url = icalcomponent_get_first_property(component, ICAL_URL_PROPERTY))
+            event.url = text(icalproperty_get_url(url));
+        event.location = optionalText(icalcomponent_get_location(component));
+        event.notes = optionalText(icalcomponent_get_description(component));
+        if (icalproperty* organizer = icalcomponent_get_first_property(component, ICAL_ORGANIZER_PROPERTY)) {
+            const QString name = commonName(organizer);
             if (!name.isEmpty())
                 event.organizerName = name;
         }
-        for (GRef<ICalProperty> attendee { i_cal_component_get_first_property(component, I_CAL_ATTENDEE_PROPERTY) };
-             attendee; attendee.reset(i_cal_component_get_next_property(component, I_CAL_ATTENDEE_PROPERTY))) {
-            const QString address = text(i_cal_property_get_attendee(attendee.get()));
+        for (icalproperty* attendee = icalcomponent_get_first_property(component, ICAL_ATTENDEE_PROPERTY); attendee;
+             attendee = icalcomponent_get_next_property(component, ICAL_ATTENDEE_PROPERTY)) {
+            const QString address = text(icalproperty_get_attendee(attendee));
             event.attendees.append(StoreAttendee {
-                commonName(attendee.get()),
+                commonName(attendee),
                 QUrl(address),
-                attendeeType(attendee.get()),
-                attendeeStatus(attendee.get()),
+                attendeeType(attendee),
+                attendeeStatus(attendee),
                 m_userAddresses.contains(bareAddress(address)),
             });
         }
@@ -216,75 +242,74 @@ public:
     }
 
 private:
-    qint64 seconds(ICalTime* time) const
+    static qint64 seconds(const icaltimetype& time)
     {
-        if (i_cal_time_is_date(time))
+        if (time.is_date)
             return QDateTime(dateOf(time), QTime(0, 0), Qt::LocalTime).toSecsSinceEpoch();
-        if (i_cal_time_is_utc(time))
-            return i_cal_time_as_timet_with_zone(time, i_cal_timezone_get_utc_timezone());
-        ICalTimezone* zone = i_cal_time_get_timezone(time);
-        if (!zone)
+        if (icaltime_is_utc(time))
+            return icaltime_as_timet_with_zone(time, icaltimezone_get_utc_timezone());
+        if (!time.zone)
             return QDateTime(dateOf(time), timeOf(time), Qt::LocalTime).toSecsSinceEpoch();
-        return i_cal_time_as_timet_with_zone(time, zone);
+        return icaltime_as_timet_with_zone(time, time.zone);
     }
 
     // UTC as UTC, zoned times in their zone, floating times (and all-day dates) in the local
     // zone. The instant comes from libical, which knows the event's own zone definitions.
-    QDateTime dateTime(ICalTime* time)
+    QDateTime dateTime(const icaltimetype& time)
     {
-        if (i_cal_time_is_date(time))
+        if (time.is_date)
             return QDateTime(dateOf(time), QTime(0, 0), Qt::LocalTime);
-        if (i_cal_time_is_utc(time))
+        if (icaltime_is_utc(time))
             return QDateTime(dateOf(time), timeOf(time), Qt::UTC);
-        ICalTimezone* zone = i_cal_time_get_timezone(time);
-        if (!zone)
+        if (!time.zone)
             return QDateTime(dateOf(time), timeOf(time), Qt::LocalTime);
-        const qint64 secs = i_cal_time_as_timet_with_zone(time, zone);
-        const QTimeZone qtZone = qtZoneOf(zone);
+        const qint64 secs = icaltime_as_timet_with_zone(time, time.zone);
+        const QTimeZone qtZone = qtZoneOf(const_cast<icaltimezone*>(time.zone));
         return qtZone.isValid() ? QDateTime::fromSecsSinceEpoch(secs, qtZone) : QDateTime::fromSecsSinceEpoch(secs);
     }
 
-    QTimeZone qtZoneOf(ICalTimezone* zone)
+    QTimeZone qtZoneOf(icaltimezone* zone)
     {
         const auto cached = m_zones.constFind(zone);
         if (cached != m_zones.constEnd())
             return *cached;
         QTimeZone result;
-        if (const char* location = i_cal_timezone_get_location(zone))
+        if (const char* location = icaltimezone_get_location(zone))
             result = qtZoneNamed(location);
         if (!result.isValid())
-            result = qtZoneNamed(i_cal_timezone_get_tzid(zone));
+            result = qtZoneNamed(icaltimezone_get_tzid(zone));
         m_zones.insert(zone, result);
         return result;
     }
 
     // calendar/UID, and for an occurrence of a repeating event also its RECURRENCE-ID in UTC:
     // stable across reads, different per calendar and per occurrence.
-    QString eventId(ICalComponent* component) const
+    QString eventId(icalcomponent* component) const
     {
-        const char* uid = i_cal_component_get_uid(component);
+        const char* uid = icalcomponent_get_uid(component);
         if (!uid || !*uid)
             return QUuid::createUuid().toString(QUuid::WithoutBraces);
         QString id = m_calendarId + QLatin1Char('/') + QString::fromUtf8(uid);
-        GRef<ICalProperty> property(i_cal_component_get_first_property(component, I_CAL_RECURRENCEID_PROPERTY));
+        icalproperty* property = icalcomponent_get_first_property(component, ICAL_RECURRENCEID_PROPERTY);
         if (!property)
             return id;
-        GRef<ICalTime> recurrenceId(i_cal_property_get_recurrenceid(property.get()));
-        if (!recurrenceId || i_cal_time_is_null_time(recurrenceId.get()))
+        const icaltimetype recurrenceId = icalproperty_get_recurrenceid(property);
+        if (icaltime_is_null_time(recurrenceId))
             return id;
         id += QLatin1Char('/');
-        if (i_cal_time_is_date(recurrenceId.get()))
-            return id + dateOf(recurrenceId.get()).toString(QStringLiteral("yyyyMMdd"));
-        ICalTimezone* zone = nullptr;
-        if (i_cal_time_is_utc(recurrenceId.get())) {
-            zone = i_cal_timezone_get_utc_timezone();
+        if (recurrenceId.is_date)
+            return id + dateOf(recurrenceId).toString(QStringLiteral("yyyyMMdd"));
+        const icaltimezone* zone = nullptr;
+        if (icaltime_is_utc(recurrenceId)) {
+            zone = icaltimezone_get_utc_timezone();
         } else {
-            GRef<ICalParameter> tzid(i_cal_property_get_first_parameter(property.get(), I_CAL_TZID_PARAMETER));
-            zone = tzid ? zoneForTzid(m_client, i_cal_parameter_get_tzid(tzid.get())) : nullptr;
-            if (!zone)
-                zone = e_cal_client_get_default_timezone(m_client);
+            icalparameter* tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
+            ICalTimezone* named = tzid ? zoneForTzid(m_client, icalparameter_get_tzid(tzid)) : nullptr;
+            if (!named)
+                named = e_cal_client_get_default_timezone(m_client);
+            zone = named ? nativeOf<icaltimezone>(named) : nullptr;
         }
-        const qint64 secs = i_cal_time_as_timet_with_zone(recurrenceId.get(), zone);
+        const qint64 secs = icaltime_as_timet_with_zone(recurrenceId, zone);
         return id + QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(kUtcFormat);
     }
 
@@ -293,15 +318,97 @@ private:
     QSet<QString> m_userAddresses;
     qint64 m_windowStart;
     qint64 m_windowEnd;
-    QHash<ICalTimezone*, QTimeZone> m_zones;
+    QHash<icaltimezone*, QTimeZone> m_zones;
     QList<StoreEvent> m_events;
+};
+
+// Runs fn on the thread that iterates `context`, after everything posted there before.
+void post(GMainContext* context, std::function<void()> fn)
+{
+    GSource* source = g_idle_source_new();
+    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    g_source_set_callback(
+        source,
+        [](gpointer data) -> gboolean {
+            (*static_cast<std::function<void()>*>(data))();
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(fn)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+    g_source_attach(source, context);
+    g_source_unref(source);
+}
+
+// One-shot timers on the store thread's context. Those still waiting end with their owner.
+class Timeouts
+{
+public:
+    using Id = quint64;
+
+    explicit Timeouts(GMainContext* context)
+        : m_context(context)
+    { }
+    ~Timeouts() { cancelAll(); }
+    Q_DISABLE_COPY_MOVE(Timeouts)
+
+    Id after(std::chrono::milliseconds delay, std::function<void()> fn)
+    {
+        const Id id = ++m_lastId;
+        GSource* source = g_timeout_source_new(guint(std::max<qint64>(0, delay.count())));
+        g_source_set_callback(source, &Timeouts::fire, new Pending { this, id, std::move(fn) },
+            [](gpointer data) { delete static_cast<Pending*>(data); });
+        g_source_attach(source, m_context);
+        m_waiting.emplace(id, source);
+        return id;
+    }
+
+    void cancel(Id id)
+    {
+        const auto it = m_waiting.find(id);
+        if (it == m_waiting.end())
+            return;
+        GSource* source = it->second;
+        m_waiting.erase(it);
+        g_source_destroy(source);
+        g_source_unref(source);
+    }
+
+    void cancelAll()
+    {
+        while (!m_waiting.empty())
+            cancel(m_waiting.begin()->first);
+    }
+
+private:
+    struct Pending
+    {
+        Timeouts* owner;
+        Id id;
+        std::function<void()> fn;
+    };
+
+    static gboolean fire(gpointer data)
+    {
+        auto* pending = static_cast<Pending*>(data);
+        // The dispatch holds the source and this data until fn returns.
+        const auto it = pending->owner->m_waiting.find(pending->id);
+        if (it != pending->owner->m_waiting.end()) {
+            g_source_unref(it->second);
+            pending->owner->m_waiting.erase(it);
+        }
+        pending->fn();
+        return G_SOURCE_REMOVE;
+    }
+
+    GMainContext* m_context;
+    Id m_lastId = 0;
+    std::map<Id, GSource*> m_waiting;
 };
 
 // One fetchEvents call: the calendars' answers in their given order, handed over once all came.
 struct EventRead
 {
-    QPointer<QObject> context;
-    CalendarStore::EventsCallback done;
+    std::function<void(const QList<StoreEvent>&)> deliver;
     QList<std::optional<QList<StoreEvent>>> perCalendar;
     qsizetype pending = 0;
 
@@ -311,16 +418,15 @@ struct EventRead
             return;
         perCalendar[index] = std::move(events);
         if (--pending == 0)
-            deliver();
+            complete();
     }
 
-    void deliver()
+    void complete()
     {
         QList<StoreEvent> all;
         for (const auto& events : std::as_const(perCalendar))
             all.append(*events);
-        if (context)
-            QTimer::singleShot(0, context, [done = done, all = std::move(all)] { done(all); });
+        deliver(all);
     }
 };
 
@@ -342,7 +448,7 @@ struct CalendarRead
         settled = true;
         read->finish(index, complete ? reader.takeEvents() : QList<StoreEvent> {});
         if (released)
-            released();
+            std::exchange(released, {})();
     }
 };
 
@@ -357,7 +463,7 @@ struct ConnectWaiter
         if (settled)
             return;
         settled = true;
-        fn(client);
+        std::exchange(fn, {})(client);
     }
 };
 
@@ -369,11 +475,68 @@ struct RegistrySnapshot
     friend bool operator==(const RegistrySnapshot&, const RegistrySnapshot&) = default;
 };
 
-} // namespace
-
-class EdsCalendarStore::Private
+// Everything that touches libecal, on the store thread: every call is made there, with the
+// thread's context as the thread default, so every callback and signal comes back there too.
+// Answers leave through the relay. Callbacks hold it weakly: a call that outlives shutdown
+// (a store that hangs) finds it gone.
+class StoreWorker final : public std::enable_shared_from_this<StoreWorker>
 {
 public:
+    using Limits = EdsCalendarStore::Limits;
+
+    StoreWorker(GMainContext* context, Limits limits, EdsStoreRelay* relay)
+        : limits(limits)
+        , relay(relay)
+        , context(context)
+        , cancellable(g_cancellable_new())
+        , timeouts(context)
+    { }
+
+    ~StoreWorker() { stop(); }
+    Q_DISABLE_COPY_MOVE(StoreWorker)
+
+    // Calls that have not answered yet, cancelled ones included.
+    int pendingCalls() const { return m_pendingCalls; }
+
+    // Lets go of every client, view and the registry; calls in flight are cancelled.
+    void stop()
+    {
+        stopping = true;
+        g_cancellable_cancel(cancellable.get());
+        timeouts.cancelAll();
+        queuedReads.clear();
+        while (!connections.empty())
+            dropConnection(connections.begin()->first);
+        if (registry)
+            g_signal_handlers_disconnect_by_data(registry.get(), this);
+        registry.reset();
+        registryWaiters.clear();
+    }
+
+    // --- The registry -------------------------------------------------------------------
+
+    void fetchCalendars(quint64 request)
+    {
+        switch (registryState) {
+        case RegistryState::Ready:
+            lastSnapshot = snapshot();
+            answerCalendars(request, lastSnapshot.calendars);
+            return;
+        case RegistryState::Starting:
+            if (registryLate)
+                answerCalendars(request, {});
+            else
+                registryWaiters.append(request);
+            return;
+        case RegistryState::NotStarted:
+        case RegistryState::Failed:
+            registryWaiters.append(request);
+            startRegistry();
+            return;
+        }
+    }
+
+private:
     enum class RegistryState { NotStarted, Starting, Ready, Failed };
 
     struct Connection
@@ -387,70 +550,51 @@ public:
         QDateTime viewEnd;
     };
 
-    // Heap data for one asynchronous call; the store may be gone when it answers.
+    // Heap data for one asynchronous call, counted until it answers.
     struct CallContext
     {
-        QPointer<EdsCalendarStore> store;
+        explicit CallContext(StoreWorker& worker, QString calendarId = {}, QDateTime start = {}, QDateTime end = {})
+            : worker(worker.weak_from_this())
+            , calendarId(std::move(calendarId))
+            , start(std::move(start))
+            , end(std::move(end))
+        {
+            ++worker.m_pendingCalls;
+        }
+        ~CallContext()
+        {
+            if (const auto alive = worker.lock())
+                --alive->m_pendingCalls;
+        }
+        Q_DISABLE_COPY_MOVE(CallContext)
+
+        std::weak_ptr<StoreWorker> worker;
         QString calendarId;
         QDateTime start;
         QDateTime end;
     };
 
-    Private(EdsCalendarStore* q, Limits limits)
-        : q(q)
-        , limits(limits)
-        , cancellable(g_cancellable_new())
+    // Runs fn in a later turn of the store thread's loop, unless the worker is gone by then.
+    void later(std::function<void()> fn)
     {
-        registryLimit.setSingleShot(true);
-        QObject::connect(&registryLimit, &QTimer::timeout, q, [this] { onRegistryLimit(); });
-        quiet.setSingleShot(true);
-        quiet.setInterval(limits.quietPeriod);
-        QObject::connect(&quiet, &QTimer::timeout, q, [this] { onQuiet(); });
+        post(context, [worker = weak_from_this(), fn = std::move(fn)] {
+            if (worker.lock())
+                fn();
+        });
     }
 
-    ~Private()
+    void answerCalendars(quint64 request, const QList<StoreCalendar>& calendars)
     {
-        g_cancellable_cancel(cancellable.get());
-        while (!connections.empty())
-            dropConnection(connections.begin()->first);
-        if (registry)
-            g_signal_handlers_disconnect_by_data(registry.get(), this);
-    }
-
-    // --- The registry -------------------------------------------------------------------
-
-    void fetchCalendars(QObject* context, CalendarsCallback done)
-    {
-        switch (registryState) {
-        case RegistryState::Ready:
-            lastSnapshot = snapshot();
-            answerLater(context, std::move(done), lastSnapshot.calendars);
-            return;
-        case RegistryState::Starting:
-            if (registryLate)
-                answerLater(context, std::move(done), {});
-            else
-                registryWaiters.append({ context, std::move(done) });
-            return;
-        case RegistryState::NotStarted:
-        case RegistryState::Failed:
-            registryWaiters.append({ context, std::move(done) });
-            startRegistry();
-            return;
-        }
-    }
-
-    static void answerLater(QObject* context, CalendarsCallback done, QList<StoreCalendar> calendars)
-    {
-        QTimer::singleShot(0, context, [done = std::move(done), calendars = std::move(calendars)] { done(calendars); });
+        if (!stopping)
+            Q_EMIT relay->calendarsRead(request, calendars);
     }
 
     void startRegistry()
     {
         registryState = RegistryState::Starting;
         registryLate = false;
-        registryLimit.start(limits.registry);
-        e_source_registry_new(cancellable.get(), &Private::onRegistryCreated, new CallContext { q, {}, {}, {} });
+        registryLimit = timeouts.after(limits.registry, [this] { onRegistryLimit(); });
+        e_source_registry_new(cancellable.get(), &StoreWorker::onRegistryCreated, new CallContext(*this));
     }
 
     static void onRegistryCreated(GObject*, GAsyncResult* result, gpointer data)
@@ -460,13 +604,15 @@ public:
         GRef<ESourceRegistry> registry(e_source_registry_new_finish(result, &error));
         if (error)
             g_error_free(error);
-        if (context->store)
-            context->store->d->onRegistry(std::move(registry));
+        if (const auto worker = context->worker.lock())
+            worker->onRegistry(std::move(registry));
     }
 
     void onRegistry(GRef<ESourceRegistry> created)
     {
-        registryLimit.stop();
+        if (stopping)
+            return;
+        timeouts.cancel(registryLimit);
         const bool late = registryLate;
         if (!created) {
             registryState = RegistryState::Failed;
@@ -477,7 +623,7 @@ public:
         registryState = RegistryState::Ready;
         for (const char* signal :
             { "source-added", "source-changed", "source-removed", "source-enabled", "source-disabled" })
-            g_signal_connect_swapped(registry.get(), signal, G_CALLBACK(&Private::onRegistrySignal), this);
+            g_signal_connect_swapped(registry.get(), signal, G_CALLBACK(&StoreWorker::onRegistrySignal), this);
         if (late) {
             // Readers were told there is no calendar; a registry that comes up later is news.
             onRegistrySignal(this);
@@ -495,17 +641,14 @@ public:
 
     void answerRegistryWaiters(const QList<StoreCalendar>& calendars)
     {
-        const auto waiters = std::exchange(registryWaiters, {});
-        for (const auto& [context, done] : waiters) {
-            if (context)
-                answerLater(context, done, calendars);
-        }
+        for (const quint64 request : std::exchange(registryWaiters, {}))
+            answerCalendars(request, calendars);
     }
 
-    static void onRegistrySignal(Private* self)
+    static void onRegistrySignal(StoreWorker* self)
     {
         self->registryChanged = true;
-        self->quiet.start();
+        self->restartQuiet();
     }
 
     RegistrySnapshot snapshot() const
@@ -544,7 +687,7 @@ public:
             calendar.sourceTitle = QStringLiteral("Other");
         auto* extension = static_cast<ESourceSelectable*>(e_source_get_extension(source, E_SOURCE_EXTENSION_CALENDAR));
         const QColor color(text(e_source_selectable_get_color(extension)));
-        calendar.color = color.isValid() ? color : kFallbackColor;
+        calendar.color = color.isValid() ? color : CalendarStore::kFallbackColor;
         // Birthdays and subscribed feeds are rarely meetings, and there can be many of them.
         const QString backend = text(e_source_backend_get_backend_name(E_SOURCE_BACKEND(extension)));
         calendar.defaultVisible = backend != QLatin1String("contacts") && backend != QLatin1String("webcal")
@@ -601,14 +744,23 @@ public:
 
     // --- Changes ------------------------------------------------------------------------
 
-    static void onObjectsChanged(Private* self)
+    void restartQuiet()
+    {
+        if (stopping)
+            return;
+        timeouts.cancel(quiet);
+        quiet = timeouts.after(limits.quietPeriod, [this] { onQuiet(); });
+    }
+
+    static void onObjectsChanged(StoreWorker* self)
     {
         self->objectsChanged = true;
-        self->quiet.start();
+        self->restartQuiet();
     }
 
     void onQuiet()
     {
+        quiet = 0;
         bool changed = std::exchange(objectsChanged, false);
         if (std::exchange(registryChanged, false) && registry) {
             // Connecting a calendar rewrites its source's connection status, which the
@@ -620,17 +772,19 @@ public:
             }
         }
         if (changed)
-            Q_EMIT q->changed();
+            Q_EMIT relay->storeChanged();
     }
 
     // --- Events -------------------------------------------------------------------------
 
-    void fetchEvents(const QStringList& calendarIds, const QDateTime& start, const QDateTime& end, QObject* context,
-        EventsCallback done)
+public:
+    void fetchEvents(quint64 request, const QStringList& calendarIds, const QDateTime& start, const QDateTime& end)
     {
         auto read = std::make_shared<EventRead>();
-        read->context = context;
-        read->done = std::move(done);
+        read->deliver = [worker = weak_from_this(), request](const QList<StoreEvent>& events) {
+            if (const auto alive = worker.lock(); alive && !alive->stopping)
+                Q_EMIT alive->relay->eventsRead(request, events);
+        };
         read->perCalendar.resize(calendarIds.size());
         read->pending = calendarIds.size();
 
@@ -645,7 +799,7 @@ public:
         if (calendarIds.isEmpty() || registryState != RegistryState::Ready) {
             read->perCalendar.fill(QList<StoreEvent> {});
             read->pending = 0;
-            read->deliver();
+            read->complete();
             return;
         }
 
@@ -670,6 +824,7 @@ public:
         }
     }
 
+private:
     void withClient(const QString& id, ESource* source, std::function<void(ECalClient*)> fn)
     {
         Connection& connection = connections[id];
@@ -679,13 +834,16 @@ public:
         }
         auto waiter = std::make_shared<ConnectWaiter>(ConnectWaiter { std::move(fn) });
         connection.waiters.append(waiter);
-        QTimer::singleShot(limits.calendar, q, [waiter] { waiter->answer(nullptr); });
+        timeouts.after(limits.calendar, [waiter = std::weak_ptr<ConnectWaiter>(waiter)] {
+            if (const auto alive = waiter.lock())
+                alive->answer(nullptr);
+        });
         if (connection.connecting)
             return;
         connection.connecting = true;
         // -1: do not wait for a remote calendar to come online; our own limit applies.
         e_cal_client_connect(source, E_CAL_CLIENT_SOURCE_TYPE_EVENTS, guint32(-1), cancellable.get(),
-            &Private::onConnected, new CallContext { q, id, {}, {} });
+            &StoreWorker::onConnected, new CallContext(*this, id));
     }
 
     static void onConnected(GObject*, GAsyncResult* result, gpointer data)
@@ -695,8 +853,8 @@ public:
         GRef<ECalClient> client(reinterpret_cast<ECalClient*>(e_cal_client_connect_finish(result, &error)));
         if (error)
             g_error_free(error);
-        if (context->store)
-            context->store->d->onClient(context->calendarId, std::move(client));
+        if (const auto worker = context->worker.lock())
+            worker->onClient(context->calendarId, std::move(client));
     }
 
     void onClient(const QString& id, GRef<ECalClient> client)
@@ -710,19 +868,19 @@ public:
         if (client) {
             // Floating times are the user's local times.
             e_cal_client_set_default_timezone(client.get(), localZone());
-            g_signal_connect_swapped(client.get(), "backend-died", G_CALLBACK(&Private::onBackendDied), this);
+            g_signal_connect_swapped(client.get(), "backend-died", G_CALLBACK(&StoreWorker::onBackendDied), this);
             it->client = std::move(client);
         }
         for (const auto& waiter : waiters)
             waiter->answer(it->client.get());
     }
 
-    static void onBackendDied(Private* self, ECalClient* client)
+    static void onBackendDied(StoreWorker* self, ECalClient* client)
     {
         // Let go of it after the emission; the next read connects again.
         for (const auto& [id, connection] : self->connections) {
             if (connection.client.get() == client) {
-                QTimer::singleShot(0, self->q, [self, id = id] { self->dropConnection(id); });
+                self->later([self, id = id] { self->dropConnection(id); });
                 return;
             }
         }
@@ -766,8 +924,8 @@ public:
         const QString query = QStringLiteral("(occur-in-time-range? (make-time \"%1\") (make-time \"%2\"))")
                                   .arg(start.toUTC().addSecs(-kZoneMarginSecs).toString(kUtcFormat),
                                       end.toUTC().addSecs(kZoneMarginSecs).toString(kUtcFormat));
-        e_cal_client_get_view(client, query.toUtf8().constData(), cancellable.get(), &Private::onViewCreated,
-            new CallContext { q, id, start, end });
+        e_cal_client_get_view(client, query.toUtf8().constData(), cancellable.get(), &StoreWorker::onViewCreated,
+            new CallContext(*this, id, start, end));
     }
 
     static void onViewCreated(GObject* client, GAsyncResult* result, gpointer data)
@@ -779,8 +937,8 @@ public:
         GRef<ECalClientView> view(created);
         if (error)
             g_error_free(error);
-        if (context->store)
-            context->store->d->onView(*context, E_CAL_CLIENT(client), std::move(view));
+        if (const auto worker = context->worker.lock())
+            worker->onView(*context, E_CAL_CLIENT(client), std::move(view));
     }
 
     void onView(const CallContext& context, ECalClient* client, GRef<ECalClientView> view)
@@ -797,7 +955,7 @@ public:
             return;
         }
         for (const char* signal : { "objects-added", "objects-modified", "objects-removed" })
-            g_signal_connect_swapped(view.get(), signal, G_CALLBACK(&Private::onObjectsChanged), this);
+            g_signal_connect_swapped(view.get(), signal, G_CALLBACK(&StoreWorker::onObjectsChanged), this);
         // Both are short calls to a backend that has just answered. Without the flag the
         // backend would first send every object of the window, which this layer never reads.
         e_cal_client_view_set_flags(view.get(), E_CAL_CLIENT_VIEW_FLAGS_NONE, nullptr);
@@ -821,65 +979,193 @@ public:
         startQueuedReads();
     }
 
-    // libecal expands a calendar's occurrences in the callback that delivers its objects, and
-    // answers that arrive together are handled in one turn of the event loop: with all
-    // calendars read at once, a big week stalls the main thread for the sum of them.
+    // Each read holds a connection to the backend busy with its calendar's whole window.
     void startQueuedReads()
     {
-        while (readsInFlight < kParallelReads && !queuedReads.empty()) {
+        while (!stopping && readsInFlight < kParallelReads && !queuedReads.empty()) {
             std::shared_ptr<CalendarRead> state = std::move(queuedReads.front());
             queuedReads.pop_front();
             ++readsInFlight;
-            state->released = [this, store = QPointer<EdsCalendarStore>(q)] {
-                if (!store)
+            const Timeouts::Id limit = timeouts.after(limits.calendar, [weak = std::weak_ptr<CalendarRead>(state)] {
+                if (const auto alive = weak.lock())
+                    alive->settle(false);
+            });
+            state->released = [worker = weak_from_this(), limit] {
+                const auto alive = worker.lock();
+                if (!alive)
                     return;
-                --readsInFlight;
-                QTimer::singleShot(0, q, [this] { startQueuedReads(); });
+                alive->timeouts.cancel(limit);
+                --alive->readsInFlight;
+                alive->later([self = alive.get()] { self->startQueuedReads(); });
             };
-            QTimer::singleShot(limits.calendar, q, [state] { state->settle(false); });
-            // libecal calls back per occurrence and releases the data once the read is over,
-            // also when it failed or was cancelled.
+            ++m_pendingCalls;
+            // libecal expands the occurrences in the callback that delivers the objects, and
+            // calls back per occurrence; it releases the data once the read is over, also when
+            // it failed or was cancelled.
             e_cal_client_generate_instances(state->client.get(),
                 time_t(state->start.toSecsSinceEpoch() - kZoneMarginSecs),
-                time_t(state->end.toSecsSinceEpoch() + kZoneMarginSecs), cancellable.get(), &Private::onOccurrence,
-                new std::shared_ptr<CalendarRead>(state), &Private::onOccurrencesDone);
+                time_t(state->end.toSecsSinceEpoch() + kZoneMarginSecs), cancellable.get(), &StoreWorker::onOccurrence,
+                new PendingRead { weak_from_this(), state }, &StoreWorker::onOccurrencesDone);
         }
     }
+
+    // The data libecal holds for one read.
+    struct PendingRead
+    {
+        std::weak_ptr<StoreWorker> worker;
+        std::shared_ptr<CalendarRead> state;
+    };
 
     static gboolean onOccurrence(
         ICalComponent* component, ICalTime* start, ICalTime* end, gpointer data, GCancellable*, GError**)
     {
-        auto& state = *static_cast<std::shared_ptr<CalendarRead>*>(data);
-        if (state->settled)
+        CalendarRead& state = *static_cast<PendingRead*>(data)->state;
+        if (state.settled)
             return FALSE;
-        state->reader.add(component, start, end);
+        state.reader.add(component, start, end);
         return TRUE;
     }
 
     static void onOccurrencesDone(gpointer data)
     {
-        std::unique_ptr<std::shared_ptr<CalendarRead>> state(static_cast<std::shared_ptr<CalendarRead>*>(data));
-        (*state)->settle(true);
+        std::unique_ptr<PendingRead> read(static_cast<PendingRead*>(data));
+        read->state->settle(true);
+        if (const auto worker = read->worker.lock())
+            --worker->m_pendingCalls;
     }
 
-    EdsCalendarStore* q;
     Limits limits;
+    EdsStoreRelay* relay;
+    GMainContext* context;
     GRef<GCancellable> cancellable;
+    Timeouts timeouts;
+    bool stopping = false;
+    int m_pendingCalls = 0;
 
     RegistryState registryState = RegistryState::NotStarted;
     bool registryLate = false;
     GRef<ESourceRegistry> registry;
-    QTimer registryLimit;
-    QList<std::pair<QPointer<QObject>, CalendarsCallback>> registryWaiters;
+    Timeouts::Id registryLimit = 0;
+    QList<quint64> registryWaiters;
     RegistrySnapshot lastSnapshot;
 
-    QTimer quiet;
+    Timeouts::Id quiet = 0;
     bool objectsChanged = false;
     bool registryChanged = false;
 
     std::map<QString, Connection> connections;
     std::deque<std::shared_ptr<CalendarRead>> queuedReads;
     int readsInFlight = 0;
+};
+
+} // namespace
+
+// The main thread's side: requests go to the store thread as posted tasks, answers come back
+// through the relay and find their caller by request number.
+class EdsCalendarStore::Private
+{
+public:
+    Private(EdsCalendarStore* q, Limits limits)
+        : limits(limits)
+        , context(g_main_context_new())
+    {
+        QObject::connect(
+            &relay, &EdsStoreRelay::calendarsRead, q,
+            [this](quint64 request, const QList<StoreCalendar>& calendars) {
+                auto node = calendarRequests.extract(request);
+                if (!node.empty() && node.mapped().first)
+                    node.mapped().second(calendars);
+            },
+            Qt::QueuedConnection);
+        QObject::connect(
+            &relay, &EdsStoreRelay::eventsRead, q,
+            [this](quint64 request, const QList<StoreEvent>& events) {
+                auto node = eventRequests.extract(request);
+                if (!node.empty() && node.mapped().first)
+                    node.mapped().second(events);
+            },
+            Qt::QueuedConnection);
+        QObject::connect(&relay, &EdsStoreRelay::storeChanged, q, &CalendarStore::changed, Qt::QueuedConnection);
+        thread.reset(QThread::create([this] { run(); }));
+        thread->setObjectName(QStringLiteral("com.orvane.quillet.calendar"));
+        thread->start();
+    }
+
+    ~Private()
+    {
+        post(context, [this] {
+            worker->stop();
+            g_main_loop_quit(loop);
+        });
+        thread->wait();
+    }
+
+    void fetchCalendars(QObject* caller, CalendarsCallback done)
+    {
+        const quint64 request = ++lastRequest;
+        calendarRequests.emplace(request, std::make_pair(QPointer<QObject>(caller), std::move(done)));
+        post(context, [this, request] { worker->fetchCalendars(request); });
+    }
+
+    void fetchEvents(const QStringList& calendarIds, const QDateTime& start, const QDateTime& end, QObject* caller,
+        EventsCallback done)
+    {
+        const quint64 request = ++lastRequest;
+        eventRequests.emplace(request, std::make_pair(QPointer<QObject>(caller), std::move(done)));
+        post(context,
+            [this, request, calendarIds, start, end] { worker->fetchEvents(request, calendarIds, start, end); });
+    }
+
+private:
+    // Cancelled calls still answer through the context; their data is freed when they do. A
+    // store that hangs may not answer for half a minute, and shutdown does not wait for that.
+    static constexpr std::chrono::milliseconds kDrainLimit { 1000 };
+
+    // The store thread: everything posted to it, every libecal call and callback.
+    void run()
+    {
+        g_main_context_push_thread_default(context);
+        loop = g_main_loop_new(context, FALSE);
+        auto owned = std::make_shared<StoreWorker>(context, limits, &relay);
+        worker = owned.get();
+        g_main_loop_run(loop);
+
+        bool drained = false;
+        GSource* limit = g_timeout_source_new(guint(kDrainLimit.count()));
+        g_source_set_callback(
+            limit,
+            [](gpointer data) -> gboolean {
+                *static_cast<bool*>(data) = true;
+                return G_SOURCE_REMOVE;
+            },
+            &drained, nullptr);
+        g_source_attach(limit, context);
+        while (owned->pendingCalls() > 0 && !drained)
+            g_main_context_iteration(context, TRUE);
+        g_source_destroy(limit);
+        g_source_unref(limit);
+
+        worker = nullptr;
+        owned.reset();
+        g_main_loop_unref(loop);
+        g_main_context_pop_thread_default(context);
+        g_main_context_unref(context);
+    }
+
+    using CalendarRequest = std::pair<QPointer<QObject>, CalendarsCallback>;
+    using EventRequest = std::pair<QPointer<QObject>, EventsCallback>;
+
+    const Limits limits;
+    EdsStoreRelay relay;
+    quint64 lastRequest = 0;
+    std::map<quint64, CalendarRequest> calendarRequests;
+    std::map<quint64, EventRequest> eventRequests;
+
+    GMainContext* const context;
+    // Both only touched on the store thread.
+    GMainLoop* loop = nullptr;
+    StoreWorker* worker = nullptr;
+    std::unique_ptr<QThread> thread;
 };
 
 EdsCalendarStore::EdsCalendarStore(QObject* parent)
@@ -908,3 +1194,5 @@ void EdsCalendarStore::fetchEvents(
 {
     d->fetchEvents(calendarIds, start, end, context, std::move(done));
 }
+
+#include "EdsCalendarStore.moc"

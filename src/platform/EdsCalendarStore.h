@@ -6,8 +6,11 @@
 #include <memory>
 
 // The desktop's calendar store as Evolution Data Server keeps it (the store that GNOME Calendar,
-// Evolution and GNOME Online Accounts fill), read through libecal. Everything is asynchronous on
-// the main thread: Qt's GLib event dispatcher runs the library's callbacks there.
+// Evolution and GNOME Online Accounts fill), read through libecal. The library's work (the
+// registry, connections, views, reading and expanding occurrences, turning them into records)
+// runs on a thread of the store's own, with a GLib main loop of its own: a big week parsed on
+// the main thread would freeze the window. Callers stay on the main thread: answers and changes
+// come back there as values.
 //
 // Each calendar read is connected once and the connection kept; a view per read calendar over
 // the last read window reports edits (after a quiet period, as one change). Failures are quiet:

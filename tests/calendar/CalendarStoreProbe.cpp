@@ -1,8 +1,9 @@
 // Runs the calendar service over the desktop calendar store on the bus it is given, and prints
 // what it publishes: a line when it first finds no calendars (how long that took, and the
 // longest stall of the main thread meanwhile), then, once the store reports a change and the
-// application became active again, the calendars it lists. The tests run it on buses where the
-// store is missing or hangs.
+// application became active again, the calendars it lists. With "quit-when-unreachable" it
+// quits right after the first line instead. The tests run it on buses where the store is missing
+// or hangs.
 #include "calendar/CalendarService.h"
 #include "platform/Clock.h"
 #include "platform/EdsCalendarStore.h"
@@ -19,6 +20,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const std::chrono::milliseconds limit(QCoreApplication::arguments().value(1).toInt());
+    const bool quitWhenUnreachable = QCoreApplication::arguments().value(2) == QLatin1String("quit-when-unreachable");
     QTemporaryDir dir;
     Settings settings(dir.filePath(QStringLiteral("settings.ini")));
     EdsCalendarStore store(EdsCalendarStore::Limits { limit, limit, std::chrono::milliseconds(100) });
@@ -43,6 +45,8 @@ int main(int argc, char* argv[])
         reported = true;
         std::printf("noAccounts after=%lld stall=%lld\n", elapsed.elapsed(), longestStall);
         std::fflush(stdout);
+        if (quitWhenUnreachable)
+            app.quit();
     });
     QObject::connect(&store, &CalendarStore::changed, [&] {
         if (reported)

@@ -268,6 +268,41 @@ private slots:
         QCOMPARE(rig.journal.count("events"), 1);
     }
 
+    // A big week is turned into records over several turns of the event loop: it is published
+    // once, whole and in order, and a resync started halfway replaces it unpublished.
+    void publishesABigWeekOnce()
+    {
+        Rig rig;
+        QStringList ids;
+        const auto fill = [&](const QString& title) {
+            rig.store.clearEvents();
+            ids.clear();
+            for (int i = 0; i < 1000; ++i) {
+                const QString uid = QStringLiteral("e%1").arg(i, 4, 10, QLatin1Char('0'));
+                rig.store.addEvent("personal", uid, title, berlin(3, 26, 8).addSecs(i * 60)).attendees = { {}, {}, {} };
+                ids.append("personal/" + uid);
+            }
+        };
+        fill("Before");
+        CalendarService& service = rig.start();
+        QTRY_COMPARE(idsOf(service.events()), ids);
+
+        QStringList firstTitles;
+        connect(&service, &CalendarService::eventsChanged, this,
+            [&] { firstTitles.append(service.events().first().title + " " + service.events().last().title); });
+        rig.store.holdAnswers();
+        service.resync();
+        rig.store.release();
+        // Runs after the first slice of the answer on its way, before the second.
+        QTimer::singleShot(0, this, [&] {
+            fill("After");
+            service.resync();
+        });
+        QTRY_VERIFY(!firstTitles.isEmpty());
+        QCOMPARE(firstTitles.first(), "After After");
+        QCOMPARE(idsOf(service.events()), ids);
+    }
+
     // A Google fetch that started before the latest one (an account since removed) and answers
     // after it never shows its events.
     void anOlderGoogleFetchIsDropped()

@@ -11,6 +11,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <csignal>
 
 using namespace std::chrono_literals;
@@ -19,11 +20,17 @@ namespace {
 
 const EdsCalendarStore::Limits kLimits = CalendarFixture::kPatientLimits;
 
+// Every thread an answer or a change reached its receiver on, in the current test.
+QSet<QThread*> answerThreads;
+
 QList<StoreCalendar> calendarsOf(EdsCalendarStore& store)
 {
     std::optional<QList<StoreCalendar>> answer;
     QObject context;
-    store.fetchCalendars(&context, [&](const QList<StoreCalendar>& calendars) { answer = calendars; });
+    store.fetchCalendars(&context, [&](const QList<StoreCalendar>& calendars) {
+        answerThreads.insert(QThread::currentThread());
+        answer = calendars;
+    });
     if (!QTest::qWaitFor([&] { return answer.has_value(); }, 150'000))
         qWarning("no calendar list");
     return answer.value_or(QList<StoreCalendar> {});
@@ -35,7 +42,10 @@ QList<StoreEvent> weekOf(EdsCalendarStore& store, const QStringList& calendarIds
     const auto [start, end] = CalendarService::window(CalendarFixture::kNow);
     std::optional<QList<StoreEvent>> answer;
     QObject context;
-    store.fetchEvents(calendarIds, start, end, &context, [&](const QList<StoreEvent>& events) { answer = events; });
+    store.fetchEvents(calendarIds, start, end, &context, [&](const QList<StoreEvent>& events) {
+        answerThreads.insert(QThread::currentThread());
+        answer = events;
+    });
     if (!QTest::qWaitFor([&] { return answer.has_value(); }, 150'000))
         qWarning("no events");
     return answer.value_or(QList<StoreEvent> {});
@@ -72,6 +82,14 @@ private slots:
         QVERIFY2(qEnvironmentVariableIsSet("QUILLET_PRIVATE_BUS"), "run through scripts/with-private-bus");
         QString error;
         QVERIFY2(CalendarFixture::run(CalendarFixture::setupScript(), &error), qPrintable(error));
+    }
+
+    // The store reads on a thread of its own; its callers never see it.
+    void init() { answerThreads.clear(); }
+    void cleanup()
+    {
+        if (!answerThreads.isEmpty())
+            QCOMPARE(answerThreads, QSet<QThread*> { QThread::currentThread() });
     }
 
     void listsEnabledCalendars()
@@ -162,6 +180,7 @@ private slots:
     {
         EdsCalendarStore store(kLimits);
         QSignalSpy changed(&store, &CalendarStore::changed);
+        connect(&store, &CalendarStore::changed, this, [] { answerThreads.insert(QThread::currentThread()); });
         QVERIFY(!weekOf(store, { "quillet-work", "quillet-side" }).isEmpty());
         QVERIFY(!weekOf(store, { "quillet-work", "quillet-side" }).isEmpty());
         QVERIFY(!changed.wait(3000));
@@ -178,17 +197,82 @@ private slots:
         QCOMPARE(changed.count(), 1);
     }
 
+    // Work in flight when its caller or the whole store goes away is dropped: nothing reaches an
+    // object that is gone, and the store's own thread ends without waiting for the backend.
+    void dropsWorkWhoseReceiverIsGone_data()
+    {
+        QTest::addColumn<QString>("gone");
+        QTest::addColumn<QString>("during");
+        QTest::newRow("caller, registry starting") << "caller"
+                                                   << "registry";
+        QTest::newRow("store, registry starting") << "store"
+                                                  << "registry";
+        QTest::newRow("store, calendars being read") << "store"
+                                                     << "read";
+        QTest::newRow("store, edit in its quiet period") << "store"
+                                                         << "quiet";
+    }
+    void dropsWorkWhoseReceiverIsGone()
+    {
+        QFETCH(QString, gone);
+        QFETCH(QString, during);
+        const QStringList ids { "quillet-work", "quillet-side", "quillet-loose", "system-calendar" };
+        QList<StoreEvent> week;
+        {
+            EdsCalendarStore first(kLimits);
+            week = weekOf(first, ids);
+        }
+        QVERIFY(!week.isEmpty());
+
+        auto store = std::make_unique<EdsCalendarStore>(kLimits);
+        auto caller = std::make_unique<QObject>();
+        int answers = 0;
+        int changes = 0;
+        connect(store.get(), &CalendarStore::changed, this, [&] { ++changes; });
+        if (during == "registry") {
+            store->fetchCalendars(caller.get(), [&](const QList<StoreCalendar>&) { ++answers; });
+        } else {
+            QVERIFY(!weekOf(*store, ids).isEmpty());
+            const auto [start, end] = CalendarService::window(CalendarFixture::kNow);
+            store->fetchEvents(ids, start, end, caller.get(), [&](const QList<StoreEvent>&) { ++answers; });
+        }
+        if (during == "quiet") {
+            QString error;
+            QVERIFY2(CalendarFixture::run(
+                         CalendarFixture::put("quillet-side",
+                             CalendarFixture::event("side-3", "Side chat", ":20260327T110000Z", ":20260327T113000Z"))
+                             + CalendarFixture::command({ "remove", "quillet-side", "side-3" }),
+                         &error),
+                qPrintable(error));
+        }
+        if (gone == "store") {
+            store.reset();
+            QCoreApplication::processEvents();
+        } else {
+            caller.reset();
+            // Answers come in the order asked for: once this one is in, the first was handled.
+            QVERIFY(!calendarsOf(*store).isEmpty());
+        }
+        QCOMPARE(answers, 0);
+        QCOMPARE(changes, 0);
+        EdsCalendarStore again(kLimits);
+        QCOMPARE(weekOf(again, ids), week);
+    }
+
     // A store that cannot be reached lists no calendars, within the limit and without blocking
     // the main thread; once it is back, the next resync lists its calendars.
     void unreachableStore_data()
     {
         QTest::addColumn<bool>("hungRegistry");
-        QTest::newRow("no calendar service on the bus") << false;
-        QTest::newRow("registry holds its name but hangs") << true;
+        QTest::addColumn<bool>("quitWhileHung");
+        QTest::newRow("no calendar service on the bus") << false << false;
+        QTest::newRow("registry holds its name but hangs") << true << false;
+        QTest::newRow("program quits while the registry hangs") << true << true;
     }
     void unreachableStore()
     {
         QFETCH(bool, hungRegistry);
+        QFETCH(bool, quitWhileHung);
         QTemporaryDir dir;
         // A bus with nothing on it and nothing it could start on demand.
         QFile config(dir.filePath("bus.conf"));
@@ -234,7 +318,10 @@ private slots:
         // Far from both a prompt answer and a stall, even on a busy machine.
         const int limitMs = 6000;
         probe.setProcessEnvironment(env);
-        probe.start(QStringLiteral(QUILLET_CALENDAR_STORE_PROBE), { QString::number(limitMs) });
+        QStringList probeArguments { QString::number(limitMs) };
+        if (quitWhileHung)
+            probeArguments.append("quit-when-unreachable");
+        probe.start(QStringLiteral(QUILLET_CALENDAR_STORE_PROBE), probeArguments);
         QVERIFY(probe.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(probe.canReadLine(), 60'000);
         const QStringList first = QString::fromUtf8(probe.readLine()).split(QRegularExpression("[ =\n]"));
@@ -243,6 +330,13 @@ private slots:
         // Qt's coarse timers may fire up to 5 % early.
         QVERIFY2(hungRegistry ? after >= limitMs * 9 / 10 : after < limitMs, qPrintable(first.join(' ')));
         QVERIFY2(first.value(4).toInt() < limitMs / 3, qPrintable(first.join(' ')));
+        if (quitWhileHung) {
+            // The store's thread ends although the registry's answer is still due.
+            QVERIFY(probe.waitForFinished(30'000));
+            QCOMPARE(probe.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(probe.exitCode(), 0);
+            return;
+        }
 
         if (hungRegistry)
             ::kill(pid_t(registry.processId()), SIGCONT);
