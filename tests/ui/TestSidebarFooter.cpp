@@ -244,7 +244,8 @@ private slots:
         QVERIFY(banner->height() > 20);
         banner->button()->click();
         if (expected == FixItBanner::Strip::microphone) {
-            QCOMPARE(banner->message(), QStringLiteral("Quillet can't hear you yet — microphone access is off."));
+            QCOMPARE(banner->message(),
+                QStringLiteral("No microphone found — connect one, or turn it on in the sound settings."));
             QCOMPARE(banner->button()->text(), QStringLiteral("Open Settings"));
             QCOMPARE(opener.opened, QList { DesktopSettingsOpener::Pane::Microphone });
             // Access granted in the desktop's settings, then Quillet becomes active again.
@@ -252,6 +253,9 @@ private slots:
             QCOMPARE(banner->strip(), FixItBanner::Strip::microphone);
             banner->recheckMicrophone();
             QCOMPARE(banner->strip(), FixItBanner::Strip::signIn);
+            // A look at the desktop that finds the microphone gone shows at once.
+            permission.findStatus(Status::Denied);
+            QCOMPARE(banner->strip(), FixItBanner::Strip::microphone);
         } else {
             QCOMPARE(
                 banner->message(), QStringLiteral("Sign in to start transcribing — your free minutes are waiting."));
