@@ -25,6 +25,7 @@ void BrowserAuthorization::start(const QUrl& page, Completion done)
     m_waiting = std::make_unique<Waiting>(Waiting { m_clock.now(), std::move(done) });
     const Waiting* const started = m_waiting.get();
     m_limitTimer.start();
+    emit waitingChanged();
     // The browser may hand the redirect back before open() returns; only a wait that is still
     // this one may fail here.
     if (!m_browser.open(page) && m_waiting.get() == started)
@@ -54,6 +55,7 @@ void BrowserAuthorization::finish(const Outcome& outcome)
     // Taken out first: the completion may start the next wait.
     const std::unique_ptr<Waiting> waiting = std::move(m_waiting);
     m_limitTimer.stop();
+    emit waitingChanged();
     if (waiting->done)
         waiting->done(outcome);
 }
