@@ -27,6 +27,7 @@ void BrowserAuthorization::start(const QUrl& page, Completion done)
     const quint64 number = ++m_waitCount;
     m_waiting = std::make_unique<Waiting>(Waiting { number, m_clock.now(), std::move(done) });
     m_limitTimer.start();
+    emit waitingChanged();
     // The browser may hand the redirect back before open() returns, and a browser that fails
     // later does so when another wait may have started: only a wait that is still this one
     // fails.
@@ -62,6 +63,7 @@ void BrowserAuthorization::finish(const Outcome& outcome)
     // Taken out first: the completion may start the next wait.
     const std::unique_ptr<Waiting> waiting = std::move(m_waiting);
     m_limitTimer.stop();
+    emit waitingChanged();
     if (waiting->done)
         waiting->done(outcome);
 }

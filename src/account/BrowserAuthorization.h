@@ -16,8 +16,8 @@ class UrlOpener;
 // waits for the redirect that brings the answer back (the URL router hands it to redirected()).
 //
 // No window here tells that the user gave up: a wait whose browser tab is simply closed would
-// last for ever. So a wait ends as cancelled after ten minutes, and as soon as another one
-// starts; one wait at a time. Main thread only.
+// last for ever. So a wait ends as cancelled after ten minutes, as soon as another one starts,
+// or when the user calls it off (cancel()); one wait at a time. Main thread only.
 class BrowserAuthorization final : public QObject
 {
     Q_OBJECT
@@ -48,6 +48,10 @@ public:
 
     // How often the limit is checked against the clock; tests shorten it.
     void setLimitCheckInterval(std::chrono::milliseconds interval);
+
+signals:
+    // isWaiting() changed; sent before the completion of a wait that ends runs.
+    void waitingChanged();
 
 private:
     struct Waiting

@@ -8,6 +8,7 @@
 #include "platform/GnomeSettingsOpener.h"
 #include "platform/LibsecretStore.h"
 #include "platform/PulseCuePlayer.h"
+#include "platform/PulseMicrophonePermission.h"
 #include "platform/Scheduler.h"
 #include "storage/Meeting.h"
 #include "storage/MeetingImporter.h"
@@ -45,7 +46,7 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_scheduler(config.scheduler ? *config.scheduler : Scheduler::system())
     , m_secretStore(realUnless<LibsecretStore>(config.secretStore))
     , m_urlOpener(realUnless<DesktopUrlOpener>(config.urlOpener))
-    , m_microphonePermission(realUnless<SystemMicrophonePermission>(config.microphonePermission))
+    , m_microphonePermission(realUnless<PulseMicrophonePermission>(config.microphonePermission))
     , m_cuePlayer(realUnless<PulseCuePlayer>(config.cuePlayer))
     , m_notificationServer(realUnless<DBusNotificationServer>(config.notificationServer))
     , m_calendarStore(realUnless<EdsCalendarStore>(config.calendarStore))

@@ -104,6 +104,8 @@ GoogleCalendarService::GoogleCalendarService(GoogleOAuth& oauth, const GoogleCal
     , m_settings(settings)
     , m_clock(clock)
 {
+    QObject::connect(
+        &m_oauth, &GoogleOAuth::waitingForBrowserChanged, this, &GoogleCalendarService::isWaitingForBrowserChanged);
     load();
 }
 

@@ -51,6 +51,7 @@ public:
     Q_PROPERTY(GoogleCalendarService::CalendarsByAccount calendarsByAccount READ calendarsByAccount WRITE
             setCalendarsByAccount NOTIFY calendarsByAccountChanged)
     Q_PROPERTY(bool isConnecting READ isConnecting NOTIFY isConnectingChanged)
+    Q_PROPERTY(bool isWaitingForBrowser READ isWaitingForBrowser NOTIFY isWaitingForBrowserChanged)
     Q_PROPERTY(std::optional<QString> lastError READ lastError NOTIFY lastErrorChanged)
 
     static inline const QString kRefreshTokenPrefix = QStringLiteral("google-refresh-");
@@ -73,6 +74,11 @@ public:
     // cancelled sign-in sets none); done runs when this connection is over. A connection
     // started meanwhile cancels this one's sign-in and alone clears isConnecting.
     void connect(Completion done = {});
+    // The connection's sign-in page is open in the browser and nothing has come back yet.
+    bool isWaitingForBrowser() const { return m_oauth.isWaitingForBrowser(); }
+    // Gives up a connection that waits for the browser, as the user closing the page would if
+    // anything told; it ends as cancelled, with no error.
+    void cancelConnect() { m_oauth.cancelBrowserWait(); }
 
     // An access token of the account good for more than another minute: the cached one, else
     // a refreshed one (cached then). done runs once, unless receiver is destroyed first.
@@ -101,6 +107,7 @@ signals:
     void accountsChanged();
     void calendarsByAccountChanged();
     void isConnectingChanged();
+    void isWaitingForBrowserChanged();
     void lastErrorChanged();
     // The events shown are no longer those of the accounts and calendars chosen.
     void eventsOutdated();

@@ -107,7 +107,9 @@ GoogleOAuth::GoogleOAuth(
     , m_clock(clock)
     , m_config(std::move(config))
     , m_wait(browser, clock)
-{ }
+{
+    connect(&m_wait, &BrowserAuthorization::waitingChanged, this, &GoogleOAuth::waitingForBrowserChanged);
+}
 
 GoogleOAuth::~GoogleOAuth()
 {

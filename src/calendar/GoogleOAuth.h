@@ -115,10 +115,19 @@ public:
 
     // The browser's redirect back to the redirect URI; ignored unless a sign-in waits for it.
     void handleRedirect(const QUrl& url);
+    // A sign-in has its page open in the browser and waits for the redirect.
+    bool isWaitingForBrowser() const { return m_wait.isWaiting(); }
+    // Ends the sign-in that waits for the browser as cancelled; one already exchanging its code
+    // goes on.
+    void cancelBrowserWait() { m_wait.cancel(); }
 
     // How often the ten-minute limit of a sign-in is checked; tests shorten it.
     void setLimitCheckInterval(std::chrono::milliseconds interval);
 
+signals:
+    void waitingForBrowserChanged();
+
+public:
     // The consent page's address: the query items in the order Google documents them.
     QUrl authorizationUrl(const QString& challenge, const QString& state) const;
     // A form body: every byte outside ASCII letters, digits and "-._~" percent-encoded.

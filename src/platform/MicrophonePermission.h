@@ -3,10 +3,8 @@
 #include <QObject>
 #include <functional>
 
-// Access to the microphone as the recording session asks for it. Desktop Linux has no
-// per-application microphone switch, so the system implementation always answers
-// "authorised"; the interface exists so that the session and the views can be tested
-// against a refusal and an unanswered request.
+// Access to the microphone as the recording session asks for it. The interface exists so that
+// the session and the views can be tested against a refusal and an unanswered request.
 class MicrophonePermission : public QObject
 {
     Q_OBJECT
@@ -24,16 +22,8 @@ public:
     // Asks for access. The answer always arrives later on the caller's thread, never inside
     // this call, and is dropped when `context` is gone by then.
     virtual void requestAccess(QObject* context, Completion completion) = 0;
-};
 
-class SystemMicrophonePermission final : public MicrophonePermission
-{
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(SystemMicrophonePermission)
-
-public:
-    using MicrophonePermission::MicrophonePermission;
-
-    Status status() const override { return Status::Authorized; }
-    void requestAccess(QObject* context, Completion completion) override;
+signals:
+    // The status changed without anyone asking (the desktop's state was read again).
+    void statusChanged();
 };

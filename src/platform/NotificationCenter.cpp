@@ -32,6 +32,8 @@ DBusNotificationServer::DBusNotificationServer(const QString& appName, const QSt
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.connect(
         kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
+    bus.connect(
+        kService, kPath, kInterface, QStringLiteral("ActivationToken"), this, SLOT(onActivationToken(uint, QString)));
     bus.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this, SLOT(onClosed(uint, uint)));
 }
 
@@ -103,6 +105,11 @@ void DBusNotificationServer::onActionInvoked(uint id, const QString& actionKey)
     emit actionInvoked(id, actionKey);
 }
 
+void DBusNotificationServer::onActivationToken(uint id, const QString& token)
+{
+    emit activationTokenArrived(id, token);
+}
+
 void DBusNotificationServer::onClosed(uint id, uint reason)
 {
     emit closed(id, reason);
@@ -121,6 +128,7 @@ NotificationCenter::NotificationCenter(
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &NotificationCenter::firePending);
     connect(&m_server, &NotificationServer::actionInvoked, this, &NotificationCenter::onActionInvoked);
+    connect(&m_server, &NotificationServer::activationTokenArrived, this, &NotificationCenter::onActivationToken);
     connect(&m_server, &NotificationServer::closed, this, &NotificationCenter::onClosed);
 }
 
@@ -283,6 +291,19 @@ void NotificationCenter::onActionInvoked(quint32 serverId, const QString& action
     for (const Shown& shown : std::as_const(m_shown)) {
         if (shown.serverId == serverId) {
             emit responseReceived(NotificationResponse { shown.request, actionKey });
+            return;
+        }
+    }
+}
+
+void NotificationCenter::onActivationToken(quint32 serverId, const QString& token)
+{
+    // On Wayland a window comes forward only with a token the compositor handed out for the
+    // user's click. Qt's Wayland platform takes it from this variable at the window's next
+    // activation, which the response's handler asks for.
+    for (const Shown& shown : std::as_const(m_shown)) {
+        if (shown.serverId == serverId && !token.isEmpty()) {
+            qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
             return;
         }
     }

@@ -81,6 +81,9 @@ public:
 
 signals:
     void actionInvoked(quint32 serverId, const QString& actionKey);
+    // Comes just before actionInvoked when the server hands out a token that lets a window take
+    // the focus (Wayland's xdg-activation); any application's notification may carry one.
+    void activationTokenArrived(quint32 serverId, const QString& token);
     // reason as the desktop notification protocol numbers it (2 = dismissed by the user).
     void closed(quint32 serverId, quint32 reason);
 };
@@ -107,6 +110,7 @@ public:
 
 private slots:
     void onActionInvoked(uint id, const QString& actionKey);
+    void onActivationToken(uint id, const QString& token);
     void onClosed(uint id, uint reason);
 
 private:
@@ -165,6 +169,7 @@ private:
     void firePending();
     void scheduleTimer();
     void onActionInvoked(quint32 serverId, const QString& actionKey);
+    void onActivationToken(quint32 serverId, const QString& token);
     void onClosed(quint32 serverId, quint32 reason);
 
     struct Shown

@@ -85,7 +85,9 @@ bool UpdateChecker::updateAvailable() const
 
 QUrl UpdateChecker::fallbackDownloadUrl() const
 {
-    return withPath(m_siteOrigin, QStringLiteral("/Quillet.dmg"));
+    // A page rather than a file: the site offers this platform's package and the ways to
+    // install it, where a file guessed here might be one the user cannot install.
+    return withPath(m_siteOrigin, QStringLiteral("/download"));
 }
 
 void UpdateChecker::check()

@@ -45,7 +45,7 @@ public:
     QString currentVersion() const { return m_currentVersion; }
     bool updateAvailable() const;
 
-    // The site's "/Quillet.dmg"-style fallback download address.
+    // The site's download page, opened when the feed names no usable address.
     QUrl fallbackDownloadUrl() const;
 
     // Fetches the feed; failures are silent and keep what was published. finished() follows.

@@ -28,9 +28,8 @@
 
 namespace {
 
-const QString kMicrophoneOff = QStringLiteral(
-    "Microphone access is off. Turn it on in System Settings \u203A Privacy & Security \u203A Microphone, then "
-    "try again.");
+const QString kMicrophoneOff
+    = QStringLiteral("No microphone found. Connect one or turn it on in the sound settings, then try again.");
 const QString kSignInFirst
     = QStringLiteral("Sign in to start transcribing \u2014 or add your own Tessra key in Settings");
 const QString kAllowanceUsed = QStringLiteral("You've used your free minutes this month \u2014 they reset on the 1st");

@@ -44,6 +44,11 @@ FixItBanner::FixItBanner(AccountService& account, MicrophonePermission& micropho
 
     connect(m_button, &QPushButton::clicked, this, &FixItBanner::fix);
     connect(&m_account, &AccountService::changed, this, &FixItBanner::evaluate);
+    // The desktop's answer comes in the background, some time after the banner shows.
+    connect(&m_microphone, &MicrophonePermission::statusChanged, this, [this] {
+        if (isVisible())
+            recheckMicrophone();
+    });
     evaluate();
 }
 
@@ -91,7 +96,7 @@ void FixItBanner::evaluate()
     m_strip = strip;
     switch (strip) {
     case Strip::microphone:
-        m_message->setText(QStringLiteral("Quillet can't hear you yet — microphone access is off."));
+        m_message->setText(QStringLiteral("No microphone found — connect one, or turn it on in the sound settings."));
         m_button->setText(QStringLiteral("Open Settings"));
         break;
     case Strip::signIn:

@@ -62,10 +62,16 @@ GoogleCalendarSettings::GoogleCalendarSettings(AppServices& services, QWidget* p
         column->addWidget(note);
     }
 
-    connect(m_connect, &QPushButton::clicked, this, [this] { m_google.connect(); });
+    connect(m_connect, &QPushButton::clicked, this, [this] {
+        if (m_google.isWaitingForBrowser())
+            m_google.cancelConnect();
+        else
+            m_google.connect();
+    });
     connect(&m_google, &GoogleCalendarService::accountsChanged, this, &GoogleCalendarSettings::redraw);
     connect(&m_google, &GoogleCalendarService::calendarsByAccountChanged, this, &GoogleCalendarSettings::redraw);
     connect(&m_google, &GoogleCalendarService::isConnectingChanged, this, &GoogleCalendarSettings::redraw);
+    connect(&m_google, &GoogleCalendarService::isWaitingForBrowserChanged, this, &GoogleCalendarSettings::redraw);
     connect(&m_google, &GoogleCalendarService::lastErrorChanged, this, &GoogleCalendarSettings::redraw);
     // One Google calendar may be listed under two accounts: every row reads the one list.
     connect(&m_calendar, &CalendarService::alwaysRecordVersionChanged, this, &GoogleCalendarSettings::showAlwaysRecord);
@@ -85,9 +91,16 @@ void GoogleCalendarSettings::redraw()
     const std::optional<QString> error = m_google.lastError();
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
-    m_connect->setText(
-        accounts.isEmpty() ? QStringLiteral("Connect Google Calendar") : QStringLiteral("Add another account"));
-    m_connect->setEnabled(!connecting);
+    // Nothing tells when the user leaves the sign-in page unfinished, so while the browser is
+    // out the button offers to stop waiting for it.
+    const bool waitingForBrowser = m_google.isWaitingForBrowser();
+    if (waitingForBrowser)
+        m_connect->setText(QStringLiteral("Cancel"));
+    else
+        m_connect->setText(
+            accounts.isEmpty() ? QStringLiteral("Connect Google Calendar") : QStringLiteral("Add another account"));
+    m_connect->setIcon(waitingForBrowser ? QIcon() : Symbols::icon(QStringLiteral("plus")));
+    m_connect->setEnabled(waitingForBrowser || !connecting);
     redrawAccounts();
 }
 

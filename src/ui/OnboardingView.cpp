@@ -324,6 +324,18 @@ OnboardingView::OnboardingView(
     m_stage->showFirst(m_steps[0]);
 
     connect(&m_account, &AccountService::changed, this, &OnboardingView::accountChanged);
+    // The desktop's answer comes in the background: a microphone found goes on as a grant, one
+    // found missing shows the way to the settings instead of a request that cannot help.
+    connect(&m_microphonePermission, &MicrophonePermission::statusChanged, this, [this] {
+        if (!m_polling)
+            return;
+        if (m_microphonePermission.status() == MicrophonePermission::Status::Denied && !m_micGranted) {
+            m_micDenied = true;
+            updateFaces();
+        } else {
+            pollMicrophone();
+        }
+    });
     updateFaces();
 }
 
@@ -346,8 +358,9 @@ StepLayout* OnboardingView::makeMicrophone()
 {
     m_micGrantedFace = doneLabel(QStringLiteral("Granted"));
 
-    auto* deniedText = new ToneLabel(QStringLiteral("Your system has microphone access turned off for Quillet."),
-        Quillet::caption(), Quillet::Tone::secondary);
+    auto* deniedText
+        = new ToneLabel(QStringLiteral("No microphone found. Connect one, or turn it on in the sound settings."),
+            Quillet::caption(), Quillet::Tone::secondary);
     deniedText->setAlignment(Qt::AlignHCenter);
     deniedText->setWordWrap(true);
     auto* openSettings = new PillButton(QStringLiteral("Open Settings"), true);

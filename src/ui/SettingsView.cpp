@@ -121,6 +121,8 @@ SettingsView::SettingsView(AppServices& services, QWidget* parent)
         if (state == Qt::ApplicationActive)
             showMicrophone();
     });
+    // Whether a microphone is there is found out in the background, after the page is built.
+    connect(&m_microphone, &MicrophonePermission::statusChanged, this, &SettingsView::showMicrophone);
     showMicrophone();
 }
 
@@ -219,7 +221,7 @@ QWidget* SettingsView::generalCard()
         [this] { m_opener.open(DesktopSettingsOpener::Pane::Microphone); });
     // Any status but granted reads the same; the text is replaced as soon as the status is read.
     m_microphoneRow = new SettingsRow(QStringLiteral("mic"), QStringLiteral("Microphone"),
-        QStringLiteral("Access is off — turn it on to record"), micControl);
+        QStringLiteral("No microphone found — connect one to record"), micControl);
 
     return cardOf({
         switchRow(QStringLiteral("speaker.wave.2"), QStringLiteral("Sound feedback"), {}, SettingsKeys::soundEnabled),
@@ -280,7 +282,7 @@ void SettingsView::showMicrophone()
 {
     const bool granted = m_microphone.status() == MicrophonePermission::Status::Authorized;
     m_microphoneRow->subtitleLabel()->setText(
-        granted ? QStringLiteral("Access granted") : QStringLiteral("Access is off — turn it on to record"));
+        granted ? QStringLiteral("Access granted") : QStringLiteral("No microphone found — connect one to record"));
     m_microphoneGranted->setVisible(granted);
     m_microphoneOpen->setVisible(!granted);
 }

@@ -1,5 +1,4 @@
 #include "audio/AudioChunker.h"
-#include "support/FakeMicrophonePermission.h"
 #include "support/TestMain.h"
 
 #include <QRandomGenerator>
@@ -151,54 +150,6 @@ private slots:
         logged.chunker.flush();
         QCOMPARE(logged.chunks.size(), 1);
         QCOMPARE(decode(logged.chunks[0]), QList<qint16>(2000, qint16(0.25f * 32767.0f)));
-    }
-
-    void microphonePermission_data()
-    {
-        QTest::addColumn<bool>("system");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("userAnswer");
-        QTest::addColumn<bool>("granted");
-        QTest::addColumn<int>("statusAfter");
-        using S = MicrophonePermission::Status;
-        QTest::newRow("this platform") << true << int(S::Authorized) << false << true << int(S::Authorized);
-        QTest::newRow("denied earlier") << false << int(S::Denied) << true << false << int(S::Denied);
-        QTest::newRow("first request granted") << false << int(S::NotDetermined) << true << true << int(S::Authorized);
-        QTest::newRow("first request refused") << false << int(S::NotDetermined) << false << false << int(S::Denied);
-    }
-    void microphonePermission()
-    {
-        QFETCH(bool, system);
-        QFETCH(int, status);
-        QFETCH(bool, userAnswer);
-        QFETCH(bool, granted);
-        QFETCH(int, statusAfter);
-        std::unique_ptr<MicrophonePermission> permission;
-        if (system) {
-            permission = std::make_unique<SystemMicrophonePermission>();
-        } else {
-            auto fake = std::make_unique<FakeMicrophonePermission>(MicrophonePermission::Status(status));
-            fake->setAnswer(userAnswer);
-            permission = std::move(fake);
-        }
-        QCOMPARE(int(permission->status()), status);
-        QObject caller;
-        std::optional<bool> answer;
-        permission->requestAccess(&caller, [&](bool ok) { answer = ok; });
-        // Callers rely on the answer never arriving inside the request.
-        QVERIFY(!answer.has_value());
-        QTRY_VERIFY(answer.has_value());
-        QCOMPARE(*answer, granted);
-        QCOMPARE(int(permission->status()), statusAfter);
-
-        // A caller gone before the answer is not called.
-        auto* leaving = new QObject;
-        bool called = false;
-        permission->requestAccess(leaving, [&](bool) { called = true; });
-        delete leaving;
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        QVERIFY(!called);
     }
 };
 

@@ -89,7 +89,11 @@ private slots:
         QCOMPARE(m_daemon.calls[0].arguments[5].toStringList(),
             (QStringList { "default", "", "OPEN_RECORD", "Open & record" }));
 
-        // Expired (reason 1) is no response; closed by the user (2) is a dismissal.
+        // Expired (reason 1) is no response; closed by the user (2) is a dismissal. The token
+        // that lets the window come forward is ours only with our own notification.
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+        emit m_daemon.ActivationToken(m_daemon.idAt(1), QStringLiteral("token-e2"));
+        emit m_daemon.ActivationToken(7, QStringLiteral("token-of-another-application"));
         emit m_daemon.ActionInvoked(m_daemon.idAt(1), QStringLiteral("OPEN_RECORD"));
         emit m_daemon.ActionInvoked(m_daemon.idAt(0), QStringLiteral("default"));
         emit m_daemon.NotificationClosed(m_daemon.idAt(1), 1);
@@ -103,6 +107,7 @@ private slots:
         QCOMPARE(seen,
             (QStringList { "e2 OPEN_RECORD", "e1 " + NotificationCenter::kDefaultActionIdentifier,
                 "e1 " + NotificationCenter::kDismissActionIdentifier }));
+        QCOMPARE(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-e2"));
     }
 
     void timedRequestsFireAtTheirTime()

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QTimer>
+#include <utility>
 
 // Answers with whatever status it was given; a request resolves a NotDetermined status into
 // the configured answer, as the user's choice would.
@@ -30,7 +31,14 @@ public:
         });
     }
 
+    // The desktop's state as the next read finds it, unannounced (as before a look at it).
     void setStatus(Status status) { m_status = status; }
+    // A look at the desktop that found it changed, announced as the real one does.
+    void findStatus(Status status)
+    {
+        if (std::exchange(m_status, status) != status)
+            emit statusChanged();
+    }
     // What the "user" answers when a request finds the status NotDetermined.
     void setAnswer(bool granted) { m_answer = granted; }
     int requestCount() const { return m_requestCount; }

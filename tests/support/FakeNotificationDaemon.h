@@ -84,6 +84,7 @@ public slots:
 
 signals:
     void ActionInvoked(uint id, const QString& actionKey);
+    void ActivationToken(uint id, const QString& activationToken);
     void NotificationClosed(uint id, uint reason);
 
 private:

@@ -228,7 +228,7 @@ private slots:
         QVERIFY(finished.wait());
         QCOMPARE(site.requestsTo("GET", "/latest.json").size(), 1);
         QCOMPARE(checker.latestVersion(), version);
-        const QUrl fallback = site.url("/Quillet.dmg");
+        const QUrl fallback = site.url("/download");
         const QUrl expectedUrl = url == "fallback" ? fallback : QUrl(url);
         QCOMPARE(checker.downloadUrl(), expectedUrl);
         QCOMPARE(checker.updateAvailable(), available);

@@ -4,9 +4,8 @@
 
 namespace {
 
-const QString kMicrophoneOff = QStringLiteral(
-    "Microphone access is off. Turn it on in System Settings \u203A Privacy & Security \u203A Microphone, then "
-    "try again.");
+const QString kMicrophoneOff
+    = QStringLiteral("No microphone found. Connect one or turn it on in the sound settings, then try again.");
 
 } // namespace
 

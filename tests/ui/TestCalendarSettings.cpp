@@ -17,6 +17,7 @@
 #include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QUrlQuery>
 
 using namespace std::chrono_literals;
 using Access = CalendarStore::Access;
@@ -298,6 +299,45 @@ private slots:
         QVERIFY(!section.row("Ann"));
     }
 
+    // Nothing tells that the browser's sign-in page was left: while it is out the button stops
+    // the wait. Once Google's answer is back the exchange is not the user's to cancel.
+    void googleSignInWaitsForTheBrowser()
+    {
+        Section section;
+        AppRig& rig = *section.rig;
+        rig.browser.follow = false;
+        section.open();
+        QVERIFY(ViewProbe::click(*section.view, QStringLiteral("Connect Google Calendar")));
+        QAbstractButton* cancel = ViewProbe::button(*section.view, QStringLiteral("Cancel"));
+        QVERIFY(cancel && cancel->isEnabled());
+        QVERIFY(rig->google().isConnecting());
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        QAbstractButton* connect = ViewProbe::button(*section.view, QStringLiteral("Connect Google Calendar"));
+        QVERIFY(connect && connect->isEnabled());
+        QVERIFY(!rig->google().isConnecting());
+        QCOMPARE(rig->google().lastError(), std::nullopt);
+        QCOMPARE(rig.browser.opened.size(), 1);
+
+        // The page of the called-off sign-in sends its answer after all: nothing comes of it.
+        const QUrl page = rig.browser.opened.last();
+        rig.browser.handOver(QUrl(GoogleSignIn::kScheme + QStringLiteral(":/oauth2redirect?code=c&state=")
+            + GoogleSignIn::itemValue(QUrlQuery(page).queryItems(), QStringLiteral("state"))));
+        QCoreApplication::processEvents();
+        QVERIFY(rig.google.requestsTo("POST", "/token").isEmpty());
+
+        // Back from the browser, the code is being exchanged: the button waits.
+        GoogleSignIn::serveSignIn(rig, R"({"access_token":"at-1","expires_in":3599,"refresh_token":"rt-1"})",
+            R"({"sub":"sub-1","email":"a@x.com"})");
+        rig.google.hold("POST", "/token");
+        QVERIFY(ViewProbe::click(*section.view, QStringLiteral("Connect Google Calendar")));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.google.requestsTo("POST", "/token").size() == 1, 20000);
+        QVERIFY(!ViewProbe::button(*section.view, QStringLiteral("Cancel")));
+        QVERIFY(!ViewProbe::button(*section.view, QStringLiteral("Connect Google Calendar"))->isEnabled());
+        rig.google.release("POST", "/token");
+        QTRY_VERIFY_WITH_TIMEOUT(!rig->google().accounts().isEmpty(), 20000);
+        QVERIFY(ViewProbe::button(*section.view, QStringLiteral("Add another account"))->isEnabled());
+    }
+
     // A refused token, or a calendar list answered 401, leaves the button and no error.
     void chooseCalendarsFailsSilently_data()
     {
@@ -350,7 +390,7 @@ private slots:
         QTest::mouseClick(section.view->google()->connectButton(), Qt::LeftButton);
         QVERIFY((*section.rig)->google().isConnecting());
         QVERIFY(section.view->google()->spinner()->isVisibleTo(section.view.get()));
-        QVERIFY(!section.view->google()->connectButton()->isEnabled());
+        QCOMPARE(section.view->google()->connectButton()->text(), QStringLiteral("Cancel"));
     }
 
     // Over the desktop's own calendar store on this program's bus.

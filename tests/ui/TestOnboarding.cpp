@@ -195,11 +195,27 @@ private slots:
         onboarding.scheduler.advance(1ms);
         QCOMPARE(onboarding.view->step(), after);
         if (face == QLatin1String("Open Settings")) {
-            QVERIFY(ViewProbe::label(
-                *onboarding.view, QStringLiteral("Your system has microphone access turned off for Quillet.")));
+            QVERIFY(ViewProbe::label(*onboarding.view,
+                QStringLiteral("No microphone found. Connect one, or turn it on in the sound settings.")));
             QVERIFY(onboarding.click(face));
             QCOMPARE(onboarding.rig->desktopSettings.opened, QList { DesktopSettingsOpener::Pane::Microphone });
         }
+    }
+
+    // The desktop's answer comes after the step shows: a missing microphone shows the way to
+    // the settings, a found one goes on as a grant.
+    void answerFoundLater()
+    {
+        Onboarding onboarding([](AppRig& o) { o.microphonePermission.setStatus(Status::NotDetermined); });
+        QVERIFY(onboarding.reach(Step::microphone));
+        QVERIFY(ViewProbe::button(*onboarding.view, QStringLiteral("Allow microphone")));
+        onboarding.microphone().findStatus(Status::Denied);
+        QVERIFY(ViewProbe::button(*onboarding.view, QStringLiteral("Open Settings")));
+        QVERIFY(!ViewProbe::button(*onboarding.view, QStringLiteral("Allow microphone")));
+        onboarding.microphone().findStatus(Status::Authorized);
+        QVERIFY(ViewProbe::label(*onboarding.view, QStringLiteral("Granted")));
+        onboarding.scheduler.advance(600ms);
+        QCOMPARE(onboarding.view->step(), Step::systemAudio);
     }
 
     void grantElsewhereIsSeenWithoutMoving()

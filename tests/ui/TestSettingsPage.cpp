@@ -251,8 +251,8 @@ private slots:
         QTest::addColumn<Status>("status");
         QTest::addColumn<QString>("subtitle");
         QTest::newRow("authorised") << Status::Authorized << "Access granted";
-        QTest::newRow("not asked yet") << Status::NotDetermined << "Access is off — turn it on to record";
-        QTest::newRow("denied") << Status::Denied << "Access is off — turn it on to record";
+        QTest::newRow("not asked yet") << Status::NotDetermined << "No microphone found — connect one to record";
+        QTest::newRow("denied") << Status::Denied << "No microphone found — connect one to record";
     }
     void microphoneRow()
     {
@@ -283,6 +283,11 @@ private slots:
         QVERIFY(checkMarkShown());
         QVERIFY(ViewProbe::label(view, QStringLiteral("Access granted")));
         QVERIFY(!ViewProbe::button(view, QStringLiteral("Open Settings")));
+
+        // A look at the desktop that finds the microphone gone shows at once.
+        page.rig->microphonePermission.findStatus(Status::Denied);
+        QVERIFY(ViewProbe::label(view, subtitle));
+        QVERIFY(ViewProbe::button(view, QStringLiteral("Open Settings")));
     }
 
     // Typed one character at a time into the real keyring; the field shows the stored key.

@@ -91,20 +91,29 @@ class TestSidebarFooter final : public QObject
     Q_OBJECT
 
 private slots:
-    // The banner shows only for a strictly newer version, as soon as one is published.
+    // The banner shows only for a strictly newer version, as soon as one is published; a click
+    // opens the feed's address, or the site's download page when the feed has none to use.
     void updateBanner_data()
     {
         QTest::addColumn<QByteArray>("published"); // empty: the feed has none
+        QTest::addColumn<QByteArray>("url"); // the feed's "url" value, as JSON; empty: none
         QTest::addColumn<bool>("shown");
-        QTest::newRow("no version") << QByteArray() << false;
-        QTest::newRow("same version") << QByteArray("1.9.3") << false;
-        QTest::newRow("older version") << QByteArray("1.9") << false;
-        QTest::newRow("newer version") << QByteArray("2.0") << true;
+        QTest::addColumn<QString>("opens"); // a path: on the feed's own site
+        const QByteArray deb = "\"https://example.com/q.deb\"";
+        QTest::newRow("no version") << QByteArray() << deb << false << QString();
+        QTest::newRow("same version") << QByteArray("1.9.3") << deb << false << QString();
+        QTest::newRow("older version") << QByteArray("1.9") << deb << false << QString();
+        QTest::newRow("newer version") << QByteArray("2.0") << deb << true << "https://example.com/q.deb";
+        QTest::newRow("newer, no url") << QByteArray("2.0") << QByteArray() << true << "/download";
+        QTest::newRow("newer, file url") << QByteArray("2.0") << QByteArray("\"file:///tmp/q.deb\"") << true
+                                         << "/download";
     }
     void updateBanner()
     {
         QFETCH(QByteArray, published);
+        QFETCH(QByteArray, url);
         QFETCH(bool, shown);
+        QFETCH(QString, opens);
         TempStore store;
         FakeClock clock;
         Rig account;
@@ -121,7 +130,8 @@ private slots:
 
         if (!published.isEmpty())
             site.on("GET", "/latest.json",
-                Reply::json(200, "{\"version\":\"" + published + "\",\"url\":\"https://example.com/q.deb\"}"));
+                Reply::json(
+                    200, "{\"version\":\"" + published + "\"" + (url.isEmpty() ? "" : ",\"url\":" + url) + "}"));
         QSignalSpy finished(&updater, &UpdateChecker::finished);
         updater.check();
         QVERIFY(finished.wait(10000));
@@ -132,7 +142,8 @@ private slots:
         const QPoint centre = view.updateBanner()->rect().center();
         QTest::mouseClick(view.updateBanner(), Qt::LeftButton, {}, centre);
         QTest::mouseClick(view.updateBanner(), Qt::LeftButton, {}, centre);
-        QCOMPARE(opened, (QList<QUrl> { QUrl("https://example.com/q.deb"), QUrl("https://example.com/q.deb") }));
+        const QUrl expected = opens.startsWith('/') ? site.url(opens) : QUrl(opens);
+        QCOMPARE(opened, (QList<QUrl> { expected, expected }));
         QVERIFY(view.updateBanner()->isVisibleTo(&view));
     }
 
@@ -244,7 +255,8 @@ private slots:
         QVERIFY(banner->height() > 20);
         banner->button()->click();
         if (expected == FixItBanner::Strip::microphone) {
-            QCOMPARE(banner->message(), QStringLiteral("Quillet can't hear you yet — microphone access is off."));
+            QCOMPARE(banner->message(),
+                QStringLiteral("No microphone found — connect one, or turn it on in the sound settings."));
             QCOMPARE(banner->button()->text(), QStringLiteral("Open Settings"));
             QCOMPARE(opener.opened, QList { DesktopSettingsOpener::Pane::Microphone });
             // Access granted in the desktop's settings, then Quillet becomes active again.
@@ -252,6 +264,9 @@ private slots:
             QCOMPARE(banner->strip(), FixItBanner::Strip::microphone);
             banner->recheckMicrophone();
             QCOMPARE(banner->strip(), FixItBanner::Strip::signIn);
+            // A look at the desktop that finds the microphone gone shows at once.
+            permission.findStatus(Status::Denied);
+            QCOMPARE(banner->strip(), FixItBanner::Strip::microphone);
         } else {
             QCOMPARE(
                 banner->message(), QStringLiteral("Sign in to start transcribing — your free minutes are waiting."));
