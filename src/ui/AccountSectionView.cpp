@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTextBoundaryFinder>
@@ -91,6 +92,38 @@ QVBoxLayout* column(QWidget* widget, int spacing)
     layout->setSpacing(spacing);
     return layout;
 }
+
+// The usage bar: a neutral tone while the allowance lasts and the accent from the warning
+// threshold on. The palette's highlight is the accent in every theme, so the bar paints its
+// own fill, in the colours of the palette it is painted with.
+class UsageBar final : public QProgressBar
+{
+public:
+    void setWarning(bool warning)
+    {
+        m_warning = warning;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF track(rect());
+        const qreal radius = track.height() / 2;
+        Quillet::fillRoundedRect(painter, track, radius, Quillet::cardStroke(palette()));
+        const int span = maximum() - minimum();
+        const qreal fraction = span > 0 ? qreal(value() - minimum()) / span : 0;
+        if (fraction <= 0)
+            return;
+        const QRectF fill(track.topLeft(), QSizeF(std::max(track.height(), track.width() * fraction), track.height()));
+        Quillet::fillRoundedRect(painter, fill, radius, m_warning ? Quillet::accent() : Quillet::secondary(palette()));
+    }
+
+private:
+    bool m_warning = false;
+};
 
 } // namespace
 
@@ -229,7 +262,7 @@ QWidget* AccountSectionView::makeSignedIn()
 
     m_usageBlock = new QWidget;
     QVBoxLayout* usage = column(m_usageBlock, 4);
-    m_usageBar = new QProgressBar;
+    m_usageBar = new UsageBar;
     m_usageBar->setRange(0, kBarSteps);
     m_usageBar->setTextVisible(false);
     m_usageBar->setFixedHeight(6);
@@ -364,10 +397,7 @@ void AccountSectionView::updateSignedIn()
         m_usageText->setText(QStringLiteral("%1 of %2 minutes used this month").arg(used, quota));
         m_usageText->setAccessibleName(QStringLiteral("%1 of %2 minutes used").arg(used, quota));
         const bool warning = fraction >= kWarningFraction;
-        QPalette barPalette; // nothing set: the bar takes the palette's highlight colour
-        if (warning)
-            barPalette.setColor(QPalette::Highlight, Quillet::accent());
-        m_usageBar->setPalette(barPalette);
+        static_cast<UsageBar*>(m_usageBar)->setWarning(warning);
         m_usageText->setTone(warning ? Quillet::Tone::accent : Quillet::Tone::secondary);
     }
     m_ownKeyLine->setVisible(m_account.hasByoKey());

@@ -120,6 +120,8 @@ CalendarSettingsSection::CalendarSettingsSection(AppServices& services, QWidget*
     column->setSpacing(16);
     m_desktopLayout->setSpacing(6);
     m_desktopLayout->addWidget(new EditorialLabel(QStringLiteral("Desktop Calendar"), Quillet::Tone::secondary, this));
+    // The heading stands apart from the first group's own label beneath it.
+    m_desktopLayout->addSpacing(6);
     column->addLayout(m_desktopLayout);
     column->addWidget(new Divider(this));
     column->addWidget(m_googleSettings);
@@ -153,9 +155,43 @@ void CalendarSettingsSection::redraw()
         m_accessContent = makeAccessContent(authorization);
         m_desktopLayout->addWidget(m_accessContent);
         m_accessContent->show();
+        keepReadingOrder();
     }
     showStates();
     showAlwaysRecord();
+}
+
+void CalendarSettingsSection::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Placed in its page, the section's stops may have joined the window's chain out of order.
+    keepReadingOrder();
+}
+
+void CalendarSettingsSection::keepReadingOrder()
+{
+    // New widgets join the end of the window's tab chain, after Google's part and whatever
+    // follows the card: Tab would reach them last. They go back in just before Google's part.
+    const auto stops = [](const QWidget* root) {
+        QList<QWidget*> found;
+        for (QWidget* widget : root->findChildren<QWidget*>())
+            if (widget->focusPolicy() & Qt::TabFocus)
+                found.append(widget);
+        return found;
+    };
+    const QList<QWidget*> desktop = stops(m_accessContent);
+    const QList<QWidget*> google = stops(m_googleSettings);
+    if (desktop.isEmpty() || google.isEmpty())
+        return;
+    // The last stop before this section, if it is in a window yet.
+    QWidget* previous = google.first()->previousInFocusChain();
+    while (previous != google.first() && (isAncestorOf(previous) || !(previous->focusPolicy() & Qt::TabFocus)))
+        previous = previous->previousInFocusChain();
+    QList<QWidget*> order = desktop + google;
+    if (previous != google.first())
+        order.prepend(previous);
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
 }
 
 QWidget* CalendarSettingsSection::makeAccessContent(CalendarService::Authorization authorization)
@@ -192,7 +228,7 @@ QWidget* CalendarSettingsSection::makeGrantedView()
     for (const Group& group : groupedCalendars(m_shownCalendars)) {
         auto* block = new QVBoxLayout;
         block->setSpacing(4);
-        block->addWidget(new EditorialLabel(group.source, Quillet::Tone::secondary, view));
+        block->addWidget(new EditorialLabel(group.source, Quillet::Tone::tertiary, view));
         for (const CalendarService::CalendarInfo& calendar : group.calendars) {
             auto* row = new CalendarRow(calendar.title, calendar.color, calendar.id, m_calendar, view);
             connect(row, &CalendarRow::toggledByUser, this,

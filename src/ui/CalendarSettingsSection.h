@@ -42,8 +42,12 @@ public:
     QList<CalendarRow*> rows() const { return m_rows; }
     GoogleCalendarSettings* google() const { return m_googleSettings; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void redraw();
+    void keepReadingOrder();
     QWidget* makeAccessContent(CalendarService::Authorization authorization);
     QWidget* makeGrantedView();
     void resetToDefaults();

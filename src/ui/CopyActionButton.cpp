@@ -1,5 +1,6 @@
 #include "ui/CopyActionButton.h"
 
+#include "ui/FocusRing.h"
 #include "ui/Quillet.h"
 #include "ui/Symbols.h"
 
@@ -87,4 +88,6 @@ void CopyActionButton::paintEvent(QPaintEvent*)
     };
     draw(!m_copied, 1 - m_transition);
     draw(m_copied, m_transition);
+    if (FocusRing::shows(*this))
+        FocusRing::paint(painter, QRectF(rect()), 5);
 }

@@ -12,6 +12,7 @@
 #include "ui/FolderHeader.h"
 #include "ui/MeetingCardList.h"
 #include "ui/Quillet.h"
+#include "ui/ScrollIndicator.h"
 #include "ui/SymbolView.h"
 #include "ui/ToneLabel.h"
 
@@ -44,6 +45,10 @@ HomeView::HomeView(Folder* folder, const HomeServices& services, MeetingAction o
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Always there, and drawn only when there is something to scroll: the column keeps its
+    // place when the page grows past the window.
+    m_scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_scroll->setBackgroundRole(QPalette::Window);
     outer->addWidget(m_scroll);
 

@@ -11,9 +11,9 @@
 #include "ui/SaveProblemBanner.h"
 #include "ui/SettingsView.h"
 
-#include <QFrame>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -41,6 +41,26 @@ QMessageBox* makeStopAndStartDialog(QWidget* parent, QAbstractButton** stopAndSt
     return dialog;
 }
 
+// The line above the recording bar, in the palette's mid tone of the moment: a style sheet
+// would keep the colour of the theme it was first resolved in.
+class BarDivider final : public QWidget
+{
+public:
+    BarDivider()
+    {
+        setObjectName(QStringLiteral("barDivider"));
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Mid));
+    }
+};
+
 } // namespace
 
 MainContentView::MainContentView(AppServices& services, QWidget* parent)
@@ -66,11 +86,7 @@ MainContentView::MainContentView(AppServices& services, const Options& options, 
 {
     m_sidebar->setMinimumWidth(kSidebarMinimumWidth);
 
-    auto* divider = new QFrame;
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Plain);
-    divider->setFixedHeight(1);
-    divider->setStyleSheet(QStringLiteral("color: palette(mid);"));
+    auto* divider = new BarDivider;
     auto* barLayout = new QVBoxLayout(m_barArea);
     barLayout->setContentsMargins(0, 0, 0, 0);
     barLayout->setSpacing(0);

@@ -5,7 +5,9 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSystemTrayIcon>
 #include <QToolBar>
 
@@ -24,7 +26,22 @@ MainWindow::MainWindow(AppServices& services, const Options& options, QWidget* p
     setCentralWidget(m_content);
     buildToolBar();
     buildMenus();
-    resize(1120, 740);
+    // Set explicitly, the minimum is the window's own: the layout no longer raises it to the
+    // content's, so a panel that opens is fitted into the window instead of growing it.
+    const QSize room = availableRoom();
+    setMinimumSize(kMinimumSize.boundedTo(room));
+    resize(kDefaultSize.boundedTo(room));
+}
+
+QSize MainWindow::availableRoom() const
+{
+    // The title bar is not known before the window manager frames the window.
+    constexpr int kTitleBarAllowance = 40;
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return kDefaultSize;
+    const QSize available = screen->availableGeometry().size();
+    return { available.width(), std::max(available.height() - kTitleBarAllowance, 0) };
 }
 
 void MainWindow::buildToolBar()

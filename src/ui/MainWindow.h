@@ -27,6 +27,12 @@ public:
         std::function<bool()> trayAvailable;
     };
 
+    // The first size, and the smallest the window takes, each bounded by the screen. Every page
+    // is usable at the minimum: what does not fit scrolls or gives way inside the page, and no
+    // page's or panel's own minimum ever resizes the window.
+    static constexpr QSize kDefaultSize { 1120, 740 };
+    static constexpr QSize kMinimumSize { 720, 420 };
+
     explicit MainWindow(AppServices& services, QWidget* parent = nullptr);
     MainWindow(AppServices& services, const Options& options, QWidget* parent = nullptr);
 
@@ -54,6 +60,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    QSize availableRoom() const;
     void buildToolBar();
     void buildMenus();
     void noteShown();

@@ -5,6 +5,7 @@
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
+#include "ui/FocusRing.h"
 #include "ui/Quillet.h"
 #include "ui/ScrollIndicator.h"
 #include "ui/Spinner.h"
@@ -118,6 +119,7 @@ public:
         setFont(Quillet::font(13));
         setFrameShape(QFrame::NoFrame);
         setTabChangesFocus(true);
+        setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -177,7 +179,8 @@ public:
     QSize sizeHint() const override
     {
         const QFontMetrics metrics(textFont());
-        return QSize(metrics.horizontalAdvance(text()) + 3 + int(Symbols::sideFor(8)) + 2, metrics.height() + 6);
+        return QSize(kRingRoom + metrics.horizontalAdvance(text()) + 3 + int(Symbols::sideFor(8)) + kRingRoom,
+            metrics.height() + 6);
     }
 
 protected:
@@ -189,13 +192,18 @@ protected:
         painter.setFont(textFont());
         painter.setPen(ink);
         const int textWidth = QFontMetrics(textFont()).horizontalAdvance(text());
-        painter.drawText(QRect(0, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+        painter.drawText(QRect(kRingRoom, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
         const qreal side = Symbols::sideFor(8);
-        Symbols::paint(
-            painter, QStringLiteral("chevron.down"), QRectF(textWidth + 3, (height() - side) / 2, side, side), ink);
+        Symbols::paint(painter, QStringLiteral("chevron.down"),
+            QRectF(kRingRoom + textWidth + 3, (height() - side) / 2, side, side), ink);
+        if (FocusRing::shows(*this))
+            FocusRing::paint(painter, QRectF(rect()), 4);
     }
 
 private:
+    // Room either side for the focus ring.
+    static constexpr int kRingRoom = 4;
+
     static QFont textFont() { return Quillet::font(11); }
 };
 

@@ -9,6 +9,7 @@
 #include "storage/ModelContext.h"
 #include "ui/CopyActionButton.h"
 #include "ui/EditorialLabel.h"
+#include "ui/FocusRing.h"
 #include "ui/MeetingChatPanel.h"
 #include "ui/NotesEditor.h"
 #include "ui/PillButton.h"
@@ -50,6 +51,10 @@ constexpr int kFinishedChatMinimum = 320;
 constexpr int kLiveChatHeight = 280;
 constexpr double kExpandedPaneHeight = 240;
 constexpr double kCollapseThreshold = 60;
+// What the panels leave of a page however small it is: the live notes (their status line and a
+// few lines of text) and the finished face's scrolling column.
+constexpr int kLiveNotesMinimum = 120;
+constexpr int kReadingMinimum = 120;
 
 const QString kWriteYourNotes = QStringLiteral("Write your notes…");
 
@@ -187,6 +192,8 @@ protected:
         painter.setFont(tabFont());
         painter.setPen(isChecked() ? QColor(Qt::white) : Quillet::secondary(palette()));
         painter.drawText(bounds, Qt::AlignCenter, text());
+        if (FocusRing::shows(*this))
+            FocusRing::paint(painter, bounds, bounds.height() / 2, isChecked());
     }
 
 private:
@@ -244,10 +251,7 @@ public:
         setPlaceholderText(QStringLiteral("Untitled"));
         viewport()->setAutoFillBackground(false);
         document()->setDocumentMargin(0);
-        QPalette colors = palette();
-        colors.setColor(QPalette::Base, Qt::transparent);
-        colors.setColor(QPalette::PlaceholderText, Quillet::tertiary(colors));
-        setPalette(colors);
+        applyColors();
         connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
             [this] { fitHeight(); });
         fitHeight();
@@ -291,7 +295,27 @@ protected:
         fitHeight();
     }
 
+    void changeEvent(QEvent* event) override
+    {
+        QTextEdit::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange)
+            applyColors();
+    }
+
 private:
+    // The placeholder's tone follows the theme; setting the palette sends a palette change of
+    // its own, so only a difference is set.
+    void applyColors()
+    {
+        QPalette colors = palette();
+        const QColor placeholder = Quillet::tertiary(colors);
+        if (colors.color(QPalette::PlaceholderText) == placeholder && colors.color(QPalette::Base).alpha() == 0)
+            return;
+        colors.setColor(QPalette::Base, Qt::transparent);
+        colors.setColor(QPalette::PlaceholderText, placeholder);
+        setPalette(colors);
+    }
+
     void fitHeight()
     {
         const int height = std::max(int(std::ceil(document()->size().height())), QFontMetrics(font()).height()) + 2;
@@ -306,10 +330,12 @@ private:
 class MeetingDetailView::ResizeHandle final : public QWidget
 {
 public:
-    ResizeHandle(std::function<double()> height, std::function<void(double)> setHeight, QWidget* parent)
+    ResizeHandle(std::function<double()> height, std::function<void(double)> setHeight, std::function<double()> maximum,
+        QWidget* parent)
         : QWidget(parent)
         , m_height(std::move(height))
         , m_setHeight(std::move(setHeight))
+        , m_maximum(std::move(maximum))
     {
         setFixedHeight(10);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -344,7 +370,7 @@ protected:
                 return;
             m_dragStartHeight = m_height();
         }
-        m_setHeight(std::clamp(*m_dragStartHeight - translation, kMinimumPaneHeight, kMaximumPaneHeight));
+        m_setHeight(std::clamp(*m_dragStartHeight - translation, kMinimumPaneHeight, m_maximum()));
     }
 
     void mouseReleaseEvent(QMouseEvent*) override { m_dragStartHeight.reset(); }
@@ -352,6 +378,7 @@ protected:
 private:
     std::function<double()> m_height;
     std::function<void(double)> m_setHeight;
+    std::function<double()> m_maximum;
     double m_pressY = 0;
     std::optional<double> m_dragStartHeight;
 };
@@ -381,6 +408,8 @@ public:
         m_animation.setEndValue(qRound(height));
         m_animation.start();
     }
+
+    bool isAnimating() const { return m_animation.state() == QAbstractAnimation::Running; }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -492,6 +521,8 @@ void MeetingDetailView::buildFace()
     m_feed = nullptr;
     m_chatPanel = nullptr;
     m_livePane = nullptr;
+    m_liveHeader = nullptr;
+    m_handle = nullptr;
 
     m_liveFace = m_meeting->isRecording();
     m_face = m_liveFace ? buildLiveFace() : buildFinishedFace();
@@ -502,6 +533,7 @@ void MeetingDetailView::buildFace()
     updateContent();
     updateActionBar();
     updateLiveStatus();
+    fitPanels();
 }
 
 QWidget* MeetingDetailView::buildTitleAndMeta(QBoxLayout* into)
@@ -571,6 +603,9 @@ QWidget* MeetingDetailView::buildFinishedFace()
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
+    // Always there, and drawn only when there is something to scroll: the reading column keeps
+    // its place when the content grows past the page.
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     scroll->viewport()->setAutoFillBackground(false);
     auto* stack = new QVBoxLayout;
     stack->setSpacing(18);
@@ -608,7 +643,8 @@ QWidget* MeetingDetailView::buildLiveFace()
     auto* header = new QVBoxLayout;
     header->setSpacing(14);
     buildTitleAndMeta(header);
-    layout->addWidget(readingColumn(header, QMargins(36, 26, 36, 14), false));
+    m_liveHeader = readingColumn(header, QMargins(36, 26, 36, 14), false);
+    layout->addWidget(m_liveHeader);
     layout->addWidget(new Rule(&dividerTint));
 
     auto* notesColumn = new QVBoxLayout;
@@ -630,9 +666,10 @@ QWidget* MeetingDetailView::buildLiveFace()
     QWidget* notes = readingColumn(notesColumn, QMargins(36, 16, 36, 8), false);
     layout->addWidget(notes, 1);
 
-    auto* handle = new ResizeHandle(
-        [this] { return transcriptHeight(); }, [this](double height) { setTranscriptHeight(height, false); }, face);
+    auto* handle = new ResizeHandle([this] { return transcriptHeight(); },
+        [this](double height) { setTranscriptHeight(height, false); }, [this] { return maximumPaneHeight(); }, face);
     handle->setObjectName(QStringLiteral("resizeHandle"));
+    m_handle = handle;
     layout->addWidget(handle);
     layout->addWidget(buildTranscriptPane());
     if (m_showChat)
@@ -684,7 +721,7 @@ QWidget* MeetingDetailView::buildTranscriptPane()
     m_feed->setObjectName(QStringLiteral("transcriptFeed"));
     pane->addWidget(m_feed, 1);
     updatePaneHeight();
-    m_livePane->setPaneHeight(transcriptHeight(), false);
+    m_livePane->setPaneHeight(shownPaneHeight(transcriptHeight()), false);
     return m_livePane;
 }
 
@@ -698,11 +735,8 @@ void MeetingDetailView::ensureChatPanel(QBoxLayout* into, int index)
     } };
     m_chatPanel = new MeetingChatPanel(*m_meeting, *m_chat, save, m_services.settings(), &m_services.urlOpener());
     m_chatPanel->setObjectName(QStringLiteral("chatPanel"));
-    if (m_liveFace)
-        m_chatPanel->setFixedHeight(kLiveChatHeight);
-    else
-        m_chatPanel->setMinimumHeight(kFinishedChatMinimum);
     into->insertWidget(index, m_chatPanel);
+    fitPanels();
 }
 
 void MeetingDetailView::ensureFinishedTranscript(QBoxLayout* into, int index)
@@ -717,8 +751,8 @@ void MeetingDetailView::ensureFinishedTranscript(QBoxLayout* into, int index)
         recording ? m_session.liveDraft() : QString(), m_services.scheduler());
     m_feed->setObjectName(QStringLiteral("transcriptFeed"));
     layout->addWidget(m_feed);
-    m_transcriptPanel->setFixedHeight(kFinishedTranscriptHeight);
     into->insertWidget(index, m_transcriptPanel);
+    fitPanels();
 }
 
 // Finished face parts ------------------------------------------------------------------------
@@ -1053,6 +1087,7 @@ void MeetingDetailView::updateActionBar()
     transcriptToggle->setSymbolRotation(m_showTranscript ? 180 : 0);
     m_actionBar->findChild<SymbolButton*>(QStringLiteral("chatToggle"))
         ->setTone(m_showChat ? Quillet::Tone::primary : Quillet::Tone::secondary);
+    fitPanels();
 }
 
 void MeetingDetailView::updateLiveStatus()
@@ -1074,6 +1109,8 @@ void MeetingDetailView::updatePaneHeight()
     const double height = transcriptHeight();
     auto* collapse = m_livePane->findChild<SymbolButton*>(QStringLiteral("collapseToggle"));
     const bool collapsed = height <= kCollapseThreshold;
+    // Collapsed, the pane is its header alone.
+    m_feed->setVisible(!collapsed);
     collapse->setSymbol(collapsed ? QStringLiteral("chevron.up") : QStringLiteral("chevron.down"));
     collapse->setToolTip(collapsed ? QStringLiteral("Show the transcript") : QStringLiteral("Collapse the transcript"));
     auto* chatToggle = m_livePane->findChild<SymbolButton*>(QStringLiteral("chatToggle"));
@@ -1084,7 +1121,7 @@ void MeetingDetailView::setTranscriptHeight(double height, bool animated)
 {
     m_services.settings().set(SettingsKeys::transcriptPaneHeight, height);
     if (m_livePane)
-        m_livePane->setPaneHeight(height, animated);
+        m_livePane->setPaneHeight(shownPaneHeight(height), animated);
     updatePaneHeight();
 }
 
@@ -1103,6 +1140,7 @@ void MeetingDetailView::setShowTranscript(bool show)
         m_transcriptPanel->setVisible(show);
     }
     updateActionBar();
+    fitPanels();
 }
 
 void MeetingDetailView::setShowChat(bool show)
@@ -1114,6 +1152,58 @@ void MeetingDetailView::setShowChat(bool show)
     }
     updateActionBar();
     updatePaneHeight();
+    fitPanels();
+}
+
+void MeetingDetailView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fitPanels();
+}
+
+int MeetingDetailView::liveChatHeight() const
+{
+    if (!m_liveFace || !m_liveHeader || !m_handle)
+        return kLiveChatHeight;
+    const int fixed = m_liveHeader->sizeHint().height() + 1 + m_handle->height() + kLiveNotesMinimum;
+    return std::clamp(height() - fixed - int(kMinimumPaneHeight), 0, kLiveChatHeight);
+}
+
+double MeetingDetailView::maximumPaneHeight() const
+{
+    if (!m_liveFace || !m_liveHeader || !m_handle)
+        return kMaximumPaneHeight;
+    const int chat = m_showChat && m_chatPanel ? liveChatHeight() : 0;
+    const int room = height() - m_liveHeader->sizeHint().height() - 1 - m_handle->height() - kLiveNotesMinimum - chat;
+    return std::clamp(double(room), kMinimumPaneHeight, kMaximumPaneHeight);
+}
+
+double MeetingDetailView::shownPaneHeight(double stored) const
+{
+    return std::clamp(stored, kMinimumPaneHeight, maximumPaneHeight());
+}
+
+void MeetingDetailView::fitPanels()
+{
+    // The panels take what the page can spare and never more, so that opening one, or dragging
+    // the handle, never asks the window for more room.
+    if (m_liveFace) {
+        if (m_chatPanel)
+            m_chatPanel->setFixedHeight(liveChatHeight());
+        if (m_livePane && !m_livePane->isAnimating())
+            m_livePane->setPaneHeight(shownPaneHeight(transcriptHeight()), false);
+        return;
+    }
+    const bool transcript = m_transcriptPanel && m_showTranscript;
+    const bool chat = m_chatPanel && m_showChat;
+    const int bar = m_actionBar && !m_actionBar->isHidden() ? m_actionBar->sizeHint().height() : 0;
+    const int spare = std::max(height() - bar - kReadingMinimum, 0);
+    const int wanted = (transcript ? kFinishedTranscriptHeight : 0) + (chat ? kFinishedChatMinimum : 0);
+    const double share = wanted > spare ? double(spare) / wanted : 1.0;
+    if (m_transcriptPanel)
+        m_transcriptPanel->setFixedHeight(int(kFinishedTranscriptHeight * share));
+    if (m_chatPanel)
+        m_chatPanel->setMinimumHeight(int(kFinishedChatMinimum * share));
 }
 
 // Actions ------------------------------------------------------------------------------------

@@ -76,6 +76,9 @@ public:
     // The same meta-row date for every meeting: "Mar 5, 2026, 2:30 PM" in local time.
     static QString formatDate(const QDateTime& date);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     class TitleField;
     class ResizeHandle;
@@ -101,6 +104,12 @@ private:
     void updateLiveStatus();
     void updatePaneHeight();
     void setTranscriptHeight(double height, bool animated);
+    // The panels' heights within the page: the live chat's, the live pane's bounds and the
+    // height it shows for the stored one.
+    void fitPanels();
+    int liveChatHeight() const;
+    double maximumPaneHeight() const;
+    double shownPaneHeight(double stored) const;
 
     void saveAndSchedule();
     void saveAndArchive();
@@ -160,6 +169,8 @@ private:
     TranscriptFeedView* m_feed = nullptr;
     MeetingChatPanel* m_chatPanel = nullptr;
     Pane* m_livePane = nullptr;
+    QWidget* m_liveHeader = nullptr;
+    ResizeHandle* m_handle = nullptr;
     QWidget* m_liveStatusDot = nullptr;
     QWidget* m_livePausedDot = nullptr;
     EditorialLabel* m_liveStatusLabel = nullptr;

@@ -7,6 +7,7 @@
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
 #include "ui/EditorialLabel.h"
+#include "ui/FocusRing.h"
 #include "ui/MeetingMenu.h"
 #include "ui/MeetingRow.h"
 #include "ui/Quillet.h"
@@ -195,6 +196,9 @@ public:
             Quillet::fillRoundedRect(*painter, row, kHighlightRadius, Quillet::withOpacity(Quillet::accent(), 0.16));
             painter->restore();
         }
+        // The keyboard's place in the list: the current row, while the list has the focus.
+        if ((option.state & QStyle::State_HasFocus) && option.widget && FocusRing::shows(*option.widget))
+            FocusRing::paint(*painter, QRectF(row), kHighlightRadius);
         const QRect content = row.adjusted(kContentInset, 0, -kContentInset, 0);
         switch (kind) {
         case RowKind::home:

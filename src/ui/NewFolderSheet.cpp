@@ -4,6 +4,7 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "ui/EditorialLabel.h"
+#include "ui/FocusRing.h"
 #include "ui/MeetingMenu.h"
 #include "ui/Quillet.h"
 #include "ui/Symbols.h"
@@ -56,10 +57,8 @@ protected:
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), 8, 8);
         painter.fillPath(shape, Quillet::cardFill(palette()));
-        if (hasFocus()) {
-            painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.5), 2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 7, 7);
-        }
+        if (FocusRing::shows(*this))
+            FocusRing::paint(painter, QRectF(rect()), 8);
         const qreal side = Symbols::sideFor(13.5);
         Symbols::paint(painter, m_symbol,
             QRectF(QPointF(rect().center()) - QPointF(side / 2 - 0.5, side / 2 - 0.5), QSizeF(side, side)),

@@ -1,6 +1,7 @@
 #include "ui/NotesEditor.h"
 
 #include "ui/Quillet.h"
+#include "ui/ScrollIndicator.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>
@@ -22,6 +23,7 @@ NotesEditor::NotesEditor(const QString& text, const QString& placeholder, OnChan
     setFont(Quillet::body());
     setPlaceholderText(placeholder);
     setTabChangesFocus(true);
+    setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
     viewport()->setAutoFillBackground(false);
     document()->setDocumentMargin(0);
     applyColors();

@@ -1,5 +1,6 @@
 #include "ui/PillButton.h"
 
+#include "ui/FocusRing.h"
 #include "ui/Quillet.h"
 #include "ui/Spinner.h"
 #include "ui/Symbols.h"
@@ -175,10 +176,8 @@ void PillButton::paintEvent(QPaintEvent*)
         painter.setPen(QPen(Quillet::cardStroke(palette()), 1));
         painter.drawRoundedRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5), radius - 0.5, radius - 0.5);
     }
-    if (hasFocus()) {
-        painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.5), 2));
-        painter.drawRoundedRect(bounds.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
-    }
+    if (FocusRing::shows(*this))
+        FocusRing::paint(painter, bounds, radius, m_prominent);
 
     // The label: mark and text centred together.
     const QColor foreground = m_prominent ? QColor(Qt::white) : Quillet::withOpacity(Quillet::primary(palette()), 0.82);

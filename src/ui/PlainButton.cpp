@@ -1,10 +1,12 @@
 #include "ui/PlainButton.h"
 
+#include "ui/FocusRing.h"
+
 #include <QPainter>
 
 namespace {
 // Room around the text for the focus ring.
-constexpr int kPadding = 2;
+constexpr int kPadding = 4;
 } // namespace
 
 PlainButton::PlainButton(const QString& text, const QFont& font, Quillet::Tone tone, QWidget* parent)
@@ -32,10 +34,8 @@ void PlainButton::paintEvent(QPaintEvent*)
         color = Quillet::withOpacity(color, 0.5);
     else if (isDown())
         color = Quillet::withOpacity(color, 0.6);
-    if (hasFocus()) {
-        painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.5), 1.5));
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 3, 3);
-    }
+    if (FocusRing::shows(*this))
+        FocusRing::paint(painter, QRectF(rect()), 4);
     painter.setPen(color);
     painter.setFont(font());
     painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine, text());

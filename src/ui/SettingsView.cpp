@@ -6,6 +6,7 @@
 #include "ui/AccountSectionView.h"
 #include "ui/CalendarSettingsSection.h"
 #include "ui/Quillet.h"
+#include "ui/ScrollIndicator.h"
 #include "ui/SettingsCard.h"
 #include "ui/SettingsDivider.h"
 #include "ui/SettingsRow.h"
@@ -106,7 +107,10 @@ SettingsView::SettingsView(AppServices& services, QWidget* parent)
     m_scroll->setWidgetResizable(true);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Always there, and drawn only when there is something to scroll: the column keeps its
+    // place when a card grows past the window.
+    m_scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_scroll->setWidget(canvas);
     // The page shows the window's own background, not the scroll area's viewport colour.
     m_scroll->viewport()->setAutoFillBackground(false);

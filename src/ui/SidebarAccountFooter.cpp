@@ -2,6 +2,7 @@
 
 #include "account/AccountService.h"
 #include "format/NumberFormat.h"
+#include "ui/FocusRing.h"
 #include "ui/MeetingMenu.h"
 #include "ui/Quillet.h"
 #include "ui/SymbolView.h"
@@ -37,6 +38,8 @@ protected:
         if (isDown())
             fill = Quillet::cardStroke(palette());
         Quillet::fillRoundedRect(painter, rect(), kRadius, fill);
+        if (FocusRing::shows(*this))
+            FocusRing::paint(painter, QRectF(rect()), kRadius);
     }
 };
 

@@ -1,5 +1,6 @@
 #include "ui/Switch.h"
 
+#include "ui/FocusRing.h"
 #include "ui/Quillet.h"
 
 #include <QPainter>
@@ -9,8 +10,8 @@ namespace {
 constexpr int kTrackWidth = 32;
 constexpr int kTrackHeight = 18;
 constexpr qreal kKnobInset = 2;
-// Room around the track for the focus ring.
-constexpr int kMargin = 2;
+// Room around the track for the focus ring and the gap inside it.
+constexpr int kMargin = 4;
 } // namespace
 
 Switch::Switch(const QString& accessibleName, QWidget* parent)
@@ -98,9 +99,7 @@ void Switch::paintEvent(QPaintEvent*)
     painter.setBrush(isEnabled() ? QColor(Qt::white) : QColor(0xf0, 0xf0, 0xf0));
     painter.drawEllipse(knobBox);
 
-    if (hasFocus()) {
-        painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.5), 2));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRoundedRect(track.adjusted(-1, -1, 1, 1), radius + 1, radius + 1);
-    }
+    // Clear of the track, so that it stands apart from an accent track too.
+    if (FocusRing::shows(*this))
+        FocusRing::paint(painter, track.marginsAdded(QMarginsF(kMargin, kMargin, kMargin, kMargin)), radius + kMargin);
 }

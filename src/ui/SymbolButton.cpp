@@ -1,8 +1,15 @@
 #include "ui/SymbolButton.h"
 
+#include "ui/FocusRing.h"
 #include "ui/Symbols.h"
 
 #include <QPainter>
+
+namespace {
+// Room around the symbol and text for the focus ring.
+constexpr qreal kRingRoomX = 4;
+constexpr qreal kRingRoomY = 3;
+} // namespace
 
 SymbolButton::SymbolButton(const Look& look, QWidget* parent)
     : QAbstractButton(parent)
@@ -54,7 +61,7 @@ QSize SymbolButton::sizeHint() const
         width += m_look.spacing + metrics.horizontalAdvance(text());
         height = std::max(height, metrics.height());
     }
-    return QSizeF(width + 2, height + 4).toSize();
+    return QSizeF(width + 2 * kRingRoomX, height + 2 * kRingRoomY).toSize();
 }
 
 void SymbolButton::paintEvent(QPaintEvent*)
@@ -70,7 +77,7 @@ void SymbolButton::paintEvent(QPaintEvent*)
     if (!text().isEmpty())
         contentWidth += spacing + metrics.horizontalAdvance(text());
     // Centred in a fixed frame, else from the leading edge.
-    const qreal left = m_look.frame.isEmpty() ? 1 : (width() - contentWidth) / 2;
+    const qreal left = m_look.frame.isEmpty() ? kRingRoomX : (width() - contentWidth) / 2;
     const QRectF symbol(left, (height() - side) / 2, side, side);
     painter.save();
     if (m_rotation != 0) {
@@ -85,5 +92,9 @@ void SymbolButton::paintEvent(QPaintEvent*)
         painter.setPen(ink);
         painter.drawText(
             QRectF(symbol.right() + spacing, 0, width(), height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+    }
+    if (FocusRing::shows(*this)) {
+        painter.setOpacity(1);
+        FocusRing::paint(painter, QRectF(rect()), 5);
     }
 }

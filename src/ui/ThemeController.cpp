@@ -2,9 +2,11 @@
 
 #include "platform/Settings.h"
 #include "ui/Quillet.h"
+#include "ui/QuilletStyle.h"
 
 #include <QApplication>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QToolTip>
 
 namespace {
@@ -45,15 +47,22 @@ QPalette paletteFrom(const Colors& c)
     return palette;
 }
 
+// The desktop's palette with Quillet's accent wherever the palette names one, so that
+// switches, selections and pills share one accent.
+QPalette withQuilletAccent(QPalette palette)
+{
+    for (const auto group : { QPalette::Active, QPalette::Inactive }) {
+        palette.setColor(group, QPalette::Highlight, Quillet::accent());
+        palette.setColor(group, QPalette::HighlightedText, Qt::white);
+        palette.setColor(group, QPalette::Link, Quillet::accent());
+        palette.setColor(group, QPalette::LinkVisited, Quillet::accent().darker(115));
+    }
+    return palette;
+}
+
 QString fusion()
 {
     return QStringLiteral("Fusion");
-}
-
-void useStyle(const QString& name)
-{
-    if (QApplication::style()->name().compare(name, Qt::CaseInsensitive) != 0)
-        QApplication::setStyle(name);
 }
 
 } // namespace
@@ -61,8 +70,8 @@ void useStyle(const QString& name)
 ThemeController::ThemeController(Settings& settings, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
-    , m_startupStyle(QApplication::style()->name())
-    , m_startupPalette(QApplication::palette())
+    , m_startupStyle(baseStyleName())
+    , m_startupPalette(withQuilletAccent(QApplication::palette()))
 {
     connect(&m_settings, &Settings::changed, this, [this](const QString& key) {
         if (SettingsKeys::appTheme.is(key))
@@ -112,6 +121,20 @@ QPalette ThemeController::darkPalette()
         .dark = QColor(0x18, 0x18, 0x19),
         .shadow = QColor(0x0a, 0x0a, 0x0a),
     });
+}
+
+QString ThemeController::baseStyleName()
+{
+    const auto* style = qobject_cast<const QuilletStyle*>(QApplication::style());
+    return (style ? style->baseStyle() : QApplication::style())->name();
+}
+
+void ThemeController::useStyle(const QString& name)
+{
+    if (qobject_cast<const QuilletStyle*>(QApplication::style())
+        && baseStyleName().compare(name, Qt::CaseInsensitive) == 0)
+        return;
+    QApplication::setStyle(new QuilletStyle(QStyleFactory::create(name)));
 }
 
 void ThemeController::apply()

@@ -1,6 +1,7 @@
 #include "ui/ThemeTile.h"
 
 #include "platform/Settings.h"
+#include "ui/FocusRing.h"
 #include "ui/Quillet.h"
 #include "ui/ThemeController.h"
 
@@ -13,8 +14,9 @@ constexpr QSizeF kCard { 78, 52 };
 constexpr qreal kCardRadius = 7;
 constexpr qreal kCardPadding = 10;
 constexpr qreal kNameSpacing = 8;
-// Room for the half of the selected outline that lies outside the card.
-constexpr qreal kOutlineRoom = 1;
+// Room for the half of the selected outline that lies outside the card and, clear of it, the
+// focus ring.
+constexpr qreal kOutlineRoom = 4;
 
 struct Bar
 {
@@ -90,11 +92,9 @@ void ThemeTile::paintEvent(QPaintEvent*)
     painter.setBrush(Qt::NoBrush);
     painter.setPen(selected ? QPen(Quillet::accent(), 2) : QPen(Quillet::cardStroke(palette()), 1));
     painter.drawPath(outline);
-    if (hasFocus()) {
-        painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.5), 1.5));
-        painter.drawRoundedRect(card.adjusted(-kOutlineRoom, -kOutlineRoom, kOutlineRoom, kOutlineRoom),
-            kCardRadius + kOutlineRoom, kCardRadius + kOutlineRoom);
-    }
+    if (FocusRing::shows(*this))
+        FocusRing::paint(painter, card.adjusted(-kOutlineRoom, -kOutlineRoom, kOutlineRoom, kOutlineRoom),
+            kCardRadius + kOutlineRoom);
 
     painter.setPen(selected ? Quillet::primary(palette()) : Quillet::secondary(palette()));
     painter.setFont(font());

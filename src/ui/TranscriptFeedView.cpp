@@ -2,6 +2,7 @@
 
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
+#include "ui/FocusRing.h"
 #include "ui/Quillet.h"
 #include "ui/RecordingDot.h"
 #include "ui/ScrollIndicator.h"
@@ -825,6 +826,21 @@ void TranscriptFeedView::paintEvent(QPaintEvent* event)
         bottom.setColorAt(1, ground);
         painter.fillRect(QRectF(0, height - fade, viewport()->width(), fade), bottom);
     }
+    // The feed scrolls with the keyboard once it has the focus.
+    if (FocusRing::shows(*this))
+        FocusRing::paint(painter, QRectF(viewport()->rect()), 6);
+}
+
+void TranscriptFeedView::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void TranscriptFeedView::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
 
 void TranscriptFeedView::resizeEvent(QResizeEvent* event)

@@ -1,6 +1,7 @@
 #include "ui/UpdateBanner.h"
 
 #include "system/UpdateChecker.h"
+#include "ui/FocusRing.h"
 #include "ui/Quillet.h"
 #include "ui/SymbolView.h"
 #include "ui/ToneLabel.h"
@@ -78,4 +79,6 @@ void UpdateBanner::paintEvent(QPaintEvent*)
     painter.setPen(QPen(Quillet::withOpacity(Quillet::accent(), 0.25), 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(card, kRadius - 0.5, kRadius - 0.5);
+    if (FocusRing::shows(*this))
+        FocusRing::paint(painter, QRectF(cardRect()), kRadius);
 }

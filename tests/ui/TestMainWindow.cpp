@@ -502,7 +502,7 @@ private slots:
         const QPalette expected = appearance == ThemeController::Appearance::dark ? ThemeController::darkPalette()
             : appearance == ThemeController::Appearance::light                    ? ThemeController::lightPalette()
                                                                                   : startupPalette;
-        QCOMPARE(QApplication::style()->name().toLower(),
+        QCOMPARE(ThemeController::baseStyleName().toLower(),
             appearance == ThemeController::Appearance::system ? QStringLiteral("windows") : QStringLiteral("fusion"));
         QTRY_COMPARE(w.window->palette().color(QPalette::Window), expected.color(QPalette::Window));
         QTRY_COMPARE(w.content().recordingControls()->timeLabel()->palette().color(QPalette::WindowText),

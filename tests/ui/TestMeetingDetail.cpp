@@ -149,6 +149,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setIsRecording(true);
         MeetingDetailView view(meeting, *rig);
+        view.resize(1120, 900); // room for the whole chat panel
         view.show();
         QVERIFY(view.isLiveFace());
         MeetingChatService* chat = &view.chat();
