@@ -287,7 +287,8 @@ private slots:
         QProcess bus;
         bus.start("dbus-daemon", { "--config-file=" + config.fileName(), "--nofork", "--print-address=1" });
         QVERIFY(bus.waitForStarted());
-        QTRY_VERIFY(bus.canReadLine());
+        // Programs started here can take many seconds to come up on a busy machine.
+        QTRY_VERIFY_WITH_TIMEOUT(bus.canReadLine(), 60'000);
         const QString address = QString::fromUtf8(bus.readLine().trimmed());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DBUS_SESSION_BUS_ADDRESS", address);
@@ -310,7 +311,8 @@ private slots:
         if (hungRegistry) {
             startRegistry();
             QDBusConnection connection = QDBusConnection::connectToBus(address, "probe-bus");
-            QTRY_VERIFY(connection.interface()->isServiceRegistered("org.gnome.evolution.dataserver.Sources5"));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                connection.interface()->isServiceRegistered("org.gnome.evolution.dataserver.Sources5"), 120'000);
             QDBusConnection::disconnectFromBus("probe-bus");
             ::kill(pid_t(registry.processId()), SIGSTOP);
         }

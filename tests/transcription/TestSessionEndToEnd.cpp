@@ -3,6 +3,8 @@
 #include "support/TestMain.h"
 #include "transcription/LiveDraftRecognizer.h"
 
+#include <QElapsedTimer>
+
 namespace {
 
 struct Spoken
@@ -80,6 +82,8 @@ private slots:
         QVERIFY(!farTrack.isEmpty() && !micTrack.isEmpty());
         LogCapture log;
         QSignalSpy summaryDone(&rig.session, &TranscriptionSession::summaryFinished);
+        QElapsedTimer sinceStart;
+        sinceStart.start();
         Meeting* meeting = rig.start();
         QVERIFY(meeting);
         QVERIFY(rig.session.systemAudioActive());
@@ -88,6 +92,7 @@ private slots:
         QVERIFY(farPlayer && micPlayer);
         QTRY_VERIFY_WITH_TIMEOUT(
             farPlayer->state() == QProcess::NotRunning && micPlayer->state() == QProcess::NotRunning, kLongWaitMs);
+        const double playedBy = double(sinceStart.elapsed()) / 1000.0;
         QVERIFY(rig.stopAndFinalize());
 
         QVERIFY2(rig.provider.violations().isEmpty(), qPrintable(rig.provider.violations().join(QStringLiteral("; "))));
@@ -96,13 +101,16 @@ private slots:
                 QStringLiteral("Me: ") + c->text }));
         QVERIFY(log.contains(QStringLiteral("[Quillet] Echo dropped: ") + a->text)
             || log.contains(QStringLiteral("[Quillet] Echo replaced: ") + a->text));
-        // A and B come through one stream, so their distance is counted in samples and holds on
-        // any machine. C comes through the other stream from a player of its own, which starts
-        // whenever a busy machine gets round to it: C is checked to come after B has ended (it
-        // is spoken 2.5 s later), not at a distance.
+        // Times count from the recording's start: A, half a second into the far side's track,
+        // lies between then and the end of the playing, however late a busy machine started
+        // the player. A and B come through one stream, so their distance is counted in samples
+        // and holds on any machine. C comes through the other stream from a player of its own,
+        // which also starts whenever the machine gets round to it: C is checked to come after B
+        // has ended (it is spoken 2.5 s later), not at a distance.
         const auto segments = meeting->sortedSegments();
         const double start = segments.at(0)->timestamp();
-        QVERIFY2(start > 0.2 && start < 3.0, qPrintable(QString::number(start)));
+        QVERIFY2(start > 0.2 && start < playedBy,
+            qPrintable(QStringLiteral("A at %1, players done after %2 s").arg(start).arg(playedBy)));
         const double bStart = segments.at(1)->timestamp();
         QVERIFY2(std::abs(bStart - start - (bAt - aAt)) < 0.7, qPrintable(QString::number(bStart)));
         QVERIFY2(segments.at(2)->timestamp() > bStart + seconds(b->samples),
@@ -141,7 +149,8 @@ private slots:
             [&] { drafts << rig.session.liveDraft(); });
         LogCapture log;
         QVERIFY(rig.start());
-        QTRY_VERIFY(log.contains(QStringLiteral("[Quillet] Live draft running on-device")));
+        // The recogniser's model takes a while to load, and its thread to end, on a busy machine.
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("[Quillet] Live draft running on-device")), kLongWaitMs);
 
         // Real recorded speech (16 kHz s16le): the recogniser does poorly on synthetic voices.
         const auto player = SpokenAudio::startPlaying(
@@ -152,7 +161,7 @@ private slots:
 
         QVERIFY(rig.stopAndFinalize());
         QCOMPARE(rig.session.liveDraft(), QString());
-        QTRY_COMPARE(LiveDraftRecognizer::decodingThreadCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(LiveDraftRecognizer::decodingThreadCount(), 0, kLongWaitMs);
     }
 };
 
