@@ -30,6 +30,8 @@ FixItBanner::FixItBanner(AccountService& account, MicrophonePermission& micropho
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_message->setTextFormat(Qt::PlainText);
     m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // Narrower than its text, the message ends in an ellipsis rather than being cut.
+    static_cast<ToneLabel*>(m_message)->setMaximumLines(1);
     m_button->setFont(Quillet::font(11.5));
     m_button->setAutoDefault(false);
     auto* row = new QHBoxLayout(m_content);

@@ -51,9 +51,10 @@ void QuilletStyle::drawPrimitive(
         painter->restore();
         break;
     }
+    case PE_PanelMenu: // Fusion's menus draw their edge here
     case PE_FrameMenu:
         painter->save();
-        painter->setPen(QPen(edgeColor(option->palette, 0.22), 1));
+        painter->setPen(QPen(edgeColor(option->palette, 0.3), 1));
         painter->setBrush(Qt::NoBrush);
         painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
         painter->restore();

@@ -9,10 +9,12 @@
 #include "ui/ThemeController.h"
 
 #include <QAbstractButton>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QStyleHints>
+#include <QStyleOption>
 
 // The main window as a demanding user meets it: it keeps the size it was given whatever opens
 // inside it, every page works at its smallest size, the keyboard focus shows wherever it is,
@@ -332,6 +334,40 @@ private slots:
             QVERIFY2(sameLine ? to.x() > from.x() : to.y() > from.y(),
                 qPrintable(nameOf(after) + QStringLiteral(" comes after ") + nameOf(before)));
         }
+    }
+
+    void edgesShowOnDark_data()
+    {
+        QTest::addColumn<int>("element");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("unchecked box") << int(QStyle::PE_IndicatorCheckBox) << QSize(14, 14);
+        QTest::newRow("menu") << int(QStyle::PE_PanelMenu) << QSize(120, 60);
+    }
+
+    // An unchecked checkbox and a menu keep an edge that stands out from the dark window.
+    void edgesShowOnDark()
+    {
+        QFETCH(int, element);
+        QFETCH(QSize, size);
+        AppRig rig;
+        rig->settings().set(SettingsKeys::appTheme, QStringLiteral("dark"));
+        ThemeController themes(rig->settings());
+        const QPalette dark = ThemeController::darkPalette();
+        QImage image(size, QImage::Format_ARGB32);
+        image.fill(dark.color(QPalette::Window));
+        QStyleOption option;
+        option.rect = QRect(QPoint(0, 0), size);
+        option.palette = dark;
+        option.state = QStyle::State_Enabled | QStyle::State_Off;
+        {
+            QPainter painter(&image);
+            QApplication::style()->drawPrimitive(QStyle::PrimitiveElement(element), &option, &painter);
+        }
+        int brightest = 0;
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                brightest = std::max(brightest, qGray(image.pixel(x, y)));
+        QVERIFY2(brightest - qGray(dark.color(QPalette::Window).rgb()) >= 40, qPrintable(QString::number(brightest)));
     }
 
     // Every colour follows a theme change at once, the recording bar's divider among them.
