@@ -17,9 +17,13 @@ SaveProblemBanner::SaveProblemBanner(SaveHealth& health, QWidget* parent)
     , m_content(new QWidget(this))
     , m_message(new ToneLabel({}, Quillet::font(12.5), Quillet::Tone::primary))
 {
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // The sentence wraps rather than being cut in a narrow window.
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
     m_message->setTextFormat(Qt::PlainText);
-    m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_message->setWordWrap(true);
+    m_message->setMinimumWidth(1);
     auto* row = new QHBoxLayout(m_content);
     row->setContentsMargins(kPadding);
     row->setSpacing(10);
@@ -56,6 +60,18 @@ QSize SaveProblemBanner::sizeHint() const
     if (m_health.problem() == SaveHealth::Problem::none)
         return { 0, 0 };
     return { 0, m_content->sizeHint().height() };
+}
+
+bool SaveProblemBanner::hasHeightForWidth() const
+{
+    return true;
+}
+
+int SaveProblemBanner::heightForWidth(int width) const
+{
+    if (m_health.problem() == SaveHealth::Problem::none)
+        return 0;
+    return m_content->heightForWidth(width);
 }
 
 void SaveProblemBanner::follow()
