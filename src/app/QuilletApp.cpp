@@ -22,9 +22,19 @@ namespace {
 class FirstPaintReporter final : public QObject
 {
 public:
+    // The page itself paints nothing; what it holds does.
+    static bool onHomePage(QObject* object)
+    {
+        for (; object; object = object->parent()) {
+            if (object->inherits("HomeView"))
+                return true;
+        }
+        return false;
+    }
+
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint && watched->inherits("HomeView")) {
+        if (event->type() == QEvent::Paint && onHomePage(watched)) {
             qApp->removeEventFilter(this);
             // Queued: the line is written once the whole window has been painted and shown.
             QMetaObject::invokeMethod(
