@@ -9,24 +9,38 @@
 // - opening, to the first paint, a finished meeting of M segments (default 5,000) with its
 //   transcript shown, and a recording one; from a store just opened (its segments are read on
 //   first access) and again with them in memory;
+// - long model text: a summary of 2,000 lines opened to the first paint, 1 MB of unmatched
+//   openers shown, and a 500-line answer streamed into the chat panel in pieces (the longest
+//   main-thread turn while it streams);
 // - with --cpu-seconds (run it under Xvfb): the CPU a recording's live face costs on screen
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden.
 
 #include "BenchFigures.h"
+#include "chat/MeetingChatService.h"
+#include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
+#include "ui/MeetingChatPanel.h"
 #include "ui/MeetingDetailView.h"
+#include "ui/SummaryMarkdown.h"
 #include "ui/TranscriptFeedView.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
+#include <QScrollArea>
 #include <QScrollBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -130,8 +144,9 @@ QUuid addMeeting(AppServices& services, int segments, bool recording)
     return meeting->id();
 }
 
-// From making the view to its first paint in the window.
-double openToFirstPaint(AppServices& services, const QUuid& id)
+// From making the view to its first paint in the window; the transcript is shown unless the
+// summary is wanted.
+double openToFirstPaint(AppServices& services, const QUuid& id, bool transcript = true)
 {
     QWidget window;
     window.resize(1120, 740);
@@ -140,7 +155,7 @@ double openToFirstPaint(AppServices& services, const QUuid& id)
     QElapsedTimer timer;
     timer.start();
     auto* view = new MeetingDetailView(*services.store().meetingById(id), services);
-    if (!view->isLiveFace())
+    if (!view->isLiveFace() && transcript)
         view->setShowTranscript(true);
     layout->addWidget(view);
     window.show();
@@ -219,6 +234,170 @@ void benchCpu(int seconds)
         seconds, qPrintable(QGuiApplication::platformName()), shown, hidden);
 }
 
+// Text as a model writes it: a heading now and then, bullets with a bold lead, tasks, and
+// paragraphs with a link or some code.
+QString modelText(int lines)
+{
+    QRandomGenerator random(3);
+    QString text;
+    for (int i = 0; i < lines; ++i) {
+        switch (i % 9) {
+        case 0:
+            text += QStringLiteral("## Part %1\n").arg(i / 9 + 1);
+            break;
+        case 1:
+        case 2:
+        case 3:
+            text += QStringLiteral("- **Owner:** ") + sentence(random) + QLatin1Char('\n');
+            break;
+        case 4:
+            text += QStringLiteral("- [ ] ") + sentence(random) + QLatin1Char('\n');
+            break;
+        case 5:
+            text += QStringLiteral("- [x] *Done:* ") + sentence(random) + QLatin1Char('\n');
+            break;
+        case 6:
+            text += sentence(random) + QStringLiteral(" See [the notes](https://notes.test/a) and `run.sh`.\n");
+            break;
+        default:
+            text += sentence(random) + QLatin1Char('\n');
+        }
+    }
+    return text;
+}
+
+// From setting the text to the first paint of a 1120 × 740 window that scrolls it.
+double showToFirstPaint(const QString& markdown)
+{
+    QWidget window;
+    window.resize(1120, 740);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    layout->addWidget(scroll);
+    QElapsedTimer timer;
+    timer.start();
+    auto* view = new SummaryMarkdown(nullptr);
+    view->setMarkdown(markdown);
+    scroll->setWidget(view);
+    window.show();
+    window.repaint();
+    return msSince(timer);
+}
+
+// A provider on 127.0.0.1 that streams one answer in small events, a piece every millisecond,
+// as a fast model does.
+class StreamingProvider final : public QObject
+{
+public:
+    explicit StreamingProvider(QStringList pieces)
+        : m_pieces(std::move(pieces))
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                socket->readAll();
+                if (socket->property("answering").toBool())
+                    return;
+                socket->setProperty("answering", true);
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n");
+                auto* timer = new QTimer(socket);
+                auto next = std::make_shared<qsizetype>(0);
+                timer->callOnTimeout(socket, [this, socket, timer, next] {
+                    if (*next == m_pieces.size()) {
+                        timer->stop();
+                        socket->write("data: [DONE]\n\n");
+                        socket->disconnectFromHost();
+                        return;
+                    }
+                    const QJsonObject delta { { QStringLiteral("content"), m_pieces.at((*next)++) } };
+                    const QJsonObject choice { { QStringLiteral("delta"), delta } };
+                    socket->write("data: "
+                        + QJsonDocument(QJsonObject { { QStringLiteral("choices"), QJsonArray { choice } } })
+                              .toJson(QJsonDocument::Compact)
+                        + "\n\n");
+                });
+                timer->start(1);
+            });
+        });
+    }
+
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort())); }
+
+private:
+    QTcpServer m_server;
+    QStringList m_pieces;
+};
+
+void benchLongText()
+{
+    {
+        AppRig rig;
+        auto* meeting = new Meeting(QStringLiteral("All-day workshop"), QDateTime::currentDateTimeUtc());
+        meeting->setSummary(modelText(2000));
+        rig->store().insert(meeting);
+        rig->store().save();
+        const double first = openToFirstPaint(*rig, meeting->id(), false);
+        const double again = openToFirstPaint(*rig, meeting->id(), false);
+        std::printf("a summary of 2,000 lines opened to the first paint: %.1f ms, again %.1f ms (target: 100 ms)\n",
+            first, again);
+    }
+    std::printf("1 MB of \"[\" to the first paint: %.1f ms (target: 200 ms)\n",
+        showToFirstPaint(QString(1024 * 1024, QLatin1Char('['))));
+    std::printf("1 MB of \"*a \" to the first paint: %.1f ms (target: 200 ms)\n",
+        showToFirstPaint(QStringLiteral("*a ").repeated(1024 * 1024 / 3)));
+
+    // A 500-line answer, cut into pieces of about a dozen characters as a model streams it.
+    const QString answer = modelText(500);
+    QStringList pieces;
+    for (qsizetype at = 0; at < answer.size(); at += 12)
+        pieces.append(answer.mid(at, 12));
+    StreamingProvider provider(pieces);
+    QTemporaryDir dir;
+    Settings settings(dir.filePath(QStringLiteral("settings.ini")));
+    Meeting meeting(QStringLiteral("Budget review"), QDateTime::currentDateTimeUtc());
+    MeetingChatService chat(
+        [&provider] {
+            return std::optional<ModelCredentials>({ provider.url(), QStringLiteral("t"), false });
+        },
+        settings);
+    MeetingChatPanel panel(meeting, chat, ModelContextBox {}, settings, nullptr);
+    panel.resize(420, 740);
+    panel.show();
+    (void)QTest::qWaitForWindowExposed(&panel);
+
+    // The longest turn of the event loop: the gap between two firings of a timer that asks to
+    // run as often as it can.
+    double longest = 0;
+    QElapsedTimer turn;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.callOnTimeout([&] {
+        longest = std::max(longest, msSince(turn));
+        turn.start();
+    });
+    QElapsedTimer whole;
+    whole.start();
+    chat.ask(QStringLiteral("What did we decide?"), &meeting, ModelContextBox {});
+    turn.start();
+    probe.start(0);
+    QEventLoop loop;
+    QObject::connect(&chat, &MeetingChatService::isAnsweringChanged, &loop, [&] {
+        if (!chat.isAnswering())
+            loop.quit();
+    });
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
+    probe.stop();
+    const bool stored = meeting.chatMessages().size() == 2;
+    std::printf("a 500-line answer streamed into the chat panel in %lld pieces: longest main-thread turn %.1f ms "
+                "(target: 50 ms), %.0f ms in all, %s\n",
+        qlonglong(pieces.size()), longest, msSince(whole), stored ? "stored" : "NOT stored");
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -235,7 +414,11 @@ int main(int argc, char* argv[])
         QStringLiteral("M"), QStringLiteral("5000") });
     parser.addOption({ QStringLiteral("cpu-seconds"), QStringLiteral("Seconds of each CPU measurement (0: none)."),
         QStringLiteral("S"), QStringLiteral("0") });
+    parser.addOption({ QStringLiteral("long-text-only"), QStringLiteral("Only the long model text figures.") });
     parser.process(app);
+    benchLongText();
+    if (parser.isSet(QStringLiteral("long-text-only")))
+        return 0;
     benchOpening(parser.value(QStringLiteral("open-segments")).toInt());
     if (const int seconds = parser.value(QStringLiteral("cpu-seconds")).toInt(); seconds > 0) {
         benchCpu(seconds);

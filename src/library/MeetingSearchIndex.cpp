@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QUuid>
 #include <QtConcurrent>
+#include <algorithm>
 #include <cstring>
 #include <string.h>
 
@@ -64,8 +65,10 @@ bool contains(const std::string& haystack, const std::string& needle)
         && memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
 }
 
-// Below this many meetings a search is not worth handing to other threads.
+// Below this many meetings a search is not worth handing to other threads, nor below this much
+// transcript to read.
 constexpr qsizetype kParallelThreshold = 2000;
+constexpr size_t kParallelBytes = 4 * 1024 * 1024;
 
 } // namespace
 
@@ -73,6 +76,35 @@ MeetingSearchIndex::Query::Query(const QString& searchText)
     : m_lowered(searchText.toLower())
 {
     m_searchable = appendUtf8(m_bytes, m_lowered) && m_bytes.find('\0') == std::string::npos;
+    for (size_t i = 1; i < m_bytes.size(); ++i)
+        m_pairs.push_back(Sketch::place(uchar(m_bytes[i - 1]), uchar(m_bytes[i])));
+    std::sort(m_pairs.begin(), m_pairs.end());
+    m_pairs.erase(std::unique(m_pairs.begin(), m_pairs.end()), m_pairs.end());
+}
+
+void MeetingSearchIndex::Sketch::add(const std::string& text)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t i = 0; i < text.size(); ++i) {
+        m_bytes[bytes[i] >> 6] |= quint64(1) << (bytes[i] & 63);
+        if (i > 0) {
+            const quint16 at = place(bytes[i - 1], bytes[i]);
+            m_bits[at >> 6] |= quint64(1) << (at & 63);
+        }
+    }
+}
+
+bool MeetingSearchIndex::Sketch::mayHold(const std::string& bytes, const std::vector<quint16>& pairs) const
+{
+    if (bytes.size() == 1) {
+        const auto byte = uchar(bytes.front());
+        return m_bytes[byte >> 6] >> (byte & 63) & 1;
+    }
+    for (const quint16 at : pairs) {
+        if (!(m_bits[at >> 6] >> (at & 63) & 1))
+            return false;
+    }
+    return true;
 }
 
 MeetingSearchIndex::MeetingSearchIndex(ModelContext& context, QObject* parent)
@@ -174,8 +206,11 @@ std::shared_ptr<MeetingSearchIndex::StoredCopy> MeetingSearchIndex::readFile(
                 std::string buffer;
                 qint64 current = 0;
                 const auto flush = [&] {
-                    if (current != 0)
-                        (*stored)[current].transcript = std::string(buffer);
+                    if (current != 0) {
+                        StoredMeeting& meeting = (*stored)[current];
+                        meeting.transcript = std::string(buffer);
+                        meeting.transcriptSketch.add(meeting.transcript);
+                    }
                     buffer.clear();
                 };
                 while (rows.next() && !cancelled.load(std::memory_order_relaxed)) {
@@ -212,9 +247,10 @@ void MeetingSearchIndex::apply(StoredCopy& stored)
         }
         // A meeting whose segments were never opened cannot have changed them: the file is
         // its truth. An opened one may hold unsaved segments, or segments saved after the read.
-        if (!meeting->m_childrenLoaded && found != stored.end())
+        if (!meeting->m_childrenLoaded && found != stored.end()) {
             entry.transcript = std::move(found->transcript);
-        else
+            entry.transcriptSketch = found->transcriptSketch;
+        } else
             copyTranscript(meeting, entry);
     }
     m_ready = true;
@@ -242,11 +278,14 @@ void MeetingSearchIndex::copyTranscript(Meeting* meeting, Entry& entry)
     for (const TranscriptSegment* segment : meeting->segments())
         appendField(transcript, segment->text());
     entry.transcript = std::move(transcript);
+    entry.transcriptSketch = Sketch();
+    entry.transcriptSketch.add(entry.transcript);
 }
 
-bool MeetingSearchIndex::entryMatches(const Entry& entry, const std::string& bytes) const
+bool MeetingSearchIndex::entryMatches(const Entry& entry, const Query& query)
 {
-    return contains(entry.head, bytes) || contains(entry.transcript, bytes);
+    return contains(entry.head, query.m_bytes)
+        || (entry.transcriptSketch.mayHold(query.m_bytes, query.m_pairs) && contains(entry.transcript, query.m_bytes));
 }
 
 bool MeetingSearchIndex::matchesPlainly(const Meeting& meeting, const QString& loweredQuery)
@@ -269,7 +308,7 @@ bool MeetingSearchIndex::matches(const Meeting* meeting, const Query& query) con
     const auto found = m_entries.constFind(meeting);
     if (!m_ready || !query.m_searchable || found == m_entries.constEnd())
         return matchesPlainly(*meeting, query.m_lowered);
-    return entryMatches(*found, query.m_bytes);
+    return entryMatches(*found, query);
 }
 
 QList<Meeting*> MeetingSearchIndex::filter(const QList<Meeting*>& meetings, const Query& query) const
@@ -284,20 +323,35 @@ QList<Meeting*> MeetingSearchIndex::filter(const QList<Meeting*>& meetings, cons
     };
     // Only the copy may be read from other threads; the live records belong to this one.
     if (m_ready && query.m_searchable && count >= kParallelThreshold) {
-        const int parts = qMax(1, QThread::idealThreadCount());
-        QList<std::pair<qsizetype, qsizetype>> ranges;
-        for (int part = 0; part < parts; ++part)
-            ranges.append({ count * part / parts, count * (part + 1) / parts });
-        QtConcurrent::blockingMap(ranges, [&](const std::pair<qsizetype, qsizetype>& range) {
-            for (qsizetype i = range.first; i < range.second; ++i) {
-                const auto found = m_entries.constFind(meetings.at(i));
-                kept[size_t(i)] = found != m_entries.constEnd() && entryMatches(*found, query.m_bytes);
-            }
-        });
-        // A meeting the copy does not know yet (none should be) is tested on this thread.
+        // Titles, notes and sketches are read here; only the transcripts that may hold the query
+        // are searched, on other threads when there is much of them.
+        std::vector<std::pair<qsizetype, const std::string*>> toRead;
+        size_t bytes = 0;
         for (qsizetype i = 0; i < count; ++i) {
-            if (!kept[size_t(i)] && !m_entries.contains(meetings.at(i)))
+            const auto found = m_entries.constFind(meetings.at(i));
+            if (found == m_entries.constEnd()) {
+                // A meeting the copy does not know yet (none should be).
                 kept[size_t(i)] = matchesPlainly(*meetings.at(i), query.m_lowered);
+            } else if (contains(found->head, query.m_bytes)) {
+                kept[size_t(i)] = 1;
+            } else if (found->transcriptSketch.mayHold(query.m_bytes, query.m_pairs)) {
+                toRead.emplace_back(i, &found->transcript);
+                bytes += found->transcript.size();
+            }
+        }
+        const auto read = [&](size_t from, size_t to) {
+            for (size_t j = from; j < to; ++j)
+                kept[size_t(toRead[j].first)] = contains(*toRead[j].second, query.m_bytes);
+        };
+        if (bytes < kParallelBytes) {
+            read(0, toRead.size());
+        } else {
+            const size_t parts = size_t(qMax(1, QThread::idealThreadCount()));
+            QList<std::pair<size_t, size_t>> ranges;
+            for (size_t part = 0; part < parts; ++part)
+                ranges.append({ toRead.size() * part / parts, toRead.size() * (part + 1) / parts });
+            QtConcurrent::blockingMap(
+                ranges, [&](const std::pair<size_t, size_t>& range) { read(range.first, range.second); });
         }
     } else {
         test(0, count);

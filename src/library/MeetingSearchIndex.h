@@ -4,10 +4,12 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class Meeting;
 class ModelContext;
@@ -49,6 +51,7 @@ public:
         friend class MeetingSearchIndex;
         QString m_lowered;
         std::string m_bytes;
+        std::vector<quint16> m_pairs; // the places in a Sketch of the pairs of bytes it holds
         // A NUL or an unpaired surrogate cannot be searched in the copy; such a query is
         // answered from the live records.
         bool m_searchable = true;
@@ -78,12 +81,32 @@ signals:
     void meetingChanged(Meeting* meeting);
 
 private:
+    // Which pairs of adjacent bytes a text holds, hashed into a few thousand bits. A query with
+    // a pair the text lacks cannot be in it, so most transcripts are passed over without being
+    // read; one that may hold the query is still searched whole.
+    class Sketch
+    {
+    public:
+        static constexpr int kBits = 4096;
+        static quint16 place(unsigned char first, unsigned char second)
+        {
+            return quint16((quint32(first) << 8 | second) * 2654435761u >> (32 - 12));
+        }
+        void add(const std::string& text);
+        // bytes: the lower-cased query; pairs: the places of its pairs of bytes.
+        bool mayHold(const std::string& bytes, const std::vector<quint16>& pairs) const;
+
+    private:
+        std::array<quint64, kBits / 64> m_bits {};
+        std::array<quint64, 4> m_bytes {}; // the single bytes, for queries of one byte
+    };
     struct Entry
     {
         QString title; // as last copied, to tell a title or notes change from other writes
         QString notes;
         std::string head; // title and notes, lower-cased, each followed by a NUL
         std::string transcript; // every segment, lower-cased, each followed by a NUL
+        Sketch transcriptSketch;
     };
     // What the worker read of one stored meeting: its texts as the file holds them, and their
     // copy, which stands wherever the live record still holds the same texts.
@@ -93,6 +116,7 @@ private:
         QString notes;
         std::string head;
         std::string transcript;
+        Sketch transcriptSketch;
     };
     using StoredCopy = QHash<qint64, StoredMeeting>;
 
@@ -101,7 +125,7 @@ private:
     Entry& entryFor(Meeting* meeting);
     void copyHead(Meeting* meeting, Entry& entry);
     void copyTranscript(Meeting* meeting, Entry& entry);
-    bool entryMatches(const Entry& entry, const std::string& bytes) const;
+    static bool entryMatches(const Entry& entry, const Query& query);
 
     ModelContext& m_context;
     Options m_options;

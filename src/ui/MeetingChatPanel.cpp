@@ -497,7 +497,14 @@ void MeetingChatPanel::updateAnswerRow()
     m_answering->setVisible(answering);
     m_thinking->setVisible(answering && text.isEmpty());
     m_streaming->setVisible(answering && !text.isEmpty());
-    m_streaming->setMarkdown(answering ? text : QString());
+    // While an answer streams its text only grows: only what is new is handed on, so a long
+    // answer is not compared whole at every piece.
+    const QString shown = answering ? text : QString();
+    if (m_streamedLength > 0 && shown.size() > m_streamedLength)
+        m_streaming->appendMarkdown(QStringView(shown).sliced(m_streamedLength));
+    else
+        m_streaming->setMarkdown(shown);
+    m_streamedLength = shown.size();
 }
 
 void MeetingChatPanel::updateError()

@@ -96,6 +96,7 @@ private:
     QWidget* m_thinking;
     Spinner* m_spinner;
     SummaryMarkdown* m_streaming;
+    qsizetype m_streamedLength = 0; // of the streaming answer, as last shown
     QLabel* m_error;
     QWidget* m_bottom;
     QHash<QUuid, QWidget*> m_turns;

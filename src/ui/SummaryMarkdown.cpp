@@ -6,10 +6,14 @@
 #include "ui/ToneLabel.h"
 
 #include <QBoxLayout>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -63,6 +67,11 @@ SummaryMarkdown::Block parseLine(const QString& line)
 
 // The inline parser: a small, forgiving subset of the usual markdown inline syntax. Nothing is
 // ever rejected; a marker without its partner is text.
+//
+// A model can write a line of a megabyte, all openers without partners. So the partners of
+// brackets, parentheses and backtick runs are found in one pass over the line, and a search
+// for a closing delimiter never walks again over ground a failed search of the same kind has
+// covered: every line is read a bounded number of times.
 class InlineParser
 {
 public:
@@ -79,6 +88,40 @@ public:
     }
 
 private:
+    // Where searches for one kind of closing delimiter (its character and length) already
+    // failed within one range: a search that reaches such a place fails too, since it goes on
+    // from there exactly as the earlier one did.
+    class DeadEnds
+    {
+    public:
+        DeadEnds(qsizetype begin, qsizetype end)
+            : m_begin(begin)
+            , m_end(end)
+        { }
+
+        static int kindOf(QChar c, qsizetype length)
+        {
+            const int character = c == QLatin1Char('*') ? 0 : c == QLatin1Char('_') ? 1 : 2;
+            return character * 3 + int(length - 1);
+        }
+        bool contains(qsizetype at, int kind) const
+        {
+            return !m_marks.empty() && (m_marks[size_t(at - m_begin)] >> kind & 1u);
+        }
+        void mark(const std::vector<qsizetype>& places, int kind)
+        {
+            if (m_marks.empty())
+                m_marks.assign(size_t(m_end - m_begin), 0);
+            for (const qsizetype at : places)
+                m_marks[size_t(at - m_begin)] |= quint16(1u << kind);
+        }
+
+    private:
+        qsizetype m_begin;
+        qsizetype m_end;
+        std::vector<quint16> m_marks; // a bit per kind, made at the first failure
+    };
+
     static bool isAsciiPunctuation(QChar c)
     {
         const char16_t u = c.unicode();
@@ -93,27 +136,77 @@ private:
         return length;
     }
 
+    // The pairs of the whole line, worked out the first time one is asked for. A search that
+    // starts at an opener meets the same escapes as this pass (an opener is never a
+    // backslash), so the partner it finds is the one recorded here, or none when that lies at
+    // or past the end of its range.
+    void findPartners() const
+    {
+        if (m_partnersFound)
+            return;
+        m_partnersFound = true;
+        const qsizetype size = m_text.size();
+        m_partner.assign(size_t(size), -1);
+        // Brackets: a backslash hides the character after it, as in the search for a link's text.
+        std::vector<qsizetype> open;
+        for (qsizetype i = 0; i < size; ++i) {
+            const QChar c = m_text[i];
+            if (c == QLatin1Char('\\')) {
+                ++i;
+            } else if (c == QLatin1Char('[')) {
+                open.push_back(i);
+            } else if (c == QLatin1Char(']') && !open.empty()) {
+                m_partner[size_t(open.back())] = i;
+                open.pop_back();
+            }
+        }
+        // Parentheses and backticks count as they stand.
+        open.clear();
+        for (qsizetype i = 0; i < size; ++i) {
+            const QChar c = m_text[i];
+            if (c == QLatin1Char('(')) {
+                open.push_back(i);
+            } else if (c == QLatin1Char(')') && !open.empty()) {
+                m_partner[size_t(open.back())] = i;
+                open.pop_back();
+            } else if (c == QLatin1Char('`')) {
+                const qsizetype length = runLength(i, size, c);
+                m_tickRuns[length].push_back(i);
+                i += length - 1;
+            }
+        }
+    }
+
+    qsizetype partnerBefore(qsizetype at, qsizetype end) const
+    {
+        findPartners();
+        const qsizetype partner = m_partner[size_t(at)];
+        return partner >= 0 && partner < end ? partner : -1;
+    }
+
     // Where the code span opened by `length` backticks at `at` closes, or -1.
     qsizetype codeSpanEnd(qsizetype at, qsizetype length, qsizetype end) const
     {
-        for (qsizetype i = at + length; i < end;) {
-            if (m_text[i] == QLatin1Char('`')) {
-                const qsizetype closing = runLength(i, end, QLatin1Char('`'));
-                if (closing == length)
-                    return i;
-                i += closing;
-            } else {
-                ++i;
-            }
-        }
-        return -1;
+        findPartners();
+        // Runs of backticks are whole where a search meets them: it starts after one, and a
+        // range never ends inside one.
+        const auto found = m_tickRuns.find(length);
+        if (found == m_tickRuns.end())
+            return -1;
+        const auto next = std::lower_bound(found->second.begin(), found->second.end(), at + length);
+        return next != found->second.end() && *next < end ? *next : -1;
     }
 
     // The closing delimiter of `length` copies of c for an opener ending at `from`, or -1.
     // Code spans and escaped characters are skipped; runs of another length are not partners.
-    qsizetype closingDelimiter(qsizetype from, qsizetype end, QChar c, qsizetype length) const
+    qsizetype closingDelimiter(qsizetype from, qsizetype end, QChar c, qsizetype length, DeadEnds& dead)
     {
+        const int kind = DeadEnds::kindOf(c, length);
+        m_visited.clear();
         for (qsizetype i = from; i < end;) {
+            if (dead.contains(i, kind))
+                break;
+            m_visited.push_back(i);
             const QChar here = m_text[i];
             if (here == QLatin1Char('\\') && i + 1 < end) {
                 i += 2;
@@ -132,45 +225,29 @@ private:
                 ++i;
             }
         }
+        dead.mark(m_visited, kind);
         return -1;
     }
 
     // "[text](destination)" starting at `at`: where the text ends and the whole link ends.
     bool link(qsizetype at, qsizetype end, qsizetype* textEnd, qsizetype* linkEnd, QString* destination) const
     {
-        int depth = 0;
-        qsizetype i = at;
-        for (; i < end; ++i) {
-            const QChar c = m_text[i];
-            if (c == QLatin1Char('\\')) {
-                ++i;
-            } else if (c == QLatin1Char('[')) {
-                ++depth;
-            } else if (c == QLatin1Char(']') && --depth == 0) {
-                break;
-            }
-        }
-        if (i >= end || i + 1 >= end || m_text[i + 1] != QLatin1Char('('))
+        const qsizetype i = partnerBefore(at, end);
+        if (i < 0 || i + 1 >= end || m_text[i + 1] != QLatin1Char('('))
             return false;
         *textEnd = i;
-        int parens = 0;
-        for (qsizetype j = i + 2; j < end; ++j) {
-            const QChar c = m_text[j];
-            if (c == QLatin1Char('('))
-                ++parens;
-            else if (c == QLatin1Char(')') && parens-- == 0) {
-                QString inside = m_text.mid(i + 2, j - i - 2).trimmed().toString();
-                // A title after the destination is dropped; angle brackets may wrap it.
-                if (const qsizetype space = inside.indexOf(QLatin1Char(' ')); space >= 0)
-                    inside.truncate(space);
-                if (inside.startsWith(QLatin1Char('<')) && inside.endsWith(QLatin1Char('>')))
-                    inside = inside.mid(1, inside.size() - 2);
-                *destination = inside;
-                *linkEnd = j + 1;
-                return true;
-            }
-        }
-        return false;
+        const qsizetype j = partnerBefore(i + 1, end);
+        if (j < 0)
+            return false;
+        QString inside = m_text.mid(i + 2, j - i - 2).trimmed().toString();
+        // A title after the destination is dropped; angle brackets may wrap it.
+        if (const qsizetype space = inside.indexOf(QLatin1Char(' ')); space >= 0)
+            inside.truncate(space);
+        if (inside.startsWith(QLatin1Char('<')) && inside.endsWith(QLatin1Char('>')))
+            inside = inside.mid(1, inside.size() - 2);
+        *destination = inside;
+        *linkEnd = j + 1;
+        return true;
     }
 
     // "<scheme:rest>" starting at `at`; returns the position after ">" or -1.
@@ -219,6 +296,7 @@ private:
 
     void parseRange(qsizetype begin, qsizetype end, const Run& style)
     {
+        DeadEnds dead(begin, end);
         QString text;
         for (qsizetype i = begin; i < end;) {
             const QChar c = m_text[i];
@@ -277,7 +355,7 @@ private:
                 if (opensText && !insideWord && (c != QLatin1Char('~') || run == 2)) {
                     // Three markers are strong and emphasised at once; otherwise two are strong.
                     const qsizetype length = c == QLatin1Char('~') ? 2 : std::min<qsizetype>(run, 3);
-                    const qsizetype close = run == length ? closingDelimiter(i + length, end, c, length) : -1;
+                    const qsizetype close = run == length ? closingDelimiter(i + length, end, c, length, dead) : -1;
                     if (close > i + length) {
                         flush(text, style);
                         Run inner = style;
@@ -304,6 +382,10 @@ private:
 
     QStringView m_text;
     QList<Run> m_runs;
+    std::vector<qsizetype> m_visited; // by the closing-delimiter search under way
+    mutable bool m_partnersFound = false;
+    mutable std::vector<qsizetype> m_partner; // of each bracket or parenthesis that has one
+    mutable std::map<qsizetype, std::vector<qsizetype>> m_tickRuns; // starts of backtick runs, by length
 };
 
 QString cssColor(const QColor& color)
@@ -316,6 +398,12 @@ QString cssColor(const QColor& color)
 }
 
 constexpr qreal kLineSpacing = 4.5;
+
+// Rows are made this many at once, enough to fill the window; the rest follow in batches of
+// about this long between other events, so a long text shows its top at once instead of
+// holding the window while every row is laid out.
+constexpr qsizetype kRowsAtOnce = 40;
+constexpr qint64 kRowBatchMs = 8;
 
 // The bullet's dot or the task's box, drawn beside the row's text.
 class RowMark final : public QWidget
@@ -383,15 +471,23 @@ struct SummaryMarkdown::Row
 
 QList<SummaryMarkdown::Block> SummaryMarkdown::parse(const QString& markdown)
 {
-    QString text = markdown;
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     QList<Block> blocks;
+    appendBlocks(markdown, blocks);
+    return blocks;
+}
+
+qsizetype SummaryMarkdown::appendBlocks(QStringView markdown, QList<Block>& blocks)
+{
+    QString text = markdown.toString();
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    qsizetype complete = blocks.size();
     for (const QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
+        complete = blocks.size();
         const QString trimmed = trimHorizontal(line);
         if (!trimmed.isEmpty())
             blocks.append(parseLine(trimmed));
     }
-    return blocks;
+    return complete;
 }
 
 QList<SummaryMarkdown::Run> SummaryMarkdown::inlineRuns(const QString& line)
@@ -408,6 +504,9 @@ SummaryMarkdown::SummaryMarkdown(UrlOpener* links, QWidget* parent)
     m_layout->setSpacing(0);
     m_layout->setAlignment(Qt::AlignTop);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    m_moreRows.setSingleShot(true);
+    m_moreRows.setInterval(0);
+    connect(&m_moreRows, &QTimer::timeout, this, &SummaryMarkdown::makeMoreRows);
 }
 
 SummaryMarkdown::~SummaryMarkdown()
@@ -419,9 +518,35 @@ void SummaryMarkdown::setMarkdown(const QString& markdown)
 {
     if (markdown == m_markdown && !m_rows.isEmpty())
         return;
+    if (!m_markdown.isEmpty() && markdown.size() > m_markdown.size() && markdown.startsWith(m_markdown)) {
+        appendMarkdown(QStringView(markdown).sliced(m_markdown.size()));
+        return;
+    }
     m_markdown = markdown;
-    m_blocks = parse(markdown);
-    for (qsizetype i = 0; i < m_blocks.size(); ++i) {
+    m_blocks.clear();
+    m_completeBlocks = appendBlocks(m_markdown, m_blocks);
+    updateRows(0);
+}
+
+void SummaryMarkdown::appendMarkdown(QStringView more)
+{
+    if (more.isEmpty())
+        return;
+    // The blocks of the lines before the last one cannot change: only the last line is read
+    // again, with what came after it.
+    const qsizetype kept = m_completeBlocks;
+    const qsizetype readFrom = m_markdown.lastIndexOf(QLatin1Char('\n')) + 1;
+    m_markdown.append(more);
+    m_blocks.resize(kept);
+    m_completeBlocks = appendBlocks(QStringView(m_markdown).sliced(readFrom), m_blocks);
+    updateRows(kept);
+}
+
+void SummaryMarkdown::updateRows(qsizetype from)
+{
+    from = std::min(from, m_rows.size());
+    qsizetype made = 0;
+    for (qsizetype i = from; i < m_blocks.size(); ++i) {
         const Block& block = m_blocks.at(i);
         if (i < m_rows.size()) {
             Row& row = *m_rows[i];
@@ -436,9 +561,13 @@ void SummaryMarkdown::setMarkdown(const QString& markdown)
             delete m_rows[i];
             m_rows[i] = makeRow(block, i == 0);
             m_layout->insertWidget(int(i), m_rows[i]->widget);
+        } else if (made == kRowsAtOnce) {
+            m_moreRows.start();
+            break;
         } else {
             m_rows.append(makeRow(block, i == 0));
             m_layout->addWidget(m_rows.last()->widget);
+            ++made;
         }
     }
     while (m_rows.size() > m_blocks.size()) {
@@ -446,6 +575,19 @@ void SummaryMarkdown::setMarkdown(const QString& markdown)
         delete row->widget;
         delete row;
     }
+}
+
+void SummaryMarkdown::makeMoreRows()
+{
+    QElapsedTimer batch;
+    batch.start();
+    while (m_rows.size() < m_blocks.size() && batch.elapsed() < kRowBatchMs) {
+        const qsizetype i = m_rows.size();
+        m_rows.append(makeRow(m_blocks.at(i), i == 0));
+        m_layout->addWidget(m_rows.last()->widget);
+    }
+    if (m_rows.size() < m_blocks.size())
+        m_moreRows.start();
 }
 
 void SummaryMarkdown::setSelectable(bool selectable)

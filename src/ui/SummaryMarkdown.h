@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -56,6 +57,8 @@ public:
     // Rows whose block is unchanged are kept, so a text that grows at its end (an answer
     // streaming in) only touches its last rows.
     void setMarkdown(const QString& markdown);
+    // The same as setting the text with `more` at its end, without comparing the text shown.
+    void appendMarkdown(QStringView more);
     const QList<Block>& blocks() const { return m_blocks; }
 
     // Lets the mouse select and copy the text.
@@ -70,6 +73,13 @@ protected:
 private:
     struct Row;
 
+    // Appends the blocks of the text's lines; returns how many blocks there are before its last
+    // line (the one no line break ends), which may still grow.
+    static qsizetype appendBlocks(QStringView markdown, QList<Block>& blocks);
+    // Brings the rows from this one on in line with the blocks; rows past the first few new
+    // ones are left to makeMoreRows().
+    void updateRows(qsizetype from);
+    void makeMoreRows();
     Row* makeRow(const Block& block, bool isFirst);
     void fillRow(Row& row);
     QString richText(const QList<Run>& runs, bool done) const;
@@ -79,6 +89,8 @@ private:
     QVBoxLayout* m_layout;
     QString m_markdown;
     QList<Block> m_blocks;
-    QList<Row*> m_rows;
+    qsizetype m_completeBlocks = 0; // the blocks of m_markdown before its last line
+    QList<Row*> m_rows; // may be fewer than the blocks while m_moreRows runs
+    QTimer m_moreRows;
     bool m_selectable = false;
 };

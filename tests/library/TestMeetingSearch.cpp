@@ -78,7 +78,8 @@ QList<Meeting*> plainFilter(const QList<Meeting*>& meetings, const QString& sear
 }
 
 // Every substring of one to four code units at sampled places of the pieces, their capitals,
-// runs of spaces, the characters other search syntaxes treat specially, and nothing.
+// what the changes below write, runs of spaces, the characters other search syntaxes treat
+// specially, and nothing.
 QStringList queries()
 {
     QStringList all;
@@ -90,6 +91,8 @@ QStringList queries()
             }
         }
     }
+    // What the changes write: a transcript's copy must learn its new pairs of bytes.
+    all << QStringLiteral("a🎉c") << QStringLiteral("🎉") << QStringLiteral("ǆ e") << QStringLiteral("ẞ a");
     all << QStringLiteral(" ") << QStringLiteral("  ") << QStringLiteral("   ") << QStringLiteral("\"*?[")
         << QStringLiteral("*") << QStringLiteral("[") << QString() << QStringLiteral("no such words");
     all.removeDuplicates();

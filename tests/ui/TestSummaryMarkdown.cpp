@@ -4,8 +4,10 @@
 #include "ui/SummaryMarkdown.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <algorithm>
 
 namespace {
 
@@ -143,6 +145,107 @@ private slots:
         QFETCH(QString, line);
         QFETCH(QStringList, runs);
         QCOMPARE(describe(SummaryMarkdown::inlineRuns(line)), runs);
+    }
+
+    // Openers without partners stay text, however many there are, and do not take the partner
+    // of a later opener.
+    void unmatchedOpeners_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("runs");
+        QTest::newRow("stars before spaces") << "*a *a *a " << QStringList { "*a *a *a " };
+        QTest::newRow("then a pair") << "*a *a *a *b*" << QStringList { "_a *a *a *b_" };
+        QTest::newRow("strong among single") << "**a *b **c** d" << QStringList { "*a *b **c*", " d" };
+        QTest::newRow("brackets") << "[[[" << QStringList { "[[[" };
+        QTest::newRow("bracket before a link") << "[[a](https://x.test)" << QStringList { "[", "[a](https://x.test)" };
+        QTest::newRow("escaped bracket in link text")
+            << "[a\\]b](https://x.test)" << QStringList { "[a]b](https://x.test)" };
+        QTest::newRow("parentheses in destination")
+            << "[a](https://x.test/(b)c) d" << QStringList { "[a](https://x.test/(b)c)", " d" };
+        QTest::newRow("destination never closed")
+            << "[a](https://x.test [b](https://y.test)" << QStringList { "[a](https://x.test ", "[b](https://y.test)" };
+        QTest::newRow("backticks of another length") << "``a`b" << QStringList { "``a`b" };
+        QTest::newRow("code of two backticks") << "``a`b`` c" << QStringList { "`a`b`", " c" };
+        QTest::newRow("escaped backtick opens none") << "\\``a` b" << QStringList { "`", "`a`", " b" };
+        QTest::newRow("code inside emphasis") << "*a `*` b*" << QStringList { "_a _", "_`*`_", "_ b_" };
+        QTest::newRow("unclosed code hides nothing") << "*a ``*` b*" << QStringList { "_a ``_", "` b*" };
+    }
+
+    void unmatchedOpeners()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, runs);
+        QCOMPARE(describe(SummaryMarkdown::inlineRuns(line)), runs);
+    }
+
+    // A text that grows in pieces shows what the whole text shows at once: a line may become a
+    // heading, a "\r" and a "\n" that arrive apart are one line break.
+    void growingTextEndsAsTheWhole_data()
+    {
+        QTest::addColumn<QStringList>("pieces");
+        QTest::newRow("lines") << QStringList { "## Sum", "mary\n- **Ow", "ner:** Lan\n", "\nWe a", "greed." };
+        QTest::newRow("becomes a heading") << QStringList { "a\n#", "#", " Next\n- [", "x] done" };
+        QTest::newRow("crlf split") << QStringList { "a\r", "\nb\r", "\n", "  \n", "- c" };
+        QTest::newRow("becomes blank") << QStringList { "a\n", " ", "\t", "\nb" };
+    }
+
+    void growingTextEndsAsTheWhole()
+    {
+        QFETCH(QStringList, pieces);
+        // Short texts: every row is made at once.
+        SummaryMarkdown grown(nullptr);
+        SummaryMarkdown appended(nullptr);
+        QString text;
+        for (const QString& piece : pieces) {
+            text += piece;
+            grown.setMarkdown(text);
+            appended.appendMarkdown(piece);
+        }
+        SummaryMarkdown whole(nullptr);
+        whole.setMarkdown(text);
+        const auto texts = [](const SummaryMarkdown& view) {
+            QStringList out;
+            for (const QLabel* label : rowLabels(view))
+                out << label->text();
+            out.sort();
+            return out;
+        };
+        for (const SummaryMarkdown* view : { &grown, &appended }) {
+            QCOMPARE(view->markdown(), text);
+            QCOMPARE(view->blocks(), whole.blocks());
+            QCOMPARE(texts(*view), texts(whole));
+        }
+    }
+
+    // A long text shows every line in order, though its rows come a few at a time, and text
+    // added meanwhile comes after them.
+    void longTextShowsEveryLineInOrder()
+    {
+        QString text;
+        for (int i = 0; i < 300; ++i)
+            text += QStringLiteral("Line %1\n").arg(i);
+        SummaryMarkdown view(nullptr);
+        view.resize(400, 600);
+        view.show();
+        view.setMarkdown(text);
+        view.appendMarkdown(u"- Last");
+        QTRY_COMPARE(rowLabels(view).size(), 301);
+        // Rows made while the view shows are shown from the event loop.
+        QTRY_VERIFY(std::ranges::all_of(rowLabels(view), [](const QLabel* label) { return label->isVisible(); }));
+        view.layout()->activate();
+        QList<QLabel*> labels = rowLabels(view);
+        std::sort(labels.begin(), labels.end(), [&](const QLabel* a, const QLabel* b) {
+            return a->mapTo(&view, QPoint()).y() < b->mapTo(&view, QPoint()).y();
+        });
+        QStringList shown;
+        for (const QLabel* label : labels) {
+            QTextDocument document;
+            document.setHtml(label->text());
+            shown << document.toPlainText();
+        }
+        QCOMPARE(shown.first(), QStringLiteral("Line 0"));
+        QCOMPARE(shown.at(150), QStringLiteral("Line 150"));
+        QCOMPARE(shown.last(), QStringLiteral("Last"));
     }
 
     void boldRunsAreFullPrimary()
