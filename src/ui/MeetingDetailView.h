@@ -96,6 +96,7 @@ private:
     void updateTitle();
     void updateMeta();
     void updateContent();
+    void updateTranscriptionNotice();
     void updateActionBar();
     void updateLinkBanner();
     void updateLiveStatus();
@@ -154,6 +155,7 @@ private:
     QWidget* m_emptyHint = nullptr;
     QWidget* m_regenerateBlock = nullptr;
     QLabel* m_regenerateErrorLabel = nullptr;
+    QLabel* m_transcriptionNotice = nullptr;
     PillButton* m_generateButton = nullptr;
     QWidget* m_actionBar = nullptr;
     QWidget* m_transcriptPanel = nullptr;
