@@ -197,6 +197,7 @@ private slots:
         QLabel* label = nullptr;
         if (summaryHeading) {
             auto* summary = new SummaryMarkdown(nullptr);
+            summary->setSelectable(true); // as the meeting view shows it
             summary->setMarkdown(QStringLiteral("## ") + text);
             owner.reset(summary);
             label = summary->findChild<QLabel*>();
