@@ -45,12 +45,13 @@ CloudError CloudError::api(const QString& code, const QString& message, int stat
     return error;
 }
 
-CloudError CloudError::network(QNetworkReply::NetworkError networkError, const QString& description)
+CloudError CloudError::network(QNetworkReply::NetworkError networkError, const TransportError& transport)
 {
     CloudError error;
     error.kind = Kind::Network;
     error.networkError = networkError;
-    error.networkDescription = description;
+    error.networkDescription = transport.description();
+    error.networkDetail = transport.detail;
     return error;
 }
 
@@ -212,10 +213,10 @@ void QuilletCloud::send(const QByteArray& method, const QString& path, const std
             return;
         RawReply raw;
         // A reply cut short by its limits is a failed transfer, whatever status came first.
-        if (const std::optional<QString> failure = ReplyLimiter::failure(reply)) {
+        if (ReplyLimiter::failure(reply)) {
             raw.error
                 = reply->error() == QNetworkReply::NoError ? QNetworkReply::OperationCanceledError : reply->error();
-            raw.errorString = *failure;
+            raw.transport = TransportError::of(reply);
             done(raw);
             return;
         }
@@ -223,9 +224,10 @@ void QuilletCloud::send(const QByteArray& method, const QString& path, const std
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid())
             raw.status = status.toInt();
+        else
+            raw.transport = TransportError::of(reply);
         raw.body = ReplyLimiter::body(reply);
         raw.error = reply->error();
-        raw.errorString = reply->errorString();
         done(raw);
     });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "network/TransportError.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QJsonValue>
@@ -26,12 +28,13 @@ struct CloudError
     QString code;
     QString message;
     int status = 0;
-    // Network: the transport failure.
+    // Network: the transport failure, in words for the user and as the network layer put it.
     QNetworkReply::NetworkError networkError = QNetworkReply::NoError;
     QString networkDescription;
+    QString networkDetail;
 
     static CloudError api(const QString& code, const QString& message, int status);
-    static CloudError network(QNetworkReply::NetworkError error, const QString& description);
+    static CloudError network(QNetworkReply::NetworkError error, const TransportError& transport);
     static CloudError malformed();
 
     QString description() const;
@@ -128,7 +131,8 @@ public:
         std::optional<int> status;
         QByteArray body;
         QNetworkReply::NetworkError error = QNetworkReply::NoError;
-        QString errorString;
+        // Set when no answer came.
+        std::optional<TransportError> transport;
     };
 
     // Both the longest silence and the longest whole call.
@@ -173,9 +177,9 @@ public:
     template <typename T> static CloudResult<T> decode(const RawReply& raw)
     {
         if (!raw.status) {
-            if (raw.error == QNetworkReply::NoError)
+            if (!raw.transport)
                 return CloudError::malformed();
-            return CloudError::network(raw.error, raw.errorString);
+            return CloudError::network(raw.error, *raw.transport);
         }
         const int status = *raw.status;
         if (status >= 200 && status <= 299) {

@@ -2,6 +2,7 @@
 
 #include "account/UrlPath.h"
 #include "network/ReplyLimiter.h"
+#include "network/TransportError.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -253,13 +254,10 @@ void TessraOAuth::exchange(const QString& code)
         reply->deleteLater();
         if (!m_pending || m_pending->exchange != reply)
             return;
-        if (const std::optional<QString> failure = ReplyLimiter::failure(reply)) {
-            finish(OtherError { *failure });
-            return;
-        }
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!status.isValid()) {
-            finish(OtherError { reply->errorString() });
+        if (ReplyLimiter::failure(reply) || !status.isValid()) {
+            const std::optional<TransportError> transport = TransportError::of(reply);
+            finish(OtherError { transport ? transport->description() : reply->errorString() });
             return;
         }
         finish(sessionFromTokenReply(status.toInt(), ReplyLimiter::body(reply)));

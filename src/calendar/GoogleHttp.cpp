@@ -1,6 +1,7 @@
 #include "calendar/GoogleHttp.h"
 
 #include "network/ReplyLimiter.h"
+#include "network/TransportError.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -24,14 +25,14 @@ QNetworkReply* GoogleHttp::send(QNetworkAccessManager& network, QNetworkRequest 
 
 GoogleHttp::Answer GoogleHttp::answer(QNetworkReply* reply)
 {
-    if (const std::optional<QString> failure = ReplyLimiter::failure(reply))
-        return { failure, std::nullopt, {} };
+    if (ReplyLimiter::failure(reply))
+        return { TransportError::of(reply)->description(), std::nullopt, {} };
     // Qt flags 4xx and 5xx answers as errors too; a status means the server answered.
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid())
         return { std::nullopt, status.toInt(), ReplyLimiter::body(reply) };
-    if (reply->error() != QNetworkReply::NoError)
-        return { reply->errorString(), std::nullopt, {} };
+    if (const std::optional<TransportError> transport = TransportError::of(reply))
+        return { transport->description(), std::nullopt, {} };
     return { std::nullopt, std::nullopt, ReplyLimiter::body(reply) };
 }
 

@@ -16,7 +16,7 @@ namespace GoogleHttp {
 // How a request ended before its body is judged.
 struct Answer
 {
-    std::optional<QString> transportError; // no answer: the network's own description
+    std::optional<QString> transportError; // no answer: why, in words for the user
     std::optional<int> status; // none (and no transport error): not an HTTP answer
     QByteArray body;
 };

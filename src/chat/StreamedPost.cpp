@@ -1,6 +1,7 @@
 #include "chat/StreamedPost.h"
 
 #include "network/ReplyLimiter.h"
+#include "network/TransportError.h"
 
 #include <QSslSocket>
 
@@ -57,7 +58,7 @@ void StreamedPost::start()
         if (error == QAbstractSocket::RemoteHostClosedError)
             onDisconnected();
         else
-            fail(m_socket->errorString());
+            fail(TransportError::ofSocket(error, m_socket->errorString()).description());
     });
     if (secureSocket) {
         connect(secureSocket, &QSslSocket::encrypted, this, &StreamedPost::sendRequest);

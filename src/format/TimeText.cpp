@@ -1,5 +1,6 @@
 #include "format/TimeText.h"
 
+#include <QRegularExpression>
 #include <cmath>
 #include <optional>
 
@@ -104,4 +105,34 @@ QString formatRelativeDate(const QDateTime& date, const QDateTime& now)
     if (seconds >= 60)
         return relative(seconds / 60, "min.", "min.", future);
     return relative(seconds, "sec.", "sec.", future);
+}
+
+QString shortTimeFormat(const QLocale& locale)
+{
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    // The seconds go with the separator before them, and any fraction after them.
+    static const QRegularExpression seconds(QStringLiteral("[:.]?s{1,2}(\\.z+)?"));
+    format.remove(seconds);
+    return format;
+}
+
+QString formatShortTime(const QTime& time, const QLocale& locale)
+{
+    return locale.toString(time, shortTimeFormat(locale));
+}
+
+QString abbreviatedDateFormat(const QLocale& locale)
+{
+    QString format = locale.dateFormat(QLocale::LongFormat);
+    static const QRegularExpression weekday(QStringLiteral("d{4}[,.]?\\s*"));
+    format.remove(weekday);
+    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
+    return format.trimmed();
+}
+
+QString formatAbbreviatedDateTime(const QDateTime& moment, const QLocale& locale)
+{
+    const QDateTime local = moment.toLocalTime();
+    return locale.toString(local.date(), abbreviatedDateFormat(locale)) + QStringLiteral(", ")
+        + formatShortTime(local.time(), locale);
 }

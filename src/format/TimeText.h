@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 
 // Texts for running times, meeting lengths and dates relative to now. Seconds arrive as
@@ -20,3 +21,18 @@ QString formatDuration(double seconds);
 // English text of date relative to now in the largest whole unit, abbreviated: "2 hr. ago",
 // "3 days ago", "in 5 min.". Calendar units (years, months, days) are counted in local time.
 QString formatRelativeDate(const QDateTime& date, const QDateTime& now);
+
+// Clock times and dates in the user's locale (QLocale() by default).
+
+// The locale's short time format, without seconds where the locale's own carries them (the C
+// locale's is "HH:mm:ss"): a short time is hours and minutes.
+QString shortTimeFormat(const QLocale& locale = QLocale());
+QString formatShortTime(const QTime& time, const QLocale& locale = QLocale());
+
+// The locale's long date without the weekday and with the month abbreviated, so the date
+// keeps the locale's order and words ("Mar 14, 2026" in US English, "14 thg 3, 2026" in
+// Vietnamese).
+QString abbreviatedDateFormat(const QLocale& locale = QLocale());
+
+// A moment as the abbreviated date and the short time of its local time: "Mar 14, 2026, 9:05 AM".
+QString formatAbbreviatedDateTime(const QDateTime& moment, const QLocale& locale = QLocale());

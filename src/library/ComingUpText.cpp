@@ -1,5 +1,7 @@
 #include "library/ComingUpText.h"
 
+#include "format/TimeText.h"
+
 #include <QCoreApplication>
 #include <QLocale>
 
@@ -77,7 +79,7 @@ std::optional<QString> kindBadge(const QString& kindRawValue)
 
 QString startTime(const QDateTime& start)
 {
-    return QLocale().toString(start.toLocalTime().time(), QLocale::ShortFormat);
+    return formatShortTime(start.toLocalTime().time());
 }
 
 QString dayTitle(const QDate& day, const QDate& today)

@@ -53,7 +53,7 @@ void MeetingSummarizer::summarizeStoppedRecording(Meeting& meeting, ModelContext
                 setProgress(QUuid());
             if (!result.ok()) {
                 const QString description = result.error().description();
-                Log::line("[Quillet] Summary generation failed: %@", description);
+                Log::line("[Quillet] Summary generation failed: %@", result.error().logText());
                 emit summaryFailed(meetingId, description);
             } else {
                 const std::optional<QString>& title = result.value().title;

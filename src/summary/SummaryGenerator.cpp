@@ -170,14 +170,13 @@ private:
             return;
         call->reply = nullptr;
 
-        if (const std::optional<QString> failure = ReplyLimiter::failure(reply)) {
-            finish(id, SummaryResult<QString>::failure(SummaryError::transfer(*failure)));
-            return;
-        }
         const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (reply->error() != QNetworkReply::NoError
-            && (!statusAttribute.isValid() || !isHttpStatusError(reply->error()))) {
-            finish(id, SummaryResult<QString>::failure(SummaryError::transfer(reply->errorString())));
+        if (ReplyLimiter::failure(reply)
+            || (reply->error() != QNetworkReply::NoError
+                && (!statusAttribute.isValid() || !isHttpStatusError(reply->error())))) {
+            const TransportError transport = TransportError::of(reply).value_or(
+                TransportError { TransportError::Kind::Other, reply->errorString() });
+            finish(id, SummaryResult<QString>::failure(SummaryError::transfer(transport)));
             return;
         }
         if (!statusAttribute.isValid()) {

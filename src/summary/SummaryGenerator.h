@@ -1,6 +1,7 @@
 #pragma once
 
 #include "account/ModelCredentials.h"
+#include "network/TransportError.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -28,15 +29,24 @@ struct SummaryError
     Kind kind = Kind::InvalidResponse;
     int status = 0;
     QString text;
+    // Transfer: the network layer's own words, for the log.
+    QString detail;
 
-    static SummaryError api(int status, const QString& body) { return { Kind::Api, status, body }; }
-    static SummaryError invalidResponse() { return { Kind::InvalidResponse, 0, {} }; }
-    static SummaryError parse() { return { Kind::Parse, 0, {} }; }
-    static SummaryError transfer(const QString& description) { return { Kind::Transfer, 0, description }; }
-    static SummaryError malformedJson(const QString& description) { return { Kind::MalformedJson, 0, description }; }
-    static SummaryError cancelled() { return { Kind::Cancelled, 0, {} }; }
+    static SummaryError api(int status, const QString& body) { return { Kind::Api, status, body, {} }; }
+    static SummaryError invalidResponse() { return { Kind::InvalidResponse, 0, {}, {} }; }
+    static SummaryError parse() { return { Kind::Parse, 0, {}, {} }; }
+    static SummaryError transfer(const TransportError& error)
+    {
+        return { Kind::Transfer, 0, error.description(), error.detail };
+    }
+    static SummaryError malformedJson(const QString& description)
+    {
+        return { Kind::MalformedJson, 0, description, {} };
+    }
+    static SummaryError cancelled() { return { Kind::Cancelled, 0, {}, {} }; }
 
     QString description() const;
+    QString logText() const { return detail.isEmpty() ? description() : detail; }
 
     friend bool operator==(const SummaryError&, const SummaryError&) = default;
 };

@@ -1,9 +1,9 @@
 #include "summary/SummaryPrompts.h"
 
+#include "format/TimeText.h"
 #include "storage/Meeting.h"
 #include "summary/SummarySections.h"
 
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace SummaryPrompts {
@@ -51,17 +51,6 @@ const QString& attributionLine()
     return text;
 }
 
-// The locale's long date without the weekday and with the month abbreviated, so the date
-// keeps the locale's order and words ("MMM d, yyyy" in US English, "d MMM, yyyy" in Vietnamese).
-QString abbreviatedDateFormat(const QLocale& locale)
-{
-    QString format = locale.dateFormat(QLocale::LongFormat);
-    static const QRegularExpression weekday(QStringLiteral("d{4}[,.]?\\s*"));
-    format.remove(weekday);
-    format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
-    return format.trimmed();
-}
-
 } // namespace
 
 QString summarySystemPrompt(const std::optional<QString>& calendarContext)
@@ -93,7 +82,7 @@ QString scheduledText(const QDateTime& start, const QLocale& locale, const QTime
 {
     const QDateTime local = start.toTimeZone(zone);
     return locale.toString(local.date(), abbreviatedDateFormat(locale)) + QStringLiteral(", ")
-        + locale.toString(local.time(), QLocale::ShortFormat);
+        + formatShortTime(local.time(), locale);
 }
 
 std::optional<QString> calendarContext(const Meeting& meeting)

@@ -73,7 +73,7 @@ bool shouldDropSegment(const QJsonObject& segment, const QString& text)
 
 TessraError badResponse(const QString& description)
 {
-    return TessraError { TessraError::Kind::BadResponse, description };
+    return TessraError { TessraError::Kind::BadResponse, description, {} };
 }
 
 } // namespace
@@ -111,7 +111,13 @@ std::optional<QString> errorMessage(const QByteArray& body)
 Result read(int httpStatus, const QByteArray& body)
 {
     if (httpStatus != 200) {
-        return { {}, badResponse(errorMessage(body).value_or(QStringLiteral("HTTP %1").arg(httpStatus))) };
+        if (std::optional<QString> message = errorMessage(body))
+            return { {}, badResponse(*message) };
+        const QString status = QStringLiteral("HTTP %1").arg(httpStatus);
+        // A bare refusal of the credentials says nothing to a user as a number.
+        if (httpStatus == 401 || httpStatus == 403)
+            return { {}, TessraError { TessraError::Kind::BadResponse, refusedKeyText(), status } };
+        return { {}, badResponse(status) };
     }
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const QJsonValue text = document.isObject() ? document.object().value(QLatin1String("text")) : QJsonValue();

@@ -12,9 +12,14 @@ struct TessraError
         Transport, // no answer: no network, refused, timed out
     };
     Kind kind = Kind::BadResponse;
+    // What the user is told.
     QString description;
+    // What the log keeps when it says more than the description: the network layer's own text
+    // ("Host api.tessra.ai not found"), or the status behind a sentence.
+    QString detail;
 
     QString localizedDescription() const { return description; }
+    QString logText() const { return detail.isEmpty() ? description : detail; }
     friend bool operator==(const TessraError&, const TessraError&) = default;
 };
 
@@ -33,8 +38,14 @@ struct Result
 };
 
 // Status 200 with a JSON object holding a string "text" gives its filtered text; anything
-// else gives an error whose description is the server's message or "HTTP <status>".
+// else gives an error whose description is the server's message or "HTTP <status>" (401 and
+// 403 without a message: refusedKeyText(), with the status kept for the log).
 Result read(int httpStatus, const QByteArray& body);
+
+inline QString refusedKeyText()
+{
+    return QStringLiteral("The transcription service refused the key. Sign in again in Settings.");
+}
 
 // True for short texts (under 120 characters) that contain one of the invented phrases.
 bool matchesHallucinationBlocklist(const QString& text);

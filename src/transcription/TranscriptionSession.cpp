@@ -59,6 +59,9 @@ struct TranscriptionSession::Recording
     std::unique_ptr<TessraTranscriber> me;
     std::unique_ptr<TessraTranscriber> them;
     bool sawTranscriptionError = false;
+    // The failure this recording's microphone stream published as the session's error, taken
+    // back once that stream's text flows again.
+    QString publishedTranscriptionError;
     // The stop's wait ended at the limit with uploads still running: the meeting is kept
     // for the text still to come.
     bool stillUploadingAtLimit = false;
@@ -247,6 +250,7 @@ void TranscriptionSession::startRecording(ModelContext& modelContext, Meeting* i
     recording->context = &modelContext;
     recording->meetingId = meeting->id();
     recording->startDate = startDate;
+    setTranscriptionFailure(recording->meetingId, QString());
 
     const QString recordingId = meeting->id().toString(QUuid::WithoutBraces).toUpper();
     const std::optional<QString> language = TranscriptionLanguage::current(m_settings).code();
@@ -304,8 +308,8 @@ void TranscriptionSession::installTranscriber(const std::shared_ptr<Recording>& 
     });
     transcriber.setOnError([this, mailbox, weak, isMicrophone](const TessraTranscriber::TessraError& error) {
         const QString description = error.localizedDescription();
-        Log::line(
-            isMicrophone ? "[Quillet] Me transcriber error: %@" : "[Quillet] Them transcriber error: %@", description);
+        Log::line(isMicrophone ? "[Quillet] Me transcriber error: %@" : "[Quillet] Them transcriber error: %@",
+            error.logText());
         mailbox->post([this, weak, description, isMicrophone] {
             if (const auto recording = weak.lock())
                 noteTranscriptionError(recording, description, isMicrophone);
@@ -524,6 +528,12 @@ void TranscriptionSession::append(
     segment->setIsFinal(true);
     meeting->appendSegment(segment);
     setLiveDraft(QString());
+    // The microphone's text flows again: its failure is history, kept for the finished meeting.
+    if (speaker.kind == Speaker::Kind::Me && !recording->publishedTranscriptionError.isEmpty()) {
+        if (m_error == recording->publishedTranscriptionError)
+            clearError();
+        recording->publishedTranscriptionError.clear();
+    }
     context->save();
     Log::line("[Quillet] [%@] %@", speaker.rawValue(), TextPrefix::graphemes(text, 60));
 
@@ -536,8 +546,22 @@ void TranscriptionSession::noteTranscriptionError(
     const std::shared_ptr<Recording>& recording, const QString& description, bool publish)
 {
     recording->sawTranscriptionError = true;
-    if (publish)
+    setTranscriptionFailure(recording->meetingId, description);
+    if (publish) {
         setError(description);
+        recording->publishedTranscriptionError = description;
+    }
+}
+
+void TranscriptionSession::setTranscriptionFailure(const QUuid& meetingId, const QString& description)
+{
+    if (m_transcriptionFailures.value(meetingId) == description)
+        return;
+    if (description.isEmpty())
+        m_transcriptionFailures.remove(meetingId);
+    else
+        m_transcriptionFailures.insert(meetingId, description);
+    emit transcriptionFailureChanged(meetingId);
 }
 
 // --- Live draft ------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "account/ModelCredentials.h"
 #include "storage/Speaker.h"
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -105,6 +106,9 @@ public:
     // True from the stop of the recording into this meeting until its last upload has ended:
     // the meeting may still be flagged as recording, or still be waiting for its text.
     bool isFinishing(const QUuid& meetingId) const;
+    // Why audio of the meeting's last recording in this run was not transcribed (the user's
+    // text of its last failed upload, of either stream); empty when all of it was.
+    QString transcriptionFailure(const QUuid& meetingId) const { return m_transcriptionFailures.value(meetingId); }
 
 signals:
     void isRecordingChanged();
@@ -118,6 +122,7 @@ signals:
     void recordingFinalized(const QUuid& meetingId);
     // A summary run ended, successfully or not.
     void summaryFinished(const QUuid& meetingId);
+    void transcriptionFailureChanged(const QUuid& meetingId);
 
 private:
     struct Recording;
@@ -142,6 +147,7 @@ private:
     void append(
         const QString& text, const Speaker& speaker, const std::shared_ptr<Recording>& recording, double startOffset);
     void noteTranscriptionError(const std::shared_ptr<Recording>& recording, const QString& description, bool publish);
+    void setTranscriptionFailure(const QUuid& meetingId, const QString& description);
 
     Settings& m_settings;
     ModelAccess m_modelAccess;
@@ -158,6 +164,7 @@ private:
     QString m_error;
     bool m_systemAudioActive = false;
     QString m_liveDraft;
+    QHash<QUuid, QString> m_transcriptionFailures;
 
     std::shared_ptr<Recording> m_current;
     // Stopped recordings that are still waiting for uploads or for their finalisation.

@@ -1,6 +1,7 @@
 #include "transcription/TranscriptionUploader.h"
 
 #include "network/ReplyLimiter.h"
+#include "network/TransportError.h"
 #include "platform/Log.h"
 #include "transcription/TranscriptText.h"
 #include "transcription/TranscriptionRequest.h"
@@ -15,12 +16,6 @@ namespace {
 
 constexpr int kAttempts = 2;
 constexpr qsizetype kLoggedCharacters = 50;
-
-bool isTransportError(QNetworkReply::NetworkError error)
-{
-    // 1-199: connection, time-out and proxy failures; higher codes mirror HTTP statuses.
-    return error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
-}
 
 } // namespace
 
@@ -131,16 +126,10 @@ void TranscriptionUploader::onFinished(QNetworkReply* reply)
     reply->deleteLater();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     TranscriptionReply::Result result;
-    if (const std::optional<QString> failure = ReplyLimiter::failure(reply)) {
-        result.error = TessraError { TessraError::Kind::Transport, *failure };
-    } else if (isTransportError(reply->error()) || (!status.isValid() && reply->error() != QNetworkReply::NoError)) {
-        // Qt reports its own time-out as a cancelled operation; nothing else cancels here.
-        const QString description = reply->error() == QNetworkReply::OperationCanceledError
-            ? QStringLiteral("The request timed out.")
-            : reply->errorString();
-        result.error = TessraError { TessraError::Kind::Transport, description };
+    if (const std::optional<TransportError> transport = TransportError::of(reply)) {
+        result.error = TessraError { TessraError::Kind::Transport, transport->description(), transport->detail };
     } else if (!status.isValid()) {
-        result.error = TessraError { TessraError::Kind::BadResponse, QStringLiteral("No HTTP response") };
+        result.error = TessraError { TessraError::Kind::BadResponse, QStringLiteral("No HTTP response"), {} };
     } else {
         result = TranscriptionReply::read(status.toInt(), ReplyLimiter::body(reply));
     }
@@ -166,7 +155,7 @@ void TranscriptionUploader::finishCurrent(const TranscriptionReply::Result& resu
         onError = m_core->onError;
     }
     if (result.error) {
-        Log::line("[Quillet] Tessra transcription failed: %@", result.error->description);
+        Log::line("[Quillet] Tessra transcription failed: %@", result.error->logText());
         if (onError)
             onError(*result.error);
     } else {

@@ -1,12 +1,14 @@
 #include "ui/EditorialLabel.h"
 
 EditorialLabel::EditorialLabel(const QString& text, Quillet::Tone tone, QWidget* parent)
-    : ToneLabel(text.toUpper(), trackedFont(), tone, parent)
-{ }
+    : ToneLabel(QString(), trackedFont(), tone, parent)
+{
+    setText(text);
+}
 
 void EditorialLabel::setText(const QString& text)
 {
-    QLabel::setText(text.toUpper());
+    setTextWithRoomForMarks(text.toUpper());
 }
 
 QFont EditorialLabel::trackedFont()

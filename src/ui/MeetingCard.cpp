@@ -8,7 +8,6 @@
 #include "ui/TextLines.h"
 
 #include <QCoreApplication>
-#include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
@@ -78,7 +77,7 @@ QList<Fact> facts(const Meeting& meeting, bool showFolder)
 {
     const Meeting::Fields& fields = meeting.fields();
     QList<Fact> facts;
-    facts.append({ QLocale().toString(fields.date.toLocalTime().time(), QLocale::ShortFormat), {} });
+    facts.append({ formatShortTime(fields.date.toLocalTime().time()), {} });
     if (fields.duration > 0) {
         const QString duration = formatDuration(fields.duration);
         if (!duration.isEmpty())

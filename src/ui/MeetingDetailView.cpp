@@ -30,6 +30,7 @@
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QGridLayout>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeData>
@@ -469,6 +470,9 @@ MeetingDetailView::MeetingDetailView(Meeting& meeting, AppServices& services, QW
             m_feed->setPaused(m_session.isPaused());
     });
     connect(&m_session, &TranscriptionSession::systemAudioActiveChanged, this, &MeetingDetailView::updateLiveStatus);
+    connect(&m_session, &TranscriptionSession::errorChanged, this, &MeetingDetailView::updateTranscriptionNotice);
+    connect(&m_session, &TranscriptionSession::transcriptionFailureChanged, this,
+        &MeetingDetailView::updateTranscriptionNotice);
     connect(&m_session, &TranscriptionSession::liveDraftChanged, this, [this] {
         if (m_feed && m_liveFace)
             m_feed->setDraft(m_session.liveDraft());
@@ -485,8 +489,7 @@ MeetingDetailView::~MeetingDetailView() = default;
 
 QString MeetingDetailView::formatDate(const QDateTime& date)
 {
-    return QLocale(QLocale::English, QLocale::UnitedStates)
-        .toString(date.toLocalTime(), QStringLiteral("MMM d, yyyy, h:mm AP"));
+    return formatAbbreviatedDateTime(date);
 }
 
 double MeetingDetailView::transcriptHeight() const
@@ -509,7 +512,7 @@ void MeetingDetailView::buildFace()
     m_faceLayout = nullptr;
     m_title = nullptr;
     m_dateLabel = m_durationLabel = m_recordingLabel = m_liveStatusLabel = nullptr;
-    m_linkText = m_generatingNotes = m_regenerateErrorLabel = nullptr;
+    m_linkText = m_generatingNotes = m_regenerateErrorLabel = m_transcriptionNotice = nullptr;
     m_recordingStatus = m_recordingDot = m_pausedDot = m_linkBanner = m_contentArea = m_modeSwitch = nullptr;
     m_generatingRule = m_generatingState = m_emptyHint = m_regenerateBlock = nullptr;
     m_actionBar = m_transcriptPanel = m_liveStatusDot = m_livePausedDot = m_systemAudioIcon = nullptr;
@@ -533,6 +536,7 @@ void MeetingDetailView::buildFace()
     updateContent();
     updateActionBar();
     updateLiveStatus();
+    updateTranscriptionNotice();
     fitPanels();
 }
 
@@ -720,6 +724,7 @@ QWidget* MeetingDetailView::buildTranscriptPane()
         = new TranscriptFeedView(m_meeting, true, m_session.isPaused(), m_session.liveDraft(), m_services.scheduler());
     m_feed->setObjectName(QStringLiteral("transcriptFeed"));
     pane->addWidget(m_feed, 1);
+    updateTranscriptionNotice();
     updatePaneHeight();
     m_livePane->setPaneHeight(shownPaneHeight(transcriptHeight()), false);
     return m_livePane;
@@ -751,6 +756,7 @@ void MeetingDetailView::ensureFinishedTranscript(QBoxLayout* into, int index)
         recording ? m_session.liveDraft() : QString(), m_services.scheduler());
     m_feed->setObjectName(QStringLiteral("transcriptFeed"));
     layout->addWidget(m_feed);
+    updateTranscriptionNotice();
     into->insertWidget(index, m_transcriptPanel);
     fitPanels();
 }
@@ -797,6 +803,12 @@ QWidget* MeetingDetailView::buildContentArea()
     auto* layout = new QVBoxLayout(m_contentArea);
     layout->setContentsMargins(0, 0, 0, 0);
     m_contentLayout = layout;
+
+    m_transcriptionNotice = new ToneLabel(QString(), Quillet::caption(), Quillet::Tone::accent);
+    m_transcriptionNotice->setObjectName(QStringLiteral("transcriptionNotice"));
+    m_transcriptionNotice->setWordWrap(true);
+    m_transcriptionNotice->hide();
+    layout->addWidget(m_transcriptionNotice);
 
     m_modeSwitch = new ModeSwitch;
     m_modeSwitch->setObjectName(QStringLiteral("modeSwitch"));
@@ -991,9 +1003,7 @@ void MeetingDetailView::updateMeta()
     const bool offerAutoStart = start && *start > m_services.clock().now() && !recording;
     m_autoStart->setVisible(offerAutoStart);
     if (start) {
-        m_autoStart->setText(QStringLiteral("Auto-start at ")
-            + QLocale(QLocale::English, QLocale::UnitedStates)
-                  .toString(start->toLocalTime().time(), QStringLiteral("h:mm AP")));
+        m_autoStart->setText(QStringLiteral("Auto-start at ") + formatShortTime(start->toLocalTime().time()));
     }
     const QSignalBlocker quiet(m_autoStart);
     m_autoStart->setChecked(m_meeting->autoStartEnabled());
@@ -1064,6 +1074,28 @@ void MeetingDetailView::updateContent()
     case Content::empty:
         m_contentLayout->setSpacing(14);
         break;
+    }
+    updateTranscriptionNotice();
+}
+
+void MeetingDetailView::updateTranscriptionNotice()
+{
+    if (!m_meeting)
+        return;
+    const QString failure = m_session.transcriptionFailure(m_meeting->id());
+    const bool recording = m_meeting->isRecording();
+    // While recording, only a failure that still holds: the session takes its error back once
+    // the microphone's text flows again.
+    if (m_feed) {
+        const QString error = m_session.error();
+        m_feed->setProblem(recording && !error.isEmpty() && error == failure ? error : QString());
+    }
+    if (m_transcriptionNotice) {
+        m_transcriptionNotice->setVisible(!recording && !failure.isEmpty());
+        const QString what = m_meeting->segments().isEmpty()
+            ? QStringLiteral("The audio was not transcribed. ")
+            : QStringLiteral("Part of the audio was not transcribed. ");
+        m_transcriptionNotice->setText(failure.isEmpty() ? QString() : what + failure);
     }
 }
 
@@ -1340,6 +1372,29 @@ void MeetingDetailView::shareMeeting()
         });
 }
 
+namespace {
+
+// An alert's title is its window's title and its message the only text inside. The box is
+// made wide enough for the title beside the window's buttons and for each line of the message
+// (within a limit past which it wraps), so that neither is cut.
+void fitAlertToText(QMessageBox& alert)
+{
+    constexpr int kTitleBarRoom = 160;
+    constexpr int kMinimumWidth = 320;
+    constexpr int kMaximumWidth = 520;
+    const QFontMetrics metrics(alert.font());
+    int width = metrics.horizontalAdvance(alert.windowTitle()) + kTitleBarRoom;
+    for (const QString& line : alert.text().split(QLatin1Char('\n')))
+        width = std::max(width, metrics.horizontalAdvance(line));
+    width = std::clamp(width, kMinimumWidth, kMaximumWidth);
+    if (auto* grid = qobject_cast<QGridLayout*>(alert.layout())) {
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+            grid->columnCount());
+    }
+}
+
+} // namespace
+
 void MeetingDetailView::showShareConfirmation(const QString& url)
 {
     m_shareURL = url;
@@ -1348,9 +1403,9 @@ void MeetingDetailView::showShareConfirmation(const QString& url)
     auto* alert = new QMessageBox(this);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowTitle(QStringLiteral("Link copied"));
-    alert->setText(QStringLiteral("Link copied"));
     alert->setTextFormat(Qt::PlainText);
-    alert->setInformativeText(QStringLiteral("Anyone with this link can read this summary.\n\n") + url);
+    alert->setText(QStringLiteral("Anyone with this link can read this summary.\n\n") + url);
+    fitAlertToText(*alert);
     QPushButton* open = alert->addButton(QStringLiteral("Open in browser"), QMessageBox::AcceptRole);
     alert->addButton(QStringLiteral("Done"), QMessageBox::RejectRole);
     connect(open, &QPushButton::clicked, this, [this] {
@@ -1370,9 +1425,9 @@ void MeetingDetailView::showShareError(const QString& message)
     auto* alert = new QMessageBox(this);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowTitle(QStringLiteral("Couldn't share"));
-    alert->setText(QStringLiteral("Couldn't share"));
     alert->setTextFormat(Qt::PlainText);
-    alert->setInformativeText(message.isEmpty() ? QStringLiteral("Something went wrong.") : message);
+    alert->setText(message.isEmpty() ? QStringLiteral("Something went wrong.") : message);
+    fitAlertToText(*alert);
     alert->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
     m_shareAlert = alert;
     alert->open();

@@ -99,6 +99,7 @@ private:
     void updateTitle();
     void updateMeta();
     void updateContent();
+    void updateTranscriptionNotice();
     void updateActionBar();
     void updateLinkBanner();
     void updateLiveStatus();
@@ -163,6 +164,7 @@ private:
     QWidget* m_emptyHint = nullptr;
     QWidget* m_regenerateBlock = nullptr;
     QLabel* m_regenerateErrorLabel = nullptr;
+    QLabel* m_transcriptionNotice = nullptr;
     PillButton* m_generateButton = nullptr;
     QWidget* m_actionBar = nullptr;
     QWidget* m_transcriptPanel = nullptr;

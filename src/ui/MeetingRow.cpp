@@ -1,11 +1,11 @@
 #include "ui/MeetingRow.h"
 
+#include "format/TimeText.h"
 #include "storage/Meeting.h"
 #include "ui/Quillet.h"
 #include "ui/Symbols.h"
 
 #include <QFontMetricsF>
-#include <QLocale>
 #include <QPainter>
 #include <cmath>
 #include <limits>
@@ -21,7 +21,7 @@ const QString kSeparator = QStringLiteral("·");
 
 // Whole minutes, "<1m" under one: the sidebar has no room for the hour form of the cards.
 // Lengths that are no number of seconds show nothing.
-QString formatDuration(double seconds)
+QString sidebarDuration(double seconds)
 {
     if (!std::isfinite(seconds) || seconds >= double(std::numeric_limits<qint64>::max()))
         return {};
@@ -38,9 +38,9 @@ MeetingRow::Content MeetingRow::content(const Meeting& meeting)
     Content content;
     content.recording = meeting.isRecording();
     content.title = meeting.title().isEmpty() ? QStringLiteral("Untitled") : meeting.title();
-    content.meta.append(QLocale().toString(meeting.date().toLocalTime().time(), QLocale::ShortFormat));
+    content.meta.append(formatShortTime(meeting.date().toLocalTime().time()));
     if (meeting.duration() > 0) {
-        const QString length = formatDuration(meeting.duration());
+        const QString length = sidebarDuration(meeting.duration());
         if (!length.isEmpty())
             content.meta << kSeparator << length;
     }

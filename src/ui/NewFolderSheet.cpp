@@ -11,6 +11,7 @@
 #include "ui/TextLines.h"
 
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
@@ -45,7 +46,7 @@ public:
     void setSymbol(const QString& symbol)
     {
         m_symbol = symbol;
-        setToolTip(symbol);
+        setToolTip(NewFolderSheet::iconName(symbol));
         update();
     }
 
@@ -116,6 +117,20 @@ const QStringList& NewFolderSheet::iconChoices()
     return choices;
 }
 
+QString NewFolderSheet::iconName(const QString& symbol)
+{
+    static const QHash<QString, const char*> names = { { QStringLiteral("folder"), QT_TR_NOOP("Folder") },
+        { QStringLiteral("tray.full"), QT_TR_NOOP("Tray") }, { QStringLiteral("briefcase"), QT_TR_NOOP("Briefcase") },
+        { QStringLiteral("graduationcap"), QT_TR_NOOP("Graduation cap") },
+        { QStringLiteral("person.2"), QT_TR_NOOP("People") }, { QStringLiteral("lightbulb"), QT_TR_NOOP("Light bulb") },
+        { QStringLiteral("star"), QT_TR_NOOP("Star") }, { QStringLiteral("tag"), QT_TR_NOOP("Tag") },
+        { QStringLiteral("calendar"), QT_TR_NOOP("Calendar") }, { QStringLiteral("mic"), QT_TR_NOOP("Microphone") },
+        { QStringLiteral("building.2"), QT_TR_NOOP("Building") },
+        { QStringLiteral("airplane"), QT_TR_NOOP("Airplane") } };
+    const char* name = names.value(symbol);
+    return name ? tr(name) : symbol;
+}
+
 NewFolderSheet::NewFolderSheet(ModelContext& context, Meeting* assignMeeting, QWidget* parent)
     : QDialog(parent)
     , m_assignMeeting(assignMeeting)
@@ -142,7 +157,8 @@ NewFolderSheet::NewFolderSheet(ModelContext& context, Meeting* assignMeeting, QW
     m_picker = new SymbolPicker(this);
     auto* symbols = new QMenu(m_picker);
     for (const QString& symbol : iconChoices()) {
-        QAction* choice = symbols->addAction(Symbols::icon(symbol), symbol);
+        QAction* choice = symbols->addAction(Symbols::icon(symbol), iconName(symbol));
+        choice->setData(symbol);
         connect(choice, &QAction::triggered, this, [this, symbol] { setIcon(symbol); });
     }
     m_picker->setMenu(symbols);

@@ -22,6 +22,8 @@ class NewFolderSheet final : public QDialog
 public:
     // The symbols offered, in the order of the picker's menu.
     static const QStringList& iconChoices();
+    // What the picker's menu calls a symbol ("People" for "person.2").
+    static QString iconName(const QString& symbol);
 
     // assignMeeting: filed into the new folder when it is still in the store; may be null.
     NewFolderSheet(ModelContext& context, Meeting* assignMeeting, QWidget* parent = nullptr);

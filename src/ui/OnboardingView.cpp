@@ -351,7 +351,7 @@ StepLayout* OnboardingView::makeWelcome()
     return new StepLayout(QStringLiteral("waveform"), QStringLiteral("Meetings, remembered"),
         QStringLiteral("Record anywhere. Live transcript while you talk,\nbeautiful notes when you stop —\n"
                        "Vietnamese, English, or both at once."),
-        start);
+        centredColumn(0, { start }));
 }
 
 StepLayout* OnboardingView::makeMicrophone()

@@ -223,6 +223,9 @@ void RecordingControlView::refresh()
     m_idleCaption->setVisible(!error.isEmpty());
     m_recordingCaption->setText(error);
     m_recordingCaption->setVisible(!error.isEmpty());
+    // The captions give up their width first; the whole sentence stays within reach.
+    m_idleCaption->setToolTip(error);
+    m_recordingCaption->setToolTip(error);
 
     const bool paused = m_session.isPaused();
     m_systemAudio->setVisible(m_session.systemAudioActive() && !paused);

@@ -12,6 +12,7 @@
 #include "ui/SettingsRow.h"
 #include "ui/Switch.h"
 #include "ui/SymbolView.h"
+#include "ui/ThemeTile.h"
 #include "ui/ToneLabel.h"
 #include "ui/VocabularyEditor.h"
 
@@ -227,7 +228,18 @@ QWidget* SettingsView::generalCard()
     m_microphoneRow = new SettingsRow(QStringLiteral("mic"), QStringLiteral("Microphone"),
         QStringLiteral("No microphone found — connect one to record"), micControl);
 
+    // The same tiles as the welcome guide's, which promises that the choice can be changed here.
+    auto* themes = new QWidget;
+    themes->setObjectName(QStringLiteral("themeTiles"));
+    auto* themeLayout = new QHBoxLayout(themes);
+    themeLayout->setContentsMargins(0, 0, 0, 0);
+    themeLayout->setSpacing(10);
+    for (const auto& [name, value] : { std::pair { "System", "system" }, { "Light", "light" }, { "Dark", "dark" } })
+        themeLayout->addWidget(new ThemeTile(QString::fromLatin1(name), QString::fromLatin1(value), m_settings));
+
     return cardOf({
+        new SettingsRow(QStringLiteral("circle.lefthalf.filled"), QStringLiteral("Appearance"), {}, themes),
+        new SettingsDivider,
         switchRow(QStringLiteral("speaker.wave.2"), QStringLiteral("Sound feedback"), {}, SettingsKeys::soundEnabled),
         new SettingsDivider,
         // The entry is written or removed whatever becomes of it: the switch keeps the user's choice.

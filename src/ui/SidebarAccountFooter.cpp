@@ -99,10 +99,13 @@ SidebarAccountFooter::SidebarAccountFooter(
     auto* chevron = new SymbolView(QStringLiteral("chevron.up.chevron.down"), 9, Quillet::Tone::tertiary);
     chevron->setAttribute(Qt::WA_TransparentForMouseEvents);
 
+    // Centred on the avatar whether one line shows or two.
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
+    texts->addStretch(1);
     texts->addWidget(m_name);
     texts->addWidget(m_credit);
+    texts->addStretch(1);
     auto* row = new QHBoxLayout(m_chip);
     row->setContentsMargins(kPadding);
     row->setSpacing(9);

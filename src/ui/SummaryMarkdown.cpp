@@ -660,7 +660,7 @@ void SummaryMarkdown::fillRow(Row& row)
     switch (row.block.kind) {
     case Block::Kind::heading:
         // Shown as written, capitals and all: a heading is never parsed further.
-        row.label->setText(row.block.text.toUpper());
+        static_cast<ToneLabel*>(row.label)->setTextWithRoomForMarks(row.block.text.toUpper());
         return;
     case Block::Kind::task:
         row.mark->setDone(row.block.done);

@@ -23,6 +23,32 @@ void ToneLabel::setTone(Quillet::Tone tone)
     applyTone();
 }
 
+void ToneLabel::setTextWithRoomForMarks(const QString& text)
+{
+    const QFontMetricsF metrics(font());
+    const qreal rise = -metrics.tightBoundingRect(text).top() - metrics.ascent();
+    // Measured outlines and the hinted glyphs drawn differ by a pixel or so.
+    const int room = rise > 0 ? int(std::ceil(rise)) + 2 : 0;
+    const bool selectable = textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    if (!selectable || room == 0) {
+        QMargins margins = contentsMargins();
+        margins.setTop(room);
+        if (margins != contentsMargins())
+            setContentsMargins(margins);
+        setTextFormat(Qt::PlainText);
+        QLabel::setText(text);
+        return;
+    }
+    // A selectable label cuts what it draws at the top of its text's first line whatever its
+    // margins, so there the room goes inside the text, which is held escaped.
+    setTextFormat(Qt::RichText);
+    // (A first block's top margin is not kept; a cell's padding is.)
+    QLabel::setText(QStringLiteral("<table cellspacing=\"0\" cellpadding=\"0\"><tr><td style=\"padding-top:%1px; "
+                                   "white-space:pre-wrap\">%2</td></tr></table>")
+                        .arg(room)
+                        .arg(text.toHtmlEscaped()));
+}
+
 void ToneLabel::changeEvent(QEvent* event)
 {
     QLabel::changeEvent(event);

@@ -18,6 +18,12 @@ public:
     Quillet::Tone tone() const { return m_tone; }
     void setTone(Quillet::Tone tone);
 
+    // Shows text as written with room above it for marks that rise over the font's ascent,
+    // such as the stacked accents of capital Vietnamese letters ("Ế", "Ổ"), which would
+    // otherwise be cut at the label's top edge. For labels that show text in capitals. (A
+    // selectable label holds it escaped in rich text, which is what text() then returns.)
+    void setTextWithRoomForMarks(const QString& text);
+
     // Wraps the text into at most `lines` lines, the last one ending in an ellipsis when the
     // text goes on; 0 (the default) shows every line as QLabel does.
     int maximumLines() const { return m_maximumLines; }

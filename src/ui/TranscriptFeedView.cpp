@@ -334,6 +334,21 @@ void TranscriptFeedView::setPaused(bool isPaused)
     viewport()->update();
 }
 
+void TranscriptFeedView::setProblem(const QString& problem)
+{
+    if (problem == m_problem)
+        return;
+    m_problem = problem;
+    viewport()->update();
+}
+
+QString TranscriptFeedView::listeningRowText() const
+{
+    if (!m_isPaused && !m_problem.isEmpty())
+        return QStringLiteral("Not transcribing: ") + m_problem;
+    return listeningText(m_isPaused);
+}
+
 void TranscriptFeedView::setDraft(const QString& draft)
 {
     if (draft == m_draft)
@@ -805,10 +820,15 @@ void TranscriptFeedView::paintEvent(QPaintEvent* event)
                 painter.drawEllipse(
                     QRectF(row.left(), row.center().y() - kLiveDotSide / 2.0, kLiveDotSide, kLiveDotSide));
             }
-            painter.setPen(tertiary);
+            const bool problem = live == LiveRow::listening && !m_problem.isEmpty();
+            painter.setPen(problem ? Quillet::accent() : tertiary);
             painter.setFont(liveRowFont());
-            painter.drawText(row.adjusted(kLiveDotSide + kLiveRowSpacing, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
-                listeningText(live == LiveRow::paused));
+            // Within the column, so a long problem is cut where the bubbles end.
+            const qreal textLeft = row.left() + kLiveDotSide + kLiveRowSpacing;
+            const QRectF textBox(
+                textLeft, row.top(), std::max(0.0, viewport()->width() - columnLeft() - textLeft), row.height());
+            painter.drawText(textBox, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                QFontMetricsF(liveRowFont()).elidedText(listeningRowText(), Qt::ElideRight, textBox.width()));
         }
     }
 

@@ -68,6 +68,11 @@ public:
     void setLive(bool isLive);
     void setPaused(bool isPaused);
     void setDraft(const QString& draft);
+    // Why what is said is not being transcribed, shown in words instead of "Listening…";
+    // empty while it is.
+    void setProblem(const QString& problem);
+    // The text of the "Listening…" (or "Paused") row.
+    QString listeningRowText() const;
 
     // What is shown.
     int bubbleCount() const { return int(m_bubbles.size()); }
@@ -147,6 +152,7 @@ private:
     bool m_isLive;
     bool m_isPaused;
     QString m_draft;
+    QString m_problem;
     Scheduler& m_scheduler;
 
     std::vector<Bubble> m_bubbles;

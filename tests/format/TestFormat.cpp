@@ -1,5 +1,6 @@
 #include "format/NumberFormat.h"
 #include "format/TextPrefix.h"
+#include "format/TimeText.h"
 #include "platform/Log.h"
 #include "support/TestMain.h"
 
@@ -95,6 +96,42 @@ private slots:
         LogCapture log;
         Log::line("[Quillet] Retrying in %.0fs (balance %.2f)", delay, 0.125);
         QCOMPARE(log.lines(), QStringList { expected });
+    }
+
+    // A short time is hours and minutes in every locale Qt knows, the C locale included,
+    // whose own short format carries seconds.
+    void shortTimesCarryNoSeconds()
+    {
+        const QTime time(11, 15, 42);
+        QList<QLocale> locales
+            = QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+        locales.prepend(QLocale::c());
+        for (const QLocale& locale : std::as_const(locales)) {
+            const QString text = formatShortTime(time, locale);
+            QVERIFY2(!text.contains(locale.toString(42)), qPrintable(locale.name() + QLatin1Char(' ') + text));
+            QVERIFY2(text.contains(locale.toString(15)), qPrintable(locale.name() + QLatin1Char(' ') + text));
+        }
+        QCOMPARE(formatShortTime(time, QLocale::c()), QStringLiteral("11:15"));
+        QCOMPARE(formatShortTime(time, QLocale(QLocale::English, QLocale::UnitedStates)), QStringLiteral("11:15 AM"));
+    }
+
+    void abbreviatedDatesFollowTheLocale_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates)
+                               << QStringLiteral("Mar 14, 2026, 9:05 AM");
+        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << QStringLiteral("14. März 2026, 09:05");
+        QTest::newRow("vi_VN") << QLocale(QLocale::Vietnamese, QLocale::Vietnam)
+                               << QStringLiteral("14 thg 3, 2026, 09:05");
+        QTest::newRow("C") << QLocale::c() << QStringLiteral("14 Mar 2026, 09:05");
+    }
+
+    void abbreviatedDatesFollowTheLocale()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, text);
+        QCOMPARE(formatAbbreviatedDateTime(QDateTime(QDate(2026, 3, 14), QTime(9, 5, 30)), locale), text);
     }
 
     void prefixesCutWholeCharacters_data()

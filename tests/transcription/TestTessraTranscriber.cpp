@@ -273,7 +273,7 @@ private slots:
         options.requestTimeout = 200ms;
         Stream stream(server, kRecordingId, options);
         Chunks::sendUtterance(stream.transcriber);
-        QTRY_COMPARE(stream.reports.errors(), QStringList { QStringLiteral("The request timed out.") });
+        QTRY_COMPARE(stream.reports.errors(), QStringList { QStringLiteral("The service did not answer.") });
         QCOMPARE(server.requestCount(), 2);
         QVERIFY(stream.reports.texts().isEmpty());
         server.release("POST", kPath);
@@ -336,7 +336,13 @@ private slots:
 
         row("401 with error object", 401, R"({"error":{"message":"Invalid API key"}})", {}, "Invalid API key");
         row("401 with top-level message", 401, R"({"message":"Session expired"})", {}, "Session expired");
-        row("503 without JSON", 503, "<html>busy</html>", {}, "HTTP 503");
+        row("503 without JSON", 503, "<html>busy</html>", {}, "HTTP 503",
+            "[Quillet] Tessra transcription failed: HTTP 503");
+        // A bare refusal of the key is told in words; the log keeps the status.
+        row("401 without message", 401, "{}", {}, TranscriptionReply::refusedKeyText(),
+            "[Quillet] Tessra transcription failed: HTTP 401");
+        row("403 without JSON", 403, "denied", {}, TranscriptionReply::refusedKeyText(),
+            "[Quillet] Tessra transcription failed: HTTP 403");
         row("200 not JSON", 200, "hello", {}, "Malformed transcription response");
         row("200 text not a string", 200, R"({"text":5})", {}, "Malformed transcription response");
     }

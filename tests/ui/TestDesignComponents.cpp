@@ -2,20 +2,40 @@
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
 #include "ui/CopyActionButton.h"
+#include "ui/EditorialLabel.h"
 #include "ui/RecordingDot.h"
 #include "ui/SettingsCard.h"
 #include "ui/SettingsDivider.h"
 #include "ui/SettingsRow.h"
 #include "ui/Spinner.h"
+#include "ui/SummaryMarkdown.h"
 #include "ui/ToneLabel.h"
 
 #include <QCheckBox>
+#include <QLabel>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 using namespace std::chrono_literals;
+
+namespace {
+
+// How many rows of the image hold any ink.
+int inkRows(const QImage& image)
+{
+    int rows = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        rows += std::any_of(line, line + image.width(), [](QRgb pixel) { return qAlpha(pixel) > 0; }) ? 1 : 0;
+    }
+    return rows;
+}
+
+} // namespace
 
 class TestDesignComponents final : public QObject
 {
@@ -153,6 +173,59 @@ private slots:
         QFETCH(double, seconds);
         QFETCH(QString, text);
         QCOMPARE(formatDuration(seconds), text);
+    }
+
+    // Capital Vietnamese letters stack two marks ("Ế", "Ổ") that rise above the font's ascent:
+    // a label that shows its text in capitals keeps room for them instead of cutting them.
+    void capitalsKeepTheirStackedMarks_data()
+    {
+        QTest::addColumn<bool>("summaryHeading"); // false: an EditorialLabel
+        QTest::addColumn<QString>("text");
+        for (const bool heading : { false, true }) {
+            const char* kind = heading ? "summary heading" : "editorial label";
+            QTest::addRow("%s, Quyết định", kind) << heading << QStringLiteral("Quyết định");
+            QTest::addRow("%s, Tổng quan", kind) << heading << QStringLiteral("Tổng quan");
+            QTest::addRow("%s, Decisions", kind) << heading << QStringLiteral("Decisions");
+        }
+    }
+
+    void capitalsKeepTheirStackedMarks()
+    {
+        QFETCH(bool, summaryHeading);
+        QFETCH(QString, text);
+        std::unique_ptr<QWidget> owner;
+        QLabel* label = nullptr;
+        if (summaryHeading) {
+            auto* summary = new SummaryMarkdown(nullptr);
+            summary->setSelectable(true); // as the meeting view shows it
+            summary->setMarkdown(QStringLiteral("## ") + text);
+            owner.reset(summary);
+            label = summary->findChild<QLabel*>();
+        } else {
+            label = new EditorialLabel(text, Quillet::Tone::secondary);
+            owner.reset(label);
+        }
+        QVERIFY(label);
+        owner->resize(500, owner->sizeHint().height());
+        owner->show();
+        QVERIFY(QTest::qWaitForWindowExposed(owner.get()));
+
+        // The same text drawn with nothing to cut it.
+        const QString capitals = text.toUpper();
+        QImage free(600, 200, QImage::Format_ARGB32_Premultiplied);
+        free.fill(Qt::transparent);
+        {
+            QPainter painter(&free);
+            painter.setFont(label->font());
+            painter.setPen(Qt::black);
+            painter.drawText(QPointF(10, 100), capitals);
+        }
+        QImage shown(label->size(), QImage::Format_ARGB32_Premultiplied);
+        shown.fill(Qt::transparent);
+        label->render(&shown, QPoint(), QRegion(), QWidget::DrawChildren);
+        QVERIFY(inkRows(free) > 0);
+        QVERIFY2(std::abs(inkRows(shown) - inkRows(free)) <= 1,
+            qPrintable(QStringLiteral("%1 rows of ink shown, %2 drawn").arg(inkRows(shown)).arg(inkRows(free))));
     }
 };
 

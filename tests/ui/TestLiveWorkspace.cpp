@@ -6,6 +6,7 @@
 #include "support/ViewProbe.h"
 #include "ui/MainWindow.h"
 #include "ui/MeetingDetailView.h"
+#include "ui/RecordingControlView.h"
 #include "ui/SummaryMarkdown.h"
 #include "ui/TranscriptFeedView.h"
 
@@ -28,6 +29,19 @@ std::optional<QList<float>> spoken(const QString& text, const QString& folder)
 QList<float> silence(double seconds)
 {
     return QList<float>(qsizetype(seconds * 24000), 0.0f);
+}
+
+// Plays samples (24 kHz) into a sink of the test sound server and waits until they have gone.
+bool playInto(const QString& sink, const QList<float>& samples, const QString& folder)
+{
+    const QString track = folder + QStringLiteral("/track.raw");
+    if (!SpokenAudio::writeRaw(track, samples))
+        return false;
+    const auto player = SpokenAudio::startPlaying(track, sink);
+    if (!player)
+        return false;
+    QSignalSpy done(player.get(), &QProcess::finished);
+    return done.wait(kLongWaitMs) && player->exitCode() == 0;
 }
 
 template <typename Widget> Widget* shownPart(const QWidget& root, const char* name)
@@ -108,6 +122,47 @@ private slots:
         QCOMPARE(summary->blocks().size(), 2);
         QVERIFY(!shownPart<QWidget>(window, "generatingState"));
         QVERIFY2(provider.violations().isEmpty(), qPrintable(provider.violations().join(QStringLiteral("; "))));
+    }
+
+    // The service fails the microphone's utterances: the bar and the live pane say so in words
+    // until text flows again, and the finished meeting says that part of its audio has no text.
+    void transcriptionFailureIsShownInWords()
+    {
+        AppRig rig { { .capture = true } };
+        FakeProvider provider { rig.provider };
+        rig->account().setByoKey(QString::fromLatin1(kToken));
+        rig->settings().set(SettingsKeys::onboardingCompleted, true);
+        provider.setTranscriptionStatus(503);
+        QTemporaryDir folder;
+
+        MainWindow window(*rig);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        rig->session().startRecording(rig->store());
+        Meeting* meeting = rig->session().meeting();
+        QVERIFY(meeting);
+        TranscriptFeedView* feed = nullptr;
+        QTRY_VERIFY((feed = shownPart<TranscriptFeedView>(window, "transcriptFeed")));
+        QCOMPARE(feed->listeningRowText(), QStringLiteral("Listening…"));
+        auto* bar = window.findChild<RecordingControlView*>();
+        QVERIFY(bar);
+
+        QVERIFY(playInto(QStringLiteral("micsink"), SessionRig::utterance(), folder.path()));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            feed->listeningRowText(), QStringLiteral("Not transcribing: provider is down"), kLongWaitMs);
+        QCOMPARE(bar->caption(), QStringLiteral("provider is down"));
+
+        // Text flows again: the pane is listening and the bar is clear.
+        provider.setTranscriptionStatus(200);
+        QVERIFY(playInto(QStringLiteral("micsink"), SessionRig::utterance(), folder.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!meeting->segments().isEmpty(), kLongWaitMs);
+        QTRY_COMPARE(feed->listeningRowText(), QStringLiteral("Listening…"));
+        QCOMPARE(bar->caption(), QString());
+
+        rig->session().stopRecording();
+        QLabel* notice = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((notice = shownPart<QLabel>(window, "transcriptionNotice")), kLongWaitMs);
+        QCOMPARE(notice->text(), QStringLiteral("Part of the audio was not transcribed. provider is down"));
     }
 };
 

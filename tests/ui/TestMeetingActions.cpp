@@ -17,6 +17,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 
 Q_DECLARE_METATYPE(FakeHttpServer::Reply)
@@ -236,11 +238,18 @@ private slots:
 
         view.shareMeeting();
         if (bearer.isEmpty()) {
-            QVERIFY(view.shareAlert());
-            QCOMPARE(view.shareAlert()->text(), QStringLiteral("Couldn't share"));
-            QCOMPARE(
-                view.shareAlert()->informativeText(), QStringLiteral("Sign in (Settings → Account) to share notes."));
+            QMessageBox* alert = view.shareAlert();
+            QVERIFY(alert);
+            QCOMPARE(alert->windowTitle(), QStringLiteral("Couldn't share"));
+            QCOMPARE(alert->text(), QStringLiteral("Sign in (Settings → Account) to share notes."));
+            QCOMPARE(alert->informativeText(), QString());
             QCOMPARE(rig.cloud.requestCount(), 0);
+            // Wide enough for its title and for the message on one line.
+            QTRY_VERIFY(alert->isVisible());
+            const auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            QVERIFY(label);
+            QVERIFY(label->width() >= label->fontMetrics().horizontalAdvance(alert->text()));
+            QVERIFY(alert->width() >= alert->fontMetrics().horizontalAdvance(alert->windowTitle()) * 2);
             return;
         }
         QVERIFY(view.isSharing());
@@ -257,8 +266,8 @@ private slots:
         QCOMPARE(body.value("date").toString(), QStringLiteral("2026-01-31T14:05:00Z"));
 
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("https://quillet.app/s/8f3k2"));
-        QCOMPARE(view.shareAlert()->text(), QStringLiteral("Link copied"));
-        QCOMPARE(view.shareAlert()->informativeText(),
+        QCOMPARE(view.shareAlert()->windowTitle(), QStringLiteral("Link copied"));
+        QCOMPARE(view.shareAlert()->text(),
             QStringLiteral("Anyone with this link can read this summary.\n\nhttps://quillet.app/s/8f3k2"));
         QStringList buttons;
         for (const QAbstractButton* button : view.shareAlert()->buttons())
@@ -300,8 +309,8 @@ private slots:
         view.shareMeeting();
         QTRY_VERIFY(view.shareAlert());
         if (!message.isNull()) {
-            QCOMPARE(view.shareAlert()->text(), QStringLiteral("Couldn't share"));
-            QCOMPARE(view.shareAlert()->informativeText(), message);
+            QCOMPARE(view.shareAlert()->windowTitle(), QStringLiteral("Couldn't share"));
+            QCOMPARE(view.shareAlert()->text(), message);
             QCOMPARE(view.shareAlert()->buttons().size(), 1);
             QCOMPARE(view.shareAlert()->buttons().first()->text(), QStringLiteral("OK"));
             return;

@@ -291,12 +291,20 @@ private slots:
 
         QMenu* symbols = sheet.iconPicker()->menu();
         QStringList offered;
+        QStringList names;
         for (const QAction* action : symbols->actions()) {
-            offered.append(action->text());
+            offered.append(action->data().toString());
+            names.append(action->text());
             QVERIFY(!action->isCheckable());
         }
         QCOMPARE(offered, NewFolderSheet::iconChoices());
-        find(*symbols, QStringLiteral("briefcase"))->trigger();
+        // Each symbol is offered by a name a reader knows, never by its identifier.
+        QCOMPARE(names.mid(0, 5),
+            QStringList({ QStringLiteral("Folder"), QStringLiteral("Tray"), QStringLiteral("Briefcase"),
+                QStringLiteral("Graduation cap"), QStringLiteral("People") }));
+        for (const QString& name : names)
+            QVERIFY2(!name.contains(QLatin1Char('.')) && name.at(0).isUpper(), qPrintable(name));
+        find(*symbols, QStringLiteral("Briefcase"))->trigger();
 
         sheet.nameField()->setText(QStringLiteral("  Team  "));
         sheet.descriptionField()->setPlainText(QStringLiteral("  Hiring and onboarding\n"));

@@ -136,6 +136,11 @@ private slots:
     void completion()
     {
         Onboarding onboarding;
+        // The first step's button sits in the middle, like every other step's content.
+        const QAbstractButton* start = ViewProbe::button(*onboarding.view, QStringLiteral("Get started"));
+        QVERIFY(start);
+        const int centre = start->mapTo(onboarding.view.get(), start->rect().center()).x();
+        QVERIFY2(std::abs(centre - onboarding.view->width() / 2) <= 1, qPrintable(QString::number(centre)));
         QVERIFY(onboarding.click(QStringLiteral("Get started")));
         QVERIFY(onboarding.services().settings().get(SettingsKeys::onboardingCompleted));
         QVERIFY(onboarding.settled(Step::microphone));

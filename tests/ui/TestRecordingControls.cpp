@@ -1,4 +1,5 @@
 #include "format/TimeText.h"
+#include "platform/Log.h"
 #include "support/FakeScheduler.h"
 #include "support/SessionRig.h"
 #include "support/TestMain.h"
@@ -8,6 +9,7 @@
 #include "ui/WaveformIndicator.h"
 
 #include <QLabel>
+#include <QTcpServer>
 #include <cmath>
 
 using namespace std::chrono_literals;
@@ -101,6 +103,34 @@ private slots:
 
         rig.provider.openGate(QStringLiteral("numbers"));
         QTRY_COMPARE_WITH_TIMEOUT(b.bar.face(), Face::idle, kLongWaitMs);
+    }
+
+    // No answer from the service: the bar says so in words, the log keeps the network's own.
+    void transportFailureInWords()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = closed.serverPort();
+        closed.close(); // nothing listens there now: the connection is refused
+        BarRig b;
+        SessionRig& rig = b.rig;
+        rig.credentials->baseUrl = QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+        LogCapture log;
+        b.bar.startButton()->click();
+        QCOMPARE(b.bar.face(), Face::recording);
+        const QUuid meetingId = rig.session.meeting()->id();
+        QVERIFY(rig.play(QStringLiteral("micsink"), SessionRig::utterance()));
+
+        const QString sentence = QStringLiteral("The service could not be reached.");
+        QTRY_COMPARE_WITH_TIMEOUT(b.bar.caption(), sentence, kLongWaitMs);
+        QVERIFY2(log.containsPart(QStringLiteral("[Quillet] Tessra transcription failed: Connection refused")),
+            qPrintable(log.lines().join(QLatin1Char('\n'))));
+        QVERIFY(log.containsPart(QStringLiteral("[Quillet] Me transcriber error: Connection refused")));
+
+        // The meeting is kept, and the session remembers why its audio has no text.
+        QVERIFY(rig.stopAndFinalize());
+        QCOMPARE(rig.session.transcriptionFailure(meetingId), sentence);
+        QVERIFY(rig.context().meetingById(meetingId));
     }
 
     // The counter follows starts and stops made anywhere, and skips the ticks that fall while

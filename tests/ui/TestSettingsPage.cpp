@@ -9,6 +9,7 @@
 #include "ui/SettingsView.h"
 #include "ui/Switch.h"
 #include "ui/SymbolView.h"
+#include "ui/ThemeTile.h"
 #include "ui/VocabularyEditor.h"
 
 #include <QComboBox>
@@ -104,6 +105,31 @@ private slots:
         for (const SettingsKey<bool>* key : kSwitchKeys)
             QVERIFY2(!page.settings().contains(*key), qPrintable(key->key()));
         QVERIFY(!page.settings().contains(SettingsKeys::transcriptionLanguage));
+    }
+
+    // The General card offers the welcome guide's theme tiles: a press writes "appTheme" and
+    // a change made elsewhere moves the selection.
+    void appearanceTilesWriteTheTheme()
+    {
+        Page page;
+        page.open();
+        QVERIFY(ViewProbe::label(*page.view, QStringLiteral("Appearance")));
+        const auto tile = [&](const char* name) {
+            return qobject_cast<ThemeTile*>(ViewProbe::button(*page.view, QString::fromLatin1(name)));
+        };
+        ThemeTile* system = tile("System");
+        ThemeTile* light = tile("Light");
+        ThemeTile* dark = tile("Dark");
+        QVERIFY(system && light && dark);
+        QVERIFY(system->isSelected() && !dark->isSelected());
+        QVERIFY(!page.settings().contains(SettingsKeys::appTheme));
+
+        QTest::mouseClick(dark, Qt::LeftButton);
+        QCOMPARE(page.settings().stored(SettingsKeys::appTheme), std::optional<QString>(QStringLiteral("dark")));
+        QVERIFY(dark->isSelected() && !system->isSelected());
+
+        page.settings().set(SettingsKeys::appTheme, QStringLiteral("light"));
+        QVERIFY(light->isSelected() && !dark->isSelected());
     }
 
     // Each switch writes its key the moment it moves (by mouse or Space); a change made

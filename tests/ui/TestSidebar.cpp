@@ -1,3 +1,4 @@
+#include "format/TimeText.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
@@ -413,7 +414,9 @@ private slots:
         const MeetingRow::Content content = MeetingRow::content(meeting);
         QCOMPARE(content.title, expectedTitle);
         QCOMPARE(content.meta.mid(1), expectedMeta);
-        QCOMPARE(content.meta.first(), QLocale().toString(QTime(10, 10), QLocale::ShortFormat));
+        // The locale's short time, never with seconds (the C locale's own carries them).
+        QCOMPARE(content.meta.first(), formatShortTime(QTime(10, 10)));
+        QVERIFY(!content.meta.first().contains(QLatin1String(":00:")));
         QCOMPARE(content.summaryMark, summary);
     }
 

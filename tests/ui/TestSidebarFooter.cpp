@@ -11,7 +11,9 @@
 #include "ui/SidebarAccountFooter.h"
 #include "ui/UpdateBanner.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -183,6 +185,17 @@ private slots:
         footer.show();
         QCOMPARE(footer.nameText(), name);
         QCOMPARE(footer.creditText(), credit);
+        if (credit.isEmpty()) {
+            // One line of text sits on the chip's middle, level with the avatar.
+            const auto* chip = footer.findChild<QAbstractButton*>();
+            const QLabel* line = nullptr;
+            for (const QLabel* label : footer.findChildren<QLabel*>())
+                if (label->text() == name)
+                    line = label;
+            QVERIFY(chip && line);
+            const int lineMiddle = line->mapTo(chip, line->rect().center()).y();
+            QVERIFY2(std::abs(lineMiddle - chip->rect().center().y()) <= 1, qPrintable(QString::number(lineMiddle)));
+        }
         std::unique_ptr<QMenu> opened(footer.makeMenu(nullptr));
         QCOMPARE(entries(*opened), menu);
 
