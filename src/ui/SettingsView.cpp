@@ -229,16 +229,20 @@ QWidget* SettingsView::generalCard()
         QStringLiteral("No microphone found — connect one to record"), micControl);
 
     // The same tiles as the welcome guide's, which promises that the choice can be changed here.
+    // They sit under the row's title rather than beside it: three tiles beside a title are wider
+    // than the page at the window's smallest size.
     auto* themes = new QWidget;
     themes->setObjectName(QStringLiteral("themeTiles"));
     auto* themeLayout = new QHBoxLayout(themes);
-    themeLayout->setContentsMargins(0, 0, 0, 0);
+    themeLayout->setContentsMargins(56, 0, 14, 11);
     themeLayout->setSpacing(10);
     for (const auto& [name, value] : { std::pair { "System", "system" }, { "Light", "light" }, { "Dark", "dark" } })
         themeLayout->addWidget(new ThemeTile(QString::fromLatin1(name), QString::fromLatin1(value), m_settings));
+    themeLayout->addStretch(1);
 
     return cardOf({
-        new SettingsRow(QStringLiteral("circle.lefthalf.filled"), QStringLiteral("Appearance"), {}, themes),
+        new SettingsRow(QStringLiteral("circle.lefthalf.filled"), QStringLiteral("Appearance"), {}, nullptr),
+        themes,
         new SettingsDivider,
         switchRow(QStringLiteral("speaker.wave.2"), QStringLiteral("Sound feedback"), {}, SettingsKeys::soundEnabled),
         new SettingsDivider,
