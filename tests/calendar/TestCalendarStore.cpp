@@ -255,8 +255,10 @@ private slots:
         }
         QCOMPARE(answers, 0);
         QCOMPARE(changes, 0);
+        // The calendar server may still be winding up what the first store left; a fresh
+        // store reads the same week once it has.
         EdsCalendarStore again(kLimits);
-        QCOMPARE(weekOf(again, ids), week);
+        QTRY_COMPARE_WITH_TIMEOUT(weekOf(again, ids), week, 120'000);
     }
 
     // A store that cannot be reached lists no calendars, within the limit and without blocking
