@@ -2,8 +2,8 @@
 # compiled into the target itself so that libFuzzer's coverage instrumentation reaches it.
 add_executable(fuzz_archive_import
   ${CMAKE_CURRENT_LIST_DIR}/archive_import.cpp
-  ${PROJECT_SOURCE_DIR}/src/storage/ArchiveFileParser.cpp
-  ${PROJECT_SOURCE_DIR}/src/storage/ArchiveMarkdown.cpp
+  ${PROJECT_SOURCE_DIR}/src/archive/ArchiveFileParser.cpp
+  ${PROJECT_SOURCE_DIR}/src/archive/ArchiveMarkdown.cpp
 )
 target_include_directories(fuzz_archive_import PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(fuzz_archive_import PRIVATE -fsanitize=fuzzer)

@@ -1,7 +1,7 @@
 // libFuzzer entry for the archive import's file parser: any bytes the importer would accept
 // as UTF-8 go through the parser, which must neither crash nor break its own guarantees.
 
-#include "storage/ArchiveFileParser.h"
+#include "archive/ArchiveFileParser.h"
 
 #include <QByteArray>
 #include <QStringDecoder>

@@ -2,10 +2,10 @@
 // empty folder, and how long the import takes to read them back into an empty store.
 // Usage: bench_archive [meetings]
 
-#include "app/QuilletStore.h"
-#include "storage/ArchiveIndex.h"
-#include "storage/MeetingArchiver.h"
-#include "storage/MeetingImporter.h"
+#include "storage/QuilletStore.h"
+#include "archive/ArchiveIndex.h"
+#include "archive/MeetingArchiver.h"
+#include "archive/MeetingImporter.h"
 #include "storage/ModelContext.h"
 
 #include <QCoreApplication>

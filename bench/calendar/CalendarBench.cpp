@@ -21,7 +21,7 @@
 #include "platform/EdsCalendarStore.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
-#include "storage/MeetingArchiver.h"
+#include "archive/MeetingArchiver.h"
 #include "support/FakeCalendarStore.h"
 #include "support/FakeClock.h"
 #include "support/InMemoryNotificationServer.h"

@@ -25,12 +25,12 @@
 #include "support/RecordingUrlOpener.h"
 #include "system/Keychain.h"
 #include "system/UpdateChecker.h"
-#include "ui/ComingUpPanel.h"
-#include "ui/ComingUpParts.h"
-#include "ui/HomeView.h"
-#include "ui/MeetingCardList.h"
-#include "ui/MeetingListView.h"
-#include "ui/SettingsView.h"
+#include "ui/home/ComingUpPanel.h"
+#include "ui/home/ComingUpParts.h"
+#include "ui/home/HomeView.h"
+#include "ui/home/MeetingCardList.h"
+#include "ui/sidebar/MeetingListView.h"
+#include "ui/settings/SettingsView.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

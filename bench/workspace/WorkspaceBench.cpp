@@ -23,10 +23,10 @@
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
-#include "ui/MeetingChatPanel.h"
-#include "ui/MeetingDetailView.h"
-#include "ui/SummaryMarkdown.h"
-#include "ui/TranscriptFeedView.h"
+#include "ui/workspace/MeetingChatPanel.h"
+#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/SummaryMarkdown.h"
+#include "ui/workspace/TranscriptFeedView.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "app/AppServices.h"
 
-#include "app/QuilletStore.h"
+#include "storage/QuilletStore.h"
 #include "chat/MeetingChatService.h"
 #include "platform/Clock.h"
 #include "platform/DesktopUrlOpener.h"
@@ -11,7 +11,7 @@
 #include "platform/PulseMicrophonePermission.h"
 #include "platform/Scheduler.h"
 #include "storage/Meeting.h"
-#include "storage/MeetingImporter.h"
+#include "archive/MeetingImporter.h"
 
 QString AppServices::Config::defaultStoreFile()
 {

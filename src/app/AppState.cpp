@@ -2,7 +2,7 @@
 
 #include "platform/Log.h"
 #include "storage/Meeting.h"
-#include "storage/MeetingArchiver.h"
+#include "archive/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 #include "transcription/TranscriptionSession.h"
 

@@ -1,7 +1,7 @@
 #include "calendar/MeetingFactory.h"
 
 #include "storage/Meeting.h"
-#include "storage/MeetingArchiver.h"
+#include "archive/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 
 #include <QHash>

@@ -3,7 +3,7 @@
 #include "platform/Log.h"
 #include "platform/Mailbox.h"
 #include "storage/Meeting.h"
-#include "storage/MeetingArchiver.h"
+#include "archive/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 #include "summary/SummaryPrompts.h"
 

@@ -9,7 +9,7 @@
 #include "platform/MicrophonePermission.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
-#include "storage/MeetingArchiver.h"
+#include "archive/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
 #include "summary/MeetingSummarizer.h"

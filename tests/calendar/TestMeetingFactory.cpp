@@ -1,6 +1,6 @@
 #include "calendar/MeetingFactory.h"
 #include "storage/Meeting.h"
-#include "storage/MeetingArchiver.h"
+#include "archive/MeetingArchiver.h"
 #include "support/ArchiveFolder.h"
 #include "support/CalendarWeek.h"
 #include "support/FakeClock.h"

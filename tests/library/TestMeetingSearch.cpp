@@ -1,6 +1,6 @@
 #include "library/MeetingSearchIndex.h"
 #include "storage/Meeting.h"
-#include "storage/MeetingImporter.h"
+#include "archive/MeetingImporter.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
 #include "support/FakeClock.h"

@@ -8,8 +8,8 @@
 //   StoreChildProcess rename ROOT   renames one meeting of the archive in ROOT over and over,
 //                                   printing "round N" after each, until it is killed
 
-#include "app/QuilletStore.h"
-#include "storage/ArchiveWriter.h"
+#include "storage/QuilletStore.h"
+#include "archive/ArchiveWriter.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 

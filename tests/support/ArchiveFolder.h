@@ -2,7 +2,7 @@
 
 // What an archiver wrote, read back from its folder once its queued jobs have run.
 
-#include "storage/MeetingArchiver.h"
+#include "archive/MeetingArchiver.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -3,7 +3,7 @@
 // An archiver that keeps what it was handed instead of writing files, for tests of the
 // archive's callers.
 
-#include "storage/MeetingArchiver.h"
+#include "archive/MeetingArchiver.h"
 
 #include <QFuture>
 #include <QList>

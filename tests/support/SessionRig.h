@@ -12,7 +12,7 @@
 #include "platform/PolyphaseResampler.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
-#include "storage/MeetingArchiver.h"
+#include "archive/MeetingArchiver.h"
 #include "storage/TranscriptSegment.h"
 #include "summary/MeetingSummarizer.h"
 #include "summary/SummaryGenerator.h"

@@ -1,6 +1,0 @@
-#include "app/QuilletApp.h"
-
-int main(int argc, char* argv[])
-{
-    return QuilletApp::run(argc, argv, [] { return AppServices::Config(); });
-}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "archive/MeetingArchiver.h"
+
+#include <QHash>
+#include <QObject>
+#include <QUuid>
+#include <chrono>
+
+class Meeting;
+class ModelContext;
+class Scheduler;
+
+// Writes edits (a title, the notes) to the archive a short while after the last one, so that
+// typing does not write the file at every key: one pending write per meeting, carrying the
+// meeting as it was at its newest edit. It belongs to the application rather than to a view,
+// so an edit made just before another meeting is selected is still written. A pending write
+// is dropped when its meeting leaves the store (the file must not come back after a delete),
+// and every pending write is handed over at once when the application quits or this object
+// goes. Main thread only.
+class ArchiveDebouncer final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ArchiveDebouncer)
+
+public:
+    static constexpr std::chrono::milliseconds kDelay { 900 };
+
+    ArchiveDebouncer(MeetingArchiver& archiver, ModelContext& store, Scheduler& scheduler, QObject* parent = nullptr);
+    ~ArchiveDebouncer() override;
+
+    // Takes the meeting's snapshot now and writes it 0.9 s from now, unless another edit of
+    // the same meeting comes first and takes its place.
+    void schedule(const Meeting& meeting);
+    // Hands every pending write to the archiver now.
+    void flush();
+
+    bool isPending(const QUuid& meetingId) const { return m_pending.contains(meetingId); }
+
+private:
+    struct Pending
+    {
+        MeetingArchiver::Snapshot snapshot;
+        quint64 edit = 0;
+    };
+
+    void fire(const QUuid& meetingId, quint64 edit);
+
+    MeetingArchiver& m_archiver;
+    Scheduler& m_scheduler;
+    QHash<QUuid, Pending> m_pending;
+    quint64 m_edits = 0;
+};

@@ -1,0 +1,229 @@
+#include "archive/ArchiveFileParser.h"
+
+#include "archive/ArchiveMarkdown.h"
+
+#include <QHash>
+#include <algorithm>
+#include <limits>
+
+namespace ArchiveFileParser {
+
+namespace {
+
+// Horizontal white space only: a carriage return stays part of the text.
+bool isBlank(QChar c)
+{
+    return c == u'\t' || c.category() == QChar::Separator_Space;
+}
+
+QStringView trimmedBlanks(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text[begin]))
+        ++begin;
+    while (end > begin && isBlank(text[end - 1]))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// An optional sign, then ASCII digits only, within 64 bits.
+std::optional<qint64> parseInteger(QStringView text)
+{
+    qsizetype i = 0;
+    bool negative = false;
+    if (!text.isEmpty() && (text[0] == u'+' || text[0] == u'-')) {
+        negative = text[0] == u'-';
+        ++i;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    // Accumulate as a negative number so that the most negative value fits too.
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        if (__builtin_mul_overflow(value, 10, &value) || __builtin_sub_overflow(value, qint64(c - u'0'), &value))
+            return std::nullopt;
+    }
+    if (negative)
+        return value;
+    if (value == std::numeric_limits<qint64>::min())
+        return std::nullopt;
+    return -value;
+}
+
+// minutes * 60 + seconds, or std::nullopt when that leaves 64 bits.
+std::optional<qint64> minutesAndSeconds(qint64 minutes, qint64 seconds)
+{
+    qint64 total = 0;
+    if (__builtin_mul_overflow(minutes, 60, &total) || __builtin_add_overflow(total, seconds, &total))
+        return std::nullopt;
+    return total;
+}
+
+std::optional<QUuid> parseUuid(QStringView text)
+{
+    static const QString pattern = QStringLiteral("xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx");
+    if (text.size() != pattern.size())
+        return std::nullopt;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        if (pattern[i] == u'-' ? c != u'-' : !hex)
+            return std::nullopt;
+    }
+    return QUuid::fromString(text);
+}
+
+QString unquoted(QStringView value)
+{
+    if (value.size() < 2 || !value.startsWith(u'"') || !value.endsWith(u'"'))
+        return value.toString();
+    QString inner = value.mid(1, value.size() - 2).toString();
+    inner.replace(QStringLiteral("\\\""), QStringLiteral("\""));
+    inner.replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+    return inner;
+}
+
+// Offset of the first line, at or after `from`, that is exactly `line`; -1 when none.
+qsizetype findWholeLine(QStringView text, QStringView line, qsizetype from = 0)
+{
+    qsizetype start = from;
+    while (start <= text.size()) {
+        qsizetype end = text.indexOf(u'\n', start);
+        if (end < 0)
+            end = text.size();
+        if (text.mid(start, end - start) == line)
+            return start;
+        if (end == text.size())
+            break;
+        start = end + 1;
+    }
+    return -1;
+}
+
+} // namespace
+
+std::optional<ParsedFile> parse(QStringView text)
+{
+    const QStringView fence = u"---";
+    qsizetype lineEnd = text.indexOf(u'\n');
+    if (text.mid(0, lineEnd < 0 ? text.size() : lineEnd) != fence)
+        return std::nullopt;
+    if (lineEnd < 0)
+        return std::nullopt;
+
+    QHash<QString, QString> keys;
+    qsizetype start = lineEnd + 1;
+    bool closed = false;
+    while (start <= text.size()) {
+        qsizetype end = text.indexOf(u'\n', start);
+        const bool last = end < 0;
+        if (last)
+            end = text.size();
+        const QStringView line = text.mid(start, end - start);
+        start = end + 1;
+        if (line == fence) {
+            closed = true;
+            break;
+        }
+        const qsizetype colon = line.indexOf(u':');
+        if (colon >= 0) {
+            keys.insert(trimmedBlanks(line.left(colon)).toString(), unquoted(trimmedBlanks(line.mid(colon + 1))));
+        }
+        if (last)
+            break;
+    }
+    if (!closed)
+        return std::nullopt;
+    const QStringView body = start <= text.size() ? text.mid(start) : QStringView();
+
+    ParsedFile file;
+    file.title = keys.value(QStringLiteral("title"), QStringLiteral("Untitled"));
+    if (const auto it = keys.constFind(QStringLiteral("date")); it != keys.constEnd())
+        file.date = ArchiveMarkdown::parseIsoDate(*it);
+    if (const auto it = keys.constFind(QStringLiteral("id")); it != keys.constEnd())
+        file.id = parseUuid(*it);
+    if (const auto it = keys.constFind(QStringLiteral("duration_minutes")); it != keys.constEnd()) {
+        if (const auto minutes = parseInteger(*it)) {
+            if (const auto seconds = minutesAndSeconds(*minutes, 0))
+                file.duration = static_cast<double>(*seconds);
+        }
+    }
+    file.summary = extractSummary(body);
+    file.turns = extractTurns(body);
+    return file;
+}
+
+std::optional<QString> extractSummary(QStringView body)
+{
+    const qsizetype heading = findWholeLine(body, u"## Summary");
+    if (heading < 0)
+        return std::nullopt;
+    const qsizetype from = heading + qsizetype(sizeof("## Summary") - 1);
+    const qsizetype transcript = findWholeLine(body, u"## Transcript", from + 1);
+    // The summary ends at the line feed before the Transcript heading.
+    const qsizetype to = transcript < 0 ? body.size() : transcript - 1;
+    const QString summary = body.mid(from, std::max<qsizetype>(0, to - from)).toString().trimmed();
+    if (summary.isEmpty())
+        return std::nullopt;
+    return summary;
+}
+
+QList<Turn> extractTurns(QStringView body)
+{
+    QList<Turn> turns;
+    const qsizetype heading = findWholeLine(body, u"## Transcript");
+    if (heading < 0)
+        return turns;
+    qsizetype start = heading + qsizetype(sizeof("## Transcript") - 1);
+    if (start >= body.size())
+        return turns;
+    ++start; // past the heading's line feed
+    while (start <= body.size()) {
+        qsizetype end = body.indexOf(u'\n', start);
+        if (end < 0)
+            end = body.size();
+        if (auto turn = parseTurn(body.mid(start, end - start)))
+            turns.append(std::move(*turn));
+        start = end + 1;
+    }
+    return turns;
+}
+
+std::optional<Turn> parseTurn(QStringView line)
+{
+    if (!line.startsWith(u'['))
+        return std::nullopt;
+    const qsizetype close = line.indexOf(u']');
+    if (close < 0)
+        return std::nullopt;
+    const QStringView time = line.mid(1, close - 1);
+    const qsizetype colon = time.indexOf(u':');
+    if (colon < 0 || time.indexOf(u':', colon + 1) >= 0)
+        return std::nullopt;
+    const auto minutes = parseInteger(time.left(colon));
+    const auto seconds = parseInteger(time.mid(colon + 1));
+    if (!minutes || !seconds)
+        return std::nullopt;
+    const auto timestamp = minutesAndSeconds(*minutes, *seconds);
+    if (!timestamp)
+        return std::nullopt;
+
+    const QStringView rest = trimmedBlanks(line.mid(close + 1));
+    if (!rest.startsWith(u"**"))
+        return std::nullopt;
+    const qsizetype labelEnd = rest.indexOf(u":**", 2);
+    if (labelEnd < 0)
+        return std::nullopt;
+
+    Turn turn;
+    turn.label = rest.mid(2, labelEnd - 2).toString();
+    turn.text = trimmedBlanks(rest.mid(labelEnd + 3)).toString();
+    turn.timestamp = static_cast<double>(*timestamp);
+    return turn;
+}
+
+} // namespace ArchiveFileParser

@@ -1,0 +1,135 @@
+#include "archive/MeetingArchiver.h"
+
+#include "platform/AppIdentity.h"
+#include "platform/Log.h"
+#include "archive/ArchiveWriter.h"
+#include "storage/ChatMessage.h"
+#include "storage/ChatRole.h"
+#include "storage/Meeting.h"
+#include "storage/TranscriptSegment.h"
+
+#include <QDir>
+#include <QPromise>
+#include <QThread>
+#include <functional>
+#include <memory>
+
+namespace {
+
+QString turnLabel(const QString& speakerRaw)
+{
+    if (speakerRaw.isEmpty() || speakerRaw == QLatin1String("Me"))
+        return QStringLiteral("Speaker A");
+    if (speakerRaw == QLatin1String("Them"))
+        return QStringLiteral("Speaker B");
+    return speakerRaw;
+}
+
+} // namespace
+
+MeetingArchiver::Snapshot::Snapshot(const Meeting& meeting)
+    : id(meeting.id())
+    , title(meeting.title().isEmpty() ? QStringLiteral("Untitled") : meeting.title())
+    , date(meeting.date())
+    , duration(meeting.duration())
+    , summary(meeting.summary())
+    , userNotes(meeting.userNotes())
+{
+    const auto segments = meeting.sortedSegments();
+    turns.reserve(segments.size());
+    for (const TranscriptSegment* segment : segments)
+        turns.append({ turnLabel(segment->speakerRaw()), segment->timestamp(), segment->text() });
+
+    const auto messages = meeting.sortedChatMessages();
+    chat.reserve(messages.size());
+    for (const ChatMessage* message : messages)
+        chat.append({ chatRoleRawValue(chatRoleFromRawValue(message->roleRaw())), message->text() });
+}
+
+QString MeetingArchiver::defaultRoot()
+{
+    const bool testBuild = AppIdentity::bundleIdentifier().endsWith(QLatin1String(".test"));
+    return QDir::homePath() + u'/' + (testBuild ? QStringLiteral("QuilletNotes-Test") : QStringLiteral("QuilletNotes"));
+}
+
+MarkdownArchiver::MarkdownArchiver(QString root)
+    : m_root(std::move(root))
+    , m_worker(std::make_unique<QObject>())
+{
+    m_thread.setObjectName(QStringLiteral("com.orvane.quillet.archiver"));
+    m_worker->moveToThread(&m_thread);
+    m_thread.start(QThread::LowPriority);
+    // The first job: a process killed in the middle of a write may have left its temporary
+    // file behind.
+    post([root = m_root] { ArchiveWriter(root).removeLeftoverTemporaryFiles(); });
+}
+
+MarkdownArchiver::~MarkdownArchiver()
+{
+    // The quit is queued behind every job already posted, so they all run first.
+    QMetaObject::invokeMethod(
+        m_worker.get(), [this] { m_thread.quit(); }, Qt::QueuedConnection);
+    m_thread.wait();
+}
+
+void MarkdownArchiver::post(std::function<void()> job)
+{
+    QMetaObject::invokeMethod(m_worker.get(), std::move(job), Qt::QueuedConnection);
+}
+
+void MarkdownArchiver::archive(const Snapshot& snapshot)
+{
+    post([root = m_root, snapshot] {
+        if (const auto error = ArchiveWriter(root).archive(snapshot))
+            Log::line("[Quillet] Archive failed for %@: %@", snapshot.id, *error);
+    });
+}
+
+void MarkdownArchiver::backfill(const QList<Snapshot>& snapshots)
+{
+    post([root = m_root, snapshots] { ArchiveWriter(root).backfill(snapshots); });
+}
+
+QFuture<bool> MarkdownArchiver::remove(const QUuid& meetingId)
+{
+    auto promise = std::make_shared<QPromise<bool>>();
+    QFuture<bool> future = promise->future();
+    promise->start();
+    post([root = m_root, meetingId, promise] {
+        const auto error = ArchiveWriter(root).remove(meetingId);
+        if (error)
+            Log::line("[Quillet] Archive failed for %@: %@", meetingId, *error);
+        promise->addResult(!error);
+        promise->finish();
+    });
+    return future;
+}
+
+QFuture<QSet<QUuid>> MarkdownArchiver::indexedIds()
+{
+    auto promise = std::make_shared<QPromise<QSet<QUuid>>>();
+    QFuture<QSet<QUuid>> future = promise->future();
+    promise->start();
+    post([root = m_root, promise] {
+        promise->addResult(ArchiveWriter(root).indexedIds());
+        promise->finish();
+    });
+    return future;
+}
+
+void MarkdownArchiver::prune(const QSet<QUuid>& storedIds)
+{
+    post([root = m_root, storedIds] {
+        if (const int pruned = ArchiveWriter(root).prune(storedIds))
+            Log::line("[Quillet] Removed %d archived meeting(s) no longer in the store", pruned);
+    });
+}
+
+QFuture<void> MarkdownArchiver::idle()
+{
+    auto promise = std::make_shared<QPromise<void>>();
+    QFuture<void> future = promise->future();
+    promise->start();
+    post([promise] { promise->finish(); });
+    return future;
+}

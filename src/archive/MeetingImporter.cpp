@@ -1,0 +1,162 @@
+#include "archive/MeetingImporter.h"
+
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "archive/ArchiveFileParser.h"
+#include "storage/Meeting.h"
+#include "storage/ModelContext.h"
+#include "storage/Speaker.h"
+#include "storage/TranscriptSegment.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QSet>
+#include <QStringDecoder>
+#include <algorithm>
+
+namespace MeetingImporter {
+
+namespace {
+
+Speaker speakerForLabel(const QString& label)
+{
+    if (label == QLatin1String("Speaker A"))
+        return Speaker::me();
+    if (label == QLatin1String("Speaker B"))
+        return Speaker::them();
+    return Speaker::fromRawValue(label).value_or(Speaker::other(QString()));
+}
+
+// A file's text and the meeting parsed from it each take up to twice the file's size in
+// memory: a larger file is passed over rather than let it end the import at every launch.
+constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
+constexpr qint64 kReadChunkBytes = 1024 * 1024;
+
+struct FileText
+{
+    std::optional<QString> text; // absent: unreadable, not UTF-8 or too large
+    bool tooLarge = false;
+};
+
+// Decodes while it reads, so that the bytes of the file are never held beside its text.
+FileText readUtf8(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    if (file.size() > kMaxFileBytes)
+        return { std::nullopt, true };
+    QStringDecoder decoder(QStringConverter::Utf8);
+    QString text;
+    text.reserve(decoder.requiredSpace(file.size()));
+    QByteArray chunk(kReadChunkBytes, Qt::Uninitialized);
+    qint64 total = 0;
+    for (;;) {
+        const qint64 read = file.read(chunk.data(), chunk.size());
+        if (read < 0)
+            return {};
+        if (read == 0)
+            break;
+        // The file may have grown since its size was read.
+        total += read;
+        if (total > kMaxFileBytes)
+            return { std::nullopt, true };
+        text.append(decoder(QByteArrayView(chunk.constData(), read)));
+        if (decoder.hasError())
+            return {};
+    }
+    return { std::move(text) };
+}
+
+Meeting* makeMeeting(const ArchiveFileParser::ParsedFile& file, const QDateTime& now)
+{
+    auto* meeting = new Meeting(file.title, file.date.value_or(now));
+    if (file.id)
+        meeting->setId(*file.id);
+    meeting->setDuration(file.duration);
+    meeting->setSource(QStringLiteral("imported"));
+    meeting->setSummary(file.summary);
+    return meeting;
+}
+
+} // namespace
+
+QString archiveFolder()
+{
+    return QDir::homePath() + QStringLiteral("/QuilletNotes");
+}
+
+QStringList markdownFiles(const QString& folder)
+{
+    QStringList files;
+    const QDir root(folder);
+    if (!root.exists())
+        return files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QString name = it.fileName();
+        // The extension is exactly "md": "Notes.MD" is not taken, nor a file named just ".md".
+        if (name.size() > 3 && name.endsWith(QLatin1String(".md")) && it.fileInfo().isFile())
+            files.append(root.relativeFilePath(it.filePath()));
+    }
+    // Byte order of the UTF-8 paths, so that which of two files with one identifier wins does
+    // not depend on the order in which the file system lists them.
+    std::sort(files.begin(), files.end(), [](const QString& a, const QString& b) { return a.toUtf8() < b.toUtf8(); });
+    return files;
+}
+
+void runIfNeeded(ModelContext& context)
+{
+    runIfNeeded(context, Clock::system());
+}
+
+void runIfNeeded(ModelContext& context, const Clock& clock)
+{
+    runIfNeeded(context, clock, archiveFolder());
+}
+
+void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folder)
+{
+    // A store the user emptied stays empty: the archive would bring back what was deleted.
+    if (context.meetingCount() > 0 || context.hasDeletedMeetings())
+        return;
+    const QStringList files = markdownFiles(folder);
+    if (files.isEmpty())
+        return;
+
+    const QDateTime now = clock.now();
+    QSet<QUuid> seenIds;
+    int imported = 0;
+    for (const QString& relativePath : files) {
+        const FileText contents = readUtf8(folder + u'/' + relativePath);
+        if (contents.tooLarge)
+            Log::line("[Quillet] Skipped archive file over 64 MB: %@", relativePath);
+        if (!contents.text)
+            continue;
+        const auto file = ArchiveFileParser::parse(*contents.text);
+        if (!file)
+            continue;
+        if (file->id) {
+            if (seenIds.contains(*file->id)) {
+                Log::line("[Quillet] Skipped archive file with duplicate id: %@", relativePath);
+                continue;
+            }
+            seenIds.insert(*file->id);
+        }
+
+        Meeting* meeting = makeMeeting(*file, now);
+        context.insert(meeting);
+        for (const auto& turn : file->turns)
+            meeting->appendSegment(new TranscriptSegment(turn.text, speakerForLabel(turn.label), turn.timestamp));
+        ++imported;
+    }
+
+    if (imported == 0)
+        return;
+    context.save();
+    Log::line("[Quillet] Recovered %d meeting(s) from QuilletNotes archive", imported);
+}
+
+} // namespace MeetingImporter

@@ -1,0 +1,122 @@
+#include "shell/AppDelegate.h"
+
+#include "app/AppServices.h"
+#include "platform/Log.h"
+#include "ui/onboarding/OnboardingView.h"
+#include "ui/design/Symbols.h"
+
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVBoxLayout>
+
+AppDelegate::AppDelegate(AppServices& services, QObject* parent)
+    : AppDelegate(services, Options {}, parent)
+{ }
+
+AppDelegate::AppDelegate(AppServices& services, const Options& options, QObject* parent)
+    : QObject(parent)
+    , m_services(services)
+    , m_mainWindow(std::make_unique<MainWindow>(services, options.window))
+    , m_menuBar(std::make_unique<MenuBarView>(
+          services.appState(), services.store(), services.clock(), services.notices(), [this] { openMainWindow(); },
+          options.menu))
+    , m_trayIcon(std::make_unique<QSystemTrayIcon>())
+{
+    // The tasks of each show follow the window's own housekeeping.
+    connect(m_mainWindow.get(), &MainWindow::shownAnew, this, [this] { m_services.runWindowTasks(); });
+    // A second start without a link asks for the window instead of running beside this one.
+    connect(&services.router(), &UrlRouter::mainWindowRequested, this, &AppDelegate::openMainWindow);
+
+    m_trayIcon->setToolTip(QStringLiteral("Quillet"));
+    m_trayIcon->setContextMenu(m_menuBar->menu());
+    // A click shows the same menu as the context click, the way a menu-bar item opens.
+    connect(m_trayIcon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            m_menuBar->menu()->popup(QCursor::pos());
+    });
+    connect(&services.session(), &TranscriptionSession::isRecordingChanged, this, &AppDelegate::updateTrayIcon);
+    updateTrayIcon();
+}
+
+AppDelegate::~AppDelegate()
+{
+    for (const QPointer<QWidget>& window : std::as_const(m_onboardingWindows))
+        delete window.data();
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    Settings& settings = m_services.settings();
+    settings.registerDefault(SettingsKeys::soundEnabled);
+    Log::line("[Quillet] App launched");
+    CalendarHooks& calendar = m_services.calendarHooks();
+    connect(&m_services.notifications(), &NotificationCenter::responseReceived, &calendar,
+        &CalendarHooks::handleNotificationResponse);
+    // A reminder's "Open & record" brings the window to the front, then has it record.
+    connect(&calendar, &CalendarHooks::mainWindowRequested, this, &AppDelegate::openMainWindow);
+    connect(
+        &calendar, &CalendarHooks::openAndRecordRequested, &m_services.notices(), &AppNotices::postOpenAndRecordEvent);
+    calendar.activateReminders();
+    connect(&m_services.notices(), &AppNotices::showOnboarding, this, &AppDelegate::showOnboarding);
+    if (!settings.get(SettingsKeys::onboardingCompleted))
+        showOnboarding();
+
+    m_mainWindow->show();
+    m_trayIcon->show();
+    // The main window shows after the onboarding window; the first-run guide stays in front.
+    if (m_onboardingWindow) {
+        m_onboardingWindow->raise();
+        m_onboardingWindow->activateWindow();
+    }
+}
+
+void AppDelegate::openMainWindow()
+{
+    m_mainWindow->bringBack();
+}
+
+void AppDelegate::showOnboarding()
+{
+    auto* window
+        = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(QStringLiteral("Welcome to Quillet"));
+    const QPointer<QWidget> self(window);
+    auto* view = new OnboardingView(m_services, [this, self] {
+        // Later: the view that calls this lives in the window being closed.
+        QTimer::singleShot(0, this, [this, self] { finishOnboarding(self); });
+    });
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    // The window takes its content's size and cannot be resized.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(view);
+    window->adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - window->rect().center());
+    window->show();
+    window->raise();
+    window->activateWindow();
+    m_onboardingWindows.removeAll(nullptr);
+    m_onboardingWindows.append(self);
+    m_onboardingWindow = window;
+}
+
+void AppDelegate::finishOnboarding(const QPointer<QWidget>& window)
+{
+    // Each completion closes the window of its own view, and forgets the window shown last
+    // only when that is the one.
+    if (m_onboardingWindow == window)
+        m_onboardingWindow.clear();
+    if (window)
+        window->close();
+}
+
+void AppDelegate::updateTrayIcon()
+{
+    const bool recording = m_services.session().isRecording();
+    m_trayIcon->setIcon(Symbols::icon(recording ? QStringLiteral("record.circle") : QStringLiteral("waveform")));
+}

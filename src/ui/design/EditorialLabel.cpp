@@ -1,0 +1,19 @@
+#include "ui/design/EditorialLabel.h"
+
+EditorialLabel::EditorialLabel(const QString& text, Quillet::Tone tone, QWidget* parent)
+    : ToneLabel(QString(), trackedFont(), tone, parent)
+{
+    setText(text);
+}
+
+void EditorialLabel::setText(const QString& text)
+{
+    setTextWithRoomForMarks(text.toUpper());
+}
+
+QFont EditorialLabel::trackedFont()
+{
+    QFont font = Quillet::label();
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 1.3);
+    return font;
+}

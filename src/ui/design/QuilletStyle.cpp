@@ -1,0 +1,84 @@
+#include "ui/design/QuilletStyle.h"
+
+#include "ui/design/Quillet.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QStyleOption>
+
+namespace {
+
+// Between a line edit's frame and its text, on top of what the base style leaves.
+constexpr int kLineEditPadding = 6;
+
+// The height of a pill with a one-line label (PillButton's font and vertical padding).
+int pillHeight()
+{
+    return qRound(QFontMetricsF(Quillet::font(12.5, QFont::Medium)).height() + 2 * 7);
+}
+
+// An edge in the window text's tone: the base styles derive theirs from the window colour,
+// which leaves nothing to see on a dark one.
+QColor edgeColor(const QPalette& palette, qreal opacity)
+{
+    return Quillet::withOpacity(palette.color(QPalette::Active, QPalette::WindowText), opacity);
+}
+
+bool isFramedLineEdit(const QStyleOption* option)
+{
+    const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option);
+    return frame && frame->lineWidth > 0;
+}
+
+} // namespace
+
+QuilletStyle::QuilletStyle(QStyle* base)
+    : QProxyStyle(base)
+{ }
+
+void QuilletStyle::drawPrimitive(
+    PrimitiveElement element, const QStyleOption* option, QPainter* painter, const QWidget* widget) const
+{
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+    switch (element) {
+    case PE_IndicatorCheckBox: {
+        const bool enabled = option->state & State_Enabled;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(QPen(edgeColor(option->palette, enabled ? 0.45 : 0.2), 1));
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -1.5, -1.5), 2, 2);
+        painter->restore();
+        break;
+    }
+    case PE_PanelMenu: // Fusion's menus draw their edge here
+    case PE_FrameMenu:
+        painter->save();
+        painter->setPen(QPen(edgeColor(option->palette, 0.3), 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+        painter->restore();
+        break;
+    default:
+        break;
+    }
+}
+
+QSize QuilletStyle::sizeFromContents(
+    ContentsType type, const QStyleOption* option, const QSize& size, const QWidget* widget) const
+{
+    QSize result = QProxyStyle::sizeFromContents(type, option, size, widget);
+    if (type == CT_LineEdit && isFramedLineEdit(option)) {
+        result.rwidth() += 2 * kLineEditPadding;
+        result.setHeight(std::max(result.height(), pillHeight()));
+    }
+    return result;
+}
+
+QRect QuilletStyle::subElementRect(SubElement element, const QStyleOption* option, const QWidget* widget) const
+{
+    QRect result = QProxyStyle::subElementRect(element, option, widget);
+    if (element == SE_LineEditContents && isFramedLineEdit(option))
+        result.adjust(kLineEditPadding, 0, -kLineEditPadding, 0);
+    return result;
+}

@@ -1,0 +1,618 @@
+#include "ui/onboarding/OnboardingView.h"
+
+#include "account/AccountService.h"
+#include "app/AppServices.h"
+#include "audio/SystemAudioRecorder.h"
+#include "platform/Log.h"
+#include "platform/MicrophonePermission.h"
+#include "platform/Settings.h"
+#include "platform/UrlOpener.h"
+#include "archive/MeetingArchiver.h"
+#include "ui/settings/AccountSectionView.h"
+#include "ui/design/PillButton.h"
+#include "ui/design/PlainButton.h"
+#include "ui/design/Quillet.h"
+#include "ui/onboarding/StepLayout.h"
+#include "ui/design/SymbolView.h"
+#include "ui/settings/ThemeTile.h"
+#include "ui/design/ToneLabel.h"
+
+#include <QDir>
+#include <QEvent>
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPainter>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+using Step = OnboardingView::Step;
+
+namespace OnboardingParts {
+
+// One dot per step, lit up to and including the current one; a change of step fades the dots
+// that change along with the step's slide.
+class Dots final : public QWidget
+{
+public:
+    static constexpr int kDiameter = 6;
+    static constexpr int kSpacing = 7;
+
+    Dots()
+    {
+        setObjectName(QStringLiteral("progressDots"));
+        setFixedSize(OnboardingView::kStepCount * kDiameter + (OnboardingView::kStepCount - 1) * kSpacing, kDiameter);
+    }
+
+    // Starts a change to another step; the progress of the change comes with setProgress().
+    void moveTo(int step)
+    {
+        m_from = m_to;
+        m_to = step;
+        m_progress = 0;
+        update();
+    }
+
+    void setProgress(qreal progress)
+    {
+        m_progress = progress;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        const QColor lit = Quillet::accent();
+        const QColor dim = Quillet::withOpacity(Quillet::secondary(palette()), 0.25);
+        for (int dot = 0; dot < OnboardingView::kStepCount; ++dot) {
+            const QColor before = dot <= m_from ? lit : dim;
+            const QColor after = dot <= m_to ? lit : dim;
+            const auto mix = [&](float a, float b) { return a + (b - a) * float(m_progress); };
+            painter.setBrush(QColor::fromRgbF(mix(before.redF(), after.redF()), mix(before.greenF(), after.greenF()),
+                mix(before.blueF(), after.blueF()), mix(before.alphaF(), after.alphaF())));
+            painter.drawEllipse(QRectF(dot * (kDiameter + kSpacing), 0, kDiameter, kDiameter));
+        }
+    }
+
+private:
+    int m_from = 0;
+    int m_to = 0;
+    qreal m_progress = 1;
+};
+
+// Shows the current step centred in its width; during a change the new step slides in from
+// the trailing edge and fades in while the old one slides out to the leading edge and fades
+// out. Its height is that of the steps it shows, so the flexible space around it keeps the
+// step centred in the window.
+class Stage final : public QWidget
+{
+public:
+    Stage()
+    {
+        m_animation.setStartValue(0.0);
+        m_animation.setEndValue(1.0);
+        m_animation.setEasingCurve(Quillet::easeInOut());
+        connect(&m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+            m_progress = value.toReal();
+            place();
+            if (m_onProgress)
+                m_onProgress(m_progress);
+        });
+        connect(&m_animation, &QVariantAnimation::finished, this, &Stage::finish);
+    }
+
+    void setProgressHandler(std::function<void(qreal)> handler) { m_onProgress = std::move(handler); }
+
+    void showFirst(QWidget* step)
+    {
+        m_current = step;
+        step->show();
+        relayout();
+    }
+
+    // Brings a change under way to its end at once.
+    void finish()
+    {
+        if (m_animation.state() == QAbstractAnimation::Running)
+            m_animation.stop();
+        m_progress = 1;
+        if (m_outgoing) {
+            m_outgoing->hide();
+            m_outgoing->setGraphicsEffect(nullptr);
+            m_outgoing = nullptr;
+        }
+        if (m_current)
+            m_current->setGraphicsEffect(nullptr);
+        relayout();
+        if (m_onProgress)
+            m_onProgress(1);
+    }
+
+    void change(QWidget* to, std::chrono::milliseconds duration)
+    {
+        finish();
+        if (to == m_current)
+            return;
+        m_outgoing = m_current;
+        m_current = to;
+        m_progress = 0;
+        if (m_onProgress)
+            m_onProgress(0);
+        to->show();
+        if (duration.count() <= 0) {
+            finish();
+            return;
+        }
+        for (QWidget* step : { m_outgoing, m_current }) {
+            auto* fade = new QGraphicsOpacityEffect(step);
+            step->setGraphicsEffect(fade);
+        }
+        relayout();
+        m_animation.setDuration(int(duration.count()));
+        m_animation.start();
+    }
+
+    QSize sizeHint() const override { return { 0, m_height }; }
+
+protected:
+    bool event(QEvent* event) override
+    {
+        // A step whose content changed its size (a face switch, an error line).
+        if (event->type() == QEvent::LayoutRequest)
+            relayout();
+        return QWidget::event(event);
+    }
+
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        place();
+    }
+
+private:
+    int heightOf(QWidget* step) const
+    {
+        return step->hasHeightForWidth() ? step->heightForWidth(width()) : step->sizeHint().height();
+    }
+
+    void relayout()
+    {
+        int height = 0;
+        for (QWidget* step : { m_outgoing.data(), m_current.data() })
+            if (step)
+                height = std::max(height, heightOf(step));
+        if (height != m_height) {
+            m_height = height;
+            setFixedHeight(height);
+        }
+        place();
+    }
+
+    void place()
+    {
+        const auto put = [this](QWidget* step, qreal offset, qreal opacity) {
+            if (!step)
+                return;
+            const int height = heightOf(step);
+            step->setGeometry(qRound(offset * width()), (this->height() - height) / 2, width(), height);
+            if (auto* fade = qobject_cast<QGraphicsOpacityEffect*>(step->graphicsEffect()))
+                fade->setOpacity(opacity);
+        };
+        put(m_current, 1 - m_progress, m_progress);
+        put(m_outgoing, -m_progress, 1 - m_progress);
+    }
+
+    QPointer<QWidget> m_current;
+    QPointer<QWidget> m_outgoing;
+    qreal m_progress = 1;
+    int m_height = 0;
+    QVariantAnimation m_animation;
+    std::function<void(qreal)> m_onProgress;
+};
+
+} // namespace OnboardingParts
+
+namespace {
+
+// Widgets stacked and centred. What holds wrapping text takes the whole width and centres its
+// lines itself instead: a box layout asks an item it aligns for its height at the full width,
+// which is too little once the item is narrower.
+QWidget* centredColumn(int spacing, std::initializer_list<QWidget*> widgets)
+{
+    auto* column = new QWidget;
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    for (QWidget* widget : widgets)
+        layout->addWidget(widget, 0, widget->hasHeightForWidth() ? Qt::Alignment() : Qt::AlignHCenter);
+    return column;
+}
+
+// A widget of a fixed width centred in a row, given its height for that width.
+QWidget* centredRow(QWidget* widget)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addStretch(1);
+    layout->addWidget(widget);
+    layout->addStretch(1);
+    return row;
+}
+
+// "Granted", "Ready", the signed-in address: a check mark and a text, in the accent colour.
+QWidget* doneLabel(const QString& text, ToneLabel** label = nullptr)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(5);
+    auto* textLabel = new ToneLabel(text, Quillet::body(), Quillet::Tone::accent);
+    layout->addWidget(new SymbolView(QStringLiteral("checkmark.circle.fill"), 13.5, Quillet::Tone::accent));
+    layout->addWidget(textLabel);
+    if (label)
+        *label = textLabel;
+    return row;
+}
+
+PlainButton* link(const QString& text)
+{
+    return new PlainButton(text, Quillet::caption(), Quillet::Tone::secondary);
+}
+
+} // namespace
+
+OnboardingView::OnboardingView(
+    AppServices& services, std::function<void()> onComplete, Scheduler& scheduler, QWidget* parent)
+    : QWidget(parent)
+    , m_account(services.account())
+    , m_settings(services.settings())
+    , m_microphonePermission(services.microphonePermission())
+    , m_systemAudio(services.systemAudio())
+    , m_urlOpener(services.urlOpener())
+    , m_archiver(services.archiver())
+    , m_desktopSettings(services.desktopSettings())
+    , m_scheduler(scheduler)
+    , m_onComplete(std::move(onComplete))
+    , m_signedIn(services.account().isSignedIn())
+{
+    setFixedSize(440, 500);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    layout->addSpacing(26);
+    auto* brand = new ToneLabel(
+        QStringLiteral("Quillet"), Quillet::font(17, QFont::DemiBold, Quillet::Design::serif), Quillet::Tone::primary);
+    layout->addWidget(brand, 0, Qt::AlignHCenter);
+    layout->addSpacing(14);
+    m_dots = new OnboardingParts::Dots;
+    layout->addWidget(m_dots, 0, Qt::AlignHCenter);
+    layout->addStretch(1);
+
+    m_stage = new OnboardingParts::Stage;
+    m_steps = { makeWelcome(), makeMicrophone(), makeSystemAudio(), makeSignIn(), makeTheme(), makeReady() };
+    for (StepLayout* step : m_steps) {
+        step->setParent(m_stage);
+        step->hide();
+    }
+    layout->addWidget(m_stage);
+    layout->addStretch(1);
+
+    auto* footer = new QHBoxLayout;
+    footer->setContentsMargins(24, 0, 24, 18);
+    m_backButton = link(QStringLiteral("Back"));
+    m_skipButton = link(QStringLiteral("Skip"));
+    // The row keeps its height on the steps that show neither.
+    for (PlainButton* button : { m_backButton, m_skipButton }) {
+        QSizePolicy policy = button->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        button->setSizePolicy(policy);
+    }
+    connect(m_backButton, &QAbstractButton::clicked, this, &OnboardingView::back);
+    connect(m_skipButton, &QAbstractButton::clicked, this, &OnboardingView::advance);
+    footer->addWidget(m_backButton);
+    footer->addStretch(1);
+    footer->addWidget(m_skipButton);
+    layout->addLayout(footer);
+
+    m_stage->setProgressHandler([this](qreal progress) { m_dots->setProgress(progress); });
+    m_stage->showFirst(m_steps[0]);
+
+    connect(&m_account, &AccountService::changed, this, &OnboardingView::accountChanged);
+    // The desktop's answer comes in the background: a microphone found goes on as a grant, one
+    // found missing shows the way to the settings instead of a request that cannot help.
+    connect(&m_microphonePermission, &MicrophonePermission::statusChanged, this, [this] {
+        if (!m_polling)
+            return;
+        if (m_microphonePermission.status() == MicrophonePermission::Status::Denied && !m_micGranted) {
+            m_micDenied = true;
+            updateFaces();
+        } else {
+            pollMicrophone();
+        }
+    });
+    updateFaces();
+}
+
+OnboardingView::~OnboardingView() = default;
+
+StepLayout* OnboardingView::makeWelcome()
+{
+    auto* start = new PillButton(QStringLiteral("Get started"), true);
+    connect(start, &QAbstractButton::clicked, this, [this] {
+        m_settings.set(SettingsKeys::onboardingCompleted, true);
+        advance();
+    });
+    return new StepLayout(QStringLiteral("waveform"), QStringLiteral("Meetings, remembered"),
+        QStringLiteral("Record anywhere. Live transcript while you talk,\nbeautiful notes when you stop —\n"
+                       "Vietnamese, English, or both at once."),
+        centredColumn(0, { start }));
+}
+
+StepLayout* OnboardingView::makeMicrophone()
+{
+    m_micGrantedFace = doneLabel(QStringLiteral("Granted"));
+
+    auto* deniedText
+        = new ToneLabel(QStringLiteral("No microphone found. Connect one, or turn it on in the sound settings."),
+            Quillet::caption(), Quillet::Tone::secondary);
+    deniedText->setAlignment(Qt::AlignHCenter);
+    deniedText->setWordWrap(true);
+    auto* openSettings = new PillButton(QStringLiteral("Open Settings"), true);
+    connect(openSettings, &QAbstractButton::clicked, this,
+        [this] { m_desktopSettings.open(DesktopSettingsOpener::Pane::Microphone); });
+    m_micDeniedFace = centredColumn(10, { deniedText, openSettings });
+
+    m_micAllowButton = new PillButton(QStringLiteral("Allow microphone"), true);
+    connect(m_micAllowButton, &QAbstractButton::clicked, this, &OnboardingView::requestMicrophone);
+
+    return new StepLayout(QStringLiteral("mic"), QStringLiteral("Your side of the conversation"),
+        QStringLiteral("Quillet listens through your microphone —\nso it can hear you."),
+        centredColumn(0, { m_micGrantedFace, m_micDeniedFace, m_micAllowButton }));
+}
+
+StepLayout* OnboardingView::makeSystemAudio()
+{
+    m_audioReadyFace = doneLabel(QStringLiteral("Ready"));
+
+    auto* allow = new PillButton(QStringLiteral("Allow system audio"), true);
+    connect(allow, &QAbstractButton::clicked, this, &OnboardingView::probeSystemAudio);
+    m_audioFailure = new ToneLabel(QStringLiteral("Couldn't start system-audio capture — you can grant it later in "
+                                                  "Settings. Recording will use the mic only until then."),
+        Quillet::caption(), Quillet::Tone::secondary);
+    m_audioFailure->setAlignment(Qt::AlignHCenter);
+    m_audioFailure->setWordWrap(true);
+    m_audioAskFace = centredColumn(10, { allow, m_audioFailure });
+
+    return new StepLayout(QStringLiteral("speaker.wave.2"), QStringLiteral("Everyone else, too"),
+        QStringLiteral("System audio lets Quillet hear the other side\nof your calls — no bot ever joins a meeting."),
+        centredColumn(0, { m_audioReadyFace, m_audioAskFace }));
+}
+
+StepLayout* OnboardingView::makeSignIn()
+{
+    auto* continueButton = new PillButton(QStringLiteral("Continue"), true);
+    connect(continueButton, &QAbstractButton::clicked, this, &OnboardingView::advance);
+    m_signedInFace = centredColumn(12, { doneLabel(QString(), &m_signedInLabel), continueButton });
+
+    m_ownKeyField = new QLineEdit;
+    m_ownKeyField->setEchoMode(QLineEdit::Password);
+    m_ownKeyField->setPlaceholderText(QStringLiteral("tq-..."));
+    m_ownKeyField->setFixedWidth(280);
+    m_useKeyButton = new PillButton(QStringLiteral("Use this key"), true);
+    connect(m_ownKeyField, &QLineEdit::textChanged, this, &OnboardingView::updateFaces);
+    connect(m_useKeyButton, &QAbstractButton::clicked, this, [this] {
+        // As typed: the service keeps the trimmed key in the keychain.
+        m_account.setByoKey(m_ownKeyField->text());
+        advance();
+    });
+    auto* backToSignIn = link(QStringLiteral("Back to sign in"));
+    connect(backToSignIn, &QAbstractButton::clicked, this, [this] {
+        m_showByoKey = false;
+        updateFaces();
+    });
+    m_ownKeyFace = centredColumn(12, { m_ownKeyField, m_useKeyButton, backToSignIn });
+
+    auto* card = new AccountSectionView(m_account, true);
+    card->setFixedWidth(300);
+    auto* ownKey = link(QStringLiteral("Use my own key instead"));
+    connect(ownKey, &QAbstractButton::clicked, this, [this] {
+        m_showByoKey = true;
+        updateFaces();
+    });
+    m_cardFace = centredColumn(12, { centredRow(card), ownKey });
+
+    return new StepLayout(QStringLiteral("person.crop.circle"), QStringLiteral("Sign in"),
+        QStringLiteral("One tap with Google — or your email.\nTranscription is free every month, no API key."),
+        centredColumn(12, { m_signedInFace, m_ownKeyFace, m_cardFace }));
+}
+
+StepLayout* OnboardingView::makeTheme()
+{
+    auto* tiles = new QWidget;
+    auto* layout = new QHBoxLayout(tiles);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(14);
+    layout->addStretch(1);
+    for (const auto& [name, value] : { std::pair { "System", "system" }, { "Light", "light" }, { "Dark", "dark" } })
+        layout->addWidget(new ThemeTile(QString::fromLatin1(name), QString::fromLatin1(value), m_settings));
+    layout->addStretch(1);
+    return new StepLayout(QStringLiteral("circle.lefthalf.filled"), QStringLiteral("Pick your light"),
+        QStringLiteral("Applies instantly — change it any time in Settings."), tiles);
+}
+
+StepLayout* OnboardingView::makeReady()
+{
+    auto* start = new PillButton(QStringLiteral("Start using Quillet"), true);
+    connect(start, &QAbstractButton::clicked, this, [this] {
+        m_settings.set(SettingsKeys::onboardingCompleted, true);
+        if (m_onComplete)
+            m_onComplete();
+    });
+    auto* archive = link(QStringLiteral("Open Archive Folder"));
+    // On a first run nothing is archived yet, and the file manager would find no folder. A
+    // folder that cannot be made or opened is not worth a message here.
+    connect(archive, &QAbstractButton::clicked, this, [this] {
+        const QString root = m_archiver.archiveRoot();
+        QDir().mkpath(root);
+        static_cast<void>(m_urlOpener.openFolder(root));
+    });
+    return new StepLayout(QStringLiteral("checkmark"), QStringLiteral("You're all set"),
+        QStringLiteral("Try it now — play any video and press Record.\nQuillet hears your computer."),
+        centredColumn(12, { start, archive }));
+}
+
+void OnboardingView::updateFaces()
+{
+    m_micGrantedFace->setVisible(m_micGranted);
+    m_micDeniedFace->setVisible(!m_micGranted && m_micDenied);
+    m_micAllowButton->setVisible(!m_micGranted && !m_micDenied);
+
+    m_audioReadyFace->setVisible(m_systemAudioDone);
+    m_audioAskFace->setVisible(!m_systemAudioDone);
+    m_audioFailure->setVisible(m_systemAudioFailed);
+
+    const bool signedIn = m_account.isSignedIn();
+    const auto& account = m_account.account();
+    m_signedInLabel->setText(account && !account->email.isEmpty() ? account->email : QStringLiteral("Signed in"));
+    m_signedInFace->setVisible(signedIn);
+    m_ownKeyFace->setVisible(!signedIn && m_showByoKey);
+    m_cardFace->setVisible(!signedIn && !m_showByoKey);
+    m_useKeyButton->setEnabled(!m_ownKeyField->text().trimmed().isEmpty());
+
+    m_backButton->setVisible(m_step != Step::welcome);
+    m_skipButton->setVisible(m_step != Step::welcome && m_step != Step::ready);
+}
+
+void OnboardingView::go(Step to)
+{
+    if (to == m_step)
+        return;
+    m_stage->finish();
+    m_step = to;
+    m_dots->moveTo(int(to));
+    updateFaces();
+    m_stage->change(m_steps[size_t(to)], m_timing.transition);
+}
+
+void OnboardingView::advance()
+{
+    if (m_step != Step::ready)
+        go(Step(int(m_step) + 1));
+}
+
+void OnboardingView::back()
+{
+    go(m_step == Step::welcome ? Step::welcome : Step(int(m_step) - 1));
+}
+
+void OnboardingView::advanceAfterBeat()
+{
+    // Never cancelled, and it moves on from wherever the flow then stands; it dies with the
+    // view.
+    m_scheduler.schedule(m_timing.beat, this, [this] { advance(); });
+}
+
+void OnboardingView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    startPolling();
+}
+
+void OnboardingView::hideEvent(QHideEvent* event)
+{
+    stopPolling();
+    QWidget::hideEvent(event);
+}
+
+void OnboardingView::startPolling()
+{
+    if (m_polling)
+        return;
+    const MicrophonePermission::Status status = m_microphonePermission.status();
+    m_micGranted = status == MicrophonePermission::Status::Authorized;
+    m_micDenied = status == MicrophonePermission::Status::Denied;
+    updateFaces();
+    m_polling = true;
+    schedulePoll(++m_pollRun);
+}
+
+void OnboardingView::stopPolling()
+{
+    m_polling = false;
+    ++m_pollRun;
+}
+
+void OnboardingView::schedulePoll(quint64 run)
+{
+    m_scheduler.schedule(m_timing.poll, this, [this, run] {
+        // A tick of a poll that was stopped (and perhaps started again since) ends it.
+        if (run != m_pollRun)
+            return;
+        pollMicrophone();
+        schedulePoll(run);
+    });
+}
+
+void OnboardingView::pollMicrophone()
+{
+    if (m_microphonePermission.status() != MicrophonePermission::Status::Authorized || m_micGranted)
+        return;
+    m_micGranted = true;
+    m_micDenied = false;
+    updateFaces();
+    if (m_step == Step::microphone)
+        advanceAfterBeat();
+}
+
+void OnboardingView::requestMicrophone()
+{
+    m_microphonePermission.requestAccess(this, [this](bool granted) {
+        // A tick may have seen the grant before this answer came and moved on already; a
+        // second move would skip the system-audio step unseen.
+        const bool alreadyGranted = m_micGranted;
+        m_micGranted = granted;
+        m_micDenied = !granted;
+        updateFaces();
+        if (granted && !alreadyGranted)
+            advanceAfterBeat();
+    });
+}
+
+void OnboardingView::probeSystemAudio()
+{
+    // A capture already running (a recording) proves the sound can be had; it is not touched.
+    if (m_systemAudio.isRunning()) {
+        m_systemAudioDone = true;
+        updateFaces();
+        advanceAfterBeat();
+        return;
+    }
+    const std::optional<SystemAudioError> error = m_systemAudio.start();
+    m_systemAudio.stop();
+    if (error) {
+        m_systemAudioFailed = true;
+        Log::line("[Quillet] System-audio probe failed: %@", error->description());
+    } else {
+        m_systemAudioDone = true;
+        m_systemAudioFailed = false;
+        advanceAfterBeat();
+    }
+    updateFaces();
+}
+
+void OnboardingView::accountChanged()
+{
+    const bool signedIn = m_account.isSignedIn();
+    if (signedIn != m_signedIn) {
+        m_signedIn = signedIn;
+        if (signedIn && m_step == Step::signIn)
+            advanceAfterBeat();
+    }
+    updateFaces();
+}

@@ -1,0 +1,719 @@
+#include "ui/sidebar/MeetingListView.h"
+
+#include "app/AppServices.h"
+#include "library/MeetingDateGroup.h"
+#include "platform/Clock.h"
+#include "storage/FolderListModel.h"
+#include "storage/MeetingListModel.h"
+#include "storage/ModelContext.h"
+#include "ui/design/EditorialLabel.h"
+#include "ui/design/FocusRing.h"
+#include "ui/home/MeetingMenu.h"
+#include "ui/sidebar/MeetingRow.h"
+#include "ui/design/Quillet.h"
+#include "ui/design/ScrollIndicator.h"
+#include "ui/sidebar/SidebarAccountFooter.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/TextLines.h"
+#include "ui/sidebar/UpdateBanner.h"
+
+#include <QAbstractListModel>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace {
+
+using RowKind = MeetingListView::RowKind;
+
+constexpr int kRowInset = 8; // from the column's edges to a row's highlight
+constexpr int kContentInset = 8; // from the highlight to the row's content
+constexpr int kRowVerticalInset = 1;
+constexpr qreal kHighlightRadius = 6;
+constexpr int kHalfCycleMs = 900;
+constexpr qreal kFadedOpacity = 0.45;
+constexpr int kPulseRepaintMs = 33;
+
+QString noResultsText(const QString& searchText)
+{
+    return QStringLiteral("No meetings match “") + searchText + QStringLiteral("”");
+}
+
+QFont listFont()
+{
+    return Quillet::font(13);
+}
+
+} // namespace
+
+// The rows in the order shown. Records are held by pointer only between rebuilds, and every
+// removal from the store rebuilds before the record can go.
+class MeetingListView::Rows final : public QAbstractListModel
+{
+public:
+    struct Row
+    {
+        RowKind kind;
+        QObject* record = nullptr;
+        QString text; // a heading's title, the no-results text, a meeting's date section
+    };
+
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : int(m_rows.size()); }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override
+    {
+        if (!index.isValid())
+            return Qt::NoItemFlags;
+        switch (m_rows.at(index.row()).kind) {
+        case RowKind::home:
+        case RowKind::folder:
+        case RowKind::meeting:
+            return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+        case RowKind::newFolder:
+            return Qt::ItemIsEnabled;
+        default:
+            return Qt::NoItemFlags;
+        }
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid() || index.row() >= m_rows.size())
+            return {};
+        const Row& row = m_rows.at(index.row());
+        switch (role) {
+        case KindRole:
+            return QVariant::fromValue(row.kind);
+        case ItemRole:
+            return QVariant::fromValue(itemOf(row));
+        case CountRole:
+            return row.kind == RowKind::folder ? int(static_cast<Folder*>(row.record)->meetings().size()) : 0;
+        case Qt::DisplayRole:
+            return displayText(row);
+        default:
+            return {};
+        }
+    }
+
+    static SidebarItem itemOf(const Row& row)
+    {
+        switch (row.kind) {
+        case RowKind::home:
+            return SidebarItem::home();
+        case RowKind::folder:
+            return SidebarItem::folder(static_cast<Folder*>(row.record));
+        case RowKind::meeting:
+            return SidebarItem::meeting(static_cast<Meeting*>(row.record));
+        default:
+            return {};
+        }
+    }
+
+    static QString displayText(const Row& row)
+    {
+        switch (row.kind) {
+        case RowKind::home:
+            return QStringLiteral("Home");
+        case RowKind::spacesHeading:
+            return QStringLiteral("Spaces");
+        case RowKind::folder: {
+            const QString name = static_cast<Folder*>(row.record)->name();
+            return name.isEmpty() ? QStringLiteral("Untitled") : name;
+        }
+        case RowKind::newFolder:
+            return QStringLiteral("New Folder");
+        case RowKind::meeting:
+            return MeetingRow::content(*static_cast<Meeting*>(row.record)).title;
+        case RowKind::dateHeading:
+        case RowKind::noResults:
+            return row.text;
+        }
+        return {};
+    }
+
+    const Row& at(int row) const { return m_rows.at(row); }
+
+    void replace(QList<Row> rows)
+    {
+        beginResetModel();
+        m_rows = std::move(rows);
+        endResetModel();
+    }
+
+    void touch(int row) { emit dataChanged(index(row), index(row)); }
+
+private:
+    QList<Row> m_rows;
+};
+
+// Paints every kind of row; a row's height depends on its kind only.
+class MeetingListView::Delegate final : public QStyledItemDelegate
+{
+public:
+    explicit Delegate(MeetingListView& view)
+        : QStyledItemDelegate(&view)
+        , m_view(view)
+    { }
+
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override
+    {
+        switch (index.data(KindRole).value<RowKind>()) {
+        case RowKind::home:
+        case RowKind::folder:
+            return { 0, 28 };
+        case RowKind::newFolder:
+            return { 0, 26 };
+        case RowKind::spacesHeading:
+            return { 0, 30 };
+        case RowKind::dateHeading:
+            return { 0, 28 };
+        case RowKind::meeting:
+            return { 0, m_view.m_meetingRowHeight };
+        case RowKind::noResults:
+            return { 0, noResultsHeight(index) };
+        }
+        return {};
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const auto kind = index.data(KindRole).value<RowKind>();
+        const QPalette& palette = m_view.palette();
+        const QRect row = option.rect.adjusted(kRowInset, kRowVerticalInset, -kRowInset, -kRowVerticalInset);
+        if (option.state & QStyle::State_Selected) {
+            painter->save();
+            painter->setRenderHint(QPainter::Antialiasing);
+            Quillet::fillRoundedRect(*painter, row, kHighlightRadius, Quillet::withOpacity(Quillet::accent(), 0.16));
+            painter->restore();
+        }
+        // The keyboard's place in the list: the current row, while the list has the focus.
+        if ((option.state & QStyle::State_HasFocus) && option.widget && FocusRing::shows(*option.widget))
+            FocusRing::paint(*painter, QRectF(row), kHighlightRadius);
+        const QRect content = row.adjusted(kContentInset, 0, -kContentInset, 0);
+        switch (kind) {
+        case RowKind::home:
+            paintLabel(*painter, content, QStringLiteral("house"), index.data().toString(), {}, palette);
+            break;
+        case RowKind::folder: {
+            const Rows::Row& record = m_view.m_rows->at(index.row());
+            const int count = index.data(CountRole).toInt();
+            paintLabel(*painter, content, Symbols::forFolder(static_cast<Folder*>(record.record)->icon()),
+                index.data().toString(), count > 0 ? QString::number(count) : QString(), palette);
+            break;
+        }
+        case RowKind::newFolder:
+            paintNewFolder(*painter, content, palette, option.state & QStyle::State_MouseOver);
+            break;
+        case RowKind::spacesHeading:
+        case RowKind::dateHeading:
+            paintHeading(*painter, content, index.data().toString(), palette);
+            break;
+        case RowKind::meeting: {
+            const auto* meeting = static_cast<const Meeting*>(m_view.m_rows->at(index.row()).record);
+            MeetingRow::paint(*painter, content, MeetingRow::content(*meeting), palette, m_view.m_dotOpacity);
+            break;
+        }
+        case RowKind::noResults:
+            paintNoResults(*painter, option.rect, index.data().toString(), palette);
+            break;
+        }
+    }
+
+private:
+    static constexpr qreal kNoResultsSymbol = 22;
+
+    int noResultsHeight(const QModelIndex& index) const
+    {
+        const int width = qMax(80, m_view.m_list->viewport()->width() - 2 * (kRowInset + kContentInset));
+        const QFont font = Quillet::font(12);
+        const int lines = TextLines::count(index.data().toString(), font, width, 3);
+        return int(24 + Symbols::sideFor(kNoResultsSymbol) + 8 + lines * QFontMetricsF(font).height() + 20);
+    }
+
+    static void paintLabel(QPainter& painter, const QRect& rect, const QString& symbol, const QString& text,
+        const QString& trailing, const QPalette& palette)
+    {
+        const qreal side = Symbols::sideFor(13);
+        Symbols::paint(
+            painter, symbol, QRectF(rect.left(), rect.center().y() - side / 2 + 0.5, side, side), Quillet::accent());
+        QRectF textBox(rect.left() + side + 8, rect.top(), rect.width() - side - 8, rect.height());
+        if (!trailing.isEmpty()) {
+            const QFont countFont = Quillet::font(10.5);
+            const qreal countWidth = QFontMetricsF(countFont).horizontalAdvance(trailing);
+            painter.setFont(countFont);
+            painter.setPen(Quillet::secondary(palette));
+            painter.drawText(QRectF(rect.right() + 1 - countWidth - 1, rect.top(), countWidth + 1, rect.height()),
+                Qt::AlignRight | Qt::AlignVCenter, trailing);
+            textBox.setRight(rect.right() - countWidth - 8);
+        }
+        painter.setFont(listFont());
+        painter.setPen(Quillet::primary(palette));
+        painter.drawText(textBox, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+            QFontMetricsF(listFont()).elidedText(text, Qt::ElideRight, textBox.width()));
+    }
+
+    static void paintNewFolder(QPainter& painter, const QRect& rect, const QPalette& palette, bool hovered)
+    {
+        const QFont font = Quillet::font(12);
+        const QColor color = hovered ? Quillet::primary(palette) : Quillet::secondary(palette);
+        const qreal side = Symbols::sideFor(12);
+        Symbols::paint(painter, QStringLiteral("plus"),
+            QRectF(rect.left(), rect.center().y() - side / 2 + 0.5, side, side), color);
+        painter.setFont(font);
+        painter.setPen(color);
+        painter.drawText(QRectF(rect.left() + side + 6, rect.top(), rect.width() - side - 6, rect.height()),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, QStringLiteral("New Folder"));
+    }
+
+    static void paintHeading(QPainter& painter, const QRect& rect, const QString& text, const QPalette& palette)
+    {
+        const QFont font = EditorialLabel::trackedFont();
+        painter.setFont(font);
+        painter.setPen(Quillet::secondary(palette));
+        // Headings sit on the rows they name, the 2 of space above them included.
+        painter.drawText(
+            rect.adjusted(0, 2, 0, -3), Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine, text.toUpper());
+    }
+
+    static void paintNoResults(QPainter& painter, const QRect& rect, const QString& text, const QPalette& palette)
+    {
+        const qreal side = Symbols::sideFor(kNoResultsSymbol);
+        const QRectF symbol(rect.center().x() - side / 2, rect.top() + 24, side, side);
+        Symbols::paint(painter, QStringLiteral("magnifyingglass"), symbol, Quillet::tertiary(palette));
+        const QFont font = Quillet::font(12);
+        const qreal width = rect.width() - 2 * (kRowInset + kContentInset);
+        const QFontMetricsF metrics(font);
+        painter.setFont(font);
+        painter.setPen(Quillet::secondary(palette));
+        qreal y = symbol.bottom() + 8;
+        for (const QString& line : TextLines::wrap(text, font, width, 3)) {
+            painter.drawText(QRectF(rect.left(), y, rect.width(), metrics.height()),
+                Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, line);
+            y += metrics.height();
+        }
+    }
+
+    MeetingListView& m_view;
+};
+
+MeetingListView::MeetingListView(
+    AppServices& services, MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent)
+    : MeetingListView(Services { services.store(), services.clock(), services.updateChecker(), services.account() },
+        std::move(onNewFolder), std::move(onDelete), {}, parent)
+{ }
+
+MeetingListView::MeetingListView(const Services& services, MeetingAction onNewFolder, MeetingAction onDelete,
+    MeetingSearchIndex::Options searchOptions, QWidget* parent)
+    : QWidget(parent)
+    , m_store(services.store)
+    , m_clock(services.clock)
+    , m_updater(services.updater)
+    , m_onNewFolder(std::move(onNewFolder))
+    , m_onDelete(std::move(onDelete))
+    , m_index(services.store, std::move(searchOptions))
+    , m_meetings(new MeetingListModel(services.store, this))
+    , m_folders(new FolderListModel(services.store, this))
+    , m_rows(new Rows(this))
+    , m_search(new QLineEdit)
+    , m_list(new QListView)
+    , m_updateBanner(new UpdateBanner(services.updater))
+    , m_footer(new SidebarAccountFooter(services.account, [this] { choose(SidebarItem::settings()); }))
+{
+    m_search->setPlaceholderText(QStringLiteral("Search meetings"));
+    m_search->setClearButtonEnabled(true);
+    m_search->addAction(
+        Symbols::icon(QStringLiteral("magnifyingglass"), Quillet::Tone::secondary), QLineEdit::LeadingPosition);
+
+    m_list->setModel(m_rows);
+    m_list->setItemDelegate(new Delegate(*this));
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_list->setMouseTracking(true);
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->setAutoFillBackground(false);
+    m_list->installEventFilter(this);
+
+    auto* foot = new QWidget;
+    auto* footLayout = new QVBoxLayout(foot);
+    footLayout->setContentsMargins(0, 0, 0, 0);
+    footLayout->setSpacing(0);
+    footLayout->addWidget(m_updateBanner);
+    footLayout->addWidget(m_footer);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 8, 0, 0);
+    layout->setSpacing(0);
+    auto* searchRow = new QHBoxLayout;
+    searchRow->setContentsMargins(kRowInset, 0, kRowInset, 0);
+    searchRow->addWidget(m_search);
+    layout->addLayout(searchRow);
+    layout->addWidget(m_list, 1);
+    layout->addWidget(foot);
+    layout->insertSpacing(1, 6);
+
+    connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_query = MeetingSearchIndex::Query(text);
+        rebuild();
+    });
+    connect(&m_index, &MeetingSearchIndex::ready, this, [this] {
+        if (searching())
+            rebuild();
+    });
+    connect(&m_index, &MeetingSearchIndex::meetingChanged, this, &MeetingListView::meetingChanged);
+
+    // Rows that come, go or move rebuild the list; a row that only changes is repainted.
+    for (QAbstractItemModel* source :
+        { static_cast<QAbstractItemModel*>(m_meetings), static_cast<QAbstractItemModel*>(m_folders) }) {
+        connect(source, &QAbstractItemModel::rowsInserted, this, &MeetingListView::rebuild);
+        connect(source, &QAbstractItemModel::rowsRemoved, this, &MeetingListView::rebuild);
+        connect(source, &QAbstractItemModel::rowsMoved, this, &MeetingListView::rebuild);
+        connect(source, &QAbstractItemModel::modelReset, this, &MeetingListView::rebuild);
+        connect(source, &QAbstractItemModel::layoutChanged, this, &MeetingListView::rebuild);
+    }
+    connect(m_meetings, &QAbstractItemModel::dataChanged, this,
+        [this](const QModelIndex& from, const QModelIndex& to) { meetingsChanged(from.row(), to.row()); });
+    connect(m_folders, &QAbstractItemModel::dataChanged, this,
+        [this](const QModelIndex& from, const QModelIndex& to) { foldersChanged(from.row(), to.row()); });
+
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MeetingListView::userSelected);
+    connect(m_list, &QListView::clicked, this, &MeetingListView::rowClicked);
+    connect(m_list, &QWidget::customContextMenuRequested, this, &MeetingListView::showContextMenu);
+
+    const auto showBanner = [this] { m_updateBanner->setVisible(m_updater.updateAvailable()); };
+    connect(&m_updater, &UpdateChecker::latestVersionChanged, this, showBanner);
+    showBanner();
+
+    m_pulse.setStartValue(0.0);
+    m_pulse.setEndValue(2.0);
+    m_pulse.setDuration(2 * kHalfCycleMs);
+    m_pulse.setLoopCount(-1);
+    connect(&m_pulse, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        const qreal phase = value.toReal();
+        static const QEasingCurve curve = Quillet::easeInOut();
+        const qreal opacity = 1 - (1 - kFadedOpacity) * curve.valueForProgress(phase <= 1 ? phase : 2 - phase);
+        if (std::abs(opacity - m_dotOpacity) * kHalfCycleMs < (1 - kFadedOpacity) * kPulseRepaintMs)
+            return;
+        m_dotOpacity = opacity;
+        for (int row : std::as_const(m_recordingRows))
+            m_list->viewport()->update(MeetingRow::dotRect(
+                m_list->visualRect(m_rows->index(row)).adjusted(kRowInset + kContentInset, 0, 0, 0)));
+    });
+
+    measureRows();
+    rebuild();
+    m_index.start();
+}
+
+// A layout asks for every row's height; fonts are measured once, not for each of them.
+void MeetingListView::measureRows()
+{
+    m_meetingRowHeight = MeetingRow::height() + 2 * kRowVerticalInset + 2;
+}
+
+void MeetingListView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::ApplicationFontChange) {
+        measureRows();
+        m_list->doItemsLayout();
+    }
+}
+
+MeetingListView::~MeetingListView() = default;
+
+QString MeetingListView::groupTitleOf(const Meeting* meeting) const
+{
+    const QList<MeetingDateGroup> groups = groupMeetingsByDate({ const_cast<Meeting*>(meeting) }, m_clock.now());
+    return groups.isEmpty() ? QString() : groups.first().title;
+}
+
+void MeetingListView::rebuild()
+{
+    QList<Rows::Row> rows;
+    QHash<const QObject*, int> rowOf;
+    rows.append({ RowKind::home, nullptr, {} });
+    rows.append({ RowKind::spacesHeading, nullptr, {} });
+    for (int i = 0; i < m_folders->rowCount(); ++i) {
+        Folder* folder = m_folders->folderAt(i);
+        rowOf.insert(folder, int(rows.size()));
+        rows.append({ RowKind::folder, folder, {} });
+    }
+    rows.append({ RowKind::newFolder, nullptr, {} });
+
+    QList<Meeting*> meetings;
+    meetings.reserve(m_meetings->rowCount());
+    for (int i = 0; i < m_meetings->rowCount(); ++i)
+        meetings.append(m_meetings->meetingAt(i));
+    // Until the copy is ready a search shows no meeting part; ready() rebuilds.
+    const bool pending = searching() && !m_index.isReady();
+    QList<Meeting*> shown;
+    if (pending) {
+        m_matched.clear();
+    } else if (m_keepMatches) {
+        // One meeting came into or left the results: the others' answers still stand.
+        for (Meeting* meeting : std::as_const(meetings)) {
+            if (m_matched.contains(meeting))
+                shown.append(meeting);
+        }
+    } else {
+        shown = m_index.filter(meetings, m_query);
+        m_matched = searching() ? QSet<const Meeting*>(shown.cbegin(), shown.cend()) : QSet<const Meeting*> {};
+    }
+    if (shown.isEmpty() && searching() && !pending)
+        rows.append({ RowKind::noResults, nullptr, noResultsText(m_search->text()) });
+    for (const MeetingDateGroup& group : groupMeetingsByDate(shown, m_clock.now())) {
+        rows.append({ RowKind::dateHeading, nullptr, group.title });
+        for (Meeting* meeting : group.meetings) {
+            rowOf.insert(meeting, int(rows.size()));
+            rows.append({ RowKind::meeting, meeting, group.title });
+        }
+    }
+
+    m_applying = true;
+    m_rowOf = std::move(rowOf);
+    m_rows->replace(std::move(rows));
+    m_applying = false;
+    applyHighlight();
+    updatePulse();
+}
+
+void MeetingListView::meetingsChanged(int first, int last)
+{
+    for (int i = first; i <= last; ++i)
+        meetingChanged(m_meetings->meetingAt(i));
+}
+
+// A meeting that changed in place: repainted, unless it now belongs in another date section
+// or the search now keeps or drops it.
+void MeetingListView::meetingChanged(Meeting* meeting)
+{
+    if (!meeting)
+        return;
+    const auto found = m_rowOf.constFind(meeting);
+    const bool shown = found != m_rowOf.constEnd();
+    if (searching()) {
+        if (!m_index.isReady())
+            return;
+        if (m_index.matches(meeting, m_query) != shown) {
+            if (shown)
+                m_matched.remove(meeting);
+            else
+                m_matched.insert(meeting);
+            m_keepMatches = true;
+            rebuild();
+            m_keepMatches = false;
+            return;
+        }
+    }
+    if (!shown)
+        return;
+    if (m_rows->at(*found).text != groupTitleOf(meeting)) {
+        rebuild();
+        return;
+    }
+    m_rows->touch(*found);
+    updatePulse();
+}
+
+void MeetingListView::foldersChanged(int first, int last)
+{
+    for (int i = first; i <= last; ++i) {
+        const auto found = m_rowOf.constFind(m_folders->folderAt(i));
+        if (found != m_rowOf.constEnd())
+            m_rows->touch(*found);
+    }
+}
+
+void MeetingListView::updatePulse()
+{
+    QList<int> recording;
+    for (auto it = m_rowOf.constBegin(); it != m_rowOf.constEnd(); ++it) {
+        if (m_rows->at(it.value()).kind == RowKind::meeting && static_cast<const Meeting*>(it.key())->isRecording())
+            recording.append(it.value());
+    }
+    m_recordingRows = recording;
+    if (recording.isEmpty()) {
+        m_pulse.stop();
+        m_dotOpacity = 1;
+    } else if (m_pulse.state() != QAbstractAnimation::Running) {
+        m_dotOpacity = 1;
+        m_pulse.start();
+    }
+}
+
+void MeetingListView::setSelection(const SidebarItem& item)
+{
+    m_selection = item;
+    applyHighlight();
+}
+
+void MeetingListView::applyHighlight()
+{
+    int row = -1;
+    if (m_selection.kind() == SidebarItem::Kind::home) {
+        row = 0;
+    } else if (const QObject* record = m_selection.kind() == SidebarItem::Kind::folder
+            ? static_cast<const QObject*>(m_selection.folder())
+            : static_cast<const QObject*>(m_selection.meeting())) {
+        row = m_rowOf.value(record, -1);
+    }
+    m_applying = true;
+    if (row >= 0)
+        m_list->selectionModel()->setCurrentIndex(m_rows->index(row), QItemSelectionModel::ClearAndSelect);
+    else
+        m_list->selectionModel()->clearSelection();
+    m_applying = false;
+}
+
+void MeetingListView::userSelected()
+{
+    if (m_applying)
+        return;
+    const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
+    if (selected.isEmpty()) {
+        // A click on a heading takes nothing away.
+        applyHighlight();
+        return;
+    }
+    choose(selected.first().data(ItemRole).value<SidebarItem>());
+}
+
+void MeetingListView::choose(const SidebarItem& item)
+{
+    const bool changed = !(item == m_selection);
+    m_selection = item;
+    applyHighlight();
+    if (changed)
+        emit selectionChanged(item);
+}
+
+void MeetingListView::rowClicked(const QModelIndex& index)
+{
+    if (index.data(KindRole).value<RowKind>() == RowKind::newFolder && m_onNewFolder)
+        m_onNewFolder(nullptr);
+}
+
+bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_list && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
+        if (!selected.isEmpty()) {
+            if (Meeting* meeting = selected.first().data(ItemRole).value<SidebarItem>().meeting();
+                meeting && m_onDelete) {
+                m_onDelete(meeting);
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QMenu* MeetingListView::contextMenuFor(int row, QWidget* parent)
+{
+    if (row < 0 || row >= m_rows->rowCount())
+        return nullptr;
+    const Rows::Row& target = m_rows->at(row);
+    if (target.kind == RowKind::meeting) {
+        return meetingContextMenu(
+            static_cast<Meeting*>(target.record), m_store.fetchFolders(), m_store, m_onNewFolder, m_onDelete, parent);
+    }
+    if (target.kind != RowKind::folder)
+        return nullptr;
+    const QPointer<Folder> folder(static_cast<Folder*>(target.record));
+    auto* menu = new QMenu(parent);
+    menu->addAction(QStringLiteral("Rename…"), this, [this, folder] {
+        if (folder)
+            renameFolder(folder);
+    });
+    QAction* remove = menu->addAction(QStringLiteral("Delete Folder"), this, [this, folder] {
+        if (folder)
+            deleteFolder(folder);
+    });
+    markDestructive(*menu, *remove);
+    return menu;
+}
+
+void MeetingListView::showContextMenu(const QPoint& position)
+{
+    QMenu* menu = contextMenuFor(m_list->indexAt(position).row(), this);
+    if (!menu)
+        return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_list->viewport()->mapToGlobal(position));
+}
+
+void MeetingListView::renameFolder(Folder* folder)
+{
+    if (!folder || !isInStore(folder, m_store))
+        return;
+    if (m_renameDialog)
+        m_renameDialog->reject();
+    auto* dialog = new QDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Rename Folder"));
+    dialog->setWindowModality(Qt::WindowModal);
+    auto* heading = new QLabel(QStringLiteral("Rename Folder"));
+    heading->setFont(Quillet::headline());
+    auto* field = new QLineEdit(folder->name());
+    field->setPlaceholderText(QStringLiteral("Name"));
+    field->selectAll();
+    field->setMinimumWidth(240);
+    // Cancel, then Save, whatever the desktop's usual order of dialog buttons.
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+    auto* save = new QPushButton(QStringLiteral("Save"));
+    save->setDefault(true);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    buttons->addWidget(save);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->setContentsMargins(18, 16, 18, 14);
+    layout->setSpacing(10);
+    layout->addWidget(heading);
+    layout->addWidget(field);
+    layout->addLayout(buttons);
+    connect(save, &QPushButton::clicked, dialog, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    const QPointer<Folder> target(folder);
+    connect(dialog, &QDialog::accepted, this, [this, target, field] { saveRename(target, field->text()); });
+    m_renameDialog = dialog;
+    dialog->open();
+}
+
+void MeetingListView::saveRename(const QPointer<Folder>& folder, const QString& text)
+{
+    // The folder may have been deleted while the dialog was open.
+    if (!folder || !isInStore(folder, m_store))
+        return;
+    const QString name = text.trimmed();
+    if (name.isEmpty())
+        return;
+    folder->setName(name);
+    m_store.save();
+}
+
+void MeetingListView::deleteFolder(Folder* folder)
+{
+    if (!folder || !isInStore(folder, m_store))
+        return;
+    if (const Folder* selected = m_selection.folder(); selected && selected->id() == folder->id())
+        choose(SidebarItem::home());
+    m_store.remove(folder);
+    m_store.save();
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "library/MeetingSearchIndex.h"
+#include "ui/window/SidebarItem.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QPointer>
+#include <QSet>
+#include <QVariantAnimation>
+#include <QWidget>
+#include <functional>
+
+class AccountService;
+class AppServices;
+class Clock;
+class FolderListModel;
+class MeetingListModel;
+class ModelContext;
+class QLineEdit;
+class QListView;
+class QMenu;
+class SidebarAccountFooter;
+class UpdateBanner;
+class UpdateChecker;
+
+// The sidebar column: a search field, then one list of "Home", the folders under "Spaces"
+// with their meeting counts and "New Folder", and every meeting (or those the search finds)
+// in date sections; at its foot, pinned, the update banner and the account chip.
+//
+// The list is one model painted by one delegate, rebuilt from the store's live lists whenever
+// a row comes, goes or moves, and repainted in place when a row only changes. Rebuilding never
+// writes the main window's selection: only a row the user chooses does, and the highlight
+// follows whatever the main window selects. A selected meeting hidden by the search stays
+// selected. The search runs on a lower-cased copy of every transcript (MeetingSearchIndex),
+// built on a worker when the column is made; a search typed before it is ready is answered
+// when it is.
+class MeetingListView final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MeetingListView)
+
+public:
+    using MeetingAction = std::function<void(Meeting*)>;
+
+    enum class RowKind { home, spacesHeading, folder, newFolder, dateHeading, meeting, noResults };
+    Q_ENUM(RowKind)
+    enum Role {
+        KindRole = Qt::UserRole + 1, // RowKind
+        ItemRole, // SidebarItem, for the rows that can be chosen
+        CountRole, // a folder's number of meetings
+    };
+
+    struct Services
+    {
+        ModelContext& store;
+        const Clock& clock;
+        UpdateChecker& updater;
+        AccountService& account;
+    };
+
+    // onNewFolder: the new-folder sheet, filing the meeting given (none from "New Folder").
+    // onDelete: the main window's deletion of a meeting; nothing here asks first.
+    MeetingListView(
+        AppServices& services, MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent = nullptr);
+    MeetingListView(const Services& services, MeetingAction onNewFolder, MeetingAction onDelete,
+        MeetingSearchIndex::Options searchOptions = {}, QWidget* parent = nullptr);
+    ~MeetingListView() override;
+
+    SidebarItem selection() const { return m_selection; }
+    // Shows the item as chosen; emits nothing.
+    void setSelection(const SidebarItem& item);
+
+    QLineEdit* searchField() const { return m_search; }
+    QListView* list() const { return m_list; }
+    UpdateBanner* updateBanner() const { return m_updateBanner; }
+    SidebarAccountFooter* accountFooter() const { return m_footer; }
+    MeetingSearchIndex& searchIndex() { return m_index; }
+    // The folder rename dialog while it is open.
+    QDialog* renameDialog() const { return m_renameDialog; }
+
+    // The context menu of a row (none for headings); the caller owns it.
+    QMenu* contextMenuFor(int row, QWidget* parent);
+    void renameFolder(Folder* folder);
+    void deleteFolder(Folder* folder);
+
+signals:
+    // The user chose a row, or the settings page from the account chip.
+    void selectionChanged(const SidebarItem& item);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    class Rows;
+    class Delegate;
+
+    void rebuild();
+    void measureRows();
+    void meetingsChanged(int first, int last);
+    void meetingChanged(Meeting* meeting);
+    void foldersChanged(int first, int last);
+    void applyHighlight();
+    void userSelected();
+    void choose(const SidebarItem& item);
+    void rowClicked(const QModelIndex& index);
+    void showContextMenu(const QPoint& position);
+    void saveRename(const QPointer<Folder>& folder, const QString& text);
+    void updatePulse();
+    bool searching() const { return !m_query.isEmpty(); }
+    QString groupTitleOf(const Meeting* meeting) const;
+
+    ModelContext& m_store;
+    const Clock& m_clock;
+    UpdateChecker& m_updater;
+    MeetingAction m_onNewFolder;
+    MeetingAction m_onDelete;
+    MeetingSearchIndex m_index;
+    MeetingListModel* m_meetings;
+    FolderListModel* m_folders;
+    Rows* m_rows;
+    QLineEdit* m_search;
+    QListView* m_list;
+    UpdateBanner* m_updateBanner;
+    SidebarAccountFooter* m_footer;
+    QPointer<QDialog> m_renameDialog;
+
+    SidebarItem m_selection;
+    MeetingSearchIndex::Query m_query;
+    // The row of each folder and meeting on show, and the date section of each meeting.
+    QHash<const QObject*, int> m_rowOf;
+    // The meetings the search kept at the last rebuild.
+    QSet<const Meeting*> m_matched;
+    bool m_keepMatches = false;
+    bool m_applying = false;
+    int m_meetingRowHeight = 0;
+    QVariantAnimation m_pulse;
+    qreal m_dotOpacity = 1;
+    QList<int> m_recordingRows;
+};

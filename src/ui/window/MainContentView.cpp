@@ -1,0 +1,408 @@
+#include "ui/window/MainContentView.h"
+
+#include "app/AppServices.h"
+#include "storage/Meeting.h"
+#include "ui/window/FixItBanner.h"
+#include "ui/home/HomeView.h"
+#include "ui/workspace/MeetingDetailView.h"
+#include "ui/sidebar/MeetingListView.h"
+#include "ui/home/NewFolderSheet.h"
+#include "ui/design/Quillet.h"
+#include "ui/window/SaveProblemBanner.h"
+#include "ui/settings/SettingsView.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSplitter>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+namespace {
+
+constexpr int kSidebarMinimumWidth = 240;
+constexpr int kBarAnimationMs = 200;
+
+// The dialog that asks before a recording is interrupted; its buttons keep this order.
+QMessageBox* makeStopAndStartDialog(QWidget* parent, QAbstractButton** stopAndStart)
+{
+    auto* dialog = new QMessageBox(parent);
+    dialog->setWindowTitle(QStringLiteral("Quillet"));
+    dialog->setIcon(QMessageBox::NoIcon);
+    dialog->setTextFormat(Qt::PlainText);
+    dialog->setWindowModality(Qt::WindowModal);
+    // Action roles are laid out in the order they are added, whatever the desktop's order of
+    // accept and reject buttons.
+    *stopAndStart = dialog->addButton(QStringLiteral("Stop && Start"), QMessageBox::ActionRole);
+    QAbstractButton* cancel = dialog->addButton(QStringLiteral("Cancel"), QMessageBox::ActionRole);
+    dialog->setEscapeButton(cancel);
+    dialog->setDefaultButton(qobject_cast<QPushButton*>(*stopAndStart));
+    return dialog;
+}
+
+// The line above the recording bar, in the palette's mid tone of the moment: a style sheet
+// would keep the colour of the theme it was first resolved in.
+class BarDivider final : public QWidget
+{
+public:
+    BarDivider()
+    {
+        setObjectName(QStringLiteral("barDivider"));
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().color(QPalette::Mid));
+    }
+};
+
+} // namespace
+
+MainContentView::MainContentView(AppServices& services, QWidget* parent)
+    : MainContentView(services, Options {}, parent)
+{ }
+
+MainContentView::MainContentView(AppServices& services, const Options& options, QWidget* parent)
+    : QWidget(parent)
+    , m_services(services)
+    , m_scheduler(options.scheduler ? *options.scheduler : Scheduler::system())
+    , m_followUpDelay(options.followUpDelay)
+    , m_splitter(new QSplitter(Qt::Horizontal, this))
+    , m_sidebar(new MeetingListView(
+          services, [this](Meeting* meeting) { requestNewFolder(meeting); },
+          [this](Meeting* meeting) { deleteMeeting(meeting); }))
+    , m_banner(new FixItBanner(services.account(), services.microphonePermission(), services.desktopSettings(),
+          [&services] { services.notices().postOpenSettings(); }))
+    , m_pageHost(new QVBoxLayout)
+    , m_barArea(new QWidget)
+    , m_bar(new RecordingControlView(
+          services.session(), [this] { startAdHocRecording(); }, [this] { stopRecording(); }, options.bar))
+    , m_barAnimation(new QVariantAnimation(this))
+{
+    m_sidebar->setMinimumWidth(kSidebarMinimumWidth);
+
+    auto* divider = new BarDivider;
+    auto* barLayout = new QVBoxLayout(m_barArea);
+    barLayout->setContentsMargins(0, 0, 0, 0);
+    barLayout->setSpacing(0);
+    barLayout->addWidget(divider);
+    barLayout->addWidget(m_bar);
+
+    auto* detail = new QWidget;
+    auto* detailLayout = new QVBoxLayout(detail);
+    detailLayout->setContentsMargins(0, 0, 0, 0);
+    detailLayout->setSpacing(0);
+    detailLayout->addWidget(new SaveProblemBanner(services.saveHealth()));
+    detailLayout->addWidget(m_banner);
+    m_pageHost->setContentsMargins(0, 0, 0, 0);
+    detailLayout->addLayout(m_pageHost, 1);
+    detailLayout->addWidget(m_barArea);
+
+    m_splitter->addWidget(m_sidebar);
+    m_splitter->addWidget(detail);
+    m_splitter->setCollapsible(0, false);
+    m_splitter->setCollapsible(1, false);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({ 260, 860 });
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_splitter);
+
+    m_barAnimation->setDuration(kBarAnimationMs);
+    m_barAnimation->setEasingCurve(Quillet::easeInOut());
+    connect(m_barAnimation, &QVariantAnimation::valueChanged, this,
+        [this](const QVariant& value) { m_barArea->setMaximumHeight(value.toInt()); });
+    connect(m_barAnimation, &QVariantAnimation::finished, this, [this] {
+        m_barArea->setVisible(m_barWanted);
+        m_barArea->setMaximumHeight(QWIDGETSIZE_MAX);
+    });
+
+    TranscriptionSession& session = services.session();
+    connect(m_sidebar, &MeetingListView::selectionChanged, this, &MainContentView::setSelection);
+    connect(&session, &TranscriptionSession::isRecordingChanged, this, [this] {
+        if (m_services.session().isRecording()) {
+            if (Meeting* recording = currentRecordingMeeting())
+                setSelection(SidebarItem::meeting(recording));
+        }
+        updateRecordingControls();
+    });
+    connect(&services.notices(), &AppNotices::openSettings, this, [this] { setSelection(SidebarItem::settings()); });
+    // Back from the desktop's settings, the microphone may have been turned on.
+    connect(qApp, &QGuiApplication::applicationStateChanged, m_banner, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            m_banner->recheckMicrophone();
+    });
+    connect(&services.notices(), &AppNotices::openAndRecordEvent, this, &MainContentView::handleOpenAndRecord);
+    connect(&services.calendarHooks(), &CalendarHooks::eventsPublished, this,
+        [this] { m_services.calendarHooks().syncTitles(m_services.store()); });
+    connect(
+        &services.store(), &ModelContext::meetingAboutToBeRemoved, this, &MainContentView::onMeetingAboutToBeRemoved);
+    connect(&services.store(), &ModelContext::folderAboutToBeRemoved, this, [this](Folder* folder) {
+        if (m_selection.folder() == folder)
+            setSelection(SidebarItem::home());
+    });
+
+    showPageFor(m_selection);
+    updateRecordingControls();
+}
+
+MainContentView::~MainContentView() = default;
+
+// --- Selection and pages -----------------------------------------------------------------
+
+void MainContentView::setSelection(const SidebarItem& requested)
+{
+    // A meeting or folder item whose record is gone shows home.
+    SidebarItem item = requested;
+    if ((item.kind() == SidebarItem::Kind::meeting && !item.meeting())
+        || (item.kind() == SidebarItem::Kind::folder && !item.folder()))
+        item = SidebarItem::home();
+    const bool changed = !(item == m_selection);
+    m_selection = item;
+    m_sidebar->setSelection(item);
+    m_banner->setVisible(item.kind() != SidebarItem::Kind::settings);
+    showPageFor(item);
+    updateRecordingControls();
+    if (changed)
+        emit selectionChanged();
+}
+
+void MainContentView::showPageFor(const SidebarItem& item)
+{
+    if (m_page) {
+        // A meeting's page is made afresh for each meeting, and only then.
+        const bool same = item.kind() == SidebarItem::Kind::meeting
+            ? m_pageItem.kind() == SidebarItem::Kind::meeting && item.meeting()->id() == m_pageMeetingId
+            : item == m_pageItem;
+        if (same)
+            return;
+        // The old page may be the one whose callback got us here: it goes on a later turn.
+        m_pageHost->removeWidget(m_page);
+        m_page->hide();
+        m_page->deleteLater();
+        m_page = nullptr;
+    }
+
+    const auto onOpen = [this](Meeting* meeting) { setSelection(SidebarItem::meeting(meeting)); };
+    const auto onRecord = [this](Meeting* meeting) { startRecording(meeting); };
+    const auto onNewFolder = [this](Meeting* meeting) { requestNewFolder(meeting); };
+    const auto onDelete = [this](Meeting* meeting) { deleteMeeting(meeting); };
+    switch (item.kind()) {
+    case SidebarItem::Kind::home:
+    case SidebarItem::Kind::folder:
+        m_page = new HomeView(m_services, item.folder(), onOpen, onRecord, onNewFolder, onDelete);
+        break;
+    case SidebarItem::Kind::meeting:
+        m_page = makeMeetingPage(*item.meeting());
+        break;
+    case SidebarItem::Kind::settings:
+        m_page = new SettingsView(m_services);
+        break;
+    }
+    m_pageItem = item;
+    m_pageMeetingId = item.meeting() ? item.meeting()->id() : QUuid();
+    m_pageHost->addWidget(m_page);
+}
+
+QWidget* MainContentView::makeMeetingPage(Meeting& meeting)
+{
+    return new MeetingDetailView(meeting, m_services);
+}
+
+void MainContentView::updateRecordingControls()
+{
+    // Left out only on the settings page while nothing records.
+    const bool wanted = m_selection.kind() != SidebarItem::Kind::settings || m_services.session().isRecording();
+    if (wanted == m_barWanted)
+        return;
+    m_barWanted = wanted;
+    m_barAnimation->stop();
+    if (!isVisible()) {
+        m_barArea->setVisible(wanted);
+        m_barArea->setMaximumHeight(QWIDGETSIZE_MAX);
+        return;
+    }
+    const int from = m_barArea->isVisible() ? m_barArea->height() : 0;
+    m_barArea->setMaximumHeight(from);
+    m_barArea->setVisible(true);
+    m_barAnimation->setStartValue(from);
+    m_barAnimation->setEndValue(wanted ? m_barArea->sizeHint().height() : 0);
+    m_barAnimation->start();
+}
+
+void MainContentView::onMeetingAboutToBeRemoved(Meeting* meeting)
+{
+    if (m_selection.meeting() == meeting)
+        setSelection(SidebarItem::home());
+}
+
+// --- Housekeeping ------------------------------------------------------------------------
+
+void MainContentView::runHousekeeping()
+{
+    ModelContext& context = m_services.store();
+    AppState& state = m_services.appState();
+    state.finalizeStaleRecordings(context);
+    state.purgeEmptyMeetings(context);
+    state.refreshRecentMeetings(context);
+    state.backfillArchive(context);
+    m_services.calendarHooks().startAutoStart(context);
+}
+
+// --- Recording flows ---------------------------------------------------------------------
+
+Meeting* MainContentView::currentRecordingMeeting() const
+{
+    return m_services.store()
+        .fetchMeetings({ [](const Meeting& m) { return m.isRecording(); }, MeetingSort::DateDescending, 1 })
+        .value(0);
+}
+
+void MainContentView::startAdHocRecording()
+{
+    m_services.session().startRecording(m_services.store());
+    m_scheduler.schedule(m_followUpDelay, this, [this] {
+        if (Meeting* recording = currentRecordingMeeting())
+            setSelection(SidebarItem::meeting(recording));
+    });
+}
+
+void MainContentView::startRecording(Meeting* into)
+{
+    if (!into) {
+        startAdHocRecording();
+        return;
+    }
+    if (m_services.session().isRecording()) {
+        const Meeting* recording = currentRecordingMeeting();
+        if (recording && recording->id() == into->id())
+            return;
+        askToSwitch(into, std::nullopt);
+        return;
+    }
+    m_services.session().startRecording(m_services.store(), into);
+}
+
+void MainContentView::handleOpenAndRecord(const QString& eventId)
+{
+    TranscriptionSession& session = m_services.session();
+    const std::optional<CalendarHooks::EventMeeting> event
+        = m_services.calendarHooks().meetingForEvent(eventId, m_services.store());
+    if (!event || !event->meeting) {
+        if (!session.isRecording())
+            session.startRecording(m_services.store());
+        return;
+    }
+    Meeting* meeting = event->meeting;
+    setSelection(SidebarItem::meeting(meeting));
+    if (session.isRecording()) {
+        const Meeting* recording = currentRecordingMeeting();
+        if (recording && recording->id() == meeting->id())
+            return;
+        askToSwitch(meeting, event->callLink);
+        return;
+    }
+    startEventCapture(meeting, event->callLink);
+}
+
+void MainContentView::startEventCapture(Meeting* meeting, const std::optional<QUrl>& callLink)
+{
+    m_services.session().startRecording(m_services.store(), meeting);
+    if (callLink)
+        m_services.urlOpener().open(*callLink);
+}
+
+void MainContentView::quickNote()
+{
+    if (!m_services.session().isRecording()) {
+        startAdHocRecording();
+        return;
+    }
+    if (m_quickNoteDialog)
+        return;
+    QAbstractButton* stopAndStart = nullptr;
+    QMessageBox* dialog = makeStopAndStartDialog(this, &stopAndStart);
+    dialog->setText(QStringLiteral("Stop the current recording and start a new note?"));
+    m_quickNoteDialog = dialog;
+    connect(dialog, &QDialog::finished, this, [this, dialog, stopAndStart] {
+        const bool confirmed = dialog->clickedButton() == stopAndStart;
+        m_quickNoteDialog.clear();
+        dialog->deleteLater();
+        if (!confirmed)
+            return;
+        stopRecording();
+        startAdHocRecording();
+    });
+    dialog->open();
+}
+
+void MainContentView::askToSwitch(Meeting* meeting, const std::optional<QUrl>& callLink)
+{
+    // A second request replaces the one waiting; the dialog stays up.
+    m_pendingRecord = PendingRecord { meeting->id(), callLink };
+    const Meeting* recording = currentRecordingMeeting();
+    const QString title = recording ? recording->title() : QStringLiteral("current meeting");
+    const QString text
+        = QStringLiteral("Stop recording \u201C") + title + QStringLiteral("\u201D and start a new one?");
+    if (m_switchDialog) {
+        m_switchDialog->setText(text);
+        return;
+    }
+    QAbstractButton* stopAndStart = nullptr;
+    QMessageBox* dialog = makeStopAndStartDialog(this, &stopAndStart);
+    dialog->setText(text);
+    m_switchDialog = dialog;
+    connect(dialog, &QDialog::finished, this, [this, dialog, stopAndStart] {
+        const bool confirmed = dialog->clickedButton() == stopAndStart;
+        const std::optional<PendingRecord> pending = std::exchange(m_pendingRecord, std::nullopt);
+        m_switchDialog.clear();
+        dialog->deleteLater();
+        if (!confirmed || !pending)
+            return;
+        // Deleted while the dialog was up: nothing to switch to.
+        Meeting* meeting = m_services.store().meetingById(pending->meetingId);
+        if (!meeting)
+            return;
+        stopRecording();
+        startEventCapture(meeting, pending->callLink);
+    });
+    dialog->open();
+}
+
+void MainContentView::stopRecording()
+{
+    m_services.session().stopRecording();
+    m_services.appState().refreshRecentMeetings(m_services.store());
+}
+
+// --- Deleting and filing -----------------------------------------------------------------
+
+void MainContentView::deleteMeeting(Meeting* meeting)
+{
+    if (!meeting)
+        return;
+    // Deleting the meeting being recorded would leave the microphone and its uploads running
+    // for a record that is gone.
+    if (m_services.session().meeting() == meeting)
+        stopRecording();
+    const QUuid id = meeting->id();
+    if (m_selection.meeting() && m_selection.meeting()->id() == id)
+        setSelection(SidebarItem::home());
+    m_services.archiver().remove(id);
+    m_services.store().remove(meeting);
+    m_services.store().save();
+}
+
+void MainContentView::requestNewFolder(Meeting* meeting)
+{
+    // Every request is a sheet of its own.
+    auto* sheet = new NewFolderSheet(m_services.store(), meeting, this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->open();
+}

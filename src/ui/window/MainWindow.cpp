@@ -1,0 +1,141 @@
+#include "ui/window/MainWindow.h"
+
+#include "app/AppServices.h"
+#include "ui/design/Symbols.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QToolBar>
+
+MainWindow::MainWindow(AppServices& services, QWidget* parent)
+    : MainWindow(services, Options {}, parent)
+{ }
+
+MainWindow::MainWindow(AppServices& services, const Options& options, QWidget* parent)
+    : QMainWindow(parent)
+    , m_services(services)
+    , m_trayAvailable(
+          options.trayAvailable ? options.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
+    , m_content(new MainContentView(services, options.content))
+{
+    setWindowTitle(QStringLiteral("Quillet"));
+    setCentralWidget(m_content);
+    buildToolBar();
+    buildMenus();
+    // Set explicitly, the minimum is the window's own: the layout no longer raises it to the
+    // content's, so a panel that opens is fitted into the window instead of growing it.
+    const QSize room = availableRoom();
+    setMinimumSize(kMinimumSize.boundedTo(room));
+    resize(kDefaultSize.boundedTo(room));
+}
+
+QSize MainWindow::availableRoom() const
+{
+    // The title bar is not known before the window manager frames the window.
+    constexpr int kTitleBarAllowance = 40;
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return kDefaultSize;
+    const QSize available = screen->availableGeometry().size();
+    return { available.width(), std::max(available.height() - kTitleBarAllowance, 0) };
+}
+
+void MainWindow::buildToolBar()
+{
+    auto* toolBar = addToolBar(QStringLiteral("Toolbar"));
+    toolBar->setObjectName(QStringLiteral("toolbar"));
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->toggleViewAction()->setVisible(false);
+    toolBar->setIconSize(QSize(18, 18));
+    toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    m_home = toolBar->addAction(Symbols::icon(QStringLiteral("house")), QStringLiteral("Home"));
+    m_home->setToolTip(QStringLiteral("Home \u2014 your meetings & week"));
+    connect(m_home, &QAction::triggered, this, [this] { m_content->setSelection(SidebarItem::home()); });
+
+    auto* spacer = new QWidget;
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolBar->addWidget(spacer);
+
+    m_quickNote = toolBar->addAction(Symbols::icon(QStringLiteral("square.and.pencil")), QStringLiteral("Quick note"));
+    m_quickNote->setToolTip(QStringLiteral("Quick note \u2014 start a new recording"));
+    connect(m_quickNote, &QAction::triggered, this, [this] { m_content->quickNote(); });
+
+    m_settings = toolBar->addAction(Symbols::icon(QStringLiteral("gearshape")), QStringLiteral("Settings"));
+    m_settings->setToolTip(QStringLiteral("Settings (Ctrl+,)"));
+    connect(m_settings, &QAction::triggered, this, [this] { m_content->setSelection(SidebarItem::settings()); });
+
+    const auto followSelection
+        = [this] { m_home->setEnabled(m_content->selection().kind() != SidebarItem::Kind::home); };
+    connect(m_content, &MainContentView::selectionChanged, this, followSelection);
+    followSelection();
+}
+
+void MainWindow::buildMenus()
+{
+    AppNotices& notices = m_services.notices();
+    QMenu* app = menuBar()->addMenu(QStringLiteral("Quillet"));
+    m_settingsCommand = app->addAction(QStringLiteral("Settings\u2026"), &notices, &AppNotices::postOpenSettings);
+    m_settingsCommand->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
+    app->addSeparator();
+    // exit(), not quit(): quit() would ask this window to close, which only hides it.
+    m_quitCommand = app->addAction(QStringLiteral("Quit Quillet"), this, [] { QCoreApplication::exit(0); });
+    m_quitCommand->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+    m_welcomeCommand = help->addAction(QStringLiteral("Welcome to Quillet"), &notices, &AppNotices::postShowOnboarding);
+}
+
+void MainWindow::bringBack()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Quillet keeps running, with its reminders and any recording. Without a tray there would
+    // be no way back to a hidden window: the taskbar entry of a minimised one is it.
+    event->ignore();
+    m_showWorkDue = true;
+    if (m_trayAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!isMinimized())
+        noteShown();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isVisible() && !isMinimized())
+        noteShown();
+}
+
+void MainWindow::noteShown()
+{
+    if (!std::exchange(m_showWorkDue, false))
+        return;
+    // On a later turn of the event loop, outside the show or state change that led here.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_content->runHousekeeping();
+            emit shownAnew();
+        },
+        Qt::QueuedConnection);
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ui/window/MainContentView.h"
+
+#include <QMainWindow>
+#include <functional>
+
+class AppServices;
+class QAction;
+
+// The main window, made once at launch and never destroyed: the toolbar (Home, Quick note,
+// Settings), the menu commands, and the content. Closing it keeps Quillet running: with a
+// status tray the window hides, without one it is minimised, so that its taskbar entry stays
+// the way back. Each time it is shown anew (the first show, and every show after a close, not
+// the restore of a window the user minimised) its content runs the housekeeping, then the
+// window reports shownAnew().
+class MainWindow final : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MainWindow)
+
+public:
+    struct Options
+    {
+        MainContentView::Options content;
+        // Whether the desktop shows a status tray, asked at each close; null asks Qt.
+        std::function<bool()> trayAvailable;
+    };
+
+    // The first size, and the smallest the window takes, each bounded by the screen. Every page
+    // is usable at the minimum: what does not fit scrolls or gives way inside the page, and no
+    // page's or panel's own minimum ever resizes the window.
+    static constexpr QSize kDefaultSize { 1120, 740 };
+    static constexpr QSize kMinimumSize { 720, 420 };
+
+    explicit MainWindow(AppServices& services, QWidget* parent = nullptr);
+    MainWindow(AppServices& services, const Options& options, QWidget* parent = nullptr);
+
+    AppServices& services() const { return m_services; }
+    MainContentView& content() const { return *m_content; }
+
+    // Shows or restores the window, raises and activates it.
+    void bringBack();
+
+    QAction* homeAction() const { return m_home; }
+    QAction* quickNoteAction() const { return m_quickNote; }
+    QAction* settingsAction() const { return m_settings; }
+    // The menu commands "Settings…", "Quit Quillet" and "Welcome to Quillet".
+    QAction* settingsCommand() const { return m_settingsCommand; }
+    QAction* quitCommand() const { return m_quitCommand; }
+    QAction* welcomeCommand() const { return m_welcomeCommand; }
+
+signals:
+    // The window was shown anew and its housekeeping has run.
+    void shownAnew();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QSize availableRoom() const;
+    void buildToolBar();
+    void buildMenus();
+    void noteShown();
+
+    AppServices& m_services;
+    std::function<bool()> m_trayAvailable;
+    MainContentView* m_content;
+    // Set until the next show: at launch, and by each close.
+    bool m_showWorkDue = true;
+
+    QAction* m_home = nullptr;
+    QAction* m_quickNote = nullptr;
+    QAction* m_settings = nullptr;
+    QAction* m_settingsCommand = nullptr;
+    QAction* m_quitCommand = nullptr;
+    QAction* m_welcomeCommand = nullptr;
+};

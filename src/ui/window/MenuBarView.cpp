@@ -1,0 +1,185 @@
+#include "ui/window/MenuBarView.h"
+
+#include "app/AppNotices.h"
+#include "app/AppState.h"
+#include "format/TimeText.h"
+#include "platform/Clock.h"
+#include "transcription/TranscriptionSession.h"
+#include "ui/design/Quillet.h"
+
+#include <QCoreApplication>
+#include <QMenu>
+#include <QPainter>
+
+namespace {
+
+constexpr int kTitleWidth = 220;
+
+QIcon redDot()
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(Qt::red));
+    painter.drawEllipse(QRectF(4, 4, 8, 8));
+    QIcon icon(pixmap);
+    // The row is an inactive item, but the dot stays red.
+    icon.addPixmap(pixmap, QIcon::Disabled);
+    return icon;
+}
+
+} // namespace
+
+MenuBarView::MenuBarView(AppState& appState, ModelContext& context, const Clock& clock, AppNotices& notices,
+    std::function<void()> openMainWindow, const Options& options, QObject* parent)
+    : QObject(parent)
+    , m_appState(appState)
+    , m_context(context)
+    , m_clock(clock)
+    , m_notices(notices)
+    , m_openMainWindow(std::move(openMainWindow))
+    , m_scheduler(options.scheduler ? *options.scheduler : Scheduler::system())
+    , m_tick(options.tick)
+    , m_menu(std::make_unique<QMenu>())
+{
+    TranscriptionSession& session = m_appState.session();
+    connect(&m_appState, &AppState::recentMeetingsChanged, this, &MenuBarView::requestRebuild);
+    connect(&session, &TranscriptionSession::isRecordingChanged, this, [this] {
+        if (m_appState.session().isRecording())
+            startTimer();
+        else
+            stopTimer();
+        requestRebuild();
+    });
+    // Opening the menu is its appearing: the recent list is fetched again (a change rebuilds
+    // the menu before it shows), and the relative dates are brought up to now.
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
+        m_appState.refreshRecentMeetings(m_context);
+        if (m_rebuildPending)
+            rebuild();
+        refreshRecentDates();
+    });
+    if (session.isRecording())
+        startTimer();
+    rebuild();
+}
+
+MenuBarView::~MenuBarView() = default;
+
+QString MenuBarView::recordingText() const
+{
+    return QStringLiteral("Recording \u2014 ") + formatElapsedMinutes(m_elapsed);
+}
+
+void MenuBarView::requestRebuild()
+{
+    // Later, not now: the change may come from one of the menu's own actions (Start, Stop),
+    // which must not be deleted while it is being triggered.
+    if (std::exchange(m_rebuildPending, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_rebuildPending)
+                rebuild();
+        },
+        Qt::QueuedConnection);
+}
+
+void MenuBarView::rebuild()
+{
+    m_rebuildPending = false;
+    m_menu->clear();
+    m_recordingRow = nullptr;
+    m_recentRows.clear();
+    TranscriptionSession& session = m_appState.session();
+
+    if (session.isRecording()) {
+        m_recordingRow = m_menu->addAction(redDot(), recordingText());
+        m_recordingRow->setEnabled(false);
+        QFont font = Quillet::font(12, QFont::Medium);
+        font.setStyleHint(QFont::Monospace); // steady digits as the seconds change
+        m_recordingRow->setFont(font);
+        m_menu->addSeparator();
+        QAction* stop = m_menu->addAction(QStringLiteral("Stop Recording"), this, [this] {
+            m_appState.session().stopRecording();
+            m_appState.refreshRecentMeetings(m_context);
+        });
+        stop->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    } else {
+        QAction* start = m_menu->addAction(
+            QStringLiteral("Start Recording"), this, [this] { m_appState.session().startRecording(m_context); });
+        start->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
+    }
+    m_menu->addSeparator();
+
+    const QList<RecentMeetingInfo> recent = m_appState.recentMeetings();
+    if (!recent.isEmpty()) {
+        QAction* header = m_menu->addAction(QStringLiteral("Recent"));
+        header->setEnabled(false);
+        header->setFont(Quillet::caption());
+        for (const RecentMeetingInfo& info : recent) {
+            // A row brings the window back; it does not select its meeting.
+            QAction* row = m_menu->addAction(QString(), this, [this] { m_openMainWindow(); });
+            row->setData(QVariant::fromValue(info.date));
+            row->setProperty("title", info.title);
+            m_recentRows.append(row);
+        }
+        refreshRecentDates();
+        m_menu->addSeparator();
+    }
+
+    m_menu->addAction(QStringLiteral("Open Quillet"), this, [this] { m_openMainWindow(); })
+        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
+    m_menu
+        ->addAction(QStringLiteral("Settings..."), this,
+            [this] {
+                m_openMainWindow();
+                m_notices.postOpenSettings();
+            })
+        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
+    m_menu->addSeparator();
+    // No termination hook: a recording still running is repaired at the next launch.
+    m_menu->addAction(QStringLiteral("Quit Quillet"), this, [] { QCoreApplication::exit(0); })
+        ->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
+}
+
+void MenuBarView::refreshRecentDates()
+{
+    // The title on one line, the date where a menu shows shortcuts.
+    const QFontMetrics metrics(m_menu->font());
+    const QDateTime now = m_clock.now();
+    for (QAction* row : std::as_const(m_recentRows)) {
+        // A menu takes "&" for a mnemonic; titles are shown as written.
+        const QString title = metrics.elidedText(row->property("title").toString(), Qt::ElideRight, kTitleWidth)
+                                  .replace(u'&', QStringLiteral("&&"));
+        row->setText(title + u'\t' + formatRelativeDate(row->data().toDateTime(), now));
+    }
+}
+
+void MenuBarView::startTimer()
+{
+    ++m_generation;
+    m_elapsed = 0;
+    scheduleTick(m_generation);
+}
+
+void MenuBarView::stopTimer()
+{
+    ++m_generation;
+    m_elapsed = 0;
+}
+
+void MenuBarView::scheduleTick(quint64 generation)
+{
+    m_scheduler.schedule(m_tick, this, [this, generation] {
+        if (generation != m_generation)
+            return;
+        m_elapsed += 1;
+        if (m_recordingRow)
+            m_recordingRow->setText(recordingText());
+        scheduleTick(generation);
+    });
+}

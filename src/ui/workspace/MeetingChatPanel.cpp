@@ -1,0 +1,576 @@
+#include "ui/workspace/MeetingChatPanel.h"
+
+#include "chat/ChatModel.h"
+#include "chat/MeetingChatService.h"
+#include "platform/Settings.h"
+#include "storage/ChatMessage.h"
+#include "storage/Meeting.h"
+#include "ui/design/FocusRing.h"
+#include "ui/design/Quillet.h"
+#include "ui/design/ScrollIndicator.h"
+#include "ui/design/Spinner.h"
+#include "ui/workspace/SummaryMarkdown.h"
+#include "ui/design/SymbolButton.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/ToneLabel.h"
+
+#include <QAbstractButton>
+#include <QAbstractTextDocumentLayout>
+#include <QBoxLayout>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kColumnWidth = 660;
+constexpr int kScrollMs = 200;
+
+bool hasTextBesidesSpacesAndTabs(const QString& text)
+{
+    return std::any_of(
+        text.begin(), text.end(), [](QChar c) { return c != QLatin1Char(' ') && c != QLatin1Char('\t'); });
+}
+
+QString pickerText(const ChatModel& model)
+{
+    return model.name + QStringLiteral(" — ") + model.character;
+}
+
+// A horizontal rule across the panel.
+class Hairline final : public QWidget
+{
+public:
+    Hairline(qreal opacity, QWidget* parent)
+        : QWidget(parent)
+        , m_opacity(opacity)
+    {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), Quillet::withOpacity(Quillet::primary(palette()), 0.1 * m_opacity));
+    }
+
+private:
+    qreal m_opacity;
+};
+
+// A question: its text as typed, in a tinted bubble at the trailing edge.
+class QuestionBubble final : public QLabel
+{
+public:
+    QuestionBubble(const QString& text, QWidget* parent)
+        : QLabel(text, parent)
+    {
+        setTextFormat(Qt::PlainText);
+        setWordWrap(true);
+        setFont(Quillet::font(13));
+        setContentsMargins(12, 8, 12, 8);
+        setTextInteractionFlags(Qt::TextSelectableByMouse);
+    }
+
+    // As wide as its longest line, so short questions get small bubbles; the row narrows it
+    // and it wraps when there is less room.
+    QSize sizeHint() const override
+    {
+        int widest = 0;
+        for (const QString& line : text().split(QLatin1Char('\n')))
+            widest = std::max(widest, fontMetrics().horizontalAdvance(line));
+        const QMargins margins = contentsMargins();
+        const int width = widest + margins.left() + margins.right() + 2;
+        return { width, heightForWidth(width) };
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        {
+            QPainter painter(this);
+            Quillet::fillRoundedRect(
+                painter, QRectF(rect()), 12, Quillet::withOpacity(Quillet::primary(palette()), 0.085));
+        }
+        QLabel::paintEvent(event);
+    }
+};
+
+} // namespace
+
+// The question field: one to four lines, then it scrolls; Return sends, Shift+Return breaks
+// the line.
+class MeetingChatPanel::QuestionField final : public QPlainTextEdit
+{
+public:
+    QuestionField(std::function<void()> submit, QWidget* parent)
+        : QPlainTextEdit(parent)
+        , m_submit(std::move(submit))
+    {
+        setFont(Quillet::font(13));
+        setFrameShape(QFrame::NoFrame);
+        setTabChangesFocus(true);
+        setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        viewport()->setAutoFillBackground(false);
+        document()->setDocumentMargin(2);
+        QPalette colors = palette();
+        colors.setColor(QPalette::Base, Qt::transparent);
+        setPalette(colors);
+        connect(document()->documentLayout(), &QAbstractTextDocumentLayout::documentSizeChanged, this,
+            &QuestionField::fitLines);
+        fitLines();
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (isReturn && !(event->modifiers() & (Qt::ShiftModifier | Qt::AltModifier))) {
+            m_submit();
+            return;
+        }
+        QPlainTextEdit::keyPressEvent(event);
+    }
+
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QPlainTextEdit::resizeEvent(event);
+        fitLines();
+    }
+
+private:
+    void fitLines()
+    {
+        // The plain-text layout counts its size in lines.
+        const int lines = std::clamp(int(std::ceil(document()->size().height())), 1, 4);
+        const int height = lines * fontMetrics().lineSpacing() + 2 * int(document()->documentMargin()) + 2;
+        if (height != this->height())
+            setFixedHeight(height);
+    }
+
+    std::function<void()> m_submit;
+};
+
+// The model picker's label: the chosen model's name and a small chevron, both secondary.
+class MeetingChatPanel::PickerButton final : public QAbstractButton
+{
+public:
+    explicit PickerButton(QWidget* parent)
+        : QAbstractButton(parent)
+    {
+        setToolTip(QStringLiteral("Which model answers"));
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::TabFocus);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetrics metrics(textFont());
+        return QSize(kRingRoom + metrics.horizontalAdvance(text()) + 3 + int(Symbols::sideFor(8)) + kRingRoom,
+            metrics.height() + 6);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QColor ink = Quillet::secondary(palette());
+        painter.setFont(textFont());
+        painter.setPen(ink);
+        const int textWidth = QFontMetrics(textFont()).horizontalAdvance(text());
+        painter.drawText(QRect(kRingRoom, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+        const qreal side = Symbols::sideFor(8);
+        Symbols::paint(painter, QStringLiteral("chevron.down"),
+            QRectF(kRingRoom + textWidth + 3, (height() - side) / 2, side, side), ink);
+        if (FocusRing::shows(*this))
+            FocusRing::paint(painter, QRectF(rect()), 4);
+    }
+
+private:
+    // Room either side for the focus ring.
+    static constexpr int kRingRoom = 4;
+
+    static QFont textFont() { return Quillet::font(11); }
+};
+
+MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, ModelContextBox onSave,
+    Settings& settings, UrlOpener* links, QWidget* parent)
+    : QWidget(parent)
+    , m_meeting(&meeting)
+    , m_chat(chat)
+    , m_onSave(std::move(onSave))
+    , m_settings(settings)
+    , m_links(links)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(new Hairline(1, this));
+
+    // The conversation: a column at most 660 wide, kept at the leading side.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
+    m_scroll->viewport()->setAutoFillBackground(false);
+    auto* canvas = new QWidget;
+    canvas->setAutoFillBackground(false);
+    auto* canvasLayout = new QHBoxLayout(canvas);
+    canvasLayout->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QWidget(canvas);
+    column->setMaximumWidth(kColumnWidth);
+    canvasLayout->addWidget(column, 1);
+    canvasLayout->addStretch(0);
+    m_rows = new QVBoxLayout(column);
+    m_rows->setContentsMargins(20, 16, 20, 16);
+    m_rows->setSpacing(14);
+    m_rows->setAlignment(Qt::AlignTop);
+    m_scroll->setWidget(canvas);
+    // The panel's tint shows through; the scroll area would paint the window colour over it.
+    canvas->setAutoFillBackground(false);
+    layout->addWidget(m_scroll, 1);
+
+    m_empty = new QWidget(column);
+    auto* emptyLayout = new QVBoxLayout(m_empty);
+    emptyLayout->setContentsMargins(0, 4, 0, 4);
+    emptyLayout->setSpacing(6);
+    m_emptyTitle = new ToneLabel(QString(), Quillet::font(13, QFont::Medium), Quillet::Tone::primary, m_empty);
+    m_emptyHint = new ToneLabel(QString(), Quillet::font(12), Quillet::Tone::secondary, m_empty);
+    m_emptyHint->setWordWrap(true);
+    emptyLayout->addWidget(m_emptyTitle);
+    emptyLayout->addWidget(m_emptyHint);
+    m_rows->addWidget(m_empty);
+
+    m_answering = new QWidget(column);
+    auto* answeringLayout = new QVBoxLayout(m_answering);
+    answeringLayout->setContentsMargins(0, 0, 0, 0);
+    m_thinking = new QWidget(m_answering);
+    auto* thinkingLayout = new QHBoxLayout(m_thinking);
+    thinkingLayout->setContentsMargins(0, 0, 0, 0);
+    thinkingLayout->setSpacing(7);
+    m_spinner = new Spinner(12, m_thinking);
+    thinkingLayout->addWidget(m_spinner);
+    thinkingLayout->addWidget(new ToneLabel(QStringLiteral("Thinking…"), Quillet::font(12), Quillet::Tone::tertiary));
+    thinkingLayout->addStretch(1);
+    m_streaming = new SummaryMarkdown(m_links, m_answering);
+    answeringLayout->addWidget(m_thinking);
+    answeringLayout->addWidget(m_streaming);
+    m_rows->addWidget(m_answering);
+
+    m_error = new QLabel(column);
+    m_error->setTextFormat(Qt::PlainText);
+    m_error->setWordWrap(true);
+    m_error->setFont(Quillet::font(12));
+    m_error->setContentsMargins(2, 0, 2, 0);
+    QPalette errorColors = m_error->palette();
+    errorColors.setColor(QPalette::WindowText, Quillet::withOpacity(QColor(255, 59, 48), 0.85));
+    m_error->setPalette(errorColors);
+    m_rows->addWidget(m_error);
+
+    m_bottom = new QWidget(column);
+    m_bottom->setFixedHeight(1);
+    m_rows->addWidget(m_bottom);
+
+    layout->addWidget(new Hairline(0.6, this));
+
+    // The composer: at most 660 wide, centred.
+    auto* composerRow = new QHBoxLayout;
+    composerRow->setContentsMargins(0, 0, 0, 0);
+    auto* composer = new QWidget(this);
+    composer->setMaximumWidth(kColumnWidth);
+    composerRow->addStretch(1);
+    composerRow->addWidget(composer, 1000);
+    composerRow->addStretch(1);
+    auto* composerLayout = new QHBoxLayout(composer);
+    composerLayout->setContentsMargins(20, 11, 20, 11);
+    composerLayout->setSpacing(10);
+    m_field = new QuestionField([this] { send(); }, composer);
+    m_picker = new PickerButton(composer);
+    SymbolButton::Look send;
+    send.symbol = QStringLiteral("arrow.up.circle.fill");
+    send.symbolSize = 17;
+    send.frame = QSize(24, 24);
+    send.disabledOpacity = 1; // its tertiary colour already says it
+    m_send = new SymbolButton(send, composer);
+    m_send->setAccessibleName(QStringLiteral("Send"));
+    SymbolButton::Look stop;
+    stop.symbol = QStringLiteral("stop.circle.fill");
+    stop.symbolSize = 17;
+    stop.frame = QSize(24, 24);
+    m_stop = new SymbolButton(stop, composer);
+    m_stop->setToolTip(QStringLiteral("Stop"));
+    m_stop->setAccessibleName(QStringLiteral("Stop"));
+    composerLayout->addWidget(m_field, 1, Qt::AlignVCenter);
+    composerLayout->addWidget(m_picker, 0, Qt::AlignVCenter);
+    composerLayout->addWidget(m_send, 0, Qt::AlignVCenter);
+    composerLayout->addWidget(m_stop, 0, Qt::AlignVCenter);
+    layout->addLayout(composerRow);
+
+    connect(m_send, &QAbstractButton::clicked, this, &MeetingChatPanel::send);
+    connect(m_stop, &QAbstractButton::clicked, &m_chat, &MeetingChatService::cancel);
+    connect(m_picker, &QAbstractButton::clicked, this, &MeetingChatPanel::showPickerMenu);
+    connect(m_field, &QPlainTextEdit::textChanged, this, &MeetingChatPanel::updateComposer);
+
+    connect(&meeting, &Meeting::chatMessagesChanged, this, [this] {
+        const qsizetype before = m_order.size();
+        rebuildMessages();
+        if (m_order.size() != before)
+            scrollToEnd(true);
+    });
+    connect(&meeting, &Meeting::isRecordingChanged, this, [this] {
+        updateEmptyState();
+        updateComposer();
+    });
+    connect(&m_chat, &MeetingChatService::streamingAnswerChanged, this, [this] {
+        updateAnswerRow();
+        scrollToEnd(false);
+    });
+    connect(&m_chat, &MeetingChatService::isAnsweringChanged, this, [this] {
+        updateAnswerRow();
+        updateEmptyState();
+        updateComposer();
+    });
+    connect(&m_chat, &MeetingChatService::errorChanged, this, &MeetingChatPanel::updateError);
+    connect(&m_settings, &Settings::changed, this, [this](const QString& key) {
+        if (SettingsKeys::chatModel.is(key))
+            updatePicker();
+    });
+
+    m_scrollAnimation.setDuration(kScrollMs);
+    m_scrollAnimation.setEasingCurve(Quillet::easeOut());
+    m_scrollAnimation.setStartValue(0.0);
+    m_scrollAnimation.setEndValue(1.0);
+    connect(&m_scrollAnimation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        QScrollBar* bar = m_scroll->verticalScrollBar();
+        bar->setValue(m_scrollFrom + qRound((bar->maximum() - m_scrollFrom) * value.toReal()));
+    });
+
+    rebuildMessages();
+    updateEmptyState();
+    updateAnswerRow();
+    updateError();
+    updateComposer();
+    updatePicker();
+}
+
+MeetingChatPanel::~MeetingChatPanel() = default;
+
+QString MeetingChatPanel::draft() const
+{
+    return m_field->toPlainText();
+}
+
+void MeetingChatPanel::setDraft(const QString& draft)
+{
+    m_field->setPlainText(draft);
+}
+
+void MeetingChatPanel::send()
+{
+    const QString question = draft().trimmed();
+    if (question.isEmpty() || m_chat.isAnswering() || !m_meeting)
+        return;
+    m_field->clear();
+    m_chat.ask(question, m_meeting, m_onSave);
+}
+
+QList<MeetingChatPanel::PickerRow> MeetingChatPanel::pickerRows() const
+{
+    const QString stored = m_settings.get(SettingsKeys::chatModel);
+    QList<PickerRow> rows;
+    // The automatic choice is offered first, apart from the named models.
+    const ChatModel automatic = ChatModel::defaultModel();
+    rows.append({ pickerText(automatic), automatic.id, stored == automatic.id });
+    for (const ChatModel& model : ChatModel::choices())
+        rows.append({ pickerText(model), model.id, stored == model.id });
+    return rows;
+}
+
+QString MeetingChatPanel::pickerLabel() const
+{
+    return m_picker->text();
+}
+
+void MeetingChatPanel::pick(const QString& modelId)
+{
+    m_settings.set(SettingsKeys::chatModel, modelId);
+    updatePicker();
+}
+
+QAbstractButton* MeetingChatPanel::sendButton() const
+{
+    return m_send;
+}
+
+QAbstractButton* MeetingChatPanel::stopButton() const
+{
+    return m_stop;
+}
+
+QAbstractButton* MeetingChatPanel::pickerButton() const
+{
+    return m_picker;
+}
+
+QPlainTextEdit* MeetingChatPanel::questionField() const
+{
+    return m_field;
+}
+
+void MeetingChatPanel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    Quillet::fillRect(painter, rect(), Quillet::cardFill(palette()));
+}
+
+QWidget* MeetingChatPanel::makeTurn(const ChatMessage& message)
+{
+    QWidget* column = m_bottom->parentWidget();
+    if (message.role() == ChatRole::Assistant) {
+        auto* answer = new SummaryMarkdown(m_links, column);
+        answer->setSelectable(true);
+        answer->setMarkdown(message.text());
+        return answer;
+    }
+    auto* row = new QWidget(column);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addSpacerItem(new QSpacerItem(40, 0, QSizePolicy::MinimumExpanding, QSizePolicy::Minimum));
+    layout->addWidget(new QuestionBubble(message.text(), row), 0, Qt::AlignVCenter);
+    return row;
+}
+
+void MeetingChatPanel::rebuildMessages()
+{
+    const QList<ChatMessage*> messages = m_meeting ? m_meeting->sortedChatMessages() : QList<ChatMessage*>();
+    QHash<QUuid, QWidget*> kept;
+    QList<QUuid> order;
+    for (const ChatMessage* message : messages) {
+        QWidget* turn = m_turns.take(message->id());
+        if (!turn)
+            turn = makeTurn(*message);
+        kept.insert(message->id(), turn);
+        order.append(message->id());
+    }
+    qDeleteAll(m_turns);
+    m_turns = kept;
+    m_order = order;
+    // Rows after the empty state, in time order.
+    for (const QUuid& id : std::as_const(m_order))
+        m_rows->removeWidget(m_turns.value(id));
+    int index = m_rows->indexOf(m_empty) + 1;
+    for (const QUuid& id : std::as_const(m_order))
+        m_rows->insertWidget(index++, m_turns.value(id));
+    updateEmptyState();
+}
+
+void MeetingChatPanel::updateEmptyState()
+{
+    const bool recording = m_meeting && m_meeting->isRecording();
+    m_emptyTitle->setText(
+        recording ? QStringLiteral("Ask about what's being said") : QStringLiteral("Ask about this meeting"));
+    m_emptyHint->setText(recording
+            ? QStringLiteral("It reads the transcript again for every question, so “what did they just say?” works.")
+            : QStringLiteral("Answers come only from the transcript and your notes."));
+    m_empty->setVisible(m_order.isEmpty() && !m_chat.isAnswering());
+}
+
+void MeetingChatPanel::updateAnswerRow()
+{
+    const bool answering = m_chat.isAnswering();
+    const QString text = m_chat.streamingAnswer();
+    m_answering->setVisible(answering);
+    m_thinking->setVisible(answering && text.isEmpty());
+    m_streaming->setVisible(answering && !text.isEmpty());
+    // While an answer streams its text only grows: only what is new is handed on, so a long
+    // answer is not compared whole at every piece.
+    const QString shown = answering ? text : QString();
+    if (m_streamedLength > 0 && shown.size() > m_streamedLength)
+        m_streaming->appendMarkdown(QStringView(shown).sliced(m_streamedLength));
+    else
+        m_streaming->setMarkdown(shown);
+    m_streamedLength = shown.size();
+}
+
+void MeetingChatPanel::updateError()
+{
+    const std::optional<QString> error = m_chat.error();
+    m_error->setText(error.value_or(QString()));
+    m_error->setVisible(error.has_value());
+}
+
+void MeetingChatPanel::updateComposer()
+{
+    const bool recording = m_meeting && m_meeting->isRecording();
+    m_field->setPlaceholderText(
+        recording ? QStringLiteral("Ask anything about this meeting…") : QStringLiteral("Ask anything…"));
+    const bool answering = m_chat.isAnswering();
+    m_stop->setVisible(answering);
+    m_send->setVisible(!answering);
+    const bool sendable = hasTextBesidesSpacesAndTabs(draft());
+    m_send->setEnabled(sendable);
+    m_send->setTone(sendable ? Quillet::Tone::accent : Quillet::Tone::tertiary);
+}
+
+void MeetingChatPanel::updatePicker()
+{
+    m_picker->setText(ChatModel::named(m_settings.get(SettingsKeys::chatModel)).name);
+    m_picker->updateGeometry();
+    m_picker->update();
+}
+
+void MeetingChatPanel::showPickerMenu()
+{
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QList<PickerRow> rows = pickerRows();
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const PickerRow& row = rows.at(i);
+        QAction* action = row.checked ? menu->addAction(Symbols::icon(QStringLiteral("checkmark")), row.text)
+                                      : menu->addAction(row.text);
+        connect(action, &QAction::triggered, this, [this, id = row.modelId] { pick(id); });
+        if (i == 0)
+            menu->addSeparator();
+    }
+    menu->popup(m_picker->mapToGlobal(QPoint(0, m_picker->height())));
+}
+
+void MeetingChatPanel::scrollToEnd(bool animated)
+{
+    const bool wasPending = m_pendingScroll != PendingScroll::none;
+    if (animated || m_pendingScroll == PendingScroll::none)
+        m_pendingScroll = animated ? PendingScroll::animated : PendingScroll::immediate;
+    // The rows are laid out when control returns to the event loop; scroll after that.
+    if (!wasPending)
+        QMetaObject::invokeMethod(this, &MeetingChatPanel::settleScroll, Qt::QueuedConnection);
+}
+
+void MeetingChatPanel::settleScroll()
+{
+    const PendingScroll pending = std::exchange(m_pendingScroll, PendingScroll::none);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QScrollBar* bar = m_scroll->verticalScrollBar();
+    if (pending == PendingScroll::animated && isVisible()) {
+        m_scrollAnimation.stop();
+        m_scrollFrom = bar->value();
+        m_scrollAnimation.start();
+    } else if (pending != PendingScroll::none) {
+        m_scrollAnimation.stop();
+        bar->setValue(bar->maximum());
+    }
+}

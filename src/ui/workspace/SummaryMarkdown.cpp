@@ -1,0 +1,716 @@
+#include "ui/workspace/SummaryMarkdown.h"
+
+#include "platform/UrlOpener.h"
+#include "ui/design/Quillet.h"
+#include "ui/design/Symbols.h"
+#include "ui/design/ToneLabel.h"
+
+#include <QBoxLayout>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace {
+
+// Spaces, tabs and the other Unicode space separators; never line breaks or "\r".
+bool isHorizontalSpace(QChar c)
+{
+    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
+}
+
+QString trimHorizontal(QStringView text)
+{
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && isHorizontalSpace(text[start]))
+        ++start;
+    while (end > start && isHorizontalSpace(text[end - 1]))
+        --end;
+    return text.mid(start, end - start).toString();
+}
+
+std::optional<SummaryMarkdown::Block> parseTask(const QString& text)
+{
+    if (text.size() < 3 || text[0] != QLatin1Char('[') || text[2] != QLatin1Char(']'))
+        return std::nullopt;
+    const QChar mark = text[1];
+    if (mark != QLatin1Char(' ') && mark != QLatin1Char('x') && mark != QLatin1Char('X'))
+        return std::nullopt;
+    return SummaryMarkdown::Block { SummaryMarkdown::Block::Kind::task, trimHorizontal(QStringView(text).mid(3)),
+        mark != QLatin1Char(' ') };
+}
+
+SummaryMarkdown::Block parseLine(const QString& line)
+{
+    using Kind = SummaryMarkdown::Block::Kind;
+    if (line.startsWith(QLatin1Char('#'))) {
+        qsizetype hashes = 0;
+        while (hashes < line.size() && line[hashes] == QLatin1Char('#'))
+            ++hashes;
+        if (hashes <= 3 && hashes < line.size() && line[hashes] == QLatin1Char(' '))
+            return { Kind::heading, trimHorizontal(QStringView(line).mid(hashes)), false };
+    }
+    if (line.size() >= 2 && (line[0] == QLatin1Char('-') || line[0] == QLatin1Char('*'))
+        && line[1] == QLatin1Char(' ')) {
+        const QString rest = trimHorizontal(QStringView(line).mid(2));
+        if (std::optional<SummaryMarkdown::Block> task = parseTask(rest))
+            return *task;
+        return { Kind::bullet, rest, false };
+    }
+    return { Kind::paragraph, line, false };
+}
+
+// The inline parser: a small, forgiving subset of the usual markdown inline syntax. Nothing is
+// ever rejected; a marker without its partner is text.
+//
+// A model can write a line of a megabyte, all openers without partners. So the partners of
+// brackets, parentheses and backtick runs are found in one pass over the line, and a search
+// for a closing delimiter never walks again over ground a failed search of the same kind has
+// covered: every line is read a bounded number of times.
+class InlineParser
+{
+public:
+    using Run = SummaryMarkdown::Run;
+
+    explicit InlineParser(QStringView text)
+        : m_text(text)
+    { }
+
+    QList<Run> parse()
+    {
+        parseRange(0, m_text.size(), Run {});
+        return m_runs;
+    }
+
+private:
+    // Where searches for one kind of closing delimiter (its character and length) already
+    // failed within one range: a search that reaches such a place fails too, since it goes on
+    // from there exactly as the earlier one did.
+    class DeadEnds
+    {
+    public:
+        DeadEnds(qsizetype begin, qsizetype end)
+            : m_begin(begin)
+            , m_end(end)
+        { }
+
+        static int kindOf(QChar c, qsizetype length)
+        {
+            const int character = c == QLatin1Char('*') ? 0 : c == QLatin1Char('_') ? 1 : 2;
+            return character * 3 + int(length - 1);
+        }
+        bool contains(qsizetype at, int kind) const
+        {
+            return !m_marks.empty() && (m_marks[size_t(at - m_begin)] >> kind & 1u);
+        }
+        void mark(const std::vector<qsizetype>& places, int kind)
+        {
+            if (m_marks.empty())
+                m_marks.assign(size_t(m_end - m_begin), 0);
+            for (const qsizetype at : places)
+                m_marks[size_t(at - m_begin)] |= quint16(1u << kind);
+        }
+
+    private:
+        qsizetype m_begin;
+        qsizetype m_end;
+        std::vector<quint16> m_marks; // a bit per kind, made at the first failure
+    };
+
+    static bool isAsciiPunctuation(QChar c)
+    {
+        const char16_t u = c.unicode();
+        return (u >= 33 && u <= 47) || (u >= 58 && u <= 64) || (u >= 91 && u <= 96) || (u >= 123 && u <= 126);
+    }
+
+    qsizetype runLength(qsizetype at, qsizetype end, QChar c) const
+    {
+        qsizetype length = 0;
+        while (at + length < end && m_text[at + length] == c)
+            ++length;
+        return length;
+    }
+
+    // The pairs of the whole line, worked out the first time one is asked for. A search that
+    // starts at an opener meets the same escapes as this pass (an opener is never a
+    // backslash), so the partner it finds is the one recorded here, or none when that lies at
+    // or past the end of its range.
+    void findPartners() const
+    {
+        if (m_partnersFound)
+            return;
+        m_partnersFound = true;
+        const qsizetype size = m_text.size();
+        m_partner.assign(size_t(size), -1);
+        // Brackets: a backslash hides the character after it, as in the search for a link's text.
+        std::vector<qsizetype> open;
+        for (qsizetype i = 0; i < size; ++i) {
+            const QChar c = m_text[i];
+            if (c == QLatin1Char('\\')) {
+                ++i;
+            } else if (c == QLatin1Char('[')) {
+                open.push_back(i);
+            } else if (c == QLatin1Char(']') && !open.empty()) {
+                m_partner[size_t(open.back())] = i;
+                open.pop_back();
+            }
+        }
+        // Parentheses and backticks count as they stand.
+        open.clear();
+        for (qsizetype i = 0; i < size; ++i) {
+            const QChar c = m_text[i];
+            if (c == QLatin1Char('(')) {
+                open.push_back(i);
+            } else if (c == QLatin1Char(')') && !open.empty()) {
+                m_partner[size_t(open.back())] = i;
+                open.pop_back();
+            } else if (c == QLatin1Char('`')) {
+                const qsizetype length = runLength(i, size, c);
+                m_tickRuns[length].push_back(i);
+                i += length - 1;
+            }
+        }
+    }
+
+    qsizetype partnerBefore(qsizetype at, qsizetype end) const
+    {
+        findPartners();
+        const qsizetype partner = m_partner[size_t(at)];
+        return partner >= 0 && partner < end ? partner : -1;
+    }
+
+    // Where the code span opened by `length` backticks at `at` closes, or -1.
+    qsizetype codeSpanEnd(qsizetype at, qsizetype length, qsizetype end) const
+    {
+        findPartners();
+        // Runs of backticks are whole where a search meets them: it starts after one, and a
+        // range never ends inside one.
+        const auto found = m_tickRuns.find(length);
+        if (found == m_tickRuns.end())
+            return -1;
+        const auto next = std::lower_bound(found->second.begin(), found->second.end(), at + length);
+        return next != found->second.end() && *next < end ? *next : -1;
+    }
+
+    // The closing delimiter of `length` copies of c for an opener ending at `from`, or -1.
+    // Code spans and escaped characters are skipped; runs of another length are not partners.
+    qsizetype closingDelimiter(qsizetype from, qsizetype end, QChar c, qsizetype length, DeadEnds& dead)
+    {
+        const int kind = DeadEnds::kindOf(c, length);
+        m_visited.clear();
+        for (qsizetype i = from; i < end;) {
+            if (dead.contains(i, kind))
+                break;
+            m_visited.push_back(i);
+            const QChar here = m_text[i];
+            if (here == QLatin1Char('\\') && i + 1 < end) {
+                i += 2;
+            } else if (here == QLatin1Char('`')) {
+                const qsizetype ticks = runLength(i, end, here);
+                const qsizetype close = codeSpanEnd(i, ticks, end);
+                i = close < 0 ? i + ticks : close + ticks;
+            } else if (here == c) {
+                const qsizetype run = runLength(i, end, c);
+                const bool afterText = !m_text[i - 1].isSpace();
+                const bool wordFollows = i + run < end && m_text[i + run].isLetterOrNumber();
+                if (run == length && afterText && (c != QLatin1Char('_') || !wordFollows))
+                    return i;
+                i += run;
+            } else {
+                ++i;
+            }
+        }
+        dead.mark(m_visited, kind);
+        return -1;
+    }
+
+    // "[text](destination)" starting at `at`: where the text ends and the whole link ends.
+    bool link(qsizetype at, qsizetype end, qsizetype* textEnd, qsizetype* linkEnd, QString* destination) const
+    {
+        const qsizetype i = partnerBefore(at, end);
+        if (i < 0 || i + 1 >= end || m_text[i + 1] != QLatin1Char('('))
+            return false;
+        *textEnd = i;
+        const qsizetype j = partnerBefore(i + 1, end);
+        if (j < 0)
+            return false;
+        QString inside = m_text.mid(i + 2, j - i - 2).trimmed().toString();
+        // A title after the destination is dropped; angle brackets may wrap it.
+        if (const qsizetype space = inside.indexOf(QLatin1Char(' ')); space >= 0)
+            inside.truncate(space);
+        if (inside.startsWith(QLatin1Char('<')) && inside.endsWith(QLatin1Char('>')))
+            inside = inside.mid(1, inside.size() - 2);
+        *destination = inside;
+        *linkEnd = j + 1;
+        return true;
+    }
+
+    // "<scheme:rest>" starting at `at`; returns the position after ">" or -1.
+    qsizetype autolinkEnd(qsizetype at, qsizetype end) const
+    {
+        qsizetype i = at + 1;
+        qsizetype scheme = 0;
+        while (i < end && m_text[i].unicode() < 128
+            && (m_text[i].isLetter()
+                || (scheme > 0
+                    && (m_text[i].isDigit() || m_text[i] == QLatin1Char('+') || m_text[i] == QLatin1Char('.')
+                        || m_text[i] == QLatin1Char('-'))))) {
+            ++scheme;
+            ++i;
+        }
+        if (scheme < 2 || i >= end || m_text[i] != QLatin1Char(':'))
+            return -1;
+        for (; i < end; ++i) {
+            const QChar c = m_text[i];
+            if (c == QLatin1Char('>'))
+                return i + 1;
+            if (c.isSpace() || c == QLatin1Char('<'))
+                return -1;
+        }
+        return -1;
+    }
+
+    void flush(QString& text, const Run& style)
+    {
+        if (text.isEmpty())
+            return;
+        Run run = style;
+        run.text = text;
+        text.clear();
+        if (!m_runs.isEmpty()) {
+            Run& last = m_runs.last();
+            Run probe = last;
+            probe.text = run.text;
+            if (probe == run) {
+                last.text += run.text;
+                return;
+            }
+        }
+        m_runs.append(run);
+    }
+
+    void parseRange(qsizetype begin, qsizetype end, const Run& style)
+    {
+        DeadEnds dead(begin, end);
+        QString text;
+        for (qsizetype i = begin; i < end;) {
+            const QChar c = m_text[i];
+            if (c == QLatin1Char('\\') && i + 1 < end && isAsciiPunctuation(m_text[i + 1])) {
+                text += m_text[i + 1];
+                i += 2;
+                continue;
+            }
+            if (c == QLatin1Char('`')) {
+                const qsizetype ticks = runLength(i, end, c);
+                const qsizetype close = codeSpanEnd(i, ticks, end);
+                if (close < 0) {
+                    text += m_text.mid(i, ticks);
+                    i += ticks;
+                    continue;
+                }
+                flush(text, style);
+                QString code = m_text.mid(i + ticks, close - i - ticks).toString();
+                if (code.size() >= 2 && code.startsWith(QLatin1Char(' ')) && code.endsWith(QLatin1Char(' ')))
+                    code = code.mid(1, code.size() - 2);
+                Run codeStyle = style;
+                codeStyle.code = true;
+                flush(code, codeStyle);
+                i = close + ticks;
+                continue;
+            }
+            if (c == QLatin1Char('[') && style.link.isEmpty()) {
+                qsizetype textEnd = 0;
+                qsizetype linkEnd = 0;
+                QString destination;
+                if (link(i, end, &textEnd, &linkEnd, &destination)) {
+                    flush(text, style);
+                    Run linked = style;
+                    linked.link = destination;
+                    parseRange(i + 1, textEnd, linked);
+                    i = linkEnd;
+                    continue;
+                }
+            }
+            if (c == QLatin1Char('<') && style.link.isEmpty()) {
+                const qsizetype close = autolinkEnd(i, end);
+                if (close > 0) {
+                    flush(text, style);
+                    Run linked = style;
+                    linked.link = m_text.mid(i + 1, close - i - 2).toString();
+                    QString shown = linked.link;
+                    flush(shown, linked);
+                    i = close;
+                    continue;
+                }
+            }
+            if (c == QLatin1Char('*') || c == QLatin1Char('_') || c == QLatin1Char('~')) {
+                const qsizetype run = runLength(i, end, c);
+                const bool opensText = i + run < end && !m_text[i + run].isSpace();
+                const bool insideWord = c == QLatin1Char('_') && i > begin && m_text[i - 1].isLetterOrNumber();
+                if (opensText && !insideWord && (c != QLatin1Char('~') || run == 2)) {
+                    // Three markers are strong and emphasised at once; otherwise two are strong.
+                    const qsizetype length = c == QLatin1Char('~') ? 2 : std::min<qsizetype>(run, 3);
+                    const qsizetype close = run == length ? closingDelimiter(i + length, end, c, length, dead) : -1;
+                    if (close > i + length) {
+                        flush(text, style);
+                        Run inner = style;
+                        if (c == QLatin1Char('~'))
+                            inner.strikethrough = true;
+                        else {
+                            inner.strong = inner.strong || length >= 2;
+                            inner.emphasis = inner.emphasis || length != 2;
+                        }
+                        parseRange(i + length, close, inner);
+                        i = close + length;
+                        continue;
+                    }
+                }
+                text += m_text.mid(i, run);
+                i += run;
+                continue;
+            }
+            text += c;
+            ++i;
+        }
+        flush(text, style);
+    }
+
+    QStringView m_text;
+    QList<Run> m_runs;
+    std::vector<qsizetype> m_visited; // by the closing-delimiter search under way
+    mutable bool m_partnersFound = false;
+    mutable std::vector<qsizetype> m_partner; // of each bracket or parenthesis that has one
+    mutable std::map<qsizetype, std::vector<qsizetype>> m_tickRuns; // starts of backtick runs, by length
+};
+
+QString cssColor(const QColor& color)
+{
+    return QStringLiteral("rgba(%1,%2,%3,%4%)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(qRound(color.alphaF() * 1000) / 10.0);
+}
+
+constexpr qreal kLineSpacing = 4.5;
+
+// Rows are made this many at once, enough to fill the window; the rest follow in batches of
+// about this long between other events, so a long text shows its top at once instead of
+// holding the window while every row is laid out.
+constexpr qsizetype kRowsAtOnce = 40;
+constexpr qint64 kRowBatchMs = 8;
+
+// The bullet's dot or the task's box, drawn beside the row's text.
+class RowMark final : public QWidget
+{
+public:
+    enum class Shape { dot, box };
+
+    RowMark(Shape shape, QWidget* parent)
+        : QWidget(parent)
+        , m_shape(shape)
+    {
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        // The dot sits 8 below the row's top, the box 1.5: level with the first line.
+        setFixedSize(m_shape == Shape::dot ? QSize(4, 12) : QSize(16, 18));
+    }
+
+    void setDone(bool done)
+    {
+        if (done != m_done) {
+            m_done = done;
+            update();
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (m_shape == Shape::dot) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Quillet::withOpacity(Quillet::secondary(palette()), 0.55));
+            painter.drawEllipse(QRectF(0, 8, 4, 4));
+            return;
+        }
+        const QRectF box(0, 1.5, 16, 16);
+        if (m_done) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Quillet::accent());
+            painter.drawRoundedRect(box, 5, 5);
+            Symbols::paint(painter, QStringLiteral("checkmark"), box.adjusted(3.5, 3.5, -3.5, -3.5), Qt::white);
+        } else {
+            // Stroked inside the edge.
+            painter.setPen(QPen(Quillet::withOpacity(Quillet::secondary(palette()), 0.45), 1.5));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(box.adjusted(0.75, 0.75, -0.75, -0.75), 4.25, 4.25);
+        }
+    }
+
+private:
+    Shape m_shape;
+    bool m_done = false;
+};
+
+} // namespace
+
+struct SummaryMarkdown::Row
+{
+    Block block;
+    bool isFirst = false;
+    QWidget* widget = nullptr;
+    QLabel* label = nullptr;
+    RowMark* mark = nullptr;
+};
+
+QList<SummaryMarkdown::Block> SummaryMarkdown::parse(const QString& markdown)
+{
+    QList<Block> blocks;
+    appendBlocks(markdown, blocks);
+    return blocks;
+}
+
+qsizetype SummaryMarkdown::appendBlocks(QStringView markdown, QList<Block>& blocks)
+{
+    QString text = markdown.toString();
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    qsizetype complete = blocks.size();
+    for (const QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
+        complete = blocks.size();
+        const QString trimmed = trimHorizontal(line);
+        if (!trimmed.isEmpty())
+            blocks.append(parseLine(trimmed));
+    }
+    return complete;
+}
+
+QList<SummaryMarkdown::Run> SummaryMarkdown::inlineRuns(const QString& line)
+{
+    return InlineParser(line).parse();
+}
+
+SummaryMarkdown::SummaryMarkdown(UrlOpener* links, QWidget* parent)
+    : QWidget(parent)
+    , m_links(links)
+    , m_layout(new QVBoxLayout(this))
+{
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+    m_layout->setAlignment(Qt::AlignTop);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    m_moreRows.setSingleShot(true);
+    m_moreRows.setInterval(0);
+    connect(&m_moreRows, &QTimer::timeout, this, &SummaryMarkdown::makeMoreRows);
+}
+
+SummaryMarkdown::~SummaryMarkdown()
+{
+    qDeleteAll(m_rows);
+}
+
+void SummaryMarkdown::setMarkdown(const QString& markdown)
+{
+    if (markdown == m_markdown && !m_rows.isEmpty())
+        return;
+    if (!m_markdown.isEmpty() && markdown.size() > m_markdown.size() && markdown.startsWith(m_markdown)) {
+        appendMarkdown(QStringView(markdown).sliced(m_markdown.size()));
+        return;
+    }
+    m_markdown = markdown;
+    m_blocks.clear();
+    m_completeBlocks = appendBlocks(m_markdown, m_blocks);
+    updateRows(0);
+}
+
+void SummaryMarkdown::appendMarkdown(QStringView more)
+{
+    if (more.isEmpty())
+        return;
+    // The blocks of the lines before the last one cannot change: only the last line is read
+    // again, with what came after it.
+    const qsizetype kept = m_completeBlocks;
+    const qsizetype readFrom = m_markdown.lastIndexOf(QLatin1Char('\n')) + 1;
+    m_markdown.append(more);
+    m_blocks.resize(kept);
+    m_completeBlocks = appendBlocks(QStringView(m_markdown).sliced(readFrom), m_blocks);
+    updateRows(kept);
+}
+
+void SummaryMarkdown::updateRows(qsizetype from)
+{
+    from = std::min(from, m_rows.size());
+    qsizetype made = 0;
+    for (qsizetype i = from; i < m_blocks.size(); ++i) {
+        const Block& block = m_blocks.at(i);
+        if (i < m_rows.size()) {
+            Row& row = *m_rows[i];
+            if (row.block == block)
+                continue;
+            if (row.block.kind == block.kind) {
+                row.block = block;
+                fillRow(row);
+                continue;
+            }
+            delete row.widget;
+            delete m_rows[i];
+            m_rows[i] = makeRow(block, i == 0);
+            m_layout->insertWidget(int(i), m_rows[i]->widget);
+        } else if (made == kRowsAtOnce) {
+            m_moreRows.start();
+            break;
+        } else {
+            m_rows.append(makeRow(block, i == 0));
+            m_layout->addWidget(m_rows.last()->widget);
+            ++made;
+        }
+    }
+    while (m_rows.size() > m_blocks.size()) {
+        Row* row = m_rows.takeLast();
+        delete row->widget;
+        delete row;
+    }
+}
+
+void SummaryMarkdown::makeMoreRows()
+{
+    QElapsedTimer batch;
+    batch.start();
+    while (m_rows.size() < m_blocks.size() && batch.elapsed() < kRowBatchMs) {
+        const qsizetype i = m_rows.size();
+        m_rows.append(makeRow(m_blocks.at(i), i == 0));
+        m_layout->addWidget(m_rows.last()->widget);
+    }
+    if (m_rows.size() < m_blocks.size())
+        m_moreRows.start();
+}
+
+void SummaryMarkdown::setSelectable(bool selectable)
+{
+    m_selectable = selectable;
+    for (Row* row : std::as_const(m_rows))
+        applyInteraction(*row->label);
+}
+
+void SummaryMarkdown::openLink(const QString& link)
+{
+    const QUrl url(link);
+    if (m_links && UrlOpener::isWebPage(url))
+        m_links->open(url);
+}
+
+void SummaryMarkdown::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The text colours are written into the rows' rich text.
+    if (event->type() == QEvent::PaletteChange) {
+        for (Row* row : std::as_const(m_rows))
+            fillRow(*row);
+    }
+}
+
+SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
+{
+    auto* row = new Row { block, isFirst, new QWidget(this), nullptr, nullptr };
+    auto* layout = new QHBoxLayout(row->widget);
+    layout->setSpacing(11);
+    layout->setAlignment(Qt::AlignTop);
+    switch (block.kind) {
+    case Block::Kind::heading: {
+        QFont font = Quillet::font(11, QFont::DemiBold);
+        font.setLetterSpacing(QFont::AbsoluteSpacing, 1.1);
+        row->label = new ToneLabel(QString(), font, Quillet::Tone::secondary, row->widget);
+        layout->setContentsMargins(0, isFirst ? 0 : 22, 0, 7);
+        break;
+    }
+    case Block::Kind::bullet:
+    case Block::Kind::task:
+        row->mark
+            = new RowMark(block.kind == Block::Kind::bullet ? RowMark::Shape::dot : RowMark::Shape::box, row->widget);
+        layout->addWidget(row->mark, 0, Qt::AlignTop);
+        row->label = new QLabel(row->widget);
+        layout->setContentsMargins(0, 3, 0, 4);
+        break;
+    case Block::Kind::paragraph:
+        row->label = new QLabel(row->widget);
+        layout->setContentsMargins(0, 5, 0, 5);
+        break;
+    }
+    row->label->setWordWrap(true);
+    row->label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    layout->addWidget(row->label, 1);
+    if (block.kind != Block::Kind::heading) {
+        row->label->setFont(Quillet::body());
+        row->label->setTextFormat(Qt::RichText);
+        row->label->setOpenExternalLinks(false);
+        connect(row->label, &QLabel::linkActivated, this, &SummaryMarkdown::openLink);
+    }
+    applyInteraction(*row->label);
+    fillRow(*row);
+    return row;
+}
+
+void SummaryMarkdown::fillRow(Row& row)
+{
+    switch (row.block.kind) {
+    case Block::Kind::heading:
+        // Shown as written, capitals and all: a heading is never parsed further.
+        static_cast<ToneLabel*>(row.label)->setTextWithRoomForMarks(row.block.text.toUpper());
+        return;
+    case Block::Kind::task:
+        row.mark->setDone(row.block.done);
+        row.label->setText(richText(inlineRuns(row.block.text), row.block.done));
+        return;
+    case Block::Kind::bullet:
+    case Block::Kind::paragraph:
+        row.label->setText(richText(inlineRuns(row.block.text), false));
+        return;
+    }
+}
+
+QString SummaryMarkdown::richText(const QList<Run>& runs, bool done) const
+{
+    const QColor ink = Quillet::primary(palette());
+    const QColor base = done ? Quillet::secondary(palette()) : Quillet::withOpacity(ink, 0.82);
+    QString html = QStringLiteral("<p style=\"margin:0; white-space:pre-wrap; line-height:%1px; "
+                                  "-qt-line-height-type:line-distance; color:%2\">")
+                       .arg(kLineSpacing)
+                       .arg(cssColor(base));
+    if (done)
+        html += QStringLiteral("<s>");
+    for (const Run& run : runs) {
+        QString piece = run.text.toHtmlEscaped();
+        if (run.code)
+            piece = QStringLiteral("<code>") + piece + QStringLiteral("</code>");
+        if (run.emphasis)
+            piece = QStringLiteral("<i>") + piece + QStringLiteral("</i>");
+        if (run.strikethrough)
+            piece = QStringLiteral("<s>") + piece + QStringLiteral("</s>");
+        if (run.strong) {
+            piece = QStringLiteral("<b style=\"color:%1\">").arg(cssColor(done ? base : ink)) + piece
+                + QStringLiteral("</b>");
+        }
+        // Only web pages become links; any other destination shows as its text.
+        if (!run.link.isEmpty() && UrlOpener::isWebPage(QUrl(run.link))) {
+            piece = QStringLiteral("<a href=\"%1\">").arg(QString::fromUtf8(QUrl(run.link).toEncoded()).toHtmlEscaped())
+                + piece + QStringLiteral("</a>");
+        }
+        html += piece;
+    }
+    if (done)
+        html += QStringLiteral("</s>");
+    return html + QStringLiteral("</p>");
+}
+
+void SummaryMarkdown::applyInteraction(QLabel& label) const
+{
+    Qt::TextInteractionFlags flags = Qt::LinksAccessibleByMouse;
+    if (m_selectable)
+        flags |= Qt::TextSelectableByMouse;
+    label.setTextInteractionFlags(flags);
+}

@@ -1,0 +1,233 @@
+#include "format/TimeText.h"
+#include "support/FakeScheduler.h"
+#include "support/TestMain.h"
+#include "ui/design/CopyActionButton.h"
+#include "ui/design/EditorialLabel.h"
+#include "ui/design/RecordingDot.h"
+#include "ui/design/SettingsCard.h"
+#include "ui/design/SettingsDivider.h"
+#include "ui/design/SettingsRow.h"
+#include "ui/design/Spinner.h"
+#include "ui/workspace/SummaryMarkdown.h"
+#include "ui/design/ToneLabel.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// How many rows of the image hold any ink.
+int inkRows(const QImage& image)
+{
+    int rows = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        rows += std::any_of(line, line + image.width(), [](QRgb pixel) { return qAlpha(pixel) > 0; }) ? 1 : 0;
+    }
+    return rows;
+}
+
+} // namespace
+
+class TestDesignComponents final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void copyButtonKeepsEachPressesReset()
+    {
+        FakeScheduler scheduler;
+        int copies = 0;
+        CopyActionButton button(
+            QStringLiteral("Copy transcript"), QStringLiteral("doc.on.doc"), [&] { ++copies; }, scheduler);
+        button.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&button));
+
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(copies, 1);
+        QVERIFY(button.isCopied());
+        scheduler.advance(1000ms);
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(copies, 2);
+
+        // The first press's reset is not pushed back by the second press.
+        scheduler.advance(399ms);
+        QVERIFY(button.isCopied());
+        scheduler.advance(1ms);
+        QVERIFY(!button.isCopied());
+        QSignalSpy changes(&button, &CopyActionButton::copiedChanged);
+        scheduler.advance(1000ms);
+        QCOMPARE(changes.count(), 0);
+    }
+
+    void disabledCopyButtonIgnoresPresses()
+    {
+        FakeScheduler scheduler;
+        int copies = 0;
+        CopyActionButton button(
+            QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), [&] { ++copies; }, scheduler);
+        button.setEnabled(false);
+        button.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&button));
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCOMPARE(copies, 0);
+        QVERIFY(!button.isCopied());
+    }
+
+    void settingsRowGrowsToShowLongSubtitle()
+    {
+        const QString subtitle = QStringLiteral(
+            "Drops what the microphone hears of the other side of a call, so each sentence is written down "
+            "once, by the person who said it, even when the speakers are loud and close to the microphone.");
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* card = new SettingsCard;
+        auto* row = new SettingsRow(
+            QStringLiteral("speaker.wave.2"), QStringLiteral("Echo suppression"), subtitle, new QCheckBox);
+        auto* divider = new SettingsDivider;
+        auto* next = new SettingsRow(QStringLiteral("gearshape"), QStringLiteral("Sounds"), {}, new QCheckBox);
+        card->addWidget(row);
+        card->addWidget(divider);
+        card->addWidget(next);
+        layout->addWidget(card);
+        layout->addStretch();
+        window.resize(280, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        const auto wholeTextFits = [&] {
+            const QLabel* label = row->subtitleLabel();
+            const QRect needed = label->fontMetrics().boundingRect(
+                QRect(0, 0, label->width(), 10000), Qt::TextWordWrap, label->text());
+            return label->height() >= needed.height() && row->rect().contains(label->geometry())
+                && card->rect().contains(row->geometry()) && row->geometry().bottom() < divider->geometry().top()
+                && divider->geometry().bottom() < next->geometry().top();
+        };
+        QTRY_VERIFY(wholeTextFits());
+        const int lines = row->subtitleLabel()->height() / row->subtitleLabel()->fontMetrics().lineSpacing();
+        QVERIFY2(lines >= 4, qPrintable(QString::number(lines)));
+        QCOMPARE(next->height(), next->sizeHint().height());
+
+        // Wider, the subtitle needs fewer lines and the row gives the height back.
+        const int narrowHeight = row->height();
+        window.resize(900, 600);
+        QTRY_VERIFY(row->height() < narrowHeight);
+        QTRY_VERIFY(wholeTextFits());
+    }
+
+    void animationsStopWhileHidden()
+    {
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* dot = new RecordingDot(7);
+        auto* spinner = new Spinner;
+        layout->addWidget(dot);
+        layout->addWidget(spinner);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(dot->isPulsing());
+        QVERIFY(spinner->isSpinning());
+        QTRY_VERIFY(dot->opacity() < 0.9);
+
+        // A window put away in the tray costs nothing.
+        window.hide();
+        QVERIFY(!dot->isPulsing());
+        QVERIFY(!spinner->isSpinning());
+
+        window.show();
+        QCOMPARE(dot->opacity(), 1.0);
+        QVERIFY(dot->isPulsing());
+        QVERIFY(spinner->isSpinning());
+    }
+
+    void durationText_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        constexpr double infinity = std::numeric_limits<double>::infinity();
+        QTest::newRow("under a minute") << 59.9 << "<1m";
+        QTest::newRow("negative") << -120.0 << "<1m";
+        QTest::newRow("minute") << 60.0 << "1m";
+        QTest::newRow("last before hour") << 3599.0 << "59m";
+        QTest::newRow("hour") << 3600.0 << "1h 0m";
+        QTest::newRow("hour and minutes") << 3725.0 << "1h 2m";
+        QTest::newRow("largest count") << 9223372036854774784.0 << "2562047788015215h 13m";
+        QTest::newRow("2^63") << 9223372036854775808.0 << "";
+        QTest::newRow("huge") << 1e19 << "";
+        QTest::newRow("minus huge") << -1e19 << "";
+        QTest::newRow("infinite") << infinity << "";
+        QTest::newRow("minus infinite") << -infinity << "";
+        QTest::newRow("not a number") << std::nan("") << "";
+    }
+
+    void durationText()
+    {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(formatDuration(seconds), text);
+    }
+
+    // Capital Vietnamese letters stack two marks ("Ế", "Ổ") that rise above the font's ascent:
+    // a label that shows its text in capitals keeps room for them instead of cutting them.
+    void capitalsKeepTheirStackedMarks_data()
+    {
+        QTest::addColumn<bool>("summaryHeading"); // false: an EditorialLabel
+        QTest::addColumn<QString>("text");
+        for (const bool heading : { false, true }) {
+            const char* kind = heading ? "summary heading" : "editorial label";
+            QTest::addRow("%s, Quyết định", kind) << heading << QStringLiteral("Quyết định");
+            QTest::addRow("%s, Tổng quan", kind) << heading << QStringLiteral("Tổng quan");
+            QTest::addRow("%s, Decisions", kind) << heading << QStringLiteral("Decisions");
+        }
+    }
+
+    void capitalsKeepTheirStackedMarks()
+    {
+        QFETCH(bool, summaryHeading);
+        QFETCH(QString, text);
+        std::unique_ptr<QWidget> owner;
+        QLabel* label = nullptr;
+        if (summaryHeading) {
+            auto* summary = new SummaryMarkdown(nullptr);
+            summary->setSelectable(true); // as the meeting view shows it
+            summary->setMarkdown(QStringLiteral("## ") + text);
+            owner.reset(summary);
+            label = summary->findChild<QLabel*>();
+        } else {
+            label = new EditorialLabel(text, Quillet::Tone::secondary);
+            owner.reset(label);
+        }
+        QVERIFY(label);
+        owner->resize(500, owner->sizeHint().height());
+        owner->show();
+        QVERIFY(QTest::qWaitForWindowExposed(owner.get()));
+
+        // The same text drawn with nothing to cut it.
+        const QString capitals = text.toUpper();
+        QImage free(600, 200, QImage::Format_ARGB32_Premultiplied);
+        free.fill(Qt::transparent);
+        {
+            QPainter painter(&free);
+            painter.setFont(label->font());
+            painter.setPen(Qt::black);
+            painter.drawText(QPointF(10, 100), capitals);
+        }
+        QImage shown(label->size(), QImage::Format_ARGB32_Premultiplied);
+        shown.fill(Qt::transparent);
+        label->render(&shown, QPoint(), QRegion(), QWidget::DrawChildren);
+        QVERIFY(inkRows(free) > 0);
+        QVERIFY2(std::abs(inkRows(shown) - inkRows(free)) <= 1,
+            qPrintable(QStringLiteral("%1 rows of ink shown, %2 drawn").arg(inkRows(shown)).arg(inkRows(free))));
+    }
+};
+
+QUILLET_WIDGET_TEST_MAIN(TestDesignComponents)
+#include "TestDesignComponents.moc"

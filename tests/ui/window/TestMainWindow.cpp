@@ -1,0 +1,514 @@
+#include "storage/Folder.h"
+#include "storage/Meeting.h"
+#include "support/AppRig.h"
+#include "support/FakeScheduler.h"
+#include "support/TestMain.h"
+#include "ui/window/FixItBanner.h"
+#include "ui/home/HomeView.h"
+#include "ui/window/MainWindow.h"
+#include "ui/design/PillButton.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/design/ThemeController.h"
+
+#include <QAbstractButton>
+#include <QFutureWatcher>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QStyle>
+#include <QTimer>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The calendar as the test wants it: events by id, each with its meeting and call link.
+class TestCalendar final : public CalendarHooks
+{
+public:
+    std::optional<EventMeeting> meetingForEvent(const QString& eventId, ModelContext&) override
+    {
+        lookups << eventId;
+        const auto found = events.constFind(eventId);
+        return found == events.constEnd() ? std::nullopt : std::optional(*found);
+    }
+    void syncTitles(ModelContext&) override { ++titleSyncs; }
+
+    QHash<QString, EventMeeting> events;
+    QStringList lookups;
+    int titleSyncs = 0;
+};
+
+// The window on a rig that records (silence, so nothing is uploaded) with the user's own key.
+struct WindowRig
+{
+    explicit WindowRig(bool tray = true)
+    {
+        rig->account().setByoKey(QStringLiteral("tq-own-key"));
+        MainWindow::Options options;
+        options.content.scheduler = &scheduler;
+        options.content.bar.scheduler = &scheduler;
+        options.trayAvailable = [tray] { return tray; };
+        window = std::make_unique<MainWindow>(*rig, options);
+        window->show();
+    }
+    ~WindowRig()
+    {
+        if (rig->session().isRecording())
+            rig->session().stopRecording();
+        window.reset();
+    }
+
+    MainContentView& content() { return window->content(); }
+    ModelContext& store() { return rig->store(); }
+    TranscriptionSession& session() { return rig->session(); }
+
+    Meeting* addMeeting(const QString& title)
+    {
+        // Each later than the one before, so that "newest" is never a tie.
+        rig.clock.advanceMs(60'000);
+        auto* meeting = new Meeting(title, rig.clock.now());
+        store().insert(meeting);
+        store().save();
+        return meeting;
+    }
+
+    // Records into the meeting (a new one when null); the clock moves on first.
+    Meeting* record(Meeting* into = nullptr)
+    {
+        rig.clock.advanceMs(60'000);
+        session().startRecording(store(), into);
+        return session().meeting();
+    }
+
+    TestCalendar calendar;
+    AppRig rig { { .capture = true, .calendarHooks = &calendar } };
+    FakeScheduler scheduler;
+    std::unique_ptr<MainWindow> window;
+};
+
+QString shownText(const QAbstractButton* button)
+{
+    return button->text().replace(QStringLiteral("&&"), QStringLiteral("&"));
+}
+
+// Presses the dialog's button with that text; checks the buttons' order on the way.
+bool press(QMessageBox* dialog, const QString& text)
+{
+    if (!dialog || !dialog->isVisible())
+        return false;
+    const QList<QAbstractButton*> buttons = dialog->buttons();
+    if (buttons.size() != 2 || shownText(buttons.at(0)) != QLatin1String("Stop & Start")
+        || shownText(buttons.at(1)) != QLatin1String("Cancel"))
+        return false;
+    for (QAbstractButton* button : buttons)
+        if (shownText(button) == text) {
+            button->click();
+            return true;
+        }
+    return false;
+}
+
+} // namespace
+
+class TestMainWindow final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+
+    void routesBySelection_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("homeEnabled");
+        QTest::addColumn<bool>("banner");
+        QTest::addColumn<bool>("bar");
+        QTest::newRow("home") << int(SidebarItem::Kind::home) << false << true << true;
+        QTest::newRow("folder") << int(SidebarItem::Kind::folder) << true << true << true;
+        QTest::newRow("meeting") << int(SidebarItem::Kind::meeting) << true << true << true;
+        QTest::newRow("settings") << int(SidebarItem::Kind::settings) << true << false << false;
+    }
+
+    void routesBySelection()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, homeEnabled);
+        QFETCH(bool, banner);
+        QFETCH(bool, bar);
+        WindowRig w;
+        MainContentView& content = w.content();
+        QVERIFY(!w.window->homeAction()->isEnabled()); // it starts at home
+        QVERIFY(qobject_cast<HomeView*>(content.page()));
+
+        Meeting* meeting = w.addMeeting(QStringLiteral("Design review"));
+        auto* folder = new Folder(QStringLiteral("Clients"), QStringLiteral("folder"), {});
+        w.store().insert(folder);
+        const QList<SidebarItem> items { SidebarItem::home(), SidebarItem::folder(folder),
+            SidebarItem::meeting(meeting), SidebarItem::settings() };
+        content.setSelection(SidebarItem::settings());
+        content.setSelection(items.at(kind));
+
+        QCOMPARE(content.selection(), items.at(kind));
+        QCOMPARE(w.window->homeAction()->isEnabled(), homeEnabled);
+        QCOMPARE(content.banner()->isVisibleTo(w.window.get()), banner);
+        QTRY_COMPARE(content.recordingControls()->isVisibleTo(w.window.get()), bar);
+        QWidget* page = content.page();
+        switch (SidebarItem::Kind(kind)) {
+        case SidebarItem::Kind::home:
+            QCOMPARE(qobject_cast<HomeView*>(page)->folder(), nullptr);
+            break;
+        case SidebarItem::Kind::folder:
+            QCOMPARE(qobject_cast<HomeView*>(page)->folder(), folder);
+            break;
+        case SidebarItem::Kind::meeting: {
+            QVERIFY(!qobject_cast<HomeView*>(page) && !qobject_cast<SettingsView*>(page));
+            // Made afresh per meeting, and only then.
+            content.setSelection(SidebarItem::meeting(meeting));
+            QCOMPARE(content.page(), page);
+            content.setSelection(SidebarItem::meeting(w.addMeeting(QStringLiteral("Other"))));
+            QVERIFY(content.page() != page);
+            break;
+        }
+        case SidebarItem::Kind::settings:
+            QVERIFY(qobject_cast<SettingsView*>(page));
+            break;
+        }
+        w.window->homeAction()->trigger();
+        QCOMPARE(content.selection(), SidebarItem::home());
+        QVERIFY(!w.window->homeAction()->isEnabled());
+    }
+
+    // The selection value: equal by case and record, whatever the records hold.
+    void selectionValuesCompareByRecord()
+    {
+        Folder a(QStringLiteral("Same"), QStringLiteral("folder"), {});
+        Folder b(QStringLiteral("Same"), QStringLiteral("folder"), {});
+        Meeting m(QStringLiteral("Same"), QDateTime::currentDateTimeUtc());
+        QVERIFY(SidebarItem::folder(&a) == SidebarItem::folder(&a));
+        QVERIFY(!(SidebarItem::folder(&a) == SidebarItem::folder(&b)));
+        QVERIFY(!(SidebarItem::home() == SidebarItem::settings()));
+        QCOMPARE(qHash(SidebarItem::folder(&a)), qHash(SidebarItem::folder(&a)));
+        QSet<SidebarItem> set { SidebarItem::home(), SidebarItem::folder(&a), SidebarItem::folder(&b),
+            SidebarItem::meeting(&m), SidebarItem::settings(), SidebarItem::home() };
+        QCOMPARE(set.size(), 5);
+    }
+
+    // The bar is left out on settings only while nothing records; a start from elsewhere (the
+    // tray) brings it back there, and the window follows the recording to its meeting.
+    void recordingControlsOnSettings()
+    {
+        WindowRig w;
+        MainContentView& content = w.content();
+        content.setSelection(SidebarItem::settings());
+        QTRY_VERIFY(!content.recordingControls()->isVisible());
+        QVERIFY(!content.showsRecordingControls());
+
+        Meeting* recording = w.record();
+        QVERIFY(recording);
+        QCOMPARE(content.selection(), SidebarItem::meeting(recording));
+        content.setSelection(SidebarItem::settings());
+        QTRY_VERIFY(content.recordingControls()->isVisible());
+        QCOMPARE(content.recordingControls()->face(), RecordingControlView::Face::recording);
+
+        w.session().stopRecording();
+        QTRY_VERIFY(!content.recordingControls()->isVisible());
+    }
+
+    // An ad-hoc start selects its meeting, and again 0.3 s later.
+    void adHocStartSelectsItsMeeting()
+    {
+        WindowRig w;
+        MainContentView& content = w.content();
+        content.recordingControls()->startButton()->click();
+        Meeting* recording = w.session().meeting();
+        QVERIFY(recording);
+        QCOMPARE(content.selection(), SidebarItem::meeting(recording));
+        content.setSelection(SidebarItem::home());
+        w.scheduler.advance(299ms);
+        QCOMPARE(content.selection(), SidebarItem::home());
+        w.scheduler.advance(1ms);
+        QCOMPARE(content.selection(), SidebarItem::meeting(recording));
+
+        // The bar's Stop ends it and refreshes the recent list.
+        content.recordingControls()->stopButton()->click();
+        QVERIFY(!w.session().isRecording());
+    }
+
+    void switchingRecordingAsksFirst_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("targetDeleted"); // while the dialog is up
+        QTest::newRow("Stop & Start") << QStringLiteral("Stop & Start") << false;
+        QTest::newRow("Cancel") << QStringLiteral("Cancel") << false;
+        QTest::newRow("Stop & Start, target gone") << QStringLiteral("Stop & Start") << true;
+    }
+
+    void switchingRecordingAsksFirst()
+    {
+        QFETCH(QString, answer);
+        QFETCH(bool, targetDeleted);
+        WindowRig w;
+        MainContentView& content = w.content();
+        Meeting* standup = w.addMeeting(QStringLiteral("Standup"));
+        Meeting* retro = w.addMeeting(QStringLiteral("Retro"));
+        QCOMPARE(w.record(standup), standup);
+
+        // Recording into the meeting that already records asks nothing.
+        content.startRecording(standup);
+        QVERIFY(!content.switchDialog());
+
+        content.startRecording(retro);
+        QMessageBox* dialog = content.switchDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->windowModality(), Qt::WindowModal);
+        QCOMPARE(dialog->text(), QStringLiteral("Stop recording \u201CStandup\u201D and start a new one?"));
+        if (targetDeleted) {
+            w.store().remove(retro);
+            w.store().save();
+        }
+        QVERIFY(press(dialog, answer));
+        QTRY_VERIFY(!content.switchDialog());
+        // A target deleted meanwhile starts nothing, and the recording goes on.
+        const bool switched = answer == QLatin1String("Stop & Start") && !targetDeleted;
+        QCOMPARE(w.session().meeting(), switched ? retro : standup);
+        QVERIFY(w.rig.browser.opened.isEmpty());
+    }
+
+    void quickNoteAsksWhileRecording()
+    {
+        WindowRig w;
+        MainContentView& content = w.content();
+        w.window->quickNoteAction()->trigger();
+        Meeting* first = w.session().meeting();
+        QVERIFY(first && !content.quickNoteDialog());
+
+        w.rig.clock.advanceMs(60'000);
+        w.window->quickNoteAction()->trigger();
+        QMessageBox* dialog = content.quickNoteDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->text(), QStringLiteral("Stop the current recording and start a new note?"));
+        QVERIFY(press(dialog, QStringLiteral("Stop & Start")));
+        QTRY_VERIFY(!content.quickNoteDialog());
+        Meeting* second = w.session().meeting();
+        QVERIFY(second && second != first);
+        w.scheduler.advance(300ms);
+        QCOMPARE(content.selection(), SidebarItem::meeting(second));
+    }
+
+    // A reminder's open-and-record request, through the calendar the window is given.
+    void openAndRecord_data()
+    {
+        QTest::addColumn<QString>("recordingBefore"); // "", "event" (its meeting) or "other"
+        QTest::addColumn<bool>("eventCurrent");
+        QTest::addColumn<QString>("expect"); // what records afterwards: "event", "other", "new", ""
+        QTest::addColumn<bool>("dialog");
+        QTest::addColumn<bool>("linkOpened");
+        QTest::newRow("idle: records and opens the link") << "" << true << "event" << false << true;
+        QTest::newRow("already recording it: nothing more") << "event" << true << "event" << false << false;
+        QTest::newRow("another recording: asks, then switches") << "other" << true << "event" << true << true;
+        QTest::newRow("event gone, idle: a new recording") << "" << false << "new" << false << false;
+        QTest::newRow("event gone while recording: nothing") << "other" << false << "other" << false << false;
+    }
+
+    void openAndRecord()
+    {
+        QFETCH(QString, recordingBefore);
+        QFETCH(bool, eventCurrent);
+        QFETCH(QString, expect);
+        QFETCH(bool, dialog);
+        QFETCH(bool, linkOpened);
+        WindowRig w;
+        MainContentView& content = w.content();
+        Meeting* planning = w.addMeeting(QStringLiteral("Planning"));
+        Meeting* other = w.addMeeting(QStringLiteral("Interview"));
+        const QUrl link(QStringLiteral("https://meet.example.test/abc-defg-hij"));
+        if (eventCurrent)
+            w.calendar.events.insert(QStringLiteral("evt-7"), { planning, link });
+        if (recordingBefore == QLatin1String("event"))
+            w.record(planning);
+        else if (recordingBefore == QLatin1String("other"))
+            w.record(other);
+        const SidebarItem before = content.selection();
+
+        w.rig->notices().postOpenAndRecordEvent(QStringLiteral("evt-7"));
+        QCOMPARE(w.calendar.lookups, QStringList { QStringLiteral("evt-7") });
+        // The event's meeting is selected first, whatever follows.
+        if (eventCurrent)
+            QCOMPARE(content.selection(), SidebarItem::meeting(planning));
+        else if (!recordingBefore.isEmpty())
+            QCOMPARE(content.selection(), before);
+        QCOMPARE(bool(content.switchDialog()), dialog);
+        if (dialog) {
+            QCOMPARE(content.switchDialog()->text(),
+                QStringLiteral("Stop recording \u201CInterview\u201D and start a new one?"));
+            QVERIFY(w.rig.browser.opened.isEmpty());
+            QVERIFY(press(content.switchDialog(), QStringLiteral("Stop & Start")));
+        }
+
+        QTRY_VERIFY(!content.switchDialog());
+        Meeting* recording = w.session().meeting();
+        if (expect == QLatin1String("event"))
+            QCOMPARE(recording, planning);
+        else if (expect == QLatin1String("other"))
+            QCOMPARE(recording, other);
+        else
+            QVERIFY(recording && recording != planning && recording != other);
+        QCOMPARE(w.rig.browser.opened, linkOpened ? QList<QUrl> { link } : QList<QUrl> {});
+    }
+
+    void calendarPublicationsSyncTitles()
+    {
+        WindowRig w;
+        emit w.calendar.eventsPublished();
+        emit w.calendar.eventsPublished();
+        QCOMPARE(w.calendar.titleSyncs, 2);
+    }
+
+    void deletingMeetings()
+    {
+        WindowRig w;
+        MainContentView& content = w.content();
+        Meeting* shown = w.addMeeting(QStringLiteral("Shown"));
+        Meeting* other = w.addMeeting(QStringLiteral("Other"));
+        Meeting* kept = w.addMeeting(QStringLiteral("Kept"));
+        for (Meeting* meeting : { shown, other, kept })
+            w.rig->archiver().archive(MeetingArchiver::Snapshot(*meeting));
+        QFutureWatcher<void> idle;
+        idle.setFuture(w.rig->archiver().idle());
+        QTRY_VERIFY(idle.isFinished());
+        const auto files = [&] {
+            return QDir(w.rig.archiveRoot() + QStringLiteral("/2026")).entryList({ QStringLiteral("*.md") }).size();
+        };
+        QCOMPARE(files(), 3);
+
+        // Another meeting: the selection stays.
+        content.setSelection(SidebarItem::meeting(shown));
+        content.deleteMeeting(other);
+        QCOMPARE(content.selection(), SidebarItem::meeting(shown));
+        // The shown one: home, record and file gone.
+        content.deleteMeeting(shown);
+        QCOMPARE(content.selection(), SidebarItem::home());
+        QCOMPARE(w.store().meetingCount(), 1);
+        idle.setFuture(w.rig->archiver().idle());
+        QTRY_VERIFY(idle.isFinished());
+        QCOMPARE(files(), 1);
+        QVERIFY(!w.store().hasChanges());
+    }
+
+    // Deleting the meeting being recorded stops its recording first: nothing keeps capturing
+    // for a record that is gone.
+    void deletingTheRecordingMeetingStopsIt()
+    {
+        WindowRig w;
+        MainContentView& content = w.content();
+        Meeting* recording = w.record(w.addMeeting(QStringLiteral("Live")));
+        QCOMPARE(content.selection(), SidebarItem::meeting(recording));
+        const QUuid id = recording->id();
+
+        content.deleteMeeting(recording);
+        QVERIFY(!w.session().isRecording());
+        QVERIFY(!w.session().mixer().isRunning());
+        QVERIFY(!w.store().meetingById(id));
+        QCOMPARE(content.selection(), SidebarItem::home());
+        QCOMPARE(content.recordingControls()->face(), RecordingControlView::Face::idle);
+        QTRY_COMPARE(w.session().drainingRecordings(), 0);
+    }
+
+    // Whoever removes the selected meeting (here the session's empty-meeting rule), the window
+    // goes home.
+    void removedSelectionGoesHome()
+    {
+        WindowRig w;
+        MainContentView& content = w.content();
+        Meeting* recording = w.record();
+        QCOMPARE(content.selection(), SidebarItem::meeting(recording));
+        QSignalSpy finalized(&w.session(), &TranscriptionSession::recordingFinalized);
+        w.session().stopRecording();
+        QVERIFY(finalized.wait(30000));
+        QCOMPARE(w.store().meetingCount(), 0);
+        QCOMPARE(content.selection(), SidebarItem::home());
+        QVERIFY(qobject_cast<HomeView*>(content.page()));
+    }
+
+    void menuCommands()
+    {
+        WindowRig w;
+        QCOMPARE(w.window->settingsCommand()->text(), QStringLiteral("Settings\u2026"));
+        QCOMPARE(w.window->settingsCommand()->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+        QCOMPARE(w.window->quitCommand()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+        QCOMPARE(w.window->settingsAction()->toolTip(), QStringLiteral("Settings (Ctrl+,)"));
+
+        w.window->settingsCommand()->trigger();
+        QCOMPARE(w.content().selection(), SidebarItem::settings());
+        QSignalSpy onboarding(&w.rig->notices(), &AppNotices::showOnboarding);
+        w.window->welcomeCommand()->trigger();
+        QCOMPARE(onboarding.size(), 1);
+
+        // "Quit Quillet" ends the event loop, whatever the windows say.
+        QEventLoop loop;
+        QTimer::singleShot(0, w.window->quitCommand(), &QAction::trigger);
+        QTimer::singleShot(10000, &loop, [&loop] { loop.exit(1); });
+        QCOMPARE(loop.exec(), 0);
+    }
+
+    void closingKeepsQuilletRunning_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("tray: hides") << true;
+        QTest::newRow("no tray: minimises") << false;
+    }
+
+    void closingKeepsQuilletRunning()
+    {
+        QFETCH(bool, tray);
+        WindowRig w(tray);
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        QVERIFY(!w.window->close()); // the close itself is refused
+        QCOMPARE(w.window->isVisible(), !tray);
+        QCOMPARE(w.window->isMinimized(), !tray);
+        QVERIFY(lastClosed.isEmpty());
+        w.window->bringBack();
+        QVERIFY(w.window->isVisible() && !w.window->isMinimized());
+    }
+
+    void themeFollowsSetting_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<ThemeController::Appearance>("appearance");
+        QTest::newRow("dark") << QStringLiteral("dark") << ThemeController::Appearance::dark;
+        QTest::newRow("light") << QStringLiteral("light") << ThemeController::Appearance::light;
+        QTest::newRow("system") << QStringLiteral("system") << ThemeController::Appearance::system;
+        QTest::newRow("empty") << QString() << ThemeController::Appearance::system;
+        QTest::newRow("unknown") << QStringLiteral("purple") << ThemeController::Appearance::system;
+    }
+
+    // The onboarding writes "appTheme" while the window is open: it follows at once.
+    void themeFollowsSetting()
+    {
+        QFETCH(QString, value);
+        QFETCH(ThemeController::Appearance, appearance);
+        // Another style than the one the themes use, as a desktop's own would be.
+        QApplication::setStyle(QStringLiteral("Windows"));
+        QApplication::setPalette(QApplication::style()->standardPalette());
+        const QPalette startupPalette = QApplication::palette();
+        WindowRig w;
+        w.rig->settings().set(SettingsKeys::appTheme, QStringLiteral("light"));
+        ThemeController theme(w.rig->settings());
+
+        w.rig->settings().set(SettingsKeys::appTheme, QStringLiteral("dark"));
+        w.rig->settings().set(SettingsKeys::appTheme, value);
+        QCOMPARE(theme.appearance(), appearance);
+        const QPalette expected = appearance == ThemeController::Appearance::dark ? ThemeController::darkPalette()
+            : appearance == ThemeController::Appearance::light                    ? ThemeController::lightPalette()
+                                                                                  : startupPalette;
+        QCOMPARE(ThemeController::baseStyleName().toLower(),
+            appearance == ThemeController::Appearance::system ? QStringLiteral("windows") : QStringLiteral("fusion"));
+        QTRY_COMPARE(w.window->palette().color(QPalette::Window), expected.color(QPalette::Window));
+        QTRY_COMPARE(w.content().recordingControls()->timeLabel()->palette().color(QPalette::WindowText),
+            expected.color(QPalette::WindowText));
+    }
+};
+
+QUILLET_WIDGET_TEST_MAIN(TestMainWindow)
+#include "TestMainWindow.moc"

@@ -1,0 +1,95 @@
+#include "storage/Meeting.h"
+#include "support/AppRig.h"
+#include "support/TestMain.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/SaveProblemBanner.h"
+
+#include <QLabel>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+namespace {
+
+// Runs one statement on the store file through a connection of its own.
+bool execOn(const QString& path, const QString& sql)
+{
+    const QString name = QStringLiteral("test-save-problem-") + QUuid::createUuid().toString();
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        ok = db.open() && QSqlQuery(db).exec(sql);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+// The sentence the strip shows, or nothing while it is hidden.
+QString shownSentence(const SaveProblemBanner& banner)
+{
+    if (banner.height() == 0)
+        return {};
+    for (const QLabel* label : banner.findChildren<QLabel*>())
+        if (label->isVisible() && !label->text().isEmpty())
+            return label->text();
+    return {};
+}
+
+} // namespace
+
+class TestSaveProblem final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+
+    // A save that fails is said over the page at once, in words that name the cause, until a
+    // retry of the same changes goes through; the change that failed is saved then.
+    void failedSaveIsShownUntilARetrySaves_data()
+    {
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QString>("sentence");
+        QTest::newRow("full disk") << "database or disk is full"
+                                   << "Quillet couldn't save your changes: the disk is full.";
+        QTest::newRow("any other cause") << "disk I/O error"
+                                         << "Quillet couldn't save your changes: its data file can't be written.";
+    }
+
+    void failedSaveIsShownUntilARetrySaves()
+    {
+        QFETCH(QString, refusal);
+        QFETCH(QString, sentence);
+        AppRig rig({ .steppedDelays = true });
+        auto window = std::make_unique<MainWindow>(*rig);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto* banner = window->findChild<SaveProblemBanner*>();
+        QVERIFY(banner);
+        ModelContext& store = rig->store();
+        auto* meeting = new Meeting(QStringLiteral("Standup"), rig.clock.now());
+        store.insert(meeting);
+        QVERIFY(store.save());
+        QCOMPARE(shownSentence(*banner), QString());
+
+        // The file refuses every change to a meeting, as it would on a full disk.
+        QVERIFY(execOn(store.filePath(),
+            QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON Meeting BEGIN SELECT RAISE(ABORT, '%1'); END")
+                .arg(refusal)));
+        meeting->setTitle(QStringLiteral("Standup with notes"));
+        QVERIFY(!store.save());
+        QTRY_COMPARE(shownSentence(*banner), sentence);
+
+        QVERIFY(execOn(store.filePath(), QStringLiteral("DROP TRIGGER refuse")));
+        rig.scheduler.advance(SaveHealth::kRetryInterval);
+        QTRY_COMPARE(shownSentence(*banner), QString());
+        QVERIFY(!store.hasChanges());
+        window.reset();
+        AppServices& again = rig.restart();
+        QCOMPARE(again.store().fetchMeetings().value(0)->title(), QStringLiteral("Standup with notes"));
+    }
+};
+
+QUILLET_WIDGET_TEST_MAIN(TestSaveProblem)
+#include "TestSaveProblem.moc"

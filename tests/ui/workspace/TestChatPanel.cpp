@@ -1,0 +1,268 @@
+#include "chat/MeetingChatService.h"
+#include "platform/Settings.h"
+#include "storage/ChatMessage.h"
+#include "storage/Meeting.h"
+#include "storage/TranscriptSegment.h"
+#include "support/FakeHttpServer.h"
+#include "support/TestMain.h"
+#include "ui/workspace/MeetingChatPanel.h"
+#include "ui/workspace/SummaryMarkdown.h"
+
+#include <QAbstractButton>
+#include <QJsonArray>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+
+namespace {
+
+const QByteArray kPath = "/v1/chat/completions";
+
+QByteArray sseEvent(const QString& content)
+{
+    const QJsonObject delta { { QStringLiteral("content"), content } };
+    const QJsonObject choice { { QStringLiteral("delta"), delta } };
+    return "data: "
+        + QJsonDocument(QJsonObject { { QStringLiteral("choices"), QJsonArray { choice } } })
+              .toJson(QJsonDocument::Compact)
+        + "\n\n";
+}
+
+FakeHttpServer::Reply streamed(const QList<QByteArray>& chunks)
+{
+    FakeHttpServer::Reply reply;
+    reply.contentType = "text/event-stream";
+    reply.chunks = chunks;
+    return reply;
+}
+
+// Texts of the labels that are on screen, in no particular order.
+QStringList shownTexts(const QWidget& root)
+{
+    QStringList texts;
+    for (const QLabel* label : root.findChildren<QLabel*>()) {
+        if (label->isVisible() && !label->text().isEmpty())
+            texts << label->text();
+    }
+    return texts;
+}
+
+} // namespace
+
+class TestChatPanel final : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Fixture
+    {
+        explicit Fixture(const QString& settingsFile)
+            : settings(settingsFile)
+            , meeting(QStringLiteral("Budget review"), QDateTime::currentDateTimeUtc())
+            , chat(
+                  [this]() -> std::optional<ModelCredentials> {
+                      if (!signedIn)
+                          return std::nullopt;
+                      return ModelCredentials { server.url(), QStringLiteral("tq-panel"), false };
+                  },
+                  settings)
+        {
+            meeting.appendSegment(new TranscriptSegment(QStringLiteral("We ship on Friday."), Speaker::them(), 1));
+            panel = std::make_unique<MeetingChatPanel>(
+                meeting, chat, ModelContextBox { [this] { ++saves; } }, settings, nullptr);
+            panel->resize(700, 420);
+            panel->show();
+        }
+
+        void type(const QString& text)
+        {
+            panel->questionField()->setFocus();
+            panel->setDraft(text);
+        }
+
+        void pressReturn() { QTest::keyClick(panel->questionField(), Qt::Key_Return); }
+
+        QStringList stored() const
+        {
+            QStringList list;
+            for (const ChatMessage* message : meeting.sortedChatMessages())
+                list << message->roleRaw() + QLatin1Char(':') + message->text();
+            return list;
+        }
+
+        FakeHttpServer server;
+        bool signedIn = true;
+        Settings settings;
+        Meeting meeting;
+        MeetingChatService chat;
+        int saves = 0;
+        std::unique_ptr<MeetingChatPanel> panel;
+    };
+
+    QString settingsFile() const { return m_dir.filePath(QString::fromLatin1(QTest::currentTestFunction()) + ".ini"); }
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void emptyStateFollowsRecording_data()
+    {
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<QString>("placeholder");
+        QTest::newRow("recording")
+            << true << "Ask about what's being said"
+            << "It reads the transcript again for every question, so “what did they just say?” works."
+            << "Ask anything about this meeting…";
+        QTest::newRow("finished") << false << "Ask about this meeting"
+                                  << "Answers come only from the transcript and your notes."
+                                  << "Ask anything…";
+    }
+
+    void emptyStateFollowsRecording()
+    {
+        QFETCH(bool, recording);
+        QFETCH(QString, title);
+        QFETCH(QString, hint);
+        QFETCH(QString, placeholder);
+        Fixture fixture(settingsFile());
+        fixture.meeting.setIsRecording(!recording);
+        fixture.meeting.setIsRecording(recording);
+        QVERIFY(shownTexts(*fixture.panel).contains(title));
+        QVERIFY(shownTexts(*fixture.panel).contains(hint));
+        QCOMPARE(fixture.panel->questionField()->placeholderText(), placeholder);
+    }
+
+    void answerStreamsThenIsStored()
+    {
+        Fixture fixture(settingsFile());
+        fixture.server.on(
+            "POST", kPath, streamed({ sseEvent("**Friday**, "), sseEvent("after review."), "data: [DONE]\n\n" }));
+        fixture.server.hold("POST", kPath);
+        QStringList streamedShown;
+        connect(&fixture.chat, &MeetingChatService::streamingAnswerChanged, this, [&] {
+            const auto* answer = fixture.panel->findChild<SummaryMarkdown*>();
+            if (!fixture.chat.streamingAnswer().isEmpty() && answer && answer->isVisibleTo(fixture.panel.get()))
+                streamedShown << answer->markdown();
+        });
+
+        fixture.type(QStringLiteral("  When do we ship?\n"));
+        fixture.pressReturn();
+        QCOMPARE(fixture.panel->draft(), QString());
+        QTRY_COMPARE(fixture.server.heldCount(), 1);
+        QVERIFY(shownTexts(*fixture.panel).contains(QStringLiteral("Thinking…")));
+        QVERIFY(!shownTexts(*fixture.panel).contains(QStringLiteral("Ask about this meeting")));
+        QVERIFY(fixture.panel->stopButton()->isVisible());
+        QVERIFY(!fixture.panel->sendButton()->isVisible());
+
+        fixture.server.release("POST", kPath);
+        QTRY_VERIFY(!fixture.chat.isAnswering());
+        QCOMPARE(streamedShown, QStringList({ "**Friday**, ", "**Friday**, after review." }));
+        QCOMPARE(fixture.stored(), QStringList({ "user:When do we ship?", "assistant:**Friday**, after review." }));
+        QVERIFY(!shownTexts(*fixture.panel).contains(QStringLiteral("Thinking…")));
+        QVERIFY(shownTexts(*fixture.panel).contains(QStringLiteral("When do we ship?")));
+        QVERIFY(fixture.panel->sendButton()->isVisible());
+        QCOMPARE(fixture.saves, 2);
+    }
+
+    void stopStoresNoAnswer()
+    {
+        Fixture fixture(settingsFile());
+        fixture.server.on("POST", kPath, streamed({ sseEvent("never shown"), "data: [DONE]\n\n" }));
+        fixture.server.hold("POST", kPath);
+        fixture.type(QStringLiteral("Summarise"));
+        fixture.pressReturn();
+        QTRY_COMPARE(fixture.server.heldCount(), 1);
+        QCOMPARE(fixture.panel->stopButton()->toolTip(), QStringLiteral("Stop"));
+
+        // Return while the answer runs sends nothing and keeps the text.
+        fixture.type(QStringLiteral("And the budget?"));
+        fixture.pressReturn();
+        QCOMPARE(fixture.panel->draft(), QStringLiteral("And the budget?"));
+
+        QTest::mouseClick(fixture.panel->stopButton(), Qt::LeftButton);
+        QVERIFY(!fixture.chat.isAnswering());
+        fixture.server.release("POST", kPath);
+        QCoreApplication::processEvents(); // the cancelled request has no answer to deliver
+        QCOMPARE(fixture.stored(), QStringList { "user:Summarise" });
+        QVERIFY(fixture.panel->sendButton()->isVisible());
+    }
+
+    void blankQuestionsDoNothing_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("sendEnabled");
+        QTest::newRow("spaces and tabs") << " \t " << false;
+        QTest::newRow("line breaks") << " \n\n " << true; // the button tests spaces and tabs only
+        QTest::newRow("nothing") << "" << false;
+    }
+
+    void blankQuestionsDoNothing()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, sendEnabled);
+        Fixture fixture(settingsFile());
+        fixture.type(typed);
+        QCOMPARE(fixture.panel->sendButton()->isEnabled(), sendEnabled);
+        fixture.pressReturn();
+        fixture.panel->send();
+        QCOMPARE(fixture.panel->draft(), typed);
+        QVERIFY(!fixture.chat.isAnswering());
+        QVERIFY(fixture.stored().isEmpty());
+    }
+
+    void pickerRowsAndChoice()
+    {
+        Fixture fixture(settingsFile());
+        QCOMPARE(fixture.panel->pickerButton()->toolTip(), QStringLiteral("Which model answers"));
+        QCOMPARE(fixture.panel->pickerLabel(), QStringLiteral("Auto"));
+        const QList<MeetingChatPanel::PickerRow> rows = fixture.panel->pickerRows();
+        QStringList texts;
+        for (const auto& row : rows)
+            texts << (row.checked ? "✓ " : "") + row.text;
+        QCOMPARE(texts,
+            QStringList({ "✓ Auto — Recommended", "DeepSeek V4 Flash — Fastest", "GPT-5.6 Luna — Fast",
+                "Kimi K2.6 — Fast, open weight", "Gemini 3.6 Flash — Long meetings",
+                "Claude Opus 5 — Slowest, deepest" }));
+
+        fixture.panel->pick(QStringLiteral("kimi-k2.6"));
+        QCOMPARE(fixture.settings.get(SettingsKeys::chatModel), QStringLiteral("kimi-k2.6"));
+        QCOMPARE(fixture.panel->pickerLabel(), QStringLiteral("Kimi K2.6"));
+        QVERIFY(fixture.panel->pickerRows().at(3).checked);
+
+        // The next question is asked with it.
+        fixture.server.on("POST", kPath, streamed({ sseEvent("ok"), "data: [DONE]\n\n" }));
+        fixture.type(QStringLiteral("Q"));
+        fixture.pressReturn();
+        QTRY_VERIFY(!fixture.chat.isAnswering());
+        QCOMPARE(fixture.server.requests().first().json().value("model").toString(), QStringLiteral("kimi-k2.6"));
+
+        // A stored model that no longer exists reads as Auto, and no row is checked.
+        fixture.settings.set(SettingsKeys::chatModel, QStringLiteral("retired-model"));
+        QCOMPARE(fixture.panel->pickerLabel(), QStringLiteral("Auto"));
+        for (const auto& row : fixture.panel->pickerRows())
+            QVERIFY(!row.checked);
+    }
+
+    void errorShowsUntilTheNextQuestion()
+    {
+        Fixture fixture(settingsFile());
+        fixture.signedIn = false;
+        fixture.type(QStringLiteral("Anything?"));
+        fixture.pressReturn();
+        const QString message
+            = QStringLiteral("Sign in to ask about your meetings — or add your own Tessra key in Settings");
+        QVERIFY(shownTexts(*fixture.panel).contains(message));
+
+        fixture.signedIn = true;
+        fixture.server.on("POST", kPath, streamed({ sseEvent("Yes."), "data: [DONE]\n\n" }));
+        fixture.type(QStringLiteral("Anything now?"));
+        fixture.pressReturn();
+        QVERIFY(!shownTexts(*fixture.panel).contains(message));
+        QTRY_VERIFY(!fixture.chat.isAnswering());
+        QCOMPARE(fixture.stored(), QStringList({ "user:Anything now?", "assistant:Yes." }));
+    }
+};
+
+QUILLET_WIDGET_TEST_MAIN(TestChatPanel)
+#include "TestChatPanel.moc"

@@ -1,0 +1,420 @@
+#include "chat/MeetingChatService.h"
+#include "storage/Meeting.h"
+#include "storage/TranscriptSegment.h"
+#include "support/AppRig.h"
+#include "support/TestMain.h"
+#include "ui/design/EditorialLabel.h"
+#include "ui/workspace/MeetingChatPanel.h"
+#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/NotesEditor.h"
+#include "ui/design/PillButton.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLabel>
+#include <QTextEdit>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The calendar as the banner sees it: one event, offered to unlinked, undismissed quick notes.
+class OneEventLinks final : public EventLinks
+{
+public:
+    std::optional<Offer> candidate(const Meeting& meeting) const override
+    {
+        if (meeting.calendarEventId() || meeting.linkBannerDismissed())
+            return std::nullopt;
+        return Offer { QStringLiteral("evt-7"), QStringLiteral("Design review") };
+    }
+    void link(Meeting& meeting, const Offer& offer) override
+    {
+        linked.append(offer.eventId);
+        meeting.setCalendarEventId(offer.eventId);
+        meeting.setSource(QStringLiteral("calendar"));
+        meeting.setTitle(offer.title);
+    }
+    QStringList linked;
+};
+
+Meeting& addMeeting(AppServices& services, const QString& title = QStringLiteral("Sync"))
+{
+    auto* meeting = new Meeting(title, QDateTime(QDate(2026, 3, 5), QTime(14, 30)));
+    services.store().insert(meeting);
+    services.store().save();
+    return *meeting;
+}
+
+void addSegments(Meeting& meeting, int count)
+{
+    for (int i = 0; i < count; ++i)
+        meeting.appendSegment(new TranscriptSegment(QStringLiteral("Line %1").arg(i), Speaker::them(), i * 3.0));
+}
+
+template <typename T = QWidget> T* part(const QWidget& view, const char* name)
+{
+    return view.findChild<T*>(QString::fromLatin1(name));
+}
+
+bool shown(const QWidget& view, const char* name)
+{
+    const QWidget* widget = part(view, name);
+    return widget && widget->isVisibleTo(&view);
+}
+
+// The user's locale for the length of a test.
+class LocaleScope final
+{
+public:
+    explicit LocaleScope(const QLocale& locale) { QLocale::setDefault(locale); }
+    ~LocaleScope() { QLocale::setDefault(m_previous); }
+    Q_DISABLE_COPY_MOVE(LocaleScope)
+
+private:
+    QLocale m_previous;
+};
+
+} // namespace
+
+class TestMeetingDetail final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void contentFollowsTheMeeting_data()
+    {
+        QTest::addColumn<std::optional<QString>>("summary");
+        QTest::addColumn<int>("segments");
+        QTest::addColumn<QString>("notes");
+        QTest::addColumn<int>("content");
+        QTest::addColumn<bool>("actionBar");
+        QTest::addColumn<QString>("generateButton"); // empty: not shown
+        QTest::addColumn<int>("editorHeight"); // 0: no editor
+        using C = MeetingDetailView::Content;
+        QTest::newRow("summary") << std::optional<QString>("## Done\n- shipped") << 3 << "" << int(C::summary) << true
+                                 << "" << 0;
+        QTest::newRow("empty summary falls through")
+            << std::optional<QString>("") << 0 << "" << int(C::empty) << true << "" << 240;
+        QTest::newRow("empty summary with notes")
+            << std::optional<QString>("") << 0 << "ideas" << int(C::unsummarized) << true << "" << 240;
+        QTest::newRow("segments") << std::optional<QString>() << 2 << "" << int(C::unsummarized) << true
+                                  << "Generate summary" << 160;
+        QTest::newRow("segments and notes")
+            << std::optional<QString>() << 2 << "ideas" << int(C::unsummarized) << true << "Enhance with AI" << 160;
+        QTest::newRow("notes only") << std::optional<QString>() << 0 << "ideas" << int(C::unsummarized) << false << ""
+                                    << 240;
+        QTest::newRow("blank notes are none")
+            << std::optional<QString>() << 0 << " \n " << int(C::empty) << false << "" << 240;
+        QTest::newRow("nothing") << std::optional<QString>() << 0 << "" << int(C::empty) << false << "" << 240;
+    }
+
+    void contentFollowsTheMeeting()
+    {
+        QFETCH(std::optional<QString>, summary);
+        QFETCH(int, segments);
+        QFETCH(QString, notes);
+        QFETCH(int, content);
+        QFETCH(bool, actionBar);
+        QFETCH(QString, generateButton);
+        QFETCH(int, editorHeight);
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig);
+        meeting.setSummary(summary);
+        meeting.setUserNotes(notes);
+        addSegments(meeting, segments);
+        MeetingDetailView view(meeting, *rig);
+        view.resize(1120, 740);
+        view.show();
+
+        QCOMPARE(int(view.content()), content);
+        QCOMPARE(shown(view, "actionBar"), actionBar);
+        QCOMPARE(shown(view, "generateButton"), !generateButton.isEmpty());
+        if (!generateButton.isEmpty())
+            QCOMPARE(part<PillButton>(view, "generateButton")->text(), generateButton);
+        QCOMPARE(shown(view, "notesEditor"), editorHeight > 0);
+        if (editorHeight > 0)
+            QCOMPARE(part(view, "notesEditor")->minimumHeight(), editorHeight);
+        QCOMPARE(shown(view, "summary"), content == int(MeetingDetailView::Content::summary));
+        QVERIFY(!view.isLiveFace());
+    }
+
+    void summaryAndNotesSwitch()
+    {
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig);
+        meeting.setSummary(QStringLiteral("We agreed."));
+        meeting.setUserNotes(QStringLiteral("mine"));
+        MeetingDetailView view(meeting, *rig);
+        view.show();
+        QVERIFY(shown(view, "summary"));
+        QVERIFY(!shown(view, "notesEditor"));
+        view.setDetailMode(MeetingDetailView::DetailMode::notes);
+        QVERIFY(!shown(view, "summary"));
+        QVERIFY(shown(view, "notesEditor"));
+        QCOMPARE(part<NotesEditor>(view, "notesEditor")->text(), QStringLiteral("mine"));
+    }
+
+    void chatSurvivesTheEndOfTheRecording()
+    {
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig);
+        meeting.setIsRecording(true);
+        MeetingDetailView view(meeting, *rig);
+        view.resize(1120, 900); // room for the whole chat panel
+        view.show();
+        QVERIFY(view.isLiveFace());
+        MeetingChatService* chat = &view.chat();
+        QTest::mouseClick(part<QAbstractButton>(view, "chatToggle"), Qt::LeftButton);
+        QTRY_VERIFY(shown(view, "chatPanel"));
+        QCOMPARE(part(view, "chatPanel")->height(), 280);
+        part<MeetingChatPanel>(view, "chatPanel")->setDraft(QStringLiteral("half-typed"));
+
+        meeting.setIsRecording(false);
+        QVERIFY(!view.isLiveFace());
+        QCOMPARE(&view.chat(), chat);
+        QTRY_VERIFY(shown(view, "chatPanel"));
+        QVERIFY(part(view, "chatPanel")->minimumHeight() >= 320);
+    }
+
+    void titleEditsAreMarkedOnlyWhenTyped()
+    {
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig, QString());
+        MeetingDetailView view(meeting, *rig);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto* title = part<QTextEdit>(view, "titleField");
+        QCOMPARE(title->placeholderText(), QStringLiteral("Untitled"));
+
+        // Written by the summary or the calendar: shown and saved, never marked.
+        meeting.setTitle(QStringLiteral("Budget review"));
+        QCOMPARE(title->toPlainText(), QStringLiteral("Budget review"));
+        QVERIFY(!meeting.titleIsUserEdited());
+        QVERIFY(!rig->store().hasChanges());
+
+        title->setFocus();
+        QTRY_VERIFY(title->hasFocus());
+        title->moveCursor(QTextCursor::End);
+        QTest::keyClicks(title, QStringLiteral(" Q3"));
+        QCOMPARE(meeting.title(), QStringLiteral("Budget review Q3"));
+        QVERIFY(meeting.titleIsUserEdited());
+        QVERIFY(!rig->store().hasChanges());
+        QVERIFY(rig->archiveDebouncer().isPending(meeting.id()));
+
+        // Return ends the editing and adds no line.
+        QTest::keyClick(title, Qt::Key_Return);
+        QVERIFY(!title->hasFocus());
+        QCOMPARE(meeting.title(), QStringLiteral("Budget review Q3"));
+    }
+
+    void paneResizes()
+    {
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig);
+        meeting.setIsRecording(true);
+        auto view = std::make_unique<MeetingDetailView>(meeting, *rig);
+        view->resize(1120, 900);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        QCOMPARE(view->transcriptHeight(), 340.0);
+        QWidget* handle = part(*view, "resizeHandle");
+        QCOMPARE(handle->cursor().shape(), Qt::SizeVerCursor);
+        const QPoint grip = handle->rect().center();
+        const auto drag = [&](int dy) {
+            QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+            QTest::mouseMove(handle, grip + QPoint(0, dy / 2));
+            QTest::mouseMove(handle, grip + QPoint(0, dy));
+            QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(0, dy));
+        };
+        drag(-500); // up: taller, stops at 560
+        QCOMPARE(view->transcriptHeight(), 560.0);
+        drag(100); // the second drag starts from the stored height
+        QCOMPARE(view->transcriptHeight(), 460.0);
+        drag(900);
+        QCOMPARE(view->transcriptHeight(), 44.0);
+        QTRY_COMPARE(part(*view, "transcriptPane")->height(), 44);
+
+        auto* collapse = part<QAbstractButton>(*view, "collapseToggle");
+        for (const auto& [from, to, help] : { std::tuple { 60.0, 240.0, "Show the transcript" },
+                 std::tuple { 61.0, 44.0, "Collapse the transcript" } }) {
+            rig->settings().set(SettingsKeys::transcriptPaneHeight, from);
+            QCOMPARE(collapse->toolTip(), QString::fromLatin1(help));
+            QTest::mouseClick(collapse, Qt::LeftButton);
+            QCOMPARE(view->transcriptHeight(), to);
+        }
+
+        // One height for every meeting.
+        Meeting& other = addMeeting(*rig);
+        other.setIsRecording(true);
+        view = std::make_unique<MeetingDetailView>(other, *rig);
+        view->show();
+        QCOMPARE(view->transcriptHeight(), 44.0);
+        QCOMPARE(part(*view, "transcriptPane")->height(), 44);
+    }
+
+    void durationText_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("shown"); // empty: no label
+        QTest::newRow("none") << 0.0 << "";
+        QTest::newRow("59.9 s") << 59.9 << "<1M";
+        QTest::newRow("60 s") << 60.0 << "1M";
+        QTest::newRow("3599 s") << 3599.0 << "59M";
+        QTest::newRow("3600 s") << 3600.0 << "1H 0M";
+        QTest::newRow("3725 s") << 3725.0 << "1H 2M";
+    }
+
+    void durationText()
+    {
+        QFETCH(double, seconds);
+        QFETCH(QString, shown);
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig);
+        meeting.setDuration(seconds);
+        const LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
+        MeetingDetailView view(meeting, *rig);
+        view.show();
+        QCOMPARE(part<QLabel>(view, "dateLabel")->text(), QStringLiteral("MAR 5, 2026, 2:30 PM"));
+        QCOMPARE(::shown(view, "durationLabel"), !shown.isEmpty());
+        if (!shown.isEmpty())
+            QCOMPARE(part<QLabel>(view, "durationLabel")->text(), shown);
+    }
+
+    void dateAndAutoStartFollowTheLocale_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("autoStart");
+        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates)
+                               << QStringLiteral("MAR 5, 2026, 2:30 PM") << QStringLiteral("Auto-start at 11:15 AM");
+        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << QStringLiteral("5. MÄRZ 2026, 14:30")
+                               << QStringLiteral("Auto-start at 11:15");
+        QTest::newRow("vi_VN") << QLocale(QLocale::Vietnamese, QLocale::Vietnam)
+                               << QStringLiteral("5 THG 3, 2026, 14:30") << QStringLiteral("Auto-start at 11:15");
+        // The C locale's own short time is "HH:mm:ss".
+        QTest::newRow("C") << QLocale::c() << QStringLiteral("5 MAR 2026, 14:30")
+                           << QStringLiteral("Auto-start at 11:15");
+    }
+
+    void dateAndAutoStartFollowTheLocale()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, date);
+        QFETCH(QString, autoStart);
+        const LocaleScope scope(locale);
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig);
+        meeting.setScheduledStart(QDateTime(QDate(2026, 3, 20), QTime(11, 15, 42)));
+        rig->store().save();
+        MeetingDetailView view(meeting, *rig);
+        view.show();
+        QCOMPARE(part<QLabel>(view, "dateLabel")->text(), date);
+        QVERIFY(shown(view, "autoStartBox"));
+        QCOMPARE(part<QCheckBox>(view, "autoStartBox")->text(), autoStart);
+    }
+
+    void autoStartBox_data()
+    {
+        QTest::addColumn<int>("startsIn"); // seconds from the rig's clock
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("later") << 3600 << false << true;
+        QTest::newRow("past") << -60 << false << false;
+        QTest::newRow("recording") << 3600 << true << false;
+    }
+
+    void autoStartBox()
+    {
+        QFETCH(int, startsIn);
+        QFETCH(bool, recording);
+        QFETCH(bool, offered);
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig);
+        const QDateTime start = rig.clock.now().addSecs(startsIn);
+        meeting.setScheduledStart(start);
+        meeting.setIsRecording(recording);
+        rig->store().save();
+        MeetingDetailView view(meeting, *rig);
+        view.show();
+        QCOMPARE(shown(view, "autoStartBox"), offered);
+        if (!offered)
+            return;
+        auto* box = part<QCheckBox>(view, "autoStartBox");
+        box->click();
+        QVERIFY(meeting.autoStartEnabled());
+        QVERIFY(!rig->store().hasChanges());
+    }
+
+    void notesEditorReportsEdits()
+    {
+        AppRig rig({ .steppedDelays = true });
+        Meeting& meeting = addMeeting(*rig);
+        meeting.setUserNotes(QStringLiteral("loaded"));
+        rig->store().save();
+        MeetingDetailView view(meeting, *rig);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        auto* notes = part<NotesEditor>(view, "notesEditor");
+        QCOMPARE(notes->placeholderText(), QStringLiteral("Write your notes…"));
+        QCOMPARE(notes->text(), QStringLiteral("loaded"));
+        QVERIFY(!rig->archiveDebouncer().isPending(meeting.id())); // loading is no edit
+
+        int changes = 0;
+        connect(&meeting, &Meeting::userNotesChanged, this, [&] { ++changes; });
+        notes->setFocus();
+        notes->moveCursor(QTextCursor::End);
+        QTest::keyClicks(notes, QStringLiteral(" ok"));
+        QCOMPARE(changes, 3);
+        QCOMPARE(meeting.userNotes(), QStringLiteral("loaded ok"));
+        QVERIFY(!rig->store().hasChanges());
+        QVERIFY(rig->archiveDebouncer().isPending(meeting.id()));
+
+        // Notes changed elsewhere are shown, and are no edit of this editor.
+        meeting.setUserNotes(QStringLiteral("from elsewhere"));
+        QCOMPARE(notes->text(), QStringLiteral("from elsewhere"));
+    }
+
+    void linkBannerOffersTheEvent()
+    {
+        OneEventLinks links;
+        AppRig rig({ .eventLinks = &links });
+        Meeting& meeting = addMeeting(*rig, QStringLiteral("Quick note"));
+        Meeting& other = addMeeting(*rig, QStringLiteral("Another note"));
+        auto view = std::make_unique<MeetingDetailView>(meeting, *rig);
+        view->show();
+        QVERIFY(shown(*view, "linkBanner"));
+        bool textShown = false;
+        for (const QLabel* label : view->findChildren<QLabel*>())
+            textShown = textShown
+                || (label->isVisibleTo(view.get()) && label->text() == QStringLiteral("Link to “Design review”?"));
+        QVERIFY(textShown);
+
+        part<QAbstractButton>(*view, "linkButton")->click();
+        QCOMPARE(links.linked, QStringList { "evt-7" });
+        QCOMPARE(meeting.title(), QStringLiteral("Design review"));
+        QVERIFY(!rig->store().hasChanges());
+        QVERIFY(!shown(*view, "linkBanner"));
+        rig->archiver().idle().waitForFinished();
+        QVERIFY(QFile::exists(rig.archiveRoot() + QStringLiteral("/index.json")));
+
+        view = std::make_unique<MeetingDetailView>(other, *rig);
+        view->show();
+        part<QAbstractButton>(*view, "dismissLinkButton")->click();
+        QVERIFY(other.linkBannerDismissed());
+        QVERIFY(!rig->store().hasChanges());
+        QVERIFY(!shown(*view, "linkBanner"));
+    }
+
+    void noCalendarOffersNothing()
+    {
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig);
+        MeetingDetailView view(meeting, *rig);
+        view.show();
+        QVERIFY(!shown(view, "linkBanner"));
+    }
+};
+
+QUILLET_WIDGET_TEST_MAIN(TestMeetingDetail)
+#include "TestMeetingDetail.moc"

@@ -1,0 +1,341 @@
+#include "support/RecordingUrlOpener.h"
+#include "support/TestMain.h"
+#include "ui/design/Quillet.h"
+#include "ui/workspace/SummaryMarkdown.h"
+
+#include <QLabel>
+#include <QLayout>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <algorithm>
+
+namespace {
+
+using Block = SummaryMarkdown::Block;
+using Run = SummaryMarkdown::Run;
+
+// Blocks as "kind:text", with "task:" or "done:" for tasks.
+QStringList describe(const QList<Block>& blocks)
+{
+    QStringList out;
+    for (const Block& block : blocks) {
+        switch (block.kind) {
+        case Block::Kind::heading:
+            out << QStringLiteral("heading:") + block.text;
+            break;
+        case Block::Kind::bullet:
+            out << QStringLiteral("bullet:") + block.text;
+            break;
+        case Block::Kind::task:
+            out << (block.done ? QStringLiteral("done:") : QStringLiteral("task:")) + block.text;
+            break;
+        case Block::Kind::paragraph:
+            out << QStringLiteral("paragraph:") + block.text;
+            break;
+        }
+    }
+    return out;
+}
+
+// Runs as "text" with markers: *strong*, _emphasis_, `code`, ~strike~, [text](link).
+QStringList describe(const QList<Run>& runs)
+{
+    QStringList out;
+    for (const Run& run : runs) {
+        QString text = run.text;
+        if (run.code)
+            text = '`' + text + '`';
+        if (run.emphasis)
+            text = '_' + text + '_';
+        if (run.strong)
+            text = '*' + text + '*';
+        if (run.strikethrough)
+            text = '~' + text + '~';
+        if (!run.link.isEmpty())
+            text = '[' + text + "](" + run.link + ')';
+        out << text;
+    }
+    return out;
+}
+
+QList<QLabel*> rowLabels(const SummaryMarkdown& view)
+{
+    return view.findChildren<QLabel*>();
+}
+
+// What a rich-text label shows, and the colour of each stretch of it.
+QList<std::pair<QString, QColor>> shownRuns(const QLabel& label)
+{
+    QTextDocument document;
+    document.setHtml(label.text());
+    QList<std::pair<QString, QColor>> runs;
+    for (auto it = document.begin().begin(); !it.atEnd(); ++it)
+        runs.append({ it.fragment().text(), it.fragment().charFormat().foreground().color() });
+    return runs;
+}
+
+} // namespace
+
+class TestSummaryMarkdown final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsesLines_data()
+    {
+        QTest::addColumn<QString>("markdown");
+        QTest::addColumn<QStringList>("blocks");
+        QTest::newRow("heading 1") << "# Decisions" << QStringList { "heading:Decisions" };
+        QTest::newRow("heading 3") << "### Decisions" << QStringList { "heading:Decisions" };
+        QTest::newRow("four hashes") << "#### Decisions" << QStringList { "paragraph:#### Decisions" };
+        QTest::newRow("no space") << "#Decisions" << QStringList { "paragraph:#Decisions" };
+        QTest::newRow("hashes only") << "##" << QStringList { "paragraph:##" };
+        QTest::newRow("tab after hash") << "#\tDecisions" << QStringList { "paragraph:#\tDecisions" };
+        QTest::newRow("spaced heading") << "#   Spaced" << QStringList { "heading:Spaced" };
+        QTest::newRow("bullet trimmed") << "  - item  " << QStringList { "bullet:item" };
+        QTest::newRow("star bullet") << "* item" << QStringList { "bullet:item" };
+        QTest::newRow("no bullet") << "-item\n+ item\n---\n**Owner:** Lan"
+                                   << QStringList { "paragraph:-item", "paragraph:+ item", "paragraph:---",
+                                          "paragraph:**Owner:** Lan" };
+        QTest::newRow("tasks") << "- [ ] Send notes\n* [X] Send notes\n- [x]Send notes\n- [x]"
+                               << QStringList { "task:Send notes", "done:Send notes", "done:Send notes", "done:" };
+        QTest::newRow("not tasks") << "- [-] maybe\n[ ] Send notes\n1. First"
+                                   << QStringList { "bullet:[-] maybe", "paragraph:[ ] Send notes",
+                                          "paragraph:1. First" };
+        QTest::newRow("empty") << "" << QStringList {};
+        QTest::newRow("blank lines") << " \n\t\n\u3000" << QStringList {};
+        QTest::newRow("crlf") << "a\r\nb" << QStringList { "paragraph:a", "paragraph:b" };
+        QTest::newRow("blank lines join nothing") << "a\n\n\nb" << QStringList { "paragraph:a", "paragraph:b" };
+        QTest::newRow("lone cr") << "a\rb" << QStringList { "paragraph:a\rb" };
+        QTest::newRow("unicode spaces") << "\u00a0\u2003- item\u3000" << QStringList { "bullet:item" };
+    }
+
+    void parsesLines()
+    {
+        QFETCH(QString, markdown);
+        QFETCH(QStringList, blocks);
+        QCOMPARE(describe(SummaryMarkdown::parse(markdown)), blocks);
+    }
+
+    void parsesInlineRuns_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("runs");
+        QTest::newRow("bold lead") << "**Owner:** Lan" << QStringList { "*Owner:*", " Lan" };
+        QTest::newRow("underscore bold") << "__done__ now" << QStringList { "*done*", " now" };
+        QTest::newRow("emphasis") << "a *b* c" << QStringList { "a ", "_b_", " c" };
+        QTest::newRow("nested") << "**a *b* c**" << QStringList { "*a *", "*_b_*", "* c*" };
+        QTest::newRow("strong emphasis") << "***both***" << QStringList { "*_both_*" };
+        QTest::newRow("words with underscores") << "snake_case_name" << QStringList { "snake_case_name" };
+        QTest::newRow("unclosed") << "**open and 2 * 3" << QStringList { "**open and 2 * 3" };
+        QTest::newRow("space inside") << "** not bold**" << QStringList { "** not bold**" };
+        QTest::newRow("code keeps markers") << "run `**x**` now" << QStringList { "run ", "`**x**`", " now" };
+        QTest::newRow("escapes") << "\\*not\\* \\_this\\_" << QStringList { "*not* _this_" };
+        QTest::newRow("strike") << "~~gone~~ ~kept~" << QStringList { "~gone~", " ~kept~" };
+        QTest::newRow("link") << "see [the **doc**](https://x.test/a?b=1 \"t\")"
+                              << QStringList { "see ", "[the ](https://x.test/a?b=1)",
+                                     "[*doc*](https://x.test/a?b=1)" };
+        QTest::newRow("autolink") << "<https://x.test>" << QStringList { "[https://x.test](https://x.test)" };
+        QTest::newRow("tags are text") << "<b>x</b>" << QStringList { "<b>x</b>" };
+        QTest::newRow("brackets without link") << "[x] and [y]" << QStringList { "[x] and [y]" };
+    }
+
+    void parsesInlineRuns()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, runs);
+        QCOMPARE(describe(SummaryMarkdown::inlineRuns(line)), runs);
+    }
+
+    // Openers without partners stay text, however many there are, and do not take the partner
+    // of a later opener.
+    void unmatchedOpeners_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("runs");
+        QTest::newRow("stars before spaces") << "*a *a *a " << QStringList { "*a *a *a " };
+        QTest::newRow("then a pair") << "*a *a *a *b*" << QStringList { "_a *a *a *b_" };
+        QTest::newRow("strong among single") << "**a *b **c** d" << QStringList { "*a *b **c*", " d" };
+        QTest::newRow("brackets") << "[[[" << QStringList { "[[[" };
+        QTest::newRow("bracket before a link") << "[[a](https://x.test)" << QStringList { "[", "[a](https://x.test)" };
+        QTest::newRow("escaped bracket in link text")
+            << "[a\\]b](https://x.test)" << QStringList { "[a]b](https://x.test)" };
+        QTest::newRow("parentheses in destination")
+            << "[a](https://x.test/(b)c) d" << QStringList { "[a](https://x.test/(b)c)", " d" };
+        QTest::newRow("destination never closed")
+            << "[a](https://x.test [b](https://y.test)" << QStringList { "[a](https://x.test ", "[b](https://y.test)" };
+        QTest::newRow("backticks of another length") << "``a`b" << QStringList { "``a`b" };
+        QTest::newRow("code of two backticks") << "``a`b`` c" << QStringList { "`a`b`", " c" };
+        QTest::newRow("escaped backtick opens none") << "\\``a` b" << QStringList { "`", "`a`", " b" };
+        QTest::newRow("code inside emphasis") << "*a `*` b*" << QStringList { "_a _", "_`*`_", "_ b_" };
+        QTest::newRow("unclosed code hides nothing") << "*a ``*` b*" << QStringList { "_a ``_", "` b*" };
+    }
+
+    void unmatchedOpeners()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, runs);
+        QCOMPARE(describe(SummaryMarkdown::inlineRuns(line)), runs);
+    }
+
+    // A text that grows in pieces shows what the whole text shows at once: a line may become a
+    // heading, a "\r" and a "\n" that arrive apart are one line break.
+    void growingTextEndsAsTheWhole_data()
+    {
+        QTest::addColumn<QStringList>("pieces");
+        QTest::newRow("lines") << QStringList { "## Sum", "mary\n- **Ow", "ner:** Lan\n", "\nWe a", "greed." };
+        QTest::newRow("becomes a heading") << QStringList { "a\n#", "#", " Next\n- [", "x] done" };
+        QTest::newRow("crlf split") << QStringList { "a\r", "\nb\r", "\n", "  \n", "- c" };
+        QTest::newRow("becomes blank") << QStringList { "a\n", " ", "\t", "\nb" };
+    }
+
+    void growingTextEndsAsTheWhole()
+    {
+        QFETCH(QStringList, pieces);
+        // Short texts: every row is made at once.
+        SummaryMarkdown grown(nullptr);
+        SummaryMarkdown appended(nullptr);
+        QString text;
+        for (const QString& piece : pieces) {
+            text += piece;
+            grown.setMarkdown(text);
+            appended.appendMarkdown(piece);
+        }
+        SummaryMarkdown whole(nullptr);
+        whole.setMarkdown(text);
+        const auto texts = [](const SummaryMarkdown& view) {
+            QStringList out;
+            for (const QLabel* label : rowLabels(view))
+                out << label->text();
+            out.sort();
+            return out;
+        };
+        for (const SummaryMarkdown* view : { &grown, &appended }) {
+            QCOMPARE(view->markdown(), text);
+            QCOMPARE(view->blocks(), whole.blocks());
+            QCOMPARE(texts(*view), texts(whole));
+        }
+    }
+
+    // A long text shows every line in order, though its rows come a few at a time, and text
+    // added meanwhile comes after them.
+    void longTextShowsEveryLineInOrder()
+    {
+        QString text;
+        for (int i = 0; i < 300; ++i)
+            text += QStringLiteral("Line %1\n").arg(i);
+        SummaryMarkdown view(nullptr);
+        view.resize(400, 600);
+        view.show();
+        view.setMarkdown(text);
+        view.appendMarkdown(u"- Last");
+        QTRY_COMPARE(rowLabels(view).size(), 301);
+        // Rows made while the view shows are shown from the event loop.
+        QTRY_VERIFY(std::ranges::all_of(rowLabels(view), [](const QLabel* label) { return label->isVisible(); }));
+        view.layout()->activate();
+        QList<QLabel*> labels = rowLabels(view);
+        std::sort(labels.begin(), labels.end(), [&](const QLabel* a, const QLabel* b) {
+            return a->mapTo(&view, QPoint()).y() < b->mapTo(&view, QPoint()).y();
+        });
+        QStringList shown;
+        for (const QLabel* label : labels) {
+            QTextDocument document;
+            document.setHtml(label->text());
+            shown << document.toPlainText();
+        }
+        QCOMPARE(shown.first(), QStringLiteral("Line 0"));
+        QCOMPARE(shown.at(150), QStringLiteral("Line 150"));
+        QCOMPARE(shown.last(), QStringLiteral("Last"));
+    }
+
+    void boldRunsAreFullPrimary()
+    {
+        SummaryMarkdown view(nullptr);
+        view.setMarkdown(QStringLiteral("**Owner:** Lan"));
+        const QList<QLabel*> labels = rowLabels(view);
+        QCOMPARE(labels.size(), 1);
+        const auto runs = shownRuns(*labels.first());
+        QCOMPARE(runs.size(), 2);
+        const QColor ink = Quillet::primary(view.palette());
+        QCOMPARE(runs.at(0).first, QStringLiteral("Owner:"));
+        QCOMPARE(runs.at(0).second.rgba(), ink.rgba());
+        QCOMPARE(runs.at(1).first, QStringLiteral(" Lan"));
+        QCOMPARE(runs.at(1).second.rgb(), ink.rgb());
+        QVERIFY(qAbs(runs.at(1).second.alphaF() - 0.82 * ink.alphaF()) < 0.01);
+    }
+
+    void modelTextIsShownAsTyped_data()
+    {
+        QTest::addColumn<QString>("markdown");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("tags") << "<b>x</b> & <i>y</i>"
+                              << "<b>x</b> & <i>y</i>";
+        QTest::newRow("image") << "<img src=x onerror=alert(1)>"
+                               << "<img src=x onerror=alert(1)>";
+        QTest::newRow("entity") << "&lt;script&gt;"
+                                << "&lt;script&gt;";
+        QTest::newRow("task") << "- [x] <u>Send</u>"
+                              << "<u>Send</u>";
+        QTest::newRow("heading not parsed") << "## **Next steps**"
+                                            << "**NEXT STEPS**";
+    }
+
+    void modelTextIsShownAsTyped()
+    {
+        QFETCH(QString, markdown);
+        QFETCH(QString, shown);
+        SummaryMarkdown view(nullptr);
+        view.setMarkdown(markdown);
+        const QList<QLabel*> labels = rowLabels(view);
+        QCOMPARE(labels.size(), 1);
+        QTextDocument document;
+        if (labels.first()->textFormat() == Qt::RichText)
+            document.setHtml(labels.first()->text());
+        else
+            document.setPlainText(labels.first()->text());
+        QCOMPARE(document.toPlainText(), shown);
+    }
+
+    // Only web pages are opened; "quillet:" would sign the user into whoever wrote the link.
+    void onlyWebLinksOpen()
+    {
+        RecordingUrlOpener browser;
+        SummaryMarkdown view(&browser);
+        view.setMarkdown(QStringLiteral("[Sign in](quillet://auth?token=stolen) then [notes](https://notes.test/x) "
+                                        "or [file](file:///etc/passwd) or [host](https:relative)"));
+        const QString html = rowLabels(view).first()->text();
+        QVERIFY(!html.contains(QStringLiteral("quillet:")));
+        QVERIFY(!html.contains(QStringLiteral("file:")));
+        QVERIFY(html.contains(QStringLiteral("href=\"https://notes.test/x\"")));
+
+        // Whatever reaches the link handler, only the web page is opened.
+        for (const char* link : { "quillet://auth?token=stolen", "file:///etc/passwd", "https:relative", "not a url",
+                 "https://notes.test/x" })
+            emit rowLabels(view).first()->linkActivated(QString::fromLatin1(link));
+        QCOMPARE(browser.opened, QList<QUrl> { QUrl(QStringLiteral("https://notes.test/x")) });
+    }
+
+    void headingSpacingAndGrowingText()
+    {
+        SummaryMarkdown view(nullptr);
+        view.resize(400, 600);
+        view.setMarkdown(QStringLiteral("## Summary\nWe agreed.\n## Next"));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const QList<QLabel*> labels = rowLabels(view);
+        QCOMPARE(labels.size(), 3);
+        QCOMPARE(labels.at(0)->mapTo(&view, QPoint()).y(), 0);
+        const QWidget* paragraphRow = labels.at(1)->parentWidget();
+        const int gap = labels.at(2)->mapTo(&view, QPoint()).y() - paragraphRow->geometry().bottom() - 1;
+        QCOMPARE(gap, 22);
+
+        // Growing at the end keeps the rows already shown.
+        view.setMarkdown(QStringLiteral("## Summary\nWe agreed.\n## Next steps\n- Ship"));
+        const QList<QLabel*> grown = rowLabels(view);
+        QCOMPARE(grown.size(), 4);
+        QCOMPARE(grown.mid(0, 3), labels);
+    }
+};
+
+QUILLET_WIDGET_TEST_MAIN(TestSummaryMarkdown)
+#include "TestSummaryMarkdown.moc"
