@@ -3,15 +3,18 @@
 #include <QHash>
 #include <QPointer>
 #include <QSet>
-#include <QThread>
 #include <QTimeZone>
 #include <QTimer>
 #include <QUuid>
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <libecal/libecal.h>
 #include <libedataserver/libedataserver.h>
 #include <map>
+#include <mutex>
+#include <pthread.h>
+#include <thread>
 
 // Carries the store thread's answers to the main thread: its signals are emitted on the store
 // thread and connected, queued, to the store object.
@@ -771,7 +774,7 @@ private:
                 changed = true;
             }
         }
-        if (changed)
+        if (changed && !stopping)
             Q_EMIT relay->storeChanged();
     }
 
@@ -1067,7 +1070,6 @@ class EdsCalendarStore::Private
 public:
     Private(EdsCalendarStore* q, Limits limits)
         : limits(limits)
-        , context(g_main_context_new())
     {
         QObject::connect(
             &relay, &EdsStoreRelay::calendarsRead, q,
@@ -1086,25 +1088,26 @@ public:
             },
             Qt::QueuedConnection);
         QObject::connect(&relay, &EdsStoreRelay::storeChanged, q, &CalendarStore::changed, Qt::QueuedConnection);
-        thread.reset(QThread::create([this] { run(); }));
-        thread->setObjectName(QStringLiteral("com.orvane.quillet.calendar"));
-        thread->start();
+        thread = std::thread([state = state, limits = limits, relay = &relay] { run(state, limits, relay); });
     }
 
     ~Private()
     {
-        post(context, [this] {
-            worker->stop();
-            g_main_loop_quit(loop);
+        post(state->context, [state = state] {
+            state->worker->stop();
+            g_main_loop_quit(state->loop);
         });
-        thread->wait();
+        std::unique_lock lock(state->mutex);
+        state->released.wait(lock, [&] { return state->mayLeave; });
+        lock.unlock();
+        thread.detach();
     }
 
     void fetchCalendars(QObject* caller, CalendarsCallback done)
     {
         const quint64 request = ++lastRequest;
         calendarRequests.emplace(request, std::make_pair(QPointer<QObject>(caller), std::move(done)));
-        post(context, [this, request] { worker->fetchCalendars(request); });
+        post(state->context, [state = state, request] { state->worker->fetchCalendars(request); });
     }
 
     void fetchEvents(const QStringList& calendarIds, const QDateTime& start, const QDateTime& end, QObject* caller,
@@ -1112,44 +1115,78 @@ public:
     {
         const quint64 request = ++lastRequest;
         eventRequests.emplace(request, std::make_pair(QPointer<QObject>(caller), std::move(done)));
-        post(context,
-            [this, request, calendarIds, start, end] { worker->fetchEvents(request, calendarIds, start, end); });
+        post(state->context, [state = state, request, calendarIds, start, end] {
+            state->worker->fetchEvents(request, calendarIds, start, end);
+        });
     }
 
 private:
+    // What the store thread owns. It outlives the store when calls are still out at shutdown.
+    struct ThreadState
+    {
+        ~ThreadState() { g_main_context_unref(context); }
+
+        GMainContext* const context = g_main_context_new();
+        // Both only touched on the store thread.
+        GMainLoop* loop = nullptr;
+        StoreWorker* worker = nullptr;
+
+        std::mutex mutex;
+        std::condition_variable released;
+        bool mayLeave = false;
+    };
+
     // Cancelled calls still answer through the context; their data is freed when they do. A
-    // store that hangs may not answer for half a minute, and shutdown does not wait for that.
+    // store that hangs may not answer for half a minute, and shutdown does not wait for that:
+    // after this long the store is let go, while its thread goes on until the last call has
+    // answered. A call left unanswered on a context nobody runs would keep what it holds
+    // forever, and the registry it may hold is one for the whole process: a registry whose
+    // start was cancelled keeps answering every later store with that cancellation.
     static constexpr std::chrono::milliseconds kDrainLimit { 1000 };
+    static constexpr std::chrono::seconds kAbandonLimit { 120 };
 
     // The store thread: everything posted to it, every libecal call and callback.
-    void run()
+    static void run(const std::shared_ptr<ThreadState>& state, Limits limits, EdsStoreRelay* relay)
     {
-        g_main_context_push_thread_default(context);
-        loop = g_main_loop_new(context, FALSE);
-        auto owned = std::make_shared<StoreWorker>(context, limits, &relay);
-        worker = owned.get();
-        g_main_loop_run(loop);
+        pthread_setname_np(pthread_self(), "quillet-calend");
+        g_main_context_push_thread_default(state->context);
+        state->loop = g_main_loop_new(state->context, FALSE);
+        auto owned = std::make_shared<StoreWorker>(state->context, limits, relay);
+        state->worker = owned.get();
+        g_main_loop_run(state->loop);
 
+        const auto release = [&] {
+            const std::lock_guard lock(state->mutex);
+            state->mayLeave = true;
+            state->released.notify_all();
+        };
+        drain(*state, *owned, kDrainLimit);
+        // From here on nothing reaches the relay (the worker is stopping), so the store may go.
+        release();
+        drain(*state, *owned, kAbandonLimit);
+
+        state->worker = nullptr;
+        owned.reset();
+        g_main_loop_unref(state->loop);
+        g_main_context_pop_thread_default(state->context);
+    }
+
+    static void drain(ThreadState& state, const StoreWorker& worker, std::chrono::milliseconds limit)
+    {
         bool drained = false;
-        GSource* limit = g_timeout_source_new(guint(kDrainLimit.count()));
+        GSource* timeout = g_timeout_source_new(guint(limit.count()));
         g_source_set_callback(
-            limit,
+            timeout,
             [](gpointer data) -> gboolean {
                 *static_cast<bool*>(data) = true;
                 return G_SOURCE_REMOVE;
             },
             &drained, nullptr);
-        g_source_attach(limit, context);
-        while (owned->pendingCalls() > 0 && !drained)
-            g_main_context_iteration(context, TRUE);
-        g_source_destroy(limit);
-        g_source_unref(limit);
-
-        worker = nullptr;
-        owned.reset();
-        g_main_loop_unref(loop);
-        g_main_context_pop_thread_default(context);
-        g_main_context_unref(context);
+        g_source_attach(timeout, state.context);
+        while (worker.pendingCalls() > 0 && !drained)
+            g_main_context_iteration(state.context, TRUE);
+        g_source_destroy(timeout);
+        g_source_unref(timeout);
     }
 
     using CalendarRequest = std::pair<QPointer<QObject>, CalendarsCallback>;
@@ -1161,11 +1198,8 @@ private:
     std::map<quint64, CalendarRequest> calendarRequests;
     std::map<quint64, EventRequest> eventRequests;
 
-    GMainContext* const context;
-    // Both only touched on the store thread.
-    GMainLoop* loop = nullptr;
-    StoreWorker* worker = nullptr;
-    std::unique_ptr<QThread> thread;
+    const std::shared_ptr<ThreadState> state = std::make_shared<ThreadState>();
+    std::thread thread;
 };
 
 EdsCalendarStore::EdsCalendarStore(QObject* parent)

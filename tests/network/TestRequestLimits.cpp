@@ -214,7 +214,7 @@ private slots:
             method, method == "POST" ? std::optional<QByteArray>("{}") : std::nullopt, { 60s, 60s });
         // Sending needs this thread; once the answer has begun, it stays busy.
         QSignalSpy answered(reply, &QNetworkReply::metaDataChanged);
-        QVERIFY(answered.wait());
+        QVERIFY(answered.wait(kPatientWaitMs));
         // Far past what the cap, the client's buffer and the kernel's socket buffers hold.
         constexpr qint64 farPastTheCap = 96 * 1024 * 1024;
         const qint64 written = server->waitForWritten(farPastTheCap, 1500ms);

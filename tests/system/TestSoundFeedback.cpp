@@ -189,7 +189,7 @@ private slots:
         PulseCuePlayer player;
         QSignalSpy finished(&player, &PulseCuePlayer::cueFinished);
         player.play(SoundFeedback::startCue(), 0.14f);
-        QVERIFY(finished.wait());
+        QVERIFY(finished.wait(kPatientWaitMs));
         QCOMPARE(finished.first().first().toBool(), false);
         QVERIFY(!CueGate::isActive());
         // Something that is not a WAV is refused too.

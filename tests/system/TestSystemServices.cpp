@@ -225,7 +225,7 @@ private slots:
             slow ? std::chrono::milliseconds(200) : UpdateChecker::kDefaultTimeout);
         QSignalSpy finished(&checker, &UpdateChecker::finished);
         checker.check();
-        QVERIFY(finished.wait());
+        QVERIFY(finished.wait(kPatientWaitMs));
         QCOMPARE(site.requestsTo("GET", "/latest.json").size(), 1);
         QCOMPARE(checker.latestVersion(), version);
         const QUrl fallback = site.url("/download");

@@ -387,7 +387,7 @@ private slots:
         QCOMPARE(recognizer->isRunning(), drafts);
         recognizer->feed(chunk(2400));
         if (drafts) {
-            QVERIFY(spy.wait());
+            QVERIFY(spy.wait(kPatientWaitMs));
             QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("hello"));
         } else {
             recognizer->stop();

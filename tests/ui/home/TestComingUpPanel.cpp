@@ -180,7 +180,7 @@ private slots:
         QVERIFY(f.calendar.publishGoogle({}));
         QCOMPARE(f.panel->card(), Card::connect);
         f.panel->cardButton()->click();
-        QVERIFY(QTest::qWaitFor([&] { return f.panel->card() == Card::none; }));
+        QVERIFY(QTest::qWaitFor([&] { return f.panel->card() == Card::none; }, kPatientWaitMs));
         QVERIFY(f.panel->showsNothingThisWeek());
     }
 
