@@ -199,8 +199,12 @@ public:
         return std::move(m_events);
     }
 
+    // Occurrences libecal handed over, those outside the window included.
+    qsizetype delivered() const { return m_delivered; }
+
     void add(ICalComponent* wrapper, ICalTime* startWrapper, ICalTime* endWrapper)
     {
+        ++m_delivered;
         icalcomponent* component = nativeOf<icalcomponent>(wrapper);
         const icaltimetype& start = *nativeOf<icaltimetype>(startWrapper);
         const icaltimetype& end = *nativeOf<icaltimetype>(endWrapper);
@@ -320,6 +324,7 @@ private:
     qint64 m_windowEnd;
     QHash<icaltimezone*, QTimeZone> m_zones;
     QList<StoreEvent> m_events;
+    qsizetype m_delivered = 0;
 };
 
 // Runs fn on the thread that iterates `context`, after everything posted there before.
@@ -434,19 +439,24 @@ struct CalendarRead
 {
     std::shared_ptr<EventRead> read;
     qsizetype index = 0;
+    QString calendarId;
     GRef<ECalClient> client;
     QDateTime start;
     QDateTime end;
     OccurrenceReader reader;
     bool settled = false;
     std::function<void()> released; // lets the next read start
+    // What decides whether the answer may be kept for the next read: see StoreWorker::keep.
+    quint64 issued = 0;
+    quint64 edits = 0;
+    quint64 registryEpoch = 0;
 
-    void settle(bool complete)
+    void settle(QList<StoreEvent> events)
     {
         if (settled)
             return;
         settled = true;
-        read->finish(index, complete ? reader.takeEvents() : QList<StoreEvent> {});
+        read->finish(index, std::move(events));
         if (released)
             std::exchange(released, {})();
     }
@@ -539,6 +549,14 @@ public:
 private:
     enum class RegistryState { NotStarted, Starting, Ready, Failed };
 
+    // The last complete read of a calendar whose view has reported no edit since.
+    struct KeptRead
+    {
+        QDateTime start;
+        QDateTime end;
+        QList<StoreEvent> events;
+    };
+
     struct Connection
     {
         GRef<ECalClient> client;
@@ -548,6 +566,11 @@ private:
         bool viewPending = false;
         QDateTime viewStart;
         QDateTime viewEnd;
+        // The step at which the view started reporting edits; 0 while it does not.
+        quint64 viewReporting = 0;
+        // Edit signals of the view so far.
+        quint64 edits = 0;
+        std::optional<KeptRead> kept;
     };
 
     // Heap data for one asynchronous call, counted until it answers.
@@ -752,8 +775,14 @@ private:
         quiet = timeouts.after(limits.quietPeriod, [this] { onQuiet(); });
     }
 
-    static void onObjectsChanged(StoreWorker* self)
+    static void onObjectsChanged(StoreWorker* self, gpointer /*objects*/, ECalClientView* view)
     {
+        for (auto& [id, connection] : self->connections) {
+            if (connection.view.get() == view) {
+                ++connection.edits;
+                connection.kept.reset();
+            }
+        }
         self->objectsChanged = true;
         self->restartQuiet();
     }
@@ -762,17 +791,32 @@ private:
     {
         quiet = 0;
         bool changed = std::exchange(objectsChanged, false);
+        bool registryNews = false;
         if (std::exchange(registryChanged, false) && registry) {
             // Connecting a calendar rewrites its source's connection status, which the
             // registry reports as a change: only what a reader sees counts.
             const RegistrySnapshot now = snapshot();
             if (now != lastSnapshot) {
                 lastSnapshot = now;
-                changed = true;
+                changed = registryNews = true;
             }
         }
-        if (changed)
-            Q_EMIT relay->storeChanged();
+        if (registryNews)
+            forgetKeptReads();
+        if (!changed)
+            return;
+        // The read that answers this change reads again only the calendars that were edited.
+        reuseKeptReads = !registryNews;
+        Q_EMIT relay->storeChanged();
+    }
+
+    // A calendar's added, removed or renamed identities change who the current user is.
+    void forgetKeptReads()
+    {
+        ++registryEpoch;
+        reuseKeptReads = false;
+        for (auto& [id, connection] : connections)
+            connection.kept.reset();
     }
 
     // --- Events -------------------------------------------------------------------------
@@ -780,6 +824,10 @@ private:
 public:
     void fetchEvents(quint64 request, const QStringList& calendarIds, const QDateTime& start, const QDateTime& end)
     {
+        // Only the read that follows a reported edit: every other one (a resync of the
+        // user's, the periodic one, a new window) reads every calendar, in case a view missed
+        // an edit.
+        const bool reuse = std::exchange(reuseKeptReads, false);
         auto read = std::make_shared<EventRead>();
         read->deliver = [worker = weak_from_this(), request](const QList<StoreEvent>& events) {
             if (const auto alive = worker.lock(); alive && !alive->stopping)
@@ -811,6 +859,15 @@ public:
                 || !e_source_has_extension(source.get(), E_SOURCE_EXTENSION_CALENDAR)) {
                 read->finish(index, {});
                 continue;
+            }
+            if (reuse) {
+                if (const auto it = connections.find(id); it != connections.end()) {
+                    const std::optional<KeptRead>& kept = it->second.kept;
+                    if (kept && kept->start == start && kept->end == end) {
+                        read->finish(index, kept->events);
+                        continue;
+                    }
+                }
             }
             QSet<QString> addresses = identities + ownAddresses(source.get());
             withClient(id, source.get(), [=, this](ECalClient* client) {
@@ -907,6 +964,8 @@ private:
             g_signal_handlers_disconnect_by_data(connection.view.get(), this);
         connection.view.reset();
         connection.viewPending = false;
+        connection.viewReporting = 0;
+        connection.kept.reset();
         connection.viewStart = {};
         connection.viewEnd = {};
     }
@@ -959,7 +1018,12 @@ private:
         // Both are short calls to a backend that has just answered. Without the flag the
         // backend would first send every object of the window, which this layer never reads.
         e_cal_client_view_set_flags(view.get(), E_CAL_CLIENT_VIEW_FLAGS_NONE, nullptr);
-        e_cal_client_view_start(view.get(), nullptr);
+        GError* error = nullptr;
+        e_cal_client_view_start(view.get(), &error);
+        if (error)
+            g_error_free(error);
+        else
+            it->viewReporting = ++steps;
         it->view = std::move(view);
     }
 
@@ -969,6 +1033,7 @@ private:
         queuedReads.push_back(std::make_shared<CalendarRead>(CalendarRead {
             read,
             index,
+            id,
             GRef<ECalClient>(static_cast<ECalClient*>(g_object_ref(client))),
             start,
             end,
@@ -988,8 +1053,12 @@ private:
             ++readsInFlight;
             const Timeouts::Id limit = timeouts.after(limits.calendar, [weak = std::weak_ptr<CalendarRead>(state)] {
                 if (const auto alive = weak.lock())
-                    alive->settle(false);
+                    alive->settle({});
             });
+            state->issued = ++steps;
+            state->registryEpoch = registryEpoch;
+            if (const auto it = connections.find(state->calendarId); it != connections.end())
+                state->edits = it->second.edits;
             state->released = [worker = weak_from_this(), limit] {
                 const auto alive = worker.lock();
                 if (!alive)
@@ -1029,9 +1098,36 @@ private:
     static void onOccurrencesDone(gpointer data)
     {
         std::unique_ptr<PendingRead> read(static_cast<PendingRead*>(data));
-        read->state->settle(true);
-        if (const auto worker = read->worker.lock())
+        const auto worker = read->worker.lock();
+        CalendarRead& state = *read->state;
+        if (!state.settled) {
+            QList<StoreEvent> events = state.reader.takeEvents();
+            if (worker)
+                worker->keep(state, events);
+            state.settle(std::move(events));
+        }
+        if (worker)
             --worker->m_pendingCalls;
+    }
+
+    // A read may answer the next one when the calendar's view over the same window was
+    // reporting before the read was asked for, with no edit since: the backend handles a
+    // client's calls in order, so every later edit is reported. libecal does not say whether a
+    // read failed, only that it is over, and a failed read delivers nothing: a read that
+    // delivered nothing is not kept (it is cheap to repeat).
+    void keep(const CalendarRead& state, const QList<StoreEvent>& events)
+    {
+        if (stopping || state.reader.delivered() == 0 || state.registryEpoch != registryEpoch)
+            return;
+        const auto it = connections.find(state.calendarId);
+        if (it == connections.end())
+            return;
+        Connection& connection = it->second;
+        if (connection.client.get() != state.client.get() || connection.viewReporting == 0
+            || connection.viewReporting >= state.issued || connection.edits != state.edits
+            || connection.viewStart != state.start || connection.viewEnd != state.end)
+            return;
+        connection.kept = KeptRead { state.start, state.end, events };
     }
 
     Limits limits;
@@ -1052,6 +1148,10 @@ private:
     Timeouts::Id quiet = 0;
     bool objectsChanged = false;
     bool registryChanged = false;
+    bool reuseKeptReads = false;
+    quint64 registryEpoch = 0;
+    // Orders a view's start before the reads asked for after it.
+    quint64 steps = 0;
 
     std::map<QString, Connection> connections;
     std::deque<std::shared_ptr<CalendarRead>> queuedReads;
