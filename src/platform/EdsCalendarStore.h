@@ -13,9 +13,12 @@
 // come back there as values.
 //
 // Each calendar read is connected once and the connection kept; a view per read calendar over
-// the last read window reports edits (after a quiet period, as one change). Failures are quiet:
-// an unreachable registry lists no calendars, and a calendar that cannot be connected or read in
-// time is left out of that read and tried again at the next.
+// the last read window reports edits (after a quiet period, as one change). The read that
+// follows such a change reads again only the calendars whose views reported an edit and takes
+// the others' last answers for the same window; every other read reads every calendar.
+//
+// Failures are quiet: an unreachable registry lists no calendars, and a calendar that cannot be
+// connected or read in time is left out of that read and tried again at the next.
 //
 // This desktop has no per-application calendar permission, so access is always full.
 class EdsCalendarStore final : public CalendarStore

@@ -5,6 +5,7 @@
 //   calendar  UID  TITLE  PARENT|-  BACKEND  COLOR|-
 //   put       CALENDAR-UID            then a VCALENDAR, up to its END:VCALENDAR line
 //   remove    CALENDAR-UID  EVENT-UID
+//   forget    UID                     removes the calendar (or identity) from the registry
 // Its zones are added first; events are created, or replaced when they exist, and an
 // occurrence (with a RECURRENCE-ID) replaces that one occurrence.
 #include <QByteArray>
@@ -158,6 +159,15 @@ int main()
             if (!e_cal_client_remove_object_sync(client(fields.value(1)), fields.value(2).toUtf8().constData(), nullptr,
                     E_CAL_OBJ_MOD_ALL, E_CAL_OPERATION_FLAG_NONE, nullptr, &error))
                 fail("remove", error);
+        } else if (command == QLatin1String("forget")) {
+            if (ECalClient* known = clients.take(fields.value(1)))
+                g_object_unref(known);
+            ESource* source = e_source_registry_ref_source(registry, fields.value(1).toUtf8().constData());
+            if (!source)
+                fail("no such source", nullptr);
+            if (!e_source_remove_sync(source, nullptr, &error))
+                fail("forget", error);
+            g_object_unref(source);
         } else if (!command.isEmpty()) {
             fail("unknown command", nullptr);
         }

@@ -197,6 +197,79 @@ private slots:
         QCOMPARE(changed.count(), 1);
     }
 
+    // The read after an edit has it, and every other calendar's week as the store holds it:
+    // the calendars edited before, and those the registry added or removed, included.
+    void readsEveryEditAfterAChange()
+    {
+        EdsCalendarStore store(kLimits);
+        QSignalSpy changed(&store, &CalendarStore::changed);
+        const QStringList ids { "quillet-work", "quillet-side" };
+        const QStringList withExtra = ids + QStringList { "quillet-extra" };
+        const QList<StoreEvent> before = weekOf(store, ids);
+        QCOMPARE(weekOf(store, ids), before);
+        // The change may be reported before the helper has quit.
+        const auto edit = [&](const QString& script) {
+            changed.clear();
+            QString error;
+            if (!CalendarFixture::run(script, &error))
+                qWarning("%s", qPrintable(error));
+            return !changed.isEmpty() || changed.wait(60'000);
+        };
+        const auto idsOf = [](const QList<StoreEvent>& events, const QString& calendar) {
+            QStringList result;
+            for (const StoreEvent& event : events) {
+                if (event.calendarId == calendar)
+                    result.append(event.id);
+            }
+            return result;
+        };
+        const auto listed = [&](const QString& id) {
+            const QList<StoreCalendar> calendars = calendarsOf(store);
+            return std::any_of(calendars.begin(), calendars.end(), [&](const StoreCalendar& c) { return c.id == id; });
+        };
+        const QStringList work = idsOf(before, "quillet-work");
+        const QStringList side = idsOf(before, "quillet-side");
+        // After the late call, which began the day before.
+        QStringList workAndKickoff = work;
+        workAndKickoff.insert(1, "quillet-work/work-4");
+        auto cleanUp = qScopeGuard([] {
+            CalendarFixture::run(CalendarFixture::command({ "remove", "quillet-side", "side-4" }));
+            CalendarFixture::run(CalendarFixture::command({ "remove", "quillet-work", "work-4" }));
+            CalendarFixture::run(CalendarFixture::command({ "forget", "quillet-extra" }));
+        });
+
+        QVERIFY(edit(CalendarFixture::put("quillet-side",
+            CalendarFixture::event("side-4", "Side kickoff", ":20260325T000000Z", ":20260325T003000Z"))));
+        QList<StoreEvent> week = weekOf(store, ids);
+        QCOMPARE(idsOf(week, "quillet-work"), work);
+        QCOMPARE(idsOf(week, "quillet-side"), QStringList { "quillet-side/side-4" } + side);
+
+        QVERIFY(edit(CalendarFixture::put("quillet-work",
+            CalendarFixture::event("work-4", "Work kickoff", ":20260325T000000Z", ":20260325T003000Z"))));
+        week = weekOf(store, ids);
+        QCOMPARE(idsOf(week, "quillet-work"), workAndKickoff);
+        QCOMPARE(idsOf(week, "quillet-side"), QStringList { "quillet-side/side-4" } + side);
+
+        QVERIFY(edit(CalendarFixture::command({ "calendar", "quillet-extra", "Extra", "local-stub", "local", "-" })));
+        QTRY_VERIFY_WITH_TIMEOUT(listed("quillet-extra"), 60'000);
+        week = weekOf(store, withExtra);
+        QCOMPARE(idsOf(week, "quillet-extra"), QStringList {});
+        QCOMPARE(idsOf(week, "quillet-work"), workAndKickoff);
+        QVERIFY(edit(CalendarFixture::put(
+            "quillet-extra", CalendarFixture::event("extra", "Extra call", ":20260326T090000Z", ":20260326T093000Z"))));
+        week = weekOf(store, withExtra);
+        QCOMPARE(idsOf(week, "quillet-extra"), QStringList { "quillet-extra/extra" });
+        QCOMPARE(idsOf(week, "quillet-work"), workAndKickoff);
+        QCOMPARE(idsOf(week, "quillet-side"), QStringList { "quillet-side/side-4" } + side);
+
+        QVERIFY(edit(CalendarFixture::command({ "remove", "quillet-side", "side-4" })
+            + CalendarFixture::command({ "remove", "quillet-work", "work-4" })
+            + CalendarFixture::command({ "forget", "quillet-extra" })));
+        cleanUp.dismiss();
+        QTRY_VERIFY_WITH_TIMEOUT(!listed("quillet-extra"), 60'000);
+        QTRY_COMPARE_WITH_TIMEOUT(weekOf(store, withExtra), before, 60'000);
+    }
+
     // Work in flight when its caller or the whole store goes away is dropped: nothing reaches an
     // object that is gone, and the store's own thread ends without waiting for the backend.
     void dropsWorkWhoseReceiverIsGone_data()
