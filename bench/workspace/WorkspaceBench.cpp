@@ -154,7 +154,7 @@ double openToFirstPaint(AppServices& services, const QUuid& id, bool transcript 
     layout->setContentsMargins(0, 0, 0, 0);
     QElapsedTimer timer;
     timer.start();
-    auto* view = new MeetingDetailView(*services.store().meetingById(id), services);
+    auto* view = new MeetingDetailView(*services.store().meetingById(id), WorkspaceServices::of(services));
     if (!view->isLiveFace() && transcript)
         view->setShowTranscript(true);
     layout->addWidget(view);
@@ -193,7 +193,7 @@ void benchCpu(int seconds)
     window.resize(1120, 740);
     auto* layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* view = new MeetingDetailView(*meeting, *rig);
+    auto* view = new MeetingDetailView(*meeting, WorkspaceServices::of(*rig));
     layout->addWidget(view);
     auto* feed = view->findChild<TranscriptFeedView*>();
     window.show();

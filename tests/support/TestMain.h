@@ -9,6 +9,9 @@
 #ifdef QT_WIDGETS_LIB
 #include <QApplication>
 #endif
+#ifdef QT_GUI_LIB
+#include <QGuiApplication>
+#endif
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -63,6 +66,21 @@ inline void isolateHome()
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                                            \
             qputenv("QT_QPA_PLATFORM", "offscreen");                                                                   \
         QApplication app(argc, argv);                                                                                  \
+        TestObject tc;                                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
+    }
+#endif
+
+#ifdef QT_GUI_LIB
+// For code that reaches the desktop through Qt Gui alone (the clipboard), without widgets.
+#define QUILLET_GUI_TEST_MAIN(TestObject)                                                                              \
+    int main(int argc, char* argv[])                                                                                   \
+    {                                                                                                                  \
+        TestSupport::isolateHome();                                                                                    \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                                                            \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                                                   \
+        QGuiApplication app(argc, argv);                                                                               \
         TestObject tc;                                                                                                 \
         QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
         return QTest::qExec(&tc, argc, argv);                                                                          \

@@ -211,7 +211,7 @@ void MainContentView::showPageFor(const SidebarItem& item)
 
 QWidget* MainContentView::makeMeetingPage(Meeting& meeting)
 {
-    return new MeetingDetailView(meeting, m_services);
+    return new MeetingDetailView(meeting, WorkspaceServices::of(m_services));
 }
 
 void MainContentView::updateRecordingControls()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/EventLinks.h"
+#include "app/WorkspaceServices.h"
 #include "storage/Meeting.h"
 
 #include <QMessageBox>
@@ -9,14 +9,14 @@
 #include <memory>
 #include <optional>
 
-class AppServices;
 class EditorialLabel;
+class MeetingActionBar;
+class MeetingActions;
 class PillButton;
 class MeetingChatPanel;
 class MeetingChatService;
 class NotesEditor;
 class QBoxLayout;
-class QCheckBox;
 class QLabel;
 class QTextEdit;
 class QVBoxLayout;
@@ -30,6 +30,9 @@ class TranscriptionSession;
 // actions that regenerate, copy and share the summary. The main window makes one for each
 // selected meeting, so every piece of state here starts afresh with the selection; the work
 // a view starts (a regeneration, a delayed archive write) goes on without it.
+//
+// The commands are MeetingActions'; the header and the action bar are widgets of their own; the
+// two faces are built in MeetingFinishedFace.cpp and MeetingLiveFace.cpp.
 class MeetingDetailView final : public QWidget
 {
     Q_OBJECT
@@ -43,18 +46,19 @@ public:
     static constexpr double kMinimumPaneHeight = 44;
     static constexpr double kMaximumPaneHeight = 560;
 
-    MeetingDetailView(Meeting& meeting, AppServices& services, QWidget* parent = nullptr);
+    MeetingDetailView(Meeting& meeting, const WorkspaceServices& services, QWidget* parent = nullptr);
     ~MeetingDetailView() override;
 
     Meeting* meeting() const { return m_meeting; }
     MeetingChatService& chat() const { return *m_chat; }
+    MeetingActions& actions() const { return *m_actions; }
 
     bool isLiveFace() const { return m_liveFace; }
     Content content() const { return m_content; }
     DetailMode detailMode() const { return m_detailMode; }
-    bool isRegenerating() const { return m_isRegenerating; }
-    std::optional<QString> regenerateError() const { return m_regenerateError; }
-    bool isSharing() const { return m_isSharing; }
+    bool isRegenerating() const;
+    std::optional<QString> regenerateError() const;
+    bool isSharing() const;
     // The share alert on screen ("Link copied" or "Couldn't share"), if any.
     QMessageBox* shareAlert() const { return m_shareAlert; }
     // The live transcript pane's height: the setting shared by every meeting.
@@ -80,24 +84,19 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    class TitleField;
     class ResizeHandle;
     class Pane;
 
     void buildFace();
     QWidget* buildFinishedFace();
     QWidget* buildLiveFace();
-    QWidget* buildTitleAndMeta(QBoxLayout* into);
     QWidget* buildContentArea();
-    QWidget* buildActionBar();
     QWidget* buildLinkBanner();
     QWidget* buildTranscriptPane();
     void ensureChatPanel(QBoxLayout* into, int index);
     void ensureFinishedTranscript(QBoxLayout* into, int index);
 
     Content currentContent() const;
-    void updateTitle();
-    void updateMeta();
     void updateContent();
     void updateTranscriptionNotice();
     void updateActionBar();
@@ -114,17 +113,15 @@ private:
 
     void saveAndSchedule();
     void saveAndArchive();
-    void setRegenerating(bool regenerating);
-    void setRegenerateError(const std::optional<QString>& error);
-    void setSharing(bool sharing);
     void showShareConfirmation(const QString& url);
     void showShareError(const QString& message);
     void notesEdited(const QString& text);
 
     QPointer<Meeting> m_meeting;
-    AppServices& m_services;
+    const WorkspaceServices m_services;
     TranscriptionSession& m_session;
     std::unique_ptr<MeetingChatService> m_chat;
+    MeetingActions* m_actions;
 
     // View state.
     bool m_liveFace = false;
@@ -132,25 +129,11 @@ private:
     bool m_showChat = false;
     DetailMode m_detailMode = DetailMode::enhanced;
     Content m_content = Content::empty;
-    bool m_isSharing = false;
-    bool m_isRegenerating = false;
-    std::optional<QString> m_regenerateError;
-    std::optional<QString> m_shareURL;
-    std::optional<EventLinks::Offer> m_linkOffer;
-    bool m_titleFromField = false;
 
     // The face on screen and the parts the updates reach; null when the face has none.
     QVBoxLayout* m_layout;
     QWidget* m_face = nullptr;
     QBoxLayout* m_faceLayout = nullptr;
-    TitleField* m_title = nullptr;
-    EditorialLabel* m_dateLabel = nullptr;
-    EditorialLabel* m_durationLabel = nullptr;
-    QWidget* m_recordingStatus = nullptr;
-    QWidget* m_recordingDot = nullptr;
-    QWidget* m_pausedDot = nullptr;
-    EditorialLabel* m_recordingLabel = nullptr;
-    QCheckBox* m_autoStart = nullptr;
     QWidget* m_linkBanner = nullptr;
     QLabel* m_linkText = nullptr;
     NotesEditor* m_notes = nullptr;
@@ -166,7 +149,7 @@ private:
     QLabel* m_regenerateErrorLabel = nullptr;
     QLabel* m_transcriptionNotice = nullptr;
     PillButton* m_generateButton = nullptr;
-    QWidget* m_actionBar = nullptr;
+    MeetingActionBar* m_actionBar = nullptr;
     QWidget* m_transcriptPanel = nullptr;
     TranscriptFeedView* m_feed = nullptr;
     MeetingChatPanel* m_chatPanel = nullptr;

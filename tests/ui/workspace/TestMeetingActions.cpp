@@ -101,7 +101,7 @@ private slots:
     {
         AppRig rig;
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 2);
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.regenerate();
         QCOMPARE(view.regenerateError(),
             std::optional<QString>(QStringLiteral("Sign in or add a Tessra key in Settings to generate summaries.")));
@@ -111,7 +111,7 @@ private slots:
         // No transcript: nothing happens, silently.
         rig->account().setByoKey(QStringLiteral("tq-own"));
         Meeting& empty = addMeeting(*rig, QStringLiteral("Notes only"), 0);
-        MeetingDetailView emptyView(empty, *rig);
+        MeetingDetailView emptyView(empty, WorkspaceServices::of(*rig));
         emptyView.regenerate();
         QVERIFY(!emptyView.isRegenerating());
         QVERIFY(!emptyView.regenerateError());
@@ -153,7 +153,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 3);
         meeting.setTitleIsUserEdited(userNamed);
         rig->store().save();
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         LogCapture log;
 
@@ -188,7 +188,7 @@ private slots:
         answerSummaries(rig.provider, completion(QStringLiteral("New title")), completion(QStringLiteral("Summary")));
         rig.provider.hold("POST", kChatPath);
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Doomed"), 2);
-        auto view = std::make_unique<MeetingDetailView>(meeting, *rig);
+        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
         view->regenerate();
         QTRY_COMPARE(rig.provider.heldCount(), 2);
 
@@ -232,7 +232,7 @@ private slots:
             FakeHttpServer::Reply::json(200, "{\"id\":\"s1\",\"url\":\"https://quillet.app/s/8f3k2\"}"));
         Meeting& meeting = addMeeting(*rig, QString(), 2);
         meeting.setSummary(QStringLiteral("## Plan"));
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
 
@@ -304,7 +304,7 @@ private slots:
         rig.cloud.on("POST", "/v1/shares", reply);
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 1);
         meeting.setSummary(QStringLiteral("Done."));
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         view.shareMeeting();
         QTRY_VERIFY(view.shareAlert());
@@ -342,7 +342,7 @@ private slots:
         AppRig rig;
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), segments);
         meeting.setSummary(summary);
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QCOMPARE(part(view, "copySummaryButton")->isEnabled(), summary.has_value());
         QCOMPARE(part(view, "copyTranscriptButton")->isEnabled(), segments > 0);
@@ -394,7 +394,7 @@ private slots:
     {
         AppRig rig({ .steppedDelays = true });
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 0);
-        auto view = std::make_unique<MeetingDetailView>(meeting, *rig);
+        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
         view->show();
         auto* notes = view->findChild<NotesEditor*>(QStringLiteral("notesEditor"));
         notes->setFocus();
@@ -413,7 +413,7 @@ private slots:
         AppRig rig({ .steppedDelays = true });
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 1);
         rig->archiver().archive(MeetingArchiver::Snapshot(meeting));
-        auto view = std::make_unique<MeetingDetailView>(meeting, *rig);
+        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
         view->show();
         auto* notes = view->findChild<NotesEditor*>(QStringLiteral("notesEditor"));
         notes->setFocus();

@@ -2,6 +2,7 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
+#include "support/OneEventLinks.h"
 #include "support/TestMain.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/workspace/MeetingChatPanel.h"
@@ -17,26 +18,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// The calendar as the banner sees it: one event, offered to unlinked, undismissed quick notes.
-class OneEventLinks final : public EventLinks
-{
-public:
-    std::optional<Offer> candidate(const Meeting& meeting) const override
-    {
-        if (meeting.calendarEventId() || meeting.linkBannerDismissed())
-            return std::nullopt;
-        return Offer { QStringLiteral("evt-7"), QStringLiteral("Design review") };
-    }
-    void link(Meeting& meeting, const Offer& offer) override
-    {
-        linked.append(offer.eventId);
-        meeting.setCalendarEventId(offer.eventId);
-        meeting.setSource(QStringLiteral("calendar"));
-        meeting.setTitle(offer.title);
-    }
-    QStringList linked;
-};
 
 Meeting& addMeeting(AppServices& services, const QString& title = QStringLiteral("Sync"))
 {
@@ -123,7 +104,7 @@ private slots:
         meeting.setSummary(summary);
         meeting.setUserNotes(notes);
         addSegments(meeting, segments);
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.resize(1120, 740);
         view.show();
 
@@ -145,7 +126,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setSummary(QStringLiteral("We agreed."));
         meeting.setUserNotes(QStringLiteral("mine"));
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(shown(view, "summary"));
         QVERIFY(!shown(view, "notesEditor"));
@@ -160,7 +141,7 @@ private slots:
         AppRig rig;
         Meeting& meeting = addMeeting(*rig);
         meeting.setIsRecording(true);
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.resize(1120, 900); // room for the whole chat panel
         view.show();
         QVERIFY(view.isLiveFace());
@@ -181,7 +162,7 @@ private slots:
     {
         AppRig rig;
         Meeting& meeting = addMeeting(*rig, QString());
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         auto* title = part<QTextEdit>(view, "titleField");
@@ -213,7 +194,7 @@ private slots:
         AppRig rig;
         Meeting& meeting = addMeeting(*rig);
         meeting.setIsRecording(true);
-        auto view = std::make_unique<MeetingDetailView>(meeting, *rig);
+        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
         view->resize(1120, 900);
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view.get()));
@@ -247,7 +228,7 @@ private slots:
         // One height for every meeting.
         Meeting& other = addMeeting(*rig);
         other.setIsRecording(true);
-        view = std::make_unique<MeetingDetailView>(other, *rig);
+        view = std::make_unique<MeetingDetailView>(other, WorkspaceServices::of(*rig));
         view->show();
         QCOMPARE(view->transcriptHeight(), 44.0);
         QCOMPARE(part(*view, "transcriptPane")->height(), 44);
@@ -273,7 +254,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setDuration(seconds);
         const LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QCOMPARE(part<QLabel>(view, "dateLabel")->text(), QStringLiteral("MAR 5, 2026, 2:30 PM"));
         QCOMPARE(::shown(view, "durationLabel"), !shown.isEmpty());
@@ -307,7 +288,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setScheduledStart(QDateTime(QDate(2026, 3, 20), QTime(11, 15, 42)));
         rig->store().save();
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QCOMPARE(part<QLabel>(view, "dateLabel")->text(), date);
         QVERIFY(shown(view, "autoStartBox"));
@@ -335,7 +316,7 @@ private slots:
         meeting.setScheduledStart(start);
         meeting.setIsRecording(recording);
         rig->store().save();
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QCOMPARE(shown(view, "autoStartBox"), offered);
         if (!offered)
@@ -352,7 +333,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setUserNotes(QStringLiteral("loaded"));
         rig->store().save();
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         auto* notes = part<NotesEditor>(view, "notesEditor");
@@ -381,7 +362,7 @@ private slots:
         AppRig rig({ .eventLinks = &links });
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Quick note"));
         Meeting& other = addMeeting(*rig, QStringLiteral("Another note"));
-        auto view = std::make_unique<MeetingDetailView>(meeting, *rig);
+        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
         view->show();
         QVERIFY(shown(*view, "linkBanner"));
         bool textShown = false;
@@ -398,7 +379,7 @@ private slots:
         rig->archiver().idle().waitForFinished();
         QVERIFY(QFile::exists(rig.archiveRoot() + QStringLiteral("/index.json")));
 
-        view = std::make_unique<MeetingDetailView>(other, *rig);
+        view = std::make_unique<MeetingDetailView>(other, WorkspaceServices::of(*rig));
         view->show();
         part<QAbstractButton>(*view, "dismissLinkButton")->click();
         QVERIFY(other.linkBannerDismissed());
@@ -410,7 +391,7 @@ private slots:
     {
         AppRig rig;
         Meeting& meeting = addMeeting(*rig);
-        MeetingDetailView view(meeting, *rig);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(!shown(view, "linkBanner"));
     }

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "ui/workspace/MeetingDetailView.h"
+
+#include <QString>
+#include <QVariantAnimation>
+#include <QWidget>
+
+class QLayout;
+
+// The pieces the files of a meeting's workspace share: its measures and its small widgets.
+namespace MeetingDetailParts {
+
+inline constexpr int kColumnWidth = 660;
+inline constexpr int kFinishedTranscriptHeight = 260;
+inline constexpr int kFinishedChatMinimum = 320;
+inline constexpr int kLiveChatHeight = 280;
+inline constexpr double kExpandedPaneHeight = 240;
+inline constexpr double kCollapseThreshold = 60;
+// What the panels leave of a page however small it is: the live notes (their status line and a
+// few lines of text) and the finished face's scrolling column.
+inline constexpr int kLiveNotesMinimum = 120;
+inline constexpr int kReadingMinimum = 120;
+
+inline const QString kWriteYourNotes = QStringLiteral("Write your notes…");
+
+// A widget holding `content` at most 660 wide: at the leading edge of the full width, or
+// centred in it. The padding lies inside the 660.
+QWidget* readingColumn(QLayout* content, const QMargins& padding, bool centred);
+
+QColor dividerTint(const QPalette& palette);
+
+// A one-point rule in a tint of the window text.
+class Rule final : public QWidget
+{
+public:
+    explicit Rule(QColor (*tint)(const QPalette&), QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QColor (*m_tint)(const QPalette&);
+};
+
+// The grey dot that stands for a paused recording.
+class PausedDot final : public QWidget
+{
+public:
+    explicit PausedDot(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+} // namespace MeetingDetailParts
+
+// The live transcript pane, whose height follows the stored setting, animated on the
+// collapse toggle; the finished transcript sits in one too.
+class MeetingDetailView::Pane final : public QWidget
+{
+public:
+    explicit Pane(QWidget* parent);
+
+    void setPaneHeight(double height, bool animated);
+    bool isAnimating() const { return m_animation.state() == QAbstractAnimation::Running; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QVariantAnimation m_animation;
+};

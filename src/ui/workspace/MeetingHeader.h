@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+class Clock;
+class EditorialLabel;
+class Meeting;
+class ModelContext;
+class QCheckBox;
+class TranscriptionSession;
+
+// The top of a meeting's workspace: the title, edited in place, above the meta row with the
+// date, the length, the recording state and the offer to start recording by itself. Both faces
+// of the workspace have one; `spacing` is the face's own, between the title and the row.
+class MeetingHeader final : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(MeetingHeader)
+
+public:
+    MeetingHeader(Meeting& meeting, TranscriptionSession& session, const Clock& clock, ModelContext& store, int spacing,
+        QWidget* parent = nullptr);
+    ~MeetingHeader() override;
+
+private:
+    class TitleField;
+
+    void updateTitle();
+    void updateMeta();
+
+    QPointer<Meeting> m_meeting;
+    TranscriptionSession& m_session;
+    const Clock& m_clock;
+    ModelContext& m_store;
+    bool m_titleFromField = false;
+
+    TitleField* m_title;
+    EditorialLabel* m_dateLabel;
+    EditorialLabel* m_durationLabel;
+    QWidget* m_recordingStatus;
+    QWidget* m_recordingDot;
+    QWidget* m_pausedDot;
+    EditorialLabel* m_recordingLabel;
+    QCheckBox* m_autoStart;
+};
