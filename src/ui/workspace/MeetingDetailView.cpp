@@ -438,8 +438,6 @@ MeetingDetailView::MeetingDetailView(Meeting& meeting, AppServices& services, QW
     connect(&meeting, &Meeting::titleChanged, this, [this] {
         if (!m_titleFromField)
             updateTitle();
-        // Every change is saved and archived, whoever made it.
-        saveAndSchedule();
     });
     connect(&meeting, &Meeting::userNotesChanged, this, [this] {
         if (m_notes && m_meeting && m_notes->text() != m_meeting->userNotes())
@@ -580,7 +578,6 @@ QWidget* MeetingDetailView::buildTitleAndMeta(QBoxLayout* into)
         if (!m_meeting || checked == m_meeting->autoStartEnabled())
             return;
         m_meeting->setAutoStartEnabled(checked);
-        m_services.store().save();
     });
     meta->addWidget(m_dateLabel);
     meta->addWidget(m_durationLabel);
@@ -734,11 +731,8 @@ void MeetingDetailView::ensureChatPanel(QBoxLayout* into, int index)
 {
     if (m_chatPanel || !m_meeting)
         return;
-    const ModelContextBox save { [view = QPointer<MeetingDetailView>(this)] {
-        if (view)
-            view->saveAndArchive();
-    } };
-    m_chatPanel = new MeetingChatPanel(*m_meeting, *m_chat, save, m_services.settings(), &m_services.urlOpener());
+    m_chatPanel = new MeetingChatPanel(
+        *m_meeting, *m_chat, m_services.chatSaving(), m_services.settings(), &m_services.urlOpener());
     m_chatPanel->setObjectName(QStringLiteral("chatPanel"));
     into->insertWidget(index, m_chatPanel);
     fitPanels();
@@ -781,7 +775,6 @@ QWidget* MeetingDetailView::buildLinkBanner()
         if (!m_meeting || !m_linkOffer)
             return;
         m_services.eventLinks().link(*m_meeting, *m_linkOffer);
-        saveAndArchive();
         updateLinkBanner();
     });
     row->addWidget(link);
@@ -791,7 +784,6 @@ QWidget* MeetingDetailView::buildLinkBanner()
         if (!m_meeting)
             return;
         m_meeting->setLinkBannerDismissed(true);
-        m_services.store().save();
     });
     row->addWidget(dismiss);
     return m_linkBanner;
@@ -1245,29 +1237,6 @@ void MeetingDetailView::notesEdited(const QString& text)
     if (!m_meeting)
         return;
     m_meeting->setUserNotes(text);
-    saveAndSchedule();
-}
-
-void MeetingDetailView::saveAndSchedule()
-{
-    if (!m_meeting)
-        return;
-    m_services.store().save();
-    scheduleArchive();
-}
-
-void MeetingDetailView::saveAndArchive()
-{
-    if (!m_meeting)
-        return;
-    m_services.store().save();
-    m_services.archiver().archive(MeetingArchiver::Snapshot(*m_meeting));
-}
-
-void MeetingDetailView::scheduleArchive()
-{
-    if (m_meeting)
-        m_services.archiveDebouncer().schedule(*m_meeting);
 }
 
 void MeetingDetailView::setRegenerating(bool regenerating)

@@ -66,8 +66,6 @@ public:
     void shareMeeting();
     void copySummary();
     void copyTranscript();
-    // Writes the meeting to the archive 0.9 s after the last call.
-    void scheduleArchive();
 
     void setDetailMode(DetailMode mode);
     void setShowTranscript(bool show);
@@ -112,8 +110,6 @@ private:
     double maximumPaneHeight() const;
     double shownPaneHeight(double stored) const;
 
-    void saveAndSchedule();
-    void saveAndArchive();
     void setRegenerating(bool regenerating);
     void setRegenerateError(const std::optional<QString>& error);
     void setSharing(bool sharing);
