@@ -270,7 +270,6 @@ void benchPublicationWork(int runs)
         return;
     }
     TempStore meetings;
-    MarkdownArchiver archiver(dir.filePath(QStringLiteral("QuilletNotes")));
     const QList<CalendarService::EventInfo> events = service.events();
     for (int i = 0; i < kLinked; ++i)
         MeetingFactory::noteForEvent(events[i * (kEvents / kLinked)], meetings.context());
@@ -285,7 +284,7 @@ void benchPublicationWork(int runs)
         QElapsedTimer elapsed;
         const double started = threadCpuMs();
         elapsed.start();
-        MeetingFactory::syncTitles(service, meetings.context(), archiver);
+        MeetingFactory::syncTitles(service, meetings.context());
         reminders.reschedule();
         center.requestAuthorization([&](bool) { loop.quit(); });
         loop.exec();

@@ -13,6 +13,8 @@
 #include "storage/Meeting.h"
 #include "archive/MeetingImporter.h"
 
+#include <QPointer>
+
 QString AppServices::Config::defaultStoreFile()
 {
     return QuilletStore::storeFilePath();
@@ -55,6 +57,7 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_store(std::move(store))
     , m_archiver(config.archiveRoot)
     , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
+    , m_archiveSync(*m_store, m_archiveDebouncer)
     , m_archiveRemovals(m_archiver, *m_store)
     , m_saveHealth(*m_store, m_scheduler)
     , m_keychain(*m_secretStore.service)
@@ -66,9 +69,9 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_notifications(*m_notificationServer.service, m_clock, nullptr, config.notificationRecheckInterval)
     , m_mixer(m_microphone, m_systemAudio)
     , m_sounds(*m_cuePlayer.service)
-    , m_summarizer([this] { return m_account.modelCredentials(); }, m_archiver)
+    , m_summarizer([this] { return m_account.modelCredentials(); })
     , m_session(m_settings, TranscriptionSession::ModelAccess::of(m_account), m_mixer, *m_microphonePermission.service,
-          m_sounds, m_archiver, m_summarizer, m_clock)
+          m_sounds, m_summarizer, m_clock)
     , m_googleOAuth(m_network, *m_urlOpener.service, m_clock, config.google)
     , m_googleAPI(m_network, config.google.calendarBase)
     , m_google(m_googleOAuth, m_googleAPI, m_keychain, m_settings, m_clock)
@@ -85,7 +88,7 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_calendarHooks([&]() -> Chosen<CalendarHooks> {
         if (config.calendarHooks)
             return { nullptr, config.calendarHooks };
-        auto hooks = std::make_unique<CalendarServiceHooks>(m_calendar, m_reminders, m_autoStart, m_archiver);
+        auto hooks = std::make_unique<CalendarServiceHooks>(m_calendar, m_reminders, m_autoStart);
         CalendarHooks* service = hooks.get();
         return { std::move(hooks), service };
     }())
@@ -98,9 +101,14 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     QObject::connect(&m_google, &GoogleCalendarService::eventsOutdated, &m_calendar, &CalendarService::refreshGoogle);
     m_microphone.setCaptureEnabled(config.capture);
     m_systemAudio.setCaptureEnabled(config.capture);
+    m_store->commitChangesWith(&m_scheduler);
 }
 
-AppServices::~AppServices() = default;
+AppServices::~AppServices()
+{
+    // Nothing typed is lost when the application closes between an edit and its commit.
+    m_store->save();
+}
 
 QStringList AppServices::redirectSchemes(const Config& config)
 {
@@ -127,6 +135,14 @@ void AppServices::runWindowTasks()
     m_account.refresh();
     MeetingImporter::runIfNeeded(*m_store, m_clock, m_config.importFolder);
     m_updateChecker.check();
+}
+
+ModelContextBox AppServices::chatSaving()
+{
+    return { [store = QPointer<ModelContext>(m_store.get())] {
+        if (store)
+            store->save();
+    } };
 }
 
 std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent)

@@ -18,6 +18,7 @@
 #include "calendar/GoogleCalendarService.h"
 #include "calendar/GoogleOAuth.h"
 #include "calendar/MeetingReminders.h"
+#include "chat/ModelContextBox.h"
 #include "platform/CalendarStore.h"
 #include "platform/CuePlayer.h"
 #include "platform/DesktopSettingsOpener.h"
@@ -29,6 +30,7 @@
 #include "platform/UrlRouter.h"
 #include "archive/ArchiveDebouncer.h"
 #include "archive/ArchiveRemovals.h"
+#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 #include "storage/SaveHealth.h"
@@ -104,8 +106,8 @@ public:
     // Opens the store and makes every service; nothing when the store cannot be opened (the
     // reason is in `error`: the application cannot run without its store).
     static std::unique_ptr<AppServices> open(const Config& config, QString* error);
-    // Destroys the services in the reverse order: the session stops any recording, the
-    // archiver writes what it was handed, then the store closes.
+    // Commits the store's pending changes, then destroys the services in the reverse order: the
+    // session stops any recording, the archiver writes what it was handed, then the store closes.
     ~AppServices();
 
     // The schemes besides "quillet" that the application's URLs may come in: the Google
@@ -127,11 +129,16 @@ public:
 
     // A chat service for one meeting view (each view has its own).
     std::unique_ptr<MeetingChatService> makeChatService(QObject* parent = nullptr);
+    // What saving means for a chat: the question and the answer are committed, and so archived,
+    // as soon as each is added, even once the view that asked has gone.
+    ModelContextBox chatSaving();
 
     const Clock& clock() const { return m_clock; }
     Settings& settings() { return m_settings; }
     ModelContext& store() { return *m_store; }
     MeetingArchiver& archiver() { return m_archiver; }
+    // The folder the archive writes to.
+    QString archiveRoot() const { return m_archiver.archiveRoot(); }
     // The delayed archive writes of edits, one pending write per meeting.
     ArchiveDebouncer& archiveDebouncer() { return m_archiveDebouncer; }
     // Whether the store's saves go through; failed ones are tried again until they do.
@@ -194,6 +201,8 @@ private:
     MarkdownArchiver m_archiver;
     // Destroyed before the archiver, to which it hands its pending writes.
     ArchiveDebouncer m_archiveDebouncer;
+    // Feeds the debouncer from the store's changes; goes before it.
+    ArchiveSync m_archiveSync;
     ArchiveRemovals m_archiveRemovals;
     SaveHealth m_saveHealth;
     Keychain m_keychain;

@@ -19,13 +19,12 @@ std::optional<CalendarHooks::EventMeeting> CalendarHooks::meetingForEvent(const 
     return std::nullopt;
 }
 
-CalendarServiceHooks::CalendarServiceHooks(CalendarService& service, MeetingReminders& reminders,
-    AutoStartScheduler& autoStart, MeetingArchiver& archiver, QObject* parent)
+CalendarServiceHooks::CalendarServiceHooks(
+    CalendarService& service, MeetingReminders& reminders, AutoStartScheduler& autoStart, QObject* parent)
     : CalendarHooks(parent)
     , m_service(service)
     , m_reminders(reminders)
     , m_autoStart(autoStart)
-    , m_archiver(archiver)
 {
     connect(&service, &CalendarService::eventsChanged, this, &CalendarHooks::eventsPublished);
     connect(&reminders, &MeetingReminders::bringToFrontRequested, this, &CalendarHooks::mainWindowRequested);
@@ -50,7 +49,7 @@ void CalendarServiceHooks::startAutoStart(ModelContext& context)
 void CalendarServiceHooks::syncTitles(ModelContext& context)
 {
     // Called on the publication itself, so the service already lists the events just published.
-    MeetingFactory::syncTitles(m_service, context, m_archiver);
+    MeetingFactory::syncTitles(m_service, context);
 }
 
 std::optional<CalendarHooks::EventMeeting> CalendarServiceHooks::meetingForEvent(

@@ -9,7 +9,6 @@
 class AutoStartScheduler;
 class CalendarService;
 class Meeting;
-class MeetingArchiver;
 class MeetingReminders;
 class ModelContext;
 struct NotificationResponse;
@@ -64,7 +63,7 @@ class CalendarServiceHooks final : public CalendarHooks
 
 public:
     CalendarServiceHooks(CalendarService& service, MeetingReminders& reminders, AutoStartScheduler& autoStart,
-        MeetingArchiver& archiver, QObject* parent = nullptr);
+        QObject* parent = nullptr);
 
     void handleNotificationResponse(const NotificationResponse& response) override;
     void activateReminders() override;
@@ -76,5 +75,4 @@ private:
     CalendarService& m_service;
     MeetingReminders& m_reminders;
     AutoStartScheduler& m_autoStart;
-    MeetingArchiver& m_archiver;
 };

@@ -202,8 +202,6 @@ void MeetingActions::linkToEvent()
     if (!m_meeting || !m_linkOffer)
         return;
     m_services.eventLinks.link(*m_meeting, *m_linkOffer);
-    m_services.store.save();
-    m_services.archiver.archive(MeetingArchiver::Snapshot(*m_meeting));
     updateLinkOffer();
 }
 
@@ -212,5 +210,4 @@ void MeetingActions::dismissLinkBanner()
     if (!m_meeting)
         return;
     m_meeting->setLinkBannerDismissed(true);
-    m_services.store.save();
 }

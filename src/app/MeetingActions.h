@@ -41,7 +41,6 @@ public:
     struct Services
     {
         ModelContext& store;
-        MeetingArchiver& archiver;
         AccountService& account;
         MeetingSummarizer& summarizer;
         QuilletCloud& cloud;

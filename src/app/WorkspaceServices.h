@@ -1,12 +1,12 @@
 #pragma once
 
 #include "app/MeetingActions.h"
+#include "chat/ModelContextBox.h"
 
 #include <functional>
 #include <memory>
 
 class AppServices;
-class ArchiveDebouncer;
 class Clock;
 class MeetingChatService;
 class Scheduler;
@@ -23,9 +23,8 @@ struct WorkspaceServices
     const Clock& clock;
     Scheduler& scheduler;
     TranscriptionSession& session;
-    MeetingArchiver& archiver;
-    // The delayed archive writes of edits.
-    ArchiveDebouncer& archiveDebouncer;
+    // What saving means for the chat: the store commits at once.
+    ModelContextBox chatSaving;
     UrlOpener& urlOpener;
     AccountService& account;
     MeetingSummarizer& summarizer;
@@ -37,6 +36,6 @@ struct WorkspaceServices
 
     MeetingActions::Services actions() const
     {
-        return { store, archiver, account, summarizer, cloud, eventLinks, urlOpener };
+        return { store, account, summarizer, cloud, eventLinks, urlOpener };
     }
 };

@@ -1,5 +1,6 @@
 #include "archive/ArchiveDebouncer.h"
 
+#include "archive/MeetingArchiver.h"
 #include "platform/Scheduler.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
@@ -27,7 +28,7 @@ void ArchiveDebouncer::schedule(const Meeting& meeting)
 {
     const QUuid id = meeting.id();
     const quint64 edit = ++m_edits;
-    m_pending.insert(id, Pending { MeetingArchiver::Snapshot(meeting), edit });
+    m_pending.insert(id, Pending { MeetingSnapshot(meeting), edit });
     m_scheduler.schedule(kDelay, this, [this, id, edit] { fire(id, edit); });
 }
 
@@ -37,7 +38,7 @@ void ArchiveDebouncer::fire(const QUuid& meetingId, quint64 edit)
     // A later edit took its place, or the write was dropped or already made.
     if (found == m_pending.end() || found->edit != edit)
         return;
-    const MeetingArchiver::Snapshot snapshot = found->snapshot;
+    const MeetingSnapshot snapshot = found->snapshot;
     m_pending.erase(found);
     m_archiver.archive(snapshot);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/MeetingArchiver.h"
+#include "archive/MeetingSnapshot.h"
 
 #include <QHash>
 #include <QObject>
@@ -8,13 +8,15 @@
 #include <chrono>
 
 class Meeting;
+class MeetingArchiver;
 class ModelContext;
 class Scheduler;
 
-// Writes edits (a title, the notes) to the archive a short while after the last one, so that
-// typing does not write the file at every key: one pending write per meeting, carrying the
-// meeting as it was at its newest edit. It belongs to the application rather than to a view,
-// so an edit made just before another meeting is selected is still written. A pending write
+// Writes changes (a title, the notes, a transcript) to the archive a short while after the
+// last one, so that typing does not write the file at every key: one pending write per
+// meeting, carrying the meeting as it was at its newest change. ArchiveSync feeds it from the
+// store and hands every pending write over at each save. It belongs to the application rather
+// than to a view, so an edit made just before another meeting is selected is still written. A pending write
 // is dropped when its meeting leaves the store (the file must not come back after a delete),
 // and every pending write is handed over at once when the application quits or this object
 // goes. Main thread only.
@@ -40,7 +42,7 @@ public:
 private:
     struct Pending
     {
-        MeetingArchiver::Snapshot snapshot;
+        MeetingSnapshot snapshot;
         quint64 edit = 0;
     };
 

@@ -149,7 +149,7 @@ QString slugify(const QString& title)
     return slug;
 }
 
-QString fileName(const MeetingArchiver::Snapshot& snapshot)
+QString fileName(const MeetingSnapshot& snapshot)
 {
     const QString stamp = snapshot.date.toLocalTime().toString(QStringLiteral("yyyy-MM-dd-HHmm"));
     const QString extension = QStringLiteral(".md");
@@ -185,7 +185,7 @@ QString singleLineTitle(const QString& title)
     return line;
 }
 
-QString turnLine(const MeetingArchiver::Snapshot::Turn& turn)
+QString turnLine(const MeetingSnapshot::Turn& turn)
 {
     const qint64 seconds = wholeSeconds(turn.timestamp);
     return QString::asprintf(
@@ -193,7 +193,7 @@ QString turnLine(const MeetingArchiver::Snapshot::Turn& turn)
         + turn.label + QStringLiteral(":** ") + turn.text;
 }
 
-QByteArray markdown(const MeetingArchiver::Snapshot& snapshot)
+QByteArray markdown(const MeetingSnapshot& snapshot)
 {
     const QString title = singleLineTitle(snapshot.title);
     QString escapedTitle = title;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/MeetingArchiver.h"
+#include "archive/MeetingSnapshot.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -35,7 +35,7 @@ constexpr qsizetype kIdSuffixBytes = 9;
 
 // "yyyy-MM-dd-HHmm[-slug].md" in the local time zone. The slug is cut between user-perceived
 // characters so that the name, with an identifier suffix, stays within kMaxFileNameBytes.
-QString fileName(const MeetingArchiver::Snapshot& snapshot);
+QString fileName(const MeetingSnapshot& snapshot);
 
 // The year folder name: the local year of the date.
 QString yearFolder(const QDateTime& date);
@@ -44,9 +44,9 @@ QString yearFolder(const QDateTime& date);
 QString singleLineTitle(const QString& title);
 
 // "[mm:ss] **label:** text"
-QString turnLine(const MeetingArchiver::Snapshot::Turn& turn);
+QString turnLine(const MeetingSnapshot::Turn& turn);
 
 // The whole file, UTF-8, LF line ends, final LF.
-QByteArray markdown(const MeetingArchiver::Snapshot& snapshot);
+QByteArray markdown(const MeetingSnapshot& snapshot);
 
 } // namespace ArchiveMarkdown

@@ -36,7 +36,7 @@ QString ArchiveWriter::indexFilePath() const
     return m_root + u'/' + kIndexFileName;
 }
 
-std::optional<QString> ArchiveWriter::archive(const MeetingArchiver::Snapshot& snapshot) const
+std::optional<QString> ArchiveWriter::archive(const MeetingSnapshot& snapshot) const
 {
     if (auto refused = unsafeWriteTarget(kIndexFileName))
         return refused;
@@ -61,7 +61,7 @@ std::optional<QString> ArchiveWriter::archive(const MeetingArchiver::Snapshot& s
     return std::nullopt;
 }
 
-int ArchiveWriter::backfill(const QList<MeetingArchiver::Snapshot>& snapshots) const
+int ArchiveWriter::backfill(const QList<MeetingSnapshot>& snapshots) const
 {
     if (unsafeWriteTarget(kIndexFileName))
         return 0;
@@ -161,7 +161,7 @@ void ArchiveWriter::removeLeftoverTemporaryFiles() const
     }
 }
 
-std::optional<QString> ArchiveWriter::archiveInto(const MeetingArchiver::Snapshot& snapshot, ArchiveIndex& index) const
+std::optional<QString> ArchiveWriter::archiveInto(const MeetingSnapshot& snapshot, ArchiveIndex& index) const
 {
     const QString year = ArchiveMarkdown::yearFolder(snapshot.date);
     const QString id = ArchiveMarkdown::idString(snapshot.id);

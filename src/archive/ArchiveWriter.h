@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/MeetingArchiver.h"
+#include "archive/MeetingSnapshot.h"
 
 #include <QList>
 #include <QSet>
@@ -21,12 +21,12 @@ public:
     // Writes the meeting's file and index entry; a file under an earlier name is deleted once
     // the index lists the new one. Returns a description of the failure, in which case the
     // index is unchanged and any earlier file of the meeting is kept.
-    std::optional<QString> archive(const MeetingArchiver::Snapshot& snapshot) const;
+    std::optional<QString> archive(const MeetingSnapshot& snapshot) const;
 
     // Archives every snapshot the index does not hold yet, reading the index once and
     // saving it every 100 files and at the end. Failures are skipped (a failed index write is
     // logged). Returns files written.
-    int backfill(const QList<MeetingArchiver::Snapshot>& snapshots) const;
+    int backfill(const QList<MeetingSnapshot>& snapshots) const;
 
     // Drops the meeting's entry and deletes its file; an unknown identifier changes nothing.
     // Returns the failure when the index could not be written (the entry is then still listed).
@@ -46,7 +46,7 @@ public:
     QString indexFilePath() const;
 
 private:
-    std::optional<QString> archiveInto(const MeetingArchiver::Snapshot& snapshot, ArchiveIndex& index) const;
+    std::optional<QString> archiveInto(const MeetingSnapshot& snapshot, ArchiveIndex& index) const;
     // Why a write to `relativePath` must not happen, or std::nullopt when it may.
     std::optional<QString> unsafeWriteTarget(const QString& relativePath) const;
     // Index paths come from a file the user can edit: only markdown files inside the archive

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "archive/MeetingSnapshot.h"
+
 #include <QDateTime>
 #include <QFuture>
 #include <QList>
@@ -26,37 +28,7 @@ class MeetingArchiver
 
 public:
     // A plain copy of a meeting, safe to hand to another thread.
-    struct Snapshot
-    {
-        struct Turn
-        {
-            QString label;
-            double timestamp = 0;
-            QString text;
-            bool operator==(const Turn&) const = default;
-        };
-        struct ChatEntry
-        {
-            QString role;
-            QString text;
-            bool operator==(const ChatEntry&) const = default;
-        };
-
-        QUuid id;
-        QString title;
-        QDateTime date;
-        double duration = 0;
-        std::optional<QString> summary;
-        QString userNotes;
-        QList<Turn> turns;
-        QList<ChatEntry> chat;
-
-        Snapshot() = default;
-        // Main thread only: reads the meeting and its segments and chat messages.
-        explicit Snapshot(const Meeting& meeting);
-
-        bool operator==(const Snapshot&) const = default;
-    };
+    using Snapshot = MeetingSnapshot;
 
     MeetingArchiver() = default;
     virtual ~MeetingArchiver() = default;

@@ -1,7 +1,6 @@
 #include "calendar/MeetingFactory.h"
 
 #include "storage/Meeting.h"
-#include "archive/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 
 #include <QHash>
@@ -98,7 +97,7 @@ std::optional<CalendarService::EventInfo> linkCandidate(const Meeting& meeting, 
     return best ? std::optional(*best) : std::nullopt;
 }
 
-void syncTitles(const CalendarService& calendar, ModelContext& context, MeetingArchiver& archiver)
+void syncTitles(const CalendarService& calendar, ModelContext& context)
 {
     const QList<CalendarService::EventInfo> events = calendar.events();
     // Runs at every publication, over every linked meeting: one look-up each, not a walk.
@@ -129,7 +128,6 @@ void syncTitles(const CalendarService& calendar, ModelContext& context, MeetingA
         if (title.isEmpty() || title == meeting->title())
             continue;
         meeting->setTitle(title);
-        archiver.archive(MeetingArchiver::Snapshot(*meeting));
         changed = true;
     }
     if (changed)

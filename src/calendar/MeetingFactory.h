@@ -7,7 +7,6 @@
 #include <optional>
 
 class Meeting;
-class MeetingArchiver;
 class ModelContext;
 
 // Ties stored meetings to calendar events: the meeting of an event (found, or made with the
@@ -29,10 +28,10 @@ void applyContext(const CalendarService::EventInfo& event, Meeting& meeting);
 std::optional<CalendarService::EventInfo> linkCandidate(const Meeting& meeting, const CalendarService& calendar);
 
 // Brings linked meetings in step with the listed events: the title (unless the user named the
-// meeting, or the event's is blank), archived when it changed, and the scheduled times of
+// meeting, or the event's is blank), and the scheduled times of
 // meetings whose automatic start has not fired yet, so that it follows a moved event. Saves
 // once, when anything changed.
-void syncTitles(const CalendarService& calendar, ModelContext& context, MeetingArchiver& archiver);
+void syncTitles(const CalendarService& calendar, ModelContext& context);
 
 // "Meeting — Mar 5, 2:30 PM": the title of an event without one, in the user's locale and zone.
 QString fallbackTitle(const QDateTime& date);

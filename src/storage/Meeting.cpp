@@ -323,6 +323,7 @@ void Meeting::attachChatMessage(ChatMessage* message, qsizetype index)
     m_chatMessages.insert(std::clamp<qsizetype>(index, 0, m_chatMessages.size()), message);
     emit message->meetingChanged();
     emit chatMessagesChanged();
+    notifyChatChanged();
 }
 
 void Meeting::detachChatMessage(ChatMessage* message)
@@ -332,6 +333,13 @@ void Meeting::detachChatMessage(ChatMessage* message)
     message->m_meeting = nullptr;
     emit message->meetingChanged();
     emit chatMessagesChanged();
+    notifyChatChanged();
+}
+
+void Meeting::notifyChatChanged()
+{
+    if (m_state.context && !m_state.removed)
+        emit m_state.context->chatChanged(this);
 }
 
 bool Meeting::hasUserNotes() const

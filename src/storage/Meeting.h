@@ -155,6 +155,7 @@ private:
     void attachChatMessage(ChatMessage* message, qsizetype index);
     void detachChatMessage(ChatMessage* message);
     void notifyTranscriptChanged();
+    void notifyChatChanged();
 
     Fields m_fields;
     Folder* m_folder = nullptr;

@@ -1,6 +1,7 @@
 #include "storage/ModelContext.h"
 
 #include "platform/Log.h"
+#include "platform/Scheduler.h"
 #include "storage/ChatMessage.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
@@ -360,8 +361,51 @@ void ModelContext::loadChildren(Meeting* meeting)
     messages.finish();
 }
 
+void ModelContext::commitChangesWith(Scheduler* scheduler)
+{
+    m_commitScheduler = scheduler;
+    if (hasChanges())
+        scheduleCommit();
+}
+
+void ModelContext::scheduleCommit()
+{
+    // One timer at a time, however many records change: an import inserts thousands.
+    if (m_commitQueued) {
+        m_changedSinceCommitCheck = true;
+        return;
+    }
+    if (!m_commitScheduler)
+        return;
+    m_commitQueued = true;
+    m_changedSinceCommitCheck = false;
+    m_commitDeferrals = 0;
+    m_commitScheduler->schedule(kCommitDelay, this, [this] { commitWhenQuiet(); });
+}
+
+void ModelContext::commitWhenQuiet()
+{
+    if (!m_commitScheduler) {
+        m_commitQueued = false;
+        return;
+    }
+    if (m_changedSinceCommitCheck && m_commitDeferrals < kMaxCommitDeferrals) {
+        m_changedSinceCommitCheck = false;
+        ++m_commitDeferrals;
+        m_commitScheduler->schedule(kCommitDelay, this, [this] { commitWhenQuiet(); });
+        return;
+    }
+    m_commitQueued = false;
+    // An explicit save may have written everything meanwhile.
+    if (hasChanges())
+        save();
+}
+
 void ModelContext::markDirty(QObject* record)
 {
+    // Also for a record that is already dirty: a failed commit leaves it so, and the next
+    // change must still bring a commit.
+    scheduleCommit();
     // New records are written whole by the next save; only stored ones need an update.
     const RecordState* state = nullptr;
     if (auto* meeting = qobject_cast<Meeting*>(record))
@@ -388,6 +432,7 @@ void ModelContext::recordInsert(QObject* record)
         return;
     }
     m_inserted.append(record);
+    scheduleCommit();
 }
 
 bool ModelContext::revive(QObject* record)
@@ -419,6 +464,7 @@ void ModelContext::insert(Meeting* meeting)
         recordInsert(message);
     if (meeting->m_folder && !meeting->m_folder->m_state.context)
         insert(meeting->m_folder);
+    scheduleCommit();
     emit meetingInserted(meeting);
 }
 
@@ -432,6 +478,7 @@ void ModelContext::insert(Folder* folder)
     folder->m_state = RecordState { this, 0, false };
     m_folders.append(folder);
     m_inserted.append(folder);
+    scheduleCommit();
     emit folderInserted(folder);
 }
 
@@ -442,6 +489,7 @@ template <typename Record> void ModelContext::retire(Record* record, QObject* ow
     if (record->m_state.isStored()) {
         record->m_state.removed = true;
         m_removed.append(Removal { record, owner, index });
+        scheduleCommit();
         return;
     }
     m_inserted.removeOne(record);

@@ -6,12 +6,14 @@
 #include <QSet>
 #include <QString>
 #include <QUuid>
+#include <chrono>
 #include <functional>
 #include <memory>
 
 class ChatMessage;
 class Folder;
 class Meeting;
+class Scheduler;
 class StoreDatabase;
 class TranscriptSegment;
 
@@ -25,10 +27,11 @@ struct MeetingFetch
 };
 
 // The main context of the store: one object per stored row, changed in memory and written by
-// an explicit save(). Meetings and folders are read when the store opens; a meeting's segments
-// and chat messages on first access. Used on the main thread only. The context owns its
-// records: take them out with remove(), never delete them, and let nothing that holds them
-// (list models included) outlive the context.
+// save(), or on its own a moment after a change once commitChangesWith() has been called.
+// Meetings and folders are read when the store opens; a meeting's segments and chat messages
+// on first access. Used on the main thread only. The context owns its records: take them out
+// with remove(), never delete them, and let nothing that holds them (list models included)
+// outlive the context.
 class ModelContext final : public QObject
 {
     Q_OBJECT
@@ -60,6 +63,17 @@ public:
     void rollback();
     bool hasChanges() const;
 
+    // The quiet moment after which the context commits changes on its own: a burst of typing
+    // becomes one transaction. Changes that never pause are committed every kCommitDelay *
+    // kMaxCommitDeferrals (5 s) all the same, so little is at stake if the process dies.
+    static constexpr std::chrono::milliseconds kCommitDelay { 500 };
+    static constexpr int kMaxCommitDeferrals = 10;
+    // Commits changes in one save() once kCommitDelay passes without another change; a failed
+    // commit reports as any failed save does. Without a scheduler (the default) nothing is
+    // written until save(). Callers that hand data onward, or that must not lose it to a
+    // process ending (the end of a recording, quit), still call save().
+    void commitChangesWith(Scheduler* scheduler);
+
     // Meetings whose deletion is saved while their archive file may still exist. Each is
     // recorded in the transaction that deletes the meeting, so a process ended before the
     // archive caught up leaves the record behind, never a file that nothing will remove.
@@ -87,6 +101,8 @@ signals:
     void meetingUpdated(Meeting* meeting);
     // A segment of a live meeting was added or taken out, or its text was written.
     void transcriptChanged(Meeting* meeting);
+    // A chat message of a live meeting was added or taken out.
+    void chatChanged(Meeting* meeting);
     void folderInserted(Folder* folder);
     void folderAboutToBeRemoved(Folder* folder);
     void folderRemoved(QUuid id);
@@ -114,6 +130,8 @@ private:
     bool load(QString* error);
     void loadChildren(Meeting* meeting);
     void markDirty(QObject* record);
+    void scheduleCommit();
+    void commitWhenQuiet();
     void recordInsert(QObject* record);
     void dropUnsavedChildren(Meeting* meeting);
     template <typename Record> void retire(Record* record, QObject* owner, qsizetype index);
@@ -135,4 +153,9 @@ private:
     QList<QObject*> m_dirty;
     QSet<QObject*> m_dirtySet;
     QList<Removal> m_removed;
+
+    Scheduler* m_commitScheduler = nullptr;
+    bool m_commitQueued = false;
+    bool m_changedSinceCommitCheck = false;
+    int m_commitDeferrals = 0;
 };

@@ -3,16 +3,14 @@
 #include "platform/Log.h"
 #include "platform/Mailbox.h"
 #include "storage/Meeting.h"
-#include "archive/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 #include "summary/SummaryPrompts.h"
 
 #include <QPointer>
 
-MeetingSummarizer::MeetingSummarizer(CredentialsProvider credentials, MeetingArchiver& archiver, QObject* parent)
+MeetingSummarizer::MeetingSummarizer(CredentialsProvider credentials, QObject* parent)
     : QObject(parent)
     , m_credentials(std::move(credentials))
-    , m_archiver(archiver)
     , m_mailbox(std::make_shared<Mailbox>(this))
 { }
 
@@ -71,7 +69,7 @@ void MeetingSummarizer::run(
     auto* generator = new SummaryGenerator(credentials, this);
     const QPointer<Meeting> target(&meeting);
     const QPointer<ModelContext> targetContext(&context);
-    const auto finish = [this, generator, target, targetContext, done = std::move(done)](const Result& result) {
+    const auto finish = [generator, target, targetContext, done = std::move(done)](const Result& result) {
         generator->deleteLater();
         // A meeting deleted meanwhile gets nothing: archiving it would write its file again,
         // and the next import would bring it back. A removed meeting leaves the context's
@@ -85,7 +83,6 @@ void MeetingSummarizer::run(
                 target->setTitle(*value.title);
             target->setSummary(value.summary);
             targetContext->save();
-            m_archiver.archive(MeetingArchiver::Snapshot(*target));
         }
         if (done)
             done(result);

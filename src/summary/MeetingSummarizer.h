@@ -11,7 +11,6 @@
 
 class Mailbox;
 class Meeting;
-class MeetingArchiver;
 class ModelContext;
 
 // Has a meeting's summary and, where the meeting allows it, its title written by the language
@@ -33,7 +32,7 @@ public:
     using Completion = std::function<void(const Result& result)>;
 
     // credentials: asked at each summary on stop (the account's current model credentials).
-    MeetingSummarizer(CredentialsProvider credentials, MeetingArchiver& archiver, QObject* parent = nullptr);
+    MeetingSummarizer(CredentialsProvider credentials, QObject* parent = nullptr);
     ~MeetingSummarizer() override;
 
     // Whether a summary on stop is being written, and for which meeting (null when none).
@@ -64,7 +63,6 @@ private:
     void setProgress(const QUuid& meetingId);
 
     CredentialsProvider m_credentials;
-    MeetingArchiver& m_archiver;
     std::shared_ptr<Mailbox> m_mailbox;
     QUuid m_generatingSummaryMeetingID;
     quint64 m_latestRun = 0;

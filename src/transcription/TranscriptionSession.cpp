@@ -9,7 +9,6 @@
 #include "platform/MicrophonePermission.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
-#include "archive/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
 #include "summary/MeetingSummarizer.h"
@@ -79,15 +78,14 @@ TranscriptionSession::ModelAccess TranscriptionSession::ModelAccess::of(const Ac
 }
 
 TranscriptionSession::TranscriptionSession(Settings& settings, ModelAccess modelAccess, DualStreamMixer& mixer,
-    MicrophonePermission& microphone, SoundFeedback& sounds, MeetingArchiver& archiver, MeetingSummarizer& summarizer,
-    const Clock& clock, QObject* parent)
+    MicrophonePermission& microphone, SoundFeedback& sounds, MeetingSummarizer& summarizer, const Clock& clock,
+    QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_modelAccess(std::move(modelAccess))
     , m_mixer(mixer)
     , m_microphone(microphone)
     , m_sounds(sounds)
-    , m_archiver(archiver)
     , m_summarizer(summarizer)
     , m_clock(clock)
     , m_mailbox(std::make_shared<Mailbox>(this))
@@ -427,11 +425,8 @@ void TranscriptionSession::chainEnded(const std::shared_ptr<Recording>& recordin
     if (recording->stillUploadingAtLimit) {
         recording->stillUploadingAtLimit = false;
         Meeting* meeting = recording->meeting();
-        if (meeting && isEmpty(*meeting, *recording)) {
-            const QUuid id = meeting->id();
+        if (meeting && isEmpty(*meeting, *recording))
             deleteEmptyMeeting(meeting, *recording);
-            m_archiver.remove(id);
-        }
     }
     retire(recording);
 }
@@ -484,7 +479,6 @@ void TranscriptionSession::finalizeRecording(const std::shared_ptr<Recording>& r
         return;
     }
     recording->context->save();
-    m_archiver.archive(MeetingArchiver::Snapshot(*meeting));
     Log::line("[Quillet] Recording finalized");
     m_summarizer.summarizeStoppedRecording(*meeting, *recording->context);
 }
@@ -536,10 +530,6 @@ void TranscriptionSession::append(
     }
     context->save();
     Log::line("[Quillet] [%@] %@", speaker.rawValue(), TextPrefix::graphemes(text, 60));
-
-    // Text after the stop's wait: the archive has been written already, so write it again.
-    if (recording->waitEnded)
-        m_archiver.archive(MeetingArchiver::Snapshot(*meeting));
 }
 
 void TranscriptionSession::noteTranscriptionError(

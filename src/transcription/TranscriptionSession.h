@@ -19,7 +19,6 @@ class Clock;
 class DualStreamMixer;
 class LiveDraftRecognizer;
 class Meeting;
-class MeetingArchiver;
 class MeetingSummarizer;
 class MicrophonePermission;
 class ModelContext;
@@ -68,8 +67,8 @@ public:
     static constexpr std::chrono::milliseconds kDrainLimit { 35'000 };
 
     TranscriptionSession(Settings& settings, ModelAccess modelAccess, DualStreamMixer& mixer,
-        MicrophonePermission& microphone, SoundFeedback& sounds, MeetingArchiver& archiver,
-        MeetingSummarizer& summarizer, const Clock& clock, QObject* parent = nullptr);
+        MicrophonePermission& microphone, SoundFeedback& sounds, MeetingSummarizer& summarizer, const Clock& clock,
+        QObject* parent = nullptr);
     ~TranscriptionSession() override;
 
     bool isRecording() const { return m_isRecording; }
@@ -154,7 +153,6 @@ private:
     DualStreamMixer& m_mixer;
     MicrophonePermission& m_microphone;
     SoundFeedback& m_sounds;
-    MeetingArchiver& m_archiver;
     MeetingSummarizer& m_summarizer;
     const Clock& m_clock;
     std::shared_ptr<Mailbox> m_mailbox;

@@ -4,7 +4,6 @@
 #include "support/CalendarWeek.h"
 #include "support/FakeClock.h"
 #include "support/FakeNotificationDaemon.h"
-#include "support/RecordingArchiver.h"
 #include "support/SessionRig.h"
 #include "support/TestMain.h"
 #include "system/LocalNotifier.h"
@@ -213,10 +212,9 @@ private slots:
     // The event moves from 10:00 to 14:00 after its meeting was made: the recording follows it.
     void followsAMovedEvent()
     {
-        RecordingArchiver archiver;
         CalendarWeek week(m_clock);
         QObject::connect(&week.service, &CalendarService::eventsChanged, &week.service,
-            [&] { MeetingFactory::syncTitles(week.service, context(), archiver); });
+            [&] { MeetingFactory::syncTitles(week.service, context()); });
         CalendarService::EventInfo event = CalendarWeek::event("work/standup", "Standup", at(10, 0));
         QVERIFY(week.publish({ event }));
         Meeting* meeting = MeetingFactory::noteForEvent(event, context());

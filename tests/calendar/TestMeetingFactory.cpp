@@ -1,9 +1,12 @@
 #include "calendar/MeetingFactory.h"
 #include "storage/Meeting.h"
+#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "support/ArchiveFolder.h"
 #include "support/CalendarWeek.h"
 #include "support/FakeClock.h"
+#include "support/FakeScheduler.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 
@@ -132,7 +135,7 @@ private slots:
 
         event.title = renamedTo;
         QVERIFY(m_week->publish({ event }));
-        MeetingFactory::syncTitles(m_week->service, context(), *m_archiver);
+        MeetingFactory::syncTitles(m_week->service, context());
         QCOMPARE(m_store->reopen().fetchMeetings().first()->title(), synced);
     }
 
@@ -218,9 +221,14 @@ private slots:
         renamedParty.kind = EventKind::Skip;
         QVERIFY(m_week->publish({ renamedDesign, budget, renamedParty }));
 
-        QSignalSpy saved(&context(), &ModelContext::saved);
-        MeetingFactory::syncTitles(m_week->service, context(), *m_archiver);
-        QCOMPARE(saved.size(), 1);
+        {
+            FakeScheduler scheduler;
+            ArchiveDebouncer debouncer(*m_archiver, context(), scheduler);
+            ArchiveSync sync(context(), debouncer);
+            QSignalSpy saved(&context(), &ModelContext::saved);
+            MeetingFactory::syncTitles(m_week->service, context());
+            QCOMPARE(saved.size(), 1);
+        }
         QVERIFY(ArchiveFolder::drain(*m_archiver));
         const QMap<QString, QString> files = ArchiveFolder::markdownFiles(*m_archiver);
         QCOMPARE(files.size(), 1);
@@ -232,7 +240,7 @@ private slots:
         QCOMPARE(titles, (QStringList { "Design review", "Budget", "Party", "Gone" }));
 
         // Nothing changed since: nothing saved.
-        MeetingFactory::syncTitles(m_week->service, m_store->context(), *m_archiver);
+        MeetingFactory::syncTitles(m_week->service, m_store->context());
         QVERIFY(!m_store->context().hasChanges());
     }
 
@@ -257,7 +265,7 @@ private slots:
         event.startDate = local(5, 14);
         event.endDate = local(5, 14, 45);
         QVERIFY(m_week->publish({ event }));
-        MeetingFactory::syncTitles(m_week->service, context(), *m_archiver);
+        MeetingFactory::syncTitles(m_week->service, context());
 
         const Meeting* stored = m_store->reopen().fetchMeetings().first();
         QCOMPARE(stored->scheduledStart().value_or(QDateTime()), moves ? local(5, 14) : local(5, 10));

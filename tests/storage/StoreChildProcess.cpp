@@ -75,7 +75,7 @@ int main(int argc, char* argv[])
     }
     if (command == QLatin1String("rename")) {
         const ArchiveWriter writer(args.at(2));
-        MeetingArchiver::Snapshot moving;
+        MeetingSnapshot moving;
         moving.id = QUuid(QStringLiteral("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"));
         moving.date = QDateTime(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC);
         for (int round = 0;; ++round) {

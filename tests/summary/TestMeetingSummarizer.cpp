@@ -1,7 +1,10 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
+#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveSync.h"
 #include "summary/MeetingSummarizer.h"
 #include "support/FakeHttpServer.h"
+#include "support/FakeScheduler.h"
 #include "support/RecordingArchiver.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
@@ -65,7 +68,10 @@ private slots:
         const QUuid id = meeting->id();
 
         RecordingArchiver archiver;
-        MeetingSummarizer summarizer({}, archiver);
+        FakeScheduler scheduler;
+        ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
+        ArchiveSync sync(store.context(), debouncer);
+        MeetingSummarizer summarizer({});
         std::optional<MeetingSummarizer::Result> result;
         summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1"), false },
             [&](const MeetingSummarizer::Result& r) { result = r; });
@@ -97,7 +103,10 @@ private slots:
         QVERIFY(store->save());
 
         RecordingArchiver archiver;
-        MeetingSummarizer summarizer({}, archiver);
+        FakeScheduler scheduler;
+        ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
+        ArchiveSync sync(store.context(), debouncer);
+        MeetingSummarizer summarizer({});
         bool done = false;
         summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1"), false },
             [&](const MeetingSummarizer::Result&) { done = true; });

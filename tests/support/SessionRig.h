@@ -12,7 +12,11 @@
 #include "platform/PolyphaseResampler.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
+#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveRemovals.h"
+#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
+#include "platform/Scheduler.h"
 #include "storage/TranscriptSegment.h"
 #include "summary/MeetingSummarizer.h"
 #include "summary/SummaryGenerator.h"
@@ -262,10 +266,14 @@ struct SessionRig
     FakeProvider provider { server };
     std::optional<ModelCredentials> credentials = provider.credentials();
     bool allowanceExhausted = false;
-    MeetingSummarizer summarizer { [this] { return credentials; }, archiver };
+    // The application's own way from the store to the archive.
+    ArchiveDebouncer archiveDebouncer { archiver, store.context(), Scheduler::system() };
+    ArchiveSync archiveSync { store.context(), archiveDebouncer };
+    ArchiveRemovals archiveRemovals { archiver, store.context() };
+    MeetingSummarizer summarizer { [this] { return credentials; } };
     TranscriptionSession session { settings,
         TranscriptionSession::ModelAccess { [this] { return credentials; }, [this] { return allowanceExhausted; } },
-        mixer, permission, sounds, archiver, summarizer, Clock::system() };
+        mixer, permission, sounds, summarizer, Clock::system() };
 
     SessionRig() { settings.set(SettingsKeys::soundEnabled, false); }
 

@@ -7,7 +7,6 @@
 #include "platform/MicrophonePermission.h"
 #include "platform/Settings.h"
 #include "platform/UrlOpener.h"
-#include "archive/MeetingArchiver.h"
 #include "ui/settings/AccountSectionView.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
@@ -274,7 +273,7 @@ OnboardingView::OnboardingView(
     , m_microphonePermission(services.microphonePermission())
     , m_systemAudio(services.systemAudio())
     , m_urlOpener(services.urlOpener())
-    , m_archiver(services.archiver())
+    , m_archiveRoot(services.archiveRoot())
     , m_desktopSettings(services.desktopSettings())
     , m_scheduler(scheduler)
     , m_onComplete(std::move(onComplete))
@@ -458,9 +457,8 @@ StepLayout* OnboardingView::makeReady()
     // On a first run nothing is archived yet, and the file manager would find no folder. A
     // folder that cannot be made or opened is not worth a message here.
     connect(archive, &QAbstractButton::clicked, this, [this] {
-        const QString root = m_archiver.archiveRoot();
-        QDir().mkpath(root);
-        static_cast<void>(m_urlOpener.openFolder(root));
+        QDir().mkpath(m_archiveRoot);
+        static_cast<void>(m_urlOpener.openFolder(m_archiveRoot));
     });
     return new StepLayout(QStringLiteral("checkmark"), QStringLiteral("You're all set"),
         QStringLiteral("Try it now — play any video and press Record.\nQuillet hears your computer."),

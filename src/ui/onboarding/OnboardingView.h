@@ -10,7 +10,6 @@
 class AccountService;
 class AppServices;
 class DesktopSettingsOpener;
-class MeetingArchiver;
 class MicrophonePermission;
 class PillButton;
 class PlainButton;
@@ -51,7 +50,7 @@ public:
 
     // Takes the account, the settings, the microphone permission, the application's one
     // system-audio recorder (also the recording's: a capture already running is left alone),
-    // the browser, the archiver and the desktop's settings from the services.
+    // the browser, the archive folder and the desktop's settings from the services.
     OnboardingView(AppServices& services, std::function<void()> onComplete, Scheduler& scheduler = Scheduler::system(),
         QWidget* parent = nullptr);
     ~OnboardingView() override;
@@ -92,7 +91,7 @@ private:
     MicrophonePermission& m_microphonePermission;
     SystemAudioRecorder& m_systemAudio;
     UrlOpener& m_urlOpener;
-    MeetingArchiver& m_archiver;
+    const QString m_archiveRoot;
     DesktopSettingsOpener& m_desktopSettings;
     Scheduler& m_scheduler;
     std::function<void()> m_onComplete;

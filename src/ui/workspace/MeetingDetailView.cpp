@@ -36,10 +36,6 @@ MeetingDetailView::MeetingDetailView(Meeting& meeting, const WorkspaceServices& 
     m_layout->setSpacing(0);
 
     connect(&meeting, &Meeting::isRecordingChanged, this, &MeetingDetailView::buildFace);
-    connect(&meeting, &Meeting::titleChanged, this, [this] {
-        // Every change is saved and archived, whoever made it.
-        saveAndSchedule();
-    });
     connect(&meeting, &Meeting::userNotesChanged, this, [this] {
         if (m_notes && m_meeting && m_notes->text() != m_meeting->userNotes())
             m_notes->setText(m_meeting->userNotes());
@@ -142,11 +138,8 @@ void MeetingDetailView::ensureChatPanel(QBoxLayout* into, int index)
 {
     if (m_chatPanel || !m_meeting)
         return;
-    const ModelContextBox save { [view = QPointer<MeetingDetailView>(this)] {
-        if (view)
-            view->saveAndArchive();
-    } };
-    m_chatPanel = new MeetingChatPanel(*m_meeting, *m_chat, save, m_services.settings, &m_services.urlOpener);
+    m_chatPanel = new MeetingChatPanel(
+        *m_meeting, *m_chat, m_services.chatSaving, m_services.settings, &m_services.urlOpener);
     m_chatPanel->setObjectName(QStringLiteral("chatPanel"));
     into->insertWidget(index, m_chatPanel);
     fitPanels();
@@ -229,29 +222,6 @@ void MeetingDetailView::notesEdited(const QString& text)
     if (!m_meeting)
         return;
     m_meeting->setUserNotes(text);
-    saveAndSchedule();
-}
-
-void MeetingDetailView::saveAndSchedule()
-{
-    if (!m_meeting)
-        return;
-    m_services.store.save();
-    scheduleArchive();
-}
-
-void MeetingDetailView::saveAndArchive()
-{
-    if (!m_meeting)
-        return;
-    m_services.store.save();
-    m_services.archiver.archive(MeetingArchiver::Snapshot(*m_meeting));
-}
-
-void MeetingDetailView::scheduleArchive()
-{
-    if (m_meeting)
-        m_services.archiveDebouncer.schedule(*m_meeting);
 }
 
 void MeetingDetailView::regenerate()

@@ -70,8 +70,6 @@ public:
     void shareMeeting();
     void copySummary();
     void copyTranscript();
-    // Writes the meeting to the archive 0.9 s after the last call.
-    void scheduleArchive();
 
     void setDetailMode(DetailMode mode);
     void setShowTranscript(bool show);
@@ -111,8 +109,6 @@ private:
     double maximumPaneHeight() const;
     double shownPaneHeight(double stored) const;
 
-    void saveAndSchedule();
-    void saveAndArchive();
     void showShareConfirmation(const QString& url);
     void showShareError(const QString& message);
     void notesEdited(const QString& text);

@@ -138,7 +138,7 @@ QWidget* MeetingDetailView::buildFinishedFace()
     scroll->viewport()->setAutoFillBackground(false);
     auto* stack = new QVBoxLayout;
     stack->setSpacing(18);
-    stack->addWidget(new MeetingHeader(*m_meeting, m_session, m_services.clock, m_services.store, stack->spacing()));
+    stack->addWidget(new MeetingHeader(*m_meeting, m_session, m_services.clock, stack->spacing()));
     stack->addWidget(buildLinkBanner());
     stack->addWidget(new Rule(&Quillet::cardStroke));
     stack->addWidget(buildContentArea());

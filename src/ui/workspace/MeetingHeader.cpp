@@ -114,13 +114,12 @@ private:
     bool m_loading = false;
 };
 
-MeetingHeader::MeetingHeader(Meeting& meeting, TranscriptionSession& session, const Clock& clock, ModelContext& store,
+MeetingHeader::MeetingHeader(Meeting& meeting, TranscriptionSession& session, const Clock& clock,
     int spacing, QWidget* parent)
     : QWidget(parent)
     , m_meeting(&meeting)
     , m_session(session)
     , m_clock(clock)
-    , m_store(store)
 {
     auto* into = new QVBoxLayout(this);
     into->setContentsMargins(0, 0, 0, 0);
@@ -164,7 +163,6 @@ MeetingHeader::MeetingHeader(Meeting& meeting, TranscriptionSession& session, co
         if (!m_meeting || checked == m_meeting->autoStartEnabled())
             return;
         m_meeting->setAutoStartEnabled(checked);
-        m_store.save();
     });
     meta->addWidget(m_dateLabel);
     meta->addWidget(m_durationLabel);

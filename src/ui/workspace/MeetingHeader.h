@@ -19,7 +19,7 @@ class MeetingHeader final : public QWidget
     Q_DISABLE_COPY_MOVE(MeetingHeader)
 
 public:
-    MeetingHeader(Meeting& meeting, TranscriptionSession& session, const Clock& clock, ModelContext& store, int spacing,
+    MeetingHeader(Meeting& meeting, TranscriptionSession& session, const Clock& clock, int spacing,
         QWidget* parent = nullptr);
     ~MeetingHeader() override;
 
@@ -32,7 +32,6 @@ private:
     QPointer<Meeting> m_meeting;
     TranscriptionSession& m_session;
     const Clock& m_clock;
-    ModelContext& m_store;
     bool m_titleFromField = false;
 
     TitleField* m_title;

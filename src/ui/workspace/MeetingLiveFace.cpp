@@ -90,7 +90,7 @@ QWidget* MeetingDetailView::buildLiveFace()
 
     auto* header = new QVBoxLayout;
     header->setSpacing(14);
-    header->addWidget(new MeetingHeader(*m_meeting, m_session, m_services.clock, m_services.store, header->spacing()));
+    header->addWidget(new MeetingHeader(*m_meeting, m_session, m_services.clock, header->spacing()));
     m_liveHeader = readingColumn(header, QMargins(36, 26, 36, 14), false);
     layout->addWidget(m_liveHeader);
     layout->addWidget(new Rule(&dividerTint));

@@ -1,6 +1,7 @@
 #include "platform/Log.h"
 #include "archive/ArchiveDebouncer.h"
 #include "storage/Meeting.h"
+#include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/FakeScheduler.h"
@@ -20,6 +21,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTextEdit>
 
 Q_DECLARE_METATYPE(FakeHttpServer::Reply)
 
@@ -404,6 +407,52 @@ private slots:
         rig.scheduler.advance(900ms);
         const std::optional<QString> file = archived(rig, meeting);
         QVERIFY(file && file->contains(QStringLiteral("decide pricing")));
+    }
+
+    // A typist at 20 keys a second, 200 keys into the notes and 200 into the title: the store
+    // commits a handful of times, not at every key, and the archive ends with the final text.
+    void typingCommitsAHandfulOfTimes()
+    {
+        AppRig rig({ .steppedDelays = true });
+        Meeting& meeting = addMeeting(*rig, QString(), 2);
+        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QSignalSpy commits(&rig->store(), &ModelContext::saved);
+        const auto type = [&](QWidget* field, const QString& text) {
+            field->setFocus();
+            for (const QChar key : text) {
+                QTest::keyClicks(field, QString(key));
+                rig.scheduler.advance(50ms);
+            }
+        };
+        QString notes;
+        QString title;
+        for (int i = 0; notes.size() < 200; ++i)
+            notes += QStringLiteral("note %1 ").arg(i);
+        notes.truncate(199);
+        notes += QLatin1Char('.'); // no trailing blank for the file to lose
+        for (int i = 0; title.size() < 200; ++i)
+            title += QStringLiteral("Title%1 ").arg(i);
+        title.truncate(199);
+        title += QLatin1Char('!');
+
+        auto* notesEditor = view.findChild<NotesEditor*>(QStringLiteral("notesEditor"));
+        auto* titleField = view.findChild<QTextEdit*>(QStringLiteral("titleField"));
+        QVERIFY(notesEditor && titleField);
+        type(notesEditor, notes);
+        type(titleField, title);
+        rig.scheduler.advance(ModelContext::kCommitDelay * 2);
+
+        QCOMPARE(meeting.userNotes(), notes);
+        QCOMPARE(meeting.title(), title);
+        QVERIFY(!rig->store().hasChanges());
+        QVERIFY2(commits.size() >= 2 && commits.size() <= 6, qPrintable(QString::number(commits.size())));
+        const std::optional<QString> file = archived(rig, meeting);
+        QVERIFY(file && file->contains(notes) && file->contains(title));
+        const QUuid id = meeting.id();
+        Meeting* reopened = rig.restart().store().meetingById(id);
+        QVERIFY(reopened && reopened->userNotes() == notes && reopened->title() == title);
     }
 
     // An edit just before quitting reaches the archive; the back-fill would skip the meeting,

@@ -1,0 +1,68 @@
+#include "archive/ArchiveSync.h"
+
+#include "archive/ArchiveDebouncer.h"
+#include "storage/Meeting.h"
+#include "storage/ModelContext.h"
+
+#include <QCoreApplication>
+
+ArchiveSync::Face::Face(const Meeting& meeting)
+    : title(meeting.title())
+    , summary(meeting.summary())
+    , userNotes(meeting.userNotes())
+    , date(meeting.date())
+    , duration(meeting.duration())
+    , isRecording(meeting.isRecording())
+{ }
+
+ArchiveSync::ArchiveSync(ModelContext& store, ArchiveDebouncer& debouncer, QObject* parent)
+    : QObject(parent)
+    , m_store(&store)
+    , m_debouncer(debouncer)
+{
+    const QList<Meeting*> meetings = store.fetchMeetings();
+    m_faces.reserve(meetings.size());
+    for (const Meeting* meeting : meetings)
+        m_faces.insert(meeting, Face(*meeting));
+
+    // A new meeting is written once something is said or typed in it, as before it was stored.
+    connect(&store, &ModelContext::meetingInserted, this,
+        [this](Meeting* meeting) { m_faces.insert(meeting, Face(*meeting)); });
+    connect(
+        &store, &ModelContext::meetingAboutToBeRemoved, this, [this](Meeting* meeting) { m_faces.remove(meeting); });
+    connect(&store, &ModelContext::meetingUpdated, this, &ArchiveSync::meetingUpdated);
+    connect(&store, &ModelContext::transcriptChanged, this, &ArchiveSync::contentChanged);
+    connect(&store, &ModelContext::chatChanged, this, &ArchiveSync::contentChanged);
+    connect(&store, &ModelContext::saved, &debouncer, &ArchiveDebouncer::flush);
+    // Before the debouncer hands its writes over at quit, the store commits what they show.
+    if (QCoreApplication* application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, [this] {
+            if (m_store)
+                m_store->save();
+        });
+}
+
+void ArchiveSync::meetingUpdated(Meeting* meeting)
+{
+    const Face face(*meeting);
+    const auto seen = m_faces.find(meeting);
+    if (seen != m_faces.end() && *seen == face)
+        return;
+    // What the user writes during a recording is written as typed; the recording's own start
+    // (its date, its flag) waits for its end like its transcript.
+    const bool written = seen == m_faces.end() || seen->title != face.title || seen->summary != face.summary
+        || seen->userNotes != face.userNotes;
+    m_faces.insert(meeting, face);
+    if (meeting->isRecording() && written)
+        m_debouncer.schedule(*meeting);
+    else
+        contentChanged(meeting);
+}
+
+void ArchiveSync::contentChanged(Meeting* meeting)
+{
+    // Its file is written when the recording ends, with everything said meanwhile.
+    if (meeting->isRecording())
+        return;
+    m_debouncer.schedule(*meeting);
+}

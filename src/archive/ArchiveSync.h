@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <optional>
+
+class ArchiveDebouncer;
+class Meeting;
+class ModelContext;
+
+// Keeps the archive in step with the store by following the store's own change signals, so
+// that no view or service has to archive what it changed. A change to what a meeting's file
+// holds (its title, date, duration, summary, notes, transcript or chat, or the end of its
+// recording) becomes a pending write in the debouncer, and every save hands the pending writes
+// over at once: "save, then archive" wherever the save comes from, while typing between two
+// saves writes the file once. A meeting being recorded is written when its recording ends, and
+// other changes (scheduled times, the automatic start, a new meeting from the calendar) leave
+// its file alone. Main thread only.
+class ArchiveSync final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ArchiveSync)
+
+public:
+    ArchiveSync(ModelContext& store, ArchiveDebouncer& debouncer, QObject* parent = nullptr);
+
+private:
+    // The part of a meeting's fields that its archive file shows.
+    struct Face
+    {
+        QString title;
+        std::optional<QString> summary;
+        QString userNotes;
+        QDateTime date;
+        double duration = 0;
+        bool isRecording = false;
+
+        explicit Face(const Meeting& meeting);
+        bool operator==(const Face&) const = default;
+    };
+
+    void meetingUpdated(Meeting* meeting);
+    void contentChanged(Meeting* meeting);
+
+    QPointer<ModelContext> m_store;
+    ArchiveDebouncer& m_debouncer;
+    // As last seen, to tell a change the file shows from one it does not.
+    QHash<const Meeting*, Face> m_faces;
+};
