@@ -1,13 +1,15 @@
 #include "ui/settings/CalendarSettingsSection.h"
 
-#include "app/AppServices.h"
-#include "ui/settings/CalendarRow.h"
+#include "app/SettingsServices.h"
+#include "platform/DesktopSettingsOpener.h"
+#include "platform/Settings.h"
 #include "ui/design/EditorialLabel.h"
-#include "ui/settings/GoogleCalendarSettings.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/settings/CalendarRow.h"
+#include "ui/settings/GoogleCalendarSettings.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -107,11 +109,11 @@ QList<CalendarSettingsSection::Group> CalendarSettingsSection::groupedCalendars(
     return groups;
 }
 
-CalendarSettingsSection::CalendarSettingsSection(AppServices& services, QWidget* parent)
+CalendarSettingsSection::CalendarSettingsSection(const SettingsServices& services, QWidget* parent)
     : QWidget(parent)
-    , m_calendar(services.calendar())
-    , m_settings(services.settings())
-    , m_opener(services.desktopSettings())
+    , m_calendar(services.calendar)
+    , m_settings(services.settings)
+    , m_opener(services.desktopSettings)
     , m_desktopLayout(new QVBoxLayout)
     , m_googleSettings(new GoogleCalendarSettings(services, this))
 {

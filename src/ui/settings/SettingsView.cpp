@@ -1,10 +1,13 @@
 #include "ui/settings/SettingsView.h"
 
-#include "app/AppServices.h"
+#include "account/AccountService.h"
+#include "app/SettingsServices.h"
+#include "calendar/MeetingReminders.h"
+#include "platform/DesktopSettingsOpener.h"
+#include "platform/MicrophonePermission.h"
+#include "platform/Settings.h"
 #include "system/LaunchAtLogin.h"
 #include "transcription/TranscriptionLanguage.h"
-#include "ui/settings/AccountSectionView.h"
-#include "ui/settings/CalendarSettingsSection.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ScrollIndicator.h"
 #include "ui/design/SettingsCard.h"
@@ -12,8 +15,10 @@
 #include "ui/design/SettingsRow.h"
 #include "ui/design/Switch.h"
 #include "ui/design/SymbolView.h"
-#include "ui/settings/ThemeTile.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/settings/AccountSectionView.h"
+#include "ui/settings/CalendarSettingsSection.h"
+#include "ui/settings/ThemeTile.h"
 #include "ui/settings/VocabularyEditor.h"
 
 #include <QApplication>
@@ -64,13 +69,13 @@ SettingsCard* cardOf(std::initializer_list<QWidget*> parts)
 
 } // namespace
 
-SettingsView::SettingsView(AppServices& services, QWidget* parent)
+SettingsView::SettingsView(const SettingsServices& services, QWidget* parent)
     : QWidget(parent)
-    , m_settings(services.settings())
-    , m_account(services.account())
-    , m_microphone(services.microphonePermission())
-    , m_opener(services.desktopSettings())
-    , m_reminders(services.reminders())
+    , m_settings(services.settings)
+    , m_account(services.account)
+    , m_microphone(services.microphonePermission)
+    , m_opener(services.desktopSettings)
+    , m_reminders(services.reminders)
 {
     auto* column = new QWidget;
     column->setMaximumWidth(kColumnMaximumWidth);
