@@ -6,6 +6,7 @@
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/Rule.h"
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
 #include "ui/settings/CalendarRow.h"
@@ -18,25 +19,6 @@
 #include <algorithm>
 
 namespace {
-
-// A full-width hairline between parts of the card.
-class Divider final : public QWidget
-{
-public:
-    explicit Divider(QWidget* parent)
-        : QWidget(parent)
-    {
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        setFixedHeight(1);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Quillet::withOpacity(Quillet::primary(palette()), 0.1));
-    }
-};
 
 // Code points, not UTF-16 units: the two order characters beyond the first 65,536 differently.
 QList<uint> codePoints(const QString& text)
@@ -125,7 +107,7 @@ CalendarSettingsSection::CalendarSettingsSection(const SettingsServices& service
     // The heading stands apart from the first group's own label beneath it.
     m_desktopLayout->addSpacing(6);
     column->addLayout(m_desktopLayout);
-    column->addWidget(new Divider(this));
+    column->addWidget(new Rule(&Rule::separator, this));
     column->addWidget(m_googleSettings);
 
     connect(&m_calendar, &CalendarService::authorizationChanged, this, &CalendarSettingsSection::redraw);
@@ -241,7 +223,7 @@ QWidget* CalendarSettingsSection::makeGrantedView()
         column->addLayout(block);
     }
     column->addWidget(legend(view));
-    column->addWidget(new Divider(view));
+    column->addWidget(new Rule(&Rule::separator, view));
     auto* reset
         = new PlainButton(QStringLiteral("Reset to defaults"), Quillet::caption(), Quillet::Tone::secondary, view);
     connect(reset, &QAbstractButton::clicked, this, &CalendarSettingsSection::resetToDefaults);

@@ -9,9 +9,9 @@
 #include "system/LaunchAtLogin.h"
 #include "transcription/TranscriptionLanguage.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/Rule.h"
 #include "ui/design/ScrollIndicator.h"
 #include "ui/design/SettingsCard.h"
-#include "ui/design/SettingsDivider.h"
 #include "ui/design/SettingsRow.h"
 #include "ui/design/Switch.h"
 #include "ui/design/SymbolView.h"
@@ -248,13 +248,13 @@ QWidget* SettingsView::generalCard()
     return cardOf({
         new SettingsRow(QStringLiteral("circle.lefthalf.filled"), QStringLiteral("Appearance"), {}, nullptr),
         themes,
-        new SettingsDivider,
+        Rule::betweenRows(),
         switchRow(QStringLiteral("speaker.wave.2"), QStringLiteral("Sound feedback"), {}, SettingsKeys::soundEnabled),
-        new SettingsDivider,
+        Rule::betweenRows(),
         // The entry is written or removed whatever becomes of it: the switch keeps the user's choice.
         switchRow(QStringLiteral("power"), QStringLiteral("Launch at login"), {}, SettingsKeys::launchAtLogin,
             [](bool on) { LaunchAtLogin::set(on); }),
-        new SettingsDivider,
+        Rule::betweenRows(),
         m_microphoneRow,
     });
 }

@@ -25,6 +25,7 @@
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/RecordingDot.h"
+#include "ui/design/Rule.h"
 #include "ui/design/ScrollIndicator.h"
 #include "ui/design/Spinner.h"
 #include "ui/workspace/SummaryMarkdown.h"
@@ -96,29 +97,6 @@ public:
     using QWidget::QWidget;
 
     QSize minimumSizeHint() const override { return { 0, 0 }; }
-};
-
-// A one-point rule in a tint of the window text.
-class Rule final : public QWidget
-{
-public:
-    explicit Rule(QColor (*tint)(const QPalette&), QWidget* parent = nullptr)
-        : QWidget(parent)
-        , m_tint(tint)
-    {
-        setFixedHeight(1);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), m_tint(palette()));
-    }
-
-private:
-    QColor (*m_tint)(const QPalette&);
 };
 
 QColor dividerTint(const QPalette& palette)
@@ -658,7 +636,7 @@ QWidget* MeetingDetailView::buildLiveFace()
     buildTitleAndMeta(header);
     m_liveHeader = readingColumn(header, QMargins(36, 26, 36, 14), false);
     layout->addWidget(m_liveHeader);
-    layout->addWidget(new Rule(&dividerTint));
+    layout->addWidget(new Rule);
 
     auto* notesColumn = new QVBoxLayout;
     notesColumn->setSpacing(10);
@@ -915,7 +893,7 @@ QWidget* MeetingDetailView::buildActionBar()
     auto* column = new QVBoxLayout(holder);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(new Rule(&dividerTint));
+    column->addWidget(new Rule);
     auto* bar = new Tinted(&Quillet::barMaterial);
     column->addWidget(bar);
     auto* row = new QHBoxLayout(bar);
