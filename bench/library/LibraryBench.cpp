@@ -118,7 +118,7 @@ bool settingsPageFigures()
     for (int i = 0; i < 10; ++i) {
         QElapsedTimer timer;
         timer.start();
-        SettingsView page(*rig);
+        SettingsView page(rig->settingsServices());
         PaintWatch paint(&page);
         page.resize(1120, 740);
         page.show();

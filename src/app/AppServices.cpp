@@ -1,31 +1,85 @@
 #include "app/AppServices.h"
 
-#include "storage/QuilletStore.h"
+#include "account/AccountEndpoints.h"
+#include "account/AccountService.h"
+#include "account/QuilletCloud.h"
+#include "account/TessraOAuth.h"
+#include "app/AppConfig.h"
+#include "app/AppNotices.h"
+#include "app/AppState.h"
+#include "app/CalendarEventLinks.h"
+#include "app/CalendarHooks.h"
+#include "app/EventLinks.h"
+#include "app/HomeServices.h"
+#include "app/OnboardingServices.h"
+#include "app/SettingsServices.h"
+#include "app/WindowServices.h"
+#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveSync.h"
+#include "chat/ModelContextBox.h"
+#include "archive/ArchiveRemovals.h"
+#include "archive/MeetingArchiver.h"
+#include "archive/MeetingImporter.h"
+#include "audio/DualStreamMixer.h"
+#include "audio/MicRecorder.h"
+#include "audio/SystemAudioRecorder.h"
+#include "calendar/AutoStartScheduler.h"
+#include "calendar/CalendarService.h"
+#include "calendar/GoogleCalendarAPI.h"
+#include "calendar/GoogleCalendarService.h"
+#include "calendar/GoogleOAuth.h"
+#include "calendar/MeetingFactory.h"
+#include "calendar/MeetingReminders.h"
 #include "chat/MeetingChatService.h"
+#include "platform/CalendarStore.h"
 #include "platform/Clock.h"
+#include "platform/CuePlayer.h"
+#include "platform/DesktopSettingsOpener.h"
 #include "platform/DesktopUrlOpener.h"
 #include "platform/EdsCalendarStore.h"
 #include "platform/GnomeSettingsOpener.h"
 #include "platform/LibsecretStore.h"
+#include "platform/MicrophonePermission.h"
+#include "platform/NotificationCenter.h"
 #include "platform/PulseCuePlayer.h"
 #include "platform/PulseMicrophonePermission.h"
 #include "platform/Scheduler.h"
+#include "platform/SecretStore.h"
+#include "platform/Settings.h"
+#include "platform/UrlOpener.h"
+#include "platform/UrlRouter.h"
 #include "storage/Meeting.h"
-#include "archive/MeetingImporter.h"
+#include "storage/ModelContext.h"
+#include "storage/QuilletStore.h"
+#include "storage/SaveHealth.h"
+#include "summary/MeetingSummarizer.h"
+#include "system/Keychain.h"
+#include "system/SoundFeedback.h"
+#include "system/UpdateChecker.h"
+#include "transcription/TranscriptionSession.h"
 
+#include <QNetworkAccessManager>
 #include <QPointer>
 
-QString AppServices::Config::defaultStoreFile()
+QString AppConfig::defaultStoreFile()
 {
     return QuilletStore::storeFilePath();
 }
 
-QString AppServices::Config::defaultImportFolder()
+QString AppConfig::defaultImportFolder()
 {
     return MeetingImporter::archiveFolder();
 }
 
-template <typename Real, typename Service> AppServices::Chosen<Service> AppServices::realUnless(Service* standIn)
+namespace {
+// A desktop service: the stand-in the config names, else the real one, owned here.
+template <typename Service> struct Chosen
+{
+    std::unique_ptr<Service> owned;
+    Service* service = nullptr;
+};
+
+template <typename Real, typename Service> Chosen<Service> realUnless(Service* standIn)
 {
     if (standIn)
         return { nullptr, standIn };
@@ -33,16 +87,72 @@ template <typename Real, typename Service> AppServices::Chosen<Service> AppServi
     Service* service = real.get();
     return { std::move(real), service };
 }
+} // namespace
+
+struct AppServices::Services
+{
+    Services(const Config& config, std::unique_ptr<ModelContext> store);
+
+    const Config m_config;
+    const Clock& m_clock;
+    Scheduler& m_scheduler;
+    Chosen<SecretStore> m_secretStore;
+    Chosen<UrlOpener> m_urlOpener;
+    Chosen<MicrophonePermission> m_microphonePermission;
+    Chosen<CuePlayer> m_cuePlayer;
+    Chosen<NotificationServer> m_notificationServer;
+    Chosen<CalendarStore> m_calendarStore;
+    Chosen<DesktopSettingsOpener> m_desktopSettings;
+
+    Settings m_settings;
+    std::unique_ptr<ModelContext> m_store;
+    MarkdownArchiver m_archiver;
+    // Destroyed before the archiver, to which it hands its pending writes.
+    ArchiveDebouncer m_archiveDebouncer;
+    // Feeds the debouncer from the store's changes; goes before it.
+    ArchiveSync m_archiveSync;
+    ArchiveRemovals m_archiveRemovals;
+    SaveHealth m_saveHealth;
+    Keychain m_keychain;
+    QNetworkAccessManager m_network;
+    UrlRouter m_router;
+    QuilletCloud m_cloud;
+    TessraOAuth m_oauth;
+    AccountService m_account;
+    UpdateChecker m_updateChecker;
+    NotificationCenter m_notifications;
+    MicRecorder m_microphone;
+    SystemAudioRecorder m_systemAudio;
+    DualStreamMixer m_mixer;
+    SoundFeedback m_sounds;
+    MeetingSummarizer m_summarizer;
+    TranscriptionSession m_session;
+    GoogleOAuth m_googleOAuth;
+    GoogleCalendarAPI m_googleAPI;
+    // The calendar service's Google source; its eventsOutdated() asks for a fetch again.
+    GoogleCalendarService m_google;
+    CalendarService m_calendar;
+    Chosen<EventLinks> m_eventLinks;
+    MeetingReminders m_reminders;
+    AutoStartScheduler m_autoStart;
+    Chosen<CalendarHooks> m_calendarHooks;
+    AppState m_appState;
+    AppNotices m_notices;
+};
 
 std::unique_ptr<AppServices> AppServices::open(const Config& config, QString* error)
 {
     std::unique_ptr<ModelContext> store = QuilletStore::open(config.storeFile, error);
     if (!store)
         return nullptr;
-    return std::unique_ptr<AppServices>(new AppServices(config, std::move(store)));
+    return std::unique_ptr<AppServices>(new AppServices(std::make_unique<Services>(config, std::move(store))));
 }
 
-AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> store)
+AppServices::AppServices(std::unique_ptr<Services> services)
+    : d(std::move(services))
+{ }
+
+AppServices::Services::Services(const Config& config, std::unique_ptr<ModelContext> store)
     : m_config(config)
     , m_clock(config.clock ? *config.clock : Clock::system())
     , m_scheduler(config.scheduler ? *config.scheduler : Scheduler::system())
@@ -107,7 +217,7 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
 AppServices::~AppServices()
 {
     // Nothing typed is lost when the application closes between an edit and its commit.
-    m_store->save();
+    d->m_store->save();
 }
 
 QStringList AppServices::redirectSchemes(const Config& config)
@@ -120,32 +230,203 @@ QStringList AppServices::redirectSchemes(const Config& config)
 
 void AppServices::launch()
 {
-    m_archiveRemovals.run();
+    d->m_archiveRemovals.run();
     QSet<QUuid> storedIds;
-    const QList<Meeting*> meetings = m_store->fetchMeetings();
+    const QList<Meeting*> meetings = d->m_store->fetchMeetings();
     for (const Meeting* meeting : meetings)
         storedIds.insert(meeting->id());
     if (!storedIds.isEmpty())
-        m_archiver.prune(storedIds);
-    m_calendar.start();
+        d->m_archiver.prune(storedIds);
+    d->m_calendar.start();
 }
 
 void AppServices::runWindowTasks()
 {
-    m_account.refresh();
-    MeetingImporter::runIfNeeded(*m_store, m_clock, m_config.importFolder);
-    m_updateChecker.check();
+    d->m_account.refresh();
+    MeetingImporter::runIfNeeded(*d->m_store, d->m_clock, d->m_config.importFolder);
+    d->m_updateChecker.check();
 }
 
 ModelContextBox AppServices::chatSaving()
 {
-    return { [store = QPointer<ModelContext>(m_store.get())] {
+    return { [store = QPointer<ModelContext>(d->m_store.get())] {
         if (store)
             store->save();
     } };
 }
 
+QString AppServices::archiveRoot() const
+{
+    return d->m_archiver.archiveRoot();
+}
+
 std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent)
 {
-    return std::make_unique<MeetingChatService>([this] { return m_account.modelCredentials(); }, m_settings, parent);
+    return std::make_unique<MeetingChatService>(
+        [this] { return d->m_account.modelCredentials(); }, d->m_settings, parent);
+}
+
+WindowServices AppServices::windowServices()
+{
+    return { store(), archiver(), saveHealth(), session(), appState(), notices(), calendarHooks(), urlOpener(),
+        account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), *this };
+}
+
+HomeServices AppServices::homeServices()
+{
+    GoogleCalendarService* google = &d->m_google;
+    return { store(), clock(), calendar(), urlOpener(), desktopSettings(), &MeetingFactory::noteForEvent,
+        [google] { google->connect(); }, d->m_googleOAuth.config().clientID };
+}
+
+SettingsServices AppServices::settingsServices()
+{
+    return { settings(), account(), microphonePermission(), desktopSettings(), reminders(), calendar(), google(),
+        googleAPI(), d->m_googleOAuth.config().clientID };
+}
+
+OnboardingServices AppServices::onboardingServices()
+{
+    return { account(), settings(), microphonePermission(), systemAudio(), urlOpener(), archiveRoot(), desktopSettings() };
+}
+
+const Clock& AppServices::clock() const
+{
+    return d->m_clock;
+}
+Settings& AppServices::settings()
+{
+    return d->m_settings;
+}
+ModelContext& AppServices::store()
+{
+    return *d->m_store;
+}
+MeetingArchiver& AppServices::archiver()
+{
+    return d->m_archiver;
+}
+ArchiveDebouncer& AppServices::archiveDebouncer()
+{
+    return d->m_archiveDebouncer;
+}
+SaveHealth& AppServices::saveHealth()
+{
+    return d->m_saveHealth;
+}
+Scheduler& AppServices::scheduler()
+{
+    return d->m_scheduler;
+}
+EventLinks& AppServices::eventLinks()
+{
+    return *d->m_eventLinks.service;
+}
+SecretStore& AppServices::secretStore()
+{
+    return *d->m_secretStore.service;
+}
+Keychain& AppServices::keychain()
+{
+    return d->m_keychain;
+}
+QNetworkAccessManager& AppServices::network()
+{
+    return d->m_network;
+}
+UrlOpener& AppServices::urlOpener()
+{
+    return *d->m_urlOpener.service;
+}
+DesktopSettingsOpener& AppServices::desktopSettings()
+{
+    return *d->m_desktopSettings.service;
+}
+UrlRouter& AppServices::router()
+{
+    return d->m_router;
+}
+QuilletCloud& AppServices::cloud()
+{
+    return d->m_cloud;
+}
+TessraOAuth& AppServices::oauth()
+{
+    return d->m_oauth;
+}
+AccountService& AppServices::account()
+{
+    return d->m_account;
+}
+UpdateChecker& AppServices::updateChecker()
+{
+    return d->m_updateChecker;
+}
+NotificationCenter& AppServices::notifications()
+{
+    return d->m_notifications;
+}
+MicrophonePermission& AppServices::microphonePermission()
+{
+    return *d->m_microphonePermission.service;
+}
+MicRecorder& AppServices::microphone()
+{
+    return d->m_microphone;
+}
+SystemAudioRecorder& AppServices::systemAudio()
+{
+    return d->m_systemAudio;
+}
+DualStreamMixer& AppServices::mixer()
+{
+    return d->m_mixer;
+}
+SoundFeedback& AppServices::sounds()
+{
+    return d->m_sounds;
+}
+MeetingSummarizer& AppServices::summarizer()
+{
+    return d->m_summarizer;
+}
+TranscriptionSession& AppServices::session()
+{
+    return d->m_session;
+}
+GoogleOAuth& AppServices::googleOAuth()
+{
+    return d->m_googleOAuth;
+}
+const GoogleCalendarAPI& AppServices::googleAPI() const
+{
+    return d->m_googleAPI;
+}
+GoogleCalendarService& AppServices::google()
+{
+    return d->m_google;
+}
+CalendarService& AppServices::calendar()
+{
+    return d->m_calendar;
+}
+AppState& AppServices::appState()
+{
+    return d->m_appState;
+}
+AppNotices& AppServices::notices()
+{
+    return d->m_notices;
+}
+CalendarHooks& AppServices::calendarHooks()
+{
+    return *d->m_calendarHooks.service;
+}
+MeetingReminders& AppServices::reminders()
+{
+    return d->m_reminders;
+}
+AutoStartScheduler& AppServices::autoStart()
+{
+    return d->m_autoStart;
 }

@@ -1,9 +1,20 @@
 #include "shell/AppDelegate.h"
 
+#include "app/AppNotices.h"
 #include "app/AppServices.h"
+#include "app/AppState.h"
+#include "app/CalendarHooks.h"
+#include "app/OnboardingServices.h"
+#include "app/WindowServices.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
-#include "ui/onboarding/OnboardingView.h"
+#include "platform/NotificationCenter.h"
+#include "platform/Settings.h"
+#include "platform/UrlRouter.h"
+#include "storage/ModelContext.h"
+#include "transcription/TranscriptionSession.h"
 #include "ui/design/Symbols.h"
+#include "ui/onboarding/OnboardingView.h"
 
 #include <QGuiApplication>
 #include <QMenu>
@@ -19,7 +30,7 @@ AppDelegate::AppDelegate(AppServices& services, QObject* parent)
 AppDelegate::AppDelegate(AppServices& services, const Options& options, QObject* parent)
     : QObject(parent)
     , m_services(services)
-    , m_mainWindow(std::make_unique<MainWindow>(services, options.window))
+    , m_mainWindow(std::make_unique<MainWindow>(services.windowServices(), options.window))
     , m_menuBar(std::make_unique<MenuBarView>(
           services.appState(), services.store(), services.clock(), services.notices(), [this] { openMainWindow(); },
           options.menu))
@@ -85,7 +96,7 @@ void AppDelegate::showOnboarding()
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(QStringLiteral("Welcome to Quillet"));
     const QPointer<QWidget> self(window);
-    auto* view = new OnboardingView(m_services, [this, self] {
+    auto* view = new OnboardingView(m_services.onboardingServices(), [this, self] {
         // Later: the view that calls this lives in the window being closed.
         QTimer::singleShot(0, this, [this, self] { finishOnboarding(self); });
     });

@@ -1,10 +1,12 @@
 #include "shell/QuilletApp.h"
 
-#include "shell/AppDelegate.h"
+#include "calendar/CalendarService.h"
 #include "platform/InstanceLock.h"
 #include "platform/Log.h"
+#include "platform/Settings.h"
 #include "platform/TerminationSignals.h"
 #include "platform/UrlRouter.h"
+#include "shell/AppDelegate.h"
 #include "ui/design/ThemeController.h"
 
 #include <QApplication>

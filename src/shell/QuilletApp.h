@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AppConfig.h"
 #include "app/AppServices.h"
 
 #include <functional>

@@ -9,7 +9,7 @@
 // id of the test's own (none: Google is not set up).
 //
 //   AppRig rig;                                  // no sound, no request until asked
-//   MainWindow window(*rig);                     // views take AppServices&
+//   MainWindow window(rig->windowServices());    // views take the services they use
 //   rig.cloud.on("GET", "/v1/me", ...);          // the cloud account server
 //   rig->account().setByoKey("tq-...");          // model calls then go to rig.provider
 //
@@ -17,7 +17,42 @@
 // server. Tests that record pass { .capture = true } and are marked SOUND in CMake.
 // A test of the calendar's call points passes its own CalendarHooks as { .calendarHooks = &hooks }.
 
+// Every service the rig makes, so that a test reaches any of them through it.
+#include "account/AccountService.h"
+#include "account/QuilletCloud.h"
+#include "account/TessraOAuth.h"
+#include "app/AppConfig.h"
+#include "app/AppNotices.h"
 #include "app/AppServices.h"
+#include "app/AppState.h"
+#include "app/CalendarEventLinks.h"
+#include "app/CalendarHooks.h"
+#include "app/EventLinks.h"
+#include "app/HomeServices.h"
+#include "app/OnboardingServices.h"
+#include "app/SettingsServices.h"
+#include "app/WindowServices.h"
+#include "archive/ArchiveDebouncer.h"
+#include "archive/MeetingArchiver.h"
+#include "audio/DualStreamMixer.h"
+#include "audio/MicRecorder.h"
+#include "audio/SystemAudioRecorder.h"
+#include "calendar/AutoStartScheduler.h"
+#include "calendar/CalendarService.h"
+#include "calendar/GoogleCalendarAPI.h"
+#include "calendar/GoogleCalendarService.h"
+#include "calendar/GoogleOAuth.h"
+#include "calendar/MeetingReminders.h"
+#include "platform/DesktopSettingsOpener.h"
+#include "platform/MicrophonePermission.h"
+#include "platform/NotificationCenter.h"
+#include "platform/SecretStore.h"
+#include "platform/Settings.h"
+#include "platform/UrlOpener.h"
+#include "platform/UrlRouter.h"
+#include "storage/ModelContext.h"
+#include "storage/SaveHealth.h"
+#include "summary/MeetingSummarizer.h"
 #include "support/BrowserStandIn.h"
 #include "support/FakeCalendarStore.h"
 #include "support/FakeClock.h"
@@ -29,6 +64,10 @@
 #include "support/IsolatedKeyring.h"
 #include "support/RecordingCuePlayer.h"
 #include "support/RecordingSettingsOpener.h"
+#include "system/Keychain.h"
+#include "system/SoundFeedback.h"
+#include "system/UpdateChecker.h"
+#include "transcription/TranscriptionSession.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/HomeServices.h"
 #include "library/ComingUpAgenda.h"
-#include "ui/home/HomeServices.h"
 
 #include <QWidget>
 #include <functional>

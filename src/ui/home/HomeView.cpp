@@ -1,20 +1,16 @@
 #include "ui/home/HomeView.h"
 
-#include "app/AppServices.h"
-#include "calendar/GoogleCalendarService.h"
-#include "calendar/GoogleOAuth.h"
-#include "calendar/MeetingFactory.h"
 #include "storage/Folder.h"
 #include "storage/FolderListModel.h"
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
-#include "ui/home/ComingUpPanel.h"
-#include "ui/home/FolderHeader.h"
-#include "ui/home/MeetingCardList.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ScrollIndicator.h"
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/home/ComingUpPanel.h"
+#include "ui/home/FolderHeader.h"
+#include "ui/home/MeetingCardList.h"
 
 #include <QHBoxLayout>
 #include <QMenu>
@@ -113,19 +109,6 @@ HomeView::HomeView(Folder* folder, const HomeServices& services, MeetingAction o
             open(meeting);
     });
     emptyChanged(m_list->isEmpty());
-}
-
-HomeView::HomeView(AppServices& services, Folder* folder, MeetingAction onOpen, MeetingAction onRecord,
-    MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent)
-    : HomeView(folder, servicesOf(services), std::move(onOpen), std::move(onRecord), std::move(onNewFolder),
-        std::move(onDelete), parent)
-{ }
-
-HomeServices HomeView::servicesOf(AppServices& services)
-{
-    GoogleCalendarService* google = &services.google();
-    return { services.store(), services.clock(), services.calendar(), services.urlOpener(), services.desktopSettings(),
-        &MeetingFactory::noteForEvent, [google] { google->connect(); }, services.googleOAuth().config().clientID };
 }
 
 HomeView::~HomeView()

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/HomeServices.h"
 #include "storage/Folder.h"
-#include "ui/home/HomeServices.h"
 #include "ui/home/MeetingMenu.h"
 
 #include <QMenu>
@@ -9,7 +9,6 @@
 #include <QUuid>
 #include <QWidget>
 
-class AppServices;
 class ComingUpPanel;
 class FolderHeader;
 class FolderListModel;
@@ -35,12 +34,6 @@ public:
     // for none), delete one (asking nothing).
     HomeView(Folder* folder, const HomeServices& services, MeetingAction onOpen, MeetingAction onRecord,
         MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent = nullptr);
-    // The same, with the application's services.
-    HomeView(AppServices& services, Folder* folder, MeetingAction onOpen, MeetingAction onRecord,
-        MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent = nullptr);
-
-    // What the page takes from the application's services.
-    static HomeServices servicesOf(AppServices& services);
     ~HomeView() override;
 
     Folder* folder() const { return m_folder; }

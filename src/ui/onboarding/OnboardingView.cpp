@@ -1,8 +1,10 @@
 #include "ui/onboarding/OnboardingView.h"
 
 #include "account/AccountService.h"
-#include "app/AppServices.h"
+#include "app/OnboardingServices.h"
+#include "archive/MeetingArchiver.h"
 #include "audio/SystemAudioRecorder.h"
+#include "platform/DesktopSettingsOpener.h"
 #include "platform/Log.h"
 #include "platform/MicrophonePermission.h"
 #include "platform/Settings.h"
@@ -11,10 +13,11 @@
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
-#include "ui/onboarding/StepLayout.h"
 #include "ui/design/SymbolView.h"
-#include "ui/settings/ThemeTile.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/onboarding/StepLayout.h"
+#include "ui/settings/AccountSectionView.h"
+#include "ui/settings/ThemeTile.h"
 
 #include <QDir>
 #include <QEvent>
@@ -266,18 +269,18 @@ PlainButton* link(const QString& text)
 } // namespace
 
 OnboardingView::OnboardingView(
-    AppServices& services, std::function<void()> onComplete, Scheduler& scheduler, QWidget* parent)
+    const OnboardingServices& services, std::function<void()> onComplete, Scheduler& scheduler, QWidget* parent)
     : QWidget(parent)
-    , m_account(services.account())
-    , m_settings(services.settings())
-    , m_microphonePermission(services.microphonePermission())
-    , m_systemAudio(services.systemAudio())
-    , m_urlOpener(services.urlOpener())
-    , m_archiveRoot(services.archiveRoot())
-    , m_desktopSettings(services.desktopSettings())
+    , m_account(services.account)
+    , m_settings(services.settings)
+    , m_microphonePermission(services.microphonePermission)
+    , m_systemAudio(services.systemAudio)
+    , m_urlOpener(services.urlOpener)
+    , m_archiveRoot(services.archiveRoot)
+    , m_desktopSettings(services.desktopSettings)
     , m_scheduler(scheduler)
     , m_onComplete(std::move(onComplete))
-    , m_signedIn(services.account().isSignedIn())
+    , m_signedIn(services.account.isSignedIn())
 {
     setFixedSize(440, 500);
     auto* layout = new QVBoxLayout(this);

@@ -8,7 +8,7 @@
 #include <functional>
 
 class AccountService;
-class AppServices;
+struct OnboardingServices;
 class DesktopSettingsOpener;
 class MicrophonePermission;
 class PillButton;
@@ -51,8 +51,8 @@ public:
     // Takes the account, the settings, the microphone permission, the application's one
     // system-audio recorder (also the recording's: a capture already running is left alone),
     // the browser, the archive folder and the desktop's settings from the services.
-    OnboardingView(AppServices& services, std::function<void()> onComplete, Scheduler& scheduler = Scheduler::system(),
-        QWidget* parent = nullptr);
+    OnboardingView(const OnboardingServices& services, std::function<void()> onComplete,
+        Scheduler& scheduler = Scheduler::system(), QWidget* parent = nullptr);
     ~OnboardingView() override;
 
     Step step() const { return m_step; }

@@ -1,13 +1,16 @@
 #include "ui/settings/CalendarSettingsSection.h"
 
-#include "app/AppServices.h"
-#include "ui/settings/CalendarRow.h"
+#include "app/SettingsServices.h"
+#include "platform/DesktopSettingsOpener.h"
+#include "platform/Settings.h"
 #include "ui/design/EditorialLabel.h"
-#include "ui/settings/GoogleCalendarSettings.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/Rule.h"
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/settings/CalendarRow.h"
+#include "ui/settings/GoogleCalendarSettings.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -16,25 +19,6 @@
 #include <algorithm>
 
 namespace {
-
-// A full-width hairline between parts of the card.
-class Divider final : public QWidget
-{
-public:
-    explicit Divider(QWidget* parent)
-        : QWidget(parent)
-    {
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        setFixedHeight(1);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Quillet::withOpacity(Quillet::primary(palette()), 0.1));
-    }
-};
 
 // Code points, not UTF-16 units: the two order characters beyond the first 65,536 differently.
 QList<uint> codePoints(const QString& text)
@@ -107,11 +91,11 @@ QList<CalendarSettingsSection::Group> CalendarSettingsSection::groupedCalendars(
     return groups;
 }
 
-CalendarSettingsSection::CalendarSettingsSection(AppServices& services, QWidget* parent)
+CalendarSettingsSection::CalendarSettingsSection(const SettingsServices& services, QWidget* parent)
     : QWidget(parent)
-    , m_calendar(services.calendar())
-    , m_settings(services.settings())
-    , m_opener(services.desktopSettings())
+    , m_calendar(services.calendar)
+    , m_settings(services.settings)
+    , m_opener(services.desktopSettings)
     , m_desktopLayout(new QVBoxLayout)
     , m_googleSettings(new GoogleCalendarSettings(services, this))
 {
@@ -123,7 +107,7 @@ CalendarSettingsSection::CalendarSettingsSection(AppServices& services, QWidget*
     // The heading stands apart from the first group's own label beneath it.
     m_desktopLayout->addSpacing(6);
     column->addLayout(m_desktopLayout);
-    column->addWidget(new Divider(this));
+    column->addWidget(new Rule(&Rule::separator, this));
     column->addWidget(m_googleSettings);
 
     connect(&m_calendar, &CalendarService::authorizationChanged, this, &CalendarSettingsSection::redraw);
@@ -239,7 +223,7 @@ QWidget* CalendarSettingsSection::makeGrantedView()
         column->addLayout(block);
     }
     column->addWidget(legend(view));
-    column->addWidget(new Divider(view));
+    column->addWidget(new Rule(&Rule::separator, view));
     auto* reset
         = new PlainButton(QStringLiteral("Reset to defaults"), Quillet::caption(), Quillet::Tone::secondary, view);
     connect(reset, &QAbstractButton::clicked, this, &CalendarSettingsSection::resetToDefaults);

@@ -6,12 +6,12 @@
 #include <QString>
 #include <QWidget>
 
-class AppServices;
 class CalendarRow;
 class DesktopSettingsOpener;
 class GoogleCalendarSettings;
 class QVBoxLayout;
 class Settings;
+struct SettingsServices;
 
 // The calendar card of the settings page. Above, the desktop's calendars as far as Quillet may
 // read them: a request for access, the way to the desktop's settings when it was refused, or
@@ -36,7 +36,7 @@ public:
     // ordered by the code points of their titles' canonical composition.
     static QList<Group> groupedCalendars(const QList<CalendarService::CalendarInfo>& calendars);
 
-    explicit CalendarSettingsSection(AppServices& services, QWidget* parent = nullptr);
+    explicit CalendarSettingsSection(const SettingsServices& services, QWidget* parent = nullptr);
 
     // The desktop calendars' rows, in the order shown (none unless access is granted).
     QList<CalendarRow*> rows() const { return m_rows; }

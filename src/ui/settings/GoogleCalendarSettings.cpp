@@ -1,8 +1,9 @@
 #include "ui/settings/GoogleCalendarSettings.h"
 
-#include "app/AppServices.h"
+#include "app/SettingsServices.h"
+#include "calendar/GoogleCalendarAPI.h"
 #include "calendar/GoogleColor.h"
-#include "ui/settings/CalendarRow.h"
+#include "platform/Settings.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
@@ -10,6 +11,7 @@
 #include "ui/design/SymbolView.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/settings/CalendarRow.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -20,12 +22,12 @@ namespace {
 constexpr int kSpinnerDiameter = 18;
 } // namespace
 
-GoogleCalendarSettings::GoogleCalendarSettings(AppServices& services, QWidget* parent)
+GoogleCalendarSettings::GoogleCalendarSettings(const SettingsServices& services, QWidget* parent)
     : QWidget(parent)
-    , m_google(services.google())
-    , m_calendar(services.calendar())
-    , m_api(services.googleAPI())
-    , m_settings(services.settings())
+    , m_google(services.google)
+    , m_calendar(services.calendar)
+    , m_api(services.googleAPI)
+    , m_settings(services.settings)
     , m_spinner(new Spinner(kSpinnerDiameter, this))
     , m_accounts(new QWidget(this))
     , m_accountsLayout(new QVBoxLayout(m_accounts))
@@ -55,7 +57,7 @@ GoogleCalendarSettings::GoogleCalendarSettings(AppServices& services, QWidget* p
     column->addWidget(m_error);
     m_connect->setIconSize(QSize(12, 12));
     column->addWidget(m_connect, 0, Qt::AlignLeading);
-    if (services.googleOAuth().config().clientID.isEmpty()) {
+    if (services.googleClientId.isEmpty()) {
         auto* note = new ToneLabel(QStringLiteral("Google sign-in isn’t configured in this build yet."),
             Quillet::caption2(), Quillet::Tone::tertiary, this);
         note->setWordWrap(true);

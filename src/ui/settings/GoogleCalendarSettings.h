@@ -6,13 +6,13 @@
 #include <QPair>
 #include <QWidget>
 
-class AppServices;
 class CalendarRow;
 class CalendarService;
 class GoogleCalendarAPI;
 class QPushButton;
 class QVBoxLayout;
 class Settings;
+struct SettingsServices;
 class Spinner;
 class ToneLabel;
 
@@ -26,7 +26,7 @@ class GoogleCalendarSettings final : public QWidget
     Q_DISABLE_COPY_MOVE(GoogleCalendarSettings)
 
 public:
-    explicit GoogleCalendarSettings(AppServices& services, QWidget* parent = nullptr);
+    explicit GoogleCalendarSettings(const SettingsServices& services, QWidget* parent = nullptr);
 
     // Every calendar row of every account, in the order shown.
     QList<CalendarRow*> rows() const;

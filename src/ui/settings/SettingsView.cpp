@@ -1,19 +1,24 @@
 #include "ui/settings/SettingsView.h"
 
-#include "app/AppServices.h"
+#include "account/AccountService.h"
+#include "app/SettingsServices.h"
+#include "calendar/MeetingReminders.h"
+#include "platform/DesktopSettingsOpener.h"
+#include "platform/MicrophonePermission.h"
+#include "platform/Settings.h"
 #include "system/LaunchAtLogin.h"
 #include "transcription/TranscriptionLanguage.h"
-#include "ui/settings/AccountSectionView.h"
-#include "ui/settings/CalendarSettingsSection.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/Rule.h"
 #include "ui/design/ScrollIndicator.h"
 #include "ui/design/SettingsCard.h"
-#include "ui/design/SettingsDivider.h"
 #include "ui/design/SettingsRow.h"
 #include "ui/design/Switch.h"
 #include "ui/design/SymbolView.h"
-#include "ui/settings/ThemeTile.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/settings/AccountSectionView.h"
+#include "ui/settings/CalendarSettingsSection.h"
+#include "ui/settings/ThemeTile.h"
 #include "ui/settings/VocabularyEditor.h"
 
 #include <QApplication>
@@ -64,13 +69,13 @@ SettingsCard* cardOf(std::initializer_list<QWidget*> parts)
 
 } // namespace
 
-SettingsView::SettingsView(AppServices& services, QWidget* parent)
+SettingsView::SettingsView(const SettingsServices& services, QWidget* parent)
     : QWidget(parent)
-    , m_settings(services.settings())
-    , m_account(services.account())
-    , m_microphone(services.microphonePermission())
-    , m_opener(services.desktopSettings())
-    , m_reminders(services.reminders())
+    , m_settings(services.settings)
+    , m_account(services.account)
+    , m_microphone(services.microphonePermission)
+    , m_opener(services.desktopSettings)
+    , m_reminders(services.reminders)
 {
     auto* column = new QWidget;
     column->setMaximumWidth(kColumnMaximumWidth);
@@ -243,13 +248,13 @@ QWidget* SettingsView::generalCard()
     return cardOf({
         new SettingsRow(QStringLiteral("circle.lefthalf.filled"), QStringLiteral("Appearance"), {}, nullptr),
         themes,
-        new SettingsDivider,
+        Rule::betweenRows(),
         switchRow(QStringLiteral("speaker.wave.2"), QStringLiteral("Sound feedback"), {}, SettingsKeys::soundEnabled),
-        new SettingsDivider,
+        Rule::betweenRows(),
         // The entry is written or removed whatever becomes of it: the switch keeps the user's choice.
         switchRow(QStringLiteral("power"), QStringLiteral("Launch at login"), {}, SettingsKeys::launchAtLogin,
             [](bool on) { LaunchAtLogin::set(on); }),
-        new SettingsDivider,
+        Rule::betweenRows(),
         m_microphoneRow,
     });
 }

@@ -7,7 +7,6 @@
 #include <functional>
 
 class AccountService;
-class AppServices;
 class CalendarSettingsSection;
 class DesktopSettingsOpener;
 class MeetingReminders;
@@ -22,6 +21,7 @@ class SymbolView;
 class Switch;
 class ToneLabel;
 class VocabularyEditor;
+struct SettingsServices;
 
 // The settings page of the main window: one scrolling column of seven cards (account,
 // transcription, notifications, calendar, general, dictionary, own key). Each control shows its
@@ -35,7 +35,7 @@ class SettingsView final : public QWidget
     Q_DISABLE_COPY_MOVE(SettingsView)
 
 public:
-    explicit SettingsView(AppServices& services, QWidget* parent = nullptr);
+    explicit SettingsView(const SettingsServices& services, QWidget* parent = nullptr);
     ~SettingsView() override;
 
     QScrollArea* scrollArea() const { return m_scroll; }

@@ -1,11 +1,13 @@
 #include "ui/sidebar/MeetingListView.h"
 
+#include "account/AccountService.h"
 #include "app/AppServices.h"
 #include "library/MeetingDateGroup.h"
 #include "platform/Clock.h"
 #include "storage/FolderListModel.h"
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
+#include "system/UpdateChecker.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/FocusRing.h"
 #include "ui/home/MeetingMenu.h"

@@ -1,15 +1,21 @@
 #include "ui/window/MainContentView.h"
 
-#include "app/AppServices.h"
+#include "app/AppNotices.h"
+#include "app/AppState.h"
+#include "app/CalendarHooks.h"
+#include "archive/MeetingArchiver.h"
+#include "platform/UrlOpener.h"
 #include "storage/Meeting.h"
-#include "ui/window/FixItBanner.h"
-#include "ui/home/HomeView.h"
-#include "ui/workspace/MeetingDetailView.h"
-#include "ui/sidebar/MeetingListView.h"
-#include "ui/home/NewFolderSheet.h"
+#include "storage/ModelContext.h"
+#include "transcription/TranscriptionSession.h"
 #include "ui/design/Quillet.h"
-#include "ui/window/SaveProblemBanner.h"
+#include "ui/home/HomeView.h"
+#include "ui/home/NewFolderSheet.h"
 #include "ui/settings/SettingsView.h"
+#include "ui/sidebar/MeetingListView.h"
+#include "ui/window/FixItBanner.h"
+#include "ui/window/SaveProblemBanner.h"
+#include "ui/workspace/MeetingDetailView.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -63,25 +69,25 @@ protected:
 
 } // namespace
 
-MainContentView::MainContentView(AppServices& services, QWidget* parent)
+MainContentView::MainContentView(const WindowServices& services, QWidget* parent)
     : MainContentView(services, Options {}, parent)
 { }
 
-MainContentView::MainContentView(AppServices& services, const Options& options, QWidget* parent)
+MainContentView::MainContentView(const WindowServices& services, const Options& options, QWidget* parent)
     : QWidget(parent)
     , m_services(services)
     , m_scheduler(options.scheduler ? *options.scheduler : Scheduler::system())
     , m_followUpDelay(options.followUpDelay)
     , m_splitter(new QSplitter(Qt::Horizontal, this))
     , m_sidebar(new MeetingListView(
-          services, [this](Meeting* meeting) { requestNewFolder(meeting); },
+          services.all, [this](Meeting* meeting) { requestNewFolder(meeting); },
           [this](Meeting* meeting) { deleteMeeting(meeting); }))
-    , m_banner(new FixItBanner(services.account(), services.microphonePermission(), services.desktopSettings(),
-          [&services] { services.notices().postOpenSettings(); }))
+    , m_banner(new FixItBanner(services.account, services.microphonePermission, services.desktopSettings,
+          [this] { m_services.notices.postOpenSettings(); }))
     , m_pageHost(new QVBoxLayout)
     , m_barArea(new QWidget)
     , m_bar(new RecordingControlView(
-          services.session(), [this] { startAdHocRecording(); }, [this] { stopRecording(); }, options.bar))
+          services.session, [this] { startAdHocRecording(); }, [this] { stopRecording(); }, options.bar))
     , m_barAnimation(new QVariantAnimation(this))
 {
     m_sidebar->setMinimumWidth(kSidebarMinimumWidth);
@@ -97,7 +103,7 @@ MainContentView::MainContentView(AppServices& services, const Options& options, 
     auto* detailLayout = new QVBoxLayout(detail);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->setSpacing(0);
-    detailLayout->addWidget(new SaveProblemBanner(services.saveHealth()));
+    detailLayout->addWidget(new SaveProblemBanner(services.saveHealth));
     detailLayout->addWidget(m_banner);
     m_pageHost->setContentsMargins(0, 0, 0, 0);
     detailLayout->addLayout(m_pageHost, 1);
@@ -122,27 +128,26 @@ MainContentView::MainContentView(AppServices& services, const Options& options, 
         m_barArea->setMaximumHeight(QWIDGETSIZE_MAX);
     });
 
-    TranscriptionSession& session = services.session();
+    TranscriptionSession& session = services.session;
     connect(m_sidebar, &MeetingListView::selectionChanged, this, &MainContentView::setSelection);
     connect(&session, &TranscriptionSession::isRecordingChanged, this, [this] {
-        if (m_services.session().isRecording()) {
+        if (m_services.session.isRecording()) {
             if (Meeting* recording = currentRecordingMeeting())
                 setSelection(SidebarItem::meeting(recording));
         }
         updateRecordingControls();
     });
-    connect(&services.notices(), &AppNotices::openSettings, this, [this] { setSelection(SidebarItem::settings()); });
+    connect(&services.notices, &AppNotices::openSettings, this, [this] { setSelection(SidebarItem::settings()); });
     // Back from the desktop's settings, the microphone may have been turned on.
     connect(qApp, &QGuiApplication::applicationStateChanged, m_banner, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive)
             m_banner->recheckMicrophone();
     });
-    connect(&services.notices(), &AppNotices::openAndRecordEvent, this, &MainContentView::handleOpenAndRecord);
-    connect(&services.calendarHooks(), &CalendarHooks::eventsPublished, this,
-        [this] { m_services.calendarHooks().syncTitles(m_services.store()); });
-    connect(
-        &services.store(), &ModelContext::meetingAboutToBeRemoved, this, &MainContentView::onMeetingAboutToBeRemoved);
-    connect(&services.store(), &ModelContext::folderAboutToBeRemoved, this, [this](Folder* folder) {
+    connect(&services.notices, &AppNotices::openAndRecordEvent, this, &MainContentView::handleOpenAndRecord);
+    connect(&services.calendarHooks, &CalendarHooks::eventsPublished, this,
+        [this] { m_services.calendarHooks.syncTitles(m_services.store); });
+    connect(&services.store, &ModelContext::meetingAboutToBeRemoved, this, &MainContentView::onMeetingAboutToBeRemoved);
+    connect(&services.store, &ModelContext::folderAboutToBeRemoved, this, [this](Folder* folder) {
         if (m_selection.folder() == folder)
             setSelection(SidebarItem::home());
     });
@@ -195,13 +200,13 @@ void MainContentView::showPageFor(const SidebarItem& item)
     switch (item.kind()) {
     case SidebarItem::Kind::home:
     case SidebarItem::Kind::folder:
-        m_page = new HomeView(m_services, item.folder(), onOpen, onRecord, onNewFolder, onDelete);
+        m_page = new HomeView(item.folder(), m_services.home, onOpen, onRecord, onNewFolder, onDelete);
         break;
     case SidebarItem::Kind::meeting:
         m_page = makeMeetingPage(*item.meeting());
         break;
     case SidebarItem::Kind::settings:
-        m_page = new SettingsView(m_services);
+        m_page = new SettingsView(m_services.settings);
         break;
     }
     m_pageItem = item;
@@ -211,13 +216,13 @@ void MainContentView::showPageFor(const SidebarItem& item)
 
 QWidget* MainContentView::makeMeetingPage(Meeting& meeting)
 {
-    return new MeetingDetailView(meeting, WorkspaceServices::of(m_services));
+    return new MeetingDetailView(meeting, WorkspaceServices::of(m_services.all));
 }
 
 void MainContentView::updateRecordingControls()
 {
     // Left out only on the settings page while nothing records.
-    const bool wanted = m_selection.kind() != SidebarItem::Kind::settings || m_services.session().isRecording();
+    const bool wanted = m_selection.kind() != SidebarItem::Kind::settings || m_services.session.isRecording();
     if (wanted == m_barWanted)
         return;
     m_barWanted = wanted;
@@ -245,27 +250,27 @@ void MainContentView::onMeetingAboutToBeRemoved(Meeting* meeting)
 
 void MainContentView::runHousekeeping()
 {
-    ModelContext& context = m_services.store();
-    AppState& state = m_services.appState();
+    ModelContext& context = m_services.store;
+    AppState& state = m_services.appState;
     state.finalizeStaleRecordings(context);
     state.purgeEmptyMeetings(context);
     state.refreshRecentMeetings(context);
     state.backfillArchive(context);
-    m_services.calendarHooks().startAutoStart(context);
+    m_services.calendarHooks.startAutoStart(context);
 }
 
 // --- Recording flows ---------------------------------------------------------------------
 
 Meeting* MainContentView::currentRecordingMeeting() const
 {
-    return m_services.store()
+    return m_services.store
         .fetchMeetings({ [](const Meeting& m) { return m.isRecording(); }, MeetingSort::DateDescending, 1 })
         .value(0);
 }
 
 void MainContentView::startAdHocRecording()
 {
-    m_services.session().startRecording(m_services.store());
+    m_services.session.startRecording(m_services.store);
     m_scheduler.schedule(m_followUpDelay, this, [this] {
         if (Meeting* recording = currentRecordingMeeting())
             setSelection(SidebarItem::meeting(recording));
@@ -278,24 +283,24 @@ void MainContentView::startRecording(Meeting* into)
         startAdHocRecording();
         return;
     }
-    if (m_services.session().isRecording()) {
+    if (m_services.session.isRecording()) {
         const Meeting* recording = currentRecordingMeeting();
         if (recording && recording->id() == into->id())
             return;
         askToSwitch(into, std::nullopt);
         return;
     }
-    m_services.session().startRecording(m_services.store(), into);
+    m_services.session.startRecording(m_services.store, into);
 }
 
 void MainContentView::handleOpenAndRecord(const QString& eventId)
 {
-    TranscriptionSession& session = m_services.session();
+    TranscriptionSession& session = m_services.session;
     const std::optional<CalendarHooks::EventMeeting> event
-        = m_services.calendarHooks().meetingForEvent(eventId, m_services.store());
+        = m_services.calendarHooks.meetingForEvent(eventId, m_services.store);
     if (!event || !event->meeting) {
         if (!session.isRecording())
-            session.startRecording(m_services.store());
+            session.startRecording(m_services.store);
         return;
     }
     Meeting* meeting = event->meeting;
@@ -312,14 +317,14 @@ void MainContentView::handleOpenAndRecord(const QString& eventId)
 
 void MainContentView::startEventCapture(Meeting* meeting, const std::optional<QUrl>& callLink)
 {
-    m_services.session().startRecording(m_services.store(), meeting);
+    m_services.session.startRecording(m_services.store, meeting);
     if (callLink)
-        m_services.urlOpener().open(*callLink);
+        m_services.urlOpener.open(*callLink);
 }
 
 void MainContentView::quickNote()
 {
-    if (!m_services.session().isRecording()) {
+    if (!m_services.session.isRecording()) {
         startAdHocRecording();
         return;
     }
@@ -365,7 +370,7 @@ void MainContentView::askToSwitch(Meeting* meeting, const std::optional<QUrl>& c
         if (!confirmed || !pending)
             return;
         // Deleted while the dialog was up: nothing to switch to.
-        Meeting* meeting = m_services.store().meetingById(pending->meetingId);
+        Meeting* meeting = m_services.store.meetingById(pending->meetingId);
         if (!meeting)
             return;
         stopRecording();
@@ -376,8 +381,8 @@ void MainContentView::askToSwitch(Meeting* meeting, const std::optional<QUrl>& c
 
 void MainContentView::stopRecording()
 {
-    m_services.session().stopRecording();
-    m_services.appState().refreshRecentMeetings(m_services.store());
+    m_services.session.stopRecording();
+    m_services.appState.refreshRecentMeetings(m_services.store);
 }
 
 // --- Deleting and filing -----------------------------------------------------------------
@@ -388,20 +393,20 @@ void MainContentView::deleteMeeting(Meeting* meeting)
         return;
     // Deleting the meeting being recorded would leave the microphone and its uploads running
     // for a record that is gone.
-    if (m_services.session().meeting() == meeting)
+    if (m_services.session.meeting() == meeting)
         stopRecording();
     const QUuid id = meeting->id();
     if (m_selection.meeting() && m_selection.meeting()->id() == id)
         setSelection(SidebarItem::home());
-    m_services.archiver().remove(id);
-    m_services.store().remove(meeting);
-    m_services.store().save();
+    m_services.archiver.remove(id);
+    m_services.store.remove(meeting);
+    m_services.store.save();
 }
 
 void MainContentView::requestNewFolder(Meeting* meeting)
 {
     // Every request is a sheet of its own.
-    auto* sheet = new NewFolderSheet(m_services.store(), meeting, this);
+    auto* sheet = new NewFolderSheet(m_services.store, meeting, this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->open();

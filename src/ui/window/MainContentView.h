@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/WindowServices.h"
 #include "platform/Scheduler.h"
 #include "ui/window/RecordingControlView.h"
 #include "ui/window/SidebarItem.h"
@@ -12,7 +13,6 @@
 #include <chrono>
 #include <optional>
 
-class AppServices;
 class FixItBanner;
 class MeetingListView;
 class QSplitter;
@@ -41,8 +41,8 @@ public:
         RecordingControlView::Options bar;
     };
 
-    explicit MainContentView(AppServices& services, QWidget* parent = nullptr);
-    MainContentView(AppServices& services, const Options& options, QWidget* parent = nullptr);
+    explicit MainContentView(const WindowServices& services, QWidget* parent = nullptr);
+    MainContentView(const WindowServices& services, const Options& options, QWidget* parent = nullptr);
     ~MainContentView() override;
 
     SidebarItem selection() const { return m_selection; }
@@ -94,7 +94,7 @@ private:
     void stopRecording();
     void onMeetingAboutToBeRemoved(Meeting* meeting);
 
-    AppServices& m_services;
+    WindowServices m_services;
     Scheduler& m_scheduler;
     std::chrono::milliseconds m_followUpDelay;
 

@@ -1,6 +1,7 @@
 #include "ui/window/MainWindow.h"
 
-#include "app/AppServices.h"
+#include "app/AppNotices.h"
+#include "app/WindowServices.h"
 #include "ui/design/Symbols.h"
 
 #include <QCloseEvent>
@@ -11,13 +12,13 @@
 #include <QSystemTrayIcon>
 #include <QToolBar>
 
-MainWindow::MainWindow(AppServices& services, QWidget* parent)
+MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
     : MainWindow(services, Options {}, parent)
 { }
 
-MainWindow::MainWindow(AppServices& services, const Options& options, QWidget* parent)
+MainWindow::MainWindow(const WindowServices& services, const Options& options, QWidget* parent)
     : QMainWindow(parent)
-    , m_services(services)
+    , m_notices(services.notices)
     , m_trayAvailable(
           options.trayAvailable ? options.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
     , m_content(new MainContentView(services, options.content))
@@ -79,7 +80,7 @@ void MainWindow::buildToolBar()
 
 void MainWindow::buildMenus()
 {
-    AppNotices& notices = m_services.notices();
+    AppNotices& notices = m_notices;
     QMenu* app = menuBar()->addMenu(QStringLiteral("Quillet"));
     m_settingsCommand = app->addAction(QStringLiteral("Settings\u2026"), &notices, &AppNotices::postOpenSettings);
     m_settingsCommand->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));

@@ -5,8 +5,9 @@
 #include <QMainWindow>
 #include <functional>
 
-class AppServices;
+class AppNotices;
 class QAction;
+struct WindowServices;
 
 // The main window, made once at launch and never destroyed: the toolbar (Home, Quick note,
 // Settings), the menu commands, and the content. Closing it keeps Quillet running: with a
@@ -33,10 +34,9 @@ public:
     static constexpr QSize kDefaultSize { 1120, 740 };
     static constexpr QSize kMinimumSize { 720, 420 };
 
-    explicit MainWindow(AppServices& services, QWidget* parent = nullptr);
-    MainWindow(AppServices& services, const Options& options, QWidget* parent = nullptr);
+    explicit MainWindow(const WindowServices& services, QWidget* parent = nullptr);
+    MainWindow(const WindowServices& services, const Options& options, QWidget* parent = nullptr);
 
-    AppServices& services() const { return m_services; }
     MainContentView& content() const { return *m_content; }
 
     // Shows or restores the window, raises and activates it.
@@ -65,7 +65,7 @@ private:
     void buildMenus();
     void noteShown();
 
-    AppServices& m_services;
+    AppNotices& m_notices;
     std::function<bool()> m_trayAvailable;
     MainContentView* m_content;
     // Set until the next show: at launch, and by each close.

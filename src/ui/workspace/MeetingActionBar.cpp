@@ -1,6 +1,7 @@
 #include "ui/workspace/MeetingActionBar.h"
 
 #include "app/MeetingActions.h"
+#include "ui/design/Rule.h"
 #include "ui/design/CopyActionButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Spinner.h"
@@ -11,7 +12,6 @@
 #include <QPainter>
 
 using MeetingDetailParts::dividerTint;
-using MeetingDetailParts::Rule;
 
 namespace {
 
@@ -45,7 +45,7 @@ MeetingActionBar::MeetingActionBar(MeetingActions& actions, Scheduler& scheduler
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(new Rule(&dividerTint));
+    column->addWidget(new Rule(&Rule::separator));
     auto* bar = new Tinted(&Quillet::barMaterial);
     column->addWidget(bar);
     auto* row = new QHBoxLayout(bar);

@@ -7,6 +7,7 @@
 #include "storage/Meeting.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/Rule.h"
 #include "ui/design/ScrollIndicator.h"
 #include "ui/design/Spinner.h"
 #include "ui/workspace/SummaryMarkdown.h"
@@ -43,29 +44,6 @@ QString pickerText(const ChatModel& model)
 {
     return model.name + QStringLiteral(" — ") + model.character;
 }
-
-// A horizontal rule across the panel.
-class Hairline final : public QWidget
-{
-public:
-    Hairline(qreal opacity, QWidget* parent)
-        : QWidget(parent)
-        , m_opacity(opacity)
-    {
-        setFixedHeight(1);
-        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Quillet::withOpacity(Quillet::primary(palette()), 0.1 * m_opacity));
-    }
-
-private:
-    qreal m_opacity;
-};
 
 // A question: its text as typed, in a tinted bubble at the trailing edge.
 class QuestionBubble final : public QLabel
@@ -219,7 +197,7 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(new Hairline(1, this));
+    layout->addWidget(new Rule(&Rule::separator, this));
 
     // The conversation: a column at most 660 wide, kept at the leading side.
     m_scroll = new QScrollArea(this);
@@ -286,7 +264,7 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     m_bottom->setFixedHeight(1);
     m_rows->addWidget(m_bottom);
 
-    layout->addWidget(new Hairline(0.6, this));
+    layout->addWidget(new Rule(&Rule::faintSeparator, this));
 
     // The composer: at most 660 wide, centred.
     auto* composerRow = new QHBoxLayout;

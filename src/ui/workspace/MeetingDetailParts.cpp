@@ -29,20 +29,6 @@ QColor dividerTint(const QPalette& palette)
     return Quillet::withOpacity(Quillet::primary(palette), 0.1);
 }
 
-Rule::Rule(QColor (*tint)(const QPalette&), QWidget* parent)
-    : QWidget(parent)
-    , m_tint(tint)
-{
-    setFixedHeight(1);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-}
-
-void Rule::paintEvent(QPaintEvent*)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), m_tint(palette()));
-}
-
 PausedDot::PausedDot(QWidget* parent)
     : QWidget(parent)
 {

@@ -30,19 +30,6 @@ QWidget* readingColumn(QLayout* content, const QMargins& padding, bool centred);
 
 QColor dividerTint(const QPalette& palette);
 
-// A one-point rule in a tint of the window text.
-class Rule final : public QWidget
-{
-public:
-    explicit Rule(QColor (*tint)(const QPalette&), QWidget* parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    QColor (*m_tint)(const QPalette&);
-};
-
 // The grey dot that stands for a paused recording.
 class PausedDot final : public QWidget
 {

@@ -1,6 +1,7 @@
 #include "app/MeetingActions.h"
 #include "storage/Meeting.h"
 #include "transcription/TranscriptionSession.h"
+#include "ui/design/Rule.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/PillButton.h"

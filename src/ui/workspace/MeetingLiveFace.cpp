@@ -1,6 +1,7 @@
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "transcription/TranscriptionSession.h"
+#include "ui/design/Rule.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/RecordingDot.h"
@@ -93,7 +94,7 @@ QWidget* MeetingDetailView::buildLiveFace()
     header->addWidget(new MeetingHeader(*m_meeting, m_session, m_services.clock, header->spacing()));
     m_liveHeader = readingColumn(header, QMargins(36, 26, 36, 14), false);
     layout->addWidget(m_liveHeader);
-    layout->addWidget(new Rule(&dividerTint));
+    layout->addWidget(new Rule(&Rule::separator));
 
     auto* notesColumn = new QVBoxLayout;
     notesColumn->setSpacing(10);

@@ -4,8 +4,8 @@
 #include "ui/design/CopyActionButton.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/RecordingDot.h"
+#include "ui/design/Rule.h"
 #include "ui/design/SettingsCard.h"
-#include "ui/design/SettingsDivider.h"
 #include "ui/design/SettingsRow.h"
 #include "ui/design/Spinner.h"
 #include "ui/workspace/SummaryMarkdown.h"
@@ -92,7 +92,7 @@ private slots:
         auto* card = new SettingsCard;
         auto* row = new SettingsRow(
             QStringLiteral("speaker.wave.2"), QStringLiteral("Echo suppression"), subtitle, new QCheckBox);
-        auto* divider = new SettingsDivider;
+        auto* divider = Rule::betweenRows();
         auto* next = new SettingsRow(QStringLiteral("gearshape"), QStringLiteral("Sounds"), {}, new QCheckBox);
         card->addWidget(row);
         card->addWidget(divider);
@@ -121,6 +121,74 @@ private slots:
         window.resize(900, 600);
         QTRY_VERIFY(row->height() < narrowHeight);
         QTRY_VERIFY(wholeTextFits());
+    }
+
+    void ruleDrawsFromItsLeadingInset_data()
+    {
+        QTest::addColumn<Qt::LayoutDirection>("direction");
+        QTest::addColumn<bool>("betweenRows");
+        QTest::addColumn<int>("firstInked");
+        QTest::addColumn<int>("lastInked");
+        QTest::newRow("across") << Qt::LeftToRight << false << 0 << 199;
+        QTest::newRow("between rows") << Qt::LeftToRight << true << int(Rule::kRowInset) << 199;
+        QTest::newRow("between rows, right to left") << Qt::RightToLeft << true << 0 << 199 - Rule::kRowInset;
+    }
+
+    void ruleDrawsFromItsLeadingInset()
+    {
+        QFETCH(Qt::LayoutDirection, direction);
+        QFETCH(bool, betweenRows);
+        QFETCH(int, firstInked);
+        QFETCH(int, lastInked);
+
+        QWidget card;
+        card.setLayoutDirection(direction);
+        auto* layout = new QVBoxLayout(&card);
+        layout->setContentsMargins(0, 0, 0, 0);
+        Rule* rule = betweenRows ? Rule::betweenRows() : new Rule;
+        layout->addWidget(rule);
+        layout->addStretch(1);
+        card.resize(200, 40);
+        card.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&card));
+        QCOMPARE(rule->geometry(), QRect(0, 0, 200, 1));
+
+        QImage image(rule->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        rule->render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+        QList<int> inked;
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, 0)) > 0)
+                inked.append(x);
+        QVERIFY(!inked.isEmpty());
+        QCOMPARE(inked.first(), firstInked);
+        QCOMPARE(inked.last(), lastInked);
+        QCOMPARE(inked.size(), lastInked - firstInked + 1);
+    }
+
+    void ruleTakesTheColourOfTheCurrentTheme()
+    {
+        Rule rule;
+        rule.resize(20, 1);
+        const auto drawn = [&rule] {
+            QImage image(rule.size(), QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            rule.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+            return image.pixelColor(10, 0);
+        };
+        QList<QColor> seen;
+        for (const QColor text : { QColor(Qt::black), QColor(Qt::white) }) {
+            QPalette palette = rule.palette();
+            palette.setColor(QPalette::WindowText, text);
+            rule.setPalette(palette);
+            const QColor pixel = drawn();
+            const QColor wanted = Rule::separator(palette);
+            QVERIFY2(std::abs(pixel.alpha() - wanted.alpha()) <= 1 && std::abs(pixel.red() - wanted.red()) <= 2
+                    && std::abs(pixel.blue() - wanted.blue()) <= 2,
+                qPrintable(pixel.name(QColor::HexArgb) + QStringLiteral(" for ") + wanted.name(QColor::HexArgb)));
+            seen.append(pixel);
+        }
+        QVERIFY(seen.first().red() < 10 && seen.last().red() > 245);
     }
 
     void animationsStopWhileHidden()

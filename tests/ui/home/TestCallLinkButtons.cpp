@@ -85,7 +85,7 @@ private slots:
         // The Google sign-in's own page came first.
         rig.browser.opened.clear();
 
-        MainWindow window(*rig);
+        MainWindow window(rig->windowServices());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         HomeView* home = window.findChild<HomeView*>();

@@ -44,7 +44,7 @@ private slots:
         rig->calendar().start();
         QVERIFY(published.wait(5000));
 
-        MainWindow window(*rig);
+        MainWindow window(rig->windowServices());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         HomeView* home = window.findChild<HomeView*>();

@@ -452,7 +452,7 @@ private slots:
         // Not asked for calendar access yet: the card offers Google, whose sign-in starts in
         // the browser.
         AppRig rig;
-        HomeView home(*rig, nullptr, {}, {}, {}, {});
+        HomeView home(nullptr, rig->homeServices(), {}, {}, {}, {});
         ComingUpPanel* panel = home.comingUp();
         QCOMPARE(panel->card(), ComingUpPanel::Card::connect);
         QVERIFY(panel->googleButton());

@@ -48,8 +48,7 @@ struct Onboarding
             setUp(*rig);
             (*rig).restart(); // the account reads the keychain when it is made
         }
-        view = std::make_unique<OnboardingView>(
-            **rig, [this] { ++completions; }, scheduler);
+        view = std::make_unique<OnboardingView>((*rig)->onboardingServices(), [this] { ++completions; }, scheduler);
         view->setTiming({ .transition = 10ms });
         view->show();
     }

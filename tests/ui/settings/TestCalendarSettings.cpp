@@ -39,7 +39,7 @@ struct Section
 
     CalendarSettingsSection& open()
     {
-        view = std::make_unique<CalendarSettingsSection>(**rig);
+        view = std::make_unique<CalendarSettingsSection>((*rig)->settingsServices());
         view->resize(560, 600);
         view->show();
         return *view;

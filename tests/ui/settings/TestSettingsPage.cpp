@@ -38,7 +38,7 @@ struct Page
 
     SettingsView& open()
     {
-        view = std::make_unique<SettingsView>(**rig);
+        view = std::make_unique<SettingsView>((*rig)->settingsServices());
         view->resize(1120, 740);
         view->show();
         return *view;

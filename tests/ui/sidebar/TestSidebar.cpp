@@ -443,7 +443,7 @@ private slots:
         };
         QCOMPARE(files(), 2);
 
-        MainWindow window(*rig);
+        MainWindow window(rig->windowServices());
         window.show();
         MainContentView& content = window.content();
         MeetingListView& sidebar = *content.sidebar();

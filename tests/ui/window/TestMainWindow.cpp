@@ -49,7 +49,7 @@ struct WindowRig
         options.content.scheduler = &scheduler;
         options.content.bar.scheduler = &scheduler;
         options.trayAvailable = [tray] { return tray; };
-        window = std::make_unique<MainWindow>(*rig, options);
+        window = std::make_unique<MainWindow>(rig->windowServices(), options);
         window->show();
     }
     ~WindowRig()

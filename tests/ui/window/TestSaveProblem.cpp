@@ -62,7 +62,7 @@ private slots:
         QFETCH(QString, refusal);
         QFETCH(QString, sentence);
         AppRig rig({ .steppedDelays = true });
-        auto window = std::make_unique<MainWindow>(*rig);
+        auto window = std::make_unique<MainWindow>(rig->windowServices());
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         auto* banner = window->findChild<SaveProblemBanner*>();

@@ -98,7 +98,7 @@ struct Window
     }
 
     AppRig rig;
-    MainWindow window { *rig };
+    MainWindow window { rig->windowServices() };
     QSignalSpy shown { &window, &MainWindow::shownAnew };
 };
 

@@ -80,7 +80,7 @@ private slots:
         // The notes are held back until the test has seen the face wait for them.
         provider.closeGate(QStringLiteral("Thursday"));
 
-        MainWindow window(*rig);
+        MainWindow window(rig->windowServices());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         rig->session().startRecording(rig->store());
@@ -135,7 +135,7 @@ private slots:
         provider.setTranscriptionStatus(503);
         QTemporaryDir folder;
 
-        MainWindow window(*rig);
+        MainWindow window(rig->windowServices());
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         rig->session().startRecording(rig->store());

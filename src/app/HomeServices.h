@@ -11,7 +11,8 @@ class Meeting;
 class ModelContext;
 class UrlOpener;
 
-// What the home page reads and calls, made once by the composition root and handed down.
+// What the home page reads and calls, made by the composition root (AppServices::homeServices)
+// and handed down; tests make their own.
 struct HomeServices
 {
     // The meeting of a calendar event: the one already made for it, or a new one, inserted and

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "app/HomeServices.h"
+#include "app/SettingsServices.h"
+
+class AccountService;
+class AppNotices;
+class AppServices;
+class AppState;
+class CalendarHooks;
+class DesktopSettingsOpener;
+class MeetingArchiver;
+class MicrophonePermission;
+class ModelContext;
+class SaveHealth;
+class TranscriptionSession;
+class UrlOpener;
+
+// What the main window and its content use, with the bundles of the pages it makes, made by
+// the composition root (AppServices::windowServices).
+struct WindowServices
+{
+    ModelContext& store;
+    MeetingArchiver& archiver; // a deleted meeting's file
+    SaveHealth& saveHealth;
+    TranscriptionSession& session;
+    AppState& appState;
+    AppNotices& notices;
+    CalendarHooks& calendarHooks;
+    UrlOpener& urlOpener; // call links
+    AccountService& account; // the fix-it banner
+    MicrophonePermission& microphonePermission;
+    DesktopSettingsOpener& desktopSettings;
+    HomeServices home;
+    SettingsServices settings;
+    // The sidebar and the meeting page still take every service.
+    AppServices& all;
+};
