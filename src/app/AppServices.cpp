@@ -2,6 +2,7 @@
 
 #include "storage/QuilletStore.h"
 #include "chat/MeetingChatService.h"
+#include "library/MeetingSearchIndex.h"
 #include "platform/Clock.h"
 #include "platform/DesktopUrlOpener.h"
 #include "platform/EdsCalendarStore.h"
@@ -53,6 +54,7 @@ AppServices::AppServices(const Config& config, std::unique_ptr<ModelContext> sto
     , m_desktopSettings(realUnless<GnomeSettingsOpener>(config.desktopSettings))
     , m_settings(config.settingsFile)
     , m_store(std::move(store))
+    , m_searchIndex(std::make_unique<MeetingSearchIndex>(*m_store))
     , m_archiver(config.archiveRoot)
     , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
     , m_archiveRemovals(m_archiver, *m_store)

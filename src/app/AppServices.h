@@ -46,6 +46,7 @@
 class Clock;
 class Scheduler;
 class MeetingChatService;
+class MeetingSearchIndex;
 
 // The composition root: every long-lived service of the application, each made once, in an
 // order where everything a service needs is made before it. main() makes one instance and
@@ -131,6 +132,8 @@ public:
     const Clock& clock() const { return m_clock; }
     Settings& settings() { return m_settings; }
     ModelContext& store() { return *m_store; }
+    // The lower-cased copy of every meeting's texts that the sidebar's search reads.
+    MeetingSearchIndex& searchIndex() { return *m_searchIndex; }
     MeetingArchiver& archiver() { return m_archiver; }
     // The delayed archive writes of edits, one pending write per meeting.
     ArchiveDebouncer& archiveDebouncer() { return m_archiveDebouncer; }
@@ -191,6 +194,7 @@ private:
 
     Settings m_settings;
     std::unique_ptr<ModelContext> m_store;
+    std::unique_ptr<MeetingSearchIndex> m_searchIndex;
     MarkdownArchiver m_archiver;
     // Destroyed before the archiver, to which it hands its pending writes.
     ArchiveDebouncer m_archiveDebouncer;

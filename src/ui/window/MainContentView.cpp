@@ -74,7 +74,8 @@ MainContentView::MainContentView(AppServices& services, const Options& options, 
     , m_followUpDelay(options.followUpDelay)
     , m_splitter(new QSplitter(Qt::Horizontal, this))
     , m_sidebar(new MeetingListView(
-          services, [this](Meeting* meeting) { requestNewFolder(meeting); },
+          { services.store(), services.clock(), services.updateChecker(), services.account(), services.searchIndex() },
+          [this](Meeting* meeting) { requestNewFolder(meeting); },
           [this](Meeting* meeting) { deleteMeeting(meeting); }))
     , m_banner(new FixItBanner(services.account(), services.microphonePermission(), services.desktopSettings(),
           [&services] { services.notices().postOpenSettings(); }))
