@@ -325,7 +325,7 @@ int sidebarFigures(const QString& path, const FilledLibrary& library)
     UpdateChecker updater(
         network, QUrl(QStringLiteral("http://127.0.0.1:9")), QStringLiteral("1.0.0"), [](const QUrl&) { return true; });
     const auto ignore = [](Meeting*) {};
-    MeetingListView sidebar({ *store, offline.clock, updater, offline.account }, ignore, ignore);
+    MeetingListView sidebar({ *store, offline.clock, updater, offline.account, index }, ignore, ignore);
     sidebar.resize(280, 740);
     sidebar.show();
     PaintWatch paint(sidebar.list()->viewport());

@@ -16,6 +16,7 @@
 #include "app/WindowServices.h"
 #include "archive/ArchiveDebouncer.h"
 #include "archive/ArchiveSync.h"
+#include "library/MeetingSearchIndex.h"
 #include "chat/ModelContextBox.h"
 #include "archive/ArchiveRemovals.h"
 #include "archive/MeetingArchiver.h"
@@ -106,6 +107,8 @@ struct AppServices::Services
 
     Settings m_settings;
     std::unique_ptr<ModelContext> m_store;
+    // The sidebar search's copy of the store's texts; goes before the store it reads.
+    std::unique_ptr<MeetingSearchIndex> m_searchIndex;
     MarkdownArchiver m_archiver;
     // Destroyed before the archiver, to which it hands its pending writes.
     ArchiveDebouncer m_archiveDebouncer;
@@ -165,6 +168,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     , m_desktopSettings(realUnless<GnomeSettingsOpener>(config.desktopSettings))
     , m_settings(config.settingsFile)
     , m_store(std::move(store))
+    , m_searchIndex(std::make_unique<MeetingSearchIndex>(*m_store))
     , m_archiver(config.archiveRoot)
     , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
     , m_archiveSync(*m_store, m_archiveDebouncer)
@@ -305,6 +309,10 @@ ModelContext& AppServices::store()
 MeetingArchiver& AppServices::archiver()
 {
     return d->m_archiver;
+}
+MeetingSearchIndex& AppServices::searchIndex()
+{
+    return *d->m_searchIndex;
 }
 ArchiveDebouncer& AppServices::archiveDebouncer()
 {

@@ -20,6 +20,7 @@ class GoogleOAuth;
 class Keychain;
 class MeetingArchiver;
 class MeetingChatService;
+class MeetingSearchIndex;
 struct ModelContextBox;
 class MeetingReminders;
 class MeetingSummarizer;
@@ -110,6 +111,8 @@ public:
     MeetingArchiver& archiver();
     // The delayed archive writes of edits, one pending write per meeting.
     ArchiveDebouncer& archiveDebouncer();
+    // The lower-cased copy of every meeting's texts that the sidebar's search reads.
+    MeetingSearchIndex& searchIndex();
     // Whether the store's saves go through; failed ones are tried again until they do.
     SaveHealth& saveHealth();
     Scheduler& scheduler();

@@ -2,14 +2,12 @@
 
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
+#include "storage/StoreDatabase.h"
 #include "storage/TranscriptSegment.h"
 
 #include <QFuture>
 #include <QFutureWatcher>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QThread>
-#include <QUuid>
 #include <QtConcurrent>
 #include <algorithm>
 #include <cstring>
@@ -179,55 +177,36 @@ std::shared_ptr<MeetingSearchIndex::StoredCopy> MeetingSearchIndex::readFile(
     const QString& filePath, const std::atomic_bool& cancelled)
 {
     auto stored = std::make_shared<StoredCopy>();
-    const QString name = QStringLiteral("search-copy-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(filePath);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        // One transaction: one view of the file, while the main thread may save.
-        if (db.open() && db.transaction()) {
-            QSqlQuery rows(db);
-            rows.setForwardOnly(true);
-            if (rows.exec(QStringLiteral(R"(SELECT "rowKey", "title", "userNotes" FROM "Meeting")"))) {
-                while (rows.next() && !cancelled.load(std::memory_order_relaxed)) {
-                    StoredMeeting& meeting = (*stored)[rows.value(0).toLongLong()];
-                    meeting.title = rows.value(1).toString();
-                    meeting.notes = rows.value(2).toString();
-                    appendField(meeting.head, meeting.title);
-                    appendField(meeting.head, meeting.notes);
-                    meeting.head.shrink_to_fit();
-                }
-            }
-            rows.finish();
-            if (rows.exec(QStringLiteral(
-                    R"(SELECT "meeting", "text" FROM "TranscriptSegment" WHERE "meeting" IS NOT NULL ORDER BY "meeting")"))) {
-                // Built in one reused buffer and copied out at its exact size: strings grown by
-                // appending keep about half as much again in spare capacity.
-                std::string buffer;
-                qint64 current = 0;
-                const auto flush = [&] {
-                    if (current != 0) {
-                        StoredMeeting& meeting = (*stored)[current];
-                        meeting.transcript = std::string(buffer);
-                        meeting.transcriptSketch.add(meeting.transcript);
-                    }
-                    buffer.clear();
-                };
-                while (rows.next() && !cancelled.load(std::memory_order_relaxed)) {
-                    const qint64 meeting = rows.value(0).toLongLong();
-                    if (meeting != current) {
-                        flush();
-                        current = meeting;
-                    }
-                    appendField(buffer, rows.value(1).toString());
-                }
-                flush();
-            }
-            rows.finish();
-            db.rollback();
+    // Built in one reused buffer and copied out at its exact size: strings grown by appending
+    // keep about half as much again in spare capacity.
+    std::string buffer;
+    qint64 current = 0;
+    const auto flush = [&] {
+        if (current != 0) {
+            StoredMeeting& meeting = (*stored)[current];
+            meeting.transcript = std::string(buffer);
+            meeting.transcriptSketch.add(meeting.transcript);
         }
-    }
-    QSqlDatabase::removeDatabase(name);
+        buffer.clear();
+    };
+    StoreDatabase::TextReader reader;
+    reader.meeting = [&](qint64 key, const QString& title, const QString& notes) {
+        StoredMeeting& meeting = (*stored)[key];
+        meeting.title = title;
+        meeting.notes = notes;
+        appendField(meeting.head, meeting.title);
+        appendField(meeting.head, meeting.notes);
+        meeting.head.shrink_to_fit();
+    };
+    reader.segment = [&](qint64 key, const QString& text) {
+        if (key != current) {
+            flush();
+            current = key;
+        }
+        appendField(buffer, text);
+    };
+    StoreDatabase::readTexts(filePath, reader, cancelled);
+    flush();
     return stored;
 }
 
@@ -237,7 +216,8 @@ void MeetingSearchIndex::apply(StoredCopy& stored)
     m_entries.reserve(meetings.size());
     for (Meeting* meeting : meetings) {
         Entry& entry = entryFor(meeting);
-        const auto found = meeting->m_state.isStored() ? stored.find(meeting->m_state.key) : stored.end();
+        const qint64 key = m_context.storedKey(*meeting);
+        const auto found = key != 0 ? stored.find(key) : stored.end();
         if (found != stored.end() && found->title == meeting->title() && found->notes == meeting->userNotes()) {
             entry.title = meeting->title();
             entry.notes = meeting->userNotes();
@@ -247,7 +227,7 @@ void MeetingSearchIndex::apply(StoredCopy& stored)
         }
         // A meeting whose segments were never opened cannot have changed them: the file is
         // its truth. An opened one may hold unsaved segments, or segments saved after the read.
-        if (!meeting->m_childrenLoaded && found != stored.end()) {
+        if (m_context.hasUnreadSegments(*meeting) && found != stored.end()) {
             entry.transcript = std::move(found->transcript);
             entry.transcriptSketch = found->transcriptSketch;
         } else

@@ -138,8 +138,6 @@ private:
     friend class TranscriptSegment;
     friend class ChatMessage;
     friend class Folder;
-    // Reads which meetings still have their segments only in the file.
-    friend class MeetingSearchIndex;
 
     // The materialising constructor of the context: defaults, then the stored values.
     Meeting(const Fields& fields, QObject* parent);

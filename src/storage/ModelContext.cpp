@@ -899,6 +899,16 @@ int ModelContext::meetingCount() const
     return int(m_meetings.size());
 }
 
+qint64 ModelContext::storedKey(const Meeting& meeting) const
+{
+    return meeting.m_state.key;
+}
+
+bool ModelContext::hasUnreadSegments(const Meeting& meeting) const
+{
+    return !meeting.m_childrenLoaded;
+}
+
 Meeting* ModelContext::meetingById(const QUuid& id) const
 {
     const auto it = std::find_if(

@@ -93,6 +93,12 @@ public:
     bool contains(const Meeting* meeting) const { return m_meetings.contains(meeting); }
     QList<Folder*> fetchFolders() const;
 
+    // The row key the meeting is stored under, 0 until its first save.
+    qint64 storedKey(const Meeting& meeting) const;
+    // Whether the meeting's segments were never read since the store opened, so that the file
+    // holds them as they are.
+    bool hasUnreadSegments(const Meeting& meeting) const;
+
 signals:
     void meetingInserted(Meeting* meeting);
     void meetingAboutToBeRemoved(Meeting* meeting);

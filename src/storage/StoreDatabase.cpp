@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
+#include <QUuid>
 #include <array>
 
 namespace {
@@ -349,4 +350,32 @@ bool StoreTransaction::commit()
         return false;
     m_active = false;
     return true;
+}
+
+bool StoreDatabase::readTexts(const QString& filePath, const TextReader& reader, const std::atomic_bool& cancelled)
+{
+    const QString name = QStringLiteral("texts-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    bool read = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(filePath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open() && db.transaction()) {
+            QSqlQuery rows(db);
+            rows.setForwardOnly(true);
+            read = rows.exec(QStringLiteral(R"(SELECT "rowKey", "title", "userNotes" FROM "Meeting")"));
+            while (read && rows.next() && !cancelled.load(std::memory_order_relaxed))
+                reader.meeting(rows.value(0).toLongLong(), rows.value(1).toString(), rows.value(2).toString());
+            rows.finish();
+            read = read
+                && rows.exec(QStringLiteral(
+                    R"(SELECT "meeting", "text" FROM "TranscriptSegment" WHERE "meeting" IS NOT NULL ORDER BY "meeting")"));
+            while (read && rows.next() && !cancelled.load(std::memory_order_relaxed))
+                reader.segment(rows.value(0).toLongLong(), rows.value(1).toString());
+            rows.finish();
+            db.rollback();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return read;
 }

@@ -5,6 +5,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 // The store file's SQLite connection: pragmas, schema steps and cached prepared statements.
@@ -27,6 +29,19 @@ public:
 
     // The number of schema steps this build knows; PRAGMA user_version holds the last applied.
     static int schemaVersion();
+
+    // What a read of the searchable texts hands over, row by row, keyed by the meeting's row key.
+    struct TextReader
+    {
+        std::function<void(qint64 meeting, const QString& title, const QString& userNotes)> meeting;
+        // Every meeting's segments come together, one meeting after the other.
+        std::function<void(qint64 meeting, const QString& text)> segment;
+    };
+    // Reads every meeting's title and notes, then every segment's text, through a read-only
+    // connection of its own, so it may run on any thread while the main one saves; one
+    // transaction gives it one view of the file. Stops at the next row once cancelled is set.
+    // False when the file could not be read.
+    static bool readTexts(const QString& filePath, const TextReader& reader, const std::atomic_bool& cancelled);
 
 private:
     StoreDatabase(const QString& filePath, const QString& connectionName);

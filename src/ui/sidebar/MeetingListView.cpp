@@ -1,9 +1,10 @@
 #include "ui/sidebar/MeetingListView.h"
 
 #include "account/AccountService.h"
-#include "app/AppServices.h"
 #include "library/MeetingDateGroup.h"
 #include "platform/Clock.h"
+#include "library/MeetingSearchFilter.h"
+#include "library/MeetingSearchIndex.h"
 #include "storage/FolderListModel.h"
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
@@ -19,8 +20,8 @@
 #include "ui/design/TextLines.h"
 #include "ui/sidebar/UpdateBanner.h"
 
-#include <QAbstractListModel>
 #include <QDialog>
+#include <QIdentityProxyModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -44,118 +45,39 @@ constexpr int kHalfCycleMs = 900;
 constexpr qreal kFadedOpacity = 0.45;
 constexpr int kPulseRepaintMs = 33;
 
-QString noResultsText(const QString& searchText)
-{
-    return QStringLiteral("No meetings match “") + searchText + QStringLiteral("”");
-}
-
 QFont listFont()
 {
     return Quillet::font(13);
 }
 
+QObject* recordOf(const QModelIndex& index)
+{
+    return index.data(SidebarSections::RecordRole).value<QObject*>();
+}
+
 } // namespace
 
-// The rows in the order shown. Records are held by pointer only between rebuilds, and every
-// removal from the store rebuilds before the record can go.
-class MeetingListView::Rows final : public QAbstractListModel
+// The rows as the list shows them, each that can be chosen naming the page it chooses.
+class MeetingListView::Rows final : public QIdentityProxyModel
 {
 public:
-    struct Row
-    {
-        RowKind kind;
-        QObject* record = nullptr;
-        QString text; // a heading's title, the no-results text, a meeting's date section
-    };
-
-    using QAbstractListModel::QAbstractListModel;
-
-    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : int(m_rows.size()); }
-
-    Qt::ItemFlags flags(const QModelIndex& index) const override
-    {
-        if (!index.isValid())
-            return Qt::NoItemFlags;
-        switch (m_rows.at(index.row()).kind) {
-        case RowKind::home:
-        case RowKind::folder:
-        case RowKind::meeting:
-            return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-        case RowKind::newFolder:
-            return Qt::ItemIsEnabled;
-        default:
-            return Qt::NoItemFlags;
-        }
-    }
+    using QIdentityProxyModel::QIdentityProxyModel;
 
     QVariant data(const QModelIndex& index, int role) const override
     {
-        if (!index.isValid() || index.row() >= m_rows.size())
-            return {};
-        const Row& row = m_rows.at(index.row());
-        switch (role) {
-        case KindRole:
-            return QVariant::fromValue(row.kind);
-        case ItemRole:
-            return QVariant::fromValue(itemOf(row));
-        case CountRole:
-            return row.kind == RowKind::folder ? int(static_cast<Folder*>(row.record)->meetings().size()) : 0;
-        case Qt::DisplayRole:
-            return displayText(row);
-        default:
-            return {};
-        }
-    }
-
-    static SidebarItem itemOf(const Row& row)
-    {
-        switch (row.kind) {
+        if (role != ItemRole)
+            return QIdentityProxyModel::data(index, role);
+        switch (index.data(KindRole).value<RowKind>()) {
         case RowKind::home:
-            return SidebarItem::home();
+            return QVariant::fromValue(SidebarItem::home());
         case RowKind::folder:
-            return SidebarItem::folder(static_cast<Folder*>(row.record));
+            return QVariant::fromValue(SidebarItem::folder(static_cast<Folder*>(recordOf(index))));
         case RowKind::meeting:
-            return SidebarItem::meeting(static_cast<Meeting*>(row.record));
+            return QVariant::fromValue(SidebarItem::meeting(static_cast<Meeting*>(recordOf(index))));
         default:
-            return {};
+            return QVariant::fromValue(SidebarItem());
         }
     }
-
-    static QString displayText(const Row& row)
-    {
-        switch (row.kind) {
-        case RowKind::home:
-            return QStringLiteral("Home");
-        case RowKind::spacesHeading:
-            return QStringLiteral("Spaces");
-        case RowKind::folder: {
-            const QString name = static_cast<Folder*>(row.record)->name();
-            return name.isEmpty() ? QStringLiteral("Untitled") : name;
-        }
-        case RowKind::newFolder:
-            return QStringLiteral("New Folder");
-        case RowKind::meeting:
-            return MeetingRow::content(*static_cast<Meeting*>(row.record)).title;
-        case RowKind::dateHeading:
-        case RowKind::noResults:
-            return row.text;
-        }
-        return {};
-    }
-
-    const Row& at(int row) const { return m_rows.at(row); }
-
-    void replace(QList<Row> rows)
-    {
-        beginResetModel();
-        m_rows = std::move(rows);
-        endResetModel();
-    }
-
-    void touch(int row) { emit dataChanged(index(row), index(row)); }
-
-private:
-    QList<Row> m_rows;
 };
 
 // Paints every kind of row; a row's height depends on its kind only.
@@ -207,9 +129,8 @@ public:
             paintLabel(*painter, content, QStringLiteral("house"), index.data().toString(), {}, palette);
             break;
         case RowKind::folder: {
-            const Rows::Row& record = m_view.m_rows->at(index.row());
             const int count = index.data(CountRole).toInt();
-            paintLabel(*painter, content, Symbols::forFolder(static_cast<Folder*>(record.record)->icon()),
+            paintLabel(*painter, content, Symbols::forFolder(static_cast<Folder*>(recordOf(index))->icon()),
                 index.data().toString(), count > 0 ? QString::number(count) : QString(), palette);
             break;
         }
@@ -221,7 +142,7 @@ public:
             paintHeading(*painter, content, index.data().toString(), palette);
             break;
         case RowKind::meeting: {
-            const auto* meeting = static_cast<const Meeting*>(m_view.m_rows->at(index.row()).record);
+            const auto* meeting = static_cast<const Meeting*>(recordOf(index));
             MeetingRow::paint(*painter, content, MeetingRow::content(*meeting), palette, m_view.m_dotOpacity);
             break;
         }
@@ -309,22 +230,18 @@ private:
 };
 
 MeetingListView::MeetingListView(
-    AppServices& services, MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent)
-    : MeetingListView(Services { services.store(), services.clock(), services.updateChecker(), services.account() },
-        std::move(onNewFolder), std::move(onDelete), {}, parent)
-{ }
-
-MeetingListView::MeetingListView(const Services& services, MeetingAction onNewFolder, MeetingAction onDelete,
-    MeetingSearchIndex::Options searchOptions, QWidget* parent)
+    const Services& services, MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent)
     : QWidget(parent)
     , m_store(services.store)
     , m_clock(services.clock)
     , m_updater(services.updater)
     , m_onNewFolder(std::move(onNewFolder))
     , m_onDelete(std::move(onDelete))
-    , m_index(services.store, std::move(searchOptions))
+    , m_index(services.search)
     , m_meetings(new MeetingListModel(services.store, this))
     , m_folders(new FolderListModel(services.store, this))
+    , m_filter(new MeetingSearchFilter(*m_meetings, services.search, this))
+    , m_sections(new SidebarSections(*m_filter, *m_folders, services.clock, this))
     , m_rows(new Rows(this))
     , m_search(new QLineEdit)
     , m_list(new QListView)
@@ -336,6 +253,9 @@ MeetingListView::MeetingListView(const Services& services, MeetingAction onNewFo
     m_search->addAction(
         Symbols::icon(QStringLiteral("magnifyingglass"), Quillet::Tone::secondary), QLineEdit::LeadingPosition);
 
+    // Row heights are known before the list lays its rows out.
+    measureRows();
+    m_rows->setSourceModel(m_sections);
     m_list->setModel(m_rows);
     m_list->setItemDelegate(new Delegate(*this));
     m_list->setFrameShape(QFrame::NoFrame);
@@ -368,29 +288,15 @@ MeetingListView::MeetingListView(const Services& services, MeetingAction onNewFo
     layout->addWidget(foot);
     layout->insertSpacing(1, 6);
 
-    connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
-        m_query = MeetingSearchIndex::Query(text);
-        rebuild();
+    connect(m_search, &QLineEdit::textChanged, m_filter, &MeetingSearchFilter::setSearchText);
+    // A new layout of the rows clears the list's selection; the highlight comes back after it.
+    connect(m_rows, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_applying = true; });
+    connect(m_rows, &QAbstractItemModel::modelReset, this, [this] {
+        m_applying = false;
+        applyHighlight();
+        updatePulse();
     });
-    connect(&m_index, &MeetingSearchIndex::ready, this, [this] {
-        if (searching())
-            rebuild();
-    });
-    connect(&m_index, &MeetingSearchIndex::meetingChanged, this, &MeetingListView::meetingChanged);
-
-    // Rows that come, go or move rebuild the list; a row that only changes is repainted.
-    for (QAbstractItemModel* source :
-        { static_cast<QAbstractItemModel*>(m_meetings), static_cast<QAbstractItemModel*>(m_folders) }) {
-        connect(source, &QAbstractItemModel::rowsInserted, this, &MeetingListView::rebuild);
-        connect(source, &QAbstractItemModel::rowsRemoved, this, &MeetingListView::rebuild);
-        connect(source, &QAbstractItemModel::rowsMoved, this, &MeetingListView::rebuild);
-        connect(source, &QAbstractItemModel::modelReset, this, &MeetingListView::rebuild);
-        connect(source, &QAbstractItemModel::layoutChanged, this, &MeetingListView::rebuild);
-    }
-    connect(m_meetings, &QAbstractItemModel::dataChanged, this,
-        [this](const QModelIndex& from, const QModelIndex& to) { meetingsChanged(from.row(), to.row()); });
-    connect(m_folders, &QAbstractItemModel::dataChanged, this,
-        [this](const QModelIndex& from, const QModelIndex& to) { foldersChanged(from.row(), to.row()); });
+    connect(m_rows, &QAbstractItemModel::dataChanged, this, &MeetingListView::updatePulse);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MeetingListView::userSelected);
     connect(m_list, &QListView::clicked, this, &MeetingListView::rowClicked);
@@ -413,11 +319,11 @@ MeetingListView::MeetingListView(const Services& services, MeetingAction onNewFo
         m_dotOpacity = opacity;
         for (int row : std::as_const(m_recordingRows))
             m_list->viewport()->update(MeetingRow::dotRect(
-                m_list->visualRect(m_rows->index(row)).adjusted(kRowInset + kContentInset, 0, 0, 0)));
+                m_list->visualRect(m_rows->index(row, 0)).adjusted(kRowInset + kContentInset, 0, 0, 0)));
     });
 
-    measureRows();
-    rebuild();
+    applyHighlight();
+    updatePulse();
     m_index.start();
 }
 
@@ -438,115 +344,14 @@ void MeetingListView::changeEvent(QEvent* event)
 
 MeetingListView::~MeetingListView() = default;
 
-QString MeetingListView::groupTitleOf(const Meeting* meeting) const
-{
-    const QList<MeetingDateGroup> groups = groupMeetingsByDate({ const_cast<Meeting*>(meeting) }, m_clock.now());
-    return groups.isEmpty() ? QString() : groups.first().title;
-}
-
-void MeetingListView::rebuild()
-{
-    QList<Rows::Row> rows;
-    QHash<const QObject*, int> rowOf;
-    rows.append({ RowKind::home, nullptr, {} });
-    rows.append({ RowKind::spacesHeading, nullptr, {} });
-    for (int i = 0; i < m_folders->rowCount(); ++i) {
-        Folder* folder = m_folders->folderAt(i);
-        rowOf.insert(folder, int(rows.size()));
-        rows.append({ RowKind::folder, folder, {} });
-    }
-    rows.append({ RowKind::newFolder, nullptr, {} });
-
-    QList<Meeting*> meetings;
-    meetings.reserve(m_meetings->rowCount());
-    for (int i = 0; i < m_meetings->rowCount(); ++i)
-        meetings.append(m_meetings->meetingAt(i));
-    // Until the copy is ready a search shows no meeting part; ready() rebuilds.
-    const bool pending = searching() && !m_index.isReady();
-    QList<Meeting*> shown;
-    if (pending) {
-        m_matched.clear();
-    } else if (m_keepMatches) {
-        // One meeting came into or left the results: the others' answers still stand.
-        for (Meeting* meeting : std::as_const(meetings)) {
-            if (m_matched.contains(meeting))
-                shown.append(meeting);
-        }
-    } else {
-        shown = m_index.filter(meetings, m_query);
-        m_matched = searching() ? QSet<const Meeting*>(shown.cbegin(), shown.cend()) : QSet<const Meeting*> {};
-    }
-    if (shown.isEmpty() && searching() && !pending)
-        rows.append({ RowKind::noResults, nullptr, noResultsText(m_search->text()) });
-    for (const MeetingDateGroup& group : groupMeetingsByDate(shown, m_clock.now())) {
-        rows.append({ RowKind::dateHeading, nullptr, group.title });
-        for (Meeting* meeting : group.meetings) {
-            rowOf.insert(meeting, int(rows.size()));
-            rows.append({ RowKind::meeting, meeting, group.title });
-        }
-    }
-
-    m_applying = true;
-    m_rowOf = std::move(rowOf);
-    m_rows->replace(std::move(rows));
-    m_applying = false;
-    applyHighlight();
-    updatePulse();
-}
-
-void MeetingListView::meetingsChanged(int first, int last)
-{
-    for (int i = first; i <= last; ++i)
-        meetingChanged(m_meetings->meetingAt(i));
-}
-
-// A meeting that changed in place: repainted, unless it now belongs in another date section
-// or the search now keeps or drops it.
-void MeetingListView::meetingChanged(Meeting* meeting)
-{
-    if (!meeting)
-        return;
-    const auto found = m_rowOf.constFind(meeting);
-    const bool shown = found != m_rowOf.constEnd();
-    if (searching()) {
-        if (!m_index.isReady())
-            return;
-        if (m_index.matches(meeting, m_query) != shown) {
-            if (shown)
-                m_matched.remove(meeting);
-            else
-                m_matched.insert(meeting);
-            m_keepMatches = true;
-            rebuild();
-            m_keepMatches = false;
-            return;
-        }
-    }
-    if (!shown)
-        return;
-    if (m_rows->at(*found).text != groupTitleOf(meeting)) {
-        rebuild();
-        return;
-    }
-    m_rows->touch(*found);
-    updatePulse();
-}
-
-void MeetingListView::foldersChanged(int first, int last)
-{
-    for (int i = first; i <= last; ++i) {
-        const auto found = m_rowOf.constFind(m_folders->folderAt(i));
-        if (found != m_rowOf.constEnd())
-            m_rows->touch(*found);
-    }
-}
-
 void MeetingListView::updatePulse()
 {
     QList<int> recording;
-    for (auto it = m_rowOf.constBegin(); it != m_rowOf.constEnd(); ++it) {
-        if (m_rows->at(it.value()).kind == RowKind::meeting && static_cast<const Meeting*>(it.key())->isRecording())
-            recording.append(it.value());
+    for (int row = 0; row < m_rows->rowCount(); ++row) {
+        const QModelIndex index = m_rows->index(row, 0);
+        if (index.data(KindRole).value<RowKind>() == RowKind::meeting
+            && static_cast<const Meeting*>(recordOf(index))->isRecording())
+            recording.append(row);
     }
     m_recordingRows = recording;
     if (recording.isEmpty()) {
@@ -572,11 +377,11 @@ void MeetingListView::applyHighlight()
     } else if (const QObject* record = m_selection.kind() == SidebarItem::Kind::folder
             ? static_cast<const QObject*>(m_selection.folder())
             : static_cast<const QObject*>(m_selection.meeting())) {
-        row = m_rowOf.value(record, -1);
+        row = m_sections->rowOf(record);
     }
     m_applying = true;
     if (row >= 0)
-        m_list->selectionModel()->setCurrentIndex(m_rows->index(row), QItemSelectionModel::ClearAndSelect);
+        m_list->selectionModel()->setCurrentIndex(m_rows->index(row, 0), QItemSelectionModel::ClearAndSelect);
     else
         m_list->selectionModel()->clearSelection();
     m_applying = false;
@@ -630,14 +435,15 @@ QMenu* MeetingListView::contextMenuFor(int row, QWidget* parent)
 {
     if (row < 0 || row >= m_rows->rowCount())
         return nullptr;
-    const Rows::Row& target = m_rows->at(row);
-    if (target.kind == RowKind::meeting) {
-        return meetingContextMenu(
-            static_cast<Meeting*>(target.record), m_store.fetchFolders(), m_store, m_onNewFolder, m_onDelete, parent);
+    const QModelIndex target = m_rows->index(row, 0);
+    const auto kind = target.data(KindRole).value<RowKind>();
+    if (kind == RowKind::meeting) {
+        return meetingContextMenu(static_cast<Meeting*>(recordOf(target)), m_store.fetchFolders(), m_store,
+            m_onNewFolder, m_onDelete, parent);
     }
-    if (target.kind != RowKind::folder)
+    if (kind != RowKind::folder)
         return nullptr;
-    const QPointer<Folder> folder(static_cast<Folder*>(target.record));
+    const QPointer<Folder> folder(static_cast<Folder*>(recordOf(target)));
     auto* menu = new QMenu(parent);
     menu->addAction(QStringLiteral("Rename…"), this, [this, folder] {
         if (folder)

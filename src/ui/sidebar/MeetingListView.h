@@ -1,21 +1,20 @@
 #pragma once
 
-#include "library/MeetingSearchIndex.h"
+#include "library/SidebarSections.h"
 #include "ui/window/SidebarItem.h"
 
 #include <QDialog>
-#include <QHash>
 #include <QPointer>
-#include <QSet>
 #include <QVariantAnimation>
 #include <QWidget>
 #include <functional>
 
 class AccountService;
-class AppServices;
 class Clock;
 class FolderListModel;
 class MeetingListModel;
+class MeetingSearchFilter;
+class MeetingSearchIndex;
 class ModelContext;
 class QLineEdit;
 class QListView;
@@ -28,13 +27,13 @@ class UpdateChecker;
 // with their meeting counts and "New Folder", and every meeting (or those the search finds)
 // in date sections; at its foot, pinned, the update banner and the account chip.
 //
-// The list is one model painted by one delegate, rebuilt from the store's live lists whenever
-// a row comes, goes or moves, and repainted in place when a row only changes. Rebuilding never
+// The list shows the application's rows (the store's meetings, then the search filter, then
+// the date sections: SidebarSections), painted by one delegate. Laying the rows out anew never
 // writes the main window's selection: only a row the user chooses does, and the highlight
 // follows whatever the main window selects. A selected meeting hidden by the search stays
-// selected. The search runs on a lower-cased copy of every transcript (MeetingSearchIndex),
-// built on a worker when the column is made; a search typed before it is ready is answered
-// when it is.
+// selected. The search runs on the application's lower-cased copy of every transcript
+// (MeetingSearchIndex), started when the column is made if it was not yet; a search typed
+// before it is ready is answered when it is.
 class MeetingListView final : public QWidget
 {
     Q_OBJECT
@@ -43,12 +42,11 @@ class MeetingListView final : public QWidget
 public:
     using MeetingAction = std::function<void(Meeting*)>;
 
-    enum class RowKind { home, spacesHeading, folder, newFolder, dateHeading, meeting, noResults };
-    Q_ENUM(RowKind)
+    using RowKind = SidebarSections::RowKind;
     enum Role {
-        KindRole = Qt::UserRole + 1, // RowKind
-        ItemRole, // SidebarItem, for the rows that can be chosen
-        CountRole, // a folder's number of meetings
+        KindRole = SidebarSections::KindRole, // RowKind
+        CountRole = SidebarSections::CountRole, // a folder's number of meetings
+        ItemRole = SidebarSections::LastRole + 1, // SidebarItem, for the rows that can be chosen
     };
 
     struct Services
@@ -57,14 +55,13 @@ public:
         const Clock& clock;
         UpdateChecker& updater;
         AccountService& account;
+        MeetingSearchIndex& search;
     };
 
     // onNewFolder: the new-folder sheet, filing the meeting given (none from "New Folder").
     // onDelete: the main window's deletion of a meeting; nothing here asks first.
     MeetingListView(
-        AppServices& services, MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent = nullptr);
-    MeetingListView(const Services& services, MeetingAction onNewFolder, MeetingAction onDelete,
-        MeetingSearchIndex::Options searchOptions = {}, QWidget* parent = nullptr);
+        const Services& services, MeetingAction onNewFolder, MeetingAction onDelete, QWidget* parent = nullptr);
     ~MeetingListView() override;
 
     SidebarItem selection() const { return m_selection; }
@@ -96,11 +93,7 @@ private:
     class Rows;
     class Delegate;
 
-    void rebuild();
     void measureRows();
-    void meetingsChanged(int first, int last);
-    void meetingChanged(Meeting* meeting);
-    void foldersChanged(int first, int last);
     void applyHighlight();
     void userSelected();
     void choose(const SidebarItem& item);
@@ -108,17 +101,17 @@ private:
     void showContextMenu(const QPoint& position);
     void saveRename(const QPointer<Folder>& folder, const QString& text);
     void updatePulse();
-    bool searching() const { return !m_query.isEmpty(); }
-    QString groupTitleOf(const Meeting* meeting) const;
 
     ModelContext& m_store;
     const Clock& m_clock;
     UpdateChecker& m_updater;
     MeetingAction m_onNewFolder;
     MeetingAction m_onDelete;
-    MeetingSearchIndex m_index;
+    MeetingSearchIndex& m_index;
     MeetingListModel* m_meetings;
     FolderListModel* m_folders;
+    MeetingSearchFilter* m_filter;
+    SidebarSections* m_sections;
     Rows* m_rows;
     QLineEdit* m_search;
     QListView* m_list;
@@ -127,12 +120,6 @@ private:
     QPointer<QDialog> m_renameDialog;
 
     SidebarItem m_selection;
-    MeetingSearchIndex::Query m_query;
-    // The row of each folder and meeting on show, and the date section of each meeting.
-    QHash<const QObject*, int> m_rowOf;
-    // The meetings the search kept at the last rebuild.
-    QSet<const Meeting*> m_matched;
-    bool m_keepMatches = false;
     bool m_applying = false;
     int m_meetingRowHeight = 0;
     QVariantAnimation m_pulse;

@@ -80,7 +80,9 @@ MainContentView::MainContentView(const WindowServices& services, const Options& 
     , m_followUpDelay(options.followUpDelay)
     , m_splitter(new QSplitter(Qt::Horizontal, this))
     , m_sidebar(new MeetingListView(
-          services.all, [this](Meeting* meeting) { requestNewFolder(meeting); },
+          { services.all.store(), services.all.clock(), services.all.updateChecker(), services.all.account(),
+              services.all.searchIndex() },
+          [this](Meeting* meeting) { requestNewFolder(meeting); },
           [this](Meeting* meeting) { deleteMeeting(meeting); }))
     , m_banner(new FixItBanner(services.account, services.microphonePermission, services.desktopSettings,
           [this] { m_services.notices.postOpenSettings(); }))

@@ -1,4 +1,5 @@
 #include "format/TimeText.h"
+#include "library/MeetingSearchIndex.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
@@ -56,14 +57,17 @@ struct Sidebar
     UpdateChecker updater { network, site.url(), QStringLiteral("1.9.3"), [](const QUrl&) { return true; } };
     QList<Meeting*> newFolderCalls;
     QList<Meeting*> deleted;
+    std::unique_ptr<MeetingSearchIndex> index;
     std::unique_ptr<MeetingListView> view;
 
     MeetingListView& make(MeetingSearchIndex::Options search = {}, bool waitForCopy = true)
     {
+        view.reset();
+        index = std::make_unique<MeetingSearchIndex>(store.context(), std::move(search));
         view = std::make_unique<MeetingListView>(
-            MeetingListView::Services { store.context(), clock, updater, account.start() },
+            MeetingListView::Services { store.context(), clock, updater, account.start(), *index },
             [this](Meeting* meeting) { newFolderCalls.append(meeting); },
-            [this](Meeting* meeting) { deleted.append(meeting); }, std::move(search));
+            [this](Meeting* meeting) { deleted.append(meeting); });
         view->resize(280, 740);
         view->show();
         if (waitForCopy && !QTest::qWaitFor([&] { return view->searchIndex().isReady(); }, 20000))

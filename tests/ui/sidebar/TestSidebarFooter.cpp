@@ -1,3 +1,4 @@
+#include "library/MeetingSearchIndex.h"
 #include "support/AccountRig.h"
 #include "support/FakeClock.h"
 #include "support/FakeMicrophonePermission.h"
@@ -126,7 +127,8 @@ private slots:
             opened.append(url);
             return true;
         });
-        MeetingListView view({ store.context(), clock, updater, account.start(Account::signedOut) }, {}, {});
+        MeetingSearchIndex search(store.context());
+        MeetingListView view({ store.context(), clock, updater, account.start(Account::signedOut), search }, {}, {});
         view.show();
         QVERIFY(!view.updateBanner()->isVisibleTo(&view));
 
