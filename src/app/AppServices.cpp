@@ -273,7 +273,8 @@ std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent
 WindowServices AppServices::windowServices()
 {
     return { store(), archiver(), saveHealth(), session(), appState(), notices(), calendarHooks(), urlOpener(),
-        account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), *this };
+        account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(),
+        updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
 }
 
 HomeServices AppServices::homeServices()

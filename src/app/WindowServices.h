@@ -2,10 +2,13 @@
 
 #include "app/HomeServices.h"
 #include "app/SettingsServices.h"
+#include "app/WorkspaceServices.h"
 
 class AccountService;
 class AppNotices;
-class AppServices;
+class Clock;
+class MeetingSearchIndex;
+class UpdateChecker;
 class AppState;
 class CalendarHooks;
 class DesktopSettingsOpener;
@@ -33,6 +36,10 @@ struct WindowServices
     DesktopSettingsOpener& desktopSettings;
     HomeServices home;
     SettingsServices settings;
-    // The sidebar and the meeting page still take every service.
-    AppServices& all;
+    // The sidebar's.
+    const Clock& clock;
+    UpdateChecker& updateChecker;
+    MeetingSearchIndex& searchIndex;
+    // Each meeting page's.
+    WorkspaceServices workspace;
 };

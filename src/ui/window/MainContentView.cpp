@@ -80,8 +80,7 @@ MainContentView::MainContentView(const WindowServices& services, const Options& 
     , m_followUpDelay(options.followUpDelay)
     , m_splitter(new QSplitter(Qt::Horizontal, this))
     , m_sidebar(new MeetingListView(
-          { services.all.store(), services.all.clock(), services.all.updateChecker(), services.all.account(),
-              services.all.searchIndex() },
+          { services.store, services.clock, services.updateChecker, services.account, services.searchIndex },
           [this](Meeting* meeting) { requestNewFolder(meeting); },
           [this](Meeting* meeting) { deleteMeeting(meeting); }))
     , m_banner(new FixItBanner(services.account, services.microphonePermission, services.desktopSettings,
@@ -218,7 +217,7 @@ void MainContentView::showPageFor(const SidebarItem& item)
 
 QWidget* MainContentView::makeMeetingPage(Meeting& meeting)
 {
-    return new MeetingDetailView(meeting, WorkspaceServices::of(m_services.all));
+    return new MeetingDetailView(meeting, m_services.workspace);
 }
 
 void MainContentView::updateRecordingControls()
