@@ -18,7 +18,7 @@
 #include "calendar/MeetingFactory.h"
 #include "calendar/MeetingReminders.h"
 #include "platform/Clock.h"
-#include "platform/EdsCalendarStore.h"
+#include "platform/calendar/EdsCalendarStore.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "archive/MeetingArchiver.h"

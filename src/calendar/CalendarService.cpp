@@ -3,7 +3,7 @@
 #include "calendar/ConferenceLink.h"
 #include "calendar/GoogleEventSource.h"
 #include "calendar/MeetingClassifier.h"
-#include "platform/CalendarStore.h"
+#include "platform/calendar/CalendarStore.h"
 #include "platform/Clock.h"
 #include "platform/DesktopSettingsOpener.h"
 #include "platform/Log.h"

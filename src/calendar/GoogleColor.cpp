@@ -1,6 +1,6 @@
 #include "calendar/GoogleColor.h"
 
-#include "platform/CalendarStore.h"
+#include "platform/calendar/CalendarStore.h"
 
 #include <QTextBoundaryFinder>
 

@@ -4,7 +4,7 @@
 // as another calendar application would. "Today" is Wednesday 25 March 2026 in Berlin; the
 // week ends at 00:00 on 1 April, after the change to summer time on 29 March.
 
-#include "platform/EdsCalendarStore.h"
+#include "platform/calendar/EdsCalendarStore.h"
 
 #include <QDateTime>
 #include <QProcess>

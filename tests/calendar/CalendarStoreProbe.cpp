@@ -8,7 +8,7 @@
 // store is missing or hangs.
 #include "calendar/CalendarService.h"
 #include "platform/Clock.h"
-#include "platform/EdsCalendarStore.h"
+#include "platform/calendar/EdsCalendarStore.h"
 #include "platform/Settings.h"
 #include "support/RecordingSettingsOpener.h"
 

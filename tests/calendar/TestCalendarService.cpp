@@ -1,6 +1,6 @@
 #include "CalendarFixture.h"
 #include "calendar/CalendarService.h"
-#include "platform/EdsCalendarStore.h"
+#include "platform/calendar/EdsCalendarStore.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
 #include "support/FakeCalendarStore.h"

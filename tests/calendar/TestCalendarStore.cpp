@@ -1,7 +1,7 @@
 // The desktop calendar store layer against a real Evolution Data Server, on a bus of its own.
 #include "CalendarFixture.h"
 #include "calendar/CalendarService.h"
-#include "platform/EdsCalendarStore.h"
+#include "platform/calendar/EdsCalendarStore.h"
 #include "support/TestMain.h"
 
 #include <QDBusConnection>

@@ -4,7 +4,7 @@
 // Fill it with calendars and events, change it and call signalChange(). Like the real store it
 // answers later, on the caller's thread; holdAnswers() keeps the answers until release().
 
-#include "platform/CalendarStore.h"
+#include "platform/calendar/CalendarStore.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/EdsCalendarStore.h"
-#include "platform/EdsTimeouts.h"
+#include "platform/calendar/EdsCalendarStore.h"
+#include "platform/calendar/EdsTimeouts.h"
 
 #include <QDateTime>
 #include <QList>

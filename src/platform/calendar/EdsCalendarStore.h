@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/CalendarStore.h"
+#include "platform/calendar/CalendarStore.h"
 
 #include <chrono>
 #include <memory>

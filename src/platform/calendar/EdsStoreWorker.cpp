@@ -1,6 +1,6 @@
-#include "platform/EdsStoreWorker.h"
+#include "platform/calendar/EdsStoreWorker.h"
 
-#include "platform/EdsOccurrenceReader.h"
+#include "platform/calendar/EdsOccurrenceReader.h"
 
 #include <algorithm>
 

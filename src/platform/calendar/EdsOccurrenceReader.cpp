@@ -1,4 +1,4 @@
-#include "platform/EdsOccurrenceReader.h"
+#include "platform/calendar/EdsOccurrenceReader.h"
 
 #include <QUuid>
 #include <algorithm>

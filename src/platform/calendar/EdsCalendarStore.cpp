@@ -1,6 +1,6 @@
-#include "platform/EdsCalendarStore.h"
+#include "platform/calendar/EdsCalendarStore.h"
 
-#include "platform/EdsStoreWorker.h"
+#include "platform/calendar/EdsStoreWorker.h"
 
 #include <QPointer>
 #include <QTimer>
