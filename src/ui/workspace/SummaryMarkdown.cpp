@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -458,6 +459,53 @@ private:
     bool m_done = false;
 };
 
+// The text of a row. QLabel lays its rich text out afresh at every heightForWidth(), and a
+// layout asks for it many times over, for every row, whenever any row changes: an answer of a
+// few hundred lines that streams in piece by piece would lay every line out again at every
+// piece. The height for a width only changes with the text, the font or the style, so it is
+// kept until one of them does.
+class RowLabel final : public QLabel
+{
+public:
+    explicit RowLabel(QWidget* parent)
+        : QLabel(parent)
+    { }
+
+    void setRowText(const QString& text)
+    {
+        if (text == this->text())
+            return;
+        m_heights.clear();
+        setText(text);
+    }
+
+    int heightForWidth(int width) const override
+    {
+        for (const auto& [known, height] : m_heights) {
+            if (known == width)
+                return height;
+        }
+        const int height = QLabel::heightForWidth(width);
+        // A layout asks for a handful of widths: the one it has, the hint's, the smallest.
+        if (m_heights.size() == kWidthsKept)
+            m_heights.remove(0);
+        m_heights.append({ width, height });
+        return height;
+    }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            m_heights.clear();
+        QLabel::changeEvent(event);
+    }
+
+private:
+    static constexpr qsizetype kWidthsKept = 4;
+    mutable QVarLengthArray<std::pair<int, int>, kWidthsKept> m_heights;
+};
+
 } // namespace
 
 struct SummaryMarkdown::Row
@@ -633,11 +681,11 @@ SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
         row->mark
             = new RowMark(block.kind == Block::Kind::bullet ? RowMark::Shape::dot : RowMark::Shape::box, row->widget);
         layout->addWidget(row->mark, 0, Qt::AlignTop);
-        row->label = new QLabel(row->widget);
+        row->label = new RowLabel(row->widget);
         layout->setContentsMargins(0, 3, 0, 4);
         break;
     case Block::Kind::paragraph:
-        row->label = new QLabel(row->widget);
+        row->label = new RowLabel(row->widget);
         layout->setContentsMargins(0, 5, 0, 5);
         break;
     }
@@ -664,11 +712,11 @@ void SummaryMarkdown::fillRow(Row& row)
         return;
     case Block::Kind::task:
         row.mark->setDone(row.block.done);
-        row.label->setText(richText(inlineRuns(row.block.text), row.block.done));
+        static_cast<RowLabel*>(row.label)->setRowText(richText(inlineRuns(row.block.text), row.block.done));
         return;
     case Block::Kind::bullet:
     case Block::Kind::paragraph:
-        row.label->setText(richText(inlineRuns(row.block.text), false));
+        static_cast<RowLabel*>(row.label)->setRowText(richText(inlineRuns(row.block.text), false));
         return;
     }
 }

@@ -248,6 +248,42 @@ private slots:
         QCOMPARE(shown.last(), QStringLiteral("Last"));
     }
 
+    // A row keeps its height for a width, so a streamed answer does not lay every row out again
+    // at every piece; the height must still follow the width, the text and the font, or rows
+    // would overlap or leave gaps.
+    void rowHeightFollowsWidthTextAndFont()
+    {
+        SummaryMarkdown view(nullptr);
+        view.setMarkdown(QStringLiteral("- We agreed to ship on **Friday** after the review"));
+        QLabel* row = rowLabels(view).first();
+        const auto asFresh = [row](int width) {
+            QLabel fresh;
+            fresh.setWordWrap(true);
+            fresh.setTextFormat(Qt::RichText);
+            fresh.setFont(row->font());
+            fresh.setText(row->text());
+            return fresh.heightForWidth(width);
+        };
+        const QList<int> widths { 90, 500, 90, 1200, 500 };
+        for (const int width : widths)
+            QCOMPARE(row->heightForWidth(width), asFresh(width));
+        QVERIFY(row->heightForWidth(90) > row->heightForWidth(1200));
+
+        view.appendMarkdown(u" and to write the release notes, the changelog and the announcement before then");
+        QCOMPARE(rowLabels(view).first(), row);
+        for (const int width : widths)
+            QCOMPARE(row->heightForWidth(width), asFresh(width));
+
+        QFont larger = row->font();
+        if (larger.pixelSize() > 0)
+            larger.setPixelSize(larger.pixelSize() * 2);
+        else
+            larger.setPointSizeF(larger.pointSizeF() * 2);
+        row->setFont(larger);
+        for (const int width : widths)
+            QCOMPARE(row->heightForWidth(width), asFresh(width));
+    }
+
     void boldRunsAreFullPrimary()
     {
         SummaryMarkdown view(nullptr);
