@@ -406,6 +406,11 @@ constexpr qreal kLineSpacing = 4.5;
 constexpr qsizetype kRowsAtOnce = 40;
 constexpr qint64 kRowBatchMs = 8;
 
+// Rows sit in groups of this many, each group with its own layout, so a row that changes (the
+// last line of an answer streaming in) lays out its group and the list of groups rather than
+// every row of a long text.
+constexpr qsizetype kRowsPerGroup = 32;
+
 // The bullet's dot or the task's box, drawn beside the row's text.
 class RowMark final : public QWidget
 {
@@ -608,13 +613,13 @@ void SummaryMarkdown::updateRows(qsizetype from)
             delete row.widget;
             delete m_rows[i];
             m_rows[i] = makeRow(block, i == 0);
-            m_layout->insertWidget(int(i), m_rows[i]->widget);
+            placeRow(i);
         } else if (made == kRowsAtOnce) {
             m_moreRows.start();
             break;
         } else {
             m_rows.append(makeRow(block, i == 0));
-            m_layout->addWidget(m_rows.last()->widget);
+            placeRow(i);
             ++made;
         }
     }
@@ -623,6 +628,23 @@ void SummaryMarkdown::updateRows(qsizetype from)
         delete row->widget;
         delete row;
     }
+    while (m_groups.size() > (m_rows.size() + kRowsPerGroup - 1) / kRowsPerGroup)
+        delete m_groups.takeLast();
+}
+
+void SummaryMarkdown::placeRow(qsizetype index)
+{
+    const qsizetype group = index / kRowsPerGroup;
+    while (m_groups.size() <= group) {
+        auto* widget = new QWidget(this);
+        auto* layout = new QVBoxLayout(widget);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        m_layout->addWidget(widget);
+        m_groups.append(widget);
+    }
+    static_cast<QBoxLayout*>(m_groups.at(group)->layout())
+        ->insertWidget(int(index % kRowsPerGroup), m_rows.at(index)->widget);
 }
 
 void SummaryMarkdown::makeMoreRows()
@@ -632,7 +654,7 @@ void SummaryMarkdown::makeMoreRows()
     while (m_rows.size() < m_blocks.size() && batch.elapsed() < kRowBatchMs) {
         const qsizetype i = m_rows.size();
         m_rows.append(makeRow(m_blocks.at(i), i == 0));
-        m_layout->addWidget(m_rows.last()->widget);
+        placeRow(i);
     }
     if (m_rows.size() < m_blocks.size())
         m_moreRows.start();

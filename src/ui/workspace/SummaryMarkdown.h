@@ -80,6 +80,8 @@ private:
     // ones are left to makeMoreRows().
     void updateRows(qsizetype from);
     void makeMoreRows();
+    // Puts the row at this index into its group's layout, making the group when it is new.
+    void placeRow(qsizetype index);
     Row* makeRow(const Block& block, bool isFirst);
     void fillRow(Row& row);
     QString richText(const QList<Run>& runs, bool done) const;
@@ -91,6 +93,7 @@ private:
     QList<Block> m_blocks;
     qsizetype m_completeBlocks = 0; // the blocks of m_markdown before its last line
     QList<Row*> m_rows; // may be fewer than the blocks while m_moreRows runs
+    QList<QWidget*> m_groups; // of rows, in m_layout
     QTimer m_moreRows;
     bool m_selectable = false;
 };

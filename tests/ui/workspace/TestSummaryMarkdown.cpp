@@ -284,6 +284,58 @@ private slots:
             QCOMPARE(row->heightForWidth(width), asFresh(width));
     }
 
+    void editedTextShowsItsLinesInOrder_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QStringList lines;
+        for (int i = 0; i < 38; ++i)
+            lines << QStringLiteral("Line %1").arg(i);
+        const QString numbered = lines.join(QLatin1Char('\n'));
+        QStringList headed = lines;
+        headed[35] = QStringLiteral("- [x] Next");
+        headed[3] = QStringLiteral("- Three");
+        QTest::newRow("shorter") << numbered << QStringLiteral("Line 0\n- Gone");
+        QTest::newRow("longer") << QStringLiteral("Line 0\n- Gone") << numbered;
+        QTest::newRow("kinds change far down") << numbered << headed.join(QLatin1Char('\n'));
+        QTest::newRow("emptied") << numbered << QString();
+    }
+
+    // The rows of a text that changes anywhere (a summary written again) come in the text's
+    // order, with nothing left over from the text before.
+    void editedTextShowsItsLinesInOrder()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        const auto shownInOrder = [](const SummaryMarkdown& view) {
+            QList<QLabel*> labels = rowLabels(view);
+            std::sort(labels.begin(), labels.end(), [&](const QLabel* a, const QLabel* b) {
+                return a->mapTo(&view, QPoint()).y() < b->mapTo(&view, QPoint()).y();
+            });
+            QStringList shown;
+            for (const QLabel* label : labels) {
+                QTextDocument document;
+                document.setHtml(label->text());
+                shown << document.toPlainText().toLower();
+            }
+            return shown;
+        };
+        SummaryMarkdown fresh(nullptr);
+        fresh.setMarkdown(after);
+        QStringList expected;
+        for (const Block& block : fresh.blocks())
+            expected << block.text.toLower();
+
+        SummaryMarkdown view(nullptr);
+        view.resize(400, 900);
+        view.setMarkdown(before);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setMarkdown(after);
+        QTRY_COMPARE(shownInOrder(view), expected);
+        QCOMPARE(view.heightForWidth(400), fresh.heightForWidth(400));
+    }
+
     void boldRunsAreFullPrimary()
     {
         SummaryMarkdown view(nullptr);
