@@ -11,6 +11,11 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QVarLengthArray>
+#include <QWheelEvent>
+#include <QtMath>
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -405,6 +410,147 @@ constexpr qreal kLineSpacing = 4.5;
 constexpr qsizetype kRowsAtOnce = 40;
 constexpr qint64 kRowBatchMs = 8;
 
+// Rows sit in groups of this many, each group with its own layout, so a row that changes (the
+// last line of an answer streaming in) lays out its group and the list of groups rather than
+// every row of a long text.
+constexpr qsizetype kRowsPerGroup = 32;
+
+// A line longer than this is shown as consecutive pieces of at most this many characters:
+// one label of a megabyte is laid out whole, several times over, before anything is drawn.
+// A piece ends after the last space within kPieceReach of its end, or at its end when there
+// is none.
+constexpr qsizetype kPieceLength = 3000;
+constexpr qsizetype kPieceReach = 600;
+// The pieces of a long line made at once; the rest follow between events like rows.
+constexpr qsizetype kPiecesAtOnce = 4;
+
+bool isCut(const SummaryMarkdown::Block& block)
+{
+    return block.kind != SummaryMarkdown::Block::Kind::heading && block.text.size() > kPieceLength;
+}
+
+// The runs of a line in pieces: the runs' text is cut, never their styles or links.
+QList<QList<SummaryMarkdown::Run>> cutRuns(const QList<SummaryMarkdown::Run>& runs)
+{
+    QString all;
+    for (const SummaryMarkdown::Run& run : runs)
+        all += run.text;
+    QList<qsizetype> ends;
+    for (qsizetype start = 0; start < all.size();) {
+        qsizetype end = std::min(start + kPieceLength, all.size());
+        if (end < all.size()) {
+            qsizetype space = end;
+            while (space > end - kPieceReach && !all[space - 1].isSpace())
+                --space;
+            if (space > end - kPieceReach)
+                end = space;
+            else if (all[end - 1].isHighSurrogate())
+                --end;
+        }
+        ends.append(end);
+        start = end;
+    }
+    QList<QList<SummaryMarkdown::Run>> pieces(ends.size());
+    qsizetype piece = 0;
+    qsizetype at = 0;
+    for (const SummaryMarkdown::Run& run : runs) {
+        qsizetype from = 0;
+        while (from < run.text.size()) {
+            const qsizetype take = std::min(run.text.size() - from, ends[piece] - at);
+            SummaryMarkdown::Run part = run;
+            part.text = run.text.mid(from, take);
+            pieces[piece].append(part);
+            from += take;
+            at += take;
+            if (at == ends[piece] && piece + 1 < ends.size())
+                ++piece;
+        }
+    }
+    return pieces;
+}
+
+// One piece of a long line. A run of characters with no space in it must wrap anywhere, or it
+// would widen the column past the window; a QLabel wraps rich text at word boundaries only.
+class PieceView final : public QTextBrowser
+{
+public:
+    explicit PieceView(QWidget* parent)
+        : QTextBrowser(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setFocusPolicy(Qt::NoFocus);
+        setOpenLinks(false);
+        setContextMenuPolicy(Qt::NoContextMenu);
+        setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        document()->setDocumentMargin(0);
+        viewport()->setAutoFillBackground(false);
+        QTextOption option = m_measure.defaultTextOption();
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        m_measure.setDefaultTextOption(option);
+        m_measure.setDocumentMargin(0);
+        m_measure.setDefaultFont(font());
+        QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+        policy.setHeightForWidth(true);
+        setSizePolicy(policy);
+    }
+
+    void setPiece(const QString& html)
+    {
+        if (html == m_html)
+            return;
+        m_html = html;
+        m_heights.clear();
+        setHtml(html);
+        m_measure.setHtml(html);
+        updateGeometry();
+    }
+
+    bool hasHeightForWidth() const override { return true; }
+
+    int heightForWidth(int width) const override
+    {
+        for (const auto& [known, height] : m_heights) {
+            if (known == width)
+                return height;
+        }
+        m_measure.setTextWidth(std::max(width, 1));
+        const int height = qCeil(m_measure.size().height());
+        if (m_heights.size() == kWidthsKept)
+            m_heights.remove(0);
+        m_heights.append({ width, height });
+        return height;
+    }
+
+    QSize sizeHint() const override
+    {
+        const int width = fontMetrics().averageCharWidth() * 40;
+        return { width, heightForWidth(width) };
+    }
+    // Wraps anywhere, so it never holds the column open.
+    QSize minimumSizeHint() const override { return { 0, 0 }; }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange) {
+            m_measure.setDefaultFont(font());
+            m_heights.clear();
+            updateGeometry();
+        }
+        QTextBrowser::changeEvent(event);
+    }
+    // The page scrolls, not the piece.
+    void wheelEvent(QWheelEvent* event) override { event->ignore(); }
+
+private:
+    static constexpr qsizetype kWidthsKept = 4;
+    QString m_html;
+    mutable QTextDocument m_measure;
+    mutable QVarLengthArray<std::pair<int, int>, kWidthsKept> m_heights;
+};
+
 // The bullet's dot or the task's box, drawn beside the row's text.
 class RowMark final : public QWidget
 {
@@ -458,6 +604,53 @@ private:
     bool m_done = false;
 };
 
+// The text of a row. QLabel lays its rich text out afresh at every heightForWidth(), and a
+// layout asks for it many times over, for every row, whenever any row changes: an answer of a
+// few hundred lines that streams in piece by piece would lay every line out again at every
+// piece. The height for a width only changes with the text, the font or the style, so it is
+// kept until one of them does.
+class RowLabel final : public QLabel
+{
+public:
+    explicit RowLabel(QWidget* parent)
+        : QLabel(parent)
+    { }
+
+    void setRowText(const QString& text)
+    {
+        if (text == this->text())
+            return;
+        m_heights.clear();
+        setText(text);
+    }
+
+    int heightForWidth(int width) const override
+    {
+        for (const auto& [known, height] : m_heights) {
+            if (known == width)
+                return height;
+        }
+        const int height = QLabel::heightForWidth(width);
+        // A layout asks for a handful of widths: the one it has, the hint's, the smallest.
+        if (m_heights.size() == kWidthsKept)
+            m_heights.remove(0);
+        m_heights.append({ width, height });
+        return height;
+    }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+            m_heights.clear();
+        QLabel::changeEvent(event);
+    }
+
+private:
+    static constexpr qsizetype kWidthsKept = 4;
+    mutable QVarLengthArray<std::pair<int, int>, kWidthsKept> m_heights;
+};
+
 } // namespace
 
 struct SummaryMarkdown::Row
@@ -465,8 +658,11 @@ struct SummaryMarkdown::Row
     Block block;
     bool isFirst = false;
     QWidget* widget = nullptr;
-    QLabel* label = nullptr;
+    QLabel* label = nullptr; // none when the line is cut into pieces
     RowMark* mark = nullptr;
+    QWidget* pieceBox = nullptr; // holds the pieces of a cut line
+    QList<PieceView*> pieces;
+    QStringList pieceTexts; // the rich text of every piece, made or not
 };
 
 QList<SummaryMarkdown::Block> SummaryMarkdown::parse(const QString& markdown)
@@ -552,39 +748,69 @@ void SummaryMarkdown::updateRows(qsizetype from)
             Row& row = *m_rows[i];
             if (row.block == block)
                 continue;
-            if (row.block.kind == block.kind) {
+            if (row.block.kind == block.kind && isCut(row.block) == isCut(block)) {
                 row.block = block;
                 fillRow(row);
                 continue;
             }
-            delete row.widget;
-            delete m_rows[i];
+            deleteRow(m_rows[i]);
             m_rows[i] = makeRow(block, i == 0);
-            m_layout->insertWidget(int(i), m_rows[i]->widget);
+            placeRow(i);
         } else if (made == kRowsAtOnce) {
             m_moreRows.start();
             break;
         } else {
             m_rows.append(makeRow(block, i == 0));
-            m_layout->addWidget(m_rows.last()->widget);
+            placeRow(i);
             ++made;
         }
     }
     while (m_rows.size() > m_blocks.size()) {
-        Row* row = m_rows.takeLast();
-        delete row->widget;
-        delete row;
+        deleteRow(m_rows.takeLast());
     }
+    while (m_groups.size() > (m_rows.size() + kRowsPerGroup - 1) / kRowsPerGroup)
+        delete m_groups.takeLast();
+}
+
+void SummaryMarkdown::placeRow(qsizetype index)
+{
+    const qsizetype group = index / kRowsPerGroup;
+    while (m_groups.size() <= group) {
+        auto* widget = new QWidget(this);
+        auto* layout = new QVBoxLayout(widget);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        m_layout->addWidget(widget);
+        m_groups.append(widget);
+    }
+    static_cast<QBoxLayout*>(m_groups.at(group)->layout())
+        ->insertWidget(int(index % kRowsPerGroup), m_rows.at(index)->widget);
+}
+
+void SummaryMarkdown::deleteRow(Row* row)
+{
+    m_unfinished.removeOne(row);
+    delete row->widget;
+    delete row;
 }
 
 void SummaryMarkdown::makeMoreRows()
 {
     QElapsedTimer batch;
     batch.start();
+    // The pieces of lines already shown come before the lines after them.
+    while (!m_unfinished.isEmpty() && batch.elapsed() < kRowBatchMs) {
+        Row& row = *m_unfinished.first();
+        makePieces(row, row.pieces.size() + 1);
+    }
+    if (!m_unfinished.isEmpty()) {
+        m_moreRows.start();
+        return;
+    }
     while (m_rows.size() < m_blocks.size() && batch.elapsed() < kRowBatchMs) {
         const qsizetype i = m_rows.size();
         m_rows.append(makeRow(m_blocks.at(i), i == 0));
-        m_layout->addWidget(m_rows.last()->widget);
+        placeRow(i);
     }
     if (m_rows.size() < m_blocks.size())
         m_moreRows.start();
@@ -594,7 +820,7 @@ void SummaryMarkdown::setSelectable(bool selectable)
 {
     m_selectable = selectable;
     for (Row* row : std::as_const(m_rows))
-        applyInteraction(*row->label);
+        applyInteraction(*row);
 }
 
 void SummaryMarkdown::openLink(const QString& link)
@@ -616,7 +842,10 @@ void SummaryMarkdown::changeEvent(QEvent* event)
 
 SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
 {
-    auto* row = new Row { block, isFirst, new QWidget(this), nullptr, nullptr };
+    auto* row = new Row;
+    row->block = block;
+    row->isFirst = isFirst;
+    row->widget = new QWidget(this);
     auto* layout = new QHBoxLayout(row->widget);
     layout->setSpacing(11);
     layout->setAlignment(Qt::AlignTop);
@@ -633,13 +862,25 @@ SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
         row->mark
             = new RowMark(block.kind == Block::Kind::bullet ? RowMark::Shape::dot : RowMark::Shape::box, row->widget);
         layout->addWidget(row->mark, 0, Qt::AlignTop);
-        row->label = new QLabel(row->widget);
+        row->label = new RowLabel(row->widget);
         layout->setContentsMargins(0, 3, 0, 4);
         break;
     case Block::Kind::paragraph:
-        row->label = new QLabel(row->widget);
+        row->label = new RowLabel(row->widget);
         layout->setContentsMargins(0, 5, 0, 5);
         break;
+    }
+    if (isCut(block)) {
+        delete row->label;
+        row->label = nullptr;
+        row->pieceBox = new QWidget(row->widget);
+        auto* pieces = new QVBoxLayout(row->pieceBox);
+        pieces->setContentsMargins(0, 0, 0, 0);
+        pieces->setSpacing(0);
+        row->pieceBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+        layout->addWidget(row->pieceBox, 1);
+        fillRow(*row);
+        return row;
     }
     row->label->setWordWrap(true);
     row->label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
@@ -650,13 +891,25 @@ SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
         row->label->setOpenExternalLinks(false);
         connect(row->label, &QLabel::linkActivated, this, &SummaryMarkdown::openLink);
     }
-    applyInteraction(*row->label);
+    applyInteraction(*row);
     fillRow(*row);
     return row;
 }
 
 void SummaryMarkdown::fillRow(Row& row)
 {
+    if (row.pieceBox) {
+        if (row.mark)
+            row.mark->setDone(row.block.done);
+        const bool done = row.block.kind == Block::Kind::task && row.block.done;
+        row.pieceTexts.clear();
+        for (const QList<Run>& piece : cutRuns(inlineRuns(row.block.text)))
+            row.pieceTexts.append(richText(piece, done));
+        for (qsizetype i = 0; i < std::min(row.pieces.size(), row.pieceTexts.size()); ++i)
+            row.pieces[i]->setPiece(row.pieceTexts.at(i));
+        makePieces(row, std::max(row.pieces.size(), kPiecesAtOnce));
+        return;
+    }
     switch (row.block.kind) {
     case Block::Kind::heading:
         // Shown as written, capitals and all: a heading is never parsed further.
@@ -664,11 +917,11 @@ void SummaryMarkdown::fillRow(Row& row)
         return;
     case Block::Kind::task:
         row.mark->setDone(row.block.done);
-        row.label->setText(richText(inlineRuns(row.block.text), row.block.done));
+        static_cast<RowLabel*>(row.label)->setRowText(richText(inlineRuns(row.block.text), row.block.done));
         return;
     case Block::Kind::bullet:
     case Block::Kind::paragraph:
-        row.label->setText(richText(inlineRuns(row.block.text), false));
+        static_cast<RowLabel*>(row.label)->setRowText(richText(inlineRuns(row.block.text), false));
         return;
     }
 }
@@ -707,10 +960,37 @@ QString SummaryMarkdown::richText(const QList<Run>& runs, bool done) const
     return html + QStringLiteral("</p>");
 }
 
-void SummaryMarkdown::applyInteraction(QLabel& label) const
+void SummaryMarkdown::makePieces(Row& row, qsizetype upTo)
+{
+    upTo = std::min(upTo, row.pieceTexts.size());
+    while (row.pieces.size() > row.pieceTexts.size())
+        delete row.pieces.takeLast();
+    while (row.pieces.size() < upTo) {
+        auto* piece = new PieceView(row.pieceBox);
+        piece->setFont(Quillet::body());
+        connect(piece, &QTextBrowser::anchorClicked, this,
+            [this](const QUrl& url) { openLink(QString::fromUtf8(url.toEncoded())); });
+        piece->setPiece(row.pieceTexts.at(row.pieces.size()));
+        row.pieces.append(piece);
+        static_cast<QBoxLayout*>(row.pieceBox->layout())->addWidget(piece);
+        applyInteraction(row);
+    }
+    const bool unfinished = row.pieces.size() < row.pieceTexts.size();
+    if (unfinished && !m_unfinished.contains(&row)) {
+        m_unfinished.append(&row);
+        m_moreRows.start();
+    } else if (!unfinished) {
+        m_unfinished.removeOne(&row);
+    }
+}
+
+void SummaryMarkdown::applyInteraction(Row& row) const
 {
     Qt::TextInteractionFlags flags = Qt::LinksAccessibleByMouse;
     if (m_selectable)
         flags |= Qt::TextSelectableByMouse;
-    label.setTextInteractionFlags(flags);
+    if (row.label)
+        row.label->setTextInteractionFlags(flags);
+    for (PieceView* piece : std::as_const(row.pieces))
+        piece->setTextInteractionFlags(flags);
 }

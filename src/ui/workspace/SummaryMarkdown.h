@@ -80,10 +80,15 @@ private:
     // ones are left to makeMoreRows().
     void updateRows(qsizetype from);
     void makeMoreRows();
+    // Puts the row at this index into its group's layout, making the group when it is new.
+    void placeRow(qsizetype index);
     Row* makeRow(const Block& block, bool isFirst);
     void fillRow(Row& row);
     QString richText(const QList<Run>& runs, bool done) const;
-    void applyInteraction(QLabel& label) const;
+    void applyInteraction(Row& row) const;
+    // Makes the pieces of a cut line up to this many, or all of them; deletes those past all.
+    void makePieces(Row& row, qsizetype upTo);
+    void deleteRow(Row* row);
 
     UrlOpener* m_links;
     QVBoxLayout* m_layout;
@@ -91,6 +96,8 @@ private:
     QList<Block> m_blocks;
     qsizetype m_completeBlocks = 0; // the blocks of m_markdown before its last line
     QList<Row*> m_rows; // may be fewer than the blocks while m_moreRows runs
+    QList<QWidget*> m_groups; // of rows, in m_layout
+    QList<Row*> m_unfinished; // cut lines whose last pieces m_moreRows still has to make
     QTimer m_moreRows;
     bool m_selectable = false;
 };

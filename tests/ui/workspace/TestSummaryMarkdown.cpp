@@ -5,7 +5,9 @@
 
 #include <QLabel>
 #include <QLayout>
+#include <QScrollArea>
 #include <QTextBlock>
+#include <QTextBrowser>
 #include <QTextDocument>
 #include <algorithm>
 
@@ -246,6 +248,192 @@ private slots:
         QCOMPARE(shown.first(), QStringLiteral("Line 0"));
         QCOMPARE(shown.at(150), QStringLiteral("Line 150"));
         QCOMPARE(shown.last(), QStringLiteral("Last"));
+    }
+
+    // A row keeps its height for a width, so a streamed answer does not lay every row out again
+    // at every piece; the height must still follow the width, the text and the font, or rows
+    // would overlap or leave gaps.
+    void rowHeightFollowsWidthTextAndFont()
+    {
+        SummaryMarkdown view(nullptr);
+        view.setMarkdown(QStringLiteral("- We agreed to ship on **Friday** after the review"));
+        QLabel* row = rowLabels(view).first();
+        const auto asFresh = [row](int width) {
+            QLabel fresh;
+            fresh.setWordWrap(true);
+            fresh.setTextFormat(Qt::RichText);
+            fresh.setFont(row->font());
+            fresh.setText(row->text());
+            return fresh.heightForWidth(width);
+        };
+        const QList<int> widths { 90, 500, 90, 1200, 500 };
+        for (const int width : widths)
+            QCOMPARE(row->heightForWidth(width), asFresh(width));
+        QVERIFY(row->heightForWidth(90) > row->heightForWidth(1200));
+
+        view.appendMarkdown(u" and to write the release notes, the changelog and the announcement before then");
+        QCOMPARE(rowLabels(view).first(), row);
+        for (const int width : widths)
+            QCOMPARE(row->heightForWidth(width), asFresh(width));
+
+        QFont larger = row->font();
+        if (larger.pixelSize() > 0)
+            larger.setPixelSize(larger.pixelSize() * 2);
+        else
+            larger.setPointSizeF(larger.pointSizeF() * 2);
+        row->setFont(larger);
+        for (const int width : widths)
+            QCOMPARE(row->heightForWidth(width), asFresh(width));
+    }
+
+    void longLineShowsAllItsTextInTheColumn_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("cut");
+        const QString words = QStringLiteral("we agreed to ship on Friday ").repeated(300);
+        QTest::newRow("ordinary") << QStringLiteral("We agreed to ship on **Friday** after the review.") << false;
+        QTest::newRow("words and links") << words
+                + QStringLiteral("see [the **notes**](https://notes.test/x) or [Sign in](quillet://auth?t=1) ") + words
+                + QStringLiteral("<https://notes.test/y>")
+                                         << true;
+        QTest::newRow("brackets") << QString(20000, QLatin1Char('[')) << true;
+        QTest::newRow("stars") << QStringLiteral("*a ").repeated(7000) << true;
+        QTest::newRow("one long word in a bullet") << QStringLiteral("- ") + QString(9000, QChar(0x00e9)) << true;
+        QTest::newRow("emphasis over the whole line")
+            << QStringLiteral("**") + words.trimmed() + QStringLiteral("**") << true;
+        QTest::newRow("surrogate pairs") << QString::fromUtf8("\xf0\x9f\x93\x85").repeated(5000) << true;
+    }
+
+    // A very long line must show all its text, in order, inside the column at the smallest
+    // window, however it is split into rows to keep it quick; it may arrive in two halves.
+    void longLineShowsAllItsTextInTheColumn()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, cut);
+        RecordingUrlOpener browser;
+        QScrollArea scroll;
+        scroll.setWidgetResizable(true);
+        scroll.resize(320, 500);
+        auto* view = new SummaryMarkdown(&browser);
+        scroll.setWidget(view);
+        scroll.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&scroll));
+        view->setMarkdown(line.left(line.size() / 2));
+        view->appendMarkdown(QStringView(line).sliced(line.size() / 2));
+        QCOMPARE(view->blocks().size(), 1);
+        QString expected;
+        for (const Run& run : SummaryMarkdown::inlineRuns(view->blocks().first().text))
+            expected += run.text;
+
+        if (!cut) {
+            QCOMPARE(view->findChildren<QTextBrowser*>().size(), 0);
+            QCOMPARE(rowLabels(*view).size(), 1);
+            return;
+        }
+        QCOMPARE(rowLabels(*view).size(), 0);
+        // The rest of the pieces come between events, after the first, and each is laid out.
+        const auto pieces = [view] {
+            QList<QTextBrowser*> pieces = view->findChildren<QTextBrowser*>();
+            std::stable_sort(pieces.begin(), pieces.end(), [view](const QTextBrowser* a, const QTextBrowser* b) {
+                return a->mapTo(view, QPoint()).y() < b->mapTo(view, QPoint()).y();
+            });
+            return pieces;
+        };
+        const auto settled = [&] {
+            qsizetype shown = 0;
+            int bottom = 0;
+            for (QTextBrowser* piece : pieces()) {
+                shown += piece->toPlainText().size();
+                // Nothing is cut off below a piece or hidden under the next.
+                const QRect place(piece->mapTo(view, QPoint()), piece->size());
+                if (place.top() < bottom || place.height() < qCeil(piece->document()->size().height()))
+                    return false;
+                bottom = place.bottom();
+            }
+            return shown + 2 * pieces().size() >= expected.size();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(settled(), 20000);
+        QVERIFY(pieces().size() > 1);
+        QVERIFY(view->width() <= scroll.viewport()->width());
+
+        // The text in order, whole; only the space where a piece ends may go, as at any wrap.
+        qsizetype at = 0;
+        QSet<QString> anchors;
+        for (QTextBrowser* piece : pieces()) {
+            QVERIFY(piece->mapTo(view, QPoint(piece->width(), 0)).x() <= view->width());
+            const QString text = piece->toPlainText();
+            while (at < expected.size() && expected[at].isSpace() && !text.startsWith(expected[at]))
+                ++at;
+            QCOMPARE(QStringView(expected).mid(at, text.size()), text);
+            at += text.size();
+            for (QTextBlock block = piece->document()->begin(); block.isValid(); block = block.next()) {
+                for (auto it = block.begin(); !it.atEnd(); ++it) {
+                    if (it.fragment().charFormat().isAnchor())
+                        anchors.insert(it.fragment().charFormat().anchorHref());
+                }
+            }
+        }
+        QCOMPARE(at, expected.size());
+        if (QTest::currentDataTag() == QByteArrayLiteral("words and links")) {
+            QCOMPARE(anchors, (QSet<QString> { "https://notes.test/x", "https://notes.test/y" }));
+            for (const char* link : { "quillet://auth?t=1", "file:///etc/passwd", "https://notes.test/x" })
+                emit pieces().first()->anchorClicked(QUrl(QString::fromLatin1(link)));
+            QCOMPARE(browser.opened, QList<QUrl> { QUrl(QStringLiteral("https://notes.test/x")) });
+        } else {
+            QVERIFY(anchors.isEmpty());
+        }
+    }
+
+    void editedTextShowsItsLinesInOrder_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QStringList lines;
+        for (int i = 0; i < 38; ++i)
+            lines << QStringLiteral("Line %1").arg(i);
+        const QString numbered = lines.join(QLatin1Char('\n'));
+        QStringList headed = lines;
+        headed[35] = QStringLiteral("- [x] Next");
+        headed[3] = QStringLiteral("- Three");
+        QTest::newRow("shorter") << numbered << QStringLiteral("Line 0\n- Gone");
+        QTest::newRow("longer") << QStringLiteral("Line 0\n- Gone") << numbered;
+        QTest::newRow("kinds change far down") << numbered << headed.join(QLatin1Char('\n'));
+        QTest::newRow("emptied") << numbered << QString();
+    }
+
+    // The rows of a text that changes anywhere (a summary written again) come in the text's
+    // order, with nothing left over from the text before.
+    void editedTextShowsItsLinesInOrder()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        const auto shownInOrder = [](const SummaryMarkdown& view) {
+            QList<QLabel*> labels = rowLabels(view);
+            std::sort(labels.begin(), labels.end(), [&](const QLabel* a, const QLabel* b) {
+                return a->mapTo(&view, QPoint()).y() < b->mapTo(&view, QPoint()).y();
+            });
+            QStringList shown;
+            for (const QLabel* label : labels) {
+                QTextDocument document;
+                document.setHtml(label->text());
+                shown << document.toPlainText().toLower();
+            }
+            return shown;
+        };
+        SummaryMarkdown fresh(nullptr);
+        fresh.setMarkdown(after);
+        QStringList expected;
+        for (const Block& block : fresh.blocks())
+            expected << block.text.toLower();
+
+        SummaryMarkdown view(nullptr);
+        view.resize(400, 900);
+        view.setMarkdown(before);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.setMarkdown(after);
+        QTRY_COMPARE(shownInOrder(view), expected);
+        QCOMPARE(view.heightForWidth(400), fresh.heightForWidth(400));
     }
 
     void boldRunsAreFullPrimary()
