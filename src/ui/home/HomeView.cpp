@@ -5,16 +5,14 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
 #include "ui/design/Quillet.h"
-#include "ui/design/ScrollIndicator.h"
+#include "ui/design/ReadingColumn.h"
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
 #include "ui/home/ComingUpPanel.h"
 #include "ui/home/FolderHeader.h"
 #include "ui/home/MeetingCardList.h"
 
-#include <QHBoxLayout>
 #include <QMenu>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace {
@@ -37,25 +35,9 @@ HomeView::HomeView(Folder* folder, const HomeServices& services, MeetingAction o
 {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    m_scroll = new QScrollArea(this);
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Always there, and drawn only when there is something to scroll: the column keeps its
-    // place when the page grows past the window.
-    m_scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
-    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_scroll->setBackgroundRole(QPalette::Window);
+    m_scroll = new ReadingColumn(kColumnWidth, ReadingColumn::Placement::Centred, this);
     outer->addWidget(m_scroll);
-
-    auto* page = new QWidget;
-    page->setBackgroundRole(QPalette::Window);
-    auto* centring = new QHBoxLayout(page);
-    centring->setContentsMargins(0, 0, 0, 0);
-    auto* column = new QWidget(page);
-    column->setMaximumWidth(kColumnWidth);
-    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    centring->addWidget(column);
+    QWidget* column = m_scroll->column();
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(36, 30, 36, 28);
     layout->setSpacing(28);
@@ -97,8 +79,6 @@ HomeView::HomeView(Folder* folder, const HomeServices& services, MeetingAction o
     sectionLayout->addWidget(m_empty);
     layout->addWidget(section);
     layout->addStretch(1);
-
-    m_scroll->setWidget(page);
 
     connect(m_list, &MeetingCardList::emptyChanged, this, &HomeView::emptyChanged);
     connect(m_list, &MeetingCardList::menuRequested, this, &HomeView::showMenu);

@@ -14,7 +14,7 @@ class FolderHeader;
 class FolderListModel;
 class MeetingCardList;
 class MeetingListModel;
-class QScrollArea;
+class ReadingColumn;
 class ToneLabel;
 
 // The main window's page for the home selection and for a folder. Without a folder it is the
@@ -42,7 +42,7 @@ public:
     ComingUpPanel* comingUp() const { return m_comingUp; }
     FolderHeader* folderHeader() const { return m_header; }
     MeetingCardList* meetingList() const { return m_list; }
-    QScrollArea* scrollArea() const { return m_scroll; }
+    ReadingColumn* scrollArea() const { return m_scroll; }
     bool showsHeading() const;
     bool showsEmptyState() const;
     QString emptyText() const;
@@ -65,7 +65,7 @@ private:
 
     MeetingListModel* m_meetings;
     FolderListModel* m_folders;
-    QScrollArea* m_scroll;
+    ReadingColumn* m_scroll;
     ComingUpPanel* m_comingUp = nullptr;
     FolderHeader* m_header = nullptr;
     ToneLabel* m_heading = nullptr;

@@ -9,8 +9,8 @@
 #include "system/LaunchAtLogin.h"
 #include "transcription/TranscriptionLanguage.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/ReadingColumn.h"
 #include "ui/design/Rule.h"
-#include "ui/design/ScrollIndicator.h"
 #include "ui/design/SettingsCard.h"
 #include "ui/design/SettingsRow.h"
 #include "ui/design/Switch.h"
@@ -26,7 +26,6 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -77,9 +76,8 @@ SettingsView::SettingsView(const SettingsServices& services, QWidget* parent)
     , m_opener(services.desktopSettings)
     , m_reminders(services.reminders)
 {
-    auto* column = new QWidget;
-    column->setMaximumWidth(kColumnMaximumWidth);
-    column->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_scroll = new ReadingColumn(kColumnMaximumWidth, ReadingColumn::Placement::Centred, this);
+    QWidget* column = m_scroll->column();
     auto* stack = new QVBoxLayout(column);
     stack->setContentsMargins(40, 32, 40, 48);
     stack->setSpacing(24);
@@ -100,27 +98,6 @@ SettingsView::SettingsView(const SettingsServices& services, QWidget* parent)
     stack->addWidget(section(QStringLiteral("Advanced"), advancedCard()));
     stack->addStretch(1);
 
-    // The column takes the width up to its maximum; what is left either side centres it.
-    auto* canvas = new QWidget;
-    auto* centring = new QHBoxLayout(canvas);
-    centring->setContentsMargins(0, 0, 0, 0);
-    centring->setSpacing(0);
-    centring->addStretch(1);
-    centring->addWidget(column, 1000);
-    centring->addStretch(1);
-
-    m_scroll = new QScrollArea(this);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Always there, and drawn only when there is something to scroll: the column keeps its
-    // place when a card grows past the window.
-    m_scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
-    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_scroll->setWidget(canvas);
-    // The page shows the window's own background, not the scroll area's viewport colour.
-    m_scroll->viewport()->setAutoFillBackground(false);
-    canvas->setAutoFillBackground(false);
     auto* page = new QVBoxLayout(this);
     page->setContentsMargins(0, 0, 0, 0);
     page->addWidget(m_scroll);

@@ -14,7 +14,7 @@ class MicrophonePermission;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
-class QScrollArea;
+class ReadingColumn;
 class Settings;
 class SettingsRow;
 class SymbolView;
@@ -38,7 +38,7 @@ public:
     explicit SettingsView(const SettingsServices& services, QWidget* parent = nullptr);
     ~SettingsView() override;
 
-    QScrollArea* scrollArea() const { return m_scroll; }
+    ReadingColumn* scrollArea() const { return m_scroll; }
     // The switch whose row has the title; null when there is none.
     Switch* switchFor(const QString& title) const;
     QComboBox* languagePicker() const { return m_language; }
@@ -73,7 +73,7 @@ private:
     DesktopSettingsOpener& m_opener;
     MeetingReminders& m_reminders;
 
-    QScrollArea* m_scroll = nullptr;
+    ReadingColumn* m_scroll = nullptr;
     QList<SwitchBinding> m_switches;
     QComboBox* m_language = nullptr;
     CalendarSettingsSection* m_calendarSection = nullptr;

@@ -7,13 +7,14 @@
 #include "storage/Meeting.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/ReadingColumn.h"
 #include "ui/design/Rule.h"
 #include "ui/design/ScrollIndicator.h"
 #include "ui/design/Spinner.h"
-#include "ui/workspace/SummaryMarkdown.h"
 #include "ui/design/SymbolButton.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/workspace/SummaryMarkdown.h"
 
 #include <QAbstractButton>
 #include <QAbstractTextDocumentLayout>
@@ -24,7 +25,6 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <algorithm>
 #include <cmath>
@@ -200,27 +200,12 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     layout->addWidget(new Rule(&Rule::separator, this));
 
     // The conversation: a column at most 660 wide, kept at the leading side.
-    m_scroll = new QScrollArea(this);
-    m_scroll->setFrameShape(QFrame::NoFrame);
-    m_scroll->setWidgetResizable(true);
-    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
-    m_scroll->viewport()->setAutoFillBackground(false);
-    auto* canvas = new QWidget;
-    canvas->setAutoFillBackground(false);
-    auto* canvasLayout = new QHBoxLayout(canvas);
-    canvasLayout->setContentsMargins(0, 0, 0, 0);
-    auto* column = new QWidget(canvas);
-    column->setMaximumWidth(kColumnWidth);
-    canvasLayout->addWidget(column, 1);
-    canvasLayout->addStretch(0);
+    m_scroll = new ReadingColumn(kColumnWidth, ReadingColumn::Placement::Leading, this);
+    QWidget* column = m_scroll->column();
     m_rows = new QVBoxLayout(column);
     m_rows->setContentsMargins(20, 16, 20, 16);
     m_rows->setSpacing(14);
     m_rows->setAlignment(Qt::AlignTop);
-    m_scroll->setWidget(canvas);
-    // The panel's tint shows through; the scroll area would paint the window colour over it.
-    canvas->setAutoFillBackground(false);
     layout->addWidget(m_scroll, 1);
 
     m_empty = new QWidget(column);

@@ -15,7 +15,7 @@ class QAbstractButton;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
-class QScrollArea;
+class ReadingColumn;
 class QVBoxLayout;
 class Settings;
 class Spinner;
@@ -61,7 +61,7 @@ public:
     QAbstractButton* stopButton() const;
     QAbstractButton* pickerButton() const;
     QPlainTextEdit* questionField() const;
-    QScrollArea* conversation() const { return m_scroll; }
+    ReadingColumn* conversation() const { return m_scroll; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -87,7 +87,7 @@ private:
     Settings& m_settings;
     UrlOpener* m_links;
 
-    QScrollArea* m_scroll;
+    ReadingColumn* m_scroll;
     QVBoxLayout* m_rows;
     QWidget* m_empty;
     ToneLabel* m_emptyTitle;

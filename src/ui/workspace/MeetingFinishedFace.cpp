@@ -1,13 +1,13 @@
 #include "app/MeetingActions.h"
 #include "storage/Meeting.h"
 #include "transcription/TranscriptionSession.h"
-#include "ui/design/Rule.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
-#include "ui/design/ScrollIndicator.h"
+#include "ui/design/ReadingColumn.h"
+#include "ui/design/Rule.h"
 #include "ui/design/Spinner.h"
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
@@ -23,7 +23,6 @@
 #include <QBoxLayout>
 #include <QPainter>
 #include <QPushButton>
-#include <QScrollArea>
 
 // The face of a meeting that is not recording: the reading column with the title, the link
 // banner and the summary or the notes, over the action bar and the panels it opens.
@@ -31,17 +30,6 @@
 using namespace MeetingDetailParts;
 
 namespace {
-
-// The scrolling column's content. Word-wrapped texts claim a minimum height as if they were
-// squeezed to their narrowest, which would make the column scroll when all of it fits; only
-// its height at the actual width counts.
-class ScrollCanvas final : public QWidget
-{
-public:
-    using QWidget::QWidget;
-
-    QSize minimumSizeHint() const override { return { 0, 0 }; }
-};
 
 // One tab of the "Enhanced" / "My notes" switch.
 class ModeTab final : public QAbstractButton
@@ -128,29 +116,15 @@ QWidget* MeetingDetailView::buildFinishedFace()
     layout->setSpacing(0);
     m_faceLayout = layout;
 
-    auto* scroll = new QScrollArea(face);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
-    // Always there, and drawn only when there is something to scroll: the reading column keeps
-    // its place when the content grows past the page.
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    scroll->viewport()->setAutoFillBackground(false);
-    auto* stack = new QVBoxLayout;
+    auto* scroll = new ReadingColumn(kColumnWidth, ReadingColumn::Placement::Centred, face);
+    auto* stack = new QVBoxLayout(scroll->column());
+    stack->setContentsMargins(36, 30, 36, 24);
     stack->setSpacing(18);
     stack->addWidget(new MeetingHeader(*m_meeting, m_session, m_services.clock, stack->spacing()));
     stack->addWidget(buildLinkBanner());
     stack->addWidget(new Rule(&Quillet::cardStroke));
     stack->addWidget(buildContentArea());
     stack->addStretch(1);
-    auto* canvas = new ScrollCanvas;
-    auto* canvasLayout = new QVBoxLayout(canvas);
-    canvasLayout->setContentsMargins(0, 0, 0, 0);
-    canvasLayout->setSizeConstraint(QLayout::SetNoConstraint);
-    canvasLayout->addWidget(readingColumn(stack, QMargins(36, 30, 36, 24), true));
-    scroll->setWidget(canvas);
-    canvas->setAutoFillBackground(false);
     layout->addWidget(scroll, 1);
 
     m_actionBar = new MeetingActionBar(*m_actions, m_services.scheduler);

@@ -3,17 +3,19 @@
 #include "support/TestMain.h"
 #include "ui/design/CopyActionButton.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/ReadingColumn.h"
 #include "ui/design/RecordingDot.h"
 #include "ui/design/Rule.h"
 #include "ui/design/SettingsCard.h"
 #include "ui/design/SettingsRow.h"
 #include "ui/design/Spinner.h"
-#include "ui/workspace/SummaryMarkdown.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/workspace/SummaryMarkdown.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -189,6 +191,53 @@ private slots:
             seen.append(pixel);
         }
         QVERIFY(seen.first().red() < 10 && seen.last().red() > 245);
+    }
+
+    // The column keeps its measure on a wide page, centred or at the leading side; on a narrow
+    // one it takes the page's width. Wrapped text that fits the page does not make it scroll.
+    void readingColumnKeepsItsMeasure_data()
+    {
+        QTest::addColumn<ReadingColumn::Placement>("placement");
+        QTest::addColumn<Qt::LayoutDirection>("direction");
+        QTest::addColumn<int>("pageWidth");
+        QTest::addColumn<Qt::Alignment>("side");
+        using P = ReadingColumn::Placement;
+        QTest::newRow("centred, wide") << P::Centred << Qt::LeftToRight << 1000 << Qt::Alignment(Qt::AlignHCenter);
+        QTest::newRow("leading, wide") << P::Leading << Qt::LeftToRight << 1000 << Qt::Alignment(Qt::AlignLeft);
+        QTest::newRow("leading, wide, right to left")
+            << P::Leading << Qt::RightToLeft << 1000 << Qt::Alignment(Qt::AlignRight);
+        QTest::newRow("centred, narrow") << P::Centred << Qt::LeftToRight << 300 << Qt::Alignment(Qt::AlignLeft);
+        QTest::newRow("leading, narrow") << P::Leading << Qt::LeftToRight << 300 << Qt::Alignment(Qt::AlignLeft);
+    }
+    void readingColumnKeepsItsMeasure()
+    {
+        QFETCH(ReadingColumn::Placement, placement);
+        QFETCH(Qt::LayoutDirection, direction);
+        QFETCH(int, pageWidth);
+        QFETCH(Qt::Alignment, side);
+
+        ReadingColumn page(600, placement);
+        page.setLayoutDirection(direction);
+        auto* layout = new QVBoxLayout(page.column());
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* wrapped = new QLabel(QStringLiteral("A short paragraph that wraps onto a few lines. ").repeated(4));
+        wrapped->setWordWrap(true);
+        layout->addWidget(wrapped);
+        layout->addStretch(1);
+        page.resize(pageWidth, 600);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+
+        const int viewport = page.viewport()->width();
+        QTRY_COMPARE(page.widget()->width(), viewport);
+        const int width = std::min(600, viewport);
+        QCOMPARE(page.column()->width(), width);
+        const int left = side == Qt::AlignHCenter ? (viewport - width) / 2
+            : side == Qt::AlignRight              ? viewport - width
+                                                  : 0;
+        QVERIFY2(std::abs(page.column()->x() - left) <= 1, qPrintable(QString::number(page.column()->x())));
+        QVERIFY(wrapped->geometry().right() < width);
+        QCOMPARE(page.verticalScrollBar()->maximum(), 0);
     }
 
     void animationsStopWhileHidden()
