@@ -91,7 +91,8 @@ public:
 
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override
     {
-        switch (index.data(KindRole).value<RowKind>()) {
+        // Asked of every row at each layout: the list's rows are the sections' own, one for one.
+        switch (m_view.m_sections->kindAt(index.row())) {
         case RowKind::home:
         case RowKind::folder:
             return { 0, 28 };
