@@ -53,7 +53,9 @@ void MeetingSearchFilter::refilter()
         for (const Meeting* meeting : m_index.filter(meetings, m_query))
             m_verdicts.insert(meeting, true);
     }
-    invalidateRowsFilter();
+    // Dropped and asked again in one pass: telling the rows that come and go from the last
+    // search's costs a pass over the whole list for each run of them.
+    invalidate();
     emit searchChanged();
 }
 

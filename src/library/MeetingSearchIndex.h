@@ -95,6 +95,9 @@ private:
         void add(const std::string& text);
         // bytes: the lower-cased query; pairs: the places of its pairs of bytes.
         bool mayHold(const std::string& bytes, const std::vector<quint16>& pairs) const;
+        // The single bytes are kept whole, not hashed: for a query of one byte mayHold() is the
+        // answer, and the text need not be read.
+        static bool isCertain(const std::string& bytes) { return bytes.size() == 1; }
 
     private:
         std::array<quint64, kBits / 64> m_bits {};

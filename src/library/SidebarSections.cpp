@@ -150,13 +150,8 @@ void SidebarSections::rebuild()
     const int count = m_meetings.rowCount();
     QList<Meeting*> shown;
     shown.reserve(count);
-    QHash<const Meeting*, int> sourceRowOf;
-    sourceRowOf.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        Meeting* meeting = m_meetings.meetingAt(i);
-        shown.append(meeting);
-        sourceRowOf.insert(meeting, i);
-    }
+    for (int i = 0; i < count; ++i)
+        shown.append(m_meetings.meetingAt(i));
     // While the index is not ready a search shows no meeting, and no verdict either.
     if (shown.isEmpty() && m_meetings.isSearching() && !m_meetings.isPending()) {
         rows.append({ RowKind::noResults, nullptr,
@@ -165,8 +160,14 @@ void SidebarSections::rebuild()
     QList<int> rowOfSource(count, -1);
     for (const MeetingDateGroup& group : groupMeetingsByDate(shown, m_clock.now())) {
         rows.append({ RowKind::dateHeading, nullptr, group.title });
+        // A section keeps the list's order, so each of its meetings is found by walking on from
+        // the last one: a few passes over the list rather than a table of every meeting's row.
+        qsizetype next = 0;
         for (Meeting* meeting : group.meetings) {
-            const int sourceRow = sourceRowOf.value(meeting);
+            next = shown.indexOf(meeting, next);
+            if (next < 0)
+                next = shown.indexOf(meeting);
+            const int sourceRow = int(next++);
             rowOfSource[sourceRow] = int(rows.size());
             rowOf.insert(meeting, int(rows.size()));
             rows.append({ RowKind::meeting, meeting, group.title, sourceRow });

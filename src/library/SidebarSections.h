@@ -47,6 +47,8 @@ public:
 
     // The row of a folder or meeting on show, or -1.
     int rowOf(const QObject* record) const { return m_rowOf.value(record, -1); }
+    // What a row is, without a QVariant: a list lays out every row, and asks this of each.
+    RowKind kindAt(int row) const { return m_rows.at(row).kind; }
 
 private:
     struct Row

@@ -252,6 +252,43 @@ private slots:
         QVERIFY(!index->filter(store->fetchMeetings(), MeetingSearchIndex::Query(QStringLiteral("e"))).isEmpty());
     }
 
+    // A needle is found wherever it sits in a long transcript: at its start, astride every
+    // place where a reader of many bytes at a time splits the text, and in its last bytes;
+    // a text that agrees with the needle only at its ends is no match.
+    void needleAnywhere_data()
+    {
+        QTest::addColumn<QString>("needle");
+        QTest::addColumn<QString>("nearMiss");
+        QTest::newRow("two bytes") << "qz"
+                                   << "q.z";
+        QTest::newRow("three bytes") << "qxz"
+                                     << "qyz";
+        QTest::newRow("one letter of three bytes") << QStringLiteral("ộ") << QStringLiteral("ồ");
+        QTest::newRow("longer than sixteen bytes") << "quizzical zebra crossing"
+                                                   << "quizzical zebra-crossing";
+    }
+    void needleAnywhere()
+    {
+        QFETCH(QString, needle);
+        QFETCH(QString, nearMiss);
+        TempStore store;
+        const QDateTime date(QDate(2026, 2, 1), QTime(9, 0), Qt::UTC);
+        const int places = 40;
+        for (int at = 0; at < places; ++at) {
+            for (const QString& word : { needle, nearMiss }) {
+                auto* meeting = new Meeting(QString(), date.addSecs(at));
+                store->insert(meeting);
+                const QString text = QString(at, QLatin1Char('.')) + word + QString(at % 5, QLatin1Char('.'));
+                meeting->appendSegment(new TranscriptSegment(text, Speaker::me(), 1));
+            }
+        }
+        auto index = readyIndex(store.context());
+        const QList<Meeting*> meetings = store->fetchMeetings();
+        const QList<Meeting*> found = index->filter(meetings, MeetingSearchIndex::Query(needle));
+        QCOMPARE(found.size(), places);
+        QCOMPARE(found, plainFilter(meetings, needle));
+    }
+
     // The rule's own cases, on one small store.
     void rule_data()
     {

@@ -237,6 +237,38 @@ private slots:
         QVERIFY(rows.mapsBothWays());
     }
 
+    // Search texts that follow one another, and come back, each keep their own meetings, a
+    // meeting changed in between among them.
+    void searchChangedBackAndForth()
+    {
+        Rows rows;
+        Meeting* standup = rows.meeting(QStringLiteral("Standup"), 0);
+        rows.meeting(QStringLiteral("Planning"), 3);
+        rows.meeting(QStringLiteral("Retro"), 40)
+            ->appendSegment(new TranscriptSegment(QStringLiteral("A Kangaroo"), Speaker::me(), 1));
+        rows.make();
+        const QStringList all { "section:Today", "meeting:Standup", "section:This Week", "meeting:Planning",
+            "section:Earlier", "meeting:Retro" };
+        const QStringList withP { "section:Today", "meeting:Standup", "section:This Week", "meeting:Planning" };
+        const QStringList planning { "section:This Week", "meeting:Planning" };
+        const QStringList retro { "section:Earlier", "meeting:Retro" };
+        const QList<std::pair<QString, QStringList>> steps { { "p", withP }, { "pl", planning }, { "p", withP },
+            { "kangaroo", retro }, { "", all }, { "PL", planning }, { "kangaroo", retro }, { "pl", planning } };
+        for (const auto& [text, expected] : steps) {
+            rows.filter->setSearchText(text);
+            QCOMPARE(rows.shown().mid(3), expected);
+            QVERIFY(rows.mapsBothWays());
+        }
+
+        standup->appendSegment(new TranscriptSegment(QStringLiteral("the plan"), Speaker::me(), 1));
+        QCOMPARE(rows.shown().mid(3), withP);
+        rows.filter->setSearchText(QStringLiteral("kangaroo"));
+        QCOMPARE(rows.shown().mid(3), retro);
+        rows.filter->setSearchText(QStringLiteral("pl"));
+        QCOMPARE(rows.shown().mid(3), withP);
+        QVERIFY(rows.mapsBothWays());
+    }
+
     // A search asked before the copy is ready keeps no meeting and says nothing of results,
     // then shows its answer once the copy is.
     void searchBeforeTheCopyIsReady()

@@ -91,7 +91,8 @@ public:
 
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override
     {
-        switch (index.data(KindRole).value<RowKind>()) {
+        // Asked of every row at each layout: the list's rows are the sections' own, one for one.
+        switch (m_view.m_sections->kindAt(index.row())) {
         case RowKind::home:
         case RowKind::folder:
             return { 0, 28 };
@@ -346,11 +347,15 @@ MeetingListView::~MeetingListView() = default;
 
 void MeetingListView::updatePulse()
 {
+    // Asked at every layout and every row that changes: the store's list is read directly, and
+    // only a meeting that records is looked up among the rows, not every row read through the
+    // models.
     QList<int> recording;
-    for (int row = 0; row < m_rows->rowCount(); ++row) {
-        const QModelIndex index = m_rows->index(row, 0);
-        if (index.data(KindRole).value<RowKind>() == RowKind::meeting
-            && static_cast<const Meeting*>(recordOf(index))->isRecording())
+    for (int i = 0; i < m_meetings->rowCount(); ++i) {
+        const Meeting* meeting = m_meetings->meetingAt(i);
+        if (!meeting->isRecording())
+            continue;
+        if (const int row = m_sections->rowOf(meeting); row >= 0)
             recording.append(row);
     }
     m_recordingRows = recording;
