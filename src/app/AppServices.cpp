@@ -171,7 +171,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     , m_searchIndex(std::make_unique<MeetingSearchIndex>(*m_store))
     , m_archiver(config.archiveRoot)
     , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
-    , m_archiveSync(*m_store, m_archiveDebouncer)
+    , m_archiveSync(*m_store, m_archiver, m_archiveDebouncer)
     , m_archiveRemovals(m_archiver, *m_store)
     , m_saveHealth(*m_store, m_scheduler)
     , m_keychain(*m_secretStore.service)
@@ -206,7 +206,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
         CalendarHooks* service = hooks.get();
         return { std::move(hooks), service };
     }())
-    , m_appState(m_session, m_archiver)
+    , m_appState(m_session)
 {
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
     m_router.setOpenUrlHandler([this](const QUrl& url) { m_account.handleOpenURL(url); });
@@ -272,7 +272,7 @@ std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent
 
 WindowServices AppServices::windowServices()
 {
-    return { store(), archiver(), saveHealth(), session(), appState(), notices(), calendarHooks(), urlOpener(),
+    return { store(), archiveSync(), saveHealth(), session(), appState(), notices(), calendarHooks(), urlOpener(),
         account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(),
         updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
 }
@@ -318,6 +318,10 @@ MeetingSearchIndex& AppServices::searchIndex()
 ArchiveDebouncer& AppServices::archiveDebouncer()
 {
     return d->m_archiveDebouncer;
+}
+ArchiveSync& AppServices::archiveSync()
+{
+    return d->m_archiveSync;
 }
 SaveHealth& AppServices::saveHealth()
 {

@@ -44,6 +44,7 @@ class UpdateChecker;
 class UrlOpener;
 class UrlRouter;
 class ArchiveDebouncer;
+class ArchiveSync;
 struct AppConfig;
 struct HomeServices;
 struct OnboardingServices;
@@ -111,6 +112,8 @@ public:
     MeetingArchiver& archiver();
     // The delayed archive writes of edits, one pending write per meeting.
     ArchiveDebouncer& archiveDebouncer();
+    // The archive's side of the store: writes what is saved, and back-fills what the archive lacks.
+    ArchiveSync& archiveSync();
     // The lower-cased copy of every meeting's texts that the sidebar's search reads.
     MeetingSearchIndex& searchIndex();
     // Whether the store's saves go through; failed ones are tried again until they do.

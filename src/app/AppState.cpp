@@ -2,12 +2,8 @@
 
 #include "platform/Log.h"
 #include "storage/Meeting.h"
-#include "archive/MeetingArchiver.h"
 #include "storage/ModelContext.h"
 #include "transcription/TranscriptionSession.h"
-
-#include <QFutureWatcher>
-#include <QPointer>
 
 namespace {
 
@@ -25,10 +21,9 @@ bool awaitsAutoStart(const Meeting& meeting)
 
 } // namespace
 
-AppState::AppState(TranscriptionSession& session, MeetingArchiver& archiver, QObject* parent)
+AppState::AppState(TranscriptionSession& session, QObject* parent)
     : QObject(parent)
     , m_session(session)
-    , m_archiver(archiver)
 { }
 
 void AppState::finalizeStaleRecordings(ModelContext& context)
@@ -46,8 +41,6 @@ void AppState::finalizeStaleRecordings(ModelContext& context)
         meeting->setIsRecording(false);
         if (meeting->segments().isEmpty() && !meeting->calendarEventId() && !meeting->hasUserNotes())
             context.remove(meeting);
-        else
-            m_archiver.archive(MeetingArchiver::Snapshot(*meeting));
     }
     context.save();
 }
@@ -81,31 +74,4 @@ void AppState::refreshRecentMeetings(ModelContext& context)
         return;
     m_recentMeetings = recent;
     emit recentMeetingsChanged();
-}
-
-void AppState::backfillArchive(ModelContext& context)
-{
-    // A snapshot loads the meeting's whole transcript: only the meetings the archive lacks are
-    // worth one. Which those are is known once the archive's thread has read its index. The
-    // answer is watched by a child of this object, so that it is dropped if this object goes
-    // first (in Qt 6.4 a continuation whose context object is destroyed before the future
-    // finishes is still run, on no object).
-    QPointer<ModelContext> target(&context);
-    auto* answer = new QFutureWatcher<QSet<QUuid>>(this);
-    connect(answer, &QFutureWatcherBase::finished, this, [this, answer, target] {
-        answer->deleteLater();
-        if (!target || answer->future().resultCount() == 0)
-            return;
-        const QSet<QUuid> indexed = answer->result();
-        const QList<Meeting*> missing = target->fetchMeetings(
-            { [&indexed](const Meeting& m) { return !m.isRecording() && !indexed.contains(m.id()); } });
-        if (missing.isEmpty())
-            return;
-        QList<MeetingArchiver::Snapshot> snapshots;
-        snapshots.reserve(missing.size());
-        for (const Meeting* meeting : missing)
-            snapshots.append(MeetingArchiver::Snapshot(*meeting));
-        m_archiver.backfill(snapshots);
-    });
-    answer->setFuture(m_archiver.indexedIds());
 }

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QUuid>
 
-class MeetingArchiver;
 class ModelContext;
 class TranscriptionSession;
 
@@ -33,30 +32,26 @@ class AppState final : public QObject
 public:
     static constexpr int kRecentMeetingCount = 3;
 
-    AppState(TranscriptionSession& session, MeetingArchiver& archiver, QObject* parent = nullptr);
+    explicit AppState(TranscriptionSession& session, QObject* parent = nullptr);
 
     TranscriptionSession& session() const { return m_session; }
     QList<RecentMeetingInfo> recentMeetings() const { return m_recentMeetings; }
 
-    // Unflags the meetings an earlier run left flagged as recording: deletes the empty ones and
-    // archives the rest. Does nothing while the session records, and leaves alone the meetings
-    // the session is still finishing (waiting for their last uploads).
+    // Unflags the meetings an earlier run left flagged as recording and deletes the empty ones;
+    // the archive writes the others' files as it does at the end of any recording. Does nothing
+    // while the session records, and leaves alone the meetings the session is still finishing
+    // (waiting for their last uploads).
     void finalizeStaleRecordings(ModelContext& context);
     // Deletes untitled meetings ("New Meeting" or "") that hold nothing, except those the
     // session is still finishing and those waiting to record by themselves.
     void purgeEmptyMeetings(ModelContext& context);
     // The three newest meetings not being recorded.
     void refreshRecentMeetings(ModelContext& context);
-    // Hands the archive every finished meeting its index lacks. The index is read on the
-    // archive's thread; the snapshots are taken when its answer is back, of the meetings that
-    // are finished then.
-    void backfillArchive(ModelContext& context);
 
 signals:
     void recentMeetingsChanged();
 
 private:
     TranscriptionSession& m_session;
-    MeetingArchiver& m_archiver;
     QList<RecentMeetingInfo> m_recentMeetings;
 };

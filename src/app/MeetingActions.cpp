@@ -2,7 +2,6 @@
 
 #include "account/AccountService.h"
 #include "account/QuilletCloud.h"
-#include "archive/MeetingArchiver.h"
 #include "platform/Log.h"
 #include "platform/UrlOpener.h"
 #include "storage/Meeting.h"

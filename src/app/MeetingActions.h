@@ -9,7 +9,6 @@
 
 class AccountService;
 class Meeting;
-class MeetingArchiver;
 class MeetingSummarizer;
 class ModelContext;
 class QuilletCloud;

@@ -10,9 +10,9 @@ class Clock;
 class MeetingSearchIndex;
 class UpdateChecker;
 class AppState;
+class ArchiveSync;
 class CalendarHooks;
 class DesktopSettingsOpener;
-class MeetingArchiver;
 class MicrophonePermission;
 class ModelContext;
 class SaveHealth;
@@ -24,7 +24,7 @@ class UrlOpener;
 struct WindowServices
 {
     ModelContext& store;
-    MeetingArchiver& archiver; // a deleted meeting's file
+    ArchiveSync& archive; // the back-fill of each show
     SaveHealth& saveHealth;
     TranscriptionSession& session;
     AppState& appState;

@@ -1,10 +1,12 @@
 #include "archive/ArchiveSync.h"
 
 #include "archive/ArchiveDebouncer.h"
+#include "archive/MeetingArchiver.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 
 #include <QCoreApplication>
+#include <QFutureWatcher>
 
 ArchiveSync::Face::Face(const Meeting& meeting)
     : title(meeting.title())
@@ -15,9 +17,10 @@ ArchiveSync::Face::Face(const Meeting& meeting)
     , isRecording(meeting.isRecording())
 { }
 
-ArchiveSync::ArchiveSync(ModelContext& store, ArchiveDebouncer& debouncer, QObject* parent)
+ArchiveSync::ArchiveSync(ModelContext& store, MeetingArchiver& archiver, ArchiveDebouncer& debouncer, QObject* parent)
     : QObject(parent)
     , m_store(&store)
+    , m_archiver(archiver)
     , m_debouncer(debouncer)
 {
     const QList<Meeting*> meetings = store.fetchMeetings();
@@ -65,4 +68,30 @@ void ArchiveSync::contentChanged(Meeting* meeting)
     if (meeting->isRecording())
         return;
     m_debouncer.schedule(*meeting);
+}
+
+void ArchiveSync::backfill()
+{
+    // A snapshot loads the meeting's whole transcript: only the meetings the archive lacks are
+    // worth one. Which those are is known once the archive's thread has read its index. The
+    // answer is watched by a child of this object, so that it is dropped if this object goes
+    // first (in Qt 6.4 a continuation whose context object is destroyed before the future
+    // finishes is still run, on no object).
+    auto* answer = new QFutureWatcher<QSet<QUuid>>(this);
+    connect(answer, &QFutureWatcherBase::finished, this, [this, answer] {
+        answer->deleteLater();
+        if (!m_store || answer->future().resultCount() == 0)
+            return;
+        const QSet<QUuid> indexed = answer->result();
+        const QList<Meeting*> missing = m_store->fetchMeetings(
+            { [&indexed](const Meeting& m) { return !m.isRecording() && !indexed.contains(m.id()); } });
+        if (missing.isEmpty())
+            return;
+        QList<MeetingSnapshot> snapshots;
+        snapshots.reserve(missing.size());
+        for (const Meeting* meeting : missing)
+            snapshots.append(MeetingSnapshot(*meeting));
+        m_archiver.backfill(snapshots);
+    });
+    answer->setFuture(m_archiver.indexedIds());
 }

@@ -9,6 +9,7 @@
 
 class ArchiveDebouncer;
 class Meeting;
+class MeetingArchiver;
 class ModelContext;
 
 // Keeps the archive in step with the store by following the store's own change signals, so
@@ -18,14 +19,20 @@ class ModelContext;
 // over at once: "save, then archive" wherever the save comes from, while typing between two
 // saves writes the file once. A meeting being recorded is written when its recording ends, and
 // other changes (scheduled times, the automatic start, a new meeting from the calendar) leave
-// its file alone. Main thread only.
+// its file alone. A meeting's removal reaches the archive through ArchiveRemovals, once the
+// store has saved it. Main thread only.
 class ArchiveSync final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ArchiveSync)
 
 public:
-    ArchiveSync(ModelContext& store, ArchiveDebouncer& debouncer, QObject* parent = nullptr);
+    ArchiveSync(ModelContext& store, MeetingArchiver& archiver, ArchiveDebouncer& debouncer, QObject* parent = nullptr);
+
+    // Hands the archive every finished meeting its index lacks. The index is read on the
+    // archive's thread; the snapshots are taken when its answer is back, of the meetings that
+    // are finished then.
+    void backfill();
 
 private:
     // The part of a meeting's fields that its archive file shows.
@@ -46,6 +53,7 @@ private:
     void contentChanged(Meeting* meeting);
 
     QPointer<ModelContext> m_store;
+    MeetingArchiver& m_archiver;
     ArchiveDebouncer& m_debouncer;
     // As last seen, to tell a change the file shows from one it does not.
     QHash<const Meeting*, Face> m_faces;

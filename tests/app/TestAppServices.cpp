@@ -92,7 +92,7 @@ private slots:
         };
 
         rig->launch();
-        rig->appState().backfillArchive(rig->store());
+        rig->archiveSync().backfill();
         rig->runWindowTasks();
         QCOMPARE(rig->store().meetingCount(), 6);
         QTRY_COMPARE(index().size(), 6);
@@ -107,7 +107,7 @@ private slots:
         QVERIFY(rig->store().save());
         AppServices& again = rig.restart();
         again.launch();
-        again.appState().backfillArchive(again.store());
+        again.archiveSync().backfill();
         again.runWindowTasks();
         QCOMPARE(again.store().meetingCount(), 5);
         QVERIFY(waitFor(again.archiver().idle()));

@@ -1,10 +1,11 @@
 #include "app/AppState.h"
+#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveSync.h"
 #include "platform/Log.h"
+#include "support/FakeScheduler.h"
 #include "support/RecordingArchiver.h"
 #include "support/SessionRig.h"
 #include "support/TestMain.h"
-
-#include <QPromise>
 
 namespace {
 
@@ -38,31 +39,6 @@ Meeting* addMeeting(ModelContext& context, const MeetingSpec& spec)
     return meeting;
 }
 
-// An archive whose index answers only when the test says so.
-class SlowIndexArchiver final : public MeetingArchiver
-{
-public:
-    QString archiveRoot() const override { return {}; }
-    void archive(const Snapshot&) override { }
-    void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
-    QFuture<bool> remove(const QUuid&) override { return QtFuture::makeReadyFuture(true); }
-    void prune(const QSet<QUuid>&) override { }
-    QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
-    QFuture<QSet<QUuid>> indexedIds() override
-    {
-        pending.start();
-        return pending.future();
-    }
-    void answer(const QSet<QUuid>& ids)
-    {
-        pending.addResult(ids);
-        pending.finish();
-    }
-
-    QPromise<QSet<QUuid>> pending;
-    QList<QList<Snapshot>> backfills;
-};
-
 QSet<QUuid> idsOf(const QList<MeetingArchiver::Snapshot>& snapshots)
 {
     QSet<QUuid> ids;
@@ -79,7 +55,11 @@ class TestAppState final : public QObject
 
 private:
     std::unique_ptr<SessionRig> m_rig;
+    // What the store's own changes hand the archive, as the application's sync does.
     std::unique_ptr<RecordingArchiver> m_archiver;
+    FakeScheduler m_scheduler;
+    std::unique_ptr<ArchiveDebouncer> m_debouncer;
+    std::unique_ptr<ArchiveSync> m_sync;
     std::unique_ptr<AppState> m_state;
 
     ModelContext& context() { return m_rig->context(); }
@@ -89,16 +69,21 @@ private slots:
     {
         m_rig = std::make_unique<SessionRig>();
         m_archiver = std::make_unique<RecordingArchiver>();
-        m_state = std::make_unique<AppState>(m_rig->session, *m_archiver);
+        m_debouncer = std::make_unique<ArchiveDebouncer>(*m_archiver, context(), m_scheduler);
+        m_sync = std::make_unique<ArchiveSync>(context(), *m_archiver, *m_debouncer);
+        m_state = std::make_unique<AppState>(m_rig->session);
     }
     void cleanup()
     {
         m_state.reset();
+        m_sync.reset();
+        m_debouncer.reset();
         m_archiver.reset();
         m_rig.reset();
     }
 
-    // A meeting an earlier run left flagged keeps what it holds: speech, an event, notes.
+    // A meeting an earlier run left flagged keeps what it holds: speech, an event, notes; its
+    // file is written once the repair is saved, the empty ones' never.
     void finalizeRepairsLeftoverRecordings()
     {
         const QUuid empty = addMeeting(context(), { .recording = true })->id();
@@ -113,6 +98,7 @@ private slots:
         const QUuid noted = addMeeting(context(), { .recording = true, .notes = QStringLiteral("Agenda") })->id();
         const QUuid finished = addMeeting(context(), { .title = QString() })->id();
         QVERIFY(context().save());
+        m_archiver->archived.clear();
 
         LogCapture log;
         m_state->finalizeStaleRecordings(context());
@@ -174,8 +160,8 @@ private slots:
         ModelContext& reopened = m_rig->store.reopen();
         for (auto it = byId.cbegin(); it != byId.cend(); ++it)
             QVERIFY2(bool(reopened.meetingById(it.key())) != it.value()->purged, it.value()->name);
-        // The archive is not told.
-        QVERIFY(m_archiver->removed.isEmpty());
+        // No file is written for a meeting on its way out.
+        QVERIFY(m_archiver->archived.isEmpty());
     }
 
     void recentListHoldsTheThreeNewestFinishedMeetings()
@@ -204,44 +190,6 @@ private slots:
         m_state->refreshRecentMeetings(context());
         QVERIFY(m_state->recentMeetings().isEmpty());
         QCOMPARE(changed.size(), 2);
-    }
-
-    // The archive's back-fill gets snapshots of only the finished meetings its index lacks.
-    void backfillSnapshotsOnlyWhatTheArchiveLacks()
-    {
-        Meeting* archived = addMeeting(context(), { .segment = true });
-        const QUuid lacking = addMeeting(context(), { .segment = true })->id();
-        const QUuid alsoLacking = addMeeting(context(), { .title = QString() })->id();
-        addMeeting(context(), { .recording = true });
-        m_archiver->archive(MeetingArchiver::Snapshot(*archived));
-
-        m_state->backfillArchive(context());
-        QTRY_COMPARE(m_archiver->backfills.size(), 1);
-        QCOMPARE(idsOf(m_archiver->backfills.first()), (QSet<QUuid> { lacking, alsoLacking }));
-
-        m_state->backfillArchive(context());
-        QCoreApplication::processEvents();
-        QCOMPARE(m_archiver->backfills.size(), 1); // nothing lacking: no job
-    }
-
-    // The index answers after the state is gone (the application is quitting): nothing runs.
-    void indexAnswerAfterTheStateIsGone()
-    {
-        addMeeting(context(), { .segment = true });
-        SlowIndexArchiver archiver;
-        {
-            AppState state(m_rig->session, archiver);
-            state.backfillArchive(context());
-        }
-        archiver.answer({});
-        QCoreApplication::processEvents();
-        QVERIFY(archiver.backfills.isEmpty());
-
-        SlowIndexArchiver answered;
-        AppState answering(m_rig->session, answered);
-        answering.backfillArchive(context());
-        answered.answer({});
-        QTRY_COMPARE(answered.backfills.size(), 1);
     }
 
     void nothingIsFinalisedWhileRecording()

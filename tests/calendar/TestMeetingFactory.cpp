@@ -224,7 +224,7 @@ private slots:
         {
             FakeScheduler scheduler;
             ArchiveDebouncer debouncer(*m_archiver, context(), scheduler);
-            ArchiveSync sync(context(), debouncer);
+            ArchiveSync sync(context(), *m_archiver, debouncer);
             QSignalSpy saved(&context(), &ModelContext::saved);
             MeetingFactory::syncTitles(m_week->service, context());
             QCOMPARE(saved.size(), 1);

@@ -70,7 +70,7 @@ private slots:
         RecordingArchiver archiver;
         FakeScheduler scheduler;
         ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
-        ArchiveSync sync(store.context(), debouncer);
+        ArchiveSync sync(store.context(), archiver, debouncer);
         MeetingSummarizer summarizer({});
         std::optional<MeetingSummarizer::Result> result;
         summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1"), false },
@@ -105,7 +105,7 @@ private slots:
         RecordingArchiver archiver;
         FakeScheduler scheduler;
         ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
-        ArchiveSync sync(store.context(), debouncer);
+        ArchiveSync sync(store.context(), archiver, debouncer);
         MeetingSummarizer summarizer({});
         bool done = false;
         summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1"), false },

@@ -268,7 +268,7 @@ struct SessionRig
     bool allowanceExhausted = false;
     // The application's own way from the store to the archive.
     ArchiveDebouncer archiveDebouncer { archiver, store.context(), Scheduler::system() };
-    ArchiveSync archiveSync { store.context(), archiveDebouncer };
+    ArchiveSync archiveSync { store.context(), archiver, archiveDebouncer };
     ArchiveRemovals archiveRemovals { archiver, store.context() };
     MeetingSummarizer summarizer { [this] { return credentials; } };
     TranscriptionSession session { settings,

@@ -103,7 +103,6 @@ QMenu* meetingContextMenu(Meeting* meeting, const QList<Folder*>& folders, Model
             if (!isInStore(target, *store) || !isInStore(folder, *store))
                 return;
             target->setFolder(folder);
-            store->save();
         });
     }
     if (!folders.isEmpty())
@@ -120,7 +119,6 @@ QMenu* meetingContextMenu(Meeting* meeting, const QList<Folder*>& folders, Model
             if (!isInStore(target, *store))
                 return;
             target->setFolder(nullptr);
-            store->save();
         });
     }
     menu->addSeparator();

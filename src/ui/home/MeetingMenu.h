@@ -17,7 +17,7 @@ using MeetingAction = std::function<void(Meeting*)>;
 // The one menu of a meeting, the same on the home page's cards ("⋯" and right-click) and the
 // sidebar's rows: "Add to Folder" (the folders in the order given, the meeting's own checked,
 // then "New Folder…"), "Remove from Folder" for a filed meeting, and "Delete", which only
-// calls onDelete. Filing changes the meeting at once and saves, dropping a failed save.
+// calls onDelete. Filing changes the meeting at once; the store commits it.
 //
 // The menu holds the meeting and the folders weakly: when one is gone, or taken out of the
 // store, by the time an entry is chosen, the entry does nothing. The caller owns the menu

@@ -229,7 +229,5 @@ void NewFolderSheet::create()
     m_context.insert(folder);
     if (isInStore(m_assignMeeting, m_context))
         m_assignMeeting->setFolder(folder);
-    // A failed save keeps the folder in the context; the store has logged it.
-    m_context.save();
     accept();
 }

@@ -518,7 +518,6 @@ void MeetingListView::saveRename(const QPointer<Folder>& folder, const QString& 
     if (name.isEmpty())
         return;
     folder->setName(name);
-    m_store.save();
 }
 
 void MeetingListView::deleteFolder(Folder* folder)
@@ -528,5 +527,4 @@ void MeetingListView::deleteFolder(Folder* folder)
     if (const Folder* selected = m_selection.folder(); selected && selected->id() == folder->id())
         choose(SidebarItem::home());
     m_store.remove(folder);
-    m_store.save();
 }

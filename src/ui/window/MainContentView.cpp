@@ -3,7 +3,7 @@
 #include "app/AppNotices.h"
 #include "app/AppState.h"
 #include "app/CalendarHooks.h"
-#include "archive/MeetingArchiver.h"
+#include "archive/ArchiveSync.h"
 #include "platform/UrlOpener.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
@@ -256,7 +256,7 @@ void MainContentView::runHousekeeping()
     state.finalizeStaleRecordings(context);
     state.purgeEmptyMeetings(context);
     state.refreshRecentMeetings(context);
-    state.backfillArchive(context);
+    m_services.archive.backfill();
     m_services.calendarHooks.startAutoStart(context);
 }
 
@@ -399,9 +399,9 @@ void MainContentView::deleteMeeting(Meeting* meeting)
     const QUuid id = meeting->id();
     if (m_selection.meeting() && m_selection.meeting()->id() == id)
         setSelection(SidebarItem::home());
-    m_services.archiver.remove(id);
+    // The archive drops its file once the store has committed the removal, so a commit that
+    // fails leaves both the stored meeting and its file.
     m_services.store.remove(meeting);
-    m_services.store.save();
 }
 
 void MainContentView::requestNewFolder(Meeting* meeting)

@@ -65,8 +65,8 @@ public:
     void startEventCapture(Meeting* meeting, const std::optional<QUrl>& callLink);
     // The toolbar's quick note: a new recording, asking first when one runs.
     void quickNote();
-    // Deletes the meeting (its record and its archive file), stopping its recording first.
-    // Asks nothing: callers ask when they want to.
+    // Deletes the meeting (its record, and its archive file once the store has committed the
+    // removal), stopping its recording first. Asks nothing: callers ask when they want to.
     void deleteMeeting(Meeting* meeting);
     // Opens a new-folder sheet for the meeting (or for none).
     void requestNewFolder(Meeting* meeting);

@@ -1,17 +1,14 @@
 #include "ui/workspace/MeetingActionBar.h"
 
 #include "app/MeetingActions.h"
-#include "ui/design/Rule.h"
 #include "ui/design/CopyActionButton.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/Rule.h"
 #include "ui/design/Spinner.h"
 #include "ui/design/SymbolButton.h"
-#include "ui/workspace/MeetingDetailParts.h"
 
 #include <QBoxLayout>
 #include <QPainter>
-
-using MeetingDetailParts::dividerTint;
 
 namespace {
 

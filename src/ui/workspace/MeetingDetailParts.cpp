@@ -24,11 +24,6 @@ QWidget* readingColumn(QLayout* content, const QMargins& padding, bool centred)
     return frame;
 }
 
-QColor dividerTint(const QPalette& palette)
-{
-    return Quillet::withOpacity(Quillet::primary(palette), 0.1);
-}
-
 PausedDot::PausedDot(QWidget* parent)
     : QWidget(parent)
 {

@@ -28,8 +28,6 @@ inline const QString kWriteYourNotes = QStringLiteral("Write your notes…");
 // centred in it. The padding lies inside the 660.
 QWidget* readingColumn(QLayout* content, const QMargins& padding, bool centred);
 
-QColor dividerTint(const QPalette& palette);
-
 // The grey dot that stands for a paused recording.
 class PausedDot final : public QWidget
 {

@@ -1,8 +1,6 @@
 #include "ui/workspace/MeetingDetailView.h"
 
 #include "app/MeetingActions.h"
-#include "archive/ArchiveDebouncer.h"
-#include "archive/MeetingArchiver.h"
 #include "chat/MeetingChatService.h"
 #include "format/TimeText.h"
 #include "platform/Settings.h"

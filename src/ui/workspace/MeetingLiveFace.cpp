@@ -46,7 +46,7 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const qreal middle = height() / 2.0;
-        painter.fillRect(QRectF(0, std::floor(middle), width(), 1), dividerTint(palette()));
+        painter.fillRect(QRectF(0, std::floor(middle), width(), 1), Rule::separator(palette()));
         painter.setPen(Qt::NoPen);
         painter.setBrush(Quillet::withOpacity(Quillet::secondary(palette()), 0.25));
         painter.drawRoundedRect(QRectF(width() / 2.0 - 14, middle - 1.5, 28, 3), 1.5, 1.5);

@@ -10,15 +10,12 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QVarLengthArray>
 #include <QWheelEvent>
 #include <QtMath>
 #include <algorithm>
-#include <map>
-#include <vector>
 
 namespace {
 

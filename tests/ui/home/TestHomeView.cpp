@@ -7,6 +7,7 @@
 #include "support/AppRig.h"
 #include "support/CalendarRig.h"
 #include "support/FakeClock.h"
+#include "support/FakeScheduler.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
@@ -400,7 +401,9 @@ private slots:
 
     void refiledMeetingLeavesTheFolderPage()
     {
+        FakeScheduler commits;
         Page page;
+        page.store->commitChangesWith(&commits);
         Folder* clients = page.addFolder(QStringLiteral("Clients"));
         page.addFolder(QStringLiteral("Team"));
         Meeting* first = page.add(QStringLiteral("First"), kNow, clients);
@@ -416,6 +419,7 @@ private slots:
         entry(*entry(*menu, QStringLiteral("Add to Folder"))->menu(), QStringLiteral("Team"))->trigger();
         QCOMPARE(page.shown(), QList<Meeting*> { second });
         QCOMPARE(home.folderHeader()->shownCount(), QStringLiteral("1 MEETING"));
+        commits.advance(ModelContext::kCommitDelay * (ModelContext::kMaxCommitDeferrals + 1));
         QCOMPARE(page.store.reopen().fetchFolders().last()->meetings().size(), 1);
     }
 

@@ -2,6 +2,7 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "support/CalendarRig.h"
+#include "support/FakeScheduler.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
@@ -81,6 +82,8 @@ class TestMeetingMenu final : public QObject
 
     struct Fixture
     {
+        // The store commits on its own, as in the application, when the test moves this on.
+        FakeScheduler commits;
         TempStore store;
         Meeting* meeting = nullptr;
         QList<Meeting*> newFolderAsked;
@@ -88,6 +91,7 @@ class TestMeetingMenu final : public QObject
 
         Fixture()
         {
+            store->commitChangesWith(&commits);
             meeting = new Meeting(QStringLiteral("Design review"), someDate());
             store->insert(meeting);
             store->save();
@@ -99,6 +103,18 @@ class TestMeetingMenu final : public QObject
             store->insert(folder);
             store->save();
             return folder;
+        }
+
+        // As long as a change can wait for its commit.
+        void commit() { commits.advance(ModelContext::kCommitDelay * (ModelContext::kMaxCommitDeferrals + 1)); }
+
+        // What the file holds once the store has committed.
+        ModelContext& reopen()
+        {
+            commit();
+            ModelContext& reopened = store.reopen();
+            reopened.commitChangesWith(&commits);
+            return reopened;
         }
 
         std::unique_ptr<QMenu> menu()
@@ -172,6 +188,7 @@ private slots:
             find(addToFolder(*menu), QStringLiteral("Clients"))->trigger();
         }
         QCOMPARE(f.meeting->folder(), first);
+        f.commit();
         QVERIFY(!f.store->hasChanges());
         {
             const auto menu = f.menu();
@@ -187,7 +204,7 @@ private slots:
             const auto menu = f.menu();
             find(addToFolder(*menu), QStringLiteral("Untitled"))->trigger();
         }
-        ModelContext& reopened = f.store.reopen();
+        ModelContext& reopened = f.reopen();
         Meeting* meeting = reopened.fetchMeetings().first();
         QVERIFY(meeting->folder());
         QCOMPARE(meeting->folder()->name(), QString());
@@ -198,7 +215,7 @@ private slots:
             QCOMPARE(checked(*menu), QStringList { QStringLiteral("Untitled") });
             find(*menu, QStringLiteral("Remove from Folder"))->trigger();
         }
-        QVERIFY(!f.store.reopen().fetchMeetings().first()->folder());
+        QVERIFY(!f.reopen().fetchMeetings().first()->folder());
     }
 
     void deleteOnlyAsks()
@@ -312,7 +329,7 @@ private slots:
         QVERIFY(!sheet.isVisible());
         QCOMPARE(sheet.result(), int(QDialog::Accepted));
 
-        ModelContext& reopened = f.store.reopen();
+        ModelContext& reopened = f.reopen();
         QCOMPARE(reopened.fetchFolders().size(), 1);
         const Folder* folder = reopened.fetchFolders().first();
         QCOMPARE(folder->name(), QStringLiteral("Team"));
@@ -336,6 +353,7 @@ private slots:
         sheet.createButton()->click();
         QCOMPARE(f.store->fetchFolders().size(), 1);
         QVERIFY(!f.meeting->folder());
+        f.commit();
         QVERIFY(!f.store->hasChanges());
     }
 
@@ -375,7 +393,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         sheet.nameField()->setText(QStringLiteral("Team"));
         sheet.createButton()->click();
-        QCOMPARE(f.store.reopen().fetchFolders().size(), 1);
+        QCOMPARE(f.reopen().fetchFolders().size(), 1);
         QVERIFY(f.store->fetchFolders().first()->meetings().isEmpty());
     }
 };

@@ -7,6 +7,7 @@
 #include "support/AccountRig.h"
 #include "support/AppRig.h"
 #include "support/FakeClock.h"
+#include "support/FakeScheduler.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "system/UpdateChecker.h"
@@ -49,6 +50,8 @@ QAction* entry(const QMenu& menu, const QString& text)
 // checker that asks a local server and notes what it opens.
 struct Sidebar
 {
+    // The store commits on its own, as in the application, when the test moves this on.
+    FakeScheduler commits;
     TempStore store;
     FakeClock clock { kNow };
     AccountRig account;
@@ -59,6 +62,15 @@ struct Sidebar
     QList<Meeting*> deleted;
     std::unique_ptr<MeetingSearchIndex> index;
     std::unique_ptr<MeetingListView> view;
+
+    Sidebar() { store->commitChangesWith(&commits); }
+
+    // What the file holds once the store has committed.
+    ModelContext& reopen()
+    {
+        commits.advance(ModelContext::kCommitDelay * (ModelContext::kMaxCommitDeferrals + 1));
+        return store.reopen();
+    }
 
     MeetingListView& make(MeetingSearchIndex::Options search = {}, bool waitForCopy = true)
     {
@@ -346,7 +358,7 @@ private slots:
                 button->click();
         QTRY_VERIFY(!dialog);
 
-        ModelContext& reopened = sidebar.store.reopen();
+        ModelContext& reopened = sidebar.reopen();
         const QList<Folder*> folders = reopened.fetchFolders();
         QCOMPARE(folders.isEmpty() ? QString() : folders.first()->name(), expected);
     }
@@ -379,7 +391,7 @@ private slots:
         QCOMPARE(view.selection(), selected ? SidebarItem::home() : SidebarItem::folder(other));
         QCOMPARE(sidebar.highlightedRow(), selected ? 0 : sidebar.rowOf(QStringLiteral("Other")));
         QVERIFY(sidebar.shown().contains(QStringLiteral("meeting:Standup")));
-        ModelContext& reopened = sidebar.store.reopen();
+        ModelContext& reopened = sidebar.reopen();
         QCOMPARE(reopened.fetchFolders().size(), 1);
         QCOMPARE(reopened.fetchMeetings().first()->folder(), nullptr);
     }
@@ -489,6 +501,7 @@ private slots:
         click(rowOf(QStringLiteral("Work")));
         sidebar.deleteFolder(work);
         QCOMPARE(content.selection(), SidebarItem::home());
+        QTRY_VERIFY(!rig->store().hasChanges());
         idle.setFuture(rig->archiver().idle());
         QTRY_VERIFY(idle.isFinished());
         QCOMPARE(files(), 2);
@@ -498,6 +511,7 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(rig->store().meetingCount(), 1);
         QCOMPARE(content.selection(), SidebarItem::home());
+        QTRY_VERIFY(!rig->store().hasChanges());
         idle.setFuture(rig->archiver().idle());
         QTRY_VERIFY(idle.isFinished());
         QCOMPARE(files(), 1);

@@ -390,10 +390,10 @@ private slots:
         content.deleteMeeting(shown);
         QCOMPARE(content.selection(), SidebarItem::home());
         QCOMPARE(w.store().meetingCount(), 1);
+        QTRY_VERIFY(!w.store().hasChanges());
         idle.setFuture(w.rig->archiver().idle());
         QTRY_VERIFY(idle.isFinished());
         QCOMPARE(files(), 1);
-        QVERIFY(!w.store().hasChanges());
     }
 
     // Deleting the meeting being recorded stops its recording first: nothing keeps capturing

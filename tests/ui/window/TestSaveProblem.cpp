@@ -4,6 +4,8 @@
 #include "ui/window/MainWindow.h"
 #include "ui/window/SaveProblemBanner.h"
 
+#include <QDirIterator>
+#include <QFutureWatcher>
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -88,6 +90,66 @@ private slots:
         window.reset();
         AppServices& again = rig.restart();
         QCOMPARE(again.store().fetchMeetings().value(0)->title(), QStringLiteral("Standup with notes"));
+    }
+
+    // A deleted meeting's file goes only once the store has committed the removal: a commit
+    // that fails leaves it, and an edit still waiting to be written does not bring it back.
+    void deletedMeetingsFileWaitsForTheCommit_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("committed") << false;
+        QTest::newRow("refused, then committed") << true;
+    }
+
+    void deletedMeetingsFileWaitsForTheCommit()
+    {
+        QFETCH(bool, refused);
+        AppRig rig({ .steppedDelays = true });
+        auto window = std::make_unique<MainWindow>(rig->windowServices());
+        window->show();
+        ModelContext& store = rig->store();
+        auto* meeting = new Meeting(QStringLiteral("Standup"), rig.clock.now());
+        meeting->setUserNotes(QStringLiteral("Agenda"));
+        store.insert(meeting);
+        QVERIFY(store.save());
+        rig->archiver().archive(MeetingArchiver::Snapshot(*meeting));
+        const auto files = [&] {
+            QFutureWatcher<void> idle;
+            idle.setFuture(rig->archiver().idle());
+            if (!QTest::qWaitFor([&] { return idle.isFinished(); }, kPatientWaitMs))
+                return -1;
+            int count = 0;
+            for (QDirIterator it(
+                     rig.archiveRoot(), { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
+                 it.hasNext(); it.next())
+                ++count;
+            return count;
+        };
+        QCOMPARE(files(), 1);
+        const auto untilCommitted = ModelContext::kCommitDelay * (ModelContext::kMaxCommitDeferrals + 1);
+
+        meeting->setTitle(QStringLiteral("Standup, renamed"));
+        QVERIFY(rig->archiveDebouncer().isPending(meeting->id()));
+        if (refused)
+            QVERIFY(execOn(store.filePath(),
+                QStringLiteral("CREATE TRIGGER refuse BEFORE DELETE ON Meeting "
+                               "BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END")));
+        window->content().deleteMeeting(meeting);
+        QCOMPARE(store.meetingCount(), 0);
+        QCOMPARE(files(), 1);
+        rig.scheduler.advance(untilCommitted);
+        QCOMPARE(files(), refused ? 1 : 0);
+        if (refused) {
+            QVERIFY(store.hasChanges());
+            QVERIFY(execOn(store.filePath(), QStringLiteral("DROP TRIGGER refuse")));
+            rig.scheduler.advance(SaveHealth::kRetryInterval);
+            QCOMPARE(files(), 0);
+        }
+        QVERIFY(!store.hasChanges());
+        rig.scheduler.advance(untilCommitted);
+        QCOMPARE(files(), 0);
+        window.reset();
+        QCOMPARE(rig.restart().store().meetingCount(), 0);
     }
 };
 

@@ -1,0 +1,143 @@
+#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveSync.h"
+#include "storage/Meeting.h"
+#include "storage/ModelContext.h"
+#include "storage/TranscriptSegment.h"
+#include "support/FakeScheduler.h"
+#include "support/RecordingArchiver.h"
+#include "support/TempStore.h"
+#include "support/TestMain.h"
+
+#include <QPromise>
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 3, 2), QTime(10, 0), Qt::UTC);
+
+Meeting* addMeeting(ModelContext& context, const QString& title, bool recording = false, bool segment = false)
+{
+    auto* meeting = new Meeting(title, kNow.addSecs(-3600));
+    meeting->setIsRecording(recording);
+    if (segment)
+        meeting->appendSegment(new TranscriptSegment(QStringLiteral("Hello there."), Speaker::me(), 1.5));
+    context.insert(meeting);
+    return meeting;
+}
+
+// An archive whose index answers only when the test says so.
+class SlowIndexArchiver final : public MeetingArchiver
+{
+public:
+    QString archiveRoot() const override { return {}; }
+    void archive(const Snapshot&) override { }
+    void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
+    QFuture<bool> remove(const QUuid&) override { return QtFuture::makeReadyFuture(true); }
+    void prune(const QSet<QUuid>&) override { }
+    QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
+    QFuture<QSet<QUuid>> indexedIds() override
+    {
+        pending.start();
+        return pending.future();
+    }
+    void answer(const QSet<QUuid>& ids)
+    {
+        pending.addResult(ids);
+        pending.finish();
+    }
+
+    QPromise<QSet<QUuid>> pending;
+    QList<QList<Snapshot>> backfills;
+};
+
+QSet<QUuid> idsOf(const QList<MeetingArchiver::Snapshot>& snapshots)
+{
+    QSet<QUuid> ids;
+    for (const auto& snapshot : snapshots)
+        ids.insert(snapshot.id);
+    return ids;
+}
+
+} // namespace
+
+class TestArchiveSync final : public QObject
+{
+    Q_OBJECT
+
+    // The application's way from the store to the archive, over an archiver that keeps what it
+    // is handed; delayed writes wait for the test's scheduler.
+    struct Fixture
+    {
+        TempStore store;
+        RecordingArchiver archiver;
+        FakeScheduler scheduler;
+        ArchiveDebouncer debouncer { archiver, store.context(), scheduler };
+        ArchiveSync sync { store.context(), archiver, debouncer };
+
+        ModelContext& context() { return store.context(); }
+    };
+
+private slots:
+    // The archive's back-fill gets snapshots of only the finished meetings its index lacks.
+    void backfillSnapshotsOnlyWhatTheArchiveLacks()
+    {
+        Fixture f;
+        Meeting* archived = addMeeting(f.context(), QStringLiteral("Weekly sync"), false, true);
+        const QUuid lacking = addMeeting(f.context(), QStringLiteral("Review"), false, true)->id();
+        const QUuid alsoLacking = addMeeting(f.context(), QString())->id();
+        addMeeting(f.context(), QStringLiteral("Being recorded"), true);
+        f.archiver.archive(MeetingArchiver::Snapshot(*archived));
+
+        f.sync.backfill();
+        QTRY_COMPARE(f.archiver.backfills.size(), 1);
+        QCOMPARE(idsOf(f.archiver.backfills.first()), (QSet<QUuid> { lacking, alsoLacking }));
+
+        f.sync.backfill();
+        QCoreApplication::processEvents();
+        QCOMPARE(f.archiver.backfills.size(), 1); // nothing lacking: no job
+    }
+
+    // The index answers after the sync is gone (the application is quitting): nothing runs.
+    void indexAnswerAfterTheSyncIsGone()
+    {
+        TempStore store;
+        addMeeting(store.context(), QStringLiteral("Weekly sync"), false, true);
+        FakeScheduler scheduler;
+        SlowIndexArchiver archiver;
+        {
+            ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
+            ArchiveSync sync(store.context(), archiver, debouncer);
+            sync.backfill();
+        }
+        archiver.answer({});
+        QCoreApplication::processEvents();
+        QVERIFY(archiver.backfills.isEmpty());
+
+        SlowIndexArchiver answered;
+        ArchiveDebouncer debouncer(answered, store.context(), scheduler);
+        ArchiveSync answering(store.context(), answered, debouncer);
+        answering.backfill();
+        answered.answer({});
+        QTRY_COMPARE(answered.backfills.size(), 1);
+    }
+
+    // A meeting removed while the index is being read is not handed back to the archive.
+    void backfillLeavesOutAMeetingRemovedMeanwhile()
+    {
+        TempStore store;
+        Meeting* removed = addMeeting(store.context(), QStringLiteral("Deleted"), false, true);
+        const QUuid kept = addMeeting(store.context(), QStringLiteral("Kept"), false, true)->id();
+        QVERIFY(store->save());
+        FakeScheduler scheduler;
+        SlowIndexArchiver archiver;
+        ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
+        ArchiveSync sync(store.context(), archiver, debouncer);
+        sync.backfill();
+        store->remove(removed);
+        archiver.answer({});
+        QTRY_COMPARE(archiver.backfills.size(), 1);
+        QCOMPARE(idsOf(archiver.backfills.first()), QSet<QUuid> { kept });
+    }
+};
+
+QUILLET_TEST_MAIN(TestArchiveSync)
+#include "TestArchiveSync.moc"
