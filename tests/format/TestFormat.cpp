@@ -1,4 +1,5 @@
 #include "format/NumberFormat.h"
+#include "format/Result.h"
 #include "format/TextPrefix.h"
 #include "format/TimeText.h"
 #include "platform/Log.h"
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 class TestFormat final : public QObject
 {
@@ -155,6 +157,31 @@ private slots:
         QFETCH(int, count);
         QFETCH(QString, expected);
         QCOMPARE(TextPrefix::graphemes(text, count), expected);
+    }
+
+    // An empty value is still an answer: "no title" must not read as a failure, and a result
+    // nothing was put into must not read as a success.
+    void resultsTellAnEmptyValueFromNoAnswer()
+    {
+        struct Failure
+        {
+            int code = -1;
+        };
+        const Result<std::optional<QString>, Failure> noTitle = std::optional<QString>();
+        QVERIFY(noTitle.ok());
+        QVERIFY(!noTitle.value().has_value());
+
+        const Result<bool, Failure> no = false;
+        QVERIFY(no.ok());
+        QCOMPARE(no.value(), false);
+
+        const Result<QString, Failure> unanswered;
+        QVERIFY(!unanswered.ok());
+        QCOMPARE(unanswered.error().code, -1);
+
+        const Result<QString, Failure> refused = Failure { 7 };
+        QVERIFY(!refused.ok());
+        QCOMPARE(refused.error().code, 7);
     }
 };
 
