@@ -134,14 +134,14 @@ void AccountService::refreshAccount(Completion done)
         return;
     }
     const QString sentToken = *m_sessionToken;
-    m_cloud.me(sentToken, this, [this, sentToken, done](const CloudResult<QuilletCloud::AccountInfo>& result) {
+    m_cloud.me(sentToken, this, [this, sentToken, done](const Result<QuilletCloud::AccountInfo, CloudError>& result) {
         // A sign-out or a new sign-in while the call was out makes its answer stale: applying
         // it would wipe the new session or bring back the old account.
         if (m_sessionToken != sentToken) {
             finished(done);
             return;
         }
-        if (result.isOk()) {
+        if (result.ok()) {
             assign(m_account, std::optional(result.value()), &AccountService::accountChanged);
             assign(m_needsReauth, false, &AccountService::needsReauthChanged);
         } else if (result.error().kind == CloudError::Kind::Api
@@ -164,7 +164,7 @@ void AccountService::signOut(Completion done)
         finished(done);
         return;
     }
-    m_cloud.signOut(*m_sessionToken, this, [this, done](const CloudResult<QuilletCloud::EmptyOK>&) {
+    m_cloud.signOut(*m_sessionToken, this, [this, done](const Result<QuilletCloud::EmptyOK, CloudError>&) {
         // Whatever the server said, the local session ends.
         clearSignedInState();
         finished(done);
@@ -190,16 +190,17 @@ void AccountService::sendSignInEmail(const QString& email, Completion done)
     const QString normalized = email.trimmed().toLower();
     setFlowError(std::nullopt);
     setFlow(Flow::sending());
-    m_cloud.requestSignIn(normalized, this, [this, normalized, done](const CloudResult<QuilletCloud::EmptyOK>& result) {
-        if (result.isOk()) {
-            setFlow(Flow::codeSent(normalized));
-            startResendCooldown();
-        } else {
-            setFlow(Flow::idle());
-            setFlowError(failureText(result.error(), QStringLiteral("Couldn't send the email — try again")));
-        }
-        finished(done);
-    });
+    m_cloud.requestSignIn(
+        normalized, this, [this, normalized, done](const Result<QuilletCloud::EmptyOK, CloudError>& result) {
+            if (result.ok()) {
+                setFlow(Flow::codeSent(normalized));
+                startResendCooldown();
+            } else {
+                setFlow(Flow::idle());
+                setFlowError(failureText(result.error(), QStringLiteral("Couldn't send the email — try again")));
+            }
+            finished(done);
+        });
 }
 
 void AccountService::verifyCode(const QString& code, Completion done)
@@ -211,15 +212,16 @@ void AccountService::verifyCode(const QString& code, Completion done)
     const QString email = m_flow.email;
     setFlowError(std::nullopt);
     setFlow(Flow::verifying());
-    m_cloud.verify(email, code, this, [this, email, done](const CloudResult<QuilletCloud::VerifyResult>& result) {
-        if (result.isOk()) {
-            completeSignIn(result.value());
-        } else {
-            setFlow(Flow::codeSent(email));
-            setFlowError(failureText(result.error(), QStringLiteral("That code isn't right.")));
-        }
-        finished(done);
-    });
+    m_cloud.verify(
+        email, code, this, [this, email, done](const Result<QuilletCloud::VerifyResult, CloudError>& result) {
+            if (result.ok()) {
+                completeSignIn(result.value());
+            } else {
+                setFlow(Flow::codeSent(email));
+                setFlowError(failureText(result.error(), QStringLiteral("That code isn't right.")));
+            }
+            finished(done);
+        });
 }
 
 void AccountService::handleOpenURL(const QUrl& url)
@@ -249,8 +251,8 @@ void AccountService::verifyLinkToken(const QString& token)
     // A link is accepted in any state, also after a restart.
     setFlowError(std::nullopt);
     setFlow(Flow::verifying());
-    m_cloud.verify(token, this, [this](const CloudResult<QuilletCloud::VerifyResult>& result) {
-        if (result.isOk()) {
+    m_cloud.verify(token, this, [this](const Result<QuilletCloud::VerifyResult, CloudError>& result) {
+        if (result.ok()) {
             completeSignIn(result.value());
         } else {
             setFlow(Flow::idle());

@@ -233,14 +233,14 @@ void QuilletCloud::send(const QByteArray& method, const QString& path, const std
 }
 
 void QuilletCloud::requestSignIn(
-    const QString& email, QObject* receiver, std::function<void(CloudResult<EmptyOK>)> done) const
+    const QString& email, QObject* receiver, std::function<void(Result<EmptyOK, CloudError>)> done) const
 {
     request<EmptyOK>("POST", QStringLiteral("/v1/auth/request"), JsonBody { { QStringLiteral("email"), email } },
         std::nullopt, receiver, std::move(done));
 }
 
 void QuilletCloud::verify(const QString& email, const QString& code, QObject* receiver,
-    std::function<void(CloudResult<VerifyResult>)> done) const
+    std::function<void(Result<VerifyResult, CloudError>)> done) const
 {
     request<VerifyResult>("POST", QStringLiteral("/v1/auth/verify"),
         JsonBody { { QStringLiteral("email"), email }, { QStringLiteral("code"), code } }, std::nullopt, receiver,
@@ -248,20 +248,20 @@ void QuilletCloud::verify(const QString& email, const QString& code, QObject* re
 }
 
 void QuilletCloud::verify(
-    const QString& token, QObject* receiver, std::function<void(CloudResult<VerifyResult>)> done) const
+    const QString& token, QObject* receiver, std::function<void(Result<VerifyResult, CloudError>)> done) const
 {
     request<VerifyResult>("POST", QStringLiteral("/v1/auth/verify"), JsonBody { { QStringLiteral("token"), token } },
         std::nullopt, receiver, std::move(done));
 }
 
 void QuilletCloud::me(
-    const QString& sessionToken, QObject* receiver, std::function<void(CloudResult<AccountInfo>)> done) const
+    const QString& sessionToken, QObject* receiver, std::function<void(Result<AccountInfo, CloudError>)> done) const
 {
     request<AccountInfo>("GET", QStringLiteral("/v1/me"), std::nullopt, sessionToken, receiver, std::move(done));
 }
 
 void QuilletCloud::signOut(
-    const QString& sessionToken, QObject* receiver, std::function<void(CloudResult<EmptyOK>)> done) const
+    const QString& sessionToken, QObject* receiver, std::function<void(Result<EmptyOK, CloudError>)> done) const
 {
     request<EmptyOK>("POST", QStringLiteral("/v1/auth/signout"), JsonBody {}, sessionToken, receiver, std::move(done));
 }
@@ -284,7 +284,7 @@ QuilletCloud::JsonBody QuilletCloud::shareBody(const QString& title, const QStri
 
 void QuilletCloud::share(const ShareAuthorization& authorization, const QString& title, const QString& summary,
     const QDateTime& date, double durationSeconds, QObject* receiver,
-    std::function<void(CloudResult<ShareResult>)> done) const
+    std::function<void(Result<ShareResult, CloudError>)> done) const
 {
     request<ShareResult>("POST", QStringLiteral("/v1/shares"),
         shareBody(title, summary, date, durationSeconds, authorization.email), authorization.bearer, receiver,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "format/Result.h"
 #include "network/TransportError.h"
 
 #include <QByteArray>
@@ -13,7 +14,6 @@
 #include <functional>
 #include <optional>
 #include <utility>
-#include <variant>
 
 class QNetworkAccessManager;
 class Settings;
@@ -38,24 +38,6 @@ struct CloudError
     static CloudError malformed();
 
     QString description() const;
-};
-
-template <typename T> class CloudResult
-{
-public:
-    CloudResult(T value)
-        : m_outcome(std::move(value))
-    { }
-    CloudResult(CloudError error)
-        : m_outcome(std::move(error))
-    { }
-
-    bool isOk() const { return std::holds_alternative<T>(m_outcome); }
-    const T& value() const { return std::get<T>(m_outcome); }
-    const CloudError& error() const { return std::get<CloudError>(m_outcome); }
-
-private:
-    std::variant<T, CloudError> m_outcome;
 };
 
 // The client of the cloud account server: sign-in by e-mail code or link, the account with its
@@ -150,22 +132,26 @@ public:
     // Sends one call and hands the decoded reply to done, unless receiver was destroyed first.
     template <typename T>
     void request(const QByteArray& method, const QString& path, const std::optional<JsonBody>& json,
-        const std::optional<QString>& bearer, QObject* receiver, std::function<void(CloudResult<T>)> done) const
+        const std::optional<QString>& bearer, QObject* receiver, std::function<void(Result<T, CloudError>)> done) const
     {
         send(method, path, json, bearer, receiver,
             [done = std::move(done)](const RawReply& raw) { done(decode<T>(raw)); });
     }
 
-    void requestSignIn(const QString& email, QObject* receiver, std::function<void(CloudResult<EmptyOK>)> done) const;
+    void requestSignIn(
+        const QString& email, QObject* receiver, std::function<void(Result<EmptyOK, CloudError>)> done) const;
     void verify(const QString& email, const QString& code, QObject* receiver,
-        std::function<void(CloudResult<VerifyResult>)> done) const;
-    void verify(const QString& token, QObject* receiver, std::function<void(CloudResult<VerifyResult>)> done) const;
-    void me(const QString& sessionToken, QObject* receiver, std::function<void(CloudResult<AccountInfo>)> done) const;
-    void signOut(const QString& sessionToken, QObject* receiver, std::function<void(CloudResult<EmptyOK>)> done) const;
+        std::function<void(Result<VerifyResult, CloudError>)> done) const;
+    void verify(
+        const QString& token, QObject* receiver, std::function<void(Result<VerifyResult, CloudError>)> done) const;
+    void me(const QString& sessionToken, QObject* receiver,
+        std::function<void(Result<AccountInfo, CloudError>)> done) const;
+    void signOut(
+        const QString& sessionToken, QObject* receiver, std::function<void(Result<EmptyOK, CloudError>)> done) const;
     // Publishes a meeting summary; the reply's url is the public link.
     void share(const ShareAuthorization& authorization, const QString& title, const QString& summary,
         const QDateTime& date, double durationSeconds, QObject* receiver,
-        std::function<void(CloudResult<ShareResult>)> done) const;
+        std::function<void(Result<ShareResult, CloudError>)> done) const;
 
     // The body of a share: "Untitled meeting" for an empty title, the date in UTC without
     // fractions, the duration in whole seconds (fraction dropped) as text, and "email" only
@@ -174,7 +160,7 @@ public:
         double durationSeconds, const std::optional<QString>& email);
 
     // Turns what the server sent into the reply record or the error.
-    template <typename T> static CloudResult<T> decode(const RawReply& raw)
+    template <typename T> static Result<T, CloudError> decode(const RawReply& raw)
     {
         if (!raw.status) {
             if (!raw.transport)

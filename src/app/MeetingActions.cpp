@@ -176,9 +176,9 @@ void MeetingActions::share()
     }
     setSharing(true);
     m_services.cloud.share(*authorization, m_meeting->title(), *summary, m_meeting->date(), m_meeting->duration(), this,
-        [this](const CloudResult<QuilletCloud::ShareResult>& result) {
+        [this](const Result<QuilletCloud::ShareResult, CloudError>& result) {
             setSharing(false);
-            if (!result.isOk()) {
+            if (!result.ok()) {
                 const QString message = result.error().description();
                 emit shareFailed(message.isEmpty() ? QStringLiteral("Something went wrong.") : message);
                 return;

@@ -19,10 +19,10 @@ const QByteArray kAccountReply = R"({"userId":"u-1","email":"ann@example.com","e
                                  R"("analyticsFree":true}})";
 
 // Waits for a cloud call to hand back its result.
-template <typename T, typename Call> std::optional<CloudResult<T>> await(Call call)
+template <typename T, typename Call> std::optional<Result<T, CloudError>> await(Call call)
 {
-    std::optional<CloudResult<T>> result;
-    call([&](CloudResult<T> r) { result.emplace(std::move(r)); });
+    std::optional<Result<T, CloudError>> result;
+    call([&](Result<T, CloudError> r) { result.emplace(std::move(r)); });
     if (!QTest::qWaitFor([&] { return result.has_value(); }, 15000))
         return std::nullopt;
     return result;
@@ -103,7 +103,7 @@ private slots:
 
         QuilletCloud& c = cloud(basePath);
         bool ok = false;
-        const auto done = [&ok](const auto& result) { ok = result.isOk(); };
+        const auto done = [&ok](const auto& result) { ok = result.ok(); };
         if (call == QLatin1String("request"))
             c.requestSignIn(QStringLiteral("Ann@Example.com "), this, done);
         else if (call == QLatin1String("verifyCode"))
@@ -177,7 +177,7 @@ private slots:
         bool finished = false;
         const auto done = [&](const auto& result) {
             finished = true;
-            if (!result.isOk())
+            if (!result.ok())
                 error = result.error();
         };
         if (route == "/v1/auth/request")
@@ -200,7 +200,7 @@ private slots:
     void informationalStatusIsAnError()
     {
         const auto result = QuilletCloud::decode<QuilletCloud::VerifyResult>({ 199, kVerifyReply, {}, {} });
-        QVERIFY(!result.isOk());
+        QVERIFY(!result.ok());
         QCOMPARE(result.error().code, QStringLiteral("http_199"));
         QCOMPARE(result.error().status, 199);
     }
@@ -240,7 +240,7 @@ private slots:
         const auto result
             = await<QuilletCloud::AccountInfo>([&](auto done) { cloud().me(QStringLiteral("s-1"), this, done); });
         QVERIFY(result);
-        QCOMPARE(result->isOk(), ok);
+        QCOMPARE(result->ok(), ok);
         if (!ok) {
             QCOMPARE(result->error().kind, CloudError::Kind::Malformed);
             return;

@@ -29,9 +29,10 @@ public:
         if (kind == QLatin1String("cloud")) {
             m_cloud = std::make_unique<QuilletCloud>(m_rig.settings, m_rig.network, base);
             m_cloud->setRequestDeadline(deadline);
-            m_cloud->me(QStringLiteral("s-1"), this, [this](const CloudResult<QuilletCloud::AccountInfo>& result) {
-                end(result.isOk() ? QStringLiteral("ok") : result.error().description());
-            });
+            m_cloud->me(
+                QStringLiteral("s-1"), this, [this](const Result<QuilletCloud::AccountInfo, CloudError>& result) {
+                    end(result.ok() ? QStringLiteral("ok") : result.error().description());
+                });
         } else if (kind == QLatin1String("summary")) {
             m_summary = std::make_unique<SummaryGenerator>(credentials);
             m_summary->setRequestDeadline(deadline);
