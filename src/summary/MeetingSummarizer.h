@@ -27,7 +27,7 @@ class MeetingSummarizer final : public QObject
 
 public:
     using CredentialsProvider = std::function<std::optional<ModelCredentials>()>;
-    using Result = SummaryResult<GeneratedTitleAndSummary>;
+    using Result = ::Result<GeneratedTitleAndSummary, SummaryError>;
     // Runs on the main thread once the run is over; the meeting may be gone by then.
     using Completion = std::function<void(const Result& result)>;
 

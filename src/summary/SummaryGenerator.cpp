@@ -60,18 +60,18 @@ QString bodyText(const QByteArray& body)
     return text;
 }
 
-SummaryResult<QString> answerFrom(const QByteArray& body)
+Result<QString, SummaryError> answerFrom(const QByteArray& body)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return SummaryResult<QString>::failure(SummaryError::malformedJson(parseError.errorString()));
+        return Result<QString, SummaryError>::failure(SummaryError::malformedJson(parseError.errorString()));
     const QJsonArray choices = document.object().value(QStringLiteral("choices")).toArray();
     const QJsonValue content
         = choices.first().toObject().value(QStringLiteral("message")).toObject().value(QStringLiteral("content"));
     if (choices.isEmpty() || !content.isString())
-        return SummaryResult<QString>::failure(SummaryError::parse());
-    return SummaryResult<QString>::success(content.toString());
+        return Result<QString, SummaryError>::failure(SummaryError::parse());
+    return Result<QString, SummaryError>::success(content.toString());
 }
 
 } // namespace
@@ -80,7 +80,7 @@ SummaryResult<QString> answerFrom(const QByteArray& body)
 class SummaryGeneratorWorker final : public QObject
 {
 public:
-    using Done = std::function<void(const SummaryResult<QString>&)>;
+    using Done = std::function<void(const Result<QString, SummaryError>&)>;
 
     SummaryGeneratorWorker(const ModelCredentials& credentials, SummaryGenerator::RetryWait retryWait)
         : m_credentials(credentials)
@@ -101,7 +101,7 @@ public:
         return id;
     }
 
-    void cancel(quint64 id) { finish(id, SummaryResult<QString>::failure(SummaryError::cancelled())); }
+    void cancel(quint64 id) { finish(id, Result<QString, SummaryError>::failure(SummaryError::cancelled())); }
 
     // Cancels `ids` when the caller cancels the future it holds.
     template <typename T> void cancelWith(const QFuture<T>& future, const std::vector<quint64>& ids)
@@ -176,17 +176,18 @@ private:
                 && (!statusAttribute.isValid() || !isHttpStatusError(reply->error())))) {
             const TransportError transport = TransportError::of(reply).value_or(
                 TransportError { TransportError::Kind::Other, reply->errorString() });
-            finish(id, SummaryResult<QString>::failure(SummaryError::transfer(transport)));
+            finish(id, Result<QString, SummaryError>::failure(SummaryError::transfer(transport)));
             return;
         }
         if (!statusAttribute.isValid()) {
-            finish(id, SummaryResult<QString>::failure(SummaryError::invalidResponse()));
+            finish(id, Result<QString, SummaryError>::failure(SummaryError::invalidResponse()));
             return;
         }
         const int status = statusAttribute.toInt();
         if (status == 429) {
             if (call->attempt >= SummaryGenerator::kMaxAttempts) {
-                finish(id, SummaryResult<QString>::failure(SummaryError::api(429, QStringLiteral("Rate limited"))));
+                finish(
+                    id, Result<QString, SummaryError>::failure(SummaryError::api(429, QStringLiteral("Rate limited"))));
                 return;
             }
             std::optional<QByteArray> retryAfter;
@@ -203,13 +204,14 @@ private:
             return;
         }
         if (status != 200) {
-            finish(id, SummaryResult<QString>::failure(SummaryError::api(status, bodyText(ReplyLimiter::body(reply)))));
+            finish(id,
+                Result<QString, SummaryError>::failure(SummaryError::api(status, bodyText(ReplyLimiter::body(reply)))));
             return;
         }
         finish(id, answerFrom(ReplyLimiter::body(reply)));
     }
 
-    void finish(quint64 id, const SummaryResult<QString>& result)
+    void finish(quint64 id, const Result<QString, SummaryError>& result)
     {
         const auto it = m_calls.find(id);
         if (it == m_calls.end())
@@ -237,37 +239,37 @@ private:
 
 namespace {
 
-template <typename T> std::shared_ptr<QPromise<SummaryResult<T>>> startedPromise()
+template <typename T> std::shared_ptr<QPromise<Result<T, SummaryError>>> startedPromise()
 {
-    auto promise = std::make_shared<QPromise<SummaryResult<T>>>();
+    auto promise = std::make_shared<QPromise<Result<T, SummaryError>>>();
     promise->start();
     return promise;
 }
 
-template <typename T> void fulfil(QPromise<SummaryResult<T>>& promise, const SummaryResult<T>& result)
+template <typename T> void fulfil(QPromise<Result<T, SummaryError>>& promise, const Result<T, SummaryError>& result)
 {
     promise.addResult(result);
     promise.finish();
 }
 
-SummaryResult<QString> mapSummary(const SummaryResult<QString>& answer)
+Result<QString, SummaryError> mapSummary(const Result<QString, SummaryError>& answer)
 {
     if (!answer.ok())
         return answer;
-    return SummaryResult<QString>::success(SummaryGenerator::cleanSummary(answer.value()));
+    return Result<QString, SummaryError>::success(SummaryGenerator::cleanSummary(answer.value()));
 }
 
-SummaryResult<std::optional<QString>> mapTitle(const SummaryResult<QString>& answer)
+Result<std::optional<QString>, SummaryError> mapTitle(const Result<QString, SummaryError>& answer)
 {
     if (!answer.ok())
-        return SummaryResult<std::optional<QString>>::failure(answer.error());
-    return SummaryResult<std::optional<QString>>::success(SummaryGenerator::cleanTitle(answer.value()));
+        return Result<std::optional<QString>, SummaryError>::failure(answer.error());
+    return Result<std::optional<QString>, SummaryError>::success(SummaryGenerator::cleanTitle(answer.value()));
 }
 
 // Starts one completion on the worker's thread; the future settles with the answer as `map`
 // turns it, and cancelling the future cancels the request.
 template <typename T, typename Map>
-QFuture<SummaryResult<T>> singleCompletion(
+QFuture<Result<T, SummaryError>> singleCompletion(
     SummaryGeneratorWorker* worker, const QString& systemPrompt, const QString& userContent, int maxTokens, Map map)
 {
     auto promise = startedPromise<T>();
@@ -275,7 +277,7 @@ QFuture<SummaryResult<T>> singleCompletion(
         worker,
         [worker, promise, systemPrompt, userContent, maxTokens, map] {
             const quint64 id = worker->startCompletion(systemPrompt, userContent, maxTokens,
-                [promise, map](const SummaryResult<QString>& answer) { fulfil(*promise, map(answer)); });
+                [promise, map](const Result<QString, SummaryError>& answer) { fulfil(*promise, map(answer)); });
             worker->cancelWith(promise->future(), { id });
         },
         Qt::QueuedConnection);
@@ -318,27 +320,27 @@ void SummaryGenerator::setRequestDeadline(std::chrono::milliseconds deadline)
         m_worker, [worker = m_worker, deadline] { worker->setDeadline(deadline); }, Qt::QueuedConnection);
 }
 
-QFuture<SummaryResult<QString>> SummaryGenerator::chatCompletion(
+QFuture<Result<QString, SummaryError>> SummaryGenerator::chatCompletion(
     const QString& systemPrompt, const QString& userContent, int maxTokens)
 {
-    return singleCompletion<QString>(
-        m_worker, systemPrompt, userContent, maxTokens, [](const SummaryResult<QString>& answer) { return answer; });
+    return singleCompletion<QString>(m_worker, systemPrompt, userContent, maxTokens,
+        [](const Result<QString, SummaryError>& answer) { return answer; });
 }
 
-QFuture<SummaryResult<std::optional<QString>>> SummaryGenerator::generateTitle(const QString& transcript)
+QFuture<Result<std::optional<QString>, SummaryError>> SummaryGenerator::generateTitle(const QString& transcript)
 {
     return singleCompletion<std::optional<QString>>(m_worker, SummaryPrompts::titlePrompt(),
         TextPrefix::graphemes(transcript, kTitleTranscriptLength), kTitleMaxTokens, mapTitle);
 }
 
-QFuture<SummaryResult<QString>> SummaryGenerator::generateSummary(
+QFuture<Result<QString, SummaryError>> SummaryGenerator::generateSummary(
     const QString& transcript, const QString& userNotes, const std::optional<QString>& calendarContext)
 {
     return singleCompletion<QString>(m_worker, SummaryPrompts::summarySystemPrompt(calendarContext),
         SummaryPrompts::summaryUserContent(transcript, userNotes), kSummaryMaxTokens, mapSummary);
 }
 
-QFuture<SummaryResult<GeneratedTitleAndSummary>> SummaryGenerator::generateTitleAndSummary(
+QFuture<Result<GeneratedTitleAndSummary, SummaryError>> SummaryGenerator::generateTitleAndSummary(
     const QString& transcript, const QString& userNotes, const std::optional<QString>& calendarContext)
 {
     auto promise = startedPromise<GeneratedTitleAndSummary>();
@@ -347,8 +349,8 @@ QFuture<SummaryResult<GeneratedTitleAndSummary>> SummaryGenerator::generateTitle
         [worker = m_worker, promise, transcript, userNotes, calendarContext] {
             struct Run
             {
-                std::optional<SummaryResult<std::optional<QString>>> title;
-                std::optional<SummaryResult<QString>> summary;
+                std::optional<Result<std::optional<QString>, SummaryError>> title;
+                std::optional<Result<QString, SummaryError>> summary;
                 quint64 summaryId = 0;
                 bool settled = false;
             };
@@ -358,7 +360,7 @@ QFuture<SummaryResult<GeneratedTitleAndSummary>> SummaryGenerator::generateTitle
             auto settle = [worker, promise, run] {
                 if (run->settled || !run->title)
                     return;
-                using Result = SummaryResult<GeneratedTitleAndSummary>;
+                using Result = ::Result<GeneratedTitleAndSummary, SummaryError>;
                 if (!run->title->ok()) {
                     run->settled = true;
                     worker->cancel(run->summaryId);

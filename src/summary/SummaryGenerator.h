@@ -1,6 +1,7 @@
 #pragma once
 
 #include "account/ModelCredentials.h"
+#include "format/Result.h"
 #include "network/TransportError.h"
 
 #include <QByteArray>
@@ -12,7 +13,6 @@
 #include <chrono>
 #include <functional>
 #include <optional>
-#include <variant>
 
 // Why a summary, title or completion request failed. description() is the text users see.
 struct SummaryError
@@ -26,7 +26,8 @@ struct SummaryError
         Cancelled, // the request was cancelled or its generator went away
     };
 
-    Kind kind = Kind::InvalidResponse;
+    // A result nothing was put into is one whose request went away on the way.
+    Kind kind = Kind::Cancelled;
     int status = 0;
     QString text;
     // Transfer: the network layer's own words, for the log.
@@ -51,27 +52,6 @@ struct SummaryError
     friend bool operator==(const SummaryError&, const SummaryError&) = default;
 };
 
-// A value or the error that stopped it.
-template <typename T> class SummaryResult
-{
-public:
-    SummaryResult() = default;
-    static SummaryResult success(T value) { return SummaryResult(std::in_place_index<0>, std::move(value)); }
-    static SummaryResult failure(SummaryError error) { return SummaryResult(std::in_place_index<1>, std::move(error)); }
-
-    bool ok() const { return m_state.index() == 0; }
-    const T& value() const { return std::get<0>(m_state); }
-    const SummaryError& error() const { return std::get<1>(m_state); }
-
-private:
-    template <std::size_t I, typename V>
-    SummaryResult(std::in_place_index_t<I> index, V&& value)
-        : m_state(index, std::forward<V>(value))
-    { }
-
-    std::variant<T, SummaryError> m_state { std::in_place_index<1>, SummaryError::cancelled() };
-};
-
 struct GeneratedTitleAndSummary
 {
     // Nothing when the model gave no usable title line; an empty title counts as given.
@@ -87,7 +67,7 @@ class SummaryGeneratorWorker;
 // the continuation to an object of the calling thread so it runs there:
 //
 //   generator->generateTitleAndSummary(transcript, notes, context)
-//       .then(this, [this](const SummaryResult<GeneratedTitleAndSummary>& result) { ... });
+//       .then(this, [this](const Result<GeneratedTitleAndSummary, SummaryError>& result) { ... });
 //
 // Cancelling a returned future aborts its requests (a cancelled future runs no .then()
 // continuation). Destroying the generator aborts whatever is still running; those futures
@@ -119,20 +99,20 @@ public:
 
     // One whole (not streamed) completion with the model "fast": up to three attempts while
     // the service answers 429, then the text at choices[0].message.content exactly as sent.
-    QFuture<SummaryResult<QString>> chatCompletion(
+    QFuture<Result<QString, SummaryError>> chatCompletion(
         const QString& systemPrompt, const QString& userContent, int maxTokens);
 
     // A one-line title from the first 2000 characters of the formatted transcript, or nothing.
-    QFuture<SummaryResult<std::optional<QString>>> generateTitle(const QString& transcript);
+    QFuture<Result<std::optional<QString>, SummaryError>> generateTitle(const QString& transcript);
 
     // The markdown summary, with leaked reasoning removed. May be empty.
-    QFuture<SummaryResult<QString>> generateSummary(
+    QFuture<Result<QString, SummaryError>> generateSummary(
         const QString& transcript, const QString& userNotes, const std::optional<QString>& calendarContext);
 
     // Title and summary requested side by side. The title is awaited first: when it fails, the
     // summary request is abandoned and the run fails with the title's error; when the summary
     // fails, the run fails with its error.
-    QFuture<SummaryResult<GeneratedTitleAndSummary>> generateTitleAndSummary(
+    QFuture<Result<GeneratedTitleAndSummary, SummaryError>> generateTitleAndSummary(
         const QString& transcript, const QString& userNotes, const std::optional<QString>& calendarContext);
 
     // The seconds a "Retry-After" value asks for: only a plain, non-negative decimal number

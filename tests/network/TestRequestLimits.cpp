@@ -37,7 +37,7 @@ public:
             m_summary = std::make_unique<SummaryGenerator>(credentials);
             m_summary->setRequestDeadline(deadline);
             m_summary->chatCompletion(QStringLiteral("s"), QStringLiteral("u"), 10)
-                .then(this, [this](const SummaryResult<QString>& result) {
+                .then(this, [this](const Result<QString, SummaryError>& result) {
                     end(result.ok() ? QStringLiteral("ok") : result.error().description());
                 });
         } else if (kind == QLatin1String("transcription")) {

@@ -271,13 +271,13 @@ void TestSummary::requestsCarryExactlyTheCompletionFields()
     server.on("POST", "/proxy" + kPath, FakeHttpServer::Reply::json(200, answer(QStringLiteral("  ## Key Points  "))));
     SummaryGenerator generator(credentialsFor(server, QStringLiteral("/proxy")));
 
-    const SummaryResult<QString> completion
+    const Result<QString, SummaryError> completion
         = await(generator.chatCompletion(QStringLiteral("sys"), QStringLiteral("user text"), 77));
     QVERIFY(completion.ok());
     QCOMPARE(completion.value(), QStringLiteral("  ## Key Points  ")); // untouched by the completion itself
 
     const QString transcript = QStringLiteral("Speaker A: Chào");
-    const SummaryResult<QString> summary
+    const Result<QString, SummaryError> summary
         = await(generator.generateSummary(transcript, QStringLiteral("\n  notes \n"), QStringLiteral("CTX")));
     QVERIFY(summary.ok());
     QCOMPARE(summary.value(), QStringLiteral("## Key Points"));
@@ -317,7 +317,7 @@ void TestSummary::titleSeesOnlyTheTranscriptStart()
     QString transcript;
     for (int i = 0; i < 5000; ++i)
         transcript += QStringLiteral("a\u0301");
-    const SummaryResult<std::optional<QString>> title = await(generator.generateTitle(transcript));
+    const Result<std::optional<QString>, SummaryError> title = await(generator.generateTitle(transcript));
     QVERIFY(title.ok());
     QCOMPARE(title.value(), std::optional<QString>(QStringLiteral("Họp ngân sách")));
 
@@ -352,7 +352,8 @@ void TestSummary::rateLimitWaits()
     RecordedWaits recorded;
     SummaryGenerator generator(credentialsFor(server), recorded.hook());
 
-    const SummaryResult<QString> result = await(generator.chatCompletion(QStringLiteral("s"), QStringLiteral("u"), 10));
+    const Result<QString, SummaryError> result
+        = await(generator.chatCompletion(QStringLiteral("s"), QStringLiteral("u"), 10));
     QVERIFY(result.ok());
     QCOMPARE(result.value(), QStringLiteral("after the wait"));
     QCOMPARE(recorded.list(), waits);
@@ -368,7 +369,8 @@ void TestSummary::threeRateLimitsEndTheCall()
     SummaryGenerator generator(credentialsFor(server), recorded.hook());
     LogCapture log;
 
-    const SummaryResult<QString> result = await(generator.generateSummary(QStringLiteral("t"), {}, std::nullopt));
+    const Result<QString, SummaryError> result
+        = await(generator.generateSummary(QStringLiteral("t"), {}, std::nullopt));
     QVERIFY(!result.ok());
     QCOMPARE(result.error(), SummaryError::api(429, QStringLiteral("Rate limited")));
     QCOMPARE(result.error().description(), QStringLiteral("Tessra API error (429): Rate limited"));
@@ -409,7 +411,8 @@ void TestSummary::failedReplies()
     server.on("POST", kPath, FakeHttpServer::Reply::text(status, body, "application/json"));
     SummaryGenerator generator(credentialsFor(server));
 
-    const SummaryResult<QString> result = await(generator.chatCompletion(QStringLiteral("s"), QStringLiteral("u"), 10));
+    const Result<QString, SummaryError> result
+        = await(generator.chatCompletion(QStringLiteral("s"), QStringLiteral("u"), 10));
     QVERIFY(!result.ok());
     QCOMPARE(int(result.error().kind), kind);
     if (!description.isNull())
@@ -441,7 +444,7 @@ void TestSummary::runFailsWhenEitherRequestFails()
     });
     SummaryGenerator generator(credentialsFor(server));
 
-    const SummaryResult<GeneratedTitleAndSummary> run
+    const Result<GeneratedTitleAndSummary, SummaryError> run
         = await(generator.generateTitleAndSummary(QStringLiteral("Speaker A: hi"), QString(), std::nullopt));
     if (failedWith == 0) {
         QVERIFY(run.ok());
@@ -459,7 +462,7 @@ void TestSummary::destroyingGeneratorEndsPendingRequests()
     server.on("POST", kPath, FakeHttpServer::Reply::json(200, answer("late")));
     server.hold("POST", kPath);
     auto generator = std::make_unique<SummaryGenerator>(credentialsFor(server));
-    QFuture<SummaryResult<QString>> future = generator->generateSummary(QStringLiteral("t"), {}, std::nullopt);
+    QFuture<Result<QString, SummaryError>> future = generator->generateSummary(QStringLiteral("t"), {}, std::nullopt);
     QTRY_COMPARE(server.heldCount(), 1);
 
     generator.reset();
