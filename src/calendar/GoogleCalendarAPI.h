@@ -1,5 +1,7 @@
 #pragma once
 
+#include "format/Result.h"
+
 #include <QDateTime>
 #include <QJsonValue>
 #include <QList>
@@ -8,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <variant>
 
 class QNetworkAccessManager;
 class QObject;
@@ -94,8 +95,7 @@ public:
         QString description() const;
     };
 
-    template <typename T> using Result = std::variant<T, APIError>;
-    template <typename T> using Completion = std::function<void(const Result<T>&)>;
+    template <typename T> using Completion = std::function<void(const Result<T, APIError>&)>;
 
     static constexpr int kPageSize = 250;
 

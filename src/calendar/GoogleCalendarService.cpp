@@ -200,13 +200,14 @@ void GoogleCalendarService::connect(Completion done)
     const quint64 attempt = ++m_connectAttempt;
     setIsConnecting(true);
     setLastError(std::nullopt);
-    m_oauth.signIn(this, [this, attempt, done](const GoogleOAuth::Result<GoogleOAuth::SignedIn>& result) {
-        if (const auto* error = std::get_if<GoogleOAuth::Error>(&result)) {
-            const bool cancelled = error->kind == GoogleOAuth::Error::Kind::Cancelled;
-            connectionEnded(attempt, cancelled ? std::nullopt : std::optional(error->description()), done);
+    m_oauth.signIn(this, [this, attempt, done](const Result<GoogleOAuth::SignedIn, GoogleOAuth::Error>& result) {
+        if (!result.ok()) {
+            const GoogleOAuth::Error& error = result.error();
+            const bool cancelled = error.kind == GoogleOAuth::Error::Kind::Cancelled;
+            connectionEnded(attempt, cancelled ? std::nullopt : std::optional(error.description()), done);
             return;
         }
-        signedIn(std::get<GoogleOAuth::SignedIn>(result), attempt, done);
+        signedIn(result.value(), attempt, done);
     });
 }
 
@@ -223,10 +224,9 @@ void GoogleCalendarService::signedIn(const GoogleOAuth::SignedIn& signedIn, quin
     const QString email = signedIn.account.email.value_or(sub);
     m_api.calendarList(tokens.accessToken, this,
         [this, sub, email, attempt, done](
-            const GoogleCalendarAPI::Result<QList<GoogleCalendarAPI::CalendarEntry>>& listed) {
-            const auto* found = std::get_if<QList<GoogleCalendarAPI::CalendarEntry>>(&listed);
+            const Result<QList<GoogleCalendarAPI::CalendarEntry>, GoogleCalendarAPI::APIError>& listed) {
             const QList<GoogleCalendarAPI::CalendarEntry> calendars
-                = found ? *found : QList<GoogleCalendarAPI::CalendarEntry> {};
+                = listed.ok() ? listed.value() : QList<GoogleCalendarAPI::CalendarEntry> {};
             setCalendars(sub, calendars);
 
             QList<ConnectedAccount> accounts = m_accounts;
@@ -294,19 +294,20 @@ void GoogleCalendarService::validAccessToken(
     const bool guarded = receiver != nullptr;
     m_oauth.refresh(*refreshToken, this,
         [this, sub, used = *refreshToken, guard, guarded, done](
-            const GoogleOAuth::Result<GoogleOAuth::Tokens>& result) {
-            if (const auto* tokens = std::get_if<GoogleOAuth::Tokens>(&result); tokens && hasAccount(sub)) {
+            const Result<GoogleOAuth::Tokens, GoogleOAuth::Error>& result) {
+            if (result.ok() && hasAccount(sub)) {
+                const GoogleOAuth::Tokens& tokens = result.value();
                 // An account disconnected meanwhile must not come back: no token of it is kept.
-                m_accessTokens.insert(sub, *tokens);
-                if (tokens->refreshToken && *tokens->refreshToken != used)
-                    storeRefreshToken(sub, *tokens->refreshToken);
+                m_accessTokens.insert(sub, tokens);
+                if (tokens.refreshToken && *tokens.refreshToken != used)
+                    storeRefreshToken(sub, *tokens.refreshToken);
             }
             if (guarded && !guard)
                 return;
-            if (const auto* tokens = std::get_if<GoogleOAuth::Tokens>(&result))
-                done(tokens->accessToken);
+            if (result.ok())
+                done(result.value().accessToken);
             else
-                done(TokenError(std::get<GoogleOAuth::Error>(result)));
+                done(TokenError(result.error()));
         });
 }
 
@@ -367,15 +368,15 @@ void GoogleCalendarService::fetchCalendar(const std::shared_ptr<Fetch>& fetch)
     }
     const QString calendarId = account.selectedCalendarIds.at(fetch->calendar);
     m_api.events(calendarId, fetch->accessToken, fetch->start, fetch->end, this,
-        [this, fetch, calendarId](const GoogleCalendarAPI::Result<QList<Event>>& result) {
-            if (const auto* events = std::get_if<QList<Event>>(&result)) {
+        [this, fetch, calendarId](const Result<QList<Event>, GoogleCalendarAPI::APIError>& result) {
+            if (result.ok()) {
                 const ConnectedAccount& current = fetch->accounts.at(fetch->account);
                 const auto entry = fetch->calendars.constFind(calendarId);
                 const bool listed = entry != fetch->calendars.cend();
                 const QString name = listed && entry->summary ? *entry->summary : current.email;
                 const std::optional<QString> color = listed ? entry->backgroundColor : std::nullopt;
                 const bool alwaysRecord = m_settings.get(SettingsKeys::alwaysRecordCalendars).contains(calendarId);
-                for (const Event& event : *events)
+                for (const Event& event : result.value())
                     if (std::optional<CalendarService::EventInfo> info
                         = map(event, calendarId, name, color, alwaysRecord))
                         fetch->events.append(std::move(*info));

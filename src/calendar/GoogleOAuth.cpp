@@ -32,7 +32,7 @@ struct GoogleOAuth::Pending
     QString state;
     QPointer<QObject> receiver;
     bool guarded = false;
-    std::function<void(const Result<SignedIn>&)> done;
+    std::function<void(const Result<SignedIn, Error>&)> done;
     QPointer<QNetworkReply> request; // the token or user-information request in flight
 };
 
@@ -152,7 +152,7 @@ QByteArray GoogleOAuth::formEncode(const QList<std::pair<QString, QString>>& for
     return pairs.join('&');
 }
 
-void GoogleOAuth::signIn(QObject* receiver, std::function<void(const Result<SignedIn>&)> done)
+void GoogleOAuth::signIn(QObject* receiver, std::function<void(const Result<SignedIn, Error>&)> done)
 {
     const QPointer<QObject> guard(receiver);
     if (m_config.clientID.isEmpty() || !m_config.redirectURI()) {
@@ -226,14 +226,14 @@ void GoogleOAuth::exchange(const QString& code)
         { QStringLiteral("redirect_uri"), m_config.redirectURI().value_or(QString()) },
     };
     const Pending* const started = m_pending.get();
-    m_pending->request = postToken(std::move(form), [this, started](const Result<TokenResponse>& result) {
+    m_pending->request = postToken(std::move(form), [this, started](const Result<TokenResponse, Error>& result) {
         if (m_pending.get() != started)
             return;
-        if (const auto* failure = std::get_if<Error>(&result)) {
-            finish(*failure);
+        if (!result.ok()) {
+            finish(result.error());
             return;
         }
-        readUserInfo(tokensFrom(std::get<TokenResponse>(result), std::nullopt));
+        readUserInfo(tokensFrom(result.value(), std::nullopt));
     });
 }
 
@@ -270,7 +270,7 @@ void GoogleOAuth::readUserInfo(const Tokens& tokens)
 }
 
 void GoogleOAuth::refresh(
-    const QString& refreshToken, QObject* receiver, std::function<void(const Result<Tokens>&)> done)
+    const QString& refreshToken, QObject* receiver, std::function<void(const Result<Tokens, Error>&)> done)
 {
     const QPointer<QObject> guard(receiver);
     const bool guarded = receiver != nullptr;
@@ -283,18 +283,18 @@ void GoogleOAuth::refresh(
         { QStringLiteral("refresh_token"), refreshToken },
         { QStringLiteral("grant_type"), QStringLiteral("refresh_token") },
     };
-    postToken(std::move(form), [this, guard, guarded, refreshToken, done](const Result<TokenResponse>& result) {
+    postToken(std::move(form), [this, guard, guarded, refreshToken, done](const Result<TokenResponse, Error>& result) {
         if (guarded && !guard)
             return;
-        if (const auto* failure = std::get_if<Error>(&result))
-            done(*failure);
+        if (!result.ok())
+            done(result.error());
         else
-            done(tokensFrom(std::get<TokenResponse>(result), refreshToken));
+            done(tokensFrom(result.value(), refreshToken));
     });
 }
 
 QNetworkReply* GoogleOAuth::postToken(
-    QList<std::pair<QString, QString>> form, std::function<void(const Result<TokenResponse>&)> done)
+    QList<std::pair<QString, QString>> form, std::function<void(const Result<TokenResponse, Error>&)> done)
 {
     if (!m_config.clientSecret.isEmpty())
         form.append({ QStringLiteral("client_secret"), m_config.clientSecret });
@@ -332,7 +332,7 @@ GoogleOAuth::Tokens GoogleOAuth::tokensFrom(
         m_clock.now().addSecs(response.expiresIn) };
 }
 
-void GoogleOAuth::finish(const Result<SignedIn>& result)
+void GoogleOAuth::finish(const Result<SignedIn, Error>& result)
 {
     std::unique_ptr<Pending> pending = std::move(m_pending);
     // A wait still running belongs to this sign-in; its end finds no sign-in pending.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "account/BrowserAuthorization.h"
+#include "format/Result.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -98,8 +99,6 @@ public:
         QString description() const;
     };
 
-    template <typename T> using Result = std::variant<T, Error>;
-
     GoogleOAuth(QNetworkAccessManager& network, UrlOpener& browser, const Clock& clock, Config config,
         QObject* parent = nullptr);
     ~GoogleOAuth() override;
@@ -109,9 +108,10 @@ public:
     // Signs an account in. done runs exactly once (not at all when receiver is destroyed
     // first); with NotConfigured before anything opens when the client id gives no redirect
     // URI. A sign-in still running ends as cancelled first.
-    void signIn(QObject* receiver, std::function<void(const Result<SignedIn>&)> done);
+    void signIn(QObject* receiver, std::function<void(const Result<SignedIn, Error>&)> done);
     // A fresh access token; the refresh token passed in is kept when the answer has none.
-    void refresh(const QString& refreshToken, QObject* receiver, std::function<void(const Result<Tokens>&)> done);
+    void refresh(
+        const QString& refreshToken, QObject* receiver, std::function<void(const Result<Tokens, Error>&)> done);
 
     // The browser's redirect back to the redirect URI; ignored unless a sign-in waits for it.
     void handleRedirect(const QUrl& url);
@@ -141,9 +141,9 @@ private:
     void exchange(const QString& code);
     void readUserInfo(const Tokens& tokens);
     QNetworkReply* postToken(
-        QList<std::pair<QString, QString>> form, std::function<void(const Result<TokenResponse>&)> done);
+        QList<std::pair<QString, QString>> form, std::function<void(const Result<TokenResponse, Error>&)> done);
     Tokens tokensFrom(const TokenResponse& response, const std::optional<QString>& keptRefreshToken) const;
-    void finish(const Result<SignedIn>& result);
+    void finish(const Result<SignedIn, Error>& result);
 
     QNetworkAccessManager& m_network;
     const Clock& m_clock;

@@ -45,10 +45,9 @@ class TestGoogleCalendarAPI final : public QObject
     GoogleCalendarAPI m_api { m_network, m_google.url(QStringLiteral("/calendar/v3/")) };
 
     // The events of the calendar, once the call has ended.
-    GoogleCalendarAPI::Result<QList<Event>> eventsOf(
-        const QString& calendarId, const QDateTime& from, const QDateTime& to)
+    Result<QList<Event>, APIError> eventsOf(const QString& calendarId, const QDateTime& from, const QDateTime& to)
     {
-        std::optional<GoogleCalendarAPI::Result<QList<Event>>> result;
+        std::optional<Result<QList<Event>, APIError>> result;
         m_api.events(calendarId, QStringLiteral("at-1"), from, to, this, [&](const auto& r) { result = r; });
         if (!QTest::qWaitFor([&] { return result.has_value(); }, 15000))
             qFatal("no answer");
@@ -72,8 +71,8 @@ private slots:
         const auto result = eventsOf(id, QDateTime(QDate(2025, 1, 1), QTime(9, 30, 0, 750), plusTwo),
             QDateTime(QDate(2025, 1, 8), QTime(0, 0), plusTwo));
 
-        QVERIFY(std::holds_alternative<QList<Event>>(result));
-        const QList<Event> got = std::get<QList<Event>>(result);
+        QVERIFY(result.ok());
+        const QList<Event> got = result.value();
         QStringList ids;
         for (const Event& event : got)
             ids.append(event.id);
@@ -107,10 +106,10 @@ private slots:
                         "{\"items\":[{\"id\":\"a\",\"primary\":true,\"backgroundColor\":\"#1a73e8\"}],"
                         "\"nextPageToken\":\"n\"}" },
                 { "n", R"({"items":[{"id":"b","summary":"Team","accessRole":"reader"}]})" } }));
-        std::optional<GoogleCalendarAPI::Result<QList<CalendarEntry>>> result;
+        std::optional<Result<QList<CalendarEntry>, APIError>> result;
         m_api.calendarList(QStringLiteral("at-1"), this, [&](const auto& r) { result = r; });
         QTRY_VERIFY(result.has_value());
-        QCOMPARE(std::get<QList<CalendarEntry>>(*result),
+        QCOMPARE(result->value(),
             (QList<CalendarEntry> { { "a", std::nullopt, true, "#1a73e8", std::nullopt },
                 { "b", "Team", std::nullopt, std::nullopt, "reader" } }));
         const auto sent = m_google.requests();
@@ -172,8 +171,8 @@ private slots:
             [replies, served](const FakeHttpServer::Request&) { return replies.value((*served)++, replies.last()); });
         const QDateTime start(QDate(2026, 3, 14), QTime(0, 0), Qt::UTC);
         const auto result = eventsOf(QStringLiteral("primary"), start, start.addDays(7));
-        QVERIFY(std::holds_alternative<APIError>(result));
-        const APIError error = std::get<APIError>(result);
+        QVERIFY(!result.ok());
+        const APIError error = result.error();
         QCOMPARE(int(error.kind), kind);
         // Qt sends a GET again, once, on a connection closed without an answer.
         if (error.kind != APIError::Kind::Transport)

@@ -221,12 +221,11 @@ void GoogleCalendarSettings::chooseCalendars(const QString& sub)
         if (!accessToken)
             return;
         api.calendarList(*accessToken, &google,
-            [&google, sub](const GoogleCalendarAPI::Result<QList<GoogleCalendarAPI::CalendarEntry>>& listed) {
-                const auto* entries = std::get_if<QList<GoogleCalendarAPI::CalendarEntry>>(&listed);
-                if (!entries)
+            [&google, sub](const Result<QList<GoogleCalendarAPI::CalendarEntry>, GoogleCalendarAPI::APIError>& listed) {
+                if (!listed.ok())
                     return;
                 GoogleCalendarService::CalendarsByAccount calendars = google.calendarsByAccount();
-                calendars.insert(sub, *entries);
+                calendars.insert(sub, listed.value());
                 google.setCalendarsByAccount(calendars);
             });
     });
