@@ -319,19 +319,17 @@ void AccountService::signInWithTessra(Completion done)
             finished(done);
             return;
         }
-        if (const auto* session = std::get_if<TessraOAuth::Session>(&outcome)) {
-            assign(m_tessraKey, std::optional(session->key), &AccountService::tessraKeyChanged);
-            assign(m_tessraEmail, std::optional(session->email), &AccountService::tessraEmailChanged);
-            assign(m_tessraBalance, session->balance, &AccountService::tessraBalanceChanged);
-            m_keychain.set(session->key, kOAuthKeyAccount);
-            m_keychain.set(session->email, kOAuthEmailAccount);
+        if (outcome.ok()) {
+            const TessraOAuth::Session& session = outcome.value();
+            assign(m_tessraKey, std::optional(session.key), &AccountService::tessraKeyChanged);
+            assign(m_tessraEmail, std::optional(session.email), &AccountService::tessraEmailChanged);
+            assign(m_tessraBalance, session.balance, &AccountService::tessraBalanceChanged);
+            m_keychain.set(session.key, kOAuthKeyAccount);
+            m_keychain.set(session.email, kOAuthEmailAccount);
             assign(m_needsReauth, false, &AccountService::needsReauthChanged);
-            Log::line("[Quillet] Signed in with Tessra as %@", session->email);
-        } else if (const auto* error = std::get_if<TessraOAuth::AuthError>(&outcome)) {
-            if (error->kind != TessraOAuth::AuthError::Kind::Cancelled)
-                setFlowError(error->description());
-        } else {
-            setFlowError(QStringLiteral("Couldn't sign in — try again."));
+            Log::line("[Quillet] Signed in with Tessra as %@", session.email);
+        } else if (outcome.error().kind != TessraOAuth::AuthError::Kind::Cancelled) {
+            setFlowError(outcome.error().description());
         }
         assign(m_tessraSigningIn, false, &AccountService::tessraSigningInChanged);
         finished(done);

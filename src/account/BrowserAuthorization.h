@@ -1,5 +1,7 @@
 #pragma once
 
+#include "format/Result.h"
+
 #include <QDateTime>
 #include <QObject>
 #include <QTimer>
@@ -7,7 +9,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <variant>
 
 class Clock;
 class UrlOpener;
@@ -29,7 +30,7 @@ public:
         Cancelled, // no redirect within the limit, or another wait started, or cancel()
     };
     // The redirect's URL, or why none came.
-    using Outcome = std::variant<QUrl, Failure>;
+    using Outcome = Result<QUrl, Failure>;
     using Completion = std::function<void(const Outcome&)>;
 
     static constexpr std::chrono::minutes kRedirectLimit { 10 };

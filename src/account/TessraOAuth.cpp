@@ -65,6 +65,8 @@ QString TessraOAuth::AuthError::description() const
         return QStringLiteral("Sign-in cancelled.");
     case Kind::StateMismatch:
         return QStringLiteral("Security check failed — please try again.");
+    case Kind::Unreachable:
+        return QStringLiteral("Couldn't sign in — try again.");
     case Kind::MissingCode:
         break;
     }
@@ -205,14 +207,14 @@ void TessraOAuth::redirected(const BrowserAuthorization::Outcome& outcome)
     // finish() cancels the wait of the sign-in it ends, which then finds nothing pending.
     if (!m_pending)
         return;
-    if (const auto* failure = std::get_if<BrowserAuthorization::Failure>(&outcome)) {
-        if (*failure == BrowserAuthorization::Failure::CannotStart)
-            finish(OtherError { QStringLiteral("The browser could not be opened") });
+    if (!outcome.ok()) {
+        if (outcome.error() == BrowserAuthorization::Failure::CannotStart)
+            finish(authError(AuthError::Kind::Unreachable, 0, QStringLiteral("The browser could not be opened")));
         else
             finish(authError(AuthError::Kind::Cancelled));
         return;
     }
-    const QUrl& url = std::get<QUrl>(outcome);
+    const QUrl& url = outcome.value();
     const QList<std::pair<QString, QString>> items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
     // The state is checked before the code, and only the first item of each name counts.
     const auto first = [&](const QString& name) -> std::optional<QString> {
@@ -257,7 +259,8 @@ void TessraOAuth::exchange(const QString& code)
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (ReplyLimiter::failure(reply) || !status.isValid()) {
             const std::optional<TransportError> transport = TransportError::of(reply);
-            finish(OtherError { transport ? transport->description() : reply->errorString() });
+            finish(authError(
+                AuthError::Kind::Unreachable, 0, transport ? transport->description() : reply->errorString()));
             return;
         }
         finish(sessionFromTokenReply(status.toInt(), ReplyLimiter::body(reply)));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "account/BrowserAuthorization.h"
+#include "format/Result.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -11,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <variant>
 
 class Clock;
 class QNetworkAccessManager;
@@ -39,25 +39,26 @@ public:
         std::optional<double> balance;
     };
 
-    // The sign-in's own failures; description() is what the user is shown.
+    // Why a sign-in ended without a session; description() is what the user is shown.
     struct AuthError
     {
-        enum class Kind { Server, Cancelled, StateMismatch, MissingCode };
+        enum class Kind {
+            Server,
+            Cancelled,
+            StateMismatch,
+            MissingCode,
+            Unreachable, // the browser could not be opened, or the token request got no answer
+        };
         Kind kind = Kind::Cancelled;
         int status = 0;
-        QString message; // Server: the reply body or "Malformed token response"; never shown
+        // Server: the reply body or "Malformed token response"; Unreachable: the underlying
+        // reason. Never shown.
+        QString message;
 
         QString description() const;
     };
 
-    // Any other failure: the browser could not be opened, or the token request never got an
-    // answer. description is the underlying reason, for the log.
-    struct OtherError
-    {
-        QString description;
-    };
-
-    using Outcome = std::variant<Session, AuthError, OtherError>;
+    using Outcome = Result<Session, AuthError>;
     using Completion = std::function<void(const Outcome&)>;
 
     static inline const QString kClientId = QStringLiteral("quillet");

@@ -184,12 +184,12 @@ void GoogleOAuth::redirected(const BrowserAuthorization::Outcome& outcome)
     // finish() cancels the wait of the sign-in it ends, which then finds nothing pending.
     if (!m_pending)
         return;
-    if (const auto* failure = std::get_if<BrowserAuthorization::Failure>(&outcome)) {
-        finish(error(*failure == BrowserAuthorization::Failure::CannotStart ? Error::Kind::CannotStart
-                                                                            : Error::Kind::Cancelled));
+    if (!outcome.ok()) {
+        finish(error(outcome.error() == BrowserAuthorization::Failure::CannotStart ? Error::Kind::CannotStart
+                                                                                   : Error::Kind::Cancelled));
         return;
     }
-    const QUrl& url = std::get<QUrl>(outcome);
+    const QUrl& url = outcome.value();
     if (!url.isValid() || !url.hasQuery()) {
         finish(error(Error::Kind::NoCode));
         return;

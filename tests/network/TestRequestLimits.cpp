@@ -66,12 +66,12 @@ public:
             m_oauth = std::make_unique<TessraOAuth>(m_rig.network, m_rig.browser, m_rig.clock, base);
             m_oauth->setExchangeDeadline(deadline);
             m_oauth->signIn(this, [this](const TessraOAuth::Outcome& outcome) {
-                if (std::holds_alternative<TessraOAuth::Session>(outcome))
+                if (outcome.ok())
                     end(QStringLiteral("ok"));
-                else if (const auto* error = std::get_if<TessraOAuth::OtherError>(&outcome))
-                    end(error->description);
+                else if (outcome.error().kind == TessraOAuth::AuthError::Kind::Unreachable)
+                    end(outcome.error().message);
                 else
-                    end(std::get<TessraOAuth::AuthError>(outcome).description());
+                    end(outcome.error().description());
             });
             m_oauth->handleCallback(QUrl(QStringLiteral("quillet://callback?code=c-1&state=")
                 + QUrlQuery(m_rig.browser.opened.last()).queryItemValue(QStringLiteral("state"), QUrl::FullyEncoded)));
