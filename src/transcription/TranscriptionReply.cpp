@@ -108,21 +108,21 @@ std::optional<QString> errorMessage(const QByteArray& body)
     return std::nullopt;
 }
 
-Result read(int httpStatus, const QByteArray& body)
+Result<QString, TessraError> read(int httpStatus, const QByteArray& body)
 {
     if (httpStatus != 200) {
         if (std::optional<QString> message = errorMessage(body))
-            return { {}, badResponse(*message) };
+            return badResponse(*message);
         const QString status = QStringLiteral("HTTP %1").arg(httpStatus);
         // A bare refusal of the credentials says nothing to a user as a number.
         if (httpStatus == 401 || httpStatus == 403)
-            return { {}, TessraError { TessraError::Kind::BadResponse, refusedKeyText(), status } };
-        return { {}, badResponse(status) };
+            return TessraError { TessraError::Kind::BadResponse, refusedKeyText(), status };
+        return badResponse(status);
     }
     const QJsonDocument document = QJsonDocument::fromJson(body);
     const QJsonValue text = document.isObject() ? document.object().value(QLatin1String("text")) : QJsonValue();
     if (!text.isString())
-        return { {}, badResponse(QStringLiteral("Malformed transcription response")) };
+        return badResponse(QStringLiteral("Malformed transcription response"));
 
     const QJsonValue segmentsValue = document.object().value(QLatin1String("segments"));
     const QJsonArray segments = segmentsValue.toArray();
@@ -130,7 +130,7 @@ Result read(int httpStatus, const QByteArray& body)
         = std::all_of(segments.begin(), segments.end(), [](const QJsonValue& segment) { return segment.isObject(); });
     if (!segmentsValue.isArray() || segments.isEmpty() || !allObjects) {
         const QString whole = text.toString();
-        return { matchesHallucinationBlocklist(whole) ? QString() : whole, std::nullopt };
+        return matchesHallucinationBlocklist(whole) ? QString() : whole;
     }
 
     QStringList kept;
@@ -144,7 +144,7 @@ Result read(int httpStatus, const QByteArray& body)
             continue;
         kept.append(trimmed);
     }
-    return { kept.join(QLatin1Char(' ')), std::nullopt };
+    return kept.join(QLatin1Char(' '));
 }
 
 } // namespace TranscriptionReply

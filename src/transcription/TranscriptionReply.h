@@ -1,5 +1,7 @@
 #pragma once
 
+#include "format/Result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -31,16 +33,11 @@ inline constexpr double noSpeechThreshold = 0.6;
 inline constexpr double logprobThreshold = -1.0;
 inline constexpr double compressionRatioThreshold = 2.4;
 
-struct Result
-{
-    QString text; // may be empty when everything was filtered away
-    std::optional<TessraError> error; // set when the reply is a failure
-};
-
-// Status 200 with a JSON object holding a string "text" gives its filtered text; anything
-// else gives an error whose description is the server's message or "HTTP <status>" (401 and
-// 403 without a message: refusedKeyText(), with the status kept for the log).
-Result read(int httpStatus, const QByteArray& body);
+// Status 200 with a JSON object holding a string "text" gives its filtered text (empty when
+// everything was filtered away); anything else gives an error whose description is the
+// server's message or "HTTP <status>" (401 and 403 without a message: refusedKeyText(), with
+// the status kept for the log).
+Result<QString, TessraError> read(int httpStatus, const QByteArray& body);
 
 inline QString refusedKeyText()
 {

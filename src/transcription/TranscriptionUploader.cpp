@@ -125,23 +125,22 @@ void TranscriptionUploader::onFinished(QNetworkReply* reply)
 {
     reply->deleteLater();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    TranscriptionReply::Result result;
-    if (const std::optional<TransportError> transport = TransportError::of(reply)) {
-        result.error = TessraError { TessraError::Kind::Transport, transport->description(), transport->detail };
-    } else if (!status.isValid()) {
-        result.error = TessraError { TessraError::Kind::BadResponse, QStringLiteral("No HTTP response"), {} };
-    } else {
-        result = TranscriptionReply::read(status.toInt(), ReplyLimiter::body(reply));
-    }
+    const Result<QString, TessraError> result = [&]() -> Result<QString, TessraError> {
+        if (const std::optional<TransportError> transport = TransportError::of(reply))
+            return TessraError { TessraError::Kind::Transport, transport->description(), transport->detail };
+        if (!status.isValid())
+            return TessraError { TessraError::Kind::BadResponse, QStringLiteral("No HTTP response"), {} };
+        return TranscriptionReply::read(status.toInt(), ReplyLimiter::body(reply));
+    }();
 
-    if (result.error && m_attempt < kAttempts) {
+    if (!result.ok() && m_attempt < kAttempts) {
         QTimer::singleShot(m_core->options.retryDelay, this, &TranscriptionUploader::sendAttempt);
         return;
     }
     finishCurrent(result);
 }
 
-void TranscriptionUploader::finishCurrent(const TranscriptionReply::Result& result)
+void TranscriptionUploader::finishCurrent(const Result<QString, TessraError>& result)
 {
     const Job job = std::move(*m_current);
     m_current.reset();
@@ -154,12 +153,12 @@ void TranscriptionUploader::finishCurrent(const TranscriptionReply::Result& resu
         onText = m_core->onTranscriptCompleted;
         onError = m_core->onError;
     }
-    if (result.error) {
-        Log::line("[Quillet] Tessra transcription failed: %@", result.error->logText());
+    if (!result.ok()) {
+        Log::line("[Quillet] Tessra transcription failed: %@", result.error().logText());
         if (onError)
-            onError(*result.error);
+            onError(result.error());
     } else {
-        const QString text = result.text.trimmed();
+        const QString text = result.value().trimmed();
         if (!text.isEmpty() && !isRepeatOfLastEmission(text) && onText)
             onText(text, job.startOffset);
     }

@@ -73,7 +73,7 @@ private:
     void startNext();
     void sendAttempt();
     void onFinished(QNetworkReply* reply);
-    void finishCurrent(const TranscriptionReply::Result& result);
+    void finishCurrent(const Result<QString, TessraError>& result);
     bool isRepeatOfLastEmission(const QString& text);
 
     std::shared_ptr<TranscriberCore> m_core;
