@@ -1,59 +1,57 @@
 #include "storage/ChatMessage.h"
 
 #include "storage/Meeting.h"
-#include "storage/ModelContext.h"
+#include "storage/StoredRecordImpl.h"
+
+template class StoredRecord<ChatMessage, ChatMessageFields, Meeting>;
+
+const ChatMessage::Layout& ChatMessage::layout()
+{
+    static const Layout layout { QStringLiteral("ChatMessage"), 2, QStringLiteral("meeting"),
+        {
+            recordColumn<&Fields::id>("id", &ChatMessage::idChanged),
+            recordColumn<&Fields::roleRaw>("roleRaw", &ChatMessage::roleRawChanged),
+            recordColumn<&Fields::text>("text", &ChatMessage::textChanged),
+            recordColumn<&Fields::modelId>("modelId", &ChatMessage::modelIdChanged),
+            recordColumn<&Fields::createdAt>("createdAt", &ChatMessage::createdAtChanged),
+        } };
+    return layout;
+}
 
 ChatMessage::ChatMessage(ChatRole role, const QString& text, const std::optional<QString>& modelId, QObject* parent)
     : QObject(parent)
-{
-    m_fields.id = QUuid::createUuid();
-    m_fields.roleRaw = chatRoleRawValue(role);
-    m_fields.text = text;
-    m_fields.modelId = modelId;
-    m_fields.createdAt = QDateTime::currentDateTimeUtc();
-}
+    , StoredRecord({ QUuid::createUuid(), chatRoleRawValue(role), text, modelId, QDateTime::currentDateTimeUtc() })
+{ }
 
 ChatMessage::ChatMessage(const Fields& fields, QObject* parent)
     : QObject(parent)
-    , m_fields(fields)
+    , StoredRecord(fields)
 { }
 
 ChatMessage::~ChatMessage()
 {
-    if (m_meeting)
-        m_meeting->detachChatMessage(this);
+    if (m_parent)
+        m_parent->detachChatMessage(this);
 }
 
-template <typename T> bool ChatMessage::assign(T& field, const T& value)
-{
-    if (field == value)
-        return false;
-    willChange();
-    field = value;
-    return true;
-}
+void ChatMessage::fieldChanged(void (ChatMessage::*)()) { }
 
-void ChatMessage::willChange()
+void ChatMessage::restoreParent(Meeting* meeting)
 {
-    if (!m_state.context || m_state.removed)
-        return;
-    if (m_state.isStored() && !m_savedFields) {
-        m_savedFields = m_fields;
-        m_savedMeeting = QPointer<Meeting>(m_meeting);
-    }
-    m_state.context->markDirty(this);
+    if (m_parent)
+        m_parent->detachChatMessage(this);
+    if (meeting)
+        meeting->attachChatMessage(this, meeting->m_chatMessages.size());
 }
 
 void ChatMessage::setId(const QUuid& id)
 {
-    if (assign(m_fields.id, id))
-        emit idChanged();
+    write(&Fields::id, id, &ChatMessage::idChanged);
 }
 
 void ChatMessage::setRoleRaw(const QString& roleRaw)
 {
-    if (assign(m_fields.roleRaw, roleRaw))
-        emit roleRawChanged();
+    write(&Fields::roleRaw, roleRaw, &ChatMessage::roleRawChanged);
 }
 
 void ChatMessage::setRole(ChatRole role)
@@ -63,33 +61,15 @@ void ChatMessage::setRole(ChatRole role)
 
 void ChatMessage::setText(const QString& text)
 {
-    if (assign(m_fields.text, text))
-        emit textChanged();
+    write(&Fields::text, text, &ChatMessage::textChanged);
 }
 
 void ChatMessage::setModelId(const std::optional<QString>& modelId)
 {
-    if (assign(m_fields.modelId, modelId))
-        emit modelIdChanged();
+    write(&Fields::modelId, modelId, &ChatMessage::modelIdChanged);
 }
 
 void ChatMessage::setCreatedAt(const QDateTime& createdAt)
 {
-    if (assign(m_fields.createdAt, createdAt))
-        emit createdAtChanged();
-}
-
-void ChatMessage::applyFields(const Fields& fields)
-{
-    const Fields old = std::exchange(m_fields, fields);
-    if (old.id != fields.id)
-        emit idChanged();
-    if (old.roleRaw != fields.roleRaw)
-        emit roleRawChanged();
-    if (old.text != fields.text)
-        emit textChanged();
-    if (old.modelId != fields.modelId)
-        emit modelIdChanged();
-    if (old.createdAt != fields.createdAt)
-        emit createdAtChanged();
+    write(&Fields::createdAt, createdAt, &ChatMessage::createdAtChanged);
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "storage/ChatRole.h"
-#include "storage/RecordState.h"
+#include "storage/StoredRecord.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -11,24 +11,24 @@
 
 class Meeting;
 
+struct ChatMessageFields
+{
+    QUuid id;
+    QString roleRaw = QStringLiteral("user");
+    QString text;
+    std::optional<QString> modelId;
+    QDateTime createdAt;
+
+    bool operator==(const ChatMessageFields&) const = default;
+};
+
 // One question to, or answer from, the language model about a meeting.
-class ChatMessage final : public QObject
+class ChatMessage final : public QObject, public StoredRecord<ChatMessage, ChatMessageFields, Meeting>
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ChatMessage)
 
 public:
-    struct Fields
-    {
-        QUuid id;
-        QString roleRaw = QStringLiteral("user");
-        QString text;
-        std::optional<QString> modelId;
-        QDateTime createdAt;
-
-        bool operator==(const Fields&) const = default;
-    };
-
     ChatMessage(ChatRole role, const QString& text, const std::optional<QString>& modelId, QObject* parent = nullptr);
     ~ChatMessage() override;
 
@@ -38,7 +38,7 @@ public:
     QString text() const { return m_fields.text; }
     std::optional<QString> modelId() const { return m_fields.modelId; }
     QDateTime createdAt() const { return m_fields.createdAt; }
-    Meeting* meeting() const { return m_meeting; }
+    Meeting* meeting() const { return m_parent; }
 
     void setId(const QUuid& id);
     void setRoleRaw(const QString& roleRaw);
@@ -46,8 +46,6 @@ public:
     void setText(const QString& text);
     void setModelId(const std::optional<QString>& modelId);
     void setCreatedAt(const QDateTime& createdAt);
-
-    const Fields& fields() const { return m_fields; }
 
 signals:
     void idChanged();
@@ -60,17 +58,13 @@ signals:
 private:
     friend class ModelContext;
     friend class Meeting;
+    friend StoredRecord;
 
     ChatMessage(const Fields& fields, QObject* parent);
 
-    template <typename T> bool assign(T& field, const T& value);
-    void willChange();
-    void applyFields(const Fields& fields);
-
-    Fields m_fields;
-    Meeting* m_meeting = nullptr;
-
-    RecordState m_state;
-    std::optional<Fields> m_savedFields;
-    std::optional<QPointer<Meeting>> m_savedMeeting;
+    static const Layout& layout();
+    void fieldChanged(void (ChatMessage::*changed)());
+    void restoreParent(Meeting* meeting);
 };
+
+extern template class StoredRecord<ChatMessage, ChatMessageFields, Meeting>;

@@ -1,33 +1,33 @@
 #pragma once
 
-#include "storage/RecordState.h"
+#include "storage/StoredRecord.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QObject>
 #include <QUuid>
-#include <optional>
 
+class Folder;
 class Meeting;
 
+struct FolderFields
+{
+    QUuid id;
+    QString name;
+    QString icon = QStringLiteral("folder");
+    QString detail;
+    QDateTime createdAt;
+
+    bool operator==(const FolderFields&) const = default;
+};
+
 // A user-made group of meetings. A meeting is filed by setting its folder; meetings() follows.
-class Folder final : public QObject
+class Folder final : public QObject, public StoredRecord<Folder, FolderFields, void>
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Folder)
 
 public:
-    struct Fields
-    {
-        QUuid id;
-        QString name;
-        QString icon = QStringLiteral("folder");
-        QString detail;
-        QDateTime createdAt;
-
-        bool operator==(const Fields&) const = default;
-    };
-
     Folder(const QString& name, const QString& icon, const QString& detail, QObject* parent = nullptr);
     ~Folder() override;
 
@@ -45,8 +45,6 @@ public:
     void setDetail(const QString& detail);
     void setCreatedAt(const QDateTime& createdAt);
 
-    const Fields& fields() const { return m_fields; }
-
 signals:
     void idChanged();
     void nameChanged();
@@ -58,17 +56,14 @@ signals:
 private:
     friend class ModelContext;
     friend class Meeting;
+    friend StoredRecord;
 
     Folder(const Fields& fields, QObject* parent);
 
-    template <typename T> bool assign(T& field, const T& value);
-    void willChange();
-    void notify(void (Folder::*fieldSignal)());
-    void applyFields(const Fields& fields);
+    static const Layout& layout();
+    void fieldChanged(void (Folder::*changed)());
 
-    Fields m_fields;
     QList<Meeting*> m_meetings;
-
-    RecordState m_state;
-    std::optional<Fields> m_savedFields;
 };
+
+extern template class StoredRecord<Folder, FolderFields, void>;

@@ -2,13 +2,42 @@
 
 #include "storage/ChatMessage.h"
 #include "storage/Folder.h"
-#include "storage/ModelContext.h"
+#include "storage/StoredRecordImpl.h"
 #include "storage/TranscriptSegment.h"
 
 #include <algorithm>
 
+template class StoredRecord<Meeting, MeetingFields, Folder>;
+
+const Meeting::Layout& Meeting::layout()
+{
+    static const Layout layout { QStringLiteral("Meeting"), 1, QStringLiteral("folder"),
+        {
+            recordColumn<&Fields::id>("id", &Meeting::idChanged),
+            recordColumn<&Fields::title>("title", &Meeting::titleChanged),
+            recordColumn<&Fields::summary>("summary", &Meeting::summaryChanged),
+            recordColumn<&Fields::userNotes>("userNotes", &Meeting::userNotesChanged),
+            recordColumn<&Fields::date>("date", &Meeting::dateChanged),
+            recordColumn<&Fields::duration>("duration", &Meeting::durationChanged),
+            recordColumn<&Fields::isRecording>("isRecording", &Meeting::isRecordingChanged),
+            recordColumn<&Fields::calendarEventId>("calendarEventId", &Meeting::calendarEventIdChanged),
+            recordColumn<&Fields::attendeeNames>("attendeeNames", &Meeting::attendeeNamesChanged),
+            recordColumn<&Fields::organizer>("organizer", &Meeting::organizerChanged),
+            recordColumn<&Fields::calendarName>("calendarName", &Meeting::calendarNameChanged),
+            recordColumn<&Fields::scheduledStart>("scheduledStart", &Meeting::scheduledStartChanged),
+            recordColumn<&Fields::scheduledEnd>("scheduledEnd", &Meeting::scheduledEndChanged),
+            recordColumn<&Fields::source>("source", &Meeting::sourceChanged),
+            recordColumn<&Fields::titleIsUserEdited>("titleIsUserEdited", &Meeting::titleIsUserEditedChanged),
+            recordColumn<&Fields::autoStartEnabled>("autoStartEnabled", &Meeting::autoStartEnabledChanged),
+            recordColumn<&Fields::autoStartFired>("autoStartFired", &Meeting::autoStartFiredChanged),
+            recordColumn<&Fields::linkBannerDismissed>("linkBannerDismissed", &Meeting::linkBannerDismissedChanged),
+        } };
+    return layout;
+}
+
 Meeting::Meeting(const QString& title, const QDateTime& date, QObject* parent)
     : QObject(parent)
+    , StoredRecord({})
 {
     m_fields.id = QUuid::createUuid();
     m_fields.title = title;
@@ -17,7 +46,7 @@ Meeting::Meeting(const QString& title, const QDateTime& date, QObject* parent)
 
 Meeting::Meeting(const Fields& fields, QObject* parent)
     : QObject(parent)
-    , m_fields(fields)
+    , StoredRecord(fields)
     , m_childrenLoaded(false)
 { }
 
@@ -25,153 +54,114 @@ Meeting::~Meeting()
 {
     // Children are destroyed by QObject after this body; they must not reach back into us.
     for (TranscriptSegment* segment : std::as_const(m_segments))
-        segment->m_meeting = nullptr;
+        segment->m_parent = nullptr;
     for (ChatMessage* message : std::as_const(m_chatMessages))
-        message->m_meeting = nullptr;
-    if (m_folder) {
-        m_folder->m_meetings.removeOne(this);
-        emit m_folder->meetingsChanged();
+        message->m_parent = nullptr;
+    if (m_parent) {
+        m_parent->m_meetings.removeOne(this);
+        emit m_parent->meetingsChanged();
     }
-}
-
-template <typename T> bool Meeting::assign(T& field, const T& value)
-{
-    if (field == value)
-        return false;
-    willChange();
-    field = value;
-    return true;
-}
-
-void Meeting::willChange()
-{
-    if (!m_state.context || m_state.removed)
-        return;
-    if (m_state.isStored() && !m_savedFields) {
-        m_savedFields = m_fields;
-        m_savedFolder = QPointer<Folder>(m_folder);
-    }
-    m_state.context->markDirty(this);
 }
 
 void Meeting::setId(const QUuid& id)
 {
-    if (assign(m_fields.id, id))
-        notify(&Meeting::idChanged);
+    write(&Fields::id, id, &Meeting::idChanged);
 }
 
 void Meeting::setTitle(const QString& title)
 {
-    if (assign(m_fields.title, title))
-        notify(&Meeting::titleChanged);
+    write(&Fields::title, title, &Meeting::titleChanged);
 }
 
 void Meeting::setSummary(const std::optional<QString>& summary)
 {
-    if (assign(m_fields.summary, summary))
-        notify(&Meeting::summaryChanged);
+    write(&Fields::summary, summary, &Meeting::summaryChanged);
 }
 
 void Meeting::setUserNotes(const QString& userNotes)
 {
-    if (assign(m_fields.userNotes, userNotes))
-        notify(&Meeting::userNotesChanged);
+    write(&Fields::userNotes, userNotes, &Meeting::userNotesChanged);
 }
 
 void Meeting::setDate(const QDateTime& date)
 {
-    if (assign(m_fields.date, date))
-        notify(&Meeting::dateChanged);
+    write(&Fields::date, date, &Meeting::dateChanged);
 }
 
 void Meeting::setDuration(double seconds)
 {
-    if (assign(m_fields.duration, seconds))
-        notify(&Meeting::durationChanged);
+    write(&Fields::duration, seconds, &Meeting::durationChanged);
 }
 
 void Meeting::setIsRecording(bool isRecording)
 {
-    if (assign(m_fields.isRecording, isRecording))
-        notify(&Meeting::isRecordingChanged);
+    write(&Fields::isRecording, isRecording, &Meeting::isRecordingChanged);
 }
 
 void Meeting::setCalendarEventId(const std::optional<QString>& calendarEventId)
 {
-    if (assign(m_fields.calendarEventId, calendarEventId))
-        notify(&Meeting::calendarEventIdChanged);
+    write(&Fields::calendarEventId, calendarEventId, &Meeting::calendarEventIdChanged);
 }
 
 void Meeting::setAttendeeNames(const QStringList& attendeeNames)
 {
-    if (assign(m_fields.attendeeNames, attendeeNames))
-        notify(&Meeting::attendeeNamesChanged);
+    write(&Fields::attendeeNames, attendeeNames, &Meeting::attendeeNamesChanged);
 }
 
 void Meeting::setOrganizer(const std::optional<QString>& organizer)
 {
-    if (assign(m_fields.organizer, organizer))
-        notify(&Meeting::organizerChanged);
+    write(&Fields::organizer, organizer, &Meeting::organizerChanged);
 }
 
 void Meeting::setCalendarName(const std::optional<QString>& calendarName)
 {
-    if (assign(m_fields.calendarName, calendarName))
-        notify(&Meeting::calendarNameChanged);
+    write(&Fields::calendarName, calendarName, &Meeting::calendarNameChanged);
 }
 
 void Meeting::setScheduledStart(const std::optional<QDateTime>& scheduledStart)
 {
-    if (assign(m_fields.scheduledStart, scheduledStart))
-        notify(&Meeting::scheduledStartChanged);
+    write(&Fields::scheduledStart, scheduledStart, &Meeting::scheduledStartChanged);
 }
 
 void Meeting::setScheduledEnd(const std::optional<QDateTime>& scheduledEnd)
 {
-    if (assign(m_fields.scheduledEnd, scheduledEnd))
-        notify(&Meeting::scheduledEndChanged);
+    write(&Fields::scheduledEnd, scheduledEnd, &Meeting::scheduledEndChanged);
 }
 
 void Meeting::setSource(const QString& source)
 {
-    if (assign(m_fields.source, source))
-        notify(&Meeting::sourceChanged);
+    write(&Fields::source, source, &Meeting::sourceChanged);
 }
 
 void Meeting::setTitleIsUserEdited(bool edited)
 {
-    if (assign(m_fields.titleIsUserEdited, edited))
-        notify(&Meeting::titleIsUserEditedChanged);
+    write(&Fields::titleIsUserEdited, edited, &Meeting::titleIsUserEditedChanged);
 }
 
 void Meeting::setAutoStartEnabled(bool enabled)
 {
-    if (assign(m_fields.autoStartEnabled, enabled))
-        notify(&Meeting::autoStartEnabledChanged);
+    write(&Fields::autoStartEnabled, enabled, &Meeting::autoStartEnabledChanged);
 }
 
 void Meeting::setAutoStartFired(bool fired)
 {
-    if (assign(m_fields.autoStartFired, fired))
-        notify(&Meeting::autoStartFiredChanged);
+    write(&Fields::autoStartFired, fired, &Meeting::autoStartFiredChanged);
 }
 
 void Meeting::setLinkBannerDismissed(bool dismissed)
 {
-    if (assign(m_fields.linkBannerDismissed, dismissed))
-        notify(&Meeting::linkBannerDismissedChanged);
+    write(&Fields::linkBannerDismissed, dismissed, &Meeting::linkBannerDismissedChanged);
 }
 
-void Meeting::notify(void (Meeting::*fieldSignal)())
+void Meeting::fieldChanged(void (Meeting::*)())
 {
-    emit(this->*fieldSignal)();
     if (m_state.context && !m_state.removed)
         emit m_state.context->meetingUpdated(this);
 }
 
 void Meeting::setFolder(Folder* folder)
 {
-    if (folder == m_folder)
+    if (folder == m_parent)
         return;
     willChange();
     moveToFolder(folder);
@@ -179,12 +169,12 @@ void Meeting::setFolder(Folder* folder)
 
 void Meeting::moveToFolder(Folder* folder)
 {
-    if (folder == m_folder)
+    if (folder == m_parent)
         return;
-    Folder* previous = m_folder;
+    Folder* previous = m_parent;
     if (previous)
         previous->m_meetings.removeOne(this);
-    m_folder = folder;
+    m_parent = folder;
     if (folder) {
         folder->m_meetings.append(this);
         if (m_state.context && !m_state.removed && !folder->m_state.context)
@@ -195,47 +185,6 @@ void Meeting::moveToFolder(Folder* folder)
     if (folder)
         emit folder->meetingsChanged();
     notify(&Meeting::folderChanged);
-}
-
-void Meeting::applyFields(const Fields& fields)
-{
-    const Fields old = std::exchange(m_fields, fields);
-    if (old.id != fields.id)
-        notify(&Meeting::idChanged);
-    if (old.title != fields.title)
-        notify(&Meeting::titleChanged);
-    if (old.summary != fields.summary)
-        notify(&Meeting::summaryChanged);
-    if (old.userNotes != fields.userNotes)
-        notify(&Meeting::userNotesChanged);
-    if (old.date != fields.date)
-        notify(&Meeting::dateChanged);
-    if (old.duration != fields.duration)
-        notify(&Meeting::durationChanged);
-    if (old.isRecording != fields.isRecording)
-        notify(&Meeting::isRecordingChanged);
-    if (old.calendarEventId != fields.calendarEventId)
-        notify(&Meeting::calendarEventIdChanged);
-    if (old.attendeeNames != fields.attendeeNames)
-        notify(&Meeting::attendeeNamesChanged);
-    if (old.organizer != fields.organizer)
-        notify(&Meeting::organizerChanged);
-    if (old.calendarName != fields.calendarName)
-        notify(&Meeting::calendarNameChanged);
-    if (old.scheduledStart != fields.scheduledStart)
-        notify(&Meeting::scheduledStartChanged);
-    if (old.scheduledEnd != fields.scheduledEnd)
-        notify(&Meeting::scheduledEndChanged);
-    if (old.source != fields.source)
-        notify(&Meeting::sourceChanged);
-    if (old.titleIsUserEdited != fields.titleIsUserEdited)
-        notify(&Meeting::titleIsUserEditedChanged);
-    if (old.autoStartEnabled != fields.autoStartEnabled)
-        notify(&Meeting::autoStartEnabledChanged);
-    if (old.autoStartFired != fields.autoStartFired)
-        notify(&Meeting::autoStartFiredChanged);
-    if (old.linkBannerDismissed != fields.linkBannerDismissed)
-        notify(&Meeting::linkBannerDismissedChanged);
 }
 
 void Meeting::ensureChildrenLoaded() const
@@ -264,11 +213,11 @@ void Meeting::appendSegment(TranscriptSegment* segment)
     // Appending a segment removed since the last save takes the removal back.
     if (segment && segment->m_state.removed && segment->m_state.context)
         segment->m_state.context->revive(segment);
-    if (!segment || segment->m_meeting == this)
+    if (!segment || segment->m_parent == this)
         return;
     ensureChildrenLoaded();
     segment->willChange();
-    if (Meeting* previous = segment->m_meeting)
+    if (Meeting* previous = segment->m_parent)
         previous->detachSegment(segment);
     attachSegment(segment, m_segments.size());
     if (m_state.context && !m_state.removed && !segment->m_state.context)
@@ -279,11 +228,11 @@ void Meeting::appendChatMessage(ChatMessage* message)
 {
     if (message && message->m_state.removed && message->m_state.context)
         message->m_state.context->revive(message);
-    if (!message || message->m_meeting == this)
+    if (!message || message->m_parent == this)
         return;
     ensureChildrenLoaded();
     message->willChange();
-    if (Meeting* previous = message->m_meeting)
+    if (Meeting* previous = message->m_parent)
         previous->detachChatMessage(message);
     attachChatMessage(message, m_chatMessages.size());
     if (m_state.context && !m_state.removed && !message->m_state.context)
@@ -293,7 +242,7 @@ void Meeting::appendChatMessage(ChatMessage* message)
 void Meeting::attachSegment(TranscriptSegment* segment, qsizetype index)
 {
     segment->setParent(this);
-    segment->m_meeting = this;
+    segment->m_parent = this;
     m_segments.insert(std::clamp<qsizetype>(index, 0, m_segments.size()), segment);
     emit segment->meetingChanged();
     emit segmentsChanged();
@@ -304,7 +253,7 @@ void Meeting::detachSegment(TranscriptSegment* segment)
 {
     if (!m_segments.removeOne(segment))
         return;
-    segment->m_meeting = nullptr;
+    segment->m_parent = nullptr;
     emit segment->meetingChanged();
     emit segmentsChanged();
     notifyTranscriptChanged();
@@ -319,7 +268,7 @@ void Meeting::notifyTranscriptChanged()
 void Meeting::attachChatMessage(ChatMessage* message, qsizetype index)
 {
     message->setParent(this);
-    message->m_meeting = this;
+    message->m_parent = this;
     m_chatMessages.insert(std::clamp<qsizetype>(index, 0, m_chatMessages.size()), message);
     emit message->meetingChanged();
     emit chatMessagesChanged();
@@ -330,7 +279,7 @@ void Meeting::detachChatMessage(ChatMessage* message)
 {
     if (!m_chatMessages.removeOne(message))
         return;
-    message->m_meeting = nullptr;
+    message->m_parent = nullptr;
     emit message->meetingChanged();
     emit chatMessagesChanged();
     notifyChatChanged();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "storage/RecordState.h"
+#include "storage/StoredRecord.h"
 
 #include <QDateTime>
 #include <QList>
@@ -15,39 +15,39 @@ class Folder;
 class ModelContext;
 class TranscriptSegment;
 
+// The stored fields of a meeting, with their defaults.
+struct MeetingFields
+{
+    QUuid id;
+    QString title;
+    std::optional<QString> summary;
+    QString userNotes;
+    QDateTime date;
+    double duration = 0;
+    bool isRecording = false;
+    std::optional<QString> calendarEventId;
+    QStringList attendeeNames;
+    std::optional<QString> organizer;
+    std::optional<QString> calendarName;
+    std::optional<QDateTime> scheduledStart;
+    std::optional<QDateTime> scheduledEnd;
+    QString source = QStringLiteral("quick-note");
+    bool titleIsUserEdited = false;
+    bool autoStartEnabled = false;
+    bool autoStartFired = false;
+    bool linkBannerDismissed = false;
+
+    bool operator==(const MeetingFields&) const = default;
+};
+
 // One meeting or quick note. Every field notifies its own change signal on write; nothing is
 // saved until the context saves. Used on the main thread only.
-class Meeting final : public QObject
+class Meeting final : public QObject, public StoredRecord<Meeting, MeetingFields, Folder>
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Meeting)
 
 public:
-    // The stored fields, with their defaults.
-    struct Fields
-    {
-        QUuid id;
-        QString title;
-        std::optional<QString> summary;
-        QString userNotes;
-        QDateTime date;
-        double duration = 0;
-        bool isRecording = false;
-        std::optional<QString> calendarEventId;
-        QStringList attendeeNames;
-        std::optional<QString> organizer;
-        std::optional<QString> calendarName;
-        std::optional<QDateTime> scheduledStart;
-        std::optional<QDateTime> scheduledEnd;
-        QString source = QStringLiteral("quick-note");
-        bool titleIsUserEdited = false;
-        bool autoStartEnabled = false;
-        bool autoStartFired = false;
-        bool linkBannerDismissed = false;
-
-        bool operator==(const Fields&) const = default;
-    };
-
     Meeting(const QString& title, const QDateTime& date, QObject* parent = nullptr);
     ~Meeting() override;
 
@@ -69,7 +69,7 @@ public:
     bool autoStartEnabled() const { return m_fields.autoStartEnabled; }
     bool autoStartFired() const { return m_fields.autoStartFired; }
     bool linkBannerDismissed() const { return m_fields.linkBannerDismissed; }
-    Folder* folder() const { return m_folder; }
+    Folder* folder() const { return m_parent; }
 
     void setId(const QUuid& id);
     void setTitle(const QString& title);
@@ -107,7 +107,6 @@ public:
     QList<TranscriptSegment*> sortedSegments() const;
     QList<ChatMessage*> sortedChatMessages() const;
 
-    const Fields& fields() const { return m_fields; }
     ModelContext* context() const { return m_state.context; }
 
 signals:
@@ -138,14 +137,14 @@ private:
     friend class TranscriptSegment;
     friend class ChatMessage;
     friend class Folder;
+    friend StoredRecord;
 
     // The materialising constructor of the context: defaults, then the stored values.
     Meeting(const Fields& fields, QObject* parent);
 
-    template <typename T> bool assign(T& field, const T& value);
-    void willChange();
-    void notify(void (Meeting::*fieldSignal)());
-    void applyFields(const Fields& fields); // emits the signals of the fields that differ
+    static const Layout& layout();
+    void fieldChanged(void (Meeting::*changed)());
+    void restoreParent(Folder* folder) { moveToFolder(folder); }
     void moveToFolder(Folder* folder);
     void ensureChildrenLoaded() const;
     void attachSegment(TranscriptSegment* segment, qsizetype index);
@@ -155,14 +154,9 @@ private:
     void notifyTranscriptChanged();
     void notifyChatChanged();
 
-    Fields m_fields;
-    Folder* m_folder = nullptr;
     QList<TranscriptSegment*> m_segments;
     QList<ChatMessage*> m_chatMessages;
     mutable bool m_childrenLoaded = true;
-
-    RecordState m_state;
-    // Values as last saved, kept from the first unsaved write until save or rollback.
-    std::optional<Fields> m_savedFields;
-    std::optional<QPointer<Folder>> m_savedFolder;
 };
+
+extern template class StoredRecord<Meeting, MeetingFields, Folder>;

@@ -62,18 +62,12 @@ bool ModelContext::load(QString* error)
 {
     QHash<qint64, Folder*> foldersByKey;
     {
-        QSqlQuery& query = m_database->statement(
-            QStringLiteral(R"(SELECT "rowKey", %1 FROM "Folder" ORDER BY "rowKey")").arg(kFolderColumns));
+        QSqlQuery& query
+            = m_database->statement(Folder::recordTable().selectSql + QLatin1String(R"( ORDER BY "rowKey")"));
         if (!execute(query, error))
             return false;
         while (query.next()) {
-            Folder::Fields f;
-            f.id = toUuid(query.value(1));
-            f.name = query.value(2).toString();
-            f.icon = query.value(3).toString();
-            f.detail = query.value(4).toString();
-            f.createdAt = toDate(query.value(5));
-            auto* folder = new Folder(f, this);
+            auto* folder = new Folder(Folder::readFields(query), this);
             folder->m_state.context = this;
             folder->m_state.key = query.value(0).toLongLong();
             foldersByKey.insert(folder->m_state.key, folder);
@@ -82,35 +76,16 @@ bool ModelContext::load(QString* error)
         query.finish();
     }
 
-    QSqlQuery& query = m_database->statement(
-        QStringLiteral(R"(SELECT "rowKey", %1 FROM "Meeting" ORDER BY "rowKey")").arg(kMeetingColumns));
+    const RecordTable& meetings = Meeting::recordTable();
+    QSqlQuery& query = m_database->statement(meetings.selectSql + QLatin1String(R"( ORDER BY "rowKey")"));
     if (!execute(query, error))
         return false;
     while (query.next()) {
-        Meeting::Fields f;
-        f.id = toUuid(query.value(1));
-        f.title = query.value(2).toString();
-        f.summary = toOptional(query.value(3));
-        f.userNotes = query.value(4).toString();
-        f.date = toDate(query.value(5));
-        f.duration = query.value(6).toDouble();
-        f.isRecording = query.value(7).toBool();
-        f.calendarEventId = toOptional(query.value(8));
-        f.attendeeNames = toStringList(query.value(9));
-        f.organizer = toOptional(query.value(10));
-        f.calendarName = toOptional(query.value(11));
-        f.scheduledStart = toOptionalDate(query.value(12));
-        f.scheduledEnd = toOptionalDate(query.value(13));
-        f.source = query.value(14).toString();
-        f.titleIsUserEdited = query.value(15).toBool();
-        f.autoStartEnabled = query.value(16).toBool();
-        f.autoStartFired = query.value(17).toBool();
-        f.linkBannerDismissed = query.value(18).toBool();
-        auto* meeting = new Meeting(f, this);
+        auto* meeting = new Meeting(Meeting::readFields(query), this);
         meeting->m_state.context = this;
         meeting->m_state.key = query.value(0).toLongLong();
-        if (Folder* folder = foldersByKey.value(query.value(19).toLongLong())) {
-            meeting->m_folder = folder;
+        if (Folder* folder = foldersByKey.value(query.value(meetings.parentKeyIndex).toLongLong())) {
+            meeting->m_parent = folder;
             folder->m_meetings.append(meeting);
         }
         m_meetings.append(meeting);
@@ -173,45 +148,30 @@ void ModelContext::loadChildren(Meeting* meeting)
     if (!meeting->m_state.isStored())
         return;
 
-    QSqlQuery& segments = m_database->statement(
-        QStringLiteral(R"(SELECT "rowKey", %1 FROM "TranscriptSegment" WHERE "meeting" = ? ORDER BY "rowKey")")
-            .arg(kSegmentColumns));
+    const QString ofMeeting = QStringLiteral(R"( WHERE "meeting" = ? ORDER BY "rowKey")");
+    QSqlQuery& segments = m_database->statement(TranscriptSegment::recordTable().selectSql + ofMeeting);
     segments.bindValue(0, meetingKey);
     QString error;
     if (!execute(segments, &error))
         Log::line("[Quillet] Store read failed for %@: %@", meeting->id(), error);
     while (segments.next()) {
-        TranscriptSegment::Fields f;
-        f.id = toUuid(segments.value(1));
-        f.text = segments.value(2).toString();
-        f.speakerRaw = segments.value(3).toString();
-        f.timestamp = segments.value(4).toDouble();
-        f.isFinal = segments.value(5).toBool();
-        auto* segment = new TranscriptSegment(f, meeting);
+        auto* segment = new TranscriptSegment(TranscriptSegment::readFields(segments), meeting);
         segment->m_state.context = this;
         segment->m_state.key = segments.value(0).toLongLong();
-        segment->m_meeting = meeting;
+        segment->m_parent = meeting;
         meeting->m_segments.append(segment);
     }
     segments.finish();
 
-    QSqlQuery& messages = m_database->statement(
-        QStringLiteral(R"(SELECT "rowKey", %1 FROM "ChatMessage" WHERE "meeting" = ? ORDER BY "rowKey")")
-            .arg(kChatColumns));
+    QSqlQuery& messages = m_database->statement(ChatMessage::recordTable().selectSql + ofMeeting);
     messages.bindValue(0, meetingKey);
     if (!execute(messages, &error))
         Log::line("[Quillet] Store read failed for %@: %@", meeting->id(), error);
     while (messages.next()) {
-        ChatMessage::Fields f;
-        f.id = toUuid(messages.value(1));
-        f.roleRaw = messages.value(2).toString();
-        f.text = messages.value(3).toString();
-        f.modelId = toOptional(messages.value(4));
-        f.createdAt = toDate(messages.value(5));
-        auto* message = new ChatMessage(f, meeting);
+        auto* message = new ChatMessage(ChatMessage::readFields(messages), meeting);
         message->m_state.context = this;
         message->m_state.key = messages.value(0).toLongLong();
-        message->m_meeting = meeting;
+        message->m_parent = meeting;
         meeting->m_chatMessages.append(message);
     }
     messages.finish();
@@ -257,41 +217,27 @@ void ModelContext::commitWhenQuiet()
         save();
 }
 
-void ModelContext::markDirty(QObject* record)
+void ModelContext::markDirty(Record* record)
 {
     // Also for a record that is already dirty: a failed commit leaves it so, and the next
     // change must still bring a commit.
     scheduleCommit();
     // New records are written whole by the next save; only stored ones need an update.
-    const RecordState* state = nullptr;
-    if (auto* meeting = qobject_cast<Meeting*>(record))
-        state = &meeting->m_state;
-    else if (auto* segment = qobject_cast<TranscriptSegment*>(record))
-        state = &segment->m_state;
-    else if (auto* message = qobject_cast<ChatMessage*>(record))
-        state = &message->m_state;
-    else if (auto* folder = qobject_cast<Folder*>(record))
-        state = &folder->m_state;
-    if (!state || !state->isStored() || m_dirtySet.contains(record))
+    if (!record->m_state.isStored() || m_dirtySet.contains(record))
         return;
     m_dirtySet.insert(record);
     m_dirty.append(record);
 }
 
-void ModelContext::recordInsert(QObject* record)
+// The segments and chat messages a meeting in this context takes on.
+void ModelContext::recordInsert(Record* record)
 {
-    if (auto* segment = qobject_cast<TranscriptSegment*>(record)) {
-        segment->m_state = RecordState { this, 0, false };
-    } else if (auto* message = qobject_cast<ChatMessage*>(record)) {
-        message->m_state = RecordState { this, 0, false };
-    } else {
-        return;
-    }
+    record->m_state = RecordState { this, 0, false };
     m_inserted.append(record);
     scheduleCommit();
 }
 
-bool ModelContext::revive(QObject* record)
+bool ModelContext::revive(Record* record)
 {
     const auto it = std::find_if(
         m_removed.begin(), m_removed.end(), [record](const Removal& removal) { return removal.record == record; });
@@ -318,8 +264,8 @@ void ModelContext::insert(Meeting* meeting)
         recordInsert(segment);
     for (ChatMessage* message : std::as_const(meeting->m_chatMessages))
         recordInsert(message);
-    if (meeting->m_folder && !meeting->m_folder->m_state.context)
-        insert(meeting->m_folder);
+    if (meeting->m_parent && !meeting->m_parent->m_state.context)
+        insert(meeting->m_parent);
     scheduleCommit();
     emit meetingInserted(meeting);
 }
@@ -340,7 +286,7 @@ void ModelContext::insert(Folder* folder)
 
 // A stored record stays until the save deletes its row (or a rollback brings it back); one
 // that was never saved goes at once.
-template <typename Record> void ModelContext::retire(Record* record, QObject* owner, qsizetype index)
+void ModelContext::retire(Record* record, QObject* owner, qsizetype index)
 {
     if (record->m_state.isStored()) {
         record->m_state.removed = true;
@@ -350,7 +296,7 @@ template <typename Record> void ModelContext::retire(Record* record, QObject* ow
     }
     m_inserted.removeOne(record);
     record->m_state.context = nullptr;
-    record->deleteLater();
+    record->object()->deleteLater();
 }
 
 void ModelContext::dropUnsavedChildren(Meeting* meeting)
@@ -379,10 +325,10 @@ void ModelContext::remove(Meeting* meeting)
     const QUuid id = meeting->id();
     const qsizetype index = m_meetings.indexOf(meeting);
     m_meetings.removeAt(index);
-    Folder* folder = meeting->m_folder;
+    Folder* folder = meeting->m_parent;
     if (folder) {
         folder->m_meetings.removeOne(meeting);
-        meeting->m_folder = nullptr;
+        meeting->m_parent = nullptr;
         emit folder->meetingsChanged();
     }
     dropUnsavedChildren(meeting);
@@ -410,7 +356,7 @@ void ModelContext::remove(TranscriptSegment* segment)
 {
     if (!segment || segment->m_state.context != this || segment->m_state.removed)
         return;
-    Meeting* meeting = segment->m_meeting;
+    Meeting* meeting = segment->m_parent;
     const qsizetype index = meeting ? meeting->m_segments.indexOf(segment) : 0;
     if (meeting)
         meeting->detachSegment(segment);
@@ -421,7 +367,7 @@ void ModelContext::remove(ChatMessage* message)
 {
     if (!message || message->m_state.context != this || message->m_state.removed)
         return;
-    Meeting* meeting = message->m_meeting;
+    Meeting* meeting = message->m_parent;
     const qsizetype index = meeting ? meeting->m_chatMessages.indexOf(message) : 0;
     if (meeting)
         meeting->detachChatMessage(message);

@@ -13,6 +13,7 @@
 class ChatMessage;
 class Folder;
 class Meeting;
+class Record;
 class Scheduler;
 class StoreDatabase;
 class TranscriptSegment;
@@ -119,34 +120,31 @@ signals:
 
 private:
     friend class Meeting;
-    friend class TranscriptSegment;
-    friend class ChatMessage;
-    friend class Folder;
+    template <typename, typename, typename> friend class StoredRecord;
 
     explicit ModelContext(std::unique_ptr<StoreDatabase> database);
 
     // A stored record taken out since the last save, with where it was, for rollback().
     struct Removal
     {
-        QObject* record = nullptr;
+        Record* record = nullptr;
         QObject* owner = nullptr; // the meeting of a segment or message, the folder of a meeting
         qsizetype index = 0;
     };
 
     bool load(QString* error);
     void loadChildren(Meeting* meeting);
-    void markDirty(QObject* record);
+    void markDirty(Record* record);
     void scheduleCommit();
     void commitWhenQuiet();
-    void recordInsert(QObject* record);
+    void recordInsert(Record* record);
     void dropUnsavedChildren(Meeting* meeting);
-    template <typename Record> void retire(Record* record, QObject* owner, qsizetype index);
-    bool revive(QObject* record);
-    bool writeChanges(QHash<QObject*, qint64>& newKeys, QString* error);
+    void retire(Record* record, QObject* owner, qsizetype index);
+    bool revive(Record* record);
+    bool writeChanges(QHash<Record*, qint64>& newKeys, QString* error);
     bool recordMeetingDeletion(const QUuid& id, QString* error);
     void restoreRemoval(const Removal& removal);
-    void restoreSavedValues(QObject* record);
-    void discardInsert(QObject* record);
+    void discardInsert(Record* record);
 
     std::unique_ptr<StoreDatabase> m_database;
     QSet<QUuid> m_pendingArchiveRemovals;
@@ -155,9 +153,9 @@ private:
     QList<Folder*> m_folders;
 
     // Pending work since the last save, in the order it happened.
-    QList<QObject*> m_inserted;
-    QList<QObject*> m_dirty;
-    QSet<QObject*> m_dirtySet;
+    QList<Record*> m_inserted;
+    QList<Record*> m_dirty;
+    QSet<Record*> m_dirtySet;
     QList<Removal> m_removed;
 
     Scheduler* m_commitScheduler = nullptr;

@@ -1,18 +1,15 @@
 #pragma once
 
-// How the store's records become rows and back: the column lists in the order the statements
-// bind and read them, the statements, and the conversions of each field. Shared by the context's
-// reading and its saving.
-#include "storage/ChatMessage.h"
-#include "storage/Folder.h"
-#include "storage/Meeting.h"
+// How the store's fields become row values and back, and the statements built from a table's
+// columns. Shared by the context's reading and saving and by each kind of record's layout.
 #include "storage/StoreDatabase.h"
-#include "storage/TranscriptSegment.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QUuid>
 #include <optional>
 
@@ -24,23 +21,29 @@ inline const QString kMeetingColumns
                      R"("calendarEventId", "attendeeNames", "organizer", "calendarName", "scheduledStart", )"
                      R"("scheduledEnd", "source", "titleIsUserEdited", "autoStartEnabled", "autoStartFired", )"
                      R"("linkBannerDismissed", "folder")");
-inline const QString kSegmentColumns = QStringLiteral(R"("id", "text", "speakerRaw", "timestamp", "isFinal", "meeting")");
+inline const QString kSegmentColumns
+    = QStringLiteral(R"("id", "text", "speakerRaw", "timestamp", "isFinal", "meeting")");
 inline const QString kFolderColumns = QStringLiteral(R"("id", "name", "icon", "detail", "createdAt")");
 inline const QString kChatColumns = QStringLiteral(R"("id", "roleRaw", "text", "modelId", "createdAt", "meeting")");
 
-inline QString insertSql(const QString& table, const QString& columns)
+inline QString quoted(const QString& name)
 {
-    const qsizetype count = columns.count(QLatin1Char(',')) + 1;
-    QStringList marks;
-    for (qsizetype i = 0; i < count; ++i)
-        marks.append(QStringLiteral("?"));
-    return QStringLiteral(R"(INSERT INTO "%1" (%2) VALUES (%3))").arg(table, columns, marks.join(QLatin1String(", ")));
+    return QLatin1Char('"') + name + QLatin1Char('"');
 }
 
-inline QString updateSql(const QString& table, const QString& columns)
+inline QString insertSql(const QString& table, const QStringList& columns)
+{
+    QStringList marks;
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        marks.append(QStringLiteral("?"));
+    return QStringLiteral(R"(INSERT INTO "%1" (%2) VALUES (%3))")
+        .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+}
+
+inline QString updateSql(const QString& table, const QStringList& columns)
 {
     QStringList assignments;
-    for (const QString& column : columns.split(QLatin1String(", ")))
+    for (const QString& column : columns)
         assignments.append(column + QLatin1String(" = ?"));
     return QStringLiteral(R"(UPDATE "%1" SET %2 WHERE "rowKey" = ?)").arg(table, assignments.join(QLatin1String(", ")));
 }
@@ -48,6 +51,11 @@ inline QString updateSql(const QString& table, const QString& columns)
 inline QString deleteSql(const QString& table)
 {
     return QStringLiteral(R"(DELETE FROM "%1" WHERE "rowKey" = ?)").arg(table);
+}
+
+inline QString selectSql(const QString& table, const QStringList& columns)
+{
+    return QStringLiteral(R"(SELECT "rowKey", %2 FROM "%1")").arg(table, columns.join(QLatin1String(", ")));
 }
 
 inline QVariant nullOf(QMetaType::Type type)
@@ -134,31 +142,73 @@ inline bool execute(QSqlQuery& query, QString* error)
     return false;
 }
 
-inline QVariantList meetingValues(const Meeting::Fields& f, qint64 folderKey)
-{
-    return { fromUuid(f.id), fromText(f.title), fromOptional(f.summary), fromText(f.userNotes), fromDate(f.date),
-        f.duration, f.isRecording, fromOptional(f.calendarEventId), fromStringList(f.attendeeNames),
-        fromOptional(f.organizer), fromOptional(f.calendarName), fromOptionalDate(f.scheduledStart),
-        fromOptionalDate(f.scheduledEnd), fromText(f.source), f.titleIsUserEdited, f.autoStartEnabled, f.autoStartFired,
-        f.linkBannerDismissed, fromKey(folderKey) };
-}
-
 inline const QString kMeetingsDeletedFlag = QStringLiteral("meetingsDeleted");
 
-inline QVariantList segmentValues(const TranscriptSegment::Fields& f, qint64 meetingKey)
+// One overload per field type, for the columns of each kind of record.
+inline QVariant toRow(const QUuid& value)
 {
-    return { fromUuid(f.id), fromText(f.text), fromText(f.speakerRaw), f.timestamp, f.isFinal, fromKey(meetingKey) };
+    return fromUuid(value);
+}
+inline QVariant toRow(const QString& value)
+{
+    return fromText(value);
+}
+inline QVariant toRow(const std::optional<QString>& value)
+{
+    return fromOptional(value);
+}
+inline QVariant toRow(const QDateTime& value)
+{
+    return fromDate(value);
+}
+inline QVariant toRow(const std::optional<QDateTime>& value)
+{
+    return fromOptionalDate(value);
+}
+inline QVariant toRow(const QStringList& value)
+{
+    return fromStringList(value);
+}
+inline QVariant toRow(double value)
+{
+    return value;
+}
+inline QVariant toRow(bool value)
+{
+    return value;
 }
 
-inline QVariantList folderValues(const Folder::Fields& f)
+inline void fromRow(const QVariant& value, QUuid& field)
 {
-    return { fromUuid(f.id), fromText(f.name), fromText(f.icon), fromText(f.detail), fromDate(f.createdAt) };
+    field = toUuid(value);
 }
-
-inline QVariantList chatValues(const ChatMessage::Fields& f, qint64 meetingKey)
+inline void fromRow(const QVariant& value, QString& field)
 {
-    return { fromUuid(f.id), fromText(f.roleRaw), fromText(f.text), fromOptional(f.modelId), fromDate(f.createdAt),
-        fromKey(meetingKey) };
+    field = value.toString();
+}
+inline void fromRow(const QVariant& value, std::optional<QString>& field)
+{
+    field = toOptional(value);
+}
+inline void fromRow(const QVariant& value, QDateTime& field)
+{
+    field = toDate(value);
+}
+inline void fromRow(const QVariant& value, std::optional<QDateTime>& field)
+{
+    field = toOptionalDate(value);
+}
+inline void fromRow(const QVariant& value, QStringList& field)
+{
+    field = toStringList(value);
+}
+inline void fromRow(const QVariant& value, double& field)
+{
+    field = value.toDouble();
+}
+inline void fromRow(const QVariant& value, bool& field)
+{
+    field = value.toBool();
 }
 
 } // namespace StoreRows

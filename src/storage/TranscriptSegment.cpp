@@ -1,46 +1,52 @@
 #include "storage/TranscriptSegment.h"
 
 #include "storage/Meeting.h"
-#include "storage/ModelContext.h"
+#include "storage/StoredRecordImpl.h"
+
+template class StoredRecord<TranscriptSegment, TranscriptSegmentFields, Meeting>;
+
+const TranscriptSegment::Layout& TranscriptSegment::layout()
+{
+    static const Layout layout { QStringLiteral("TranscriptSegment"), 2, QStringLiteral("meeting"),
+        {
+            recordColumn<&Fields::id>("id", &TranscriptSegment::idChanged),
+            recordColumn<&Fields::text>("text", &TranscriptSegment::textChanged),
+            recordColumn<&Fields::speakerRaw>("speakerRaw", &TranscriptSegment::speakerRawChanged),
+            recordColumn<&Fields::timestamp>("timestamp", &TranscriptSegment::timestampChanged),
+            recordColumn<&Fields::isFinal>("isFinal", &TranscriptSegment::isFinalChanged),
+        } };
+    return layout;
+}
 
 TranscriptSegment::TranscriptSegment(const QString& text, const Speaker& speaker, double timestamp, QObject* parent)
     : QObject(parent)
-{
-    m_fields.id = QUuid::createUuid();
-    m_fields.text = text;
-    m_fields.speakerRaw = speaker.rawValue();
-    m_fields.timestamp = timestamp;
-}
+    , StoredRecord({ QUuid::createUuid(), text, speaker.rawValue(), timestamp })
+{ }
 
 TranscriptSegment::TranscriptSegment(const Fields& fields, QObject* parent)
     : QObject(parent)
-    , m_fields(fields)
+    , StoredRecord(fields)
 { }
 
 TranscriptSegment::~TranscriptSegment()
 {
-    if (m_meeting)
-        m_meeting->detachSegment(this);
+    if (m_parent)
+        m_parent->detachSegment(this);
 }
 
-template <typename T> bool TranscriptSegment::assign(T& field, const T& value)
+void TranscriptSegment::fieldChanged(void (TranscriptSegment::*changed)())
 {
-    if (field == value)
-        return false;
-    willChange();
-    field = value;
-    return true;
+    // The meeting's transcript is its segments' texts; the rest of a segment is not part of it.
+    if (changed == &TranscriptSegment::textChanged && m_parent)
+        m_parent->notifyTranscriptChanged();
 }
 
-void TranscriptSegment::willChange()
+void TranscriptSegment::restoreParent(Meeting* meeting)
 {
-    if (!m_state.context || m_state.removed)
-        return;
-    if (m_state.isStored() && !m_savedFields) {
-        m_savedFields = m_fields;
-        m_savedMeeting = QPointer<Meeting>(m_meeting);
-    }
-    m_state.context->markDirty(this);
+    if (m_parent)
+        m_parent->detachSegment(this);
+    if (meeting)
+        meeting->attachSegment(this, meeting->m_segments.size());
 }
 
 Speaker TranscriptSegment::speaker() const
@@ -50,23 +56,17 @@ Speaker TranscriptSegment::speaker() const
 
 void TranscriptSegment::setId(const QUuid& id)
 {
-    if (assign(m_fields.id, id))
-        emit idChanged();
+    write(&Fields::id, id, &TranscriptSegment::idChanged);
 }
 
 void TranscriptSegment::setText(const QString& text)
 {
-    if (assign(m_fields.text, text)) {
-        emit textChanged();
-        if (m_meeting)
-            m_meeting->notifyTranscriptChanged();
-    }
+    write(&Fields::text, text, &TranscriptSegment::textChanged);
 }
 
 void TranscriptSegment::setSpeakerRaw(const QString& speakerRaw)
 {
-    if (assign(m_fields.speakerRaw, speakerRaw))
-        emit speakerRawChanged();
+    write(&Fields::speakerRaw, speakerRaw, &TranscriptSegment::speakerRawChanged);
 }
 
 void TranscriptSegment::setSpeaker(const Speaker& speaker)
@@ -76,30 +76,10 @@ void TranscriptSegment::setSpeaker(const Speaker& speaker)
 
 void TranscriptSegment::setTimestamp(double seconds)
 {
-    if (assign(m_fields.timestamp, seconds))
-        emit timestampChanged();
+    write(&Fields::timestamp, seconds, &TranscriptSegment::timestampChanged);
 }
 
 void TranscriptSegment::setIsFinal(bool isFinal)
 {
-    if (assign(m_fields.isFinal, isFinal))
-        emit isFinalChanged();
-}
-
-void TranscriptSegment::applyFields(const Fields& fields)
-{
-    const Fields old = std::exchange(m_fields, fields);
-    if (old.id != fields.id)
-        emit idChanged();
-    if (old.text != fields.text) {
-        emit textChanged();
-        if (m_meeting)
-            m_meeting->notifyTranscriptChanged();
-    }
-    if (old.speakerRaw != fields.speakerRaw)
-        emit speakerRawChanged();
-    if (old.timestamp != fields.timestamp)
-        emit timestampChanged();
-    if (old.isFinal != fields.isFinal)
-        emit isFinalChanged();
+    write(&Fields::isFinal, isFinal, &TranscriptSegment::isFinalChanged);
 }

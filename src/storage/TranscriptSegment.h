@@ -1,7 +1,7 @@
 #pragma once
 
-#include "storage/RecordState.h"
 #include "storage/Speaker.h"
+#include "storage/StoredRecord.h"
 
 #include <QObject>
 #include <QPointer>
@@ -10,25 +10,25 @@
 
 class Meeting;
 
+struct TranscriptSegmentFields
+{
+    QUuid id;
+    QString text;
+    QString speakerRaw = QStringLiteral("Me");
+    double timestamp = 0;
+    bool isFinal = false;
+
+    bool operator==(const TranscriptSegmentFields&) const = default;
+};
+
 // One transcribed turn of a meeting: its text, who spoke and when (seconds from the start of
 // the recording). Used on the main thread only.
-class TranscriptSegment final : public QObject
+class TranscriptSegment final : public QObject, public StoredRecord<TranscriptSegment, TranscriptSegmentFields, Meeting>
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TranscriptSegment)
 
 public:
-    struct Fields
-    {
-        QUuid id;
-        QString text;
-        QString speakerRaw = QStringLiteral("Me");
-        double timestamp = 0;
-        bool isFinal = false;
-
-        bool operator==(const Fields&) const = default;
-    };
-
     TranscriptSegment(const QString& text, const Speaker& speaker, double timestamp, QObject* parent = nullptr);
     ~TranscriptSegment() override;
 
@@ -37,7 +37,7 @@ public:
     QString speakerRaw() const { return m_fields.speakerRaw; }
     double timestamp() const { return m_fields.timestamp; }
     bool isFinal() const { return m_fields.isFinal; }
-    Meeting* meeting() const { return m_meeting; }
+    Meeting* meeting() const { return m_parent; }
     // The speaker as every reader sees it: me when the raw value gives none.
     Speaker speaker() const;
 
@@ -47,8 +47,6 @@ public:
     void setSpeaker(const Speaker& speaker);
     void setTimestamp(double seconds);
     void setIsFinal(bool isFinal);
-
-    const Fields& fields() const { return m_fields; }
 
 signals:
     void idChanged();
@@ -61,18 +59,13 @@ signals:
 private:
     friend class ModelContext;
     friend class Meeting;
+    friend StoredRecord;
 
     TranscriptSegment(const Fields& fields, QObject* parent);
 
-    template <typename T> bool assign(T& field, const T& value);
-    void willChange();
-    void applyFields(const Fields& fields);
-
-    Fields m_fields;
-    Meeting* m_meeting = nullptr;
-
-    RecordState m_state;
-    std::optional<Fields> m_savedFields;
-    // The meeting it belonged to when last saved, kept while it is moved without saving.
-    std::optional<QPointer<Meeting>> m_savedMeeting;
+    static const Layout& layout();
+    void fieldChanged(void (TranscriptSegment::*changed)());
+    void restoreParent(Meeting* meeting);
 };
+
+extern template class StoredRecord<TranscriptSegment, TranscriptSegmentFields, Meeting>;

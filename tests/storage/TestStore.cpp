@@ -15,12 +15,15 @@
 
 #include <QAbstractItemModelTester>
 #include <QFile>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -92,6 +95,19 @@ bool execOn(const QString& path, const QStringList& statements)
     return ok;
 }
 
+// A spy on each change signal of a record, by name.
+std::map<QByteArray, std::unique_ptr<QSignalSpy>> spyOnChanges(const QObject* record)
+{
+    std::map<QByteArray, std::unique_ptr<QSignalSpy>> spies;
+    const QMetaObject* meta = record->metaObject();
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i) {
+        const QMetaMethod method = meta->method(i);
+        if (method.methodType() == QMetaMethod::Signal && method.name().endsWith("Changed"))
+            spies.emplace(method.name(), std::make_unique<QSignalSpy>(record, method));
+    }
+    return spies;
+}
+
 } // namespace
 
 class TestStore final : public QObject
@@ -110,6 +126,7 @@ private slots:
     void editedSavedChildrenSurviveReopen_data();
     void editedSavedChildrenSurviveReopen();
     void rollbackRestoresSavedState();
+    void rollbackNotifiesEveryChangedField();
     void deletingMeetingCascades();
     void foldersFileAndUnfileMeetings();
     void sharedObjectPerRow();
@@ -371,6 +388,81 @@ void TestStore::rollbackRestoresSavedState()
     QCOMPARE(reopened.meetingById(id)->title(), QStringLiteral("before"));
     QCOMPARE(reopened.meetingById(id)->formattedTranscript(), QStringLiteral("Speaker A: one\nSpeaker B: two"));
     QCOMPARE(reopened.meetingById(id)->folder(), reopened.fetchFolders().value(0));
+}
+
+void TestStore::rollbackNotifiesEveryChangedField()
+{
+    // A field put back without its signal leaves every view showing the unsaved value.
+    TempStore store;
+    auto* folder = new Folder(QStringLiteral("Clients"), QStringLiteral("folder"), QStringLiteral("d"));
+    store->insert(folder);
+    auto* meeting = new Meeting(QStringLiteral("before"), kMonday);
+    meeting->setFolder(folder);
+    auto* segment = new TranscriptSegment(QStringLiteral("one"), Speaker::me(), 1);
+    auto* message = new ChatMessage(ChatRole::User, QStringLiteral("q"), std::nullopt);
+    meeting->appendSegment(segment);
+    meeting->appendChatMessage(message);
+    store->insert(meeting);
+    QVERIFY(store->save());
+    const StoredMeeting saved = storedMeeting(*meeting);
+
+    folder->setId(QUuid::createUuid());
+    folder->setName(QStringLiteral("x"));
+    folder->setIcon(QStringLiteral("star"));
+    folder->setDetail(QStringLiteral("x"));
+    folder->setCreatedAt(at(2));
+    meeting->setId(QUuid::createUuid());
+    meeting->setTitle(QStringLiteral("after"));
+    meeting->setSummary(QStringLiteral("x"));
+    meeting->setUserNotes(QStringLiteral("x"));
+    meeting->setDate(at(3));
+    meeting->setDuration(9);
+    meeting->setIsRecording(true);
+    meeting->setCalendarEventId(QStringLiteral("x"));
+    meeting->setAttendeeNames({ QStringLiteral("x") });
+    meeting->setOrganizer(QStringLiteral("x"));
+    meeting->setCalendarName(QStringLiteral("x"));
+    meeting->setScheduledStart(at(4));
+    meeting->setScheduledEnd(at(5));
+    meeting->setSource(QStringLiteral("calendar"));
+    meeting->setTitleIsUserEdited(true);
+    meeting->setAutoStartEnabled(true);
+    meeting->setAutoStartFired(true);
+    meeting->setLinkBannerDismissed(true);
+    segment->setId(QUuid::createUuid());
+    segment->setText(QStringLiteral("changed"));
+    segment->setSpeakerRaw(QStringLiteral("Them"));
+    segment->setTimestamp(7);
+    segment->setIsFinal(true);
+    message->setId(QUuid::createUuid());
+    message->setRole(ChatRole::Assistant);
+    message->setText(QStringLiteral("x"));
+    message->setModelId(QStringLiteral("x"));
+    message->setCreatedAt(at(6));
+
+    // Links between records did not change, so their signals must stay quiet.
+    const QSet<QByteArray> links { "folderChanged", "meetingChanged", "meetingsChanged", "segmentsChanged",
+        "chatMessagesChanged" };
+    const QList<QObject*> records { folder, meeting, segment, message };
+    std::vector<std::map<QByteArray, std::unique_ptr<QSignalSpy>>> spies;
+    for (QObject* record : records)
+        spies.push_back(spyOnChanges(record));
+    QSignalSpy transcriptSpy(&store.context(), &ModelContext::transcriptChanged);
+    store->rollback();
+
+    QVERIFY(storedMeeting(*meeting) == saved);
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        QVERIFY(spies[i].size() >= 5);
+        for (const auto& [name, spy] : spies[i]) {
+            const int expected = links.contains(name) ? 0 : 1;
+            QVERIFY2(spy->count() == expected,
+                qPrintable(QStringLiteral("%1::%2 emitted %3 times")
+                               .arg(QLatin1String(records[i]->metaObject()->className()), QLatin1String(name))
+                               .arg(spy->count())));
+        }
+    }
+    QCOMPARE(transcriptSpy.count(), 1);
+    QVERIFY(!store->hasChanges());
 }
 
 void TestStore::deletingMeetingCascades()
