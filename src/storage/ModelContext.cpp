@@ -67,9 +67,7 @@ bool ModelContext::load(QString* error)
         if (!execute(query, error))
             return false;
         while (query.next()) {
-            auto* folder = new Folder(Folder::readFields(query), this);
-            folder->m_state.context = this;
-            folder->m_state.key = query.value(0).toLongLong();
+            Folder* folder = Folder::fromRow(query, this, this);
             foldersByKey.insert(folder->m_state.key, folder);
             m_folders.append(folder);
         }
@@ -81,9 +79,7 @@ bool ModelContext::load(QString* error)
     if (!execute(query, error))
         return false;
     while (query.next()) {
-        auto* meeting = new Meeting(Meeting::readFields(query), this);
-        meeting->m_state.context = this;
-        meeting->m_state.key = query.value(0).toLongLong();
+        Meeting* meeting = Meeting::fromRow(query, this, this);
         if (Folder* folder = foldersByKey.value(query.value(meetings.parentKeyIndex).toLongLong())) {
             meeting->m_parent = folder;
             folder->m_meetings.append(meeting);
@@ -155,9 +151,7 @@ void ModelContext::loadChildren(Meeting* meeting)
     if (!execute(segments, &error))
         Log::line("[Quillet] Store read failed for %@: %@", meeting->id(), error);
     while (segments.next()) {
-        auto* segment = new TranscriptSegment(TranscriptSegment::readFields(segments), meeting);
-        segment->m_state.context = this;
-        segment->m_state.key = segments.value(0).toLongLong();
+        TranscriptSegment* segment = TranscriptSegment::fromRow(segments, this, meeting);
         segment->m_parent = meeting;
         meeting->m_segments.append(segment);
     }
@@ -168,9 +162,7 @@ void ModelContext::loadChildren(Meeting* meeting)
     if (!execute(messages, &error))
         Log::line("[Quillet] Store read failed for %@: %@", meeting->id(), error);
     while (messages.next()) {
-        auto* message = new ChatMessage(ChatMessage::readFields(messages), meeting);
-        message->m_state.context = this;
-        message->m_state.key = messages.value(0).toLongLong();
+        ChatMessage* message = ChatMessage::fromRow(messages, this, meeting);
         message->m_parent = meeting;
         meeting->m_chatMessages.append(message);
     }

@@ -67,8 +67,8 @@ private:
     friend class ModelContext;
 
     static const RecordTable& recordTable();
-    // The fields of a row selected by recordTable().selectSql.
-    static Fields readFields(const QSqlQuery& row);
+    // The record of a row selected by recordTable().selectSql, as stored in the context.
+    static Derived* fromRow(const QSqlQuery& row, ModelContext* context, QObject* owner);
 
     Derived* derived() { return static_cast<Derived*>(this); }
     const Derived* derived() const { return static_cast<const Derived*>(this); }

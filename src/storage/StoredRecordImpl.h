@@ -79,13 +79,15 @@ const RecordTable& StoredRecord<Derived, Fields, Parent>::recordTable()
 }
 
 template <typename Derived, typename Fields, typename Parent>
-Fields StoredRecord<Derived, Fields, Parent>::readFields(const QSqlQuery& row)
+Derived* StoredRecord<Derived, Fields, Parent>::fromRow(const QSqlQuery& row, ModelContext* context, QObject* owner)
 {
     Fields fields;
     int index = 1;
     for (const auto& column : Derived::layout().columns)
         column.fromRow(fields, row.value(index++));
-    return fields;
+    auto* record = new Derived(fields, owner);
+    record->m_state = RecordState { context, row.value(0).toLongLong(), false };
+    return record;
 }
 
 template <typename Derived, typename Fields, typename Parent> QObject* StoredRecord<Derived, Fields, Parent>::object()

@@ -57,7 +57,6 @@ signals:
     void meetingChanged();
 
 private:
-    friend class ModelContext;
     friend class Meeting;
     friend StoredRecord;
 
