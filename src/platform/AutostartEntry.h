@@ -13,7 +13,7 @@ QString defaultPath();
 // Why the entry could not be written or removed: the path and the file system's words.
 struct Error
 {
-    QString description;
+    QString message;
 };
 
 // Writes the entry starting execPath.

@@ -18,7 +18,7 @@ void set(bool enabled, const QString& entryPath, const QString& execPath)
         done = AutostartEntry::uninstall(path);
     }
     if (!done.ok()) {
-        Log::line("[Quillet] Launch at login error: %@", done.error().description);
+        Log::line("[Quillet] Launch at login error: %@", done.error().message);
         return;
     }
     Log::line(enabled ? "[Quillet] Launch at login enabled" : "[Quillet] Launch at login disabled");
