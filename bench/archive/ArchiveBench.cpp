@@ -77,12 +77,12 @@ int main(int argc, char* argv[])
     std::printf("index of %lld entries: load %.1f ms, save %.1f ms\n", static_cast<long long>(index.size()), loadMs,
         seconds(timer) * 1000);
 
-    QString error;
-    auto context = QuilletStore::open(home.filePath(QStringLiteral("bench.store")), &error);
-    if (!context) {
-        std::fprintf(stderr, "store: %s\n", qPrintable(error));
+    auto opened = QuilletStore::open(home.filePath(QStringLiteral("bench.store")));
+    if (!opened.ok()) {
+        std::fprintf(stderr, "store: %s\n", qPrintable(opened.error().message));
         return 1;
     }
+    const std::unique_ptr<ModelContext> context = std::move(opened).value();
     timer.restart();
     MeetingImporter::runIfNeeded(*context);
     const double importSeconds = seconds(timer);

@@ -228,12 +228,12 @@ struct OfflineAccount
 
 int sidebarFigures(const QString& path, const FilledLibrary& library)
 {
-    QString error;
-    auto store = ModelContext::open(path, &error);
-    if (!store) {
-        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(error));
+    auto opened = ModelContext::open(path);
+    if (!opened.ok()) {
+        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(opened.error().message));
         return 1;
     }
+    const std::unique_ptr<ModelContext> store = std::move(opened).value();
 
     // --- Building the search copy, while the main thread goes on ----------------------
     const double residentBefore = residentMb();
@@ -416,11 +416,10 @@ int main(int argc, char* argv[])
     QTemporaryDir dir;
     const QString path = parser.isSet(QStringLiteral("file")) ? parser.value(QStringLiteral("file"))
                                                               : dir.filePath(QStringLiteral("Quillet.store"));
-    QString error;
     {
-        auto created = ModelContext::open(path, &error);
-        if (!created) {
-            std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(error));
+        const auto created = ModelContext::open(path);
+        if (!created.ok()) {
+            std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(created.error().message));
             return 1;
         }
     }
@@ -434,11 +433,12 @@ int main(int argc, char* argv[])
         library.meetings, library.segments, double(library.textBytes) / 1e6, qlonglong(library.markers.size()),
         double(QFileInfo(path).size()) / 1e6, double(fillTimer.elapsed()) / 1000);
 
-    auto store = ModelContext::open(path, &error);
-    if (!store) {
-        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(error));
+    auto opened = ModelContext::open(path);
+    if (!opened.ok()) {
+        std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(opened.error().message));
         return 1;
     }
+    const std::unique_ptr<ModelContext> store = std::move(opened).value();
     const QList<Meeting*> meetings = store->fetchMeetings();
     const QDateTime now = QDateTime::currentDateTimeUtc();
 

@@ -105,11 +105,10 @@ int main(int argc, char* argv[])
     QTemporaryDir dir;
     const QString path = parser.isSet(QStringLiteral("file")) ? parser.value(QStringLiteral("file"))
                                                               : dir.filePath(QStringLiteral("Quillet.store"));
-    QString error;
     {
-        auto context = ModelContext::open(path, &error);
-        if (!context) {
-            std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(error));
+        const auto created = ModelContext::open(path);
+        if (!created.ok()) {
+            std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(created.error().message));
             return 1;
         }
     }
@@ -125,10 +124,15 @@ int main(int argc, char* argv[])
     for (int run = 0; run < 7; ++run) {
         QElapsedTimer timer;
         timer.start();
-        auto context = ModelContext::open(path, &error);
+        auto opened = ModelContext::open(path);
+        if (!opened.ok()) {
+            std::fprintf(stderr, "open failed: %s\n", qPrintable(opened.error().message));
+            return 1;
+        }
+        const std::unique_ptr<ModelContext> context = std::move(opened).value();
         MeetingListModel list(*context);
-        if (!context || list.rowCount() != meetings) {
-            std::fprintf(stderr, "open failed: %s\n", qPrintable(error));
+        if (list.rowCount() != meetings) {
+            std::fprintf(stderr, "open failed: %d meetings listed\n", list.rowCount());
             return 1;
         }
         openSamples.append(msSince(timer));
@@ -137,7 +141,12 @@ int main(int argc, char* argv[])
     std::printf("open + meeting list ready:     median %7.2f ms  p95 %7.2f ms  min %7.2f ms  (target < 150 ms)\n",
         open.median, open.p95, open.min);
 
-    auto context = ModelContext::open(path, &error);
+    auto opened = ModelContext::open(path);
+    if (!opened.ok()) {
+        std::fprintf(stderr, "open failed: %s\n", qPrintable(opened.error().message));
+        return 1;
+    }
+    const std::unique_ptr<ModelContext> context = std::move(opened).value();
     MeetingListModel list(*context);
 
     // One meeting's transcript, read from the file on first access.
@@ -159,6 +168,7 @@ int main(int argc, char* argv[])
     Meeting* recording = list.meetingAt(0);
     recording->segments();
     QList<double> saveSamples;
+    QString error;
     for (int i = 0; i < 500; ++i) {
         QElapsedTimer timer;
         timer.start();

@@ -143,12 +143,12 @@ struct AppServices::Services
     AppNotices m_notices;
 };
 
-std::unique_ptr<AppServices> AppServices::open(const Config& config, QString* error)
+Result<std::unique_ptr<AppServices>, StoreError> AppServices::open(const Config& config)
 {
-    std::unique_ptr<ModelContext> store = QuilletStore::open(config.storeFile, error);
-    if (!store)
-        return nullptr;
-    return std::unique_ptr<AppServices>(new AppServices(std::make_unique<Services>(config, std::move(store))));
+    Result<std::unique_ptr<ModelContext>, StoreError> store = QuilletStore::open(config.storeFile);
+    if (!store.ok())
+        return store.error();
+    return std::unique_ptr<AppServices>(new AppServices(std::make_unique<Services>(config, std::move(store).value())));
 }
 
 AppServices::AppServices(std::unique_ptr<Services> services)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "format/Result.h"
+#include "storage/StoreError.h"
+
 #include <QStringList>
 #include <QtGlobal>
 #include <memory>
@@ -68,9 +71,9 @@ public:
     // (app/AppConfig.h).
     using Config = AppConfig;
 
-    // Opens the store and makes every service; nothing when the store cannot be opened (the
-    // reason is in `error`: the application cannot run without its store).
-    static std::unique_ptr<AppServices> open(const Config& config, QString* error);
+    // Opens the store and makes every service; fails with the store's reason when it cannot be
+    // opened (the application cannot run without its store).
+    static Result<std::unique_ptr<AppServices>, StoreError> open(const Config& config);
     // Commits the store's pending changes, then destroys the services in the reverse order: the
     // session stops any recording, the archiver writes what it was handed, then the store closes.
     ~AppServices();

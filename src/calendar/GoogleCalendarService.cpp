@@ -343,8 +343,8 @@ void GoogleCalendarService::fetchAccount(const std::shared_ptr<Fetch>& fetch)
     }
     const ConnectedAccount& account = fetch->accounts.at(fetch->account);
     validAccessToken(account.sub, this, [this, fetch](const TokenResult& result) {
-        if (const auto* token = std::get_if<QString>(&result)) {
-            fetch->accessToken = *token;
+        if (result.ok()) {
+            fetch->accessToken = result.value();
             fetch->calendar = 0;
             fetch->calendars.clear();
             const ConnectedAccount& current = fetch->accounts.at(fetch->account);

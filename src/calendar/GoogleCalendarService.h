@@ -4,6 +4,7 @@
 #include "calendar/GoogleCalendarAPI.h"
 #include "calendar/GoogleEventSource.h"
 #include "calendar/GoogleOAuth.h"
+#include "format/Result.h"
 
 #include <QHash>
 #include <QList>
@@ -44,7 +45,7 @@ public:
     using CalendarsByAccount = QMap<QString, QList<GoogleCalendarAPI::CalendarEntry>>;
     // Why no access token could be had: no refresh token, or the refresh failed.
     using TokenError = std::variant<GoogleCalendarAPI::APIError, GoogleOAuth::Error>;
-    using TokenResult = std::variant<QString, TokenError>;
+    using TokenResult = Result<QString, TokenError>;
     using Completion = std::function<void()>;
 
     Q_PROPERTY(QList<GoogleCalendarService::ConnectedAccount> accounts READ accounts NOTIFY accountsChanged)

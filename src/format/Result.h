@@ -25,9 +25,36 @@ public:
     static Result failure(E error) { return Result(std::move(error)); }
 
     bool ok() const { return m_state.index() == 0; }
-    const T& value() const { return std::get<0>(m_state); }
+    const T& value() const& { return std::get<0>(m_state); }
+    // Takes the value out of a result that is going away, for a T that can only be moved
+    // (std::move(result).value()).
+    T value() && { return std::get<0>(std::move(m_state)); }
     const E& error() const { return std::get<1>(m_state); }
 
 private:
     std::variant<T, E> m_state;
+};
+
+// A call that only succeeds or fails.
+template <typename E> class Result<void, E>
+{
+public:
+    // As above: a result no answer was put into is a failure holding E's default.
+    Result() requires std::is_default_constructible_v<E> : m_state(std::in_place_index<1>) { }
+    Result(E error)
+        : m_state(std::in_place_index<1>, std::move(error))
+    { }
+
+    static Result success() { return Result(std::in_place_index<0>); }
+    static Result failure(E error) { return Result(std::move(error)); }
+
+    bool ok() const { return m_state.index() == 0; }
+    const E& error() const { return std::get<1>(m_state); }
+
+private:
+    explicit Result(std::in_place_index_t<0>)
+        : m_state(std::in_place_index<0>)
+    { }
+
+    std::variant<std::monostate, E> m_state;
 };

@@ -44,14 +44,11 @@ QString defaultPath()
         + AppIdentity::bundleIdentifier() + QStringLiteral(".desktop");
 }
 
-bool install(const QString& path, const QString& execPath, QString* error)
+Result<void, Error> install(const QString& path, const QString& execPath)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        if (error)
-            *error = QStringLiteral("Cannot create the folder %1").arg(folder);
-        return false;
-    }
+    if (!QDir().mkpath(folder))
+        return Error { QStringLiteral("Cannot create the folder %1").arg(folder) };
     const QByteArray content = QStringLiteral("[Desktop Entry]\n"
                                               "Type=Application\n"
                                               "Name=Quillet\n"
@@ -61,25 +58,17 @@ bool install(const QString& path, const QString& execPath, QString* error)
                                               "X-GNOME-Autostart-enabled=true\n")
                                    .arg(execValue(execPath))
                                    .toUtf8();
-    if (const auto failure = replaceFileContents(path, content)) {
-        if (error)
-            *error = *failure;
-        return false;
-    }
-    return true;
+    if (const auto failure = replaceFileContents(path, content))
+        return Error { *failure };
+    return Result<void, Error>::success();
 }
 
-bool uninstall(const QString& path, QString* error)
+Result<void, Error> uninstall(const QString& path)
 {
     QFile file(path);
-    if (!file.exists())
-        return true;
-    if (!file.remove()) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    if (file.exists() && !file.remove())
+        return Error { QStringLiteral("%1: %2").arg(path, file.errorString()) };
+    return Result<void, Error>::success();
 }
 
 bool isInstalled(const QString& path)

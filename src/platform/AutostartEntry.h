@@ -1,5 +1,7 @@
 #pragma once
 
+#include "format/Result.h"
+
 #include <QString>
 
 // The XDG autostart entry of the application: $XDG_CONFIG_HOME/autostart/<app id>.desktop
@@ -8,11 +10,17 @@ namespace AutostartEntry {
 
 QString defaultPath();
 
-// Writes the entry starting execPath. False with a description in *error on failure.
-bool install(const QString& path, const QString& execPath, QString* error);
+// Why the entry could not be written or removed: the path and the file system's words.
+struct Error
+{
+    QString message;
+};
+
+// Writes the entry starting execPath.
+Result<void, Error> install(const QString& path, const QString& execPath);
 
 // Removes the entry; an absent entry is not an error.
-bool uninstall(const QString& path, QString* error);
+Result<void, Error> uninstall(const QString& path);
 
 bool isInstalled(const QString& path);
 

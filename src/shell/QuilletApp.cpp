@@ -131,15 +131,15 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     }
     const std::optional<QUrl> launchUrl = UrlRouter::urlFromArguments(arguments, redirectSchemes);
 
-    QString error;
-    const std::unique_ptr<AppServices> services = AppServices::open(config, &error);
-    if (!services) {
+    Result<std::unique_ptr<AppServices>, StoreError> opened = AppServices::open(config);
+    if (!opened.ok()) {
         // Nothing works without the store. Started from the desktop's menu, a line on stderr
         // is never seen: say it in a window, and leave the file as it is for the user to save.
-        Log::write(QStringLiteral("Failed to open Quillet store: ") + error);
-        showStoreFailure(config.storeFile, error);
+        Log::write(QStringLiteral("Failed to open Quillet store: ") + opened.error().message);
+        showStoreFailure(config.storeFile, opened.error().message);
         return EXIT_FAILURE;
     }
+    const std::unique_ptr<AppServices> services = std::move(opened).value();
     // Listen before the slow launch work, so that a later start need not wait for it. Where
     // another program already listens (one on another store), a name of this process's own.
     QString serverName = UrlRouter::defaultServerName();

@@ -35,21 +35,15 @@ ModelContext::~ModelContext()
     m_database.reset();
 }
 
-std::unique_ptr<ModelContext> ModelContext::open(const QString& filePath, QString* error)
+Result<std::unique_ptr<ModelContext>, StoreError> ModelContext::open(const QString& filePath)
 {
+    Result<std::unique_ptr<StoreDatabase>, StoreError> database = StoreDatabase::open(filePath);
+    if (!database.ok())
+        return database.error();
+    std::unique_ptr<ModelContext> context(new ModelContext(std::move(database).value()));
     QString reason;
-    std::unique_ptr<StoreDatabase> database = StoreDatabase::open(filePath, &reason);
-    if (!database) {
-        if (error)
-            *error = reason;
-        return nullptr;
-    }
-    std::unique_ptr<ModelContext> context(new ModelContext(std::move(database)));
-    if (!context->load(&reason)) {
-        if (error)
-            *error = reason;
-        return nullptr;
-    }
+    if (!context->load(&reason))
+        return StoreError { reason };
     return context;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "format/Result.h"
+#include "storage/StoreError.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -40,8 +43,8 @@ class ModelContext final : public QObject
 
 public:
     // Opens (creating it if missing) the store file and reads meetings and folders.
-    // Returns nullptr with a description in *error when the file cannot be used.
-    static std::unique_ptr<ModelContext> open(const QString& filePath, QString* error);
+    // Fails with the store's own words when the file cannot be used.
+    static Result<std::unique_ptr<ModelContext>, StoreError> open(const QString& filePath);
     ~ModelContext() override;
 
     QString filePath() const;

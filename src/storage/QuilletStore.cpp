@@ -19,9 +19,9 @@ QString storeFilePath()
     return base + QLatin1Char('/') + containerName() + QLatin1String("/Quillet.store");
 }
 
-std::unique_ptr<ModelContext> open(const QString& filePath, QString* error)
+Result<std::unique_ptr<ModelContext>, StoreError> open(const QString& filePath)
 {
-    return ModelContext::open(filePath, error);
+    return ModelContext::open(filePath);
 }
 
 } // namespace QuilletStore

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "format/Result.h"
+#include "storage/StoreError.h"
+
 #include <QString>
 #include <memory>
 
@@ -10,8 +13,8 @@ namespace QuilletStore {
 
 QString containerName();
 QString storeFilePath();
-// Nothing (and the reason in `error`) when the file cannot be opened as a store. The
-// application opens storeFilePath() once at start-up and cannot run without it.
-std::unique_ptr<ModelContext> open(const QString& filePath, QString* error);
+// Fails with the reason when the file cannot be opened as a store. The application opens
+// storeFilePath() once at start-up and cannot run without it.
+Result<std::unique_ptr<ModelContext>, StoreError> open(const QString& filePath);
 
 } // namespace QuilletStore

@@ -19,14 +19,19 @@ QString describe(const QSqlError& error)
     return StoreDatabase::describe(error);
 }
 
-bool run(QSqlDatabase& db, const QString& sql, QString* error)
+using Done = Result<void, StoreError>;
+
+StoreError storeError(const QSqlError& error)
+{
+    return StoreError { describe(error) };
+}
+
+Done run(QSqlDatabase& db, const QString& sql)
 {
     QSqlQuery query(db);
     if (query.exec(sql))
-        return true;
-    if (error)
-        *error = describe(query.lastError());
-    return false;
+        return Done::success();
+    return storeError(query.lastError());
 }
 
 // A version 4 UUID per row, for records that were stored without an identifier.
@@ -93,7 +98,7 @@ const char* const kSchemaV1[] = {
     R"(CREATE INDEX "Meeting_folder" ON "Meeting"("folder"))",
 };
 
-using Migration = bool (*)(QSqlDatabase&, QString*);
+using Migration = Done (*)(QSqlDatabase&);
 
 // Column defaults that are expressions: a new random UUID, and the current time.
 QString withDefaults(const char* sql)
@@ -104,19 +109,21 @@ QString withDefaults(const char* sql)
 }
 
 const std::array<Migration, 2> kMigrations = {
-    [](QSqlDatabase& db, QString* error) {
+    [](QSqlDatabase& db) {
         for (const char* sql : kSchemaV1) {
-            if (!run(db, withDefaults(sql), error))
-                return false;
+            if (Done created = run(db, withDefaults(sql)); !created.ok())
+                return created;
         }
-        return true;
+        return Done::success();
     },
     // Deleted meetings whose archive file may still exist, written in the transaction that
     // deletes them; and flags of the store's history ("meetingsDeleted").
-    [](QSqlDatabase& db, QString* error) {
-        return run(db, QStringLiteral(R"(CREATE TABLE "ArchiveRemoval" ("meetingId" TEXT PRIMARY KEY NOT NULL))"),
-                   error)
-            && run(db, QStringLiteral(R"(CREATE TABLE "StoreFlag" ("name" TEXT PRIMARY KEY NOT NULL))"), error);
+    [](QSqlDatabase& db) {
+        Done created
+            = run(db, QStringLiteral(R"(CREATE TABLE "ArchiveRemoval" ("meetingId" TEXT PRIMARY KEY NOT NULL))"));
+        if (!created.ok())
+            return created;
+        return run(db, QStringLiteral(R"(CREATE TABLE "StoreFlag" ("name" TEXT PRIMARY KEY NOT NULL))"));
     },
 };
 
@@ -202,7 +209,7 @@ int StoreDatabase::schemaVersion()
     return int(kMigrations.size());
 }
 
-std::unique_ptr<StoreDatabase> StoreDatabase::open(const QString& filePath, QString* error)
+Result<std::unique_ptr<StoreDatabase>, StoreError> StoreDatabase::open(const QString& filePath)
 {
     // A folder that cannot be made shows up as a failure to open the file below.
     QDir().mkpath(QFileInfo(filePath).absolutePath());
@@ -212,72 +219,64 @@ std::unique_ptr<StoreDatabase> StoreDatabase::open(const QString& filePath, QStr
     QSqlDatabase& db = database->m_db;
     db.setDatabaseName(filePath);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-    if (!db.open()) {
-        if (error)
-            *error = describe(db.lastError());
-        return nullptr;
-    }
-    if (!database->configure(error) || !database->migrate(error) || !database->addMissingColumns(error))
-        return nullptr;
+    if (!db.open())
+        return storeError(db.lastError());
+    Done ready = database->configure();
+    if (ready.ok())
+        ready = database->migrate();
+    if (ready.ok())
+        ready = database->addMissingColumns();
+    if (!ready.ok())
+        return ready.error();
     return database;
 }
 
-bool StoreDatabase::configure(QString* error)
+Done StoreDatabase::configure()
 {
     // Read before anything is written: a file that is not a database fails here untouched.
     QSqlQuery probe(m_db);
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema")) || !probe.next()) {
-        if (error)
-            *error = describe(probe.lastError());
-        return false;
-    }
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_schema")) || !probe.next())
+        return storeError(probe.lastError());
     probe.finish();
 
     QSqlQuery journal(m_db);
-    if (!journal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !journal.next()) {
-        if (error)
-            *error = describe(journal.lastError());
-        return false;
-    }
+    if (!journal.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !journal.next())
+        return storeError(journal.lastError());
     const QString mode = journal.value(0).toString();
     journal.finish();
     if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
         Log::line("[Quillet] Store journal mode is %@ instead of WAL", mode);
 
-    return run(m_db, QStringLiteral("PRAGMA foreign_keys=ON"), error)
-        && run(m_db, QStringLiteral("PRAGMA synchronous=NORMAL"), error);
+    if (Done foreignKeys = run(m_db, QStringLiteral("PRAGMA foreign_keys=ON")); !foreignKeys.ok())
+        return foreignKeys;
+    return run(m_db, QStringLiteral("PRAGMA synchronous=NORMAL"));
 }
 
-bool StoreDatabase::migrate(QString* error)
+Done StoreDatabase::migrate()
 {
     QSqlQuery versionQuery(m_db);
-    if (!versionQuery.exec(QStringLiteral("PRAGMA user_version")) || !versionQuery.next()) {
-        if (error)
-            *error = describe(versionQuery.lastError());
-        return false;
-    }
+    if (!versionQuery.exec(QStringLiteral("PRAGMA user_version")) || !versionQuery.next())
+        return storeError(versionQuery.lastError());
     const int applied = versionQuery.value(0).toInt();
     versionQuery.finish();
 
     for (int step = applied; step < schemaVersion(); ++step) {
         StoreTransaction transaction(m_db);
-        if (!transaction.isActive()) {
-            if (error)
-                *error = describe(m_db.lastError());
-            return false;
-        }
+        if (!transaction.isActive())
+            return storeError(m_db.lastError());
+        Done stepped = kMigrations[size_t(step)](m_db);
         // PRAGMA takes no bound values; the number is ours.
-        if (!kMigrations[size_t(step)](m_db, error)
-            || !run(m_db, QStringLiteral("PRAGMA user_version=%1").arg(step + 1), error) || !transaction.commit()) {
-            if (error && error->isEmpty())
-                *error = describe(m_db.lastError());
-            return false;
-        }
+        if (stepped.ok())
+            stepped = run(m_db, QStringLiteral("PRAGMA user_version=%1").arg(step + 1));
+        if (!stepped.ok())
+            return stepped;
+        if (!transaction.commit())
+            return storeError(m_db.lastError());
     }
-    return true;
+    return Done::success();
 }
 
-bool StoreDatabase::addMissingColumns(QString* error)
+Done StoreDatabase::addMissingColumns()
 {
     QHash<QString, QStringList> existing;
     for (const char* table : { "Meeting", "TranscriptSegment", "Folder", "ChatMessage" }) {
@@ -296,29 +295,23 @@ bool StoreDatabase::addMissingColumns(QString* error)
         const QString name = QString::fromLatin1(column.name);
         if (existing.value(table).contains(name))
             continue;
-        if (!transaction.isActive()) {
-            if (error)
-                *error = describe(m_db.lastError());
-            return false;
-        }
+        if (!transaction.isActive())
+            return storeError(m_db.lastError());
         const QString definition = QString::fromLatin1(column.definition).replace(QLatin1String("%now%"), now);
         const QString alter = QStringLiteral(R"(ALTER TABLE "%1" ADD COLUMN "%2" %3)").arg(table, name, definition);
-        if (!run(m_db, alter, error))
-            return false;
-        if (name == QLatin1String("id")
-            && !run(m_db,
-                QStringLiteral(R"(UPDATE "%1" SET "id" = %2)").arg(table, QString::fromLatin1(kRandomUuidSql)), error))
-            return false;
+        if (Done altered = run(m_db, alter); !altered.ok())
+            return altered;
+        if (name == QLatin1String("id")) {
+            Done filled = run(
+                m_db, QStringLiteral(R"(UPDATE "%1" SET "id" = %2)").arg(table, QString::fromLatin1(kRandomUuidSql)));
+            if (!filled.ok())
+                return filled;
+        }
         added = true;
     }
-    if (!added)
-        return true;
-    if (!transaction.commit()) {
-        if (error)
-            *error = describe(m_db.lastError());
-        return false;
-    }
-    return true;
+    if (added && !transaction.commit())
+        return storeError(m_db.lastError());
+    return Done::success();
 }
 
 QSqlQuery& StoreDatabase::statement(const QString& sql)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "format/Result.h"
+#include "storage/StoreError.h"
+
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -16,7 +19,7 @@ class StoreDatabase final
     Q_DISABLE_COPY_MOVE(StoreDatabase)
 
 public:
-    static std::unique_ptr<StoreDatabase> open(const QString& filePath, QString* error);
+    static Result<std::unique_ptr<StoreDatabase>, StoreError> open(const QString& filePath);
     ~StoreDatabase();
 
     QString filePath() const { return m_filePath; }
@@ -46,9 +49,9 @@ public:
 private:
     StoreDatabase(const QString& filePath, const QString& connectionName);
 
-    bool configure(QString* error);
-    bool migrate(QString* error);
-    bool addMissingColumns(QString* error);
+    Result<void, StoreError> configure();
+    Result<void, StoreError> migrate();
+    Result<void, StoreError> addMissingColumns();
 
     QString m_filePath;
     QString m_connectionName;

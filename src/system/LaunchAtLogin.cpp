@@ -10,16 +10,15 @@ namespace LaunchAtLogin {
 void set(bool enabled, const QString& entryPath, const QString& execPath)
 {
     const QString path = entryPath.isEmpty() ? AutostartEntry::defaultPath() : entryPath;
-    QString error;
-    bool ok = false;
+    Result<void, AutostartEntry::Error> done;
     if (enabled) {
         const QString program = execPath.isEmpty() ? QCoreApplication::applicationFilePath() : execPath;
-        ok = AutostartEntry::install(path, program, &error);
+        done = AutostartEntry::install(path, program);
     } else {
-        ok = AutostartEntry::uninstall(path, &error);
+        done = AutostartEntry::uninstall(path);
     }
-    if (!ok) {
-        Log::line("[Quillet] Launch at login error: %@", error);
+    if (!done.ok()) {
+        Log::line("[Quillet] Launch at login error: %@", done.error().message);
         return;
     }
     Log::line(enabled ? "[Quillet] Launch at login enabled" : "[Quillet] Launch at login disabled");

@@ -39,14 +39,6 @@ Meeting* addMeeting(ModelContext& context, const MeetingSpec& spec)
     return meeting;
 }
 
-QSet<QUuid> idsOf(const QList<MeetingArchiver::Snapshot>& snapshots)
-{
-    QSet<QUuid> ids;
-    for (const auto& snapshot : snapshots)
-        ids.insert(snapshot.id);
-    return ids;
-}
-
 } // namespace
 
 class TestAppState final : public QObject

@@ -5,10 +5,9 @@
 #include "storage/TranscriptSegment.h"
 #include "support/FakeScheduler.h"
 #include "support/RecordingArchiver.h"
+#include "support/SlowIndexArchiver.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
-
-#include <QPromise>
 
 namespace {
 
@@ -22,39 +21,6 @@ Meeting* addMeeting(ModelContext& context, const QString& title, bool recording 
         meeting->appendSegment(new TranscriptSegment(QStringLiteral("Hello there."), Speaker::me(), 1.5));
     context.insert(meeting);
     return meeting;
-}
-
-// An archive whose index answers only when the test says so.
-class SlowIndexArchiver final : public MeetingArchiver
-{
-public:
-    QString archiveRoot() const override { return {}; }
-    void archive(const Snapshot&) override { }
-    void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
-    QFuture<bool> remove(const QUuid&) override { return QtFuture::makeReadyFuture(true); }
-    void prune(const QSet<QUuid>&) override { }
-    QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
-    QFuture<QSet<QUuid>> indexedIds() override
-    {
-        pending.start();
-        return pending.future();
-    }
-    void answer(const QSet<QUuid>& ids)
-    {
-        pending.addResult(ids);
-        pending.finish();
-    }
-
-    QPromise<QSet<QUuid>> pending;
-    QList<QList<Snapshot>> backfills;
-};
-
-QSet<QUuid> idsOf(const QList<MeetingArchiver::Snapshot>& snapshots)
-{
-    QSet<QUuid> ids;
-    for (const auto& snapshot : snapshots)
-        ids.insert(snapshot.id);
-    return ids;
 }
 
 } // namespace

@@ -81,11 +81,12 @@ private:
 
     std::unique_ptr<ModelContext> openStore(const QString& name = QStringLiteral("Quillet.store"))
     {
-        QString error;
-        auto context = QuilletStore::open(m_storeDir->filePath(name), &error);
-        if (!context)
-            qWarning() << "store:" << error;
-        return context;
+        auto opened = QuilletStore::open(m_storeDir->filePath(name));
+        if (!opened.ok()) {
+            qWarning() << "store:" << opened.error().message;
+            return nullptr;
+        }
+        return std::move(opened).value();
     }
 
 private slots:

@@ -39,10 +39,7 @@ QString accessToken(AppRig& rig, const QString& sub)
 {
     std::optional<QString> result;
     rig->google().validAccessToken(sub, nullptr, [&](const GoogleCalendarService::TokenResult& r) {
-        const auto* token = std::get_if<QString>(&r);
-        result = token ? *token
-                       : QStringLiteral("error: ")
-                + GoogleCalendarService::description(std::get<GoogleCalendarService::TokenError>(r));
+        result = r.ok() ? r.value() : QStringLiteral("error: ") + GoogleCalendarService::description(r.error());
     });
     if (!QTest::qWaitFor([&] { return result.has_value(); }, 20000))
         qFatal("no access token answer");

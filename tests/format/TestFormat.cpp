@@ -182,6 +182,12 @@ private slots:
         const Result<QString, Failure> refused = Failure { 7 };
         QVERIFY(!refused.ok());
         QCOMPARE(refused.error().code, 7);
+
+        // Nor where there is no value at all.
+        QVERIFY((Result<void, Failure>::success().ok()));
+        const Result<void, Failure> notDone;
+        QVERIFY(!notDone.ok());
+        QCOMPARE(notDone.error().code, -1);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "storage/ModelContext.h"
+#include "support/TempStore.h"
 #include "support/TestMain.h"
 
 #include <QDirIterator>
@@ -142,9 +143,11 @@ private slots:
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
         QVERIFY(QDir().mkpath(QFileInfo(badPath).path()));
         if (readOnly) {
-            // A sound store, in a folder where nothing can be written.
-            QString error;
-            QVERIFY2(ModelContext::open(badPath, &error), qPrintable(error));
+            // A sound store, in a folder where nothing can be written; closed before it is read.
+            {
+                const auto opened = ModelContext::open(badPath);
+                QVERIFY2(opened.ok(), qPrintable(openFailure(opened)));
+            }
             bytes = readFile(badPath);
         } else {
             QFile bad(badPath);
@@ -204,8 +207,8 @@ private slots:
         QCOMPARE(child.process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.process().exitCode(), 0);
         QVERIFY(!QFileInfo::exists(child.storeFile() + QStringLiteral("-wal")));
-        QString error;
-        QVERIFY2(ModelContext::open(child.storeFile(), &error), qPrintable(error));
+        const auto opened = ModelContext::open(child.storeFile());
+        QVERIFY2(opened.ok(), qPrintable(openFailure(opened)));
     }
 };
 

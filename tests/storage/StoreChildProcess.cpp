@@ -21,11 +21,12 @@ namespace {
 
 std::unique_ptr<ModelContext> openStore(const QString& path)
 {
-    QString error;
-    auto context = QuilletStore::open(path, &error);
-    if (!context)
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-    return context;
+    auto opened = QuilletStore::open(path);
+    if (!opened.ok()) {
+        std::fprintf(stderr, "%s\n", qPrintable(opened.error().message));
+        return nullptr;
+    }
+    return std::move(opened).value();
 }
 
 void say(const char* line)

@@ -135,6 +135,8 @@ private slots:
     void fullDiskSaveIsRetriedUntilItGoesThrough_data();
     void fullDiskSaveIsRetriedUntilItGoesThrough();
     void olderFileReadsDefaults();
+    void unusableFileFailsWithItsReason_data();
+    void unusableFileFailsWithItsReason();
     void fetchFiltersSortsAndLimits_data();
     void fetchFiltersSortsAndLimits();
 
@@ -676,9 +678,9 @@ void TestStore::fullDiskSaveIsRetriedUntilItGoesThrough()
     if (!disk.isMounted())
         QSKIP(qPrintable(disk.skipReason()));
     const QString path = disk.filePath(QStringLiteral("Quillet.store"));
-    QString error;
-    std::unique_ptr<ModelContext> context = ModelContext::open(path, &error);
-    QVERIFY2(context, qPrintable(error));
+    auto opened = ModelContext::open(path);
+    QVERIFY2(opened.ok(), qPrintable(openFailure(opened)));
+    std::unique_ptr<ModelContext> context = std::move(opened).value();
     FakeScheduler scheduler;
     auto health = std::make_unique<SaveHealth>(*context, scheduler);
     QSignalSpy problemSpy(health.get(), &SaveHealth::problemChanged);
@@ -690,6 +692,7 @@ void TestStore::fullDiskSaveIsRetriedUntilItGoesThrough()
     // More than the journal holds already, so the save needs new blocks.
     const QString notes = QStringLiteral("typed while the disk was full. ").repeated(4000);
     meeting->setUserNotes(notes);
+    QString error;
     QVERIFY(!context->save(&error));
     QVERIFY2(error.contains(QLatin1String("database or disk is full")), qPrintable(error));
     QCOMPARE(health->problem(), SaveHealth::Problem::diskFull);
@@ -715,8 +718,9 @@ void TestStore::fullDiskSaveIsRetriedUntilItGoesThrough()
 
     health.reset();
     context.reset();
-    context = ModelContext::open(path, &error);
-    QVERIFY2(context, qPrintable(error));
+    opened = ModelContext::open(path);
+    QVERIFY2(opened.ok(), qPrintable(openFailure(opened)));
+    context = std::move(opened).value();
     Meeting* reopened = context->fetchMeetings().value(0);
     QVERIFY(reopened);
     QCOMPARE(reopened->title(), QStringLiteral("renamed while full"));
@@ -748,9 +752,9 @@ void TestStore::olderFileReadsDefaults()
             QStringLiteral("PRAGMA user_version = 1"),
         }));
 
-    QString error;
-    auto context = ModelContext::open(path, &error);
-    QVERIFY2(context, qPrintable(error));
+    auto opened = ModelContext::open(path);
+    QVERIFY2(opened.ok(), qPrintable(openFailure(opened)));
+    std::unique_ptr<ModelContext> context = std::move(opened).value();
     Meeting* meeting = context->meetingById(QUuid::fromString(QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")));
     QVERIFY(meeting);
     QCOMPARE(meeting->date(), QDateTime::fromMSecsSinceEpoch(1773050400000, Qt::UTC));
@@ -769,11 +773,48 @@ void TestStore::olderFileReadsDefaults()
 
     // The upgraded file takes new changes and reads them back.
     meeting->setLinkBannerDismissed(true);
+    QString error;
     QVERIFY2(context->save(&error), qPrintable(error));
     context.reset();
-    context = ModelContext::open(path, &error);
-    QVERIFY2(context, qPrintable(error));
+    opened = ModelContext::open(path);
+    QVERIFY2(opened.ok(), qPrintable(openFailure(opened)));
+    context = std::move(opened).value();
     QVERIFY(context->fetchMeetings().first()->linkBannerDismissed());
+}
+
+void TestStore::unusableFileFailsWithItsReason_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: a folder stands where the file should be
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("not a database") << QByteArray("These are meeting notes, not a store.\n").repeated(200)
+                                    << QStringLiteral("file is not a database");
+    QTest::newRow("a folder") << QByteArray() << QStringLiteral("unable to open database file");
+}
+
+// The reason reaches the caller in SQLite's own words (the window that reports an unusable store
+// shows it), and the file is left as it was.
+void TestStore::unusableFileFailsWithItsReason()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Quillet.store"));
+    if (content.isEmpty()) {
+        QVERIFY(QDir().mkpath(path));
+    } else {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    }
+
+    const auto opened = ModelContext::open(path);
+    QVERIFY(!opened.ok());
+    QVERIFY2(opened.error().message.contains(reason), qPrintable(opened.error().message));
+    if (!content.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+    }
+    QVERIFY(!QFileInfo::exists(path + QStringLiteral("-wal")));
 }
 
 void TestStore::fetchFiltersSortsAndLimits_data()
@@ -918,9 +959,9 @@ void TestStore::savedChangeSurvivesKill()
     QVERIFY(child.waitForFinished());
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
-    QString error;
-    auto context = ModelContext::open(path, &error);
-    QVERIFY2(context, qPrintable(error));
+    auto opened = ModelContext::open(path);
+    QVERIFY2(opened.ok(), qPrintable(openFailure(opened)));
+    std::unique_ptr<ModelContext> context = std::move(opened).value();
     QCOMPARE(context->meetingCount(), 1);
     QCOMPARE(context->fetchMeetings().first()->title(), QStringLiteral("kept"));
 }

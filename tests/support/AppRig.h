@@ -171,10 +171,10 @@ private:
         config.calendarHooks = m_options.calendarHooks;
         config.scheduler = m_options.steppedDelays ? &scheduler : nullptr;
         config.eventLinks = m_options.eventLinks;
-        QString error;
-        m_services = AppServices::open(config, &error);
-        if (!m_services)
-            qFatal("AppRig could not open its store: %s", qPrintable(error));
+        Result<std::unique_ptr<AppServices>, StoreError> opened = AppServices::open(config);
+        if (!opened.ok())
+            qFatal("AppRig could not open its store: %s", qPrintable(opened.error().message));
+        m_services = std::move(opened).value();
     }
 
     Options m_options;

@@ -7,6 +7,7 @@
 
 #include <QFuture>
 #include <QList>
+#include <QSet>
 #include <QUuid>
 
 class RecordingArchiver final : public MeetingArchiver
@@ -41,3 +42,12 @@ public:
     QList<QUuid> removed;
     QList<QSet<QUuid>> prunes;
 };
+
+// The meetings of a batch the archive was handed, in no order.
+inline QSet<QUuid> idsOf(const QList<MeetingArchiver::Snapshot>& snapshots)
+{
+    QSet<QUuid> ids;
+    for (const MeetingArchiver::Snapshot& snapshot : snapshots)
+        ids.insert(snapshot.id);
+    return ids;
+}

@@ -57,12 +57,19 @@ public:
 private:
     void open()
     {
-        QString error;
-        m_context = ModelContext::open(filePath(), &error);
-        if (!m_context)
-            qFatal("TempStore could not open %s: %s", qPrintable(filePath()), qPrintable(error));
+        Result<std::unique_ptr<ModelContext>, StoreError> opened = ModelContext::open(filePath());
+        if (!opened.ok())
+            qFatal("TempStore could not open %s: %s", qPrintable(filePath()), qPrintable(opened.error().message));
+        m_context = std::move(opened).value();
     }
 
     QTemporaryDir m_dir;
     std::unique_ptr<ModelContext> m_context;
 };
+
+// What a failed open of a store says, for QVERIFY2, which builds its message even when the open
+// worked: QVERIFY2(opened.ok(), qPrintable(openFailure(opened))).
+inline QString openFailure(const Result<std::unique_ptr<ModelContext>, StoreError>& opened)
+{
+    return opened.ok() ? QString() : opened.error().message;
+}

@@ -2,6 +2,7 @@
 
 #include <QUuid>
 #include <algorithm>
+#include <optional>
 
 namespace Eds {
 
@@ -61,6 +62,17 @@ QDate dateOf(const icaltimetype& time)
 QTime timeOf(const icaltimetype& time)
 {
     return QTime(time.hour, time.minute, time.second);
+}
+
+// A day, or a time that names no zone, reads as the local clock; nothing for an instant of its
+// own (UTC, or a time in a named zone).
+std::optional<QDateTime> localClockTime(const icaltimetype& time)
+{
+    if (time.is_date)
+        return QDateTime(dateOf(time), QTime(0, 0), Qt::LocalTime);
+    if (!icaltime_is_utc(time) && !time.zone)
+        return QDateTime(dateOf(time), timeOf(time), Qt::LocalTime);
+    return std::nullopt;
 }
 
 StoreAttendee::Type attendeeType(icalproperty* attendee)
@@ -180,23 +192,17 @@ void OccurrenceReader::add(ICalComponent* wrapper, ICalTime* startWrapper, ICalT
 
 qint64 OccurrenceReader::seconds(const icaltimetype& time)
 {
-    if (time.is_date)
-        return QDateTime(dateOf(time), QTime(0, 0), Qt::LocalTime).toSecsSinceEpoch();
-    if (icaltime_is_utc(time))
-        return icaltime_as_timet_with_zone(time, icaltimezone_get_utc_timezone());
-    if (!time.zone)
-        return QDateTime(dateOf(time), timeOf(time), Qt::LocalTime).toSecsSinceEpoch();
-    return icaltime_as_timet_with_zone(time, time.zone);
+    if (const std::optional<QDateTime> local = localClockTime(time))
+        return local->toSecsSinceEpoch();
+    return icaltime_as_timet_with_zone(time, icaltime_is_utc(time) ? icaltimezone_get_utc_timezone() : time.zone);
 }
 
 QDateTime OccurrenceReader::dateTime(const icaltimetype& time)
 {
-    if (time.is_date)
-        return QDateTime(dateOf(time), QTime(0, 0), Qt::LocalTime);
+    if (const std::optional<QDateTime> local = localClockTime(time))
+        return *local;
     if (icaltime_is_utc(time))
         return QDateTime(dateOf(time), timeOf(time), Qt::UTC);
-    if (!time.zone)
-        return QDateTime(dateOf(time), timeOf(time), Qt::LocalTime);
     const qint64 secs = icaltime_as_timet_with_zone(time, time.zone);
     const QTimeZone qtZone = qtZoneOf(const_cast<icaltimezone*>(time.zone));
     return qtZone.isValid() ? QDateTime::fromSecsSinceEpoch(secs, qtZone) : QDateTime::fromSecsSinceEpoch(secs);

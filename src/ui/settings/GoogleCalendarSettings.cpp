@@ -217,10 +217,9 @@ void GoogleCalendarSettings::chooseCalendars(const QString& sub)
     GoogleCalendarService& google = m_google;
     const GoogleCalendarAPI& api = m_api;
     google.validAccessToken(sub, &google, [&google, &api, sub](const GoogleCalendarService::TokenResult& token) {
-        const QString* accessToken = std::get_if<QString>(&token);
-        if (!accessToken)
+        if (!token.ok())
             return;
-        api.calendarList(*accessToken, &google,
+        api.calendarList(token.value(), &google,
             [&google, sub](const Result<QList<GoogleCalendarAPI::CalendarEntry>, GoogleCalendarAPI::APIError>& listed) {
                 if (!listed.ok())
                     return;
