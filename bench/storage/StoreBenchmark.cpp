@@ -168,15 +168,14 @@ int main(int argc, char* argv[])
     Meeting* recording = list.meetingAt(0);
     recording->segments();
     QList<double> saveSamples;
-    QString error;
     for (int i = 0; i < 500; ++i) {
         QElapsedTimer timer;
         timer.start();
         recording->appendSegment(
             new TranscriptSegment(QStringLiteral("Appended turn number %1 of the benchmark recording.").arg(i),
                 i % 2 ? Speaker::them() : Speaker::me(), 10000.0 + i));
-        if (!context->save(&error)) {
-            std::fprintf(stderr, "save failed: %s\n", qPrintable(error));
+        if (const Result<void, StoreError> saved = context->save(); !saved.ok()) {
+            std::fprintf(stderr, "save failed: %s\n", qPrintable(saved.error().message));
             return 1;
         }
         saveSamples.append(msSince(timer));

@@ -41,9 +41,8 @@ Result<std::unique_ptr<ModelContext>, StoreError> ModelContext::open(const QStri
     if (!database.ok())
         return database.error();
     std::unique_ptr<ModelContext> context(new ModelContext(std::move(database).value()));
-    QString reason;
-    if (!context->load(&reason))
-        return StoreError { reason };
+    if (Result<void, StoreError> loaded = context->load(); !loaded.ok())
+        return loaded.error();
     return context;
 }
 
@@ -52,14 +51,15 @@ QString ModelContext::filePath() const
     return m_database->filePath();
 }
 
-bool ModelContext::load(QString* error)
+Result<void, StoreError> ModelContext::load()
 {
+    QString reason;
     QHash<qint64, Folder*> foldersByKey;
     {
         QSqlQuery& query
             = m_database->statement(Folder::recordTable().selectSql + QLatin1String(R"( ORDER BY "rowKey")"));
-        if (!execute(query, error))
-            return false;
+        if (!execute(query, &reason))
+            return StoreError { reason };
         while (query.next()) {
             Folder* folder = Folder::fromRow(query, this, this);
             foldersByKey.insert(folder->m_state.key, folder);
@@ -70,8 +70,8 @@ bool ModelContext::load(QString* error)
 
     const RecordTable& meetings = Meeting::recordTable();
     QSqlQuery& query = m_database->statement(meetings.selectSql + QLatin1String(R"( ORDER BY "rowKey")"));
-    if (!execute(query, error))
-        return false;
+    if (!execute(query, &reason))
+        return StoreError { reason };
     while (query.next()) {
         Meeting* meeting = Meeting::fromRow(query, this, this);
         if (Folder* folder = foldersByKey.value(query.value(meetings.parentKeyIndex).toLongLong())) {
@@ -83,18 +83,18 @@ bool ModelContext::load(QString* error)
     query.finish();
 
     QSqlQuery& removals = m_database->statement(QStringLiteral(R"(SELECT "meetingId" FROM "ArchiveRemoval")"));
-    if (!execute(removals, error))
-        return false;
+    if (!execute(removals, &reason))
+        return StoreError { reason };
     while (removals.next())
         m_pendingArchiveRemovals.insert(toUuid(removals.value(0)));
     removals.finish();
     QSqlQuery& flag = m_database->statement(QStringLiteral(R"(SELECT 1 FROM "StoreFlag" WHERE "name" = ?)"));
     flag.bindValue(0, kMeetingsDeletedFlag);
-    if (!execute(flag, error))
-        return false;
+    if (!execute(flag, &reason))
+        return StoreError { reason };
     m_meetingsDeleted = flag.next();
     flag.finish();
-    return true;
+    return Result<void, StoreError>::success();
 }
 
 bool ModelContext::recordMeetingDeletion(const QUuid& id, QString* error)

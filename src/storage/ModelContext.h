@@ -61,7 +61,7 @@ public:
 
     // Writes every unsaved change in one transaction; on failure nothing is written, the
     // changes stay pending, the failure is logged and saveFailed() is emitted.
-    bool save(QString* error = nullptr);
+    Result<void, StoreError> save();
     // Drops unsaved changes: records return to their saved values, unsaved inserts disappear
     // and unsaved removals come back.
     void rollback();
@@ -135,7 +135,7 @@ private:
         qsizetype index = 0;
     };
 
-    bool load(QString* error);
+    Result<void, StoreError> load();
     void loadChildren(Meeting* meeting);
     void markDirty(Record* record);
     void scheduleCommit();

@@ -62,10 +62,10 @@ bool ModelContext::writeChanges(QHash<Record*, qint64>& newKeys, QString* error)
     return true;
 }
 
-bool ModelContext::save(QString* error)
+Result<void, StoreError> ModelContext::save()
 {
     if (!hasChanges())
-        return true;
+        return Result<void, StoreError>::success();
 
     QString reason;
     QHash<Record*, qint64> newKeys;
@@ -85,10 +85,8 @@ bool ModelContext::save(QString* error)
     if (!reason.isEmpty()) {
         // The guard rolled the file back; the changes stay pending in memory.
         Log::line("[Quillet] Store save failed: %@", reason);
-        if (error)
-            *error = reason;
         emit saveFailed(reason);
-        return false;
+        return StoreError { reason };
     }
 
     for (auto it = newKeys.cbegin(); it != newKeys.cend(); ++it)
@@ -107,7 +105,7 @@ bool ModelContext::save(QString* error)
     m_dirtySet.clear();
     m_removed.clear();
     emit saved();
-    return true;
+    return Result<void, StoreError>::success();
 }
 
 void ModelContext::restoreRemoval(const Removal& removal)

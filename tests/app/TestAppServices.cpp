@@ -104,7 +104,7 @@ private slots:
         Meeting* deleted = rig->store().fetchMeetings().first();
         const QString deletedId = deleted->id().toString(QUuid::WithoutBraces).toUpper();
         rig->store().remove(deleted);
-        QVERIFY(rig->store().save());
+        QVERIFY(rig->store().save().ok());
         AppServices& again = rig.restart();
         again.launch();
         again.archiveSync().backfill();
@@ -129,7 +129,7 @@ private slots:
             rig->store().insert(meeting);
             snapshots.append(MeetingArchiver::Snapshot(*meeting));
         }
-        QVERIFY(rig->store().save());
+        QVERIFY(rig->store().save().ok());
         rig->archiver().backfill(snapshots);
         QVERIFY(waitFor(rig->archiver().idle()));
         const auto markdownFiles = [&rig] {

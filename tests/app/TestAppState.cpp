@@ -89,7 +89,7 @@ private slots:
                                  ->id();
         const QUuid noted = addMeeting(context(), { .recording = true, .notes = QStringLiteral("Agenda") })->id();
         const QUuid finished = addMeeting(context(), { .title = QString() })->id();
-        QVERIFY(context().save());
+        QVERIFY(context().save().ok());
         m_archiver->archived.clear();
 
         LogCapture log;
@@ -144,7 +144,7 @@ private slots:
         QHash<QUuid, const Row*> byId;
         for (const Row& row : rows)
             byId.insert(addMeeting(context(), row.spec)->id(), &row);
-        QVERIFY(context().save());
+        QVERIFY(context().save().ok());
 
         LogCapture log;
         m_state->purgeEmptyMeetings(context());

@@ -92,7 +92,7 @@ private slots:
         TempStore store;
         Meeting* removed = addMeeting(store.context(), QStringLiteral("Deleted"), false, true);
         const QUuid kept = addMeeting(store.context(), QStringLiteral("Kept"), false, true)->id();
-        QVERIFY(store->save());
+        QVERIFY(store->save().ok());
         FakeScheduler scheduler;
         SlowIndexArchiver archiver;
         ArchiveDebouncer debouncer(archiver, store.context(), scheduler);

@@ -491,7 +491,7 @@ private slots:
         auto* deleted = new Meeting(QStringLiteral("Deleted"), local(2026, 3, 14, 9, 6));
         store->insert(kept);
         store->insert(deleted);
-        QVERIFY(store->save());
+        QVERIFY(store->save().ok());
         archiver().archive(MeetingArchiver::Snapshot(*kept));
         archiver().archive(MeetingArchiver::Snapshot(*deleted));
         QVERIFY(drain());
@@ -503,7 +503,7 @@ private slots:
         store->remove(deleted);
         if (storeEmptied)
             store->remove(kept);
-        QVERIFY(store->save());
+        QVERIFY(store->save().ok());
         QSet<QUuid> storedIds;
         for (const Meeting* meeting : store.reopen().fetchMeetings())
             storedIds.insert(meeting->id());

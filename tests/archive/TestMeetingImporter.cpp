@@ -166,7 +166,7 @@ private slots:
         Meeting* multiline = add(QStringLiteral("Line one\nLine two"), 2);
         multiline->setSummary(QStringLiteral("S"));
         multiline->setUserNotes(QStringLiteral("N"));
-        QVERIFY(source->save());
+        QVERIFY(source->save().ok());
 
         QList<MeetingArchiver::Snapshot> snapshots;
         for (const Meeting* m : source->fetchMeetings())

@@ -57,7 +57,7 @@ void fill(ModelContext& context, int meetings)
         for (int s = 0; s < segments; ++s)
             meeting->appendSegment(new TranscriptSegment(phrase(random, 3), Speaker::me(), s));
     }
-    QVERIFY(context.save());
+    QVERIFY(context.save().ok());
 }
 
 // The rule, written out plainly over the live records.
@@ -160,18 +160,18 @@ private slots:
             meeting->setTitle(QStringLiteral("İSTANBUL   Quarterly"));
         } else if (change == "notes") {
             meeting->setUserNotes(QStringLiteral("ẞ and ΣΑΣ"));
-            QVERIFY(context.save());
+            QVERIFY(context.save().ok());
         } else if (change.startsWith("append")) {
             meeting->appendSegment(new TranscriptSegment(QStringLiteral("Zebra🎉crossing"), Speaker::me(), 99));
             if (change.endsWith("saved"))
-                QVERIFY(context.save());
+                QVERIFY(context.save().ok());
         } else if (change == "edit segment") {
             withTranscript(context)->segments().first()->setText(QStringLiteral("Ǆ edited"));
         } else if (change == "remove segment") {
             context.remove(withTranscript(context)->segments().first());
         } else if (change == "remove meeting") {
             context.remove(withTranscript(context));
-            QVERIFY(context.save());
+            QVERIFY(context.save().ok());
         } else if (change == "rollback") {
             meeting->setTitle(QStringLiteral("zebra"));
             withTranscript(context)->segments().first()->setText(QStringLiteral("Zebra"));
@@ -209,7 +209,7 @@ private slots:
         meeting->appendSegment(new TranscriptSegment(QStringLiteral("Walrus"), Speaker::me(), 5));
         meeting->setTitle(QStringLiteral("Held"));
         if (save)
-            QVERIFY(context.save());
+            QVERIFY(context.save().ok());
         QVERIFY(!index.isReady());
         gate.release();
         QVERIFY(ready.wait(20000));
@@ -319,7 +319,7 @@ private slots:
             store->insert(meeting);
         roadmap->appendSegment(new TranscriptSegment(QStringLiteral("a kangaroo"), Speaker::me(), 1));
         roadmap->appendSegment(new TranscriptSegment(QStringLiteral("zebra"), Speaker::me(), 2));
-        QVERIFY(store->save());
+        QVERIFY(store->save().ok());
         ModelContext& context = store.reopen();
         auto index = readyIndex(context);
 

@@ -145,7 +145,7 @@ private slots:
         rows.meeting(QStringLiteral("Budget review"), 20, work);
         rows.meeting(QStringLiteral("Retro"), 40)
             ->appendSegment(new TranscriptSegment(QStringLiteral("A Kangaroo"), Speaker::me(), 1));
-        QVERIFY(rows.store->save());
+        QVERIFY(rows.store->save().ok());
         rows.store.reopen();
         rows.make();
 
@@ -276,7 +276,7 @@ private slots:
         Rows rows;
         rows.meeting(QStringLiteral("Standup"), 0);
         rows.meeting(QStringLiteral("Retro"), 0);
-        QVERIFY(rows.store->save());
+        QVERIFY(rows.store->save().ok());
         QSemaphore gate;
         rows.make({ [&] { gate.acquire(); } }, false);
         rows.filter->setSearchText(QStringLiteral("stand"));

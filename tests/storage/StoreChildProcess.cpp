@@ -8,10 +8,10 @@
 //   StoreChildProcess rename ROOT   renames one meeting of the archive in ROOT over and over,
 //                                   printing "round N" after each, until it is killed
 
-#include "storage/QuilletStore.h"
 #include "archive/ArchiveWriter.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
+#include "storage/QuilletStore.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -50,9 +50,8 @@ int main(int argc, char* argv[])
             return 2;
         auto* meeting = new Meeting(QStringLiteral("kept"), QDateTime::currentDateTimeUtc());
         context->insert(meeting);
-        QString error;
-        if (!context->save(&error)) {
-            std::fprintf(stderr, "%s\n", qPrintable(error));
+        if (const Result<void, StoreError> saved = context->save(); !saved.ok()) {
+            std::fprintf(stderr, "%s\n", qPrintable(saved.error().message));
             return 3;
         }
         meeting->setTitle(QStringLiteral("never saved"));
@@ -66,9 +65,8 @@ int main(int argc, char* argv[])
         const QList<Meeting*> meetings = context->fetchMeetings();
         for (Meeting* meeting : meetings)
             context->remove(meeting);
-        QString error;
-        if (!context->save(&error)) {
-            std::fprintf(stderr, "%s\n", qPrintable(error));
+        if (const Result<void, StoreError> saved = context->save(); !saved.ok()) {
+            std::fprintf(stderr, "%s\n", qPrintable(saved.error().message));
             return 3;
         }
         say("deleted");

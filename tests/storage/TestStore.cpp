@@ -181,7 +181,7 @@ void TestStore::formattedTranscript()
     // The same transcript read back from the file, where the store decides the listed order.
     TempStore store;
     store->insert(meetingWithTranscript(turns));
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     QCOMPARE(store.reopen().fetchMeetings().value(0)->formattedTranscript(), expected);
 }
 
@@ -263,7 +263,7 @@ void TestStore::savedFieldsSurviveReopenUnsavedDoNot()
 
     const StoredMeeting full = storedMeeting(*meeting);
     const StoredMeeting defaults = storedMeeting(*plain);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     QVERIFY(!store->hasChanges());
 
     // Changes after the save are gone after reopening.
@@ -307,7 +307,7 @@ void TestStore::editedSavedChildrenSurviveReopen()
     meeting->appendSegment(new TranscriptSegment(QStringLiteral("untouched"), Speaker::them(), 2));
     meeting->appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("question"), std::nullopt));
     store->insert(meeting);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     const QUuid id = meeting->id();
 
     Meeting* edited = reopenBeforeEdit ? store.reopen().meetingById(id) : meeting;
@@ -323,7 +323,7 @@ void TestStore::editedSavedChildrenSurviveReopen()
     message->setModelId(QStringLiteral("fast"));
     message->setCreatedAt(at(9, 12));
     const StoredMeeting expected = storedMeeting(*edited);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
 
     Meeting* read = store.reopen().meetingById(id);
     QVERIFY(read);
@@ -344,7 +344,7 @@ void TestStore::rollbackRestoresSavedState()
     store->insert(meeting);
     auto* doomed = new Meeting(QStringLiteral("doomed"), at(2));
     store->insert(doomed);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
 
     // Every kind of change, none saved.
     meeting->setTitle(QStringLiteral("after"));
@@ -383,7 +383,7 @@ void TestStore::rollbackRestoresSavedState()
     QVERIFY(added.isNull());
 
     // The objects are what the file holds.
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     const QUuid id = meeting->id();
     ModelContext& reopened = store.reopen();
     QCOMPARE(reopened.meetingCount(), 2);
@@ -405,7 +405,7 @@ void TestStore::rollbackNotifiesEveryChangedField()
     meeting->appendSegment(segment);
     meeting->appendChatMessage(message);
     store->insert(meeting);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     const StoredMeeting saved = storedMeeting(*meeting);
 
     folder->setId(QUuid::createUuid());
@@ -481,7 +481,7 @@ void TestStore::deletingMeetingCascades()
     }
     store->insert(meeting);
     store->insert(kept);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     QCOMPARE(store.rowCount(QStringLiteral("TranscriptSegment")), 6);
 
     // After a reopen the children of the deleted meeting were never read into memory.
@@ -497,7 +497,7 @@ void TestStore::deletingMeetingCascades()
     QCOMPARE(removed.count(), 1);
     QCOMPARE(removed.first().first().toUuid(), goneId);
     QCOMPARE(context.meetingById(goneId), nullptr);
-    QVERIFY(context.save());
+    QVERIFY(context.save().ok());
     QCOMPARE(store.rowCount(QStringLiteral("Meeting")), 1);
     QCOMPARE(store.rowCount(QStringLiteral("TranscriptSegment")), 3);
     QCOMPARE(store.rowCount(QStringLiteral("ChatMessage")), 3);
@@ -511,14 +511,14 @@ void TestStore::deletingMeetingCascades()
     context.remove(keptMeeting->segments().at(1));
     context.remove(keptMeeting->chatMessages().at(0));
     QCOMPARE(segmentsChanged.count(), 3);
-    QVERIFY(context.save());
+    QVERIFY(context.save().ok());
     QCOMPARE(store.reopen().fetchMeetings().first()->formattedTranscript(), QStringLiteral("Speaker B: k0 k2"));
     QCOMPARE(store.rowCount(QStringLiteral("ChatMessage")), 2);
 
     // A segment appended to a meeting whose transcript was not read yet joins the stored ones.
     Meeting* fresh = store->fetchMeetings().first();
     fresh->appendSegment(new TranscriptSegment(QStringLiteral("k3"), Speaker::them(), 3));
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     QCOMPARE(store.reopen().fetchMeetings().first()->formattedTranscript(), QStringLiteral("Speaker B: k0 k2 k3"));
 }
 
@@ -542,7 +542,7 @@ void TestStore::foldersFileAndUnfileMeetings()
     QCOMPARE(second->meetings(), QList<Meeting*> { b });
     QCOMPARE(firstChanged.count(), 1);
     QCOMPARE(secondChanged.count(), 1);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
 
     ModelContext& context = store.reopen();
     Folder* firstRead = context.fetchFolders().first();
@@ -551,7 +551,7 @@ void TestStore::foldersFileAndUnfileMeetings()
     // Deleting a folder keeps its meetings, unfiled.
     firstRead->meetings().first()->setFolder(context.fetchFolders().last());
     context.remove(context.fetchFolders().last());
-    QVERIFY(context.save());
+    QVERIFY(context.save().ok());
     QCOMPARE(store.rowCount(QStringLiteral("Folder")), 1);
     QCOMPARE(store.rowCount(QStringLiteral("Meeting")), 2);
     ModelContext& after = store.reopen();
@@ -566,7 +566,7 @@ void TestStore::sharedObjectPerRow()
     TempStore store;
     auto* created = new Meeting(QStringLiteral("one"), kMonday);
     store->insert(created);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     QCOMPARE(store->meetingById(created->id()), created);
 
     ModelContext& context = store.reopen();
@@ -604,10 +604,11 @@ void TestStore::duplicateIdsDoNotBreakSave()
     twin->appendSegment(copy);
     store->insert(first);
     store->insert(twin);
-    QString error;
-    QVERIFY2(store->save(&error), qPrintable(error));
+    Result<void, StoreError> saved = store->save();
+    QVERIFY2(saved.ok(), qPrintable(saveFailure(saved)));
     twin->setTitle(QStringLiteral("twin renamed"));
-    QVERIFY2(store->save(&error), qPrintable(error));
+    saved = store->save();
+    QVERIFY2(saved.ok(), qPrintable(saveFailure(saved)));
 
     ModelContext& context = store.reopen();
     QCOMPARE(context.meetingCount(), 2);
@@ -623,7 +624,7 @@ void TestStore::failedSaveWritesNothingAndKeepsChanges()
     TempStore store;
     auto* meeting = new Meeting(QStringLiteral("before"), kMonday);
     store->insert(meeting);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     // The file refuses one particular segment, after the meeting's update went through.
     QVERIFY(execOn(store.filePath(),
         { QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TranscriptSegment WHEN NEW.text = 'refused' "
@@ -637,8 +638,9 @@ void TestStore::failedSaveWritesNothingAndKeepsChanges()
     QSignalSpy savedSpy(&store.context(), &ModelContext::saved);
     QSignalSpy failedSpy(&store.context(), &ModelContext::saveFailed);
     LogCapture log;
-    QString error;
-    QVERIFY(!store->save(&error));
+    const Result<void, StoreError> failed = store->save();
+    QVERIFY(!failed.ok());
+    const QString error = failed.error().message;
     QVERIFY2(error.contains(QLatin1String("refused by test")), qPrintable(error));
     QVERIFY(store->hasChanges());
     QCOMPARE(savedSpy.count(), 0);
@@ -651,7 +653,10 @@ void TestStore::failedSaveWritesNothingAndKeepsChanges()
     // Without the refused record the same pending changes save, each once.
     store->remove(refused);
     meeting->appendSegment(new TranscriptSegment(QStringLiteral("fine"), Speaker::me(), 1));
-    QVERIFY2(store->save(&error), qPrintable(error));
+    {
+        const Result<void, StoreError> saved = store->save();
+        QVERIFY2(saved.ok(), qPrintable(saveFailure(saved)));
+    }
     QCOMPARE(savedSpy.count(), 1);
     QCOMPARE(failedSpy.count(), 1);
     QCOMPARE(store.rowCount(QStringLiteral("Folder")), 1);
@@ -686,14 +691,15 @@ void TestStore::fullDiskSaveIsRetriedUntilItGoesThrough()
     QSignalSpy problemSpy(health.get(), &SaveHealth::problemChanged);
     auto* meeting = new Meeting(QStringLiteral("before"), kMonday);
     context->insert(meeting);
-    QVERIFY(context->save());
+    QVERIFY(context->save().ok());
 
     QVERIFY(disk.fill());
     // More than the journal holds already, so the save needs new blocks.
     const QString notes = QStringLiteral("typed while the disk was full. ").repeated(4000);
     meeting->setUserNotes(notes);
-    QString error;
-    QVERIFY(!context->save(&error));
+    const Result<void, StoreError> failed = context->save();
+    QVERIFY(!failed.ok());
+    const QString error = failed.error().message;
     QVERIFY2(error.contains(QLatin1String("database or disk is full")), qPrintable(error));
     QCOMPARE(health->problem(), SaveHealth::Problem::diskFull);
     QCOMPARE(problemSpy.count(), 1);
@@ -773,8 +779,8 @@ void TestStore::olderFileReadsDefaults()
 
     // The upgraded file takes new changes and reads them back.
     meeting->setLinkBannerDismissed(true);
-    QString error;
-    QVERIFY2(context->save(&error), qPrintable(error));
+    const Result<void, StoreError> saved = context->save();
+    QVERIFY2(saved.ok(), qPrintable(saveFailure(saved)));
     context.reset();
     opened = ModelContext::open(path);
     QVERIFY2(opened.ok(), qPrintable(openFailure(opened)));
@@ -857,7 +863,7 @@ void TestStore::fetchFiltersSortsAndLimits()
     add("b", 1, 0, true);
     add("c", 2, 4, false);
     add("d", 2, 6, true);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
 
     for (const bool reopen : { false, true }) {
         ModelContext* context = reopen ? &store.reopen() : &store.context();
@@ -878,7 +884,7 @@ void TestStore::meetingListFollowsChanges()
     TempStore store;
     store->insert(new Meeting(QStringLiteral("old"), at(1)));
     store->insert(new Meeting(QStringLiteral("new"), at(5)));
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     ModelContext& context = store.reopen();
 
     MeetingListModel list(context);
@@ -919,7 +925,7 @@ void TestStore::folderListFollowsChanges()
     auto* later = new Folder(QStringLiteral("Later"), QStringLiteral("folder"), QString());
     later->setCreatedAt(at(5));
     store->insert(later);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
 
     FolderListModel list(store.context());
     QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -940,7 +946,7 @@ void TestStore::folderListFollowsChanges()
 
     store->remove(earlier);
     QCOMPARE(list.rowCount(), 1);
-    QVERIFY(store->save());
+    QVERIFY(store->save().ok());
     QCOMPARE(list.folderAt(0), later);
 }
 

@@ -64,7 +64,7 @@ private slots:
         meeting->setTitleIsUserEdited(userEditedTitle);
         meeting->appendSegment(new TranscriptSegment(QStringLiteral("We ship on Monday."), Speaker::me(), 0));
         store->insert(meeting);
-        QVERIFY(store->save());
+        QVERIFY(store->save().ok());
         const QUuid id = meeting->id();
 
         RecordingArchiver archiver;
@@ -100,7 +100,7 @@ private slots:
         auto* meeting = new Meeting(QStringLiteral("Gone"), QDateTime::currentDateTimeUtc());
         meeting->appendSegment(new TranscriptSegment(QStringLiteral("Hello"), Speaker::me(), 0));
         store->insert(meeting);
-        QVERIFY(store->save());
+        QVERIFY(store->save().ok());
 
         RecordingArchiver archiver;
         FakeScheduler scheduler;
@@ -112,7 +112,7 @@ private slots:
             [&](const MeetingSummarizer::Result&) { done = true; });
         QTRY_COMPARE(server.heldCount(), 2);
         store->remove(meeting);
-        QVERIFY(store->save());
+        QVERIFY(store->save().ok());
         server.release("POST", "/v1/chat/completions");
         QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
         QVERIFY(archiver.archived.isEmpty());

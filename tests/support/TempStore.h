@@ -73,3 +73,8 @@ inline QString openFailure(const Result<std::unique_ptr<ModelContext>, StoreErro
 {
     return opened.ok() ? QString() : opened.error().message;
 }
+
+inline QString saveFailure(const Result<void, StoreError>& saved)
+{
+    return saved.ok() ? QString() : saved.error().message;
+}

@@ -73,7 +73,7 @@ private slots:
         auto* given = new Meeting(QStringLiteral("Design review"), QDateTime(QDate(2020, 1, 2), QTime(3, 4), Qt::UTC));
         given->setUserNotes(QStringLiteral("Bring the mock-ups"));
         rig.context().insert(given);
-        QVERIFY(rig.context().save());
+        QVERIFY(rig.context().save().ok());
 
         LogCapture log;
         rig.session.startRecording(rig.context(), given);
@@ -120,7 +120,7 @@ private slots:
         if (intoGivenMeeting) {
             given = new Meeting(QStringLiteral("Planning"), QDateTime::currentDateTimeUtc());
             rig.context().insert(given);
-            QVERIFY(rig.context().save());
+            QVERIFY(rig.context().save().ok());
         }
         const QByteArray server = qgetenv("PULSE_SERVER");
         qputenv("PULSE_SERVER", "unix:/nonexistent/quillet-test/native");
@@ -211,7 +211,7 @@ private slots:
         QCOMPARE(rig.session.drainingRecordings(), 1);
         if (deleteMeetingMeanwhile) {
             rig.context().remove(meeting);
-            QVERIFY(rig.context().save());
+            QVERIFY(rig.context().save().ok());
         }
 
         rig.server.release("POST", "/v1/audio/transcriptions");

@@ -197,7 +197,7 @@ private slots:
             sidebar.meeting(QString(), 1);
             Meeting* retro = sidebar.meeting(QStringLiteral("Retro"), 40);
             retro->appendSegment(new TranscriptSegment(QStringLiteral("A Kangaroo"), Speaker::me(), 1));
-            QVERIFY(sidebar.store->save());
+            QVERIFY(sidebar.store->save().ok());
             sidebar.store.reopen();
         }
         sidebar.make();
@@ -250,7 +250,7 @@ private slots:
     {
         Sidebar sidebar;
         sidebar.meeting(QStringLiteral("Standup"), 0);
-        QVERIFY(sidebar.store->save());
+        QVERIFY(sidebar.store->save().ok());
         QSemaphore gate;
         sidebar.make({ [&] { gate.acquire(); } }, false);
         sidebar.search(QStringLiteral("stand"));
@@ -339,7 +339,7 @@ private slots:
         QFETCH(QString, expected);
         Sidebar sidebar;
         Folder* work = sidebar.folder(QStringLiteral(" Work "), 0);
-        QVERIFY(sidebar.store->save());
+        QVERIFY(sidebar.store->save().ok());
         MeetingListView& view = sidebar.make();
 
         std::unique_ptr<QMenu> menu(view.contextMenuFor(sidebar.rowOf(QStringLiteral(" Work ")), nullptr));
@@ -377,7 +377,7 @@ private slots:
         Folder* work = sidebar.folder(QStringLiteral("Work"), 0);
         Folder* other = sidebar.folder(QStringLiteral("Other"), 1);
         sidebar.meeting(QStringLiteral("Standup"), 0, work);
-        QVERIFY(sidebar.store->save());
+        QVERIFY(sidebar.store->save().ok());
         MeetingListView& view = sidebar.make();
         sidebar.click(sidebar.rowOf(QString::fromLatin1(selected ? "Work" : "Other")));
         QSignalSpy chosen(&view, &MeetingListView::selectionChanged);
@@ -447,7 +447,7 @@ private slots:
         auto* retro = new Meeting(QStringLiteral("Retro"), kNow.addSecs(-1200));
         for (Meeting* meeting : { standup, retro })
             rig->store().insert(meeting);
-        QVERIFY(rig->store().save());
+        QVERIFY(rig->store().save().ok());
         for (Meeting* meeting : { standup, retro })
             rig->archiver().archive(MeetingArchiver::Snapshot(*meeting));
         QFutureWatcher<void> idle;
@@ -497,7 +497,7 @@ private slots:
         auto* work = new Folder(QStringLiteral("Work"), QStringLiteral("folder"), {});
         rig->store().insert(work);
         standup->setFolder(work);
-        QVERIFY(rig->store().save());
+        QVERIFY(rig->store().save().ok());
         click(rowOf(QStringLiteral("Work")));
         sidebar.deleteFolder(work);
         QCOMPARE(content.selection(), SidebarItem::home());

@@ -72,7 +72,7 @@ private slots:
         ModelContext& store = rig->store();
         auto* meeting = new Meeting(QStringLiteral("Standup"), rig.clock.now());
         store.insert(meeting);
-        QVERIFY(store.save());
+        QVERIFY(store.save().ok());
         QCOMPARE(shownSentence(*banner), QString());
 
         // The file refuses every change to a meeting, as it would on a full disk.
@@ -80,7 +80,7 @@ private slots:
             QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON Meeting BEGIN SELECT RAISE(ABORT, '%1'); END")
                 .arg(refusal)));
         meeting->setTitle(QStringLiteral("Standup with notes"));
-        QVERIFY(!store.save());
+        QVERIFY(!store.save().ok());
         QTRY_COMPARE(shownSentence(*banner), sentence);
 
         QVERIFY(execOn(store.filePath(), QStringLiteral("DROP TRIGGER refuse")));
@@ -111,7 +111,7 @@ private slots:
         auto* meeting = new Meeting(QStringLiteral("Standup"), rig.clock.now());
         meeting->setUserNotes(QStringLiteral("Agenda"));
         store.insert(meeting);
-        QVERIFY(store.save());
+        QVERIFY(store.save().ok());
         rig->archiver().archive(MeetingArchiver::Snapshot(*meeting));
         const auto files = [&] {
             QFutureWatcher<void> idle;
