@@ -2,7 +2,6 @@
 
 #include "account/AccountService.h"
 #include "app/OnboardingServices.h"
-#include "archive/MeetingArchiver.h"
 #include "audio/SystemAudioRecorder.h"
 #include "platform/DesktopSettingsOpener.h"
 #include "platform/Log.h"
