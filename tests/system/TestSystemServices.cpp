@@ -1,8 +1,10 @@
-#include "support/InMemorySecretStore.h"
+#include "platform/AutostartEntry.h"
 #include "platform/LibsecretStore.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
 #include "support/FakeHttpServer.h"
+#include "support/FullDisk.h"
+#include "support/InMemorySecretStore.h"
 #include "support/TestMain.h"
 #include "system/CustomDictionary.h"
 #include "system/Keychain.h"
@@ -152,6 +154,37 @@ private slots:
         LaunchAtLogin::set(true, blocker + "/quillet.desktop", QStringLiteral("/usr/bin/quillet"));
         QCOMPARE(
             failure.lines(), QStringList { "[Quillet] Launch at login error: Cannot create the folder " + blocker });
+    }
+
+    // A rewrite that finds the disk full fails in words and leaves the entry as it was.
+    void autostartEntrySurvivesAFullDisk()
+    {
+        FullDisk disk;
+        if (!disk.isMounted())
+            QSKIP(qPrintable(disk.skipReason()));
+        const QString entry = disk.filePath(QStringLiteral("autostart/quillet.desktop"));
+        QVERIFY(AutostartEntry::install(entry, QStringLiteral("/usr/bin/quillet")).ok());
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+
+        QVERIFY(disk.fill());
+        const Result<void, AutostartEntry::Error> rewritten
+            = AutostartEntry::install(entry, QStringLiteral("/opt/elsewhere/quillet"));
+        QVERIFY(!rewritten.ok());
+        QVERIFY2(rewritten.error().message.contains(QLatin1String("space"), Qt::CaseInsensitive),
+            qPrintable(rewritten.error().message));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+        file.close();
+        QCOMPARE(QDir(disk.filePath(QStringLiteral("autostart"))).entryList(QDir::Files | QDir::Hidden),
+            QStringList { QStringLiteral("quillet.desktop") });
+
+        disk.makeRoom();
+        QVERIFY(AutostartEntry::install(entry, QStringLiteral("/opt/elsewhere/quillet")).ok());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("/opt/elsewhere/quillet"));
     }
 
     void versionComparison_data()
