@@ -4,9 +4,8 @@
 #include <QString>
 
 // The application's in-app notices, between parts that do not know each other: the menu
-// command "Settings…" asks the main window for its settings page, "Welcome to Quillet" asks for
-// the onboarding window, and a reminder asks the main window to open and record an event's
-// meeting. One object, made by the composition root and handed to whoever posts or listens.
+// command "Settings…" asks the main window for its settings page, and "Welcome to Quillet" asks
+// for the onboarding window. One object, made by the composition root and handed to whoever posts or listens.
 // Main thread only; listeners are called at once, in the order they connected.
 class AppNotices final : public QObject
 {
@@ -18,10 +17,8 @@ public:
 
     void postOpenSettings() { emit openSettings(); }
     void postShowOnboarding() { emit showOnboarding(); }
-    void postOpenAndRecordEvent(const QString& eventId) { emit openAndRecordEvent(eventId); }
 
 signals:
     void openSettings();
     void showOnboarding();
-    void openAndRecordEvent(const QString& eventId);
 };

@@ -12,13 +12,12 @@
 #include "app/EventLinks.h"
 #include "app/HomeServices.h"
 #include "app/OnboardingServices.h"
+#include "app/RecordingController.h"
 #include "app/SettingsServices.h"
 #include "app/WindowServices.h"
 #include "archive/ArchiveDebouncer.h"
-#include "archive/ArchiveSync.h"
-#include "library/MeetingSearchIndex.h"
-#include "chat/ModelContextBox.h"
 #include "archive/ArchiveRemovals.h"
+#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "archive/MeetingImporter.h"
 #include "audio/DualStreamMixer.h"
@@ -32,12 +31,12 @@
 #include "calendar/MeetingFactory.h"
 #include "calendar/MeetingReminders.h"
 #include "chat/MeetingChatService.h"
-#include "platform/calendar/CalendarStore.h"
+#include "chat/ModelContextBox.h"
+#include "library/MeetingSearchIndex.h"
 #include "platform/Clock.h"
 #include "platform/CuePlayer.h"
 #include "platform/DesktopSettingsOpener.h"
 #include "platform/DesktopUrlOpener.h"
-#include "platform/calendar/EdsCalendarStore.h"
 #include "platform/GnomeSettingsOpener.h"
 #include "platform/LibsecretStore.h"
 #include "platform/MicrophonePermission.h"
@@ -49,6 +48,9 @@
 #include "platform/Settings.h"
 #include "platform/UrlOpener.h"
 #include "platform/UrlRouter.h"
+#include "platform/calendar/CalendarStore.h"
+#include "platform/calendar/EdsCalendarStore.h"
+#include "recording/TranscriptionSession.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/QuilletStore.h"
@@ -57,7 +59,6 @@
 #include "system/Keychain.h"
 #include "system/SoundFeedback.h"
 #include "system/UpdateChecker.h"
-#include "transcription/TranscriptionSession.h"
 
 #include <QNetworkAccessManager>
 #include <QPointer>
@@ -141,6 +142,7 @@ struct AppServices::Services
     Chosen<CalendarHooks> m_calendarHooks;
     AppState m_appState;
     AppNotices m_notices;
+    RecordingController m_recordings;
 };
 
 Result<std::unique_ptr<AppServices>, StoreError> AppServices::open(const Config& config)
@@ -198,7 +200,8 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
         return { std::move(links), service };
     }())
     , m_reminders(m_notifications, m_calendar, m_settings, m_clock)
-    , m_autoStart(m_session, m_notifications, m_clock, config.autoStartCheckInterval)
+    , m_autoStart(
+          RecordingController::autoStartRecorder(m_session), m_notifications, m_clock, config.autoStartCheckInterval)
     , m_calendarHooks([&]() -> Chosen<CalendarHooks> {
         if (config.calendarHooks)
             return { nullptr, config.calendarHooks };
@@ -207,7 +210,15 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
         return { std::move(hooks), service };
     }())
     , m_appState(m_session)
+    , m_recordings({ *m_store, m_session, m_appState, *m_calendarHooks.service, *m_urlOpener.service, m_archiveSync,
+          m_scheduler })
 {
+    // A reminder's "Open & record" reaches the recordings at once; the window follows them.
+    QObject::connect(m_calendarHooks.service, &CalendarHooks::openAndRecordRequested, &m_recordings,
+        &RecordingController::openAndRecord);
+    // Meetings linked to an event take its new title at each publication of the week.
+    QObject::connect(m_calendarHooks.service, &CalendarHooks::eventsPublished, m_calendarHooks.service,
+        [this] { m_calendarHooks.service->syncTitles(*m_store); });
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
     m_router.setOpenUrlHandler([this](const QUrl& url) { m_account.handleOpenURL(url); });
     for (const QString& scheme : redirectSchemes(config))
@@ -272,9 +283,9 @@ std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent
 
 WindowServices AppServices::windowServices()
 {
-    return { store(), archiveSync(), saveHealth(), session(), appState(), notices(), calendarHooks(), urlOpener(),
-        account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(),
-        updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
+    return { store(), saveHealth(), session(), recordings(), appState(), notices(), calendarHooks(), account(),
+        microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(), updateChecker(),
+        searchIndex(), WorkspaceServices::of(*this) };
 }
 
 HomeServices AppServices::homeServices()
@@ -292,7 +303,8 @@ SettingsServices AppServices::settingsServices()
 
 OnboardingServices AppServices::onboardingServices()
 {
-    return { account(), settings(), microphonePermission(), systemAudio(), urlOpener(), archiveRoot(), desktopSettings() };
+    return { account(), settings(), microphonePermission(), systemAudio(), urlOpener(), archiveRoot(),
+        desktopSettings() };
 }
 
 const Clock& AppServices::clock() const
@@ -439,6 +451,11 @@ MeetingReminders& AppServices::reminders()
 {
     return d->m_reminders;
 }
+RecordingController& AppServices::recordings()
+{
+    return d->m_recordings;
+}
+
 AutoStartScheduler& AppServices::autoStart()
 {
     return d->m_autoStart;

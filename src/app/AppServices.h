@@ -35,6 +35,7 @@ class QNetworkAccessManager;
 class QObject;
 class QString;
 class QuilletCloud;
+class RecordingController;
 class SaveHealth;
 class Scheduler;
 class SecretStore;
@@ -151,6 +152,7 @@ public:
     CalendarHooks& calendarHooks();
     MeetingReminders& reminders();
     AutoStartScheduler& autoStart();
+    RecordingController& recordings();
 
 private:
     struct Services;

@@ -3,7 +3,7 @@
 #include "platform/Log.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 
 namespace {
 

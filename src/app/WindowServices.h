@@ -10,27 +10,25 @@ class Clock;
 class MeetingSearchIndex;
 class UpdateChecker;
 class AppState;
-class ArchiveSync;
 class CalendarHooks;
 class DesktopSettingsOpener;
 class MicrophonePermission;
 class ModelContext;
+class RecordingController;
 class SaveHealth;
 class TranscriptionSession;
-class UrlOpener;
 
 // What the main window and its content use, with the bundles of the pages it makes, made by
 // the composition root (AppServices::windowServices).
 struct WindowServices
 {
     ModelContext& store;
-    ArchiveSync& archive; // the back-fill of each show
     SaveHealth& saveHealth;
-    TranscriptionSession& session;
+    TranscriptionSession& session; // what the recording bar shows
+    RecordingController& recordings; // what the window asks of them
     AppState& appState;
     AppNotices& notices;
     CalendarHooks& calendarHooks;
-    UrlOpener& urlOpener; // call links
     AccountService& account; // the fix-it banner
     MicrophonePermission& microphonePermission;
     DesktopSettingsOpener& desktopSettings;

@@ -4,7 +4,6 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "system/LocalNotifier.h"
-#include "transcription/TranscriptionSession.h"
 
 #include <QUuid>
 
@@ -19,10 +18,10 @@ QString quoted(const QString& title)
 
 } // namespace
 
-AutoStartScheduler::AutoStartScheduler(TranscriptionSession& session, NotificationCenter& notifications,
-    const Clock& clock, std::chrono::milliseconds checkInterval, QObject* parent)
+AutoStartScheduler::AutoStartScheduler(Recorder recorder, NotificationCenter& notifications, const Clock& clock,
+    std::chrono::milliseconds checkInterval, QObject* parent)
     : QObject(parent)
-    , m_session(session)
+    , m_recorder(std::move(recorder))
     , m_notifications(notifications)
     , m_clock(clock)
     , m_checkInterval(checkInterval)
@@ -62,23 +61,21 @@ void AutoStartScheduler::tick()
         meeting->setAutoStartFired(true);
         if (start.msecsTo(now) > std::chrono::milliseconds(kFireTolerance).count())
             continue;
-        if (m_session.isRecording()) {
+        if (const std::optional<const Meeting*> recording = m_recorder.recording()) {
             // Started a little early by the user: this very meeting is already recording.
-            if (m_session.meeting() == meeting)
+            if (*recording == meeting)
                 continue;
             post(kCouldNotStart,
                 QStringLiteral("Another recording was already running when ") + quoted(meeting->title())
                     + QStringLiteral(" was scheduled to start."));
             continue;
         }
-        m_session.startRecording(context, meeting);
-        if (m_session.isRecording()) {
-            post(QStringLiteral("Recording started"),
-                QStringLiteral("Recording started for ") + quoted(meeting->title()) + QStringLiteral("."));
-        } else {
-            const QString error = m_session.error();
-            post(kCouldNotStart, error.isEmpty() ? QStringLiteral("Open Quillet to see what's missing.") : error);
+        if (const std::optional<QString> refused = m_recorder.start(context, *meeting)) {
+            post(kCouldNotStart, refused->isEmpty() ? QStringLiteral("Open Quillet to see what's missing.") : *refused);
+            continue;
         }
+        post(QStringLiteral("Recording started"),
+            QStringLiteral("Recording started for ") + quoted(meeting->title()) + QStringLiteral("."));
     }
     context.save();
 }

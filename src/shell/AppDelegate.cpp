@@ -11,8 +11,8 @@
 #include "platform/NotificationCenter.h"
 #include "platform/Settings.h"
 #include "platform/UrlRouter.h"
+#include "recording/TranscriptionSession.h"
 #include "storage/ModelContext.h"
-#include "transcription/TranscriptionSession.h"
 #include "ui/design/Symbols.h"
 #include "ui/onboarding/OnboardingView.h"
 
@@ -32,8 +32,8 @@ AppDelegate::AppDelegate(AppServices& services, const Options& options, QObject*
     , m_services(services)
     , m_mainWindow(std::make_unique<MainWindow>(services.windowServices(), options.window))
     , m_menuBar(std::make_unique<MenuBarView>(
-          services.appState(), services.store(), services.clock(), services.notices(), [this] { openMainWindow(); },
-          options.menu))
+          services.appState(), services.recordings(), services.store(), services.clock(), services.notices(),
+          [this] { openMainWindow(); }, options.menu))
     , m_trayIcon(std::make_unique<QSystemTrayIcon>())
 {
     // The tasks of each show follow the window's own housekeeping.
@@ -66,10 +66,8 @@ void AppDelegate::applicationDidFinishLaunching()
     CalendarHooks& calendar = m_services.calendarHooks();
     connect(&m_services.notifications(), &NotificationCenter::responseReceived, &calendar,
         &CalendarHooks::handleNotificationResponse);
-    // A reminder's "Open & record" brings the window to the front, then has it record.
+    // A reminder's "Open & record" brings the window to the front; the recordings record.
     connect(&calendar, &CalendarHooks::mainWindowRequested, this, &AppDelegate::openMainWindow);
-    connect(
-        &calendar, &CalendarHooks::openAndRecordRequested, &m_services.notices(), &AppNotices::postOpenAndRecordEvent);
     calendar.activateReminders();
     connect(&m_services.notices(), &AppNotices::showOnboarding, this, &AppDelegate::showOnboarding);
     if (!settings.get(SettingsKeys::onboardingCompleted))

@@ -1,3 +1,4 @@
+#include "app/RecordingController.h"
 #include "calendar/AutoStartScheduler.h"
 #include "calendar/MeetingFactory.h"
 #include "platform/NotificationCenter.h"
@@ -83,7 +84,8 @@ private slots:
         m_session->session.setDrainLimit(2s);
         m_server = std::make_unique<DBusNotificationServer>();
         m_center = std::make_unique<NotificationCenter>(*m_server, m_clock, nullptr, 10ms);
-        m_scheduler = std::make_unique<AutoStartScheduler>(m_session->session, *m_center, m_clock, 20ms);
+        m_scheduler = std::make_unique<AutoStartScheduler>(
+            RecordingController::autoStartRecorder(m_session->session), *m_center, m_clock, 20ms);
     }
 
     void cleanup()

@@ -68,7 +68,7 @@
 #include "system/Keychain.h"
 #include "system/SoundFeedback.h"
 #include "system/UpdateChecker.h"
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -25,7 +25,7 @@
 #include "support/SpokenAudio.h"
 #include "support/TempStore.h"
 #include "system/SoundFeedback.h"
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 
 #include <QDirIterator>
 #include <QFutureWatcher>

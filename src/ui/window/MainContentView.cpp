@@ -1,13 +1,9 @@
 #include "ui/window/MainContentView.h"
 
 #include "app/AppNotices.h"
-#include "app/AppState.h"
-#include "app/CalendarHooks.h"
-#include "archive/ArchiveSync.h"
-#include "platform/UrlOpener.h"
+#include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
-#include "transcription/TranscriptionSession.h"
 #include "ui/design/Quillet.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/NewFolderSheet.h"
@@ -76,19 +72,19 @@ MainContentView::MainContentView(const WindowServices& services, QWidget* parent
 MainContentView::MainContentView(const WindowServices& services, const Options& options, QWidget* parent)
     : QWidget(parent)
     , m_services(services)
-    , m_scheduler(options.scheduler ? *options.scheduler : Scheduler::system())
-    , m_followUpDelay(options.followUpDelay)
     , m_splitter(new QSplitter(Qt::Horizontal, this))
     , m_sidebar(new MeetingListView(
           { services.store, services.clock, services.updateChecker, services.account, services.searchIndex },
           [this](Meeting* meeting) { requestNewFolder(meeting); },
-          [this](Meeting* meeting) { deleteMeeting(meeting); }))
+          [this](Meeting* meeting) { m_services.recordings.deleteMeeting(meeting); }))
     , m_banner(new FixItBanner(services.account, services.microphonePermission, services.desktopSettings,
           [this] { m_services.notices.postOpenSettings(); }))
     , m_pageHost(new QVBoxLayout)
     , m_barArea(new QWidget)
-    , m_bar(new RecordingControlView(
-          services.session, [this] { startAdHocRecording(); }, [this] { stopRecording(); }, options.bar))
+    , m_bar(new RecordingControlView(services.session,
+          { [this] { m_services.recordings.startAdHocRecording(); }, [this] { m_services.recordings.stopRecording(); },
+              [this] { m_services.recordings.pauseRecording(); }, [this] { m_services.recordings.resumeRecording(); } },
+          options.bar))
     , m_barAnimation(new QVariantAnimation(this))
 {
     m_sidebar->setMinimumWidth(kSidebarMinimumWidth);
@@ -129,24 +125,24 @@ MainContentView::MainContentView(const WindowServices& services, const Options& 
         m_barArea->setMaximumHeight(QWIDGETSIZE_MAX);
     });
 
-    TranscriptionSession& session = services.session;
+    RecordingController& recordings = services.recordings;
     connect(m_sidebar, &MeetingListView::selectionChanged, this, &MainContentView::setSelection);
-    connect(&session, &TranscriptionSession::isRecordingChanged, this, [this] {
-        if (m_services.session.isRecording()) {
-            if (Meeting* recording = currentRecordingMeeting())
+    connect(&recordings, &RecordingController::isRecordingChanged, this, [this] {
+        if (m_services.recordings.isRecording()) {
+            if (Meeting* recording = m_services.recordings.recordingMeeting())
                 setSelection(SidebarItem::meeting(recording));
         }
         updateRecordingControls();
     });
+    connect(&recordings, &RecordingController::showMeeting, this,
+        [this](Meeting* meeting) { setSelection(SidebarItem::meeting(meeting)); });
+    connect(&recordings, &RecordingController::questionChanged, this, &MainContentView::showQuestion);
     connect(&services.notices, &AppNotices::openSettings, this, [this] { setSelection(SidebarItem::settings()); });
     // Back from the desktop's settings, the microphone may have been turned on.
     connect(qApp, &QGuiApplication::applicationStateChanged, m_banner, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive)
             m_banner->recheckMicrophone();
     });
-    connect(&services.notices, &AppNotices::openAndRecordEvent, this, &MainContentView::handleOpenAndRecord);
-    connect(&services.calendarHooks, &CalendarHooks::eventsPublished, this,
-        [this] { m_services.calendarHooks.syncTitles(m_services.store); });
     connect(&services.store, &ModelContext::meetingAboutToBeRemoved, this, &MainContentView::onMeetingAboutToBeRemoved);
     connect(&services.store, &ModelContext::folderAboutToBeRemoved, this, [this](Folder* folder) {
         if (m_selection.folder() == folder)
@@ -195,9 +191,10 @@ void MainContentView::showPageFor(const SidebarItem& item)
     }
 
     const auto onOpen = [this](Meeting* meeting) { setSelection(SidebarItem::meeting(meeting)); };
-    const auto onRecord = [this](Meeting* meeting) { startRecording(meeting); };
+    RecordingController& recordings = m_services.recordings;
+    const auto onRecord = [&recordings](Meeting* meeting) { recordings.startRecording(meeting); };
     const auto onNewFolder = [this](Meeting* meeting) { requestNewFolder(meeting); };
-    const auto onDelete = [this](Meeting* meeting) { deleteMeeting(meeting); };
+    const auto onDelete = [&recordings](Meeting* meeting) { recordings.deleteMeeting(meeting); };
     switch (item.kind()) {
     case SidebarItem::Kind::home:
     case SidebarItem::Kind::folder:
@@ -223,7 +220,7 @@ QWidget* MainContentView::makeMeetingPage(Meeting& meeting)
 void MainContentView::updateRecordingControls()
 {
     // Left out only on the settings page while nothing records.
-    const bool wanted = m_selection.kind() != SidebarItem::Kind::settings || m_services.session.isRecording();
+    const bool wanted = m_selection.kind() != SidebarItem::Kind::settings || m_services.recordings.isRecording();
     if (wanted == m_barWanted)
         return;
     m_barWanted = wanted;
@@ -247,162 +244,47 @@ void MainContentView::onMeetingAboutToBeRemoved(Meeting* meeting)
         setSelection(SidebarItem::home());
 }
 
-// --- Housekeeping ------------------------------------------------------------------------
+// --- The recordings' question --------------------------------------------------------------
 
-void MainContentView::runHousekeeping()
+void MainContentView::showQuestion()
 {
-    ModelContext& context = m_services.store;
-    AppState& state = m_services.appState;
-    state.finalizeStaleRecordings(context);
-    state.purgeEmptyMeetings(context);
-    state.refreshRecentMeetings(context);
-    m_services.archive.backfill();
-    m_services.calendarHooks.startAutoStart(context);
-}
-
-// --- Recording flows ---------------------------------------------------------------------
-
-Meeting* MainContentView::currentRecordingMeeting() const
-{
-    return m_services.store
-        .fetchMeetings({ [](const Meeting& m) { return m.isRecording(); }, MeetingSort::DateDescending, 1 })
-        .value(0);
-}
-
-void MainContentView::startAdHocRecording()
-{
-    m_services.session.startRecording(m_services.store);
-    m_scheduler.schedule(m_followUpDelay, this, [this] {
-        if (Meeting* recording = currentRecordingMeeting())
-            setSelection(SidebarItem::meeting(recording));
-    });
-}
-
-void MainContentView::startRecording(Meeting* into)
-{
-    if (!into) {
-        startAdHocRecording();
+    const QString question = m_services.recordings.question();
+    if (question.isEmpty()) {
+        if (m_questionDialog)
+            m_questionDialog->reject();
         return;
     }
-    if (m_services.session.isRecording()) {
-        const Meeting* recording = currentRecordingMeeting();
-        if (recording && recording->id() == into->id())
-            return;
-        askToSwitch(into, std::nullopt);
-        return;
-    }
-    m_services.session.startRecording(m_services.store, into);
-}
-
-void MainContentView::handleOpenAndRecord(const QString& eventId)
-{
-    TranscriptionSession& session = m_services.session;
-    const std::optional<CalendarHooks::EventMeeting> event
-        = m_services.calendarHooks.meetingForEvent(eventId, m_services.store);
-    if (!event || !event->meeting) {
-        if (!session.isRecording())
-            session.startRecording(m_services.store);
-        return;
-    }
-    Meeting* meeting = event->meeting;
-    setSelection(SidebarItem::meeting(meeting));
-    if (session.isRecording()) {
-        const Meeting* recording = currentRecordingMeeting();
-        if (recording && recording->id() == meeting->id())
-            return;
-        askToSwitch(meeting, event->callLink);
-        return;
-    }
-    startEventCapture(meeting, event->callLink);
-}
-
-void MainContentView::startEventCapture(Meeting* meeting, const std::optional<QUrl>& callLink)
-{
-    m_services.session.startRecording(m_services.store, meeting);
-    if (callLink)
-        m_services.urlOpener.open(*callLink);
-}
-
-void MainContentView::quickNote()
-{
-    if (!m_services.session.isRecording()) {
-        startAdHocRecording();
-        return;
-    }
-    if (m_quickNoteDialog)
-        return;
-    QAbstractButton* stopAndStart = nullptr;
-    QMessageBox* dialog = makeStopAndStartDialog(this, &stopAndStart);
-    dialog->setText(QStringLiteral("Stop the current recording and start a new note?"));
-    m_quickNoteDialog = dialog;
-    connect(dialog, &QDialog::finished, this, [this, dialog, stopAndStart] {
-        const bool confirmed = dialog->clickedButton() == stopAndStart;
-        m_quickNoteDialog.clear();
-        dialog->deleteLater();
-        if (!confirmed)
-            return;
-        stopRecording();
-        startAdHocRecording();
-    });
-    dialog->open();
-}
-
-void MainContentView::askToSwitch(Meeting* meeting, const std::optional<QUrl>& callLink)
-{
-    // A second request replaces the one waiting; the dialog stays up.
-    m_pendingRecord = PendingRecord { meeting->id(), callLink };
-    const Meeting* recording = currentRecordingMeeting();
-    const QString title = recording ? recording->title() : QStringLiteral("current meeting");
-    const QString text
-        = QStringLiteral("Stop recording \u201C") + title + QStringLiteral("\u201D and start a new one?");
-    if (m_switchDialog) {
-        m_switchDialog->setText(text);
+    // A later request replaces the one waiting: the dialog stays up with its new words.
+    if (m_questionDialog) {
+        m_questionDialog->setText(question);
         return;
     }
     QAbstractButton* stopAndStart = nullptr;
     QMessageBox* dialog = makeStopAndStartDialog(this, &stopAndStart);
-    dialog->setText(text);
-    m_switchDialog = dialog;
+    dialog->setText(question);
+    m_questionDialog = dialog;
     connect(dialog, &QDialog::finished, this, [this, dialog, stopAndStart] {
         const bool confirmed = dialog->clickedButton() == stopAndStart;
-        const std::optional<PendingRecord> pending = std::exchange(m_pendingRecord, std::nullopt);
-        m_switchDialog.clear();
+        if (m_questionDialog == dialog)
+            m_questionDialog.clear();
         dialog->deleteLater();
-        if (!confirmed || !pending)
-            return;
-        // Deleted while the dialog was up: nothing to switch to.
-        Meeting* meeting = m_services.store.meetingById(pending->meetingId);
-        if (!meeting)
-            return;
-        stopRecording();
-        startEventCapture(meeting, pending->callLink);
+        m_services.recordings.answer(confirmed);
     });
     dialog->open();
 }
 
-void MainContentView::stopRecording()
+QMessageBox* MainContentView::switchDialog() const
 {
-    m_services.session.stopRecording();
-    m_services.appState.refreshRecentMeetings(m_services.store);
+    return m_services.recordings.asking() == RecordingController::Ask::switchRecording ? m_questionDialog.data()
+                                                                                       : nullptr;
 }
 
-// --- Deleting and filing -----------------------------------------------------------------
-
-void MainContentView::deleteMeeting(Meeting* meeting)
+QMessageBox* MainContentView::quickNoteDialog() const
 {
-    if (!meeting)
-        return;
-    // Deleting the meeting being recorded would leave the microphone and its uploads running
-    // for a record that is gone.
-    if (m_services.session.meeting() == meeting)
-        stopRecording();
-    const QUuid id = meeting->id();
-    if (m_selection.meeting() && m_selection.meeting()->id() == id)
-        setSelection(SidebarItem::home());
-    // The archive drops its file once the store has committed the removal, so a commit that
-    // fails leaves both the stored meeting and its file.
-    m_services.store.remove(meeting);
+    return m_services.recordings.asking() == RecordingController::Ask::quickNote ? m_questionDialog.data() : nullptr;
 }
+
+// --- Filing ----------------------------------------------------------------------------------
 
 void MainContentView::requestNewFolder(Meeting* meeting)
 {

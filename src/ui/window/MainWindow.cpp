@@ -1,6 +1,7 @@
 #include "ui/window/MainWindow.h"
 
 #include "app/AppNotices.h"
+#include "app/RecordingController.h"
 #include "app/WindowServices.h"
 #include "ui/design/Symbols.h"
 
@@ -19,6 +20,7 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
 MainWindow::MainWindow(const WindowServices& services, const Options& options, QWidget* parent)
     : QMainWindow(parent)
     , m_notices(services.notices)
+    , m_recordings(services.recordings)
     , m_trayAvailable(
           options.trayAvailable ? options.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
     , m_content(new MainContentView(services, options.content))
@@ -66,7 +68,7 @@ void MainWindow::buildToolBar()
 
     m_quickNote = toolBar->addAction(Symbols::icon(QStringLiteral("square.and.pencil")), QStringLiteral("Quick note"));
     m_quickNote->setToolTip(QStringLiteral("Quick note \u2014 start a new recording"));
-    connect(m_quickNote, &QAction::triggered, this, [this] { m_content->quickNote(); });
+    connect(m_quickNote, &QAction::triggered, this, [this] { m_recordings.quickNote(); });
 
     m_settings = toolBar->addAction(Symbols::icon(QStringLiteral("gearshape")), QStringLiteral("Settings"));
     m_settings->setToolTip(QStringLiteral("Settings (Ctrl+,)"));
@@ -135,7 +137,7 @@ void MainWindow::noteShown()
     QMetaObject::invokeMethod(
         this,
         [this] {
-            m_content->runHousekeeping();
+            m_recordings.runHousekeeping();
             emit shownAnew();
         },
         Qt::QueuedConnection);

@@ -7,6 +7,7 @@
 
 class AppNotices;
 class QAction;
+class RecordingController;
 struct WindowServices;
 
 // The main window, made once at launch and never destroyed: the toolbar (Home, Quick note,
@@ -66,6 +67,7 @@ private:
     void noteShown();
 
     AppNotices& m_notices;
+    RecordingController& m_recordings;
     std::function<bool()> m_trayAvailable;
     MainContentView* m_content;
     // Set until the next show: at launch, and by each close.

@@ -2,9 +2,10 @@
 
 #include "app/AppNotices.h"
 #include "app/AppState.h"
+#include "app/RecordingController.h"
 #include "format/TimeText.h"
 #include "platform/Clock.h"
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 #include "ui/design/Quillet.h"
 
 #include <QCoreApplication>
@@ -32,10 +33,11 @@ QIcon redDot()
 
 } // namespace
 
-MenuBarView::MenuBarView(AppState& appState, ModelContext& context, const Clock& clock, AppNotices& notices,
-    std::function<void()> openMainWindow, const Options& options, QObject* parent)
+MenuBarView::MenuBarView(AppState& appState, RecordingController& recordings, ModelContext& context, const Clock& clock,
+    AppNotices& notices, std::function<void()> openMainWindow, const Options& options, QObject* parent)
     : QObject(parent)
     , m_appState(appState)
+    , m_recordings(recordings)
     , m_context(context)
     , m_clock(clock)
     , m_notices(notices)
@@ -103,14 +105,12 @@ void MenuBarView::rebuild()
         font.setStyleHint(QFont::Monospace); // steady digits as the seconds change
         m_recordingRow->setFont(font);
         m_menu->addSeparator();
-        QAction* stop = m_menu->addAction(QStringLiteral("Stop Recording"), this, [this] {
-            m_appState.session().stopRecording();
-            m_appState.refreshRecentMeetings(m_context);
-        });
+        QAction* stop
+            = m_menu->addAction(QStringLiteral("Stop Recording"), this, [this] { m_recordings.stopRecording(); });
         stop->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
     } else {
         QAction* start = m_menu->addAction(
-            QStringLiteral("Start Recording"), this, [this] { m_appState.session().startRecording(m_context); });
+            QStringLiteral("Start Recording"), this, [this] { m_recordings.startRecording(nullptr); });
         start->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
     }
     m_menu->addSeparator();

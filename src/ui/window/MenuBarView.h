@@ -13,6 +13,7 @@ class Clock;
 class ModelContext;
 class QAction;
 class QMenu;
+class RecordingController;
 
 // The menu of the tray item: start or stop a recording without the main window (with the
 // running time while one records), the three most recent meetings, the way back to the main
@@ -32,8 +33,8 @@ public:
     };
 
     // openMainWindow brings the main window back; "Settings..." then posts openSettings.
-    MenuBarView(AppState& appState, ModelContext& context, const Clock& clock, AppNotices& notices,
-        std::function<void()> openMainWindow, const Options& options, QObject* parent = nullptr);
+    MenuBarView(AppState& appState, RecordingController& recordings, ModelContext& context, const Clock& clock,
+        AppNotices& notices, std::function<void()> openMainWindow, const Options& options, QObject* parent = nullptr);
     ~MenuBarView() override;
 
     QMenu* menu() const { return m_menu.get(); }
@@ -49,6 +50,7 @@ private:
     void scheduleTick(quint64 generation);
 
     AppState& m_appState;
+    RecordingController& m_recordings;
     ModelContext& m_context;
     const Clock& m_clock;
     AppNotices& m_notices;

@@ -3,7 +3,7 @@
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "format/TimeText.h"
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Spinner.h"
@@ -89,12 +89,11 @@ PillButton::Mark symbolMark(const QString& symbol)
 
 } // namespace
 
-RecordingControlView::RecordingControlView(TranscriptionSession& session, std::function<void()> onStart,
-    std::function<void()> onStop, const Options& options, QWidget* parent)
+RecordingControlView::RecordingControlView(
+    TranscriptionSession& session, Intents intents, const Options& options, QWidget* parent)
     : QWidget(parent)
     , m_session(session)
-    , m_onStart(std::move(onStart))
-    , m_onStop(std::move(onStop))
+    , m_intents(std::move(intents))
     , m_scheduler(options.scheduler ? *options.scheduler : Scheduler::system())
     , m_tick(options.tick)
     , m_faces(new QStackedLayout)
@@ -164,14 +163,14 @@ RecordingControlView::RecordingControlView(TranscriptionSession& session, std::f
     outer->setContentsMargins(20, 12, 20, 12);
     outer->addLayout(m_faces);
 
-    connect(m_start, &QAbstractButton::clicked, this, [this] { m_onStart(); });
+    connect(m_start, &QAbstractButton::clicked, this, [this] { m_intents.start(); });
     connect(m_pause, &QAbstractButton::clicked, this, [this] {
         if (m_session.isPaused())
-            m_session.resumeRecording();
+            m_intents.resume();
         else
-            m_session.pauseRecording();
+            m_intents.pause();
     });
-    connect(m_stop, &QAbstractButton::clicked, this, [this] { m_onStop(); });
+    connect(m_stop, &QAbstractButton::clicked, this, [this] { m_intents.stop(); });
 
     connect(&m_session, &TranscriptionSession::isRecordingChanged, this, [this] {
         if (m_session.isRecording())

@@ -36,9 +36,17 @@ public:
         std::chrono::milliseconds tick { 1000 };
     };
 
-    // onStart: "Start recording" was pressed. onStop: "Stop" was pressed.
-    RecordingControlView(TranscriptionSession& session, std::function<void()> onStart, std::function<void()> onStop,
-        const Options& options, QWidget* parent = nullptr);
+    // What the bar's buttons ask for; the session only shows what became of it.
+    struct Intents
+    {
+        std::function<void()> start; // "Start recording"
+        std::function<void()> stop;
+        std::function<void()> pause;
+        std::function<void()> resume;
+    };
+
+    RecordingControlView(
+        TranscriptionSession& session, Intents intents, const Options& options, QWidget* parent = nullptr);
 
     Face face() const { return m_face; }
     // Seconds the counter shows.
@@ -65,8 +73,7 @@ private:
     void scheduleTick(quint64 generation);
 
     TranscriptionSession& m_session;
-    std::function<void()> m_onStart;
-    std::function<void()> m_onStop;
+    Intents m_intents;
     Scheduler& m_scheduler;
     std::chrono::milliseconds m_tick;
 

@@ -6,7 +6,7 @@
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 #include "ui/workspace/MeetingActionBar.h"
 #include "ui/workspace/MeetingChatPanel.h"
 #include "ui/workspace/MeetingDetailParts.h"

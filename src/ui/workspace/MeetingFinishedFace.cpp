@@ -1,6 +1,6 @@
 #include "app/MeetingActions.h"
 #include "storage/Meeting.h"
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/PillButton.h"

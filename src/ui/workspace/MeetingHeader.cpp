@@ -4,7 +4,7 @@
 #include "platform/Clock.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/RecordingDot.h"

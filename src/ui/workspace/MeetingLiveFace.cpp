@@ -1,6 +1,6 @@
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 #include "ui/design/Rule.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/Quillet.h"

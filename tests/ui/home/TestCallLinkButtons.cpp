@@ -96,7 +96,7 @@ private slots:
         if (hero->joinButton())
             hero->joinButton()->click();
         hero->recordButton()->click();
-        rig->notices().postOpenAndRecordEvent(eventId);
+        emit rig->calendarHooks().openAndRecordRequested(eventId);
         QTRY_VERIFY(!rig->store().fetchMeetings().isEmpty());
 
         const QList<QUrl> expected = isCallLink ? QList { QUrl(link), QUrl(link) } : QList<QUrl> {};

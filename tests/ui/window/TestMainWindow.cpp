@@ -1,3 +1,4 @@
+#include "app/RecordingController.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
@@ -47,7 +48,6 @@ struct WindowRig
     {
         rig->account().setByoKey(QStringLiteral("tq-own-key"));
         MainWindow::Options options;
-        options.content.scheduler = &scheduler;
         options.content.bar.scheduler = &scheduler;
         options.trayAvailable = [tray] { return tray; };
         window = std::make_unique<MainWindow>(rig->windowServices(), options);
@@ -83,7 +83,7 @@ struct WindowRig
     }
 
     TestCalendar calendar;
-    AppRig rig { { .capture = true, .calendarHooks = &calendar } };
+    AppRig rig { { .capture = true, .steppedDelays = true, .calendarHooks = &calendar } };
     FakeScheduler scheduler;
     std::unique_ptr<MainWindow> window;
 };
@@ -226,9 +226,9 @@ private slots:
         QVERIFY(recording);
         QCOMPARE(content.selection(), SidebarItem::meeting(recording));
         content.setSelection(SidebarItem::home());
-        w.scheduler.advance(299ms);
+        w.rig.scheduler.advance(299ms);
         QCOMPARE(content.selection(), SidebarItem::home());
-        w.scheduler.advance(1ms);
+        w.rig.scheduler.advance(1ms);
         QCOMPARE(content.selection(), SidebarItem::meeting(recording));
 
         // The bar's Stop ends it and refreshes the recent list.
@@ -256,10 +256,10 @@ private slots:
         QCOMPARE(w.record(standup), standup);
 
         // Recording into the meeting that already records asks nothing.
-        content.startRecording(standup);
+        w.rig->recordings().startRecording(standup);
         QVERIFY(!content.switchDialog());
 
-        content.startRecording(retro);
+        w.rig->recordings().startRecording(retro);
         QMessageBox* dialog = content.switchDialog();
         QVERIFY(dialog && dialog->isVisible());
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
@@ -293,7 +293,7 @@ private slots:
         QTRY_VERIFY(!content.quickNoteDialog());
         Meeting* second = w.session().meeting();
         QVERIFY(second && second != first);
-        w.scheduler.advance(300ms);
+        w.rig.scheduler.advance(300ms);
         QCOMPARE(content.selection(), SidebarItem::meeting(second));
     }
 
@@ -332,7 +332,7 @@ private slots:
             w.record(other);
         const SidebarItem before = content.selection();
 
-        w.rig->notices().postOpenAndRecordEvent(QStringLiteral("evt-7"));
+        emit w.calendar.openAndRecordRequested(QStringLiteral("evt-7"));
         QCOMPARE(w.calendar.lookups, QStringList { QStringLiteral("evt-7") });
         // The event's meeting is selected first, whatever follows.
         if (eventCurrent)
@@ -358,14 +358,6 @@ private slots:
         QCOMPARE(w.rig.browser.opened, linkOpened ? QList<QUrl> { link } : QList<QUrl> {});
     }
 
-    void calendarPublicationsSyncTitles()
-    {
-        WindowRig w;
-        emit w.calendar.eventsPublished();
-        emit w.calendar.eventsPublished();
-        QCOMPARE(w.calendar.titleSyncs, 2);
-    }
-
     void deletingMeetings()
     {
         WindowRig w;
@@ -385,10 +377,10 @@ private slots:
 
         // Another meeting: the selection stays.
         content.setSelection(SidebarItem::meeting(shown));
-        content.deleteMeeting(other);
+        w.rig->recordings().deleteMeeting(other);
         QCOMPARE(content.selection(), SidebarItem::meeting(shown));
         // The shown one: home, record and file gone.
-        content.deleteMeeting(shown);
+        w.rig->recordings().deleteMeeting(shown);
         QCOMPARE(content.selection(), SidebarItem::home());
         QCOMPARE(w.store().meetingCount(), 1);
         QTRY_VERIFY(!w.store().hasChanges());
@@ -407,7 +399,7 @@ private slots:
         QCOMPARE(content.selection(), SidebarItem::meeting(recording));
         const QUuid id = recording->id();
 
-        content.deleteMeeting(recording);
+        w.rig->recordings().deleteMeeting(recording);
         QVERIFY(!w.session().isRecording());
         QVERIFY(!w.session().mixer().isRunning());
         QVERIFY(!w.store().meetingById(id));

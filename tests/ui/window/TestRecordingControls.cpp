@@ -4,8 +4,8 @@
 #include "support/SessionRig.h"
 #include "support/TestMain.h"
 #include "ui/design/PillButton.h"
-#include "ui/window/RecordingControlView.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/window/RecordingControlView.h"
 #include "ui/window/WaveformIndicator.h"
 
 #include <QLabel>
@@ -24,8 +24,9 @@ const QString kSignInFirst
 struct BarRig
 {
     BarRig()
-        : bar(
-            rig.session, [this] { rig.start(); }, [this] { rig.session.stopRecording(); },
+        : bar(rig.session,
+            { [this] { rig.start(); }, [this] { rig.session.stopRecording(); },
+                [this] { rig.session.pauseRecording(); }, [this] { rig.session.resumeRecording(); } },
             RecordingControlView::Options { &scheduler, 1000ms })
     {
         bar.resize(640, 60);

@@ -1,3 +1,4 @@
+#include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
 #include "support/TempStore.h"
@@ -137,7 +138,7 @@ private slots:
             QVERIFY(execOn(store.filePath(),
                 QStringLiteral("CREATE TRIGGER refuse BEFORE DELETE ON Meeting "
                                "BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END")));
-        window->content().deleteMeeting(meeting);
+        rig->recordings().deleteMeeting(meeting);
         QCOMPARE(store.meetingCount(), 0);
         // Nothing reaches the archive before the commit, which waits for the loop to turn.
         QCOMPARE(count(), 1);

@@ -1,4 +1,4 @@
-#include "transcription/TranscriptionSession.h"
+#include "recording/TranscriptionSession.h"
 
 #include "account/AccountService.h"
 #include "audio/DualStreamMixer.h"

@@ -1,0 +1,263 @@
+#include "app/RecordingController.h"
+#include "storage/Meeting.h"
+#include "support/AppRig.h"
+#include "support/TestMain.h"
+
+#include <QSignalSpy>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The calendar as the test wants it: events by id, each with its meeting and call link.
+class TestCalendar final : public CalendarHooks
+{
+public:
+    std::optional<EventMeeting> meetingForEvent(const QString& eventId, ModelContext&) override
+    {
+        lookups << eventId;
+        const auto found = events.constFind(eventId);
+        return found == events.constEnd() ? std::nullopt : std::optional(*found);
+    }
+    void startAutoStart(ModelContext&) override { ++autoStarts; }
+    void syncTitles(ModelContext&) override { ++titleSyncs; }
+
+    QHash<QString, EventMeeting> events;
+    QStringList lookups;
+    int autoStarts = 0;
+    int titleSyncs = 0;
+};
+
+// The application's services recording silence on the test sound server (nothing is
+// uploaded), with the user's own key and delayed calls the test moves on.
+struct Recordings
+{
+    Recordings()
+    {
+        rig->account().setByoKey(QStringLiteral("tq-own-key"));
+        QObject::connect(&controller(), &RecordingController::showMeeting, &controller(),
+            [this](Meeting* meeting) { shown.append(meeting); });
+    }
+    ~Recordings()
+    {
+        if (rig->session().isRecording())
+            rig->session().stopRecording();
+        QTRY_COMPARE(rig->session().drainingRecordings(), 0);
+    }
+
+    RecordingController& controller() { return rig->recordings(); }
+    TranscriptionSession& session() { return rig->session(); }
+    ModelContext& store() { return rig->store(); }
+
+    Meeting* addMeeting(const QString& title)
+    {
+        // Each later than the one before, so that "newest" is never a tie.
+        rig.clock.advanceMs(60'000);
+        auto* meeting = new Meeting(title, rig.clock.now());
+        store().insert(meeting);
+        store().save();
+        return meeting;
+    }
+
+    Meeting* record(Meeting* into)
+    {
+        rig.clock.advanceMs(60'000);
+        session().startRecording(store(), into);
+        return session().meeting();
+    }
+
+    QList<Meeting*> shown; // what the controller asked the window to show
+    TestCalendar calendar;
+    AppRig rig { { .capture = true, .steppedDelays = true, .calendarHooks = &calendar } };
+};
+
+const QString kSwitchStandup = QStringLiteral("Stop recording \u201CStandup\u201D and start a new one?");
+
+} // namespace
+
+// The recordings as every part of the application asks for them, without a window: its
+// question stands in for the window's dialog.
+class TestRecordingController final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void adHocStartAsksToShowItsMeetingLater()
+    {
+        Recordings r;
+        const QList<Meeting*>& shown = r.shown;
+        QSignalSpy recording(&r.controller(), &RecordingController::isRecordingChanged);
+        r.controller().startAdHocRecording();
+        Meeting* meeting = r.session().meeting();
+        QVERIFY(meeting && r.controller().isRecording());
+        QCOMPARE(r.controller().recordingMeeting(), meeting);
+        QCOMPARE(recording.count(), 1);
+        r.rig.scheduler.advance(RecordingController::kFollowUpDelay - 1ms);
+        QVERIFY(shown.isEmpty());
+        r.rig.scheduler.advance(1ms);
+        QCOMPARE(shown, QList<Meeting*> { meeting });
+
+        r.controller().stopRecording();
+        QVERIFY(!r.controller().isRecording());
+        QCOMPARE(recording.count(), 2);
+    }
+
+    void switchingAsksFirst_data()
+    {
+        QTest::addColumn<bool>("stopAndStart");
+        QTest::addColumn<bool>("targetDeleted"); // while the question is up
+        QTest::newRow("Stop & Start") << true << false;
+        QTest::newRow("Cancel") << false << false;
+        QTest::newRow("Stop & Start, target gone") << true << true;
+    }
+
+    void switchingAsksFirst()
+    {
+        QFETCH(bool, stopAndStart);
+        QFETCH(bool, targetDeleted);
+        Recordings r;
+        Meeting* standup = r.addMeeting(QStringLiteral("Standup"));
+        Meeting* retro = r.addMeeting(QStringLiteral("Retro"));
+        Meeting* review = r.addMeeting(QStringLiteral("Review"));
+        QCOMPARE(r.record(standup), standup);
+        QSignalSpy asked(&r.controller(), &RecordingController::questionChanged);
+
+        // Recording into the meeting that already records asks nothing.
+        r.controller().startRecording(standup);
+        QCOMPARE(asked.count(), 0);
+
+        // A second request replaces the first; the question keeps its words.
+        r.controller().startRecording(review);
+        r.controller().startRecording(retro);
+        QCOMPARE(asked.count(), 1);
+        QCOMPARE(r.controller().asking(), RecordingController::Ask::switchRecording);
+        QCOMPARE(r.controller().question(), kSwitchStandup);
+        QCOMPARE(r.session().meeting(), standup);
+        if (targetDeleted)
+            r.controller().deleteMeeting(retro);
+        r.controller().answer(stopAndStart);
+        QVERIFY(r.controller().question().isEmpty());
+        QCOMPARE(r.controller().asking(), RecordingController::Ask::nothing);
+        // A target deleted meanwhile starts nothing, and the recording goes on.
+        QCOMPARE(r.session().meeting(), stopAndStart && !targetDeleted ? retro : standup);
+        QVERIFY(r.rig.browser.opened.isEmpty());
+        // An answer nobody asked for does nothing.
+        r.controller().answer(true);
+        QCOMPARE(r.session().meeting(), stopAndStart && !targetDeleted ? retro : standup);
+    }
+
+    void quickNoteAsksWhileRecording()
+    {
+        Recordings r;
+        r.controller().quickNote();
+        Meeting* first = r.session().meeting();
+        QVERIFY(first);
+        QVERIFY(r.controller().question().isEmpty());
+
+        r.rig.clock.advanceMs(60'000);
+        r.controller().quickNote();
+        QCOMPARE(r.controller().asking(), RecordingController::Ask::quickNote);
+        QCOMPARE(r.controller().question(), QStringLiteral("Stop the current recording and start a new note?"));
+        QCOMPARE(r.session().meeting(), first);
+        r.controller().answer(true);
+        Meeting* second = r.session().meeting();
+        QVERIFY(second && second != first);
+    }
+
+    // A reminder's request, from the calendar's signal straight to the recordings.
+    void openAndRecord_data()
+    {
+        QTest::addColumn<QString>("recordingBefore"); // "", "event" (its meeting) or "other"
+        QTest::addColumn<bool>("eventCurrent");
+        QTest::addColumn<QString>("expect"); // what records afterwards: "event", "other", "new"
+        QTest::addColumn<bool>("asks");
+        QTest::addColumn<bool>("linkOpened");
+        QTest::newRow("idle: records and opens the link") << "" << true << "event" << false << true;
+        QTest::newRow("already recording it: nothing more") << "event" << true << "event" << false << false;
+        QTest::newRow("another recording: asks, then switches") << "other" << true << "event" << true << true;
+        QTest::newRow("event gone, idle: a new recording") << "" << false << "new" << false << false;
+        QTest::newRow("event gone while recording: nothing") << "other" << false << "other" << false << false;
+    }
+
+    void openAndRecord()
+    {
+        QFETCH(QString, recordingBefore);
+        QFETCH(bool, eventCurrent);
+        QFETCH(QString, expect);
+        QFETCH(bool, asks);
+        QFETCH(bool, linkOpened);
+        Recordings r;
+        Meeting* planning = r.addMeeting(QStringLiteral("Planning"));
+        Meeting* other = r.addMeeting(QStringLiteral("Interview"));
+        const QUrl link(QStringLiteral("https://meet.example.test/abc-defg-hij"));
+        if (eventCurrent)
+            r.calendar.events.insert(QStringLiteral("evt-7"), { planning, link });
+        if (recordingBefore == QLatin1String("event"))
+            r.record(planning);
+        else if (recordingBefore == QLatin1String("other"))
+            r.record(other);
+        const QList<Meeting*>& shown = r.shown;
+
+        emit r.calendar.openAndRecordRequested(QStringLiteral("evt-7"));
+        QCOMPARE(r.calendar.lookups, QStringList { QStringLiteral("evt-7") });
+        // The event's meeting is asked to be shown first, whatever follows.
+        QCOMPARE(shown, eventCurrent ? QList<Meeting*> { planning } : QList<Meeting*> {});
+        QCOMPARE(r.controller().asking() == RecordingController::Ask::switchRecording, asks);
+        if (asks) {
+            QCOMPARE(
+                r.controller().question(), QStringLiteral("Stop recording \u201CInterview\u201D and start a new one?"));
+            QVERIFY(r.rig.browser.opened.isEmpty());
+            r.controller().answer(true);
+        }
+
+        Meeting* recording = r.session().meeting();
+        if (expect == QLatin1String("event"))
+            QCOMPARE(recording, planning);
+        else if (expect == QLatin1String("other"))
+            QCOMPARE(recording, other);
+        else
+            QVERIFY(recording && recording != planning && recording != other);
+        QCOMPARE(r.rig.browser.opened, linkOpened ? QList<QUrl> { link } : QList<QUrl> {});
+    }
+
+    // Deleting the meeting being recorded stops its recording first: nothing keeps capturing
+    // for a record that is gone. A meeting already gone is left alone.
+    void deletingTheRecordingMeetingStopsIt()
+    {
+        Recordings r;
+        Meeting* other = r.addMeeting(QStringLiteral("Other"));
+        Meeting* live = r.record(r.addMeeting(QStringLiteral("Live")));
+        const QUuid id = live->id();
+        r.controller().deleteMeeting(other);
+        QVERIFY(r.controller().isRecording());
+        r.controller().deleteMeeting(other);
+
+        r.controller().deleteMeeting(live);
+        QVERIFY(!r.controller().isRecording());
+        QVERIFY(!r.session().mixer().isRunning());
+        QVERIFY(!r.store().meetingById(id));
+        QCOMPARE(r.store().meetingCount(), 0);
+    }
+
+    // Each show's housekeeping, and the calendar's publications, reach the calendar.
+    void housekeepingAndPublicationsReachTheCalendar()
+    {
+        Recordings r;
+        auto* stale = new Meeting(QStringLiteral("Left recording"), r.rig.clock.now());
+        stale->setIsRecording(true);
+        stale->setUserNotes(QStringLiteral("kept"));
+        r.store().insert(stale);
+        r.store().save();
+        r.controller().runHousekeeping();
+        QVERIFY(!stale->isRecording());
+        QCOMPARE(r.calendar.autoStarts, 1);
+        QCOMPARE(r.rig->appState().recentMeetings().size(), 1);
+
+        emit r.calendar.eventsPublished();
+        emit r.calendar.eventsPublished();
+        QCOMPARE(r.calendar.titleSyncs, 2);
+    }
+};
+
+QUILLET_TEST_MAIN(TestRecordingController)
+#include "TestRecordingController.moc"
