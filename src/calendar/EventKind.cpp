@@ -23,12 +23,3 @@ QString rawValue(EventKind kind)
     }
     return {};
 }
-
-std::optional<EventKind> eventKindFromRawValue(const QString& raw)
-{
-    for (const auto& [kind, candidate] : kRawValues) {
-        if (candidate == raw)
-            return kind;
-    }
-    return std::nullopt;
-}

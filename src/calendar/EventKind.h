@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <optional>
 
 // What an upcoming event is to Quillet. Skipped events are not meetings and are listed apart.
 enum class EventKind {
@@ -14,5 +13,3 @@ enum class EventKind {
 
 // "Meeting", "1:1", "Webinar", "Class", and "" for Skip.
 QString rawValue(EventKind kind);
-// None for a text that is no raw value.
-std::optional<EventKind> eventKindFromRawValue(const QString& raw);

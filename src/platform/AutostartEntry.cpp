@@ -71,9 +71,4 @@ Result<void, Error> uninstall(const QString& path)
     return Result<void, Error>::success();
 }
 
-bool isInstalled(const QString& path)
-{
-    return QFileInfo(path).isFile();
-}
-
 } // namespace AutostartEntry

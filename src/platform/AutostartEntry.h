@@ -22,6 +22,4 @@ Result<void, Error> install(const QString& path, const QString& execPath);
 // Removes the entry; an absent entry is not an error.
 Result<void, Error> uninstall(const QString& path);
 
-bool isInstalled(const QString& path);
-
 } // namespace AutostartEntry

@@ -233,12 +233,6 @@ int LiveDraftRecognizer::decodingThreadCount()
     return g_decodingThreads.load();
 }
 
-void LiveDraftRecognizer::setPhraseLimit(std::chrono::milliseconds limit)
-{
-    std::lock_guard lock(m_mutex);
-    m_phraseLimit = limit;
-}
-
 void LiveDraftRecognizer::takeTurns(std::initializer_list<LiveDraftRecognizer*> recognizers)
 {
     const auto turn = std::make_shared<Turn>();

@@ -59,8 +59,6 @@ public:
     // destroyed, once the decoder is released).
     static int decodingThreadCount();
 
-    void setPhraseLimit(std::chrono::milliseconds limit);
-
     // Main thread, before start(): these recognisers decode one at a time from now on.
     static void takeTurns(std::initializer_list<LiveDraftRecognizer*> recognizers);
 
@@ -103,5 +101,5 @@ private:
     std::shared_ptr<Turn> m_turn;
     quint64 m_phrase = 0;
     QDateTime m_phraseStarted;
-    std::chrono::milliseconds m_phraseLimit { 50'000 };
+    const std::chrono::milliseconds m_phraseLimit { 50'000 };
 };

@@ -2,7 +2,6 @@
 
 #include "app/MeetingActions.h"
 #include "chat/MeetingChatService.h"
-#include "format/TimeText.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
@@ -85,11 +84,6 @@ std::optional<QString> MeetingDetailView::regenerateError() const
 bool MeetingDetailView::isSharing() const
 {
     return m_actions->isSharing();
-}
-
-QString MeetingDetailView::formatDate(const QDateTime& date)
-{
-    return formatAbbreviatedDateTime(date);
 }
 
 // Faces ----------------------------------------------------------------------------------------

@@ -75,9 +75,6 @@ public:
     void setShowTranscript(bool show);
     void setShowChat(bool show);
 
-    // The same meta-row date for every meeting: "Mar 5, 2026, 2:30 PM" in local time.
-    static QString formatDate(const QDateTime& date);
-
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
