@@ -1,16 +1,19 @@
 #include "ui/home/ComingUpPanel.h"
 
+#include "app/JoinCall.h"
 #include "library/ComingUpText.h"
 #include "library/MinuteTicker.h"
 #include "platform/Clock.h"
 #include "platform/DesktopSettingsOpener.h"
 #include "platform/UrlOpener.h"
+#include "ui/design/Alert.h"
 #include "ui/home/ComingUpParts.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ToneLabel.h"
 
 #include <QHBoxLayout>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -66,8 +69,8 @@ ComingUpPanel::ComingUpPanel(const HomeServices& services, OpenAction onOpen, QW
     m_listLayout->addWidget(m_nothing);
     m_hero = new HeroCard([this] { openEvent(m_hero->shownEvent(), true); },
         [this] {
-            if (m_hero->shownEvent().conferenceURL)
-                m_services.urlOpener.open(*m_hero->shownEvent().conferenceURL);
+            if (const std::optional<QUrl> link = m_hero->shownEvent().conferenceURL)
+                joinCall(m_services.urlOpener, *link, this, [this](const QString& why) { showJoinFailure(why); });
         },
         m_listPart);
     m_listLayout->addWidget(m_hero);
@@ -201,6 +204,13 @@ void ComingUpPanel::openEvent(const CalendarService::EventInfo& event, bool reco
     Meeting* meeting = m_services.noteForEvent(chosen, m_services.store);
     if (meeting && m_onOpen)
         m_onOpen(meeting, record);
+}
+
+void ComingUpPanel::showJoinFailure(const QString& why)
+{
+    if (m_joinAlert)
+        m_joinAlert->deleteLater();
+    m_joinAlert = openAlert(this, tr("Couldn't join"), why);
 }
 
 QString ComingUpPanel::cardMessage() const

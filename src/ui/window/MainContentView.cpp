@@ -3,11 +3,13 @@
 #include "app/AppNotices.h"
 #include "app/AppState.h"
 #include "app/CalendarHooks.h"
+#include "app/JoinCall.h"
 #include "archive/ArchiveSync.h"
 #include "platform/UrlOpener.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "transcription/TranscriptionSession.h"
+#include "ui/design/Alert.h"
 #include "ui/design/Quillet.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/NewFolderSheet.h"
@@ -319,8 +321,14 @@ void MainContentView::handleOpenAndRecord(const QString& eventId)
 void MainContentView::startEventCapture(Meeting* meeting, const std::optional<QUrl>& callLink)
 {
     m_services.session.startRecording(m_services.store, meeting);
-    if (callLink)
-        m_services.urlOpener.open(*callLink);
+    if (!callLink)
+        return;
+    // The recording goes on; the person is told to open the call another way.
+    joinCall(m_services.urlOpener, *callLink, this, [this](const QString& why) {
+        if (m_joinAlert)
+            m_joinAlert->deleteLater();
+        m_joinAlert = openAlert(this, QStringLiteral("Couldn't join"), why);
+    });
 }
 
 void MainContentView::quickNote()

@@ -61,7 +61,8 @@ public:
     // A reminder's request: selects the event's meeting and records it, asking first when
     // another meeting records; an event no longer current starts a new recording when none runs.
     void handleOpenAndRecord(const QString& eventId);
-    // Records into the meeting and opens the call link at once, whatever the start gave.
+    // Records into the meeting and opens the call link at once, whatever the start gave; a link
+    // that cannot be opened is said so in an alert.
     void startEventCapture(Meeting* meeting, const std::optional<QUrl>& callLink);
     // The toolbar's quick note: a new recording, asking first when one runs.
     void quickNote();
@@ -82,6 +83,8 @@ public:
     bool showsRecordingControls() const { return m_barWanted; }
     QMessageBox* switchDialog() const { return m_switchDialog; }
     QMessageBox* quickNoteDialog() const { return m_quickNoteDialog; }
+    // The alert that says why an event's call link was not opened (null when none is up).
+    QMessageBox* joinAlert() const { return m_joinAlert; }
 
 signals:
     void selectionChanged();
@@ -112,6 +115,7 @@ private:
     std::optional<PendingRecord> m_pendingRecord;
     QPointer<QMessageBox> m_switchDialog;
     QPointer<QMessageBox> m_quickNoteDialog;
+    QPointer<QMessageBox> m_joinAlert;
 
     QSplitter* m_splitter;
     MeetingListView* m_sidebar;
