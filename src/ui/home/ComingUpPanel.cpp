@@ -4,7 +4,6 @@
 #include "library/ComingUpText.h"
 #include "library/MinuteTicker.h"
 #include "platform/Clock.h"
-#include "platform/DesktopSettingsOpener.h"
 #include "platform/UrlOpener.h"
 #include "ui/design/Alert.h"
 #include "ui/home/ComingUpParts.h"
@@ -82,9 +81,7 @@ ComingUpPanel::ComingUpPanel(const HomeServices& services, OpenAction onOpen, QW
     layout->addWidget(m_listPart);
 
     connect(m_cardButton, &QPushButton::clicked, this, [this] {
-        if (m_card == Card::openSettings)
-            m_services.desktopSettings.open(DesktopSettingsOpener::Pane::CalendarAccounts);
-        else if (m_card == Card::connect)
+        if (m_card == Card::connect)
             m_services.calendar.requestAccess();
     });
     connect(m_googleButton, &QPushButton::clicked, this, [this] {
@@ -133,9 +130,6 @@ void ComingUpPanel::evaluate()
     case CalendarService::Authorization::NoAccounts:
         showCard(Card::noAccounts);
         break;
-    case CalendarService::Authorization::Denied:
-        showCard(Card::openSettings);
-        break;
     case CalendarService::Authorization::NotRequested:
     case CalendarService::Authorization::Granted:
         showCard(Card::connect);
@@ -157,10 +151,6 @@ void ComingUpPanel::showCard(Card card)
     case Card::noAccounts:
         m_cardMessage->setText(tr("No calendar accounts on this computer \u2014 or connect Google below."));
         break;
-    case Card::openSettings:
-        m_cardMessage->setText(tr("Calendar access is off for Quillet in Settings."));
-        m_cardButton->setText(tr("Open Settings"));
-        break;
     case Card::connect:
         m_cardMessage->setText(tr("See your week's meetings here \u2014 and record any of them in one click."));
         m_cardButton->setText(tr("Connect your calendar"));
@@ -168,7 +158,7 @@ void ComingUpPanel::showCard(Card card)
     case Card::none:
         break;
     }
-    m_cardButton->setVisible(card == Card::openSettings || card == Card::connect);
+    m_cardButton->setVisible(card == Card::connect);
     m_googleButton->setVisible(google);
 }
 

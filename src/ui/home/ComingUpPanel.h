@@ -36,7 +36,7 @@ public:
     using OpenAction = std::function<void(Meeting* meeting, bool record)>;
 
     // What the panel shows instead of the list while no events can be read.
-    enum class Card { none, connect, openSettings, noAccounts };
+    enum class Card { none, connect, noAccounts };
 
     ComingUpPanel(const HomeServices& services, OpenAction onOpen, QWidget* parent = nullptr);
     ~ComingUpPanel() override;
