@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/NetworkPresence.h"
+#include "platform/network/NetworkPresence.h"
 
 #include <QAbstractSocket>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "platform/NetworkPresence.h"
+#include "platform/network/NetworkPresence.h"
 #include "support/TestMain.h"
 
 namespace {

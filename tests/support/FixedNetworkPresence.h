@@ -2,7 +2,7 @@
 
 // A machine whose network is there or not as the test says.
 
-#include "platform/NetworkPresence.h"
+#include "platform/network/NetworkPresence.h"
 
 class FixedNetworkPresence final : public NetworkPresence
 {
