@@ -25,7 +25,6 @@
 #include "support/FakeCalendarStore.h"
 #include "support/FakeClock.h"
 #include "support/InMemoryNotificationServer.h"
-#include "support/RecordingSettingsOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 
@@ -199,8 +198,7 @@ void benchInMemory(int runs)
                 allNotes += *event.notes + QLatin1Char('\n');
         }
     }
-    RecordingSettingsOpener opener;
-    CalendarService service(store, settings, clock, opener);
+    CalendarService service(store, settings, clock);
     if (timeToPublication(
             service, [&] { service.start(); },
             [&] { return service.events().size() == kCalendars * kEventsPerCalendar; })
@@ -261,8 +259,7 @@ void benchPublicationWork(int runs)
         }
     };
     fill(QString(), 0);
-    RecordingSettingsOpener opener;
-    CalendarService service(store, settings, clock, opener);
+    CalendarService service(store, settings, clock);
     if (timeToPublication(
             service, [&] { service.start(); }, [&] { return service.events().size() == kEvents; })
         < 0) {
@@ -364,7 +361,6 @@ void benchEds(int runs)
 
     const qsizetype expected = kCalendars * kEventsPerCalendar;
     EdsCalendarStore store;
-    RecordingSettingsOpener opener;
     Stall stall;
     std::unique_ptr<CalendarService> service;
     const auto whole = [&] { return service->events().size() == expected; };
@@ -374,7 +370,7 @@ void benchEds(int runs)
     QElapsedTimer elapsed;
     elapsed.start();
     stall.start();
-    service = std::make_unique<CalendarService>(store, settings, clock, opener);
+    service = std::make_unique<CalendarService>(store, settings, clock);
     QObject::connect(service.get(), &CalendarService::eventsChanged, &loop, [&] {
         if (whole())
             loop.quit();

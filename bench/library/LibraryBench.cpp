@@ -449,11 +449,11 @@ int main(int argc, char* argv[])
     tzset();
 
     // --- The home page ------------------------------------------------------------------
-    CalendarRig calendar(CalendarStore::Access::Denied, true, now);
+    CalendarRig calendar(CalendarStore::Access::NotDetermined, true, now);
     RecordingUrlOpener browser;
     if (!calendar.start())
         return 1;
-    HomeServices services { *store, calendar.clock, calendar.service, browser, calendar.desktopSettings, {}, {}, {} };
+    HomeServices services { *store, calendar.clock, calendar.service, browser, {}, {}, {} };
     const auto ignore = [](Meeting*) {};
     QCoreApplication::processEvents();
 
@@ -509,8 +509,8 @@ int main(int argc, char* argv[])
     home.reset();
 
     // --- The coming-up panel, on the same page ------------------------------------------
-    CalendarRig week(CalendarStore::Access::Denied, true, now);
-    HomeServices weekServices { *store, week.clock, week.service, browser, week.desktopSettings, {}, {}, {} };
+    CalendarRig week(CalendarStore::Access::NotDetermined, true, now);
+    HomeServices weekServices { *store, week.clock, week.service, browser, {}, {}, {} };
     HomeView dashboard(nullptr, weekServices, ignore, ignore, ignore, ignore);
     dashboard.resize(1120, 740);
     dashboard.show();

@@ -191,7 +191,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     , m_googleOAuth(m_network, *m_urlOpener.service, m_clock, config.google)
     , m_googleAPI(m_network, config.google.calendarBase)
     , m_google(m_googleOAuth, m_googleAPI, m_keychain, m_settings, m_clock)
-    , m_calendar(*m_calendarStore.service, m_settings, m_clock, *m_desktopSettings.service, &m_google)
+    , m_calendar(*m_calendarStore.service, m_settings, m_clock, &m_google)
     , m_eventLinks([&]() -> Chosen<EventLinks> {
         if (config.eventLinks)
             return { nullptr, config.eventLinks };
@@ -291,8 +291,8 @@ WindowServices AppServices::windowServices()
 HomeServices AppServices::homeServices()
 {
     GoogleCalendarService* google = &d->m_google;
-    return { store(), clock(), calendar(), urlOpener(), desktopSettings(), &MeetingFactory::noteForEvent,
-        [google] { google->connect(); }, d->m_googleOAuth.config().clientID };
+    return { store(), clock(), calendar(), urlOpener(), &MeetingFactory::noteForEvent, [google] { google->connect(); },
+        d->m_googleOAuth.config().clientID };
 }
 
 SettingsServices AppServices::settingsServices()

@@ -6,7 +6,6 @@
 #include <functional>
 
 class Clock;
-class DesktopSettingsOpener;
 class Meeting;
 class ModelContext;
 class UrlOpener;
@@ -24,7 +23,6 @@ struct HomeServices
     const Clock& clock;
     CalendarService& calendar;
     UrlOpener& urlOpener; // call links
-    DesktopSettingsOpener& desktopSettings; // the calendar accounts pane
     NoteForEvent noteForEvent;
     // Starts connecting a Google account (GoogleCalendarService::connect); its events arrive
     // through the calendar service.

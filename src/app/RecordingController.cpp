@@ -2,6 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/CalendarHooks.h"
+#include "app/JoinCall.h"
 #include "archive/ArchiveSync.h"
 #include "platform/Scheduler.h"
 #include "platform/UrlOpener.h"
@@ -97,12 +98,13 @@ void RecordingController::openAndRecord(const QString& eventId)
     record(meeting, event->callLink);
 }
 
-// Records into the meeting and opens the call link at once, whatever the start gave.
+// Records into the meeting and opens the call link at once, whatever the start gave. A link that
+// is not opened leaves the recording running; the person is told to open the call another way.
 void RecordingController::record(Meeting* meeting, const std::optional<QUrl>& callLink)
 {
     m_services.session.startRecording(m_services.store, meeting);
     if (callLink)
-        m_services.urlOpener.open(*callLink);
+        joinCall(m_services.urlOpener, *callLink, this, [this](const QString& why) { emit joinFailed(why); });
 }
 
 void RecordingController::ask(Ask kind, const QString& question, const Pending& pending)

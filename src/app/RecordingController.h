@@ -96,6 +96,8 @@ public:
 signals:
     void isRecordingChanged();
     void questionChanged();
+    // An event's call link was not opened; `why` says so in words for the person.
+    void joinFailed(const QString& why);
     // The window should show this meeting.
     void showMeeting(Meeting* meeting);
 

@@ -17,10 +17,11 @@ class ModelContext;
 // holds (its title, date, duration, summary, notes, transcript or chat, or the end of its
 // recording) becomes a pending write in the debouncer, and every save hands the pending writes
 // over at once: "save, then archive" wherever the save comes from, while typing between two
-// saves writes the file once. A meeting being recorded is written when its recording ends, and
-// other changes (scheduled times, the automatic start, a new meeting from the calendar) leave
-// its file alone. A meeting's removal reaches the archive through ArchiveRemovals, once the
-// store has saved it. Main thread only.
+// saves writes the file once. Of a meeting being recorded, what the user writes (its title,
+// notes, summary) and its chat are written as they change, its transcript and the rest when the
+// recording ends; other changes (scheduled times, the automatic start, a new meeting from the
+// calendar) leave its file alone. A meeting's removal reaches the archive through
+// ArchiveRemovals, once the store has saved it. Main thread only.
 class ArchiveSync final : public QObject
 {
     Q_OBJECT

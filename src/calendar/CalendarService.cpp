@@ -5,7 +5,6 @@
 #include "calendar/MeetingClassifier.h"
 #include "platform/calendar/CalendarStore.h"
 #include "platform/Clock.h"
-#include "platform/DesktopSettingsOpener.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
 
@@ -59,12 +58,11 @@ struct CalendarService::Mirroring
 };
 
 CalendarService::CalendarService(CalendarStore& store, Settings& settings, const Clock& clock,
-    DesktopSettingsOpener& opener, GoogleEventSource* google, QObject* parent, std::chrono::milliseconds resyncInterval)
+    GoogleEventSource* google, QObject* parent, std::chrono::milliseconds resyncInterval)
     : QObject(parent)
     , m_store(store)
     , m_settings(settings)
     , m_clock(clock)
-    , m_opener(opener)
     , m_google(google)
 {
     m_resyncTimer.setInterval(resyncInterval);
@@ -108,9 +106,6 @@ void CalendarService::refreshAuthorization()
     case CalendarStore::Access::FullAccess:
         setAuthorization(Authorization::Granted);
         return;
-    case CalendarStore::Access::Denied:
-        setAuthorization(Authorization::Denied);
-        return;
     case CalendarStore::Access::NotDetermined:
         setAuthorization(Authorization::NotRequested);
         return;
@@ -130,11 +125,7 @@ void CalendarService::requestAccess()
             }
             if (answer.error)
                 Log::line("[Quillet] Calendar access request failed: %@", *answer.error);
-            setAuthorization(Authorization::Denied);
         });
-        return;
-    case Authorization::Denied:
-        m_opener.open(DesktopSettingsOpener::Pane::CalendarAccounts);
         return;
     case Authorization::Granted:
     case Authorization::NoAccounts:

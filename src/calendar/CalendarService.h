@@ -17,7 +17,6 @@
 
 class CalendarStore;
 class Clock;
-class DesktopSettingsOpener;
 class GoogleEventSource;
 class Settings;
 struct StoreEvent;
@@ -36,9 +35,9 @@ class CalendarService final : public QObject
     Q_DISABLE_COPY_MOVE(CalendarService)
 
 public:
+    // There is no "denied": the desktop's calendar store grants every application access.
     enum class Authorization {
-        NotRequested, // never asked
-        Denied,
+        NotRequested, // never asked, or the request did not go through
         Granted,
         NoAccounts, // granted, but the store has no event calendar; left at the next activation
     };
@@ -85,9 +84,8 @@ public:
     static constexpr std::chrono::milliseconds kResyncInterval { 300'000 };
 
     // Reads nothing until start().
-    CalendarService(CalendarStore& store, Settings& settings, const Clock& clock, DesktopSettingsOpener& opener,
-        GoogleEventSource* google = nullptr, QObject* parent = nullptr,
-        std::chrono::milliseconds resyncInterval = kResyncInterval);
+    CalendarService(CalendarStore& store, Settings& settings, const Clock& clock, GoogleEventSource* google = nullptr,
+        QObject* parent = nullptr, std::chrono::milliseconds resyncInterval = kResyncInterval);
     ~CalendarService() override;
 
     // The start-up, once: reads the access state, starts observing, resyncs when access is
@@ -100,7 +98,7 @@ public:
     QList<CalendarInfo> calendars() const { return m_calendars; }
     int alwaysRecordVersion() const { return m_alwaysRecordVersion; }
 
-    // Asks for access when never asked; when denied, opens the desktop's calendar accounts.
+    // Asks for access when never asked; a request that does not go through leaves it so.
     void requestAccess();
     // Reads the access state again and publishes it, changed or not.
     void refreshAuthorization();
@@ -145,7 +143,6 @@ private:
     CalendarStore& m_store;
     Settings& m_settings;
     const Clock& m_clock;
-    DesktopSettingsOpener& m_opener;
     GoogleEventSource* m_google;
 
     Authorization m_authorization = Authorization::NotRequested;

@@ -1,7 +1,5 @@
 #include "calendar/ConferenceLink.h"
 
-#include "platform/UrlOpener.h"
-
 #include <array>
 
 namespace {
@@ -205,21 +203,17 @@ std::optional<QUrl> callLink(const std::optional<QString>& link)
 
 } // namespace
 
-bool ConferenceLink::isCallAddress(const QString& link)
-{
-    const QUrl url(link);
-    if (UrlOpener::isWebPage(url))
-        return true;
-    return UrlOpener::isCallAppLink(url) && link.startsWith(kFaceTimeScheme);
-}
-
 bool ConferenceLink::matches(const QString& link)
 {
-    if (!isCallAddress(link))
+    const QUrl url(link);
+    // Credentials in a link either go to the call service unasked or hide the real host
+    // ("https://zoom.us:x@example.com"): such a link is no call link.
+    if (!url.isValid() || !url.userInfo().isEmpty())
         return false;
-    const QString host = QUrl(link).host().toLower();
+    const QString host = url.host().toLower();
+    // QUrl lower-cases the scheme: "FaceTime:" is another app's, so the text decides.
     if (host.isEmpty())
-        return true;
+        return link.startsWith(kFaceTimeScheme);
     for (QLatin1String known : kConferenceHosts) {
         if (host == known || (host.endsWith(known) && host.at(host.size() - known.size() - 1) == u'.'))
             return true;

@@ -24,14 +24,10 @@ QStringList links(QStringView text);
 // only where a call service's host name or "facetime:" is written.
 std::optional<QUrl> firstConferenceURL(QStringView text);
 
-// Whether a link may be a call link at all: a web link (http or https, with a host), or a
-// host-less "facetime:" link (the scheme in exactly that case). An invitation is written by
-// whoever sends it, and the desktop hands other schemes ("file:", "smb:", "javascript:") to
-// programs that run files or mount shares.
-bool isCallAddress(const QString& link);
-
-// Whether a link leads to a call: a call address whose host is one of the call services' (or a
-// subdomain), or a "facetime:" link.
+// Whether a link leads to a call: one whose host is a call service's (or a subdomain of one),
+// whatever its scheme (a call app's own link names the service's host too), or a host-less
+// "facetime:" link; never one with user info. Which of them the desktop may open is
+// UrlOpener::mayOpen's to say.
 bool matches(const QString& link);
 
 } // namespace ConferenceLink

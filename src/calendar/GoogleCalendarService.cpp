@@ -1,6 +1,5 @@
 #include "calendar/GoogleCalendarService.h"
 
-#include "calendar/ConferenceLink.h"
 #include "calendar/GoogleColor.h"
 #include "calendar/MeetingClassifier.h"
 #include "calendar/StrictJson.h"
@@ -44,14 +43,14 @@ std::optional<QDateTime> internetDateTime(const QString& text)
     return QDateTime(date, time, QTimeZone(offsetSeconds)).toUTC();
 }
 
-// A call link: what QUrl reads strictly, and a web or call app's link. Anything else (an
-// "smb:" share, a "file:" path) is no link, as if the event had none.
+// A call link: any link QUrl reads strictly, whatever its scheme (the desktop is handed only the
+// ones it may open). A link with user info is none, as in an invitation's text.
 std::optional<QUrl> link(const std::optional<QString>& text)
 {
     if (!text)
         return std::nullopt;
     const QUrl url(*text, QUrl::StrictMode);
-    if (!url.isValid() || !ConferenceLink::isCallAddress(*text))
+    if (!url.isValid() || url.isEmpty() || !url.userInfo().isEmpty())
         return std::nullopt;
     return url;
 }

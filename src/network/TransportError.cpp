@@ -6,14 +6,21 @@
 
 namespace {
 
-TransportError::Kind kindOf(QNetworkReply::NetworkError error)
+// A failure that a machine without a network would give, and so would a server that cannot be
+// found: which one it was, the machine's network tells.
+TransportError::Kind lookupFailure(const NetworkPresence& presence)
+{
+    return presence.machineHasNetwork() ? TransportError::Kind::Unreachable : TransportError::Kind::NoConnection;
+}
+
+TransportError::Kind kindOf(QNetworkReply::NetworkError error, const NetworkPresence& presence)
 {
     switch (error) {
     case QNetworkReply::HostNotFoundError:
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::NetworkSessionFailedError:
     case QNetworkReply::BackgroundRequestNotAllowedError:
-        return TransportError::Kind::NoConnection;
+        return lookupFailure(presence);
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::RemoteHostClosedError:
         return TransportError::Kind::Unreachable;
@@ -67,23 +74,24 @@ QString TransportError::description() const
     return QStringLiteral("The connection to the service failed.");
 }
 
-std::optional<TransportError> TransportError::of(const QNetworkReply* reply)
+std::optional<TransportError> TransportError::of(const QNetworkReply* reply, const NetworkPresence& presence)
 {
     if (const std::optional<QString> limit = ReplyLimiter::failure(reply))
         return TransportError { Kind::Limit, *limit };
     const QNetworkReply::NetworkError error = reply->error();
     const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     if (isTransportCode(error) || (!answered && error != QNetworkReply::NoError))
-        return TransportError { kindOf(error), reply->errorString() };
+        return TransportError { kindOf(error, presence), reply->errorString() };
     return std::nullopt;
 }
 
-TransportError TransportError::ofSocket(QAbstractSocket::SocketError error, const QString& detail)
+TransportError TransportError::ofSocket(
+    QAbstractSocket::SocketError error, const QString& detail, const NetworkPresence& presence)
 {
     switch (error) {
     case QAbstractSocket::HostNotFoundError:
     case QAbstractSocket::NetworkError:
-        return { Kind::NoConnection, detail };
+        return { lookupFailure(presence), detail };
     case QAbstractSocket::ConnectionRefusedError:
     case QAbstractSocket::RemoteHostClosedError:
         return { Kind::Unreachable, detail };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/network/NetworkPresence.h"
+
 #include <QAbstractSocket>
 #include <QString>
 #include <optional>
@@ -13,8 +15,8 @@ class QNetworkReply;
 struct TransportError
 {
     enum class Kind {
-        NoConnection, // no network, or no server by that name
-        Unreachable, // the server's machine refused or dropped the connection
+        NoConnection, // the machine has no network at all
+        Unreachable, // no server by that name, or it refused or dropped the connection
         NoAnswer, // the server took too long
         Insecure, // no secure connection could be made
         Proxy, // the proxy in between failed
@@ -30,10 +32,14 @@ struct TransportError
     QString description() const;
 
     // Why a finished reply got no answer, or nothing when the server answered (whatever its
-    // status: HTTP errors are the caller's to read).
-    static std::optional<TransportError> of(const QNetworkReply* reply);
+    // status: HTTP errors are the caller's to read). A name that could not be looked up, or a
+    // network that failed, is the machine's missing network only when `presence` finds none: a
+    // mistyped service address is no reason to tell a person that they are offline.
+    static std::optional<TransportError> of(
+        const QNetworkReply* reply, const NetworkPresence& presence = NetworkPresence::system());
     // The failure of a socket we read ourselves, with the socket's own text.
-    static TransportError ofSocket(QAbstractSocket::SocketError error, const QString& detail);
+    static TransportError ofSocket(QAbstractSocket::SocketError error, const QString& detail,
+        const NetworkPresence& presence = NetworkPresence::system());
 
     friend bool operator==(const TransportError&, const TransportError&) = default;
 };

@@ -6,8 +6,6 @@ class DesktopSettingsOpener
 {
 public:
     enum class Pane {
-        // Where calendar accounts are added (the calendars Quillet reads come from there).
-        CalendarAccounts,
         // The sound settings, where the microphone is turned on.
         Microphone,
     };

@@ -10,9 +10,6 @@ void GnomeSettingsOpener::open(Pane pane)
         return;
     QStringList arguments;
     switch (pane) {
-    case Pane::CalendarAccounts:
-        arguments = { QStringLiteral("online-accounts") };
-        break;
     case Pane::Microphone:
         arguments = { QStringLiteral("sound") };
         break;

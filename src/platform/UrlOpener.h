@@ -23,13 +23,15 @@ public:
     // A folder the application made itself (the archive); no link from outside comes here.
     virtual bool openFolder(const QString& path) = 0;
 
-    // An absolute http(s) address with a host. QUrl calls almost any text valid, and other
-    // schemes reach other handlers ("quillet:" signs the user in, "file:" runs what it names).
+    // An absolute http(s) address with a host and no user info. QUrl calls almost any text
+    // valid, and other schemes reach other handlers ("quillet:" signs the user in, "file:" runs
+    // what it names). Credentials written into a link would be sent to the site unasked, or hide
+    // where it leads ("https://zoom.us:x@example.com").
     static bool isWebPage(const QUrl& url)
     {
         const QString scheme = url.scheme().toLower();
         return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-            && !url.host().isEmpty();
+            && !url.host().isEmpty() && url.userInfo().isEmpty();
     }
 
     // A call app's own link: "facetime:" with no host.

@@ -1,5 +1,6 @@
 #include "archive/ArchiveDebouncer.h"
 #include "archive/ArchiveSync.h"
+#include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
@@ -43,6 +44,35 @@ class TestArchiveSync final : public QObject
     };
 
 private slots:
+    // During a recording a chat question and its answer reach the archive with the save that
+    // stores them, the transcript so far with them; a new transcript turn alone waits for the
+    // recording's end.
+    void chatDuringARecordingIsArchivedAtOnce()
+    {
+        Fixture f;
+        Meeting* meeting = addMeeting(f.context(), QStringLiteral("Planning"), true, true);
+        QVERIFY(f.context().save().ok());
+        meeting->appendSegment(new TranscriptSegment(QStringLiteral("Shall we start?"), Speaker::them(), 4));
+        QVERIFY(f.context().save().ok());
+        QVERIFY(f.archiver.archived.isEmpty());
+
+        meeting->appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("What was decided?"), std::nullopt));
+        meeting->appendChatMessage(
+            new ChatMessage(ChatRole::Assistant, QStringLiteral("Nothing yet."), QStringLiteral("m-1")));
+        QVERIFY(f.context().save().ok());
+        QCOMPARE(f.archiver.archived.size(), 1); // at the save, with no delay
+        const MeetingArchiver::Snapshot& written = f.archiver.archived.first();
+        QCOMPARE(written.id, meeting->id());
+        QCOMPARE(written.chat.size(), 2);
+        QCOMPARE(written.chat.last().text, QStringLiteral("Nothing yet."));
+        QCOMPARE(written.turns.size(), 2);
+
+        meeting->appendSegment(new TranscriptSegment(QStringLiteral("Next item."), Speaker::me(), 9));
+        QVERIFY(f.context().save().ok());
+        f.scheduler.advance(std::chrono::seconds(5));
+        QCOMPARE(f.archiver.archived.size(), 1);
+    }
+
     // The archive's back-fill gets snapshots of only the finished meetings its index lacks.
     void backfillSnapshotsOnlyWhatTheArchiveLacks()
     {

@@ -10,7 +10,6 @@
 #include "platform/Clock.h"
 #include "platform/calendar/EdsCalendarStore.h"
 #include "platform/Settings.h"
-#include "support/RecordingSettingsOpener.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -31,7 +30,6 @@ int main(int argc, char* argv[])
     Settings settings(dir.filePath(QStringLiteral("settings.ini")));
     const EdsCalendarStore::Limits limits { limit, limit, std::chrono::milliseconds(100) };
     auto store = std::make_unique<EdsCalendarStore>(limits);
-    RecordingSettingsOpener opener;
 
     QElapsedTimer elapsed;
     elapsed.start();
@@ -59,7 +57,7 @@ int main(int argc, char* argv[])
     };
     std::function<void()> reportUnreachable;
     const auto begin = [&] {
-        service = std::make_unique<CalendarService>(*store, settings, Clock::system(), opener);
+        service = std::make_unique<CalendarService>(*store, settings, Clock::system());
         QObject::connect(store.get(), &CalendarStore::changed, service.get(), [&] {
             if (reported)
                 service->applicationBecameActive();

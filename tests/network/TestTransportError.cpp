@@ -1,5 +1,6 @@
 #include "network/ReplyLimiter.h"
 #include "network/TransportError.h"
+#include "support/FixedNetworkPresence.h"
 #include "support/TestMain.h"
 
 #include <QNetworkAccessManager>
@@ -52,14 +53,19 @@ private slots:
     {
         QTest::addColumn<QNetworkReply::NetworkError>("error");
         QTest::addColumn<std::optional<int>>("status");
+        QTest::addColumn<bool>("online"); // whether the machine has a network
         QTest::addColumn<QString>("description"); // empty: the server answered
         const auto row = [](const char* name, QNetworkReply::NetworkError error, std::optional<int> status,
-                             const char* description) {
-            QTest::newRow(name) << error << status << QString::fromUtf8(description);
+                             const char* description, bool online = true) {
+            QTest::newRow(name) << error << status << online << QString::fromUtf8(description);
         };
-        row("no host", QNetworkReply::HostNotFoundError, {}, "No internet connection.");
-        row("network down", QNetworkReply::TemporaryNetworkFailureError, {}, "No internet connection.");
+        // A mistyped service address is not the machine being offline.
+        row("no host", QNetworkReply::HostNotFoundError, {}, "The service could not be reached.");
+        row("no host, offline", QNetworkReply::HostNotFoundError, {}, "No internet connection.", false);
+        row("network failed", QNetworkReply::TemporaryNetworkFailureError, {}, "The service could not be reached.");
+        row("network down", QNetworkReply::TemporaryNetworkFailureError, {}, "No internet connection.", false);
         row("refused", QNetworkReply::ConnectionRefusedError, {}, "The service could not be reached.");
+        row("refused, offline", QNetworkReply::ConnectionRefusedError, {}, "The service could not be reached.", false);
         row("closed early", QNetworkReply::RemoteHostClosedError, {}, "The service could not be reached.");
         // Qt's own transfer time-out ends a reply as cancelled.
         row("time-out", QNetworkReply::OperationCanceledError, {}, "The service did not answer.");
@@ -77,15 +83,28 @@ private slots:
     {
         QFETCH(QNetworkReply::NetworkError, error);
         QFETCH(std::optional<int>, status);
+        QFETCH(bool, online);
         QFETCH(QString, description);
         const QString technical = QStringLiteral("Host api.tessra.ai not found");
         EndedReply reply(error, technical, status);
-        const std::optional<TransportError> failure = TransportError::of(&reply);
+        const std::optional<TransportError> failure = TransportError::of(&reply, FixedNetworkPresence(online));
         QCOMPARE(failure.has_value(), !description.isEmpty());
         if (!failure)
             return;
         QCOMPARE(failure->description(), description);
         QCOMPARE(failure->detail, technical); // for the log
+    }
+
+    // The chat's own socket reads the same way.
+    void socketFailuresInWords()
+    {
+        const QString detail = QStringLiteral("Host not found");
+        for (const auto error : { QAbstractSocket::HostNotFoundError, QAbstractSocket::NetworkError }) {
+            QCOMPARE(TransportError::ofSocket(error, detail, FixedNetworkPresence(true)).description(),
+                QStringLiteral("The service could not be reached."));
+            QCOMPARE(TransportError::ofSocket(error, detail, FixedNetworkPresence(false)).description(),
+                QStringLiteral("No internet connection."));
+        }
     }
 
     // A real refusal: a loopback port where nothing listens.

@@ -1,8 +1,7 @@
 #pragma once
 
 // The calendar service as the application makes it, over the in-memory calendar store, with a
-// Google event source the test fills, a fake clock, settings of its own and a desktop-settings
-// opener that notes the panes it was asked for.
+// Google event source the test fills, a fake clock and settings of its own.
 //
 //   CalendarRig rig(CalendarStore::Access::FullAccess);
 //   rig.start({ CalendarRig::event("a", "Design review", start, 30) });   // waits for the list
@@ -12,7 +11,6 @@
 #include "support/FakeCalendarStore.h"
 #include "support/FakeClock.h"
 #include "support/FakeGoogleEventSource.h"
-#include "support/RecordingSettingsOpener.h"
 
 #include <QSet>
 #include <QTemporaryDir>
@@ -75,8 +73,7 @@ public:
     FakeClock clock;
     FakeCalendarStore store;
     FakeGoogleEventSource google;
-    RecordingSettingsOpener desktopSettings;
-    CalendarService service { store, settings, clock, desktopSettings, &google };
+    CalendarService service { store, settings, clock, &google };
 
 private:
     bool published(const QList<EventInfo>& googleEvents)

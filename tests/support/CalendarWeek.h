@@ -1,8 +1,8 @@
 #pragma once
 
 // A calendar service whose week the test writes: the events are handed to the service as its
-// Google source's answer (the desktop store has no access), and the service merges, sorts,
-// splits and publishes them as it does any week.
+// Google source's answer (access to the desktop store was never asked for), and the service
+// merges, sorts, splits and publishes them as it does any week.
 //
 //   CalendarWeek week(clock);
 //   QVERIFY(week.publish({ CalendarWeek::event("e1", "Standup", start) })); // published on return
@@ -12,7 +12,6 @@
 #include "platform/Settings.h"
 #include "support/FakeCalendarStore.h"
 #include "support/FakeGoogleEventSource.h"
-#include "support/RecordingSettingsOpener.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -23,7 +22,7 @@ public:
     using EventInfo = CalendarService::EventInfo;
 
     explicit CalendarWeek(const Clock& clock)
-        : service(store, settings, clock, opener, &google)
+        : service(store, settings, clock, &google)
     {
         service.start();
     }
@@ -59,8 +58,7 @@ private:
 
 public:
     Settings settings { m_dir.filePath(QStringLiteral("calendar-settings.ini")) };
-    FakeCalendarStore store { CalendarStore::Access::Denied };
-    RecordingSettingsOpener opener;
+    FakeCalendarStore store { CalendarStore::Access::NotDetermined };
     FakeGoogleEventSource google;
     CalendarService service;
 };

@@ -27,13 +27,15 @@ public:
     // What the user (or the platform) answers the next requests.
     void answerRequestsWith(AccessAnswer answer) { m_answer = std::move(answer); }
     int accessRequests() const { return m_accessRequests; }
+    int answeredRequests() const { return m_answeredRequests; }
 
     void requestAccess(QObject* context, AccessCallback done) override
     {
         ++m_accessRequests;
         later(context, [this, done = std::move(done)] {
-            if (m_access == Access::NotDetermined && !m_answer.error)
-                m_access = m_answer.granted ? Access::FullAccess : Access::Denied;
+            if (m_answer.granted)
+                m_access = Access::FullAccess;
+            ++m_answeredRequests;
             done(m_answer);
         });
     }
@@ -129,6 +131,7 @@ private:
     Access m_access;
     AccessAnswer m_answer { true, std::nullopt };
     int m_accessRequests = 0;
+    int m_answeredRequests = 0;
     QList<StoreCalendar> m_calendars;
     QList<StoreEvent> m_events;
     QStringList* m_journal = nullptr;

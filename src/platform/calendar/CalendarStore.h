@@ -68,13 +68,15 @@ class CalendarStore : public QObject
     Q_OBJECT
 
 public:
-    enum class Access { NotDetermined, Denied, FullAccess };
+    // No refusal: the desktop's calendar store has no per-application permission, and a store
+    // that cannot be reached answers with no calendars.
+    enum class Access { NotDetermined, FullAccess };
     Q_ENUM(Access)
 
     struct AccessAnswer
     {
         bool granted = false;
-        // Set when the request itself failed (as opposed to the user refusing).
+        // Set when the request itself failed.
         std::optional<QString> error;
     };
 

@@ -1,16 +1,18 @@
 #include "ui/home/ComingUpPanel.h"
 
+#include "app/JoinCall.h"
 #include "library/ComingUpText.h"
 #include "library/MinuteTicker.h"
 #include "platform/Clock.h"
-#include "platform/DesktopSettingsOpener.h"
 #include "platform/UrlOpener.h"
+#include "ui/design/Alert.h"
 #include "ui/home/ComingUpParts.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ToneLabel.h"
 
 #include <QHBoxLayout>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -66,8 +68,8 @@ ComingUpPanel::ComingUpPanel(const HomeServices& services, OpenAction onOpen, QW
     m_listLayout->addWidget(m_nothing);
     m_hero = new HeroCard([this] { openEvent(m_hero->shownEvent(), true); },
         [this] {
-            if (m_hero->shownEvent().conferenceURL)
-                m_services.urlOpener.open(*m_hero->shownEvent().conferenceURL);
+            if (const std::optional<QUrl> link = m_hero->shownEvent().conferenceURL)
+                joinCall(m_services.urlOpener, *link, this, [this](const QString& why) { showJoinFailure(why); });
         },
         m_listPart);
     m_listLayout->addWidget(m_hero);
@@ -79,9 +81,7 @@ ComingUpPanel::ComingUpPanel(const HomeServices& services, OpenAction onOpen, QW
     layout->addWidget(m_listPart);
 
     connect(m_cardButton, &QPushButton::clicked, this, [this] {
-        if (m_card == Card::openSettings)
-            m_services.desktopSettings.open(DesktopSettingsOpener::Pane::CalendarAccounts);
-        else if (m_card == Card::connect)
+        if (m_card == Card::connect)
             m_services.calendar.requestAccess();
     });
     connect(m_googleButton, &QPushButton::clicked, this, [this] {
@@ -130,9 +130,6 @@ void ComingUpPanel::evaluate()
     case CalendarService::Authorization::NoAccounts:
         showCard(Card::noAccounts);
         break;
-    case CalendarService::Authorization::Denied:
-        showCard(Card::openSettings);
-        break;
     case CalendarService::Authorization::NotRequested:
     case CalendarService::Authorization::Granted:
         showCard(Card::connect);
@@ -154,10 +151,6 @@ void ComingUpPanel::showCard(Card card)
     case Card::noAccounts:
         m_cardMessage->setText(tr("No calendar accounts on this computer \u2014 or connect Google below."));
         break;
-    case Card::openSettings:
-        m_cardMessage->setText(tr("Calendar access is off for Quillet in Settings."));
-        m_cardButton->setText(tr("Open Settings"));
-        break;
     case Card::connect:
         m_cardMessage->setText(tr("See your week's meetings here \u2014 and record any of them in one click."));
         m_cardButton->setText(tr("Connect your calendar"));
@@ -165,7 +158,7 @@ void ComingUpPanel::showCard(Card card)
     case Card::none:
         break;
     }
-    m_cardButton->setVisible(card == Card::openSettings || card == Card::connect);
+    m_cardButton->setVisible(card == Card::connect);
     m_googleButton->setVisible(google);
 }
 
@@ -201,6 +194,13 @@ void ComingUpPanel::openEvent(const CalendarService::EventInfo& event, bool reco
     Meeting* meeting = m_services.noteForEvent(chosen, m_services.store);
     if (meeting && m_onOpen)
         m_onOpen(meeting, record);
+}
+
+void ComingUpPanel::showJoinFailure(const QString& why)
+{
+    if (m_joinAlert)
+        m_joinAlert->deleteLater();
+    m_joinAlert = openAlert(this, tr("Couldn't join"), why);
 }
 
 QString ComingUpPanel::cardMessage() const

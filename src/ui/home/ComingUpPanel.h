@@ -3,6 +3,8 @@
 #include "app/HomeServices.h"
 #include "library/ComingUpAgenda.h"
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 
@@ -34,7 +36,7 @@ public:
     using OpenAction = std::function<void(Meeting* meeting, bool record)>;
 
     // What the panel shows instead of the list while no events can be read.
-    enum class Card { none, connect, openSettings, noAccounts };
+    enum class Card { none, connect, noAccounts };
 
     ComingUpPanel(const HomeServices& services, OpenAction onOpen, QWidget* parent = nullptr);
     ~ComingUpPanel() override;
@@ -55,6 +57,8 @@ public:
     QStringList groupTitles() const;
     ComingUp::DayList* dayList() const { return m_days; }
     QString hiddenCountText() const;
+    // The alert that says why "Join" opened nothing (null when none is up).
+    QMessageBox* joinAlert() const { return m_joinAlert; }
 
 public slots:
     void evaluate();
@@ -67,6 +71,7 @@ private:
     void showCard(Card card);
     void showList(const ComingUpAgenda& agenda);
     void openEvent(const CalendarService::EventInfo& event, bool record);
+    void showJoinFailure(const QString& why);
 
     HomeServices m_services;
     OpenAction m_onOpen;
@@ -90,4 +95,5 @@ private:
     ComingUp::DayList* m_days;
     QVBoxLayout* m_listLayout;
     ToneLabel* m_hidden;
+    QPointer<QMessageBox> m_joinAlert;
 };

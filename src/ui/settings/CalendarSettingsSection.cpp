@@ -1,7 +1,6 @@
 #include "ui/settings/CalendarSettingsSection.h"
 
 #include "app/SettingsServices.h"
-#include "platform/DesktopSettingsOpener.h"
 #include "platform/Settings.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/PlainButton.h"
@@ -95,7 +94,6 @@ CalendarSettingsSection::CalendarSettingsSection(const SettingsServices& service
     : QWidget(parent)
     , m_calendar(services.calendar)
     , m_settings(services.settings)
-    , m_opener(services.desktopSettings)
     , m_desktopLayout(new QVBoxLayout)
     , m_googleSettings(new GoogleCalendarSettings(services, this))
 {
@@ -187,12 +185,6 @@ QWidget* CalendarSettingsSection::makeAccessContent(CalendarService::Authorizati
         return textAndButton(QStringLiteral("See your upcoming meetings in Quillet — online accounts, local calendars, "
                                             "anything your computer already knows."),
             request, this);
-    }
-    case CalendarService::Authorization::Denied: {
-        auto* open = new QPushButton(QStringLiteral("Open Settings"));
-        connect(open, &QPushButton::clicked, this,
-            [this] { m_opener.open(DesktopSettingsOpener::Pane::CalendarAccounts); });
-        return textAndButton(QStringLiteral("Calendar access is off for Quillet in Settings."), open, this);
     }
     case CalendarService::Authorization::Granted:
         return makeGrantedView();

@@ -7,7 +7,6 @@
 #include <QWidget>
 
 class CalendarRow;
-class DesktopSettingsOpener;
 class GoogleCalendarSettings;
 class QVBoxLayout;
 class Settings;
@@ -56,7 +55,6 @@ private:
 
     CalendarService& m_calendar;
     Settings& m_settings;
-    DesktopSettingsOpener& m_opener;
 
     QVBoxLayout* m_desktopLayout;
     QWidget* m_accessContent = nullptr;

@@ -4,6 +4,7 @@
 #include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
+#include "ui/design/Alert.h"
 #include "ui/design/Quillet.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/NewFolderSheet.h"
@@ -137,6 +138,11 @@ MainContentView::MainContentView(const WindowServices& services, const Options& 
     connect(&recordings, &RecordingController::showMeeting, this,
         [this](Meeting* meeting) { setSelection(SidebarItem::meeting(meeting)); });
     connect(&recordings, &RecordingController::questionChanged, this, &MainContentView::showQuestion);
+    connect(&recordings, &RecordingController::joinFailed, this, [this](const QString& why) {
+        if (m_joinAlert)
+            m_joinAlert->deleteLater();
+        m_joinAlert = openAlert(this, QStringLiteral("Couldn't join"), why);
+    });
     connect(&services.notices, &AppNotices::openSettings, this, [this] { setSelection(SidebarItem::settings()); });
     // Back from the desktop's settings, the microphone may have been turned on.
     connect(qApp, &QGuiApplication::applicationStateChanged, m_banner, [this](Qt::ApplicationState state) {

@@ -52,6 +52,8 @@ public:
     // The recordings' question on screen, by what it asks; null when none is.
     QMessageBox* switchDialog() const;
     QMessageBox* quickNoteDialog() const;
+    // The alert that says why an event's call link was not opened (null when none is up).
+    QMessageBox* joinAlert() const { return m_joinAlert; }
 
 signals:
     void selectionChanged();
@@ -70,6 +72,7 @@ private:
     QUuid m_pageMeetingId;
 
     QPointer<QMessageBox> m_questionDialog;
+    QPointer<QMessageBox> m_joinAlert;
 
     QSplitter* m_splitter;
     MeetingListView* m_sidebar;

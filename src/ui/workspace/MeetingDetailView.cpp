@@ -6,6 +6,7 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "recording/TranscriptionSession.h"
+#include "ui/design/Alert.h"
 #include "ui/workspace/MeetingActionBar.h"
 #include "ui/workspace/MeetingChatPanel.h"
 #include "ui/workspace/MeetingDetailParts.h"
@@ -13,7 +14,6 @@
 #include "ui/workspace/TranscriptFeedView.h"
 
 #include <QBoxLayout>
-#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -236,29 +236,6 @@ void MeetingDetailView::shareMeeting()
     m_actions->share();
 }
 
-namespace {
-
-// An alert's title is its window's title and its message the only text inside. The box is
-// made wide enough for the title beside the window's buttons and for each line of the message
-// (within a limit past which it wraps), so that neither is cut.
-void fitAlertToText(QMessageBox& alert)
-{
-    constexpr int kTitleBarRoom = 160;
-    constexpr int kMinimumWidth = 320;
-    constexpr int kMaximumWidth = 520;
-    const QFontMetrics metrics(alert.font());
-    int width = metrics.horizontalAdvance(alert.windowTitle()) + kTitleBarRoom;
-    for (const QString& line : alert.text().split(QLatin1Char('\n')))
-        width = std::max(width, metrics.horizontalAdvance(line));
-    width = std::clamp(width, kMinimumWidth, kMaximumWidth);
-    if (auto* grid = qobject_cast<QGridLayout*>(alert.layout())) {
-        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
-            grid->columnCount());
-    }
-}
-
-} // namespace
-
 void MeetingDetailView::showShareConfirmation(const QString& url)
 {
     if (m_shareAlert)
@@ -280,13 +257,5 @@ void MeetingDetailView::showShareError(const QString& message)
 {
     if (m_shareAlert)
         m_shareAlert->deleteLater();
-    auto* alert = new QMessageBox(this);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setWindowTitle(QStringLiteral("Couldn't share"));
-    alert->setTextFormat(Qt::PlainText);
-    alert->setText(message);
-    fitAlertToText(*alert);
-    alert->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
-    m_shareAlert = alert;
-    alert->open();
+    m_shareAlert = openAlert(this, QStringLiteral("Couldn't share"), message);
 }

@@ -107,7 +107,7 @@ struct Page
 
     HomeView& show(Folder* folder = nullptr)
     {
-        HomeServices services { store.context(), calendar.clock, calendar.service, browser, calendar.desktopSettings,
+        HomeServices services { store.context(), calendar.clock, calendar.service, browser,
             &MeetingFactory::noteForEvent, {}, {} };
         view = std::make_unique<HomeView>(
             folder, services,

@@ -133,8 +133,7 @@ private slots:
         f.store->save();
         CalendarRig calendar;
         RecordingUrlOpener browser;
-        HomeServices services { f.store.context(), calendar.clock, calendar.service, browser, calendar.desktopSettings,
-            {}, {}, {} };
+        HomeServices services { f.store.context(), calendar.clock, calendar.service, browser, {}, {}, {} };
         const auto ignore = [](Meeting*) {};
         HomeView home(nullptr, services, ignore, ignore, ignore, ignore);
         home.resize(1120, 740);
