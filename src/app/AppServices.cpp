@@ -224,6 +224,14 @@ AppServices::~AppServices()
     d->m_store->save();
 }
 
+void AppServices::saveBeforeEnd(bool untilArchived)
+{
+    d->m_store->save();
+    d->m_archiveDebouncer.flush();
+    if (untilArchived)
+        d->m_archiver.idle().waitForFinished();
+}
+
 QStringList AppServices::redirectSchemes(const Config& config)
 {
     // None without a client id: no sign-in could ever wait for a redirect.

@@ -78,6 +78,11 @@ public:
     // session stops any recording, the archiver writes what it was handed, then the store closes.
     ~AppServices();
 
+    // For an end that does not run the normal quit (the session manager saving before a logout,
+    // the display going away): commits what was typed and hands what the store holds to the
+    // archive; with untilArchived, returns once the archive has written it.
+    void saveBeforeEnd(bool untilArchived);
+
     // The schemes besides "quillet" that the application's URLs may come in: the Google
     // sign-in's redirect scheme, when Google is set up.
     static QStringList redirectSchemes(const Config& config);

@@ -1,6 +1,7 @@
 #include "shell/QuilletApp.h"
 
 #include "calendar/CalendarService.h"
+#include "platform/ExitGuard.h"
 #include "platform/InstanceLock.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
@@ -122,11 +123,21 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     }
     const std::unique_ptr<AppServices> services = std::move(opened).value();
 
-    // SIGTERM and SIGINT quit through the event loop, so that everything below is destroyed
-    // in order and the store is closed. exit(), not quit(): quit() asks every window to close
-    // first, and the main window never closes.
+    // SIGTERM, SIGINT, SIGHUP and SIGQUIT quit through the event loop, so that everything
+    // below is destroyed in order and the store is closed. exit(), not quit(): quit() asks
+    // every window to close first, and the main window never closes.
     TerminationSignals terminationSignals;
     QObject::connect(&terminationSignals, &TerminationSignals::received, &app, [] { QCoreApplication::exit(0); });
+    // The session manager's save before a logout: what follows may be a kill.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&services] {
+        Log::line("[Quillet] Saving for the session's end");
+        services->saveBeforeEnd(false);
+    });
+    // The display going away ends the process in Qt's own exit(1), past every destructor.
+    const ExitGuard exitGuard([&services] {
+        Log::line("[Quillet] Saving before the process ends");
+        services->saveBeforeEnd(true);
+    });
 
     // Listen before the slow launch work, so that a later start need not wait for it. Where
     // another program already listens (one on another store), a name of this process's own.
