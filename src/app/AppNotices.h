@@ -5,9 +5,9 @@
 
 // The application's in-app notices, between parts that do not know each other: the menu
 // command "Settings…" asks the main window for its settings page, "Welcome to Quillet" asks for
-// the onboarding window, and a reminder asks the main window to open and record an event's
-// meeting. One object, made by the composition root and handed to whoever posts or listens.
-// Main thread only; listeners are called at once, in the order they connected.
+// the onboarding window, a reminder asks the main window to open and record an event's
+// meeting, and "Quit Quillet" asks the shell to quit. One object, made by the composition root and handed to whoever
+// posts or listens. Main thread only; listeners are called at once, in the order they connected.
 class AppNotices final : public QObject
 {
     Q_OBJECT
@@ -19,9 +19,11 @@ public:
     void postOpenSettings() { emit openSettings(); }
     void postShowOnboarding() { emit showOnboarding(); }
     void postOpenAndRecordEvent(const QString& eventId) { emit openAndRecordEvent(eventId); }
+    void postQuit() { emit quitRequested(); }
 
 signals:
     void openSettings();
     void showOnboarding();
     void openAndRecordEvent(const QString& eventId);
+    void quitRequested();
 };

@@ -6,6 +6,7 @@
 #include "account/TessraOAuth.h"
 #include "app/AppConfig.h"
 #include "app/AppNotices.h"
+#include "app/AppQuit.h"
 #include "app/AppState.h"
 #include "app/CalendarEventLinks.h"
 #include "app/CalendarHooks.h"
@@ -116,6 +117,7 @@ struct AppServices::Services
     ArchiveSync m_archiveSync;
     ArchiveRemovals m_archiveRemovals;
     SaveHealth m_saveHealth;
+    AppQuit m_quit;
     Keychain m_keychain;
     QNetworkAccessManager m_network;
     UrlRouter m_router;
@@ -174,6 +176,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     , m_archiveSync(*m_store, m_archiver, m_archiveDebouncer)
     , m_archiveRemovals(m_archiver, *m_store)
     , m_saveHealth(*m_store, m_scheduler)
+    , m_quit(*m_store, m_saveHealth)
     , m_keychain(*m_secretStore.service)
     , m_cloud(m_settings, m_network, config.endpoints.cloudBase)
     , m_oauth(m_network, *m_urlOpener.service, m_clock, config.endpoints.providerWeb)
@@ -220,7 +223,9 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
 
 AppServices::~AppServices()
 {
-    // Nothing typed is lost when the application closes between an edit and its commit.
+    // Nothing typed is lost when the application closes between an edit and its commit. A
+    // quit asked for has saved already, or the person chose to quit without (AppQuit); a
+    // failure here is logged by the store.
     d->m_store->save();
 }
 
@@ -334,6 +339,10 @@ ArchiveSync& AppServices::archiveSync()
 SaveHealth& AppServices::saveHealth()
 {
     return d->m_saveHealth;
+}
+AppQuit& AppServices::quit()
+{
+    return d->m_quit;
 }
 Scheduler& AppServices::scheduler()
 {

@@ -9,6 +9,7 @@
 
 class AccountService;
 class AppNotices;
+class AppQuit;
 class AppState;
 class AutoStartScheduler;
 class CalendarHooks;
@@ -126,6 +127,8 @@ public:
     MeetingSearchIndex& searchIndex();
     // Whether the store's saves go through; failed ones are tried again until they do.
     SaveHealth& saveHealth();
+    // The quit the user or a signal asks for: saved first, held when the save fails.
+    AppQuit& quit();
     Scheduler& scheduler();
     // The calendar's offers of an event to link a quick note to.
     EventLinks& eventLinks();

@@ -1,5 +1,6 @@
 #include "shell/QuilletApp.h"
 
+#include "app/AppQuit.h"
 #include "calendar/CalendarService.h"
 #include "platform/ExitGuard.h"
 #include "platform/InstanceLock.h"
@@ -123,11 +124,14 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     }
     const std::unique_ptr<AppServices> services = std::move(opened).value();
 
-    // SIGTERM, SIGINT, SIGHUP and SIGQUIT quit through the event loop, so that everything
-    // below is destroyed in order and the store is closed. exit(), not quit(): quit() asks
-    // every window to close first, and the main window never closes.
+    // The quit asked for (the menus, Ctrl+Q, and SIGTERM, SIGINT, SIGHUP, SIGQUIT) saves first,
+    // then ends the event loop, so that everything below is destroyed in order and the store is
+    // closed. exit(), not quit(): quit() asks every window to close first, and the main window
+    // never closes.
+    AppQuit& quit = services->quit();
+    QObject::connect(&quit, &AppQuit::finished, &app, [] { QCoreApplication::exit(0); });
     TerminationSignals terminationSignals;
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &app, [] { QCoreApplication::exit(0); });
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &quit, &AppQuit::request);
     // The session manager's save before a logout: what follows may be a kill.
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&services] {
         Log::line("[Quillet] Saving for the session's end");

@@ -66,6 +66,10 @@ public:
     // and unsaved removals come back.
     void rollback();
     bool hasChanges() const;
+    // The live meetings that a save still owes something: their own fields, or their segments
+    // and chat messages added, changed or taken out. Changes of folders and removed meetings
+    // are not among them (hasChanges() tells of those too).
+    QList<Meeting*> meetingsWithUnsavedChanges() const;
 
     // The quiet moment after which the context commits changes on its own: a burst of typing
     // becomes one transaction. Changes that never pause are committed every kCommitDelay *

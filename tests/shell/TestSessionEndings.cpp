@@ -1,9 +1,11 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "support/AppChild.h"
+#include "support/FullDisk.h"
 #include "support/TestMain.h"
 #include "support/VirtualDisplay.h"
 
+#include <QDirIterator>
 #include <QTest>
 #include <csignal>
 #include <memory>
@@ -29,9 +31,35 @@ std::optional<StoredMeeting> storedMeeting(const QString& storeFile)
     return StoredMeeting { meeting->userNotes(), meeting->isRecording() };
 }
 
+bool makeMeeting(const QString& storeFile, const QString& title, const QString& notes)
+{
+    QDir().mkpath(QFileInfo(storeFile).path());
+    auto opened = ModelContext::open(storeFile);
+    if (!opened.ok())
+        return false;
+    auto* meeting = new Meeting(title, QDateTime::currentDateTimeUtc().addSecs(-3600));
+    meeting->setUserNotes(notes);
+    opened.value()->insert(meeting);
+    return opened.value()->save().ok();
+}
+
+// Every markdown file of the archive, read whole, one after another.
+QString archived(const QString& archiveRoot)
+{
+    QString text;
+    for (QDirIterator it(archiveRoot, { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+    }
+    return text;
+}
+
 } // namespace
 
-// The application ends in many ways besides its own quit; none of them loses what was typed.
+// The application ends in many ways besides its own quit; none of them loses what was typed,
+// and a quit whose save fails asks before it throws anything away.
 class TestSessionEndings final : public QObject
 {
     Q_OBJECT
@@ -102,6 +130,62 @@ private slots:
         QVERIFY(repaired);
         QCOMPARE(repaired->notes, typed);
         QVERIFY(!repaired->recording);
+    }
+
+    // Quitting while the disk is full says so, names the meeting whose changes would be lost,
+    // and waits for the person. The meeting's markdown file keeps what it had until the store
+    // holds the change, so it never runs ahead of the store.
+    void quitOnAFullDiskAsksFirst_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::newRow("quit anyway") << "Quit Anyway";
+        QTest::newRow("make room, then try again") << "Try Again";
+        QTest::newRow("cancel, make room, quit") << "Cancel";
+    }
+
+    void quitOnAFullDiskAsksFirst()
+    {
+        QFETCH(QString, choice);
+        FullDisk disk;
+        if (!disk.isMounted())
+            QSKIP(qPrintable(disk.skipReason()));
+        AppChild app(disk.path());
+        QVERIFY(makeMeeting(app.storeFile(), QStringLiteral("Plans"), QStringLiteral("First line.")));
+        app.start();
+        QVERIFY2(app.waitForLog(kLaunched), qPrintable(app.errors()));
+        // The window's back-fill writes the meeting's file.
+        QVERIFY(QTest::qWaitFor(
+            [&] { return archived(app.archiveRoot()).contains(QLatin1String("First line.")); }, kPatientWaitMs));
+
+        QVERIFY(disk.fill());
+        app.command(QStringLiteral("notes  Second line."));
+        QVERIFY2(app.waitForOutput(QStringLiteral("typed")), qPrintable(app.output() + app.errors()));
+        app.command(QStringLiteral("quit"));
+        const QString asked = QStringLiteral("dialog: Quillet couldn't save your changes: the disk is full.");
+        QVERIFY2(app.waitForOutput(asked), qPrintable(app.output() + app.errors()));
+        QVERIFY2(app.output().contains(
+                     QStringLiteral("If you quit now, the changes to these meetings will be lost: \u2022 Plans")),
+            qPrintable(app.output()));
+        QVERIFY(app.isRunning());
+
+        if (choice == QLatin1String("Try Again"))
+            disk.makeRoom();
+        app.command(QStringLiteral("press ") + choice);
+        if (choice == QLatin1String("Cancel")) {
+            // Quillet stays (a quit here would end it without the line), and its next quit goes
+            // through once there is room.
+            disk.makeRoom();
+            app.command(QStringLiteral("quit"));
+        }
+        QVERIFY(app.waitForExit());
+        QCOMPARE(app.exitCode(), 0);
+        const std::optional<StoredMeeting> stored = storedMeeting(app.storeFile());
+        QVERIFY(stored);
+        const bool kept = choice != QLatin1String("Quit Anyway");
+        QCOMPARE(stored->notes, kept ? QStringLiteral("First line. Second line.") : QStringLiteral("First line."));
+        const QString file = archived(app.archiveRoot());
+        QVERIFY2(file.contains(QLatin1String("First line.")), qPrintable(file));
+        QCOMPARE(file.contains(QLatin1String("Second line.")), kept);
     }
 };
 

@@ -243,7 +243,6 @@ private slots:
         QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(garbled.data()), garbled.size() / 4);
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("garbled") << garbled;
-        QTest::newRow("an older lock of a process that is gone") << QByteArray("999999\napp_child_process\nhost\n");
         QTest::newRow("the socket of an instance that is gone") << QByteArray("/nonexistent/quillet.urls\n");
     }
     void leftoverLockFileNeverBlocks()
