@@ -6,6 +6,7 @@
 #include "account/TessraOAuth.h"
 #include "app/AppConfig.h"
 #include "app/AppNotices.h"
+#include "app/AppQuit.h"
 #include "app/AppState.h"
 #include "app/CalendarEventLinks.h"
 #include "app/CalendarHooks.h"
@@ -117,6 +118,7 @@ struct AppServices::Services
     ArchiveSync m_archiveSync;
     ArchiveRemovals m_archiveRemovals;
     SaveHealth m_saveHealth;
+    AppQuit m_quit;
     Keychain m_keychain;
     QNetworkAccessManager m_network;
     UrlRouter m_router;
@@ -176,6 +178,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     , m_archiveSync(*m_store, m_archiver, m_archiveDebouncer)
     , m_archiveRemovals(m_archiver, *m_store)
     , m_saveHealth(*m_store, m_scheduler)
+    , m_quit(*m_store, m_saveHealth)
     , m_keychain(*m_secretStore.service)
     , m_cloud(m_settings, m_network, config.endpoints.cloudBase)
     , m_oauth(m_network, *m_urlOpener.service, m_clock, config.endpoints.providerWeb)
@@ -231,8 +234,18 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
 
 AppServices::~AppServices()
 {
-    // Nothing typed is lost when the application closes between an edit and its commit.
+    // Nothing typed is lost when the application closes between an edit and its commit. A
+    // quit asked for has saved already, or the person chose to quit without (AppQuit); a
+    // failure here is logged by the store.
     d->m_store->save();
+}
+
+void AppServices::saveBeforeEnd(bool untilArchived)
+{
+    d->m_store->save();
+    d->m_archiveDebouncer.flush();
+    if (untilArchived)
+        d->m_archiver.idle().waitForFinished();
 }
 
 QStringList AppServices::redirectSchemes(const Config& config)
@@ -338,6 +351,10 @@ ArchiveSync& AppServices::archiveSync()
 SaveHealth& AppServices::saveHealth()
 {
     return d->m_saveHealth;
+}
+AppQuit& AppServices::quit()
+{
+    return d->m_quit;
 }
 Scheduler& AppServices::scheduler()
 {

@@ -9,6 +9,7 @@
 
 class AccountService;
 class AppNotices;
+class AppQuit;
 class AppState;
 class AutoStartScheduler;
 class CalendarHooks;
@@ -79,6 +80,11 @@ public:
     // session stops any recording, the archiver writes what it was handed, then the store closes.
     ~AppServices();
 
+    // For an end that does not run the normal quit (the session manager saving before a logout,
+    // the display going away): commits what was typed and hands what the store holds to the
+    // archive; with untilArchived, returns once the archive has written it.
+    void saveBeforeEnd(bool untilArchived);
+
     // The schemes besides "quillet" that the application's URLs may come in: the Google
     // sign-in's redirect scheme, when Google is set up.
     static QStringList redirectSchemes(const Config& config);
@@ -122,6 +128,8 @@ public:
     MeetingSearchIndex& searchIndex();
     // Whether the store's saves go through; failed ones are tried again until they do.
     SaveHealth& saveHealth();
+    // The quit the user or a signal asks for: saved first, held when the save fails.
+    AppQuit& quit();
     Scheduler& scheduler();
     // The calendar's offers of an event to link a quick note to.
     EventLinks& eventLinks();

@@ -11,6 +11,7 @@ ArchiveDebouncer::ArchiveDebouncer(
     MeetingArchiver& archiver, ModelContext& store, Scheduler& scheduler, QObject* parent)
     : QObject(parent)
     , m_archiver(archiver)
+    , m_store(&store)
     , m_scheduler(scheduler)
 {
     connect(&store, &ModelContext::meetingAboutToBeRemoved, this,
@@ -35,16 +36,27 @@ void ArchiveDebouncer::schedule(const Meeting& meeting)
 void ArchiveDebouncer::fire(const QUuid& meetingId, quint64 edit)
 {
     const auto found = m_pending.find(meetingId);
-    // A later edit took its place, or the write was dropped or already made.
-    if (found == m_pending.end() || found->edit != edit)
+    // A later edit took its place, or the write was dropped or already made. While the store
+    // has not committed the edit, the write waits for the save that does (which flushes).
+    if (found == m_pending.end() || found->edit != edit || !storeHoldsEdits())
         return;
     const MeetingSnapshot snapshot = found->snapshot;
     m_pending.erase(found);
     m_archiver.archive(snapshot);
 }
 
+bool ArchiveDebouncer::storeHoldsEdits() const
+{
+    return !m_store || !m_store->hasChanges();
+}
+
 void ArchiveDebouncer::flush()
 {
+    // A file ahead of its store would be written back to the store's older text by the next
+    // edit after a restart: what a failed save left in memory stays out of the archive, and
+    // is dropped with this object when no save ever takes it.
+    if (!storeHoldsEdits())
+        return;
     const QHash<QUuid, Pending> pending = std::exchange(m_pending, {});
     for (const Pending& write : pending)
         m_archiver.archive(write.snapshot);

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QUuid>
 #include <chrono>
 
@@ -19,7 +20,8 @@ class Scheduler;
 // than to a view, so an edit made just before another meeting is selected is still written. A pending write
 // is dropped when its meeting leaves the store (the file must not come back after a delete),
 // and every pending write is handed over at once when the application quits or this object
-// goes. Main thread only.
+// goes. Only what the store has committed is written: while a save is owed (a full disk), the
+// writes wait for the save that goes through. Main thread only.
 class ArchiveDebouncer final : public QObject
 {
     Q_OBJECT
@@ -34,7 +36,7 @@ public:
     // Takes the meeting's snapshot now and writes it 0.9 s from now, unless another edit of
     // the same meeting comes first and takes its place.
     void schedule(const Meeting& meeting);
-    // Hands every pending write to the archiver now.
+    // Hands every pending write to the archiver now, unless the store still owes a save.
     void flush();
 
     bool isPending(const QUuid& meetingId) const { return m_pending.contains(meetingId); }
@@ -47,8 +49,10 @@ private:
     };
 
     void fire(const QUuid& meetingId, quint64 edit);
+    bool storeHoldsEdits() const;
 
     MeetingArchiver& m_archiver;
+    QPointer<ModelContext> m_store;
     Scheduler& m_scheduler;
     QHash<QUuid, Pending> m_pending;
     quint64 m_edits = 0;

@@ -13,7 +13,9 @@ namespace {
 // number here and the main thread reads it from its event loop.
 int pipeEnds[2] = { -1, -1 };
 
-constexpr int kSignals[] = { SIGTERM, SIGINT };
+// SIGHUP: the terminal it was started from closed. SIGQUIT: Ctrl-\ there, or `kill -QUIT`,
+// whose core dump would save nothing typed.
+constexpr int kSignals[] = { SIGTERM, SIGINT, SIGHUP, SIGQUIT };
 
 void onSignal(int signalNumber)
 {

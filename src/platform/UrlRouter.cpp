@@ -228,28 +228,37 @@ void UrlRouter::serve(Connection& connection)
     }
 }
 
-UrlRouter::HandOver UrlRouter::forwardToRunningInstance(
-    const QUrl& url, const QStringList& redirectSchemes, const QString& serverName)
+std::optional<QByteArray> UrlRouter::lineFor(const QUrl& url, const QStringList& redirectSchemes)
 {
     const std::optional<QString> redirect = redirectSchemeOf(url, redirectSchemes);
     if (!redirect && (!url.isValid() || url.scheme() != kScheme))
-        return HandOver::NoAnswer;
+        return std::nullopt;
     QByteArray text = url.toEncoded();
     // The receiving side wants the scheme spelled as it was configured, not in QUrl's lower case.
     if (redirect)
         text.replace(0, redirect->size(), redirect->toUtf8());
-    return sendLine(text, serverName);
+    return text;
 }
 
-UrlRouter::HandOver UrlRouter::handOverToRunningInstance(
-    const QStringList& arguments, const QStringList& redirectSchemes, const QString& serverName)
+UrlRouter::HandOver UrlRouter::forwardToRunningInstance(
+    const QUrl& url, const QStringList& redirectSchemes, const QString& serverName)
 {
-    if (const std::optional<QUrl> url = urlFromArguments(arguments, redirectSchemes))
-        return forwardToRunningInstance(*url, redirectSchemes, serverName);
-    return sendLine(kShowWindow, serverName);
+    const std::optional<QByteArray> line = lineFor(url, redirectSchemes);
+    return line ? sendLine(*line, serverName) : HandOver::NoAnswer;
 }
 
-UrlRouter::HandOver UrlRouter::sendLine(const QByteArray& line, const QString& serverName)
+UrlRouter::HandOver UrlRouter::handOverToRunningInstance(const QStringList& arguments,
+    const QStringList& redirectSchemes, const QString& serverName, const std::function<bool()>& keepWaiting)
+{
+    if (const std::optional<QUrl> url = urlFromArguments(arguments, redirectSchemes)) {
+        const std::optional<QByteArray> line = lineFor(*url, redirectSchemes);
+        return line ? sendLine(*line, serverName, keepWaiting) : HandOver::NoAnswer;
+    }
+    return sendLine(kShowWindow, serverName, keepWaiting);
+}
+
+UrlRouter::HandOver UrlRouter::sendLine(
+    const QByteArray& line, const QString& serverName, const std::function<bool()>& keepWaiting)
 {
     QLocalSocket socket;
     socket.connectToServer(serverName);
@@ -262,7 +271,7 @@ UrlRouter::HandOver UrlRouter::sendLine(const QByteArray& line, const QString& s
     while (!socket.canReadLine()) {
         if (socket.waitForReadyRead(kAnswerNoticeMs))
             continue;
-        if (socket.state() != QLocalSocket::ConnectedState)
+        if (socket.state() != QLocalSocket::ConnectedState || (keepWaiting && !keepWaiting()))
             return HandOver::NoAnswer;
         if (!saidSo) {
             Log::line("[Quillet] Waiting for the running instance to answer");

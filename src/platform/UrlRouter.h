@@ -62,9 +62,10 @@ public:
 
     // What a later process does before anything else: hands the first "quillet:" URL (or URL of
     // a redirect scheme) among its arguments to the running instance, or, without one, asks it
-    // for its main window, waiting for the answer as forwardToRunningInstance() does.
+    // for its main window, waiting for the answer as forwardToRunningInstance() does. While it
+    // waits, keepWaiting (when given) is asked about once a second; false gives up (NoAnswer).
     static HandOver handOverToRunningInstance(const QStringList& arguments, const QStringList& redirectSchemes = {},
-        const QString& serverName = defaultServerName());
+        const QString& serverName = defaultServerName(), const std::function<bool()>& keepWaiting = {});
 
     // <runtime folder>/<bundle identifier>.urls
     static QString defaultServerName();
@@ -87,7 +88,10 @@ private:
 
     void readConnection();
     void serve(Connection& connection);
-    static HandOver sendLine(const QByteArray& line, const QString& serverName);
+    // The text a URL is handed over as; none for a URL of no scheme of ours.
+    static std::optional<QByteArray> lineFor(const QUrl& url, const QStringList& redirectSchemes);
+    static HandOver sendLine(
+        const QByteArray& line, const QString& serverName, const std::function<bool()>& keepWaiting = {});
     QStringList redirectSchemes() const;
 
     Handler m_oauthHandler;

@@ -1,6 +1,7 @@
 #include "shell/AppDelegate.h"
 
 #include "app/AppNotices.h"
+#include "app/AppQuit.h"
 #include "app/AppServices.h"
 #include "app/AppState.h"
 #include "app/CalendarHooks.h"
@@ -15,6 +16,7 @@
 #include "storage/ModelContext.h"
 #include "ui/design/Symbols.h"
 #include "ui/onboarding/OnboardingView.h"
+#include "ui/window/QuitProblemBox.h"
 
 #include <QGuiApplication>
 #include <QMenu>
@@ -50,6 +52,9 @@ AppDelegate::AppDelegate(AppServices& services, const Options& options, QObject*
     });
     connect(&services.session(), &TranscriptionSession::isRecordingChanged, this, &AppDelegate::updateTrayIcon);
     updateTrayIcon();
+
+    connect(&services.notices(), &AppNotices::quitRequested, &services.quit(), &AppQuit::request);
+    connect(&services.quit(), &AppQuit::heldChanged, this, &AppDelegate::followQuit);
 }
 
 AppDelegate::~AppDelegate()
@@ -122,6 +127,23 @@ void AppDelegate::finishOnboarding(const QPointer<QWidget>& window)
         m_onboardingWindow.clear();
     if (window)
         window->close();
+}
+
+void AppDelegate::followQuit()
+{
+    AppQuit& quit = m_services.quit();
+    if (!quit.isHeld()) {
+        if (m_quitProblem)
+            m_quitProblem->hide();
+        return;
+    }
+    if (!m_quitProblem) {
+        m_quitProblem = std::make_unique<QuitProblemBox>();
+        connect(m_quitProblem.get(), &QuitProblemBox::tryAgainChosen, &quit, &AppQuit::tryAgain);
+        connect(m_quitProblem.get(), &QuitProblemBox::quitAnywayChosen, &quit, &AppQuit::quitAnyway);
+        connect(m_quitProblem.get(), &QuitProblemBox::stayChosen, &quit, &AppQuit::stay);
+    }
+    m_quitProblem->ask(quit.problem(), quit.unsavedMeetings());
 }
 
 void AppDelegate::updateTrayIcon()

@@ -10,10 +10,12 @@
 
 class AppServices;
 class QSystemTrayIcon;
+class QuitProblemBox;
 
 // The application's windows and their launch: the launch steps that precede any window, the
 // one main window (made here, never destroyed), the tray item with its menu, the onboarding
-// window, and the tasks that run each time the main window is shown anew. Main thread only.
+// window, the tasks that run each time the main window is shown anew, and the question a quit
+// asks when its save fails (the quit itself is AppQuit's). Main thread only.
 class AppDelegate final : public QObject
 {
     Q_OBJECT
@@ -45,15 +47,19 @@ public:
     QSystemTrayIcon& trayIcon() const { return *m_trayIcon; }
     // The onboarding window shown last, while it is open.
     QWidget* onboardingWindow() const { return m_onboardingWindow; }
+    // What a quit held by a failed save asks; null until one was held.
+    QuitProblemBox* quitProblemBox() const { return m_quitProblem.get(); }
 
 private:
     void updateTrayIcon();
+    void followQuit();
     void finishOnboarding(const QPointer<QWidget>& window);
 
     AppServices& m_services;
     std::unique_ptr<MainWindow> m_mainWindow;
     std::unique_ptr<MenuBarView> m_menuBar;
     std::unique_ptr<QSystemTrayIcon> m_trayIcon;
+    std::unique_ptr<QuitProblemBox> m_quitProblem;
     QPointer<QWidget> m_onboardingWindow;
     // Every onboarding window still open ("Welcome to Quillet" may open a second one).
     QList<QPointer<QWidget>> m_onboardingWindows;

@@ -1,18 +1,20 @@
 #include "shell/QuilletApp.h"
 
+#include "app/AppQuit.h"
 #include "calendar/CalendarService.h"
+#include "platform/ExitGuard.h"
 #include "platform/InstanceLock.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
 #include "platform/TerminationSignals.h"
 #include "platform/UrlRouter.h"
 #include "shell/AppDelegate.h"
+#include "shell/StoreClaim.h"
 #include "ui/design/ThemeController.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
-#include <QThread>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -85,49 +87,28 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("quillet"));
 
-    // SIGTERM and SIGINT quit through the event loop, so that everything below is destroyed
-    // in order and the store is closed.
-    TerminationSignals terminationSignals;
-    // exit(), not quit(): quit() asks every window to close first, and the main window never
-    // closes.
-    QObject::connect(&terminationSignals, &TerminationSignals::received, &app, [] { QCoreApplication::exit(0); });
-
     // One process per store, which it holds locked until it ends: a second would record into
     // the same store and archive beside the first. A later start hands over to the running
     // instance and ends, without opening the store: its "quillet:" link (the e-mail sign-in,
-    // the provider's redirect) or Google's redirect, or else a request for the main window. It
-    // waits as long as the running instance takes to answer, or until it is gone.
+    // the provider's redirect) or Google's redirect, or else a request for the main window.
     const AppServices::Config config = makeConfig();
     const QStringList redirectSchemes = AppServices::redirectSchemes(config);
     const QStringList arguments = QApplication::arguments().mid(1);
     InstanceLock lock(config.storeFile);
-    for (bool saidSo = false;;) {
-        const InstanceLock::Outcome outcome = lock.tryTake();
-        if (outcome == InstanceLock::Outcome::Taken)
-            break;
-        if (outcome == InstanceLock::Outcome::Unavailable) {
-            // Then the store cannot be opened either, which says why.
-            Log::line("[Quillet] Could not lock the store: %@", lock.errorString());
-            break;
-        }
-        // Nothing published yet: the running instance is still opening the store.
-        const QString serverName = lock.publishedServerName();
-        if (!serverName.isEmpty()) {
-            switch (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes, serverName)) {
-            case UrlRouter::HandOver::Accepted:
-                return EXIT_SUCCESS;
-            case UrlRouter::HandOver::Refused:
-                Log::line("[Quillet] The running instance refused the link");
-                return EXIT_FAILURE;
-            case UrlRouter::HandOver::NoAnswer:
-                break;
-            }
-        }
-        if (!saidSo) {
-            Log::line("[Quillet] Waiting for the running instance");
-            saidSo = true;
-        }
-        QThread::msleep(200);
+    switch (StoreClaim::claim(lock, arguments, redirectSchemes, config.storeFile)) {
+    case StoreClaim::Outcome::Taken:
+        break;
+    case StoreClaim::Outcome::HandedOver:
+        return EXIT_SUCCESS;
+    case StoreClaim::Outcome::Refused:
+    case StoreClaim::Outcome::GaveUp:
+        return EXIT_FAILURE;
+    case StoreClaim::Outcome::Unavailable:
+        // Opening the store beside a process that could not be told apart from this one would
+        // make two writers of it.
+        Log::write(QStringLiteral("Failed to open Quillet store: ") + lock.errorString());
+        showStoreFailure(config.storeFile, lock.errorString());
+        return EXIT_FAILURE;
     }
     const std::optional<QUrl> launchUrl = UrlRouter::urlFromArguments(arguments, redirectSchemes);
 
@@ -135,11 +116,33 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     if (!opened.ok()) {
         // Nothing works without the store. Started from the desktop's menu, a line on stderr
         // is never seen: say it in a window, and leave the file as it is for the user to save.
+        // A later start meanwhile finds the store free and says the same.
+        lock.release();
         Log::write(QStringLiteral("Failed to open Quillet store: ") + opened.error().message);
         showStoreFailure(config.storeFile, opened.error().message);
         return EXIT_FAILURE;
     }
     const std::unique_ptr<AppServices> services = std::move(opened).value();
+
+    // The quit asked for (the menus, Ctrl+Q, and SIGTERM, SIGINT, SIGHUP, SIGQUIT) saves first,
+    // then ends the event loop, so that everything below is destroyed in order and the store is
+    // closed. exit(), not quit(): quit() asks every window to close first, and the main window
+    // never closes.
+    AppQuit& quit = services->quit();
+    QObject::connect(&quit, &AppQuit::finished, &app, [] { QCoreApplication::exit(0); });
+    TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &TerminationSignals::received, &quit, &AppQuit::request);
+    // The session manager's save before a logout: what follows may be a kill.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&services] {
+        Log::line("[Quillet] Saving for the session's end");
+        services->saveBeforeEnd(false);
+    });
+    // The display going away ends the process in Qt's own exit(1), past every destructor.
+    const ExitGuard exitGuard([&services] {
+        Log::line("[Quillet] Saving before the process ends");
+        services->saveBeforeEnd(true);
+    });
+
     // Listen before the slow launch work, so that a later start need not wait for it. Where
     // another program already listens (one on another store), a name of this process's own.
     QString serverName = UrlRouter::defaultServerName();

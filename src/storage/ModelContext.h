@@ -65,6 +65,10 @@ public:
     // and unsaved removals come back.
     void rollback();
     bool hasChanges() const;
+    // The live meetings that a save still owes something: their own fields, or their segments
+    // and chat messages added, changed or taken out. Changes of folders and removed meetings
+    // are not among them (hasChanges() tells of those too).
+    QList<Meeting*> meetingsWithUnsavedChanges() const;
 
     // From then on every change is committed at the next turn of the event loop: the changes
     // made in one turn (a keystroke, an import of a thousand meetings) share one transaction,

@@ -18,6 +18,26 @@ bool ModelContext::hasChanges() const
     return !m_inserted.isEmpty() || !m_dirty.isEmpty() || !m_removed.isEmpty();
 }
 
+QList<Meeting*> ModelContext::meetingsWithUnsavedChanges() const
+{
+    QList<Meeting*> meetings;
+    const auto note = [&](Record* record, QObject* owner) {
+        QObject* object = record->object();
+        if (!qobject_cast<Meeting*>(object))
+            object = owner ? owner : (record->parentRecord() ? record->parentRecord()->object() : nullptr);
+        auto* meeting = qobject_cast<Meeting*>(object);
+        if (meeting && contains(meeting) && !meetings.contains(meeting))
+            meetings.append(meeting);
+    };
+    for (Record* record : m_inserted)
+        note(record, nullptr);
+    for (Record* record : m_dirty)
+        note(record, nullptr);
+    for (const Removal& removal : m_removed)
+        note(removal.record, removal.owner);
+    return meetings;
+}
+
 bool ModelContext::writeChanges(QHash<Record*, qint64>& newKeys, QString* error)
 {
     // A record saved in this same transaction has no key of its own until the commit.

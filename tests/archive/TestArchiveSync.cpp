@@ -116,6 +116,31 @@ private slots:
         QTRY_COMPARE(answered.backfills.size(), 1);
     }
 
+    // An edit the store could not commit (a full disk) stays out of the archive, also when
+    // the application quits: the file keeps what the store holds, and gets the edit with the
+    // save that takes it.
+    void editsWaitForTheStore()
+    {
+        Fixture f;
+        Meeting* meeting = addMeeting(f.context(), QStringLiteral("Standup"));
+        QVERIFY(f.context().save().ok());
+        f.archiver.archived.clear();
+        QVERIFY(f.store.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON Meeting BEGIN SELECT "
+                                               "RAISE(ABORT, 'database or disk is full'); END")));
+
+        meeting->setUserNotes(QStringLiteral("Typed while the disk was full"));
+        QVERIFY(!f.context().save().ok());
+        f.scheduler.advance(ArchiveDebouncer::kDelay);
+        f.debouncer.flush();
+        QVERIFY(f.archiver.archived.isEmpty());
+        QVERIFY(f.debouncer.isPending(meeting->id()));
+
+        QVERIFY(f.store.execute(QStringLiteral("DROP TRIGGER refuse")));
+        QVERIFY(f.context().save().ok());
+        QCOMPARE(f.archiver.archived.size(), 1);
+        QCOMPARE(f.archiver.archived.constFirst().userNotes, QStringLiteral("Typed while the disk was full"));
+    }
+
     // A meeting removed while the index is being read is not handed back to the archive.
     void backfillLeavesOutAMeetingRemovedMeanwhile()
     {

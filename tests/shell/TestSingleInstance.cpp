@@ -1,7 +1,9 @@
+#include "support/FullDisk.h"
 #include "support/TestMain.h"
 
 #include <QDir>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -31,6 +33,18 @@ public:
             return QTest::qWaitFor([&] { return errors().contains(line) || !isRunning(); }, 60000)
                 && errors().contains(line);
         }
+        // The same for what it writes on stdout: the dialogs it shows (AppChildProcess.cpp).
+        bool waitForOutput(const QString& text)
+        {
+            return QTest::qWaitFor([&] { return output().contains(text) || !isRunning(); }, 60000)
+                && output().contains(text);
+        }
+        QString output()
+        {
+            m_output += QString::fromUtf8(process.readAllStandardOutput());
+            return m_output;
+        }
+        void command(const QByteArray& line) { process.write(line + '\n'); }
         bool waitForExit()
         {
             return QTest::qWaitFor([&] { return !isRunning(); }, 60000);
@@ -48,9 +62,12 @@ public:
 
     private:
         QString m_errors;
+        QString m_output;
     };
 
-    Starts()
+    // dataFolder: where the store lives (XDG_DATA_HOME); a folder of the test's own by default.
+    explicit Starts(const QString& dataFolder = {})
+        : m_dataFolder(dataFolder.isEmpty() ? m_root.filePath(QStringLiteral("data")) : dataFolder)
     {
         for (const char* sub : { "home", "data", "config", "runtime", "runtime2", "tmp" })
             QDir().mkpath(m_root.filePath(QLatin1String(sub)));
@@ -64,7 +81,7 @@ public:
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), m_root.filePath(QStringLiteral("home")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_root.filePath(QStringLiteral("data")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dataFolder);
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_root.filePath(QStringLiteral("config")));
         environment.insert(QStringLiteral("TMPDIR"), m_root.filePath(QStringLiteral("tmp")));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -79,12 +96,24 @@ public:
         return *m_children.back();
     }
 
+    QString storeFile() const { return m_dataFolder + QStringLiteral("/Quillet-Test/Quillet.store"); }
+
 private:
     QTemporaryDir m_root;
+    const QString m_dataFolder;
     std::vector<std::unique_ptr<Child>> m_children;
 };
 
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 const QString kLaunched = QStringLiteral("[Quillet] App launched");
+const QString kWaitWindow = QStringLiteral("dialog: Quillet is already running, but it isn't answering.");
+const QString kStoreWindow = QStringLiteral("dialog: Quillet can't open its data file");
 
 } // namespace
 
@@ -145,9 +174,18 @@ private slots:
         QVERIFY2(!later.errors().contains(kLaunched), qPrintable(later.errors()));
     }
 
-    // A running instance whose main thread does not answer (stopped here) is waited for.
+    // A running instance whose main thread does not answer (stopped here) is waited for, and
+    // the wait is said in a window before long: it ends once the instance answers, or when the
+    // person closes the window, without a second instance either way.
+    void busyInstanceIsWaitedFor_data()
+    {
+        QTest::addColumn<bool>("answers");
+        QTest::newRow("the instance answers at last") << true;
+        QTest::newRow("the person stops waiting") << false;
+    }
     void busyInstanceIsWaitedFor()
     {
+        QFETCH(bool, answers);
         Starts starts;
         Starts::Child& first = starts.start();
         QVERIFY2(first.waitForLog(kLaunched), qPrintable(first.errors()));
@@ -155,11 +193,130 @@ private slots:
         Starts::Child& later = starts.start({ QStringLiteral("quillet://auth?token=t-2") });
         QVERIFY2(later.waitForLog(QStringLiteral("[Quillet] Waiting for the running instance to answer")),
             qPrintable(later.errors()));
-        QVERIFY(first.signal(SIGCONT));
+        QVERIFY2(later.waitForOutput(kWaitWindow), qPrintable(later.output() + later.errors()));
+        QVERIFY(later.output().contains(starts.storeFile()));
+        if (!answers)
+            later.command("close");
+        else
+            QVERIFY(first.signal(SIGCONT));
         QVERIFY(later.waitForExit());
-        QCOMPARE(later.exitCode(), 0);
-        QVERIFY2(first.waitForLog(QStringLiteral("[Quillet] Opened URL quillet://auth")), qPrintable(first.errors()));
+        QCOMPARE(later.exitCode(), answers ? 0 : 1);
         QVERIFY2(!later.errors().contains(kLaunched), qPrintable(later.errors()));
+        if (answers)
+            QVERIFY2(
+                first.waitForLog(QStringLiteral("[Quillet] Opened URL quillet://auth")), qPrintable(first.errors()));
+        else
+            QVERIFY(first.signal(SIGCONT));
+        QVERIFY(first.isRunning());
+    }
+
+    // Ctrl-C and SIGTERM end a start that waits for the running instance: it holds nothing yet.
+    void waitingStartEndsOnSignal_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+    void waitingStartEndsOnSignal()
+    {
+        QFETCH(int, signalNumber);
+        Starts starts;
+        Starts::Child& first = starts.start();
+        QVERIFY2(first.waitForLog(kLaunched), qPrintable(first.errors()));
+        QVERIFY(first.signal(SIGSTOP));
+        Starts::Child& later = starts.start();
+        QVERIFY2(later.waitForLog(QStringLiteral("[Quillet] Waiting for the running instance to answer")),
+            qPrintable(later.errors()));
+        QVERIFY(later.signal(signalNumber));
+        QVERIFY(later.waitForExit());
+        QCOMPARE(later.process.exitStatus(), QProcess::CrashExit);
+        QVERIFY2(!later.errors().contains(kLaunched), qPrintable(later.errors()));
+        QVERIFY(first.signal(SIGCONT));
+        QVERIFY(first.isRunning());
+    }
+
+    // Whatever a process that is gone left in the lock file never keeps a start waiting.
+    void leftoverLockFileNeverBlocks_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QByteArray garbled(300, Qt::Uninitialized);
+        QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(garbled.data()), garbled.size() / 4);
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("garbled") << garbled;
+        QTest::newRow("the socket of an instance that is gone") << QByteArray("/nonexistent/quillet.urls\n");
+    }
+    void leftoverLockFileNeverBlocks()
+    {
+        QFETCH(QByteArray, content);
+        Starts starts;
+        QVERIFY(writeFile(starts.storeFile() + QStringLiteral(".lock"), content));
+        Starts::Child& first = starts.start();
+        QVERIFY2(first.waitForLog(kLaunched), qPrintable(first.errors()));
+        // And the lock is held all the same: the next start hands over.
+        Starts::Child& next = starts.start();
+        QVERIFY(next.waitForExit());
+        QCOMPARE(next.exitCode(), 0);
+        QVERIFY2(!next.errors().contains(kLaunched), qPrintable(next.errors()));
+    }
+
+    // While the first start shows why its store cannot be opened, a second start says the same
+    // in its own window rather than waiting for the first without a word.
+    void startBesideAnUnusableStoreSaysWhy()
+    {
+        Starts starts;
+        QVERIFY(writeFile(starts.storeFile(), QByteArray(8192, 'x')));
+        Starts::Child& first = starts.start();
+        QVERIFY2(first.waitForOutput(kStoreWindow), qPrintable(first.output() + first.errors()));
+        Starts::Child& second = starts.start();
+        QVERIFY2(second.waitForOutput(kStoreWindow), qPrintable(second.output() + second.errors()));
+        for (Starts::Child* child : { &first, &second }) {
+            QVERIFY(child->isRunning());
+            child->command("close");
+            QVERIFY(child->waitForExit());
+            QCOMPARE(child->exitCode(), 1);
+            QVERIFY(!child->errors().contains(kLaunched));
+        }
+    }
+
+    // The lock takes no room: on a full disk one start opens the store and a second hands over
+    // to it, never a second writer.
+    void fullDataFolderKeepsOneWriter()
+    {
+        FullDisk disk;
+        if (!disk.isMounted())
+            QSKIP(qPrintable(disk.skipReason()));
+        Starts starts(disk.path());
+        // An instance killed leaves the store's journal files, and its lock file, as they were.
+        Starts::Child& killed = starts.start();
+        QVERIFY2(killed.waitForLog(kLaunched), qPrintable(killed.errors()));
+        QVERIFY(killed.signal(SIGKILL));
+        QVERIFY(killed.waitForExit());
+        QVERIFY(disk.fill());
+        Starts::Child& first = starts.start();
+        QVERIFY2(first.waitForLog(kLaunched), qPrintable(first.errors()));
+        Starts::Child& second = starts.start();
+        QVERIFY(second.waitForExit());
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY2(!second.errors().contains(kLaunched), qPrintable(second.errors()));
+        QVERIFY(first.isRunning());
+    }
+
+    // Where not even the lock file can be made, the start opens nothing and says why.
+    void lockThatCannotBeMadeIsShown()
+    {
+        FullDisk disk(512 * 1024, 64);
+        if (!disk.isMounted())
+            QSKIP(qPrintable(disk.skipReason()));
+        QVERIFY(disk.fill());
+        Starts starts(disk.path());
+        Starts::Child& start = starts.start();
+        QVERIFY2(start.waitForOutput(kStoreWindow), qPrintable(start.output() + start.errors()));
+        QVERIFY2(start.output().contains(QStringLiteral("No space left on device")), qPrintable(start.output()));
+        start.command("close");
+        QVERIFY(start.waitForExit());
+        QCOMPARE(start.exitCode(), 1);
+        QVERIFY(!start.errors().contains(kLaunched));
+        QVERIFY(!QFileInfo::exists(starts.storeFile()));
     }
 
     // Two starts at the same moment: one instance stays, the other hands over to it.

@@ -10,6 +10,9 @@
 //   ... write files under disk.path() ...
 //   QVERIFY(disk.fill());     // now every write fails
 //   disk.makeRoom();          // and now they go through again
+//
+// Given a number of inodes, fill() takes the free ones too, so that no file or folder can be
+// made there either.
 
 #include <QDir>
 #include <QString>
@@ -26,9 +29,12 @@ class FullDisk final
 public:
     static constexpr qint64 kBlock = 4096;
 
-    explicit FullDisk(qint64 bytes = 512 * 1024)
+    explicit FullDisk(qint64 bytes = 512 * 1024, qint64 inodes = 0)
     {
-        const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0700";
+        QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0700";
+        if (inodes > 0)
+            options += ",nr_inodes=" + QByteArray::number(inodes);
+        m_inodesLimited = inodes > 0;
         if (::mount("tmpfs", qPrintable(m_dir.path()), "tmpfs", 0, options.constData()) == 0)
             m_mounted = true;
         else
@@ -61,7 +67,15 @@ public:
         while (::write(fd, block.constData(), size_t(block.size())) > 0) { }
         const bool full = errno == ENOSPC;
         ::close(fd);
-        return full;
+        if (!full || !m_inodesLimited)
+            return full;
+        for (int i = 0;; ++i) {
+            const int empty = ::open(
+                qPrintable(m_dir.filePath(QStringLiteral(".inode-%1").arg(i))), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            if (empty < 0)
+                return errno == ENOSPC;
+            ::close(empty);
+        }
     }
 
     // Gives `bytes` (whole blocks) of the filler back; everything when negative.
@@ -80,5 +94,6 @@ private:
 
     QTemporaryDir m_dir;
     bool m_mounted = false;
+    bool m_inodesLimited = false;
     QString m_skipReason;
 };

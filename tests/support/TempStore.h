@@ -55,6 +55,22 @@ public:
         return count;
     }
 
+    // Runs one statement on the file through a separate connection (a trigger that refuses
+    // writes, to stand in for a full disk); false when it fails.
+    bool execute(const QString& sql) const
+    {
+        const QString name = QStringLiteral("temp-store-exec-") + QUuid::createUuid().toString();
+        bool done = false;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(filePath());
+            done = db.open() && QSqlQuery(db).exec(sql);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        return done;
+    }
+
 private:
     void open()
     {

@@ -6,7 +6,6 @@
 #include "ui/design/Symbols.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
@@ -87,8 +86,8 @@ void MainWindow::buildMenus()
     m_settingsCommand = app->addAction(QStringLiteral("Settings\u2026"), &notices, &AppNotices::postOpenSettings);
     m_settingsCommand->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     app->addSeparator();
-    // exit(), not quit(): quit() would ask this window to close, which only hides it.
-    m_quitCommand = app->addAction(QStringLiteral("Quit Quillet"), this, [] { QCoreApplication::exit(0); });
+    // The shell saves first, and says so when that fails.
+    m_quitCommand = app->addAction(QStringLiteral("Quit Quillet"), &notices, &AppNotices::postQuit);
     m_quitCommand->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));

@@ -39,6 +39,7 @@ public:
     MainWindow(const WindowServices& services, const Options& options, QWidget* parent = nullptr);
 
     MainContentView& content() const { return *m_content; }
+    RecordingController& recordings() const { return m_recordings; }
 
     // Shows or restores the window, raises and activates it.
     void bringBack();

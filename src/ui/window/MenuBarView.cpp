@@ -8,7 +8,6 @@
 #include "recording/TranscriptionSession.h"
 #include "ui/design/Quillet.h"
 
-#include <QCoreApplication>
 #include <QMenu>
 #include <QPainter>
 
@@ -141,8 +140,8 @@ void MenuBarView::rebuild()
             })
         ->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     m_menu->addSeparator();
-    // No termination hook: a recording still running is repaired at the next launch.
-    m_menu->addAction(QStringLiteral("Quit Quillet"), this, [] { QCoreApplication::exit(0); })
+    // The shell saves first, and says so when that fails.
+    m_menu->addAction(QStringLiteral("Quit Quillet"), &m_notices, &AppNotices::postQuit)
         ->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
 }
 

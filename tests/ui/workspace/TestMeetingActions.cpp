@@ -376,13 +376,17 @@ private slots:
         store->insert(deleted);
         store->save();
 
+        // Each edit committed, as the store does on its own: the archive writes only what the
+        // store holds.
         for (const char* notes : { "a", "ab", "abc" }) {
             meeting->setUserNotes(QString::fromLatin1(notes));
+            QVERIFY(store->save().ok());
             debouncer.schedule(*meeting);
             scheduler.advance(300ms);
         }
         debouncer.schedule(*deleted);
         store->remove(deleted);
+        QVERIFY(store->save().ok());
         QVERIFY(archiver.archived.isEmpty());
         scheduler.advance(599ms);
         QVERIFY(archiver.archived.isEmpty());
@@ -405,6 +409,9 @@ private slots:
         QTest::keyClicks(notes, QStringLiteral("decide pricing"));
         view.reset();
         QCOMPARE(archived(rig, meeting), std::nullopt);
+        // The store commits the typing at the loop's next turn, and the archive writes what it
+        // holds once its delay has passed.
+        letTheLoopTurn(rig->store());
         rig.scheduler.advance(900ms);
         const std::optional<QString> file = archived(rig, meeting);
         QVERIFY(file && file->contains(QStringLiteral("decide pricing")));
