@@ -15,10 +15,9 @@
 #include "app/SettingsServices.h"
 #include "app/WindowServices.h"
 #include "archive/ArchiveDebouncer.h"
-#include "archive/ArchiveSync.h"
-#include "library/MeetingSearchIndex.h"
-#include "chat/ModelContextBox.h"
+#include "archive/ArchiveHealth.h"
 #include "archive/ArchiveRemovals.h"
+#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "archive/MeetingImporter.h"
 #include "audio/DualStreamMixer.h"
@@ -32,12 +31,12 @@
 #include "calendar/MeetingFactory.h"
 #include "calendar/MeetingReminders.h"
 #include "chat/MeetingChatService.h"
-#include "platform/calendar/CalendarStore.h"
+#include "chat/ModelContextBox.h"
+#include "library/MeetingSearchIndex.h"
 #include "platform/Clock.h"
 #include "platform/CuePlayer.h"
 #include "platform/DesktopSettingsOpener.h"
 #include "platform/DesktopUrlOpener.h"
-#include "platform/calendar/EdsCalendarStore.h"
 #include "platform/GnomeSettingsOpener.h"
 #include "platform/LibsecretStore.h"
 #include "platform/MicrophonePermission.h"
@@ -49,6 +48,8 @@
 #include "platform/Settings.h"
 #include "platform/UrlOpener.h"
 #include "platform/UrlRouter.h"
+#include "platform/calendar/CalendarStore.h"
+#include "platform/calendar/EdsCalendarStore.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/QuilletStore.h"
@@ -110,6 +111,8 @@ struct AppServices::Services
     // The sidebar search's copy of the store's texts; goes before the store it reads.
     std::unique_ptr<MeetingSearchIndex> m_searchIndex;
     MarkdownArchiver m_archiver;
+    // Follows the debouncer's writes, also those it hands over as it goes.
+    ArchiveHealth m_archiveHealth;
     // Destroyed before the archiver, to which it hands its pending writes.
     ArchiveDebouncer m_archiveDebouncer;
     // Feeds the debouncer from the store's changes; goes before it.
@@ -170,6 +173,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     , m_store(std::move(store))
     , m_searchIndex(std::make_unique<MeetingSearchIndex>(*m_store))
     , m_archiver(config.archiveRoot)
+    , m_archiveHealth(m_archiver, *m_store, m_scheduler)
     , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
     , m_archiveSync(*m_store, m_archiver, m_archiveDebouncer)
     , m_archiveRemovals(m_archiver, *m_store)
@@ -216,6 +220,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     m_microphone.setCaptureEnabled(config.capture);
     m_systemAudio.setCaptureEnabled(config.capture);
     m_store->commitChangesWith(&m_scheduler);
+    QObject::connect(&m_archiveDebouncer, &ArchiveDebouncer::handedOver, &m_archiveHealth, &ArchiveHealth::track);
 }
 
 AppServices::~AppServices()
@@ -235,6 +240,7 @@ QStringList AppServices::redirectSchemes(const Config& config)
 void AppServices::launch()
 {
     d->m_archiveRemovals.run();
+    d->m_archiveHealth.writeOwed();
     QSet<QUuid> storedIds;
     const QList<Meeting*> meetings = d->m_store->fetchMeetings();
     for (const Meeting* meeting : meetings)
@@ -272,8 +278,8 @@ std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent
 
 WindowServices AppServices::windowServices()
 {
-    return { store(), archiveSync(), saveHealth(), session(), appState(), notices(), calendarHooks(), urlOpener(),
-        account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(),
+    return { store(), archiveSync(), saveHealth(), archiveHealth(), session(), appState(), notices(), calendarHooks(),
+        urlOpener(), account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(),
         updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
 }
 
@@ -292,7 +298,8 @@ SettingsServices AppServices::settingsServices()
 
 OnboardingServices AppServices::onboardingServices()
 {
-    return { account(), settings(), microphonePermission(), systemAudio(), urlOpener(), archiveRoot(), desktopSettings() };
+    return { account(), settings(), microphonePermission(), systemAudio(), urlOpener(), archiveRoot(),
+        desktopSettings() };
 }
 
 const Clock& AppServices::clock() const
@@ -326,6 +333,10 @@ ArchiveSync& AppServices::archiveSync()
 SaveHealth& AppServices::saveHealth()
 {
     return d->m_saveHealth;
+}
+ArchiveHealth& AppServices::archiveHealth()
+{
+    return d->m_archiveHealth;
 }
 Scheduler& AppServices::scheduler()
 {

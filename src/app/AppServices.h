@@ -35,6 +35,7 @@ class QNetworkAccessManager;
 class QObject;
 class QString;
 class QuilletCloud;
+class ArchiveHealth;
 class SaveHealth;
 class Scheduler;
 class SecretStore;
@@ -84,7 +85,8 @@ public:
 
     // The work of a launch, before the main window shows: the archive removals the store
     // recorded and a process ended before running are handed to the archive first (the store
-    // they were deleted from is never refilled by the import either); when the store holds
+    // they were deleted from is never refilled by the import either), and the archive writes an
+    // earlier run left owed (a full notes folder, a process ended first); when the store holds
     // meetings, the archive forgets those whose deletion reached the store but not the archive
     // (never on a store the import is about to refill: the prune would delete the files the
     // import skips); then the calendar service starts.
@@ -121,6 +123,8 @@ public:
     MeetingSearchIndex& searchIndex();
     // Whether the store's saves go through; failed ones are tried again until they do.
     SaveHealth& saveHealth();
+    // Whether the archive's writes go through; failed ones are made again until they do.
+    ArchiveHealth& archiveHealth();
     Scheduler& scheduler();
     // The calendar's offers of an event to link a quick note to.
     EventLinks& eventLinks();

@@ -10,6 +10,7 @@ class Clock;
 class MeetingSearchIndex;
 class UpdateChecker;
 class AppState;
+class ArchiveHealth;
 class ArchiveSync;
 class CalendarHooks;
 class DesktopSettingsOpener;
@@ -26,6 +27,7 @@ struct WindowServices
     ModelContext& store;
     ArchiveSync& archive; // the back-fill of each show
     SaveHealth& saveHealth;
+    ArchiveHealth& archiveHealth; // with the store's, the strip over the page
     TranscriptionSession& session;
     AppState& appState;
     AppNotices& notices;

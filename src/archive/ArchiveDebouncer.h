@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/MeetingArchiver.h"
 #include "archive/MeetingSnapshot.h"
 
 #include <QHash>
@@ -8,7 +9,6 @@
 #include <chrono>
 
 class Meeting;
-class MeetingArchiver;
 class ModelContext;
 class Scheduler;
 
@@ -39,6 +39,11 @@ public:
 
     bool isPending(const QUuid& meetingId) const { return m_pending.contains(meetingId); }
 
+signals:
+    // A write went to the archiver; `written` finishes with its outcome. Emitted for the
+    // writes handed over when this object goes too.
+    void handedOver(const QUuid& meetingId, const QFuture<MeetingArchiver::WriteOutcome>& written);
+
 private:
     struct Pending
     {
@@ -47,6 +52,7 @@ private:
     };
 
     void fire(const QUuid& meetingId, quint64 edit);
+    void handOver(const MeetingSnapshot& snapshot);
 
     MeetingArchiver& m_archiver;
     Scheduler& m_scheduler;

@@ -105,7 +105,7 @@ const char* const kSchemaV1[] = {
 const char* const kRecordTables[] = { "Meeting", "TranscriptSegment", "Folder", "ChatMessage" };
 // Every table any schema step this build knows creates.
 const char* const kStoreTables[]
-    = { "Meeting", "TranscriptSegment", "Folder", "ChatMessage", "ArchiveRemoval", "StoreFlag" };
+    = { "Meeting", "TranscriptSegment", "Folder", "ChatMessage", "ArchiveRemoval", "StoreFlag", "ArchiveWrite" };
 
 using Migration = Done (*)(QSqlDatabase&);
 
@@ -117,7 +117,7 @@ QString withDefaults(const char* sql)
         .replace(QLatin1String("%now%"), QLatin1String("CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)"));
 }
 
-const std::array<Migration, 2> kMigrations = {
+const std::array<Migration, 3> kMigrations = {
     [](QSqlDatabase& db) {
         for (const char* sql : kSchemaV1) {
             if (Done created = run(db, withDefaults(sql)); !created.ok())
@@ -133,6 +133,11 @@ const std::array<Migration, 2> kMigrations = {
         if (!created.ok())
             return created;
         return run(db, QStringLiteral(R"(CREATE TABLE "StoreFlag" ("name" TEXT PRIMARY KEY NOT NULL))"));
+    },
+    // Meetings whose archive file may not show what the store holds: written when a write is
+    // handed to the archive, cleared once it is through.
+    [](QSqlDatabase& db) {
+        return run(db, QStringLiteral(R"(CREATE TABLE "ArchiveWrite" ("meetingId" TEXT PRIMARY KEY NOT NULL))"));
     },
 };
 

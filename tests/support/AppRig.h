@@ -33,6 +33,7 @@
 #include "app/SettingsServices.h"
 #include "app/WindowServices.h"
 #include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveHealth.h"
 #include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "audio/DualStreamMixer.h"
@@ -96,6 +97,8 @@ public:
         bool desktopCalendar = false;
         bool desktopNotifications = false;
         std::chrono::milliseconds notificationRecheck = NotificationCenter::kDefaultRecheckInterval;
+        // The notes folder (and the folder the import reads); empty: one in the rig's folder.
+        QString archiveRoot = QString();
     };
 
     static inline const QString kGoogleClientId = QStringLiteral("1234-quillettest.apps.googleusercontent.com");
@@ -127,7 +130,10 @@ public:
     }
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
-    QString archiveRoot() const { return path(QStringLiteral("QuilletNotes")); }
+    QString archiveRoot() const
+    {
+        return m_options.archiveRoot.isEmpty() ? path(QStringLiteral("QuilletNotes")) : m_options.archiveRoot;
+    }
 
     FakeHttpServer cloud; // the cloud account server
     FakeHttpServer provider; // the provider's API and web site
