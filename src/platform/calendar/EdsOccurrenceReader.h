@@ -37,10 +37,8 @@ ICalTimezone* zoneForTzid(ECalClient* client, const char* tzid);
 class OccurrenceReader
 {
 public:
-    OccurrenceReader(QString calendarId, ECalClient* client, QSet<QString> userAddresses, const QDateTime& start,
-        const QDateTime& end)
+    OccurrenceReader(QString calendarId, QSet<QString> userAddresses, const QDateTime& start, const QDateTime& end)
         : m_calendarId(std::move(calendarId))
-        , m_client(client)
         , m_userAddresses(std::move(userAddresses))
         , m_windowStart(start.toSecsSinceEpoch())
         , m_windowEnd(end.toSecsSinceEpoch())
@@ -67,7 +65,6 @@ private:
     QString eventId(icalcomponent* component, const QString& occurrence) const;
 
     QString m_calendarId;
-    ECalClient* m_client;
     QSet<QString> m_userAddresses;
     qint64 m_windowStart;
     qint64 m_windowEnd;

@@ -545,7 +545,7 @@ void StoreWorker::readOccurrences(const std::shared_ptr<EventRead>& read, qsizet
         GRef<ECalClient>(static_cast<ECalClient*>(g_object_ref(client))),
         start,
         end,
-        OccurrenceReader(id, client, addresses, start, end),
+        OccurrenceReader(id, addresses, start, end),
         false,
         {},
     }));
