@@ -122,7 +122,7 @@ bool libraryExpansionIsBounded(icalcomponent* component, qint64 start, qint64 en
             bool bounded = true;
             for (icaltimetype next = icalrecur_iterator_next(iterator); !icaltime_is_null_time(next);
                  next = icalrecur_iterator_next(iterator)) {
-                // The zone is not resolved here: a day either way changes nothing that matters.
+                // The zone is not resolved here: some hours either way change nothing that matters.
                 const qint64 seconds = secondsOf(next, defaultZone);
                 if (seconds > end)
                     break;
