@@ -36,6 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(!file->summary->isEmpty());
         check(*file->summary == file->summary->trimmed());
     }
+    check(file->notes == file->notes.trimmed());
     for (const auto& turn : file->turns) {
         check(std::isfinite(turn.timestamp));
         check(!turn.label.contains(u'\n') && !turn.text.contains(u'\n'));

@@ -17,6 +17,7 @@
 #include "app/SettingsServices.h"
 #include "app/WindowServices.h"
 #include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveHealth.h"
 #include "archive/ArchiveRemovals.h"
 #include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
@@ -112,6 +113,8 @@ struct AppServices::Services
     // The sidebar search's copy of the store's texts; goes before the store it reads.
     std::unique_ptr<MeetingSearchIndex> m_searchIndex;
     MarkdownArchiver m_archiver;
+    // Follows the debouncer's writes, also those it hands over as it goes.
+    ArchiveHealth m_archiveHealth;
     // Destroyed before the archiver, to which it hands its pending writes.
     ArchiveDebouncer m_archiveDebouncer;
     // Feeds the debouncer from the store's changes; goes before it.
@@ -174,6 +177,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     , m_store(std::move(store))
     , m_searchIndex(std::make_unique<MeetingSearchIndex>(*m_store))
     , m_archiver(config.archiveRoot)
+    , m_archiveHealth(m_archiver, *m_store, m_scheduler)
     , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
     , m_archiveSync(*m_store, m_archiver, m_archiveDebouncer)
     , m_archiveRemovals(m_archiver, *m_store)
@@ -230,6 +234,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     m_microphone.setCaptureEnabled(config.capture);
     m_systemAudio.setCaptureEnabled(config.capture);
     m_store->commitChangesEachTurn();
+    QObject::connect(&m_archiveDebouncer, &ArchiveDebouncer::handedOver, &m_archiveHealth, &ArchiveHealth::track);
 }
 
 AppServices::~AppServices()
@@ -259,6 +264,7 @@ QStringList AppServices::redirectSchemes(const Config& config)
 void AppServices::launch()
 {
     d->m_archiveRemovals.run();
+    d->m_archiveHealth.writeOwed();
     QSet<QUuid> storedIds;
     const QList<Meeting*> meetings = d->m_store->fetchMeetings();
     for (const Meeting* meeting : meetings)
@@ -296,9 +302,9 @@ std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent
 
 WindowServices AppServices::windowServices()
 {
-    return { store(), saveHealth(), session(), recordings(), appState(), notices(), calendarHooks(), account(),
-        microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(), updateChecker(),
-        searchIndex(), WorkspaceServices::of(*this) };
+    return { store(), saveHealth(), archiveHealth(), session(), recordings(), appState(), notices(), calendarHooks(),
+        account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(),
+        updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
 }
 
 HomeServices AppServices::homeServices()
@@ -355,6 +361,10 @@ SaveHealth& AppServices::saveHealth()
 AppQuit& AppServices::quit()
 {
     return d->m_quit;
+}
+ArchiveHealth& AppServices::archiveHealth()
+{
+    return d->m_archiveHealth;
 }
 Scheduler& AppServices::scheduler()
 {

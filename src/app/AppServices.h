@@ -37,6 +37,7 @@ class QObject;
 class QString;
 class QuilletCloud;
 class RecordingController;
+class ArchiveHealth;
 class SaveHealth;
 class Scheduler;
 class SecretStore;
@@ -91,7 +92,8 @@ public:
 
     // The work of a launch, before the main window shows: the archive removals the store
     // recorded and a process ended before running are handed to the archive first (the store
-    // they were deleted from is never refilled by the import either); when the store holds
+    // they were deleted from is never refilled by the import either), and the archive writes an
+    // earlier run left owed (a full notes folder, a process ended first); when the store holds
     // meetings, the archive forgets those whose deletion reached the store but not the archive
     // (never on a store the import is about to refill: the prune would delete the files the
     // import skips); then the calendar service starts.
@@ -130,6 +132,8 @@ public:
     SaveHealth& saveHealth();
     // The quit the user or a signal asks for: saved first, held when the save fails.
     AppQuit& quit();
+    // Whether the archive's writes go through; failed ones are made again until they do.
+    ArchiveHealth& archiveHealth();
     Scheduler& scheduler();
     // The calendar's offers of an event to link a quick note to.
     EventLinks& eventLinks();

@@ -10,6 +10,7 @@ class Clock;
 class MeetingSearchIndex;
 class UpdateChecker;
 class AppState;
+class ArchiveHealth;
 class CalendarHooks;
 class DesktopSettingsOpener;
 class MicrophonePermission;
@@ -24,6 +25,7 @@ struct WindowServices
 {
     ModelContext& store;
     SaveHealth& saveHealth;
+    ArchiveHealth& archiveHealth; // with the store's, the strip over the page
     TranscriptionSession& session; // what the recording bar shows
     RecordingController& recordings; // what the window asks of them
     AppState& appState;

@@ -1,6 +1,5 @@
 #include "archive/ArchiveDebouncer.h"
 
-#include "archive/MeetingArchiver.h"
 #include "platform/Scheduler.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
@@ -42,7 +41,7 @@ void ArchiveDebouncer::fire(const QUuid& meetingId, quint64 edit)
         return;
     const MeetingSnapshot snapshot = found->snapshot;
     m_pending.erase(found);
-    m_archiver.archive(snapshot);
+    handOver(snapshot);
 }
 
 bool ArchiveDebouncer::storeHoldsEdits() const
@@ -59,5 +58,10 @@ void ArchiveDebouncer::flush()
         return;
     const QHash<QUuid, Pending> pending = std::exchange(m_pending, {});
     for (const Pending& write : pending)
-        m_archiver.archive(write.snapshot);
+        handOver(write.snapshot);
+}
+
+void ArchiveDebouncer::handOver(const MeetingSnapshot& snapshot)
+{
+    emit handedOver(snapshot.id, m_archiver.archive(snapshot));
 }

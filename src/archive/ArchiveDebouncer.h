@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/MeetingArchiver.h"
 #include "archive/MeetingSnapshot.h"
 
 #include <QHash>
@@ -9,7 +10,6 @@
 #include <chrono>
 
 class Meeting;
-class MeetingArchiver;
 class ModelContext;
 class Scheduler;
 
@@ -41,6 +41,11 @@ public:
 
     bool isPending(const QUuid& meetingId) const { return m_pending.contains(meetingId); }
 
+signals:
+    // A write went to the archiver; `written` finishes with its outcome. Emitted for the
+    // writes handed over when this object goes too.
+    void handedOver(const QUuid& meetingId, const QFuture<MeetingArchiver::WriteOutcome>& written);
+
 private:
     struct Pending
     {
@@ -50,6 +55,7 @@ private:
 
     void fire(const QUuid& meetingId, quint64 edit);
     bool storeHoldsEdits() const;
+    void handOver(const MeetingSnapshot& snapshot);
 
     MeetingArchiver& m_archiver;
     QPointer<ModelContext> m_store;

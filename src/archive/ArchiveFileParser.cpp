@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <array>
 #include <limits>
 
 namespace ArchiveFileParser {
@@ -152,45 +153,133 @@ std::optional<ParsedFile> parse(QStringView text)
                 file.duration = static_cast<double>(*seconds);
         }
     }
-    file.summary = extractSummary(body);
-    file.turns = extractTurns(body);
+    Sections sections = extractSections(body);
+    file.summary = std::move(sections.summary);
+    file.notes = std::move(sections.notes);
+    file.turns = std::move(sections.turns);
+    file.chat = std::move(sections.chat);
     return file;
 }
 
-std::optional<QString> extractSummary(QStringView body)
+namespace {
+
+// The writer's chat line prefixes; what follows is the entry's text.
+const QStringView kQuestion = u"**Q:** ";
+const QStringView kAnswer = u"**A:** ";
+
+std::optional<ChatEntry> chatEntryStart(QStringView line)
 {
-    const qsizetype heading = findWholeLine(body, u"## Summary");
-    if (heading < 0)
-        return std::nullopt;
-    const qsizetype from = heading + qsizetype(sizeof("## Summary") - 1);
-    const qsizetype transcript = findWholeLine(body, u"## Transcript", from + 1);
-    // The summary ends at the line feed before the Transcript heading.
-    const qsizetype to = transcript < 0 ? body.size() : transcript - 1;
-    const QString summary = body.mid(from, std::max<qsizetype>(0, to - from)).toString().trimmed();
-    if (summary.isEmpty())
-        return std::nullopt;
-    return summary;
+    if (line.startsWith(kQuestion) || line == kQuestion.trimmed())
+        return ChatEntry { true, {} };
+    if (line.startsWith(kAnswer) || line == kAnswer.trimmed())
+        return ChatEntry { false, {} };
+    return std::nullopt;
 }
 
-QList<Turn> extractTurns(QStringView body)
+QList<Turn> turnsIn(QStringView section)
 {
     QList<Turn> turns;
-    const qsizetype heading = findWholeLine(body, u"## Transcript");
-    if (heading < 0)
-        return turns;
-    qsizetype start = heading + qsizetype(sizeof("## Transcript") - 1);
-    if (start >= body.size())
-        return turns;
-    ++start; // past the heading's line feed
-    while (start <= body.size()) {
-        qsizetype end = body.indexOf(u'\n', start);
+    qsizetype start = 0;
+    while (start <= section.size()) {
+        qsizetype end = section.indexOf(u'\n', start);
         if (end < 0)
-            end = body.size();
-        if (auto turn = parseTurn(body.mid(start, end - start)))
+            end = section.size();
+        if (auto turn = parseTurn(section.mid(start, end - start)))
             turns.append(std::move(*turn));
         start = end + 1;
     }
     return turns;
+}
+
+// `section` starts with the line feed that ends the heading line.
+QList<ChatEntry> chatIn(QStringView section)
+{
+    struct Opening
+    {
+        ChatEntry entry;
+        qsizetype line; // where its line starts
+        qsizetype text; // where its text starts
+    };
+    QList<Opening> openings;
+    bool afterEmptyLine = true; // the heading counts as one
+    qsizetype start = section.startsWith(u'\n') ? 1 : 0;
+    while (start <= section.size()) {
+        qsizetype end = section.indexOf(u'\n', start);
+        if (end < 0)
+            end = section.size();
+        const QStringView line = section.mid(start, end - start);
+        if (afterEmptyLine) {
+            if (std::optional<ChatEntry> entry = chatEntryStart(line))
+                openings.append({ *entry, start, std::min(start + kQuestion.size(), end) });
+        }
+        afterEmptyLine = line.isEmpty();
+        start = end + 1;
+    }
+
+    QList<ChatEntry> chat;
+    chat.reserve(openings.size());
+    for (qsizetype i = 0; i < openings.size(); ++i) {
+        const Opening& opening = openings[i];
+        // An entry ends with the line feed of its last line and the empty line after it; the
+        // last one with the file's final line feed.
+        qsizetype end = section.size();
+        if (i + 1 < openings.size())
+            end = openings[i + 1].line - 2;
+        else if (section.endsWith(u'\n'))
+            --end;
+        ChatEntry entry = opening.entry;
+        entry.text = section.mid(opening.text, std::max<qsizetype>(0, end - opening.text)).toString();
+        chat.append(std::move(entry));
+    }
+    return chat;
+}
+
+} // namespace
+
+Sections extractSections(QStringView body)
+{
+    struct Heading
+    {
+        QStringView line;
+        qsizetype at = -1;
+    };
+    std::array<Heading, 4> headings { { { u"## Summary" }, { u"## My Notes" }, { u"## Transcript" }, { u"## Chat" } } };
+    qsizetype from = 0;
+    for (Heading& heading : headings) {
+        heading.at = findWholeLine(body, heading.line, from);
+        if (heading.at >= 0)
+            from = heading.at + heading.line.size();
+    }
+    // A section's text: from the line feed after its heading up to the line feed before the
+    // next heading found.
+    const auto section = [&](size_t index) -> std::optional<QStringView> {
+        const Heading& heading = headings[index];
+        if (heading.at < 0)
+            return std::nullopt;
+        const qsizetype start = heading.at + heading.line.size();
+        qsizetype end = body.size();
+        for (size_t next = index + 1; next < headings.size(); ++next) {
+            if (headings[next].at >= 0) {
+                end = headings[next].at - 1;
+                break;
+            }
+        }
+        return body.mid(start, std::max<qsizetype>(0, end - start));
+    };
+
+    Sections sections;
+    if (const auto summary = section(0)) {
+        const QString trimmed = summary->toString().trimmed();
+        if (!trimmed.isEmpty())
+            sections.summary = trimmed;
+    }
+    if (const auto notes = section(1))
+        sections.notes = notes->toString().trimmed();
+    if (const auto transcript = section(2))
+        sections.turns = turnsIn(*transcript);
+    if (const auto chat = section(3))
+        sections.chat = chatIn(*chat);
+    return sections;
 }
 
 std::optional<Turn> parseTurn(QStringView line)

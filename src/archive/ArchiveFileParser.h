@@ -18,6 +18,12 @@ struct Turn
     QString text;
 };
 
+struct ChatEntry
+{
+    bool fromUser = true; // "**Q:** "; an answer ("**A:** ") otherwise
+    QString text;
+};
+
 struct ParsedFile
 {
     std::optional<QUuid> id; // absent or not a UUID: the meeting keeps a new one
@@ -25,17 +31,32 @@ struct ParsedFile
     std::optional<QDateTime> date; // absent or unreadable: the caller uses the time of import
     double duration = 0; // whole minutes times 60
     std::optional<QString> summary;
+    QString notes; // the My Notes section, trimmed; empty without one
     QList<Turn> turns;
+    QList<ChatEntry> chat;
 };
 
 // std::nullopt when the text does not open with a "---" line or the front matter never closes.
 std::optional<ParsedFile> parse(QStringView text);
 
-// The summary: the text after the "## Summary" line up to the "## Transcript" line, trimmed.
-std::optional<QString> extractSummary(QStringView body);
-
-// Every turn line after the "## Transcript" line; other lines are passed over.
-QList<Turn> extractTurns(QStringView body);
+// The body's sections, found as the writer orders them: each heading is the first whole line
+// "## Summary", "## My Notes", "## Transcript", "## Chat" after the heading of the section before
+// it that the file has, and each section ends at the line feed before the next heading found.
+//   summary: its text, trimmed; none when that is empty.
+//   notes: its text, trimmed.
+//   turns: every turn line of the Transcript section; other lines are passed over.
+//   chat: one entry per "**Q:** " or "**A:** " line that opens the section or follows an empty
+//   line, up to the empty line before the next such line (or the file's last line feed): the
+//   text as the writer wrote it, line breaks and all. Lines before the first entry are
+//   passed over.
+struct Sections
+{
+    std::optional<QString> summary;
+    QString notes;
+    QList<Turn> turns;
+    QList<ChatEntry> chat;
+};
+Sections extractSections(QStringView body);
 
 // "[mm:ss] **label:** text", or std::nullopt.
 std::optional<Turn> parseTurn(QStringView line);

@@ -1,8 +1,8 @@
 #include "archive/MeetingArchiver.h"
 
+#include "archive/ArchiveWriter.h"
 #include "platform/AppIdentity.h"
 #include "platform/Log.h"
-#include "archive/ArchiveWriter.h"
 
 #include <QDir>
 #include <QPromise>
@@ -41,12 +41,19 @@ void MarkdownArchiver::post(std::function<void()> job)
     QMetaObject::invokeMethod(m_worker.get(), std::move(job), Qt::QueuedConnection);
 }
 
-void MarkdownArchiver::archive(const Snapshot& snapshot)
+QFuture<MeetingArchiver::WriteOutcome> MarkdownArchiver::archive(const Snapshot& snapshot)
 {
-    post([root = m_root, snapshot] {
-        if (const auto error = ArchiveWriter(root).archive(snapshot))
+    auto promise = std::make_shared<QPromise<WriteOutcome>>();
+    QFuture<WriteOutcome> future = promise->future();
+    promise->start();
+    post([root = m_root, snapshot, promise] {
+        const auto error = ArchiveWriter(root).archive(snapshot);
+        if (error)
             Log::line("[Quillet] Archive failed for %@: %@", snapshot.id, *error);
+        promise->addResult(error);
+        promise->finish();
     });
+    return future;
 }
 
 void MarkdownArchiver::backfill(const QList<Snapshot>& snapshots)

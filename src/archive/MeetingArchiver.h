@@ -19,7 +19,7 @@ class Meeting;
 // "index.json" that maps each meeting's identifier to its file. Callers on the main thread
 // take a Snapshot and hand it over; the file work then runs elsewhere, one job after another
 // in the order they were queued, so the caller never waits for the disk and no record ever
-// leaves the main thread. Failures are logged, never reported back.
+// leaves the main thread. Failures are logged; a write's future tells its caller the outcome.
 //
 // The application makes one MarkdownArchiver and hands it down; tests may hand in a fake.
 class MeetingArchiver
@@ -36,8 +36,13 @@ public:
     // The archive folder.
     virtual QString archiveRoot() const = 0;
 
-    // Queues writing the meeting's file and index entry; returns at once.
-    virtual void archive(const Snapshot& snapshot) = 0;
+    // What became of a write: nothing once the file and its index entry are written, else
+    // why not (the archive's words: a path and the system's reason).
+    using WriteOutcome = std::optional<QString>;
+
+    // Queues writing the meeting's file and index entry; returns at once. The future finishes
+    // once the job has run, with its outcome (a failure is logged as well).
+    virtual QFuture<WriteOutcome> archive(const Snapshot& snapshot) = 0;
 
     // Queues one job that archives every meeting the index does not know yet.
     virtual void backfill(const QList<Snapshot>& snapshots) = 0;
@@ -80,7 +85,7 @@ public:
     ~MarkdownArchiver() override;
 
     QString archiveRoot() const override { return m_root; }
-    void archive(const Snapshot& snapshot) override;
+    QFuture<WriteOutcome> archive(const Snapshot& snapshot) override;
     void backfill(const QList<Snapshot>& snapshots) override;
     QFuture<bool> remove(const QUuid& meetingId) override;
     QFuture<QSet<QUuid>> indexedIds() override;

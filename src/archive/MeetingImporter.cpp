@@ -1,8 +1,10 @@
 #include "archive/MeetingImporter.h"
 
+#include "archive/ArchiveFileParser.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "archive/ArchiveFileParser.h"
+#include "storage/ChatMessage.h"
+#include "storage/ChatRole.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/Speaker.h"
@@ -77,7 +79,22 @@ Meeting* makeMeeting(const ArchiveFileParser::ParsedFile& file, const QDateTime&
     meeting->setDuration(file.duration);
     meeting->setSource(QStringLiteral("imported"));
     meeting->setSummary(file.summary);
+    // The file may be the only copy of what was typed: the archive writes it again from the
+    // store at the next edit.
+    meeting->setUserNotes(file.notes);
     return meeting;
+}
+
+// In the file's order, which the archive keeps by their creation times.
+void appendChat(Meeting& meeting, const QList<ArchiveFileParser::ChatEntry>& chat, const QDateTime& now)
+{
+    for (qsizetype i = 0; i < chat.size(); ++i) {
+        const ArchiveFileParser::ChatEntry& entry = chat[i];
+        auto* message
+            = new ChatMessage(entry.fromUser ? ChatRole::User : ChatRole::Assistant, entry.text, std::nullopt);
+        message->setCreatedAt(now.addMSecs(i));
+        meeting.appendChatMessage(message);
+    }
 }
 
 } // namespace
@@ -150,6 +167,7 @@ void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folde
         context.insert(meeting);
         for (const auto& turn : file->turns)
             meeting->appendSegment(new TranscriptSegment(turn.text, speakerForLabel(turn.label), turn.timestamp));
+        appendChat(*meeting, file->chat, now);
         ++imported;
     }
 

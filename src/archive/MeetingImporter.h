@@ -11,8 +11,8 @@ class ModelContext;
 namespace MeetingImporter {
 
 // When the store holds no meeting and never had one deleted, creates one meeting (source
-// "imported") per readable archive file, with its title, date, duration, summary and
-// transcript, and saves. Runs synchronously on the main thread. `clock` dates the meetings
+// "imported") per readable archive file, with its title, date, duration, summary, notes,
+// transcript and chat, and saves. Runs synchronously on the main thread. `clock` dates the meetings
 // whose file has no readable date.
 void runIfNeeded(ModelContext& context, const Clock& clock);
 void runIfNeeded(ModelContext& context);

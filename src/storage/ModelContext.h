@@ -88,6 +88,14 @@ public:
     // emptied by the user, and the archive must not fill it again.
     bool hasDeletedMeetings() const { return m_meetingsDeleted; }
 
+    // Meetings whose archive file may not show what the store holds: their writes were handed
+    // to the archive and not seen through, in this run or one that ended first. Each call
+    // reads or writes the file at once, in a transaction of its own; false when the file could
+    // not be written (logged).
+    QSet<QUuid> archiveWritesOwed() const;
+    bool recordArchiveWritesOwed(const QSet<QUuid>& ids);
+    bool clearArchiveWritesOwed(const QSet<QUuid>& ids);
+
     QList<Meeting*> fetchMeetings(const MeetingFetch& fetch = {}) const;
     int meetingCount() const;
     // The first live meeting with that id (ids are not unique), or nullptr.

@@ -9,8 +9,11 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
+#include <QUrl>
 #include <QUuid>
+#include <algorithm>
 #include <array>
+#include <optional>
 
 namespace {
 
@@ -98,6 +101,12 @@ const char* const kSchemaV1[] = {
     R"(CREATE INDEX "Meeting_folder" ON "Meeting"("folder"))",
 };
 
+// The tables of the record types, present since the first schema step.
+const char* const kRecordTables[] = { "Meeting", "TranscriptSegment", "Folder", "ChatMessage" };
+// Every table any schema step this build knows creates.
+const char* const kStoreTables[]
+    = { "Meeting", "TranscriptSegment", "Folder", "ChatMessage", "ArchiveRemoval", "StoreFlag", "ArchiveWrite" };
+
 using Migration = Done (*)(QSqlDatabase&);
 
 // Column defaults that are expressions: a new random UUID, and the current time.
@@ -108,7 +117,7 @@ QString withDefaults(const char* sql)
         .replace(QLatin1String("%now%"), QLatin1String("CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)"));
 }
 
-const std::array<Migration, 2> kMigrations = {
+const std::array<Migration, 3> kMigrations = {
     [](QSqlDatabase& db) {
         for (const char* sql : kSchemaV1) {
             if (Done created = run(db, withDefaults(sql)); !created.ok())
@@ -124,6 +133,11 @@ const std::array<Migration, 2> kMigrations = {
         if (!created.ok())
             return created;
         return run(db, QStringLiteral(R"(CREATE TABLE "StoreFlag" ("name" TEXT PRIMARY KEY NOT NULL))"));
+    },
+    // Meetings whose archive file may not show what the store holds: written when a write is
+    // handed to the archive, cleared once it is through.
+    [](QSqlDatabase& db) {
+        return run(db, QStringLiteral(R"(CREATE TABLE "ArchiveWrite" ("meetingId" TEXT PRIMARY KEY NOT NULL))"));
     },
 };
 
@@ -209,10 +223,95 @@ int StoreDatabase::schemaVersion()
     return int(kMigrations.size());
 }
 
+Done StoreDatabase::inspect(const QString& filePath)
+{
+    const QFileInfo info(filePath);
+    // A missing or zero-length file becomes a new store; anything that is not a file fails to
+    // open below with SQLite's own words.
+    if (!info.isFile() || info.size() == 0)
+        return Done::success();
+
+    // Read-only, so nothing is written; and immutable while the file has no journal files
+    // beside it, since even a read-only look at a WAL database would leave its -wal and -shm.
+    const bool hasSideFiles
+        = QFileInfo::exists(filePath + QLatin1String("-wal")) || QFileInfo::exists(filePath + QLatin1String("-shm"));
+    QString connectOptions = QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000");
+    QString databaseName = filePath;
+    if (!hasSideFiles) {
+        connectOptions += QLatin1String(";QSQLITE_OPEN_URI");
+        QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
+        url.setQuery(QStringLiteral("immutable=1"));
+        databaseName = url.toString(QUrl::FullyEncoded);
+    }
+
+    const QString name = QStringLiteral("quillet-store-look-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
+    std::optional<StoreError> failure;
+    QStringList tables;
+    bool hasObjects = false;
+    int version = 0;
+    int applicationId = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(databaseName);
+        db.setConnectOptions(connectOptions);
+        if (!db.open()) {
+            failure = storeError(db.lastError());
+        } else {
+            QSqlQuery query(db);
+            if (query.exec(QStringLiteral("SELECT type, name FROM sqlite_schema"))) {
+                while (query.next()) {
+                    const QString objectName = query.value(1).toString();
+                    if (objectName.startsWith(QLatin1String("sqlite_")))
+                        continue;
+                    hasObjects = true;
+                    if (query.value(0).toString() == QLatin1String("table"))
+                        tables.append(objectName);
+                }
+            }
+            if (!query.lastError().isValid() && query.exec(QStringLiteral("PRAGMA user_version")) && query.next())
+                version = query.value(0).toInt();
+            if (!query.lastError().isValid() && query.exec(QStringLiteral("PRAGMA application_id")) && query.next())
+                applicationId = query.value(0).toInt();
+            if (query.lastError().isValid())
+                failure = storeError(query.lastError());
+            query.finish();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (failure)
+        return *failure;
+
+    if (!hasObjects && version == 0 && applicationId == 0)
+        return Done::success();
+    // Every schema step this build knows keeps the four record tables, so a file with them,
+    // no application id of another program and a version number is one of ours.
+    const bool hasRecordTables = std::all_of(std::begin(kRecordTables), std::end(kRecordTables),
+        [&tables](const char* table) { return tables.contains(QLatin1String(table)); });
+    const bool looksOurs = hasRecordTables && applicationId == 0 && version >= 1;
+    if (looksOurs && version > schemaVersion()) {
+        return StoreError { QStringLiteral(
+            "the file was written by a newer version of Quillet (store version %1; this version reads up to %2)")
+                                .arg(version)
+                                .arg(schemaVersion()) };
+    }
+    const bool onlyOurTables = std::all_of(tables.cbegin(), tables.cend(), [](const QString& table) {
+        return std::any_of(std::begin(kStoreTables), std::end(kStoreTables),
+            [&table](const char* ours) { return table == QLatin1String(ours); });
+    });
+    if (!looksOurs || !onlyOurTables)
+        return StoreError { QStringLiteral("the file is another program's database, not a Quillet store") };
+    return Done::success();
+}
+
 Result<std::unique_ptr<StoreDatabase>, StoreError> StoreDatabase::open(const QString& filePath)
 {
     // A folder that cannot be made shows up as a failure to open the file below.
     QDir().mkpath(QFileInfo(filePath).absolutePath());
+    // Nothing is changed in a file until it is known to be an empty database or a store this
+    // build can read: switching the journal mode alone rewrites its header.
+    if (Done inspected = inspect(filePath); !inspected.ok())
+        return inspected.error();
 
     const QString name = QStringLiteral("quillet-store-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     std::unique_ptr<StoreDatabase> database(new StoreDatabase(filePath, name));
@@ -279,7 +378,7 @@ Done StoreDatabase::migrate()
 Done StoreDatabase::addMissingColumns()
 {
     QHash<QString, QStringList> existing;
-    for (const char* table : { "Meeting", "TranscriptSegment", "Folder", "ChatMessage" }) {
+    for (const char* table : kRecordTables) {
         const QSqlRecord record = m_db.record(QString::fromLatin1(table));
         QStringList names;
         for (int i = 0; i < record.count(); ++i)

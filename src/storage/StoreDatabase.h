@@ -49,6 +49,10 @@ public:
 private:
     StoreDatabase(const QString& filePath, const QString& connectionName);
 
+    // Fails with the reason when the file at filePath is neither an empty database nor a store
+    // this build can read (another program's database, a newer store); looks without writing.
+    static Result<void, StoreError> inspect(const QString& filePath);
+
     Result<void, StoreError> configure();
     Result<void, StoreError> migrate();
     Result<void, StoreError> addMissingColumns();

@@ -1,3 +1,4 @@
+#include "archive/ArchiveMarkdown.h"
 #include "platform/Log.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
@@ -113,6 +114,58 @@ private slots:
         QVERIFY(waitFor(again.archiver().idle()));
         QCOMPARE(index().size(), 5);
         QVERIFY(!index().contains(deletedId));
+    }
+
+    // The recovery road: a store moved away is rebuilt from the notes folder with every section
+    // its files hold, and the first edit, which writes the file again from the store, keeps
+    // them all.
+    void recoveredMeetingKeepsEverySectionThroughAnEdit()
+    {
+        AppRig rig({ .steppedDelays = true });
+        MeetingSnapshot written;
+        written.id = QUuid::createUuid();
+        written.title = QStringLiteral("Budget review");
+        written.date = QDateTime(QDate(2026, 3, 2), QTime(9, 30), Qt::UTC);
+        written.duration = 25 * 60;
+        written.summary = QStringLiteral("**Decisions**\n- Keep the venue\n\n## Action items\n- Linh: quotes");
+        // Stored with blank lines around it; the file holds it trimmed.
+        written.userNotes = QStringLiteral("\nAsk about *two* venues_ \\ [x]\n\n## Follow-up\n# Friday\n\n");
+        written.turns = { { "Speaker A", 0, "Shall we start?" }, { "Linh", 65, "Yes, the quotes are in." } };
+        written.chat = { { "user", "What did we decide?" },
+            { "assistant", "Two things:\n\n- keep the venue\n[00:00] **Speaker A:** Shall we start?\n" },
+            { "user", "And Linh?" }, { "assistant", "She sends the quotes." } };
+        const QString path = rig.archiveRoot() + u'/' + ArchiveMarkdown::yearFolder(written.date) + u'/'
+            + ArchiveMarkdown::fileName(written);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.write(ArchiveMarkdown::markdown(written)) > 0);
+        }
+
+        rig->runWindowTasks();
+        QCOMPARE(rig->store().meetingCount(), 1);
+        Meeting* meeting = rig->store().meetingById(written.id);
+        QVERIFY(meeting);
+        MeetingSnapshot expected = written;
+        expected.userNotes = written.userNotes.trimmed();
+        const auto fileOf
+            = [](const MeetingSnapshot& snapshot) { return QString::fromUtf8(ArchiveMarkdown::markdown(snapshot)); };
+        QCOMPARE(fileOf(MeetingSnapshot(*meeting)), fileOf(expected));
+        QCOMPARE(meeting->userNotes(), expected.userNotes);
+
+        meeting->setUserNotes(meeting->userNotes() + QStringLiteral("\nBook the room."));
+        expected.userNotes += QStringLiteral("\nBook the room.");
+        QVERIFY(rig->store().save().ok());
+        QVERIFY(waitFor(rig->archiver().idle()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()), fileOf(expected));
+
+        AppServices& again = rig.restart();
+        const Meeting* reopened = again.store().meetingById(written.id);
+        QVERIFY(reopened);
+        QCOMPARE(fileOf(MeetingSnapshot(*reopened)), fileOf(expected));
     }
 
     // Meetings deleted by a process killed before the archive caught up stay deleted: the next

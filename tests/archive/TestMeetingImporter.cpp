@@ -1,10 +1,11 @@
-#include "storage/QuilletStore.h"
-#include "platform/Log.h"
 #include "archive/ArchiveFileParser.h"
-#include "storage/Meeting.h"
 #include "archive/MeetingArchiver.h"
 #include "archive/MeetingImporter.h"
+#include "platform/Log.h"
+#include "storage/ChatMessage.h"
+#include "storage/Meeting.h"
 #include "storage/ModelContext.h"
+#include "storage/QuilletStore.h"
 #include "storage/TranscriptSegment.h"
 #include "support/FakeClock.h"
 #include "support/TestMain.h"
@@ -64,6 +65,15 @@ QList<TurnValue> turnsOf(const Meeting& meeting)
     return turns;
 }
 
+// "role: text" per chat message, oldest first.
+QStringList chatOf(const Meeting& meeting)
+{
+    QStringList chat;
+    for (const ChatMessage* message : meeting.sortedChatMessages())
+        chat.append(message->roleRaw() + QStringLiteral(": ") + message->text());
+    return chat;
+}
+
 char* toString(const TurnValue& t)
 {
     return qstrdup(qPrintable(QStringLiteral("(%1, %2, %3)").arg(t.speakerRaw).arg(t.timestamp).arg(t.text)));
@@ -121,13 +131,17 @@ private slots:
         QCOMPARE(cafe->date(), QDateTime(QDate(2026, 3, 14), QTime(2, 5), Qt::UTC));
         QCOMPARE(cafe->duration(), 45 * 60.0);
         QCOMPARE(cafe->source(), QStringLiteral("imported"));
-        // The notes are not restored as notes; they run on inside the summary.
+        // The summary ends where the notes begin; they come back as the notes.
         QCOMPARE(cafe->summary(),
-            std::optional<QString>(QStringLiteral("**Decisions**\n- Ship the beta on 2 April\n- Hire one designer\n\n"
-                                                  "## My Notes\n\nCall Linh about the budget\n  - and the venue")));
-        QCOMPARE(cafe->userNotes(), QString());
+            std::optional<QString>(QStringLiteral("**Decisions**\n- Ship the beta on 2 April\n- Hire one designer")));
+        QCOMPARE(cafe->userNotes(), QStringLiteral("Call Linh about the budget\n  - and the venue"));
         QCOMPARE(turnsOf(*cafe),
             QList<TurnValue>({ { "Me", 0, "Good morning, everyone." }, { "Them", 4, "Morning! Can you hear me?" } }));
+
+        const Meeting* standup = context->meetingById(QUuid::fromString(u"3F2504E0-4F89-11D3-9A0C-0305E82C3301"));
+        QVERIFY(standup);
+        QCOMPARE(turnsOf(*standup).size(), 5);
+        QCOMPARE(chatOf(*standup), QStringList({ "user: What was decided?", "assistant: Deploy on Friday." }));
 
         QStringList titles;
         for (const Meeting* m : context->fetchMeetings())
@@ -193,12 +207,13 @@ private slots:
         QVERIFY(t);
         QCOMPARE(t->title(), QStringLiteral("Weekly ## Summary"));
         QCOMPARE(t->summary(), std::nullopt);
-        QCOMPARE(t->userNotes(), QString());
+        QCOMPARE(t->userNotes(), QStringLiteral("see ## Summary and ## Transcript"));
 
         const Meeting* l = target->meetingById(multiline->id());
         QVERIFY(l);
         QCOMPARE(l->title(), QStringLiteral("Line one Line two"));
-        QCOMPARE(l->summary(), std::optional<QString>(QStringLiteral("S\n\n## My Notes\n\nN")));
+        QCOMPARE(l->summary(), std::optional<QString>(QStringLiteral("S")));
+        QCOMPARE(l->userNotes(), QStringLiteral("N"));
     }
 
     // The first file of an identifier, in byte order of the relative paths, wins.
@@ -373,7 +388,7 @@ private slots:
         QCOMPARE(turn->text, text);
     }
 
-    // Only whole "## Summary" / "## Transcript" lines are headings.
+    // Only whole heading lines are headings, found in the order the writer writes them.
     void sectionHeadings_data()
     {
         QTest::addColumn<QString>("body");
@@ -387,8 +402,11 @@ private slots:
         row("trailing blank", "\n## Summary \n\ns\n");
         row("summary up to transcript", "\n## Summary\n\ns ## Transcript s\n\n## Transcript\n\n[00:01] **A:** x\n",
             "s ## Transcript s", 1);
-        row("chat without transcript joins summary", "\n## Summary\n\ns\n\n## Chat\n\n**Q:** q\n",
-            "s\n\n## Chat\n\n**Q:** q");
+        row("chat ends the summary", "\n## Summary\n\ns\n\n## Chat\n\n**Q:** q\n", "s");
+        row("chat quoting a turn", "\n## Transcript\n\n[00:01] **A:** x\n\n## Chat\n\n**A:** [00:01] **A:** x\n", {},
+            1);
+        row("chat heading before the transcript's is text",
+            "\n## Chat\n\n**Q:** q\n## Transcript\n\n[00:01] **A:** x\n", {}, 1);
         row("transcript heading in the title", "\n# Weekly ## Transcript\n[00:01] **A:** x\n");
         row("transcript as last line", "\n## Transcript");
     }
@@ -401,6 +419,35 @@ private slots:
         QVERIFY(file);
         QCOMPARE(file->summary.value_or(QString()), summary);
         QCOMPARE(file->turns.size(), turns);
+    }
+
+    // Chat entries as the writer separates them: an entry line after an empty line opens one,
+    // and its text runs, line breaks and all, to the empty line before the next.
+    void chatEntries_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QStringList>("chat");
+        QTest::newRow("question and answer") << "**Q:** What?\n\n**A:** This.\n"
+                                             << QStringList { "Q What?", "A This." };
+        QTest::newRow("paragraphs and a final line break")
+            << "**Q:** q\n\n**A:** one\n\ntwo\n\n\n**Q:** again\n\n**A:** last\n\n"
+            << QStringList { "Q q", "A one\n\ntwo\n", "Q again", "A last\n" };
+        QTest::newRow("an entry line inside a paragraph") << "**A:** see\n**Q:** quoted\n"
+                                                          << QStringList { "A see\n**Q:** quoted" };
+        QTest::newRow("empty texts") << "**Q:** \n\n**A:**\n" << QStringList { "Q ", "A " };
+        QTest::newRow("stray text first") << "notes\n\n**Q:** q\n" << QStringList { "Q q" };
+        QTest::newRow("no entries") << "just text\n" << QStringList {};
+    }
+    void chatEntries()
+    {
+        QFETCH(QString, section);
+        QFETCH(QStringList, chat);
+        const auto file = ArchiveFileParser::parse(QStringLiteral("---\n---\n\n## Chat\n\n") + section);
+        QVERIFY(file);
+        QStringList entries;
+        for (const ArchiveFileParser::ChatEntry& entry : file->chat)
+            entries.append((entry.fromUser ? QStringLiteral("Q ") : QStringLiteral("A ")) + entry.text);
+        QCOMPARE(entries, chat);
     }
 };
 

@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
+#include <QMap>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -82,6 +83,68 @@ private slots:
         QVERIFY2(qEnvironmentVariableIsSet("QUILLET_PRIVATE_BUS"), "run through scripts/with-private-bus");
         QString error;
         QVERIFY2(CalendarFixture::run(CalendarFixture::setupScript(), &error), qPrintable(error));
+    }
+
+    // An invitation that repeats every second adds a bounded number of occurrences, and the
+    // rest of its calendar is read as usual (the backend and the library, left to themselves,
+    // took minutes for either and the read timed out with nothing).
+    void boundsAnEventThatRepeatsEverySecond()
+    {
+        QString events;
+        QStringList normalIds;
+        for (int day = 26; day < 30; ++day) {
+            for (const QString hour : { "09", "14" }) {
+                const QString uid = QStringLiteral("normal-%1-%2").arg(day).arg(hour);
+                normalIds.append("quillet-burst/" + uid);
+                events += CalendarFixture::event(uid, "Normal",
+                    QStringLiteral(":202603%1T%2%3Z").arg(day).arg(hour, "0000"),
+                    QStringLiteral(":202603%1T%2%3Z").arg(day).arg(hour, "3000"));
+            }
+        }
+        // One starts in the week; two started years ago (at times of day before and after the
+        // week's start), last a second and never end.
+        events += CalendarFixture::event(
+            "burst", "Every second", ":20260325T080000Z", ":20260325T083000Z", "RRULE:FREQ=SECONDLY\n");
+        events += CalendarFixture::event(
+            "ticker", "Since 2020", ":20200101T123456Z", ":20200101T123457Z", "RRULE:FREQ=SECONDLY\n");
+        events += CalendarFixture::event(
+            "night-ticker", "Since 2020", ":20200101T234530Z", ":20200101T234531Z", "RRULE:FREQ=SECONDLY\n");
+        auto cleanUp = qScopeGuard([] {
+            CalendarFixture::run(CalendarFixture::command({ "forget", "quillet-burst" }));
+        });
+        QString error;
+        QVERIFY2(CalendarFixture::run(
+                     CalendarFixture::command({ "calendar", "quillet-burst", "Burst", "local-stub", "local", "-" })
+                         + CalendarFixture::put("quillet-burst", events),
+                     &error),
+            qPrintable(error));
+
+        EdsCalendarStore store(kLimits);
+        const QList<StoreEvent> week = weekOf(store, { "quillet-burst" });
+        QStringList normal;
+        QMap<QString, QList<QDateTime>> starts; // of each repeating event, by its UID
+        for (const StoreEvent& event : week) {
+            const QStringList parts = event.id.split('/');
+            if (parts.size() == 3)
+                starts[parts[1]].append(event.start);
+            else
+                normal.append(event.id);
+        }
+        QCOMPARE(normal, normalIds);
+        QCOMPARE(starts.keys(), QStringList({ "burst", "night-ticker", "ticker" }));
+        const QDateTime windowStart = CalendarService::window(CalendarFixture::kNow).first;
+        const QMap<QString, QDateTime> firsts {
+            { "burst", QDateTime(QDate(2026, 3, 25), QTime(8, 0), Qt::UTC) },
+            { "ticker", windowStart },
+            { "night-ticker", windowStart },
+        };
+        for (const QString& uid : starts.keys()) {
+            const QList<QDateTime>& times = starts[uid];
+            QCOMPARE(times.size(), EdsCalendarStore::kMaxOccurrencesPerEvent);
+            QCOMPARE(times.first(), firsts[uid]);
+            QCOMPARE(times.last(), firsts[uid].addSecs(EdsCalendarStore::kMaxOccurrencesPerEvent - 1));
+        }
+        QVERIFY(find(week, "quillet-burst/burst/20260325T080001Z"));
     }
 
     // The store reads on a thread of its own; its callers never see it.

@@ -7,6 +7,7 @@
 #include "storage/ModelContext.h"
 #include "storage/SaveHealth.h"
 #include "storage/Speaker.h"
+#include "storage/StoreDatabase.h"
 #include "storage/TranscriptSegment.h"
 #include "support/FakeScheduler.h"
 #include "support/FullDisk.h"
@@ -794,27 +795,71 @@ void TestStore::olderFileReadsDefaults()
 
 void TestStore::unusableFileFailsWithItsReason_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: a folder stands where the file should be
+    // A file of these bytes, or else a database made by these statements, or else (neither
+    // given) a folder where the file should be.
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("statements");
     QTest::addColumn<QString>("reason");
     QTest::newRow("not a database") << QByteArray("These are meeting notes, not a store.\n").repeated(200)
-                                    << QStringLiteral("file is not a database");
-    QTest::newRow("a folder") << QByteArray() << QStringLiteral("unable to open database file");
+                                    << QStringList() << QStringLiteral("file is not a database");
+    QTest::newRow("a folder") << QByteArray() << QStringList() << QStringLiteral("unable to open database file");
+
+    const QString anotherProgram = QStringLiteral("another program's database, not a Quillet store");
+    const QStringList bookmarks = {
+        QStringLiteral("CREATE TABLE bookmark (id INTEGER PRIMARY KEY, url TEXT, title TEXT)"),
+        QStringLiteral("INSERT INTO bookmark VALUES (1, 'https://example.com', 'Example')"),
+        QStringLiteral("PRAGMA user_version = 7"),
+    };
+    QTest::newRow("another program's database") << QByteArray() << bookmarks << anotherProgram;
+    QTest::newRow("another program's database, WAL")
+        << QByteArray() << (QStringList { QStringLiteral("PRAGMA journal_mode=WAL") } + bookmarks) << anotherProgram;
+
+    const QStringList recordTables = {
+        QStringLiteral("CREATE TABLE Meeting (rowKey INTEGER PRIMARY KEY, title TEXT)"),
+        QStringLiteral("CREATE TABLE TranscriptSegment (rowKey INTEGER PRIMARY KEY, text TEXT)"),
+        QStringLiteral("CREATE TABLE Folder (rowKey INTEGER PRIMARY KEY, name TEXT)"),
+        QStringLiteral("CREATE TABLE ChatMessage (rowKey INTEGER PRIMARY KEY, text TEXT)"),
+        QStringLiteral("INSERT INTO Meeting VALUES (1, 'Kept as it is')"),
+    };
+    QTest::newRow("tables of its own beside ours")
+        << QByteArray()
+        << (recordTables
+               + QStringList { QStringLiteral("CREATE TABLE Contact (name TEXT)"),
+                   QStringLiteral("PRAGMA user_version = 1") })
+        << anotherProgram;
+    QTest::newRow("our tables, never numbered") << QByteArray() << recordTables << anotherProgram;
+    QTest::newRow("a newer store")
+        << QByteArray()
+        << (recordTables
+               + QStringList { QStringLiteral("CREATE TABLE Attachment (meeting INTEGER, path TEXT)"),
+                   QStringLiteral("PRAGMA user_version = %1").arg(StoreDatabase::schemaVersion() + 1) })
+        << QStringLiteral("written by a newer version of Quillet (store version %1; this version reads up to %2)")
+               .arg(StoreDatabase::schemaVersion() + 1)
+               .arg(StoreDatabase::schemaVersion());
 }
 
-// The reason reaches the caller in SQLite's own words (the window that reports an unusable store
-// shows it), and the file is left as it was.
+// The reason reaches the caller (the window that reports an unusable store shows it), and the
+// file is left byte for byte as it was, without journal files beside it.
 void TestStore::unusableFileFailsWithItsReason()
 {
     QFETCH(QByteArray, content);
+    QFETCH(QStringList, statements);
     QFETCH(QString, reason);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Quillet.store"));
-    if (content.isEmpty()) {
+    if (!statements.isEmpty()) {
+        QVERIFY(execOn(path, statements));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        content = file.readAll();
+        QVERIFY(!content.isEmpty());
+    } else if (content.isEmpty()) {
         QVERIFY(QDir().mkpath(path));
     } else {
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     }
+    const QStringList filesBefore = QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
 
     const auto opened = ModelContext::open(path);
     QVERIFY(!opened.ok());
@@ -824,7 +869,7 @@ void TestStore::unusableFileFailsWithItsReason()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
     }
-    QVERIFY(!QFileInfo::exists(path + QStringLiteral("-wal")));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), filesBefore);
 }
 
 void TestStore::fetchFiltersSortsAndLimits_data()

@@ -33,6 +33,7 @@
 #include "app/SettingsServices.h"
 #include "app/WindowServices.h"
 #include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveHealth.h"
 #include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "audio/DualStreamMixer.h"
@@ -100,6 +101,8 @@ public:
         // The folder of the store, settings and archive; empty: a temporary one, removed with
         // the rig (a child process that is killed keeps a folder its parent reads).
         QString folder = QString();
+        // The notes folder (and the folder the import reads); empty: one in the rig's folder.
+        QString archiveRoot = QString();
     };
 
     static inline const QString kGoogleClientId = QStringLiteral("1234-quillettest.apps.googleusercontent.com");
@@ -134,7 +137,10 @@ public:
     {
         return m_options.folder.isEmpty() ? m_dir.filePath(name) : QDir(m_options.folder).filePath(name);
     }
-    QString archiveRoot() const { return path(QStringLiteral("QuilletNotes")); }
+    QString archiveRoot() const
+    {
+        return m_options.archiveRoot.isEmpty() ? path(QStringLiteral("QuilletNotes")) : m_options.archiveRoot;
+    }
 
     FakeHttpServer cloud; // the cloud account server
     FakeHttpServer provider; // the provider's API and web site

@@ -14,7 +14,11 @@ class RecordingArchiver final : public MeetingArchiver
 {
 public:
     QString archiveRoot() const override { return QStringLiteral("/nonexistent/QuilletNotes"); }
-    void archive(const Snapshot& snapshot) override { archived.append(snapshot); }
+    QFuture<WriteOutcome> archive(const Snapshot& snapshot) override
+    {
+        archived.append(snapshot);
+        return QtFuture::makeReadyFuture(WriteOutcome());
+    }
     void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
     QFuture<bool> remove(const QUuid& meetingId) override
     {

@@ -16,7 +16,7 @@ class SlowIndexArchiver final : public MeetingArchiver
 {
 public:
     QString archiveRoot() const override { return {}; }
-    void archive(const Snapshot&) override { }
+    QFuture<WriteOutcome> archive(const Snapshot&) override { return QtFuture::makeReadyFuture(WriteOutcome()); }
     void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
     QFuture<bool> remove(const QUuid&) override { return QtFuture::makeReadyFuture(true); }
     void prune(const QSet<QUuid>&) override { }

@@ -18,7 +18,9 @@
 // the others' last answers for the same window; every other read reads every calendar.
 //
 // Failures are quiet: an unreachable registry lists no calendars, and a calendar that cannot be
-// connected or read in time is left out of that read and tried again at the next.
+// connected or read in time is left out of that read and tried again at the next. Each event is
+// expanded on its own, to at most kMaxOccurrencesPerEvent occurrences in a read; one that
+// cannot be expanded is left out, and the rest of its calendar is read.
 //
 // This desktop has no per-application calendar permission, so access is always full.
 class EdsCalendarStore final : public CalendarStore
@@ -36,6 +38,10 @@ public:
         // Calm after the last edit signal before one change is reported.
         std::chrono::milliseconds quietPeriod { 500 };
     };
+
+    // A week holds 604,800 occurrences of an event that repeats every second; without a bound,
+    // one such invitation held the read of its whole calendar for minutes.
+    static constexpr int kMaxOccurrencesPerEvent = 1000;
 
     explicit EdsCalendarStore(QObject* parent = nullptr);
     explicit EdsCalendarStore(Limits limits, QObject* parent = nullptr);

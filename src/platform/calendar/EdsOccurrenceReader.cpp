@@ -33,27 +33,6 @@ QTimeZone qtZoneNamed(QByteArray name)
     return iana.isEmpty() ? QTimeZone() : QTimeZone(iana);
 }
 
-ICalTimezone* zoneForTzid(ECalClient* client, const char* tzid)
-{
-    if (!tzid || !*tzid)
-        return nullptr;
-    if (ICalTimezone* zone = e_timezone_cache_get_timezone(E_TIMEZONE_CACHE(client), tzid))
-        return zone;
-    if (ICalTimezone* zone = i_cal_timezone_get_builtin_timezone_from_tzid(tzid))
-        return zone;
-    if (ICalTimezone* zone = i_cal_timezone_get_builtin_timezone(tzid))
-        return zone;
-    const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(tzid);
-    return iana.isEmpty() ? nullptr : i_cal_timezone_get_builtin_timezone(iana.constData());
-}
-
-// The library's object for a libical-glib wrapper. Occurrences are read through libical itself:
-// each getter of the wrapper makes a GObject, which made up most of a big week's read.
-template <typename Native> Native* nativeOf(gpointer wrapper)
-{
-    return static_cast<Native*>(i_cal_object_get_native(I_CAL_OBJECT(wrapper)));
-}
-
 QDate dateOf(const icaltimetype& time)
 {
     return QDate(time.year, time.month, time.day);
@@ -133,6 +112,20 @@ ICalTimezone* localZone()
     return i_cal_timezone_get_utc_timezone();
 }
 
+ICalTimezone* zoneForTzid(ECalClient* client, const char* tzid)
+{
+    if (!tzid || !*tzid)
+        return nullptr;
+    if (ICalTimezone* zone = e_timezone_cache_get_timezone(E_TIMEZONE_CACHE(client), tzid))
+        return zone;
+    if (ICalTimezone* zone = i_cal_timezone_get_builtin_timezone_from_tzid(tzid))
+        return zone;
+    if (ICalTimezone* zone = i_cal_timezone_get_builtin_timezone(tzid))
+        return zone;
+    const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(tzid);
+    return iana.isEmpty() ? nullptr : i_cal_timezone_get_builtin_timezone(iana.constData());
+}
+
 QString bareAddress(QString address)
 {
     address = address.trimmed().toLower();
@@ -147,12 +140,9 @@ QList<StoreEvent> OccurrenceReader::takeEvents()
     return std::move(m_events);
 }
 
-void OccurrenceReader::add(ICalComponent* wrapper, ICalTime* startWrapper, ICalTime* endWrapper)
+void OccurrenceReader::add(
+    icalcomponent* component, const icaltimetype& start, const icaltimetype& end, const QString& occurrence)
 {
-    ++m_delivered;
-    icalcomponent* component = nativeOf<icalcomponent>(wrapper);
-    const icaltimetype& start = *nativeOf<icaltimetype>(startWrapper);
-    const icaltimetype& end = *nativeOf<icaltimetype>(endWrapper);
     const qint64 startSecs = seconds(start);
     const qint64 endSecs = seconds(end);
     // The library's range test includes both ends; an event starting at the window's end
@@ -161,7 +151,7 @@ void OccurrenceReader::add(ICalComponent* wrapper, ICalTime* startWrapper, ICalT
         return;
 
     StoreEvent event;
-    event.id = eventId(component);
+    event.id = eventId(component, occurrence);
     event.calendarId = m_calendarId;
     event.title = text(icalcomponent_get_summary(component));
     event.allDay = start.is_date;
@@ -222,33 +212,13 @@ QTimeZone OccurrenceReader::qtZoneOf(icaltimezone* zone)
     return result;
 }
 
-QString OccurrenceReader::eventId(icalcomponent* component) const
+QString OccurrenceReader::eventId(icalcomponent* component, const QString& occurrence) const
 {
     const char* uid = icalcomponent_get_uid(component);
     if (!uid || !*uid)
         return QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QString id = m_calendarId + QLatin1Char('/') + QString::fromUtf8(uid);
-    icalproperty* property = icalcomponent_get_first_property(component, ICAL_RECURRENCEID_PROPERTY);
-    if (!property)
-        return id;
-    const icaltimetype recurrenceId = icalproperty_get_recurrenceid(property);
-    if (icaltime_is_null_time(recurrenceId))
-        return id;
-    id += QLatin1Char('/');
-    if (recurrenceId.is_date)
-        return id + dateOf(recurrenceId).toString(QStringLiteral("yyyyMMdd"));
-    const icaltimezone* zone = nullptr;
-    if (icaltime_is_utc(recurrenceId)) {
-        zone = icaltimezone_get_utc_timezone();
-    } else {
-        icalparameter* tzid = icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER);
-        ICalTimezone* named = tzid ? zoneForTzid(m_client, icalparameter_get_tzid(tzid)) : nullptr;
-        if (!named)
-            named = e_cal_client_get_default_timezone(m_client);
-        zone = named ? nativeOf<icaltimezone>(named) : nullptr;
-    }
-    const qint64 secs = icaltime_as_timet_with_zone(recurrenceId, zone);
-    return id + QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(kUtcFormat);
+    const QString id = m_calendarId + QLatin1Char('/') + QString::fromUtf8(uid);
+    return occurrence.isEmpty() ? id : id + QLatin1Char('/') + occurrence;
 }
 
 } // namespace Eds

@@ -1,5 +1,6 @@
 #include "platform/calendar/EdsStoreWorker.h"
 
+#include "platform/calendar/EdsOccurrenceExpansion.h"
 #include "platform/calendar/EdsOccurrenceReader.h"
 
 #include <algorithm>
@@ -7,13 +8,6 @@
 namespace Eds {
 
 namespace {
-
-// The backend picks the objects of a range by its own reading of their times, which takes a
-// zone it has no definition for as UTC (servers may leave out the definitions of well-known
-// zones). Asking for a range this much wider, and cutting it exactly in OccurrenceReader, where
-// the zones are known, keeps every event at the window's edges. No zone is further than this
-// from UTC.
-constexpr qint64 kZoneMarginSecs = 14 * 3600;
 
 // Calendars whose occurrences are read at the same time.
 constexpr int kParallelReads = 4;
@@ -494,9 +488,9 @@ void StoreWorker::watch(const QString& id, ECalClient* client, const QDateTime& 
     connection.viewPending = true;
     connection.viewStart = start;
     connection.viewEnd = end;
-    const QString query = QStringLiteral("(occur-in-time-range? (make-time \"%1\") (make-time \"%2\"))")
-                              .arg(start.toUTC().addSecs(-kZoneMarginSecs).toString(kUtcFormat),
-                                  end.toUTC().addSecs(kZoneMarginSecs).toString(kUtcFormat));
+    // The query of the reads: the backend reports edits of repeating events whatever their
+    // dates, and of the others in the window.
+    const QString query = objectsQuery(start.toSecsSinceEpoch(), end.toSecsSinceEpoch());
     e_cal_client_get_view(client, query.toUtf8().constData(), cancellable.get(), &StoreWorker::onViewCreated,
         new CallContext(*this, id, start, end));
 }
@@ -551,7 +545,7 @@ void StoreWorker::readOccurrences(const std::shared_ptr<EventRead>& read, qsizet
         GRef<ECalClient>(static_cast<ECalClient*>(g_object_ref(client))),
         start,
         end,
-        OccurrenceReader(id, client, addresses, start, end),
+        OccurrenceReader(id, addresses, start, end),
         false,
         {},
     }));
@@ -581,43 +575,41 @@ void StoreWorker::startQueuedReads()
             alive->later([self = alive.get()] { self->startQueuedReads(); });
         };
         ++m_pendingCalls;
-        // libecal expands the occurrences in the callback that delivers the objects, and
-        // calls back per occurrence; it releases the data once the read is over, also when
-        // it failed or was cancelled.
-        e_cal_client_generate_instances(state->client.get(), time_t(state->start.toSecsSinceEpoch() - kZoneMarginSecs),
-            time_t(state->end.toSecsSinceEpoch() + kZoneMarginSecs), cancellable.get(), &StoreWorker::onOccurrence,
-            new PendingRead { weak_from_this(), state }, &StoreWorker::onOccurrencesDone);
+        const QString query = objectsQuery(state->start.toSecsSinceEpoch(), state->end.toSecsSinceEpoch());
+        e_cal_client_get_object_list(state->client.get(), query.toUtf8().constData(), cancellable.get(),
+            &StoreWorker::onObjectsListed, new PendingRead { weak_from_this(), state });
     }
 }
 
-gboolean StoreWorker::onOccurrence(
-    ICalComponent* component, ICalTime* start, ICalTime* end, gpointer data, GCancellable*, GError**)
-{
-    CalendarRead& state = *static_cast<PendingRead*>(data)->state;
-    if (state.settled)
-        return FALSE;
-    state.reader.add(component, start, end);
-    return TRUE;
-}
-
-void StoreWorker::onOccurrencesDone(gpointer data)
+void StoreWorker::onObjectsListed(GObject* client, GAsyncResult* result, gpointer data)
 {
     std::unique_ptr<PendingRead> read(static_cast<PendingRead*>(data));
+    GSList* objects = nullptr;
+    GError* error = nullptr;
+    const bool listed = e_cal_client_get_object_list_finish(E_CAL_CLIENT(client), result, &objects, &error);
+    if (error)
+        g_error_free(error);
     const auto worker = read->worker.lock();
     CalendarRead& state = *read->state;
     if (!state.settled) {
+        // Each event is expanded on its own and bounded, so one cannot hold up the others.
+        if (listed && worker && !worker->stopping) {
+            expandOccurrences(state.client.get(), objects, state.start.toSecsSinceEpoch(), state.end.toSecsSinceEpoch(),
+                state.reader);
+        }
         QList<StoreEvent> events = state.reader.takeEvents();
-        if (worker)
+        if (worker && listed)
             worker->keep(state, events);
         state.settle(std::move(events));
     }
+    g_slist_free_full(objects, g_object_unref);
     if (worker)
         --worker->m_pendingCalls;
 }
 
 void StoreWorker::keep(const CalendarRead& state, const QList<StoreEvent>& events)
 {
-    if (stopping || state.reader.delivered() == 0 || state.registryEpoch != registryEpoch)
+    if (stopping || state.registryEpoch != registryEpoch)
         return;
     const auto it = connections.find(state.calendarId);
     if (it == connections.end())

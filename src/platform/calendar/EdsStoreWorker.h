@@ -182,16 +182,13 @@ private:
         std::shared_ptr<CalendarRead> state;
     };
 
-    static gboolean onOccurrence(
-        ICalComponent* component, ICalTime* start, ICalTime* end, gpointer data, GCancellable*, GError**);
-
-    static void onOccurrencesDone(gpointer data);
+    // The backend's list of the objects of a calendar's window, expanded here into occurrences.
+    static void onObjectsListed(GObject* client, GAsyncResult* result, gpointer data);
 
     // A read may answer the next one when the calendar's view over the same window was
     // reporting before the read was asked for, with no edit since: the backend handles a
-    // client's calls in order, so every later edit is reported. libecal does not say whether a
-    // read failed, only that it is over, and a failed read delivers nothing: a read that
-    // delivered nothing is not kept (it is cheap to repeat).
+    // client's calls in order, so every later edit is reported. Only a read the backend
+    // answered is kept.
     void keep(const CalendarRead& state, const QList<StoreEvent>& events);
 
     Limits limits;

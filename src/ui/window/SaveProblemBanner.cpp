@@ -4,6 +4,7 @@
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
 
+#include <QDir>
 #include <QHBoxLayout>
 #include <QPainter>
 
@@ -11,9 +12,10 @@ namespace {
 constexpr QMargins kPadding { 14, 8, 14, 8 };
 } // namespace
 
-SaveProblemBanner::SaveProblemBanner(SaveHealth& health, QWidget* parent)
+SaveProblemBanner::SaveProblemBanner(SaveHealth& health, ArchiveHealth& archive, QWidget* parent)
     : QWidget(parent)
     , m_health(health)
+    , m_archive(archive)
     , m_content(new QWidget(this))
     , m_message(new ToneLabel({}, Quillet::font(12.5), Quillet::Tone::primary))
 {
@@ -34,6 +36,7 @@ SaveProblemBanner::SaveProblemBanner(SaveHealth& health, QWidget* parent)
     layout->addWidget(m_content);
 
     connect(&m_health, &SaveHealth::problemChanged, this, &SaveProblemBanner::follow);
+    connect(&m_archive, &ArchiveHealth::problemChanged, this, &SaveProblemBanner::follow);
     follow();
 }
 
@@ -50,14 +53,42 @@ QString SaveProblemBanner::message(SaveHealth::Problem problem)
     return {};
 }
 
+QString SaveProblemBanner::message(ArchiveHealth::Problem problem, const QString& folder, const QString& reason)
+{
+    const QString shown = QDir::toNativeSeparators(folder);
+    switch (problem) {
+    case ArchiveHealth::Problem::folderFull:
+        return QStringLiteral("Quillet couldn't write your notes folder, %1: the disk is full. Your meetings are "
+                              "saved; their files are written once there is room.")
+            .arg(shown);
+    case ArchiveHealth::Problem::writeFailed:
+        return QStringLiteral("Quillet couldn't write your notes folder, %1: %2. Your meetings are saved; Quillet "
+                              "tries again.")
+            .arg(shown, reason);
+    case ArchiveHealth::Problem::none:
+        break;
+    }
+    return {};
+}
+
 QString SaveProblemBanner::message() const
 {
-    return message(m_health.problem());
+    QStringList sentences;
+    if (m_health.problem() != SaveHealth::Problem::none)
+        sentences.append(message(m_health.problem()));
+    if (m_archive.problem() != ArchiveHealth::Problem::none)
+        sentences.append(message(m_archive.problem(), m_archive.folder(), m_archive.reason()));
+    return sentences.join(u'\n');
+}
+
+bool SaveProblemBanner::hasProblem() const
+{
+    return m_health.problem() != SaveHealth::Problem::none || m_archive.problem() != ArchiveHealth::Problem::none;
 }
 
 QSize SaveProblemBanner::sizeHint() const
 {
-    if (m_health.problem() == SaveHealth::Problem::none)
+    if (!hasProblem())
         return { 0, 0 };
     return { 0, m_content->sizeHint().height() };
 }
@@ -69,7 +100,7 @@ bool SaveProblemBanner::hasHeightForWidth() const
 
 int SaveProblemBanner::heightForWidth(int width) const
 {
-    if (m_health.problem() == SaveHealth::Problem::none)
+    if (!hasProblem())
         return 0;
     return m_content->heightForWidth(width);
 }
@@ -77,14 +108,14 @@ int SaveProblemBanner::heightForWidth(int width) const
 void SaveProblemBanner::follow()
 {
     m_message->setText(message());
-    m_content->setVisible(m_health.problem() != SaveHealth::Problem::none);
+    m_content->setVisible(hasProblem());
     updateGeometry();
     update();
 }
 
 void SaveProblemBanner::paintEvent(QPaintEvent*)
 {
-    if (m_health.problem() == SaveHealth::Problem::none)
+    if (!hasProblem())
         return;
     QPainter painter(this);
     Quillet::fillRect(painter, rect(), Quillet::withOpacity(Quillet::accent(), 0.08));

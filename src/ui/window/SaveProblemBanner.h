@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/ArchiveHealth.h"
 #include "storage/SaveHealth.h"
 
 #include <QWidget>
@@ -7,18 +8,20 @@
 class QLabel;
 
 // The strip over the detail column that says, in words, that changes are not reaching the
-// disk, for as long as SaveHealth reports it; hidden inside (no height) otherwise.
+// disk: the store's, for as long as SaveHealth reports it, and the notes folder's, for as long
+// as ArchiveHealth does; hidden inside (no height) while both go through.
 class SaveProblemBanner final : public QWidget
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(SaveProblemBanner)
 
 public:
-    explicit SaveProblemBanner(SaveHealth& health, QWidget* parent = nullptr);
+    SaveProblemBanner(SaveHealth& health, ArchiveHealth& archive, QWidget* parent = nullptr);
 
-    // The sentence shown; empty while saves go through.
+    // The sentences shown, one per line; empty while saves and archive writes go through.
     QString message() const;
     static QString message(SaveHealth::Problem problem);
+    static QString message(ArchiveHealth::Problem problem, const QString& folder, const QString& reason);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return { 0, 0 }; }
@@ -30,8 +33,10 @@ protected:
 
 private:
     void follow();
+    bool hasProblem() const;
 
     SaveHealth& m_health;
+    ArchiveHealth& m_archive;
     QWidget* m_content;
     QLabel* m_message;
 };

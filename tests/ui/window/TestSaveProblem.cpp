@@ -1,6 +1,8 @@
 #include "app/RecordingController.h"
+#include "archive/ArchiveMarkdown.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
+#include "support/FullDisk.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "ui/window/MainWindow.h"
@@ -155,6 +157,70 @@ private slots:
         QCOMPARE(files(), 0);
         window.reset();
         QCOMPARE(rig.restart().store().meetingCount(), 0);
+    }
+
+    // With only the notes folder full, the store commits and the strip says that the folder
+    // could not be written, and why; once there is room the archive writes the meeting again as
+    // the store holds it, while Quillet runs or at its next launch.
+    void fullNotesFolderIsShownAndWrittenOnceThereIsRoom_data()
+    {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("room while running") << false;
+        QTest::newRow("room at the next launch") << true;
+    }
+
+    void fullNotesFolderIsShownAndWrittenOnceThereIsRoom()
+    {
+        QFETCH(bool, restart);
+        FullDisk disk;
+        if (!disk.isMounted())
+            QSKIP(qPrintable(disk.skipReason()));
+        const QString root = disk.filePath(QStringLiteral("QuilletNotes"));
+        AppRig rig({ .steppedDelays = true, .archiveRoot = root });
+        auto window = std::make_unique<MainWindow>(rig->windowServices());
+        window->show();
+        auto* banner = window->findChild<SaveProblemBanner*>();
+        QVERIFY(banner);
+        ModelContext& store = rig->store();
+        auto* meeting = new Meeting(QStringLiteral("Standup"), rig.clock.now());
+        store.insert(meeting);
+        meeting->setUserNotes(QStringLiteral("Agenda"));
+        QVERIFY(store.save().ok());
+        const auto archived = [&rig](AppServices& services) {
+            QFutureWatcher<void> idle;
+            idle.setFuture(services.archiver().idle());
+            return QTest::qWaitFor([&] { return idle.isFinished(); }, kPatientWaitMs);
+        };
+        QVERIFY(archived(*rig));
+        const QString path = root + QStringLiteral("/") + ArchiveMarkdown::yearFolder(meeting->date())
+            + QStringLiteral("/") + ArchiveMarkdown::fileName(MeetingSnapshot(*meeting));
+        const auto fileText = [&path] {
+            QFile file(path);
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        QVERIFY(fileText().contains(QStringLiteral("Agenda")));
+
+        QVERIFY(disk.fill());
+        meeting->setUserNotes(QStringLiteral("Agenda\n- budget"));
+        QVERIFY(store.save().ok());
+        QTRY_COMPARE(shownSentence(*banner),
+            QStringLiteral("Quillet couldn't write your notes folder, %1: the disk is full. Your meetings are saved; "
+                           "their files are written once there is room.")
+                .arg(root));
+        QVERIFY(!fileText().contains(QStringLiteral("budget")));
+        const QByteArray expected = ArchiveMarkdown::markdown(MeetingSnapshot(*meeting));
+
+        disk.makeRoom();
+        if (restart) {
+            window.reset();
+            AppServices& again = rig.restart();
+            again.launch();
+            QVERIFY(archived(again));
+        } else {
+            rig.scheduler.advance(ArchiveHealth::kRetryInterval);
+            QTRY_COMPARE(shownSentence(*banner), QString());
+        }
+        QCOMPARE(fileText(), QString::fromUtf8(expected));
     }
 };
 
