@@ -372,11 +372,11 @@ std::optional<ModelCredentials> AccountService::modelCredentials() const
 {
     const QString ownKey = m_byoKey.trimmed();
     if (!ownKey.isEmpty())
-        return ModelCredentials { m_endpoints.providerApi, ownKey, false };
+        return ModelCredentials { m_endpoints.providerApi, ownKey, ModelCredentials::Kind::ownKey };
     if (m_tessraKey)
-        return ModelCredentials { m_endpoints.providerApi, *m_tessraKey, false };
+        return ModelCredentials { m_endpoints.providerApi, *m_tessraKey, ModelCredentials::Kind::providerSignIn };
     if (m_sessionToken)
-        return ModelCredentials { m_cloud.baseUrl(), *m_sessionToken, true };
+        return ModelCredentials { m_cloud.baseUrl(), *m_sessionToken, ModelCredentials::Kind::account };
     return std::nullopt;
 }
 
