@@ -1,5 +1,6 @@
 #include "ui/window/MainWindow.h"
 
+#include "account/AccountService.h"
 #include "app/AppNotices.h"
 #include "app/WindowServices.h"
 #include "ui/design/Symbols.h"
@@ -19,6 +20,7 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
 MainWindow::MainWindow(const WindowServices& services, const Options& options, QWidget* parent)
     : QMainWindow(parent)
     , m_notices(services.notices)
+    , m_account(services.account)
     , m_trayAvailable(
           options.trayAvailable ? options.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
     , m_content(new MainContentView(services, options.content))
@@ -32,6 +34,31 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
     const QSize room = availableRoom();
     setMinimumSize(kMinimumSize.boundedTo(room));
     resize(kDefaultSize.boundedTo(room));
+    connect(&m_account, &AccountService::linkSignInQuestionChanged, this, &MainWindow::followLinkQuestion);
+    followLinkQuestion();
+}
+
+void MainWindow::followLinkQuestion()
+{
+    const std::optional<QString> email = m_account.linkSignInQuestion();
+    if (!email) {
+        if (m_signInQuestion)
+            m_signInQuestion->close();
+        return;
+    }
+    if (m_signInQuestion)
+        return;
+    bringBack();
+    auto* question = new SignInQuestion(*email, this);
+    question->setWindowModality(Qt::WindowModal);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    m_signInQuestion = question;
+    connect(question, &SignInQuestion::answered, this, [this](bool agreed) {
+        // Closing already: the end of the question must not close it again.
+        m_signInQuestion.clear();
+        m_account.answerLinkSignIn(agreed);
+    });
+    question->open();
 }
 
 QSize MainWindow::availableRoom() const
