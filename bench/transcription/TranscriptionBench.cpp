@@ -205,8 +205,7 @@ void latency(const std::vector<QByteArray>& speech, const std::vector<QByteArray
     std::condition_variable arrived;
     int texts = 0;
     TranscriberOptions options;
-    TessraTranscriber transcriber(
-        { QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)), QStringLiteral("bench"), false },
+    TessraTranscriber transcriber({ QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)), QStringLiteral("bench") },
         QStringLiteral("BENCH"), std::nullopt, QDateTime::currentDateTimeUtc(), options);
     transcriber.setOnTranscriptCompleted([&](const QString&, double) {
         std::lock_guard lock(mutex);

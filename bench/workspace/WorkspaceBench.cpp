@@ -361,7 +361,7 @@ void benchLongText()
     Meeting meeting(QStringLiteral("Budget review"), QDateTime::currentDateTimeUtc());
     MeetingChatService chat(
         [&provider] {
-            return std::optional<ModelCredentials>({ provider.url(), QStringLiteral("t"), false });
+            return std::optional<ModelCredentials>({ provider.url(), QStringLiteral("t") });
         },
         settings);
     MeetingChatPanel panel(meeting, chat, ModelContextBox {}, settings, nullptr);

@@ -14,6 +14,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -195,6 +196,8 @@ void AccountService::sendSignInEmail(const QString& email, Completion done)
             if (result.ok()) {
                 setFlow(Flow::codeSent(normalized));
                 startResendCooldown();
+                m_settings.set(SettingsKeys::signInRequestedAt, m_clock.now().toMSecsSinceEpoch());
+                m_settings.set(SettingsKeys::signInRequestedEmail, normalized);
             } else {
                 setFlow(Flow::idle());
                 setFlowError(failureText(result.error(), QStringLiteral("Couldn't send the email — try again")));
@@ -248,17 +251,109 @@ void AccountService::handleOpenURL(const QUrl& url)
 
 void AccountService::verifyLinkToken(const QString& token)
 {
-    // A link is accepted in any state, also after a restart.
+    const std::optional<QString> requested = requestedEmail();
+    if (!requested || !mayChangeSessionUnasked()) {
+        // The token is spent by the check: one that could not be asked about is left alone.
+        if (m_linkQuestion) {
+            Log::line("[Quillet] Ignored a sign-in link: another one waits for an answer");
+            return;
+        }
+        m_cloud.verify(token, this, [this](const Result<QuilletCloud::VerifyResult, CloudError>& result) {
+            if (result.ok())
+                askAboutLink(result.value());
+            else
+                setFlowError(failureText(result.error(), QStringLiteral("That link expired. Request a new one.")));
+        });
+        return;
+    }
+    // The answer to the e-mail the user asked for: taken in any state of the flow.
+    const Flow before = m_flow;
     setFlowError(std::nullopt);
     setFlow(Flow::verifying());
-    m_cloud.verify(token, this, [this](const Result<QuilletCloud::VerifyResult, CloudError>& result) {
-        if (result.ok()) {
-            completeSignIn(result.value());
-        } else {
-            setFlow(Flow::idle());
-            setFlowError(failureText(result.error(), QStringLiteral("That link expired. Request a new one.")));
-        }
-    });
+    m_cloud.verify(token, this,
+        [this, before, requested = *requested](const Result<QuilletCloud::VerifyResult, CloudError>& result) {
+            if (!result.ok()) {
+                setFlow(Flow::idle());
+                setFlowError(failureText(result.error(), QStringLiteral("That link expired. Request a new one.")));
+                return;
+            }
+            // Judged again now: a link for another address than the one asked for is not the
+            // answer, and a sign-in or a recording may have begun during the check.
+            if (result.value().email.trimmed().toLower() == requested && mayChangeSessionUnasked()) {
+                completeSignIn(result.value());
+                return;
+            }
+            if (m_flow == Flow::verifying())
+                setFlow(before.kind == FlowKind::CodeSent ? before : Flow::idle());
+            askAboutLink(result.value());
+        });
+}
+
+std::optional<QString> AccountService::requestedEmail() const
+{
+    const std::optional<qint64> at = m_settings.stored(SettingsKeys::signInRequestedAt);
+    const std::optional<QString> email = m_settings.stored(SettingsKeys::signInRequestedEmail);
+    if (!at || !email || email->isEmpty())
+        return std::nullopt;
+    // A clock set back makes no request younger.
+    const qint64 age = m_clock.now().toMSecsSinceEpoch() - *at;
+    if (age < 0 || age > std::chrono::milliseconds(kSignInLinkLifetime).count())
+        return std::nullopt;
+    return email;
+}
+
+bool AccountService::mayChangeSessionUnasked() const
+{
+    // Signed in either way, a link would change the account the user works in; during a
+    // recording, the account its summary goes to.
+    return !isSignedIn() && !(m_isRecording && m_isRecording());
+}
+
+void AccountService::askAboutLink(const QuilletCloud::VerifyResult& verified)
+{
+    // The question names the account the server knows the new session by.
+    m_cloud.me(
+        verified.sessionToken, this, [this, verified](const Result<QuilletCloud::AccountInfo, CloudError>& result) {
+            if (!result.ok()) {
+                setFlowError(failureText(result.error(), QStringLiteral("That link expired. Request a new one.")));
+                return;
+            }
+            if (m_linkQuestion) {
+                Log::line("[Quillet] Ignored a sign-in link: another one waits for an answer");
+                return;
+            }
+            m_linkQuestion = LinkQuestion { verified, result.value() };
+            Log::line("[Quillet] A sign-in link for %@ waits for an answer", result.value().email);
+            emit linkSignInQuestionChanged();
+            emit changed();
+        });
+}
+
+std::optional<QString> AccountService::linkSignInQuestion() const
+{
+    if (!m_linkQuestion)
+        return std::nullopt;
+    return m_linkQuestion->account.email;
+}
+
+void AccountService::answerLinkSignIn(bool agreed)
+{
+    const std::optional<LinkQuestion> question = std::exchange(m_linkQuestion, std::nullopt);
+    if (!question)
+        return;
+    emit linkSignInQuestionChanged();
+    emit changed();
+    if (!agreed) {
+        Log::line("[Quillet] Sign-in link declined");
+        return;
+    }
+    completeSignIn(question->verified);
+    assign(m_account, std::optional(question->account), &AccountService::accountChanged);
+}
+
+void AccountService::setRecordingCheck(std::function<bool()> isRecording)
+{
+    m_isRecording = std::move(isRecording);
 }
 
 void AccountService::completeSignIn(const QuilletCloud::VerifyResult& result)
@@ -269,6 +364,9 @@ void AccountService::completeSignIn(const QuilletCloud::VerifyResult& result)
     setFlowError(std::nullopt);
     assign(m_needsReauth, false, &AccountService::needsReauthChanged);
     stopResendCooldown();
+    // The request is answered: a later link is asked about.
+    m_settings.remove(SettingsKeys::signInRequestedAt);
+    m_settings.remove(SettingsKeys::signInRequestedEmail);
     Log::line("[Quillet] Signed in as %@", result.email);
     QMetaObject::invokeMethod(
         this, [this] { refresh(); }, Qt::QueuedConnection);
@@ -372,11 +470,11 @@ std::optional<ModelCredentials> AccountService::modelCredentials() const
 {
     const QString ownKey = m_byoKey.trimmed();
     if (!ownKey.isEmpty())
-        return ModelCredentials { m_endpoints.providerApi, ownKey, false };
+        return ModelCredentials { m_endpoints.providerApi, ownKey, ModelCredentials::Kind::ownKey };
     if (m_tessraKey)
-        return ModelCredentials { m_endpoints.providerApi, *m_tessraKey, false };
+        return ModelCredentials { m_endpoints.providerApi, *m_tessraKey, ModelCredentials::Kind::providerSignIn };
     if (m_sessionToken)
-        return ModelCredentials { m_cloud.baseUrl(), *m_sessionToken, true };
+        return ModelCredentials { m_cloud.baseUrl(), *m_sessionToken, ModelCredentials::Kind::account };
     return std::nullopt;
 }
 

@@ -66,6 +66,7 @@ public:
     Q_PROPERTY(std::optional<QString> tessraKey READ tessraKey NOTIFY tessraKeyChanged)
     Q_PROPERTY(std::optional<QString> tessraEmail READ tessraEmail NOTIFY tessraEmailChanged)
     Q_PROPERTY(std::optional<double> tessraBalance READ tessraBalance NOTIFY tessraBalanceChanged)
+    Q_PROPERTY(std::optional<QString> linkSignInQuestion READ linkSignInQuestion NOTIFY linkSignInQuestionChanged)
     // Computed from the above; announced by changed().
     Q_PROPERTY(bool isSignedIn READ isSignedIn NOTIFY changed)
     Q_PROPERTY(std::optional<QString> displayEmail READ displayEmail NOTIFY changed)
@@ -80,6 +81,9 @@ public:
     static inline const QString kOAuthEmailAccount = QStringLiteral("tessra-oauth-email");
     static constexpr int kResendCooldownSeconds = 60;
     static constexpr int kBalanceTimeoutMs = 15'000;
+    // How long after the user asked for a sign-in e-mail its link is taken without a question.
+    // The server does not say how long its links last; this is about as long as such links do.
+    static constexpr std::chrono::minutes kSignInLinkLifetime { 15 };
 
     // Loads the stored secrets (and moves a legacy own key into the keychain). The account
     // record and the balance arrive with the first refresh().
@@ -102,6 +106,8 @@ public:
     std::optional<QString> tessraKey() const { return m_tessraKey; }
     std::optional<QString> tessraEmail() const { return m_tessraEmail; }
     std::optional<double> tessraBalance() const { return m_tessraBalance; }
+    // The account a sign-in link would sign in as, while it waits for the user's word.
+    std::optional<QString> linkSignInQuestion() const;
 
     // The views set these directly ("Use a different email" resets the flow).
     void setFlow(const Flow& flow);
@@ -125,7 +131,19 @@ public:
     void sendSignInEmail(const QString& email, Completion done = {});
     void verifyCode(const QString& code, Completion done = {});
     // Any URL the application was asked to open; acts on "quillet://auth?token=…" only.
+    //
+    // Any web page or mail can hand the application such a link. It signs in at once only as
+    // the answer to a sign-in e-mail the user asked for (kSignInLinkLifetime ago at most, also
+    // across a restart), for the address asked for, while nobody is signed in and no recording
+    // runs. Otherwise the link is checked with the server, and the account it names is put to
+    // the user as linkSignInQuestion; nothing changes until answerLinkSignIn(true). A link that
+    // comes while a question waits is ignored.
     void handleOpenURL(const QUrl& url);
+    // The user's answer to linkSignInQuestion: yes signs in as that account; no drops the link.
+    void answerLinkSignIn(bool agreed);
+    // Whether a recording is under way, or its transcript and summary still to come (the
+    // summary is sent with the session of its stop); none: never.
+    void setRecordingCheck(std::function<bool()> isRecording);
 
     // Provider sign-in and credit.
     void signInWithTessra(Completion done = {});
@@ -160,6 +178,7 @@ signals:
     void tessraKeyChanged();
     void tessraEmailChanged();
     void tessraBalanceChanged();
+    void linkSignInQuestionChanged();
     // After any of the above.
     void changed();
 
@@ -170,6 +189,9 @@ private:
     void migrateLegacyKey();
     void refreshAccount(Completion done);
     void verifyLinkToken(const QString& token);
+    std::optional<QString> requestedEmail() const;
+    bool mayChangeSessionUnasked() const;
+    void askAboutLink(const QuilletCloud::VerifyResult& verified);
     void completeSignIn(const QuilletCloud::VerifyResult& result);
     void startResendCooldown();
     void stopResendCooldown();
@@ -196,6 +218,14 @@ private:
     std::optional<QString> m_tessraKey;
     std::optional<QString> m_tessraEmail;
     std::optional<double> m_tessraBalance;
+    // A link's session and the account it names, waiting for the user's word.
+    struct LinkQuestion
+    {
+        QuilletCloud::VerifyResult verified;
+        QuilletCloud::AccountInfo account;
+    };
+    std::optional<LinkQuestion> m_linkQuestion;
+    std::function<bool()> m_isRecording;
 
     QTimer m_cooldownTimer;
     std::chrono::milliseconds m_balanceDeadline { kBalanceTimeoutMs };

@@ -65,6 +65,9 @@ QString TessraOAuth::AuthError::description() const
         return QStringLiteral("Sign-in cancelled.");
     case Kind::StateMismatch:
         return QStringLiteral("Security check failed — please try again.");
+    case Kind::NoBrowser:
+        // Trying again cannot help until a browser opens.
+        return QStringLiteral("No web browser could be opened for the sign-in.");
     case Kind::Unreachable:
         return QStringLiteral("Couldn't sign in — try again.");
     case Kind::MissingCode:
@@ -209,7 +212,7 @@ void TessraOAuth::redirected(const BrowserAuthorization::Outcome& outcome)
         return;
     if (!outcome.ok()) {
         if (outcome.error() == BrowserAuthorization::Failure::CannotStart)
-            finish(authError(AuthError::Kind::Unreachable, 0, QStringLiteral("The browser could not be opened")));
+            finish(authError(AuthError::Kind::NoBrowser));
         else
             finish(authError(AuthError::Kind::Cancelled));
         return;

@@ -47,11 +47,12 @@ public:
             Cancelled,
             StateMismatch,
             MissingCode,
-            Unreachable, // the browser could not be opened, or the token request got no answer
+            NoBrowser, // no web browser could be opened for the provider's page
+            Unreachable, // the token request got no answer
         };
         Kind kind = Kind::Cancelled;
         int status = 0;
-        // Server: the reply body or "Malformed token response"; Unreachable: the underlying
+        // Server: the reply body or "Malformed token response"; Unreachable: the network's
         // reason. Never shown.
         QString message;
 

@@ -228,6 +228,8 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
         [this] { m_calendarHooks.service->syncTitles(*m_store); });
     m_router.setOAuthCallbackHandler([this](const QUrl& url) { m_oauth.handleCallback(url); });
     m_router.setOpenUrlHandler([this](const QUrl& url) { m_account.handleOpenURL(url); });
+    // The summary at a recording's stop is sent with the session of that moment.
+    m_account.setRecordingCheck([this] { return m_session.isRecording() || m_session.drainingRecordings() > 0; });
     for (const QString& scheme : redirectSchemes(config))
         m_router.addRedirectScheme(scheme, [this](const QUrl& url) { m_googleOAuth.handleRedirect(url); });
     QObject::connect(&m_google, &GoogleCalendarService::eventsOutdated, &m_calendar, &CalendarService::refreshGoogle);

@@ -87,7 +87,8 @@ QString GoogleOAuth::Error::description() const
     case Kind::NotConfigured:
         return QStringLiteral("Google isn't set up yet — add the OAuth Client ID first.");
     case Kind::CannotStart:
-        return QStringLiteral("Couldn't open the Google sign-in window.");
+        // The sign-in is a page in the user's browser; trying again cannot help until one opens.
+        return QStringLiteral("No web browser could be opened for the Google sign-in.");
     case Kind::Cancelled:
         return QStringLiteral("Google sign-in was cancelled.");
     case Kind::NoCode:

@@ -26,6 +26,7 @@ struct MeetingChatService::Answer
     QPointer<Meeting> meeting;
     ModelContextBox context;
     QString modelId;
+    ModelCredentials::Kind credential = ModelCredentials::Kind::ownKey;
     QPointer<StreamedPost> request;
     ChatStreamReader reader;
 };
@@ -68,6 +69,7 @@ void MeetingChatService::ask(const QString& question, Meeting* meeting, const Mo
     answer->meeting = meeting;
     answer->context = context;
     answer->modelId = model.id;
+    answer->credential = credentials->kind;
     const QNetworkRequest request = ChatCompletions::request(*credentials, true);
     StreamedPost::Headers headers;
     for (const QByteArray& name : request.rawHeaderList())
@@ -108,7 +110,7 @@ QString MeetingChatService::readable(const Failure& failure)
         switch (failure.status) {
         case 401:
         case 403:
-            return QStringLiteral("That request wasn't authorised. Try signing in again.");
+            return ModelCredentials::refusedText(failure.credential);
         case 402:
             return QStringLiteral("You've used your allowance for this month.");
         case 429:
@@ -132,7 +134,7 @@ void MeetingChatService::onHead(quint64 generation, int status)
 {
     // Only a 200 carries an answer; the body of any other reply is not read.
     if (isCurrent(generation) && status != 200)
-        fail({ Failure::Kind::Status, status, {} });
+        fail({ Failure::Kind::Status, status, {}, m_answer->credential });
 }
 
 void MeetingChatService::onBody(quint64 generation, const QByteArray& bytes)

@@ -43,6 +43,8 @@ public:
         Kind kind = Kind::Transfer;
         int status = 0;
         QString description; // what went wrong on the way, for Transfer
+        // The credential the request carried: a refusal names it.
+        ModelCredentials::Kind credential = ModelCredentials::Kind::ownKey;
     };
 
     // credentials: asked once per question (the account service's current model credentials).

@@ -35,6 +35,10 @@ inline const SettingsKey<bool> launchAtLogin { "launchAtLogin", false };
 // older versions kept the user's own provider key in plain settings.
 inline const SettingsKey<QString> quilletCloudBase { "quilletCloudBase", {} };
 inline const SettingsKey<QString> legacyTessraKey { "tessraApiKey", {} };
+// The last sign-in e-mail the user asked for: when (milliseconds since the epoch, UTC) and the
+// address, so that its link is known for one, also after a restart.
+inline const SettingsKey<qint64> signInRequestedAt { "signInRequestedAt", 0 };
+inline const SettingsKey<QString> signInRequestedEmail { "signInRequestedEmail", {} };
 
 // Chat.
 inline const SettingsKey<QString> chatModel { "chatModel", QStringLiteral("fast") };

@@ -227,7 +227,7 @@ void TranscriptionSession::startRecording(ModelContext& modelContext, Meeting* i
         setError(kSignInFirst);
         return;
     }
-    if (credentials->viaAccount && m_modelAccess.allowanceExhausted && m_modelAccess.allowanceExhausted()) {
+    if (credentials->viaAccount() && m_modelAccess.allowanceExhausted && m_modelAccess.allowanceExhausted()) {
         setError(kAllowanceUsed);
         return;
     }

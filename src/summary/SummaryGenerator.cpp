@@ -31,6 +31,7 @@ QString SummaryError::description() const
         return QStringLiteral("Invalid response from Tessra");
     case Kind::Parse:
         return QStringLiteral("Failed to parse Tessra response");
+    case Kind::Refused:
     case Kind::Transfer:
     case Kind::MalformedJson:
         return text;
@@ -201,6 +202,12 @@ private:
             call->waitTimer->setSingleShot(true);
             connect(call->waitTimer.get(), &QTimer::timeout, this, [this, id] { send(id); });
             call->waitTimer->start(actualWait);
+            return;
+        }
+        if (status == 401 || status == 403) {
+            finish(id,
+                Result<QString, SummaryError>::failure(
+                    SummaryError::refused(status, m_credentials.kind, bodyText(ReplyLimiter::body(reply)))));
             return;
         }
         if (status != 200) {

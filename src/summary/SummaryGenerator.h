@@ -19,6 +19,7 @@ struct SummaryError
 {
     enum class Kind {
         Api, // an HTTP status other than 200 (text: the reply body)
+        Refused, // 401 or 403: the credential was refused (text: which one, in words)
         InvalidResponse, // the reply was not an HTTP reply
         Parse, // JSON without a string at choices[0].message.content
         Transfer, // no connection, timeout, broken transfer (text: the network layer's words)
@@ -30,10 +31,14 @@ struct SummaryError
     Kind kind = Kind::Cancelled;
     int status = 0;
     QString text;
-    // Transfer: the network layer's own words, for the log.
+    // Transfer: the network layer's own words, for the log; Refused: the server's answer.
     QString detail;
 
     static SummaryError api(int status, const QString& body) { return { Kind::Api, status, body, {} }; }
+    static SummaryError refused(int status, ModelCredentials::Kind credential, const QString& body)
+    {
+        return { Kind::Refused, status, ModelCredentials::refusedText(credential), api(status, body).description() };
+    }
     static SummaryError invalidResponse() { return { Kind::InvalidResponse, 0, {}, {} }; }
     static SummaryError parse() { return { Kind::Parse, 0, {}, {} }; }
     static SummaryError transfer(const TransportError& error)

@@ -108,7 +108,7 @@ std::optional<QString> errorMessage(const QByteArray& body)
     return std::nullopt;
 }
 
-Result<QString, TessraError> read(int httpStatus, const QByteArray& body)
+Result<QString, TessraError> read(int httpStatus, const QByteArray& body, ModelCredentials::Kind credential)
 {
     if (httpStatus != 200) {
         if (std::optional<QString> message = errorMessage(body))
@@ -116,7 +116,7 @@ Result<QString, TessraError> read(int httpStatus, const QByteArray& body)
         const QString status = QStringLiteral("HTTP %1").arg(httpStatus);
         // A bare refusal of the credentials says nothing to a user as a number.
         if (httpStatus == 401 || httpStatus == 403)
-            return TessraError { TessraError::Kind::BadResponse, refusedKeyText(), status };
+            return TessraError { TessraError::Kind::BadResponse, ModelCredentials::refusedText(credential), status };
         return badResponse(status);
     }
     const QJsonDocument document = QJsonDocument::fromJson(body);

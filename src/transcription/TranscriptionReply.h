@@ -1,5 +1,6 @@
 #pragma once
 
+#include "account/ModelCredentials.h"
 #include "format/Result.h"
 
 #include <QByteArray>
@@ -35,14 +36,9 @@ inline constexpr double compressionRatioThreshold = 2.4;
 
 // Status 200 with a JSON object holding a string "text" gives its filtered text (empty when
 // everything was filtered away); anything else gives an error whose description is the
-// server's message or "HTTP <status>" (401 and 403 without a message: refusedKeyText(), with
-// the status kept for the log).
-Result<QString, TessraError> read(int httpStatus, const QByteArray& body);
-
-inline QString refusedKeyText()
-{
-    return QStringLiteral("The transcription service refused the key. Sign in again in Settings.");
-}
+// server's message or "HTTP <status>" (401 and 403 without a message: the refusal of the
+// credential the request carried, with the status kept for the log).
+Result<QString, TessraError> read(int httpStatus, const QByteArray& body, ModelCredentials::Kind credential);
 
 // True for short texts (under 120 characters) that contain one of the invented phrases.
 bool matchesHallucinationBlocklist(const QString& text);

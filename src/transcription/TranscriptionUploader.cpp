@@ -130,7 +130,7 @@ void TranscriptionUploader::onFinished(QNetworkReply* reply)
             return TessraError { TessraError::Kind::Transport, transport->description(), transport->detail };
         if (!status.isValid())
             return TessraError { TessraError::Kind::BadResponse, QStringLiteral("No HTTP response"), {} };
-        return TranscriptionReply::read(status.toInt(), ReplyLimiter::body(reply));
+        return TranscriptionReply::read(status.toInt(), ReplyLimiter::body(reply), m_core->credentials.kind);
     }();
 
     if (!result.ok() && m_attempt < kAttempts) {

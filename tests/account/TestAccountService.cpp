@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 
 using Reply = FakeHttpServer::Reply;
+using Kind = ModelCredentials::Kind;
 
 namespace {
 
@@ -190,17 +191,16 @@ private slots:
         QTest::addColumn<QString>("oauthKey");
         QTest::addColumn<QString>("session");
         QTest::addColumn<QString>("token"); // null: no credentials
-        QTest::addColumn<bool>("viaAccount");
+        QTest::addColumn<Kind>("kind");
 
         const auto row = [](const char* name, const QString& byoKey, const QString& oauthKey, const QString& session,
-                             const QString& token, bool viaAccount) {
-            QTest::newRow(name) << byoKey << oauthKey << session << token << viaAccount;
-        };
-        row("own key wins, trimmed", " tq-own \n", "tq-oauth", "s-1", "tq-own", false);
-        row("blank own key", " \n", "tq-oauth", "s-1", "tq-oauth", false);
-        row("provider key untrimmed", "", " tq-oauth", "s-1", " tq-oauth", false);
-        row("session only", "", {}, "s-1", "s-1", true);
-        row("nothing", "", {}, {}, {}, false);
+                             const QString& token,
+                             Kind kind) { QTest::newRow(name) << byoKey << oauthKey << session << token << kind; };
+        row("own key wins, trimmed", " tq-own \n", "tq-oauth", "s-1", "tq-own", Kind::ownKey);
+        row("blank own key", " \n", "tq-oauth", "s-1", "tq-oauth", Kind::providerSignIn);
+        row("provider key untrimmed", "", " tq-oauth", "s-1", " tq-oauth", Kind::providerSignIn);
+        row("session only", "", {}, "s-1", "s-1", Kind::account);
+        row("nothing", "", {}, {}, {}, Kind::ownKey);
     }
     void modelCredentials()
     {
@@ -208,7 +208,8 @@ private slots:
         QFETCH(QString, oauthKey);
         QFETCH(QString, session);
         QFETCH(QString, token);
-        QFETCH(bool, viaAccount);
+        QFETCH(Kind, kind);
+        const bool viaAccount = kind == Kind::account;
         AccountRig rig;
         rig.keychain.set(QStringLiteral("tq-old"), AccountService::kByoKeyAccount);
         if (!oauthKey.isNull())
@@ -227,7 +228,8 @@ private slots:
         if (!credentials)
             return;
         QCOMPARE(credentials->token, token);
-        QCOMPARE(credentials->viaAccount, viaAccount);
+        QCOMPARE(credentials->kind, kind);
+        QCOMPARE(credentials->viaAccount(), viaAccount);
         QCOMPARE(credentials->baseUrl, viaAccount ? rig.cloudServer.url() : rig.endpoints.providerApi);
         if (viaAccount) {
             // The cloud base is read at each call.
@@ -273,6 +275,7 @@ private slots:
         rig.cloudServer.on("GET", "/v1/me", [](const FakeHttpServer::Request& request) {
             return request.header("Authorization") == "Bearer s-old" ? kUnauthorized : Reply::json(200, accountJson());
         });
+        rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
         rig.cloudServer.on("POST", "/v1/auth/verify",
             Reply::json(200, R"({"sessionToken":"s-new","userId":"u-1","email":"ann@example.com"})"));
         rig.cloudServer.hold("GET", "/v1/me");
@@ -281,7 +284,8 @@ private slots:
         account.refresh([&] { oldRefreshDone = true; });
         QTRY_COMPARE(rig.cloudServer.heldCount(), 1);
 
-        account.handleOpenURL(QUrl(QStringLiteral("quillet://auth?token=link-1")));
+        QVERIFY(finishes([&](auto done) { account.sendSignInEmail(QStringLiteral("ann@example.com"), done); }));
+        account.verifyCode(QStringLiteral("123456"));
         QTRY_COMPARE(account.sessionToken(), std::optional(QStringLiteral("s-new")));
         QTRY_COMPARE(rig.cloudServer.heldCount(), 2); // the refresh after signing in
         rig.cloudServer.release("GET", "/v1/me");

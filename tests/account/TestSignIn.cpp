@@ -30,6 +30,20 @@ Reply authorizePage(const FakeHttpServer::Request& request, const QString& state
     return Reply::redirect(QUrl(QStringLiteral("quillet://callback?") + back.query(QUrl::FullyEncoded)));
 }
 
+// Where a sign-in link finds the user.
+enum class Situation {
+    askedNow, // for the link's address, a moment ago
+    askedBeforeRestart, // for the link's address, 14 minutes before this start
+    askedTooLongBeforeRestart, // 16 minutes before
+    askedForAnother, // for another address
+    askedSignedIn, // with a session of the cloud account
+    askedSignedInWithProvider, // with the provider's sign-in
+    askedRecording,
+    askedRecordingBeginsDuringCheck,
+    signedIn, // nothing asked for
+    nothingAsked,
+};
+
 } // namespace
 
 class TestSignIn final : public QObject
@@ -126,22 +140,135 @@ private slots:
         QFETCH(QString, url);
         QFETCH(QString, token);
         AccountRig rig;
+        rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
         rig.cloudServer.on(
             "POST", "/v1/auth/verify", Reply::json(400, R"({"error":{"code":"expired","message":"Expired"}})"));
         AccountService& account = rig.start();
+        QVERIFY(finishes([&](auto done) { account.sendSignInEmail(QStringLiteral("ann@example.com"), done); }));
         account.handleOpenURL(QUrl(url));
         QCoreApplication::processEvents();
+        const auto checks = [&] { return rig.cloudServer.requestsTo("POST", "/v1/auth/verify"); };
         if (token.isNull()) {
-            QCOMPARE(account.flow(), Flow::idle());
-            QCOMPARE(rig.cloudServer.requestCount(), 0);
+            QCOMPARE(account.flow(), Flow::codeSent(QStringLiteral("ann@example.com")));
+            QCOMPARE(checks().size(), 0);
             return;
         }
         QCOMPARE(account.flow(), Flow::verifying());
         QTRY_VERIFY(account.flowError().has_value());
-        QCOMPARE(rig.cloudServer.requests().first().json().value(QLatin1String("token")).toString(), token);
+        QCOMPARE(checks().first().json().value(QLatin1String("token")).toString(), token);
         // A failed link goes back to idle, not to code entry.
         QCOMPARE(account.flow(), Flow::idle());
         QCOMPARE(*account.flowError(), QStringLiteral("Expired"));
+    }
+
+    // Any page can hand the application a link: it signs in at once only as the answer to an
+    // e-mail the user asked for, with nobody signed in and no recording. Otherwise the account
+    // is put as a question and nothing changes until it is answered.
+    void linkFromAnywhere_data()
+    {
+        QTest::addColumn<Situation>("situation");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<bool>("asked");
+        const QString url = QStringLiteral("quillet://auth?token=link-7");
+        const QString token = QStringLiteral("link-7");
+        QTest::newRow("asked for") << Situation::askedNow << url << token << false;
+        QTest::newRow("asked for before a restart") << Situation::askedBeforeRestart << url << token << false;
+        QTest::newRow("asked for too long ago") << Situation::askedTooLongBeforeRestart << url << token << true;
+        QTest::newRow("another address asked for") << Situation::askedForAnother << url << token << true;
+        QTest::newRow("asked for, signed in") << Situation::askedSignedIn << url << token << true;
+        QTest::newRow("asked for, provider") << Situation::askedSignedInWithProvider << url << token << true;
+        QTest::newRow("asked for, recording") << Situation::askedRecording << url << token << true;
+        QTest::newRow("recording begins") << Situation::askedRecordingBeginsDuringCheck << url << token << true;
+        QTest::newRow("not asked for") << Situation::nothingAsked << url << token << true;
+        QTest::newRow("host in capitals, path")
+            << Situation::signedIn << QStringLiteral("quillet://AUTH/x?token=link-7") << token << true;
+        QTest::newRow("user info, port, dot segments, fragment")
+            << Situation::signedIn << QStringLiteral("quillet://u:p@auth:99/x/../y?token=link-7#f") << token << true;
+        QTest::newRow("empty token") << Situation::signedIn << QStringLiteral("quillet://auth?token=") << QString("")
+                                     << true;
+    }
+    void linkFromAnywhere()
+    {
+        QFETCH(Situation, situation);
+        QFETCH(QString, url);
+        QFETCH(QString, token);
+        QFETCH(bool, asked);
+        AccountRig rig;
+        rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
+        rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(200, kVerified));
+        // The question names the account the server knows the link's session by.
+        rig.cloudServer.on("GET", "/v1/me", [](const FakeHttpServer::Request& request) {
+            return request.header("Authorization") == "Bearer sess-9f2c" ? Reply::json(200, kAccount)
+                                                                         : Reply::json(500, "{}");
+        });
+        if (situation == Situation::askedSignedIn || situation == Situation::signedIn)
+            rig.keychain.set(QStringLiteral("sess-old"), AccountService::kSessionTokenAccount);
+        if (situation == Situation::askedSignedInWithProvider)
+            rig.keychain.set(QStringLiteral("tq-oauth"), AccountService::kOAuthKeyAccount);
+        bool recording = situation == Situation::askedRecording;
+        AccountService* account = &rig.start();
+        account->setRecordingCheck([&recording] { return recording; });
+        if (situation != Situation::signedIn && situation != Situation::nothingAsked) {
+            const QString address
+                = QLatin1String(situation == Situation::askedForAnother ? "bob@x.com" : "ann@example.com");
+            QVERIFY(finishes([&](auto done) { account->sendSignInEmail(address, done); }));
+        }
+        if (situation == Situation::askedBeforeRestart || situation == Situation::askedTooLongBeforeRestart) {
+            rig.clock.advanceMs(situation == Situation::askedBeforeRestart ? 14 * 60'000 : 16 * 60'000);
+            account = &rig.start();
+        }
+        const std::optional<QString> session = account->sessionToken();
+        const std::optional<ModelCredentials> credentials = account->modelCredentials();
+        const Flow flow = account->flow();
+
+        if (situation == Situation::askedRecordingBeginsDuringCheck)
+            rig.cloudServer.hold("POST", "/v1/auth/verify");
+        account->handleOpenURL(QUrl(url));
+        if (situation == Situation::askedRecordingBeginsDuringCheck) {
+            QTRY_COMPARE(rig.cloudServer.heldCount(), 1);
+            recording = true;
+            rig.cloudServer.release("POST", "/v1/auth/verify");
+        }
+        if (!asked) {
+            QTRY_COMPARE(account->sessionToken(), std::optional(QStringLiteral("sess-9f2c")));
+            QVERIFY(!account->linkSignInQuestion());
+            return;
+        }
+        QTRY_COMPARE(account->linkSignInQuestion(), std::optional(QStringLiteral("ann@example.com")));
+        QCOMPARE(rig.cloudServer.requestsTo("POST", "/v1/auth/verify").first().json().value("token").toString(), token);
+        QCOMPARE(account->sessionToken(), session);
+        QCOMPARE(rig.stored(AccountService::kSessionTokenAccount), session);
+        QCOMPARE(account->modelCredentials(), credentials);
+        QCOMPARE(account->flow(), flow);
+
+        account->answerLinkSignIn(false);
+        QVERIFY(!account->linkSignInQuestion());
+        QCOMPARE(account->sessionToken(), session);
+        QCOMPARE(rig.stored(AccountService::kSessionTokenAccount), session);
+    }
+
+    // "Yes" signs in as the account named; a link that comes while the question waits is
+    // not even checked.
+    void linkQuestionAnswered()
+    {
+        AccountRig rig;
+        rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(200, kVerified));
+        rig.cloudServer.on("GET", "/v1/me", Reply::json(200, kAccount));
+        AccountService& account = rig.start();
+        account.handleOpenURL(QUrl(QStringLiteral("quillet://auth?token=link-7")));
+        QTRY_VERIFY(account.linkSignInQuestion());
+        account.handleOpenURL(QUrl(QStringLiteral("quillet://auth?token=link-8")));
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.cloudServer.requestsTo("POST", "/v1/auth/verify").size(), 1);
+
+        LogCapture log;
+        account.answerLinkSignIn(true);
+        QCOMPARE(account.sessionToken(), std::optional(QStringLiteral("sess-9f2c")));
+        QCOMPARE(rig.stored(AccountService::kSessionTokenAccount), std::optional(QStringLiteral("sess-9f2c")));
+        QCOMPARE(account.account()->email, QStringLiteral("ann@example.com"));
+        QVERIFY(log.contains(QStringLiteral("[Quillet] Signed in as ann@example.com")));
+        QVERIFY(!account.linkSignInQuestion());
     }
 
     // The provider sign-in through the browser and the router, with each way it can end.
@@ -291,6 +418,7 @@ private slots:
         AccountRig rig;
         rig.settings.set(SettingsKeys::legacyTessraKey, QStringLiteral("tq-legacy-5e1"));
         rig.settings.set(SettingsKeys::quilletCloudBase, rig.cloudServer.url().toString());
+        rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
         rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(200, kVerified));
         rig.cloudServer.on("GET", "/v1/me", Reply::json(200, kAccount));
         rig.providerServer.on("GET", "/v1/auth/authorize", [](const FakeHttpServer::Request& request) {
@@ -301,6 +429,7 @@ private slots:
         rig.providerServer.on("GET", "/v1/credits/balance", Reply::json(200, R"({"balance":4})"));
         LogCapture log;
         AccountService& account = rig.start();
+        QVERIFY(finishes([&](auto done) { account.sendSignInEmail(QStringLiteral("ann@example.com"), done); }));
         // The link reaches the running instance from a second process over the router's socket.
         const QString socketName = rig.dir.filePath(QStringLiteral("urls"));
         QVERIFY(rig.router.listen(socketName));

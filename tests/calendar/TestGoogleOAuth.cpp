@@ -202,7 +202,8 @@ private slots:
             false);
         row("only dots", "...", false, good, tokens, user, "Google isn't set up yet — add the OAuth Client ID first.",
             false);
-        row("browser refused", id, true, good, tokens, user, "Couldn't open the Google sign-in window.", false);
+        row("browser refused", id, true, good, tokens, user, "No web browser could be opened for the Google sign-in.",
+            false);
         row("wrong state", id, false, "state=forged&code=c", tokens, user, "Google sign-in failed a security check.",
             false);
         row("no state", id, false, "code=c", tokens, user, "Google sign-in failed a security check.", false);

@@ -200,13 +200,14 @@ void TestChat::streamReader()
 struct TestChat::Fixture
 {
     // recordTexts: keep every streamed text (not for answers of megabytes).
-    explicit Fixture(Settings& settings, std::optional<QUrl> baseUrl, bool recordTexts = true)
+    explicit Fixture(Settings& settings, std::optional<QUrl> baseUrl, bool recordTexts = true,
+        ModelCredentials::Kind credential = ModelCredentials::Kind::ownKey)
         : meeting(QStringLiteral("Budget"), QDateTime::currentDateTimeUtc())
         , service(
-              [baseUrl]() -> std::optional<ModelCredentials> {
+              [baseUrl, credential]() -> std::optional<ModelCredentials> {
                   if (!baseUrl)
                       return std::nullopt;
-                  return ModelCredentials { *baseUrl, QStringLiteral("tq-chat"), false };
+                  return ModelCredentials { *baseUrl, QStringLiteral("tq-chat"), credential };
               },
               settings)
     {
@@ -324,12 +325,21 @@ void TestChat::failures_data()
     QTest::addColumn<int>("status"); // 0: the transfer fails
     QTest::addColumn<bool>("breakMidway");
     QTest::addColumn<QString>("message"); // null: any description of the transfer error
-    QTest::newRow("401") << 401 << false << "That request wasn't authorised. Try signing in again.";
-    QTest::newRow("402") << 402 << false << "You've used your allowance for this month.";
-    QTest::newRow("429") << 429 << false << "Too many requests just now — try again in a moment.";
-    QTest::newRow("500") << 500 << false << "The request failed (500). Try again.";
-    QTest::newRow("dropped before answering") << 0 << false << QString();
-    QTest::newRow("breaks off midway") << 0 << true << QString();
+    QTest::addColumn<ModelCredentials::Kind>("credential");
+    using Kind = ModelCredentials::Kind;
+    // A refusal names the credential that was refused: signing in mends no key typed in.
+    QTest::newRow("401 of an own key") << 401 << false << "Tessra refused your own API key. Check the key in Settings."
+                                       << Kind::ownKey;
+    QTest::newRow("403 of a provider sign-in")
+        << 403 << false << "Tessra refused your Tessra sign-in. Sign in again in Settings." << Kind::providerSignIn;
+    QTest::newRow("401 of the account") << 401 << false
+                                        << "Quillet Cloud refused your account's sign-in. Sign in again in Settings."
+                                        << Kind::account;
+    QTest::newRow("402") << 402 << false << "You've used your allowance for this month." << Kind::account;
+    QTest::newRow("429") << 429 << false << "Too many requests just now — try again in a moment." << Kind::ownKey;
+    QTest::newRow("500") << 500 << false << "The request failed (500). Try again." << Kind::ownKey;
+    QTest::newRow("dropped before answering") << 0 << false << QString() << Kind::ownKey;
+    QTest::newRow("breaks off midway") << 0 << true << QString() << Kind::ownKey;
 }
 
 void TestChat::failures()
@@ -337,13 +347,14 @@ void TestChat::failures()
     QFETCH(int, status);
     QFETCH(bool, breakMidway);
     QFETCH(QString, message);
+    QFETCH(ModelCredentials::Kind, credential);
     FakeHttpServer server;
     FakeHttpServer::Reply reply = streamed({ sseEvent(QStringLiteral("partial ")) });
     reply.breakAfterChunks = true;
     if (!breakMidway)
         reply = status ? FakeHttpServer::Reply::json(status, "{\"error\":\"no\"}") : FakeHttpServer::Reply::dropped();
     server.on("POST", kPath, reply);
-    Fixture fixture(*m_settings, server.url());
+    Fixture fixture(*m_settings, server.url(), true, credential);
 
     fixture.service.ask(QStringLiteral("Q"), &fixture.meeting, fixture.box);
     QTRY_VERIFY(!fixture.service.isAnswering());
@@ -433,7 +444,7 @@ void TestChat::cancelThenAskAgainShowsOnlyTheSecondAnswer()
     server.hold("POST", kPath);
     auto closing = std::make_unique<MeetingChatService>(
         [&server] {
-            return std::optional<ModelCredentials>({ server.url(), QStringLiteral("t"), false });
+            return std::optional<ModelCredentials>({ server.url(), QStringLiteral("t") });
         },
         *m_settings);
     closing->ask(QStringLiteral("third?"), &fixture.meeting, fixture.box);

@@ -25,7 +25,7 @@ class Call final : public QObject
 public:
     Call(const QString& kind, const QUrl& base, std::chrono::milliseconds deadline)
     {
-        const ModelCredentials credentials { base, QStringLiteral("tq-secret"), false };
+        const ModelCredentials credentials { base, QStringLiteral("tq-secret") };
         if (kind == QLatin1String("cloud")) {
             m_cloud = std::make_unique<QuilletCloud>(m_rig.settings, m_rig.network, base);
             m_cloud->setRequestDeadline(deadline);

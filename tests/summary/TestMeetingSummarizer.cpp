@@ -73,7 +73,7 @@ private slots:
         ArchiveSync sync(store.context(), archiver, debouncer);
         MeetingSummarizer summarizer({});
         std::optional<MeetingSummarizer::Result> result;
-        summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1"), false },
+        summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1") },
             [&](const MeetingSummarizer::Result& r) { result = r; });
         QVERIFY(!summarizer.isGeneratingSummary());
         QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
@@ -108,7 +108,7 @@ private slots:
         ArchiveSync sync(store.context(), archiver, debouncer);
         MeetingSummarizer summarizer({});
         bool done = false;
-        summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1"), false },
+        summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1") },
             [&](const MeetingSummarizer::Result&) { done = true; });
         QTRY_COMPARE(server.heldCount(), 2);
         store->remove(meeting);

@@ -85,9 +85,10 @@ template <typename T> T await(QFuture<T> future)
     return future.result();
 }
 
-ModelCredentials credentialsFor(const FakeHttpServer& server, const QString& basePath = {})
+ModelCredentials credentialsFor(const FakeHttpServer& server, const QString& basePath = {},
+    ModelCredentials::Kind credential = ModelCredentials::Kind::ownKey)
 {
-    return { server.url(basePath), QStringLiteral("tq-secret"), false };
+    return { server.url(basePath), QStringLiteral("tq-secret"), credential };
 }
 
 } // namespace
@@ -386,19 +387,33 @@ void TestSummary::failedReplies_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("description"); // null: only the kind is checked
+    QTest::addColumn<ModelCredentials::Kind>("credential");
     using Kind = SummaryError::Kind;
-    QTest::newRow("500 empty body") << 500 << QByteArray() << int(Kind::Api) << "Tessra API error (500): ";
+    using Credential = ModelCredentials::Kind;
+    // A refusal names the credential that was refused; the server's words go to the log.
+    QTest::newRow("401 of an own key") << 401 << QByteArray("bad key") << int(Kind::Refused)
+                                       << "Tessra refused your own API key. Check the key in Settings."
+                                       << Credential::ownKey;
+    QTest::newRow("403 of a provider sign-in")
+        << 403 << QByteArray() << int(Kind::Refused) << "Tessra refused your Tessra sign-in. Sign in again in Settings."
+        << Credential::providerSignIn;
+    QTest::newRow("401 of the account") << 401 << QByteArray("{}") << int(Kind::Refused)
+                                        << "Quillet Cloud refused your account's sign-in. Sign in again in Settings."
+                                        << Credential::account;
+    QTest::newRow("500 empty body") << 500 << QByteArray() << int(Kind::Api)
+                                    << "Tessra API error (500): " << Credential::ownKey;
     QTest::newRow("503 with text") << 503 << QByteArray("Overloaded") << int(Kind::Api)
-                                   << "Tessra API error (503): Overloaded";
+                                   << "Tessra API error (503): Overloaded" << Credential::ownKey;
     QTest::newRow("invalid utf-8 body") << 500 << QByteArray("\xff\xfe\xfd") << int(Kind::Api)
-                                        << "Tessra API error (500): Unknown error";
-    QTest::newRow("other 2xx") << 201 << answer("x") << int(Kind::Api) << QString();
-    QTest::newRow("plain text 200") << 200 << QByteArray("hello") << int(Kind::MalformedJson) << QString();
+                                        << "Tessra API error (500): Unknown error" << Credential::ownKey;
+    QTest::newRow("other 2xx") << 201 << answer("x") << int(Kind::Api) << QString() << Credential::ownKey;
+    QTest::newRow("plain text 200") << 200 << QByteArray("hello") << int(Kind::MalformedJson) << QString()
+                                    << Credential::ownKey;
     QTest::newRow("empty choices") << 200 << QByteArray("{\"choices\":[]}") << int(Kind::Parse)
-                                   << "Failed to parse Tessra response";
+                                   << "Failed to parse Tessra response" << Credential::ownKey;
     QTest::newRow("number content") << 200 << QByteArray("{\"choices\":[{\"message\":{\"content\":5}}]}")
-                                    << int(Kind::Parse) << QString();
-    QTest::newRow("top-level array") << 200 << QByteArray("[1]") << int(Kind::Parse) << QString();
+                                    << int(Kind::Parse) << QString() << Credential::ownKey;
+    QTest::newRow("top-level array") << 200 << QByteArray("[1]") << int(Kind::Parse) << QString() << Credential::ownKey;
 }
 
 void TestSummary::failedReplies()
@@ -407,9 +422,10 @@ void TestSummary::failedReplies()
     QFETCH(QByteArray, body);
     QFETCH(int, kind);
     QFETCH(QString, description);
+    QFETCH(ModelCredentials::Kind, credential);
     FakeHttpServer server;
     server.on("POST", kPath, FakeHttpServer::Reply::text(status, body, "application/json"));
-    SummaryGenerator generator(credentialsFor(server));
+    SummaryGenerator generator(credentialsFor(server, {}, credential));
 
     const Result<QString, SummaryError> result
         = await(generator.chatCompletion(QStringLiteral("s"), QStringLiteral("u"), 10));

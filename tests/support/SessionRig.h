@@ -73,7 +73,8 @@ public:
 
     ModelCredentials credentials(bool viaAccount = false) const
     {
-        return ModelCredentials { m_server.url(QStringLiteral("/")), QString::fromLatin1(kToken), viaAccount };
+        return ModelCredentials { m_server.url(QStringLiteral("/")), QString::fromLatin1(kToken),
+            viaAccount ? ModelCredentials::Kind::account : ModelCredentials::Kind::ownKey };
     }
 
     void expectRecordingId(const QUuid& meetingId)

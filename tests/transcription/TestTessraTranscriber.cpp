@@ -124,8 +124,9 @@ struct Stream
     TessraTranscriber transcriber;
 
     explicit Stream(const FakeHttpServer& server, const QString& id = kRecordingId,
-        TranscriberOptions options = quickOptions(), const QDateTime& start = recordingStart())
-        : transcriber({ server.url(), QStringLiteral("t"), false }, id, std::nullopt, start, std::move(options))
+        TranscriberOptions options = quickOptions(), const QDateTime& start = recordingStart(),
+        ModelCredentials::Kind credential = ModelCredentials::Kind::ownKey)
+        : transcriber({ server.url(), QStringLiteral("t"), credential }, id, std::nullopt, start, std::move(options))
     {
         reports.attach(transcriber);
         transcriber.connect();
@@ -162,8 +163,7 @@ private slots:
         TranscriberOptions options = quickOptions();
         options.vocabularyPrompt = [prompt] { return prompt; };
         // A base with a path but no trailing slash must keep that path.
-        const ModelCredentials credentials { capture.url(QStringLiteral("/proxy")), QStringLiteral("tq-secret"),
-            false };
+        const ModelCredentials credentials { capture.url(QStringLiteral("/proxy")), QStringLiteral("tq-secret") };
         TessraTranscriber transcriber(credentials, kRecordingId, language, recordingStart(), options);
         Reports reports;
         reports.attach(transcriber);
@@ -343,10 +343,9 @@ private slots:
         row("503 without JSON", 503, "<html>busy</html>", {}, "HTTP 503",
             "[Quillet] Tessra transcription failed: HTTP 503");
         // A bare refusal of the key is told in words; the log keeps the status.
-        row("401 without message", 401, "{}", {}, TranscriptionReply::refusedKeyText(),
-            "[Quillet] Tessra transcription failed: HTTP 401");
-        row("403 without JSON", 403, "denied", {}, TranscriptionReply::refusedKeyText(),
-            "[Quillet] Tessra transcription failed: HTTP 403");
+        const QString ownKeyRefused = ModelCredentials::refusedText(ModelCredentials::Kind::ownKey);
+        row("401 without message", 401, "{}", {}, ownKeyRefused, "[Quillet] Tessra transcription failed: HTTP 401");
+        row("403 without JSON", 403, "denied", {}, ownKeyRefused, "[Quillet] Tessra transcription failed: HTTP 403");
         row("200 not JSON", 200, "hello", {}, "Malformed transcription response");
         row("200 text not a string", 200, R"({"text":5})", {}, "Malformed transcription response");
     }
@@ -372,6 +371,31 @@ private slots:
             QVERIFY2(log.contains(logLine), qPrintable(log.lines().join(QLatin1Char('\n'))));
         if (text.isEmpty() && error.isEmpty() && logLine.isEmpty())
             QVERIFY(!log.containsPart(QStringLiteral("Tessra transcription failed")));
+    }
+
+    // A bare refusal names the credential the upload carried: a sign-in mends no key typed in.
+    void refusalNamesTheCredential_data()
+    {
+        QTest::addColumn<ModelCredentials::Kind>("credential");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("own key") << ModelCredentials::Kind::ownKey
+                                 << "Tessra refused your own API key. Check the key in Settings.";
+        QTest::newRow("provider sign-in") << ModelCredentials::Kind::providerSignIn
+                                          << "Tessra refused your Tessra sign-in. Sign in again in Settings.";
+        QTest::newRow("account") << ModelCredentials::Kind::account
+                                 << "Quillet Cloud refused your account's sign-in. Sign in again in Settings.";
+    }
+    void refusalNamesTheCredential()
+    {
+        QFETCH(ModelCredentials::Kind, credential);
+        QFETCH(QString, error);
+        FakeHttpServer server;
+        server.on("POST", kPath, Reply::json(401, "{}"));
+        Stream stream(server, kRecordingId, quickOptions(), recordingStart(), credential);
+        Chunks::sendUtterance(stream.transcriber);
+        QFuture<void> done = stream.transcriber.pendingUploads();
+        QTRY_VERIFY(done.isFinished());
+        QCOMPARE(stream.reports.errors(), QStringList { error });
     }
 
     void repeatedTextIsDropped()
@@ -504,8 +528,8 @@ private slots:
         Reports reports;
         QFuture<void> done;
         {
-            TessraTranscriber transcriber({ server.url(), QStringLiteral("t"), false }, kRecordingId, std::nullopt,
-                recordingStart(), quickOptions());
+            TessraTranscriber transcriber(
+                { server.url(), QStringLiteral("t") }, kRecordingId, std::nullopt, recordingStart(), quickOptions());
             reports.attach(transcriber);
             transcriber.connect();
             Chunks::sendUtterance(transcriber);

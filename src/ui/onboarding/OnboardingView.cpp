@@ -357,7 +357,11 @@ StepLayout* OnboardingView::makeWelcome()
 
 StepLayout* OnboardingView::makeMicrophone()
 {
-    m_micGrantedFace = doneLabel(QStringLiteral("Granted"));
+    // Access granted before the step showed does not move on by itself: the way on is here,
+    // not only behind "Skip".
+    auto* continueButton = new PillButton(QStringLiteral("Continue"), true);
+    connect(continueButton, &QAbstractButton::clicked, this, &OnboardingView::advance);
+    m_micGrantedFace = centredColumn(12, { doneLabel(QStringLiteral("Granted")), continueButton });
 
     auto* deniedText
         = new ToneLabel(QStringLiteral("No microphone found. Connect one, or turn it on in the sound settings."),

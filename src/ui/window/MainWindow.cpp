@@ -1,5 +1,6 @@
 #include "ui/window/MainWindow.h"
 
+#include "account/AccountService.h"
 #include "app/AppNotices.h"
 #include "app/RecordingController.h"
 #include "app/WindowServices.h"
@@ -20,6 +21,7 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
     : QMainWindow(parent)
     , m_notices(services.notices)
     , m_recordings(services.recordings)
+    , m_account(services.account)
     , m_trayAvailable(
           options.trayAvailable ? options.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
     , m_content(new MainContentView(services, options.content))
@@ -33,6 +35,31 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
     const QSize room = availableRoom();
     setMinimumSize(kMinimumSize.boundedTo(room));
     resize(kDefaultSize.boundedTo(room));
+    connect(&m_account, &AccountService::linkSignInQuestionChanged, this, &MainWindow::followLinkQuestion);
+    followLinkQuestion();
+}
+
+void MainWindow::followLinkQuestion()
+{
+    const std::optional<QString> email = m_account.linkSignInQuestion();
+    if (!email) {
+        if (m_signInQuestion)
+            m_signInQuestion->close();
+        return;
+    }
+    if (m_signInQuestion)
+        return;
+    bringBack();
+    auto* question = new SignInQuestion(*email, this);
+    question->setWindowModality(Qt::WindowModal);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    m_signInQuestion = question;
+    connect(question, &SignInQuestion::answered, this, [this](bool agreed) {
+        // Closing already: the end of the question must not close it again.
+        m_signInQuestion.clear();
+        m_account.answerLinkSignIn(agreed);
+    });
+    question->open();
 }
 
 QSize MainWindow::availableRoom() const

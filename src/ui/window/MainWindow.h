@@ -1,10 +1,13 @@
 #pragma once
 
 #include "ui/window/MainContentView.h"
+#include "ui/window/SignInQuestion.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 
+class AccountService;
 class AppNotices;
 class QAction;
 class RecordingController;
@@ -16,6 +19,9 @@ struct WindowServices;
 // the way back. Each time it is shown anew (the first show, and every show after a close, not
 // the restore of a window the user minimised) its content runs the housekeeping, then the
 // window reports shownAnew().
+//
+// A sign-in link that waits for the user's word (AccountService::linkSignInQuestion) brings the
+// window back and asks over it.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -51,6 +57,8 @@ public:
     QAction* settingsCommand() const { return m_settingsCommand; }
     QAction* quitCommand() const { return m_quitCommand; }
     QAction* welcomeCommand() const { return m_welcomeCommand; }
+    // The question about a sign-in link, while it is up.
+    SignInQuestion* signInQuestion() const { return m_signInQuestion; }
 
 signals:
     // The window was shown anew and its housekeeping has run.
@@ -66,9 +74,12 @@ private:
     void buildToolBar();
     void buildMenus();
     void noteShown();
+    void followLinkQuestion();
 
     AppNotices& m_notices;
     RecordingController& m_recordings;
+    AccountService& m_account;
+    QPointer<SignInQuestion> m_signInQuestion;
     std::function<bool()> m_trayAvailable;
     MainContentView* m_content;
     // Set until the next show: at launch, and by each close.

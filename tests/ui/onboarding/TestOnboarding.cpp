@@ -198,6 +198,11 @@ private slots:
         QCOMPARE(onboarding.view->step(), Step::microphone);
         onboarding.scheduler.advance(1ms);
         QCOMPARE(onboarding.view->step(), after);
+        // A grant that did not move the flow on leaves a way on besides "Skip".
+        if (face == QLatin1String("Granted") && after == Step::microphone) {
+            QVERIFY(onboarding.click(QStringLiteral("Continue")));
+            QVERIFY(onboarding.settled(Step::systemAudio));
+        }
         if (face == QLatin1String("Open Settings")) {
             QVERIFY(ViewProbe::label(*onboarding.view,
                 QStringLiteral("No microphone found. Connect one, or turn it on in the sound settings.")));

@@ -11,6 +11,7 @@
 #include "ui/settings/SettingsView.h"
 #include "ui/window/FixItBanner.h"
 #include "ui/window/MainWindow.h"
+#include "ui/window/SignInQuestion.h"
 
 #include <QAbstractButton>
 #include <QFutureWatcher>
@@ -480,6 +481,53 @@ private slots:
         QVERIFY(lastClosed.isEmpty());
         w.window->bringBack();
         QVERIFY(w.window->isVisible() && !w.window->isMinimized());
+    }
+
+    // A sign-in link during a recording is asked about over the window, brought back from the
+    // tray, even as the answer to an e-mail the user asked for; the account stays as it was
+    // until "Sign In", and a stray Return declines.
+    void signInLinkIsAskedAbout_data()
+    {
+        QTest::addColumn<bool>("agree");
+        QTest::newRow("Sign In") << true;
+        QTest::newRow("Return") << false;
+    }
+    void signInLinkIsAskedAbout()
+    {
+        QFETCH(bool, agree);
+        WindowRig w;
+        w.rig.cloud.on("POST", "/v1/auth/request", FakeHttpServer::Reply::json(200, "{}"));
+        w.rig.cloud.on("POST", "/v1/auth/verify",
+            FakeHttpServer::Reply::json(
+                200, R"({"sessionToken":"sess-9f2c","userId":"u-1","email":"ann@example.com"})"));
+        w.rig.cloud.on("GET", "/v1/me",
+            FakeHttpServer::Reply::json(200,
+                R"({"userId":"u-1","email":"ann@example.com","emailOptIn":false,"usage":{"minutesUsed":1,)"
+                R"("quotaMinutes":300,"resetsAt":1},"config":{"quotaMinutes":300,"analyticsEnabled":false,)"
+                R"("analyticsFree":false}})"));
+        AccountService& account = w.rig->account();
+        account.sendSignInEmail(QStringLiteral("ann@example.com"));
+        QTRY_COMPARE(account.flowKind(), AccountService::FlowKind::CodeSent);
+        QVERIFY(w.record());
+        w.window->close();
+
+        w.rig->router().route(QUrl(QStringLiteral("quillet://auth?token=link-7")));
+        QTRY_VERIFY(w.window->signInQuestion());
+        SignInQuestion* question = w.window->signInQuestion();
+        QVERIFY(w.window->isVisible() && question->isVisible());
+        QCOMPARE(question->windowModality(), Qt::WindowModal);
+        QCOMPARE(question->text(), QStringLiteral("Sign in to Quillet as ann@example.com?"));
+        QVERIFY(!account.sessionToken());
+        QCOMPARE(account.modelCredentials()->token, QStringLiteral("tq-own-key"));
+
+        if (agree)
+            question->signInButton()->click();
+        else
+            QTest::keyClick(question, Qt::Key_Return);
+        QTRY_VERIFY(!w.window->signInQuestion());
+        QVERIFY(!account.linkSignInQuestion());
+        QCOMPARE(account.sessionToken(), agree ? std::optional(QStringLiteral("sess-9f2c")) : std::nullopt);
+        QVERIFY(w.session().isRecording());
     }
 
     void themeFollowsSetting_data()

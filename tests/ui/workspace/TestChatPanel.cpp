@@ -63,7 +63,7 @@ private:
                   [this]() -> std::optional<ModelCredentials> {
                       if (!signedIn)
                           return std::nullopt;
-                      return ModelCredentials { server.url(), QStringLiteral("tq-panel"), false };
+                      return ModelCredentials { server.url(), QStringLiteral("tq-panel") };
                   },
                   settings)
         {
