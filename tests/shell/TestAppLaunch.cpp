@@ -1,10 +1,12 @@
-#include "shell/AppDelegate.h"
 #include "platform/Log.h"
+#include "shell/AppDelegate.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFutureWatcher>
 #include <QSignalSpy>
 #include <QtConcurrent>
@@ -84,6 +86,42 @@ private slots:
         AppDelegate again(rig.restart());
         again.applicationDidFinishLaunching();
         QVERIFY(!again.onboardingWindow());
+    }
+
+    // The guide by the keyboard alone: Tab reaches each step's button and link, and Enter
+    // presses it, "Get started" first and "Start using Quillet" last.
+    void onboardingByKeyboard()
+    {
+        AppRig rig;
+        AppDelegate delegate(*rig);
+        delegate.applicationDidFinishLaunching();
+        QPointer<QWidget> window = delegate.onboardingWindow();
+        QVERIFY(window);
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        // Tab until the button or link with the text has the focus, then Enter.
+        const auto pressByKeyboard = [&](const QString& text) {
+            for (int presses = 0; presses < 20; ++presses) {
+                QWidget* focused = QApplication::focusWidget();
+                if (focused && focused == ViewProbe::button(*window, text)) {
+                    QTest::keyClick(focused, Qt::Key_Return);
+                    return true;
+                }
+                QTest::keyClick(focused ? focused : window.data(), Qt::Key_Tab);
+            }
+            return false;
+        };
+        QVERIFY(pressByKeyboard(QStringLiteral("Get started")));
+        QTRY_VERIFY(!ViewProbe::button(*window, QStringLiteral("Get started")));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return ViewProbe::button(*window, QStringLiteral("Start using Quillet"))
+                    || (pressByKeyboard(QStringLiteral("Skip")), false);
+            },
+            20000));
+        QVERIFY(pressByKeyboard(QStringLiteral("Start using Quillet")));
+        QTRY_VERIFY(!window);
+        QVERIFY(rig->settings().get(SettingsKeys::onboardingCompleted));
     }
 
     // "Welcome to Quillet" while the guide is open opens a second window; finishing the first

@@ -5,6 +5,7 @@
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ReadingColumn.h"
@@ -152,6 +153,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        EnterKey::pressesButton(*this);
     }
 
     QSize sizeHint() const override

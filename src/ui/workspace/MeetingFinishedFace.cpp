@@ -2,6 +2,7 @@
 #include "storage/Meeting.h"
 #include "transcription/TranscriptionSession.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
@@ -44,6 +45,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        EnterKey::pressesButton(*this);
     }
 
     QSize sizeHint() const override
