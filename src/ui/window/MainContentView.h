@@ -26,7 +26,8 @@ class QVBoxLayout;
 // open-and-record request, asking before it interrupts a recording. Records are held by
 // identifier or QPointer across turns of the event loop: a removed record is destroyed after
 // the save that commits the removal, and the selection goes home when its record is removed,
-// whoever removes it.
+// whoever removes it. Tab follows the window as it reads: the sidebar, the banners, the page
+// from top to bottom, then the recording bar.
 class MainContentView final : public QWidget
 {
     Q_OBJECT
@@ -86,8 +87,13 @@ public:
 signals:
     void selectionChanged();
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
     void showPageFor(const SidebarItem& item);
+    void orderTabChain();
+    void focusFirstStopOfPage();
     QWidget* makeMeetingPage(Meeting& meeting);
     void updateRecordingControls();
     void askToSwitch(Meeting* meeting, const std::optional<QUrl>& callLink);

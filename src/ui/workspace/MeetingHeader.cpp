@@ -6,6 +6,7 @@
 #include "storage/ModelContext.h"
 #include "transcription/TranscriptionSession.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/RecordingDot.h"
 #include "ui/workspace/MeetingDetailParts.h"
@@ -15,6 +16,7 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -22,7 +24,8 @@
 
 using MeetingDetailParts::PausedDot;
 
-// The title: a borderless field that grows with its lines. Return ends the editing.
+// The title: a borderless field that grows with its lines. Return ends the editing. Reached
+// by the keyboard, it is underlined in the accent: a caret alone is easily missed.
 class MeetingHeader::TitleField final : public QTextEdit
 {
 public:
@@ -83,6 +86,28 @@ protected:
         fitHeight();
     }
 
+    void paintEvent(QPaintEvent* event) override
+    {
+        QTextEdit::paintEvent(event);
+        if (!FocusRing::shows(*this))
+            return;
+        // In the room fitHeight() leaves under the last line.
+        QPainter painter(viewport());
+        FocusRing::paintUnderline(painter, QRectF(viewport()->rect()));
+    }
+
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QTextEdit::focusInEvent(event);
+        viewport()->update();
+    }
+
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QTextEdit::focusOutEvent(event);
+        viewport()->update();
+    }
+
     void changeEvent(QEvent* event) override
     {
         QTextEdit::changeEvent(event);
@@ -106,7 +131,8 @@ private:
 
     void fitHeight()
     {
-        const int height = std::max(int(std::ceil(document()->size().height())), QFontMetrics(font()).height()) + 2;
+        const int height = std::max(int(std::ceil(document()->size().height())), QFontMetrics(font()).height())
+            + FocusRing::kUnderline;
         if (height != this->height())
             setFixedHeight(height);
     }
@@ -114,8 +140,8 @@ private:
     bool m_loading = false;
 };
 
-MeetingHeader::MeetingHeader(Meeting& meeting, TranscriptionSession& session, const Clock& clock,
-    int spacing, QWidget* parent)
+MeetingHeader::MeetingHeader(
+    Meeting& meeting, TranscriptionSession& session, const Clock& clock, int spacing, QWidget* parent)
     : QWidget(parent)
     , m_meeting(&meeting)
     , m_session(session)

@@ -5,7 +5,8 @@
 
 // The plain-text editor of a meeting's notes, in the body font, with a tertiary placeholder
 // while the text is empty (a single space already hides it). Every change the user makes is
-// reported with the new text; text loaded or set by code is not a change.
+// reported with the new text; text loaded or set by code is not a change. Reached by the
+// keyboard, it is underlined in the accent: it has no frame, and a caret alone is easily missed.
 class NotesEditor final : public QTextEdit
 {
     Q_OBJECT
@@ -29,6 +30,9 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void load(const QString& text);
