@@ -410,7 +410,20 @@ void MeetingListView::userSelected()
         applyHighlight(current.isValid() && current.data(KindRole).value<RowKind>() == RowKind::newFolder);
         return;
     }
-    choose(selected.first().data(ItemRole).value<SidebarItem>());
+    const auto item = selected.first().data(ItemRole).value<SidebarItem>();
+    // A held arrow key passes rows faster than pages are made: the page follows once the key
+    // is let go, and only the highlight moves meanwhile.
+    if (m_arrowHeld) {
+        m_heldChoice = item;
+        return;
+    }
+    choose(item);
+}
+
+void MeetingListView::chooseHeldRow()
+{
+    if (const std::optional<SidebarItem> item = std::exchange(m_heldChoice, std::nullopt))
+        choose(*item);
 }
 
 void MeetingListView::choose(const SidebarItem& item)
@@ -436,9 +449,17 @@ bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
             || event->type() == QEvent::MouseButtonDblClick)
         && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
         return true;
+    if (watched == m_list
+        && ((event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
+            || event->type() == QEvent::FocusOut)) {
+        m_arrowHeld = false;
+        chooseHeldRow();
+    }
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
+    if (watched == m_list)
+        m_arrowHeld = key->isAutoRepeat();
     if (watched == m_search && key->key() == Qt::Key_Escape && !m_search->text().isEmpty()) {
         m_search->clear();
         return true;

@@ -8,6 +8,7 @@
 #include <QVariantAnimation>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class AccountService;
 class Clock;
@@ -38,7 +39,8 @@ class UpdateChecker;
 // The arrow keys pass over the headings and stop on every other row; the page follows them as
 // it follows a click, as in any list whose selection shows the page. "New Folder" is a button,
 // not a page: the keyboard stops on it and Enter starts a folder (Enter on any other row opens
-// it). A right click only opens a row's menu. Escape clears the search.
+// it). While an arrow key is held down only the highlight moves; the page follows when it is
+// let go. A right click only opens a row's menu. Escape clears the search.
 class MeetingListView final : public QWidget
 {
     Q_OBJECT
@@ -106,6 +108,7 @@ private:
     void rowClicked(const QModelIndex& index);
     // Enter on the keyboard's row: opens its page, or starts a new folder.
     void activateCurrentRow();
+    void chooseHeldRow();
     void showContextMenu(const QPoint& position);
     void saveRename(const QPointer<Folder>& folder, const QString& text);
     void updatePulse();
@@ -129,6 +132,8 @@ private:
 
     SidebarItem m_selection;
     bool m_applying = false;
+    bool m_arrowHeld = false;
+    std::optional<SidebarItem> m_heldChoice;
     int m_meetingRowHeight = 0;
     QVariantAnimation m_pulse;
     qreal m_dotOpacity = 1;

@@ -11,19 +11,20 @@
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "system/UpdateChecker.h"
-#include "ui/window/FixItBanner.h"
-#include "ui/window/MainWindow.h"
-#include "ui/sidebar/MeetingListView.h"
+#include "ui/design/Quillet.h"
 #include "ui/home/MeetingMenu.h"
 #include "ui/home/NewFolderSheet.h"
+#include "ui/sidebar/MeetingListView.h"
 #include "ui/sidebar/MeetingRow.h"
-#include "ui/design/Quillet.h"
+#include "ui/window/FixItBanner.h"
+#include "ui/window/MainWindow.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QDir>
 #include <QFutureWatcher>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -573,6 +574,18 @@ private slots:
         // Enter opens the keyboard's row when another page shows.
         content.setSelection(SidebarItem::settings());
         press(Qt::Key_Enter);
+        QCOMPARE(content.selection(), SidebarItem::home());
+
+        // A held key moves the highlight alone; the page follows when it is let go.
+        for (int repeat = 0; repeat < 4; ++repeat) {
+            QKeyEvent held(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, QString(), /*autorep*/ true);
+            QCoreApplication::sendEvent(&list, &held);
+        }
+        QCOMPARE(current(), QStringLiteral("Retro"));
+        QCOMPARE(content.selection(), SidebarItem::home());
+        QTest::keyRelease(&list, Qt::Key_Down);
+        QCOMPARE(content.selection(), SidebarItem::meeting(retro));
+        press(Qt::Key_Home);
         QCOMPARE(content.selection(), SidebarItem::home());
 
         // A right click leaves the page alone and opens the row's menu.
