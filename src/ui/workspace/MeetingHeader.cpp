@@ -6,7 +6,7 @@
 #include "storage/ModelContext.h"
 #include "transcription/TranscriptionSession.h"
 #include "ui/design/EditorialLabel.h"
-#include "ui/design/FocusRing.h"
+#include "ui/design/FocusUnderlined.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/RecordingDot.h"
 #include "ui/workspace/MeetingDetailParts.h"
@@ -16,7 +16,6 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QMimeData>
-#include <QPainter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -26,11 +25,11 @@ using MeetingDetailParts::PausedDot;
 
 // The title: a borderless field that grows with its lines. Return ends the editing. Reached
 // by the keyboard, it is underlined in the accent: a caret alone is easily missed.
-class MeetingHeader::TitleField final : public QTextEdit
+class MeetingHeader::TitleField final : public FocusUnderlined<QTextEdit>
 {
 public:
     explicit TitleField(QWidget* parent)
-        : QTextEdit(parent)
+        : FocusUnderlined<QTextEdit>(parent)
     {
         setAcceptRichText(false);
         setFrameShape(QFrame::NoFrame);
@@ -84,28 +83,6 @@ protected:
     {
         QTextEdit::resizeEvent(event);
         fitHeight();
-    }
-
-    void paintEvent(QPaintEvent* event) override
-    {
-        QTextEdit::paintEvent(event);
-        if (!FocusRing::shows(*this))
-            return;
-        // In the room fitHeight() leaves under the last line.
-        QPainter painter(viewport());
-        FocusRing::paintUnderline(painter, QRectF(viewport()->rect()));
-    }
-
-    void focusInEvent(QFocusEvent* event) override
-    {
-        QTextEdit::focusInEvent(event);
-        viewport()->update();
-    }
-
-    void focusOutEvent(QFocusEvent* event) override
-    {
-        QTextEdit::focusOutEvent(event);
-        viewport()->update();
     }
 
     void changeEvent(QEvent* event) override

@@ -1,12 +1,10 @@
 #include "ui/workspace/NotesEditor.h"
 
-#include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ScrollIndicator.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QEvent>
-#include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -17,7 +15,7 @@ constexpr qreal kLineSpacing = 4.5;
 } // namespace
 
 NotesEditor::NotesEditor(const QString& text, const QString& placeholder, OnChange onChange, QWidget* parent)
-    : QTextEdit(parent)
+    : FocusUnderlined<QTextEdit>(parent)
     , m_onChange(std::move(onChange))
 {
     setAcceptRichText(false);
@@ -92,27 +90,6 @@ void NotesEditor::changeEvent(QEvent* event)
     QTextEdit::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyColors();
-}
-
-void NotesEditor::paintEvent(QPaintEvent* event)
-{
-    QTextEdit::paintEvent(event);
-    if (!FocusRing::shows(*this))
-        return;
-    QPainter painter(viewport());
-    FocusRing::paintUnderline(painter, QRectF(viewport()->rect()));
-}
-
-void NotesEditor::focusInEvent(QFocusEvent* event)
-{
-    QTextEdit::focusInEvent(event);
-    viewport()->update();
-}
-
-void NotesEditor::focusOutEvent(QFocusEvent* event)
-{
-    QTextEdit::focusOutEvent(event);
-    viewport()->update();
 }
 
 void NotesEditor::applyColors()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/design/FocusUnderlined.h"
+
 #include <QTextEdit>
 #include <functional>
 
@@ -7,7 +9,7 @@
 // while the text is empty (a single space already hides it). Every change the user makes is
 // reported with the new text; text loaded or set by code is not a change. Reached by the
 // keyboard, it is underlined in the accent: it has no frame, and a caret alone is easily missed.
-class NotesEditor final : public QTextEdit
+class NotesEditor final : public FocusUnderlined<QTextEdit>
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(NotesEditor)
@@ -30,9 +32,6 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     void load(const QString& text);

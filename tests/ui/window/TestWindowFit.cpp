@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSignalSpy>
@@ -28,7 +29,7 @@
 
 namespace {
 
-enum class Page { home, meeting, liveMeeting, settings, settingsWithCalendars };
+enum class Page { home, meeting, meetingWithChat, liveMeeting, settings, settingsWithCalendars };
 
 struct Window
 {
@@ -63,6 +64,11 @@ struct Window
             break;
         case Page::meeting:
             content.setSelection(SidebarItem::meeting(addMeeting(QStringLiteral("Quarterly planning"))));
+            break;
+        case Page::meetingWithChat:
+            content.setSelection(SidebarItem::meeting(addMeeting(QStringLiteral("Quarterly planning"))));
+            settle();
+            part<QAbstractButton>("chatToggle")->click();
             break;
         case Page::liveMeeting: {
             Meeting* meeting = addMeeting(QStringLiteral("Standup"), false);
@@ -285,6 +291,7 @@ private slots:
         for (const char* theme : { "light", "dark" }) {
             QTest::addRow("home, %s", theme) << Page::home << theme;
             QTest::addRow("meeting, %s", theme) << Page::meeting << theme;
+            QTest::addRow("meeting with its chat, %s", theme) << Page::meetingWithChat << theme;
             QTest::addRow("live meeting, %s", theme) << Page::liveMeeting << theme;
             QTest::addRow("settings, %s", theme) << Page::settings << theme;
             QTest::addRow("settings with calendars, %s", theme) << Page::settingsWithCalendars << theme;
@@ -340,6 +347,8 @@ private slots:
 
         // Each stop's look with the focus elsewhere, then its own, as Tab gives it.
         for (QTextEdit* edit : w.window.findChildren<QTextEdit*>())
+            edit->setCursorWidth(0);
+        for (QPlainTextEdit* edit : w.window.findChildren<QPlainTextEdit*>())
             edit->setCursorWidth(0);
         w.window.setAttribute(Qt::WA_KeyboardFocusChange);
         for (QWidget* stop : std::as_const(stops)) {
