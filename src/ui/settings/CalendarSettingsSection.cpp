@@ -4,6 +4,7 @@
 #include "platform/DesktopSettingsOpener.h"
 #include "platform/Settings.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Rule.h"
@@ -183,6 +184,7 @@ QWidget* CalendarSettingsSection::makeAccessContent(CalendarService::Authorizati
     switch (authorization) {
     case CalendarService::Authorization::NotRequested: {
         auto* request = new QPushButton(QStringLiteral("Connect your calendar"));
+        EnterKey::pressesButton(*request);
         connect(request, &QPushButton::clicked, this, [this] { m_calendar.requestAccess(); });
         return textAndButton(QStringLiteral("See your upcoming meetings in Quillet — online accounts, local calendars, "
                                             "anything your computer already knows."),
@@ -190,6 +192,7 @@ QWidget* CalendarSettingsSection::makeAccessContent(CalendarService::Authorizati
     }
     case CalendarService::Authorization::Denied: {
         auto* open = new QPushButton(QStringLiteral("Open Settings"));
+        EnterKey::pressesButton(*open);
         connect(open, &QPushButton::clicked, this,
             [this] { m_opener.open(DesktopSettingsOpener::Pane::CalendarAccounts); });
         return textAndButton(QStringLiteral("Calendar access is off for Quillet in Settings."), open, this);

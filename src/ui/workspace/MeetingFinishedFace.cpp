@@ -171,6 +171,7 @@ QWidget* MeetingDetailView::buildLinkBanner()
     auto* link = new QPushButton(QStringLiteral("Link"));
     link->setObjectName(QStringLiteral("linkButton"));
     link->setFont(Quillet::font(11.5));
+    EnterKey::pressesButton(*link);
     connect(link, &QPushButton::clicked, m_actions, &MeetingActions::linkToEvent);
     row->addWidget(link);
     auto* dismiss = new PlainButton(QStringLiteral("No thanks"), Quillet::font(12), Quillet::Tone::secondary);

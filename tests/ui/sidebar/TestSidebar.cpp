@@ -605,6 +605,12 @@ private slots:
         QTest::keyClick(sidebar.searchField(), Qt::Key_Escape);
         QCOMPARE(sidebar.searchField()->text(), QString());
         QCOMPARE(list.model()->index(list.model()->rowCount() - 1, 0).data().toString(), QStringLiteral("Retro"));
+
+        // The banner's button over the page answers Enter too, as every button does.
+        QAbstractButton* signIn = content.banner()->button();
+        signIn->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(signIn, Qt::Key_Return);
+        QCOMPARE(content.selection(), SidebarItem::settings());
     }
 
     // The recording dot is painted while the meeting records, and only then.
