@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <algorithm>
 
 namespace ComingUpText {
 
@@ -12,6 +13,84 @@ namespace {
 QString translate(const char* text)
 {
     return QCoreApplication::translate("ComingUpPanel", text);
+}
+
+// A date pattern as its fields ("dddd", "MMMM") and the literal text between them, quotes kept.
+struct PatternPart
+{
+    QString text;
+    bool isField;
+};
+
+QList<PatternPart> patternParts(const QString& pattern)
+{
+    static const QString fieldLetters = QStringLiteral("dMyHhmszt");
+    QList<PatternPart> parts;
+    const auto appendLiteral = [&parts](const QString& text) {
+        if (!parts.isEmpty() && !parts.last().isField)
+            parts.last().text += text;
+        else
+            parts.append({ text, false });
+    };
+    for (qsizetype i = 0; i < pattern.size();) {
+        const QChar c = pattern.at(i);
+        qsizetype end = i + 1;
+        if (c == u'\'') {
+            // A quoted literal runs to its closing quote; two quotes in a row inside it are one.
+            while (end < pattern.size()) {
+                if (pattern.at(end) != u'\'') {
+                    ++end;
+                } else if (end + 1 < pattern.size() && pattern.at(end + 1) == u'\'') {
+                    end += 2;
+                } else {
+                    ++end;
+                    break;
+                }
+            }
+            appendLiteral(pattern.mid(i, end - i));
+        } else if (fieldLetters.contains(c)) {
+            while (end < pattern.size() && pattern.at(end) == c)
+                ++end;
+            parts.append({ pattern.mid(i, end - i), true });
+        } else {
+            appendLiteral(QString(c));
+        }
+        i = end;
+    }
+    return parts;
+}
+
+// The locale's long date without its year and with the month abbreviated: the weekday, day
+// and month in the locale's own order and words ("dddd, MMM d" in English, "dddd, d. MMM" in
+// German). The year goes with the literal that joins it to the rest: the one after it when it
+// leads, else the one before it, and a trailing one ("г.") when it ends the pattern.
+QString weekdayDayMonthPattern(const QLocale& locale)
+{
+    QList<PatternPart> parts = patternParts(locale.dateFormat(QLocale::LongFormat));
+    const auto isYear = [](const PatternPart& part) { return part.isField && part.text.startsWith(u'y'); };
+    const auto year = std::find_if(parts.cbegin(), parts.cend(), isYear);
+    if (year != parts.cend()) {
+        const qsizetype at = year - parts.cbegin();
+        const auto isField = [](const PatternPart& part) { return part.isField; };
+        const qsizetype firstField = std::find_if(parts.cbegin(), parts.cend(), isField) - parts.cbegin();
+        const bool lastField = std::none_of(parts.cbegin() + at + 1, parts.cend(), isField);
+        qsizetype from = at;
+        qsizetype to = at + 1;
+        if (at == firstField) {
+            if (to < parts.size() && !parts.at(to).isField)
+                ++to;
+        } else {
+            if (from > 0 && !parts.at(from - 1).isField)
+                --from;
+            if (lastField)
+                to = parts.size();
+        }
+        parts.remove(from, to - from);
+    }
+    QString pattern;
+    for (const PatternPart& part : std::as_const(parts))
+        pattern += part.isField && part.text == QLatin1String("MMMM") ? QStringLiteral("MMM") : part.text;
+    return pattern;
 }
 
 } // namespace
@@ -88,7 +167,8 @@ QString dayTitle(const QDate& day, const QDate& today)
         return translate("Later today");
     if (day == today.addDays(1))
         return translate("Tomorrow");
-    return QLocale().toString(day, QStringLiteral("dddd, MMM d"));
+    const QLocale locale;
+    return locale.toString(day, weekdayDayMonthPattern(locale));
 }
 
 } // namespace ComingUpText

@@ -36,7 +36,8 @@ std::optional<QString> kindBadge(const QString& kindRawValue);
 // The start as a time of day in the locale's short format ("9:30 AM").
 QString startTime(const QDateTime& start);
 
-// A day group's heading: "Later today", "Tomorrow", or the day as "Wednesday, Dec 9".
+// A day group's heading: "Later today", "Tomorrow", or the weekday, day and month in the
+// locale's own order and words ("Wednesday, Dec 9", "Mittwoch, 9. Dez.", "Thứ Tư, 9 thg 12").
 QString dayTitle(const QDate& day, const QDate& today);
 
 } // namespace ComingUpText

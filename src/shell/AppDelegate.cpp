@@ -14,6 +14,7 @@
 #include "platform/UrlRouter.h"
 #include "recording/TranscriptionSession.h"
 #include "storage/ModelContext.h"
+#include "ui/design/ScrollIndicator.h"
 #include "ui/design/Symbols.h"
 #include "ui/onboarding/OnboardingView.h"
 #include "ui/window/QuitProblemBox.h"
@@ -21,6 +22,8 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -103,13 +106,31 @@ void AppDelegate::showOnboarding()
         // Later: the view that calls this lives in the window being closed.
         QTimer::singleShot(0, this, [this, self] { finishOnboarding(self); });
     });
+    // The window takes its content's size and cannot be resized. A screen too small for it (a
+    // small one at twice the scale) gets a window as large as the screen allows, title bar
+    // included, whose content scrolls: every step and its links stay within reach.
+    auto* scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
+    scroll->setHorizontalScrollBar(new ScrollIndicator(Qt::Horizontal));
+    scroll->setWidget(view);
+    // setWidget() fills the view's background; the window's shows through, as without it.
+    view->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
-    // The window takes its content's size and cannot be resized.
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    layout->addWidget(view);
-    window->adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    layout->addWidget(scroll);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize room = MainWindow::availableRoom(screen);
+    const QSize content = view->size();
+    QSize size = content.boundedTo(room);
+    if (size.height() < content.height())
+        size.setWidth(std::min(content.width() + scroll->verticalScrollBar()->sizeHint().width(), room.width()));
+    if (size.width() < content.width())
+        size.setHeight(std::min(content.height() + scroll->horizontalScrollBar()->sizeHint().height(), room.height()));
+    window->setFixedSize(size);
+    if (screen)
         window->move(screen->availableGeometry().center() - window->rect().center());
     window->show();
     window->raise();

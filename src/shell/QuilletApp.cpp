@@ -8,6 +8,7 @@
 #include "platform/Settings.h"
 #include "platform/TerminationSignals.h"
 #include "platform/UrlRouter.h"
+#include "platform/portal/DesktopAppearance.h"
 #include "shell/AppDelegate.h"
 #include "shell/StoreClaim.h"
 #include "ui/design/ThemeController.h"
@@ -155,7 +156,8 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
         lock.publish(serverName);
 
     // The appearance applies to every window, so it comes before the first.
-    ThemeController theme(services->settings());
+    PortalAppearance desktopAppearance;
+    ThemeController theme(services->settings(), &desktopAppearance);
     // The calendars are read again each time the application becomes active.
     CalendarService& calendar = services->calendar();
     QObject::connect(

@@ -1,11 +1,14 @@
-#include "shell/AppDelegate.h"
 #include "platform/Log.h"
+#include "shell/AppDelegate.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFutureWatcher>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QtConcurrent>
 
@@ -84,6 +87,76 @@ private slots:
         AppDelegate again(rig.restart());
         again.applicationDidFinishLaunching();
         QVERIFY(!again.onboardingWindow());
+    }
+
+    // The guide by the keyboard alone: Tab reaches each step's button and link, and Enter
+    // presses it, "Get started" first and "Start using Quillet" last.
+    void onboardingByKeyboard()
+    {
+        AppRig rig;
+        AppDelegate delegate(*rig);
+        delegate.applicationDidFinishLaunching();
+        QPointer<QWidget> window = delegate.onboardingWindow();
+        QVERIFY(window);
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        // Tab until the button or link with the text has the focus, then Enter.
+        const auto pressByKeyboard = [&](const QString& text) {
+            for (int presses = 0; presses < 20; ++presses) {
+                QWidget* focused = QApplication::focusWidget();
+                if (focused && focused == ViewProbe::button(*window, text)) {
+                    QTest::keyClick(focused, Qt::Key_Return);
+                    return true;
+                }
+                QTest::keyClick(focused ? focused : window.data(), Qt::Key_Tab);
+            }
+            return false;
+        };
+        QVERIFY(pressByKeyboard(QStringLiteral("Get started")));
+        QTRY_VERIFY(!ViewProbe::button(*window, QStringLiteral("Get started")));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return ViewProbe::button(*window, QStringLiteral("Start using Quillet"))
+                    || (pressByKeyboard(QStringLiteral("Skip")), false);
+            },
+            20000));
+        QVERIFY(pressByKeyboard(QStringLiteral("Start using Quillet")));
+        QTRY_VERIFY(!window);
+        QVERIFY(rig->settings().get(SettingsKeys::onboardingCompleted));
+    }
+
+    // Also run at scale 2 on a small screen (see CMakeLists.txt), where the guide is taller
+    // than the screen: the window stays on it, title bar included, and its content scrolls to
+    // whatever the keyboard reaches.
+    void onboardingFitsTheScreen()
+    {
+        AppRig rig;
+        AppDelegate delegate(*rig);
+        delegate.applicationDidFinishLaunching();
+        QWidget* window = delegate.onboardingWindow();
+        QVERIFY(window);
+        const QRect available = window->screen()->availableGeometry();
+        QVERIFY2(available.contains(window->frameGeometry()),
+            qPrintable(QStringLiteral("%1,%2 %3x%4 on %5x%6")
+                           .arg(window->frameGeometry().x())
+                           .arg(window->frameGeometry().y())
+                           .arg(window->frameGeometry().width())
+                           .arg(window->frameGeometry().height())
+                           .arg(available.width())
+                           .arg(available.height())));
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+
+        QVERIFY(ViewProbe::click(*window, QStringLiteral("Get started")));
+        QAbstractButton* skip = nullptr;
+        QTRY_VERIFY((skip = ViewProbe::button(*window, QStringLiteral("Skip"))));
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        for (int presses = 0; presses < 20 && QApplication::focusWidget() != skip; ++presses)
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : window, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), skip);
+        const QRect shown(skip->mapTo(window, QPoint(0, 0)), skip->size());
+        QVERIFY(window->rect().contains(shown));
+        QVERIFY(skip->visibleRegion().boundingRect() == skip->rect());
     }
 
     // "Welcome to Quillet" while the guide is open opens a second window; finishing the first

@@ -1,5 +1,6 @@
 #include "ui/design/CopyActionButton.h"
 
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Symbols.h"
@@ -22,6 +23,7 @@ CopyActionButton::CopyActionButton(
     setAccessibleName(title);
     setFixedSize(sizeHint());
     setFocusPolicy(Qt::TabFocus);
+    EnterKey::pressesButton(*this);
     connect(&m_replace, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
         m_transition = value.toReal();
         update();

@@ -27,4 +27,10 @@ void paint(QPainter& painter, const QRectF& shape, qreal radius, bool onAccent)
     painter.restore();
 }
 
+void paintUnderline(QPainter& painter, const QRectF& area)
+{
+    Quillet::fillRect(
+        painter, QRectF(area.left(), area.bottom() - kUnderline, area.width(), kUnderline), Quillet::accent());
+}
+
 } // namespace FocusRing

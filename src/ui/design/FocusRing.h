@@ -16,4 +16,9 @@ bool shows(const QWidget& control);
 // it is white and set in from the edge, so that it stands out from the fill in both themes.
 void paint(QPainter& painter, const QRectF& shape, qreal radius, bool onAccent = false);
 
+// The focus of a borderless text field, where a ring would cut into the text: a line of the
+// accent along the bottom of the area, kUnderline pixels high.
+constexpr int kUnderline = 2;
+void paintUnderline(QPainter& painter, const QRectF& area);
+
 } // namespace FocusRing

@@ -1,5 +1,6 @@
 #include "ui/design/PillButton.h"
 
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Spinner.h"
@@ -35,6 +36,7 @@ PillButton::PillButton(const QString& text, bool prominent, QWidget* parent)
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     // Reached by Tab only, so the focus ring shows for keyboard users and never after a click.
     setFocusPolicy(Qt::TabFocus);
+    EnterKey::pressesButton(*this);
     m_press.setDuration(120);
     m_press.setEasingCurve(Quillet::easeOut());
     connect(&m_press, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {

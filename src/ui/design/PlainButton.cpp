@@ -1,5 +1,6 @@
 #include "ui/design/PlainButton.h"
 
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 
 #include <QPainter>
@@ -17,6 +18,7 @@ PlainButton::PlainButton(const QString& text, const QFont& font, Quillet::Tone t
     setFont(font);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::TabFocus);
+    EnterKey::pressesButton(*this);
 }
 
 QSize PlainButton::sizeHint() const

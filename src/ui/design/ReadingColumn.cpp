@@ -2,6 +2,7 @@
 
 #include "ui/design/ScrollIndicator.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QCoreApplication>
 #include <QEvent>
@@ -33,6 +34,9 @@ ReadingColumn::ReadingColumn(int maximumWidth, Placement placement, QWidget* par
     , m_canvas(new Canvas(this))
 {
     setFrameShape(QFrame::NoFrame);
+    // No stop of its own on the way through the page: it would show no focus. Its content's
+    // controls are the stops, and each is scrolled into view.
+    setFocusPolicy(Qt::NoFocus);
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
@@ -53,6 +57,26 @@ ReadingColumn::ReadingColumn(int maximumWidth, Placement placement, QWidget* par
         row->addStretch(1);
     row->addWidget(m_column, 1000);
     row->addStretch(1);
+
+    // The scroll area follows Tab only between its own widgets; Tab from the sidebar into the
+    // page would otherwise land on a control below the fold.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (now && m_canvas->isAncestorOf(now) && now->window()->testAttribute(Qt::WA_KeyboardFocusChange))
+            reveal(*now);
+    });
+}
+
+void ReadingColumn::reveal(QWidget& widget)
+{
+    constexpr int kMargin = 24;
+    for (QWidget* up = widget.parentWidget(); up; up = up->parentWidget()) {
+        if (auto* column = qobject_cast<ReadingColumn*>(up)) {
+            // Before its first show the column holds no widget yet, and nothing scrolls.
+            if (column->widget())
+                column->ensureWidgetVisible(&widget, kMargin, kMargin);
+            return;
+        }
+    }
 }
 
 bool ReadingColumn::event(QEvent* event)

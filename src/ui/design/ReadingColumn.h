@@ -6,7 +6,8 @@
 // reads well, centred on the page or kept at its leading side. Its scroll bar is the slim
 // indicator, always there and drawn only when there is something to scroll, so the column
 // keeps its place when the content grows past the page. It paints no background: the page or
-// panel behind it shows through, in the palette of the moment.
+// panel behind it shows through, in the palette of the moment. Whatever the keyboard moves the
+// focus to inside it is scrolled into view, from outside the column as from inside.
 class ReadingColumn final : public QScrollArea
 {
     Q_OBJECT
@@ -20,6 +21,10 @@ public:
 
     // Lay the content out on this widget.
     QWidget* column() const { return m_column; }
+
+    // Scrolls the column that holds the widget, if one does, until the widget's current part
+    // shows: its cursor rectangle where it names one (a list's current row), else all of it.
+    static void reveal(QWidget& widget);
 
 protected:
     bool event(QEvent* event) override;

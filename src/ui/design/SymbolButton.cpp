@@ -1,5 +1,6 @@
 #include "ui/design/SymbolButton.h"
 
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Symbols.h"
 
@@ -18,6 +19,7 @@ SymbolButton::SymbolButton(const Look& look, QWidget* parent)
     setText(look.text);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::TabFocus);
+    EnterKey::pressesButton(*this);
     setCursor(Qt::PointingHandCursor);
     if (!look.frame.isEmpty())
         setFixedSize(look.frame);

@@ -1,6 +1,7 @@
 #include "ui/design/ThemeController.h"
 
 #include "platform/Settings.h"
+#include "platform/portal/DesktopAppearance.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/QuilletStyle.h"
 
@@ -67,9 +68,10 @@ QString fusion()
 
 } // namespace
 
-ThemeController::ThemeController(Settings& settings, QObject* parent)
+ThemeController::ThemeController(Settings& settings, DesktopAppearance* desktop, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_desktop(desktop)
     , m_startupStyle(baseStyleName())
     , m_startupPalette(withQuilletAccent(QApplication::palette()))
 {
@@ -77,6 +79,8 @@ ThemeController::ThemeController(Settings& settings, QObject* parent)
         if (SettingsKeys::appTheme.is(key))
             apply();
     });
+    if (m_desktop)
+        connect(m_desktop, &DesktopAppearance::colorSchemeChanged, this, &ThemeController::apply);
     apply();
 }
 
@@ -150,10 +154,22 @@ void ThemeController::apply()
         useStyle(fusion());
         palette = darkPalette();
         break;
-    case Appearance::system:
-        useStyle(m_startupStyle);
-        palette = m_startupPalette;
+    case Appearance::system: {
+        using Scheme = DesktopAppearance::ColorScheme;
+        const Scheme scheme = m_desktop ? m_desktop->colorScheme() : Scheme::noPreference;
+        const bool startedDark = m_startupPalette.color(QPalette::Window).lightness() < 128;
+        if (scheme == Scheme::dark && !startedDark) {
+            useStyle(fusion());
+            palette = darkPalette();
+        } else if (scheme == Scheme::light && startedDark) {
+            useStyle(fusion());
+            palette = lightPalette();
+        } else {
+            useStyle(m_startupStyle);
+            palette = m_startupPalette;
+        }
         break;
+    }
     }
     // Setting the style resets the palette to the style's own, so the palette comes second.
     QApplication::setPalette(palette);

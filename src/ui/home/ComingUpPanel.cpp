@@ -6,10 +6,11 @@
 #include "platform/Clock.h"
 #include "platform/UrlOpener.h"
 #include "ui/design/Alert.h"
-#include "ui/home/ComingUpParts.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/home/ComingUpParts.h"
 
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -52,6 +53,7 @@ ComingUpPanel::ComingUpPanel(const HomeServices& services, OpenAction onOpen, QW
     m_googleButton = new QPushButton(tr("Connect Google Calendar"), m_cardPart);
     for (QPushButton* button : { m_cardButton, m_googleButton }) {
         button->setFont(Quillet::font(11));
+        EnterKey::pressesButton(*button);
         buttons->addWidget(button);
     }
     buttons->addStretch(1);

@@ -3,14 +3,17 @@
 #include "calendar/EventKind.h"
 #include "library/ComingUpText.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/FocusRing.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/ReadingColumn.h"
 #include "ui/design/RecordingDot.h"
 #include "ui/design/ToneLabel.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -230,6 +233,7 @@ constexpr qreal kRowPaddingX = 10;
 constexpr qreal kRowPaddingY = 7;
 constexpr qreal kRowSpacingInside = 10;
 constexpr qreal kBadgeGap = 6;
+constexpr qreal kRowRadius = 8;
 
 int rowHeight()
 {
@@ -244,6 +248,8 @@ DayList::DayList(QWidget* parent)
     : QWidget(parent)
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // Reached by Tab only: a click chooses a row at once and needs no focus.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void DayList::setGroups(const QList<ComingUpAgenda::DayGroup>& groups)
@@ -276,6 +282,11 @@ void DayList::setGroups(const QList<ComingUpAgenda::DayGroup>& groups)
         }
     }
     m_height = y;
+    // The keyboard's event is over or gone: the focus stays visible on the first row.
+    if (hasFocus() && currentRow() < 0) {
+        if (const int first = eventFrom(0, 1); first >= 0)
+            m_currentId = m_rows.at(first).event.id;
+    }
     updateGeometry();
     update();
 }
@@ -345,6 +356,7 @@ void DayList::paintEvent(QPaintEvent* event)
     const QColor fill = Quillet::cardFill(palette());
     // Only what shows: the list can be far taller than the page's view of it.
     const QRect area = event->rect() & visibleRegion().boundingRect();
+    const int current = FocusRing::shows(*this) ? currentRow() : -1;
 
     for (int index = 0; index < m_rows.size(); ++index) {
         const Row& row = m_rows.at(index);
@@ -360,8 +372,10 @@ void DayList::paintEvent(QPaintEvent* event)
         }
         const QRectF box(0, row.top, width(), row.height);
         QPainterPath shape;
-        shape.addRoundedRect(box, 8, 8);
+        shape.addRoundedRect(box, kRowRadius, kRowRadius);
         painter.fillPath(shape, fill);
+        if (index == current)
+            FocusRing::paint(painter, box, kRowRadius);
         painter.setOpacity(index == m_pressed ? kPressedOpacity : 1);
         const QRectF content = box.adjusted(kRowPaddingX, kRowPaddingY, -kRowPaddingX, -kRowPaddingY);
 
@@ -410,6 +424,99 @@ void DayList::mouseReleaseEvent(QMouseEvent* event)
     // The owner may rebuild the list (or the page) in answer: the event is copied first.
     const EventInfo chosenEvent = m_rows.at(pressed).event;
     emit chosen(chosenEvent);
+}
+
+QString DayList::currentEventId() const
+{
+    return currentRow() >= 0 ? m_currentId : QString();
+}
+
+int DayList::eventFrom(int row, int step) const
+{
+    for (; row >= 0 && row < m_rows.size(); row += step) {
+        if (m_rows.at(row).groupTitle.isEmpty())
+            return row;
+    }
+    return -1;
+}
+
+int DayList::currentRow() const
+{
+    if (m_currentId.isEmpty())
+        return -1;
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_rows.at(row).groupTitle.isEmpty() && m_rows.at(row).event.id == m_currentId)
+            return row;
+    }
+    return -1;
+}
+
+void DayList::setCurrentRow(int row)
+{
+    if (const int before = currentRow(); before >= 0)
+        update(0, m_rows.at(before).top, width(), m_rows.at(before).height);
+    m_currentId = m_rows.at(row).event.id;
+    update(0, m_rows.at(row).top, width(), m_rows.at(row).height);
+    ReadingColumn::reveal(*this);
+}
+
+void DayList::keyPressEvent(QKeyEvent* event)
+{
+    const int current = currentRow();
+    int target = -1;
+    switch (event->key()) {
+    case Qt::Key_Down:
+        target = eventFrom(current + 1, 1);
+        break;
+    case Qt::Key_Up:
+        target = current < 0 ? eventFrom(0, 1) : eventFrom(current - 1, -1);
+        break;
+    case Qt::Key_Home:
+        target = eventFrom(0, 1);
+        break;
+    case Qt::Key_End:
+        target = eventFrom(int(m_rows.size()) - 1, -1);
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        if (current >= 0 && !event->isAutoRepeat()) {
+            // The owner may rebuild the list (or the page) in answer: the event is copied first.
+            const EventInfo chosenEvent = m_rows.at(current).event;
+            emit chosen(chosenEvent);
+        }
+        return;
+    default:
+        return QWidget::keyPressEvent(event);
+    }
+    // At either end the key is still the list's: the page does not scroll away from the row.
+    if (target >= 0)
+        setCurrentRow(target);
+}
+
+void DayList::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    const int row = currentRow() >= 0 ? currentRow() : eventFrom(0, 1);
+    if (row >= 0)
+        setCurrentRow(row);
+}
+
+void DayList::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    if (const int row = currentRow(); row >= 0)
+        update(0, m_rows.at(row).top, width(), m_rows.at(row).height);
+}
+
+QVariant DayList::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    // What a scroll area keeps in view of the list: the current row.
+    if (query == Qt::ImCursorRectangle) {
+        if (const int row = currentRow(); row >= 0)
+            return QRect(0, m_rows.at(row).top, width(), m_rows.at(row).height);
+    }
+    return QWidget::inputMethodQuery(query);
 }
 
 } // namespace ComingUp

@@ -79,7 +79,9 @@ private:
 
 // The week's other events as day groups of quiet rows: each day's title, then one row per
 // event with its time, title and kind. Painted as one widget (the whole row is the button), so a
-// week of hundreds of events is laid out and drawn in a few milliseconds.
+// week of hundreds of events is laid out and drawn in a few milliseconds. It is one stop of the
+// Tab chain: the arrow keys (and Home, End) move a current row, ringed while it has the focus,
+// and Enter or Space chooses it.
 class DayList final : public QWidget
 {
     Q_OBJECT
@@ -95,6 +97,8 @@ public:
     QRect rowRect(const QString& eventId) const;
     // A row's time as shown ("9:30 AM").
     QString timeOf(const QString& eventId) const;
+    // The keyboard's row; empty when none is shown.
+    QString currentEventId() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -106,6 +110,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 private:
     struct Row
@@ -120,10 +128,15 @@ private:
     };
 
     int rowAt(const QPoint& position) const;
+    // The first event row at or after the row, going by step; -1 for none.
+    int eventFrom(int row, int step) const;
+    int currentRow() const;
+    void setCurrentRow(int row);
 
     QList<Row> m_rows;
     int m_height = 0;
     int m_pressed = -1;
+    QString m_currentId; // the keyboard's row, by its event: the rows are made anew each minute
 };
 
 } // namespace ComingUp

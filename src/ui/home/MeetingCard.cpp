@@ -27,7 +27,6 @@ constexpr qreal kTitlePixels = 15;
 constexpr qreal kFactPixels = 11;
 constexpr qreal kFactSymbolPixels = 9;
 constexpr qreal kActionsSymbolPixels = 13;
-constexpr qreal kRadius = 10;
 constexpr qreal kPressedOpacity = 0.7;
 
 QFont titleFont()
@@ -121,7 +120,7 @@ void paint(QPainter& painter, const QRect& card, const Meeting& meeting, bool sh
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
-    shape.addRoundedRect(QRectF(card), kRadius, kRadius);
+    shape.addRoundedRect(QRectF(card), kCornerRadius, kCornerRadius);
     painter.fillPath(shape, Quillet::cardFill(palette));
     if (pressed)
         painter.setOpacity(kPressedOpacity);

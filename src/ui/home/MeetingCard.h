@@ -34,6 +34,9 @@ QList<Fact> facts(const Meeting& meeting, bool showFolder);
 int titleLines(const Meeting& meeting, int cardWidth);
 int height(int titleLines);
 
+// The rounding of a card's corners.
+constexpr qreal kCornerRadius = 10;
+
 // The "⋯" target and the recording dot's place, inside a card's rectangle.
 QRect actionsRect(const QRect& card);
 QRect dotRect(const QRect& card);

@@ -6,12 +6,15 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
+#include "ui/design/ReadingColumn.h"
 #include "ui/design/RecordingDot.h"
 #include "ui/home/MeetingCard.h"
 
 #include <QElapsedTimer>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
@@ -42,6 +45,8 @@ MeetingCardList::MeetingCardList(
     , m_showFolder(showFolder)
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // Reached by Tab only: a click opens a card at once and needs no focus.
+    setFocusPolicy(Qt::TabFocus);
     m_measureLater.setSingleShot(true);
     m_measureLater.setInterval(0);
     connect(&m_measureLater, &QTimer::timeout, this, &MeetingCardList::measureSome);
@@ -169,6 +174,10 @@ void MeetingCardList::rebuild()
     heightChanged();
     if (!isMeasured() && isVisible())
         m_measureLater.start();
+
+    // The keyboard's card went away with its meeting: the focus stays visible on the first.
+    if (hasFocus() && currentRow() < 0 && !m_rows.isEmpty())
+        m_current = m_rows.at(cardFrom(0, 1)).meeting;
 
     const bool empty = m_rows.isEmpty();
     if (empty != m_wasEmpty) {
@@ -382,9 +391,12 @@ void MeetingCardList::paintEvent(QPaintEvent* event)
     for (int row = rowAt(area.top()); row < m_rows.size() && m_tops.at(row) <= area.bottom(); ++row) {
         const Row& r = m_rows.at(row);
         if (r.isCard) {
-            if (r.meeting)
+            if (r.meeting) {
                 MeetingCard::paint(painter, cardRectOfRow(row), *r.meeting, m_showFolder, palette(),
                     r.meeting == m_pressed && !m_pressedActions);
+                if (r.meeting == m_current && FocusRing::shows(*this))
+                    FocusRing::paint(painter, QRectF(cardRectOfRow(row)), MeetingCard::kCornerRadius);
+            }
             continue;
         }
         const QRect box = rowRect(row);
@@ -467,7 +479,120 @@ void MeetingCardList::contextMenuEvent(QContextMenuEvent* event)
     ensureRows();
     if (m_rows.isEmpty())
         return;
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        requestMenu(currentRow());
+        return;
+    }
     const int row = rowAt(event->pos().y());
     if (m_rows.at(row).meeting && cardRectOfRow(row).contains(event->pos()))
         emit menuRequested(m_rows.at(row).meeting, event->globalPos());
+}
+
+// --- The keyboard ------------------------------------------------------------------------
+
+Meeting* MeetingCardList::currentMeeting() const
+{
+    return currentRow() >= 0 ? m_current.data() : nullptr;
+}
+
+int MeetingCardList::cardFrom(int row, int step) const
+{
+    for (; row >= 0 && row < m_rows.size(); row += step) {
+        if (m_rows.at(row).meeting)
+            return row;
+    }
+    return -1;
+}
+
+int MeetingCardList::currentRow() const
+{
+    return m_current ? rowOf(m_current) : -1;
+}
+
+void MeetingCardList::setCurrentRow(int row)
+{
+    if (const int before = currentRow(); before >= 0)
+        update(cardRectOfRow(before));
+    m_current = m_rows.at(row).meeting;
+    // Measured down to the card, so that its place is exact before it is scrolled to.
+    measureThrough(m_tops.at(row + 1));
+    update(cardRectOfRow(row));
+    ReadingColumn::reveal(*this);
+}
+
+void MeetingCardList::requestMenu(int row)
+{
+    if (row < 0)
+        return;
+    measureThrough(m_tops.at(row + 1));
+    emit menuRequested(m_rows.at(row).meeting, mapToGlobal(MeetingCard::actionsRect(cardRectOfRow(row)).bottomLeft()));
+}
+
+void MeetingCardList::keyPressEvent(QKeyEvent* event)
+{
+    ensureRows();
+    const int current = currentRow();
+    int target = -1;
+    switch (event->key()) {
+    case Qt::Key_Down:
+        target = cardFrom(current + 1, 1);
+        break;
+    case Qt::Key_Up:
+        target = current < 0 ? cardFrom(0, 1) : cardFrom(current - 1, -1);
+        break;
+    case Qt::Key_Home:
+        target = cardFrom(0, 1);
+        break;
+    case Qt::Key_End:
+        target = cardFrom(int(m_rows.size()) - 1, -1);
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        // Opening may replace the page that holds this list: nothing of it is touched afterwards.
+        if (current >= 0 && !event->isAutoRepeat())
+            emit openRequested(m_rows.at(current).meeting);
+        return;
+    case Qt::Key_Menu:
+        requestMenu(current);
+        return;
+    case Qt::Key_F10:
+        if (event->modifiers() & Qt::ShiftModifier) {
+            requestMenu(current);
+            return;
+        }
+        return QWidget::keyPressEvent(event);
+    default:
+        return QWidget::keyPressEvent(event);
+    }
+    // At either end the key is still the list's: the page does not scroll away from the card.
+    if (target >= 0)
+        setCurrentRow(target);
+}
+
+void MeetingCardList::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    ensureRows();
+    if (currentRow() < 0 && !m_rows.isEmpty())
+        m_current = m_rows.at(cardFrom(0, 1)).meeting;
+    if (const int row = currentRow(); row >= 0)
+        setCurrentRow(row);
+}
+
+void MeetingCardList::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    if (const int row = currentRow(); row >= 0)
+        update(cardRectOfRow(row));
+}
+
+QVariant MeetingCardList::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    // What a scroll area keeps in view of the list: the current card.
+    if (query == Qt::ImCursorRectangle) {
+        if (const int row = currentRow(); row >= 0)
+            return cardRectOfRow(row);
+    }
+    return QWidget::inputMethodQuery(query);
 }

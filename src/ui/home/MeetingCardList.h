@@ -22,6 +22,10 @@ class RecordingDot;
 // out again (one grouping of every meeting) before the next layout, paint or question.
 // Titles are measured from the top down, those on screen first and the rest in short idle
 // steps, so that the first paint never waits for every card.
+//
+// The keyboard reaches the cards as one stop of the Tab chain: the arrow keys (and Home, End)
+// move a current card, ringed while the list has the keyboard's focus and scrolled into view;
+// Enter or Space opens it, the menu key or Shift+F10 opens its menu.
 class MeetingCardList final : public QWidget
 {
     Q_OBJECT
@@ -42,6 +46,8 @@ public:
     QRect actionsRect(const Meeting* meeting) const;
     // True once every title has been measured: the height is then exact.
     bool isMeasured() const;
+    // The keyboard's card; null when none is shown.
+    Meeting* currentMeeting() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -60,6 +66,10 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
 private:
     struct Row
@@ -89,6 +99,11 @@ private:
     QRect cardRectOfRow(int row) const;
     void syncDots();
     void heightChanged();
+    int currentRow() const;
+    // The first card at or after the row, going by step (a group title is passed over); -1.
+    int cardFrom(int row, int step) const;
+    void setCurrentRow(int row);
+    void requestMenu(int row);
 
     MeetingListModel& m_meetings;
     const Clock& m_clock;
@@ -106,5 +121,6 @@ private:
 
     QPointer<Meeting> m_pressed;
     bool m_pressedActions = false;
+    QPointer<Meeting> m_current;
     QHash<const Meeting*, RecordingDot*> m_dots;
 };

@@ -2,6 +2,7 @@
 
 #include "account/AccountService.h"
 #include "format/NumberFormat.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
@@ -206,6 +207,7 @@ QWidget* AccountSectionView::makeCodeEntry()
     connect(m_codeField, &QLineEdit::returnPressed, this, &AccountSectionView::verifyCode);
     m_verifyButton = new QPushButton(QStringLiteral("Verify"));
     m_verifyButton->setAutoDefault(false);
+    EnterKey::pressesButton(*m_verifyButton);
     connect(m_verifyButton, &QAbstractButton::clicked, this, &AccountSectionView::verifyCode);
     m_resendButton = new PlainButton(QStringLiteral("Resend"), Quillet::caption(), Quillet::Tone::secondary);
     connect(
@@ -250,6 +252,7 @@ QWidget* AccountSectionView::makeSignedIn()
     auto* signOut = new QPushButton(QStringLiteral("Sign out"));
     signOut->setFont(Quillet::font(11));
     signOut->setAutoDefault(false);
+    EnterKey::pressesButton(*signOut);
     connect(signOut, &QAbstractButton::clicked, this, &AccountSectionView::confirmSignOut);
     header->addWidget(m_signedInEmail);
     header->addStretch(1);

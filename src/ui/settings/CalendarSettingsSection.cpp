@@ -3,6 +3,7 @@
 #include "app/SettingsServices.h"
 #include "platform/Settings.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Rule.h"
@@ -181,6 +182,7 @@ QWidget* CalendarSettingsSection::makeAccessContent(CalendarService::Authorizati
     switch (authorization) {
     case CalendarService::Authorization::NotRequested: {
         auto* request = new QPushButton(QStringLiteral("Connect your calendar"));
+        EnterKey::pressesButton(*request);
         connect(request, &QPushButton::clicked, this, [this] { m_calendar.requestAccess(); });
         return textAndButton(QStringLiteral("See your upcoming meetings in Quillet — online accounts, local calendars, "
                                             "anything your computer already knows."),

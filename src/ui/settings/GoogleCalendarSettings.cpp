@@ -5,6 +5,7 @@
 #include "calendar/GoogleColor.h"
 #include "platform/Settings.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Spinner.h"
@@ -56,6 +57,7 @@ GoogleCalendarSettings::GoogleCalendarSettings(const SettingsServices& services,
     m_error->setWordWrap(true);
     column->addWidget(m_error);
     m_connect->setIconSize(QSize(12, 12));
+    EnterKey::pressesButton(*m_connect);
     column->addWidget(m_connect, 0, Qt::AlignLeading);
     if (services.googleClientId.isEmpty()) {
         auto* note = new ToneLabel(QStringLiteral("Google sign-in isn’t configured in this build yet."),

@@ -8,6 +8,7 @@
 #include "platform/Settings.h"
 #include "system/LaunchAtLogin.h"
 #include "transcription/TranscriptionLanguage.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ReadingColumn.h"
 #include "ui/design/Rule.h"
@@ -201,6 +202,7 @@ QWidget* SettingsView::generalCard()
     m_microphoneGranted->setColor(kGranted);
     m_microphoneOpen = new QPushButton(QStringLiteral("Open Settings"));
     m_microphoneOpen->setFont(Quillet::font(11));
+    EnterKey::pressesButton(*m_microphoneOpen);
     micLayout->addWidget(m_microphoneGranted);
     micLayout->addWidget(m_microphoneOpen);
     // Opens the desktop's pane and nothing else: only the user can turn the microphone on there.

@@ -1,6 +1,7 @@
 #include "ui/settings/ThemeTile.h"
 
 #include "platform/Settings.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ThemeController.h"
@@ -38,6 +39,7 @@ ThemeTile::ThemeTile(const QString& name, const QString& value, Settings& settin
     setFont(Quillet::caption());
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFocusPolicy(Qt::TabFocus);
+    EnterKey::pressesButton(*this);
     connect(this, &QAbstractButton::clicked, this, [this] { m_settings.set(SettingsKeys::appTheme, m_value); });
     connect(&m_settings, &Settings::changed, this, [this](const QString& key) {
         if (SettingsKeys::appTheme.is(key))

@@ -2,6 +2,7 @@
 
 #include "platform/Settings.h"
 #include "system/CustomDictionary.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/FlowLayout.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/SymbolButton.h"
@@ -85,6 +86,7 @@ VocabularyEditor::VocabularyEditor(Settings& settings, QWidget* parent)
     connect(m_field, &QLineEdit::textChanged, this, &VocabularyEditor::updateAddButton);
     connect(m_field, &QLineEdit::returnPressed, this, &VocabularyEditor::addWord);
     connect(m_add, &QPushButton::clicked, this, &VocabularyEditor::addWord);
+    EnterKey::pressesButton(*m_add);
     connect(&m_settings, &Settings::changed, this, [this](const QString& key) {
         if (SettingsKeys::customDictionary.is(key))
             redrawChips();

@@ -2,22 +2,22 @@
 
 #include "account/AccountService.h"
 #include "library/MeetingDateGroup.h"
-#include "platform/Clock.h"
 #include "library/MeetingSearchFilter.h"
 #include "library/MeetingSearchIndex.h"
+#include "platform/Clock.h"
 #include "storage/FolderListModel.h"
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
 #include "system/UpdateChecker.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/FocusRing.h"
-#include "ui/home/MeetingMenu.h"
-#include "ui/sidebar/MeetingRow.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ScrollIndicator.h"
-#include "ui/sidebar/SidebarAccountFooter.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/TextLines.h"
+#include "ui/home/MeetingMenu.h"
+#include "ui/sidebar/MeetingRow.h"
+#include "ui/sidebar/SidebarAccountFooter.h"
 #include "ui/sidebar/UpdateBanner.h"
 
 #include <QDialog>
@@ -27,6 +27,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QStyledItemDelegate>
@@ -270,6 +271,8 @@ MeetingListView::MeetingListView(
     m_list->viewport()->setAutoFillBackground(false);
     m_list->setAutoFillBackground(false);
     m_list->installEventFilter(this);
+    m_list->viewport()->installEventFilter(this);
+    m_search->installEventFilter(this);
 
     auto* foot = new QWidget;
     auto* footLayout = new QVBoxLayout(foot);
@@ -374,7 +377,7 @@ void MeetingListView::setSelection(const SidebarItem& item)
     applyHighlight();
 }
 
-void MeetingListView::applyHighlight()
+void MeetingListView::applyHighlight(bool keepCurrent)
 {
     int row = -1;
     if (m_selection.kind() == SidebarItem::Kind::home) {
@@ -385,7 +388,9 @@ void MeetingListView::applyHighlight()
         row = m_sections->rowOf(record);
     }
     m_applying = true;
-    if (row >= 0)
+    if (row >= 0 && keepCurrent)
+        m_list->selectionModel()->select(m_rows->index(row, 0), QItemSelectionModel::ClearAndSelect);
+    else if (row >= 0)
         m_list->selectionModel()->setCurrentIndex(m_rows->index(row, 0), QItemSelectionModel::ClearAndSelect);
     else
         m_list->selectionModel()->clearSelection();
@@ -398,11 +403,27 @@ void MeetingListView::userSelected()
         return;
     const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
     if (selected.isEmpty()) {
-        // A click on a heading takes nothing away.
-        applyHighlight();
+        // A click on a heading takes nothing away. The arrow keys stop on "New Folder", which
+        // is a button and no page: the highlight stays on the page shown, the keyboard's place
+        // on the button, for Enter.
+        const QModelIndex current = m_list->currentIndex();
+        applyHighlight(current.isValid() && current.data(KindRole).value<RowKind>() == RowKind::newFolder);
         return;
     }
-    choose(selected.first().data(ItemRole).value<SidebarItem>());
+    const auto item = selected.first().data(ItemRole).value<SidebarItem>();
+    // A held arrow key passes rows faster than pages are made: the page follows once the key
+    // is let go, and only the highlight moves meanwhile.
+    if (m_arrowHeld) {
+        m_heldChoice = item;
+        return;
+    }
+    choose(item);
+}
+
+void MeetingListView::chooseHeldRow()
+{
+    if (const std::optional<SidebarItem> item = std::exchange(m_heldChoice, std::nullopt))
+        choose(*item);
 }
 
 void MeetingListView::choose(const SidebarItem& item)
@@ -422,8 +443,34 @@ void MeetingListView::rowClicked(const QModelIndex& index)
 
 bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_list && event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+    // A right click only opens the row's menu: the list would otherwise choose the row first.
+    if (watched == m_list->viewport()
+        && (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease
+            || event->type() == QEvent::MouseButtonDblClick)
+        && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        return true;
+    if (watched == m_list
+        && ((event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
+            || event->type() == QEvent::FocusOut)) {
+        m_arrowHeld = false;
+        chooseHeldRow();
+    }
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (watched == m_list)
+        m_arrowHeld = key->isAutoRepeat();
+    if (watched == m_search && key->key() == Qt::Key_Escape && !m_search->text().isEmpty()) {
+        m_search->clear();
+        return true;
+    }
+    if (watched != m_list)
+        return QWidget::eventFilter(watched, event);
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        activateCurrentRow();
+        return true;
+    }
+    if (key->key() == Qt::Key_Delete) {
         const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
         if (!selected.isEmpty()) {
             if (Meeting* meeting = selected.first().data(ItemRole).value<SidebarItem>().meeting();
@@ -434,6 +481,26 @@ bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void MeetingListView::activateCurrentRow()
+{
+    const QModelIndex current = m_list->currentIndex();
+    switch (current.isValid() ? current.data(KindRole).value<RowKind>() : RowKind::noResults) {
+    case RowKind::newFolder:
+        if (m_onNewFolder)
+            m_onNewFolder(nullptr);
+        break;
+    case RowKind::home:
+    case RowKind::folder:
+    case RowKind::meeting:
+        choose(current.data(ItemRole).value<SidebarItem>());
+        break;
+    case RowKind::spacesHeading:
+    case RowKind::dateHeading:
+    case RowKind::noResults:
+        break;
+    }
 }
 
 QMenu* MeetingListView::contextMenuFor(int row, QWidget* parent)

@@ -8,6 +8,7 @@
 #include <QVariantAnimation>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class AccountService;
 class Clock;
@@ -34,6 +35,12 @@ class UpdateChecker;
 // selected. The search runs on the application's lower-cased copy of every transcript
 // (MeetingSearchIndex), started when the column is made if it was not yet; a search typed
 // before it is ready is answered when it is.
+//
+// The arrow keys pass over the headings and stop on every other row; the page follows them as
+// it follows a click, as in any list whose selection shows the page. "New Folder" is a button,
+// not a page: the keyboard stops on it and Enter starts a folder (Enter on any other row opens
+// it). While an arrow key is held down only the highlight moves; the page follows when it is
+// let go. A right click only opens a row's menu. Escape clears the search.
 class MeetingListView final : public QWidget
 {
     Q_OBJECT
@@ -94,10 +101,14 @@ private:
     class Delegate;
 
     void measureRows();
-    void applyHighlight();
+    // Highlights the selection's row; keepCurrent leaves the keyboard's place where it is.
+    void applyHighlight(bool keepCurrent = false);
     void userSelected();
     void choose(const SidebarItem& item);
     void rowClicked(const QModelIndex& index);
+    // Enter on the keyboard's row: opens its page, or starts a new folder.
+    void activateCurrentRow();
+    void chooseHeldRow();
     void showContextMenu(const QPoint& position);
     void saveRename(const QPointer<Folder>& folder, const QString& text);
     void updatePulse();
@@ -121,6 +132,8 @@ private:
 
     SidebarItem m_selection;
     bool m_applying = false;
+    bool m_arrowHeld = false;
+    std::optional<SidebarItem> m_heldChoice;
     int m_meetingRowHeight = 0;
     QVariantAnimation m_pulse;
     qreal m_dotOpacity = 1;

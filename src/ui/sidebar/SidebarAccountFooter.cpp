@@ -2,12 +2,13 @@
 
 #include "account/AccountService.h"
 #include "format/NumberFormat.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
-#include "ui/home/MeetingMenu.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/SymbolView.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/home/MeetingMenu.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
@@ -27,7 +28,11 @@ constexpr int kAvatarSide = 26;
 class Chip final : public QAbstractButton
 {
 public:
-    using QAbstractButton::QAbstractButton;
+    explicit Chip(QWidget* parent = nullptr)
+        : QAbstractButton(parent)
+    {
+        EnterKey::pressesButton(*this);
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override

@@ -1,6 +1,7 @@
 #include "ui/sidebar/UpdateBanner.h"
 
 #include "system/UpdateChecker.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/SymbolView.h"
@@ -23,6 +24,7 @@ UpdateBanner::UpdateBanner(UpdateChecker& updater, QWidget* parent)
     , m_detail(new ToneLabel({}, Quillet::font(10.5), Quillet::Tone::secondary))
 {
     setCursor(Qt::PointingHandCursor);
+    EnterKey::pressesButton(*this);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* symbol = new SymbolView(QStringLiteral("arrow.down.circle.fill"), 15, Quillet::Tone::accent);
     auto* headline

@@ -3,6 +3,7 @@
 #include "account/AccountService.h"
 #include "platform/DesktopSettingsOpener.h"
 #include "platform/MicrophonePermission.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
@@ -34,6 +35,7 @@ FixItBanner::FixItBanner(AccountService& account, MicrophonePermission& micropho
     static_cast<ToneLabel*>(m_message)->setMaximumLines(1);
     m_button->setFont(Quillet::font(11.5));
     m_button->setAutoDefault(false);
+    EnterKey::pressesButton(*m_button);
     auto* row = new QHBoxLayout(m_content);
     row->setContentsMargins(kPadding);
     row->setSpacing(10);

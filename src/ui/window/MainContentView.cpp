@@ -14,6 +14,7 @@
 #include "ui/window/SaveProblemBanner.h"
 #include "ui/workspace/MeetingDetailView.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPainter>
@@ -182,6 +183,7 @@ void MainContentView::setSelection(const SidebarItem& requested)
 
 void MainContentView::showPageFor(const SidebarItem& item)
 {
+    bool focusWasInPage = false;
     if (m_page) {
         // A meeting's page is made afresh for each meeting, and only then.
         const bool same = item.kind() == SidebarItem::Kind::meeting
@@ -190,6 +192,7 @@ void MainContentView::showPageFor(const SidebarItem& item)
         if (same)
             return;
         // The old page may be the one whose callback got us here: it goes on a later turn.
+        focusWasInPage = m_page->isAncestorOf(QApplication::focusWidget());
         m_pageHost->removeWidget(m_page);
         m_page->hide();
         m_page->deleteLater();
@@ -216,6 +219,57 @@ void MainContentView::showPageFor(const SidebarItem& item)
     m_pageItem = item;
     m_pageMeetingId = item.meeting() ? item.meeting()->id() : QUuid();
     m_pageHost->addWidget(m_page);
+    orderTabChain();
+    // A card or row chosen by the keyboard goes on in the page it opened, not in the bar that
+    // follows the old page; once the page shows, which the layout does on a later turn.
+    if (focusWasInPage) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, page = QPointer<QWidget>(m_page)] {
+                if (page && page == m_page)
+                    focusFirstStopOfPage();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void MainContentView::focusFirstStopOfPage()
+{
+    // The chain is in reading order: the page's first stop in it is the top of the page.
+    QWidget* window = this->window();
+    for (QWidget* widget = window->nextInFocusChain(); widget != window; widget = widget->nextInFocusChain()) {
+        if (!m_page->isAncestorOf(widget))
+            continue;
+        if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy() && widget->isEnabled()
+            && widget->isVisible()) {
+            widget->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+}
+
+bool MainContentView::focusNextPrevChild(bool next)
+{
+    orderTabChain();
+    return QWidget::focusNextPrevChild(next);
+}
+
+void MainContentView::orderTabChain()
+{
+    // Each page is made after the recording bar, and widgets a page makes later (rows that
+    // arrive, a face that changes) join the window's chain at its end: Qt would take them
+    // after the bar. The chain is put back in reading order before each step along it.
+    QWidget* window = this->window();
+    QList<QWidget*> stops;
+    QList<QWidget*> barStops;
+    for (QWidget* widget = window->nextInFocusChain(); widget != window; widget = widget->nextInFocusChain()) {
+        if (!isAncestorOf(widget) || !(widget->focusPolicy() & Qt::TabFocus) || widget->focusProxy())
+            continue;
+        (m_barArea->isAncestorOf(widget) ? barStops : stops).append(widget);
+    }
+    stops += barStops;
+    for (qsizetype i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops.at(i - 1), stops.at(i));
 }
 
 QWidget* MainContentView::makeMeetingPage(Meeting& meeting)

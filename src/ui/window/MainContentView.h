@@ -21,7 +21,8 @@ class QVBoxLayout;
 // do to recordings (the bar's start and stop, the quick note, a meeting's record action, a
 // deletion) the RecordingController decides, and the window shows its question and the meeting
 // it asks for. Records are held by QPointer across turns of the event loop, and the selection
-// goes home when its record is removed, whoever removes it.
+// goes home when its record is removed, whoever removes it. Tab follows the window as it reads:
+// the sidebar, the banners, the page from top to bottom, then the recording bar.
 class MainContentView final : public QWidget
 {
     Q_OBJECT
@@ -58,8 +59,13 @@ public:
 signals:
     void selectionChanged();
 
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
     void showPageFor(const SidebarItem& item);
+    void orderTabChain();
+    void focusFirstStopOfPage();
     QWidget* makeMeetingPage(Meeting& meeting);
     void updateRecordingControls();
     void showQuestion();

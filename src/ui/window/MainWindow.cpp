@@ -32,7 +32,7 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
     buildMenus();
     // Set explicitly, the minimum is the window's own: the layout no longer raises it to the
     // content's, so a panel that opens is fitted into the window instead of growing it.
-    const QSize room = availableRoom();
+    const QSize room = availableRoom(screen());
     setMinimumSize(kMinimumSize.boundedTo(room));
     resize(kDefaultSize.boundedTo(room));
     connect(&m_account, &AccountService::linkSignInQuestionChanged, this, &MainWindow::followLinkQuestion);
@@ -62,11 +62,11 @@ void MainWindow::followLinkQuestion()
     question->open();
 }
 
-QSize MainWindow::availableRoom() const
+QSize MainWindow::availableRoom(const QScreen* screen)
 {
-    // The title bar is not known before the window manager frames the window.
     constexpr int kTitleBarAllowance = 40;
-    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
     if (!screen)
         return kDefaultSize;
     const QSize available = screen->availableGeometry().size();

@@ -10,6 +10,7 @@
 class AccountService;
 class AppNotices;
 class QAction;
+class QScreen;
 class RecordingController;
 struct WindowServices;
 
@@ -41,6 +42,10 @@ public:
     static constexpr QSize kDefaultSize { 1120, 740 };
     static constexpr QSize kMinimumSize { 720, 420 };
 
+    // The room a window has on the screen (null: the primary one): its available area, less
+    // a title bar, which is not known before the window manager frames the window.
+    static QSize availableRoom(const QScreen* screen);
+
     explicit MainWindow(const WindowServices& services, QWidget* parent = nullptr);
     MainWindow(const WindowServices& services, const Options& options, QWidget* parent = nullptr);
 
@@ -70,7 +75,6 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    QSize availableRoom() const;
     void buildToolBar();
     void buildMenus();
     void noteShown();

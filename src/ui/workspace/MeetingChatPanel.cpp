@@ -5,7 +5,9 @@
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
+#include "ui/design/FocusUnderlined.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ReadingColumn.h"
 #include "ui/design/Rule.h"
@@ -86,12 +88,12 @@ protected:
 } // namespace
 
 // The question field: one to four lines, then it scrolls; Return sends, Shift+Return breaks
-// the line.
-class MeetingChatPanel::QuestionField final : public QPlainTextEdit
+// the line. Its fitted height keeps room under the text for the focus underline.
+class MeetingChatPanel::QuestionField final : public FocusUnderlined<QPlainTextEdit>
 {
 public:
     QuestionField(std::function<void()> submit, QWidget* parent)
-        : QPlainTextEdit(parent)
+        : FocusUnderlined<QPlainTextEdit>(parent)
         , m_submit(std::move(submit))
     {
         setFont(Quillet::font(13));
@@ -152,6 +154,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        EnterKey::pressesButton(*this);
     }
 
     QSize sizeHint() const override

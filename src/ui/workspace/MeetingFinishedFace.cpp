@@ -2,6 +2,7 @@
 #include "storage/Meeting.h"
 #include "recording/TranscriptionSession.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
@@ -44,6 +45,7 @@ public:
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+        EnterKey::pressesButton(*this);
     }
 
     QSize sizeHint() const override
@@ -169,6 +171,7 @@ QWidget* MeetingDetailView::buildLinkBanner()
     auto* link = new QPushButton(QStringLiteral("Link"));
     link->setObjectName(QStringLiteral("linkButton"));
     link->setFont(Quillet::font(11.5));
+    EnterKey::pressesButton(*link);
     connect(link, &QPushButton::clicked, m_actions, &MeetingActions::linkToEvent);
     row->addWidget(link);
     auto* dismiss = new PlainButton(QStringLiteral("No thanks"), Quillet::font(12), Quillet::Tone::secondary);

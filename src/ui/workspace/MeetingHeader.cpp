@@ -6,6 +6,7 @@
 #include "storage/ModelContext.h"
 #include "recording/TranscriptionSession.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/FocusUnderlined.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/RecordingDot.h"
 #include "ui/workspace/MeetingDetailParts.h"
@@ -22,12 +23,13 @@
 
 using MeetingDetailParts::PausedDot;
 
-// The title: a borderless field that grows with its lines. Return ends the editing.
-class MeetingHeader::TitleField final : public QTextEdit
+// The title: a borderless field that grows with its lines. Return ends the editing. Reached
+// by the keyboard, it is underlined in the accent: a caret alone is easily missed.
+class MeetingHeader::TitleField final : public FocusUnderlined<QTextEdit>
 {
 public:
     explicit TitleField(QWidget* parent)
-        : QTextEdit(parent)
+        : FocusUnderlined<QTextEdit>(parent)
     {
         setAcceptRichText(false);
         setFrameShape(QFrame::NoFrame);
@@ -106,7 +108,8 @@ private:
 
     void fitHeight()
     {
-        const int height = std::max(int(std::ceil(document()->size().height())), QFontMetrics(font()).height()) + 2;
+        const int height = std::max(int(std::ceil(document()->size().height())), QFontMetrics(font()).height())
+            + FocusRing::kUnderline;
         if (height != this->height())
             setFixedHeight(height);
     }
@@ -114,8 +117,8 @@ private:
     bool m_loading = false;
 };
 
-MeetingHeader::MeetingHeader(Meeting& meeting, TranscriptionSession& session, const Clock& clock,
-    int spacing, QWidget* parent)
+MeetingHeader::MeetingHeader(
+    Meeting& meeting, TranscriptionSession& session, const Clock& clock, int spacing, QWidget* parent)
     : QWidget(parent)
     , m_meeting(&meeting)
     , m_session(session)

@@ -15,7 +15,7 @@ constexpr qreal kLineSpacing = 4.5;
 } // namespace
 
 NotesEditor::NotesEditor(const QString& text, const QString& placeholder, OnChange onChange, QWidget* parent)
-    : QTextEdit(parent)
+    : FocusUnderlined<QTextEdit>(parent)
     , m_onChange(std::move(onChange))
 {
     setAcceptRichText(false);

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "ui/design/FocusUnderlined.h"
+
 #include <QTextEdit>
 #include <functional>
 
 // The plain-text editor of a meeting's notes, in the body font, with a tertiary placeholder
 // while the text is empty (a single space already hides it). Every change the user makes is
-// reported with the new text; text loaded or set by code is not a change.
-class NotesEditor final : public QTextEdit
+// reported with the new text; text loaded or set by code is not a change. Reached by the
+// keyboard, it is underlined in the accent: it has no frame, and a caret alone is easily missed.
+class NotesEditor final : public FocusUnderlined<QTextEdit>
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(NotesEditor)

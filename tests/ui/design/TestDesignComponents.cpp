@@ -3,16 +3,20 @@
 #include "support/TestMain.h"
 #include "ui/design/CopyActionButton.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/PillButton.h"
+#include "ui/design/PlainButton.h"
 #include "ui/design/ReadingColumn.h"
 #include "ui/design/RecordingDot.h"
 #include "ui/design/Rule.h"
 #include "ui/design/SettingsCard.h"
 #include "ui/design/SettingsRow.h"
 #include "ui/design/Spinner.h"
+#include "ui/design/SymbolButton.h"
 #include "ui/design/ToneLabel.h"
 #include "ui/workspace/SummaryMarkdown.h"
 
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
@@ -21,6 +25,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 using namespace std::chrono_literals;
 
@@ -82,6 +87,53 @@ private slots:
         QTest::mouseClick(&button, Qt::LeftButton);
         QCOMPARE(copies, 0);
         QVERIFY(!button.isCopied());
+    }
+
+    void keysPressFocusedButtons_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("key");
+        for (const char* kind : { "pill", "plain", "symbol", "copy" }) {
+            QTest::addRow("%s, Return", kind) << kind << int(Qt::Key_Return);
+            QTest::addRow("%s, Enter", kind) << kind << int(Qt::Key_Enter);
+            QTest::addRow("%s, Space", kind) << kind << int(Qt::Key_Space);
+        }
+    }
+
+    // Enter presses a focused button once, as Space does, and a key held down presses it once.
+    void keysPressFocusedButtons()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, key);
+        FakeScheduler scheduler;
+        std::unique_ptr<QAbstractButton> button;
+        if (kind == QLatin1String("pill"))
+            button = std::make_unique<PillButton>(QStringLiteral("Get started"), true);
+        else if (kind == QLatin1String("plain"))
+            button
+                = std::make_unique<PlainButton>(QStringLiteral("Skip"), Quillet::caption(), Quillet::Tone::secondary);
+        else if (kind == QLatin1String("symbol")) {
+            SymbolButton::Look look;
+            look.symbol = QStringLiteral("sparkles");
+            button = std::make_unique<SymbolButton>(look);
+        } else
+            button = std::make_unique<CopyActionButton>(
+                QStringLiteral("Copy"), QStringLiteral("doc.on.doc"), [] {}, scheduler);
+        button->show();
+        QVERIFY(QTest::qWaitForWindowExposed(button.get()));
+        button->setFocus(Qt::TabFocusReason);
+        QSignalSpy clicked(button.get(), &QAbstractButton::clicked);
+
+        QTest::keyClick(button.get(), Qt::Key(key));
+        QCOMPARE(clicked.count(), 1);
+        QTest::keyPress(button.get(), Qt::Key(key));
+        QKeyEvent held(QEvent::KeyPress, key, Qt::NoModifier, QString(), /*autorep*/ true);
+        QCoreApplication::sendEvent(button.get(), &held);
+        QTest::keyRelease(button.get(), Qt::Key(key));
+        QCOMPARE(clicked.count(), 2);
+        // With Ctrl it is another command's key.
+        QTest::keyClick(button.get(), Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(clicked.count(), 2);
     }
 
     void settingsRowGrowsToShowLongSubtitle()

@@ -14,6 +14,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <ctime>
 #include <memory>
@@ -243,6 +244,27 @@ private slots:
             f.panel->groupTitles(), (QStringList { "Tuesday, Dec 8", "Later today", "Tomorrow", "Friday, Dec 11" }));
         QCOMPARE(f.rowIds(), (QStringList { "night", "today", "tomorrow", "friday-early", "friday-late" }));
         QCOMPARE(f.panel->dayList()->timeOf(QStringLiteral("night")), QStringLiteral("10:00 PM"));
+    }
+
+    void dayHeadingsFollowTheLocale_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QString>("sunday");
+        QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << "Sunday, Dec 13";
+        QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << "Sonntag, 13. Dez.";
+        QTest::newRow("vi_VN") << QLocale(QLocale::Vietnamese, QLocale::Vietnam) << "Chủ Nhật, 13 thg 12";
+    }
+
+    // A later day's heading reads in the locale's own order, not the English one in its words.
+    void dayHeadingsFollowTheLocale()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QString, sunday);
+        QLocale::setDefault(locale);
+        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); });
+        Fixture f;
+        QVERIFY(f.calendar.start({ eventAt("tomorrow", 86400), eventAt("sunday", 4 * 86400) }));
+        QCOMPARE(f.panel->groupTitles().value(1), sunday);
     }
 
     void heroTexts_data()

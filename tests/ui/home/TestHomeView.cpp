@@ -17,7 +17,9 @@
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCard.h"
 #include "ui/home/MeetingCardList.h"
+#include "ui/window/MainWindow.h"
 
+#include <QApplication>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
@@ -26,6 +28,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -462,6 +465,95 @@ private slots:
         QVERIFY(rig->google().isConnecting());
         QTRY_COMPARE(rig.browser.opened.size(), 1);
         QCOMPARE(rig.browser.opened.first().path(), QStringLiteral("/o/oauth2/v2/auth"));
+    }
+
+    // Home by the keyboard alone, in the real window: Tab reaches the coming-up rows, then the
+    // cards; the arrows move a ringed current row or card within each, Enter opens it, and the
+    // menu key or Shift+F10 opens a card's menu.
+    void keyboardInTheWindow()
+    {
+        AppRig rig;
+        rig.clock.set(kNow);
+        rig.calendars.addCalendar("work", "Work");
+        for (const auto& [uid, title, days] : { std::tuple("plan", "Planning", 1), std::tuple("sync", "Sync", 2) }) {
+            StoreEvent& event = rig.calendars.addEvent("work", uid, title, kNow.addDays(days));
+            for (const char* name : { "ada", "bob" })
+                event.attendees.append(
+                    { QString::fromLatin1(name), QUrl(QStringLiteral("mailto:%1@example.com").arg(name)) });
+        }
+        auto* standup = new Meeting(QStringLiteral("Standup"), kNow.addSecs(-600));
+        auto* retro = new Meeting(QStringLiteral("Retro"), kNow.addDays(-3));
+        rig->store().insert(standup);
+        rig->store().insert(retro);
+        QVERIFY(rig->store().save().ok());
+        MainWindow window(rig->windowServices());
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        rig->calendar().start();
+        QTRY_COMPARE(rig->calendar().events().size(), 2);
+        MainContentView& content = window.content();
+        auto* home = qobject_cast<HomeView*>(content.page());
+        QVERIFY(home);
+        ComingUp::DayList* days = home->comingUp()->dayList();
+        MeetingCardList* cards = home->meetingList();
+        QTRY_COMPARE(days->events().size(), 2);
+        const auto tabTo = [&](QWidget* target) {
+            for (int presses = 0; presses < 40 && QApplication::focusWidget() != target; ++presses)
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
+            return QApplication::focusWidget() == target;
+        };
+        const auto settle = [] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QCoreApplication::processEvents();
+        };
+
+        QVERIFY(tabTo(days));
+        QCOMPARE(days->currentEventId(), days->events().at(0).id);
+        const QImage ringed = days->grab().toImage();
+        QTest::keyClick(days, Qt::Key_Down);
+        QCOMPARE(days->currentEventId(), days->events().at(1).id);
+        QVERIFY(days->grab().toImage() != ringed);
+        QTest::keyClick(days, Qt::Key_Up);
+        QCOMPARE(days->grab().toImage(), ringed);
+
+        // The next stop is the cards.
+        QTest::keyClick(days, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), cards);
+        QCOMPARE(cards->currentMeeting(), standup);
+        QTest::keyClick(cards, Qt::Key_Down);
+        QCOMPARE(cards->currentMeeting(), retro);
+        QTest::keyClick(cards, Qt::Key_Down);
+        QCOMPARE(cards->currentMeeting(), retro);
+        QTest::keyClick(cards, Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY(home->openMenu());
+        QVERIFY(entry(*home->openMenu(), QStringLiteral("Delete")));
+        home->openMenu()->close();
+        settle();
+        QVERIFY(!home->openMenu());
+        QTest::keyClick(cards, Qt::Key_Menu);
+        QVERIFY(home->openMenu());
+        home->openMenu()->close();
+        settle();
+        // Without a window manager, a closed menu gives the window back to nobody.
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QCOMPARE(QApplication::focusWidget(), cards);
+        QTest::keyClick(cards, Qt::Key_Return);
+        QCOMPARE(content.selection(), SidebarItem::meeting(retro));
+        // The keyboard goes on in the page it opened.
+        settle();
+        QVERIFY(QApplication::focusWidget() && content.page()->isAncestorOf(QApplication::focusWidget()));
+
+        // Enter on a coming-up row opens the event's meeting.
+        content.setSelection(SidebarItem::home());
+        settle();
+        home = qobject_cast<HomeView*>(content.page());
+        days = home->comingUp()->dayList();
+        QVERIFY(tabTo(days));
+        QTest::keyClick(days, Qt::Key_Enter);
+        QVERIFY(content.selection().meeting());
+        QCOMPARE(content.selection().meeting()->title(), QStringLiteral("Planning"));
     }
 
     void recordNowOpensThenRecords()

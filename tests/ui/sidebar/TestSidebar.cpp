@@ -12,15 +12,18 @@
 #include "system/UpdateChecker.h"
 #include "ui/design/Quillet.h"
 #include "ui/home/MeetingMenu.h"
+#include "ui/home/NewFolderSheet.h"
 #include "ui/sidebar/MeetingListView.h"
 #include "ui/sidebar/MeetingRow.h"
 #include "ui/window/FixItBanner.h"
 #include "ui/window/MainWindow.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDir>
 #include <QFutureWatcher>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -513,6 +516,99 @@ private slots:
         idle.setFuture(rig->archiver().idle());
         QTRY_VERIFY(idle.isFinished());
         QCOMPARE(files(), 1);
+    }
+
+    // The keyboard in the real window: the arrows stop on every row but the headings and the
+    // page follows them, "New Folder" waits for Enter, Enter opens the row, a right click only
+    // opens the menu, and Escape clears the search.
+    void keyboard()
+    {
+        AppRig rig;
+        rig.clock.set(kNow);
+        auto* work = new Folder(QStringLiteral("Work"), QStringLiteral("folder"), {});
+        auto* standup = new Meeting(QStringLiteral("Standup"), kNow.addSecs(-600));
+        auto* retro = new Meeting(QStringLiteral("Retro"), kNow.addDays(-3));
+        rig->store().insert(work);
+        rig->store().insert(standup);
+        rig->store().insert(retro);
+        QVERIFY(rig->store().save().ok());
+        MainWindow window(rig->windowServices());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        MainContentView& content = window.content();
+        MeetingListView& sidebar = *content.sidebar();
+        QTRY_VERIFY(sidebar.searchIndex().isReady());
+        QListView& list = *sidebar.list();
+        list.setFocus(Qt::TabFocusReason);
+        const auto press = [&](Qt::Key key) {
+            QTest::keyClick(&list, key);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        };
+        const auto current = [&] { return list.currentIndex().data().toString(); };
+        const auto sheets = [&] { return content.findChildren<NewFolderSheet*>().size(); };
+
+        press(Qt::Key_Down);
+        QCOMPARE(content.selection(), SidebarItem::folder(work));
+        press(Qt::Key_Down);
+        QCOMPARE(current(), QStringLiteral("New Folder"));
+        QCOMPARE(content.selection(), SidebarItem::folder(work));
+        QCOMPARE(sheets(), 0);
+        press(Qt::Key_Return);
+        QCOMPARE(sheets(), 1);
+        content.findChild<NewFolderSheet*>()->reject();
+        QTRY_COMPARE(sheets(), 0);
+        press(Qt::Key_Down);
+        QCOMPARE(content.selection(), SidebarItem::meeting(standup));
+        press(Qt::Key_Down);
+        QCOMPARE(content.selection(), SidebarItem::meeting(retro));
+        press(Qt::Key_Up);
+        press(Qt::Key_Up);
+        QCOMPARE(current(), QStringLiteral("New Folder"));
+        QCOMPARE(content.selection(), SidebarItem::meeting(standup));
+        press(Qt::Key_Up);
+        press(Qt::Key_Up);
+        QCOMPARE(content.selection(), SidebarItem::home());
+
+        // Enter opens the keyboard's row when another page shows.
+        content.setSelection(SidebarItem::settings());
+        press(Qt::Key_Enter);
+        QCOMPARE(content.selection(), SidebarItem::home());
+
+        // A held key moves the highlight alone; the page follows when it is let go.
+        for (int repeat = 0; repeat < 4; ++repeat) {
+            QKeyEvent held(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, QString(), /*autorep*/ true);
+            QCoreApplication::sendEvent(&list, &held);
+        }
+        QCOMPARE(current(), QStringLiteral("Retro"));
+        QCOMPARE(content.selection(), SidebarItem::home());
+        QTest::keyRelease(&list, Qt::Key_Down);
+        QCOMPARE(content.selection(), SidebarItem::meeting(retro));
+        press(Qt::Key_Home);
+        QCOMPARE(content.selection(), SidebarItem::home());
+
+        // A right click leaves the page alone and opens the row's menu.
+        const QPoint retroRow = list.visualRect(list.model()->index(list.model()->rowCount() - 1, 0)).center();
+        QTest::mouseClick(list.viewport(), Qt::RightButton, {}, retroRow);
+        QContextMenuEvent menuClick(QContextMenuEvent::Mouse, retroRow, list.viewport()->mapToGlobal(retroRow));
+        QCoreApplication::sendEvent(list.viewport(), &menuClick);
+        QCOMPARE(content.selection(), SidebarItem::home());
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QVERIFY(entry(*menu, QStringLiteral("Delete")));
+        menu->close();
+
+        sidebar.searchField()->setFocus();
+        QTest::keyClicks(sidebar.searchField(), QStringLiteral("retro"));
+        QCOMPARE(sidebar.searchField()->text(), QStringLiteral("retro"));
+        QTest::keyClick(sidebar.searchField(), Qt::Key_Escape);
+        QCOMPARE(sidebar.searchField()->text(), QString());
+        QCOMPARE(list.model()->index(list.model()->rowCount() - 1, 0).data().toString(), QStringLiteral("Retro"));
+
+        // The banner's button over the page answers Enter too, as every button does.
+        QAbstractButton* signIn = content.banner()->button();
+        signIn->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(signIn, Qt::Key_Return);
+        QCOMPARE(content.selection(), SidebarItem::settings());
     }
 
     // The recording dot is painted while the meeting records, and only then.

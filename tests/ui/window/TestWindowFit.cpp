@@ -3,18 +3,25 @@
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
-#include "ui/window/MainWindow.h"
-#include "ui/workspace/MeetingDetailView.h"
-#include "ui/window/RecordingControlView.h"
 #include "ui/design/ThemeController.h"
+#include "ui/home/HomeView.h"
+#include "ui/home/MeetingCardList.h"
+#include "ui/sidebar/MeetingListView.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/RecordingControlView.h"
+#include "ui/workspace/MeetingDetailView.h"
 
 #include <QAbstractButton>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QStyleHints>
 #include <QStyleOption>
+#include <QTextEdit>
+#include <algorithm>
 
 // The main window as a demanding user meets it: it keeps the size it was given whatever opens
 // inside it, every page works at its smallest size, the keyboard focus shows wherever it is,
@@ -22,7 +29,7 @@
 
 namespace {
 
-enum class Page { home, meeting, liveMeeting, settings, settingsWithCalendars };
+enum class Page { home, meeting, meetingWithChat, liveMeeting, settings, settingsWithCalendars };
 
 struct Window
 {
@@ -57,6 +64,11 @@ struct Window
             break;
         case Page::meeting:
             content.setSelection(SidebarItem::meeting(addMeeting(QStringLiteral("Quarterly planning"))));
+            break;
+        case Page::meetingWithChat:
+            content.setSelection(SidebarItem::meeting(addMeeting(QStringLiteral("Quarterly planning"))));
+            settle();
+            part<QAbstractButton>("chatToggle")->click();
             break;
         case Page::liveMeeting: {
             Meeting* meeting = addMeeting(QStringLiteral("Standup"), false);
@@ -279,14 +291,16 @@ private slots:
         for (const char* theme : { "light", "dark" }) {
             QTest::addRow("home, %s", theme) << Page::home << theme;
             QTest::addRow("meeting, %s", theme) << Page::meeting << theme;
+            QTest::addRow("meeting with its chat, %s", theme) << Page::meetingWithChat << theme;
             QTest::addRow("live meeting, %s", theme) << Page::liveMeeting << theme;
             QTest::addRow("settings, %s", theme) << Page::settings << theme;
             QTest::addRow("settings with calendars, %s", theme) << Page::settingsWithCalendars << theme;
         }
     }
 
-    // Tab reaches the page's controls in reading order, and each looks different while it has
-    // the focus.
+    // Tab goes through the window as it reads: the sidebar, the banner, the page from top to
+    // bottom, the recording bar. Each stop looks different while it has the focus, beyond a
+    // text caret: a stop that shows nothing (a scroll area) or only a caret is lost.
     void focusShows()
     {
         QFETCH(Page, page);
@@ -300,23 +314,53 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w.window));
 
         QList<QWidget*> stops;
-        QWidget* focused = nullptr;
-        QImage focusedLook;
         for (int presses = 0; presses < 80; ++presses) {
             QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w.window, Qt::Key_Tab);
             Window::settle();
-            if (focused) {
-                const QImage unfocusedLook = focused->grab().toImage();
-                QVERIFY2(unfocusedLook != focusedLook, qPrintable(nameOf(focused) + QStringLiteral(" shows no focus")));
-            }
-            focused = QApplication::focusWidget();
+            QWidget* focused = QApplication::focusWidget();
             QVERIFY(focused);
             if (stops.contains(focused))
                 break;
             stops.append(focused);
-            focusedLook = focused->grab().toImage();
         }
         QVERIFY(!stops.isEmpty());
+
+        // From the search field on, each part of the window in turn.
+        MainContentView& content = w.window.content();
+        const auto partOf = [&](const QWidget* stop) {
+            if (content.sidebar()->isAncestorOf(stop))
+                return 0;
+            if (w.page()->isAncestorOf(stop))
+                return 2;
+            if (content.recordingControls()->isAncestorOf(stop))
+                return 3;
+            return 1; // the banners over the page
+        };
+        const qsizetype search = stops.indexOf(static_cast<QWidget*>(content.sidebar()->searchField()));
+        QVERIFY(search >= 0);
+        std::rotate(stops.begin(), stops.begin() + search, stops.end());
+        for (qsizetype i = 1; i < stops.size(); ++i)
+            QVERIFY2(partOf(stops.at(i - 1)) <= partOf(stops.at(i)),
+                qPrintable(nameOf(stops.at(i)) + QStringLiteral(" comes after ") + nameOf(stops.at(i - 1))));
+        if (page == Page::home)
+            QVERIFY(stops.contains(static_cast<QWidget*>(static_cast<HomeView*>(w.page())->meetingList())));
+
+        // Each stop's look with the focus elsewhere, then its own, as Tab gives it.
+        for (QTextEdit* edit : w.window.findChildren<QTextEdit*>())
+            edit->setCursorWidth(0);
+        for (QPlainTextEdit* edit : w.window.findChildren<QPlainTextEdit*>())
+            edit->setCursorWidth(0);
+        w.window.setAttribute(Qt::WA_KeyboardFocusChange);
+        for (QWidget* stop : std::as_const(stops)) {
+            QWidget* elsewhere = stop == stops.first() ? stops.last() : stops.first();
+            elsewhere->setFocus(Qt::TabFocusReason);
+            Window::settle();
+            const QImage unfocusedLook = stop->grab().toImage();
+            stop->setFocus(Qt::TabFocusReason);
+            Window::settle();
+            QVERIFY2(
+                stop->grab().toImage() != unfocusedLook, qPrintable(nameOf(stop) + QStringLiteral(" shows no focus")));
+        }
 
         // Within the page: down the page, and left to right along a line.
         QList<QWidget*> pageStops;
