@@ -1,4 +1,6 @@
 #include "WindowExerciser.h"
+#include "archive/ArchiveFileParser.h"
+#include "archive/ArchiveIndex.h"
 #include "shell/AppDelegate.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
@@ -9,6 +11,7 @@
 #include "support/TestMain.h"
 #include "ui/design/ThemeController.h"
 
+#include <QDirIterator>
 #include <QRandomGenerator>
 #include <csignal>
 #include <cstdio>
@@ -116,16 +119,66 @@ QStringList storedLines(ModelContext& store)
     return lines;
 }
 
+// The archive against the store: each meeting with something in it has its file, with its
+// title and notes as the store has them, and nothing is left of a meeting that is gone.
+QStringList archiveDisagreements(ModelContext& store, const QString& root)
+{
+    QStringList wrong;
+    const ArchiveIndex index = ArchiveIndex::load(root + QStringLiteral("/index.json"));
+    QSet<QString> indexedPaths;
+    for (auto entry = index.entries().cbegin(); entry != index.entries().cend(); ++entry) {
+        const QString path = entry->path;
+        indexedPaths.insert(path);
+        const Meeting* meeting = store.meetingById(QUuid(entry.key()));
+        if (!meeting) {
+            wrong << QStringLiteral("the archive keeps %1 of a meeting that is not in the store").arg(path);
+            continue;
+        }
+        QFile file(root + QLatin1Char('/') + path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            wrong << QStringLiteral("the archive's index lists %1, which is not there").arg(path);
+            continue;
+        }
+        const QString text = QString::fromUtf8(file.readAll());
+        const auto parsed = ArchiveFileParser::parse(text);
+        if (!parsed || parsed->id != meeting->id()) {
+            wrong << QStringLiteral("%1 is not the file of its meeting").arg(path);
+            continue;
+        }
+        // A meeting without a title is archived as "Untitled".
+        const QString title = meeting->title().isEmpty() ? QStringLiteral("Untitled") : meeting->title();
+        if (parsed->title != title)
+            wrong << QStringLiteral("%1 has the title \u201C%2\u201D where the store has \u201C%3\u201D")
+                         .arg(path, parsed->title, title);
+        const QString notes = meeting->userNotes().trimmed();
+        if (!notes.isEmpty() && !text.contains(QStringLiteral("## My Notes\n\n") + notes + QLatin1Char('\n')))
+            wrong << QStringLiteral("%1 lacks the notes \u201C%2\u201D").arg(path, notes);
+    }
+    for (const Meeting* meeting : store.fetchMeetings()) {
+        const bool hasContent = meeting->hasUserNotes() || meeting->summary() || !meeting->segments().isEmpty();
+        if (hasContent && !index.contains(meeting->id().toString(QUuid::WithoutBraces).toUpper()))
+            wrong << QStringLiteral("the archive has no file of \u201C%1\u201D").arg(meeting->title());
+    }
+    QDirIterator files(root, { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = QDir(root).relativeFilePath(files.next());
+        if (!indexedPaths.contains(path))
+            wrong << QStringLiteral("the archive keeps %1, which its index does not list").arg(path);
+    }
+    return wrong;
+}
+
 } // namespace
 
 // The real window, as the application composes it, driven by a long random sequence of what a
 // person does (WindowExerciser), on a store of its own, the test sound server and the local
 // stand-ins for the provider and the cloud. It fails on a crash or a sanitizer's report (with
 // the seed that repeats the run), on any Qt warning that is not known to be harmless, on a
-// window that disagrees with its store after a step, and on a store that does not keep what the
-// window showed. QUILLET_EXERCISER_SEED and QUILLET_EXERCISER_ACTIONS repeat a run: the same
-// steps are drawn, though what the sound server and the local servers answer, and when, can
-// differ, and with it what a step finds to do.
+// window that disagrees with its store after a step, on a store that does not keep what the
+// window showed, and on an archive that does not mirror the store. QUILLET_EXERCISER_SEED and
+// QUILLET_EXERCISER_ACTIONS repeat a run: the same steps are drawn, though what the sound
+// server and the local servers answer, and when, can differ, and with it what a step finds to
+// do.
 class TestWindowExerciser final : public QObject
 {
     Q_OBJECT
@@ -197,6 +250,8 @@ private slots:
         delegate.reset();
         rig.restart();
         QCOMPARE(storedLines(rig->store()), stored);
+        const QStringList archive = archiveDisagreements(rig->store(), rig.archiveRoot());
+        QVERIFY2(archive.isEmpty(), qPrintable(archive.join(QLatin1Char('\n'))));
         const QStringList late = warnings.takeUnexpected();
         QVERIFY2(late.isEmpty(), qPrintable(late.join(QLatin1Char('\n'))));
         std::fprintf(

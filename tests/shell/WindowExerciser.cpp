@@ -129,11 +129,12 @@ const QList<WindowExerciser::Action>& WindowExerciser::actions()
         { "quick note", 3, false, &WindowExerciser::quickNote },
         { "speak", 6, true, &WindowExerciser::speak },
         { "tray menu", 2, true, &WindowExerciser::useTrayMenu },
+        { "provider", 2, true, &WindowExerciser::changeProvider },
         { "type notes", 7, false, &WindowExerciser::typeNotes },
         { "type a title", 4, false, &WindowExerciser::typeTitle },
         { "meeting page buttons", 4, false, &WindowExerciser::useMeetingPage },
         { "toggle the chat", 3, false, &WindowExerciser::toggleChat },
-        { "ask the chat", 3, false, &WindowExerciser::askChat },
+        { "ask the chat", 4, false, &WindowExerciser::askChat },
         { "card", 9, false, &WindowExerciser::openCard },
         { "sidebar row", 6, false, &WindowExerciser::clickSidebarRow },
         { "sidebar menu", 5, false, &WindowExerciser::sidebarMenu },
@@ -364,7 +365,8 @@ void WindowExerciser::settle(StepRandom& random)
         return;
     }
     say(QStringLiteral("waits for the last recording's end and its summary"));
-    waitUntilQuiet(120'000);
+    // While the provider holds its answers back, the summary does not come.
+    waitUntilQuiet(m_answersHeld ? 3000 : 120'000);
 }
 
 void WindowExerciser::waitUntilQuiet(int limitMs)
@@ -392,6 +394,8 @@ void WindowExerciser::windDown()
         dialog->reject();
         QCoreApplication::processEvents();
     }
+    m_provider.openGate(QStringLiteral("\"model\""));
+    m_provider.setTranscriptionStatus(200);
     if (session().isRecording())
         session().stopRecording();
     for (const auto& player : std::as_const(m_players))
@@ -467,6 +471,35 @@ bool WindowExerciser::useTrayMenu(StepRandom& random)
     say(QStringLiteral("clicks the tray icon"));
     menu->popup(QPoint(40, 10));
     return chooseFromMenu(menu, random, QStringLiteral("tray menu"));
+}
+
+// Not a person's doing: the provider holds its answers back, or fails the transcriptions, for a
+// while, so that summaries, titles and chat answers arrive after what the person did meanwhile.
+bool WindowExerciser::changeProvider(StepRandom& random)
+{
+    // Every title, summary and chat request names its model.
+    const QString everyAnswer = QStringLiteral("\"model\"");
+    if (m_answersHeld && random.chance(80)) {
+        say(QStringLiteral("the provider answers again"));
+        m_provider.openGate(everyAnswer);
+        m_answersHeld = false;
+        return true;
+    }
+    switch (random.below(3)) {
+    case 0:
+        say(QStringLiteral("the provider holds its answers back"));
+        m_provider.closeGate(everyAnswer);
+        m_answersHeld = true;
+        return true;
+    case 1:
+        say(QStringLiteral("the provider fails the transcriptions"));
+        m_provider.setTranscriptionStatus(503);
+        return true;
+    default:
+        say(QStringLiteral("the provider transcribes again"));
+        m_provider.setTranscriptionStatus(200);
+        return true;
+    }
 }
 
 // --- The meeting page ------------------------------------------------------------------------
@@ -555,8 +588,17 @@ bool WindowExerciser::toggleChat(StepRandom&)
 bool WindowExerciser::askChat(StepRandom& random)
 {
     auto* panel = shownChild<MeetingChatPanel>(page(), QStringLiteral("chatPanel"));
-    if (!panel)
-        return false;
+    if (!panel) {
+        // The panel opens first.
+        auto* toggle = shownChild<QAbstractButton>(page(), QStringLiteral("chatToggle"));
+        if (!toggle)
+            return false;
+        say(QStringLiteral("presses \u201CAsk\u201D to ask something"));
+        click(toggle);
+        panel = shownChild<MeetingChatPanel>(page(), QStringLiteral("chatPanel"));
+        if (!panel)
+            return true;
+    }
     if (reachable(panel->stopButton()) && random.chance(40)) {
         say(QStringLiteral("stops the chat's answer"));
         click(panel->stopButton());
@@ -617,7 +659,8 @@ bool WindowExerciser::useSettings(StepRandom& random)
     if (controls.isEmpty())
         return false;
     QAbstractButton* control = random.pick(controls);
-    say(QStringLiteral("clicks the setting \u201C%1\u201D").arg(control->text()));
+    say(QStringLiteral("clicks the setting \u201C%1\u201D")
+            .arg(control->text().isEmpty() ? control->accessibleName() : control->text()));
     if (auto* column = settings->findChild<ReadingColumn*>())
         column->ensureWidgetVisible(control);
     click(control);

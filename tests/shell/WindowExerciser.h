@@ -119,6 +119,7 @@ private:
     bool quickNote(StepRandom& random);
     bool speak(StepRandom& random);
     bool useTrayMenu(StepRandom& random);
+    bool changeProvider(StepRandom& random);
     bool typeNotes(StepRandom& random);
     bool typeTitle(StepRandom& random);
     bool useMeetingPage(StepRandom& random);
@@ -147,4 +148,5 @@ private:
     QTemporaryDir m_folder;
     QStringList m_clips; // raw 24 kHz files: spoken sentences, and a tone
     QList<std::shared_ptr<QProcess>> m_players;
+    bool m_answersHeld = false;
 };
