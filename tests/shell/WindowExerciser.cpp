@@ -346,6 +346,10 @@ void WindowExerciser::dismissPopups()
 
 void WindowExerciser::settle(StepRandom& random)
 {
+    // The application's clock moves on as a person's day does: seconds between most steps, now
+    // and then an hour, or a night, so that meetings move from "Today" to the days before.
+    const int elapsed = random.below(200);
+    m_rig.clock.advanceMs(elapsed < 2 ? 14 * 3600'000 : elapsed < 8 ? 3600'000 : 1000 * (1 + elapsed % 30));
     const int kind = random.below(20);
     if (kind < 6)
         return;

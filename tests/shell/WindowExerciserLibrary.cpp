@@ -190,6 +190,16 @@ bool WindowExerciser::clickSidebarRow(StepRandom& random)
         = rowsOf(list, { RowKind::home, RowKind::folder, RowKind::meeting, RowKind::meeting, RowKind::dateHeading });
     if (rows.isEmpty())
         return false;
+    if (random.chance(20)) {
+        // The keyboard's way through the list.
+        const QList<std::pair<Qt::Key, const char*>> keys { { Qt::Key_Up, "Up" }, { Qt::Key_Down, "Down" },
+            { Qt::Key_Home, "Home" }, { Qt::Key_End, "End" }, { Qt::Key_PageDown, "Page Down" } };
+        const auto& [key, name] = random.pick(keys);
+        say(QStringLiteral("presses %1 in the sidebar's list").arg(QLatin1String(name)));
+        list->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(list, key);
+        return true;
+    }
     const QModelIndex row = random.pick(rows);
     list->scrollTo(row);
     say(QStringLiteral("clicks %1 in the sidebar")
