@@ -215,7 +215,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     QObject::connect(&m_google, &GoogleCalendarService::eventsOutdated, &m_calendar, &CalendarService::refreshGoogle);
     m_microphone.setCaptureEnabled(config.capture);
     m_systemAudio.setCaptureEnabled(config.capture);
-    m_store->commitChangesWith(&m_scheduler);
+    m_store->commitChangesEachTurn();
 }
 
 AppServices::~AppServices()

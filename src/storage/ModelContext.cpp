@@ -1,7 +1,6 @@
 #include "storage/ModelContext.h"
 
 #include "platform/Log.h"
-#include "platform/Scheduler.h"
 #include "storage/ChatMessage.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
@@ -163,44 +162,28 @@ void ModelContext::loadChildren(Meeting* meeting)
     messages.finish();
 }
 
-void ModelContext::commitChangesWith(Scheduler* scheduler)
+void ModelContext::commitChangesEachTurn()
 {
-    m_commitScheduler = scheduler;
+    m_commitsEachTurn = true;
     if (hasChanges())
         scheduleCommit();
 }
 
 void ModelContext::scheduleCommit()
 {
-    // One timer at a time, however many records change: an import inserts thousands.
-    if (m_commitQueued) {
-        m_changedSinceCommitCheck = true;
-        return;
-    }
-    if (!m_commitScheduler)
+    // One queued commit at a time, however many records change in this turn.
+    if (!m_commitsEachTurn || m_commitQueued)
         return;
     m_commitQueued = true;
-    m_changedSinceCommitCheck = false;
-    m_commitDeferrals = 0;
-    m_commitScheduler->schedule(kCommitDelay, this, [this] { commitWhenQuiet(); });
-}
-
-void ModelContext::commitWhenQuiet()
-{
-    if (!m_commitScheduler) {
-        m_commitQueued = false;
-        return;
-    }
-    if (m_changedSinceCommitCheck && m_commitDeferrals < kMaxCommitDeferrals) {
-        m_changedSinceCommitCheck = false;
-        ++m_commitDeferrals;
-        m_commitScheduler->schedule(kCommitDelay, this, [this] { commitWhenQuiet(); });
-        return;
-    }
-    m_commitQueued = false;
-    // An explicit save may have written everything meanwhile.
-    if (hasChanges())
-        save();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_commitQueued = false;
+            // An explicit save may have written everything meanwhile.
+            if (hasChanges())
+                save();
+        },
+        Qt::QueuedConnection);
 }
 
 void ModelContext::markDirty(Record* record)
@@ -307,10 +290,12 @@ void ModelContext::remove(Meeting* meeting)
 {
     if (!meeting || meeting->m_state.context != this || meeting->m_state.removed)
         return;
-    emit meetingAboutToBeRemoved(meeting);
+    // Out of every fetch before anyone hears of it: a list made while the removal is announced
+    // (a page replaced on the way) must not start with the meeting in it.
     const QUuid id = meeting->id();
     const qsizetype index = m_meetings.indexOf(meeting);
     m_meetings.removeAt(index);
+    emit meetingAboutToBeRemoved(meeting);
     Folder* folder = meeting->m_parent;
     if (folder) {
         folder->m_meetings.removeOne(meeting);
@@ -326,10 +311,10 @@ void ModelContext::remove(Folder* folder)
 {
     if (!folder || folder->m_state.context != this || folder->m_state.removed)
         return;
-    emit folderAboutToBeRemoved(folder);
     const QUuid id = folder->id();
     const qsizetype index = m_folders.indexOf(folder);
     m_folders.removeAt(index);
+    emit folderAboutToBeRemoved(folder);
     // Deleting a folder unfiles its meetings and deletes none of them.
     const QList<Meeting*> filed = folder->m_meetings;
     for (Meeting* meeting : filed)

@@ -9,7 +9,6 @@
 #include <QSet>
 #include <QString>
 #include <QUuid>
-#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -17,7 +16,6 @@ class ChatMessage;
 class Folder;
 class Meeting;
 class Record;
-class Scheduler;
 class StoreDatabase;
 class TranscriptSegment;
 
@@ -31,7 +29,8 @@ struct MeetingFetch
 };
 
 // The main context of the store: one object per stored row, changed in memory and written by
-// save(), or on its own a moment after a change once commitChangesWith() has been called.
+// save(), or on its own at the next turn of the event loop once commitChangesEachTurn() has
+// been called.
 // Meetings and folders are read when the store opens; a meeting's segments and chat messages
 // on first access. Used on the main thread only. The context owns its records: take them out
 // with remove(), never delete them, and let nothing that holds them (list models included)
@@ -67,16 +66,12 @@ public:
     void rollback();
     bool hasChanges() const;
 
-    // The quiet moment after which the context commits changes on its own: a burst of typing
-    // becomes one transaction. Changes that never pause are committed every kCommitDelay *
-    // kMaxCommitDeferrals (5 s) all the same, so little is at stake if the process dies.
-    static constexpr std::chrono::milliseconds kCommitDelay { 500 };
-    static constexpr int kMaxCommitDeferrals = 10;
-    // Commits changes in one save() once kCommitDelay passes without another change; a failed
-    // commit reports as any failed save does. Without a scheduler (the default) nothing is
-    // written until save(). Callers that hand data onward, or that must not lose it to a
-    // process ending (the end of a recording, quit), still call save().
-    void commitChangesWith(Scheduler* scheduler);
+    // From then on every change is committed at the next turn of the event loop: the changes
+    // made in one turn (a keystroke, an import of a thousand meetings) share one transaction,
+    // and nothing waits for a quiet moment, so a process killed after the loop has turned loses
+    // nothing. Without it (the default) nothing is written until save(). A failed commit
+    // reports as any failed save does.
+    void commitChangesEachTurn();
 
     // Meetings whose deletion is saved while their archive file may still exist. Each is
     // recorded in the transaction that deletes the meeting, so a process ended before the
@@ -104,6 +99,9 @@ public:
     bool hasUnreadSegments(const Meeting& meeting) const;
 
 signals:
+    // A record is in fetches (and contains()) before its insertion is announced, and out of them
+    // before its removal is: whatever is made while either is announced sees the store as it
+    // will be. The "about to be removed" record is still whole (its folder and children).
     void meetingInserted(Meeting* meeting);
     void meetingAboutToBeRemoved(Meeting* meeting);
     void meetingRemoved(QUuid id);
@@ -139,7 +137,6 @@ private:
     void loadChildren(Meeting* meeting);
     void markDirty(Record* record);
     void scheduleCommit();
-    void commitWhenQuiet();
     void recordInsert(Record* record);
     void dropUnsavedChildren(Meeting* meeting);
     void retire(Record* record, QObject* owner, qsizetype index);
@@ -161,8 +158,6 @@ private:
     QSet<Record*> m_dirtySet;
     QList<Removal> m_removed;
 
-    Scheduler* m_commitScheduler = nullptr;
+    bool m_commitsEachTurn = false;
     bool m_commitQueued = false;
-    bool m_changedSinceCommitCheck = false;
-    int m_commitDeferrals = 0;
 };

@@ -141,15 +141,15 @@ void ModelContext::discardInsert(Record* record)
         if (message->m_parent)
             message->m_parent->detachChatMessage(message);
     } else if (auto* meeting = qobject_cast<Meeting*>(object)) {
-        emit meetingAboutToBeRemoved(meeting);
         const QUuid id = meeting->id();
         m_meetings.removeOne(meeting);
+        emit meetingAboutToBeRemoved(meeting);
         meeting->moveToFolder(nullptr);
         emit meetingRemoved(id);
     } else if (auto* folder = qobject_cast<Folder*>(object)) {
-        emit folderAboutToBeRemoved(folder);
         const QUuid id = folder->id();
         m_folders.removeOne(folder);
+        emit folderAboutToBeRemoved(folder);
         const QList<Meeting*> filed = folder->m_meetings;
         for (Meeting* meeting : filed)
             meeting->moveToFolder(nullptr);

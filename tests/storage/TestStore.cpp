@@ -143,6 +143,10 @@ private slots:
     // Live lists
     void meetingListFollowsChanges();
     void folderListFollowsChanges();
+    void listMadeDuringARemovalLacksTheRecord();
+
+    // Commits on its own
+    void changesOfOneTurnCommitTogether();
 
     // Processes
     void savedChangeSurvivesKill();
@@ -917,6 +921,71 @@ void TestStore::meetingListFollowsChanges()
     QCOMPARE(titles(), (QStringList { "new", "old" }));
     QVERIFY(!list.meetingAt(1)->date().isNull());
     QCOMPARE(list.meetingAt(1)->date(), at(1));
+}
+
+// A page replaced because its record is being removed makes its lists while the removal is
+// announced: they must not start with the record, which is destroyed once the removal is saved.
+void TestStore::listMadeDuringARemovalLacksTheRecord()
+{
+    TempStore store;
+    auto* folder = new Folder(QStringLiteral("Team"), QStringLiteral("folder"), QString());
+    auto* meeting = new Meeting(QStringLiteral("Standup"), at(1));
+    meeting->setFolder(folder);
+    store->insert(meeting);
+    store->insert(new Meeting(QStringLiteral("Other"), at(2)));
+    QVERIFY(store->save().ok());
+
+    std::unique_ptr<MeetingListModel> meetings;
+    std::unique_ptr<FolderListModel> folders;
+    connect(&store.context(), &ModelContext::meetingAboutToBeRemoved, this, [&](Meeting* leaving) {
+        QVERIFY(!store->contains(leaving));
+        QCOMPARE(leaving->folder(), folder); // still whole while announced
+        meetings = std::make_unique<MeetingListModel>(store.context());
+    });
+    connect(&store.context(), &ModelContext::folderAboutToBeRemoved, this,
+        [&] { folders = std::make_unique<FolderListModel>(store.context()); });
+    store->remove(meeting);
+    store->remove(folder);
+    QVERIFY(meetings && folders);
+    QCOMPARE(meetings->rowCount(), 1);
+    QCOMPARE(meetings->meetingAt(0)->title(), QStringLiteral("Other"));
+    QCOMPARE(folders->rowCount(), 0);
+
+    // Undone, the lists made meanwhile take the records back once.
+    store->rollback();
+    QCOMPARE(meetings->rowCount(), 2);
+    QCOMPARE(folders->rowCount(), 1);
+}
+
+void TestStore::changesOfOneTurnCommitTogether()
+{
+    TempStore store;
+    auto* kept = new Meeting(QStringLiteral("kept"), at(1));
+    auto* gone = new Meeting(QStringLiteral("gone"), at(2));
+    store->insert(kept);
+    store->insert(gone);
+    QVERIFY(store->save().ok());
+    store->commitChangesEachTurn();
+    QSignalSpy commits(&store.context(), &ModelContext::saved);
+
+    // A rename, a deletion and a new meeting in one turn: one transaction at the next turn,
+    // without waiting for the changes to pause.
+    kept->setTitle(QStringLiteral("renamed"));
+    store->remove(gone);
+    store->insert(new Meeting(QStringLiteral("new"), at(3)));
+    QCOMPARE(commits.count(), 0);
+    letTheLoopTurn(store.context());
+    QCOMPARE(commits.count(), 1);
+    QVERIFY(!store->hasChanges());
+    kept->setUserNotes(QStringLiteral("a"));
+    letTheLoopTurn(store.context());
+    QCOMPARE(commits.count(), 2);
+
+    QStringList titles;
+    for (const Meeting* meeting : store.reopen().fetchMeetings())
+        titles.append(meeting->title());
+    QCOMPARE(titles, (QStringList { "new", "renamed" }));
+    QCOMPARE(store->fetchMeetings().last()->userNotes(), QStringLiteral("a"));
 }
 
 void TestStore::folderListFollowsChanges()

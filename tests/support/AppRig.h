@@ -70,6 +70,7 @@
 #include "system/UpdateChecker.h"
 #include "transcription/TranscriptionSession.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -96,6 +97,9 @@ public:
         bool desktopCalendar = false;
         bool desktopNotifications = false;
         std::chrono::milliseconds notificationRecheck = NotificationCenter::kDefaultRecheckInterval;
+        // The folder of the store, settings and archive; empty: a temporary one, removed with
+        // the rig (a child process that is killed keeps a folder its parent reads).
+        QString folder = QString();
     };
 
     static inline const QString kGoogleClientId = QStringLiteral("1234-quillettest.apps.googleusercontent.com");
@@ -126,7 +130,10 @@ public:
         return *m_services;
     }
 
-    QString path(const QString& name) const { return m_dir.filePath(name); }
+    QString path(const QString& name) const
+    {
+        return m_options.folder.isEmpty() ? m_dir.filePath(name) : QDir(m_options.folder).filePath(name);
+    }
     QString archiveRoot() const { return path(QStringLiteral("QuilletNotes")); }
 
     FakeHttpServer cloud; // the cloud account server

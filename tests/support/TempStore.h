@@ -6,6 +6,7 @@
 
 #include "storage/ModelContext.h"
 
+#include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -72,6 +73,12 @@ private:
 inline QString openFailure(const Result<std::unique_ptr<ModelContext>, StoreError>& opened)
 {
     return opened.ok() ? QString() : opened.error().message;
+}
+
+// The turn of the event loop at which a context that commits each turn writes what changed.
+inline void letTheLoopTurn(ModelContext& context)
+{
+    QCoreApplication::sendPostedEvents(&context, QEvent::MetaCall);
 }
 
 inline QString saveFailure(const Result<void, StoreError>& saved)

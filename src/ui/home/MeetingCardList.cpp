@@ -6,9 +6,9 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
 #include "ui/design/EditorialLabel.h"
-#include "ui/home/MeetingCard.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/RecordingDot.h"
+#include "ui/home/MeetingCard.h"
 
 #include <QElapsedTimer>
 #include <QHelpEvent>
@@ -90,7 +90,7 @@ void MeetingCardList::meetingChanged(const QModelIndex& first, const QModelIndex
     }
     const QList<MeetingDateGroup> group = groupMeetingsByDate({ meeting }, m_clock.now());
     int heading = row;
-    while (heading > 0 && m_rows.at(heading).meeting)
+    while (heading > 0 && m_rows.at(heading).isCard)
         --heading;
     if (group.isEmpty() || group.first().title != m_rows.at(heading).title) {
         markStale();
@@ -144,6 +144,7 @@ void MeetingCardList::rebuild()
         m_rows.append(std::move(title));
         for (Meeting* meeting : group.meetings) {
             Row row;
+            row.isCard = true;
             row.meeting = meeting;
             if (const auto found = oldRowOf.constFind(meeting); found != oldRowOf.constEnd()) {
                 const Row& before = old.at(*found);
@@ -179,7 +180,7 @@ void MeetingCardList::rebuild()
 int MeetingCardList::rowHeight(int row) const
 {
     const Row& r = m_rows.at(row);
-    if (!r.meeting)
+    if (!r.isCard)
         return (row == 0 ? 0 : kGroupSpacing) + groupTitleHeight();
     return kCardSpacing + MeetingCard::height(std::max(r.titleLines, 1));
 }
@@ -192,9 +193,9 @@ void MeetingCardList::relayoutFrom(int row)
     const int twoLines = kCardSpacing + MeetingCard::height(2);
     for (int i = row; i < m_rows.size(); ++i) {
         const Row& r = m_rows.at(i);
-        const int height = !r.meeting ? (i == 0 ? 0 : kGroupSpacing) + titleHeight
-            : r.titleLines == 2       ? twoLines
-                                      : oneLine;
+        const int height = !r.isCard ? (i == 0 ? 0 : kGroupSpacing) + titleHeight
+            : r.titleLines == 2      ? twoLines
+                                     : oneLine;
         m_tops[i + 1] = m_tops[i] + height;
     }
 }
@@ -316,7 +317,7 @@ QStringList MeetingCardList::groupTitles() const
     ensureRows();
     QStringList titles;
     for (const Row& row : m_rows) {
-        if (!row.meeting)
+        if (!row.isCard)
             titles.append(row.title);
     }
     return titles;
@@ -380,9 +381,10 @@ void MeetingCardList::paintEvent(QPaintEvent* event)
     const QFontMetricsF titleMetrics(titleFont);
     for (int row = rowAt(area.top()); row < m_rows.size() && m_tops.at(row) <= area.bottom(); ++row) {
         const Row& r = m_rows.at(row);
-        if (r.meeting) {
-            MeetingCard::paint(painter, cardRectOfRow(row), *r.meeting, m_showFolder, palette(),
-                r.meeting == m_pressed && !m_pressedActions);
+        if (r.isCard) {
+            if (r.meeting)
+                MeetingCard::paint(painter, cardRectOfRow(row), *r.meeting, m_showFolder, palette(),
+                    r.meeting == m_pressed && !m_pressedActions);
             continue;
         }
         const QRect box = rowRect(row);
@@ -413,7 +415,7 @@ bool MeetingCardList::event(QEvent* event)
         auto* help = static_cast<QHelpEvent*>(event);
         const int row = m_rows.isEmpty() ? -1 : rowAt(help->pos().y());
         const QRect actions
-            = row >= 0 && m_rows.at(row).meeting ? MeetingCard::actionsRect(cardRectOfRow(row)) : QRect();
+            = row >= 0 && m_rows.at(row).isCard ? MeetingCard::actionsRect(cardRectOfRow(row)) : QRect();
         if (actions.contains(help->pos()))
             QToolTip::showText(help->globalPos(), tr("Actions"), this, actions);
         else

@@ -64,7 +64,10 @@ protected:
 private:
     struct Row
     {
-        Meeting* meeting = nullptr; // null for a group title; never read before a rebuild
+        bool isCard = false; // else a group title
+        // Follows the list's removals; guarded all the same, so that a card whose meeting is
+        // destroyed before the next rebuild is left blank rather than read.
+        QPointer<Meeting> meeting;
         QString title; // of a group
         int titleLines = 0; // of a card: 0 until measured
         QString measuredTitle; // what was measured, to know when to measure again

@@ -7,17 +7,16 @@
 #include "support/AppRig.h"
 #include "support/CalendarRig.h"
 #include "support/FakeClock.h"
-#include "support/FakeScheduler.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+#include "ui/design/RecordingDot.h"
 #include "ui/home/ComingUpPanel.h"
 #include "ui/home/ComingUpParts.h"
 #include "ui/home/FolderHeader.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCard.h"
 #include "ui/home/MeetingCardList.h"
-#include "ui/design/RecordingDot.h"
 
 #include <QMenu>
 #include <QPushButton>
@@ -401,9 +400,8 @@ private slots:
 
     void refiledMeetingLeavesTheFolderPage()
     {
-        FakeScheduler commits;
         Page page;
-        page.store->commitChangesWith(&commits);
+        page.store->commitChangesEachTurn();
         Folder* clients = page.addFolder(QStringLiteral("Clients"));
         page.addFolder(QStringLiteral("Team"));
         Meeting* first = page.add(QStringLiteral("First"), kNow, clients);
@@ -419,7 +417,7 @@ private slots:
         entry(*entry(*menu, QStringLiteral("Add to Folder"))->menu(), QStringLiteral("Team"))->trigger();
         QCOMPARE(page.shown(), QList<Meeting*> { second });
         QCOMPARE(home.folderHeader()->shownCount(), QStringLiteral("1 MEETING"));
-        commits.advance(ModelContext::kCommitDelay * (ModelContext::kMaxCommitDeferrals + 1));
+        letTheLoopTurn(page.store.context());
         QCOMPARE(page.store.reopen().fetchFolders().last()->meetings().size(), 1);
     }
 

@@ -2,7 +2,6 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "support/CalendarRig.h"
-#include "support/FakeScheduler.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
@@ -82,8 +81,7 @@ class TestMeetingMenu final : public QObject
 
     struct Fixture
     {
-        // The store commits on its own, as in the application, when the test moves this on.
-        FakeScheduler commits;
+        // The store commits on its own, as in the application, at the next turn of the loop.
         TempStore store;
         Meeting* meeting = nullptr;
         QList<Meeting*> newFolderAsked;
@@ -91,7 +89,7 @@ class TestMeetingMenu final : public QObject
 
         Fixture()
         {
-            store->commitChangesWith(&commits);
+            store->commitChangesEachTurn();
             meeting = new Meeting(QStringLiteral("Design review"), someDate());
             store->insert(meeting);
             store->save();
@@ -105,15 +103,14 @@ class TestMeetingMenu final : public QObject
             return folder;
         }
 
-        // As long as a change can wait for its commit.
-        void commit() { commits.advance(ModelContext::kCommitDelay * (ModelContext::kMaxCommitDeferrals + 1)); }
+        void commit() { letTheLoopTurn(store.context()); }
 
         // What the file holds once the store has committed.
         ModelContext& reopen()
         {
             commit();
             ModelContext& reopened = store.reopen();
-            reopened.commitChangesWith(&commits);
+            reopened.commitChangesEachTurn();
             return reopened;
         }
 

@@ -7,16 +7,15 @@
 #include "support/AccountRig.h"
 #include "support/AppRig.h"
 #include "support/FakeClock.h"
-#include "support/FakeScheduler.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "system/UpdateChecker.h"
+#include "ui/design/Quillet.h"
+#include "ui/home/MeetingMenu.h"
+#include "ui/sidebar/MeetingListView.h"
+#include "ui/sidebar/MeetingRow.h"
 #include "ui/window/FixItBanner.h"
 #include "ui/window/MainWindow.h"
-#include "ui/sidebar/MeetingListView.h"
-#include "ui/home/MeetingMenu.h"
-#include "ui/sidebar/MeetingRow.h"
-#include "ui/design/Quillet.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -50,8 +49,7 @@ QAction* entry(const QMenu& menu, const QString& text)
 // checker that asks a local server and notes what it opens.
 struct Sidebar
 {
-    // The store commits on its own, as in the application, when the test moves this on.
-    FakeScheduler commits;
+    // The store commits on its own, as in the application, at the next turn of the loop.
     TempStore store;
     FakeClock clock { kNow };
     AccountRig account;
@@ -63,12 +61,12 @@ struct Sidebar
     std::unique_ptr<MeetingSearchIndex> index;
     std::unique_ptr<MeetingListView> view;
 
-    Sidebar() { store->commitChangesWith(&commits); }
+    Sidebar() { store->commitChangesEachTurn(); }
 
     // What the file holds once the store has committed.
     ModelContext& reopen()
     {
-        commits.advance(ModelContext::kCommitDelay * (ModelContext::kMaxCommitDeferrals + 1));
+        letTheLoopTurn(store.context());
         return store.reopen();
     }
 

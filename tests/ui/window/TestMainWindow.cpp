@@ -3,12 +3,13 @@
 #include "support/AppRig.h"
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
-#include "ui/window/FixItBanner.h"
-#include "ui/home/HomeView.h"
-#include "ui/window/MainWindow.h"
 #include "ui/design/PillButton.h"
-#include "ui/settings/SettingsView.h"
 #include "ui/design/ThemeController.h"
+#include "ui/home/HomeView.h"
+#include "ui/home/MeetingCardList.h"
+#include "ui/settings/SettingsView.h"
+#include "ui/window/FixItBanner.h"
+#include "ui/window/MainWindow.h"
 
 #include <QAbstractButton>
 #include <QFutureWatcher>
@@ -428,7 +429,25 @@ private slots:
         QVERIFY(finalized.wait(30000));
         QCOMPARE(w.store().meetingCount(), 0);
         QCOMPARE(content.selection(), SidebarItem::home());
-        QVERIFY(qobject_cast<HomeView*>(content.page()));
+        auto* home = qobject_cast<HomeView*>(content.page());
+        QVERIFY(home);
+
+        // The home page made while the meeting was being removed shows no card of it, also once
+        // the record itself is gone; painting and clicking where its card was do nothing.
+        MeetingCardList* list = home->meetingList();
+        QVERIFY(list->meetingsShown().isEmpty());
+        QSignalSpy opened(list, &MeetingCardList::openRequested);
+        QSignalSpy menus(list, &MeetingCardList::menuRequested);
+        QTRY_VERIFY(!w.store().hasChanges());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(list->meetingsShown().isEmpty());
+        w.window->grab();
+        const QPoint where = list->rect().topLeft() + QPoint(40, 40);
+        QTest::mouseClick(list, Qt::LeftButton, {}, where);
+        QTest::mouseClick(list, Qt::RightButton, {}, where);
+        QCOMPARE(opened.count(), 0);
+        QCOMPARE(menus.count(), 0);
+        QCOMPARE(content.selection(), SidebarItem::home());
     }
 
     void menuCommands()

@@ -3,12 +3,13 @@
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/OneEventLinks.h"
+#include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "ui/design/EditorialLabel.h"
+#include "ui/design/PillButton.h"
 #include "ui/workspace/MeetingChatPanel.h"
 #include "ui/workspace/MeetingDetailView.h"
 #include "ui/workspace/NotesEditor.h"
-#include "ui/design/PillButton.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -349,8 +350,8 @@ private slots:
         QCOMPARE(changes, 3);
         QCOMPARE(meeting.userNotes(), QStringLiteral("loaded ok"));
         QVERIFY(rig->archiveDebouncer().isPending(meeting.id()));
-        // The store commits once a whole quiet moment has passed after the last key.
-        rig.scheduler.advance(ModelContext::kCommitDelay * 2);
+        // The store commits at the next turn of the event loop, without waiting for a pause.
+        letTheLoopTurn(rig->store());
         QVERIFY(!rig->store().hasChanges());
 
         // Notes changed elsewhere are shown, and are no edit of this editor.
