@@ -27,6 +27,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTextEdit>
 #include <algorithm>
 
 namespace {
@@ -304,10 +305,24 @@ QStringList WindowExerciser::inconsistencies()
         break;
     case SidebarItem::Kind::meeting: {
         auto* detail = qobject_cast<MeetingDetailView*>(shown);
-        if (!selection.meeting() || !store.contains(selection.meeting()))
+        if (!selection.meeting() || !store.contains(selection.meeting())) {
             wrong << QStringLiteral("the selected meeting is not in the store");
-        else if (!detail || detail->meeting() != selection.meeting())
+        } else if (!detail || detail->meeting() != selection.meeting()) {
             wrong << QStringLiteral("a meeting is selected, and the page is not its page");
+        } else {
+            // What the page shows of the notes and the title is what the meeting holds.
+            const Meeting& meeting = *selection.meeting();
+            for (auto* notes : detail->findChildren<QTextEdit*>(QStringLiteral("notesEditor"))) {
+                if (!notes->isHidden() && notes->toPlainText() != meeting.userNotes())
+                    wrong << QStringLiteral("the notes show \u201C%1\u201D where the meeting holds \u201C%2\u201D")
+                                 .arg(notes->toPlainText(), meeting.userNotes());
+            }
+            for (auto* title : detail->findChildren<QTextEdit*>(QStringLiteral("titleField"))) {
+                if (!title->isHidden() && title->toPlainText() != meeting.title())
+                    wrong << QStringLiteral("the title shows \u201C%1\u201D where the meeting holds \u201C%2\u201D")
+                                 .arg(title->toPlainText(), meeting.title());
+            }
+        }
         break;
     }
     case SidebarItem::Kind::settings:
