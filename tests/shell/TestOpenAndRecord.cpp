@@ -1,5 +1,5 @@
-#include "shell/AppDelegate.h"
 #include "calendar/CalendarFixture.h"
+#include "shell/AppDelegate.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
 #include "support/ArchiveFolder.h"

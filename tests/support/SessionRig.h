@@ -5,18 +5,18 @@
 // speech and chat services are replaced, by a server on 127.0.0.1 that checks each request.
 
 #include "account/ModelCredentials.h"
+#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveRemovals.h"
+#include "archive/ArchiveSync.h"
+#include "archive/MeetingArchiver.h"
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "audio/SystemAudioRecorder.h"
 #include "platform/Clock.h"
 #include "platform/PolyphaseResampler.h"
+#include "platform/Scheduler.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
-#include "archive/ArchiveDebouncer.h"
-#include "archive/ArchiveRemovals.h"
-#include "archive/ArchiveSync.h"
-#include "archive/MeetingArchiver.h"
-#include "platform/Scheduler.h"
 #include "storage/TranscriptSegment.h"
 #include "summary/MeetingSummarizer.h"
 #include "summary/SummaryGenerator.h"
@@ -43,7 +43,8 @@ inline constexpr int kLongWaitMs = 90000;
 inline const QByteArray kToken = "tq-session-test";
 
 // The provider: transcriptions answer with a text chosen by the test (or by the length of
-// the audio), chat completions with a title or a summary; gates hold chosen replies back.
+// the audio), chat completions with a title or a summary, and the meeting chat's streamed
+// questions with a short answer; gates hold chosen replies back.
 class FakeProvider final
 {
 public:
@@ -223,6 +224,9 @@ private:
                 return true;
             });
         }
+        // The meeting chat asks for its answer as server-sent events.
+        if (body.value(QStringLiteral("stream")).toBool())
+            return streamedAnswer();
         const bool isTitle = body.value(QStringLiteral("max_tokens")).toInt() == SummaryGenerator::kTitleMaxTokens;
         QString answer;
         {
@@ -234,6 +238,21 @@ private:
                 QJsonObject { { QStringLiteral("role"), QStringLiteral("assistant") },
                     { QStringLiteral("content"), answer } } } } } } };
         return FakeHttpServer::Reply::json(200, QJsonDocument(reply).toJson(QJsonDocument::Compact));
+    }
+
+    static FakeHttpServer::Reply streamedAnswer()
+    {
+        const auto event = [](const QString& content) {
+            const QJsonObject delta { { QStringLiteral("content"), content } };
+            const QJsonObject chunk { { QStringLiteral("choices"),
+                QJsonArray { QJsonObject { { QStringLiteral("delta"), delta } } } } };
+            return "data: " + QJsonDocument(chunk).toJson(QJsonDocument::Compact) + "\n\n";
+        };
+        FakeHttpServer::Reply reply;
+        reply.contentType = "text/event-stream";
+        reply.chunks
+            = { event(QStringLiteral("They agreed ")), event(QStringLiteral("on **Thursday**.")), "data: [DONE]\n\n" };
+        return reply;
     }
 
     FakeHttpServer& m_server;
