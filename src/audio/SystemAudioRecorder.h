@@ -1,7 +1,7 @@
 #pragma once
 
 #include "audio/AudioRecorder.h"
-#include "platform/PulseCapture.h"
+#include "platform/pulse/PulseCapture.h"
 
 #include <QObject>
 #include <QString>

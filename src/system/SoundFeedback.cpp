@@ -1,7 +1,7 @@
 #include "system/SoundFeedback.h"
 
 #include "audio/WavFile.h"
-#include "platform/PulseCuePlayer.h"
+#include "platform/pulse/PulseCuePlayer.h"
 
 #include <QTimer>
 #include <QtEndian>

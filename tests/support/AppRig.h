@@ -33,7 +33,7 @@
 #include "app/SettingsServices.h"
 #include "app/WindowServices.h"
 #include "archive/ArchiveDebouncer.h"
-#include "archive/ArchiveHealth.h"
+#include "app/ArchiveHealth.h"
 #include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "audio/DualStreamMixer.h"

@@ -1,5 +1,5 @@
 #include "platform/CueGate.h"
-#include "platform/PulseCuePlayer.h"
+#include "platform/pulse/PulseCuePlayer.h"
 #include "support/TestMain.h"
 #include "system/SoundFeedback.h"
 

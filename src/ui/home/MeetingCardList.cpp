@@ -176,8 +176,8 @@ void MeetingCardList::rebuild()
         m_measureLater.start();
 
     // The keyboard's card went away with its meeting: the focus stays visible on the first.
-    if (hasFocus() && currentRow() < 0 && !m_rows.isEmpty())
-        m_current = m_rows.at(cardFrom(0, 1)).meeting;
+    if (hasFocus() && currentRow() < 0)
+        m_current = firstCard();
 
     const bool empty = m_rows.isEmpty();
     if (empty != m_wasEmpty) {
@@ -504,6 +504,13 @@ int MeetingCardList::cardFrom(int row, int step) const
     return -1;
 }
 
+// Rows may be only headings and cards whose meeting has gone: then there is no first card.
+Meeting* MeetingCardList::firstCard() const
+{
+    const int row = cardFrom(0, 1);
+    return row >= 0 ? m_rows.at(row).meeting.data() : nullptr;
+}
+
 int MeetingCardList::currentRow() const
 {
     return m_current ? rowOf(m_current) : -1;
@@ -574,8 +581,8 @@ void MeetingCardList::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
     ensureRows();
-    if (currentRow() < 0 && !m_rows.isEmpty())
-        m_current = m_rows.at(cardFrom(0, 1)).meeting;
+    if (currentRow() < 0)
+        m_current = firstCard();
     if (const int row = currentRow(); row >= 0)
         setCurrentRow(row);
 }

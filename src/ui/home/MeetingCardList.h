@@ -100,6 +100,7 @@ private:
     void syncDots();
     void heightChanged();
     int currentRow() const;
+    Meeting* firstCard() const;
     // The first card at or after the row, going by step (a group title is passed over); -1.
     int cardFrom(int row, int step) const;
     void setCurrentRow(int row);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "archive/ArchiveHealth.h"
+#include "app/ArchiveHealth.h"
 #include "storage/SaveHealth.h"
 
 #include <QWidget>

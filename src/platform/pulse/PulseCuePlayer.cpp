@@ -1,4 +1,4 @@
-#include "platform/PulseCuePlayer.h"
+#include "platform/pulse/PulseCuePlayer.h"
 
 #include "platform/CueGate.h"
 

@@ -1,4 +1,4 @@
-#include "platform/PulseCapture.h"
+#include "platform/pulse/PulseCapture.h"
 
 #include "platform/Log.h"
 

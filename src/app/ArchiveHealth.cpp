@@ -1,4 +1,4 @@
-#include "archive/ArchiveHealth.h"
+#include "app/ArchiveHealth.h"
 
 #include "archive/MeetingSnapshot.h"
 #include "platform/Scheduler.h"

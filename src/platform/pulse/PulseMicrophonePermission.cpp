@@ -1,4 +1,4 @@
-#include "platform/PulseMicrophonePermission.h"
+#include "platform/pulse/PulseMicrophonePermission.h"
 
 #include "platform/Mailbox.h"
 
