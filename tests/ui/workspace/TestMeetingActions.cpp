@@ -5,6 +5,7 @@
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/FakeScheduler.h"
+#include "support/ProviderAnswers.h"
 #include "support/RecordingArchiver.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
@@ -35,13 +36,7 @@ using Secrets = QList<std::pair<QString, QByteArray>>;
 
 const QByteArray kChatPath = "/v1/chat/completions";
 
-FakeHttpServer::Reply completion(const QString& content)
-{
-    const QJsonObject message { { QStringLiteral("content"), content } };
-    const QJsonObject choice { { QStringLiteral("message"), message } };
-    return FakeHttpServer::Reply::json(
-        200, QJsonDocument(QJsonObject { { QStringLiteral("choices"), QJsonArray { choice } } }).toJson());
-}
+using ProviderAnswers::completion;
 
 // The provider's chat service: the title request and the summary request, told apart by the
 // title prompt.
