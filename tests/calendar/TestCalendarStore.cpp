@@ -3,6 +3,7 @@
 #include "calendar/CalendarService.h"
 #include "platform/calendar/EdsCalendarStore.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -501,7 +502,7 @@ private slots:
 int main(int argc, char* argv[])
 {
     // The fixture's week crosses Central Europe's change to summer time.
-    qputenv("TZ", "Europe/Berlin");
+    ZoneAndLocale::useTimeZone("Europe/Berlin");
     TestSupport::isolateHome();
     QCoreApplication app(argc, argv);
     TestCalendarStore tc;
