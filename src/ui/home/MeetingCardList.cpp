@@ -574,8 +574,9 @@ void MeetingCardList::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
     ensureRows();
-    if (currentRow() < 0 && !m_rows.isEmpty())
-        m_current = m_rows.at(cardFrom(0, 1)).meeting;
+    // Headings alone, or meetings deleted under the list, leave no card to make current.
+    if (const int first = cardFrom(0, 1); currentRow() < 0 && first >= 0)
+        m_current = m_rows.at(first).meeting;
     if (const int row = currentRow(); row >= 0)
         setCurrentRow(row);
 }
