@@ -1,6 +1,7 @@
 #include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
+#include "support/FakeCalendarHooks.h"
 #include "support/TestMain.h"
 
 #include <QSignalSpy>
@@ -8,25 +9,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// The calendar as the test wants it: events by id, each with its meeting and call link.
-class TestCalendar final : public CalendarHooks
-{
-public:
-    std::optional<EventMeeting> meetingForEvent(const QString& eventId, ModelContext&) override
-    {
-        lookups << eventId;
-        const auto found = events.constFind(eventId);
-        return found == events.constEnd() ? std::nullopt : std::optional(*found);
-    }
-    void startAutoStart(ModelContext&) override { ++autoStarts; }
-    void syncTitles(ModelContext&) override { ++titleSyncs; }
-
-    QHash<QString, EventMeeting> events;
-    QStringList lookups;
-    int autoStarts = 0;
-    int titleSyncs = 0;
-};
 
 // The application's services recording silence on the test sound server (nothing is
 // uploaded), with the user's own key and delayed calls the test moves on.
@@ -67,7 +49,7 @@ struct Recordings
     }
 
     QList<Meeting*> shown; // what the controller asked the window to show
-    TestCalendar calendar;
+    FakeCalendarHooks calendar;
     AppRig rig { { .capture = true, .steppedDelays = true, .calendarHooks = &calendar } };
 };
 

@@ -1,12 +1,13 @@
-#include "platform/Log.h"
 #include "archive/ArchiveMarkdown.h"
+#include "archive/MeetingArchiver.h"
+#include "platform/Log.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
-#include "archive/MeetingArchiver.h"
 #include "storage/TranscriptSegment.h"
 #include "support/FullDisk.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -16,7 +17,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <memory>
-#include <time.h>
 
 namespace {
 
@@ -141,8 +141,7 @@ public:
     TestMeetingArchiver()
     {
         // File names use local time; a zone far from UTC shows which dates are local.
-        qputenv("TZ", "Asia/Ho_Chi_Minh");
-        tzset();
+        ZoneAndLocale::useTimeZone("Asia/Ho_Chi_Minh");
     }
 
 private slots:

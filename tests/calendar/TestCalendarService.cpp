@@ -1,12 +1,13 @@
 #include "CalendarFixture.h"
 #include "calendar/CalendarService.h"
-#include "platform/calendar/EdsCalendarStore.h"
 #include "platform/Log.h"
 #include "platform/Settings.h"
+#include "platform/calendar/EdsCalendarStore.h"
 #include "support/FakeCalendarStore.h"
 #include "support/FakeClock.h"
 #include "support/FakeGoogleEventSource.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -398,7 +399,7 @@ private slots:
 int main(int argc, char* argv[])
 {
     // The fixture's week crosses Central Europe's change to summer time.
-    qputenv("TZ", "Europe/Berlin");
+    ZoneAndLocale::useTimeZone("Europe/Berlin");
     TestSupport::isolateHome();
     QCoreApplication app(argc, argv);
     TestCalendarService tc;

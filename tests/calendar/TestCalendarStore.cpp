@@ -2,7 +2,9 @@
 #include "CalendarFixture.h"
 #include "calendar/CalendarService.h"
 #include "platform/calendar/EdsCalendarStore.h"
+#include "support/EmptyBus.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -415,30 +417,16 @@ private slots:
         QFETCH(bool, hungRegistry);
         QFETCH(QString, mode);
         const bool quitWhileHung = mode == "quit-when-unreachable";
-        QTemporaryDir dir;
-        // A bus with nothing on it and nothing it could start on demand.
-        QFile config(dir.filePath("bus.conf"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                     " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                     "<busconfig><type>session</type><listen>unix:dir="
-            + dir.path().toUtf8()
-            + "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        config.close();
-        QProcess bus;
-        bus.start("dbus-daemon", { "--config-file=" + config.fileName(), "--nofork", "--print-address=1" });
-        QVERIFY(bus.waitForStarted());
-        // Programs started here can take many seconds to come up on a busy machine.
-        QTRY_VERIFY_WITH_TIMEOUT(bus.canReadLine(), 60'000);
-        const QString address = QString::fromUtf8(bus.readLine().trimmed());
+        EmptyBus bus;
+        QVERIFY(bus.start());
+        const QString address = bus.address();
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DBUS_SESSION_BUS_ADDRESS", address);
 
         QProcess registry;
         QProcess probe;
         const auto stop = qScopeGuard([&] {
-            for (QProcess* process : { &probe, &registry, &bus }) {
+            for (QProcess* process : { &probe, &registry }) {
                 if (process == &registry && hungRegistry)
                     ::kill(pid_t(registry.processId()), SIGCONT);
                 process->kill();
@@ -501,7 +489,7 @@ private slots:
 int main(int argc, char* argv[])
 {
     // The fixture's week crosses Central Europe's change to summer time.
-    qputenv("TZ", "Europe/Berlin");
+    ZoneAndLocale::useTimeZone("Europe/Berlin");
     TestSupport::isolateHome();
     QCoreApplication app(argc, argv);
     TestCalendarStore tc;

@@ -8,6 +8,7 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/FakeHttpServer.h"
+#include "support/ProviderAnswers.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TestMain.h"
 
@@ -23,30 +24,15 @@ namespace {
 
 const QByteArray kPath = "/v1/chat/completions";
 
+using ProviderAnswers::streamed;
+using ProviderAnswers::streamEvent;
+
 QString golden(const QString& name)
 {
     QFile file(QStringLiteral(QUILLET_TEST_DATA_DIR "/chat/") + name);
     if (!file.open(QIODevice::ReadOnly))
         qFatal("missing golden file %s", qPrintable(name));
     return QString::fromUtf8(file.readAll());
-}
-
-QByteArray sseEvent(const QString& content)
-{
-    const QJsonObject delta { { QStringLiteral("content"), content } };
-    const QJsonObject choice { { QStringLiteral("delta"), delta } };
-    return "data: "
-        + QJsonDocument(QJsonObject { { QStringLiteral("choices"), QJsonArray { choice } } })
-              .toJson(QJsonDocument::Compact)
-        + "\n\n";
-}
-
-FakeHttpServer::Reply streamed(const QList<QByteArray>& chunks)
-{
-    FakeHttpServer::Reply reply;
-    reply.contentType = "text/event-stream";
-    reply.chunks = chunks;
-    return reply;
 }
 
 TranscriptSegment* segment(const QString& text, const Speaker& speaker, double at)
@@ -143,7 +129,7 @@ void TestChat::streamReader_data()
     QTest::addColumn<bool>("done");
     QTest::addColumn<bool>("tooLong");
 
-    const QByteArray vietnamese = sseEvent(QStringLiteral("Tiếng Việt"));
+    const QByteArray vietnamese = streamEvent(QStringLiteral("Tiếng Việt"));
     QList<QByteArray> bytes;
     for (char c : vietnamese + "data: [DONE]\n")
         bytes << QByteArray(1, c);
@@ -155,7 +141,7 @@ void TestChat::streamReader_data()
         << QList<QByteArray> { ": keep-alive\nevent: delta\nid: 4\nDATA: {}\n", "data: not json\ndata: [1,2]\n",
                "data: {\"object\":\"chunk\"}\ndata: {\"choices\":[]}\n",
                "data: {\"choices\":[{\"delta\":{\"content\":\"\"}}]}\n",
-               "data: {\"choices\":[{\"delta\":{\"content\":null}}]}\n", sseEvent("kept") }
+               "data: {\"choices\":[{\"delta\":{\"content\":null}}]}\n", streamEvent("kept") }
         << QStringList { "kept" } << false << false;
     QTest::newRow("last line without a line break")
         << QList<QByteArray> { "data: {\"choices\":[{\"delta\":{\"content\":\"end\"}}]}" } << QStringList { "end" }
@@ -163,14 +149,14 @@ void TestChat::streamReader_data()
 
     // A line of exactly the limit, line break aside, arrives in small pieces and is read whole.
     const QString longText(
-        int(ChatStreamReader::kMaxLineBytes - sseEvent(QStringLiteral("")).size() + 2), QLatin1Char('y'));
-    const QByteArray longEvent = sseEvent(longText);
+        int(ChatStreamReader::kMaxLineBytes - streamEvent(QStringLiteral("")).size() + 2), QLatin1Char('y'));
+    const QByteArray longEvent = streamEvent(longText);
     QList<QByteArray> pieces;
     for (qsizetype at = 0; at < longEvent.size(); at += 4096)
         pieces << longEvent.mid(at, 4096);
     QTest::newRow("line at the limit") << pieces << QStringList { longText } << false << false;
-    QTest::newRow("line over the limit") << QList<QByteArray> { sseEvent("before"),
-        "data: ", QByteArray(ChatStreamReader::kMaxLineBytes - 5, 'x'), sseEvent("after") }
+    QTest::newRow("line over the limit") << QList<QByteArray> { streamEvent("before"),
+        "data: ", QByteArray(ChatStreamReader::kMaxLineBytes - 5, 'x'), streamEvent("after") }
                                          << QStringList { "before" } << false << true;
 }
 
@@ -248,7 +234,8 @@ void TestChat::withoutCredentialsNothingIsStored()
 void TestChat::answerStreamsAndIsStored()
 {
     FakeHttpServer server;
-    server.on("POST", kPath, streamed({ sseEvent("Hel"), sseEvent("lo ") + "data: [DONE]\n\n" + sseEvent("ignored") }));
+    server.on("POST", kPath,
+        streamed({ streamEvent("Hel"), streamEvent("lo ") + "data: [DONE]\n\n" + streamEvent("ignored") }));
     m_settings->setValue(QStringLiteral("chatModel"), QStringLiteral("model-from-last-year"));
     Fixture fixture(*m_settings, server.url());
     fixture.meeting.appendSegment(segment(QStringLiteral("We ship Friday."), Speaker::them(), 1));
@@ -286,16 +273,17 @@ void TestChat::streamedReplies_data()
 {
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::addColumn<QString>("answer"); // null: nothing stored
-    const QByteArray vietnamese = sseEvent(QStringLiteral("Chốt ngày thứ Sáu."));
+    const QByteArray vietnamese = streamEvent(QStringLiteral("Chốt ngày thứ Sáu."));
     const qsizetype inside = vietnamese.indexOf("\xe1\xbb\x91") + 2;
-    QTest::newRow("ends without done") << QList<QByteArray> { sseEvent("Done "), sseEvent("anyway") } << "Done anyway";
+    QTest::newRow("ends without done") << QList<QByteArray> { streamEvent("Done "), streamEvent("anyway") }
+                                       << "Done anyway";
     QTest::newRow("vietnamese split, crlf") << QList<QByteArray> { vietnamese.left(inside),
         vietnamese.mid(inside).replace("\n", "\r\n"), "data: [DONE]\r\n\r\n" }
                                             << "Chốt ngày thứ Sáu.";
-    QTest::newRow("blank answer") << QList<QByteArray> { sseEvent(" \n"), sseEvent("\t"), "data: [DONE]\n\n" }
+    QTest::newRow("blank answer") << QList<QByteArray> { streamEvent(" \n"), streamEvent("\t"), "data: [DONE]\n\n" }
                                   << QString();
     // One piece means a plain reply with a Content-Length instead of chunks.
-    QTest::newRow("not chunked") << QList<QByteArray> { sseEvent("whole") + "data: [DONE]\n\n" } << "whole";
+    QTest::newRow("not chunked") << QList<QByteArray> { streamEvent("whole") + "data: [DONE]\n\n" } << "whole";
 }
 
 void TestChat::streamedReplies()
@@ -349,7 +337,7 @@ void TestChat::failures()
     QFETCH(QString, message);
     QFETCH(ModelCredentials::Kind, credential);
     FakeHttpServer server;
-    FakeHttpServer::Reply reply = streamed({ sseEvent(QStringLiteral("partial ")) });
+    FakeHttpServer::Reply reply = streamed({ streamEvent(QStringLiteral("partial ")) });
     reply.breakAfterChunks = true;
     if (!breakMidway)
         reply = status ? FakeHttpServer::Reply::json(status, "{\"error\":\"no\"}") : FakeHttpServer::Reply::dropped();
@@ -395,7 +383,7 @@ void TestChat::endlessLinesAreRefused()
 void TestChat::endlessAnswerStopsAtTheCap()
 {
     ScriptedHttpServer server({ "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n",
-        sseEvent(QStringLiteral("and then ").repeated(20)) });
+        streamEvent(QStringLiteral("and then ").repeated(20)) });
     Fixture fixture(*m_settings, server.url(), false);
     qsizetype longest = 0;
     QObject::connect(&fixture.service, &MeetingChatService::streamingAnswerChanged,
@@ -415,7 +403,7 @@ void TestChat::cancelThenAskAgainShowsOnlyTheSecondAnswer()
     FakeHttpServer server;
     server.on("POST", kPath, [](const FakeHttpServer::Request& request) {
         const QString question = request.json().value("messages").toArray().last()["content"].toString();
-        return streamed({ sseEvent(question == "first?" ? "ANSWER ONE" : "ANSWER TWO"), "data: [DONE]\n\n" });
+        return streamed({ streamEvent(question == "first?" ? "ANSWER ONE" : "ANSWER TWO"), "data: [DONE]\n\n" });
     });
     server.hold("POST", kPath);
     Fixture fixture(*m_settings, server.url());
@@ -466,7 +454,7 @@ void TestChat::answersArriveOverTls()
     QVERIFY(tlsServer.is_valid());
     tlsServer.Post(kPath.constData(), [](const httplib::Request&, httplib::Response& res) {
         res.set_chunked_content_provider("text/event-stream", [](size_t, httplib::DataSink& sink) {
-            const QByteArray events = sseEvent(QStringLiteral("secure")) + "data: [DONE]\n\n";
+            const QByteArray events = streamEvent(QStringLiteral("secure")) + "data: [DONE]\n\n";
             sink.write(events.constData(), size_t(events.size()));
             sink.done();
             return true;

@@ -7,6 +7,7 @@
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
+#include "support/DatedLibrary.h"
 #include "support/FakeClock.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
@@ -51,19 +52,9 @@ struct Rows
 
     Meeting* meeting(const QString& title, int daysAgo, Folder* folder = nullptr)
     {
-        auto* made = new Meeting(title, kNow.addDays(-daysAgo).addSecs(-60));
-        store->insert(made);
-        made->setFolder(folder);
-        return made;
+        return DatedLibrary::meeting(store.context(), kNow, title, daysAgo, folder);
     }
-
-    Folder* folder(const QString& name, int order)
-    {
-        auto* made = new Folder(name, QStringLiteral("briefcase"), {});
-        made->setCreatedAt(kNow.addDays(-100 + order));
-        store->insert(made);
-        return made;
-    }
+    Folder* folder(const QString& name, int order) { return DatedLibrary::folder(store.context(), kNow, name, order); }
 
     // Every row as "kind:text", a folder with its count.
     QStringList shown() const

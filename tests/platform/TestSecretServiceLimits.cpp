@@ -1,10 +1,10 @@
+#include "support/EmptyBus.h"
 #include "support/TestMain.h"
 
 #include <QDBusConnection>
 #include <QDBusVirtualObject>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -24,37 +24,20 @@ class TestSecretServiceLimits final : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_bus;
+    EmptyBus m_bus;
     QString m_address;
 
 private slots:
     void initTestCase()
     {
-        // A bus of our own with nothing on it and nothing it could start on demand.
-        const QString config = m_dir.filePath("bus.conf");
-        QFile file(config);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig><type>session</type><listen>unix:dir="
-            + m_dir.path().toUtf8()
-            + "</listen><policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
-              "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        file.close();
-        m_bus.start(QStringLiteral("dbus-daemon"),
-            { "--config-file=" + config, QStringLiteral("--nofork"), QStringLiteral("--print-address=1") });
-        QVERIFY(m_bus.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 60'000); // a busy machine starts it slowly
-        m_address = QString::fromUtf8(m_bus.readLine().trimmed());
-        QVERIFY(!m_address.isEmpty());
+        QVERIFY(m_bus.start());
+        m_address = m_bus.address();
     }
 
     void cleanupTestCase()
     {
         QDBusConnection::disconnectFromBus(QStringLiteral("silent-secrets"));
-        m_bus.terminate();
-        m_bus.waitForFinished();
+        m_bus.stop();
     }
 
     void unreachableServiceStoresNothing_data()

@@ -1,5 +1,6 @@
 #include "platform/Log.h"
 #include "support/SessionRig.h"
+#include "support/SpokenSentence.h"
 #include "support/TestMain.h"
 #include "transcription/LiveDraftRecognizer.h"
 
@@ -15,15 +16,10 @@ struct Spoken
 
 std::optional<Spoken> speak(const QString& text, const QString& folder)
 {
-    const auto clip = SpokenAudio::speak(text, folder + QStringLiteral("/spoken.wav"));
-    if (!clip)
+    auto samples = SpokenAudio::sentence(text, folder);
+    if (!samples)
         return std::nullopt;
-    const auto [first, last] = SpokenAudio::soundSpan(clip->samples);
-    const QList<float> audible = clip->samples.mid(first, last - first + 1);
-    PolyphaseResampler resampler(clip->sampleRate, 24000);
-    std::vector<float> resampled;
-    resampler.process(std::span<const float>(audible.constData(), std::size_t(audible.size())), resampled);
-    return Spoken { text, QList<float>(resampled.begin(), resampled.end()) };
+    return Spoken { text, std::move(*samples) };
 }
 
 // Lays `samples` into `track` from `atSeconds` on, scaled, growing the track as needed.

@@ -5,6 +5,7 @@
 #include "support/ArchiveFolder.h"
 #include "support/FakeNotificationDaemon.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 
 #include <QDBusConnection>
 #include <QMessageBox>
@@ -126,7 +127,7 @@ private slots:
 
 int main(int argc, char* argv[])
 {
-    qputenv("TZ", "Europe/Berlin");
+    ZoneAndLocale::useTimeZone("Europe/Berlin");
     TestSupport::isolateHome();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -16,16 +16,17 @@
 #include "platform/PolyphaseResampler.h"
 #include "platform/Scheduler.h"
 #include "platform/Settings.h"
+#include "recording/TranscriptionSession.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "summary/MeetingSummarizer.h"
 #include "summary/SummaryGenerator.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeMicrophonePermission.h"
+#include "support/ProviderAnswers.h"
 #include "support/SpokenAudio.h"
 #include "support/TempStore.h"
 #include "system/SoundFeedback.h"
-#include "recording/TranscriptionSession.h"
 
 #include <QDirIterator>
 #include <QFutureWatcher>
@@ -242,17 +243,8 @@ private:
 
     static FakeHttpServer::Reply streamedAnswer()
     {
-        const auto event = [](const QString& content) {
-            const QJsonObject delta { { QStringLiteral("content"), content } };
-            const QJsonObject chunk { { QStringLiteral("choices"),
-                QJsonArray { QJsonObject { { QStringLiteral("delta"), delta } } } } };
-            return "data: " + QJsonDocument(chunk).toJson(QJsonDocument::Compact) + "\n\n";
-        };
-        FakeHttpServer::Reply reply;
-        reply.contentType = "text/event-stream";
-        reply.chunks
-            = { event(QStringLiteral("They agreed ")), event(QStringLiteral("on **Thursday**.")), "data: [DONE]\n\n" };
-        return reply;
+        return ProviderAnswers::streamed({ ProviderAnswers::streamEvent(QStringLiteral("They agreed ")),
+            ProviderAnswers::streamEvent(QStringLiteral("on **Thursday**.")), "data: [DONE]\n\n" });
     }
 
     FakeHttpServer& m_server;

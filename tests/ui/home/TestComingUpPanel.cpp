@@ -9,14 +9,13 @@
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 #include "ui/home/ComingUpPanel.h"
 #include "ui/home/ComingUpParts.h"
 
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSignalSpy>
-#include <ctime>
 #include <memory>
 
 using EventInfo = CalendarService::EventInfo;
@@ -94,12 +93,7 @@ class TestComingUpPanel final : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        qputenv("TZ", "UTC");
-        tzset();
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    }
+    void initTestCase() { ZoneAndLocale::useUtcAndEnglish(); }
 
     void accessDecidesCardOrList_data()
     {
@@ -260,8 +254,7 @@ private slots:
     {
         QFETCH(QLocale, locale);
         QFETCH(QString, sunday);
-        QLocale::setDefault(locale);
-        const auto restore = qScopeGuard([] { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); });
+        const ZoneAndLocale::LocaleScope scope(locale);
         Fixture f;
         QVERIFY(f.calendar.start({ eventAt("tomorrow", 86400), eventAt("sunday", 4 * 86400) }));
         QCOMPARE(f.panel->groupTitles().value(1), sunday);

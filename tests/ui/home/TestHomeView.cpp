@@ -10,6 +10,7 @@
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 #include "ui/design/RecordingDot.h"
 #include "ui/home/ComingUpPanel.h"
 #include "ui/home/ComingUpParts.h"
@@ -26,35 +27,10 @@
 #include <QSignalSpy>
 #include <QTimeZone>
 #include <cmath>
-#include <ctime>
 #include <limits>
 #include <tuple>
 
 namespace {
-
-// Sets the process's time zone for as long as it lives (glibc reads TZ at each conversion).
-class ZoneScope final
-{
-public:
-    explicit ZoneScope(const QByteArray& zone)
-        : m_before(qgetenv("TZ"))
-    {
-        if (!zone.isEmpty()) {
-            qputenv("TZ", zone);
-            tzset();
-        }
-    }
-    ~ZoneScope()
-    {
-        qputenv("TZ", m_before);
-        tzset();
-    }
-    ZoneScope(const ZoneScope&) = delete;
-    ZoneScope& operator=(const ZoneScope&) = delete;
-
-private:
-    QByteArray m_before;
-};
 
 QString describe(const QList<MeetingDateGroup>& groups)
 {
@@ -159,12 +135,7 @@ class TestHomeView final : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        qputenv("TZ", "UTC");
-        tzset();
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    }
+    void initTestCase() { ZoneAndLocale::useUtcAndEnglish(); }
 
     void groupsByCalendarDay_data()
     {
@@ -199,7 +170,7 @@ private slots:
         QFETCH(QDateTime, now);
         QFETCH(QStringList, meetings);
         QFETCH(QString, groups);
-        ZoneScope scope(zone);
+        const ZoneAndLocale::ZoneScope scope(zone);
 
         // Wall-clock times of the zone, built from dates and times (not by shifting instants).
         const QTimeZone tz = zone.isEmpty() ? QTimeZone::utc() : QTimeZone(zone);

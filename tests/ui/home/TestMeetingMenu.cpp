@@ -5,6 +5,7 @@
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCardList.h"
 #include "ui/home/MeetingMenu.h"
@@ -123,7 +124,7 @@ class TestMeetingMenu final : public QObject
     };
 
 private slots:
-    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    void initTestCase() { QLocale::setDefault(ZoneAndLocale::english()); }
 
     void actionsButtonAndRightClickGiveTheSameMenu()
     {

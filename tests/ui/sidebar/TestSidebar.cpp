@@ -6,6 +6,7 @@
 #include "storage/TranscriptSegment.h"
 #include "support/AccountRig.h"
 #include "support/AppRig.h"
+#include "support/DatedLibrary.h"
 #include "support/FakeClock.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
@@ -90,19 +91,9 @@ struct Sidebar
 
     Meeting* meeting(const QString& title, int daysAgo, Folder* folder = nullptr)
     {
-        auto* made = new Meeting(title, kNow.addDays(-daysAgo).addSecs(-60));
-        store->insert(made);
-        made->setFolder(folder);
-        return made;
+        return DatedLibrary::meeting(store.context(), kNow, title, daysAgo, folder);
     }
-
-    Folder* folder(const QString& name, int order)
-    {
-        auto* made = new Folder(name, QStringLiteral("briefcase"), {});
-        made->setCreatedAt(kNow.addDays(-100 + order));
-        store->insert(made);
-        return made;
-    }
+    Folder* folder(const QString& name, int order) { return DatedLibrary::folder(store.context(), kNow, name, order); }
 
     QAbstractItemModel& rows() const { return *view->list()->model(); }
 

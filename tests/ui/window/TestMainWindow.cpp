@@ -2,6 +2,7 @@
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
+#include "support/FakeCalendarHooks.h"
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
 #include "ui/design/PillButton.h"
@@ -24,23 +25,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// The calendar as the test wants it: events by id, each with its meeting and call link.
-class TestCalendar final : public CalendarHooks
-{
-public:
-    std::optional<EventMeeting> meetingForEvent(const QString& eventId, ModelContext&) override
-    {
-        lookups << eventId;
-        const auto found = events.constFind(eventId);
-        return found == events.constEnd() ? std::nullopt : std::optional(*found);
-    }
-    void syncTitles(ModelContext&) override { ++titleSyncs; }
-
-    QHash<QString, EventMeeting> events;
-    QStringList lookups;
-    int titleSyncs = 0;
-};
 
 // The window on a rig that records (silence, so nothing is uploaded) with the user's own key.
 struct WindowRig
@@ -83,7 +67,7 @@ struct WindowRig
         return session().meeting();
     }
 
-    TestCalendar calendar;
+    FakeCalendarHooks calendar;
     AppRig rig { { .capture = true, .steppedDelays = true, .calendarHooks = &calendar } };
     FakeScheduler scheduler;
     std::unique_ptr<MainWindow> window;

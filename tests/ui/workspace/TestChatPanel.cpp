@@ -4,12 +4,12 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/FakeHttpServer.h"
+#include "support/ProviderAnswers.h"
 #include "support/TestMain.h"
 #include "ui/workspace/MeetingChatPanel.h"
 #include "ui/workspace/SummaryMarkdown.h"
 
 #include <QAbstractButton>
-#include <QJsonArray>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -18,23 +18,8 @@ namespace {
 
 const QByteArray kPath = "/v1/chat/completions";
 
-QByteArray sseEvent(const QString& content)
-{
-    const QJsonObject delta { { QStringLiteral("content"), content } };
-    const QJsonObject choice { { QStringLiteral("delta"), delta } };
-    return "data: "
-        + QJsonDocument(QJsonObject { { QStringLiteral("choices"), QJsonArray { choice } } })
-              .toJson(QJsonDocument::Compact)
-        + "\n\n";
-}
-
-FakeHttpServer::Reply streamed(const QList<QByteArray>& chunks)
-{
-    FakeHttpServer::Reply reply;
-    reply.contentType = "text/event-stream";
-    reply.chunks = chunks;
-    return reply;
-}
+using ProviderAnswers::streamed;
+using ProviderAnswers::streamEvent;
 
 // Texts of the labels that are on screen, in no particular order.
 QStringList shownTexts(const QWidget& root)
@@ -137,7 +122,7 @@ private slots:
     {
         Fixture fixture(settingsFile());
         fixture.server.on(
-            "POST", kPath, streamed({ sseEvent("**Friday**, "), sseEvent("after review."), "data: [DONE]\n\n" }));
+            "POST", kPath, streamed({ streamEvent("**Friday**, "), streamEvent("after review."), "data: [DONE]\n\n" }));
         fixture.server.hold("POST", kPath);
         QStringList streamedShown;
         connect(&fixture.chat, &MeetingChatService::streamingAnswerChanged, this, [&] {
@@ -168,7 +153,7 @@ private slots:
     void stopStoresNoAnswer()
     {
         Fixture fixture(settingsFile());
-        fixture.server.on("POST", kPath, streamed({ sseEvent("never shown"), "data: [DONE]\n\n" }));
+        fixture.server.on("POST", kPath, streamed({ streamEvent("never shown"), "data: [DONE]\n\n" }));
         fixture.server.hold("POST", kPath);
         fixture.type(QStringLiteral("Summarise"));
         fixture.pressReturn();
@@ -231,7 +216,7 @@ private slots:
         QVERIFY(fixture.panel->pickerRows().at(3).checked);
 
         // The next question is asked with it.
-        fixture.server.on("POST", kPath, streamed({ sseEvent("ok"), "data: [DONE]\n\n" }));
+        fixture.server.on("POST", kPath, streamed({ streamEvent("ok"), "data: [DONE]\n\n" }));
         fixture.type(QStringLiteral("Q"));
         fixture.pressReturn();
         QTRY_VERIFY(!fixture.chat.isAnswering());
@@ -255,7 +240,7 @@ private slots:
         QVERIFY(shownTexts(*fixture.panel).contains(message));
 
         fixture.signedIn = true;
-        fixture.server.on("POST", kPath, streamed({ sseEvent("Yes."), "data: [DONE]\n\n" }));
+        fixture.server.on("POST", kPath, streamed({ streamEvent("Yes."), "data: [DONE]\n\n" }));
         fixture.type(QStringLiteral("Anything now?"));
         fixture.pressReturn();
         QVERIFY(!shownTexts(*fixture.panel).contains(message));

@@ -1,7 +1,7 @@
-#include "platform/PolyphaseResampler.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
 #include "support/SessionRig.h"
+#include "support/SpokenSentence.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
 #include "ui/window/MainWindow.h"
@@ -11,20 +11,6 @@
 #include "ui/workspace/TranscriptFeedView.h"
 
 namespace {
-
-// A sentence as espeak-ng says it: trimmed to the audible part, at 24 kHz.
-std::optional<QList<float>> spoken(const QString& text, const QString& folder)
-{
-    const auto clip = SpokenAudio::speak(text, folder + QStringLiteral("/spoken.wav"));
-    if (!clip)
-        return std::nullopt;
-    const auto [first, last] = SpokenAudio::soundSpan(clip->samples);
-    const QList<float> audible = clip->samples.mid(first, last - first + 1);
-    PolyphaseResampler resampler(clip->sampleRate, 24000);
-    std::vector<float> resampled;
-    resampler.process(std::span<const float>(audible.constData(), std::size_t(audible.size())), resampled);
-    return QList<float>(resampled.begin(), resampled.end());
-}
 
 QList<float> silence(double seconds)
 {
@@ -73,8 +59,8 @@ private slots:
         QTemporaryDir folder;
         const QString first = QStringLiteral("Good morning everyone.");
         const QString second = QStringLiteral("The new release ships on Thursday after the final security review.");
-        const auto a = spoken(first, folder.path());
-        const auto b = spoken(second, folder.path());
+        const auto a = SpokenAudio::sentence(first, folder.path());
+        const auto b = SpokenAudio::sentence(second, folder.path());
         QVERIFY2(a && b, "espeak-ng is needed");
         provider.setSentences({ { first, a->size() / 24000.0 }, { second, b->size() / 24000.0 } });
         // The notes are held back until the test has seen the face wait for them.

@@ -5,6 +5,7 @@
 #include "support/OneEventLinks.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/PillButton.h"
 #include "ui/workspace/MeetingChatPanel.h"
@@ -17,6 +18,8 @@
 #include <QTextEdit>
 
 using namespace std::chrono_literals;
+
+using ZoneAndLocale::LocaleScope;
 
 namespace {
 
@@ -44,18 +47,6 @@ bool shown(const QWidget& view, const char* name)
     const QWidget* widget = part(view, name);
     return widget && widget->isVisibleTo(&view);
 }
-
-// The user's locale for the length of a test.
-class LocaleScope final
-{
-public:
-    explicit LocaleScope(const QLocale& locale) { QLocale::setDefault(locale); }
-    ~LocaleScope() { QLocale::setDefault(m_previous); }
-    Q_DISABLE_COPY_MOVE(LocaleScope)
-
-private:
-    QLocale m_previous;
-};
 
 } // namespace
 

@@ -4,30 +4,22 @@
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/OneEventLinks.h"
+#include "support/ProviderAnswers.h"
 #include "support/TestMain.h"
 #include "system/Keychain.h"
 
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 
 Q_DECLARE_METATYPE(FakeHttpServer::Reply)
 
 namespace {
 
-const QByteArray kChatPath = "/v1/chat/completions";
+using ProviderAnswers::completion;
 
-FakeHttpServer::Reply completion(const QString& content)
-{
-    const QJsonObject message { { QStringLiteral("content"), content } };
-    const QJsonObject choice { { QStringLiteral("message"), message } };
-    return FakeHttpServer::Reply::json(
-        200, QJsonDocument(QJsonObject { { QStringLiteral("choices"), QJsonArray { choice } } }).toJson());
-}
+const QByteArray kChatPath = "/v1/chat/completions";
 
 Meeting& addMeeting(AppServices& services, int segments, const std::optional<QString>& summary = {})
 {
@@ -49,7 +41,7 @@ MeetingActions::Services servicesOf(AppRig& rig)
 
 // The workspace's commands without any widget, through the real services and the local
 // stand-ins of the provider and the cloud.
-class TestMeetingActions final : public QObject
+class TestMeetingActionsModel final : public QObject
 {
     Q_OBJECT
 
@@ -225,5 +217,5 @@ private slots:
     }
 };
 
-QUILLET_GUI_TEST_MAIN(TestMeetingActions)
-#include "TestMeetingActions.moc"
+QUILLET_GUI_TEST_MAIN(TestMeetingActionsModel)
+#include "TestMeetingActionsModel.moc"
