@@ -10,8 +10,9 @@
 //   transcript shown, and a recording one; from a store just opened (its segments are read on
 //   first access) and again with them in memory;
 // - long model text: a summary of 2,000 lines opened to the first paint, 1 MB of unmatched
-//   openers shown, and a 500-line answer streamed into the chat panel in pieces (the longest
-//   main-thread turn while it streams);
+//   openers shown, a 500-line answer streamed into the chat panel in pieces (the longest
+//   main-thread turn while it streams), and one paragraph of 200 KB grown 1 KB at a time, of
+//   mixed markup and again after a "*" that nothing closes;
 // - with --cpu-seconds (run it under Xvfb): the CPU a recording's live face costs on screen
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden.
@@ -25,6 +26,7 @@
 #include "support/TestMain.h"
 #include "ui/workspace/MeetingChatPanel.h"
 #include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/SummaryInline.h"
 #include "ui/workspace/SummaryMarkdown.h"
 #include "ui/workspace/TranscriptFeedView.h"
 
@@ -332,6 +334,75 @@ private:
     QStringList m_pieces;
 };
 
+// One paragraph of 200 KB, as a long answer written without a line break streams in, grown
+// 1 KB at a time in a 1120 × 740 window; each piece is laid out and painted before the next.
+void benchGrowingLine(const QString& line, const char* what)
+{
+    QWidget window;
+    window.resize(1120, 740);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    layout->addWidget(scroll);
+    auto* view = new SummaryMarkdown(nullptr);
+    scroll->setWidget(view);
+    window.show();
+    settle(window);
+
+    // The processor time of each piece, which a busy machine does not inflate as it does the
+    // time on the clock.
+    QList<double> pieces;
+    const double start = processCpuSeconds();
+    for (qsizetype at = 0; at < line.size(); at += 1024) {
+        const double before = processCpuSeconds();
+        view->appendMarkdown(QStringView(line).mid(at, 1024));
+        settle(window);
+        pieces.append((processCpuSeconds() - before) * 1000);
+    }
+    const double all = (processCpuSeconds() - start) * 1000;
+    // A piece costs what it adds, however long the line has grown: the last pieces take about
+    // as long as the first.
+    std::printf("a 200 KB line %s grown 1 KB at a time: %.0f ms of CPU in all, longest piece %.1f ms; median of "
+                "the first 20 pieces %.2f ms, of the last 20 %.2f ms (target: 15 ms a piece, the last no slower "
+                "than the first)\n",
+        what, all, summarise(pieces).max, summarise(pieces.first(20)).median, summarise(pieces.last(20)).median);
+    // Reading the line's markup alone: as it grows, and read whole at every piece.
+    double growing = processCpuSeconds();
+    SummaryInlineRuns runs(line.left(1024));
+    for (qsizetype at = 1024; at < line.size(); at += 1024)
+        runs.append(QStringView(line).mid(at, 1024));
+    growing = (processCpuSeconds() - growing) * 1000;
+    double whole = processCpuSeconds();
+    for (qsizetype at = 1024; at < line.size(); at += 1024)
+        SummaryMarkdown::inlineRuns(line.left(at + 1024));
+    whole = (processCpuSeconds() - whole) * 1000;
+    std::printf("  its markup read as it grows: %.1f ms of CPU in all (target: 50 ms; read whole at every piece: "
+                "%.0f ms)\n",
+        growing, whole);
+}
+
+void benchGrowingLines()
+{
+    QRandomGenerator random(5);
+    QString line;
+    for (int i = 0; line.size() < 200 * 1024; ++i) {
+        switch (i % 6) {
+        case 0:
+            line += QStringLiteral("**") + sentence(random) + QStringLiteral("** ");
+            break;
+        case 1:
+            line += sentence(random) + QStringLiteral(" See [the notes](https://notes.test/a) and `run.sh`. ");
+            break;
+        default:
+            line += sentence(random) + QLatin1Char(' ');
+        }
+    }
+    benchGrowingLine(line, "of mixed markup");
+    // A marker at its start that nothing closes: every piece asks whether the new text does.
+    benchGrowingLine(QLatin1Char('*') + line.chopped(1), "after a lone \"*\"");
+}
+
 void benchLongText()
 {
     {
@@ -396,6 +467,7 @@ void benchLongText()
     std::printf("a 500-line answer streamed into the chat panel in %lld pieces: longest main-thread turn %.1f ms "
                 "(target: 50 ms), %.0f ms in all, %s\n",
         qlonglong(pieces.size()), longest, msSince(whole), stored ? "stored" : "NOT stored");
+    benchGrowingLines();
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "ui/design/Quillet.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/workspace/SummaryInline.h"
 
 #include <QBoxLayout>
 #include <QElapsedTimer>
@@ -103,44 +104,21 @@ bool isCut(const SummaryMarkdown::Block& block)
     return block.kind != SummaryMarkdown::Block::Kind::heading && block.text.size() > kPieceLength;
 }
 
-// The runs of a line in pieces: the runs' text is cut, never their styles or links.
-QList<QList<SummaryMarkdown::Run>> cutRuns(const QList<SummaryMarkdown::Run>& runs)
+// Where the piece of a long line's text that starts at `start` ends: a piece's end depends on
+// the text up to kPieceLength characters after its start, no further.
+qsizetype pieceEnd(const QString& all, qsizetype start)
 {
-    QString all;
-    for (const SummaryMarkdown::Run& run : runs)
-        all += run.text;
-    QList<qsizetype> ends;
-    for (qsizetype start = 0; start < all.size();) {
-        qsizetype end = std::min(start + kPieceLength, all.size());
-        if (end < all.size()) {
-            qsizetype space = end;
-            while (space > end - kPieceReach && !all[space - 1].isSpace())
-                --space;
-            if (space > end - kPieceReach)
-                end = space;
-            else if (all[end - 1].isHighSurrogate())
-                --end;
-        }
-        ends.append(end);
-        start = end;
+    qsizetype end = std::min(start + kPieceLength, all.size());
+    if (end < all.size()) {
+        qsizetype space = end;
+        while (space > end - kPieceReach && !all[space - 1].isSpace())
+            --space;
+        if (space > end - kPieceReach)
+            end = space;
+        else if (all[end - 1].isHighSurrogate())
+            --end;
     }
-    QList<QList<SummaryMarkdown::Run>> pieces(ends.size());
-    qsizetype piece = 0;
-    qsizetype at = 0;
-    for (const SummaryMarkdown::Run& run : runs) {
-        qsizetype from = 0;
-        while (from < run.text.size()) {
-            const qsizetype take = std::min(run.text.size() - from, ends[piece] - at);
-            SummaryMarkdown::Run part = run;
-            part.text = run.text.mid(from, take);
-            pieces[piece].append(part);
-            from += take;
-            at += take;
-            if (at == ends[piece] && piece + 1 < ends.size())
-                ++piece;
-        }
-    }
-    return pieces;
+    return end;
 }
 
 // One piece of a long line. A run of characters with no space in it must wrap anywhere, or it
@@ -337,6 +315,12 @@ struct SummaryMarkdown::Row
     QWidget* pieceBox = nullptr; // holds the pieces of a cut line
     QList<PieceView*> pieces;
     QStringList pieceTexts; // the rich text of every piece, made or not
+    // A cut line's runs, kept so that the line can grow; their text end to end, where each run
+    // starts in it and where each piece ends.
+    std::unique_ptr<SummaryInlineRuns> runs;
+    QString shown;
+    QList<qsizetype> runStarts;
+    QList<qsizetype> pieceEnds;
 };
 
 QList<SummaryMarkdown::Block> SummaryMarkdown::parse(const QString& markdown)
@@ -390,12 +374,16 @@ void SummaryMarkdown::setMarkdown(const QString& markdown)
     m_markdown = markdown;
     m_blocks.clear();
     m_completeBlocks = appendBlocks(m_markdown, m_blocks);
+    m_trailingBlanks = 0;
+    while (
+        m_trailingBlanks < m_markdown.size() && isHorizontalSpace(m_markdown[m_markdown.size() - 1 - m_trailingBlanks]))
+        ++m_trailingBlanks;
     updateRows(0);
 }
 
 void SummaryMarkdown::appendMarkdown(QStringView more)
 {
-    if (more.isEmpty())
+    if (more.isEmpty() || growLastLine(more))
         return;
     // The blocks of the lines before the last one cannot change: only the last line is read
     // again, with what came after it.
@@ -404,7 +392,40 @@ void SummaryMarkdown::appendMarkdown(QStringView more)
     m_markdown.append(more);
     m_blocks.resize(kept);
     m_completeBlocks = appendBlocks(QStringView(m_markdown).sliced(readFrom), m_blocks);
+    m_trailingBlanks = 0;
+    while (m_trailingBlanks < m_markdown.size() - readFrom
+        && isHorizontalSpace(m_markdown[m_markdown.size() - 1 - m_trailingBlanks]))
+        ++m_trailingBlanks;
     updateRows(kept);
+}
+
+bool SummaryMarkdown::growLastLine(QStringView more)
+{
+    // Only the row of the last line, made, and cut into pieces: long enough that what its line
+    // begins with, which decides its kind, is settled.
+    if (more.contains(QLatin1Char('\n')) || m_blocks.isEmpty() || m_completeBlocks != m_blocks.size() - 1
+        || m_rows.size() != m_blocks.size() || !m_rows.last()->runs)
+        return false;
+    Row& row = *m_rows.last();
+    // Blanks at the end of a line belong to its block only once text follows them.
+    qsizetype text = more.size();
+    while (text > 0 && isHorizontalSpace(more[text - 1]))
+        --text;
+    const qsizetype blanksBefore = m_trailingBlanks;
+    m_markdown.append(more);
+    if (text == 0) {
+        m_trailingBlanks += more.size();
+        return true;
+    }
+    const QStringView added
+        = QStringView(m_markdown).sliced(m_markdown.size() - more.size() - blanksBefore, blanksBefore + text);
+    m_trailingBlanks = more.size() - text;
+    // The row lets go of the block's text first, so that the text grows in place.
+    row.block.text = QString();
+    m_blocks.last().text.append(added);
+    row.block.text = m_blocks.last().text;
+    cutPieces(row, row.runs->append(added));
+    return true;
 }
 
 void SummaryMarkdown::updateRows(qsizetype from)
@@ -570,13 +591,8 @@ void SummaryMarkdown::fillRow(Row& row)
     if (row.pieceBox) {
         if (row.mark)
             row.mark->setDone(row.block.done);
-        const bool done = row.block.kind == Block::Kind::task && row.block.done;
-        row.pieceTexts.clear();
-        for (const QList<Run>& piece : cutRuns(inlineRuns(row.block.text)))
-            row.pieceTexts.append(richText(piece, done));
-        for (qsizetype i = 0; i < std::min(row.pieces.size(), row.pieceTexts.size()); ++i)
-            row.pieces[i]->setPiece(row.pieceTexts.at(i));
-        makePieces(row, std::max(row.pieces.size(), kPiecesAtOnce));
+        row.runs = std::make_unique<SummaryInlineRuns>(row.block.text);
+        cutPieces(row, 0);
         return;
     }
     switch (row.block.kind) {
@@ -627,6 +643,64 @@ QString SummaryMarkdown::richText(const QList<Run>& runs, bool done) const
     if (done)
         html += QStringLiteral("</s>");
     return html + QStringLiteral("</p>");
+}
+
+void SummaryMarkdown::cutPieces(Row& row, qsizetype same)
+{
+    const QList<Run>& runs = row.runs->runs();
+    // The text shown: kept up to `same`, and so the runs that start before it.
+    const qsizetype holding
+        = std::upper_bound(row.runStarts.cbegin(), row.runStarts.cend(), same - 1) - row.runStarts.cbegin() - 1;
+    qsizetype next = 0;
+    if (same > 0 && holding >= 0) {
+        row.runStarts.resize(holding + 1);
+        row.shown.truncate(same);
+        row.shown += QStringView(runs.at(holding).text).sliced(same - row.runStarts.at(holding));
+        next = holding + 1;
+    } else {
+        row.runStarts.clear();
+        row.shown.clear();
+    }
+    for (; next < runs.size(); ++next) {
+        row.runStarts.append(row.shown.size());
+        row.shown += runs.at(next).text;
+    }
+
+    // A piece stays while the text its end was chosen from, and the text after that, are as
+    // they were; the last one ended where the text did.
+    qsizetype kept = 0;
+    while (kept + 1 < row.pieceEnds.size()) {
+        const qsizetype start = kept == 0 ? 0 : row.pieceEnds.at(kept - 1);
+        if (start + kPieceLength >= same)
+            break;
+        ++kept;
+    }
+    row.pieceEnds.resize(kept);
+    row.pieceTexts.resize(kept);
+    const bool done = row.block.kind == Block::Kind::task && row.block.done;
+    for (qsizetype start = kept == 0 ? 0 : row.pieceEnds.last(); start < row.shown.size();) {
+        const qsizetype end = pieceEnd(row.shown, start);
+        // The runs' text is cut, never their styles or links.
+        QList<Run> piece;
+        qsizetype run
+            = std::upper_bound(row.runStarts.cbegin(), row.runStarts.cend(), start) - row.runStarts.cbegin() - 1;
+        for (; run < runs.size() && row.runStarts.at(run) < end; ++run) {
+            const qsizetype runStart = row.runStarts.at(run);
+            const qsizetype from = std::max(start, runStart);
+            const qsizetype to = std::min(end, runStart + runs.at(run).text.size());
+            if (to <= from)
+                continue;
+            Run part = runs.at(run);
+            part.text = runs.at(run).text.mid(from - runStart, to - from);
+            piece.append(part);
+        }
+        row.pieceEnds.append(end);
+        row.pieceTexts.append(richText(piece, done));
+        start = end;
+    }
+    for (qsizetype i = kept; i < std::min(row.pieces.size(), row.pieceTexts.size()); ++i)
+        row.pieces[i]->setPiece(row.pieceTexts.at(i));
+    makePieces(row, std::max(row.pieces.size(), kPiecesAtOnce));
 }
 
 void SummaryMarkdown::makePieces(Row& row, qsizetype upTo)

@@ -76,6 +76,9 @@ private:
     // Appends the blocks of the text's lines; returns how many blocks there are before its last
     // line (the one no line break ends), which may still grow.
     static qsizetype appendBlocks(QStringView markdown, QList<Block>& blocks);
+    // Text added to a long last line that no line break ends: its row grows by what was added.
+    // False when the text is not that.
+    bool growLastLine(QStringView more);
     // Brings the rows from this one on in line with the blocks; rows past the first few new
     // ones are left to makeMoreRows().
     void updateRows(qsizetype from);
@@ -86,6 +89,9 @@ private:
     void fillRow(Row& row);
     QString richText(const QList<Run>& runs, bool done) const;
     void applyInteraction(Row& row) const;
+    // Brings the pieces of a cut line in line with its runs, whose text is as it was before
+    // `same` characters.
+    void cutPieces(Row& row, qsizetype same);
     // Makes the pieces of a cut line up to this many, or all of them; deletes those past all.
     void makePieces(Row& row, qsizetype upTo);
     void deleteRow(Row* row);
@@ -95,6 +101,7 @@ private:
     QString m_markdown;
     QList<Block> m_blocks;
     qsizetype m_completeBlocks = 0; // the blocks of m_markdown before its last line
+    qsizetype m_trailingBlanks = 0; // at the end of m_markdown, no part of a block yet
     QList<Row*> m_rows; // may be fewer than the blocks while m_moreRows runs
     QList<QWidget*> m_groups; // of rows, in m_layout
     QList<Row*> m_unfinished; // cut lines whose last pieces m_moreRows still has to make

@@ -1,10 +1,12 @@
 #include "support/RecordingUrlOpener.h"
 #include "support/TestMain.h"
 #include "ui/design/Quillet.h"
+#include "ui/workspace/SummaryInline.h"
 #include "ui/workspace/SummaryMarkdown.h"
 
 #include <QLabel>
 #include <QLayout>
+#include <QRandomGenerator>
 #include <QScrollArea>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -180,6 +182,45 @@ private slots:
         QCOMPARE(describe(SummaryMarkdown::inlineRuns(line)), runs);
     }
 
+    // A line read as it grows has, after every piece, the runs of the line read at once: every
+    // marker may find its partner in a later piece, or lose it to a longer run; a backslash at
+    // the end may escape what comes next.
+    void growingLineReadsAsTheWhole()
+    {
+        // Dense in markers, or words with a few: lone openers by the hundred, and `_` inside words.
+        const QStringList alphabets
+            = { QStringLiteral("*_~`[]()<>:\\ ab.hp"), QStringLiteral("**__~~``[]()<>:\\   abcd1"),
+                  QStringLiteral("*** a_b`` c"), QStringLiteral("_a_ b_ *c* ` x9 ") };
+        QRandomGenerator random(17);
+        for (int line = 0; line < 800; ++line) {
+            const QString& alphabet = alphabets.at(line % alphabets.size());
+            QString text;
+            const int length = 1 + random.bounded(line % 8 == 0 ? 1200 : 80);
+            for (int i = 0; i < length; ++i)
+                text += alphabet.at(random.bounded(int(alphabet.size())));
+            qsizetype at = 1 + random.bounded(int(text.size()));
+            SummaryInlineRuns grown(text.left(at));
+            while (at < text.size()) {
+                const qsizetype piece = 1 + random.bounded(line % 3 == 0 ? 40 : 4);
+                const QString before = text.left(at);
+                const QList<Run> runsBefore = grown.runs();
+                const qsizetype same = grown.append(QStringView(text).mid(at, piece));
+                at = std::min(at + piece, text.size());
+                const QList<Run> whole = SummaryMarkdown::inlineRuns(text.left(at));
+                QVERIFY2(
+                    grown.runs() == whole, qPrintable(before + QStringLiteral(" | ") + text.mid(before.size(), piece)));
+                // What append says is unchanged is.
+                QString shownBefore;
+                for (const Run& run : runsBefore)
+                    shownBefore += run.text;
+                QString shown;
+                for (const Run& run : whole)
+                    shown += run.text;
+                QVERIFY2(shown.left(same) == shownBefore.left(same), qPrintable(before));
+            }
+        }
+    }
+
     // A text that grows in pieces shows what the whole text shows at once: a line may become a
     // heading, a "\r" and a "\n" that arrive apart are one line break.
     void growingTextEndsAsTheWhole_data()
@@ -189,12 +230,22 @@ private slots:
         QTest::newRow("becomes a heading") << QStringList { "a\n#", "#", " Next\n- [", "x] done" };
         QTest::newRow("crlf split") << QStringList { "a\r", "\nb\r", "\n", "  \n", "- c" };
         QTest::newRow("becomes blank") << QStringList { "a\n", " ", "\t", "\nb" };
+        // "%w" is words enough to cut the line into pieces, which then grow in place.
+        QTest::newRow("long, blanks between") << QStringList { "%w", " ", " \t", "end  ", " ", "x" };
+        QTest::newRow("long, crlf split") << QStringList { "%w\r", "\n- next", " %w" };
+        QTest::newRow("long, escape split") << QStringList { "%w\\", "*not emphasis* \\", "\\" };
+        QTest::newRow("long, code split") << QStringList { "%w`", "`code`", "` done `x" };
+        QTest::newRow("long, links split")
+            << QStringList { "%w [the notes]", "(https://notes", ".test/x) <https:", "//notes.test/y>" };
+        QTest::newRow("long, emphasis closes late") << QStringList { "- *%w", "%w", "x* and __a", "%w", "b__" };
+        QTest::newRow("long task") << QStringList { "- [x] %w", "**done", "**" };
     }
 
     void growingTextEndsAsTheWhole()
     {
         QFETCH(QStringList, pieces);
-        // Short texts: every row is made at once.
+        pieces.replaceInStrings(QStringLiteral("%w"), QStringLiteral("we agreed to ship on Friday ").repeated(120));
+        // Rows of a few pieces each: every row and piece is made at once.
         SummaryMarkdown grown(nullptr);
         SummaryMarkdown appended(nullptr);
         QString text;
@@ -212,10 +263,17 @@ private slots:
             out.sort();
             return out;
         };
+        const auto pieceTexts = [](const SummaryMarkdown& view) {
+            QStringList out;
+            for (const QTextBrowser* piece : view.findChildren<QTextBrowser*>())
+                out << piece->toHtml();
+            return out;
+        };
         for (const SummaryMarkdown* view : { &grown, &appended }) {
             QCOMPARE(view->markdown(), text);
             QCOMPARE(view->blocks(), whole.blocks());
             QCOMPARE(texts(*view), texts(whole));
+            QCOMPARE(pieceTexts(*view), pieceTexts(whole));
         }
     }
 
@@ -381,6 +439,50 @@ private slots:
             QCOMPARE(browser.opened, QList<QUrl> { QUrl(QStringLiteral("https://notes.test/x")) });
         } else {
             QVERIFY(anchors.isEmpty());
+        }
+    }
+
+    // A long line that streams in pieces of any size ends shown exactly as the whole line shown
+    // at once: markup that closes pieces later, lone markers, escapes, a link and code across
+    // the places where the line is cut.
+    void longLineGrownEndsAsTheWhole()
+    {
+        const QString words = QStringLiteral("we agreed to ship on Friday ").repeated(120);
+        const QString line = QStringLiteral("- **") + words + QStringLiteral("** then *one ") + words
+            + QStringLiteral("see [the `notes`](https://notes.test/x) and `a ") + words + QStringLiteral("b` end \\*")
+            + words + QStringLiteral("_lone [ ( ") + words + QStringLiteral("__");
+        const auto pieces = [](const SummaryMarkdown& view) {
+            QStringList html;
+            for (const QTextBrowser* piece : view.findChildren<QTextBrowser*>())
+                html.append(piece->toHtml());
+            return html;
+        };
+        // The pieces after the first few are made between events: wait until they hold the line.
+        qsizetype shownLength = 0;
+        for (const Run& run : SummaryMarkdown::inlineRuns(line.mid(2)))
+            shownLength += run.text.size();
+        const auto shownByPieces = [](const SummaryMarkdown& view) {
+            qsizetype length = 0;
+            for (const QTextBrowser* piece : view.findChildren<QTextBrowser*>())
+                length += piece->toPlainText().size();
+            return length;
+        };
+        SummaryMarkdown whole(nullptr);
+        whole.setMarkdown(QStringLiteral("# Answer\n") + line);
+        QTRY_COMPARE(shownByPieces(whole), shownLength);
+        QVERIFY(pieces(whole).size() > 5);
+        QRandomGenerator random(3);
+        for (int round = 0; round < 4; ++round) {
+            SummaryMarkdown grown(nullptr);
+            grown.setMarkdown(QStringLiteral("# Answer\n"));
+            for (qsizetype at = 0; at < line.size();) {
+                const qsizetype piece = 1 + random.bounded(round == 0 ? 8 : 700);
+                grown.appendMarkdown(QStringView(line).mid(at, piece));
+                at += piece;
+            }
+            QCOMPARE(grown.blocks(), whole.blocks());
+            QTRY_COMPARE(shownByPieces(grown), shownLength);
+            QCOMPARE(pieces(grown), pieces(whole));
         }
     }
 
