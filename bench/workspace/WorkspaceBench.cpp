@@ -23,8 +23,9 @@
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
+#include "ui/workspace/FinishedMeetingPage.h"
+#include "ui/workspace/LiveMeetingPage.h"
 #include "ui/workspace/MeetingChatPanel.h"
-#include "ui/workspace/MeetingDetailView.h"
 #include "ui/workspace/SummaryMarkdown.h"
 #include "ui/workspace/TranscriptFeedView.h"
 
@@ -154,9 +155,9 @@ double openToFirstPaint(AppServices& services, const QUuid& id, bool transcript 
     layout->setContentsMargins(0, 0, 0, 0);
     QElapsedTimer timer;
     timer.start();
-    auto* view = new MeetingDetailView(*services.store().meetingById(id), WorkspaceServices::of(services));
-    if (!view->isLiveFace() && transcript)
-        view->setShowTranscript(true);
+    MeetingPage* view = MeetingPage::make(*services.store().meetingById(id), WorkspaceServices::of(services));
+    if (auto* finished = qobject_cast<FinishedMeetingPage*>(view); finished && transcript)
+        finished->setShowTranscript(true);
     layout->addWidget(view);
     window.show();
     window.repaint();
@@ -193,7 +194,7 @@ void benchCpu(int seconds)
     window.resize(1120, 740);
     auto* layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* view = new MeetingDetailView(*meeting, WorkspaceServices::of(*rig));
+    auto* view = new LiveMeetingPage(*meeting, WorkspaceServices::of(*rig));
     layout->addWidget(view);
     auto* feed = view->findChild<TranscriptFeedView*>();
     window.show();

@@ -1,4 +1,3 @@
-#include "chat/MeetingChatService.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
@@ -7,8 +6,8 @@
 #include "support/TestMain.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/PillButton.h"
-#include "ui/workspace/MeetingChatPanel.h"
-#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/FinishedMeetingPage.h"
+#include "ui/workspace/LiveMeetingPage.h"
 #include "ui/workspace/NotesEditor.h"
 
 #include <QAbstractButton>
@@ -73,7 +72,7 @@ private slots:
         QTest::addColumn<bool>("actionBar");
         QTest::addColumn<QString>("generateButton"); // empty: not shown
         QTest::addColumn<int>("editorHeight"); // 0: no editor
-        using C = MeetingDetailView::Content;
+        using C = FinishedMeetingPage::Content;
         QTest::newRow("summary") << std::optional<QString>("## Done\n- shipped") << 3 << "" << int(C::summary) << true
                                  << "" << 0;
         QTest::newRow("empty summary falls through")
@@ -105,7 +104,7 @@ private slots:
         meeting.setSummary(summary);
         meeting.setUserNotes(notes);
         addSegments(meeting, segments);
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.resize(1120, 740);
         view.show();
 
@@ -117,8 +116,7 @@ private slots:
         QCOMPARE(shown(view, "notesEditor"), editorHeight > 0);
         if (editorHeight > 0)
             QCOMPARE(part(view, "notesEditor")->minimumHeight(), editorHeight);
-        QCOMPARE(shown(view, "summary"), content == int(MeetingDetailView::Content::summary));
-        QVERIFY(!view.isLiveFace());
+        QCOMPARE(shown(view, "summary"), content == int(FinishedMeetingPage::Content::summary));
     }
 
     void summaryAndNotesSwitch()
@@ -127,43 +125,21 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setSummary(QStringLiteral("We agreed."));
         meeting.setUserNotes(QStringLiteral("mine"));
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(shown(view, "summary"));
         QVERIFY(!shown(view, "notesEditor"));
-        view.setDetailMode(MeetingDetailView::DetailMode::notes);
+        view.setDetailMode(FinishedMeetingPage::DetailMode::notes);
         QVERIFY(!shown(view, "summary"));
         QVERIFY(shown(view, "notesEditor"));
         QCOMPARE(part<NotesEditor>(view, "notesEditor")->text(), QStringLiteral("mine"));
-    }
-
-    void chatSurvivesTheEndOfTheRecording()
-    {
-        AppRig rig;
-        Meeting& meeting = addMeeting(*rig);
-        meeting.setIsRecording(true);
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
-        view.resize(1120, 900); // room for the whole chat panel
-        view.show();
-        QVERIFY(view.isLiveFace());
-        MeetingChatService* chat = &view.chat();
-        QTest::mouseClick(part<QAbstractButton>(view, "chatToggle"), Qt::LeftButton);
-        QTRY_VERIFY(shown(view, "chatPanel"));
-        QCOMPARE(part(view, "chatPanel")->height(), 280);
-        part<MeetingChatPanel>(view, "chatPanel")->setDraft(QStringLiteral("half-typed"));
-
-        meeting.setIsRecording(false);
-        QVERIFY(!view.isLiveFace());
-        QCOMPARE(&view.chat(), chat);
-        QTRY_VERIFY(shown(view, "chatPanel"));
-        QVERIFY(part(view, "chatPanel")->minimumHeight() >= 320);
     }
 
     void titleEditsAreMarkedOnlyWhenTyped()
     {
         AppRig rig;
         Meeting& meeting = addMeeting(*rig, QString());
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         auto* title = part<QTextEdit>(view, "titleField");
@@ -195,7 +171,7 @@ private slots:
         AppRig rig;
         Meeting& meeting = addMeeting(*rig);
         meeting.setIsRecording(true);
-        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
+        auto view = std::make_unique<LiveMeetingPage>(meeting, WorkspaceServices::of(*rig));
         view->resize(1120, 900);
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view.get()));
@@ -229,7 +205,7 @@ private slots:
         // One height for every meeting.
         Meeting& other = addMeeting(*rig);
         other.setIsRecording(true);
-        view = std::make_unique<MeetingDetailView>(other, WorkspaceServices::of(*rig));
+        view = std::make_unique<LiveMeetingPage>(other, WorkspaceServices::of(*rig));
         view->show();
         QCOMPARE(view->transcriptHeight(), 44.0);
         QCOMPARE(part(*view, "transcriptPane")->height(), 44);
@@ -255,7 +231,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setDuration(seconds);
         const LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QCOMPARE(part<QLabel>(view, "dateLabel")->text(), QStringLiteral("MAR 5, 2026, 2:30 PM"));
         QCOMPARE(::shown(view, "durationLabel"), !shown.isEmpty());
@@ -289,7 +265,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setScheduledStart(QDateTime(QDate(2026, 3, 20), QTime(11, 15, 42)));
         rig->store().save();
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QCOMPARE(part<QLabel>(view, "dateLabel")->text(), date);
         QVERIFY(shown(view, "autoStartBox"));
@@ -317,12 +293,13 @@ private slots:
         meeting.setScheduledStart(start);
         meeting.setIsRecording(recording);
         rig->store().save();
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
-        view.show();
-        QCOMPARE(shown(view, "autoStartBox"), offered);
+        const std::unique_ptr<MeetingPage> view(MeetingPage::make(meeting, WorkspaceServices::of(*rig)));
+        QCOMPARE(view->isLive(), recording);
+        view->show();
+        QCOMPARE(shown(*view, "autoStartBox"), offered);
         if (!offered)
             return;
-        auto* box = part<QCheckBox>(view, "autoStartBox");
+        auto* box = part<QCheckBox>(*view, "autoStartBox");
         box->click();
         QVERIFY(meeting.autoStartEnabled());
         QTRY_VERIFY(!rig->store().hasChanges());
@@ -334,7 +311,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setUserNotes(QStringLiteral("loaded"));
         rig->store().save();
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         auto* notes = part<NotesEditor>(view, "notesEditor");
@@ -365,7 +342,7 @@ private slots:
         AppRig rig({ .eventLinks = &links });
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Quick note"));
         Meeting& other = addMeeting(*rig, QStringLiteral("Another note"));
-        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
+        auto view = std::make_unique<FinishedMeetingPage>(meeting, WorkspaceServices::of(*rig));
         view->show();
         QVERIFY(shown(*view, "linkBanner"));
         bool textShown = false;
@@ -382,7 +359,7 @@ private slots:
         rig->archiver().idle().waitForFinished();
         QVERIFY(QFile::exists(rig.archiveRoot() + QStringLiteral("/index.json")));
 
-        view = std::make_unique<MeetingDetailView>(other, WorkspaceServices::of(*rig));
+        view = std::make_unique<FinishedMeetingPage>(other, WorkspaceServices::of(*rig));
         view->show();
         part<QAbstractButton>(*view, "dismissLinkButton")->click();
         QVERIFY(other.linkBannerDismissed());
@@ -394,7 +371,7 @@ private slots:
     {
         AppRig rig;
         Meeting& meeting = addMeeting(*rig);
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(!shown(view, "linkBanner"));
     }
