@@ -186,7 +186,7 @@ private slots:
         store.insert(meeting);
         meeting->setUserNotes(QStringLiteral("Agenda"));
         QVERIFY(store.save().ok());
-        const auto archived = [&rig](AppServices& services) {
+        const auto archived = [](AppServices& services) {
             QFutureWatcher<void> idle;
             idle.setFuture(services.archiver().idle());
             return QTest::qWaitFor([&] { return idle.isFinished(); }, kPatientWaitMs);
