@@ -12,7 +12,7 @@
 // - long model text: a summary of 2,000 lines opened to the first paint, 1 MB of unmatched
 //   openers shown, and a 500-line answer streamed into the chat panel in pieces (the longest
 //   main-thread turn while it streams);
-// - with --cpu-seconds (run it under Xvfb): the CPU a recording's live face costs on screen
+// - with --cpu-seconds (run it under Xvfb): the CPU a recording's live page costs on screen
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden.
 
