@@ -13,7 +13,7 @@
 //   openers shown, a 500-line answer streamed into the chat panel in pieces (the longest
 //   main-thread turn while it streams), and one paragraph of 200 KB grown 1 KB at a time, of
 //   mixed markup and again after a "*" that nothing closes;
-// - with --cpu-seconds (run it under Xvfb): the CPU a recording's live face costs on screen
+// - with --cpu-seconds (run it under Xvfb): the CPU a recording's live page costs on screen
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden.
 
@@ -24,8 +24,9 @@
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
+#include "ui/workspace/FinishedMeetingPage.h"
+#include "ui/workspace/LiveMeetingPage.h"
 #include "ui/workspace/MeetingChatPanel.h"
-#include "ui/workspace/MeetingDetailView.h"
 #include "ui/workspace/SummaryInline.h"
 #include "ui/workspace/SummaryMarkdown.h"
 #include "ui/workspace/TranscriptFeedView.h"
@@ -156,9 +157,9 @@ double openToFirstPaint(AppServices& services, const QUuid& id, bool transcript 
     layout->setContentsMargins(0, 0, 0, 0);
     QElapsedTimer timer;
     timer.start();
-    auto* view = new MeetingDetailView(*services.store().meetingById(id), WorkspaceServices::of(services));
-    if (!view->isLiveFace() && transcript)
-        view->setShowTranscript(true);
+    MeetingPage* view = MeetingPage::make(*services.store().meetingById(id), WorkspaceServices::of(services));
+    if (auto* finished = qobject_cast<FinishedMeetingPage*>(view); finished && transcript)
+        finished->setShowTranscript(true);
     layout->addWidget(view);
     window.show();
     window.repaint();
@@ -195,7 +196,7 @@ void benchCpu(int seconds)
     window.resize(1120, 740);
     auto* layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* view = new MeetingDetailView(*meeting, WorkspaceServices::of(*rig));
+    auto* view = new LiveMeetingPage(*meeting, WorkspaceServices::of(*rig));
     layout->addWidget(view);
     auto* feed = view->findChild<TranscriptFeedView*>();
     window.show();

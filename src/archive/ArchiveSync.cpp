@@ -8,7 +8,7 @@
 #include <QCoreApplication>
 #include <QFutureWatcher>
 
-ArchiveSync::Face::Face(const Meeting& meeting)
+ArchiveSync::FileFields::FileFields(const Meeting& meeting)
     : title(meeting.title())
     , summary(meeting.summary())
     , userNotes(meeting.userNotes())
@@ -24,15 +24,15 @@ ArchiveSync::ArchiveSync(ModelContext& store, MeetingArchiver& archiver, Archive
     , m_debouncer(debouncer)
 {
     const QList<Meeting*> meetings = store.fetchMeetings();
-    m_faces.reserve(meetings.size());
+    m_fileFields.reserve(meetings.size());
     for (const Meeting* meeting : meetings)
-        m_faces.insert(meeting, Face(*meeting));
+        m_fileFields.insert(meeting, FileFields(*meeting));
 
     // A new meeting is written once something is said or typed in it, as before it was stored.
     connect(&store, &ModelContext::meetingInserted, this,
-        [this](Meeting* meeting) { m_faces.insert(meeting, Face(*meeting)); });
-    connect(
-        &store, &ModelContext::meetingAboutToBeRemoved, this, [this](Meeting* meeting) { m_faces.remove(meeting); });
+        [this](Meeting* meeting) { m_fileFields.insert(meeting, FileFields(*meeting)); });
+    connect(&store, &ModelContext::meetingAboutToBeRemoved, this,
+        [this](Meeting* meeting) { m_fileFields.remove(meeting); });
     connect(&store, &ModelContext::meetingUpdated, this, &ArchiveSync::meetingUpdated);
     connect(&store, &ModelContext::transcriptChanged, this, &ArchiveSync::contentChanged);
     // A chat is archived as it is saved, also during a recording: the file then shows the
@@ -49,15 +49,15 @@ ArchiveSync::ArchiveSync(ModelContext& store, MeetingArchiver& archiver, Archive
 
 void ArchiveSync::meetingUpdated(Meeting* meeting)
 {
-    const Face face(*meeting);
-    const auto seen = m_faces.find(meeting);
-    if (seen != m_faces.end() && *seen == face)
+    const FileFields fields(*meeting);
+    const auto seen = m_fileFields.find(meeting);
+    if (seen != m_fileFields.end() && *seen == fields)
         return;
     // What the user writes during a recording is written as typed; the recording's own start
     // (its date, its flag) waits for its end like its transcript.
-    const bool written = seen == m_faces.end() || seen->title != face.title || seen->summary != face.summary
-        || seen->userNotes != face.userNotes;
-    m_faces.insert(meeting, face);
+    const bool written = seen == m_fileFields.end() || seen->title != fields.title || seen->summary != fields.summary
+        || seen->userNotes != fields.userNotes;
+    m_fileFields.insert(meeting, fields);
     if (meeting->isRecording() && written)
         m_debouncer.schedule(*meeting);
     else

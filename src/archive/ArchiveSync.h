@@ -37,7 +37,7 @@ public:
 
 private:
     // The part of a meeting's fields that its archive file shows.
-    struct Face
+    struct FileFields
     {
         QString title;
         std::optional<QString> summary;
@@ -46,8 +46,8 @@ private:
         double duration = 0;
         bool isRecording = false;
 
-        explicit Face(const Meeting& meeting);
-        bool operator==(const Face&) const = default;
+        explicit FileFields(const Meeting& meeting);
+        bool operator==(const FileFields&) const = default;
     };
 
     void meetingUpdated(Meeting* meeting);
@@ -57,5 +57,5 @@ private:
     MeetingArchiver& m_archiver;
     ArchiveDebouncer& m_debouncer;
     // As last seen, to tell a change the file shows from one it does not.
-    QHash<const Meeting*, Face> m_faces;
+    QHash<const Meeting*, FileFields> m_fileFields;
 };

@@ -1,6 +1,7 @@
 #include "WindowExerciser.h"
 
 #include "platform/PolyphaseResampler.h"
+#include "recording/TranscriptionSession.h"
 #include "shell/AppDelegate.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
@@ -8,7 +9,6 @@
 #include "support/SessionRig.h"
 #include "support/SpokenAudio.h"
 #include "support/ViewProbe.h"
-#include "recording/TranscriptionSession.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/ReadingColumn.h"
 #include "ui/design/Switch.h"
@@ -17,7 +17,7 @@
 #include "ui/window/MainWindow.h"
 #include "ui/window/RecordingControlView.h"
 #include "ui/workspace/MeetingChatPanel.h"
-#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/MeetingPage.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -555,7 +555,7 @@ bool WindowExerciser::typeTitle(StepRandom& random)
 bool WindowExerciser::useMeetingPage(StepRandom& random)
 {
     QWidget* shown = page();
-    if (!qobject_cast<MeetingDetailView*>(shown))
+    if (!qobject_cast<MeetingPage*>(shown))
         return false;
     QList<QAbstractButton*> buttons;
     for (const char* name : { "transcriptToggle", "generateButton", "regenerateButton", "copySummaryButton",

@@ -4,13 +4,13 @@
 #include "WindowExerciser.h"
 #include "library/MeetingSearchIndex.h"
 #include "library/SidebarSections.h"
+#include "recording/TranscriptionSession.h"
 #include "shell/AppDelegate.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
-#include "recording/TranscriptionSession.h"
 #include "ui/design/ReadingColumn.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCardList.h"
@@ -18,7 +18,7 @@
 #include "ui/settings/SettingsView.h"
 #include "ui/sidebar/MeetingListView.h"
 #include "ui/window/MainWindow.h"
-#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/MeetingPage.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -304,7 +304,7 @@ QStringList WindowExerciser::inconsistencies()
             wrong << QStringLiteral("a folder is selected, and the page is not its page");
         break;
     case SidebarItem::Kind::meeting: {
-        auto* detail = qobject_cast<MeetingDetailView*>(shown);
+        auto* detail = qobject_cast<MeetingPage*>(shown);
         if (!selection.meeting() || !store.contains(selection.meeting())) {
             wrong << QStringLiteral("the selected meeting is not in the store");
         } else if (!detail || detail->meeting() != selection.meeting()) {

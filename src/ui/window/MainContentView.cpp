@@ -12,7 +12,7 @@
 #include "ui/sidebar/MeetingListView.h"
 #include "ui/window/FixItBanner.h"
 #include "ui/window/SaveProblemBanner.h"
-#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/MeetingPage.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -184,13 +184,23 @@ void MainContentView::setSelection(const SidebarItem& requested)
 void MainContentView::showPageFor(const SidebarItem& item)
 {
     bool focusWasInPage = false;
+    MeetingPageState handedOver;
+    bool focusHandedOver = false;
     if (m_page) {
-        // A meeting's page is made afresh for each meeting, and only then.
+        // A meeting's page is made afresh for each meeting, and again when the meeting starts or
+        // stops recording; then it takes over what the person had in hand on the page before.
+        auto* meetingPage = qobject_cast<MeetingPage*>(m_page);
+        const bool sameMeeting = item.kind() == SidebarItem::Kind::meeting
+            && m_pageItem.kind() == SidebarItem::Kind::meeting && item.meeting()->id() == m_pageMeetingId;
         const bool same = item.kind() == SidebarItem::Kind::meeting
-            ? m_pageItem.kind() == SidebarItem::Kind::meeting && item.meeting()->id() == m_pageMeetingId
+            ? sameMeeting && meetingPage && meetingPage->isLive() == item.meeting()->isRecording()
             : item == m_pageItem;
         if (same)
             return;
+        if (sameMeeting && meetingPage) {
+            handedOver = meetingPage->handOver();
+            focusHandedOver = handedOver.focus != MeetingPageState::Focus::elsewhere;
+        }
         // The old page may be the one whose callback got us here: it goes on a later turn.
         focusWasInPage = m_page->isAncestorOf(QApplication::focusWidget());
         m_pageHost->removeWidget(m_page);
@@ -210,7 +220,7 @@ void MainContentView::showPageFor(const SidebarItem& item)
         m_page = new HomeView(item.folder(), m_services.home, onOpen, onRecord, onNewFolder, onDelete);
         break;
     case SidebarItem::Kind::meeting:
-        m_page = makeMeetingPage(*item.meeting());
+        m_page = makeMeetingPage(*item.meeting(), std::move(handedOver));
         break;
     case SidebarItem::Kind::settings:
         m_page = new SettingsView(m_services.settings);
@@ -221,12 +231,17 @@ void MainContentView::showPageFor(const SidebarItem& item)
     m_pageHost->addWidget(m_page);
     orderTabChain();
     // A card or row chosen by the keyboard goes on in the page it opened, not in the bar that
-    // follows the old page; once the page shows, which the layout does on a later turn.
-    if (focusWasInPage) {
+    // follows the old page; once the page shows, which the layout does on a later turn. The
+    // notes or the chat a person was typing in keep the keyboard through a recording's start or
+    // end.
+    if (focusWasInPage || focusHandedOver) {
         QMetaObject::invokeMethod(
             this,
-            [this, page = QPointer<QWidget>(m_page)] {
-                if (page && page == m_page)
+            [this, page = QPointer<QWidget>(m_page), focusWasInPage] {
+                if (!page || page != m_page)
+                    return;
+                auto* meetingPage = qobject_cast<MeetingPage*>(page);
+                if (!(meetingPage && meetingPage->restoreFocus()) && focusWasInPage)
                     focusFirstStopOfPage();
             },
             Qt::QueuedConnection);
@@ -257,8 +272,8 @@ bool MainContentView::focusNextPrevChild(bool next)
 void MainContentView::orderTabChain()
 {
     // Each page is made after the recording bar, and widgets a page makes later (rows that
-    // arrive, a face that changes) join the window's chain at its end: Qt would take them
-    // after the bar. The chain is put back in reading order before each step along it.
+    // arrive, a panel opened) join the window's chain at its end: Qt would take them after the
+    // bar. The chain is put back in reading order before each step along it.
     QWidget* window = this->window();
     QList<QWidget*> stops;
     QList<QWidget*> barStops;
@@ -272,9 +287,14 @@ void MainContentView::orderTabChain()
         QWidget::setTabOrder(stops.at(i - 1), stops.at(i));
 }
 
-QWidget* MainContentView::makeMeetingPage(Meeting& meeting)
+QWidget* MainContentView::makeMeetingPage(Meeting& meeting, MeetingPageState state)
 {
-    return new MeetingDetailView(meeting, m_services.workspace);
+    MeetingPage* page = MeetingPage::make(meeting, m_services.workspace, std::move(state));
+    connect(&meeting, &Meeting::isRecordingChanged, page, [this] {
+        const SidebarItem item = m_pageItem;
+        showPageFor(item);
+    });
+    return page;
 }
 
 void MainContentView::updateRecordingControls()

@@ -10,6 +10,7 @@
 #include <QWidget>
 
 class FixItBanner;
+struct MeetingPageState;
 class MeetingListView;
 class QSplitter;
 class QVariantAnimation;
@@ -66,7 +67,7 @@ private:
     void showPageFor(const SidebarItem& item);
     void orderTabChain();
     void focusFirstStopOfPage();
-    QWidget* makeMeetingPage(Meeting& meeting);
+    QWidget* makeMeetingPage(Meeting& meeting, MeetingPageState state);
     void updateRecordingControls();
     void showQuestion();
     void onMeetingAboutToBeRemoved(Meeting* meeting);

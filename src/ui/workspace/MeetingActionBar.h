@@ -7,7 +7,7 @@ class Scheduler;
 
 // The bar under a finished meeting: the transcript and chat toggles, then copy summary, copy
 // transcript, share and regenerate. It shows the actions' state and hands them the clicks; the
-// toggles belong to the workspace, which says which panels are open.
+// toggles belong to the page, which says which panels are open.
 class MeetingActionBar final : public QWidget
 {
     Q_OBJECT

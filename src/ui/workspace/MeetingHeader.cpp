@@ -2,14 +2,14 @@
 
 #include "format/TimeText.h"
 #include "platform/Clock.h"
+#include "recording/TranscriptionSession.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
-#include "recording/TranscriptionSession.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/FocusUnderlined.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/RecordingDot.h"
-#include "ui/workspace/MeetingDetailParts.h"
+#include "ui/workspace/MeetingPageParts.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QBoxLayout>
@@ -21,7 +21,7 @@
 #include <QTextEdit>
 #include <cmath>
 
-using MeetingDetailParts::PausedDot;
+using MeetingPageParts::PausedDot;
 
 // The title: a borderless field that grows with its lines. Return ends the editing. Reached
 // by the keyboard, it is underlined in the accent: a caret alone is easily missed.

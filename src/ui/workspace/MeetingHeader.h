@@ -10,17 +10,17 @@ class ModelContext;
 class QCheckBox;
 class TranscriptionSession;
 
-// The top of a meeting's workspace: the title, edited in place, above the meta row with the
-// date, the length, the recording state and the offer to start recording by itself. Both faces
-// of the workspace have one; `spacing` is the face's own, between the title and the row.
+// The top of a meeting's page: the title, edited in place, above the meta row with the
+// date, the length, the recording state and the offer to start recording by itself. Both pages
+// of a meeting have one; `spacing` is the page's own, between the title and the row.
 class MeetingHeader final : public QWidget
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(MeetingHeader)
 
 public:
-    MeetingHeader(Meeting& meeting, TranscriptionSession& session, const Clock& clock, int spacing,
-        QWidget* parent = nullptr);
+    MeetingHeader(
+        Meeting& meeting, TranscriptionSession& session, const Clock& clock, int spacing, QWidget* parent = nullptr);
     ~MeetingHeader() override;
 
 private:

@@ -13,11 +13,16 @@
 #include "ui/window/FixItBanner.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/SignInQuestion.h"
+#include "ui/workspace/FinishedMeetingPage.h"
+#include "ui/workspace/LiveMeetingPage.h"
+#include "ui/workspace/MeetingChatPanel.h"
+#include "ui/workspace/NotesEditor.h"
 
 #include <QAbstractButton>
 #include <QFutureWatcher>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTimer>
@@ -425,6 +430,62 @@ private slots:
         QCOMPARE(opened.count(), 0);
         QCOMPARE(menus.count(), 0);
         QCOMPARE(content.selection(), SidebarItem::home());
+    }
+
+    // A recording that starts or ends turns the meeting's page into the other page; what the
+    // person had in hand goes with it: the conversation, the open panels, the question being
+    // typed, and the keyboard in the notes (at the same place) or in the chat.
+    void pageTurnKeepsWhatIsInHand()
+    {
+        WindowRig w;
+        w.window->resize(1200, 900); // room for the whole live chat panel
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        MainContentView& content = w.content();
+        Meeting* meeting = w.addMeeting(QStringLiteral("Planning"));
+        meeting->setSummary(QStringLiteral("## Decisions\n- Ship"));
+        meeting->setUserNotes(QStringLiteral("abc def"));
+        w.store().save();
+        content.setSelection(SidebarItem::meeting(meeting));
+        auto* finished = qobject_cast<FinishedMeetingPage*>(content.page());
+        QVERIFY(finished);
+        MeetingChatService* chat = &finished->chat();
+        finished->setDetailMode(FinishedMeetingPage::DetailMode::notes);
+        finished->setShowTranscript(true);
+        finished->setShowChat(true);
+        finished->findChild<MeetingChatPanel*>()->setDraft(QStringLiteral("half-typed"));
+        auto* notes = finished->findChild<NotesEditor*>(QStringLiteral("notesEditor"));
+        notes->setFocus();
+        QTRY_VERIFY(notes->hasFocus());
+        QTextCursor cursor = notes->textCursor();
+        cursor.setPosition(4);
+        notes->setTextCursor(cursor);
+
+        QCOMPARE(w.record(meeting), meeting);
+        auto* live = qobject_cast<LiveMeetingPage*>(content.page());
+        QVERIFY(live);
+        QCOMPARE(&live->chat(), chat);
+        auto* liveChat = live->findChild<MeetingChatPanel*>();
+        QTRY_VERIFY(liveChat && liveChat->isVisible());
+        QCOMPARE(liveChat->height(), 280);
+        QCOMPARE(liveChat->draft(), QStringLiteral("half-typed"));
+        notes = live->findChild<NotesEditor*>(QStringLiteral("notesEditor"));
+        QTRY_VERIFY(notes->hasFocus());
+        QCOMPARE(notes->textCursor().position(), 4);
+
+        liveChat->setDraft(QStringLiteral("what was decided?"));
+        liveChat->questionField()->setFocus();
+        QTRY_VERIFY(liveChat->questionField()->hasFocus());
+        // The page turns once the recording's last text is in.
+        w.session().stopRecording();
+        QTRY_VERIFY_WITH_TIMEOUT((finished = qobject_cast<FinishedMeetingPage*>(content.page())), 30000);
+        QCOMPARE(&finished->chat(), chat);
+        QCOMPARE(finished->detailMode(), FinishedMeetingPage::DetailMode::notes);
+        QTRY_VERIFY(finished->findChild<QWidget*>(QStringLiteral("transcriptFeed"))->isVisible());
+        auto* finishedChat = finished->findChild<MeetingChatPanel*>();
+        QTRY_VERIFY(finishedChat && finishedChat->isVisible());
+        QVERIFY(finishedChat->minimumHeight() >= 320);
+        QCOMPARE(finishedChat->draft(), QStringLiteral("what was decided?"));
+        QTRY_VERIFY(finishedChat->questionField()->hasFocus());
     }
 
     void menuCommands()

@@ -9,7 +9,7 @@
 #include "ui/sidebar/MeetingListView.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/RecordingControlView.h"
-#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/MeetingPage.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>

@@ -5,8 +5,8 @@
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
 #include "ui/window/MainWindow.h"
-#include "ui/workspace/MeetingDetailView.h"
 #include "ui/window/RecordingControlView.h"
+#include "ui/workspace/LiveMeetingPage.h"
 #include "ui/workspace/SummaryMarkdown.h"
 #include "ui/workspace/TranscriptFeedView.h"
 
@@ -74,8 +74,8 @@ private slots:
         QVERIFY(meeting);
         provider.expectRecordingId(meeting->id());
 
-        // Recording selects the meeting: its live face is shown, listening.
-        QTRY_VERIFY(window.findChild<MeetingDetailView*>());
+        // Recording selects the meeting: its live page is shown, listening.
+        QTRY_VERIFY(window.findChild<LiveMeetingPage*>());
         TranscriptFeedView* feed = nullptr;
         QTRY_VERIFY((feed = shownPart<TranscriptFeedView>(window, "transcriptFeed")));
         QCOMPARE(feed->bubbleCount(), 0);

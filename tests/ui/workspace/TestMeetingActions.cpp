@@ -10,7 +10,7 @@
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "system/Keychain.h"
-#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/FinishedMeetingPage.h"
 #include "ui/workspace/NotesEditor.h"
 
 #include <QAbstractButton>
@@ -101,7 +101,7 @@ private slots:
     {
         AppRig rig;
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 2);
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.regenerate();
         QCOMPARE(view.regenerateError(),
             std::optional<QString>(QStringLiteral("Sign in or add a Tessra key in Settings to generate summaries.")));
@@ -111,7 +111,7 @@ private slots:
         // No transcript: nothing happens, silently.
         rig->account().setByoKey(QStringLiteral("tq-own"));
         Meeting& empty = addMeeting(*rig, QStringLiteral("Notes only"), 0);
-        MeetingDetailView emptyView(empty, WorkspaceServices::of(*rig));
+        FinishedMeetingPage emptyView(empty, WorkspaceServices::of(*rig));
         emptyView.regenerate();
         QVERIFY(!emptyView.isRegenerating());
         QVERIFY(!emptyView.regenerateError());
@@ -153,13 +153,13 @@ private slots:
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 3);
         meeting.setTitleIsUserEdited(userNamed);
         rig->store().save();
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         LogCapture log;
 
         view.regenerate();
         QVERIFY(view.isRegenerating());
-        QCOMPARE(view.content(), MeetingDetailView::Content::generating);
+        QCOMPARE(view.content(), FinishedMeetingPage::Content::generating);
         QTRY_VERIFY(!view.isRegenerating());
         QCOMPARE(meeting.title(), title);
         QCOMPARE(meeting.summary(), summary.isNull() ? std::optional<QString>() : std::optional<QString>(summary));
@@ -168,7 +168,7 @@ private slots:
         if (summary.isNull()) {
             QVERIFY(view.regenerateError());
             QVERIFY(log.contains(QStringLiteral("[Quillet] Regenerate failed: ") + *view.regenerateError()));
-            QCOMPARE(view.content(), MeetingDetailView::Content::unsummarized);
+            QCOMPARE(view.content(), FinishedMeetingPage::Content::unsummarized);
             return;
         }
         QVERIFY(!view.regenerateError());
@@ -188,7 +188,7 @@ private slots:
         answerSummaries(rig.provider, completion(QStringLiteral("New title")), completion(QStringLiteral("Summary")));
         rig.provider.hold("POST", kChatPath);
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Doomed"), 2);
-        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
+        auto view = std::make_unique<FinishedMeetingPage>(meeting, WorkspaceServices::of(*rig));
         view->regenerate();
         QTRY_COMPARE(rig.provider.heldCount(), 2);
 
@@ -238,7 +238,7 @@ private slots:
             FakeHttpServer::Reply::json(200, "{\"id\":\"s1\",\"url\":\"https://quillet.app/s/8f3k2\"}"));
         Meeting& meeting = addMeeting(*rig, QString(), 2);
         meeting.setSummary(QStringLiteral("## Plan"));
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
 
@@ -310,7 +310,7 @@ private slots:
         rig.cloud.on("POST", "/v1/shares", reply);
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 1);
         meeting.setSummary(QStringLiteral("Done."));
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         view.shareMeeting();
         QTRY_VERIFY(view.shareAlert());
@@ -348,7 +348,7 @@ private slots:
         AppRig rig;
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), segments);
         meeting.setSummary(summary);
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QCOMPARE(part(view, "copySummaryButton")->isEnabled(), summary.has_value());
         QCOMPARE(part(view, "copyTranscriptButton")->isEnabled(), segments > 0);
@@ -404,7 +404,7 @@ private slots:
     {
         AppRig rig({ .steppedDelays = true });
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 0);
-        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
+        auto view = std::make_unique<FinishedMeetingPage>(meeting, WorkspaceServices::of(*rig));
         view->show();
         auto* notes = view->findChild<NotesEditor*>(QStringLiteral("notesEditor"));
         notes->setFocus();
@@ -453,7 +453,7 @@ private slots:
         AppRig rig({ .steppedDelays = true });
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 1);
         rig->archiver().archive(MeetingArchiver::Snapshot(meeting));
-        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
+        auto view = std::make_unique<FinishedMeetingPage>(meeting, WorkspaceServices::of(*rig));
         view->show();
         auto* notes = view->findChild<NotesEditor*>(QStringLiteral("notesEditor"));
         notes->setFocus();

@@ -1,4 +1,3 @@
-#include "chat/MeetingChatService.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
@@ -8,8 +7,8 @@
 #include "support/ZoneAndLocale.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/PillButton.h"
-#include "ui/workspace/MeetingChatPanel.h"
-#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/FinishedMeetingPage.h"
+#include "ui/workspace/LiveMeetingPage.h"
 #include "ui/workspace/NotesEditor.h"
 
 #include <QAbstractButton>
@@ -64,7 +63,7 @@ private slots:
         QTest::addColumn<bool>("actionBar");
         QTest::addColumn<QString>("generateButton"); // empty: not shown
         QTest::addColumn<int>("editorHeight"); // 0: no editor
-        using C = MeetingDetailView::Content;
+        using C = FinishedMeetingPage::Content;
         QTest::newRow("summary") << std::optional<QString>("## Done\n- shipped") << 3 << "" << int(C::summary) << true
                                  << "" << 0;
         QTest::newRow("empty summary falls through")
@@ -96,7 +95,7 @@ private slots:
         meeting.setSummary(summary);
         meeting.setUserNotes(notes);
         addSegments(meeting, segments);
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.resize(1120, 740);
         view.show();
 
@@ -108,8 +107,7 @@ private slots:
         QCOMPARE(shown(view, "notesEditor"), editorHeight > 0);
         if (editorHeight > 0)
             QCOMPARE(part(view, "notesEditor")->minimumHeight(), editorHeight);
-        QCOMPARE(shown(view, "summary"), content == int(MeetingDetailView::Content::summary));
-        QVERIFY(!view.isLiveFace());
+        QCOMPARE(shown(view, "summary"), content == int(FinishedMeetingPage::Content::summary));
     }
 
     void summaryAndNotesSwitch()
@@ -118,43 +116,21 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setSummary(QStringLiteral("We agreed."));
         meeting.setUserNotes(QStringLiteral("mine"));
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(shown(view, "summary"));
         QVERIFY(!shown(view, "notesEditor"));
-        view.setDetailMode(MeetingDetailView::DetailMode::notes);
+        view.setDetailMode(FinishedMeetingPage::DetailMode::notes);
         QVERIFY(!shown(view, "summary"));
         QVERIFY(shown(view, "notesEditor"));
         QCOMPARE(part<NotesEditor>(view, "notesEditor")->text(), QStringLiteral("mine"));
-    }
-
-    void chatSurvivesTheEndOfTheRecording()
-    {
-        AppRig rig;
-        Meeting& meeting = addMeeting(*rig);
-        meeting.setIsRecording(true);
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
-        view.resize(1120, 900); // room for the whole chat panel
-        view.show();
-        QVERIFY(view.isLiveFace());
-        MeetingChatService* chat = &view.chat();
-        QTest::mouseClick(part<QAbstractButton>(view, "chatToggle"), Qt::LeftButton);
-        QTRY_VERIFY(shown(view, "chatPanel"));
-        QCOMPARE(part(view, "chatPanel")->height(), 280);
-        part<MeetingChatPanel>(view, "chatPanel")->setDraft(QStringLiteral("half-typed"));
-
-        meeting.setIsRecording(false);
-        QVERIFY(!view.isLiveFace());
-        QCOMPARE(&view.chat(), chat);
-        QTRY_VERIFY(shown(view, "chatPanel"));
-        QVERIFY(part(view, "chatPanel")->minimumHeight() >= 320);
     }
 
     void titleEditsAreMarkedOnlyWhenTyped()
     {
         AppRig rig;
         Meeting& meeting = addMeeting(*rig, QString());
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         auto* title = part<QTextEdit>(view, "titleField");
@@ -186,7 +162,7 @@ private slots:
         AppRig rig;
         Meeting& meeting = addMeeting(*rig);
         meeting.setIsRecording(true);
-        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
+        auto view = std::make_unique<LiveMeetingPage>(meeting, WorkspaceServices::of(*rig));
         view->resize(1120, 900);
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view.get()));
@@ -220,7 +196,7 @@ private slots:
         // One height for every meeting.
         Meeting& other = addMeeting(*rig);
         other.setIsRecording(true);
-        view = std::make_unique<MeetingDetailView>(other, WorkspaceServices::of(*rig));
+        view = std::make_unique<LiveMeetingPage>(other, WorkspaceServices::of(*rig));
         view->show();
         QCOMPARE(view->transcriptHeight(), 44.0);
         QCOMPARE(part(*view, "transcriptPane")->height(), 44);
@@ -246,7 +222,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setDuration(seconds);
         const LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QCOMPARE(part<QLabel>(view, "dateLabel")->text(), QStringLiteral("MAR 5, 2026, 2:30 PM"));
         QCOMPARE(::shown(view, "durationLabel"), !shown.isEmpty());
@@ -280,7 +256,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setScheduledStart(QDateTime(QDate(2026, 3, 20), QTime(11, 15, 42)));
         rig->store().save();
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QCOMPARE(part<QLabel>(view, "dateLabel")->text(), date);
         QVERIFY(shown(view, "autoStartBox"));
@@ -308,12 +284,13 @@ private slots:
         meeting.setScheduledStart(start);
         meeting.setIsRecording(recording);
         rig->store().save();
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
-        view.show();
-        QCOMPARE(shown(view, "autoStartBox"), offered);
+        const std::unique_ptr<MeetingPage> view(MeetingPage::make(meeting, WorkspaceServices::of(*rig)));
+        QCOMPARE(view->isLive(), recording);
+        view->show();
+        QCOMPARE(shown(*view, "autoStartBox"), offered);
         if (!offered)
             return;
-        auto* box = part<QCheckBox>(view, "autoStartBox");
+        auto* box = part<QCheckBox>(*view, "autoStartBox");
         box->click();
         QVERIFY(meeting.autoStartEnabled());
         QTRY_VERIFY(!rig->store().hasChanges());
@@ -325,7 +302,7 @@ private slots:
         Meeting& meeting = addMeeting(*rig);
         meeting.setUserNotes(QStringLiteral("loaded"));
         rig->store().save();
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
         auto* notes = part<NotesEditor>(view, "notesEditor");
@@ -356,7 +333,7 @@ private slots:
         AppRig rig({ .eventLinks = &links });
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Quick note"));
         Meeting& other = addMeeting(*rig, QStringLiteral("Another note"));
-        auto view = std::make_unique<MeetingDetailView>(meeting, WorkspaceServices::of(*rig));
+        auto view = std::make_unique<FinishedMeetingPage>(meeting, WorkspaceServices::of(*rig));
         view->show();
         QVERIFY(shown(*view, "linkBanner"));
         bool textShown = false;
@@ -373,7 +350,7 @@ private slots:
         rig->archiver().idle().waitForFinished();
         QVERIFY(QFile::exists(rig.archiveRoot() + QStringLiteral("/index.json")));
 
-        view = std::make_unique<MeetingDetailView>(other, WorkspaceServices::of(*rig));
+        view = std::make_unique<FinishedMeetingPage>(other, WorkspaceServices::of(*rig));
         view->show();
         part<QAbstractButton>(*view, "dismissLinkButton")->click();
         QVERIFY(other.linkBannerDismissed());
@@ -385,7 +362,7 @@ private slots:
     {
         AppRig rig;
         Meeting& meeting = addMeeting(*rig);
-        MeetingDetailView view(meeting, WorkspaceServices::of(*rig));
+        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
         QVERIFY(!shown(view, "linkBanner"));
     }

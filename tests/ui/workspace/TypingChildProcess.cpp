@@ -9,7 +9,7 @@
 #include "app/WorkspaceServices.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
-#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/FinishedMeetingPage.h"
 #include "ui/workspace/NotesEditor.h"
 
 #include <QApplication>
@@ -45,7 +45,7 @@ int main(int argc, char* argv[])
     rig->store().insert(meeting);
     if (!rig->store().save().ok())
         return 2;
-    MeetingDetailView view(*meeting, WorkspaceServices::of(*rig));
+    FinishedMeetingPage view(*meeting, WorkspaceServices::of(*rig));
     view.show();
     auto* notes = view.findChild<NotesEditor*>(QStringLiteral("notesEditor"));
     auto* title = view.findChild<QTextEdit*>(QStringLiteral("titleField"));

@@ -1,24 +1,25 @@
 #pragma once
 
-#include "ui/workspace/MeetingDetailView.h"
-
 #include <QString>
 #include <QVariantAnimation>
 #include <QWidget>
 
 class QLayout;
 
-// The pieces the files of a meeting's workspace share: its measures and its small widgets.
-namespace MeetingDetailParts {
+// The pieces the two pages of a meeting share: their measures and their small widgets.
+namespace MeetingPageParts {
 
 inline constexpr int kColumnWidth = 660;
+// The live transcript pane's bounds.
+inline constexpr double kMinimumPaneHeight = 44;
+inline constexpr double kMaximumPaneHeight = 560;
 inline constexpr int kFinishedTranscriptHeight = 260;
 inline constexpr int kFinishedChatMinimum = 320;
 inline constexpr int kLiveChatHeight = 280;
 inline constexpr double kExpandedPaneHeight = 240;
 inline constexpr double kCollapseThreshold = 60;
 // What the panels leave of a page however small it is: the live notes (their status line and a
-// few lines of text) and the finished face's scrolling column.
+// few lines of text) and the finished page's scrolling column.
 inline constexpr int kLiveNotesMinimum = 120;
 inline constexpr int kReadingMinimum = 120;
 
@@ -38,11 +39,9 @@ protected:
     void paintEvent(QPaintEvent*) override;
 };
 
-} // namespace MeetingDetailParts
-
 // The live transcript pane, whose height follows the stored setting, animated on the
 // collapse toggle; the finished transcript sits in one too.
-class MeetingDetailView::Pane final : public QWidget
+class Pane final : public QWidget
 {
 public:
     explicit Pane(QWidget* parent);
@@ -56,3 +55,5 @@ protected:
 private:
     QVariantAnimation m_animation;
 };
+
+} // namespace MeetingPageParts

@@ -1,11 +1,11 @@
-#include "ui/workspace/MeetingDetailParts.h"
+#include "ui/workspace/MeetingPageParts.h"
 
 #include "ui/design/Quillet.h"
 
 #include <QBoxLayout>
 #include <QPainter>
 
-namespace MeetingDetailParts {
+namespace MeetingPageParts {
 
 QWidget* readingColumn(QLayout* content, const QMargins& padding, bool centred)
 {
@@ -39,9 +39,7 @@ void PausedDot::paintEvent(QPaintEvent*)
     painter.drawEllipse(QRectF(rect()));
 }
 
-} // namespace MeetingDetailParts
-
-MeetingDetailView::Pane::Pane(QWidget* parent)
+Pane::Pane(QWidget* parent)
     : QWidget(parent)
 {
     m_animation.setDuration(200);
@@ -50,7 +48,7 @@ MeetingDetailView::Pane::Pane(QWidget* parent)
         [this](const QVariant& value) { setFixedHeight(value.toInt()); });
 }
 
-void MeetingDetailView::Pane::setPaneHeight(double height, bool animated)
+void Pane::setPaneHeight(double height, bool animated)
 {
     m_animation.stop();
     if (!animated || !isVisible()) {
@@ -62,8 +60,10 @@ void MeetingDetailView::Pane::setPaneHeight(double height, bool animated)
     m_animation.start();
 }
 
-void MeetingDetailView::Pane::paintEvent(QPaintEvent*)
+void Pane::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     Quillet::fillRect(painter, rect(), Quillet::cardFill(palette()));
 }
+
+} // namespace MeetingPageParts

@@ -1,6 +1,9 @@
+#include "ui/workspace/FinishedMeetingPage.h"
+
 #include "app/MeetingActions.h"
-#include "storage/Meeting.h"
 #include "recording/TranscriptionSession.h"
+#include "storage/Meeting.h"
+#include "ui/design/Alert.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
@@ -13,9 +16,9 @@
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
 #include "ui/workspace/MeetingActionBar.h"
-#include "ui/workspace/MeetingDetailParts.h"
-#include "ui/workspace/MeetingDetailView.h"
+#include "ui/workspace/MeetingChatPanel.h"
 #include "ui/workspace/MeetingHeader.h"
+#include "ui/workspace/MeetingPageParts.h"
 #include "ui/workspace/NotesEditor.h"
 #include "ui/workspace/SummaryMarkdown.h"
 #include "ui/workspace/TranscriptFeedView.h"
@@ -25,10 +28,7 @@
 #include <QPainter>
 #include <QPushButton>
 
-// The face of a meeting that is not recording: the reading column with the title, the link
-// banner and the summary or the notes, over the action bar and the panels it opens.
-
-using namespace MeetingDetailParts;
+using namespace MeetingPageParts;
 
 namespace {
 
@@ -110,54 +110,72 @@ protected:
 
 } // namespace
 
-QWidget* MeetingDetailView::buildFinishedFace()
+FinishedMeetingPage::FinishedMeetingPage(
+    Meeting& meeting, const WorkspaceServices& services, MeetingPageState state, QWidget* parent)
+    : MeetingPage(meeting, services, std::move(state), parent)
+    , m_session(services.session)
+    , m_actions(new MeetingActions(meeting, services.actions(), this))
+    , m_layout(new QVBoxLayout(this))
 {
-    auto* face = new QWidget(this);
-    auto* layout = new QVBoxLayout(face);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    m_faceLayout = layout;
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
 
-    auto* scroll = new ReadingColumn(kColumnWidth, ReadingColumn::Placement::Centred, face);
+    auto* scroll = new ReadingColumn(kColumnWidth, ReadingColumn::Placement::Centred, this);
     auto* stack = new QVBoxLayout(scroll->column());
     stack->setContentsMargins(36, 30, 36, 24);
     stack->setSpacing(18);
-    stack->addWidget(new MeetingHeader(*m_meeting, m_session, m_services.clock, stack->spacing()));
+    stack->addWidget(new MeetingHeader(meeting, m_session, services.clock, stack->spacing()));
     stack->addWidget(buildLinkBanner());
     stack->addWidget(new Rule(&Quillet::cardStroke));
     stack->addWidget(buildContentArea());
     stack->addStretch(1);
-    layout->addWidget(scroll, 1);
+    m_layout->addWidget(scroll, 1);
 
-    m_actionBar = new MeetingActionBar(*m_actions, m_services.scheduler);
-    connect(m_actionBar, &MeetingActionBar::transcriptToggled, this, [this] { setShowTranscript(!m_showTranscript); });
-    connect(m_actionBar, &MeetingActionBar::chatToggled, this, [this] { setShowChat(!m_showChat); });
-    layout->addWidget(m_actionBar);
-    if (m_showTranscript)
-        ensureFinishedTranscript(layout, layout->count());
-    if (m_showChat)
-        ensureChatPanel(layout, layout->count());
-    return face;
+    m_actionBar = new MeetingActionBar(*m_actions, services.scheduler);
+    connect(m_actionBar, &MeetingActionBar::transcriptToggled, this,
+        [this] { setShowTranscript(!m_state.showTranscript); });
+    connect(m_actionBar, &MeetingActionBar::chatToggled, this, [this] { setShowChat(!showsChat()); });
+    m_layout->addWidget(m_actionBar);
+
+    connect(&meeting, &Meeting::userNotesChanged, this, &FinishedMeetingPage::updateContent);
+    for (const auto signal : { &Meeting::summaryChanged, &Meeting::segmentsChanged })
+        connect(&meeting, signal, this, &FinishedMeetingPage::updateContent);
+    connect(m_actions, &MeetingActions::availabilityChanged, this, &FinishedMeetingPage::updateActionBar);
+    for (const auto signal : { &MeetingActions::isRegeneratingChanged, &MeetingActions::regenerateErrorChanged })
+        connect(m_actions, signal, this, &FinishedMeetingPage::updateContent);
+    connect(m_actions, &MeetingActions::linkOfferChanged, this, &FinishedMeetingPage::updateLinkBanner);
+    connect(m_actions, &MeetingActions::shared, this, &FinishedMeetingPage::showShareConfirmation);
+    connect(m_actions, &MeetingActions::shareFailed, this, &FinishedMeetingPage::showShareError);
+    connect(&m_session, &TranscriptionSession::generatingSummaryMeetingIDChanged, this,
+        &FinishedMeetingPage::updateContent);
+    connect(&m_session, &TranscriptionSession::errorChanged, this, &FinishedMeetingPage::updateTranscriptionNotice);
+    connect(&m_session, &TranscriptionSession::transcriptionFailureChanged, this,
+        &FinishedMeetingPage::updateTranscriptionNotice);
+
+    updateLinkBanner();
+    updateContent();
+    setShowTranscript(m_state.showTranscript);
+    setShowChat(m_state.showChat);
 }
 
-void MeetingDetailView::ensureFinishedTranscript(QBoxLayout* into, int index)
+FinishedMeetingPage::~FinishedMeetingPage() = default;
+
+bool FinishedMeetingPage::isRegenerating() const
 {
-    if (m_transcriptPanel || !m_meeting)
-        return;
-    m_transcriptPanel = new Pane(nullptr);
-    auto* layout = new QVBoxLayout(m_transcriptPanel);
-    layout->setContentsMargins(0, 0, 0, 0);
-    const bool recording = m_meeting->isRecording();
-    m_feed = new TranscriptFeedView(m_meeting, recording, m_session.isPaused(),
-        recording ? m_session.liveDraft() : QString(), m_services.scheduler);
-    m_feed->setObjectName(QStringLiteral("transcriptFeed"));
-    layout->addWidget(m_feed);
-    updateTranscriptionNotice();
-    into->insertWidget(index, m_transcriptPanel);
-    fitPanels();
+    return m_actions->isRegenerating();
 }
 
-QWidget* MeetingDetailView::buildLinkBanner()
+std::optional<QString> FinishedMeetingPage::regenerateError() const
+{
+    return m_actions->regenerateError();
+}
+
+bool FinishedMeetingPage::isSharing() const
+{
+    return m_actions->isSharing();
+}
+
+QWidget* FinishedMeetingPage::buildLinkBanner()
 {
     m_linkBanner = new BannerCard;
     m_linkBanner->setObjectName(QStringLiteral("linkBanner"));
@@ -181,18 +199,17 @@ QWidget* MeetingDetailView::buildLinkBanner()
     return m_linkBanner;
 }
 
-QWidget* MeetingDetailView::buildContentArea()
+QWidget* FinishedMeetingPage::buildContentArea()
 {
-    m_contentArea = new QWidget;
-    auto* layout = new QVBoxLayout(m_contentArea);
-    layout->setContentsMargins(0, 0, 0, 0);
-    m_contentLayout = layout;
+    auto* area = new QWidget;
+    m_contentLayout = new QVBoxLayout(area);
+    m_contentLayout->setContentsMargins(0, 0, 0, 0);
 
     m_transcriptionNotice = new ToneLabel(QString(), Quillet::caption(), Quillet::Tone::accent);
     m_transcriptionNotice->setObjectName(QStringLiteral("transcriptionNotice"));
     m_transcriptionNotice->setWordWrap(true);
     m_transcriptionNotice->hide();
-    layout->addWidget(m_transcriptionNotice);
+    m_contentLayout->addWidget(m_transcriptionNotice);
 
     m_modeSwitch = new ModeSwitch;
     m_modeSwitch->setObjectName(QStringLiteral("modeSwitch"));
@@ -201,25 +218,25 @@ QWidget* MeetingDetailView::buildContentArea()
     tabs->setSpacing(3);
     auto* enhanced = new ModeTab(QStringLiteral("Enhanced"), m_modeSwitch);
     auto* mine = new ModeTab(QStringLiteral("My notes"), m_modeSwitch);
-    enhanced->setChecked(m_detailMode == DetailMode::enhanced);
-    mine->setChecked(m_detailMode == DetailMode::notes);
+    enhanced->setChecked(detailMode() == DetailMode::enhanced);
+    mine->setChecked(detailMode() == DetailMode::notes);
     connect(enhanced, &QAbstractButton::clicked, this, [this] { setDetailMode(DetailMode::enhanced); });
     connect(mine, &QAbstractButton::clicked, this, [this] { setDetailMode(DetailMode::notes); });
     tabs->addWidget(enhanced);
     tabs->addWidget(mine);
-    layout->addWidget(m_modeSwitch, 0, Qt::AlignLeft);
+    m_contentLayout->addWidget(m_modeSwitch, 0, Qt::AlignLeft);
 
     m_summary = new SummaryMarkdown(&m_services.urlOpener);
     m_summary->setObjectName(QStringLiteral("summary"));
     m_summary->setSelectable(true);
-    layout->addWidget(m_summary);
+    m_contentLayout->addWidget(m_summary);
 
     m_generatingNotes = new ToneLabel(QString(), Quillet::body(), Quillet::Tone::secondary);
     m_generatingNotes->setWordWrap(true);
     m_generatingNotes->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(m_generatingNotes);
+    m_contentLayout->addWidget(m_generatingNotes);
     m_generatingRule = new Rule(&Quillet::cardStroke);
-    layout->addWidget(m_generatingRule);
+    m_contentLayout->addWidget(m_generatingRule);
 
     m_generatingState = new QWidget;
     m_generatingState->setObjectName(QStringLiteral("generatingState"));
@@ -237,7 +254,7 @@ QWidget* MeetingDetailView::buildContentArea()
     generating->addWidget(new ToneLabel(QStringLiteral("Long meetings can take up to a minute."), Quillet::caption(),
                               Quillet::Tone::tertiary),
         0, Qt::AlignHCenter);
-    layout->addWidget(m_generatingState);
+    m_contentLayout->addWidget(m_generatingState);
 
     m_emptyHint = new QWidget;
     auto* hint = new QHBoxLayout(m_emptyHint);
@@ -246,14 +263,18 @@ QWidget* MeetingDetailView::buildContentArea()
     hint->addWidget(new SymbolView(QStringLiteral("square.and.pencil"), 13, Quillet::Tone::tertiary));
     hint->addWidget(new EditorialLabel(QStringLiteral("Write notes, or press record below"), Quillet::Tone::secondary));
     hint->addStretch(1);
-    layout->addWidget(m_emptyHint);
+    m_contentLayout->addWidget(m_emptyHint);
 
-    m_notes
-        = new NotesEditor(m_meeting->userNotes(), kWriteYourNotes, [this](const QString& text) { notesEdited(text); });
-    m_notes->setObjectName(QStringLiteral("notesEditor"));
+    m_notes = makeNotesEditor();
     m_notes->setGrowsWithText(240);
-    layout->addWidget(m_notes);
+    m_contentLayout->addWidget(m_notes);
 
+    m_contentLayout->addWidget(buildRegenerateBlock());
+    return area;
+}
+
+QWidget* FinishedMeetingPage::buildRegenerateBlock()
+{
     m_regenerateBlock = new QWidget;
     auto* block = new QVBoxLayout(m_regenerateBlock);
     block->setContentsMargins(0, 4, 0, 0);
@@ -269,31 +290,46 @@ QWidget* MeetingDetailView::buildContentArea()
     errorRow->addWidget(m_regenerateErrorLabel, 100);
     errorRow->addStretch(1);
     block->addLayout(errorRow);
-    auto* generate = new PillButton(QString(), true);
-    generate->setObjectName(QStringLiteral("generateButton"));
+    m_generateButton = new PillButton(QString(), true);
+    m_generateButton->setObjectName(QStringLiteral("generateButton"));
     PillButton::Mark sparkles;
     sparkles.shape = PillButton::Mark::Shape::symbol;
     sparkles.symbol = QStringLiteral("sparkles");
     sparkles.size = 12;
-    generate->setMark(sparkles);
-    connect(generate, &QAbstractButton::clicked, this, &MeetingDetailView::regenerate);
-    m_generateButton = generate;
-    block->addWidget(generate, 0, Qt::AlignHCenter);
-    layout->addWidget(m_regenerateBlock);
-    return m_contentArea;
+    m_generateButton->setMark(sparkles);
+    connect(m_generateButton, &QAbstractButton::clicked, this, &FinishedMeetingPage::regenerate);
+    block->addWidget(m_generateButton, 0, Qt::AlignHCenter);
+    return m_regenerateBlock;
 }
 
-void MeetingDetailView::updateLinkBanner()
+void FinishedMeetingPage::ensureTranscriptPanel()
 {
-    if (!m_linkBanner || !m_meeting)
+    if (m_transcriptPanel || !m_meeting)
         return;
+    m_transcriptPanel = new Pane(nullptr);
+    auto* layout = new QVBoxLayout(m_transcriptPanel);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_feed = new TranscriptFeedView(m_meeting, false, false, QString(), m_services.scheduler);
+    m_feed->setObjectName(QStringLiteral("transcriptFeed"));
+    layout->addWidget(m_feed);
+    // Between the action bar and the chat panel.
+    m_layout->insertWidget(m_layout->indexOf(m_actionBar) + 1, m_transcriptPanel);
+}
+
+void FinishedMeetingPage::placeChatPanel(MeetingChatPanel& panel)
+{
+    m_layout->addWidget(&panel);
+}
+
+void FinishedMeetingPage::updateLinkBanner()
+{
     const QString prompt = m_actions->linkPrompt();
     m_linkBanner->setVisible(!prompt.isEmpty());
     if (!prompt.isEmpty())
         m_linkText->setText(prompt);
 }
 
-MeetingDetailView::Content MeetingDetailView::currentContent() const
+FinishedMeetingPage::Content FinishedMeetingPage::currentContent() const
 {
     const std::optional<QString> summary = m_meeting->summary();
     if (summary && !summary->isEmpty())
@@ -305,21 +341,19 @@ MeetingDetailView::Content MeetingDetailView::currentContent() const
     return Content::empty;
 }
 
-void MeetingDetailView::updateContent()
+void FinishedMeetingPage::updateContent()
 {
     if (!m_meeting)
         return;
     m_content = currentContent();
-    if (!m_contentArea)
-        return;
     const bool hasSegments = !m_meeting->segments().isEmpty();
     const bool summaryShown = m_content == Content::summary;
     const bool generating = m_content == Content::generating;
-    const bool editing = (summaryShown && m_detailMode == DetailMode::notes) || m_content == Content::unsummarized
-        || m_content == Content::empty;
+    const bool myNotes = detailMode() == DetailMode::notes;
+    const bool editing = (summaryShown && myNotes) || m_content == Content::unsummarized || m_content == Content::empty;
 
     m_modeSwitch->setVisible(summaryShown);
-    m_summary->setVisible(summaryShown && m_detailMode == DetailMode::enhanced);
+    m_summary->setVisible(summaryShown && !myNotes);
     if (summaryShown)
         m_summary->setMarkdown(m_meeting->summary().value_or(QString()));
     m_generatingNotes->setVisible(generating && m_meeting->hasUserNotes());
@@ -352,20 +386,107 @@ void MeetingDetailView::updateContent()
     updateTranscriptionNotice();
 }
 
-void MeetingDetailView::setDetailMode(DetailMode mode)
+void FinishedMeetingPage::updateTranscriptionNotice()
 {
-    m_detailMode = mode;
+    if (!m_meeting)
+        return;
+    const QString failure = m_session.transcriptionFailure(m_meeting->id());
+    m_transcriptionNotice->setVisible(!m_meeting->isRecording() && !failure.isEmpty());
+    const QString what = m_meeting->segments().isEmpty() ? QStringLiteral("The audio was not transcribed. ")
+                                                         : QStringLiteral("Part of the audio was not transcribed. ");
+    m_transcriptionNotice->setText(failure.isEmpty() ? QString() : what + failure);
+}
+
+void FinishedMeetingPage::setDetailMode(DetailMode mode)
+{
+    m_state.showMyNotes = mode == DetailMode::notes;
     updateContent();
 }
 
-void MeetingDetailView::setShowTranscript(bool show)
+void FinishedMeetingPage::setShowTranscript(bool show)
 {
-    m_showTranscript = show;
-    if (!m_liveFace && m_faceLayout) {
-        // Between the action bar and the chat panel.
-        ensureFinishedTranscript(m_faceLayout, m_faceLayout->indexOf(m_actionBar) + 1);
+    m_state.showTranscript = show;
+    if (show)
+        ensureTranscriptPanel();
+    if (m_transcriptPanel)
         m_transcriptPanel->setVisible(show);
-    }
     updateActionBar();
+}
+
+void FinishedMeetingPage::chatShownChanged()
+{
+    updateActionBar();
+}
+
+void FinishedMeetingPage::updateActionBar()
+{
+    if (!m_meeting)
+        return;
+    m_actionBar->showState(m_state.showTranscript, showsChat());
     fitPanels();
+}
+
+void FinishedMeetingPage::resizeEvent(QResizeEvent* event)
+{
+    MeetingPage::resizeEvent(event);
+    fitPanels();
+}
+
+void FinishedMeetingPage::fitPanels()
+{
+    MeetingChatPanel* chatPanel = this->chatPanel();
+    const bool transcript = m_transcriptPanel && m_state.showTranscript;
+    const bool chat = chatPanel && showsChat();
+    const int bar = m_actionBar->isHidden() ? 0 : m_actionBar->sizeHint().height();
+    const int spare = std::max(height() - bar - kReadingMinimum, 0);
+    const int wanted = (transcript ? kFinishedTranscriptHeight : 0) + (chat ? kFinishedChatMinimum : 0);
+    const double share = wanted > spare ? double(spare) / wanted : 1.0;
+    if (m_transcriptPanel)
+        m_transcriptPanel->setFixedHeight(int(kFinishedTranscriptHeight * share));
+    if (chatPanel)
+        chatPanel->setMinimumHeight(int(kFinishedChatMinimum * share));
+}
+
+void FinishedMeetingPage::regenerate()
+{
+    m_actions->regenerate();
+}
+
+void FinishedMeetingPage::copySummary()
+{
+    m_actions->copySummary();
+}
+
+void FinishedMeetingPage::copyTranscript()
+{
+    m_actions->copyTranscript();
+}
+
+void FinishedMeetingPage::shareMeeting()
+{
+    m_actions->share();
+}
+
+void FinishedMeetingPage::showShareConfirmation(const QString& url)
+{
+    if (m_shareAlert)
+        m_shareAlert->deleteLater();
+    auto* alert = new QMessageBox(this);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowTitle(QStringLiteral("Link copied"));
+    alert->setTextFormat(Qt::PlainText);
+    alert->setText(QStringLiteral("Anyone with this link can read this summary.\n\n") + url);
+    fitAlertToText(*alert);
+    QPushButton* open = alert->addButton(QStringLiteral("Open in browser"), QMessageBox::AcceptRole);
+    alert->addButton(QStringLiteral("Done"), QMessageBox::RejectRole);
+    connect(open, &QPushButton::clicked, m_actions, &MeetingActions::openSharedLink);
+    m_shareAlert = alert;
+    alert->open();
+}
+
+void FinishedMeetingPage::showShareError(const QString& message)
+{
+    if (m_shareAlert)
+        m_shareAlert->deleteLater();
+    m_shareAlert = openAlert(this, QStringLiteral("Couldn't share"), message);
 }
