@@ -122,7 +122,8 @@ std::optional<ParsedFile> parse(QStringView text)
         }
         const qsizetype colon = line.indexOf(u':');
         if (colon >= 0) {
-            keys.insert(trimmedBlanks(line.left(colon)).toString(), ArchiveMarkdown::yamlUnquoted(trimmedBlanks(line.mid(colon + 1))));
+            keys.insert(trimmedBlanks(line.left(colon)).toString(),
+                ArchiveMarkdown::yamlUnquoted(trimmedBlanks(line.mid(colon + 1))));
         }
         if (last)
             break;

@@ -7,6 +7,7 @@
 #include <QTime>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace ArchiveMarkdown {
 
@@ -106,6 +107,12 @@ qsizetype backslashesBeforeStars(QStringView label, qsizetype at)
     const qsizetype backslashes = leadingBackslashes(label.mid(at));
     return label.mid(at + backslashes).startsWith(u"**") ? backslashes : -1;
 }
+
+// YAML's escapes of one letter after the backslash, and what each stands for.
+constexpr std::pair<char16_t, char16_t> kShortEscapes[]
+    = { { u'0', 0x00 }, { u'a', 0x07 }, { u'b', 0x08 }, { u't', 0x09 }, { u'\t', 0x09 }, { u'n', 0x0A }, { u'v', 0x0B },
+          { u'f', 0x0C }, { u'r', 0x0D }, { u'e', 0x1B }, { u' ', 0x20 }, { u'"', 0x22 }, { u'/', 0x2F },
+          { u'\\', 0x5C }, { u'N', 0x85 }, { u'_', 0xA0 }, { u'L', 0x2028 }, { u'P', 0x2029 } };
 
 bool isHex(char16_t c)
 {
@@ -223,42 +230,22 @@ QString yamlUnquoted(QStringView value)
         }
         const char16_t next = inner[i + 1].unicode();
         char32_t decoded = 0;
-        qsizetype length = 2; // the backslash and the letter
-        switch (next) {
-        case u'0': decoded = 0x00; break;
-        case u'a': decoded = 0x07; break;
-        case u'b': decoded = 0x08; break;
-        case u't':
-        case u'\t': decoded = 0x09; break;
-        case u'n': decoded = 0x0A; break;
-        case u'v': decoded = 0x0B; break;
-        case u'f': decoded = 0x0C; break;
-        case u'r': decoded = 0x0D; break;
-        case u'e': decoded = 0x1B; break;
-        case u' ': decoded = 0x20; break;
-        case u'"': decoded = 0x22; break;
-        case u'/': decoded = 0x2F; break;
-        case u'\\': decoded = 0x5C; break;
-        case u'N': decoded = 0x85; break;
-        case u'_': decoded = 0xA0; break;
-        case u'L': decoded = 0x2028; break;
-        case u'P': decoded = 0x2029; break;
-        case u'x':
-        case u'u':
-        case u'U': {
+        qsizetype length = 0; // of the escape; 0 when it is none
+        if (next == u'x' || next == u'u' || next == u'U') {
             const qsizetype digits = next == u'x' ? 2 : next == u'u' ? 4 : 8;
             const qint64 code = hexAt(inner, i + 2, digits);
-            if (code < 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-                length = 0;
-                break;
+            if (code >= 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)) {
+                decoded = char32_t(code);
+                length = 2 + digits;
             }
-            decoded = char32_t(code);
-            length = 2 + digits;
-            break;
-        }
-        default:
-            length = 0;
-            break;
+        } else {
+            for (const auto& [letter, code] : kShortEscapes) {
+                if (letter == next) {
+                    decoded = code;
+                    length = 2;
+                    break;
+                }
+            }
         }
         if (length == 0) {
             // Not an escape YAML knows: the backslash is text (a hand-written "C:\Quillet").

@@ -79,7 +79,8 @@ QString difference(const MeetingValue& got, const MeetingValue& want)
     if (got.title != want.title)
         return pair(QStringLiteral("title"), got.title, want.title);
     if (got.date != want.date)
-        return pair(QStringLiteral("date"), got.date.toString(Qt::ISODateWithMs), want.date.toString(Qt::ISODateWithMs));
+        return pair(
+            QStringLiteral("date"), got.date.toString(Qt::ISODateWithMs), want.date.toString(Qt::ISODateWithMs));
     if (got.duration != want.duration)
         return pair(QStringLiteral("duration"), QString::number(got.duration), QString::number(want.duration));
     if (got.summary != want.summary)
@@ -88,7 +89,8 @@ QString difference(const MeetingValue& got, const MeetingValue& want)
     if (got.notes != want.notes)
         return pair(QStringLiteral("notes"), got.notes, want.notes);
     if (got.turns.size() != want.turns.size())
-        return pair(QStringLiteral("turn count"), QString::number(got.turns.size()), QString::number(want.turns.size()));
+        return pair(
+            QStringLiteral("turn count"), QString::number(got.turns.size()), QString::number(want.turns.size()));
     for (qsizetype i = 0; i < got.turns.size(); ++i) {
         const TurnValue& a = got.turns[i];
         const TurnValue& b = want.turns[i];
@@ -125,9 +127,9 @@ std::unique_ptr<Meeting> makeMeeting(const MeetingValue& value)
     }
     const QDateTime created(QDate(2026, 1, 1), QTime(0, 0), Qt::UTC);
     for (qsizetype i = 0; i < value.chat.size(); ++i) {
-        auto* message = new ChatMessage(value.chat[i].role == QLatin1String("assistant") ? ChatRole::Assistant
-                                                                                          : ChatRole::User,
-            value.chat[i].text, std::nullopt);
+        auto* message
+            = new ChatMessage(value.chat[i].role == QLatin1String("assistant") ? ChatRole::Assistant : ChatRole::User,
+                value.chat[i].text, std::nullopt);
         message->setCreatedAt(created.addSecs(i));
         meeting->appendChatMessage(message);
     }
@@ -189,7 +191,8 @@ MeetingValue expectedBack(const MeetingValue& made)
         back.summary = made.summary->trimmed();
     back.notes = made.notes.trimmed();
     QList<TurnValue> turns = made.turns;
-    std::stable_sort(turns.begin(), turns.end(), [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
+    std::stable_sort(
+        turns.begin(), turns.end(), [](const auto& a, const auto& b) { return a.timestamp < b.timestamp; });
     for (const TurnValue& turn : turns) {
         QString speaker = turn.speakerRaw.isEmpty() ? QStringLiteral("Me") : oneLine(turn.speakerRaw);
         back.turns.append({ speaker, std::trunc(turn.timestamp), withoutOuterBlanks(turn.text) });
@@ -267,8 +270,7 @@ class Generator
 public:
     explicit Generator(quint32 seed)
         : m_random(seed)
-    {
-    }
+    { }
 
     int below(int n) { return static_cast<int>(m_random.bounded(n)); }
     bool chance(int percent) { return below(100) < percent; }
@@ -443,8 +445,8 @@ private:
         for (const Meeting* meeting : reopened.fetchMeetings())
             back.insert(meeting->id(), valueOf(*meeting));
         if (made.size() > 1) {
-            qInfo("%lld meetings: written in %lld ms, imported in %lld ms, read again in %lld ms",
-                qint64(made.size()), written, imported, phase.elapsed());
+            qInfo("%lld meetings: written in %lld ms, imported in %lld ms, read again in %lld ms", qint64(made.size()),
+                written, imported, phase.elapsed());
         }
         return true;
     }
@@ -470,7 +472,8 @@ private slots:
         QTest::addColumn<MeetingValue>("made");
         QTest::addColumn<QStringList>("writtenLines"); // lines the file must hold
         const QDateTime date(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC);
-        const auto meeting = [&](const QString& title) { MeetingValue m;
+        const auto meeting = [&](const QString& title) {
+            MeetingValue m;
             m.id = QUuid::createUuid();
             m.title = title;
             m.date = date;
@@ -511,7 +514,8 @@ private slots:
             { QStringLiteral("assistant"), QStringLiteral("Two things.\n\n**Q:** not a question\n\n**A:** nor this") },
             { QStringLiteral("user"), QStringLiteral("Thanks\n\n\\**A:** typed with a backslash\n") } };
         QTest::newRow("chat openings inside answers")
-            << forged << QStringList { "\\**Q:** not a question", "\\**A:** nor this", "\\\\**A:** typed with a backslash" };
+            << forged
+            << QStringList { "\\**Q:** not a question", "\\**A:** nor this", "\\\\**A:** typed with a backslash" };
 
         MeetingValue names = meeting(QStringLiteral("Names"));
         names.turns = { { QStringLiteral("Ana:** Lee"), 5, QStringLiteral("hi") },
@@ -519,7 +523,9 @@ private slots:
         QTest::newRow("speaker names holding the label's end")
             << names << QStringList { "[00:05] **Ana:\\** Lee:** hi", "[00:06] **x:\\\\**y:** there" };
 
-        MeetingValue control = meeting(QStringLiteral("a\x01" "b\tc\x7F" "d\u0085e\u2028f\u0091g\uFEFFh"));
+        MeetingValue control = meeting(QStringLiteral("a\x01"
+                                                      "b\tc\x7F"
+                                                      "d\u0085e\u2028f\u0091g\uFEFFh"));
         QTest::newRow("control characters in the title")
             << control << QStringList { "title: \"a\\x01b\\tc\\x7Fd e f\\x91g\\uFEFFh\"" };
     }
@@ -535,7 +541,8 @@ private slots:
         // Written as markdown escapes it, so that viewers show the text as typed.
         const QStringList lines = fileOf(made.id).split(u'\n');
         for (const QString& line : writtenLines)
-            QVERIFY2(lines.contains(line), qPrintable(QStringLiteral("no line \"%1\" in:\n").arg(line) + lines.join(u'\n')));
+            QVERIFY2(
+                lines.contains(line), qPrintable(QStringLiteral("no line \"%1\" in:\n").arg(line) + lines.join(u'\n')));
     }
 
     // A file of the earlier writer, whose user text went in verbatim, reads as it always did.
@@ -574,7 +581,8 @@ private slots:
         QTest::newRow("short forms") << QStringLiteral("\"\\0\\a\\b\\n\\v\\f\\r\\e\\ \\/\\N\\_\\L\\P\"")
                                      << QString::fromUtf16(u"\0\a\b\n\v\f\r\x1B /\u0085\u00A0\u2028\u2029", 14);
         QTest::newRow("no escape") << QStringLiteral("\"C:\\Quillet\\q\"") << QStringLiteral("C:\\Quillet\\q");
-        QTest::newRow("short hex") << QStringLiteral("\"\\x4 \\u12 \\U0011FFFF \\uD800\"") << QStringLiteral("\\x4 \\u12 \\U0011FFFF \\uD800");
+        QTest::newRow("short hex") << QStringLiteral("\"\\x4 \\u12 \\U0011FFFF \\uD800\"")
+                                   << QStringLiteral("\\x4 \\u12 \\U0011FFFF \\uD800");
         QTest::newRow("backslash last") << QStringLiteral("\"end\\\"") << QStringLiteral("end\\");
         QTest::newRow("byte-order mark kept") << QStringLiteral("\"\\uFEFFa\"") << QStringLiteral("\uFEFFa");
         QTest::newRow("not quoted") << QStringLiteral("plain \\t \"x\"") << QStringLiteral("plain \\t \"x\"");
@@ -598,8 +606,7 @@ private slots:
                                         << QStringList { "one\ntwo\n  three", "next" };
         QTest::newRow("stripped empty line between") << "[00:01] **A:** one\n\n    two\n"
                                                      << QStringList { "one\n\ntwo" };
-        QTest::newRow("empty lines after the turn") << "[00:01] **A:** one  \n\n\n"
-                                                    << QStringList { "one" };
+        QTest::newRow("empty lines after the turn") << "[00:01] **A:** one  \n\n\n" << QStringList { "one" };
         QTest::newRow("unindented line ends the turn") << "[00:01] **A:** one\nloose\n    two\n"
                                                        << QStringList { "one" };
         QTest::newRow("indent before any turn") << "    stray\n[00:01] **A:** one\n" << QStringList { "one" };
@@ -625,8 +632,8 @@ private slots:
         const int count = countFromEnvironment(2000);
         // The test environment passes no variables of its own: to repeat a run, start the test
         // program directly.
-        qInfo("Round trip of %d meetings; to repeat: QUILLET_ROUNDTRIP_SEED=%u %s generatedMeetingsComeBack",
-            count, seed, qPrintable(QCoreApplication::applicationFilePath()));
+        qInfo("Round trip of %d meetings; to repeat: QUILLET_ROUNDTRIP_SEED=%u %s generatedMeetingsComeBack", count,
+            seed, qPrintable(QCoreApplication::applicationFilePath()));
         Generator generator(seed);
         QList<MeetingValue> made;
         made.reserve(count);
@@ -648,7 +655,8 @@ private slots:
         }
 
         // Other tools read the front matter as YAML: the same title, date and id must come out.
-        const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"), { QStringLiteral("/usr/bin") });
+        const QString python
+            = QStandardPaths::findExecutable(QStringLiteral("python3"), { QStringLiteral("/usr/bin") });
         QVERIFY2(!python.isEmpty(), "python3 with python3-yaml (scripts/install-deps) reads the front matter");
         QStringList files;
         QDirIterator it(archiveRoot(), { QStringLiteral("*.md") }, QDir::Files, QDirIterator::Subdirectories);
