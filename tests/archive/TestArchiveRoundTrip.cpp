@@ -33,14 +33,12 @@ struct TurnValue
     QString speakerRaw;
     double timestamp = 0;
     QString text;
-    bool operator==(const TurnValue&) const = default;
 };
 
 struct ChatValue
 {
     QString role;
     QString text;
-    bool operator==(const ChatValue&) const = default;
 };
 
 // A meeting as plain values: what is made, and what is expected back.
@@ -54,7 +52,6 @@ struct MeetingValue
     QString notes;
     QList<TurnValue> turns;
     QList<ChatValue> chat;
-    bool operator==(const MeetingValue&) const = default;
 };
 
 QString printable(const QString& text)
@@ -70,45 +67,27 @@ QString printable(const QString& text)
     return out.size() > 300 ? out.left(300) + QStringLiteral("…(%1 more)").arg(out.size() - 300) : out;
 }
 
+// A meeting's fields, one a line, each named.
+QStringList fields(const MeetingValue& m)
+{
+    QStringList lines { "title " + m.title, "date " + m.date.toString(Qt::ISODateWithMs),
+        "duration " + QString::number(m.duration), "summary " + (m.summary ? u'"' + *m.summary : "none"),
+        "notes " + m.notes };
+    for (const TurnValue& t : m.turns)
+        lines << QStringLiteral("turn %1 %2: %3").arg(t.speakerRaw, QString::number(t.timestamp), t.text);
+    for (const ChatValue& c : m.chat)
+        lines << QStringLiteral("chat %1: %2").arg(c.role, c.text);
+    return lines;
+}
+
 // The first field in which two meetings differ, in words; empty when they are equal.
 QString difference(const MeetingValue& got, const MeetingValue& want)
 {
-    const auto pair = [](const QString& field, const QString& a, const QString& b) {
-        return QStringLiteral("%1:\n  got  \"%2\"\n  want \"%3\"").arg(field, printable(a), printable(b));
-    };
-    if (got.title != want.title)
-        return pair(QStringLiteral("title"), got.title, want.title);
-    if (got.date != want.date)
-        return pair(
-            QStringLiteral("date"), got.date.toString(Qt::ISODateWithMs), want.date.toString(Qt::ISODateWithMs));
-    if (got.duration != want.duration)
-        return pair(QStringLiteral("duration"), QString::number(got.duration), QString::number(want.duration));
-    if (got.summary != want.summary)
-        return pair(QStringLiteral("summary"), got.summary.value_or(QStringLiteral("<none>")),
-            want.summary.value_or(QStringLiteral("<none>")));
-    if (got.notes != want.notes)
-        return pair(QStringLiteral("notes"), got.notes, want.notes);
-    if (got.turns.size() != want.turns.size())
-        return pair(
-            QStringLiteral("turn count"), QString::number(got.turns.size()), QString::number(want.turns.size()));
-    for (qsizetype i = 0; i < got.turns.size(); ++i) {
-        const TurnValue& a = got.turns[i];
-        const TurnValue& b = want.turns[i];
-        if (a.speakerRaw != b.speakerRaw)
-            return pair(QStringLiteral("turn %1 speaker").arg(i), a.speakerRaw, b.speakerRaw);
-        if (a.timestamp != b.timestamp)
-            return pair(
-                QStringLiteral("turn %1 time").arg(i), QString::number(a.timestamp), QString::number(b.timestamp));
-        if (a.text != b.text)
-            return pair(QStringLiteral("turn %1 text").arg(i), a.text, b.text);
-    }
-    if (got.chat.size() != want.chat.size())
-        return pair(QStringLiteral("chat count"), QString::number(got.chat.size()), QString::number(want.chat.size()));
-    for (qsizetype i = 0; i < got.chat.size(); ++i) {
-        if (got.chat[i].role != want.chat[i].role)
-            return pair(QStringLiteral("chat %1 role").arg(i), got.chat[i].role, want.chat[i].role);
-        if (got.chat[i].text != want.chat[i].text)
-            return pair(QStringLiteral("chat %1 text").arg(i), got.chat[i].text, want.chat[i].text);
+    const QStringList a = fields(got);
+    const QStringList b = fields(want);
+    for (qsizetype i = 0; i < std::max(a.size(), b.size()); ++i) {
+        if (a.value(i) != b.value(i))
+            return QStringLiteral("got  %1\nwant %2").arg(printable(a.value(i)), printable(b.value(i)));
     }
     return {};
 }
@@ -235,6 +214,7 @@ const QStringList& hostilePieces()
         QStringLiteral("\\\""),
         QStringLiteral("\""),
         QStringLiteral("C:\\temp\\new"),
+        QStringLiteral("100% %1 %s"),
         QStringLiteral("\\x01 \\u2028 \\t"),
         QStringLiteral("trailing   "),
         QStringLiteral("   leading"),
@@ -338,6 +318,8 @@ public:
         MeetingValue m;
         m.id = QUuid::createUuid();
         m.title = chance(10) ? QString() : text(2).left(300);
+        if (!m.title.isEmpty() && m.title.back().isHighSurrogate()) // never half an emoji
+            m.title.chop(1);
         const qint64 start = QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
         const qint64 span = qint64(30) * 365 * 24 * 3600 * 1000;
         m.date = QDateTime::fromMSecsSinceEpoch(start + qint64(m_random.bounded(double(span))), Qt::UTC);
@@ -571,7 +553,7 @@ private slots:
     }
 
     // Front matter edited by hand or by other tools is read as YAML reads a double-quoted value;
-    // a backslash that starts no YAML escape is kept, as the earlier reader kept every one.
+    // a backslash that starts no YAML escape stays as it stands.
     void quotedValuesReadAsYaml_data()
     {
         QTest::addColumn<QString>("value");
