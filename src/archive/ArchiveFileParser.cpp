@@ -78,16 +78,6 @@ std::optional<QUuid> parseUuid(QStringView text)
     return QUuid::fromString(text);
 }
 
-QString unquoted(QStringView value)
-{
-    if (value.size() < 2 || !value.startsWith(u'"') || !value.endsWith(u'"'))
-        return value.toString();
-    QString inner = value.mid(1, value.size() - 2).toString();
-    inner.replace(QStringLiteral("\\\""), QStringLiteral("\""));
-    inner.replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
-    return inner;
-}
-
 // Offset of the first line, at or after `from`, that is exactly `line`; -1 when none.
 qsizetype findWholeLine(QStringView text, QStringView line, qsizetype from = 0)
 {
@@ -132,7 +122,8 @@ std::optional<ParsedFile> parse(QStringView text)
         }
         const qsizetype colon = line.indexOf(u':');
         if (colon >= 0) {
-            keys.insert(trimmedBlanks(line.left(colon)).toString(), unquoted(trimmedBlanks(line.mid(colon + 1))));
+            keys.insert(trimmedBlanks(line.left(colon)).toString(),
+                ArchiveMarkdown::yamlUnquoted(trimmedBlanks(line.mid(colon + 1))));
         }
         if (last)
             break;
@@ -163,31 +154,74 @@ std::optional<ParsedFile> parse(QStringView text)
 
 namespace {
 
-// The writer's chat line prefixes; what follows is the entry's text.
-const QStringView kQuestion = u"**Q:** ";
-const QStringView kAnswer = u"**A:** ";
+using ArchiveMarkdown::kQuestion;
 
 std::optional<ChatEntry> chatEntryStart(QStringView line)
 {
-    if (line.startsWith(kQuestion) || line == kQuestion.trimmed())
-        return ChatEntry { true, {} };
-    if (line.startsWith(kAnswer) || line == kAnswer.trimmed())
-        return ChatEntry { false, {} };
-    return std::nullopt;
+    if (!ArchiveMarkdown::isChatOpening(line))
+        return std::nullopt;
+    return ChatEntry { line.startsWith(u"**Q:**"), {} };
 }
 
+QStringView withoutLeadingBlanks(QStringView text)
+{
+    qsizetype begin = 0;
+    while (begin < text.size() && isBlank(text[begin]))
+        ++begin;
+    return text.mid(begin);
+}
+
+QStringView withoutTrailingBlanks(QStringView text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && isBlank(text[end - 1]))
+        --end;
+    return text.left(end);
+}
+
+// A turn's line with its text's leading blanks trimmed; the text's end is trimmed once its
+// further lines are known.
+std::optional<Turn> turnOpening(QStringView line);
+
+// A turn's further lines are the indented lines after it. An empty line between two of them is
+// one too: an editor that strips trailing blanks leaves an indent-only line empty.
 QList<Turn> turnsIn(QStringView section)
 {
     QList<Turn> turns;
+    bool inTurn = false;
+    qsizetype emptyLines = 0; // empty lines seen since the turn's last line
+    const auto finishTurn = [&] {
+        if (inTurn)
+            turns.last().text = withoutTrailingBlanks(turns.last().text).toString();
+        inTurn = false;
+        emptyLines = 0;
+    };
     qsizetype start = 0;
     while (start <= section.size()) {
         qsizetype end = section.indexOf(u'\n', start);
         if (end < 0)
             end = section.size();
-        if (auto turn = parseTurn(section.mid(start, end - start)))
-            turns.append(std::move(*turn));
+        const QStringView line = section.mid(start, end - start);
         start = end + 1;
+        if (inTurn && line.startsWith(ArchiveMarkdown::kTurnIndent)) {
+            QString& text = turns.last().text;
+            for (; emptyLines > 0; --emptyLines)
+                text += u'\n';
+            text += u'\n';
+            text += line.mid(ArchiveMarkdown::kTurnIndent.size());
+            continue;
+        }
+        if (inTurn && line.isEmpty()) {
+            ++emptyLines;
+            continue;
+        }
+        finishTurn();
+        if (auto turn = turnOpening(line)) {
+            turns.append(std::move(*turn));
+            inTurn = true;
+        }
     }
+    finishTurn();
     return turns;
 }
 
@@ -228,7 +262,8 @@ QList<ChatEntry> chatIn(QStringView section)
         else if (section.endsWith(u'\n'))
             --end;
         ChatEntry entry = opening.entry;
-        entry.text = section.mid(opening.text, std::max<qsizetype>(0, end - opening.text)).toString();
+        entry.text
+            = ArchiveMarkdown::unescapeChatText(section.mid(opening.text, std::max<qsizetype>(0, end - opening.text)));
         chat.append(std::move(entry));
     }
     return chat;
@@ -243,7 +278,8 @@ Sections extractSections(QStringView body)
         QStringView line;
         qsizetype at = -1;
     };
-    std::array<Heading, 4> headings { { { u"## Summary" }, { u"## My Notes" }, { u"## Transcript" }, { u"## Chat" } } };
+    std::array<Heading, 4> headings { { { ArchiveMarkdown::kSummaryHeading }, { ArchiveMarkdown::kNotesHeading },
+        { ArchiveMarkdown::kTranscriptHeading }, { ArchiveMarkdown::kChatHeading } } };
     qsizetype from = 0;
     for (Heading& heading : headings) {
         heading.at = findWholeLine(body, heading.line, from);
@@ -268,13 +304,15 @@ Sections extractSections(QStringView body)
     };
 
     Sections sections;
+    // Unescaped before trimming: the trim must not bring a line that was written with blanks
+    // before it to the start, where it would read as escaped.
     if (const auto summary = section(0)) {
-        const QString trimmed = summary->toString().trimmed();
+        const QString trimmed = ArchiveMarkdown::unescapeSectionText(*summary).trimmed();
         if (!trimmed.isEmpty())
             sections.summary = trimmed;
     }
     if (const auto notes = section(1))
-        sections.notes = notes->toString().trimmed();
+        sections.notes = ArchiveMarkdown::unescapeSectionText(*notes).trimmed();
     if (const auto transcript = section(2))
         sections.turns = turnsIn(*transcript);
     if (const auto chat = section(3))
@@ -283,6 +321,16 @@ Sections extractSections(QStringView body)
 }
 
 std::optional<Turn> parseTurn(QStringView line)
+{
+    std::optional<Turn> turn = turnOpening(line);
+    if (turn)
+        turn->text = withoutTrailingBlanks(turn->text).toString();
+    return turn;
+}
+
+namespace {
+
+std::optional<Turn> turnOpening(QStringView line)
 {
     if (!line.startsWith(u'['))
         return std::nullopt;
@@ -301,7 +349,7 @@ std::optional<Turn> parseTurn(QStringView line)
     if (!timestamp)
         return std::nullopt;
 
-    const QStringView rest = trimmedBlanks(line.mid(close + 1));
+    const QStringView rest = withoutLeadingBlanks(line.mid(close + 1));
     if (!rest.startsWith(u"**"))
         return std::nullopt;
     const qsizetype labelEnd = rest.indexOf(u":**", 2);
@@ -309,10 +357,12 @@ std::optional<Turn> parseTurn(QStringView line)
         return std::nullopt;
 
     Turn turn;
-    turn.label = rest.mid(2, labelEnd - 2).toString();
-    turn.text = trimmedBlanks(rest.mid(labelEnd + 3)).toString();
+    turn.label = ArchiveMarkdown::unescapeLabel(rest.mid(2, labelEnd - 2));
+    turn.text = withoutLeadingBlanks(rest.mid(labelEnd + 3)).toString();
     turn.timestamp = static_cast<double>(*timestamp);
     return turn;
 }
+
+} // namespace
 
 } // namespace ArchiveFileParser

@@ -27,7 +27,7 @@ struct ChatEntry
 struct ParsedFile
 {
     std::optional<QUuid> id; // absent or not a UUID: the meeting keeps a new one
-    QString title; // "Untitled" when the key is absent
+    QString title; // "Untitled" when the key is absent; a quoted value is unescaped as YAML does
     std::optional<QDateTime> date; // absent or unreadable: the caller uses the time of import
     double duration = 0; // whole minutes times 60
     std::optional<QString> summary;
@@ -42,13 +42,17 @@ std::optional<ParsedFile> parse(QStringView text);
 // The body's sections, found as the writer orders them: each heading is the first whole line
 // "## Summary", "## My Notes", "## Transcript", "## Chat" after the heading of the section before
 // it that the file has, and each section ends at the line feed before the next heading found.
-//   summary: its text, trimmed; none when that is empty.
-//   notes: its text, trimmed.
-//   turns: every turn line of the Transcript section; other lines are passed over.
+// User text is taken back from the writer's escapes (ArchiveMarkdown): a line that reads as
+// structure after one or more leading backslashes loses one.
+//   summary: its text, unescaped, then trimmed; none when that is empty.
+//   notes: its text, unescaped, then trimmed.
+//   turns: every turn line of the Transcript section with the indented lines after it as its
+//   further lines (an empty line between two of them is one as well); other lines are passed
+//   over. The text loses its blanks at both ends; the label is unescaped.
 //   chat: one entry per "**Q:** " or "**A:** " line that opens the section or follows an empty
 //   line, up to the empty line before the next such line (or the file's last line feed): the
-//   text as the writer wrote it, line breaks and all. Lines before the first entry are
-//   passed over.
+//   text as the writer wrote it, line breaks and all, its lines after the first unescaped.
+//   Lines before the first entry are passed over.
 struct Sections
 {
     std::optional<QString> summary;
@@ -58,7 +62,8 @@ struct Sections
 };
 Sections extractSections(QStringView body);
 
-// "[mm:ss] **label:** text", or std::nullopt.
+// "[mm:ss] **label:** text", or std::nullopt: the label unescaped, the text without blanks at
+// either end.
 std::optional<Turn> parseTurn(QStringView line);
 
 } // namespace ArchiveFileParser

@@ -7,6 +7,7 @@
 #include <QTime>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace ArchiveMarkdown {
 
@@ -55,7 +56,213 @@ QString utf8Prefix(const QString& text, qsizetype maxBytes)
     return text.left(end);
 }
 
+using LinePredicate = bool (*)(QStringView);
+
+qsizetype leadingBackslashes(QStringView line)
+{
+    qsizetype count = 0;
+    while (count < line.size() && line[count] == u'\\')
+        ++count;
+    return count;
+}
+
+bool readsAsHeadingOrChatOpening(QStringView line)
+{
+    return isSectionHeading(line) || isChatOpening(line);
+}
+
+// Each line of `text` (split at line feeds), from the one at index `firstLine` on, that reads as
+// structure once its leading backslashes are passed over gets one more of them (`add`) or one
+// fewer (when it has any).
+QString mapLines(QStringView text, LinePredicate structure, qsizetype firstLine, bool add)
+{
+    QString out;
+    out.reserve(text.size() + (add ? 16 : 0));
+    qsizetype start = 0;
+    for (qsizetype index = 0;; ++index) {
+        const qsizetype feed = text.indexOf(u'\n', start);
+        const qsizetype end = feed < 0 ? text.size() : feed;
+        QStringView line = text.mid(start, end - start);
+        if (index >= firstLine) {
+            const qsizetype backslashes = leadingBackslashes(line);
+            if (structure(line.mid(backslashes))) {
+                if (add)
+                    out += u'\\';
+                else if (backslashes > 0)
+                    line = line.mid(1);
+            }
+        }
+        out += line;
+        if (feed < 0)
+            break;
+        out += u'\n';
+        start = feed + 1;
+    }
+    return out;
+}
+
+// Whether `label` holds "**" at `at`, after any backslashes; the number of backslashes, or -1.
+qsizetype backslashesBeforeStars(QStringView label, qsizetype at)
+{
+    const qsizetype backslashes = leadingBackslashes(label.mid(at));
+    return label.mid(at + backslashes).startsWith(u"**") ? backslashes : -1;
+}
+
+// YAML's escapes of one letter after the backslash, and what each stands for.
+constexpr std::pair<char16_t, char16_t> kShortEscapes[]
+    = { { u'0', 0x00 }, { u'a', 0x07 }, { u'b', 0x08 }, { u't', 0x09 }, { u'\t', 0x09 }, { u'n', 0x0A }, { u'v', 0x0B },
+          { u'f', 0x0C }, { u'r', 0x0D }, { u'e', 0x1B }, { u' ', 0x20 }, { u'"', 0x22 }, { u'/', 0x2F },
+          { u'\\', 0x5C }, { u'N', 0x85 }, { u'_', 0xA0 }, { u'L', 0x2028 }, { u'P', 0x2029 } };
+
+bool isHex(char16_t c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// The code point of `digits` hexadecimal digits at `at`, or -1.
+qint64 hexAt(QStringView text, qsizetype at, qsizetype digits)
+{
+    if (at + digits > text.size())
+        return -1;
+    qint64 value = 0;
+    for (qsizetype i = at; i < at + digits; ++i) {
+        const char16_t c = text[i].unicode();
+        if (!isHex(c))
+            return -1;
+        value = value * 16 + (c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10);
+    }
+    return value;
+}
+
 } // namespace
+
+bool isSectionHeading(QStringView line)
+{
+    return line == kSummaryHeading || line == kNotesHeading || line == kTranscriptHeading || line == kChatHeading;
+}
+
+bool isChatOpening(QStringView line)
+{
+    return line.startsWith(kQuestion) || line == kQuestion.trimmed() || line.startsWith(kAnswer)
+        || line == kAnswer.trimmed();
+}
+
+QString escapeSectionText(QStringView text)
+{
+    return mapLines(text, isSectionHeading, 0, true);
+}
+
+QString unescapeSectionText(QStringView text)
+{
+    return mapLines(text, isSectionHeading, 0, false);
+}
+
+QString escapeChatText(QStringView text)
+{
+    return mapLines(text, readsAsHeadingOrChatOpening, 1, true);
+}
+
+QString unescapeChatText(QStringView text)
+{
+    return mapLines(text, readsAsHeadingOrChatOpening, 1, false);
+}
+
+QString escapeLabel(QStringView label)
+{
+    const QString line = singleLineTitle(label.toString());
+    QString out;
+    out.reserve(line.size());
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        out += line[i];
+        if (line[i] == u':' && backslashesBeforeStars(line, i + 1) >= 0)
+            out += u'\\';
+    }
+    return out;
+}
+
+QString unescapeLabel(QStringView label)
+{
+    QString out;
+    out.reserve(label.size());
+    for (qsizetype i = 0; i < label.size(); ++i) {
+        out += label[i];
+        if (label[i] == u':' && backslashesBeforeStars(label, i + 1) > 0)
+            ++i;
+    }
+    return out;
+}
+
+QString yamlQuoted(QStringView text)
+{
+    QString out;
+    out.reserve(text.size() + 2);
+    out += u'"';
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += QStringLiteral("\\\\");
+        else if (u == u'"')
+            out += QStringLiteral("\\\"");
+        else if (u == u'\t')
+            out += QStringLiteral("\\t");
+        else if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            out += QString::asprintf("\\x%02X", unsigned(u));
+        else if (u == 0x2028 || u == 0x2029 || u == 0xFEFF || u == 0xFFFE || u == 0xFFFF)
+            out += QString::asprintf("\\u%04X", unsigned(u));
+        else
+            out += c;
+    }
+    out += u'"';
+    return out;
+}
+
+QString yamlUnquoted(QStringView value)
+{
+    if (value.size() < 2 || !value.startsWith(u'"') || !value.endsWith(u'"'))
+        return value.toString();
+    const QStringView inner = value.mid(1, value.size() - 2);
+    QString out;
+    out.reserve(inner.size());
+    for (qsizetype i = 0; i < inner.size(); ++i) {
+        if (inner[i] != u'\\' || i + 1 == inner.size()) {
+            out += inner[i];
+            continue;
+        }
+        const char16_t next = inner[i + 1].unicode();
+        char32_t decoded = 0;
+        qsizetype length = 0; // of the escape; 0 when it is none
+        if (next == u'x' || next == u'u' || next == u'U') {
+            const qsizetype digits = next == u'x' ? 2 : next == u'u' ? 4 : 8;
+            const qint64 code = hexAt(inner, i + 2, digits);
+            if (code >= 0 && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)) {
+                decoded = char32_t(code);
+                length = 2 + digits;
+            }
+        } else {
+            for (const auto& [letter, code] : kShortEscapes) {
+                if (letter == next) {
+                    decoded = code;
+                    length = 2;
+                    break;
+                }
+            }
+        }
+        if (length == 0) {
+            // Not an escape YAML knows: the backslash is text (a hand-written "C:\Quillet").
+            out += inner[i];
+            continue;
+        }
+        // Not QString::fromUcs4, which would take a U+FEFF for a byte-order mark and drop it.
+        if (QChar::requiresSurrogates(decoded)) {
+            out += QChar(QChar::highSurrogate(decoded));
+            out += QChar(QChar::lowSurrogate(decoded));
+        } else {
+            out += QChar(char16_t(decoded));
+        }
+        i += length - 1;
+    }
+    return out;
+}
 
 QString idString(const QUuid& id)
 {
@@ -188,21 +395,21 @@ QString singleLineTitle(const QString& title)
 QString turnLine(const MeetingSnapshot::Turn& turn)
 {
     const qint64 seconds = wholeSeconds(turn.timestamp);
+    QString text = turn.text;
+    text.replace(u'\n', QStringLiteral("\n") + kTurnIndent.toString());
     return QString::asprintf(
                "[%02lld:%02lld] **", static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60))
-        + turn.label + QStringLiteral(":** ") + turn.text;
+        + escapeLabel(turn.label) + QStringLiteral(":** ") + text;
 }
 
 QByteArray markdown(const MeetingSnapshot& snapshot)
 {
     const QString title = singleLineTitle(snapshot.title);
-    QString escapedTitle = title;
-    escapedTitle.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
 
     QStringList lines {
         QStringLiteral("---"),
         QStringLiteral("id: ") + idString(snapshot.id),
-        QStringLiteral("title: \"") + escapedTitle + u'"',
+        QStringLiteral("title: ") + yamlQuoted(title),
         QStringLiteral("date: ") + isoDate(snapshot.date),
         QStringLiteral("duration_minutes: ") + QString::number(wholeMinutes(snapshot.duration)),
         QStringLiteral("app: Quillet"),
@@ -213,24 +420,23 @@ QByteArray markdown(const MeetingSnapshot& snapshot)
     };
 
     if (snapshot.summary && !snapshot.summary->isEmpty())
-        lines << QStringLiteral("## Summary") << QString() << *snapshot.summary << QString();
+        lines << kSummaryHeading.toString() << QString() << escapeSectionText(*snapshot.summary) << QString();
 
     const QString notes = snapshot.userNotes.trimmed();
     if (!notes.isEmpty())
-        lines << QStringLiteral("## My Notes") << QString() << notes << QString();
+        lines << kNotesHeading.toString() << QString() << escapeSectionText(notes) << QString();
 
     if (!snapshot.turns.isEmpty()) {
-        lines << QStringLiteral("## Transcript") << QString();
+        lines << kTranscriptHeading.toString() << QString();
         for (const auto& turn : snapshot.turns)
             lines << turnLine(turn);
         lines << QString();
     }
 
     if (!snapshot.chat.isEmpty()) {
-        lines << QStringLiteral("## Chat") << QString();
+        lines << kChatHeading.toString() << QString();
         for (const auto& entry : snapshot.chat) {
-            lines << (entry.role == QLatin1String("user") ? QStringLiteral("**Q:** ") : QStringLiteral("**A:** "))
-                    + entry.text
+            lines << (entry.role == QLatin1String("user") ? kQuestion : kAnswer).toString() + escapeChatText(entry.text)
                   << QString();
         }
     }
