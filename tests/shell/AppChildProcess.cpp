@@ -18,6 +18,12 @@
 //   commit-data      the session manager's request to save before a logout, as Qt hands it
 //                    on; then writes "committed" and stops the event loop for good (a session
 //                    manager that ends a client may kill it next)
+//   click <label>    clicks the shown button that reads <label> in the first-run guide's
+//                    window; then writes "clicked <label>", or "no button <label>" while
+//                    there is none to click (a step still sliding in)
+//   appearance       writes "appearance window=#rrggbb menubar=#rrggbb onboarding=#rrggbb":
+//                    the window colour of the main window, its menu bar and the first-run
+//                    guide's window ("none" while it is not shown)
 
 #include "account/AccountService.h"
 #include "app/RecordingController.h"
@@ -29,6 +35,7 @@
 #include "support/RecordingCuePlayer.h"
 #include "support/RecordingSettingsOpener.h"
 #include "support/RecordingUrlOpener.h"
+#include "support/ViewProbe.h"
 #include "system/Keychain.h"
 #include "ui/window/MainContentView.h"
 #include "ui/window/MainWindow.h"
@@ -37,6 +44,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -110,6 +118,12 @@ private:
                 window->quitCommand()->trigger();
         } else if (command == QLatin1String("raise")) {
             ::raise(argument.toInt());
+        } else if (command == QLatin1String("click")) {
+            QWidget* guide = onboardingWindow();
+            const bool clicked = guide && ViewProbe::click(*guide, argument);
+            say(qPrintable((clicked ? QStringLiteral("clicked ") : QStringLiteral("no button ")) + argument));
+        } else if (command == QLatin1String("appearance")) {
+            reportAppearance();
         } else if (command == QLatin1String("commit-data")) {
             auto* manager = qApp->findChild<QSessionManager*>();
             if (manager)
@@ -126,6 +140,26 @@ private:
             if (auto* window = qobject_cast<MainWindow*>(widget))
                 return window;
         return nullptr;
+    }
+
+    static QWidget* onboardingWindow()
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->isVisible() && widget->windowTitle() == QLatin1String("Welcome to Quillet"))
+                return widget;
+        return nullptr;
+    }
+
+    static void reportAppearance()
+    {
+        const auto colour = [](const QWidget* widget) {
+            return widget ? widget->palette().color(QPalette::Window).name() : QStringLiteral("none");
+        };
+        MainWindow* window = mainWindow();
+        const QString line
+            = QStringLiteral("appearance window=%1 menubar=%2 onboarding=%3")
+                  .arg(colour(window), colour(window ? window->menuBar() : nullptr), colour(onboardingWindow()));
+        say(qPrintable(line));
     }
 
     static void typeNotes(const QString& text)

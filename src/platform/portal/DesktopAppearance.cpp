@@ -1,5 +1,7 @@
 #include "platform/portal/DesktopAppearance.h"
 
+#include "platform/Log.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusVariant>
@@ -39,9 +41,14 @@ PortalAppearance::PortalAppearance(QDBusConnection bus, std::chrono::millisecond
 {
     if (!m_bus.isConnected())
         return;
+    // QtDBus looks the slot's parameter types up by name, and Qt knows the name "QDBusVariant"
+    // only once the type is registered, which QtDBus itself does when it first reads a variant:
+    // made before the first answer, the connection would be refused.
+    qRegisterMetaType<QDBusVariant>();
     // Listening first: a change made while the first answer is on its way is not missed.
-    m_bus.connect(kService, kPath, kInterface, QStringLiteral("SettingChanged"), this,
-        SLOT(settingChanged(QString, QString, QDBusVariant)));
+    if (!m_bus.connect(kService, kPath, kInterface, QStringLiteral("SettingChanged"), this,
+            SLOT(settingChanged(QString, QString, QDBusVariant))))
+        Log::line("[Quillet] The desktop's appearance changes can't be followed");
 
     QElapsedTimer waited;
     waited.start();
