@@ -1,8 +1,12 @@
-// The summary's inline markup: emphasis, code, links and autolinks within one line.
+// The summary's inline markup: emphasis, code, links, autolinks and character references
+// within one line, read as CommonMark reads them.
 #include "ui/workspace/SummaryInline.h"
+
+#include "ui/workspace/CharacterReferences.h"
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <utility>
@@ -10,100 +14,98 @@
 
 namespace {
 
-bool isAsciiPunctuation(QChar c)
+bool isAsciiPunctuation(char32_t c)
+{
+    return (c >= 33 && c <= 47) || (c >= 58 && c <= 64) || (c >= 91 && c <= 96) || (c >= 123 && c <= 126);
+}
+
+bool isPunctuation(char32_t c)
+{
+    return isAsciiPunctuation(c) || QChar::isPunct(c) || QChar::isSymbol(c);
+}
+
+// The start and the end of the line count as white space; so does "none" (0).
+bool isWhitespace(char32_t c)
+{
+    return c == 0 || QChar::isSpace(c);
+}
+
+bool isAsciiAlphanumeric(QChar c)
 {
     const char16_t u = c.unicode();
-    return (u >= 33 && u <= 47) || (u >= 58 && u <= 64) || (u >= 91 && u <= 96) || (u >= 123 && u <= 126);
+    return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+}
+
+int digitValue(QChar c, bool hex)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (hex && u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (hex && u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
 }
 
 // The characters a decision of the parser starts at; any other is text as it stands.
 bool mayOpen(QChar c)
 {
-    return c == QLatin1Char('\\') || c == QLatin1Char('`') || c == QLatin1Char('[') || c == QLatin1Char('<')
-        || c == QLatin1Char('*') || c == QLatin1Char('_') || c == QLatin1Char('~');
+    switch (c.unicode()) {
+    case '\\':
+    case '`':
+    case '&':
+    case '<':
+    case '*':
+    case '_':
+    case '~':
+    case '[':
+    case ']':
+        return true;
+    default:
+        return false;
+    }
 }
 
-// Where searches for one kind of closing delimiter (its character and length) already failed:
-// a search that reaches such a place fails too, since it goes on from there exactly as the
-// earlier one did.
-class DeadEnds
-{
-public:
-    static constexpr int kKinds = 9;
-
-    DeadEnds(qsizetype begin, qsizetype end)
-        : m_begin(begin)
-        , m_end(end)
-    { }
-
-    static int kindOf(QChar c, qsizetype length)
-    {
-        const int character = c == QLatin1Char('*') ? 0 : c == QLatin1Char('_') ? 1 : 2;
-        return character * 3 + int(length - 1);
-    }
-    bool contains(qsizetype at, int kind) const
-    {
-        return at >= m_begin && at - m_begin < qsizetype(m_marks.size())
-            && (m_marks[size_t(at - m_begin)] >> kind & 1u);
-    }
-    // places: ascending.
-    void mark(const std::vector<qsizetype>& places, int kind)
-    {
-        if (places.empty())
-            return;
-        if (m_marks.empty()) {
-            m_begin = std::min(m_begin, places.front());
-            m_marks.assign(size_t(m_end - m_begin), 0);
-        } else if (places.front() < m_begin) {
-            m_marks.insert(m_marks.begin(), size_t(m_begin - places.front()), 0);
-            m_begin = places.front();
-        }
-        for (const qsizetype at : places)
-            m_marks[size_t(at - m_begin)] |= quint16(1u << kind);
-    }
-    // Forgets every mark: the searches they stand for ended where the line then ended.
-    void reset(qsizetype end)
-    {
-        m_begin = end;
-        m_end = end;
-        m_marks.clear();
-    }
-
-private:
-    qsizetype m_begin;
-    qsizetype m_end;
-    std::vector<quint16> m_marks; // a bit per kind, made at the first failure
-};
+// Text after a scan: found (with where it ends), not found, or the line ended before the
+// scan could tell.
+enum class Scan { found, none, atEnd };
 
 } // namespace
 
-// The inline parser: a small, forgiving subset of the usual markdown inline syntax. Nothing is
-// ever rejected; a marker without its partner is text.
+// The inline parser. Nothing is ever rejected; a marker without its partner is text.
 //
-// A model can write a line of a megabyte, all openers without partners. So the partners of
-// brackets, parentheses and backtick runs are found in one pass over the line, and a search
-// for a closing delimiter never walks again over ground a failed search of the same kind has
-// covered: every line is read a bounded number of times.
+// Emphasis follows CommonMark's delimiter runs: a run of "*" or "_" may open or close by the
+// characters beside it, a closer takes the nearest opener it may pair with (runs of different
+// lengths give up one or two markers at a time, with the rule of three), and a bracket pairs
+// with the nearest "[" before it. Closers are paired as soon as they are read while no "["
+// is open, which is what reading them all at the end gives.
 //
-// The line may grow. Each decision at the top of the line (outside any construct) is kept
-// unless text added can change it: one that looked at the end of the line is made again, and
-// one still waiting for a partner is asked whether the added text holds it. Of the searches
-// for a closing delimiter that failed, the first of each kind is walked on from where it
-// stopped; a later one that joined its way is known to fail with it.
+// A model can write a line of a megabyte. The closing run of a code span is looked up among
+// the line's backtick runs, and a search for an opener never walks again over openers an
+// earlier search of the same kind found useless: every line is read a bounded number of times.
+//
+// The line may grow. The parser goes back to its last safe point, one where no "[" and no
+// backtick run waits for a partner and nothing decided before it looked at the end of the
+// line, and reads on from there; what it changed of the pieces before that point (an opener
+// that found its closer) is noted so that it can be undone. Only the runs from the first piece
+// whose text or style changed are made again. A line with an unclosed "[" or backtick run is
+// read again from there at every growth.
 class SummaryInlineParser
 {
 public:
     using Run = SummaryMarkdown::Run;
 
-    // Beyond this many decisions that text added may change, the line is read again from the
-    // next such decision whenever it grows: a line of many lone markers costs what it did.
-    static constexpr size_t kMostWaiting = 256;
-
-    explicit SummaryInlineParser(QString text)
+    SummaryInlineParser(QString text, bool growing)
         : m_text(std::move(text))
+        , m_growing(growing)
     {
-        startRound();
-        parseTop(0);
+        m_delimiters.push_back({}); // the bottom of the stack, never removed
+        m_bottoms.fill(-1);
+        indexTicks(0);
+        m_safe = mark(0);
+        parse();
+        render(0);
     }
 
     const QList<Run>& runs() const { return m_runs; }
@@ -112,578 +114,851 @@ public:
     {
         if (more.isEmpty())
             return m_shown;
+        const qsizetype before = m_text.size();
         m_text.append(more);
-        if (m_partnersFound)
-            scanPartners();
-        else
-            m_newTicks.clear();
-        startRound();
-        for (size_t k = 0; k < m_waiting.size(); ++k) {
-            if (stillWaits(m_waiting[k]))
-                continue;
-            const Checkpoint from = m_waiting[k].before;
-            m_waiting.resize(k);
-            return readAgainFrom(from);
-        }
-        return readAgainFrom(m_readAgainAt);
+        indexTicks(before);
+        m_changedFrom = m_safe.atoms;
+        restore(m_safe);
+        parse();
+        return render(m_changedFrom);
     }
 
 private:
-    // What the parse had made before a decision at the top of the line.
-    struct Checkpoint
+    // One piece of the line's text: plain text (with its references and escapes read), a code
+    // span, an autolink, or a run of markers, of which pairing takes some away.
+    struct Atom
     {
-        qsizetype at = 0;
-        qsizetype runs = 0;
-        qsizetype lastRunSize = 0;
-        qsizetype shown = 0;
+        qsizetype from = 0; // its text in m_pieces
+        qsizetype length = 0;
+        qint32 link = -1; // into m_links: an autolink
+        char16_t marker = 0;
+        qint32 markers = 0;
+        bool code = false;
     };
 
-    // A decision at the top of the line that text added at the end can change.
-    struct Waiting
+    struct Delimiter
     {
-        enum class What {
-            emphasis, // no closing delimiter yet
-            closedEmphasis, // closed, over backtick runs that may still find partners
-            code, // a backtick run without a partner
-            link,
-            autolink,
-        };
-        What what = What::emphasis;
-        Checkpoint before;
-        qsizetype at = 0;
-        QChar marker;
-        qsizetype length = 0; // of the emphasis markers, or of the backtick run
-        // Emphasis: where its search is walked on from (-1: nowhere before it joined), and where it
-        // joined the first failed search of its kind (-1: it did not).
-        qsizetype from = -1;
-        qsizetype joined = -1;
-        // Backtick runs its search stepped over for want of a partner: (place, length).
-        std::vector<std::pair<qsizetype, qsizetype>> ticks;
+        qsizetype atom = -1;
+        qsizetype position = -1;
+        qsizetype length = 0; // of the whole run as written
+        char16_t marker = 0;
+        bool canOpen = false;
+        bool canClose = false;
+        qsizetype previous = -1;
+        qsizetype next = -1;
+    };
 
-        static Waiting of(What what, qsizetype at, QChar marker = {}, qsizetype length = 0)
-        {
-            Waiting waiting;
-            waiting.what = what;
-            waiting.at = at;
-            waiting.marker = marker;
-            waiting.length = length;
-            return waiting;
+    struct Bracket
+    {
+        qsizetype atom = -1;
+        qsizetype below = 0; // the delimiter on top of the stack when it was read
+        bool active = true;
+    };
+
+    struct Span
+    {
+        enum class Kind { strong, emphasis, strikethrough, link };
+        qsizetype begin = 0; // atoms, end exclusive
+        qsizetype end = 0;
+        Kind kind = Kind::strong;
+        qint32 link = -1;
+    };
+
+    // A change to what was there at the last safe point, and what it changed from. What came
+    // after it goes as a whole, and a safe point has no "[" open.
+    struct Undo
+    {
+        enum class What { markers, next, previous };
+        What what = What::markers;
+        qsizetype index = 0;
+        qsizetype value = 0;
+    };
+
+    struct Mark
+    {
+        qsizetype at = 0;
+        size_t log = 0;
+        qsizetype atoms = 0;
+        qsizetype delimiters = 0;
+        qsizetype spans = 0;
+        qsizetype links = 0;
+        qsizetype pieces = 0;
+        qsizetype top = 0;
+        std::array<qsizetype, 18> bottoms {};
+    };
+
+    static constexpr int kStackDepthOfParentheses = 32;
+
+    // --- The state and its notes ------------------------------------------------------------
+
+    void note(Undo::What what, qsizetype index, qsizetype value)
+    {
+        if (m_growing)
+            m_log.push_back({ what, index, value });
+    }
+
+    void setMarkers(qsizetype atom, qsizetype markers)
+    {
+        if (atom < m_candidate.atoms)
+            note(Undo::What::markers, atom, m_atoms[size_t(atom)].markers);
+        m_atoms[size_t(atom)].markers = qint32(markers);
+        m_changedFrom = std::min(m_changedFrom, atom);
+    }
+    void setNext(qsizetype delimiter, qsizetype next)
+    {
+        if (delimiter < m_candidate.delimiters)
+            note(Undo::What::next, delimiter, m_delimiters[size_t(delimiter)].next);
+        m_delimiters[size_t(delimiter)].next = next;
+    }
+    void setPrevious(qsizetype delimiter, qsizetype previous)
+    {
+        if (delimiter < m_candidate.delimiters)
+            note(Undo::What::previous, delimiter, m_delimiters[size_t(delimiter)].previous);
+        m_delimiters[size_t(delimiter)].previous = previous;
+    }
+    void setTop(qsizetype top) { m_top = top; }
+    void setBottom(int slot, qsizetype position) { m_bottoms[size_t(slot)] = position; }
+    void pushBracket(Bracket bracket) { m_brackets.push_back(bracket); }
+    void popBracket() { m_brackets.pop_back(); }
+    void addSpan(Span span)
+    {
+        m_spans.push_back(span);
+        m_changedFrom = std::min(m_changedFrom, span.begin);
+    }
+
+    Mark mark(qsizetype at) const
+    {
+        return { at, m_log.size(), qsizetype(m_atoms.size()), qsizetype(m_delimiters.size()), qsizetype(m_spans.size()),
+            qsizetype(m_links.size()), m_pieces.size(), m_top, m_bottoms };
+    }
+
+    void restore(const Mark& to)
+    {
+        while (m_log.size() > to.log) {
+            const Undo undo = m_log.back();
+            m_log.pop_back();
+            switch (undo.what) {
+            case Undo::What::markers:
+                m_atoms[size_t(undo.index)].markers = qint32(undo.value);
+                m_changedFrom = std::min(m_changedFrom, undo.index);
+                break;
+            case Undo::What::next:
+                m_delimiters[size_t(undo.index)].next = undo.value;
+                break;
+            case Undo::What::previous:
+                m_delimiters[size_t(undo.index)].previous = undo.value;
+                break;
+            }
         }
-    };
+        for (size_t s = size_t(to.spans); s < m_spans.size(); ++s)
+            m_changedFrom = std::min(m_changedFrom, m_spans[s].begin);
+        m_atoms.resize(size_t(to.atoms));
+        m_delimiters.resize(size_t(to.delimiters));
+        m_spans.resize(size_t(to.spans));
+        m_links.resize(to.links);
+        m_pieces.truncate(to.pieces);
+        m_top = to.top;
+        m_bottoms = to.bottoms;
+        m_brackets.clear();
+        m_ticksWaiting = false;
+    }
 
-    // A search for a closing delimiter at the top of the line.
-    struct Walk
-    {
-        qsizetype close = -1;
-        qsizetype joined = -1;
-        qsizetype atEnd = -1; // its first step that looked at the end of the line
-        std::vector<std::pair<qsizetype, qsizetype>> ticks;
-    };
+    // --- Backtick runs ----------------------------------------------------------------------
 
-    // One step of a search for `length` copies of c at i.
-    struct Step
-    {
-        qsizetype next = 0;
-        bool close = false;
-        bool atEnd = false;
-        qsizetype lonelyTicks = 0; // the length of a backtick run without a partner
-    };
-
-    qsizetype runLength(qsizetype at, qsizetype end, QChar c) const
+    qsizetype runLength(qsizetype at, QChar c) const
     {
         qsizetype length = 0;
-        while (at + length < end && m_text[at + length] == c)
+        while (at + length < m_text.size() && m_text[at + length] == c)
             ++length;
         return length;
     }
 
-    // The pairs of the line, worked out the first time one is asked for and extended as the line
-    // grows (a pair, once found, stays). A search that starts at an opener meets the same
-    // escapes as this pass (an opener is never a backslash), so the partner it finds is the one
-    // recorded here, or none when that lies at or past the end of its range.
-    void findPartners()
+    // Notes the backtick runs from `from` on; a run that ended the line before may have grown.
+    void indexTicks(qsizetype from)
     {
-        if (m_partnersFound)
-            return;
-        m_partnersFound = true;
-        scanPartners();
-    }
-
-    void scanPartners()
-    {
-        const qsizetype size = m_text.size();
-        m_partner.resize(size_t(size), -1);
-        m_newTicks.clear();
-        // Brackets: a backslash hides the character after it, as in the search for a link's text.
-        qsizetype i = m_bracketsRead;
-        for (; i < size; ++i) {
-            const QChar c = m_text[i];
-            if (c == QLatin1Char('\\')) {
-                ++i;
-            } else if (c == QLatin1Char('[')) {
-                m_openBrackets.push_back(i);
-            } else if (c == QLatin1Char(']') && !m_openBrackets.empty()) {
-                m_partner[size_t(m_openBrackets.back())] = i;
-                m_openBrackets.pop_back();
-            }
-        }
-        m_bracketsRead = i;
-        // Parentheses and backticks count as they stand. A run of backticks at the end may yet
-        // grow: it is read again.
-        i = m_parensRead;
-        if (m_lastTicks) {
+        if (m_lastTicks && m_lastTicks->first + m_lastTicks->second == from) {
             auto runs = m_tickRuns.find(m_lastTicks->second);
             runs->second.pop_back();
             if (runs->second.empty())
                 m_tickRuns.erase(runs);
-            i = m_lastTicks->first;
-            m_lastTicks.reset();
+            from = m_lastTicks->first;
         }
-        for (; i < size; ++i) {
-            const QChar c = m_text[i];
-            if (c == QLatin1Char('(')) {
-                m_openParens.push_back(i);
-            } else if (c == QLatin1Char(')') && !m_openParens.empty()) {
-                m_partner[size_t(m_openParens.back())] = i;
-                m_openParens.pop_back();
-            } else if (c == QLatin1Char('`')) {
-                const qsizetype length = runLength(i, size, c);
-                m_tickRuns[length].push_back(i);
-                m_newTicks.push_back(length);
-                if (i + length == size)
-                    m_lastTicks = { i, length };
-                i += length - 1;
-            }
+        m_lastTicks.reset();
+        const qsizetype size = m_text.size();
+        for (qsizetype i = from; i < size; ++i) {
+            if (m_text[i] != QLatin1Char('`'))
+                continue;
+            const qsizetype length = runLength(i, m_text[i]);
+            m_tickRuns[length].push_back(i);
+            if (i + length == size)
+                m_lastTicks = { i, length };
+            i += length - 1;
         }
-        m_parensRead = i;
     }
 
-    bool newTicks(qsizetype length) const
+    // Where a run of `length` backticks after `from` starts, or -1. Backslashes do not escape
+    // inside a code span, so the run is found as written.
+    qsizetype closingTicks(qsizetype from, qsizetype length) const
     {
-        return std::find(m_newTicks.begin(), m_newTicks.end(), length) != m_newTicks.end();
-    }
-
-    qsizetype partnerBefore(qsizetype at, qsizetype end)
-    {
-        findPartners();
-        const qsizetype partner = m_partner[size_t(at)];
-        return partner >= 0 && partner < end ? partner : -1;
-    }
-
-    // Where the code span opened by `length` backticks at `at` closes, or -1.
-    qsizetype codeSpanEnd(qsizetype at, qsizetype length, qsizetype end)
-    {
-        findPartners();
-        // Runs of backticks are whole where a search meets them: it starts after one, and a
-        // range never ends inside one.
         const auto found = m_tickRuns.find(length);
         if (found == m_tickRuns.end())
             return -1;
-        const auto next = std::lower_bound(found->second.begin(), found->second.end(), at + length);
-        return next != found->second.end() && *next < end ? *next : -1;
+        const auto next = std::lower_bound(found->second.begin(), found->second.end(), from);
+        return next != found->second.end() ? *next : -1;
     }
 
-    Step step(qsizetype i, qsizetype end, QChar c, qsizetype length)
+    // --- Characters -------------------------------------------------------------------------
+
+    char32_t codePointBefore(qsizetype at) const
     {
-        const QChar here = m_text[i];
-        if (here == QLatin1Char('\\'))
-            return i + 1 < end ? Step { i + 2 } : Step { i + 1, false, true };
-        if (here == QLatin1Char('`')) {
-            const qsizetype ticks = runLength(i, end, here);
-            const qsizetype close = codeSpanEnd(i, ticks, end);
-            if (close < 0)
-                return { i + ticks, false, i + ticks == end, ticks };
-            return { close + ticks, false, close + ticks == end };
-        }
-        if (here == c) {
-            const qsizetype run = runLength(i, end, c);
-            const bool afterText = !m_text[i - 1].isSpace();
-            const bool wordFollows = i + run < end && m_text[i + run].isLetterOrNumber();
-            const bool closes = run == length && afterText && (c != QLatin1Char('_') || !wordFollows);
-            return { i + run, closes, i + run == end };
-        }
-        return { i + 1 };
+        if (at <= 0)
+            return 0;
+        const QChar c = m_text[at - 1];
+        if (c.isLowSurrogate() && at >= 2 && m_text[at - 2].isHighSurrogate())
+            return QChar::surrogateToUcs4(m_text[at - 2], c);
+        return c.unicode();
     }
 
-    // The closing delimiter of `length` copies of c for an opener ending at `from`, or -1.
-    // Code spans and escaped characters are skipped; runs of another length are not partners.
-    qsizetype closingDelimiter(qsizetype from, qsizetype end, QChar c, qsizetype length, DeadEnds& dead)
+    char32_t codePointAt(qsizetype at) const
     {
-        const int kind = DeadEnds::kindOf(c, length);
-        m_visited.clear();
-        for (qsizetype i = from; i < end;) {
-            if (dead.contains(i, kind))
-                break;
-            m_visited.push_back(i);
-            const Step next = step(i, end, c, length);
-            if (next.close)
-                return i;
-            i = next.next;
-        }
-        dead.mark(m_visited, kind);
-        return -1;
+        if (at >= m_text.size())
+            return 0;
+        const QChar c = m_text[at];
+        if (c.isHighSurrogate() && at + 1 < m_text.size() && m_text[at + 1].isLowSurrogate())
+            return QChar::surrogateToUcs4(c, m_text[at + 1]);
+        return c.unicode();
     }
 
-    // The same search at the top of the line, noting what the end of the line and backtick runs
-    // without partners decided on its way. The first failed search of a kind in a round marks
-    // its way; a later one that reaches it joins it.
-    Walk walk(qsizetype from, QChar c, qsizetype length)
+    // "&name;", "&#digits;" or "&#xhex;" at `at`: its text and where it ends.
+    Scan reference(qsizetype at, QString* text, qsizetype* end) const
     {
-        const qsizetype end = m_text.size();
-        const int kind = DeadEnds::kindOf(c, length);
-        Walk walk;
-        m_visited.clear();
-        for (qsizetype i = from; i < end;) {
-            if (m_topDead.contains(i, kind)) {
-                walk.joined = i;
-                return walk;
-            }
-            m_visited.push_back(i);
-            const Step next = step(i, end, c, length);
-            if (next.atEnd && walk.atEnd < 0)
-                walk.atEnd = i;
-            if (next.lonelyTicks > 0)
-                walk.ticks.push_back({ i, next.lonelyTicks });
-            if (next.close) {
-                walk.close = i;
-                return walk;
-            }
-            i = next.next;
-        }
-        if (walk.atEnd < 0)
-            walk.atEnd = end;
-        if (!m_marked[size_t(kind)]) {
-            m_marked[size_t(kind)] = true;
-            m_topDead.mark(m_visited, kind);
-        }
-        return walk;
-    }
-
-    // "[text](destination)" starting at `at`: where the text ends and the whole link ends.
-    bool link(qsizetype at, qsizetype end, qsizetype* textEnd, qsizetype* linkEnd, QString* destination)
-    {
-        const qsizetype i = partnerBefore(at, end);
-        if (i < 0 || i + 1 >= end || m_text[i + 1] != QLatin1Char('('))
-            return false;
-        *textEnd = i;
-        const qsizetype j = partnerBefore(i + 1, end);
-        if (j < 0)
-            return false;
-        QString inside = m_text.mid(i + 2, j - i - 2).trimmed();
-        // A title after the destination is dropped; angle brackets may wrap it.
-        if (const qsizetype space = inside.indexOf(QLatin1Char(' ')); space >= 0)
-            inside.truncate(space);
-        if (inside.startsWith(QLatin1Char('<')) && inside.endsWith(QLatin1Char('>')))
-            inside = inside.mid(1, inside.size() - 2);
-        *destination = inside;
-        *linkEnd = j + 1;
-        return true;
-    }
-
-    // "<scheme:rest>" starting at `at`; returns the position after ">", or -1, or -2 when the
-    // line ended before anything decided.
-    qsizetype autolinkEnd(qsizetype at, qsizetype end) const
-    {
+        const qsizetype size = m_text.size();
         qsizetype i = at + 1;
-        qsizetype scheme = 0;
-        while (i < end && m_text[i].unicode() < 128
-            && (m_text[i].isLetter()
-                || (scheme > 0
-                    && (m_text[i].isDigit() || m_text[i] == QLatin1Char('+') || m_text[i] == QLatin1Char('.')
-                        || m_text[i] == QLatin1Char('-'))))) {
-            ++scheme;
+        if (i < size && m_text[i] == QLatin1Char('#')) {
+            ++i;
+            const bool hex = i < size && (m_text[i] == QLatin1Char('x') || m_text[i] == QLatin1Char('X'));
+            if (hex)
+                ++i;
+            const qsizetype digitsFrom = i;
+            char32_t code = 0;
+            for (; i < size && i - digitsFrom < (hex ? 6 : 7); ++i) {
+                const int digit = digitValue(m_text[i], hex);
+                if (digit < 0)
+                    break;
+                code = code * (hex ? 16 : 10) + char32_t(digit);
+            }
+            if (i >= size)
+                return Scan::atEnd;
+            if (i == digitsFrom || m_text[i] != QLatin1Char(';'))
+                return Scan::none;
+            *text = CharacterReferences::numeric(code);
+            *end = i + 1;
+            return Scan::found;
+        }
+        // The longest name HTML knows has 31 letters.
+        const qsizetype nameFrom = i;
+        while (i < size && i - nameFrom <= 32 && isAsciiAlphanumeric(m_text[i]))
+            ++i;
+        if (i >= size)
+            return Scan::atEnd;
+        if (i == nameFrom || m_text[i] != QLatin1Char(';'))
+            return Scan::none;
+        *text = CharacterReferences::named(QStringView(m_text).sliced(nameFrom, i - nameFrom));
+        if (text->isNull())
+            return Scan::none;
+        *end = i + 1;
+        return Scan::found;
+    }
+
+    // Text with its backslash escapes and references read, as in a link's destination.
+    QString unescaped(qsizetype from, qsizetype to) const
+    {
+        QString out;
+        for (qsizetype i = from; i < to;) {
+            const QChar c = m_text[i];
+            if (c == QLatin1Char('\\') && i + 1 < to && isAsciiPunctuation(m_text[i + 1].unicode())) {
+                out += m_text[i + 1];
+                i += 2;
+                continue;
+            }
+            if (c == QLatin1Char('&')) {
+                QString text;
+                qsizetype end = 0;
+                if (reference(i, &text, &end) == Scan::found && end <= to) {
+                    out += text;
+                    i = end;
+                    continue;
+                }
+            }
+            out += c;
             ++i;
         }
-        if (i >= end)
-            return -2;
-        if (scheme < 2 || m_text[i] != QLatin1Char(':'))
-            return -1;
-        for (; i < end; ++i) {
+        return out;
+    }
+
+    // --- Links ------------------------------------------------------------------------------
+
+    // "(destination "title")" at `at`, right after a "]".
+    Scan linkTail(qsizetype at, QString* destination, qsizetype* end) const
+    {
+        const qsizetype size = m_text.size();
+        const auto skipBlanks = [this, size](qsizetype i) {
+            while (i < size && (m_text[i] == QLatin1Char(' ') || m_text[i] == QLatin1Char('\t')))
+                ++i;
+            return i;
+        };
+        if (at >= size)
+            return Scan::atEnd;
+        if (m_text[at] != QLatin1Char('('))
+            return Scan::none;
+        qsizetype i = skipBlanks(at + 1);
+        if (i >= size)
+            return Scan::atEnd;
+        if (m_text[i] == QLatin1Char('<')) {
+            const qsizetype from = i + 1;
+            for (i = from; i < size && m_text[i] != QLatin1Char('>'); ++i) {
+                if (m_text[i] == QLatin1Char('<'))
+                    return Scan::none;
+                if (m_text[i] == QLatin1Char('\\') && i + 1 < size && isAsciiPunctuation(m_text[i + 1].unicode()))
+                    ++i;
+            }
+            if (i >= size)
+                return Scan::atEnd;
+            *destination = unescaped(from, i);
+            ++i;
+        } else if (m_text[i] != QLatin1Char(')')) {
+            const qsizetype from = i;
+            int depth = 0;
+            for (; i < size; ++i) {
+                const char16_t c = m_text[i].unicode();
+                if (c <= 0x20 || c == 0x7f)
+                    break;
+                if (c == '\\' && i + 1 < size && isAsciiPunctuation(m_text[i + 1].unicode())) {
+                    ++i;
+                } else if (c == '(') {
+                    if (++depth > kStackDepthOfParentheses)
+                        return Scan::none;
+                } else if (c == ')') {
+                    if (depth == 0)
+                        break;
+                    --depth;
+                }
+            }
+            if (i >= size)
+                return Scan::atEnd;
+            if (depth != 0)
+                return Scan::none;
+            *destination = unescaped(from, i);
+        }
+        const qsizetype afterDestination = i;
+        i = skipBlanks(i);
+        if (i >= size)
+            return Scan::atEnd;
+        const QChar opening = m_text[i];
+        if (i > afterDestination
+            && (opening == QLatin1Char('"') || opening == QLatin1Char('\'') || opening == QLatin1Char('('))) {
+            const QChar closing = opening == QLatin1Char('(') ? QLatin1Char(')') : opening;
+            for (++i; i < size && m_text[i] != closing; ++i) {
+                if (opening == QLatin1Char('(') && m_text[i] == QLatin1Char('('))
+                    return Scan::none;
+                if (m_text[i] == QLatin1Char('\\') && i + 1 < size && isAsciiPunctuation(m_text[i + 1].unicode()))
+                    ++i;
+            }
+            if (i >= size)
+                return Scan::atEnd;
+            i = skipBlanks(i + 1);
+            if (i >= size)
+                return Scan::atEnd;
+        }
+        if (m_text[i] != QLatin1Char(')'))
+            return Scan::none;
+        // An address cannot hold a space; "<...>" lets one be written.
+        destination->replace(QLatin1Char(' '), QLatin1String("%20"));
+        *end = i + 1;
+        return Scan::found;
+    }
+
+    // "<scheme:rest>" or "<name@host>" at `at`: the address and where it ends.
+    Scan autolink(qsizetype at, QString* address, bool* email, qsizetype* end) const
+    {
+        const qsizetype size = m_text.size();
+        bool uriUndecided = false;
+        {
+            qsizetype i = at + 1;
+            qsizetype scheme = 0;
+            while (i < size && scheme <= 32 && m_text[i].unicode() < 128
+                && (m_text[i].isLetter()
+                    || (scheme > 0
+                        && (m_text[i].isDigit() || m_text[i] == QLatin1Char('+') || m_text[i] == QLatin1Char('.')
+                            || m_text[i] == QLatin1Char('-'))))) {
+                ++scheme;
+                ++i;
+            }
+            if (i >= size) {
+                uriUndecided = true;
+            } else if (scheme >= 2 && scheme <= 32 && m_text[i] == QLatin1Char(':')) {
+                for (; i < size; ++i) {
+                    const char16_t c = m_text[i].unicode();
+                    if (c == '>') {
+                        *address = m_text.mid(at + 1, i - at - 1);
+                        *email = false;
+                        *end = i + 1;
+                        return Scan::found;
+                    }
+                    if (c <= 0x20 || c == 0x7f || c == '<')
+                        break;
+                }
+                if (i >= size)
+                    uriUndecided = true;
+            }
+        }
+        static const QString localCharacters = QStringLiteral(".!#$%&'*+/=?^_`{|}~-");
+        qsizetype i = at + 1;
+        while (i < size && (isAsciiAlphanumeric(m_text[i]) || localCharacters.contains(m_text[i])))
+            ++i;
+        if (i >= size)
+            return Scan::atEnd;
+        if (i == at + 1 || m_text[i] != QLatin1Char('@'))
+            return uriUndecided ? Scan::atEnd : Scan::none;
+        const qsizetype host = ++i;
+        qsizetype label = 0;
+        for (; i < size; ++i) {
             const QChar c = m_text[i];
-            if (c == QLatin1Char('>'))
-                return i + 1;
-            if (c.isSpace() || c == QLatin1Char('<'))
-                return -1;
-        }
-        return -2;
-    }
-
-    void flush(QString& text, const Run& style)
-    {
-        if (text.isEmpty())
-            return;
-        Run run = style;
-        run.text = text;
-        text.clear();
-        m_shown += run.text.size();
-        if (!m_runs.isEmpty()) {
-            Run& last = m_runs.last();
-            Run probe = last;
-            probe.text = run.text;
-            if (probe == run) {
-                last.text += run.text;
-                return;
-            }
-        }
-        m_runs.append(run);
-    }
-
-    Checkpoint checkpoint(qsizetype at) const
-    {
-        return { at, m_runs.size(), m_runs.isEmpty() ? 0 : m_runs.last().text.size(), m_shown };
-    }
-
-    // One decision at i, a character that may open something; returns where the parse goes on.
-    // At the top of the line, `waiting` gets what text added at the end may change.
-    qsizetype decide(qsizetype i, qsizetype begin, qsizetype end, const Run& style, QString& text, DeadEnds& dead,
-        std::optional<Waiting>* waiting)
-    {
-        const QChar c = m_text[i];
-        if (c == QLatin1Char('\\') && i + 1 < end && isAsciiPunctuation(m_text[i + 1])) {
-            text += m_text[i + 1];
-            return i + 2;
-        }
-        if (c == QLatin1Char('`')) {
-            const qsizetype ticks = runLength(i, end, c);
-            const qsizetype close = codeSpanEnd(i, ticks, end);
-            if (close < 0) {
-                text += m_text.mid(i, ticks);
-                if (waiting)
-                    *waiting = Waiting::of(Waiting::What::code, i, c, ticks);
-                return i + ticks;
-            }
-            flush(text, style);
-            QString code = m_text.mid(i + ticks, close - i - ticks);
-            if (code.size() >= 2 && code.startsWith(QLatin1Char(' ')) && code.endsWith(QLatin1Char(' ')))
-                code = code.mid(1, code.size() - 2);
-            Run codeStyle = style;
-            codeStyle.code = true;
-            flush(code, codeStyle);
-            return close + ticks;
-        }
-        if (c == QLatin1Char('[') && style.link.isEmpty()) {
-            qsizetype textEnd = 0;
-            qsizetype linkEnd = 0;
-            QString destination;
-            if (link(i, end, &textEnd, &linkEnd, &destination)) {
-                flush(text, style);
-                Run linked = style;
-                linked.link = destination;
-                parseRange(i + 1, textEnd, linked);
-                return linkEnd;
-            }
-            // A "]" followed by anything but "(" makes no link, whatever comes after.
-            const qsizetype close = waiting ? partnerBefore(i, end) : -1;
-            if (waiting && (close < 0 || close + 1 >= end || m_text[close + 1] == QLatin1Char('(')))
-                *waiting = Waiting::of(Waiting::What::link, i);
-        }
-        if (c == QLatin1Char('<') && style.link.isEmpty()) {
-            const qsizetype close = autolinkEnd(i, end);
-            if (close > 0) {
-                flush(text, style);
-                Run linked = style;
-                linked.link = m_text.mid(i + 1, close - i - 2);
-                QString shown = linked.link;
-                flush(shown, linked);
-                return close;
-            }
-            if (waiting && close == -2)
-                *waiting = Waiting::of(Waiting::What::autolink, i);
-        }
-        if (c == QLatin1Char('*') || c == QLatin1Char('_') || c == QLatin1Char('~')) {
-            const qsizetype run = runLength(i, end, c);
-            const bool opensText = i + run < end && !m_text[i + run].isSpace();
-            const bool insideWord = c == QLatin1Char('_') && i > begin && m_text[i - 1].isLetterOrNumber();
-            if (opensText && !insideWord && (c != QLatin1Char('~') || run == 2)) {
-                // Three markers are strong and emphasised at once; otherwise two are strong.
-                const qsizetype length = c == QLatin1Char('~') ? 2 : std::min<qsizetype>(run, 3);
-                qsizetype close = -1;
-                if (run == length && waiting) {
-                    Walk found = walk(i + length, c, length);
-                    close = found.close;
-                    if (close < 0) {
-                        *waiting = Waiting::of(Waiting::What::emphasis, i, c, length);
-                        (*waiting)->from = found.atEnd;
-                        (*waiting)->joined = found.joined;
-                        (*waiting)->ticks = std::move(found.ticks);
-                    } else if (!found.ticks.empty()) {
-                        *waiting = Waiting::of(Waiting::What::closedEmphasis, i, c, length);
-                        (*waiting)->ticks = std::move(found.ticks);
-                    }
-                } else if (run == length) {
-                    close = closingDelimiter(i + length, end, c, length, dead);
-                }
-                if (close > i + length) {
-                    flush(text, style);
-                    Run inner = style;
-                    if (c == QLatin1Char('~'))
-                        inner.strikethrough = true;
-                    else {
-                        inner.strong = inner.strong || length >= 2;
-                        inner.emphasis = inner.emphasis || length != 2;
-                    }
-                    parseRange(i + length, close, inner);
-                    return close + length;
-                }
-            }
-            text += m_text.mid(i, run);
-            return i + run;
-        }
-        text += c;
-        return i + 1;
-    }
-
-    // A range inside a construct, closed on both sides: nothing added later changes it.
-    void parseRange(qsizetype begin, qsizetype end, const Run& style)
-    {
-        DeadEnds dead(begin, end);
-        QString text;
-        for (qsizetype i = begin; i < end;) {
-            if (mayOpen(m_text[i])) {
-                i = decide(i, begin, end, style, text, dead, nullptr);
+            if (isAsciiAlphanumeric(c)) {
+                if (++label > 63)
+                    return Scan::none;
+            } else if (c == QLatin1Char('-') && label > 0) {
+                if (++label > 63)
+                    return Scan::none;
+            } else if (c == QLatin1Char('.') && label > 0 && m_text[i - 1] != QLatin1Char('-')) {
+                label = 0;
             } else {
-                text += m_text[i];
-                ++i;
-            }
-        }
-        flush(text, style);
-    }
-
-    // The top of the line from `from` to its end, noting what text added later may change.
-    void parseTop(qsizetype from)
-    {
-        const qsizetype end = m_text.size();
-        const Run style;
-        QString text;
-        std::optional<Checkpoint> lookedAtEnd;
-        std::optional<Checkpoint> tooMany;
-        for (qsizetype i = from; i < end;) {
-            if (!mayOpen(m_text[i])) {
-                text += m_text[i];
-                ++i;
-                continue;
-            }
-            // Read again from there at every growth: nothing after it needs noting.
-            if (tooMany) {
-                i = decide(i, 0, end, style, text, m_topDead, nullptr);
-                continue;
-            }
-            flush(text, style);
-            const Checkpoint before = checkpoint(i);
-            std::optional<Waiting> waiting;
-            i = decide(i, 0, end, style, text, m_topDead, &waiting);
-            if (i == end) {
-                lookedAtEnd = before;
-            } else if (waiting && m_waiting.size() < kMostWaiting) {
-                waiting->before = before;
-                m_waiting.push_back(std::move(*waiting));
-            } else if (waiting && !tooMany) {
-                tooMany = before;
-            }
-        }
-        flush(text, style);
-        m_readAgainAt = tooMany ? *tooMany : lookedAtEnd ? *lookedAtEnd : checkpoint(end);
-    }
-
-    qsizetype readAgainFrom(Checkpoint from)
-    {
-        m_runs.resize(from.runs);
-        if (from.runs > 0)
-            m_runs.last().text.truncate(from.lastRunSize);
-        m_shown = from.shown;
-        parseTop(from.at);
-        return from.shown;
-    }
-
-    void startRound()
-    {
-        m_topDead.reset(m_text.size());
-        m_marked.fill(false);
-        m_firstFrom.fill(-1);
-    }
-
-    // Whether the decision stays as it was with the text added; walks its search on when it
-    // must.
-    bool stillWaits(Waiting& waiting)
-    {
-        const qsizetype end = m_text.size();
-        switch (waiting.what) {
-        case Waiting::What::code:
-            return !newTicks(waiting.length);
-        case Waiting::What::link: {
-            qsizetype textEnd = 0;
-            qsizetype linkEnd = 0;
-            QString destination;
-            return !link(waiting.at, end, &textEnd, &linkEnd, &destination);
-        }
-        case Waiting::What::autolink:
-            return autolinkEnd(waiting.at, end) < 0;
-        case Waiting::What::closedEmphasis:
-            return std::none_of(
-                waiting.ticks.begin(), waiting.ticks.end(), [this](const auto& run) { return newTicks(run.second); });
-        case Waiting::What::emphasis:
-            break;
-        }
-        const int kind = DeadEnds::kindOf(waiting.marker, waiting.length);
-        // A backtick run on its way that now has a partner sends the search elsewhere from there.
-        qsizetype from = waiting.joined < 0 ? waiting.from : waiting.joined;
-        if (waiting.from >= 0)
-            from = std::min(from, waiting.from);
-        bool ticksChanged = false;
-        for (const auto& [at, length] : waiting.ticks) {
-            if (at < from && newTicks(length)) {
-                from = at;
-                ticksChanged = true;
                 break;
             }
         }
-        if (waiting.joined < 0) {
-            if (!m_marked[size_t(kind)])
-                m_firstFrom[size_t(kind)] = from;
-        } else if (!ticksChanged && waiting.from < 0 && m_firstFrom[size_t(kind)] >= 0
-            && waiting.joined < m_firstFrom[size_t(kind)]) {
-            // Its way is the first search's from where it joined, and that search's way is as it
-            // was up to where it was walked on from.
-            return true;
+        if (i >= size)
+            return Scan::atEnd;
+        if (i == host || label == 0 || m_text[i - 1] == QLatin1Char('-') || m_text[i] != QLatin1Char('>'))
+            return uriUndecided ? Scan::atEnd : Scan::none;
+        *address = m_text.mid(at + 1, i - at - 1);
+        *email = true;
+        *end = i + 1;
+        return Scan::found;
+    }
+
+    // --- Emphasis ---------------------------------------------------------------------------
+
+    static int kindOf(char16_t marker) { return marker == '*' ? 0 : marker == '_' ? 1 : 2; }
+    static int slotOf(const Delimiter& closer)
+    {
+        return kindOf(closer.marker) * 6 + (closer.canOpen ? 3 : 0) + int(closer.length % 3);
+    }
+
+    void removeDelimiter(qsizetype index)
+    {
+        const Delimiter& delimiter = m_delimiters[size_t(index)];
+        const qsizetype previous = delimiter.previous;
+        const qsizetype next = delimiter.next;
+        setNext(previous, next);
+        if (next >= 0)
+            setPrevious(next, previous);
+        else
+            setTop(previous);
+    }
+
+    // Pairs the closers from `first` on with openers above `bottom`. `bottoms` holds, for each
+    // kind of closer, the position at and below which no opener can pair with one.
+    void processEmphasis(qsizetype first, qsizetype bottom, std::array<qsizetype, 18>& bottoms, bool persistent)
+    {
+        qsizetype closer = first;
+        while (closer >= 0) {
+            const Delimiter c = m_delimiters[size_t(closer)];
+            if (!c.canClose) {
+                closer = c.next;
+                continue;
+            }
+            const int slot = slotOf(c);
+            qsizetype opener = c.previous;
+            bool found = false;
+            while (opener != bottom && opener > 0 && m_delimiters[size_t(opener)].position > bottoms[size_t(slot)]) {
+                const Delimiter& o = m_delimiters[size_t(opener)];
+                const bool threes = c.marker != '~' && (c.canOpen || o.canClose) && c.length % 3 != 0
+                    && (o.length + c.length) % 3 == 0;
+                if (o.marker == c.marker && o.canOpen && !threes) {
+                    found = true;
+                    break;
+                }
+                opener = o.previous;
+            }
+            if (!found) {
+                const qsizetype below = c.previous > 0 ? m_delimiters[size_t(c.previous)].position : -1;
+                if (persistent)
+                    setBottom(slot, below);
+                else
+                    bottoms[size_t(slot)] = below;
+                if (!c.canOpen)
+                    removeDelimiter(closer);
+                closer = c.next;
+                continue;
+            }
+            const Delimiter o = m_delimiters[size_t(opener)];
+            const qsizetype openerMarkers = m_atoms[size_t(o.atom)].markers;
+            const qsizetype closerMarkers = m_atoms[size_t(c.atom)].markers;
+            const qsizetype use = openerMarkers >= 2 && closerMarkers >= 2 ? 2 : 1;
+            setMarkers(o.atom, openerMarkers - use);
+            setMarkers(c.atom, closerMarkers - use);
+            addSpan({ o.atom + 1, c.atom,
+                c.marker == '~' ? Span::Kind::strikethrough
+                    : use == 2  ? Span::Kind::strong
+                                : Span::Kind::emphasis });
+            if (o.next != closer) {
+                setNext(opener, closer);
+                setPrevious(closer, opener);
+            }
+            if (openerMarkers == use)
+                removeDelimiter(opener);
+            if (closerMarkers == use) {
+                const qsizetype next = m_delimiters[size_t(closer)].next;
+                removeDelimiter(closer);
+                closer = next;
+            }
         }
-        std::erase_if(waiting.ticks, [from](const auto& run) { return run.first >= from; });
-        Walk found = walk(from, waiting.marker, waiting.length);
-        if (found.close >= 0)
-            return false;
-        waiting.ticks.insert(waiting.ticks.end(), found.ticks.begin(), found.ticks.end());
-        waiting.joined = found.joined;
-        waiting.from = found.atEnd;
-        return true;
+    }
+
+    // --- Reading ----------------------------------------------------------------------------
+
+    // Makes the text read since the last atom an atom.
+    void flush(const QString& text)
+    {
+        if (text.size() == m_pendingFrom)
+            return;
+        Atom atom;
+        atom.from = m_pendingFrom;
+        atom.length = text.size() - m_pendingFrom;
+        m_atoms.push_back(atom);
+        m_pendingFrom = text.size();
+    }
+
+    void addAtom(QStringView shown, bool code, qint32 link)
+    {
+        Atom atom;
+        atom.from = m_pieces.size();
+        atom.length = shown.size();
+        atom.code = code;
+        atom.link = link;
+        m_pieces += shown;
+        m_pendingFrom = m_pieces.size();
+        m_atoms.push_back(atom);
+    }
+
+    qsizetype addMarkers(char16_t marker, qsizetype count)
+    {
+        Atom atom;
+        atom.marker = marker;
+        atom.markers = qint32(count);
+        m_atoms.push_back(atom);
+        return qsizetype(m_atoms.size()) - 1;
+    }
+
+    // Reads from the safe point to the end of the line, and notes the last safe point.
+    void parse()
+    {
+        const qsizetype size = m_text.size();
+        QString& text = m_pieces;
+        m_pendingFrom = m_pieces.size();
+        bool lookedAtEnd = false;
+        m_candidate = m_safe;
+        for (qsizetype i = m_safe.at; i < size;) {
+            if (!mayOpen(m_text[i])) {
+                qsizetype plain = i + 1;
+                while (plain < size && !mayOpen(m_text[plain]))
+                    ++plain;
+                text += QStringView(m_text).sliced(i, plain - i);
+                i = plain;
+                continue;
+            }
+            flush(text);
+            if (!lookedAtEnd && m_brackets.empty() && !m_ticksWaiting)
+                m_candidate = mark(i);
+            bool atEnd = false;
+            i = decide(i, text, &atEnd);
+            lookedAtEnd = lookedAtEnd || atEnd;
+        }
+        flush(text);
+        if (!lookedAtEnd && m_brackets.empty() && !m_ticksWaiting)
+            m_candidate = mark(size);
+        // What is still open at the end is text; the closers read inside it are paired now.
+        if (!m_brackets.empty())
+            processEmphasis(m_delimiters[size_t(m_brackets.front().below)].next, 0, m_bottoms, true);
+        m_safe = m_candidate;
+        // Notes from before the safe point are never undone.
+        if (m_safe.log > 4096) {
+            m_log.erase(m_log.begin(), m_log.begin() + std::ptrdiff_t(m_safe.log));
+            m_safe.log = 0;
+        }
+    }
+
+    // One decision at i, a character that may open something; returns where reading goes on.
+    qsizetype decide(qsizetype i, QString& text, bool* atEnd)
+    {
+        const qsizetype size = m_text.size();
+        const QChar c = m_text[i];
+        switch (c.unicode()) {
+        case '\\':
+            if (i + 1 >= size) {
+                *atEnd = true;
+            } else if (isAsciiPunctuation(m_text[i + 1].unicode())) {
+                text += m_text[i + 1];
+                return i + 2;
+            }
+            text += c;
+            return i + 1;
+        case '`': {
+            const qsizetype ticks = runLength(i, c);
+            *atEnd = i + ticks == size;
+            const qsizetype close = closingTicks(i + ticks, ticks);
+            if (close < 0) {
+                m_ticksWaiting = true;
+                text += QStringView(m_text).sliced(i, ticks);
+                return i + ticks;
+            }
+            *atEnd = *atEnd || close + ticks == size;
+            QString code = m_text.mid(i + ticks, close - i - ticks);
+            if (code.size() >= 2 && code.startsWith(QLatin1Char(' ')) && code.endsWith(QLatin1Char(' '))
+                && code.count(QLatin1Char(' ')) != code.size())
+                code = code.mid(1, code.size() - 2);
+            addAtom(code, true, -1);
+            return close + ticks;
+        }
+        case '&': {
+            QString decoded;
+            qsizetype end = 0;
+            const Scan scan = reference(i, &decoded, &end);
+            if (scan == Scan::found) {
+                text += decoded;
+                return end;
+            }
+            *atEnd = scan == Scan::atEnd;
+            text += c;
+            return i + 1;
+        }
+        case '<': {
+            QString address;
+            bool email = false;
+            qsizetype end = 0;
+            const Scan scan = autolink(i, &address, &email, &end);
+            if (scan == Scan::found) {
+                m_links.append(email ? QStringLiteral("mailto:") + address : address);
+                addAtom(address, false, qint32(m_links.size() - 1));
+                return end;
+            }
+            *atEnd = scan == Scan::atEnd;
+            text += c;
+            return i + 1;
+        }
+        case '[':
+            pushBracket({ addMarkers('[', 1), m_top, true });
+            return i + 1;
+        case ']':
+            return closeBracket(i, text, atEnd);
+        default:
+            return delimiterRun(i, text, atEnd);
+        }
+    }
+
+    qsizetype delimiterRun(qsizetype i, QString& text, bool* atEnd)
+    {
+        const QChar c = m_text[i];
+        const qsizetype run = runLength(i, c);
+        *atEnd = i + run == m_text.size();
+        const char32_t before = codePointBefore(i);
+        const char32_t after = codePointAt(i + run);
+        const bool leftFlanking
+            = !isWhitespace(after) && (!isPunctuation(after) || isWhitespace(before) || isPunctuation(before));
+        const bool rightFlanking
+            = !isWhitespace(before) && (!isPunctuation(before) || isWhitespace(after) || isPunctuation(after));
+        bool canOpen = leftFlanking;
+        bool canClose = rightFlanking;
+        if (c == QLatin1Char('_')) {
+            canOpen = leftFlanking && (!rightFlanking || isPunctuation(before));
+            canClose = rightFlanking && (!leftFlanking || isPunctuation(after));
+        }
+        // Struck-through text is marked by two tildes, never by one or three.
+        if ((!canOpen && !canClose) || (c == QLatin1Char('~') && run != 2)) {
+            text += QStringView(m_text).sliced(i, run);
+            return i + run;
+        }
+        Delimiter delimiter;
+        delimiter.atom = addMarkers(c.unicode(), run);
+        delimiter.position = i;
+        delimiter.length = run;
+        delimiter.marker = c.unicode();
+        delimiter.canOpen = canOpen;
+        delimiter.canClose = canClose;
+        delimiter.previous = m_top;
+        const qsizetype index = qsizetype(m_delimiters.size());
+        m_delimiters.push_back(delimiter);
+        setNext(m_top, index);
+        setTop(index);
+        // Inside a "[" the closers wait: whether they may reach past it depends on whether it
+        // becomes a link.
+        if (m_brackets.empty())
+            processEmphasis(index, 0, m_bottoms, true);
+        return i + run;
+    }
+
+    qsizetype closeBracket(qsizetype i, QString& text, bool* atEnd)
+    {
+        if (m_brackets.empty()) {
+            text += m_text[i];
+            return i + 1;
+        }
+        const Bracket opener = m_brackets.back();
+        QString destination;
+        qsizetype end = 0;
+        const Scan scan = opener.active ? linkTail(i + 1, &destination, &end) : Scan::none;
+        *atEnd = scan == Scan::atEnd;
+        popBracket();
+        if (scan != Scan::found) {
+            text += m_text[i];
+            // The closers inside it may now pair with what came before it.
+            if (m_brackets.empty())
+                processEmphasis(m_delimiters[size_t(opener.below)].next, 0, m_bottoms, true);
+            return i + 1;
+        }
+        const qint32 link = qint32(m_links.size());
+        m_links.append(destination);
+        addSpan({ opener.atom + 1, qsizetype(m_atoms.size()), Span::Kind::link, link });
+        setMarkers(opener.atom, 0);
+        std::array<qsizetype, 18> bottoms;
+        bottoms.fill(m_delimiters[size_t(opener.below)].position);
+        processEmphasis(m_delimiters[size_t(opener.below)].next, opener.below, bottoms, false);
+        while (m_top != opener.below)
+            removeDelimiter(m_top);
+        // No link inside a link: the "[" before this one are text from now on.
+        for (qsizetype b = qsizetype(m_brackets.size()) - 1; b >= 0 && m_brackets[size_t(b)].active; --b)
+            m_brackets[size_t(b)].active = false;
+        return end;
+    }
+
+    // --- Runs -------------------------------------------------------------------------------
+
+    // Makes the runs again from this atom on; returns how many characters of the runs' text,
+    // end to end, stayed as they were.
+    qsizetype render(qsizetype from)
+    {
+        from = std::min(from, qsizetype(m_places.size()));
+        const qsizetype same = from < qsizetype(m_places.size()) ? m_places[size_t(from)] : m_shown;
+        // Cut the runs back to where that atom began.
+        const auto holding = std::upper_bound(m_runStarts.begin(), m_runStarts.end(), same);
+        qsizetype keep = qsizetype(holding - m_runStarts.begin());
+        if (keep > 0 && m_runStarts[size_t(keep - 1)] == same)
+            --keep;
+        if (keep > 0)
+            m_runs[keep - 1].text.truncate(same - m_runStarts[size_t(keep - 1)]);
+        m_runs.resize(keep);
+        m_runStarts.resize(size_t(keep));
+        m_places.resize(size_t(from));
+        m_shown = same;
+
+        // The styles in force at `from`, and where they change after it.
+        std::array<int, 3> depth {};
+        qint32 link = -1;
+        std::vector<std::pair<qsizetype, qsizetype>> changes; // (atom, span index + 1 or -(index + 1))
+        for (size_t s = 0; s < m_spans.size(); ++s) {
+            const Span& span = m_spans[s];
+            if (span.end <= from || span.begin >= span.end)
+                continue;
+            if (span.begin <= from)
+                apply(span, +1, depth, link);
+            else
+                changes.push_back({ span.begin, qsizetype(s) + 1 });
+            changes.push_back({ span.end, -(qsizetype(s) + 1) });
+        }
+        std::sort(changes.begin(), changes.end());
+        size_t next = 0;
+        for (qsizetype a = from; a < qsizetype(m_atoms.size()); ++a) {
+            for (; next < changes.size() && changes[next].first <= a; ++next) {
+                const qsizetype s = changes[next].second;
+                apply(m_spans[size_t(std::abs(s) - 1)], s > 0 ? +1 : -1, depth, link);
+            }
+            m_places.push_back(m_shown);
+            const Atom& atom = m_atoms[size_t(a)];
+            if (atom.markers == 0 && atom.length == 0)
+                continue;
+            Run run;
+            run.strong = depth[0] > 0;
+            run.emphasis = depth[1] > 0;
+            run.strikethrough = depth[2] > 0;
+            run.code = atom.code;
+            const qint32 target = atom.link >= 0 ? atom.link : link;
+            if (target >= 0)
+                run.link = m_links.at(target);
+            const qsizetype length = atom.markers > 0 ? atom.markers : atom.length;
+            if (m_runs.isEmpty() || m_runs.last().strong != run.strong || m_runs.last().emphasis != run.emphasis
+                || m_runs.last().code != run.code || m_runs.last().strikethrough != run.strikethrough
+                || m_runs.last().link != run.link) {
+                m_runStarts.push_back(m_shown);
+                m_runs.append(std::move(run));
+            }
+            QString& shown = m_runs.last().text;
+            if (atom.markers > 0)
+                shown.resize(shown.size() + atom.markers, QChar(atom.marker));
+            else
+                shown += QStringView(m_pieces).sliced(atom.from, atom.length);
+            m_shown += length;
+        }
+        return same;
+    }
+
+    static void apply(const Span& span, int step, std::array<int, 3>& depth, qint32& link)
+    {
+        switch (span.kind) {
+        case Span::Kind::strong:
+            depth[0] += step;
+            break;
+        case Span::Kind::emphasis:
+            depth[1] += step;
+            break;
+        case Span::Kind::strikethrough:
+            depth[2] += step;
+            break;
+        case Span::Kind::link:
+            link = step > 0 ? span.link : -1;
+            break;
+        }
     }
 
     QString m_text;
-    QList<Run> m_runs;
-    qsizetype m_shown = 0; // the characters of the runs' text
-    std::vector<qsizetype> m_visited; // by the closing-delimiter search under way
+    bool m_growing;
 
-    bool m_partnersFound = false;
-    std::vector<qsizetype> m_partner; // of each bracket or parenthesis that has one
+    std::vector<Atom> m_atoms;
+    QString m_pieces; // the text of the atoms, end to end
+    qsizetype m_pendingFrom = 0; // text read into m_pieces that is no atom yet
+    std::vector<Delimiter> m_delimiters; // [0] is the bottom
+    qsizetype m_top = 0;
+    std::array<qsizetype, 18> m_bottoms {};
+    std::vector<Bracket> m_brackets;
+    std::vector<Span> m_spans;
+    QStringList m_links;
+    bool m_ticksWaiting = false; // a backtick run read as text may still find its partner
+
     std::map<qsizetype, std::vector<qsizetype>> m_tickRuns; // starts of backtick runs, by length
-    qsizetype m_bracketsRead = 0;
-    qsizetype m_parensRead = 0;
-    std::vector<qsizetype> m_openBrackets;
-    std::vector<qsizetype> m_openParens;
     std::optional<std::pair<qsizetype, qsizetype>> m_lastTicks; // a run at the end, which may grow
-    std::vector<qsizetype> m_newTicks; // lengths of the runs the last extension found
 
-    // The decisions text added may change, in the order of the line, and where the parse is
-    // read again when none of them does.
-    std::vector<Waiting> m_waiting;
-    Checkpoint m_readAgainAt;
-    // This round's first failed search of each kind: its marked way, and where it was walked on
-    // from.
-    DeadEnds m_topDead { 0, 0 };
-    std::array<bool, DeadEnds::kKinds> m_marked {};
-    std::array<qsizetype, DeadEnds::kKinds> m_firstFrom {};
+    std::vector<Undo> m_log;
+    Mark m_safe;
+    Mark m_candidate; // the last safe point of the reading under way
+    qsizetype m_changedFrom = 0; // the first atom whose text or style changed
+
+    QList<Run> m_runs;
+    std::vector<qsizetype> m_runStarts; // where each run starts in the runs' text
+    std::vector<qsizetype> m_places; // where each atom starts in it
+    qsizetype m_shown = 0; // the characters of the runs' text
 };
 
 SummaryInlineRuns::SummaryInlineRuns(const QString& line)
-    : m_parser(std::make_unique<SummaryInlineParser>(line))
+    : m_parser(std::make_unique<SummaryInlineParser>(line, true))
 { }
 
 SummaryInlineRuns::~SummaryInlineRuns() = default;
@@ -700,5 +975,5 @@ qsizetype SummaryInlineRuns::append(QStringView more)
 
 QList<SummaryMarkdown::Run> SummaryMarkdown::inlineRuns(const QString& line)
 {
-    return SummaryInlineParser(line).runs();
+    return SummaryInlineParser(line, false).runs();
 }

@@ -10,11 +10,11 @@
 class SummaryInlineParser;
 
 // The runs of one line of model text that may grow at its end, as an answer streams in. Text
-// added at the end is read together with what it can change (an opener still looking for its
-// partner, a run of markers it may lengthen); everything before that is kept. So a long line
-// grows at a cost in proportion to what was added, and ends with the runs of the whole line
-// read at once. A line with hundreds of openers still waiting is read again from one of them
-// at every growth.
+// added at the end is read together with what it can change (a run of markers it may
+// lengthen, a "[" or a backtick run still without its partner); openers still waiting are
+// kept as they are and may pair with a closer added. So a long line grows at a cost in
+// proportion to what was added, and ends with the runs of the whole line read at once. A line
+// with a "[" or a backtick run that nothing closes is read again from there at every growth.
 class SummaryInlineRuns final
 {
 public:

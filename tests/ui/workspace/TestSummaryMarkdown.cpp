@@ -151,6 +151,71 @@ private slots:
         QCOMPARE(describe(SummaryMarkdown::inlineRuns(line)), runs);
     }
 
+    // What CommonMark makes of model text: the runs, and the same runs after every character of
+    // the line streamed in one at a time.
+    void readsAsCommonMark_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("runs");
+        // A closing run shared by bold and italic gives up one or two markers at a time.
+        QTest::newRow("italic inside bold") << "**foo *bar***" << QStringList { "*foo *", "*_bar_*" };
+        QTest::newRow("bold inside italic") << "***Owner:** Lan*" << QStringList { "*_Owner:_*", "_ Lan_" };
+        QTest::newRow("italic closing bold") << "**Owner: *Lan***" << QStringList { "*Owner: *", "*_Lan_*" };
+        QTest::newRow("bold in the middle") << "*foo**bar**baz*" << QStringList { "_foo_", "*_bar_*", "_baz_" };
+        QTest::newRow("rule of three") << "*foo**bar*" << QStringList { "_foo**bar_" };
+        QTest::newRow("inside a word") << "foo***bar***baz" << QStringList { "foo", "*_bar_*", "baz" };
+        QTest::newRow("one marker left before") << "**foo*" << QStringList { "*", "_foo_" };
+        QTest::newRow("one marker left after") << "*foo**" << QStringList { "_foo_", "*" };
+        QTest::newRow("italic in italic") << "*foo *bar**" << QStringList { "_foo bar_" };
+        QTest::newRow("lone marker inside bold") << "**foo*bar**" << QStringList { "*foo*bar*" };
+        QTest::newRow("underscores inside words")
+            << "_foo_bar_baz_ __foo__bar" << QStringList { "_foo_bar_baz_", " __foo__bar" };
+        QTest::newRow("underscores nested") << "__foo_ bar_" << QStringList { "_foo bar_" };
+        // A closer inside a link's text never pairs with an opener before the link; inside a
+        // "[" that makes no link it may.
+        QTest::newRow("closer inside a link")
+            << "*a [b* c](https://x.test)" << QStringList { "*a ", "[b* c](https://x.test)" };
+        QTest::newRow("closer inside brackets") << "*a [b* c" << QStringList { "_a [b_", " c" };
+
+        QTest::newRow("named references") << "Tom &amp; Jerry &copy; Caf&eacute;&nbsp;&hellip;"
+                                          << QStringList { "Tom & Jerry \u00a9 Caf\u00e9\u00a0\u2026" };
+        QTest::newRow("numeric references") << "It&#39;s &#x27;x&#X27; &#65;" << QStringList { "It's 'x' A" };
+        QTest::newRow("no such character")
+            << "&#0; &#xD800; &#x110000; &#99999999;" << QStringList { "\ufffd \ufffd \ufffd &#99999999;" };
+        QTest::newRow("not references") << "&unknown; &amp AT&T &; &#; &#x;"
+                                        << QStringList { "&unknown; &amp AT&T &; &#; &#x;" };
+        QTest::newRow("references mark nothing") << "&#42;not&#42; `&amp;`" << QStringList { "*not* ", "`&amp;`" };
+        QTest::newRow("case matters") << "&AMP; &Eacute;" << QStringList { "&AMP; \u00c9" };
+
+        QTest::newRow("destination with a space")
+            << "[Slides](to be shared)" << QStringList { "[Slides](to be shared)" };
+        QTest::newRow("address with a space") << "[report](https://example.com/Q1 report.pdf)"
+                                              << QStringList { "[report](https://example.com/Q1 report.pdf)" };
+        QTest::newRow("address in angle brackets") << "[report](<https://example.com/Q1 report.pdf>)"
+                                                   << QStringList { "[report](https://example.com/Q1%20report.pdf)" };
+        QTest::newRow("titles") << "[a](https://x.test 'one') [b](https://y.test (two))"
+                                << QStringList { "[a](https://x.test)", " ", "[b](https://y.test)" };
+        QTest::newRow("text after the title")
+            << "[a](https://x.test \"t\" x)" << QStringList { "[a](https://x.test \"t\" x)" };
+        QTest::newRow("escapes and references in the address")
+            << "[a](https://x.test/\\(1&amp;2)" << QStringList { "[a](https://x.test/(1&2)" };
+        QTest::newRow("e-mail") << "Ask <jonas@example.de>."
+                                << QStringList { "Ask ", "[jonas@example.de](mailto:jonas@example.de)", "." };
+        QTest::newRow("not e-mail") << "<jonas@example.de->" << QStringList { "<jonas@example.de->" };
+    }
+
+    void readsAsCommonMark()
+    {
+        QFETCH(QString, line);
+        QFETCH(QStringList, runs);
+        QCOMPARE(describe(SummaryMarkdown::inlineRuns(line)), runs);
+        SummaryInlineRuns grown(line.left(1));
+        for (qsizetype at = 1; at < line.size(); ++at) {
+            grown.append(QStringView(line).mid(at, 1));
+            QCOMPARE(describe(grown.runs()), describe(SummaryMarkdown::inlineRuns(line.left(at + 1))));
+        }
+    }
+
     // Openers without partners stay text, however many there are, and do not take the partner
     // of a later opener.
     void unmatchedOpeners_data()
@@ -158,8 +223,8 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QStringList>("runs");
         QTest::newRow("stars before spaces") << "*a *a *a " << QStringList { "*a *a *a " };
-        QTest::newRow("then a pair") << "*a *a *a *b*" << QStringList { "_a *a *a *b_" };
-        QTest::newRow("strong among single") << "**a *b **c** d" << QStringList { "*a *b **c*", " d" };
+        QTest::newRow("then a pair") << "*a *a *a *b*" << QStringList { "*a *a *a ", "_b_" };
+        QTest::newRow("strong among single") << "**a *b **c** d" << QStringList { "**a *b ", "*c*", " d" };
         QTest::newRow("brackets") << "[[[" << QStringList { "[[[" };
         QTest::newRow("bracket before a link") << "[[a](https://x.test)" << QStringList { "[", "[a](https://x.test)" };
         QTest::newRow("escaped bracket in link text")
@@ -188,9 +253,9 @@ private slots:
     void growingLineReadsAsTheWhole()
     {
         // Dense in markers, or words with a few: lone openers by the hundred, and `_` inside words.
-        const QStringList alphabets
-            = { QStringLiteral("*_~`[]()<>:\\ ab.hp"), QStringLiteral("**__~~``[]()<>:\\   abcd1"),
-                  QStringLiteral("*** a_b`` c"), QStringLiteral("_a_ b_ *c* ` x9 ") };
+        const QStringList alphabets = { QStringLiteral("*_~`[]()<>:\\ ab.hp"),
+            QStringLiteral("**__~~``[]()<>:\\   abcd1"), QStringLiteral("*** a_b`` c"),
+            QStringLiteral("_a_ b_ *c* ` x9 "), QStringLiteral("&#x3;amp*_[]()<>@.\"' a") };
         QRandomGenerator random(17);
         for (int line = 0; line < 800; ++line) {
             const QString& alphabet = alphabets.at(line % alphabets.size());
@@ -562,8 +627,12 @@ private slots:
                               << "<b>x</b> & <i>y</i>";
         QTest::newRow("image") << "<img src=x onerror=alert(1)>"
                                << "<img src=x onerror=alert(1)>";
-        QTest::newRow("entity") << "&lt;script&gt;"
-                                << "&lt;script&gt;";
+        QTest::newRow("references") << "&lt;script&gt; &amp;lt;"
+                                    << "<script> &lt;";
+        QTest::newRow("no link") << "[Slides](to be shared)"
+                                 << "[Slides](to be shared)";
+        QTest::newRow("shared closing run") << "**foo *bar***"
+                                            << "foo bar";
         QTest::newRow("task") << "- [x] <u>Send</u>"
                               << "<u>Send</u>";
         QTest::newRow("heading not parsed") << "## **Next steps**"

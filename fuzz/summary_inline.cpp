@@ -1,0 +1,44 @@
+// libFuzzer entry for the inline markup of model text: any line, read at once and read as it
+// grows in pieces, must give the same runs, and neither may crash.
+
+#include "ui/workspace/SummaryInline.h"
+
+#include <QByteArray>
+#include <QStringDecoder>
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    // The first byte is the size of the pieces the line streams in.
+    const qsizetype piece = 1 + data[0] % 24;
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+    QStringDecoder decoder(QStringConverter::Utf8);
+    const QString line = decoder.decode(bytes);
+    if (decoder.hasError() || line.isEmpty() || line.size() > 4096)
+        return 0;
+
+    SummaryInlineRuns grown(line.left(piece));
+    for (qsizetype at = piece; at < line.size(); at += piece) {
+        grown.append(QStringView(line).mid(at, piece));
+        if (line.size() <= 128)
+            check(grown.runs() == SummaryMarkdown::inlineRuns(line.left(at + piece)));
+    }
+    const QList<SummaryMarkdown::Run> whole = SummaryMarkdown::inlineRuns(line);
+    check(grown.runs() == whole);
+    for (const SummaryMarkdown::Run& run : whole)
+        check(!run.text.isEmpty());
+    return 0;
+}
