@@ -575,6 +575,54 @@ private slots:
         QVERIFY(w.session().isRecording());
     }
 
+    // A link nobody asked for that cannot be checked (no network) is told where its question
+    // would have been, over the window brought back; a question left waiting when the person
+    // signs in with their own link closes without an answer.
+    void signInLinkProblemsShowOverTheWindow()
+    {
+        WindowRig w;
+        AccountService& account = w.rig->account();
+        w.rig.cloud.on("POST", "/v1/auth/verify", FakeHttpServer::Reply::dropped());
+        w.window->close();
+        w.rig->router().route(QUrl(QStringLiteral("quillet://auth?token=link-7")));
+        QTRY_VERIFY(w.window->signInQuestion());
+        SignInQuestion* notice = w.window->signInQuestion();
+        QVERIFY(w.window->isVisible() && notice->isVisible());
+        QVERIFY(notice->isFailure());
+        QCOMPARE(notice->text(), QStringLiteral("Quillet couldn't use the sign-in link that was opened."));
+        QCOMPARE(notice->informativeText(), QStringLiteral("The service could not be reached."));
+        QCOMPARE(notice->buttons().size(), 1);
+        QTest::keyClick(notice, Qt::Key_Return);
+        QTRY_VERIFY(!w.window->signInQuestion());
+        QVERIFY(!account.linkSignInFailure());
+
+        w.rig.cloud.on("POST", "/v1/auth/request", FakeHttpServer::Reply::json(200, "{}"));
+        w.rig.cloud.on("POST", "/v1/auth/verify", [](const FakeHttpServer::Request& request) {
+            const bool evil = request.json().value(QLatin1String("token")) == QLatin1String("evil");
+            return FakeHttpServer::Reply::json(200,
+                evil ? R"({"sessionToken":"sess-evil","userId":"u-6","email":"attacker@evil.test"})"
+                     : R"({"sessionToken":"sess-9f2c","userId":"u-1","email":"ann@example.com"})");
+        });
+        w.rig.cloud.on("GET", "/v1/me", [](const FakeHttpServer::Request& request) {
+            const bool evil = request.header("Authorization") == "Bearer sess-evil";
+            return FakeHttpServer::Reply::json(200,
+                QByteArray(R"({"userId":"u-1","email":"%1","emailOptIn":false,"usage":{"minutesUsed":1,)"
+                           R"("quotaMinutes":300,"resetsAt":1},"config":{"quotaMinutes":300,)"
+                           R"("analyticsEnabled":false,"analyticsFree":false}})")
+                    .replace("%1", evil ? "attacker@evil.test" : "ann@example.com"));
+        });
+        account.sendSignInEmail(QStringLiteral("ann@example.com"));
+        QTRY_COMPARE(account.flowKind(), AccountService::FlowKind::CodeSent);
+        w.rig->router().route(QUrl(QStringLiteral("quillet://auth?token=evil")));
+        QTRY_VERIFY(w.window->signInQuestion());
+        QCOMPARE(w.window->signInQuestion()->text(), QStringLiteral("Sign in to Quillet as attacker@evil.test?"));
+        w.rig->router().route(QUrl(QStringLiteral("quillet://auth?token=link-8")));
+        QTRY_COMPARE(account.sessionToken(), std::optional(QStringLiteral("sess-9f2c")));
+        QTRY_VERIFY(!w.window->signInQuestion());
+        QCOMPARE(account.sessionToken(), std::optional(QStringLiteral("sess-9f2c")));
+        QVERIFY(!account.linkSignInQuestion());
+    }
+
     void themeFollowsSetting_data()
     {
         QTest::addColumn<QString>("value");
