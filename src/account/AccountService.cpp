@@ -48,6 +48,8 @@ AccountService::AccountService(Keychain& keychain, Settings& settings, QuilletCl
 {
     m_cooldownTimer.setInterval(1000);
     connect(&m_cooldownTimer, &QTimer::timeout, this, &AccountService::tickResendCooldown);
+    connect(this, &AccountService::sessionTokenChanged, this, &AccountService::dropLinkQuestion);
+    connect(this, &AccountService::tessraKeyChanged, this, &AccountService::dropLinkQuestion);
 
     m_sessionToken = m_keychain.string(kSessionTokenAccount);
     // Before the own key is loaded, so that a migrated key is in force in this same run.
@@ -262,7 +264,7 @@ void AccountService::verifyLinkToken(const QString& token)
             if (result.ok())
                 askAboutLink(result.value());
             else
-                setFlowError(failureText(result.error(), QStringLiteral("That link expired. Request a new one.")));
+                failLinkCheck(result.error());
         });
         return;
     }
@@ -315,18 +317,48 @@ void AccountService::askAboutLink(const QuilletCloud::VerifyResult& verified)
     m_cloud.me(
         verified.sessionToken, this, [this, verified](const Result<QuilletCloud::AccountInfo, CloudError>& result) {
             if (!result.ok()) {
-                setFlowError(failureText(result.error(), QStringLiteral("That link expired. Request a new one.")));
+                failLinkCheck(result.error());
                 return;
             }
             if (m_linkQuestion) {
                 Log::line("[Quillet] Ignored a sign-in link: another one waits for an answer");
                 return;
             }
+            m_linkFailure.reset();
             m_linkQuestion = LinkQuestion { verified, result.value() };
             Log::line("[Quillet] A sign-in link for %@ waits for an answer", result.value().email);
             emit linkSignInQuestionChanged();
             emit changed();
         });
+}
+
+void AccountService::failLinkCheck(const CloudError& error)
+{
+    const QString reason = failureText(error, QStringLiteral("That link expired. Request a new one."));
+    setFlowError(reason);
+    // Nobody asked for this link, so nobody waits for it in Settings: the window says it.
+    if (m_linkQuestion || m_linkFailure == reason)
+        return;
+    m_linkFailure = reason;
+    emit linkSignInQuestionChanged();
+    emit changed();
+}
+
+void AccountService::dismissLinkSignInFailure()
+{
+    if (!std::exchange(m_linkFailure, std::nullopt))
+        return;
+    emit linkSignInQuestionChanged();
+    emit changed();
+}
+
+void AccountService::dropLinkQuestion()
+{
+    if (!std::exchange(m_linkQuestion, std::nullopt))
+        return;
+    Log::line("[Quillet] Dropped a sign-in link that waited for an answer: the account changed");
+    emit linkSignInQuestionChanged();
+    emit changed();
 }
 
 std::optional<QString> AccountService::linkSignInQuestion() const

@@ -67,6 +67,7 @@ public:
     Q_PROPERTY(std::optional<QString> tessraEmail READ tessraEmail NOTIFY tessraEmailChanged)
     Q_PROPERTY(std::optional<double> tessraBalance READ tessraBalance NOTIFY tessraBalanceChanged)
     Q_PROPERTY(std::optional<QString> linkSignInQuestion READ linkSignInQuestion NOTIFY linkSignInQuestionChanged)
+    Q_PROPERTY(std::optional<QString> linkSignInFailure READ linkSignInFailure NOTIFY linkSignInQuestionChanged)
     // Computed from the above; announced by changed().
     Q_PROPERTY(bool isSignedIn READ isSignedIn NOTIFY changed)
     Q_PROPERTY(std::optional<QString> displayEmail READ displayEmail NOTIFY changed)
@@ -106,8 +107,13 @@ public:
     std::optional<QString> tessraKey() const { return m_tessraKey; }
     std::optional<QString> tessraEmail() const { return m_tessraEmail; }
     std::optional<double> tessraBalance() const { return m_tessraBalance; }
-    // The account a sign-in link would sign in as, while it waits for the user's word.
+    // The account a sign-in link would sign in as, while it waits for the user's word. It is
+    // dropped once the account changes (a sign-in of the user's own, a sign-out): asked again
+    // afterwards, it would be put to someone in another situation than the one it came in.
     std::optional<QString> linkSignInQuestion() const;
+    // Why a sign-in link that would have been asked about could not be checked, in words,
+    // until the user has read it; never at the same time as a question.
+    std::optional<QString> linkSignInFailure() const { return m_linkFailure; }
 
     // The views set these directly ("Use a different email" resets the flow).
     void setFlow(const Flow& flow);
@@ -141,6 +147,8 @@ public:
     void handleOpenURL(const QUrl& url);
     // The user's answer to linkSignInQuestion: yes signs in as that account; no drops the link.
     void answerLinkSignIn(bool agreed);
+    // The user has read linkSignInFailure.
+    void dismissLinkSignInFailure();
     // Whether a recording is under way, or its transcript and summary still to come (the
     // summary is sent with the session of its stop); none: never.
     void setRecordingCheck(std::function<bool()> isRecording);
@@ -192,6 +200,8 @@ private:
     std::optional<QString> requestedEmail() const;
     bool mayChangeSessionUnasked() const;
     void askAboutLink(const QuilletCloud::VerifyResult& verified);
+    void failLinkCheck(const CloudError& error);
+    void dropLinkQuestion();
     void completeSignIn(const QuilletCloud::VerifyResult& result);
     void startResendCooldown();
     void stopResendCooldown();
@@ -225,6 +235,7 @@ private:
         QuilletCloud::AccountInfo account;
     };
     std::optional<LinkQuestion> m_linkQuestion;
+    std::optional<QString> m_linkFailure;
     std::function<bool()> m_isRecording;
 
     QTimer m_cooldownTimer;

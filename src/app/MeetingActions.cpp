@@ -171,7 +171,7 @@ void MeetingActions::share()
         return;
     const std::optional<QuilletCloud::ShareAuthorization> authorization = m_services.account.shareAuthorization();
     if (!authorization) {
-        emit shareFailed(QStringLiteral("Sign in (Settings → Account) to share notes."));
+        tell({ false, QStringLiteral("Sign in (Settings → Account) to share notes.") });
         return;
     }
     setSharing(true);
@@ -180,13 +180,22 @@ void MeetingActions::share()
             setSharing(false);
             if (!result.ok()) {
                 const QString message = result.error().description();
-                emit shareFailed(message.isEmpty() ? QStringLiteral("Something went wrong.") : message);
+                tell({ false, message.isEmpty() ? QStringLiteral("Something went wrong.") : message });
                 return;
             }
             m_sharedUrl = result.value().url;
             putOnClipboard(*m_sharedUrl);
-            emit shared(*m_sharedUrl);
+            tell({ true, *m_sharedUrl });
         });
+}
+
+void MeetingActions::tell(const ShareOutcome& outcome)
+{
+    m_unshownShareOutcome = outcome;
+    if (outcome.ok)
+        emit shared(outcome.text);
+    else
+        emit shareFailed(outcome.text);
 }
 
 void MeetingActions::openSharedLink()

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 #include <optional>
+#include <utility>
 
 class AccountService;
 class Meeting;
@@ -19,8 +20,10 @@ class UrlOpener;
 // the calendar event it was taken in. The workspace shows the state here and forwards its
 // clicks; what a command decides and which service it calls lives here, apart from any widget.
 //
-// The workspace makes one for each meeting it shows. A regeneration goes on after both are gone
-// and stores its result on the meeting, if the meeting is still there.
+// The workspace makes one for each meeting it shows and hands it on when the meeting's page
+// turns (a recording starts or ends), so a regeneration or a share under way is still shown
+// as such on the page after the turn. A regeneration goes on after both are gone and stores its
+// result on the meeting, if the meeting is still there.
 class MeetingActions final : public QObject
 {
     Q_OBJECT
@@ -64,6 +67,16 @@ public:
     // The last link the share made, if any.
     std::optional<QString> sharedUrl() const { return m_sharedUrl; }
 
+    // How a share ended: the link, or the failure in words.
+    struct ShareOutcome
+    {
+        bool ok = false;
+        QString text;
+    };
+    // The outcome of the last share until a page has shown it: one may end while no page that
+    // shows it is there (the meeting records meanwhile). Taking it marks it shown.
+    std::optional<ShareOutcome> takeUnshownShareOutcome() { return std::exchange(m_unshownShareOutcome, {}); }
+
     // Has the title and summary written again from the transcript. Without a way to reach the
     // provider it says so in regenerateError; without a transcript it does nothing.
     void regenerate();
@@ -95,6 +108,7 @@ private:
     void setRegenerateError(const std::optional<QString>& error);
     void setSharing(bool sharing);
     void updateLinkOffer();
+    void tell(const ShareOutcome& outcome);
 
     QPointer<Meeting> m_meeting;
     Services m_services;
@@ -102,5 +116,6 @@ private:
     std::optional<QString> m_regenerateError;
     bool m_isSharing = false;
     std::optional<QString> m_sharedUrl;
+    std::optional<ShareOutcome> m_unshownShareOutcome;
     std::optional<EventLinks::Offer> m_linkOffer;
 };

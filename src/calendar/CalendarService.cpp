@@ -97,6 +97,8 @@ void CalendarService::startObserving()
 void CalendarService::setAuthorization(Authorization authorization)
 {
     m_authorization = authorization;
+    if (authorization != Authorization::NotRequested)
+        m_accessProblem.reset();
     emit authorizationChanged();
 }
 
@@ -123,8 +125,13 @@ void CalendarService::requestAccess()
                 resync();
                 return;
             }
-            if (answer.error)
+            if (answer.error) {
                 Log::line("[Quillet] Calendar access request failed: %@", *answer.error);
+                // The views offer the request again, and say why the last one went nowhere.
+                m_accessProblem
+                    = QStringLiteral("Quillet couldn't reach your computer's calendars: %1").arg(*answer.error);
+                emit authorizationChanged();
+            }
         });
         return;
     case Authorization::Granted:

@@ -76,6 +76,9 @@ public:
     };
 
     Q_PROPERTY(Authorization authorization READ authorization NOTIFY authorizationChanged)
+    // Why the last request for access did not go through (the store could not be reached), in
+    // words for the user, until access is granted.
+    Q_PROPERTY(std::optional<QString> accessProblem READ accessProblem NOTIFY authorizationChanged)
     Q_PROPERTY(QList<CalendarService::EventInfo> events READ events NOTIFY eventsChanged)
     Q_PROPERTY(QList<CalendarService::EventInfo> skippedEvents READ skippedEvents NOTIFY skippedEventsChanged)
     Q_PROPERTY(QList<CalendarService::CalendarInfo> calendars READ calendars NOTIFY calendarsChanged)
@@ -93,6 +96,7 @@ public:
     void start();
 
     Authorization authorization() const { return m_authorization; }
+    std::optional<QString> accessProblem() const { return m_accessProblem; }
     QList<EventInfo> events() const { return m_events; }
     QList<EventInfo> skippedEvents() const { return m_skippedEvents; }
     QList<CalendarInfo> calendars() const { return m_calendars; }
@@ -146,6 +150,7 @@ private:
     GoogleEventSource* m_google;
 
     Authorization m_authorization = Authorization::NotRequested;
+    std::optional<QString> m_accessProblem;
     QList<EventInfo> m_events;
     QList<EventInfo> m_skippedEvents;
     QList<CalendarInfo> m_calendars;

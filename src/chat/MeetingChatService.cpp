@@ -110,6 +110,10 @@ QString MeetingChatService::readable(const Failure& failure)
         switch (failure.status) {
         case 401:
         case 403:
+            // Signing in again is the cure for the cloud account's session; a key typed in or
+            // a provider sign-in is named, since signing in mends neither.
+            if (failure.credential == ModelCredentials::Kind::account)
+                return QStringLiteral("That request wasn't authorised. Try signing in again.");
             return ModelCredentials::refusedText(failure.credential);
         case 402:
             return QStringLiteral("You've used your allowance for this month.");

@@ -98,6 +98,11 @@ TranscriptionSession::TranscriptionSession(Settings& settings, ModelAccess model
         setError(QStringLiteral("Summary failed: ") + description);
     });
     connect(&m_summarizer, &MeetingSummarizer::summaryFinished, this, &TranscriptionSession::summaryFinished);
+    // A microphone plugged in since the refusal: the record button no longer tells to connect one.
+    connect(&m_microphone, &MicrophonePermission::statusChanged, this, [this] {
+        if (m_error == kMicrophoneOff && m_microphone.status() == MicrophonePermission::Status::Authorized)
+            setError(QString());
+    });
 }
 
 TranscriptionSession::~TranscriptionSession()

@@ -5,6 +5,7 @@
 #include <QAtomicInteger>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlRecord>
@@ -13,7 +14,12 @@
 #include <QUuid>
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <optional>
+#include <system_error>
+#include <unistd.h>
 
 namespace {
 
@@ -306,12 +312,12 @@ Done StoreDatabase::inspect(const QString& filePath)
 
 Result<std::unique_ptr<StoreDatabase>, StoreError> StoreDatabase::open(const QString& filePath)
 {
-    // A folder that cannot be made shows up as a failure to open the file below.
-    QDir().mkpath(QFileInfo(filePath).absolutePath());
     // Nothing is changed in a file until it is known to be an empty database or a store this
     // build can read: switching the journal mode alone rewrites its header.
     if (Done inspected = inspect(filePath); !inspected.ok())
         return inspected.error();
+    if (Done writable = checkWritable(filePath); !writable.ok())
+        return writable.error();
 
     const QString name = QStringLiteral("quillet-store-%1").arg(connectionCounter.fetchAndAddRelaxed(1));
     std::unique_ptr<StoreDatabase> database(new StoreDatabase(filePath, name));
@@ -328,6 +334,28 @@ Result<std::unique_ptr<StoreDatabase>, StoreError> StoreDatabase::open(const QSt
     if (!ready.ok())
         return ready.error();
     return database;
+}
+
+Done StoreDatabase::checkWritable(const QString& filePath)
+{
+    // SQLite's words for a folder it cannot write its journal files in, "unable to open
+    // database file", name neither the folder nor the cause (a home mounted read-only, say).
+    const QString folder = QFileInfo(filePath).absolutePath();
+    const QString shownFolder = QDir::toNativeSeparators(folder);
+    const QByteArray encodedFolder = QFile::encodeName(folder);
+    std::error_code made;
+    std::filesystem::create_directories(encodedFolder.toStdString(), made);
+    if (made) {
+        return StoreError { QStringLiteral("the folder %1 can't be created (%2)")
+                                .arg(shownFolder, QString::fromLocal8Bit(std::strerror(made.value()))) };
+    }
+    const auto cause = [] { return QString::fromLocal8Bit(std::strerror(errno)); };
+    if (::access(encodedFolder.constData(), W_OK | X_OK) != 0)
+        return StoreError { QStringLiteral("the folder %1 can't be written (%2)").arg(shownFolder, cause()) };
+    const QByteArray encodedFile = QFile::encodeName(filePath);
+    if (QFileInfo(filePath).isFile() && ::access(encodedFile.constData(), W_OK) != 0)
+        return StoreError { QStringLiteral("the file can't be written (%1)").arg(cause()) };
+    return Done::success();
 }
 
 Done StoreDatabase::configure()

@@ -52,6 +52,9 @@ private:
     // Fails with the reason when the file at filePath is neither an empty database nor a store
     // this build can read (another program's database, a newer store); looks without writing.
     static Result<void, StoreError> inspect(const QString& filePath);
+    // Fails, naming the folder, when the store's folder cannot be made or written, or the
+    // file written: SQLite would tell only that it was "unable to open database file".
+    static Result<void, StoreError> checkWritable(const QString& filePath);
 
     Result<void, StoreError> configure();
     Result<void, StoreError> migrate();

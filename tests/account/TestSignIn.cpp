@@ -3,6 +3,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QSignalSpy>
 #include <thread>
 
 using Reply = FakeHttpServer::Reply;
@@ -269,6 +270,106 @@ private slots:
         QCOMPARE(account.account()->email, QStringLiteral("ann@example.com"));
         QVERIFY(log.contains(QStringLiteral("[Quillet] Signed in as ann@example.com")));
         QVERIFY(!account.linkSignInQuestion());
+    }
+
+    // A link nobody asked for whose check fails is told as such, with its reason, until read;
+    // the next link that is checked puts its question in its place.
+    void uncheckedLinkIsTold_data()
+    {
+        QTest::addColumn<Reply>("verifyReply");
+        QTest::addColumn<Reply>("meReply");
+        QTest::addColumn<QString>("reason");
+        const QString unreachable = QStringLiteral("The service could not be reached.");
+        QTest::newRow("no answer to the check") << Reply::dropped() << Reply::json(200, kAccount) << unreachable;
+        QTest::newRow("no answer about the account") << Reply::json(200, kVerified) << Reply::dropped() << unreachable;
+        QTest::newRow("refused") << Reply::json(400, R"({"error":{"code":"expired","message":"Expired"}})")
+                                 << Reply::json(200, kAccount) << QStringLiteral("Expired");
+    }
+    void uncheckedLinkIsTold()
+    {
+        QFETCH(Reply, verifyReply);
+        QFETCH(Reply, meReply);
+        QFETCH(QString, reason);
+        AccountRig rig;
+        rig.cloudServer.on("POST", "/v1/auth/verify", verifyReply);
+        rig.cloudServer.on("GET", "/v1/me", meReply);
+        AccountService& account = rig.start();
+        QSignalSpy told(&account, &AccountService::linkSignInQuestionChanged);
+        account.handleOpenURL(QUrl(QStringLiteral("quillet://auth?token=link-7")));
+        QTRY_COMPARE(account.linkSignInFailure(), std::optional(reason));
+        QCOMPARE(told.size(), 1);
+        QVERIFY(!account.linkSignInQuestion());
+        QVERIFY(!account.sessionToken());
+        account.dismissLinkSignInFailure();
+        QVERIFY(!account.linkSignInFailure());
+        QCOMPARE(told.size(), 2);
+
+        account.handleOpenURL(QUrl(QStringLiteral("quillet://auth?token=link-8")));
+        QTRY_VERIFY(account.linkSignInFailure());
+        rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(200, kVerified));
+        rig.cloudServer.on("GET", "/v1/me", Reply::json(200, kAccount));
+        account.handleOpenURL(QUrl(QStringLiteral("quillet://auth?token=link-9")));
+        QTRY_VERIFY(account.linkSignInQuestion());
+        QVERIFY(!account.linkSignInFailure());
+    }
+
+    // A question that waits is about the situation it came in: once the account changes (the
+    // person's own link, a provider sign-in, a sign-out) it is gone, and the other account is
+    // never offered afterwards.
+    void waitingQuestionGoesWhenTheAccountChanges_data()
+    {
+        QTest::addColumn<int>("change"); // 0: own link, 1: provider sign-in, 2: sign-out
+        QTest::newRow("own link") << 0;
+        QTest::newRow("provider sign-in") << 1;
+        QTest::newRow("sign-out") << 2;
+    }
+    void waitingQuestionGoesWhenTheAccountChanges()
+    {
+        QFETCH(int, change);
+        AccountRig rig;
+        const QByteArray attacker = R"({"sessionToken":"sess-evil","userId":"u-6","email":"attacker@evil.test"})";
+        rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
+        rig.cloudServer.on("POST", "/v1/auth/verify", [&](const FakeHttpServer::Request& request) {
+            return request.json().value(QLatin1String("token")) == QLatin1String("evil") ? Reply::json(200, attacker)
+                                                                                         : Reply::json(200, kVerified);
+        });
+        rig.cloudServer.on("GET", "/v1/me", [](const FakeHttpServer::Request& request) {
+            return request.header("Authorization") == "Bearer sess-evil"
+                ? Reply::json(200, QByteArray(kAccount).replace("ann@example.com", "attacker@evil.test"))
+                : Reply::json(200, kAccount);
+        });
+        rig.cloudServer.on("POST", "/v1/auth/signout", Reply::json(200, "{}"));
+        rig.providerServer.on("GET", "/v1/auth/authorize",
+            [](const FakeHttpServer::Request& request) { return authorizePage(request, {}, QStringLiteral("c-1")); });
+        rig.providerServer.on(
+            "POST", "/v1/auth/token", Reply::json(200, R"({"api_key":"tq-new","email":"p@x.com","balance":1})"));
+        rig.providerServer.on("GET", "/v1/credits/balance", Reply::json(200, R"({"balance":1})"));
+        if (change == 2)
+            rig.keychain.set(QStringLiteral("sess-old"), AccountService::kSessionTokenAccount);
+        AccountService& account = rig.start();
+        if (change == 0)
+            QVERIFY(finishes([&](auto done) { account.sendSignInEmail(QStringLiteral("ann@example.com"), done); }));
+
+        account.handleOpenURL(QUrl(QStringLiteral("quillet://auth?token=evil")));
+        QTRY_COMPARE(account.linkSignInQuestion(), std::optional(QStringLiteral("attacker@evil.test")));
+        LogCapture log;
+        switch (change) {
+        case 0:
+            account.handleOpenURL(QUrl(QStringLiteral("quillet://auth?token=link-7")));
+            QTRY_COMPARE(account.sessionToken(), std::optional(QStringLiteral("sess-9f2c")));
+            break;
+        case 1:
+            QVERIFY(finishes([&](auto done) { account.signInWithTessra(done); }));
+            QCOMPARE(account.tessraKey(), std::optional(QStringLiteral("tq-new")));
+            break;
+        default:
+            QVERIFY(finishes([&](auto done) { account.signOut(done); }));
+            break;
+        }
+        QVERIFY(!account.linkSignInQuestion());
+        QVERIFY(log.containsPart(QStringLiteral("Dropped a sign-in link")));
+        account.answerLinkSignIn(true); // an answer that comes too late signs in nobody
+        QVERIFY(account.sessionToken() != std::optional(QStringLiteral("sess-evil")));
     }
 
     // The provider sign-in through the browser and the router, with each way it can end.

@@ -320,9 +320,12 @@ void TestChat::failures_data()
                                        << Kind::ownKey;
     QTest::newRow("403 of a provider sign-in")
         << 403 << false << "Tessra refused your Tessra sign-in. Sign in again in Settings." << Kind::providerSignIn;
-    QTest::newRow("401 of the account") << 401 << false
-                                        << "Quillet Cloud refused your account's sign-in. Sign in again in Settings."
+    QTest::newRow("401 of the account") << 401 << false << "That request wasn't authorised. Try signing in again."
                                         << Kind::account;
+    QTest::newRow("403 of the account") << 403 << false << "That request wasn't authorised. Try signing in again."
+                                        << Kind::account;
+    QTest::newRow("401 of a provider sign-in")
+        << 401 << false << "Tessra refused your Tessra sign-in. Sign in again in Settings." << Kind::providerSignIn;
     QTest::newRow("402") << 402 << false << "You've used your allowance for this month." << Kind::account;
     QTest::newRow("429") << 429 << false << "Too many requests just now — try again in a moment." << Kind::ownKey;
     QTest::newRow("500") << 500 << false << "The request failed (500). Try again." << Kind::ownKey;

@@ -62,6 +62,28 @@ private slots:
         QCOMPARE(rig.context().meetingCount(), 0);
     }
 
+    // "No microphone found" is true until a microphone is found: then it goes, and only it.
+    void microphoneRefusalGoesWhenOneIsFound()
+    {
+        SessionRig& rig = *m_rig;
+        rig.permission.setStatus(MicrophonePermission::Status::Denied);
+        rig.session.startRecording(rig.context());
+        QCOMPARE(rig.session.error(), kMicrophoneOff);
+        QSignalSpy changed(&rig.session, &TranscriptionSession::errorChanged);
+        rig.permission.findStatus(MicrophonePermission::Status::Authorized);
+        QCOMPARE(rig.session.error(), QString());
+        QCOMPARE(changed.size(), 1);
+
+        // Another refusal stays when the microphone comes and goes.
+        rig.credentials.reset();
+        rig.session.startRecording(rig.context());
+        const QString signInFirst = rig.session.error();
+        QVERIFY(!signInFirst.isEmpty());
+        rig.permission.findStatus(MicrophonePermission::Status::Denied);
+        rig.permission.findStatus(MicrophonePermission::Status::Authorized);
+        QCOMPARE(rig.session.error(), signInFirst);
+    }
+
     // Own key with the cloud allowance used up, microphone permission asked first: the
     // recording starts once granted, into the given meeting.
     void ownKeyIgnoresUsedUpAllowanceAndRecordsIntoGivenMeeting()

@@ -47,6 +47,10 @@ ComingUpPanel::ComingUpPanel(const HomeServices& services, OpenAction onOpen, QW
     m_cardMessage = new ToneLabel({}, Quillet::caption(), Quillet::Tone::secondary, m_cardPart);
     m_cardMessage->setWordWrap(true);
     card->addWidget(m_cardMessage);
+    m_cardProblem = new ToneLabel({}, Quillet::caption(), Quillet::Tone::accent, m_cardPart);
+    m_cardProblem->setWordWrap(true);
+    m_cardProblem->hide();
+    card->addWidget(m_cardProblem);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
     m_cardButton = new QPushButton(m_cardPart);
@@ -137,6 +141,7 @@ void ComingUpPanel::evaluate()
         showCard(Card::connect);
         break;
     }
+    showAccessProblem();
 }
 
 void ComingUpPanel::showCard(Card card)
@@ -162,6 +167,14 @@ void ComingUpPanel::showCard(Card card)
     }
     m_cardButton->setVisible(card == Card::connect);
     m_googleButton->setVisible(google);
+}
+
+void ComingUpPanel::showAccessProblem()
+{
+    const std::optional<QString> problem = m_services.calendar.accessProblem();
+    const bool shown = m_card == Card::connect && problem.has_value();
+    m_cardProblem->setText(shown ? *problem : QString());
+    m_cardProblem->setVisible(shown);
 }
 
 void ComingUpPanel::showList(const ComingUpAgenda& agenda)

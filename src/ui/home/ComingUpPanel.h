@@ -21,7 +21,8 @@ class HeroCard;
 
 // The top of the home page: the coming week's calendar meetings, the one running or about to
 // start standing out with "Record now" and "Join", the others by day as quiet rows; or, while
-// no events can be read, a card that asks for calendar access or offers Google.
+// no events can be read, a card that asks for calendar access (and says why the last request
+// went nowhere) or offers Google.
 //
 // It is evaluated when shown, at the start of every minute while shown, and whenever the
 // calendar service publishes; each evaluation starts from scratch, but only the parts whose
@@ -69,6 +70,8 @@ protected:
 
 private:
     void showCard(Card card);
+    // Under "Connect your calendar": why the last request went nowhere.
+    void showAccessProblem();
     void showList(const ComingUpAgenda& agenda);
     void openEvent(const CalendarService::EventInfo& event, bool record);
     void showJoinFailure(const QString& why);
@@ -86,6 +89,7 @@ private:
     // The connect card.
     QWidget* m_cardPart;
     ToneLabel* m_cardMessage;
+    ToneLabel* m_cardProblem;
     QPushButton* m_cardButton;
     QPushButton* m_googleButton;
     // The list.

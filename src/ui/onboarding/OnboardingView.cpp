@@ -22,6 +22,7 @@
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QUrl>
@@ -531,6 +532,10 @@ void OnboardingView::showEvent(QShowEvent* event)
 void OnboardingView::hideEvent(QHideEvent* event)
 {
     stopPolling();
+    // Closed, not minimised: what went wrong with a sign-in tried here ("No web browser could
+    // be opened") was about this attempt, and would otherwise be left on the Settings page.
+    if (!event->spontaneous())
+        m_account.setFlowError(std::nullopt);
     QWidget::hideEvent(event);
 }
 

@@ -30,7 +30,8 @@ class Stage;
 // closing step, one at a time, sliding in from the trailing edge. It asks for the microphone
 // and watches the answer once a second while shown, checks that the computer's sound can be
 // captured, and writes "appTheme" and "onboardingCompleted" (never false). Only "Start using
-// Quillet" calls onComplete; whoever made the window closes it then.
+// Quillet" calls onComplete; whoever made the window closes it then. Closed, it takes the
+// account's sign-in error with it.
 class OnboardingView final : public QWidget
 {
     Q_OBJECT

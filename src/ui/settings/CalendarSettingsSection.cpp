@@ -140,6 +140,11 @@ void CalendarSettingsSection::redraw()
         m_accessContent->show();
         keepReadingOrder();
     }
+    if (m_accessProblemLine) {
+        const std::optional<QString> problem = m_calendar.accessProblem();
+        m_accessProblemLine->setText(problem.value_or(QString()));
+        m_accessProblemLine->setVisible(problem.has_value());
+    }
     showStates();
     showAlwaysRecord();
 }
@@ -184,9 +189,13 @@ QWidget* CalendarSettingsSection::makeAccessContent(CalendarService::Authorizati
         auto* request = new QPushButton(QStringLiteral("Connect your calendar"));
         EnterKey::pressesButton(*request);
         connect(request, &QPushButton::clicked, this, [this] { m_calendar.requestAccess(); });
-        return textAndButton(QStringLiteral("See your upcoming meetings in Quillet — online accounts, local calendars, "
-                                            "anything your computer already knows."),
+        QWidget* face = textAndButton(QStringLiteral("See your upcoming meetings in Quillet — online accounts, "
+                                                     "local calendars, anything your computer already knows."),
             request, this);
+        m_accessProblemLine = new ToneLabel({}, Quillet::caption(), Quillet::Tone::accent, face);
+        m_accessProblemLine->setWordWrap(true);
+        face->layout()->addWidget(m_accessProblemLine);
+        return face;
     }
     case CalendarService::Authorization::Granted:
         return makeGrantedView();

@@ -3,6 +3,7 @@
 #include "calendar/CalendarService.h"
 
 #include <QList>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -11,11 +12,13 @@ class GoogleCalendarSettings;
 class QVBoxLayout;
 class Settings;
 struct SettingsServices;
+class ToneLabel;
 
 // The calendar card of the settings page. Above, the desktop's calendars as far as Quillet may
 // read them: a request for access, the way to the desktop's settings when it was refused, or
 // every calendar grouped by account, each with a box that decides whether its events are read
-// and a mark for recording it always. Below a line, the Google accounts. Everything shown is
+// and a mark for recording it always. A request that could not reach the store says so under
+// its button. Below a line, the Google accounts. Everything shown is
 // the calendar service's state and the stored settings, drawn again when either changes.
 class CalendarSettingsSection final : public QWidget
 {
@@ -58,6 +61,8 @@ private:
 
     QVBoxLayout* m_desktopLayout;
     QWidget* m_accessContent = nullptr;
+    // Under "Connect your calendar": why the last request went nowhere.
+    QPointer<ToneLabel> m_accessProblemLine;
     GoogleCalendarSettings* m_googleSettings;
 
     // What the content was drawn from: it is made again only when that changes.

@@ -42,22 +42,33 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
 void MainWindow::followLinkQuestion()
 {
     const std::optional<QString> email = m_account.linkSignInQuestion();
-    if (!email) {
-        if (m_signInQuestion)
-            m_signInQuestion->close();
-        return;
+    const std::optional<QString> failure = m_account.linkSignInFailure();
+    if (m_signInQuestion) {
+        const bool stillTrue = m_signInQuestion->isFailure()
+            ? failure && m_signInQuestion->informativeText() == *failure
+            : email.has_value();
+        if (stillTrue)
+            return;
+        // Gone or replaced: closed without answering for the person.
+        m_signInQuestion->disconnect(this);
+        m_signInQuestion->close();
+        m_signInQuestion.clear();
     }
-    if (m_signInQuestion)
+    if (!email && !failure)
         return;
     bringBack();
-    auto* question = new SignInQuestion(*email, this);
+    auto* question = email ? new SignInQuestion(*email, this) : SignInQuestion::failure(*failure, this);
     question->setWindowModality(Qt::WindowModal);
     question->setAttribute(Qt::WA_DeleteOnClose);
     m_signInQuestion = question;
-    connect(question, &SignInQuestion::answered, this, [this](bool agreed) {
+    const bool isFailure = question->isFailure();
+    connect(question, &SignInQuestion::answered, this, [this, isFailure](bool agreed) {
         // Closing already: the end of the question must not close it again.
         m_signInQuestion.clear();
-        m_account.answerLinkSignIn(agreed);
+        if (isFailure)
+            m_account.dismissLinkSignInFailure();
+        else
+            m_account.answerLinkSignIn(agreed);
     });
     question->open();
 }

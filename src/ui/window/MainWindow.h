@@ -22,7 +22,7 @@ struct WindowServices;
 // window reports shownAnew().
 //
 // A sign-in link that waits for the user's word (AccountService::linkSignInQuestion) brings the
-// window back and asks over it.
+// window back and asks over it; one that could not be checked (linkSignInFailure) says so there.
 class MainWindow final : public QMainWindow
 {
     Q_OBJECT
@@ -62,7 +62,7 @@ public:
     QAction* settingsCommand() const { return m_settingsCommand; }
     QAction* quitCommand() const { return m_quitCommand; }
     QAction* welcomeCommand() const { return m_welcomeCommand; }
-    // The question about a sign-in link, while it is up.
+    // The question about a sign-in link, or the notice that one could not be checked, while up.
     SignInQuestion* signInQuestion() const { return m_signInQuestion; }
 
 signals:

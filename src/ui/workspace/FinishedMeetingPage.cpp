@@ -94,6 +94,14 @@ protected:
     }
 };
 
+// The meeting's commands handed over by the page before, or new ones.
+MeetingActions* heldActions(MeetingPageState& state, Meeting& meeting, const WorkspaceServices& services)
+{
+    if (!state.actions)
+        state.actions = std::make_shared<MeetingActions>(meeting, services.actions());
+    return state.actions.get();
+}
+
 // The link banner's rounded card.
 class BannerCard final : public QWidget
 {
@@ -114,7 +122,7 @@ FinishedMeetingPage::FinishedMeetingPage(
     Meeting& meeting, const WorkspaceServices& services, MeetingPageState state, QWidget* parent)
     : MeetingPage(meeting, services, std::move(state), parent)
     , m_session(services.session)
-    , m_actions(new MeetingActions(meeting, services.actions(), this))
+    , m_actions(heldActions(m_state, meeting, services))
     , m_layout(new QVBoxLayout(this))
 {
     m_layout->setContentsMargins(0, 0, 0, 0);
@@ -156,6 +164,14 @@ FinishedMeetingPage::FinishedMeetingPage(
     updateContent();
     setShowTranscript(m_state.showTranscript);
     setShowChat(m_state.showChat);
+    // A share that ended while the meeting recorded is told once this page is in the window.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (const std::optional<MeetingActions::ShareOutcome> outcome = m_actions->takeUnshownShareOutcome())
+                outcome->ok ? showShareConfirmation(outcome->text) : showShareError(outcome->text);
+        },
+        Qt::QueuedConnection);
 }
 
 FinishedMeetingPage::~FinishedMeetingPage() = default;
@@ -469,6 +485,7 @@ void FinishedMeetingPage::shareMeeting()
 
 void FinishedMeetingPage::showShareConfirmation(const QString& url)
 {
+    m_actions->takeUnshownShareOutcome();
     if (m_shareAlert)
         m_shareAlert->deleteLater();
     auto* alert = new QMessageBox(this);
@@ -486,6 +503,7 @@ void FinishedMeetingPage::showShareConfirmation(const QString& url)
 
 void FinishedMeetingPage::showShareError(const QString& message)
 {
+    m_actions->takeUnshownShareOutcome();
     if (m_shareAlert)
         m_shareAlert->deleteLater();
     m_shareAlert = openAlert(this, QStringLiteral("Couldn't share"), message);

@@ -7,20 +7,24 @@
 #include <QWidget>
 #include <memory>
 
+class MeetingActions;
 class MeetingChatPanel;
 class MeetingChatService;
 class NotesEditor;
 
 // What a person has in hand on a meeting's page. When the meeting starts or stops recording the
 // window replaces the page with the other one and hands this over, so the switch loses none of
-// it: the conversation and its answer on the way, the open panels, the question being typed,
-// and where the keyboard was in the notes.
+// it: the conversation and its answer on the way, a regeneration or share on the way, the open
+// panels, the question being typed, and where the keyboard was in the notes.
 struct MeetingPageState
 {
     enum class Focus { elsewhere, notes, chat };
 
     // Null: the page makes the meeting's chat service.
     std::shared_ptr<MeetingChatService> chat;
+    // The finished page's commands, with a regeneration or share under way; null: that page
+    // makes them. The live page only keeps them for the page after it.
+    std::shared_ptr<MeetingActions> actions;
     bool showChat = false;
     QString chatDraft;
     // The finished page's transcript panel and "My notes" tab, kept through a recording.

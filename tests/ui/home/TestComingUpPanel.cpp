@@ -9,6 +9,7 @@
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+#include "support/ViewProbe.h"
 #include "support/ZoneAndLocale.h"
 #include "ui/home/ComingUpPanel.h"
 #include "ui/home/ComingUpParts.h"
@@ -171,6 +172,25 @@ private slots:
         f.panel->cardButton()->click();
         QVERIFY(QTest::qWaitFor([&] { return f.panel->card() == Card::none; }, kPatientWaitMs));
         QVERIFY(f.panel->showsNothingThisWeek());
+    }
+
+    // A request that cannot reach the desktop's calendars says so on the card, and the card
+    // asks again; a request that goes through takes the words away with the card.
+    void unreachableCalendarsAreTold()
+    {
+        Fixture f(Access::NotDetermined);
+        QVERIFY(f.calendar.start());
+        f.calendar.store.answerRequestsWith({ false, QStringLiteral("The calendar service did not answer.") });
+        f.panel->show();
+        f.panel->cardButton()->click();
+        const QString told
+            = QStringLiteral("Quillet couldn't reach your computer's calendars: The calendar service did not answer.");
+        QTRY_VERIFY(ViewProbe::label(*f.panel, told));
+        QCOMPARE(f.panel->card(), Card::connect);
+        f.calendar.store.answerRequestsWith({ true, std::nullopt });
+        f.panel->cardButton()->click();
+        QVERIFY(QTest::qWaitFor([&] { return f.panel->card() == Card::none; }, kPatientWaitMs));
+        QVERIFY(!ViewProbe::label(*f.panel, told));
     }
 
     void heroChoice_data()

@@ -309,6 +309,21 @@ private slots:
         QVERIFY(onboarding.settled(Step::theme));
     }
 
+    // A sign-in that failed here is told here; the error goes with the onboarding and is not
+    // left on the Settings page, where nobody tried anything.
+    void signInErrorGoesWithTheOnboarding()
+    {
+        Onboarding onboarding;
+        QVERIFY(onboarding.reach(Step::signIn));
+        onboarding.rig->browser.refuse = true;
+        QVERIFY(onboarding.click(QStringLiteral("Continue with Google")));
+        const QString noBrowser = QStringLiteral("No web browser could be opened for the sign-in.");
+        QTRY_COMPARE(onboarding.services().account().flowError(), std::optional(noBrowser));
+        QVERIFY(ViewProbe::label(*onboarding.view, noBrowser));
+        onboarding.view->close();
+        QCOMPARE(onboarding.services().account().flowError(), std::nullopt);
+    }
+
     void alreadySignedInStays()
     {
         Onboarding onboarding(

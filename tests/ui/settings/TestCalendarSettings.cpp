@@ -244,6 +244,21 @@ private slots:
         QVERIFY(!ViewProbe::label(*section.view, text));
     }
 
+    // "Connect your calendar" that cannot reach the store says why, under the button.
+    void unreachableStoreIsTold()
+    {
+        Section section;
+        AppRig& rig = *section.rig;
+        rig.calendars.setAccess(Access::NotDetermined);
+        rig.calendars.answerRequestsWith({ false, QStringLiteral("Timeout was reached") });
+        rig->calendar().start();
+        section.open();
+        QVERIFY(ViewProbe::click(*section.view, QStringLiteral("Connect your calendar")));
+        const QString told = QStringLiteral("Quillet couldn't reach your computer's calendars: Timeout was reached");
+        QTRY_VERIFY(ViewProbe::label(*section.view, told));
+        QVERIFY(ViewProbe::button(*section.view, QStringLiteral("Connect your calendar")));
+    }
+
     // The Google half against the fake Google server.
     void googleAccounts()
     {

@@ -1,9 +1,11 @@
 #include "app/RecordingController.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
+#include "storage/TranscriptSegment.h"
 #include "support/AppRig.h"
 #include "support/FakeCalendarHooks.h"
 #include "support/FakeScheduler.h"
+#include "support/ProviderAnswers.h"
 #include "support/TestMain.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/ThemeController.h"
@@ -19,6 +21,7 @@
 #include "ui/workspace/NotesEditor.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QFutureWatcher>
 #include <QLabel>
 #include <QMessageBox>
@@ -488,6 +491,59 @@ private slots:
         QTRY_VERIFY(finishedChat->questionField()->hasFocus());
     }
 
+    // A regeneration and a share under way go through both turns of the page: still shown as
+    // under way on the page after them, and the share that ended meanwhile told there.
+    void pageTurnKeepsARegenerationAndAShare()
+    {
+        WindowRig w;
+        AccountService& account = w.rig->account();
+        w.rig.cloud.on("POST", "/v1/auth/request", FakeHttpServer::Reply::json(200, "{}"));
+        w.rig.cloud.on("POST", "/v1/auth/verify",
+            FakeHttpServer::Reply::json(
+                200, R"({"sessionToken":"sess-9f2c","userId":"u-1","email":"ann@example.com"})"));
+        w.rig.cloud.on("GET", "/v1/me", FakeHttpServer::Reply::json(500, "{}"));
+        account.sendSignInEmail(QStringLiteral("ann@example.com"));
+        QTRY_COMPARE(account.flowKind(), AccountService::FlowKind::CodeSent);
+        w.rig->router().route(QUrl(QStringLiteral("quillet://auth?token=link-7")));
+        QTRY_VERIFY(account.sessionToken()); // shares go as the account
+        const QString link = QStringLiteral("https://quillet.app/s/8f3k2");
+        w.rig.cloud.on(
+            "POST", "/v1/shares", FakeHttpServer::Reply::json(200, R"({"id":"s1","url":")" + link.toUtf8() + R"("})"));
+        w.rig.cloud.hold("POST", "/v1/shares");
+        w.rig.provider.on("POST", "/v1/chat/completions", ProviderAnswers::completion(QStringLiteral("## Again")));
+        w.rig.provider.hold("POST", "/v1/chat/completions");
+
+        MainContentView& content = w.content();
+        Meeting* meeting = w.addMeeting(QStringLiteral("Planning"));
+        meeting->appendSegment(new TranscriptSegment(QStringLiteral("We ship on Friday."), Speaker::them(), 0));
+        meeting->setSummary(QStringLiteral("## Plan"));
+        w.store().save();
+        content.setSelection(SidebarItem::meeting(meeting));
+        auto* finished = qobject_cast<FinishedMeetingPage*>(content.page());
+        QVERIFY(finished);
+        finished->regenerate();
+        finished->shareMeeting();
+        QTRY_COMPARE(w.rig.provider.heldCount(), 2);
+        QTRY_COMPARE(w.rig.cloud.heldCount(), 1);
+
+        QCOMPARE(w.record(meeting), meeting);
+        QVERIFY(qobject_cast<LiveMeetingPage*>(content.page()));
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        w.rig.cloud.release("POST", "/v1/shares");
+        QTRY_COMPARE(QGuiApplication::clipboard()->text(), link);
+        w.session().stopRecording();
+        QTRY_VERIFY_WITH_TIMEOUT((finished = qobject_cast<FinishedMeetingPage*>(content.page())), 30000);
+        QVERIFY(finished->isRegenerating());
+        QVERIFY(!finished->isSharing());
+        QTRY_VERIFY(finished->shareAlert());
+        QCOMPARE(finished->shareAlert()->windowTitle(), QStringLiteral("Link copied"));
+        QVERIFY(finished->shareAlert()->text().endsWith(link));
+
+        w.rig.provider.release("POST", "/v1/chat/completions");
+        QTRY_VERIFY(!finished->isRegenerating());
+        QCOMPARE(meeting->summary(), std::optional(QStringLiteral("## Again")));
+    }
+
     void menuCommands()
     {
         WindowRig w;
@@ -573,6 +629,54 @@ private slots:
         QVERIFY(!account.linkSignInQuestion());
         QCOMPARE(account.sessionToken(), agree ? std::optional(QStringLiteral("sess-9f2c")) : std::nullopt);
         QVERIFY(w.session().isRecording());
+    }
+
+    // A link nobody asked for that cannot be checked (no network) is told where its question
+    // would have been, over the window brought back; a question left waiting when the person
+    // signs in with their own link closes without an answer.
+    void signInLinkProblemsShowOverTheWindow()
+    {
+        WindowRig w;
+        AccountService& account = w.rig->account();
+        w.rig.cloud.on("POST", "/v1/auth/verify", FakeHttpServer::Reply::dropped());
+        w.window->close();
+        w.rig->router().route(QUrl(QStringLiteral("quillet://auth?token=link-7")));
+        QTRY_VERIFY(w.window->signInQuestion());
+        SignInQuestion* notice = w.window->signInQuestion();
+        QVERIFY(w.window->isVisible() && notice->isVisible());
+        QVERIFY(notice->isFailure());
+        QCOMPARE(notice->text(), QStringLiteral("Quillet couldn't use the sign-in link that was opened."));
+        QCOMPARE(notice->informativeText(), QStringLiteral("The service could not be reached."));
+        QCOMPARE(notice->buttons().size(), 1);
+        QTest::keyClick(notice, Qt::Key_Return);
+        QTRY_VERIFY(!w.window->signInQuestion());
+        QVERIFY(!account.linkSignInFailure());
+
+        w.rig.cloud.on("POST", "/v1/auth/request", FakeHttpServer::Reply::json(200, "{}"));
+        w.rig.cloud.on("POST", "/v1/auth/verify", [](const FakeHttpServer::Request& request) {
+            const bool evil = request.json().value(QLatin1String("token")) == QLatin1String("evil");
+            return FakeHttpServer::Reply::json(200,
+                evil ? R"({"sessionToken":"sess-evil","userId":"u-6","email":"attacker@evil.test"})"
+                     : R"({"sessionToken":"sess-9f2c","userId":"u-1","email":"ann@example.com"})");
+        });
+        w.rig.cloud.on("GET", "/v1/me", [](const FakeHttpServer::Request& request) {
+            const bool evil = request.header("Authorization") == "Bearer sess-evil";
+            return FakeHttpServer::Reply::json(200,
+                QByteArray(R"({"userId":"u-1","email":"%1","emailOptIn":false,"usage":{"minutesUsed":1,)"
+                           R"("quotaMinutes":300,"resetsAt":1},"config":{"quotaMinutes":300,)"
+                           R"("analyticsEnabled":false,"analyticsFree":false}})")
+                    .replace("%1", evil ? "attacker@evil.test" : "ann@example.com"));
+        });
+        account.sendSignInEmail(QStringLiteral("ann@example.com"));
+        QTRY_COMPARE(account.flowKind(), AccountService::FlowKind::CodeSent);
+        w.rig->router().route(QUrl(QStringLiteral("quillet://auth?token=evil")));
+        QTRY_VERIFY(w.window->signInQuestion());
+        QCOMPARE(w.window->signInQuestion()->text(), QStringLiteral("Sign in to Quillet as attacker@evil.test?"));
+        w.rig->router().route(QUrl(QStringLiteral("quillet://auth?token=link-8")));
+        QTRY_COMPARE(account.sessionToken(), std::optional(QStringLiteral("sess-9f2c")));
+        QTRY_VERIFY(!w.window->signInQuestion());
+        QCOMPARE(account.sessionToken(), std::optional(QStringLiteral("sess-9f2c")));
+        QVERIFY(!account.linkSignInQuestion());
     }
 
     void themeFollowsSetting_data()
