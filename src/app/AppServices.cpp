@@ -13,6 +13,8 @@
 #include "app/CalendarHooks.h"
 #include "app/EventLinks.h"
 #include "app/HomeServices.h"
+#include "app/LaunchHousekeeping.h"
+#include "app/RecordingActions.h"
 #include "app/OnboardingServices.h"
 #include "app/RecordingController.h"
 #include "app/SettingsServices.h"
@@ -136,6 +138,9 @@ struct AppServices::Services
     SoundFeedback m_sounds;
     MeetingSummarizer m_summarizer;
     TranscriptionSession m_session;
+    AppState m_appState;
+    // Every start and stop of a recording goes through it, the automatic start's included.
+    RecordingController m_recordings;
     GoogleOAuth m_googleOAuth;
     GoogleCalendarAPI m_googleAPI;
     // The calendar service's Google source; its eventsOutdated() asks for a fetch again.
@@ -145,9 +150,10 @@ struct AppServices::Services
     MeetingReminders m_reminders;
     AutoStartScheduler m_autoStart;
     Chosen<CalendarHooks> m_calendarHooks;
-    AppState m_appState;
+    LaunchHousekeeping m_housekeeping;
+    // Made when a window first asks: actions need the GUI application.
+    std::unique_ptr<RecordingActions> m_recordingActions;
     AppNotices m_notices;
-    RecordingController m_recordings;
 };
 
 Result<std::unique_ptr<AppServices>, StoreError> AppServices::open(const Config& config)
@@ -195,6 +201,8 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     , m_summarizer([this] { return m_account.modelCredentials(); })
     , m_session(m_settings, TranscriptionSession::ModelAccess::of(m_account), m_mixer, *m_microphonePermission.service,
           m_sounds, m_summarizer, m_clock)
+    , m_appState(m_session)
+    , m_recordings({ *m_store, m_session, m_appState, *m_urlOpener.service })
     , m_googleOAuth(m_network, *m_urlOpener.service, m_clock, config.google)
     , m_googleAPI(m_network, config.google.calendarBase)
     , m_google(m_googleOAuth, m_googleAPI, m_keychain, m_settings, m_clock)
@@ -207,20 +215,18 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
         return { std::move(links), service };
     }())
     , m_reminders(m_notifications, m_calendar, m_settings, m_clock)
-    , m_autoStart(
-          RecordingController::autoStartRecorder(m_session), m_notifications, m_clock, config.autoStartCheckInterval)
+    , m_autoStart(m_recordings.autoStartRecorder(), m_notifications, m_clock, config.autoStartCheckInterval)
     , m_calendarHooks([&]() -> Chosen<CalendarHooks> {
         if (config.calendarHooks)
             return { nullptr, config.calendarHooks };
-        auto hooks = std::make_unique<CalendarServiceHooks>(m_calendar, m_reminders, m_autoStart);
+        auto hooks = std::make_unique<CalendarServiceHooks>(m_calendar, m_reminders, m_autoStart, *m_store);
         CalendarHooks* service = hooks.get();
         return { std::move(hooks), service };
     }())
-    , m_appState(m_session)
-    , m_recordings({ *m_store, m_session, m_appState, *m_calendarHooks.service, *m_urlOpener.service, m_archiveSync,
-          m_scheduler })
+    , m_housekeeping({ *m_store, m_appState, m_archiveSync, *m_calendarHooks.service })
 {
-    // A reminder's "Open & record" reaches the recordings at once; the window follows them.
+    // A reminder's "Open & record" reaches the recordings with the event's meeting; the window
+    // follows them.
     QObject::connect(m_calendarHooks.service, &CalendarHooks::openAndRecordRequested, &m_recordings,
         &RecordingController::openAndRecord);
     // Meetings linked to an event take its new title at each publication of the week.
@@ -304,7 +310,7 @@ std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent
 
 WindowServices AppServices::windowServices()
 {
-    return { store(), saveHealth(), archiveHealth(), session(), recordings(), appState(), notices(), calendarHooks(),
+    return { store(), saveHealth(), archiveHealth(), recordings(), recordingActions(), appState(), notices(), calendarHooks(),
         account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(),
         updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
 }
@@ -483,6 +489,18 @@ MeetingReminders& AppServices::reminders()
 RecordingController& AppServices::recordings()
 {
     return d->m_recordings;
+}
+
+RecordingActions& AppServices::recordingActions()
+{
+    if (!d->m_recordingActions)
+        d->m_recordingActions = std::make_unique<RecordingActions>(d->m_recordings);
+    return *d->m_recordingActions;
+}
+
+LaunchHousekeeping& AppServices::housekeeping()
+{
+    return d->m_housekeeping;
 }
 
 AutoStartScheduler& AppServices::autoStart()

@@ -22,6 +22,8 @@ class GoogleCalendarAPI;
 class GoogleCalendarService;
 class GoogleOAuth;
 class Keychain;
+class LaunchHousekeeping;
+class RecordingActions;
 class MeetingArchiver;
 class MeetingChatService;
 class MeetingSearchIndex;
@@ -99,7 +101,7 @@ public:
     // import skips); then the calendar service starts.
     void launch();
 
-    // The tasks of each time the main window is shown anew, after its housekeeping, in this
+    // The tasks of each time the main window is shown anew, after its housekeeping(), in this
     // order: the account's refresh, the import that rebuilds an empty store from the archive,
     // and the update check. The two network requests return at once.
     void runWindowTasks();
@@ -165,6 +167,10 @@ public:
     MeetingReminders& reminders();
     AutoStartScheduler& autoStart();
     RecordingController& recordings();
+    // Start, stop, pause and resume, and the quick note, as the actions every menu shows.
+    RecordingActions& recordingActions();
+    // Each window show's housekeeping, before runWindowTasks().
+    LaunchHousekeeping& housekeeping();
 
 private:
     struct Services;

@@ -20,8 +20,8 @@ struct RecentMeetingInfo
     bool operator==(const RecentMeetingInfo&) const = default;
 };
 
-// The application-wide state: the one recording session, the short list of recent meetings
-// the tray menu shows, and the housekeeping the main window runs each time it is shown anew.
+// The application-wide state: the short list of recent meetings the tray menu shows, and the
+// repairs and purges of each show's housekeeping, which read the one recording session.
 // Made once by the composition root and handed down. Main thread only.
 class AppState final : public QObject
 {
@@ -34,7 +34,6 @@ public:
 
     explicit AppState(TranscriptionSession& session, QObject* parent = nullptr);
 
-    TranscriptionSession& session() const { return m_session; }
     QList<RecentMeetingInfo> recentMeetings() const { return m_recentMeetings; }
 
     // Unflags the meetings an earlier run left flagged as recording and deletes the empty ones;

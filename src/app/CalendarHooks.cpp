@@ -14,21 +14,19 @@ void CalendarHooks::startAutoStart(ModelContext&) { }
 
 void CalendarHooks::syncTitles(ModelContext&) { }
 
-std::optional<CalendarHooks::EventMeeting> CalendarHooks::meetingForEvent(const QString&, ModelContext&)
-{
-    return std::nullopt;
-}
-
 CalendarServiceHooks::CalendarServiceHooks(
-    CalendarService& service, MeetingReminders& reminders, AutoStartScheduler& autoStart, QObject* parent)
+    CalendarService& service, MeetingReminders& reminders, AutoStartScheduler& autoStart, ModelContext& store,
+    QObject* parent)
     : CalendarHooks(parent)
     , m_service(service)
     , m_reminders(reminders)
     , m_autoStart(autoStart)
+    , m_store(store)
 {
     connect(&service, &CalendarService::eventsChanged, this, &CalendarHooks::eventsPublished);
     connect(&reminders, &MeetingReminders::bringToFrontRequested, this, &CalendarHooks::mainWindowRequested);
-    connect(&reminders, &MeetingReminders::openAndRecordRequested, this, &CalendarHooks::openAndRecordRequested);
+    connect(&reminders, &MeetingReminders::openAndRecordRequested, this,
+        [this](const QString& eventId) { emit openAndRecordRequested(meetingForEvent(eventId)); });
 }
 
 void CalendarServiceHooks::handleNotificationResponse(const NotificationResponse& response)
@@ -52,11 +50,10 @@ void CalendarServiceHooks::syncTitles(ModelContext& context)
     MeetingFactory::syncTitles(m_service, context);
 }
 
-std::optional<CalendarHooks::EventMeeting> CalendarServiceHooks::meetingForEvent(
-    const QString& eventId, ModelContext& context)
+CalendarHooks::EventMeeting CalendarServiceHooks::meetingForEvent(const QString& eventId)
 {
     const std::optional<CalendarService::EventInfo> event = m_service.eventWithId(eventId);
     if (!event)
-        return std::nullopt;
-    return EventMeeting { MeetingFactory::noteForEvent(*event, context), event->conferenceURL };
+        return {};
+    return EventMeeting { MeetingFactory::noteForEvent(*event, m_store), event->conferenceURL };
 }

@@ -13,12 +13,12 @@ class MeetingReminders;
 class ModelContext;
 struct NotificationResponse;
 
-// What the application shell asks of the calendar features, at the six places it calls them:
-// the reminders' two launch calls, the automatic start after each show's housekeeping, the
-// title sync at each publication of the week's events, the lookup of an event to open and
-// record, and a reminder's request to bring the main window back. This base class is a
-// calendar with nothing connected: it finds no event and does nothing. The calendar features
-// derive from it.
+// What the application shell asks of the calendar features, and what they ask of it: the
+// reminders' two launch calls, the automatic start after each show's housekeeping, the title
+// sync at each publication of the week's events; a reminder's request to bring the main window
+// back, and its request to record an event's meeting, with the meeting already found. This base
+// class is a calendar with nothing connected: it does nothing and asks nothing. The calendar
+// features derive from it.
 class CalendarHooks : public QObject
 {
     Q_OBJECT
@@ -42,16 +42,15 @@ public:
     virtual void startAutoStart(ModelContext& context);
     // At each publication of the week's events: linked meetings take their event's new title.
     virtual void syncTitles(ModelContext& context);
-    // The meeting of a current, not skipped event; none when there is no such event.
-    virtual std::optional<EventMeeting> meetingForEvent(const QString& eventId, ModelContext& context);
 
 signals:
     // The week's events were published.
     void eventsPublished();
     // A reminder asks for the main window (the user clicked it).
     void mainWindowRequested();
-    // A reminder asks the main window to open the event's meeting and record it.
-    void openAndRecordRequested(const QString& eventId);
+    // A reminder asks for the event's meeting to be shown and recorded: the meeting of a
+    // current, not skipped event (found, or made and saved), or none when there is no such event.
+    void openAndRecordRequested(const CalendarHooks::EventMeeting& event);
 };
 
 // The hooks over the calendar features: the calendar service's publications, the meetings made
@@ -62,17 +61,20 @@ class CalendarServiceHooks final : public CalendarHooks
     Q_DISABLE_COPY_MOVE(CalendarServiceHooks)
 
 public:
+    // Meetings of events are found in, or made and saved to, the store.
     CalendarServiceHooks(CalendarService& service, MeetingReminders& reminders, AutoStartScheduler& autoStart,
-        QObject* parent = nullptr);
+        ModelContext& store, QObject* parent = nullptr);
 
     void handleNotificationResponse(const NotificationResponse& response) override;
     void activateReminders() override;
     void startAutoStart(ModelContext& context) override;
     void syncTitles(ModelContext& context) override;
-    std::optional<EventMeeting> meetingForEvent(const QString& eventId, ModelContext& context) override;
 
 private:
+    EventMeeting meetingForEvent(const QString& eventId);
+
     CalendarService& m_service;
     MeetingReminders& m_reminders;
     AutoStartScheduler& m_autoStart;
+    ModelContext& m_store;
 };

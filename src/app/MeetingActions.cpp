@@ -2,6 +2,7 @@
 
 #include "account/AccountService.h"
 #include "account/QuilletCloud.h"
+#include "app/RecordingController.h"
 #include "platform/Log.h"
 #include "platform/UrlOpener.h"
 #include "storage/Meeting.h"
@@ -218,4 +219,14 @@ void MeetingActions::dismissLinkBanner()
     if (!m_meeting)
         return;
     m_meeting->setLinkBannerDismissed(true);
+}
+
+void MeetingActions::deleteMeeting(Meeting* meeting, ModelContext& store, RecordingController& recordings)
+{
+    if (!meeting || !store.contains(meeting))
+        return;
+    recordings.releaseMeeting(*meeting);
+    // The archive drops its file once the store has committed the removal, so a commit that
+    // fails leaves both the stored meeting and its file.
+    store.remove(meeting);
 }

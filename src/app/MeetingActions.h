@@ -13,6 +13,7 @@ class Meeting;
 class MeetingSummarizer;
 class ModelContext;
 class QuilletCloud;
+class RecordingController;
 class UrlOpener;
 
 // The commands of one meeting's workspace: writing the title and summary again, sharing the
@@ -91,6 +92,10 @@ public:
     // Copies the offered event's context into the meeting, saved and archived at once.
     void linkToEvent();
     void dismissLinkBanner();
+
+    // Deletes the meeting (its record, and its archive file once the store has committed the
+    // removal), stopping its recording first. Asks nothing: callers ask when they want to.
+    static void deleteMeeting(Meeting* meeting, ModelContext& store, RecordingController& recordings);
 
 signals:
     void isRegeneratingChanged();

@@ -1,28 +1,95 @@
 #include "app/RecordingController.h"
 
 #include "app/AppState.h"
-#include "app/CalendarHooks.h"
 #include "app/JoinCall.h"
-#include "archive/ArchiveSync.h"
-#include "platform/Scheduler.h"
+#include "audio/DualStreamMixer.h"
+#include "audio/MicRecorder.h"
 #include "platform/UrlOpener.h"
 #include "recording/TranscriptionSession.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 
+namespace {
+
+QString switchQuestion(const Meeting* recording)
+{
+    const QString title = recording ? recording->title() : QStringLiteral("current meeting");
+    return QStringLiteral("Stop recording \u201C") + title + QStringLiteral("\u201D and start a new one?");
+}
+
+} // namespace
+
 RecordingController::RecordingController(const Services& services, QObject* parent)
     : QObject(parent)
     , m_services(services)
 {
-    connect(
-        &services.session, &TranscriptionSession::isRecordingChanged, this, &RecordingController::isRecordingChanged);
+    TranscriptionSession* session = &services.session;
+    connect(session, &TranscriptionSession::isRecordingChanged, this, &RecordingController::isRecordingChanged);
+    connect(session, &TranscriptionSession::isPausedChanged, this, &RecordingController::isPausedChanged);
+    connect(session, &TranscriptionSession::errorChanged, this, &RecordingController::errorChanged);
+    connect(session, &TranscriptionSession::systemAudioActiveChanged, this,
+        &RecordingController::systemAudioActiveChanged);
+    connect(session, &TranscriptionSession::liveDraftChanged, this, &RecordingController::liveDraftChanged);
+    connect(session, &TranscriptionSession::isGeneratingSummaryChanged, this,
+        &RecordingController::isGeneratingSummaryChanged);
+    connect(session, &TranscriptionSession::generatingSummaryMeetingIDChanged, this,
+        &RecordingController::generatingSummaryMeetingIDChanged);
+    connect(session, &TranscriptionSession::transcriptionFailureChanged, this,
+        &RecordingController::transcriptionFailureChanged);
 }
 
 RecordingController::~RecordingController() = default;
 
+// --- What the views show ---------------------------------------------------------------------
+
 bool RecordingController::isRecording() const
 {
     return m_services.session.isRecording();
+}
+
+bool RecordingController::isPaused() const
+{
+    return m_services.session.isPaused();
+}
+
+bool RecordingController::systemAudioActive() const
+{
+    return m_services.session.systemAudioActive();
+}
+
+QString RecordingController::liveDraft() const
+{
+    return m_services.session.liveDraft();
+}
+
+QString RecordingController::error() const
+{
+    return m_services.session.error();
+}
+
+bool RecordingController::isGeneratingSummary() const
+{
+    return m_services.session.isGeneratingSummary();
+}
+
+QUuid RecordingController::generatingSummaryMeetingID() const
+{
+    return m_services.session.generatingSummaryMeetingID();
+}
+
+QString RecordingController::transcriptionFailure(const QUuid& meetingId) const
+{
+    return m_services.session.transcriptionFailure(meetingId);
+}
+
+float RecordingController::microphoneLevel() const
+{
+    return m_services.session.mixer().micRecorder().audioLevel();
+}
+
+Meeting* RecordingController::meeting() const
+{
+    return m_services.session.meeting();
 }
 
 Meeting* RecordingController::recordingMeeting() const
@@ -37,10 +104,6 @@ Meeting* RecordingController::recordingMeeting() const
 void RecordingController::startAdHocRecording()
 {
     m_services.session.startRecording(m_services.store);
-    m_services.scheduler.schedule(kFollowUpDelay, this, [this] {
-        if (Meeting* recording = recordingMeeting())
-            emit showMeeting(recording);
-    });
 }
 
 void RecordingController::startRecording(Meeting* into)
@@ -49,17 +112,7 @@ void RecordingController::startRecording(Meeting* into)
         startAdHocRecording();
         return;
     }
-    if (isRecording()) {
-        const Meeting* recording = recordingMeeting();
-        if (recording && recording->id() == into->id())
-            return;
-        const QString title = recording ? recording->title() : QStringLiteral("current meeting");
-        ask(Ask::switchRecording,
-            QStringLiteral("Stop recording \u201C") + title + QStringLiteral("\u201D and start a new one?"),
-            Pending { into->id(), std::nullopt });
-        return;
-    }
-    m_services.session.startRecording(m_services.store, into);
+    recordOrAsk(*into, std::nullopt);
 }
 
 void RecordingController::quickNote()
@@ -73,29 +126,27 @@ void RecordingController::quickNote()
     ask(Ask::quickNote, QStringLiteral("Stop the current recording and start a new note?"), Pending {});
 }
 
-void RecordingController::openAndRecord(const QString& eventId)
+void RecordingController::openAndRecord(const CalendarHooks::EventMeeting& event)
 {
-    TranscriptionSession& session = m_services.session;
-    const std::optional<CalendarHooks::EventMeeting> event
-        = m_services.calendar.meetingForEvent(eventId, m_services.store);
-    if (!event || !event->meeting) {
-        if (!session.isRecording())
-            session.startRecording(m_services.store);
+    if (!event.meeting) {
+        if (!isRecording())
+            startAdHocRecording();
         return;
     }
-    Meeting* meeting = event->meeting;
-    emit showMeeting(meeting);
-    if (session.isRecording()) {
-        const Meeting* recording = recordingMeeting();
-        if (recording && recording->id() == meeting->id())
-            return;
-        const QString title = recording ? recording->title() : QStringLiteral("current meeting");
-        ask(Ask::switchRecording,
-            QStringLiteral("Stop recording \u201C") + title + QStringLiteral("\u201D and start a new one?"),
-            Pending { meeting->id(), event->callLink });
+    emit showMeeting(event.meeting);
+    recordOrAsk(*event.meeting, event.callLink);
+}
+
+void RecordingController::recordOrAsk(Meeting& meeting, const std::optional<QUrl>& callLink)
+{
+    if (!isRecording()) {
+        record(&meeting, callLink);
         return;
     }
-    record(meeting, event->callLink);
+    const Meeting* recording = recordingMeeting();
+    if (recording && recording->id() == meeting.id())
+        return;
+    ask(Ask::switchRecording, switchQuestion(recording), Pending { meeting.id(), callLink });
 }
 
 // Records into the meeting and opens the call link at once, whatever the start gave. A link that
@@ -141,7 +192,24 @@ void RecordingController::answer(bool stopAndStart)
     record(meeting, pending->callLink);
 }
 
-// --- Stopping and deleting -----------------------------------------------------------------------
+AutoStartScheduler::Recorder RecordingController::autoStartRecorder()
+{
+    return {
+        [this]() -> std::optional<const Meeting*> {
+            if (!isRecording())
+                return std::nullopt;
+            return meeting();
+        },
+        [this](ModelContext&, Meeting& into) -> std::optional<QString> {
+            record(&into, std::nullopt);
+            if (isRecording())
+                return std::nullopt;
+            return error();
+        },
+    };
+}
+
+// --- Stopping ----------------------------------------------------------------------------------
 
 void RecordingController::stopRecording()
 {
@@ -159,45 +227,8 @@ void RecordingController::resumeRecording()
     m_services.session.resumeRecording();
 }
 
-void RecordingController::deleteMeeting(Meeting* meeting)
+void RecordingController::releaseMeeting(const Meeting& meeting)
 {
-    if (!meeting || !m_services.store.contains(meeting))
-        return;
-    // Deleting the meeting being recorded would leave the microphone and its uploads running
-    // for a record that is gone.
-    if (m_services.session.meeting() == meeting)
+    if (m_services.session.meeting() == &meeting)
         stopRecording();
-    // The archive drops its file once the store has committed the removal, so a commit that
-    // fails leaves both the stored meeting and its file.
-    m_services.store.remove(meeting);
-}
-
-// --- Housekeeping --------------------------------------------------------------------------------
-
-void RecordingController::runHousekeeping()
-{
-    ModelContext& context = m_services.store;
-    AppState& state = m_services.appState;
-    state.finalizeStaleRecordings(context);
-    state.purgeEmptyMeetings(context);
-    state.refreshRecentMeetings(context);
-    m_services.archive.backfill();
-    m_services.calendar.startAutoStart(context);
-}
-
-AutoStartScheduler::Recorder RecordingController::autoStartRecorder(TranscriptionSession& session)
-{
-    return {
-        [&session]() -> std::optional<const Meeting*> {
-            if (!session.isRecording())
-                return std::nullopt;
-            return session.meeting();
-        },
-        [&session](ModelContext& context, Meeting& meeting) -> std::optional<QString> {
-            session.startRecording(context, &meeting);
-            if (session.isRecording())
-                return std::nullopt;
-            return session.error();
-        },
-    };
 }

@@ -15,9 +15,9 @@ class CalendarHooks;
 class DesktopSettingsOpener;
 class MicrophonePermission;
 class ModelContext;
+class RecordingActions;
 class RecordingController;
 class SaveHealth;
-class TranscriptionSession;
 
 // What the main window and its content use, with the bundles of the pages it makes, made by
 // the composition root (AppServices::windowServices).
@@ -26,8 +26,8 @@ struct WindowServices
     ModelContext& store;
     SaveHealth& saveHealth;
     ArchiveHealth& archiveHealth; // with the store's, the strip over the page
-    TranscriptionSession& session; // what the recording bar shows
-    RecordingController& recordings; // what the window asks of them
+    RecordingController& recordings; // what the recording bar and the window show and ask
+    RecordingActions& recordingActions; // the toolbar's and the recording bar's commands
     AppState& appState;
     AppNotices& notices;
     CalendarHooks& calendarHooks;

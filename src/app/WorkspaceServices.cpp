@@ -10,7 +10,7 @@ WorkspaceServices WorkspaceServices::of(AppServices& services)
         .settings = services.settings(),
         .clock = services.clock(),
         .scheduler = services.scheduler(),
-        .session = services.session(),
+        .recordings = services.recordings(),
         .chatSaving = services.chatSaving(),
         .urlOpener = services.urlOpener(),
         .account = services.account(),

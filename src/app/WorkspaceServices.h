@@ -11,7 +11,7 @@ class Clock;
 class MeetingChatService;
 class Scheduler;
 class Settings;
-class TranscriptionSession;
+class RecordingController;
 
 // What a meeting's workspace reads and calls, made by the composition root and handed down.
 struct WorkspaceServices
@@ -22,7 +22,7 @@ struct WorkspaceServices
     Settings& settings;
     const Clock& clock;
     Scheduler& scheduler;
-    TranscriptionSession& session;
+    RecordingController& recordings; // what the pages show of a recording
     // What saving means for the chat: the store commits at once.
     ModelContextBox chatSaving;
     UrlOpener& urlOpener;

@@ -51,7 +51,8 @@ public:
 signals:
     // The application should come to the front (the main window shown, raised, activated).
     void bringToFrontRequested();
-    // The main window should open the event's meeting and record it.
+    // The person asked to record the event (the reminder's "Open & record", or a click on it):
+    // its meeting is to be shown and recorded.
     void openAndRecordRequested(const QString& eventId);
 
 private:

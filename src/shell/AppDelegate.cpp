@@ -5,14 +5,15 @@
 #include "app/AppServices.h"
 #include "app/AppState.h"
 #include "app/CalendarHooks.h"
+#include "app/LaunchHousekeeping.h"
 #include "app/OnboardingServices.h"
+#include "app/RecordingController.h"
 #include "app/WindowServices.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Settings.h"
 #include "platform/UrlRouter.h"
-#include "recording/TranscriptionSession.h"
 #include "storage/ModelContext.h"
 #include "ui/design/ScrollIndicator.h"
 #include "ui/design/Symbols.h"
@@ -37,12 +38,15 @@ AppDelegate::AppDelegate(AppServices& services, const Options& options, QObject*
     , m_services(services)
     , m_mainWindow(std::make_unique<MainWindow>(services.windowServices(), options.window))
     , m_menuBar(std::make_unique<MenuBarView>(
-          services.appState(), services.recordings(), services.store(), services.clock(), services.notices(),
-          [this] { openMainWindow(); }, options.menu))
+          services.appState(), services.recordings(), services.recordingActions(), services.store(), services.clock(),
+          services.notices(), [this] { openMainWindow(); }, options.menu))
     , m_trayIcon(std::make_unique<QSystemTrayIcon>())
 {
-    // The tasks of each show follow the window's own housekeeping.
-    connect(m_mainWindow.get(), &MainWindow::shownAnew, this, [this] { m_services.runWindowTasks(); });
+    // Each show's housekeeping, then its tasks.
+    connect(m_mainWindow.get(), &MainWindow::shownAnew, this, [this] {
+        m_services.housekeeping().run();
+        m_services.runWindowTasks();
+    });
     // A second start without a link asks for the window instead of running beside this one.
     connect(&services.router(), &UrlRouter::mainWindowRequested, this, &AppDelegate::openMainWindow);
 
@@ -53,7 +57,7 @@ AppDelegate::AppDelegate(AppServices& services, const Options& options, QObject*
         if (reason == QSystemTrayIcon::Trigger)
             m_menuBar->menu()->popup(QCursor::pos());
     });
-    connect(&services.session(), &TranscriptionSession::isRecordingChanged, this, &AppDelegate::updateTrayIcon);
+    connect(&services.recordings(), &RecordingController::isRecordingChanged, this, &AppDelegate::updateTrayIcon);
     updateTrayIcon();
 
     connect(&services.notices(), &AppNotices::quitRequested, &services.quit(), &AppQuit::request);
@@ -169,6 +173,6 @@ void AppDelegate::followQuit()
 
 void AppDelegate::updateTrayIcon()
 {
-    const bool recording = m_services.session().isRecording();
+    const bool recording = m_services.recordings().isRecording();
     m_trayIcon->setIcon(Symbols::icon(recording ? QStringLiteral("record.circle") : QStringLiteral("waveform")));
 }

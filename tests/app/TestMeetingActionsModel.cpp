@@ -56,6 +56,10 @@ private slots:
         MeetingActions actions(meeting, servicesOf(rig));
         QSignalSpy availability(&actions, &MeetingActions::availabilityChanged);
         QVERIFY(!actions.canCopySummary() && !actions.canCopyTranscript() && !actions.canShare());
+        // No transcript: a regeneration does nothing, silently.
+        actions.regenerate();
+        QVERIFY(!actions.isRegenerating() && !actions.regenerateError());
+        QCOMPARE(rig.provider.requestCount(), 0);
 
         // An empty summary can be copied but not shared.
         meeting.setSummary(QString());

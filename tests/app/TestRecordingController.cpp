@@ -1,3 +1,4 @@
+#include "app/MeetingActions.h"
 #include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
@@ -64,23 +65,30 @@ class TestRecordingController final : public QObject
     Q_OBJECT
 
 private slots:
-    void adHocStartAsksToShowItsMeetingLater()
+    // What the views show of a recording is read here, and follows the session.
+    void adHocStartShowsItsStateHere()
     {
         Recordings r;
-        const QList<Meeting*>& shown = r.shown;
         QSignalSpy recording(&r.controller(), &RecordingController::isRecordingChanged);
+        QSignalSpy paused(&r.controller(), &RecordingController::isPausedChanged);
         r.controller().startAdHocRecording();
-        Meeting* meeting = r.session().meeting();
+        Meeting* meeting = r.controller().meeting();
         QVERIFY(meeting && r.controller().isRecording());
         QCOMPARE(r.controller().recordingMeeting(), meeting);
         QCOMPARE(recording.count(), 1);
-        r.rig.scheduler.advance(RecordingController::kFollowUpDelay - 1ms);
-        QVERIFY(shown.isEmpty());
-        r.rig.scheduler.advance(1ms);
-        QCOMPARE(shown, QList<Meeting*> { meeting });
+        // The window turns to any recording that starts: nothing more is asked of it.
+        QVERIFY(r.shown.isEmpty());
+
+        r.controller().pauseRecording();
+        QVERIFY(r.controller().isPaused());
+        QCOMPARE(r.controller().microphoneLevel(), 0.0f);
+        r.controller().resumeRecording();
+        QVERIFY(!r.controller().isPaused());
+        QCOMPARE(paused.count(), 2);
 
         r.controller().stopRecording();
         QVERIFY(!r.controller().isRecording());
+        QVERIFY(!r.controller().meeting());
         QCOMPARE(recording.count(), 2);
     }
 
@@ -116,7 +124,7 @@ private slots:
         QCOMPARE(r.controller().question(), kSwitchStandup);
         QCOMPARE(r.session().meeting(), standup);
         if (targetDeleted)
-            r.controller().deleteMeeting(retro);
+            MeetingActions::deleteMeeting(retro, r.store(), r.controller());
         r.controller().answer(stopAndStart);
         QVERIFY(r.controller().question().isEmpty());
         QCOMPARE(r.controller().asking(), RecordingController::Ask::nothing);
@@ -146,7 +154,8 @@ private slots:
         QVERIFY(second && second != first);
     }
 
-    // A reminder's request, from the calendar's signal straight to the recordings.
+    // A reminder's request, with the event's meeting, from the calendar's signal straight to
+    // the recordings.
     void openAndRecord_data()
     {
         QTest::addColumn<QString>("recordingBefore"); // "", "event" (its meeting) or "other"
@@ -172,16 +181,14 @@ private slots:
         Meeting* planning = r.addMeeting(QStringLiteral("Planning"));
         Meeting* other = r.addMeeting(QStringLiteral("Interview"));
         const QUrl link(QStringLiteral("https://meet.example.test/abc-defg-hij"));
-        if (eventCurrent)
-            r.calendar.events.insert(QStringLiteral("evt-7"), { planning, link });
         if (recordingBefore == QLatin1String("event"))
             r.record(planning);
         else if (recordingBefore == QLatin1String("other"))
             r.record(other);
         const QList<Meeting*>& shown = r.shown;
 
-        emit r.calendar.openAndRecordRequested(QStringLiteral("evt-7"));
-        QCOMPARE(r.calendar.lookups, QStringList { QStringLiteral("evt-7") });
+        emit r.calendar.openAndRecordRequested(
+            eventCurrent ? CalendarHooks::EventMeeting { planning, link } : CalendarHooks::EventMeeting {});
         // The event's meeting is asked to be shown first, whatever follows.
         QCOMPARE(shown, eventCurrent ? QList<Meeting*> { planning } : QList<Meeting*> {});
         QCOMPARE(r.controller().asking() == RecordingController::Ask::switchRecording, asks);
@@ -210,36 +217,16 @@ private slots:
         Meeting* other = r.addMeeting(QStringLiteral("Other"));
         Meeting* live = r.record(r.addMeeting(QStringLiteral("Live")));
         const QUuid id = live->id();
-        r.controller().deleteMeeting(other);
+        MeetingActions::deleteMeeting(other, r.store(), r.controller());
         QVERIFY(r.controller().isRecording());
-        r.controller().deleteMeeting(other);
+        MeetingActions::deleteMeeting(other, r.store(), r.controller());
 
-        r.controller().deleteMeeting(live);
+        MeetingActions::deleteMeeting(live, r.store(), r.controller());
         QVERIFY(!r.controller().isRecording());
         QVERIFY(!r.session().mixer().isRunning());
         QVERIFY(!r.store().meetingById(id));
         QCOMPARE(r.store().meetingCount(), 0);
-    }
-
-    // Each show's housekeeping, and the calendar's publications, reach the calendar.
-    void housekeepingAndPublicationsReachTheCalendar()
-    {
-        Recordings r;
-        auto* stale = new Meeting(QStringLiteral("Left recording"), r.rig.clock.now());
-        stale->setIsRecording(true);
-        stale->setUserNotes(QStringLiteral("kept"));
-        r.store().insert(stale);
-        r.store().save();
-        r.controller().runHousekeeping();
-        QVERIFY(!stale->isRecording());
-        QCOMPARE(r.calendar.autoStarts, 1);
-        QCOMPARE(r.rig->appState().recentMeetings().size(), 1);
-
-        emit r.calendar.eventsPublished();
-        emit r.calendar.eventsPublished();
-        QCOMPARE(r.calendar.titleSyncs, 2);
-    }
-};
+    }};
 
 QUILLET_TEST_MAIN(TestRecordingController)
 #include "TestRecordingController.moc"

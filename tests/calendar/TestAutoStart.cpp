@@ -1,3 +1,4 @@
+#include "app/AppState.h"
 #include "app/RecordingController.h"
 #include "calendar/AutoStartScheduler.h"
 #include "calendar/MeetingFactory.h"
@@ -5,6 +6,7 @@
 #include "support/CalendarWeek.h"
 #include "support/FakeClock.h"
 #include "support/FakeNotificationDaemon.h"
+#include "support/RecordingUrlOpener.h"
 #include "support/SessionRig.h"
 #include "support/TestMain.h"
 #include "system/LocalNotifier.h"
@@ -25,8 +27,8 @@ QDateTime at(int hour, int minute, int second = 0)
 
 } // namespace
 
-// The automatic start with the real recording session (the test sound server and a provider
-// on 127.0.0.1), its notices at a fake notification daemon on this program's own bus, a fake
+// The automatic start through the recording controller, with the real recording session (the
+// test sound server and a provider on 127.0.0.1), its notices at a fake notification daemon on this program's own bus, a fake
 // clock and a check every 20 ms.
 class TestAutoStart final : public QObject
 {
@@ -36,6 +38,9 @@ private:
     FakeClock m_clock;
     FakeNotificationDaemon m_daemon;
     std::unique_ptr<SessionRig> m_session;
+    RecordingUrlOpener m_opener;
+    std::unique_ptr<AppState> m_appState;
+    std::unique_ptr<RecordingController> m_recordings;
     std::unique_ptr<DBusNotificationServer> m_server;
     std::unique_ptr<NotificationCenter> m_center;
     std::unique_ptr<AutoStartScheduler> m_scheduler;
@@ -84,8 +89,10 @@ private slots:
         m_session->session.setDrainLimit(2s);
         m_server = std::make_unique<DBusNotificationServer>();
         m_center = std::make_unique<NotificationCenter>(*m_server, m_clock, nullptr, 10ms);
-        m_scheduler = std::make_unique<AutoStartScheduler>(
-            RecordingController::autoStartRecorder(m_session->session), *m_center, m_clock, 20ms);
+        m_appState = std::make_unique<AppState>(m_session->session);
+        m_recordings = std::make_unique<RecordingController>(
+            RecordingController::Services { context(), m_session->session, *m_appState, m_opener });
+        m_scheduler = std::make_unique<AutoStartScheduler>(m_recordings->autoStartRecorder(), *m_center, m_clock, 20ms);
     }
 
     void cleanup()
@@ -96,6 +103,8 @@ private slots:
             QVERIFY(m_session->stopAndFinalize());
         m_center.reset();
         m_server.reset();
+        m_recordings.reset();
+        m_appState.reset();
         m_session.reset();
         m_daemon.calls.clear();
     }

@@ -110,7 +110,7 @@ private:
             }
         } else if (command == QLatin1String("record")) {
             if (MainWindow* window = mainWindow())
-                window->recordings().startAdHocRecording();
+                window->quickNoteAction()->trigger();
         } else if (command == QLatin1String("notes")) {
             typeNotes(argument);
         } else if (command == QLatin1String("quit")) {

@@ -1,6 +1,7 @@
 #include "ui/window/MainContentView.h"
 
 #include "app/AppNotices.h"
+#include "app/MeetingActions.h"
 #include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
@@ -78,12 +79,12 @@ MainContentView::MainContentView(const WindowServices& services, const Options& 
     , m_sidebar(new MeetingListView(
           { services.store, services.clock, services.updateChecker, services.account, services.searchIndex },
           [this](Meeting* meeting) { requestNewFolder(meeting); },
-          [this](Meeting* meeting) { m_services.recordings.deleteMeeting(meeting); }))
+          [this](Meeting* meeting) { deleteMeeting(meeting); }))
     , m_banner(new FixItBanner(services.account, services.microphonePermission, services.desktopSettings,
           [this] { m_services.notices.postOpenSettings(); }))
     , m_pageHost(new QVBoxLayout)
     , m_barArea(new QWidget)
-    , m_bar(new RecordingControlView(services.session,
+    , m_bar(new RecordingControlView(services.recordings,
           { [this] { m_services.recordings.startAdHocRecording(); }, [this] { m_services.recordings.stopRecording(); },
               [this] { m_services.recordings.pauseRecording(); }, [this] { m_services.recordings.resumeRecording(); } },
           options.bar))
@@ -213,7 +214,7 @@ void MainContentView::showPageFor(const SidebarItem& item)
     RecordingController& recordings = m_services.recordings;
     const auto onRecord = [&recordings](Meeting* meeting) { recordings.startRecording(meeting); };
     const auto onNewFolder = [this](Meeting* meeting) { requestNewFolder(meeting); };
-    const auto onDelete = [&recordings](Meeting* meeting) { recordings.deleteMeeting(meeting); };
+    const auto onDelete = [this](Meeting* meeting) { deleteMeeting(meeting); };
     switch (item.kind()) {
     case SidebarItem::Kind::home:
     case SidebarItem::Kind::folder:
@@ -322,6 +323,11 @@ void MainContentView::onMeetingAboutToBeRemoved(Meeting* meeting)
 {
     if (m_selection.meeting() == meeting)
         setSelection(SidebarItem::home());
+}
+
+void MainContentView::deleteMeeting(Meeting* meeting)
+{
+    MeetingActions::deleteMeeting(meeting, m_services.store, m_services.recordings);
 }
 
 // --- The recordings' question --------------------------------------------------------------

@@ -65,6 +65,7 @@ protected:
 
 private:
     void showPageFor(const SidebarItem& item);
+    void deleteMeeting(Meeting* meeting);
     void orderTabChain();
     void focusFirstStopOfPage();
     QWidget* makeMeetingPage(Meeting& meeting, MeetingPageState state);

@@ -2,7 +2,7 @@
 
 #include "account/AccountService.h"
 #include "app/AppNotices.h"
-#include "app/RecordingController.h"
+#include "app/RecordingActions.h"
 #include "app/WindowServices.h"
 #include "ui/design/Symbols.h"
 
@@ -20,7 +20,7 @@ MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
 MainWindow::MainWindow(const WindowServices& services, const Options& options, QWidget* parent)
     : QMainWindow(parent)
     , m_notices(services.notices)
-    , m_recordings(services.recordings)
+    , m_recordingActions(services.recordingActions)
     , m_account(services.account)
     , m_trayAvailable(
           options.trayAvailable ? options.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
@@ -103,9 +103,9 @@ void MainWindow::buildToolBar()
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolBar->addWidget(spacer);
 
-    m_quickNote = toolBar->addAction(Symbols::icon(QStringLiteral("square.and.pencil")), QStringLiteral("Quick note"));
-    m_quickNote->setToolTip(QStringLiteral("Quick note \u2014 start a new recording"));
-    connect(m_quickNote, &QAction::triggered, this, [this] { m_recordings.quickNote(); });
+    m_quickNote = m_recordingActions.quickNote();
+    m_quickNote->setIcon(Symbols::icon(QStringLiteral("square.and.pencil")));
+    toolBar->addAction(m_quickNote);
 
     m_settings = toolBar->addAction(Symbols::icon(QStringLiteral("gearshape")), QStringLiteral("Settings"));
     m_settings->setToolTip(QStringLiteral("Settings (Ctrl+,)"));
@@ -173,9 +173,6 @@ void MainWindow::noteShown()
     // On a later turn of the event loop, outside the show or state change that led here.
     QMetaObject::invokeMethod(
         this,
-        [this] {
-            m_recordings.runHousekeeping();
-            emit shownAnew();
-        },
+        [this] { emit shownAnew(); },
         Qt::QueuedConnection);
 }

@@ -11,15 +11,15 @@ class AccountService;
 class AppNotices;
 class QAction;
 class QScreen;
-class RecordingController;
+class RecordingActions;
 struct WindowServices;
 
 // The main window, made once at launch and never destroyed: the toolbar (Home, Quick note,
 // Settings), the menu commands, and the content. Closing it keeps Quillet running: with a
 // status tray the window hides, without one it is minimised, so that its taskbar entry stays
 // the way back. Each time it is shown anew (the first show, and every show after a close, not
-// the restore of a window the user minimised) its content runs the housekeeping, then the
-// window reports shownAnew().
+// the restore of a window the user minimised) it reports shownAnew(), on which the shell runs
+// the housekeeping and the show's tasks.
 //
 // A sign-in link that waits for the user's word (AccountService::linkSignInQuestion) brings the
 // window back and asks over it; one that could not be checked (linkSignInFailure) says so there.
@@ -50,7 +50,6 @@ public:
     MainWindow(const WindowServices& services, const Options& options, QWidget* parent = nullptr);
 
     MainContentView& content() const { return *m_content; }
-    RecordingController& recordings() const { return m_recordings; }
 
     // Shows or restores the window, raises and activates it.
     void bringBack();
@@ -66,7 +65,7 @@ public:
     SignInQuestion* signInQuestion() const { return m_signInQuestion; }
 
 signals:
-    // The window was shown anew and its housekeeping has run.
+    // The window was shown anew.
     void shownAnew();
 
 protected:
@@ -81,7 +80,7 @@ private:
     void followLinkQuestion();
 
     AppNotices& m_notices;
-    RecordingController& m_recordings;
+    RecordingActions& m_recordingActions;
     AccountService& m_account;
     QPointer<SignInQuestion> m_signInQuestion;
     std::function<bool()> m_trayAvailable;

@@ -2,10 +2,10 @@
 
 #include "app/AppNotices.h"
 #include "app/AppState.h"
+#include "app/RecordingActions.h"
 #include "app/RecordingController.h"
 #include "format/TimeText.h"
 #include "platform/Clock.h"
-#include "recording/TranscriptionSession.h"
 #include "ui/design/Quillet.h"
 
 #include <QMenu>
@@ -32,11 +32,13 @@ QIcon redDot()
 
 } // namespace
 
-MenuBarView::MenuBarView(AppState& appState, RecordingController& recordings, ModelContext& context, const Clock& clock,
-    AppNotices& notices, std::function<void()> openMainWindow, const Options& options, QObject* parent)
+MenuBarView::MenuBarView(AppState& appState, RecordingController& recordings, RecordingActions& actions,
+    ModelContext& context, const Clock& clock, AppNotices& notices, std::function<void()> openMainWindow,
+    const Options& options, QObject* parent)
     : QObject(parent)
     , m_appState(appState)
     , m_recordings(recordings)
+    , m_actions(actions)
     , m_context(context)
     , m_clock(clock)
     , m_notices(notices)
@@ -45,10 +47,9 @@ MenuBarView::MenuBarView(AppState& appState, RecordingController& recordings, Mo
     , m_tick(options.tick)
     , m_menu(std::make_unique<QMenu>())
 {
-    TranscriptionSession& session = m_appState.session();
     connect(&m_appState, &AppState::recentMeetingsChanged, this, &MenuBarView::requestRebuild);
-    connect(&session, &TranscriptionSession::isRecordingChanged, this, [this] {
-        if (m_appState.session().isRecording())
+    connect(&recordings, &RecordingController::isRecordingChanged, this, [this] {
+        if (m_recordings.isRecording())
             startTimer();
         else
             stopTimer();
@@ -62,7 +63,7 @@ MenuBarView::MenuBarView(AppState& appState, RecordingController& recordings, Mo
             rebuild();
         refreshRecentDates();
     });
-    if (session.isRecording())
+    if (recordings.isRecording())
         startTimer();
     rebuild();
 }
@@ -95,23 +96,17 @@ void MenuBarView::rebuild()
     m_menu->clear();
     m_recordingRow = nullptr;
     m_recentRows.clear();
-    TranscriptionSession& session = m_appState.session();
 
-    if (session.isRecording()) {
+    if (m_recordings.isRecording()) {
         m_recordingRow = m_menu->addAction(redDot(), recordingText());
         m_recordingRow->setEnabled(false);
         QFont font = Quillet::font(12, QFont::Medium);
         font.setStyleHint(QFont::Monospace); // steady digits as the seconds change
         m_recordingRow->setFont(font);
         m_menu->addSeparator();
-        QAction* stop
-            = m_menu->addAction(QStringLiteral("Stop Recording"), this, [this] { m_recordings.stopRecording(); });
-        stop->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
-    } else {
-        QAction* start = m_menu->addAction(
-            QStringLiteral("Start Recording"), this, [this] { m_recordings.startRecording(nullptr); });
-        start->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
     }
+    // The one of the two that can be chosen now.
+    m_menu->addAction(m_recordings.isRecording() ? m_actions.stop() : m_actions.start());
     m_menu->addSeparator();
 
     const QList<RecentMeetingInfo> recent = m_appState.recentMeetings();

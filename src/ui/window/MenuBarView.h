@@ -13,13 +13,14 @@ class Clock;
 class ModelContext;
 class QAction;
 class QMenu;
+class RecordingActions;
 class RecordingController;
 
 // The menu of the tray item: start or stop a recording without the main window (with the
 // running time while one records), the three most recent meetings, the way back to the main
 // window and to settings, and quitting. It is rebuilt whenever the recent list or the
-// session's recording flag changes, and the recent list is fetched again each time it opens.
-// Its counter follows the session's recording flag and counts paused time too.
+// recording flag changes, and the recent list is fetched again each time it opens. Its counter
+// follows the recording flag and counts paused time too.
 class MenuBarView final : public QObject
 {
     Q_OBJECT
@@ -33,8 +34,9 @@ public:
     };
 
     // openMainWindow brings the main window back; "Settings..." then posts openSettings.
-    MenuBarView(AppState& appState, RecordingController& recordings, ModelContext& context, const Clock& clock,
-        AppNotices& notices, std::function<void()> openMainWindow, const Options& options, QObject* parent = nullptr);
+    MenuBarView(AppState& appState, RecordingController& recordings, RecordingActions& actions, ModelContext& context,
+        const Clock& clock, AppNotices& notices, std::function<void()> openMainWindow, const Options& options,
+        QObject* parent = nullptr);
     ~MenuBarView() override;
 
     QMenu* menu() const { return m_menu.get(); }
@@ -51,6 +53,7 @@ private:
 
     AppState& m_appState;
     RecordingController& m_recordings;
+    RecordingActions& m_actions;
     ModelContext& m_context;
     const Clock& m_clock;
     AppNotices& m_notices;

@@ -3,7 +3,7 @@
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "format/TimeText.h"
-#include "recording/TranscriptionSession.h"
+#include "app/RecordingController.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Spinner.h"
@@ -90,9 +90,9 @@ PillButton::Mark symbolMark(const QString& symbol)
 } // namespace
 
 RecordingControlView::RecordingControlView(
-    TranscriptionSession& session, Intents intents, const Options& options, QWidget* parent)
+    RecordingController& recordings, Intents intents, const Options& options, QWidget* parent)
     : QWidget(parent)
-    , m_session(session)
+    , m_recordings(recordings)
     , m_intents(std::move(intents))
     , m_scheduler(options.scheduler ? *options.scheduler : Scheduler::system())
     , m_tick(options.tick)
@@ -165,25 +165,25 @@ RecordingControlView::RecordingControlView(
 
     connect(m_start, &QAbstractButton::clicked, this, [this] { m_intents.start(); });
     connect(m_pause, &QAbstractButton::clicked, this, [this] {
-        if (m_session.isPaused())
+        if (m_recordings.isPaused())
             m_intents.resume();
         else
             m_intents.pause();
     });
     connect(m_stop, &QAbstractButton::clicked, this, [this] { m_intents.stop(); });
 
-    connect(&m_session, &TranscriptionSession::isRecordingChanged, this, [this] {
-        if (m_session.isRecording())
+    connect(&m_recordings, &RecordingController::isRecordingChanged, this, [this] {
+        if (m_recordings.isRecording())
             startTimer();
         else
             stopTimer();
         refresh();
     });
-    for (auto change : { &TranscriptionSession::isPausedChanged, &TranscriptionSession::errorChanged,
-             &TranscriptionSession::systemAudioActiveChanged, &TranscriptionSession::isGeneratingSummaryChanged })
-        connect(&m_session, change, this, &RecordingControlView::refresh);
+    for (auto change : { &RecordingController::isPausedChanged, &RecordingController::errorChanged,
+             &RecordingController::systemAudioActiveChanged, &RecordingController::isGeneratingSummaryChanged })
+        connect(&m_recordings, change, this, &RecordingControlView::refresh);
 
-    if (m_session.isRecording())
+    if (m_recordings.isRecording())
         startTimer();
     refresh();
 }
@@ -209,15 +209,15 @@ QString RecordingControlView::caption() const
 void RecordingControlView::refresh()
 {
     // A new recording may start while the previous one's summary is still being written.
-    if (m_session.isRecording())
+    if (m_recordings.isRecording())
         m_face = Face::recording;
-    else if (m_session.isGeneratingSummary())
+    else if (m_recordings.isGeneratingSummary())
         m_face = Face::writing;
     else
         m_face = Face::idle;
     m_faces->setCurrentIndex(int(m_face));
 
-    const QString error = m_session.error();
+    const QString error = m_recordings.error();
     m_idleCaption->setText(error);
     m_idleCaption->setVisible(!error.isEmpty());
     m_recordingCaption->setText(error);
@@ -226,8 +226,8 @@ void RecordingControlView::refresh()
     m_idleCaption->setToolTip(error);
     m_recordingCaption->setToolTip(error);
 
-    const bool paused = m_session.isPaused();
-    m_systemAudio->setVisible(m_session.systemAudioActive() && !paused);
+    const bool paused = m_recordings.isPaused();
+    m_systemAudio->setVisible(m_recordings.systemAudioActive() && !paused);
     m_pause->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
     m_pause->setMark(symbolMark(paused ? QStringLiteral("play.fill") : QStringLiteral("pause.fill")));
     m_pause->updateGeometry();
@@ -240,8 +240,8 @@ void RecordingControlView::updateTime()
     m_time->setText(formatElapsed(m_elapsed));
     // The level is read only when the bar is redrawn anyway: at each tick and each change of
     // the session.
-    const bool paused = m_session.isPaused();
-    m_meter->setLevel(paused ? 0.0f : m_session.mixer().micRecorder().audioLevel(), paused);
+    const bool paused = m_recordings.isPaused();
+    m_meter->setLevel(paused ? 0.0f : m_recordings.microphoneLevel(), paused);
 }
 
 void RecordingControlView::startTimer()
@@ -264,7 +264,7 @@ void RecordingControlView::scheduleTick(quint64 generation)
     m_scheduler.schedule(m_tick, this, [this, generation] {
         if (generation != m_generation)
             return;
-        if (!m_session.isPaused())
+        if (!m_recordings.isPaused())
             m_elapsed += 1;
         updateTime();
         scheduleTick(generation);

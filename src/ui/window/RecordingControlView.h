@@ -10,15 +10,15 @@ class PillButton;
 class QLabel;
 class QStackedLayout;
 class ToneLabel;
-class TranscriptionSession;
+class RecordingController;
 class WaveformIndicator;
 
 // The bar along the bottom of the main window, from which a recording is started, paused,
-// resumed and stopped. It follows the session and shows one of three faces: recording (level
+// resumed and stopped. It follows the recording and shows one of three faces: recording (level
 // meter, running time, error caption, system-audio mark, Pause/Resume and Stop), writing (a
 // spinner while the stopped recording's summary is written) or idle ("Start recording" and
-// the session's error). Its counter shows the unpaused time of the recording that runs,
-// whichever control started it: it starts at 0 when the session starts recording, goes up once
+// the recording's error). Its counter shows the unpaused time of the recording that runs,
+// whichever control started it: it starts at 0 when a recording starts, goes up once
 // a second except while paused, and is back at 0 when the recording stops. The bar is meant to
 // be made once and kept, so the count survives while it is hidden.
 class RecordingControlView final : public QWidget
@@ -36,7 +36,7 @@ public:
         std::chrono::milliseconds tick { 1000 };
     };
 
-    // What the bar's buttons ask for; the session only shows what became of it.
+    // What the bar's buttons ask for; the recording controller shows what became of it.
     struct Intents
     {
         std::function<void()> start; // "Start recording"
@@ -46,7 +46,7 @@ public:
     };
 
     RecordingControlView(
-        TranscriptionSession& session, Intents intents, const Options& options, QWidget* parent = nullptr);
+        RecordingController& recordings, Intents intents, const Options& options, QWidget* parent = nullptr);
 
     Face face() const { return m_face; }
     // Seconds the counter shows.
@@ -72,7 +72,7 @@ private:
     void stopTimer();
     void scheduleTick(quint64 generation);
 
-    TranscriptionSession& m_session;
+    RecordingController& m_recordings;
     Intents m_intents;
     Scheduler& m_scheduler;
     std::chrono::milliseconds m_tick;

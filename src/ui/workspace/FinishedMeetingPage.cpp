@@ -1,7 +1,7 @@
 #include "ui/workspace/FinishedMeetingPage.h"
 
 #include "app/MeetingActions.h"
-#include "recording/TranscriptionSession.h"
+#include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "ui/design/Alert.h"
 #include "ui/design/EditorialLabel.h"
@@ -121,7 +121,7 @@ protected:
 FinishedMeetingPage::FinishedMeetingPage(
     Meeting& meeting, const WorkspaceServices& services, MeetingPageState state, QWidget* parent)
     : MeetingPage(meeting, services, std::move(state), parent)
-    , m_session(services.session)
+    , m_recordings(services.recordings)
     , m_actions(heldActions(m_state, meeting, services))
     , m_layout(new QVBoxLayout(this))
 {
@@ -132,7 +132,7 @@ FinishedMeetingPage::FinishedMeetingPage(
     auto* stack = new QVBoxLayout(scroll->column());
     stack->setContentsMargins(36, 30, 36, 24);
     stack->setSpacing(18);
-    stack->addWidget(new MeetingHeader(meeting, m_session, services.clock, stack->spacing()));
+    stack->addWidget(new MeetingHeader(meeting, m_recordings, services.clock, stack->spacing()));
     stack->addWidget(buildLinkBanner());
     stack->addWidget(new Rule(&Quillet::cardStroke));
     stack->addWidget(buildContentArea());
@@ -154,10 +154,10 @@ FinishedMeetingPage::FinishedMeetingPage(
     connect(m_actions, &MeetingActions::linkOfferChanged, this, &FinishedMeetingPage::updateLinkBanner);
     connect(m_actions, &MeetingActions::shared, this, &FinishedMeetingPage::showShareConfirmation);
     connect(m_actions, &MeetingActions::shareFailed, this, &FinishedMeetingPage::showShareError);
-    connect(&m_session, &TranscriptionSession::generatingSummaryMeetingIDChanged, this,
+    connect(&m_recordings, &RecordingController::generatingSummaryMeetingIDChanged, this,
         &FinishedMeetingPage::updateContent);
-    connect(&m_session, &TranscriptionSession::errorChanged, this, &FinishedMeetingPage::updateTranscriptionNotice);
-    connect(&m_session, &TranscriptionSession::transcriptionFailureChanged, this,
+    connect(&m_recordings, &RecordingController::errorChanged, this, &FinishedMeetingPage::updateTranscriptionNotice);
+    connect(&m_recordings, &RecordingController::transcriptionFailureChanged, this,
         &FinishedMeetingPage::updateTranscriptionNotice);
 
     updateLinkBanner();
@@ -175,21 +175,6 @@ FinishedMeetingPage::FinishedMeetingPage(
 }
 
 FinishedMeetingPage::~FinishedMeetingPage() = default;
-
-bool FinishedMeetingPage::isRegenerating() const
-{
-    return m_actions->isRegenerating();
-}
-
-std::optional<QString> FinishedMeetingPage::regenerateError() const
-{
-    return m_actions->regenerateError();
-}
-
-bool FinishedMeetingPage::isSharing() const
-{
-    return m_actions->isSharing();
-}
 
 QWidget* FinishedMeetingPage::buildLinkBanner()
 {
@@ -313,7 +298,7 @@ QWidget* FinishedMeetingPage::buildRegenerateBlock()
     sparkles.symbol = QStringLiteral("sparkles");
     sparkles.size = 12;
     m_generateButton->setMark(sparkles);
-    connect(m_generateButton, &QAbstractButton::clicked, this, &FinishedMeetingPage::regenerate);
+    connect(m_generateButton, &QAbstractButton::clicked, m_actions, &MeetingActions::regenerate);
     block->addWidget(m_generateButton, 0, Qt::AlignHCenter);
     return m_regenerateBlock;
 }
@@ -350,7 +335,7 @@ FinishedMeetingPage::Content FinishedMeetingPage::currentContent() const
     const std::optional<QString> summary = m_meeting->summary();
     if (summary && !summary->isEmpty())
         return Content::summary;
-    if (m_session.generatingSummaryMeetingID() == m_meeting->id() || m_actions->isRegenerating())
+    if (m_recordings.generatingSummaryMeetingID() == m_meeting->id() || m_actions->isRegenerating())
         return Content::generating;
     if (!m_meeting->segments().isEmpty() || m_meeting->hasUserNotes())
         return Content::unsummarized;
@@ -406,7 +391,7 @@ void FinishedMeetingPage::updateTranscriptionNotice()
 {
     if (!m_meeting)
         return;
-    const QString failure = m_session.transcriptionFailure(m_meeting->id());
+    const QString failure = m_recordings.transcriptionFailure(m_meeting->id());
     m_transcriptionNotice->setVisible(!m_meeting->isRecording() && !failure.isEmpty());
     const QString what = m_meeting->segments().isEmpty() ? QStringLiteral("The audio was not transcribed. ")
                                                          : QStringLiteral("Part of the audio was not transcribed. ");
@@ -461,26 +446,6 @@ void FinishedMeetingPage::fitPanels()
         m_transcriptPanel->setFixedHeight(int(kFinishedTranscriptHeight * share));
     if (chatPanel)
         chatPanel->setMinimumHeight(int(kFinishedChatMinimum * share));
-}
-
-void FinishedMeetingPage::regenerate()
-{
-    m_actions->regenerate();
-}
-
-void FinishedMeetingPage::copySummary()
-{
-    m_actions->copySummary();
-}
-
-void FinishedMeetingPage::copyTranscript()
-{
-    m_actions->copyTranscript();
-}
-
-void FinishedMeetingPage::shareMeeting()
-{
-    m_actions->share();
 }
 
 void FinishedMeetingPage::showShareConfirmation(const QString& url)

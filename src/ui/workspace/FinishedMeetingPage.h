@@ -13,7 +13,7 @@ class QBoxLayout;
 class QLabel;
 class SummaryMarkdown;
 class TranscriptFeedView;
-class TranscriptionSession;
+class RecordingController;
 
 namespace MeetingPageParts {
 class Pane;
@@ -40,18 +40,8 @@ public:
     MeetingActions& actions() const { return *m_actions; }
     Content content() const { return m_content; }
     DetailMode detailMode() const { return m_state.showMyNotes ? DetailMode::notes : DetailMode::enhanced; }
-    bool isRegenerating() const;
-    std::optional<QString> regenerateError() const;
-    bool isSharing() const;
     // The share alert on screen ("Link copied" or "Couldn't share"), if any.
     QMessageBox* shareAlert() const { return m_shareAlert; }
-
-    // Has the title and summary written again from the transcript.
-    void regenerate();
-    // Publishes the summary as a public link and puts the link on the clipboard.
-    void shareMeeting();
-    void copySummary();
-    void copyTranscript();
 
     void setDetailMode(DetailMode mode);
     void setShowTranscript(bool show);
@@ -80,7 +70,7 @@ private:
     void showShareConfirmation(const QString& url);
     void showShareError(const QString& message);
 
-    TranscriptionSession& m_session;
+    RecordingController& m_recordings;
     MeetingActions* m_actions;
     Content m_content = Content::empty;
 

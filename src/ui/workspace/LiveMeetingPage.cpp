@@ -1,7 +1,7 @@
 #include "ui/workspace/LiveMeetingPage.h"
 
 #include "platform/Settings.h"
-#include "recording/TranscriptionSession.h"
+#include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/Quillet.h"
@@ -83,7 +83,7 @@ private:
 LiveMeetingPage::LiveMeetingPage(
     Meeting& meeting, const WorkspaceServices& services, MeetingPageState state, QWidget* parent)
     : MeetingPage(meeting, services, std::move(state), parent)
-    , m_session(services.session)
+    , m_recordings(services.recordings)
     , m_layout(new QVBoxLayout(this))
 {
     m_layout->setContentsMargins(0, 0, 0, 0);
@@ -91,7 +91,7 @@ LiveMeetingPage::LiveMeetingPage(
 
     auto* header = new QVBoxLayout;
     header->setSpacing(14);
-    header->addWidget(new MeetingHeader(meeting, m_session, services.clock, header->spacing()));
+    header->addWidget(new MeetingHeader(meeting, m_recordings, services.clock, header->spacing()));
     m_header = readingColumn(header, QMargins(36, 26, 36, 14), false);
     m_layout->addWidget(m_header);
     m_layout->addWidget(new Rule(&Rule::separator));
@@ -118,15 +118,15 @@ LiveMeetingPage::LiveMeetingPage(
     m_layout->addWidget(m_handle);
     m_layout->addWidget(buildTranscriptPane());
 
-    connect(&m_session, &TranscriptionSession::isPausedChanged, this, [this] {
+    connect(&m_recordings, &RecordingController::isPausedChanged, this, [this] {
         updateLiveStatus();
-        m_feed->setPaused(m_session.isPaused());
+        m_feed->setPaused(m_recordings.isPaused());
     });
-    connect(&m_session, &TranscriptionSession::systemAudioActiveChanged, this, &LiveMeetingPage::updateLiveStatus);
-    connect(&m_session, &TranscriptionSession::errorChanged, this, &LiveMeetingPage::updateProblem);
-    connect(&m_session, &TranscriptionSession::transcriptionFailureChanged, this, &LiveMeetingPage::updateProblem);
+    connect(&m_recordings, &RecordingController::systemAudioActiveChanged, this, &LiveMeetingPage::updateLiveStatus);
+    connect(&m_recordings, &RecordingController::errorChanged, this, &LiveMeetingPage::updateProblem);
+    connect(&m_recordings, &RecordingController::transcriptionFailureChanged, this, &LiveMeetingPage::updateProblem);
     connect(
-        &m_session, &TranscriptionSession::liveDraftChanged, this, [this] { m_feed->setDraft(m_session.liveDraft()); });
+        &m_recordings, &RecordingController::liveDraftChanged, this, [this] { m_feed->setDraft(m_recordings.liveDraft()); });
     connect(&services.settings, &Settings::changed, this, [this](const QString& key) {
         if (SettingsKeys::transcriptPaneHeight.is(key))
             updatePaneHeight();
@@ -177,7 +177,7 @@ QWidget* LiveMeetingPage::buildTranscriptPane()
     header->addWidget(m_collapseToggle);
     pane->addWidget(readingColumn(header, QMargins(36, 10, 36, 4), false));
 
-    m_feed = new TranscriptFeedView(m_meeting, true, m_session.isPaused(), m_session.liveDraft(), m_services.scheduler);
+    m_feed = new TranscriptFeedView(m_meeting, true, m_recordings.isPaused(), m_recordings.liveDraft(), m_services.scheduler);
     m_feed->setObjectName(QStringLiteral("transcriptFeed"));
     pane->addWidget(m_feed, 1);
     updatePaneHeight();
@@ -209,12 +209,12 @@ double LiveMeetingPage::transcriptHeight() const
 
 void LiveMeetingPage::updateLiveStatus()
 {
-    const bool paused = m_session.isPaused();
+    const bool paused = m_recordings.isPaused();
     m_statusDot->setVisible(!paused);
     m_pausedDot->setVisible(paused);
     m_statusLabel->setText(paused ? QStringLiteral("Paused") : QStringLiteral("Listening — jot your notes"));
     m_statusLabel->setTone(paused ? Quillet::Tone::secondary : Quillet::Tone::accent);
-    m_systemAudioIcon->setVisible(m_session.systemAudioActive() && !paused);
+    m_systemAudioIcon->setVisible(m_recordings.systemAudioActive() && !paused);
 }
 
 void LiveMeetingPage::updateProblem()
@@ -223,8 +223,8 @@ void LiveMeetingPage::updateProblem()
         return;
     // Only a failure that still holds: the session takes its error back once the microphone's
     // text flows again.
-    const QString failure = m_session.transcriptionFailure(m_meeting->id());
-    const QString error = m_session.error();
+    const QString failure = m_recordings.transcriptionFailure(m_meeting->id());
+    const QString error = m_recordings.error();
     m_feed->setProblem(m_meeting->isRecording() && !error.isEmpty() && error == failure ? error : QString());
 }
 

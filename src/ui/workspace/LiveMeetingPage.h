@@ -6,7 +6,7 @@ class EditorialLabel;
 class QBoxLayout;
 class SymbolButton;
 class TranscriptFeedView;
-class TranscriptionSession;
+class RecordingController;
 
 namespace MeetingPageParts {
 class Pane;
@@ -50,7 +50,7 @@ private:
     double maximumPaneHeight() const;
     double shownPaneHeight(double stored) const;
 
-    TranscriptionSession& m_session;
+    RecordingController& m_recordings;
     QBoxLayout* m_layout;
     QWidget* m_header;
     QWidget* m_statusDot;

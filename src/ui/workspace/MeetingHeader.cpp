@@ -2,7 +2,7 @@
 
 #include "format/TimeText.h"
 #include "platform/Clock.h"
-#include "recording/TranscriptionSession.h"
+#include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "ui/design/EditorialLabel.h"
@@ -118,10 +118,10 @@ private:
 };
 
 MeetingHeader::MeetingHeader(
-    Meeting& meeting, TranscriptionSession& session, const Clock& clock, int spacing, QWidget* parent)
+    Meeting& meeting, RecordingController& recordings, const Clock& clock, int spacing, QWidget* parent)
     : QWidget(parent)
     , m_meeting(&meeting)
-    , m_session(session)
+    , m_recordings(recordings)
     , m_clock(clock)
 {
     auto* into = new QVBoxLayout(this);
@@ -185,7 +185,7 @@ MeetingHeader::MeetingHeader(
              &Meeting::autoStartEnabledChanged }) {
         connect(&meeting, signal, this, &MeetingHeader::updateMeta);
     }
-    connect(&session, &TranscriptionSession::isPausedChanged, this, &MeetingHeader::updateMeta);
+    connect(&recordings, &RecordingController::isPausedChanged, this, &MeetingHeader::updateMeta);
     updateTitle();
     updateMeta();
 }
@@ -209,7 +209,7 @@ void MeetingHeader::updateMeta()
         m_durationLabel->setText(formatDuration(duration));
 
     const bool recording = m_meeting->isRecording();
-    const bool paused = m_session.isPaused();
+    const bool paused = m_recordings.isPaused();
     m_recordingStatus->setVisible(recording);
     m_recordingDot->setVisible(recording && !paused);
     m_pausedDot->setVisible(recording && paused);

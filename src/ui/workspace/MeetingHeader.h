@@ -8,7 +8,7 @@ class EditorialLabel;
 class Meeting;
 class ModelContext;
 class QCheckBox;
-class TranscriptionSession;
+class RecordingController;
 
 // The top of a meeting's page: the title, edited in place, above the meta row with the
 // date, the length, the recording state and the offer to start recording by itself. Both pages
@@ -20,7 +20,7 @@ class MeetingHeader final : public QWidget
 
 public:
     MeetingHeader(
-        Meeting& meeting, TranscriptionSession& session, const Clock& clock, int spacing, QWidget* parent = nullptr);
+        Meeting& meeting, RecordingController& recordings, const Clock& clock, int spacing, QWidget* parent = nullptr);
     ~MeetingHeader() override;
 
 private:
@@ -30,7 +30,7 @@ private:
     void updateMeta();
 
     QPointer<Meeting> m_meeting;
-    TranscriptionSession& m_session;
+    RecordingController& m_recordings;
     const Clock& m_clock;
     bool m_titleFromField = false;
 

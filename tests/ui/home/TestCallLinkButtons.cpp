@@ -113,7 +113,7 @@ private slots:
             home->comingUp()->joinAlert()->close();
         }
         hero->recordButton()->click();
-        emit rig->calendarHooks().openAndRecordRequested(eventId);
+        emit rig->reminders().openAndRecordRequested(eventId);
         QTRY_VERIFY(!rig->store().fetchMeetings().isEmpty());
 
         const QList<QUrl> expected = opens ? QList { QUrl(link), QUrl(link) } : QList<QUrl> {};

@@ -1,3 +1,4 @@
+#include "app/MeetingActions.h"
 #include "app/RecordingController.h"
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
@@ -209,7 +210,7 @@ private slots:
         QTRY_VERIFY(!content.recordingControls()->isVisible());
     }
 
-    // An ad-hoc start selects its meeting, and again 0.3 s later.
+    // An ad-hoc start from the bar turns the window to its meeting; the bar's Stop ends it.
     void adHocStartSelectsItsMeeting()
     {
         WindowRig w;
@@ -218,55 +219,34 @@ private slots:
         Meeting* recording = w.session().meeting();
         QVERIFY(recording);
         QCOMPARE(content.selection(), SidebarItem::meeting(recording));
-        content.setSelection(SidebarItem::home());
-        w.rig.scheduler.advance(299ms);
-        QCOMPARE(content.selection(), SidebarItem::home());
-        w.rig.scheduler.advance(1ms);
-        QCOMPARE(content.selection(), SidebarItem::meeting(recording));
-
-        // The bar's Stop ends it and refreshes the recent list.
         content.recordingControls()->stopButton()->click();
         QVERIFY(!w.session().isRecording());
     }
 
-    void switchingRecordingAsksFirst_data()
-    {
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<bool>("targetDeleted"); // while the dialog is up
-        QTest::newRow("Stop & Start") << QStringLiteral("Stop & Start") << false;
-        QTest::newRow("Cancel") << QStringLiteral("Cancel") << false;
-        QTest::newRow("Stop & Start, target gone") << QStringLiteral("Stop & Start") << true;
-    }
-
+    // The recordings' questions as the window puts them: a modal dialog with the controller's
+    // words, whose buttons answer it. (What is asked
+    // when, and what an answer starts, is the controller's, tested there.)
     void switchingRecordingAsksFirst()
     {
-        QFETCH(QString, answer);
-        QFETCH(bool, targetDeleted);
         WindowRig w;
         MainContentView& content = w.content();
         Meeting* standup = w.addMeeting(QStringLiteral("Standup"));
         Meeting* retro = w.addMeeting(QStringLiteral("Retro"));
         QCOMPARE(w.record(standup), standup);
 
-        // Recording into the meeting that already records asks nothing.
-        w.rig->recordings().startRecording(standup);
-        QVERIFY(!content.switchDialog());
-
         w.rig->recordings().startRecording(retro);
         QMessageBox* dialog = content.switchDialog();
         QVERIFY(dialog && dialog->isVisible());
         QCOMPARE(dialog->windowModality(), Qt::WindowModal);
         QCOMPARE(dialog->text(), QStringLiteral("Stop recording \u201CStandup\u201D and start a new one?"));
-        if (targetDeleted) {
-            w.store().remove(retro);
-            w.store().save();
-        }
-        QVERIFY(press(dialog, answer));
+        QVERIFY(press(dialog, QStringLiteral("Cancel")));
         QTRY_VERIFY(!content.switchDialog());
-        // A target deleted meanwhile starts nothing, and the recording goes on.
-        const bool switched = answer == QLatin1String("Stop & Start") && !targetDeleted;
-        QCOMPARE(w.session().meeting(), switched ? retro : standup);
-        QVERIFY(w.rig.browser.opened.isEmpty());
+        QCOMPARE(w.session().meeting(), standup);
+
+        w.rig->recordings().startRecording(retro);
+        QVERIFY(press(content.switchDialog(), QStringLiteral("Stop & Start")));
+        QTRY_VERIFY(!content.switchDialog());
+        QCOMPARE(w.session().meeting(), retro);
     }
 
     void quickNoteAsksWhileRecording()
@@ -276,6 +256,7 @@ private slots:
         w.window->quickNoteAction()->trigger();
         Meeting* first = w.session().meeting();
         QVERIFY(first && !content.quickNoteDialog());
+        QCOMPARE(content.selection(), SidebarItem::meeting(first));
 
         w.rig.clock.advanceMs(60'000);
         w.window->quickNoteAction()->trigger();
@@ -286,71 +267,34 @@ private slots:
         QTRY_VERIFY(!content.quickNoteDialog());
         Meeting* second = w.session().meeting();
         QVERIFY(second && second != first);
-        w.rig.scheduler.advance(300ms);
         QCOMPARE(content.selection(), SidebarItem::meeting(second));
     }
 
-    // A reminder's open-and-record request, through the calendar the window is given.
-    void openAndRecord_data()
+    // A reminder's request while another meeting records: the window turns to the event's
+    // meeting at once, asks, and the answer records it and opens its call.
+    void openAndRecordTurnsToTheEventsMeeting()
     {
-        QTest::addColumn<QString>("recordingBefore"); // "", "event" (its meeting) or "other"
-        QTest::addColumn<bool>("eventCurrent");
-        QTest::addColumn<QString>("expect"); // what records afterwards: "event", "other", "new", ""
-        QTest::addColumn<bool>("dialog");
-        QTest::addColumn<bool>("linkOpened");
-        QTest::newRow("idle: records and opens the link") << "" << true << "event" << false << true;
-        QTest::newRow("already recording it: nothing more") << "event" << true << "event" << false << false;
-        QTest::newRow("another recording: asks, then switches") << "other" << true << "event" << true << true;
-        QTest::newRow("event gone, idle: a new recording") << "" << false << "new" << false << false;
-        QTest::newRow("event gone while recording: nothing") << "other" << false << "other" << false << false;
-    }
-
-    void openAndRecord()
-    {
-        QFETCH(QString, recordingBefore);
-        QFETCH(bool, eventCurrent);
-        QFETCH(QString, expect);
-        QFETCH(bool, dialog);
-        QFETCH(bool, linkOpened);
         WindowRig w;
         MainContentView& content = w.content();
         Meeting* planning = w.addMeeting(QStringLiteral("Planning"));
         Meeting* other = w.addMeeting(QStringLiteral("Interview"));
         const QUrl link(QStringLiteral("https://meet.example.test/abc-defg-hij"));
-        if (eventCurrent)
-            w.calendar.events.insert(QStringLiteral("evt-7"), { planning, link });
-        if (recordingBefore == QLatin1String("event"))
-            w.record(planning);
-        else if (recordingBefore == QLatin1String("other"))
-            w.record(other);
-        const SidebarItem before = content.selection();
+        w.record(other);
 
-        emit w.calendar.openAndRecordRequested(QStringLiteral("evt-7"));
-        QCOMPARE(w.calendar.lookups, QStringList { QStringLiteral("evt-7") });
-        // The event's meeting is selected first, whatever follows.
-        if (eventCurrent)
-            QCOMPARE(content.selection(), SidebarItem::meeting(planning));
-        else if (!recordingBefore.isEmpty())
-            QCOMPARE(content.selection(), before);
-        QCOMPARE(bool(content.switchDialog()), dialog);
-        if (dialog) {
-            QCOMPARE(content.switchDialog()->text(),
-                QStringLiteral("Stop recording \u201CInterview\u201D and start a new one?"));
-            QVERIFY(w.rig.browser.opened.isEmpty());
-            QVERIFY(press(content.switchDialog(), QStringLiteral("Stop & Start")));
-        }
-
+        emit w.calendar.openAndRecordRequested({ planning, link });
+        QCOMPARE(content.selection(), SidebarItem::meeting(planning));
+        QVERIFY(content.switchDialog());
+        QCOMPARE(
+            content.switchDialog()->text(), QStringLiteral("Stop recording \u201CInterview\u201D and start a new one?"));
+        QVERIFY(press(content.switchDialog(), QStringLiteral("Stop & Start")));
         QTRY_VERIFY(!content.switchDialog());
-        Meeting* recording = w.session().meeting();
-        if (expect == QLatin1String("event"))
-            QCOMPARE(recording, planning);
-        else if (expect == QLatin1String("other"))
-            QCOMPARE(recording, other);
-        else
-            QVERIFY(recording && recording != planning && recording != other);
-        QCOMPARE(w.rig.browser.opened, linkOpened ? QList<QUrl> { link } : QList<QUrl> {});
+        QCOMPARE(w.session().meeting(), planning);
+        QCOMPARE(content.selection(), SidebarItem::meeting(planning));
+        QCOMPARE(w.rig.browser.opened, QList<QUrl> { link });
     }
 
+    // A deleted meeting leaves the window: another's deletion keeps the selection, the shown
+    // one's goes home (and the recording one's leaves the bar idle); the files go too.
     void deletingMeetings()
     {
         WindowRig w;
@@ -368,34 +312,20 @@ private slots:
         };
         QCOMPARE(files(), 3);
 
-        // Another meeting: the selection stays.
         content.setSelection(SidebarItem::meeting(shown));
-        w.rig->recordings().deleteMeeting(other);
+        MeetingActions::deleteMeeting(other, w.store(), w.rig->recordings());
         QCOMPARE(content.selection(), SidebarItem::meeting(shown));
-        // The shown one: home, record and file gone.
-        w.rig->recordings().deleteMeeting(shown);
+        MeetingActions::deleteMeeting(shown, w.store(), w.rig->recordings());
         QCOMPARE(content.selection(), SidebarItem::home());
         QCOMPARE(w.store().meetingCount(), 1);
         QTRY_VERIFY(!w.store().hasChanges());
         idle.setFuture(w.rig->archiver().idle());
         QTRY_VERIFY(idle.isFinished());
         QCOMPARE(files(), 1);
-    }
 
-    // Deleting the meeting being recorded stops its recording first: nothing keeps capturing
-    // for a record that is gone.
-    void deletingTheRecordingMeetingStopsIt()
-    {
-        WindowRig w;
-        MainContentView& content = w.content();
         Meeting* recording = w.record(w.addMeeting(QStringLiteral("Live")));
         QCOMPARE(content.selection(), SidebarItem::meeting(recording));
-        const QUuid id = recording->id();
-
-        w.rig->recordings().deleteMeeting(recording);
-        QVERIFY(!w.session().isRecording());
-        QVERIFY(!w.session().mixer().isRunning());
-        QVERIFY(!w.store().meetingById(id));
+        MeetingActions::deleteMeeting(recording, w.store(), w.rig->recordings());
         QCOMPARE(content.selection(), SidebarItem::home());
         QCOMPARE(content.recordingControls()->face(), RecordingControlView::Face::idle);
         QTRY_COMPARE(w.session().drainingRecordings(), 0);
@@ -521,8 +451,8 @@ private slots:
         content.setSelection(SidebarItem::meeting(meeting));
         auto* finished = qobject_cast<FinishedMeetingPage*>(content.page());
         QVERIFY(finished);
-        finished->regenerate();
-        finished->shareMeeting();
+        finished->actions().regenerate();
+        finished->actions().share();
         QTRY_COMPARE(w.rig.provider.heldCount(), 2);
         QTRY_COMPARE(w.rig.cloud.heldCount(), 1);
 
@@ -533,14 +463,14 @@ private slots:
         QTRY_COMPARE(QGuiApplication::clipboard()->text(), link);
         w.session().stopRecording();
         QTRY_VERIFY_WITH_TIMEOUT((finished = qobject_cast<FinishedMeetingPage*>(content.page())), 30000);
-        QVERIFY(finished->isRegenerating());
-        QVERIFY(!finished->isSharing());
+        QVERIFY(finished->actions().isRegenerating());
+        QVERIFY(!finished->actions().isSharing());
         QTRY_VERIFY(finished->shareAlert());
         QCOMPARE(finished->shareAlert()->windowTitle(), QStringLiteral("Link copied"));
         QVERIFY(finished->shareAlert()->text().endsWith(link));
 
         w.rig.provider.release("POST", "/v1/chat/completions");
-        QTRY_VERIFY(!finished->isRegenerating());
+        QTRY_VERIFY(!finished->actions().isRegenerating());
         QCOMPARE(meeting->summary(), std::optional(QStringLiteral("## Again")));
     }
 

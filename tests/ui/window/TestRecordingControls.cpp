@@ -1,6 +1,9 @@
+#include "app/AppState.h"
+#include "app/RecordingController.h"
 #include "format/TimeText.h"
 #include "platform/Log.h"
 #include "support/FakeScheduler.h"
+#include "support/RecordingUrlOpener.h"
 #include "support/SessionRig.h"
 #include "support/TestMain.h"
 #include "ui/design/PillButton.h"
@@ -20,11 +23,12 @@ namespace {
 const QString kSignInFirst
     = QStringLiteral("Sign in to start transcribing \u2014 or add your own Tessra key in Settings");
 
-// The bar on a real session, started and stopped by its own buttons like the main window's.
+// The bar on a real session, which it reads through the recording controller, started and
+// stopped by its own buttons like the main window's.
 struct BarRig
 {
     BarRig()
-        : bar(rig.session,
+        : bar(recordings,
             { [this] { rig.start(); }, [this] { rig.session.stopRecording(); },
                 [this] { rig.session.pauseRecording(); }, [this] { rig.session.resumeRecording(); } },
             RecordingControlView::Options { &scheduler, 1000ms })
@@ -39,6 +43,9 @@ struct BarRig
     }
 
     SessionRig rig;
+    AppState appState { rig.session };
+    RecordingUrlOpener opener;
+    RecordingController recordings { { rig.context(), rig.session, appState, opener } };
     FakeScheduler scheduler;
     RecordingControlView bar;
 };

@@ -1,3 +1,4 @@
+#include "app/MeetingActions.h"
 #include "app/RecordingController.h"
 #include "archive/ArchiveMarkdown.h"
 #include "storage/Meeting.h"
@@ -140,7 +141,7 @@ private slots:
             QVERIFY(execOn(store.filePath(),
                 QStringLiteral("CREATE TRIGGER refuse BEFORE DELETE ON Meeting "
                                "BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END")));
-        rig->recordings().deleteMeeting(meeting);
+        MeetingActions::deleteMeeting(meeting, rig->store(), rig->recordings());
         QCOMPARE(store.meetingCount(), 0);
         // Nothing reaches the archive before the commit, which waits for the loop to turn.
         QCOMPARE(count(), 1);

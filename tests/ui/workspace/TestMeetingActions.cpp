@@ -97,27 +97,6 @@ class TestMeetingActions final : public QObject
     Q_OBJECT
 
 private slots:
-    void regenerateNeedsCredentials()
-    {
-        AppRig rig;
-        Meeting& meeting = addMeeting(*rig, QStringLiteral("Sync"), 2);
-        FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
-        view.regenerate();
-        QCOMPARE(view.regenerateError(),
-            std::optional<QString>(QStringLiteral("Sign in or add a Tessra key in Settings to generate summaries.")));
-        QVERIFY(!view.isRegenerating());
-        QCOMPARE(rig.provider.requestCount(), 0);
-
-        // No transcript: nothing happens, silently.
-        rig->account().setByoKey(QStringLiteral("tq-own"));
-        Meeting& empty = addMeeting(*rig, QStringLiteral("Notes only"), 0);
-        FinishedMeetingPage emptyView(empty, WorkspaceServices::of(*rig));
-        emptyView.regenerate();
-        QVERIFY(!emptyView.isRegenerating());
-        QVERIFY(!emptyView.regenerateError());
-        QCOMPARE(rig.provider.requestCount(), 0);
-    }
-
     void regenerateWritesBothOrNeither_data()
     {
         QTest::addColumn<int>("titleStatus");
@@ -157,21 +136,21 @@ private slots:
         view.show();
         LogCapture log;
 
-        view.regenerate();
-        QVERIFY(view.isRegenerating());
+        view.actions().regenerate();
+        QVERIFY(view.actions().isRegenerating());
         QCOMPARE(view.content(), FinishedMeetingPage::Content::generating);
-        QTRY_VERIFY(!view.isRegenerating());
+        QTRY_VERIFY(!view.actions().isRegenerating());
         QCOMPARE(meeting.title(), title);
         QCOMPARE(meeting.summary(), summary.isNull() ? std::optional<QString>() : std::optional<QString>(summary));
         QVERIFY(log.contains(QStringLiteral("[Quillet] Regenerating summary (transcript %1 chars)")
                                  .arg(meeting.formattedTranscript().size())));
         if (summary.isNull()) {
-            QVERIFY(view.regenerateError());
-            QVERIFY(log.contains(QStringLiteral("[Quillet] Regenerate failed: ") + *view.regenerateError()));
+            QVERIFY(view.actions().regenerateError());
+            QVERIFY(log.contains(QStringLiteral("[Quillet] Regenerate failed: ") + *view.actions().regenerateError()));
             QCOMPARE(view.content(), FinishedMeetingPage::Content::unsummarized);
             return;
         }
-        QVERIFY(!view.regenerateError());
+        QVERIFY(!view.actions().regenerateError());
         QVERIFY(log.contains(QStringLiteral("[Quillet] Summary regenerated (%1 chars)").arg(summary.size())));
         QVERIFY(!rig->store().hasChanges());
         // Archived at once, not after the edit delay.
@@ -189,7 +168,7 @@ private slots:
         rig.provider.hold("POST", kChatPath);
         Meeting& meeting = addMeeting(*rig, QStringLiteral("Doomed"), 2);
         auto view = std::make_unique<FinishedMeetingPage>(meeting, WorkspaceServices::of(*rig));
-        view->regenerate();
+        view->actions().regenerate();
         QTRY_COMPARE(rig.provider.heldCount(), 2);
 
         // Another meeting is selected, then this one is deleted; the store commits the removal
@@ -242,7 +221,7 @@ private slots:
         view.show();
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
 
-        view.shareMeeting();
+        view.actions().share();
         if (bearer.isEmpty()) {
             QMessageBox* alert = view.shareAlert();
             QVERIFY(alert);
@@ -258,10 +237,10 @@ private slots:
             QVERIFY(alert->width() >= alert->fontMetrics().horizontalAdvance(alert->windowTitle()) * 2);
             return;
         }
-        QVERIFY(view.isSharing());
+        QVERIFY(view.actions().isSharing());
         QVERIFY(!part(view, "shareButton")->isVisible());
         QTRY_VERIFY(view.shareAlert());
-        QVERIFY(!view.isSharing());
+        QVERIFY(!view.actions().isSharing());
         const FakeHttpServer::Request request = rig.cloud.requestsTo("POST", "/v1/shares").first();
         QCOMPARE(request.header("Authorization"), "Bearer " + bearer.toUtf8());
         const QJsonObject body = request.json();
@@ -312,7 +291,7 @@ private slots:
         meeting.setSummary(QStringLiteral("Done."));
         FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
-        view.shareMeeting();
+        view.actions().share();
         QTRY_VERIFY(view.shareAlert());
         if (!message.isNull()) {
             QCOMPARE(view.shareAlert()->windowTitle(), QStringLiteral("Couldn't share"));
@@ -357,10 +336,10 @@ private slots:
 
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText(QStringLiteral("before"));
-        view.copySummary();
+        view.actions().copySummary();
         QCOMPARE(clipboard->text(), copiedSummary.isNull() ? QStringLiteral("before") : copiedSummary);
         clipboard->setText(QStringLiteral("before"));
-        view.copyTranscript();
+        view.actions().copyTranscript();
         QCOMPARE(clipboard->text(), copiedTranscript ? meeting.formattedTranscript() : QStringLiteral("before"));
     }
 

@@ -49,7 +49,7 @@ bool shown(const QWidget& view, const char* name)
 
 } // namespace
 
-class TestMeetingDetail final : public QObject
+class TestFinishedMeetingPage final : public QObject
 {
     Q_OBJECT
 
@@ -368,5 +368,5 @@ private slots:
     }
 };
 
-QUILLET_WIDGET_TEST_MAIN(TestMeetingDetail)
-#include "TestMeetingDetail.moc"
+QUILLET_WIDGET_TEST_MAIN(TestFinishedMeetingPage)
+#include "TestFinishedMeetingPage.moc"
