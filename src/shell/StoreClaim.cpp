@@ -33,18 +33,21 @@ Outcome waitForTheHolder(InstanceLock& lock, const QStringList& arguments, const
         case InstanceLock::Outcome::HeldElsewhere:
             break;
         }
-        // Nothing published yet: the running instance is still opening the store.
-        const QString serverName = lock.publishedServerName();
-        if (!serverName.isEmpty()) {
-            switch (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes, serverName, keepWaiting)) {
-            case UrlRouter::HandOver::Accepted:
-                return Outcome::HandedOver;
-            case UrlRouter::HandOver::Refused:
-                Log::line("[Quillet] The running instance refused the link");
-                return Outcome::Refused;
-            case UrlRouter::HandOver::NoAnswer:
-                break;
-            }
+        // Nothing published yet: the running instance is still opening the store, or it
+        // published beside another path to the same file (a hard link), or the file it
+        // published in was deleted. It listens under the store's own name all the same, which
+        // this start finds where the two share a runtime folder.
+        QString serverName = lock.publishedServerName();
+        if (serverName.isEmpty())
+            serverName = UrlRouter::storeServerName(lock.storeKey());
+        switch (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes, serverName, keepWaiting)) {
+        case UrlRouter::HandOver::Accepted:
+            return Outcome::HandedOver;
+        case UrlRouter::HandOver::Refused:
+            Log::line("[Quillet] The running instance refused the link");
+            return Outcome::Refused;
+        case UrlRouter::HandOver::NoAnswer:
+            break;
         }
         if (!saidSo) {
             Log::line("[Quillet] Waiting for the running instance");
