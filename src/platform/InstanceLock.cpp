@@ -69,9 +69,8 @@ InstanceLock::Outcome InstanceLock::tryTake()
                                 .arg(m_storeFile, QString::fromLocal8Bit(std::strerror(storeError)));
         return Outcome::Unavailable;
     }
-    struct stat identity
-    {
-    };
+    using FileStatus = struct stat;
+    FileStatus identity {};
     if (::fstat(m_storeFd, &identity) != 0) {
         m_error = QStringLiteral("the data file %1 can't be read (%2)")
                       .arg(m_storeFile, QString::fromLocal8Bit(std::strerror(errno)));

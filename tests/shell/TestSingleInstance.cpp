@@ -357,7 +357,7 @@ private slots:
         QVERIFY(first.isRunning());
     }
 
-    // Where not even the lock file can be made, the start opens nothing and says why.
+    // Where not even the store file can be made, the start opens nothing and says why.
     void lockThatCannotBeMadeIsShown()
     {
         FullDisk disk(512 * 1024, 64);
