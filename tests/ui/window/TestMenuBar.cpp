@@ -1,9 +1,10 @@
-#include "shell/AppDelegate.h"
 #include "format/TimeText.h"
+#include "shell/AppDelegate.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 #include "ui/design/Symbols.h"
 
 #include <QMenu>
@@ -118,6 +119,29 @@ private slots:
         QTRY_COMPARE(describe(t.menu()).mid(0, 4),
             (QStringList { "[Recording \u2014 0:00]", "-", "Stop Recording | Ctrl+S", "-" }));
         QCOMPARE(describe(t.menu()).size(), 12);
+    }
+
+    // The recent rows' dates follow the user's language, as every other date does.
+    void recentDatesInTheUserLanguage_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany)
+                                << QStringList { "Design review\tvor 2 Std.", "Untitled Meeting\tvor 3 Tagen" };
+        QTest::newRow("Vietnamese") << QLocale(QLocale::Vietnamese, QLocale::Vietnam)
+                                    << QStringList { QString::fromUtf8("Design review\t2 gi\u1EDD tr\u01B0\u1EDBc"),
+                                           QString::fromUtf8("Untitled Meeting\t3 ng\u00E0y tr\u01B0\u1EDBc") };
+    }
+    void recentDatesInTheUserLanguage()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QStringList, rows);
+        const ZoneAndLocale::LocaleScope language(locale);
+        TrayRig t;
+        t.addFinished(QStringLiteral("Design review"), 2 * 3600);
+        t.addFinished(QString(), 3 * 86400);
+        open(t.menu());
+        QCOMPARE(describe(t.menu()).mid(2, 3), QStringList { "[Recent]" } + rows);
     }
 
     // The counter follows the session and counts paused time too; Stop sets it back.
