@@ -33,21 +33,25 @@ Outcome waitForTheHolder(InstanceLock& lock, const QStringList& arguments, const
         case InstanceLock::Outcome::HeldElsewhere:
             break;
         }
-        // Nothing published yet: the running instance is still opening the store, or it
-        // published beside another path to the same file (a hard link), or the file it
-        // published in was deleted. It listens under the store's own name all the same, which
-        // this start finds where the two share a runtime folder.
-        QString serverName = lock.publishedServerName();
-        if (serverName.isEmpty())
-            serverName = UrlRouter::storeServerName(lock.storeKey());
-        switch (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes, serverName, keepWaiting)) {
-        case UrlRouter::HandOver::Accepted:
-            return Outcome::HandedOver;
-        case UrlRouter::HandOver::Refused:
-            Log::line("[Quillet] The running instance refused the link");
-            return Outcome::Refused;
-        case UrlRouter::HandOver::NoAnswer:
-            break;
+        // Where the running instance said it listens, then the name of the store file's own it
+        // listens under as well: nothing may be published yet (it is still opening the store),
+        // or the name was published beside another path to the same file (a hard link), or left
+        // there by an instance killed long ago, or the file it was published in was deleted.
+        // The store's own name is found where both starts share a runtime folder.
+        const QString storeName = UrlRouter::storeServerName(lock.storeKey());
+        QStringList names { storeName };
+        if (const QString published = lock.publishedServerName(); !published.isEmpty() && published != storeName)
+            names.prepend(published);
+        for (const QString& serverName : std::as_const(names)) {
+            switch (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes, serverName, keepWaiting)) {
+            case UrlRouter::HandOver::Accepted:
+                return Outcome::HandedOver;
+            case UrlRouter::HandOver::Refused:
+                Log::line("[Quillet] The running instance refused the link");
+                return Outcome::Refused;
+            case UrlRouter::HandOver::NoAnswer:
+                break;
+            }
         }
         if (!saidSo) {
             Log::line("[Quillet] Waiting for the running instance");

@@ -278,6 +278,7 @@ private slots:
         QTest::newRow("linked data folder") << "folder link";
         QTest::newRow("linked store file") << "file link";
         QTest::newRow("hard link elsewhere") << "hard link";
+        QTest::newRow("hard link beside a name a killed instance left") << "hard link, stale name";
         QTest::newRow("lock file deleted") << "deleted";
     }
     void everyWayToTheStoreMeetsItsLock()
@@ -296,8 +297,10 @@ private slots:
         } else if (way == QLatin1String("file link")) {
             QVERIFY(QDir().mkpath(QFileInfo(otherStore).path()));
             QVERIFY(QFile::link(starts.storeFile(), otherStore));
-        } else if (way == QLatin1String("hard link")) {
+        } else if (way.startsWith(QLatin1String("hard link"))) {
             QVERIFY(QDir().mkpath(QFileInfo(otherStore).path()));
+            if (way.endsWith(QLatin1String("stale name")))
+                QVERIFY(writeFile(otherStore + QStringLiteral(".lock"), "/nonexistent/quillet.urls\n"));
             QCOMPARE(
                 ::link(QFile::encodeName(starts.storeFile()).constData(), QFile::encodeName(otherStore).constData()),
                 0);
