@@ -92,15 +92,10 @@ private slots:
             QCOMPARE(account.unkeptSecrets(), Secrets(Secret::ownKey));
             QCOMPARE(account.modelCredentials()->kind, Kind::ownKey);
             account.setByoKey(QStringLiteral("tq-12"));
-            QCOMPARE(unkept.count(), 1);
-            account.setByoKey(QStringLiteral("  "));
-            QCOMPARE(account.unkeptSecrets(), Secrets());
-            account.setByoKey(QStringLiteral("tq-2"));
-            QCOMPARE(account.unkeptSecrets(), Secrets(Secret::ownKey));
             rig.keyring.refuseWrites = false;
             account.setByoKey(QStringLiteral("tq-2 "));
             QCOMPARE(account.unkeptSecrets(), Secrets());
-            QCOMPARE(unkept.count(), 4);
+            QCOMPARE(unkept.count(), 2);
         }
         // The trimmed write-back of a kept key, refused, leaves the key kept.
         rig.keyring.refuseWrites = true;

@@ -122,26 +122,15 @@ private slots:
     }
 
     // The recent rows' dates follow the user's language, as every other date does.
-    void recentDatesInTheUserLanguage_data()
-    {
-        QTest::addColumn<QLocale>("locale");
-        QTest::addColumn<QStringList>("rows");
-        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany)
-                                << QStringList { "Design review\tvor 2 Std.", "Untitled Meeting\tvor 3 Tagen" };
-        QTest::newRow("Vietnamese") << QLocale(QLocale::Vietnamese, QLocale::Vietnam)
-                                    << QStringList { QString::fromUtf8("Design review\t2 gi\u1EDD tr\u01B0\u1EDBc"),
-                                           QString::fromUtf8("Untitled Meeting\t3 ng\u00E0y tr\u01B0\u1EDBc") };
-    }
     void recentDatesInTheUserLanguage()
     {
-        QFETCH(QLocale, locale);
-        QFETCH(QStringList, rows);
-        const ZoneAndLocale::LocaleScope language(locale);
+        const ZoneAndLocale::LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
         TrayRig t;
         t.addFinished(QStringLiteral("Design review"), 2 * 3600);
         t.addFinished(QString(), 3 * 86400);
         open(t.menu());
-        QCOMPARE(describe(t.menu()).mid(2, 3), QStringList { "[Recent]" } + rows);
+        QCOMPARE(describe(t.menu()).mid(2, 3),
+            (QStringList { "[Recent]", "Design review\tvor 2 Std.", "Untitled Meeting\tvor 3 Tagen" }));
     }
 
     // The counter follows the session and counts paused time too; Stop sets it back.
