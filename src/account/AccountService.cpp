@@ -56,7 +56,8 @@ AccountService::AccountService(Keychain& keychain, Settings& settings, QuilletCl
     migrateLegacyKey();
     m_byoKey = m_keychain.string(kByoKeyAccount).value_or(QString());
     // A stored key with blanks around it is written back trimmed; one of blanks only is deleted.
-    storeByoKey();
+    // A refused write-back leaves the item as it was, which still holds the key.
+    static_cast<void>(storeByoKey());
     m_tessraKey = m_keychain.string(kOAuthKeyAccount);
     m_tessraEmail = m_keychain.string(kOAuthEmailAccount);
 }
@@ -86,16 +87,24 @@ void AccountService::setFlowError(const std::optional<QString>& error)
 void AccountService::setByoKey(const QString& key)
 {
     assign(m_byoKey, key, &AccountService::byoKeyChanged);
-    storeByoKey();
+    setKept(Secret::ownKey, storeByoKey());
 }
 
-void AccountService::storeByoKey()
+bool AccountService::storeByoKey()
 {
     const QString trimmed = m_byoKey.trimmed();
-    if (trimmed.isEmpty())
-        m_keychain.remove(kByoKeyAccount);
-    else
-        m_keychain.set(trimmed, kByoKeyAccount);
+    if (!trimmed.isEmpty())
+        return m_keychain.set(trimmed, kByoKeyAccount);
+    // No key left to keep.
+    m_keychain.remove(kByoKeyAccount);
+    return true;
+}
+
+void AccountService::setKept(Secret secret, bool kept)
+{
+    Secrets unkept = m_unkept;
+    unkept.setFlag(secret, !kept);
+    assign(m_unkept, unkept, &AccountService::unkeptSecretsChanged);
 }
 
 void AccountService::migrateLegacyKey()
@@ -151,6 +160,7 @@ void AccountService::refreshAccount(Completion done)
             && result.error().code == QLatin1String("unauthorized")) {
             assign(m_sessionToken, std::optional<QString>(), &AccountService::sessionTokenChanged);
             m_keychain.remove(kSessionTokenAccount);
+            setKept(Secret::session, true);
             assign(m_account, std::optional<QuilletCloud::AccountInfo>(), &AccountService::accountChanged);
             assign(m_needsReauth, true, &AccountService::needsReauthChanged);
         } else {
@@ -183,6 +193,8 @@ void AccountService::clearSignedInState()
     assign(m_tessraBalance, std::optional<double>(), &AccountService::tessraBalanceChanged);
     m_keychain.remove(kOAuthKeyAccount);
     m_keychain.remove(kOAuthEmailAccount);
+    setKept(Secret::session, true);
+    setKept(Secret::providerSignIn, true);
     assign(m_account, std::optional<QuilletCloud::AccountInfo>(), &AccountService::accountChanged);
     setFlow(Flow::idle());
     Log::line("[Quillet] Signed out");
@@ -391,7 +403,7 @@ void AccountService::setRecordingCheck(std::function<bool()> isRecording)
 void AccountService::completeSignIn(const QuilletCloud::VerifyResult& result)
 {
     assign(m_sessionToken, std::optional(result.sessionToken), &AccountService::sessionTokenChanged);
-    m_keychain.set(result.sessionToken, kSessionTokenAccount);
+    setKept(Secret::session, m_keychain.set(result.sessionToken, kSessionTokenAccount));
     setFlow(Flow::idle());
     setFlowError(std::nullopt);
     assign(m_needsReauth, false, &AccountService::needsReauthChanged);
@@ -454,7 +466,8 @@ void AccountService::signInWithTessra(Completion done)
             assign(m_tessraKey, std::optional(session.key), &AccountService::tessraKeyChanged);
             assign(m_tessraEmail, std::optional(session.email), &AccountService::tessraEmailChanged);
             assign(m_tessraBalance, session.balance, &AccountService::tessraBalanceChanged);
-            m_keychain.set(session.key, kOAuthKeyAccount);
+            // The key is the sign-in; an e-mail that is not kept only shows as "Signed in" later.
+            setKept(Secret::providerSignIn, m_keychain.set(session.key, kOAuthKeyAccount));
             m_keychain.set(session.email, kOAuthEmailAccount);
             assign(m_needsReauth, false, &AccountService::needsReauthChanged);
             Log::line("[Quillet] Signed in with Tessra as %@", session.email);

@@ -53,6 +53,16 @@ public:
         }
     };
 
+    // The credentials a keyring refused to keep: each works for this run and is gone at the
+    // next start.
+    enum class Secret {
+        session = 0x1, // the cloud account's e-mail sign-in
+        providerSignIn = 0x2, // the provider's own sign-in
+        ownKey = 0x4, // the provider key the user typed in
+    };
+    Q_DECLARE_FLAGS(Secrets, Secret)
+    Q_FLAG(Secrets)
+
     using Completion = std::function<void()>;
 
     Q_PROPERTY(FlowKind flowKind READ flowKind NOTIFY flowChanged)
@@ -68,6 +78,7 @@ public:
     Q_PROPERTY(std::optional<double> tessraBalance READ tessraBalance NOTIFY tessraBalanceChanged)
     Q_PROPERTY(std::optional<QString> linkSignInQuestion READ linkSignInQuestion NOTIFY linkSignInQuestionChanged)
     Q_PROPERTY(std::optional<QString> linkSignInFailure READ linkSignInFailure NOTIFY linkSignInQuestionChanged)
+    Q_PROPERTY(Secrets unkeptSecrets READ unkeptSecrets NOTIFY unkeptSecretsChanged)
     // Computed from the above; announced by changed().
     Q_PROPERTY(bool isSignedIn READ isSignedIn NOTIFY changed)
     Q_PROPERTY(std::optional<QString> displayEmail READ displayEmail NOTIFY changed)
@@ -114,12 +125,15 @@ public:
     // Why a sign-in link that would have been asked about could not be checked, in words,
     // until the user has read it; never at the same time as a question.
     std::optional<QString> linkSignInFailure() const { return m_linkFailure; }
+    // Which of the credentials in force the keyring did not take (none there, or it refused).
+    Secrets unkeptSecrets() const { return m_unkept; }
 
     // The views set these directly ("Use a different email" resets the flow).
     void setFlow(const Flow& flow);
     void setFlowError(const std::optional<QString>& error);
     // Every assignment stores the key, trimmed, in the keychain, or deletes the item when the
-    // trimmed key is empty; the published value stays as typed.
+    // trimmed key is empty; the published value stays as typed. A key the keychain refuses is
+    // in force all the same, and unkeptSecrets says so.
     void setByoKey(const QString& key);
 
     bool isSignedIn() const { return m_sessionToken.has_value() || m_tessraKey.has_value(); }
@@ -187,13 +201,15 @@ signals:
     void tessraEmailChanged();
     void tessraBalanceChanged();
     void linkSignInQuestionChanged();
+    void unkeptSecretsChanged();
     // After any of the above.
     void changed();
 
 private:
     template <typename T> void assign(T& field, const T& value, void (AccountService::*signal)());
 
-    void storeByoKey();
+    bool storeByoKey();
+    void setKept(Secret secret, bool kept);
     void migrateLegacyKey();
     void refreshAccount(Completion done);
     void verifyLinkToken(const QString& token);
@@ -237,9 +253,12 @@ private:
     std::optional<LinkQuestion> m_linkQuestion;
     std::optional<QString> m_linkFailure;
     std::function<bool()> m_isRecording;
+    Secrets m_unkept;
 
     QTimer m_cooldownTimer;
     std::chrono::milliseconds m_balanceDeadline { kBalanceTimeoutMs };
     QDateTime m_cooldownStartedAt;
     quint64 m_tessraAttempt = 0;
 };
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(AccountService::Secrets)

@@ -14,7 +14,8 @@ QString refusedText(const QUrl& link)
     const QString scheme = link.scheme();
     const QString what = scheme.isEmpty() ? QStringLiteral("this call\u2019s link")
                                           : QStringLiteral("this call\u2019s \u201C%1:\u201D link").arg(scheme);
-    return QStringLiteral("Quillet opens only web and FaceTime links, so it did not open ") + what + u'.' + kInstead;
+    return QStringLiteral("Quillet opens only web links and call apps\u2019 own links, so it did not open ") + what
+        + u'.' + kInstead;
 }
 
 QString notOpenedText()

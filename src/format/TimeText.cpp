@@ -2,7 +2,11 @@
 
 #include <QRegularExpression>
 #include <cmath>
+#include <memory>
 #include <optional>
+#include <unicode/locid.h>
+#include <unicode/reldatefmt.h>
+#include <unicode/unistr.h>
 
 namespace {
 
@@ -24,10 +28,65 @@ QString twoDigits(qint64 value)
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
 }
 
-QString relative(qint64 count, const char* singular, const char* plural, bool future)
+struct RelativeUnit
 {
-    const QString amount = QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? singular : plural));
+    UDateRelativeUnit icu;
+    const char* singular;
+    const char* plural;
+};
+
+constexpr RelativeUnit kYears { UDAT_RELATIVE_YEARS, "yr.", "yr." };
+constexpr RelativeUnit kMonths { UDAT_RELATIVE_MONTHS, "mo.", "mo." };
+constexpr RelativeUnit kWeeks { UDAT_RELATIVE_WEEKS, "wk.", "wk." };
+constexpr RelativeUnit kDays { UDAT_RELATIVE_DAYS, "day", "days" };
+constexpr RelativeUnit kHours { UDAT_RELATIVE_HOURS, "hr.", "hr." };
+constexpr RelativeUnit kMinutes { UDAT_RELATIVE_MINUTES, "min.", "min." };
+constexpr RelativeUnit kSeconds { UDAT_RELATIVE_SECONDS, "sec.", "sec." };
+
+QString english(qint64 count, const RelativeUnit& unit, bool future)
+{
+    const QString amount
+        = QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? unit.singular : unit.plural));
     return future ? QStringLiteral("in ") + amount : amount + QStringLiteral(" ago");
+}
+
+// ICU's formatter in its short style, the one with abbreviated units. Making one loads the
+// locale's data, so each thread keeps the last one it made.
+std::optional<QString> localized(qint64 count, const RelativeUnit& unit, bool future, const QLocale& locale)
+{
+    struct Cached
+    {
+        QString locale;
+        std::unique_ptr<icu::RelativeDateTimeFormatter> formatter;
+    };
+    thread_local Cached cached;
+    const QString name = locale.bcp47Name();
+    if (!cached.formatter || cached.locale != name) {
+        cached = {};
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::Locale icuLocale = icu::Locale::forLanguageTag(name.toStdString(), status);
+        if (U_FAILURE(status))
+            return std::nullopt;
+        auto formatter = std::make_unique<icu::RelativeDateTimeFormatter>(
+            icuLocale, nullptr, UDAT_STYLE_SHORT, UDISPCTX_CAPITALIZATION_NONE, status);
+        if (U_FAILURE(status))
+            return std::nullopt;
+        cached = { name, std::move(formatter) };
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    icu::UnicodeString text;
+    cached.formatter->format(double(count), future ? UDAT_DIRECTION_NEXT : UDAT_DIRECTION_LAST, unit.icu, text, status);
+    if (U_FAILURE(status) || text.isEmpty())
+        return std::nullopt;
+    return QString(reinterpret_cast<const QChar*>(text.getBuffer()), text.length());
+}
+
+QString relative(qint64 count, const RelativeUnit& unit, bool future, const QLocale& locale)
+{
+    // English keeps the words it has always had; the C locale is read as English.
+    if (locale.language() == QLocale::English || locale.language() == QLocale::C)
+        return english(count, unit, future);
+    return localized(count, unit, future, locale).value_or(english(count, unit, future));
 }
 
 } // namespace
@@ -66,7 +125,7 @@ QString formatDuration(double seconds)
     return QStringLiteral("%1h %2m").arg(minutes / 60).arg(minutes % 60);
 }
 
-QString formatRelativeDate(const QDateTime& date, const QDateTime& now)
+QString formatRelativeDate(const QDateTime& date, const QDateTime& now, const QLocale& locale)
 {
     if (!date.isValid() || !now.isValid())
         return {};
@@ -93,18 +152,18 @@ QString formatRelativeDate(const QDateTime& date, const QDateTime& now)
     const qint64 seconds = std::max<qint64>(cursor.secsTo(to), 0);
 
     if (years > 0)
-        return relative(years, "yr.", "yr.", future);
+        return relative(years, kYears, future, locale);
     if (months > 0)
-        return relative(months, "mo.", "mo.", future);
+        return relative(months, kMonths, future, locale);
     if (days >= 7)
-        return relative(days / 7, "wk.", "wk.", future);
+        return relative(days / 7, kWeeks, future, locale);
     if (days > 0)
-        return relative(days, "day", "days", future);
+        return relative(days, kDays, future, locale);
     if (seconds >= 3600)
-        return relative(seconds / 3600, "hr.", "hr.", future);
+        return relative(seconds / 3600, kHours, future, locale);
     if (seconds >= 60)
-        return relative(seconds / 60, "min.", "min.", future);
-    return relative(seconds, "sec.", "sec.", future);
+        return relative(seconds / 60, kMinutes, future, locale);
+    return relative(seconds, kSeconds, future, locale);
 }
 
 QString shortTimeFormat(const QLocale& locale)

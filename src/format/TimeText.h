@@ -18,9 +18,11 @@ QString formatElapsedMinutes(double seconds);
 // A meeting's length: "<1m", "42m", "1h 2m" (3600 s is "1h 0m").
 QString formatDuration(double seconds);
 
-// English text of date relative to now in the largest whole unit, abbreviated: "2 hr. ago",
-// "3 days ago", "in 5 min.". Calendar units (years, months, days) are counted in local time.
-QString formatRelativeDate(const QDateTime& date, const QDateTime& now);
+// The date relative to now in the largest whole unit, abbreviated, in the locale's words:
+// "2 hr. ago", "3 days ago", "in 5 min." in English (and the C locale), ICU's short style in
+// every other language ("vor 2 Std.", "in 5 Min."). Calendar units (years, months, days) are
+// counted in local time.
+QString formatRelativeDate(const QDateTime& date, const QDateTime& now, const QLocale& locale = QLocale());
 
 // Clock times and dates in the user's locale (QLocale() by default).
 

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -40,7 +41,7 @@ InstanceLock::~InstanceLock()
 
 InstanceLock::Outcome InstanceLock::tryTake()
 {
-    if (m_fd >= 0)
+    if (m_held)
         return Outcome::Taken;
     m_error.clear();
     const QString folder = QFileInfo(m_storeFile).absolutePath();
@@ -50,55 +51,99 @@ InstanceLock::Outcome InstanceLock::tryTake()
         m_error = permissionOr(folderError.value(), QStringLiteral("the folder"), folder);
         return Outcome::Unavailable;
     }
-    const QByteArray path = QFile::encodeName(m_fileName);
-    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    const int openError = errno;
-    // A lock file that exists but cannot be written (a file system mounted read-only since)
-    // still locks; only the name cannot be published then.
-    if (fd < 0 && (openError == EACCES || openError == EROFS))
-        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        m_error = permissionOr(openError, QStringLiteral("the lock file"), m_fileName);
+
+    // Read-only and without blocking: nothing here may change the store, and a store path that
+    // names something odd (a FIFO) must not hang the start; SQLite says what is wrong with it.
+    const QByteArray storePath = QFile::encodeName(m_storeFile);
+    constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    m_storeFd = ::open(storePath.constData(), kReadFlags);
+    int storeError = errno;
+    const bool missing = m_storeFd < 0 && storeError == ENOENT;
+    if (missing) {
+        m_storeFd = ::open(storePath.constData(), kReadFlags | O_CREAT, 0600);
+        storeError = errno;
+    }
+    if (m_storeFd < 0) {
+        m_error = missing ? permissionOr(storeError, QStringLiteral("the data file"), m_storeFile)
+                          : QStringLiteral("the data file %1 can't be opened (%2)")
+                                .arg(m_storeFile, QString::fromLocal8Bit(std::strerror(storeError)));
         return Outcome::Unavailable;
     }
+    using FileStatus = struct stat;
+    FileStatus identity {};
+    if (::fstat(m_storeFd, &identity) != 0) {
+        m_error = QStringLiteral("the data file %1 can't be read (%2)")
+                      .arg(m_storeFile, QString::fromLocal8Bit(std::strerror(errno)));
+        closeFiles();
+        return Outcome::Unavailable;
+    }
+    m_storeKey = QStringLiteral("%1-%2").arg(quint64(identity.st_dev), 0, 16).arg(quint64(identity.st_ino), 0, 16);
+
+    // Beside the real path, so that a start through a linked folder reads the same name.
+    const QString realPath = QFileInfo(m_storeFile).canonicalFilePath();
+    m_fileName = (realPath.isEmpty() ? m_storeFile : realPath) + QStringLiteral(".lock");
+    const QByteArray namePath = QFile::encodeName(m_fileName);
+    m_nameFd = ::open(namePath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int openError = errno;
+    // A name file that exists but cannot be written (a file system mounted read-only since)
+    // still lets the lock be taken; only the name cannot be published then.
+    if (m_nameFd < 0 && (openError == EACCES || openError == EROFS))
+        m_nameFd = ::open(namePath.constData(), O_RDONLY | O_CLOEXEC);
+    if (m_nameFd < 0) {
+        m_error = permissionOr(openError, QStringLiteral("the lock file"), m_fileName);
+        closeFiles();
+        return Outcome::Unavailable;
+    }
+
     int locked = 0;
-    while ((locked = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) { }
+    while ((locked = ::flock(m_storeFd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) { }
     if (locked != 0) {
         const int lockError = errno;
-        ::close(fd);
+        closeFiles();
         if (lockError == EWOULDBLOCK)
             return Outcome::HeldElsewhere;
-        m_error = QStringLiteral("the lock file %1 can't be locked (%2)")
-                      .arg(m_fileName, QString::fromLocal8Bit(std::strerror(lockError)));
+        m_error = QStringLiteral("the data file %1 can't be locked (%2)")
+                      .arg(m_storeFile, QString::fromLocal8Bit(std::strerror(lockError)));
         return Outcome::Unavailable;
     }
-    m_fd = fd;
+    m_held = true;
     // A name a process that is gone left behind would send later starts to nobody, or to
     // another instance listening under the same name.
     const QByteArray room(kNameRoom, '\0');
-    if (::pwrite(m_fd, room.constData(), size_t(room.size()), 0) != room.size())
-        static_cast<void>(::ftruncate(m_fd, 0));
+    if (::pwrite(m_nameFd, room.constData(), size_t(room.size()), 0) != room.size())
+        static_cast<void>(::ftruncate(m_nameFd, 0));
     // Where earlier versions published the name.
     QFile::remove(m_storeFile + QStringLiteral(".instance"));
     return Outcome::Taken;
 }
 
+void InstanceLock::closeFiles()
+{
+    // Closing the store's descriptor ends this process's POSIX locks on the file as well, so it
+    // is closed only once nothing in the process uses the store any more.
+    for (int* fd : { &m_nameFd, &m_storeFd }) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    m_held = false;
+}
+
 void InstanceLock::release()
 {
-    if (m_fd < 0)
+    if (!m_held)
         return;
     const QByteArray room(kNameRoom, '\0');
-    static_cast<void>(::pwrite(m_fd, room.constData(), size_t(room.size()), 0));
-    ::close(m_fd);
-    m_fd = -1;
+    static_cast<void>(::pwrite(m_nameFd, room.constData(), size_t(room.size()), 0));
+    closeFiles();
 }
 
 void InstanceLock::publish(const QString& serverName)
 {
     const QByteArray line = serverName.toUtf8() + '\n';
-    if (m_fd < 0 || line.size() > kNameRoom || serverName.contains(u'\n'))
+    if (!m_held || line.size() > kNameRoom || serverName.contains(u'\n'))
         return;
-    static_cast<void>(::pwrite(m_fd, line.constData(), size_t(line.size()), 0));
+    static_cast<void>(::pwrite(m_nameFd, line.constData(), size_t(line.size()), 0));
 }
 
 QString InstanceLock::publishedServerName() const

@@ -34,10 +34,38 @@ public:
             && !url.host().isEmpty() && url.userInfo().isEmpty();
     }
 
-    // A call app's own link: "facetime:" with no host.
+    // A call app's own link: "facetime:" with no host, or the scheme a call service's desktop
+    // app registers, on that service's own host (or a subdomain of it) and without user info.
+    // Each scheme counts only with its own service's host: "zoommtg://example.com" is not
+    // Zoom's, and a scheme is a program to run, so no guessed ones.
     static bool isCallAppLink(const QUrl& url)
     {
-        return url.isValid() && url.scheme() == QLatin1String("facetime") && url.host().isEmpty();
+        if (!url.isValid())
+            return false;
+        const QString scheme = url.scheme();
+        const QString host = url.host().toLower();
+        if (host.isEmpty())
+            return scheme == QLatin1String("facetime");
+        if (!url.userInfo().isEmpty())
+            return false;
+        struct AppScheme
+        {
+            QLatin1String scheme;
+            QLatin1String host;
+        };
+        static constexpr AppScheme kAppSchemes[] {
+            { QLatin1String("zoommtg"), QLatin1String("zoom.us") },
+            { QLatin1String("zoomus"), QLatin1String("zoom.us") },
+            { QLatin1String("msteams"), QLatin1String("teams.microsoft.com") },
+            { QLatin1String("msteams"), QLatin1String("teams.live.com") },
+        };
+        for (const AppScheme& app : kAppSchemes) {
+            if (scheme != app.scheme)
+                continue;
+            if (host == app.host || (host.endsWith(app.host) && host.at(host.size() - app.host.size() - 1) == u'.'))
+                return true;
+        }
+        return false;
     }
 
     // The only links taken from text the application did not write itself (an invitation, a

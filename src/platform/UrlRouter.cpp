@@ -111,10 +111,16 @@ void UrlRouter::route(const QUrl& url)
 
 QString UrlRouter::defaultServerName()
 {
+    return storeServerName({});
+}
+
+QString UrlRouter::storeServerName(const QString& storeKey)
+{
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty())
         folder = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
-    return folder + QLatin1Char('/') + AppIdentity::bundleIdentifier() + QStringLiteral(".urls");
+    const QString store = storeKey.isEmpty() ? QString() : QLatin1Char('.') + storeKey;
+    return folder + QLatin1Char('/') + AppIdentity::bundleIdentifier() + store + QStringLiteral(".urls");
 }
 
 std::optional<QUrl> UrlRouter::urlFromArguments(const QStringList& arguments, const QStringList& redirectSchemes)

@@ -69,6 +69,9 @@ public:
 
     // <runtime folder>/<bundle identifier>.urls
     static QString defaultServerName();
+    // <runtime folder>/<bundle identifier>.<key>.urls: where the instance that holds the store of
+    // that key (InstanceLock::storeKey) listens.
+    static QString storeServerName(const QString& storeKey);
 
     // The first "quillet:" URL, or URL of one of the redirect schemes, among command-line
     // arguments (with or without the program name: a program path never starts with a scheme).

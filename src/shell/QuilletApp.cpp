@@ -144,9 +144,10 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
         services->saveBeforeEnd(true);
     });
 
-    // Listen before the slow launch work, so that a later start need not wait for it. Where
-    // another program already listens (one on another store), a name of this process's own.
-    QString serverName = UrlRouter::defaultServerName();
+    // Listen before the slow launch work, so that a later start need not wait for it. The name
+    // is the store file's own, so that a start that reaches it by another path finds it too;
+    // where another program already listens there, a name of this process's own.
+    QString serverName = UrlRouter::storeServerName(lock.storeKey());
     bool listening = services->router().listen(serverName);
     if (!listening) {
         serverName += QLatin1Char('.') + QString::number(QCoreApplication::applicationPid());

@@ -33,9 +33,16 @@ Outcome waitForTheHolder(InstanceLock& lock, const QStringList& arguments, const
         case InstanceLock::Outcome::HeldElsewhere:
             break;
         }
-        // Nothing published yet: the running instance is still opening the store.
-        const QString serverName = lock.publishedServerName();
-        if (!serverName.isEmpty()) {
+        // Where the running instance said it listens, then the name of the store file's own it
+        // listens under as well: nothing may be published yet (it is still opening the store),
+        // or the name was published beside another path to the same file (a hard link), or left
+        // there by an instance killed long ago, or the file it was published in was deleted.
+        // The store's own name is found where both starts share a runtime folder.
+        const QString storeName = UrlRouter::storeServerName(lock.storeKey());
+        QStringList names { storeName };
+        if (const QString published = lock.publishedServerName(); !published.isEmpty() && published != storeName)
+            names.prepend(published);
+        for (const QString& serverName : std::as_const(names)) {
             switch (UrlRouter::handOverToRunningInstance(arguments, redirectSchemes, serverName, keepWaiting)) {
             case UrlRouter::HandOver::Accepted:
                 return Outcome::HandedOver;

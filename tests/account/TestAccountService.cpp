@@ -1,10 +1,14 @@
 #include "support/AccountRig.h"
+#include "support/EmptyBus.h"
 #include "support/TestMain.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 
 using Reply = FakeHttpServer::Reply;
 using Kind = ModelCredentials::Kind;
+using Secret = AccountService::Secret;
+using Secrets = AccountService::Secrets;
 
 namespace {
 
@@ -14,6 +18,9 @@ QByteArray accountJson(const QByteArray& email = "ann@example.com")
         + R"(","emailOptIn":true,"usage":{"minutesUsed":10,"quotaMinutes":300,"resetsAt":1},)"
           R"("config":{"quotaMinutes":300,"analyticsEnabled":false,"analyticsFree":false}})";
 }
+
+// Set in the child that runs on a bus without a secret service.
+constexpr char kNoKeyringChild[] = "QUILLET_TEST_NO_KEYRING_CHILD";
 
 const Reply kUnauthorized = Reply::json(401, R"({"error":{"code":"unauthorized","message":"Signed out"}})");
 
@@ -70,6 +77,59 @@ private slots:
         const bool migrated = legacy.isValid() && !legacyRemains;
         QCOMPARE(log.lines().count(QStringLiteral("[Quillet] Migrated Tessra key from UserDefaults to Keychain")),
             migrated ? 1 : 0);
+    }
+
+    // A key the keyring refuses still works for this run, and the service says so until a key
+    // is kept or none is left to keep. A key that was kept comes back at the next start.
+    void ownKeyTheKeyringRefusesIsSaid()
+    {
+        AccountRig rig;
+        rig.keyring.refuseWrites = true;
+        {
+            AccountService& account = rig.start();
+            QSignalSpy unkept(&account, &AccountService::unkeptSecretsChanged);
+            account.setByoKey(QStringLiteral("tq-1"));
+            QCOMPARE(account.unkeptSecrets(), Secrets(Secret::ownKey));
+            QCOMPARE(account.modelCredentials()->kind, Kind::ownKey);
+            account.setByoKey(QStringLiteral("tq-12"));
+            rig.keyring.refuseWrites = false;
+            account.setByoKey(QStringLiteral("tq-2 "));
+            QCOMPARE(account.unkeptSecrets(), Secrets());
+            QCOMPARE(unkept.count(), 2);
+        }
+        // The trimmed write-back of a kept key, refused, leaves the key kept.
+        rig.keyring.refuseWrites = true;
+        AccountService& again = rig.start();
+        QCOMPARE(again.byoKey(), QStringLiteral("tq-2"));
+        QCOMPARE(again.unkeptSecrets(), Secrets());
+    }
+
+    // On a session bus with no secret service on it, as on a desktop without a keyring: the
+    // real keychain fails, and the key is said to last this run only. Run again in a child of
+    // this program, on a bus of its own.
+    void ownKeyWithoutAnyKeyring()
+    {
+        if (qEnvironmentVariableIsSet(kNoKeyringChild)) {
+            AccountRig rig;
+            AccountService& account = rig.start();
+            account.setByoKey(QStringLiteral("tq-1"));
+            QCOMPARE(account.byoKey(), QStringLiteral("tq-1"));
+            QCOMPARE(account.unkeptSecrets(), Secrets(Secret::ownKey));
+            return;
+        }
+        EmptyBus bus;
+        QVERIFY(bus.start());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        environment.insert(QLatin1String(kNoKeyringChild), QStringLiteral("1"));
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("ownKeyWithoutAnyKeyring") });
+        QVERIFY(child.waitForFinished(120'000));
+        const QByteArray output = child.readAll();
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+        QVERIFY2(output.contains("PASS   : TestAccountService::ownKeyWithoutAnyKeyring()"), output.constData());
     }
 
     // What a refresh does with each kind of answer to "/v1/me", after a first good one.

@@ -8,6 +8,7 @@
 
 using Reply = FakeHttpServer::Reply;
 using Flow = AccountService::Flow;
+using Secret = AccountService::Secret;
 
 namespace {
 
@@ -96,6 +97,58 @@ private slots:
         QTRY_VERIFY(account.account().has_value());
         QCOMPARE(rig.cloudServer.requestsTo("GET", "/v1/me").first().header("Authorization"),
             QByteArray("Bearer sess-9f2c"));
+    }
+
+    // A sign-in the keyring refuses still works for this run, and the service says so until
+    // the sign-out; the next start begins signed out.
+    void signInsTheKeyringRefusesAreSaid_data()
+    {
+        QTest::addColumn<bool>("provider");
+        QTest::addColumn<bool>("refuseWrites");
+        QTest::newRow("e-mail, kept") << false << false;
+        QTest::newRow("e-mail, refused") << false << true;
+        QTest::newRow("provider, kept") << true << false;
+        QTest::newRow("provider, refused") << true << true;
+    }
+    void signInsTheKeyringRefusesAreSaid()
+    {
+        QFETCH(bool, provider);
+        QFETCH(bool, refuseWrites);
+        AccountRig rig;
+        rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
+        rig.cloudServer.on("POST", "/v1/auth/verify", Reply::json(200, kVerified));
+        rig.cloudServer.on("GET", "/v1/me", Reply::json(200, kAccount));
+        rig.cloudServer.on("POST", "/v1/auth/signout", Reply::json(200, "{}"));
+        rig.providerServer.on("GET", "/v1/auth/authorize",
+            [](const FakeHttpServer::Request& request) { return authorizePage(request, {}, QStringLiteral("c-1")); });
+        rig.providerServer.on("POST", "/v1/auth/token", Reply::json(200, R"({"api_key":"tq-new","email":"p@x.com"})"));
+        rig.keyring.refuseWrites = refuseWrites;
+        const AccountService::Secrets expected
+            = refuseWrites ? (provider ? Secret::providerSignIn : Secret::session) : AccountService::Secrets();
+        {
+            AccountService& account = rig.start();
+            if (provider) {
+                QVERIFY(finishes([&](auto done) { account.signInWithTessra(done); }));
+            } else {
+                QVERIFY(finishes([&](auto done) { account.sendSignInEmail(QStringLiteral("ann@example.com"), done); }));
+                QVERIFY(finishes([&](auto done) { account.verifyCode(QStringLiteral("123456"), done); }));
+            }
+            QVERIFY(account.isSignedIn());
+            QCOMPARE(account.unkeptSecrets(), expected);
+        }
+        AccountService& restarted = rig.start();
+        QCOMPARE(restarted.isSignedIn(), !refuseWrites);
+        QCOMPARE(restarted.unkeptSecrets(), AccountService::Secrets());
+        if (refuseWrites)
+            return;
+        // Signed in again with the keyring refusing, then signed out: nothing is left to keep.
+        rig.keyring.refuseWrites = true;
+        if (provider) {
+            QVERIFY(finishes([&](auto done) { restarted.signInWithTessra(done); }));
+            QCOMPARE(restarted.unkeptSecrets(), AccountService::Secrets(Secret::providerSignIn));
+        }
+        QVERIFY(finishes([&](auto done) { restarted.signOut(done); }));
+        QCOMPARE(restarted.unkeptSecrets(), AccountService::Secrets());
     }
 
     void emailRequestFailures_data()

@@ -160,35 +160,47 @@ private slots:
     {
         QTest::addColumn<QString>("recordingBefore"); // "", "event" (its meeting) or "other"
         QTest::addColumn<bool>("eventCurrent");
+        QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("expect"); // what records afterwards: "event", "other", "new"
         QTest::addColumn<bool>("asks");
         QTest::addColumn<bool>("linkOpened");
-        QTest::newRow("idle: records and opens the link") << "" << true << "event" << false << true;
-        QTest::newRow("already recording it: nothing more") << "event" << true << "event" << false << false;
-        QTest::newRow("another recording: asks, then switches") << "other" << true << "event" << true << true;
-        QTest::newRow("event gone, idle: a new recording") << "" << false << "new" << false << false;
-        QTest::newRow("event gone while recording: nothing") << "other" << false << "other" << false << false;
+        const QString web = QStringLiteral("https://meet.example.test/abc-defg-hij");
+        QTest::newRow("idle: records and opens the link") << "" << true << web << "event" << false << true;
+        QTest::newRow("already recording it: nothing more") << "event" << true << web << "event" << false << false;
+        QTest::newRow("another recording: asks, then switches") << "other" << true << web << "event" << true << true;
+        QTest::newRow("event gone, idle: a new recording") << "" << false << web << "new" << false << false;
+        QTest::newRow("event gone while recording: nothing") << "other" << false << web << "other" << false << false;
+        // The call apps' own links go to their apps; other schemes on a call host record but
+        // open nothing, and say so.
+        QTest::newRow("Zoom's app link") << "" << true << "zoommtg://zoom.us/join?action=join&confno=123"
+                                         << "event" << false << true;
+        QTest::newRow("Teams' app link") << "" << true << "msteams://teams.microsoft.com/l/meetup-join/19%3ax"
+                                         << "event" << false << true;
+        QTest::newRow("a file on a call host") << "" << true << "file://zoom.us/etc/passwd"
+                                               << "event" << false << false;
     }
 
     void openAndRecord()
     {
         QFETCH(QString, recordingBefore);
         QFETCH(bool, eventCurrent);
+        QFETCH(QString, link);
         QFETCH(QString, expect);
         QFETCH(bool, asks);
         QFETCH(bool, linkOpened);
         Recordings r;
         Meeting* planning = r.addMeeting(QStringLiteral("Planning"));
         Meeting* other = r.addMeeting(QStringLiteral("Interview"));
-        const QUrl link(QStringLiteral("https://meet.example.test/abc-defg-hij"));
+        const QUrl callLink(link);
         if (recordingBefore == QLatin1String("event"))
             r.record(planning);
         else if (recordingBefore == QLatin1String("other"))
             r.record(other);
         const QList<Meeting*>& shown = r.shown;
+        QSignalSpy joinFailures(&r.controller(), &RecordingController::joinFailed);
 
         emit r.calendar.openAndRecordRequested(
-            eventCurrent ? CalendarHooks::EventMeeting { planning, link } : CalendarHooks::EventMeeting {});
+            eventCurrent ? CalendarHooks::EventMeeting { planning, callLink } : CalendarHooks::EventMeeting {});
         // The event's meeting is asked to be shown first, whatever follows.
         QCOMPARE(shown, eventCurrent ? QList<Meeting*> { planning } : QList<Meeting*> {});
         QCOMPARE(r.controller().asking() == RecordingController::Ask::switchRecording, asks);
@@ -206,7 +218,9 @@ private slots:
             QCOMPARE(recording, other);
         else
             QVERIFY(recording && recording != planning && recording != other);
-        QCOMPARE(r.rig.browser.opened, linkOpened ? QList<QUrl> { link } : QList<QUrl> {});
+        QCOMPARE(r.rig.browser.opened, linkOpened ? QList<QUrl> { callLink } : QList<QUrl> {});
+        const bool refused = eventCurrent && recordingBefore != QLatin1String("event") && !linkOpened;
+        QCOMPARE(joinFailures.count(), refused ? 1 : 0);
     }
 
     // Deleting the meeting being recorded stops its recording first: nothing keeps capturing

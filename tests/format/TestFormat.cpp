@@ -136,6 +136,46 @@ private slots:
         QCOMPARE(formatAbbreviatedDateTime(QDateTime(QDate(2026, 3, 14), QTime(9, 5, 30)), locale), text);
     }
 
+    // The tray's "Recent" rows in the user's language: ICU's short style outside English,
+    // English exactly as it has always been written (the C locale too). The expected texts are
+    // ICU 72's, read once.
+    void relativeDatesFollowTheLanguage_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        QTest::addColumn<QDateTime>("date");
+        QTest::addColumn<QString>("text");
+        const QDateTime now(QDate(2026, 6, 15), QTime(12, 0));
+        const QLocale german(QLocale::German, QLocale::Germany);
+        const QLocale vietnamese(QLocale::Vietnamese, QLocale::Vietnam);
+        const QLocale english(QLocale::English, QLocale::UnitedStates);
+        const QLocale british(QLocale::English, QLocale::UnitedKingdom);
+        const auto row = [&](const char* name, const QLocale& locale, const QDateTime& date, const char* text) {
+            QTest::newRow(name) << locale << date << QString::fromUtf8(text);
+        };
+        row("de: minutes ahead", german, now.addSecs(22 * 60 + 30), "in 22 Min.");
+        row("de: hours ago", german, now.addSecs(-5 * 3600), "vor 5 Std.");
+        row("de: one day ago", german, now.addDays(-1), "vor 1 Tag");
+        row("de: days ago", german, now.addDays(-3), "vor 3 Tagen");
+        row("de: months ago", german, now.addMonths(-2), "vor 2\u00A0Monaten");
+        row("de: now", german, now, "in 0 Sek.");
+        row("vi: minutes ahead", vietnamese, now.addSecs(22 * 60), "sau 22 ph\u00FAt n\u1EEFa");
+        row("vi: hours ago", vietnamese, now.addSecs(-5 * 3600), "5 gi\u1EDD tr\u01B0\u1EDBc");
+        row("vi: weeks ago", vietnamese, now.addDays(-14), "2 tu\u1EA7n tr\u01B0\u1EDBc");
+        row("vi: years ahead", vietnamese, now.addYears(3), "sau 3 n\u0103m n\u1EEFa");
+        row("en: minutes ahead", english, now.addSecs(22 * 60), "in 22 min.");
+        row("en: hours ago", english, now.addSecs(-5 * 3600), "5 hr. ago");
+        row("en: days ago", english, now.addDays(-3), "3 days ago");
+        row("en_GB: as in the US", british, now.addSecs(-5 * 3600), "5 hr. ago");
+        row("C: English", QLocale::c(), now.addDays(1), "in 1 day");
+    }
+    void relativeDatesFollowTheLanguage()
+    {
+        QFETCH(QLocale, locale);
+        QFETCH(QDateTime, date);
+        QFETCH(QString, text);
+        QCOMPARE(formatRelativeDate(date, QDateTime(QDate(2026, 6, 15), QTime(12, 0)), locale), text);
+    }
+
     void prefixesCutWholeCharacters_data()
     {
         QTest::addColumn<QString>("text");

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <csignal>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -77,11 +78,13 @@ public:
     }
 
     // runtimeFolder: "runtime", "runtime2", or empty for none (Qt then makes one in TMPDIR).
-    Child& start(const QStringList& arguments = {}, const QString& runtimeFolder = QStringLiteral("runtime"))
+    // dataFolder: another data folder than the one all starts share by default.
+    Child& start(const QStringList& arguments = {}, const QString& runtimeFolder = QStringLiteral("runtime"),
+        const QString& dataFolder = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), m_root.filePath(QStringLiteral("home")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), m_dataFolder);
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), dataFolder.isEmpty() ? m_dataFolder : dataFolder);
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_root.filePath(QStringLiteral("config")));
         environment.insert(QStringLiteral("TMPDIR"), m_root.filePath(QStringLiteral("tmp")));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -96,7 +99,13 @@ public:
         return *m_children.back();
     }
 
-    QString storeFile() const { return m_dataFolder + QStringLiteral("/Quillet-Test/Quillet.store"); }
+    QString storeFile() const { return storeFileIn(m_dataFolder); }
+    static QString storeFileIn(const QString& dataFolder)
+    {
+        return dataFolder + QStringLiteral("/Quillet-Test/Quillet.store");
+    }
+    // A path of the test's own, beside the shared folders.
+    QString path(const QString& name) const { return m_root.filePath(name); }
 
 private:
     QTemporaryDir m_root;
@@ -259,6 +268,56 @@ private slots:
         QVERIFY2(!next.errors().contains(kLaunched), qPrintable(next.errors()));
     }
 
+    // The lock is the store file's own: a start that reaches the same file by another way (a
+    // linked data folder, a linked store file, a hard link elsewhere) or after the file beside
+    // it was deleted meets it, and hands its link to the running instance instead of opening
+    // the store a second time.
+    void everyWayToTheStoreMeetsItsLock_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("linked data folder") << "folder link";
+        QTest::newRow("linked store file") << "file link";
+        QTest::newRow("hard link elsewhere") << "hard link";
+        QTest::newRow("hard link beside a name a killed instance left") << "hard link, stale name";
+        QTest::newRow("lock file deleted") << "deleted";
+    }
+    void everyWayToTheStoreMeetsItsLock()
+    {
+        QFETCH(QString, way);
+        Starts starts;
+        Starts::Child& first = starts.start();
+        QVERIFY2(first.waitForLog(kLaunched), qPrintable(first.errors()));
+
+        const QString other = starts.path(QStringLiteral("other"));
+        const QString otherStore = Starts::storeFileIn(other);
+        QString laterData = other;
+        if (way == QLatin1String("folder link")) {
+            QVERIFY(QDir().mkpath(other));
+            QVERIFY(QFile::link(QFileInfo(starts.storeFile()).path(), QFileInfo(otherStore).path()));
+        } else if (way == QLatin1String("file link")) {
+            QVERIFY(QDir().mkpath(QFileInfo(otherStore).path()));
+            QVERIFY(QFile::link(starts.storeFile(), otherStore));
+        } else if (way.startsWith(QLatin1String("hard link"))) {
+            QVERIFY(QDir().mkpath(QFileInfo(otherStore).path()));
+            if (way.endsWith(QLatin1String("stale name")))
+                QVERIFY(writeFile(otherStore + QStringLiteral(".lock"), "/nonexistent/quillet.urls\n"));
+            QCOMPARE(
+                ::link(QFile::encodeName(starts.storeFile()).constData(), QFile::encodeName(otherStore).constData()),
+                0);
+        } else {
+            QVERIFY(QFile::remove(starts.storeFile() + QStringLiteral(".lock")));
+            laterData.clear();
+        }
+
+        Starts::Child& later
+            = starts.start({ QStringLiteral("quillet://auth?token=t-3") }, QStringLiteral("runtime"), laterData);
+        QVERIFY(later.waitForExit());
+        QVERIFY2(!later.errors().contains(kLaunched), qPrintable(later.errors()));
+        QCOMPARE(later.exitCode(), 0);
+        QVERIFY2(first.waitForLog(QStringLiteral("[Quillet] Opened URL quillet://auth")), qPrintable(first.errors()));
+        QVERIFY(first.isRunning());
+    }
+
     // While the first start shows why its store cannot be opened, a second start says the same
     // in its own window rather than waiting for the first without a word.
     void startBesideAnUnusableStoreSaysWhy()
@@ -301,7 +360,7 @@ private slots:
         QVERIFY(first.isRunning());
     }
 
-    // Where not even the lock file can be made, the start opens nothing and says why.
+    // Where not even the store file can be made, the start opens nothing and says why.
     void lockThatCannotBeMadeIsShown()
     {
         FullDisk disk(512 * 1024, 64);

@@ -259,6 +259,12 @@ QWidget* AccountSectionView::makeSignedIn()
     header->addWidget(signOut);
     layout->addLayout(header);
 
+    // Without a keyring the sign-in still works, but the next start begins signed out.
+    m_unkeptLine = new ToneLabel(QStringLiteral("No keyring could keep this sign-in: it works until Quillet quits."),
+        Quillet::caption(), Quillet::Tone::accent);
+    m_unkeptLine->setWordWrap(true);
+    layout->addWidget(m_unkeptLine);
+
     m_allowanceLine = new ToneLabel({}, Quillet::caption(), Quillet::Tone::secondary);
     m_allowanceLine->setWordWrap(true);
     layout->addWidget(m_allowanceLine);
@@ -375,6 +381,8 @@ void AccountSectionView::updateCodeEntry()
 void AccountSectionView::updateSignedIn()
 {
     m_signedInEmail->setText(m_account.displayEmail().value_or(QStringLiteral("Signed in")));
+    m_unkeptLine->setVisible(m_account.unkeptSecrets().testAnyFlags(
+        AccountService::Secret::session | AccountService::Secret::providerSignIn));
 
     QString allowance;
     bool showUsage = false;

@@ -75,6 +75,7 @@ private:
     QProgressBar* m_usageBar = nullptr;
     ToneLabel* m_usageText = nullptr;
     ToneLabel* m_ownKeyLine = nullptr;
+    ToneLabel* m_unkeptLine = nullptr;
 
     ToneLabel* m_errorLine = nullptr;
     QPointer<QMessageBox> m_signOutConfirmation;

@@ -249,8 +249,13 @@ QWidget* SettingsView::advancedCard()
     m_ownKey->setPlaceholderText(QStringLiteral("Use my own Tessra key (tq-…)"));
     m_ownKeyCaption = new ToneLabel(QString(), Quillet::caption(), Quillet::Tone::secondary);
     m_ownKeyCaption->setWordWrap(true);
+    // Without a keyring the key still works, but the next start has none.
+    m_ownKeyUnkept = new ToneLabel(QStringLiteral("No keyring could keep this key: it works until Quillet quits."),
+        Quillet::caption(), Quillet::Tone::accent);
+    m_ownKeyUnkept->setWordWrap(true);
     column->addWidget(m_ownKey);
     column->addWidget(m_ownKeyCaption);
+    column->addWidget(m_ownKeyUnkept);
     showOwnKeyCaption();
 
     // textEdited() is the user's typing alone: showing the stored key writes nothing back.
@@ -296,6 +301,8 @@ void SettingsView::showOwnKeyCaption()
     m_ownKeyCaption->setText(m_account.hasByoKey()
             ? QStringLiteral("Using your own Tessra key — the free allowance isn't used.")
             : QStringLiteral("Optional. With a key, calls go straight to Tessra instead of your Quillet account."));
+    m_ownKeyUnkept->setVisible(
+        m_account.hasByoKey() && m_account.unkeptSecrets().testFlag(AccountService::Secret::ownKey));
 }
 
 void SettingsView::showEvent(QShowEvent* event)

@@ -83,4 +83,5 @@ private:
     VocabularyEditor* m_vocabulary = nullptr;
     QLineEdit* m_ownKey = nullptr;
     ToneLabel* m_ownKeyCaption = nullptr;
+    ToneLabel* m_ownKeyUnkept = nullptr;
 };

@@ -20,6 +20,8 @@ const QDateTime kNow(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC);
 QString addEvent(AppRig& rig, const QString& source, const QString& link)
 {
     if (source == QLatin1String("store")) {
+        // The call link must not be fetched: it is no loopback address.
+        rig.browser.follow = false;
         rig.calendars.addCalendar("work", "Work");
         StoreEvent& event = rig.calendars.addEvent("work", "call", "Vendor call", kNow.addSecs(-60));
         event.url = link;
@@ -49,8 +51,9 @@ QString addEvent(AppRig& rig, const QString& source, const QString& link)
 
 // What "Join", "Record now" and a reminder's "Open & record" hand the desktop, with an event's
 // call link from either source: a link on a call service's host makes the event a call whatever
-// its scheme, but only a web or call app link is handed over; for any other, "Join" and "Open &
-// record" say so in words. A link with user info is no call link at all.
+// its scheme, but only a web link or a call app's own (its service's scheme on its service's
+// host) is handed over; for any other, "Join" and "Open & record" say so in words. A link with user info is no call
+// link at all.
 class TestCallLinkButtons final : public QObject
 {
     Q_OBJECT
@@ -70,7 +73,9 @@ private slots:
                     << QString::fromLatin1(source) << QString::fromLatin1(link) << isCallLink << opens;
             };
             row("web call link", "https://us02web.zoom.us/j/8?pwd=Zx", true, true);
-            row("call app's own link", "zoommtg://zoom.us/join?confno=8", true, false);
+            row("Zoom app's own link", "zoommtg://zoom.us/join?action=join&confno=8", true, true);
+            row("Teams app's own link", "msteams://teams.microsoft.com/l/meetup-join/19%3ameeting_8", true, true);
+            row("one service's app on another's host", "msteams://zoom.us/join?confno=8", true, false);
             row("file on a call host", "file://zoom.us/etc/passwd", true, false);
             row("share on a call host", "smb://us02web.zoom.us/share", true, false);
             row("script on a call host", "javascript://zoom.us/%0Aalert(1)", true, false);

@@ -466,7 +466,8 @@ private slots:
     }
 
     // A call link is written by whoever sends the invitation. Whatever reached the event, the
-    // desktop is handed only web and call app links: one of Quillet's own scheme would come
+    // desktop is handed only web links and the call apps' own (a call service's scheme on that
+    // service's host, where its app takes the call): one of Quillet's own scheme would come
     // back to our URL router and sign the user in, others run files or mount shares. "Join"
     // then says in words why nothing opened, as it does when the desktop fails to open it.
     void joinHandsTheDesktopOnlyCallLinks_data()
@@ -475,9 +476,10 @@ private slots:
         QTest::addColumn<int>("desktopStatus");
         QTest::addColumn<bool>("refused");
         QTest::addColumn<QString>("alert"); // null: none
-        const QString refused = QStringLiteral("Quillet opens only web and FaceTime links, so it did not open this "
-                                               "call\u2019s \u201C%1:\u201D link. Open the call from your "
-                                               "calendar instead.");
+        const QString refused
+            = QStringLiteral("Quillet opens only web links and call apps\u2019 own links, so it did not "
+                             "open this call\u2019s \u201C%1:\u201D link. Open the call from your "
+                             "calendar instead.");
         const auto refusal = [&](const char* scheme) { return refused.arg(QLatin1String(scheme)); };
         const QString notOpened = QStringLiteral(
             "The desktop could not open this call\u2019s link. Open the call from your calendar instead.");
@@ -491,7 +493,12 @@ private slots:
         row("share on a call host", "smb://us02web.zoom.us/share?token=x", 0, "smb", refusal("smb"));
         row("script on a call host", "javascript://zoom.us/%0Aalert(1)?token=x", 0, "javascript",
             refusal("javascript"));
-        row("other call app", "zoommtg://zoom.us/join?confno=1&token=x", 0, "zoommtg", refusal("zoommtg"));
+        row("data on a call host", "data://zoom.us/text/html,token=x", 0, "data", refusal("data"));
+        row("one service's app on another's host", "zoommtg://teams.microsoft.com/join?confno=1&token=x", 0, "zoommtg",
+            refusal("zoommtg"));
+        row("Zoom app", "zoommtg://zoom.us/join?action=join&confno=1&token=x", 0, nullptr, QString());
+        row("Teams app", "msteams://teams.microsoft.com/l/meetup-join/19%3ameeting_x%40thread.v2/0?token=x", 0, nullptr,
+            QString());
         row("web link", "https://meet.google.com/abc", 0, nullptr, QString());
         row("call app", "facetime:+15551234567", 0, nullptr, QString());
         row("the desktop fails", "https://meet.google.com/abc?token=x", 4, nullptr, notOpened);

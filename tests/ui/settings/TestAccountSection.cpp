@@ -3,9 +3,9 @@
 #include "support/DesktopOpenerStandIn.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
-#include "ui/settings/AccountSectionView.h"
 #include "ui/design/ThemeController.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/settings/AccountSectionView.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -122,6 +122,27 @@ private slots:
         QVERIFY(finishes([&](auto done) { card.account().signOut(done); }));
         QCOMPARE(card.view->face(), Face::emailEntry);
         QCOMPARE(card.emailField()->text(), QStringLiteral("a&b<i>@example.com"));
+    }
+
+    // A sign-in the keyring did not keep is said under the account, in words.
+    void signInTheKeyringRefusedIsSaid_data()
+    {
+        QTest::addColumn<bool>("refuseWrites");
+        QTest::newRow("kept") << false;
+        QTest::newRow("refused") << true;
+    }
+    void signInTheKeyringRefusedIsSaid()
+    {
+        QFETCH(bool, refuseWrites);
+        const QString unkept = QStringLiteral("No keyring could keep this sign-in: it works until Quillet quits.");
+        Card card([&](AccountRig& rig) { rig.keyring.refuseWrites = refuseWrites; });
+        QVERIFY(card.reachCodeEntry());
+        QTest::keyClicks(card.codeField(), QStringLiteral("123456"));
+        QTest::keyClick(card.codeField(), Qt::Key_Return);
+        QTRY_COMPARE(card.view->face(), Face::signedIn);
+        QCOMPARE(ViewProbe::label(*card.view, unkept) != nullptr, refuseWrites);
+        QVERIFY(finishes([&](auto done) { card.account().signOut(done); }));
+        QVERIFY(!ViewProbe::label(*card.view, unkept));
     }
 
     // Without a browser that opens, "Continue with Google" says so at once instead of waiting

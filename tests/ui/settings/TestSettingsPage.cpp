@@ -6,9 +6,9 @@
 #include "support/ViewProbe.h"
 #include "system/LaunchAtLogin.h"
 #include "ui/design/SettingsRow.h"
-#include "ui/settings/SettingsView.h"
 #include "ui/design/Switch.h"
 #include "ui/design/SymbolView.h"
+#include "ui/settings/SettingsView.h"
 #include "ui/settings/ThemeTile.h"
 #include "ui/settings/VocabularyEditor.h"
 
@@ -343,6 +343,29 @@ private slots:
         QTest::keyClick(page.ownKey(), Qt::Key_Backspace);
         QCOMPARE(keychain.string(AccountService::kByoKeyAccount), std::nullopt);
         QVERIFY(ViewProbe::label(*page.view, kKeyCaptionOff));
+    }
+
+    // A key the keyring refuses works for this run, and the own-key area says so, until the
+    // key is kept or cleared.
+    void ownKeyTheKeyringRefusesIsSaid()
+    {
+        const QString unkept = QStringLiteral("No keyring could keep this key: it works until Quillet quits.");
+        Page page;
+        page.rig->secrets.setFailure(SecretStore::Failed);
+        page.open();
+        QTest::keyClicks(page.ownKey(), QStringLiteral("tq-a"));
+        QVERIFY(ViewProbe::label(*page.view, kKeyCaptionOn));
+        QVERIFY(ViewProbe::label(*page.view, unkept));
+        page.ownKey()->selectAll();
+        QTest::keyClick(page.ownKey(), Qt::Key_Backspace);
+        QVERIFY(ViewProbe::label(*page.view, kKeyCaptionOff));
+        QVERIFY(!ViewProbe::label(*page.view, unkept));
+        QTest::keyClicks(page.ownKey(), QStringLiteral("tq"));
+        QVERIFY(ViewProbe::label(*page.view, unkept));
+        page.rig->secrets.setFailure(SecretStore::Success);
+        QTest::keyClick(page.ownKey(), 'b');
+        QVERIFY(!ViewProbe::label(*page.view, unkept));
+        QVERIFY(ViewProbe::label(*page.view, kKeyCaptionOn));
     }
 
     void vocabulary()

@@ -1,9 +1,10 @@
-#include "shell/AppDelegate.h"
 #include "format/TimeText.h"
+#include "shell/AppDelegate.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
+#include "support/ZoneAndLocale.h"
 #include "ui/design/Symbols.h"
 
 #include <QMenu>
@@ -118,6 +119,18 @@ private slots:
         QTRY_COMPARE(describe(t.menu()).mid(0, 4),
             (QStringList { "[Recording \u2014 0:00]", "-", "Stop Recording | Ctrl+S", "-" }));
         QCOMPARE(describe(t.menu()).size(), 12);
+    }
+
+    // The recent rows' dates follow the user's language, as every other date does.
+    void recentDatesInTheUserLanguage()
+    {
+        const ZoneAndLocale::LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
+        TrayRig t;
+        t.addFinished(QStringLiteral("Design review"), 2 * 3600);
+        t.addFinished(QString(), 3 * 86400);
+        open(t.menu());
+        QCOMPARE(describe(t.menu()).mid(2, 3),
+            (QStringList { "[Recent]", "Design review\tvor 2 Std.", "Untitled Meeting\tvor 3 Tagen" }));
     }
 
     // The counter follows the session and counts paused time too; Stop sets it back.
