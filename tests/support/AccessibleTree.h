@@ -103,8 +103,8 @@ inline QList<QAccessibleInterface*> findAll(
 
 // The events a screen reader is told while the spy lives. Accessibility is active meanwhile, as
 // it is while a screen reader runs: the offscreen platform has no bridge to turn it on, and
-// QAccessible::setActive() only tells observers, so the platform's own switch is used (the
-// test links Qt6::GuiPrivate).
+// QAccessible::setActive() only tells observers, so the platform's own switch is used
+// (quillet_test_support brings Qt6::GuiPrivate).
 class EventSpy final
 {
 public:

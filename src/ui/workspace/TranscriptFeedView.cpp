@@ -63,6 +63,7 @@ TranscriptFeedView::TranscriptFeedView(
               [this](int row) { return accessibleRow(row); } })
 {
     setFrameShape(QFrame::NoFrame);
+    setAccessibleName(tr("Transcript"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -181,6 +181,7 @@ private slots:
         QTRY_COMPARE(feed.bubbleCount(), 3);
         QAccessibleInterface* list = AccessibleTree::of(&feed);
         QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(AccessibleTree::name(list), QStringLiteral("Transcript"));
         QCOMPARE(AccessibleTree::names(AccessibleTree::items(list)),
             (QStringList { "Me, 0:04: Morning. All here?", "Them, 1:05: Yes.", "Lan, 1:02:05: Agenda first.",
                 "Listening…" }));
