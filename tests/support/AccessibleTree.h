@@ -10,14 +10,14 @@
 
 #include <QAccessible>
 #include <QCoreApplication>
-#include <QtGui/private/qguiapplication_p.h>
-#include <qpa/qplatformaccessibility.h>
-#include <qpa/qplatformintegration.h>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QtGui/private/qguiapplication_p.h>
 #include <functional>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 namespace AccessibleTree {
 
@@ -84,7 +84,8 @@ inline QAccessibleInterface* find(QAccessibleInterface* root, const std::functio
 
 inline QAccessibleInterface* find(QAccessibleInterface* root, QAccessible::Role role, const QString& name)
 {
-    return find(root, [&](QAccessibleInterface* item) { return item->role() == role && AccessibleTree::name(item) == name; });
+    return find(
+        root, [&](QAccessibleInterface* item) { return item->role() == role && AccessibleTree::name(item) == name; });
 }
 
 // Every one under root (root included) that matches, depth first.

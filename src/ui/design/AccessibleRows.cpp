@@ -28,10 +28,7 @@ public:
 
     bool isValid() const override { return bool(shown()); }
     QObject* object() const override { return nullptr; }
-    QWindow* window() const override
-    {
-        return m_list ? m_list->window()->windowHandle() : nullptr;
-    }
+    QWindow* window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
 
     QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QAccessibleInterface* parent() const override
@@ -182,10 +179,7 @@ public:
         : QAccessibleWidget(widget)
     { }
 
-    QAccessible::Role role() const override
-    {
-        return QAccessible::Role(widget()->property(kRoleProperty).toInt());
-    }
+    QAccessible::Role role() const override { return QAccessible::Role(widget()->property(kRoleProperty).toInt()); }
     QAccessible::State state() const override
     {
         QAccessible::State state = QAccessibleWidget::state();

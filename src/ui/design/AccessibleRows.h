@@ -51,7 +51,7 @@ public:
         // The keyboard's row; -1 for none.
         std::function<int()> current = [] { return -1; };
         // May replace the page that holds the list: nothing of it is touched afterwards.
-        std::function<void(int index, const QString& action)> act = [](int, const QString&) { };
+        std::function<void(int index, const QString& action)> act = [](int, const QString&) {};
     };
 
     // The list's accessible name is its widget's; a list has no interface of its own before.

@@ -44,8 +44,8 @@ MeetingCardList::MeetingCardList(
     , m_folderId(folderId)
     , m_showFolder(showFolder)
     , m_accessible(*this,
-          { [this] { return isEmpty() ? 0 : int(m_rows.size()); },
-              [this](int row) { return accessibleRow(row); }, [this] { return currentRow(); },
+          { [this] { return isEmpty() ? 0 : int(m_rows.size()); }, [this](int row) { return accessibleRow(row); },
+              [this] { return currentRow(); },
               [this](int row, const QString& action) { accessibleAction(row, action); } })
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);

@@ -523,8 +523,8 @@ std::optional<AccessibleRows::Row> MeetingListView::accessibleRow(int row) const
     read.identity = recordOf(index);
     read.selected = m_list->selectionModel()->isSelected(index);
     const QStringList choose = { QAccessibleActionInterface::pressAction() };
-    const QStringList chooseOrMenu = { QAccessibleActionInterface::pressAction(),
-        QAccessibleActionInterface::showMenuAction() };
+    const QStringList chooseOrMenu
+        = { QAccessibleActionInterface::pressAction(), QAccessibleActionInterface::showMenuAction() };
     switch (index.data(KindRole).value<RowKind>()) {
     case RowKind::spacesHeading:
     case RowKind::dateHeading:

@@ -134,14 +134,15 @@ std::optional<AccessibleRows::Row> TranscriptFeedView::accessibleRow(int row) co
         // The live row is told apart from the bubble that takes its place when a turn comes.
         read.identity = &m_draft;
         read.name = liveRow() == LiveRow::draft ? m_draft : listeningRowText();
-        read.rect = QRect(columnLeft(), m_liveTop - verticalScrollBar()->value(), viewport()->width() - columnLeft(),
-            m_liveHeight)
+        read.rect = QRect(
+            columnLeft(), m_liveTop - verticalScrollBar()->value(), viewport()->width() - columnLeft(), m_liveHeight)
                         .translated(origin);
         return read;
     }
     const Bubble& bubble = m_bubbles.at(size_t(row));
-    read.name = tr("%1, %2: %3")
-                    .arg(bubble.speaker.rawValue(), formatElapsed(bubble.startsAt), bubble.lines.join(QLatin1Char(' ')));
+    read.name
+        = tr("%1, %2: %3")
+              .arg(bubble.speaker.rawValue(), formatElapsed(bubble.startsAt), bubble.lines.join(QLatin1Char(' ')));
     read.rect = bubbleRect(row).translated(origin);
     return read;
 }

@@ -128,15 +128,16 @@ private slots:
         QAccessibleInterface* list = AccessibleTree::of(fixture.panel->conversation()->column());
         QCOMPARE(list->role(), QAccessible::List);
         QCOMPARE(list->childCount(), 1);
-        QVERIFY(AccessibleTree::find(list->child(0), QAccessible::StaticText, QStringLiteral("Ask about this meeting")));
+        QVERIFY(
+            AccessibleTree::find(list->child(0), QAccessible::StaticText, QStringLiteral("Ask about this meeting")));
 
         fixture.meeting.appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("When do we ship?"), {}));
-        fixture.meeting.appendChatMessage(new ChatMessage(
-            ChatRole::Assistant, QStringLiteral("## When\nOn **Friday**, [see](https://example.com)."), QStringLiteral("m")));
+        fixture.meeting.appendChatMessage(new ChatMessage(ChatRole::Assistant,
+            QStringLiteral("## When\nOn **Friday**, [see](https://example.com)."), QStringLiteral("m")));
         QCoreApplication::processEvents();
         const QList<QAccessibleInterface*> rows = AccessibleTree::items(list);
-        QCOMPARE(AccessibleTree::names(rows),
-            (QStringList { "You: When do we ship?", "Quillet: When\nOn Friday, see." }));
+        QCOMPARE(
+            AccessibleTree::names(rows), (QStringList { "You: When do we ship?", "Quillet: When\nOn Friday, see." }));
         for (const QAccessibleInterface* row : rows) {
             QCOMPARE(row->role(), QAccessible::ListItem);
             QCOMPARE(row->parent(), list);

@@ -176,19 +176,21 @@ private slots:
         finished->show();
         QVERIFY(QTest::qWaitForWindowExposed(finished.get()));
         const auto itemsOf = [](QWidget& page, const QString& first) {
-            QAccessibleInterface* list = AccessibleTree::find(AccessibleTree::of(&page), [&](QAccessibleInterface* item) {
-                return item->role() == QAccessible::List && item->childCount() > 0
-                    && AccessibleTree::name(item->child(0)) == first;
-            });
+            QAccessibleInterface* list
+                = AccessibleTree::find(AccessibleTree::of(&page), [&](QAccessibleInterface* item) {
+                      return item->role() == QAccessible::List && item->childCount() > 0
+                          && AccessibleTree::name(item->child(0)) == first;
+                  });
             return AccessibleTree::names(AccessibleTree::items(list));
         };
-        QCOMPARE(itemsOf(*finished, "Them, 0:00: Line 0"), (QStringList { "Them, 0:00: Line 0", "Them, 0:03: Line 1" }));
+        QCOMPARE(
+            itemsOf(*finished, "Them, 0:00: Line 0"), (QStringList { "Them, 0:00: Line 0", "Them, 0:03: Line 1" }));
         QCOMPARE(itemsOf(*finished, "You: When?"), QStringList { "You: When?" });
-        QAccessibleInterface* done
-            = AccessibleTree::find(AccessibleTree::of(finished.get()), QAccessible::CheckBox, QStringLiteral("Book the room"));
+        QAccessibleInterface* done = AccessibleTree::find(
+            AccessibleTree::of(finished.get()), QAccessible::CheckBox, QStringLiteral("Book the room"));
         QVERIFY(done && done->state().checked);
-        QAccessibleInterface* open
-            = AccessibleTree::find(AccessibleTree::of(finished.get()), QAccessible::CheckBox, QStringLiteral("Send the deck"));
+        QAccessibleInterface* open = AccessibleTree::find(
+            AccessibleTree::of(finished.get()), QAccessible::CheckBox, QStringLiteral("Send the deck"));
         QVERIFY(open && !open->state().checked);
         finished.reset();
 
@@ -197,7 +199,8 @@ private slots:
         live.resize(1120, 900);
         live.show();
         QVERIFY(QTest::qWaitForWindowExposed(&live));
-        QCOMPARE(itemsOf(live, "Them, 0:00: Line 0"), (QStringList { "Them, 0:00: Line 0", "Them, 0:03: Line 1", "Listening…" }));
+        QCOMPARE(itemsOf(live, "Them, 0:00: Line 0"),
+            (QStringList { "Them, 0:00: Line 0", "Them, 0:03: Line 1", "Listening…" }));
     }
 
     void paneResizes()

@@ -630,9 +630,10 @@ private slots:
         AccessibleTree::EventSpy told;
         view.setMarkdown(QStringLiteral("## Action items\n- [x] Send the **deck**\n- [x] Book the room\nAll *good*."));
         QVERIFY(tasks.at(0)->state().checked);
-        QVERIFY(std::any_of(told.events().cbegin(), told.events().cend(), [](const AccessibleTree::EventSpy::Event& event) {
-            return event.type == QAccessible::StateChanged && event.name == QStringLiteral("Send the deck");
-        }));
+        QVERIFY(
+            std::any_of(told.events().cbegin(), told.events().cend(), [](const AccessibleTree::EventSpy::Event& event) {
+                return event.type == QAccessible::StateChanged && event.name == QStringLiteral("Send the deck");
+            }));
     }
 
     void headingSpacingAndGrowingText()

@@ -183,8 +183,8 @@ private slots:
         QCOMPARE(list->role(), QAccessible::List);
         QCOMPARE(AccessibleTree::name(list), QStringLiteral("Transcript"));
         QCOMPARE(AccessibleTree::names(AccessibleTree::items(list)),
-            (QStringList { "Me, 0:04: Morning. All here?", "Them, 1:05: Yes.", "Lan, 1:02:05: Agenda first.",
-                "Listening…" }));
+            (QStringList {
+                "Me, 0:04: Morning. All here?", "Them, 1:05: Yes.", "Lan, 1:02:05: Agenda first.", "Listening…" }));
         QAccessibleInterface* first = AccessibleTree::items(list).at(0);
         QCOMPARE(first->role(), QAccessible::ListItem);
         const QRect bubble = feed.bubbleRect(0);
@@ -202,12 +202,14 @@ private slots:
         // Let go of, or at least invalid: never read as the turn that took its place.
         const QAccessibleInterface* held = QAccessible::accessibleInterface(draftId);
         QVERIFY(!held || !held->isValid());
-        QCOMPARE(AccessibleTree::name(AccessibleTree::items(list).at(3)), QStringLiteral("Them, 1:03:20: So the plan."));
+        QCOMPARE(
+            AccessibleTree::name(AccessibleTree::items(list).at(3)), QStringLiteral("Them, 1:03:20: So the plan."));
         QCoreApplication::processEvents();
 
         feed.setLive(false);
         QCOMPARE(list->childCount(), 4);
-        QCOMPARE(AccessibleTree::name(AccessibleTree::items(list).last()), QStringLiteral("Them, 1:03:20: So the plan."));
+        QCOMPARE(
+            AccessibleTree::name(AccessibleTree::items(list).last()), QStringLiteral("Them, 1:03:20: So the plan."));
     }
 
     void newLinesWhileScrolledUpShowLatest()
