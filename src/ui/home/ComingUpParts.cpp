@@ -246,10 +246,15 @@ int rowHeight()
 
 DayList::DayList(QWidget* parent)
     : QWidget(parent)
+    , m_accessible(*this,
+          { [this] { return int(m_rows.size()); }, [this](int row) { return accessibleRow(row); },
+              [this] { return currentRow(); },
+              [this](int row, const QString& action) { accessibleAction(row, action); } })
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     // Reached by Tab only: a click chooses a row at once and needs no focus.
     setFocusPolicy(Qt::TabFocus);
+    setAccessibleName(tr("Coming up"));
 }
 
 void DayList::setGroups(const QList<ComingUpAgenda::DayGroup>& groups)
@@ -263,7 +268,7 @@ void DayList::setGroups(const QList<ComingUpAgenda::DayGroup>& groups)
         if (!m_rows.isEmpty())
             y += kGroupSpacing;
         Row title;
-        title.groupTitle = group.title.toUpper();
+        title.groupTitle = group.title;
         title.top = y;
         title.height = titleHeight;
         m_rows.append(title);
@@ -282,10 +287,13 @@ void DayList::setGroups(const QList<ComingUpAgenda::DayGroup>& groups)
         }
     }
     m_height = y;
+    m_accessible.reset();
     // The keyboard's event is over or gone: the focus stays visible on the first row.
     if (hasFocus() && currentRow() < 0) {
-        if (const int first = eventFrom(0, 1); first >= 0)
+        if (const int first = eventFrom(0, 1); first >= 0) {
             m_currentId = m_rows.at(first).event.id;
+            m_accessible.currentChanged();
+        }
     }
     updateGeometry();
     update();
@@ -367,7 +375,7 @@ void DayList::paintEvent(QPaintEvent* event)
         if (!row.groupTitle.isEmpty()) {
             painter.setFont(titleFont);
             painter.setPen(secondary);
-            painter.drawText(QPointF(0, row.top + titleMetrics.ascent()), row.groupTitle);
+            painter.drawText(QPointF(0, row.top + titleMetrics.ascent()), row.groupTitle.toUpper());
             continue;
         }
         const QRectF box(0, row.top, width(), row.height);
@@ -455,9 +463,37 @@ void DayList::setCurrentRow(int row)
 {
     if (const int before = currentRow(); before >= 0)
         update(0, m_rows.at(before).top, width(), m_rows.at(before).height);
+    const bool moved = m_currentId != m_rows.at(row).event.id;
     m_currentId = m_rows.at(row).event.id;
+    if (moved)
+        m_accessible.currentChanged();
     update(0, m_rows.at(row).top, width(), m_rows.at(row).height);
     ReadingColumn::reveal(*this);
+}
+
+std::optional<AccessibleRows::Row> DayList::accessibleRow(int row) const
+{
+    const Row& shown = m_rows.at(row);
+    AccessibleRows::Row read;
+    read.rect = QRect(0, shown.top, width(), shown.height);
+    if (!shown.groupTitle.isEmpty()) {
+        read.role = QAccessible::Heading;
+        read.name = shown.groupTitle;
+        return read;
+    }
+    read.name = shown.title;
+    read.description = shown.badge.isEmpty() ? shown.time : shown.time + QStringLiteral(", ") + shown.badge;
+    read.actions = { QAccessibleActionInterface::pressAction() };
+    return read;
+}
+
+void DayList::accessibleAction(int row, const QString& action)
+{
+    if (action != QAccessibleActionInterface::pressAction() || !m_rows.at(row).groupTitle.isEmpty())
+        return;
+    // The owner may rebuild the list (or the page) in answer: the event is copied first.
+    const EventInfo chosenEvent = m_rows.at(row).event;
+    emit chosen(chosenEvent);
 }
 
 void DayList::keyPressEvent(QKeyEvent* event)
@@ -500,6 +536,7 @@ void DayList::focusInEvent(QFocusEvent* event)
     const int row = currentRow() >= 0 ? currentRow() : eventFrom(0, 1);
     if (row >= 0)
         setCurrentRow(row);
+    m_accessible.focusedLater();
 }
 
 void DayList::focusOutEvent(QFocusEvent* event)

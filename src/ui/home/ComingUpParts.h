@@ -2,6 +2,7 @@
 
 #include "calendar/CalendarService.h"
 #include "library/ComingUpAgenda.h"
+#include "ui/design/AccessibleRows.h"
 
 #include <QAbstractButton>
 #include <QWidget>
@@ -81,7 +82,8 @@ private:
 // event with its time, title and kind. Painted as one widget (the whole row is the button), so a
 // week of hundreds of events is laid out and drawn in a few milliseconds. It is one stop of the
 // Tab chain: the arrow keys (and Home, End) move a current row, ringed while it has the focus,
-// and Enter or Space chooses it.
+// and Enter or Space chooses it. A screen reader reads it as a list of the day titles, as
+// headings, and the events; the current row is its focus.
 class DayList final : public QWidget
 {
     Q_OBJECT
@@ -118,7 +120,7 @@ protected:
 private:
     struct Row
     {
-        QString groupTitle; // a group's title row; empty for an event row
+        QString groupTitle; // a group's title row, as written; empty for an event row
         CalendarService::EventInfo event;
         QString time;
         QString title;
@@ -132,11 +134,14 @@ private:
     int eventFrom(int row, int step) const;
     int currentRow() const;
     void setCurrentRow(int row);
+    std::optional<AccessibleRows::Row> accessibleRow(int row) const;
+    void accessibleAction(int row, const QString& action);
 
     QList<Row> m_rows;
     int m_height = 0;
     int m_pressed = -1;
     QString m_currentId; // the keyboard's row, by its event: the rows are made anew each minute
+    AccessibleRows m_accessible;
 };
 
 } // namespace ComingUp

@@ -83,7 +83,7 @@ QList<Fact> facts(const Meeting& meeting, bool showFolder)
             facts.append({ duration, {} });
     }
     if (fields.summary)
-        facts.append({ {}, QStringLiteral("text.alignleft") });
+        facts.append({ {}, kSummarySymbol });
     if (showFolder && meeting.folder())
         facts.append({ meeting.folder()->name(), Symbols::forFolder(meeting.folder()->icon()) });
     return facts;

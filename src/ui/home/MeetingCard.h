@@ -22,6 +22,9 @@ struct Fact
     friend bool operator==(const Fact&, const Fact&) = default;
 };
 
+// The symbol of the summary mark among the facts.
+inline const QString kSummarySymbol = QStringLiteral("text.alignleft");
+
 // The meeting's title, or "Untitled" when it is exactly empty.
 QString title(const Meeting& meeting);
 

@@ -43,10 +43,15 @@ MeetingCardList::MeetingCardList(
     , m_clock(clock)
     , m_folderId(folderId)
     , m_showFolder(showFolder)
+    , m_accessible(*this,
+          { [this] { return isEmpty() ? 0 : int(m_rows.size()); }, [this](int row) { return accessibleRow(row); },
+              [this] { return currentRow(); },
+              [this](int row, const QString& action) { accessibleAction(row, action); } })
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     // Reached by Tab only: a click opens a card at once and needs no focus.
     setFocusPolicy(Qt::TabFocus);
+    setAccessibleName(tr("Meetings"));
     m_measureLater.setSingleShot(true);
     m_measureLater.setInterval(0);
     connect(&m_measureLater, &QTimer::timeout, this, &MeetingCardList::measureSome);
@@ -168,6 +173,7 @@ void MeetingCardList::rebuild()
     m_tops.resize(m_rows.size() + 1);
     m_tops[0] = 0;
     relayoutFrom(0);
+    m_accessible.reset();
     if (m_pressed && !m_rowOfMeeting.contains(m_pressed.data()))
         m_pressed = nullptr;
     syncDots();
@@ -176,8 +182,10 @@ void MeetingCardList::rebuild()
         m_measureLater.start();
 
     // The keyboard's card went away with its meeting: the focus stays visible on the first.
-    if (hasFocus() && currentRow() < 0)
+    if (hasFocus() && currentRow() < 0) {
         m_current = firstCard();
+        m_accessible.currentChanged();
+    }
 
     const bool empty = m_rows.isEmpty();
     if (empty != m_wasEmpty) {
@@ -520,7 +528,10 @@ void MeetingCardList::setCurrentRow(int row)
 {
     if (const int before = currentRow(); before >= 0)
         update(cardRectOfRow(before));
+    const bool moved = m_current != m_rows.at(row).meeting;
     m_current = m_rows.at(row).meeting;
+    if (moved)
+        m_accessible.currentChanged();
     // Measured down to the card, so that its place is exact before it is scrolled to.
     measureThrough(m_tops.at(row + 1));
     update(cardRectOfRow(row));
@@ -585,6 +596,7 @@ void MeetingCardList::focusInEvent(QFocusEvent* event)
         m_current = firstCard();
     if (const int row = currentRow(); row >= 0)
         setCurrentRow(row);
+    m_accessible.focusedLater();
 }
 
 void MeetingCardList::focusOutEvent(QFocusEvent* event)
@@ -592,6 +604,50 @@ void MeetingCardList::focusOutEvent(QFocusEvent* event)
     QWidget::focusOutEvent(event);
     if (const int row = currentRow(); row >= 0)
         update(cardRectOfRow(row));
+}
+
+// --- A screen reader ---------------------------------------------------------------------
+
+std::optional<AccessibleRows::Row> MeetingCardList::accessibleRow(int row) const
+{
+    const Row& shown = m_rows.at(row);
+    AccessibleRows::Row read;
+    if (!shown.isCard) {
+        read.role = QAccessible::Heading;
+        read.name = shown.title;
+        read.rect = rowRect(row);
+        return read;
+    }
+    if (!shown.meeting)
+        return std::nullopt;
+    const Meeting& meeting = *shown.meeting;
+    read.identity = &meeting;
+    read.name = MeetingCard::title(meeting);
+    // The fact line in its order, its symbols in words.
+    QStringList facts;
+    if (meeting.isRecording())
+        facts.append(tr("Recording"));
+    for (const MeetingCard::Fact& fact : MeetingCard::facts(meeting, m_showFolder)) {
+        if (!fact.text.isEmpty())
+            facts.append(fact.text);
+        else if (fact.symbol == MeetingCard::kSummarySymbol)
+            facts.append(tr("Summary"));
+    }
+    read.description = facts.join(QStringLiteral(", "));
+    read.rect = cardRectOfRow(row);
+    read.actions = { QAccessibleActionInterface::pressAction(), QAccessibleActionInterface::showMenuAction() };
+    return read;
+}
+
+void MeetingCardList::accessibleAction(int row, const QString& action)
+{
+    ensureRows();
+    if (row < 0 || row >= m_rows.size() || !m_rows.at(row).meeting)
+        return;
+    if (action == QAccessibleActionInterface::showMenuAction())
+        requestMenu(row);
+    else if (action == QAccessibleActionInterface::pressAction())
+        emit openRequested(m_rows.at(row).meeting);
 }
 
 QVariant MeetingCardList::inputMethodQuery(Qt::InputMethodQuery query) const

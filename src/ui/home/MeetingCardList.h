@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/design/AccessibleRows.h"
+
 #include <QHash>
 #include <QList>
 #include <QPointer>
@@ -25,7 +27,8 @@ class RecordingDot;
 //
 // The keyboard reaches the cards as one stop of the Tab chain: the arrow keys (and Home, End)
 // move a current card, ringed while the list has the keyboard's focus and scrolled into view;
-// Enter or Space opens it, the menu key or Shift+F10 opens its menu.
+// Enter or Space opens it, the menu key or Shift+F10 opens its menu. A screen reader reads it
+// as a list of the group titles, as headings, and the cards; the current card is its focus.
 class MeetingCardList final : public QWidget
 {
     Q_OBJECT
@@ -105,6 +108,8 @@ private:
     int cardFrom(int row, int step) const;
     void setCurrentRow(int row);
     void requestMenu(int row);
+    std::optional<AccessibleRows::Row> accessibleRow(int row) const;
+    void accessibleAction(int row, const QString& action);
 
     MeetingListModel& m_meetings;
     const Clock& m_clock;
@@ -124,4 +129,5 @@ private:
     bool m_pressedActions = false;
     QPointer<Meeting> m_current;
     QHash<const Meeting*, RecordingDot*> m_dots;
+    AccessibleRows m_accessible;
 };

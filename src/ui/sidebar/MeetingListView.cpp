@@ -249,6 +249,10 @@ MeetingListView::MeetingListView(
     , m_list(new QListView)
     , m_updateBanner(new UpdateBanner(services.updater))
     , m_footer(new SidebarAccountFooter(services.account, [this] { choose(SidebarItem::settings()); }))
+    , m_accessible(*m_list,
+          { [this] { return m_rows->rowCount(); }, [this](int row) { return accessibleRow(row); },
+              [this] { return m_list->currentIndex().row(); },
+              [this](int row, const QString& action) { accessibleAction(row, action); } })
 {
     m_search->setPlaceholderText(QStringLiteral("Search meetings"));
     m_search->setClearButtonEnabled(true);
@@ -301,6 +305,11 @@ MeetingListView::MeetingListView(
         updatePulse();
     });
     connect(m_rows, &QAbstractItemModel::dataChanged, this, &MeetingListView::updatePulse);
+    for (const auto moved : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved })
+        connect(m_rows, moved, this, [this] { m_accessible.reset(); });
+    connect(m_rows, &QAbstractItemModel::rowsMoved, this, [this] { m_accessible.reset(); });
+    connect(m_rows, &QAbstractItemModel::modelReset, this, [this] { m_accessible.reset(); });
+    connect(m_rows, &QAbstractItemModel::layoutChanged, this, [this] { m_accessible.reset(); });
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MeetingListView::userSelected);
     connect(m_list, &QListView::clicked, this, &MeetingListView::rowClicked);
@@ -449,6 +458,8 @@ bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
             || event->type() == QEvent::MouseButtonDblClick)
         && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
         return true;
+    if (watched == m_list && event->type() == QEvent::FocusIn)
+        m_accessible.focusedLater();
     if (watched == m_list
         && ((event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
             || event->type() == QEvent::FocusOut)) {
@@ -495,6 +506,86 @@ void MeetingListView::activateCurrentRow()
     case RowKind::folder:
     case RowKind::meeting:
         choose(current.data(ItemRole).value<SidebarItem>());
+        break;
+    case RowKind::spacesHeading:
+    case RowKind::dateHeading:
+    case RowKind::noResults:
+        break;
+    }
+}
+
+std::optional<AccessibleRows::Row> MeetingListView::accessibleRow(int row) const
+{
+    const QModelIndex index = m_rows->index(row, 0);
+    AccessibleRows::Row read;
+    read.rect = m_list->visualRect(index).translated(m_list->viewport()->pos());
+    read.name = index.data().toString();
+    read.identity = recordOf(index);
+    read.selected = m_list->selectionModel()->isSelected(index);
+    const QStringList choose = { QAccessibleActionInterface::pressAction() };
+    const QStringList chooseOrMenu
+        = { QAccessibleActionInterface::pressAction(), QAccessibleActionInterface::showMenuAction() };
+    switch (index.data(KindRole).value<RowKind>()) {
+    case RowKind::spacesHeading:
+    case RowKind::dateHeading:
+        read.role = QAccessible::Heading;
+        break;
+    case RowKind::newFolder:
+        read.role = QAccessible::Button;
+        read.name = QStringLiteral("New Folder");
+        read.actions = choose;
+        break;
+    case RowKind::noResults:
+        read.role = QAccessible::StaticText;
+        break;
+    case RowKind::home:
+        read.actions = choose;
+        break;
+    case RowKind::folder:
+        if (const int count = index.data(CountRole).toInt(); count > 0)
+            read.description = QString::number(count);
+        read.actions = chooseOrMenu;
+        break;
+    case RowKind::meeting: {
+        const auto* meeting = static_cast<const Meeting*>(recordOf(index));
+        if (!meeting)
+            return std::nullopt;
+        const MeetingRow::Content content = MeetingRow::content(*meeting);
+        read.name = content.title;
+        // The line under the title as it reads, its marks in words.
+        QStringList facts;
+        if (content.recording)
+            facts.append(tr("Recording"));
+        for (const QString& part : content.meta) {
+            if (part != QStringLiteral("·"))
+                facts.append(part);
+        }
+        if (content.summaryMark)
+            facts.append(tr("Summary"));
+        read.description = facts.join(QStringLiteral(", "));
+        read.actions = chooseOrMenu;
+        break;
+    }
+    }
+    return read;
+}
+
+void MeetingListView::accessibleAction(int row, const QString& action)
+{
+    const QModelIndex index = m_rows->index(row, 0);
+    if (action == QAccessibleActionInterface::showMenuAction()) {
+        showContextMenu(m_list->visualRect(index).center());
+        return;
+    }
+    switch (index.data(KindRole).value<RowKind>()) {
+    case RowKind::newFolder:
+        if (m_onNewFolder)
+            m_onNewFolder(nullptr);
+        break;
+    case RowKind::home:
+    case RowKind::folder:
+    case RowKind::meeting:
+        choose(index.data(ItemRole).value<SidebarItem>());
         break;
     case RowKind::spacesHeading:
     case RowKind::dateHeading:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "library/SidebarSections.h"
+#include "ui/design/AccessibleRows.h"
 #include "ui/window/SidebarItem.h"
 
 #include <QDialog>
@@ -41,6 +42,9 @@ class UpdateChecker;
 // not a page: the keyboard stops on it and Enter starts a folder (Enter on any other row opens
 // it). While an arrow key is held down only the highlight moves; the page follows when it is
 // let go. A right click only opens a row's menu. Escape clears the search.
+//
+// A screen reader reads the rows as a list: the headings as headings, "New Folder" as a button,
+// the other rows as its items, the keyboard's row as its focus.
 class MeetingListView final : public QWidget
 {
     Q_OBJECT
@@ -112,6 +116,8 @@ private:
     void showContextMenu(const QPoint& position);
     void saveRename(const QPointer<Folder>& folder, const QString& text);
     void updatePulse();
+    std::optional<AccessibleRows::Row> accessibleRow(int row) const;
+    void accessibleAction(int row, const QString& action);
 
     ModelContext& m_store;
     const Clock& m_clock;
@@ -138,4 +144,5 @@ private:
     QVariantAnimation m_pulse;
     qreal m_dotOpacity = 1;
     QList<int> m_recordingRows;
+    AccessibleRows m_accessible;
 };

@@ -251,6 +251,15 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     m_bottom = new QWidget(column);
     m_bottom->setFixedHeight(1);
     m_rows->addWidget(m_bottom);
+    m_accessible = std::make_unique<AccessibleRows>(*column,
+        AccessibleRows::Source { [this] { return int(m_readRows.size()); },
+            [this](int row) -> std::optional<AccessibleRows::Row> {
+                AccessibleRows::Row read;
+                read.widget = m_readRows.at(row);
+                if (!read.widget)
+                    return std::nullopt;
+                return read;
+            } });
 
     layout->addWidget(new Rule(&Rule::faintSeparator, this));
 
@@ -409,11 +418,19 @@ QWidget* MeetingChatPanel::makeTurn(const ChatMessage& message)
     QWidget* column = m_bottom->parentWidget();
     if (message.role() == ChatRole::Assistant) {
         auto* answer = new SummaryMarkdown(m_links, column);
+        AccessibleRows::setRole(*answer, QAccessible::ListItem);
+        QStringList lines;
+        for (const SummaryMarkdown::Block& block : SummaryMarkdown::parse(message.text()))
+            lines.append(block.kind == SummaryMarkdown::Block::Kind::heading ? block.text
+                                                                             : SummaryMarkdown::plainText(block.text));
+        answer->setAccessibleName(tr("Quillet: %1").arg(lines.join(QLatin1Char('\n'))));
         answer->setSelectable(true);
         answer->setMarkdown(message.text());
         return answer;
     }
     auto* row = new QWidget(column);
+    AccessibleRows::setRole(*row, QAccessible::ListItem);
+    row->setAccessibleName(tr("You: %1").arg(message.text()));
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addSpacerItem(new QSpacerItem(40, 0, QSizePolicy::MinimumExpanding, QSizePolicy::Minimum));
@@ -443,6 +460,29 @@ void MeetingChatPanel::rebuildMessages()
     for (const QUuid& id : std::as_const(m_order))
         m_rows->insertWidget(index++, m_turns.value(id));
     updateEmptyState();
+    readRowsChanged();
+}
+
+QList<QPointer<QWidget>> MeetingChatPanel::readRows() const
+{
+    QList<QPointer<QWidget>> rows;
+    if (!m_empty->isHidden())
+        rows.append(m_empty);
+    for (const QUuid& id : m_order)
+        rows.append(m_turns.value(id));
+    if (!m_answering->isHidden())
+        rows.append(m_answering);
+    if (!m_error->isHidden())
+        rows.append(m_error);
+    return rows;
+}
+
+void MeetingChatPanel::readRowsChanged()
+{
+    if (QList<QPointer<QWidget>> rows = readRows(); rows != m_readRows) {
+        m_readRows = std::move(rows);
+        m_accessible->reset();
+    }
 }
 
 void MeetingChatPanel::updateEmptyState()
@@ -454,6 +494,7 @@ void MeetingChatPanel::updateEmptyState()
             ? QStringLiteral("It reads the transcript again for every question, so “what did they just say?” works.")
             : QStringLiteral("Answers come only from the transcript and your notes."));
     m_empty->setVisible(m_order.isEmpty() && !m_chat.isAnswering());
+    readRowsChanged();
 }
 
 void MeetingChatPanel::updateAnswerRow()
@@ -461,6 +502,7 @@ void MeetingChatPanel::updateAnswerRow()
     const bool answering = m_chat.isAnswering();
     const QString text = m_chat.streamingAnswer();
     m_answering->setVisible(answering);
+    readRowsChanged();
     m_thinking->setVisible(answering && text.isEmpty());
     m_streaming->setVisible(answering && !text.isEmpty());
     // While an answer streams its text only grows: only what is new is handed on, so a long
@@ -478,6 +520,7 @@ void MeetingChatPanel::updateError()
     const std::optional<QString> error = m_chat.error();
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
+    readRowsChanged();
 }
 
 void MeetingChatPanel::updateComposer()

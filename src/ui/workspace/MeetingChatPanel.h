@@ -1,12 +1,14 @@
 #pragma once
 
 #include "chat/ModelContextBox.h"
+#include "ui/design/AccessibleRows.h"
 
 #include <QHash>
 #include <QPointer>
 #include <QUuid>
 #include <QVariantAnimation>
 #include <QWidget>
+#include <memory>
 
 class ChatMessage;
 class Meeting;
@@ -27,6 +29,8 @@ class UrlOpener;
 // Questions and answers about one meeting: the stored conversation, the answer while it is
 // written, the chat service's error, and a composer with the model picker and a send or stop
 // button. The chat service stores every message; the panel writes only the chosen model.
+// A screen reader reads the conversation as a list, one item per message ("You" or "Quillet",
+// then the text), in the order shown.
 class MeetingChatPanel final : public QWidget
 {
     Q_OBJECT
@@ -80,6 +84,9 @@ private:
     void scrollToEnd(bool animated);
     void settleScroll();
     QWidget* makeTurn(const ChatMessage& message);
+    // The rows of the conversation a screen reader reads, in their order.
+    QList<QPointer<QWidget>> readRows() const;
+    void readRowsChanged();
 
     QPointer<Meeting> m_meeting;
     MeetingChatService& m_chat;
@@ -101,6 +108,8 @@ private:
     QWidget* m_bottom;
     QHash<QUuid, QWidget*> m_turns;
     QList<QUuid> m_order;
+    std::unique_ptr<AccessibleRows> m_accessible;
+    QList<QPointer<QWidget>> m_readRows; // a message's row goes before the list is told
 
     QuestionField* m_field;
     PickerButton* m_picker;

@@ -1,6 +1,7 @@
 #include "ui/workspace/SummaryMarkdown.h"
 
 #include "platform/UrlOpener.h"
+#include "ui/design/AccessibleRows.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/ToneLabel.h"
@@ -323,6 +324,14 @@ struct SummaryMarkdown::Row
     QList<qsizetype> pieceEnds;
 };
 
+QString SummaryMarkdown::plainText(const QString& line)
+{
+    QString text;
+    for (const Run& run : inlineRuns(line))
+        text += run.text;
+    return text;
+}
+
 QList<SummaryMarkdown::Block> SummaryMarkdown::parse(const QString& markdown)
 {
     QList<Block> blocks;
@@ -588,6 +597,14 @@ SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
 
 void SummaryMarkdown::fillRow(Row& row)
 {
+    // A heading and a task say what they are; a task whether it is done.
+    if (row.block.kind == Block::Kind::heading) {
+        AccessibleRows::setRole(*row.widget, QAccessible::Heading);
+        row.widget->setAccessibleName(row.block.text);
+    } else if (row.block.kind == Block::Kind::task) {
+        AccessibleRows::setChecked(*row.widget, row.block.done);
+        row.widget->setAccessibleName(plainText(row.block.text));
+    }
     if (row.pieceBox) {
         if (row.mark)
             row.mark->setDone(row.block.done);

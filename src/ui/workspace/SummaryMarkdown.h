@@ -13,7 +13,8 @@ class UrlOpener;
 // tasks and paragraphs, one per line, with bold, italic, code, struck-through and linked runs
 // inside a line. The model writes from whatever was said in a meeting, so its text is data:
 // every character is escaped, rich text is built only from the runs recognised here, and only
-// web links are ever opened.
+// web links are ever opened. A screen reader reads its headings as headings and its tasks as
+// check boxes, ticked when done.
 class SummaryMarkdown final : public QWidget
 {
     Q_OBJECT
@@ -48,6 +49,8 @@ public:
     static QList<Block> parse(const QString& markdown);
     // The runs of one line. Never fails: what is not recognised is text.
     static QList<Run> inlineRuns(const QString& line);
+    // The text of one line as it reads, without its marks.
+    static QString plainText(const QString& line);
 
     // links: where web links are opened; none opens nothing.
     explicit SummaryMarkdown(UrlOpener* links, QWidget* parent = nullptr);

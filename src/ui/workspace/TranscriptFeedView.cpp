@@ -1,5 +1,6 @@
 #include "ui/workspace/TranscriptFeedView.h"
 
+#include "format/TimeText.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "ui/design/FocusRing.h"
@@ -41,7 +42,7 @@ QList<TranscriptGroup> TranscriptFeedView::groups(QList<TranscriptSegment*> segm
                 continue;
             }
         }
-        result.append(TranscriptGroup { segment->id(), speaker, { segment->text() }, at });
+        result.append(TranscriptGroup { segment->id(), speaker, { segment->text() }, at, at });
     }
     return result;
 }
@@ -57,8 +58,12 @@ TranscriptFeedView::TranscriptFeedView(
     , m_layouts(400)
     , m_recordingDot(new RecordingDot(kLiveDotSide, viewport()))
     , m_latest(new LatestCapsule(this))
+    , m_accessible(*this,
+          { [this] { return bubbleCount() + (liveRow() == LiveRow::none ? 0 : 1); },
+              [this](int row) { return accessibleRow(row); } })
 {
     setFrameShape(QFrame::NoFrame);
+    setAccessibleName(tr("Transcript"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -121,6 +126,27 @@ QString TranscriptFeedView::bubbleText(int index) const
     return m_bubbles.at(size_t(index)).lines.join(QLatin1Char(' '));
 }
 
+std::optional<AccessibleRows::Row> TranscriptFeedView::accessibleRow(int row) const
+{
+    AccessibleRows::Row read;
+    const QPoint origin = viewport()->pos();
+    if (row == bubbleCount()) {
+        // The live row is told apart from the bubble that takes its place when a turn comes.
+        read.identity = &m_draft;
+        read.name = liveRow() == LiveRow::draft ? m_draft : listeningRowText();
+        read.rect = QRect(
+            columnLeft(), m_liveTop - verticalScrollBar()->value(), viewport()->width() - columnLeft(), m_liveHeight)
+                        .translated(origin);
+        return read;
+    }
+    const Bubble& bubble = m_bubbles.at(size_t(row));
+    read.name
+        = tr("%1, %2: %3")
+              .arg(bubble.speaker.rawValue(), formatElapsed(bubble.startsAt), bubble.lines.join(QLatin1Char(' ')));
+    read.rect = bubbleRect(row).translated(origin);
+    return read;
+}
+
 QRect TranscriptFeedView::bubbleRect(int index) const
 {
     const Bubble& bubble = m_bubbles.at(size_t(index));
@@ -165,6 +191,7 @@ void TranscriptFeedView::setLive(bool isLive)
         startDots();
     placeOverlays();
     viewport()->update();
+    m_accessible.reset();
 }
 
 void TranscriptFeedView::setPaused(bool isPaused)
@@ -244,14 +271,15 @@ void TranscriptFeedView::regroup()
     // Bubbles that did not change keep their measurements; usually only the last one grew or a
     // new one follows it, so only the tail from the first difference is looked at again.
     const auto matches = [](const Bubble& bubble, const TranscriptGroup& group) {
-        return bubble.id == group.id && bubble.isMe == (group.speaker.kind == Speaker::Kind::Me)
+        return bubble.id == group.id && bubble.speaker == group.speaker && bubble.startsAt == group.startsAt
             && sameLines(bubble.lines, group.lines);
     };
     const size_t wanted = size_t(groups.size());
     size_t same = 0;
     while (same < wanted && same < m_bubbles.size() && matches(m_bubbles[same], groups.at(qsizetype(same))))
         ++same;
-    if (same < wanted || same < m_bubbles.size()) {
+    const bool changed = same < wanted || same < m_bubbles.size();
+    if (changed) {
         std::vector<Bubble> tail(
             std::make_move_iterator(m_bubbles.begin() + qsizetype(same)), std::make_move_iterator(m_bubbles.end()));
         m_bubbles.resize(same);
@@ -268,6 +296,8 @@ void TranscriptFeedView::regroup()
             Bubble bubble;
             bubble.id = group.id;
             bubble.isMe = group.speaker.kind == Speaker::Kind::Me;
+            bubble.speaker = group.speaker;
+            bubble.startsAt = group.startsAt;
             bubble.lines = group.lines;
             for (const QString& line : group.lines)
                 bubble.characters += line.size() + 1;
@@ -284,6 +314,8 @@ void TranscriptFeedView::regroup()
     measureAroundViewport();
     placeOverlays();
     viewport()->update();
+    if (changed)
+        m_accessible.reset();
 
     const qsizetype count = segments.size();
     const bool countChanged = count != m_segmentCount;

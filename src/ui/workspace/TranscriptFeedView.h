@@ -2,6 +2,7 @@
 
 #include "platform/Scheduler.h"
 #include "storage/Speaker.h"
+#include "ui/design/AccessibleRows.h"
 
 #include <QAbstractScrollArea>
 #include <QCache>
@@ -28,6 +29,7 @@ struct TranscriptGroup
     Speaker speaker;
     QStringList lines;
     double endsAt = 0; // the last segment's timestamp
+    double startsAt = 0; // the first segment's timestamp
 
     QString text() const { return lines.join(QLatin1Char(' ')); }
     friend bool operator==(const TranscriptGroup&, const TranscriptGroup&) = default;
@@ -42,7 +44,8 @@ struct TranscriptGroup
 // grows while it is on screen. Each bubble keeps its measured height until its text or the
 // column's width changes, and only bubbles near the visible area are measured; the others
 // count with an estimate until they come into view. A press on a bubble opens a read-only
-// editor over its text, so it can be selected and copied.
+// editor over its text, so it can be selected and copied. A screen reader reads it as a list
+// of the bubbles (who, when, what) and the live row.
 class TranscriptFeedView final : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -111,6 +114,8 @@ private:
     {
         QUuid id;
         bool isMe = true;
+        Speaker speaker;
+        double startsAt = 0;
         QStringList lines;
         qsizetype characters = 0;
         QString text; // joined on first need
@@ -147,6 +152,7 @@ private:
     int bubbleAt(const QPoint& viewportPos) const;
     void openSelection(int index);
     void closeSelection();
+    std::optional<AccessibleRows::Row> accessibleRow(int row) const;
 
     QPointer<Meeting> m_meeting;
     bool m_isLive;
@@ -192,4 +198,5 @@ private:
     QTextEdit* m_selection = nullptr;
     QUuid m_selectionId;
     bool m_forwardingMouse = false;
+    AccessibleRows m_accessible;
 };

@@ -4,6 +4,7 @@
 #include "storage/Meeting.h"
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
+#include "support/AccessibleTree.h"
 #include "support/AppRig.h"
 #include "support/CalendarRig.h"
 #include "support/FakeClock.h"
@@ -525,6 +526,123 @@ private slots:
         QTest::keyClick(days, Qt::Key_Enter);
         QVERIFY(content.selection().meeting());
         QCOMPARE(content.selection().meeting()->title(), QStringLiteral("Planning"));
+    }
+
+    // A screen reader in the real window: the coming-up rows and the cards are lists of their
+    // day titles, as headings, and one item per event or meeting with what the row shows; the
+    // keyboard's row is the accessible focus, and an item's actions open it or its menu.
+    void screenReaderReadsTheLists()
+    {
+        AccessibleTree::EventSpy told;
+        AppRig rig;
+        rig.clock.set(kNow);
+        rig.calendars.addCalendar("work", "Work");
+        for (const auto& [uid, title, days] : { std::tuple("plan", "Planning", 1), std::tuple("sync", "Sync", 2) }) {
+            StoreEvent& event = rig.calendars.addEvent("work", uid, title, kNow.addDays(days));
+            for (const char* name : { "ada", "bob" })
+                event.attendees.append(
+                    { QString::fromLatin1(name), QUrl(QStringLiteral("mailto:%1@example.com").arg(name)) });
+        }
+        auto* folder = new Folder(QStringLiteral("Clients"), QStringLiteral("briefcase"), {});
+        auto* standup = new Meeting(QStringLiteral("Standup"), kNow.addSecs(-600));
+        standup->setDuration(1800);
+        standup->setSummary(QStringLiteral("Shipped."));
+        auto* retro = new Meeting(QString(), kNow.addDays(-3));
+        retro->setUserNotes(QStringLiteral("Went well."));
+        rig->store().insert(folder);
+        rig->store().insert(standup);
+        rig->store().insert(retro);
+        standup->setFolder(folder);
+        QVERIFY(rig->store().save().ok());
+        MainWindow window(rig->windowServices());
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        rig->calendar().start();
+        QTRY_COMPARE(rig->calendar().events().size(), 2);
+        MainContentView& content = window.content();
+        auto* home = qobject_cast<HomeView*>(content.page());
+        QVERIFY(home);
+        ComingUp::DayList* days = home->comingUp()->dayList();
+        MeetingCardList* cards = home->meetingList();
+        QTRY_COMPARE(days->events().size(), 2);
+
+        QAccessibleInterface* coming = AccessibleTree::of(days);
+        QCOMPARE(coming->role(), QAccessible::List);
+        QCOMPARE(AccessibleTree::name(coming), QStringLiteral("Coming up"));
+        QCOMPARE(AccessibleTree::items(coming, QAccessible::Heading).size(), 2);
+        const QList<QAccessibleInterface*> events = AccessibleTree::items(coming, QAccessible::ListItem);
+        QCOMPARE(AccessibleTree::names(events), (QStringList { "Planning", "Sync" }));
+        QVERIFY(AccessibleTree::description(events.at(0)).startsWith(days->timeOf(days->events().at(0).id)));
+        QCOMPARE(events.at(1)->rect().topLeft(), days->mapToGlobal(days->rowRect(days->events().at(1).id).topLeft()));
+        QCOMPARE(coming->indexOfChild(events.at(1)), coming->childCount() - 1);
+        QCOMPARE(events.at(1)->parent(), coming);
+
+        QAccessibleInterface* list = AccessibleTree::of(cards);
+        QCOMPARE(list->role(), QAccessible::List);
+        QStringList read;
+        for (QAccessibleInterface* item : AccessibleTree::items(list))
+            read.append((item->role() == QAccessible::Heading ? "heading:" : "item:") + AccessibleTree::name(item) + "|"
+                + AccessibleTree::description(item));
+        QCOMPARE(read,
+            (QStringList { "heading:Today|", "item:Standup|10:00 AM, 30m, Summary, Clients", "heading:This Week|",
+                "item:Untitled|10:10 AM" }));
+
+        // Tab and the arrows: the row the keyboard is on is the focus a screen reader follows.
+        const auto tabTo = [&](QWidget* target) {
+            for (int presses = 0; presses < 40 && QApplication::focusWidget() != target; ++presses)
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
+            QCoreApplication::processEvents();
+            return QApplication::focusWidget() == target;
+        };
+        QVERIFY(tabTo(days));
+        QCOMPARE(told.lastFocus(), QStringLiteral("Planning"));
+        QCOMPARE(coming->focusChild(), AccessibleTree::items(coming, QAccessible::ListItem).at(0));
+        QTest::keyClick(days, Qt::Key_Down);
+        QCOMPARE(told.focusedRows(days).last(), QStringLiteral("Sync"));
+        QVERIFY(AccessibleTree::items(coming, QAccessible::ListItem).at(1)->state().focused);
+        QVERIFY(!AccessibleTree::items(coming, QAccessible::ListItem).at(0)->state().focused);
+        QVERIFY(tabTo(cards));
+        QCOMPARE(told.lastFocus(), QStringLiteral("Standup"));
+        QTest::keyClick(cards, Qt::Key_Down);
+        QCOMPARE(told.focusedRows(cards).last(), QStringLiteral("Untitled"));
+
+        QAccessibleActionInterface* actions = AccessibleTree::items(list).at(3)->actionInterface();
+        QVERIFY(actions);
+        QCOMPARE(actions->actionNames(),
+            (QStringList { QAccessibleActionInterface::pressAction(), QAccessibleActionInterface::showMenuAction() }));
+        actions->doAction(QAccessibleActionInterface::showMenuAction());
+        QVERIFY(home->openMenu());
+        home->openMenu()->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        actions->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(content.selection(), SidebarItem::meeting(retro));
+    }
+
+    // A row's interface holds no meeting: once the meeting goes it is invalid and reads nothing,
+    // and the items a screen reader asks for again are the rows as they are.
+    void accessibleCardOfARemovedMeeting()
+    {
+        Page page;
+        Meeting* first = page.add(QStringLiteral("First"), kNow.addSecs(-60));
+        page.add(QStringLiteral("Second"), kNow.addSecs(-120));
+        HomeView& home = page.show();
+        QAccessibleInterface* list = AccessibleTree::of(home.meetingList());
+        QAccessibleInterface* card = AccessibleTree::items(list).at(1);
+        QCOMPARE(AccessibleTree::name(card), QStringLiteral("First"));
+        QVERIFY(card->isValid());
+
+        page.store->remove(first);
+        page.store->save();
+        QVERIFY(!card->isValid());
+        QCOMPARE(AccessibleTree::name(card), QString());
+        QVERIFY(card->rect().isEmpty());
+        QCOMPARE(list->indexOfChild(card), -1);
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list)), (QStringList { "Today", "Second" }));
+        // The old interface goes with the next turn of the event loop; the new ones stay.
+        QCoreApplication::processEvents();
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list)), (QStringList { "Today", "Second" }));
+        QVERIFY(AccessibleTree::items(list).at(1)->isValid());
     }
 
     void recordNowOpensThenRecords()

@@ -4,6 +4,7 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
+#include "support/AccessibleTree.h"
 #include "support/AccountRig.h"
 #include "support/AppRig.h"
 #include "support/DatedLibrary.h"
@@ -600,6 +601,65 @@ private slots:
         signIn->setFocus(Qt::TabFocusReason);
         QTest::keyClick(signIn, Qt::Key_Return);
         QCOMPARE(content.selection(), SidebarItem::settings());
+    }
+
+    // A screen reader reads the rows as a list: headings as headings, "New Folder" as a button,
+    // one item per other row with its text; the keyboard's row is the accessible focus, and an
+    // item's action chooses it. A row whose meeting goes is invalid at once.
+    void screenReader()
+    {
+        AccessibleTree::EventSpy told;
+        Sidebar bar;
+        Folder* work = bar.folder(QStringLiteral("Work"), 1);
+        Meeting* standup = bar.meeting(QStringLiteral("Standup"), 0, work);
+        standup->setDuration(1800);
+        standup->setSummary(QStringLiteral("Done."));
+        Meeting* retro = bar.meeting(QStringLiteral("Retro"), 30);
+        bar.store->save();
+        MeetingListView& view = bar.make();
+        QAccessibleInterface* list = AccessibleTree::of(view.list());
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(list->childCount(), bar.rows().rowCount());
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list, QAccessible::Heading)),
+            (QStringList { "Spaces", "Today", "Earlier" }));
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list, QAccessible::ListItem)),
+            (QStringList { "Home", "Work", "Standup", "Retro" }));
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list, QAccessible::Button)), QStringList { "New Folder" });
+        QAccessibleInterface* folder = AccessibleTree::find(list, QAccessible::ListItem, QStringLiteral("Work"));
+        QCOMPARE(AccessibleTree::description(folder), QStringLiteral("1"));
+        QAccessibleInterface* meeting = AccessibleTree::find(list, QAccessible::ListItem, QStringLiteral("Standup"));
+        QCOMPARE(AccessibleTree::description(meeting),
+            formatShortTime(standup->date().toLocalTime().time()) + QStringLiteral(", 30m, Summary"));
+        const QRect row = view.list()->visualRect(bar.rows().index(bar.rowOf(QStringLiteral("Standup")), 0));
+        QCOMPARE(meeting->rect(), QRect(view.list()->viewport()->mapToGlobal(row.topLeft()), row.size()));
+        QVERIFY(AccessibleTree::items(list).at(0)->state().selected);
+
+        view.list()->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        QCOMPARE(told.lastFocus(), QStringLiteral("Home"));
+        QTest::keyClick(view.list(), Qt::Key_Down);
+        QCOMPARE(told.lastFocus(), QStringLiteral("Work"));
+        QVERIFY(folder->state().focused);
+        QTest::keyClick(view.list(), Qt::Key_Down);
+        QCOMPARE(told.lastFocus(), QStringLiteral("New Folder"));
+
+        QSignalSpy chosen(&view, &MeetingListView::selectionChanged);
+        meeting->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(view.selection(), SidebarItem::meeting(standup));
+        QCOMPARE(chosen.size(), 1);
+        AccessibleTree::find(list, QAccessible::Button, QStringLiteral("New Folder"))
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(bar.newFolderCalls, QList<Meeting*> { nullptr });
+
+        QAccessibleInterface* gone = AccessibleTree::find(list, QAccessible::ListItem, QStringLiteral("Retro"));
+        bar.store->remove(retro);
+        QVERIFY(!gone->isValid());
+        QCOMPARE(AccessibleTree::name(gone), QString());
+        QVERIFY(!AccessibleTree::find(list, QAccessible::ListItem, QStringLiteral("Retro")));
+        QCoreApplication::processEvents();
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list, QAccessible::ListItem)),
+            (QStringList { "Home", "Work", "Standup" }));
     }
 
     // The recording dot is painted while the meeting records, and only then.

@@ -3,9 +3,11 @@
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
+#include "support/AccessibleTree.h"
 #include "support/FakeHttpServer.h"
 #include "support/ProviderAnswers.h"
 #include "support/TestMain.h"
+#include "ui/design/ReadingColumn.h"
 #include "ui/workspace/MeetingChatPanel.h"
 #include "ui/workspace/SummaryMarkdown.h"
 
@@ -116,6 +118,38 @@ private slots:
         QVERIFY(shownTexts(*fixture.panel).contains(title));
         QVERIFY(shownTexts(*fixture.panel).contains(hint));
         QCOMPARE(fixture.panel->questionField()->placeholderText(), placeholder);
+    }
+
+    // A screen reader reads the conversation as a list with one item per message, who wrote it
+    // and the text, in the order shown; the empty state while there is none.
+    void screenReaderReadsTheConversation()
+    {
+        Fixture fixture(settingsFile());
+        QAccessibleInterface* list = AccessibleTree::of(fixture.panel->conversation()->column());
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(list->childCount(), 1);
+        QVERIFY(
+            AccessibleTree::find(list->child(0), QAccessible::StaticText, QStringLiteral("Ask about this meeting")));
+
+        fixture.meeting.appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("When do we ship?"), {}));
+        fixture.meeting.appendChatMessage(new ChatMessage(ChatRole::Assistant,
+            QStringLiteral("## When\nOn **Friday**, [see](https://example.com)."), QStringLiteral("m")));
+        QCoreApplication::processEvents();
+        const QList<QAccessibleInterface*> rows = AccessibleTree::items(list);
+        QCOMPARE(
+            AccessibleTree::names(rows), (QStringList { "You: When do we ship?", "Quillet: When\nOn Friday, see." }));
+        for (const QAccessibleInterface* row : rows) {
+            QCOMPARE(row->role(), QAccessible::ListItem);
+            QCOMPARE(row->parent(), list);
+        }
+        QCOMPARE(list->indexOfChild(rows.at(1)), 1);
+        // The answer's own text, links and all, is under its item.
+        QVERIFY(AccessibleTree::find(rows.at(1), QAccessible::Heading, QStringLiteral("When")));
+
+        // A message removed goes from the list at once.
+        delete fixture.meeting.sortedChatMessages().first();
+        QCoreApplication::processEvents();
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list)), QStringList { "Quillet: When\nOn Friday, see." });
     }
 
     void answerStreamsThenIsStored()

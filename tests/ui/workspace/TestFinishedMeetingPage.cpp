@@ -1,5 +1,7 @@
+#include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
+#include "support/AccessibleTree.h"
 #include "support/AppRig.h"
 #include "support/OneEventLinks.h"
 #include "support/TempStore.h"
@@ -155,6 +157,50 @@ private slots:
         QTest::keyClick(title, Qt::Key_Return);
         QVERIFY(!title->hasFocus());
         QCOMPARE(meeting.title(), QStringLiteral("Budget review Q3"));
+    }
+
+    // What a screen reader finds on the two pages, from the page down: the summary's tasks as
+    // check boxes, the transcript as a list of turns, the live row or draft last while live, and
+    // the chat as a list of messages.
+    void screenReaderReadsThePages()
+    {
+        AppRig rig;
+        Meeting& meeting = addMeeting(*rig);
+        meeting.setSummary(QStringLiteral("## Next\n- [ ] Send the deck\n- [x] Book the room"));
+        addSegments(meeting, 2);
+        meeting.appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("When?"), {}));
+        auto finished = std::make_unique<FinishedMeetingPage>(meeting, WorkspaceServices::of(*rig));
+        finished->resize(1120, 900);
+        finished->setShowTranscript(true);
+        finished->setShowChat(true);
+        finished->show();
+        QVERIFY(QTest::qWaitForWindowExposed(finished.get()));
+        const auto itemsOf = [](QWidget& page, const QString& first) {
+            QAccessibleInterface* list
+                = AccessibleTree::find(AccessibleTree::of(&page), [&](QAccessibleInterface* item) {
+                      return item->role() == QAccessible::List && item->childCount() > 0
+                          && AccessibleTree::name(item->child(0)) == first;
+                  });
+            return AccessibleTree::names(AccessibleTree::items(list));
+        };
+        QCOMPARE(
+            itemsOf(*finished, "Them, 0:00: Line 0"), (QStringList { "Them, 0:00: Line 0", "Them, 0:03: Line 1" }));
+        QCOMPARE(itemsOf(*finished, "You: When?"), QStringList { "You: When?" });
+        QAccessibleInterface* done = AccessibleTree::find(
+            AccessibleTree::of(finished.get()), QAccessible::CheckBox, QStringLiteral("Book the room"));
+        QVERIFY(done && done->state().checked);
+        QAccessibleInterface* open = AccessibleTree::find(
+            AccessibleTree::of(finished.get()), QAccessible::CheckBox, QStringLiteral("Send the deck"));
+        QVERIFY(open && !open->state().checked);
+        finished.reset();
+
+        meeting.setIsRecording(true);
+        LiveMeetingPage live(meeting, WorkspaceServices::of(*rig));
+        live.resize(1120, 900);
+        live.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&live));
+        QCOMPARE(itemsOf(live, "Them, 0:00: Line 0"),
+            (QStringList { "Them, 0:00: Line 0", "Them, 0:03: Line 1", "Listening…" }));
     }
 
     void paneResizes()

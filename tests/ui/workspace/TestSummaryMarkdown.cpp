@@ -1,3 +1,4 @@
+#include "support/AccessibleTree.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TestMain.h"
 #include "ui/design/Quillet.h"
@@ -672,6 +673,36 @@ private slots:
                  "https://notes.test/x" })
             emit rowLabels(view).first()->linkActivated(QString::fromLatin1(link));
         QCOMPARE(browser.opened, QList<QUrl> { QUrl(QStringLiteral("https://notes.test/x")) });
+    }
+
+    // A screen reader reads headings as headings and tasks as check boxes, ticked when done,
+    // named by their text without its marks; a task ticked later reads ticked.
+    void screenReaderReadsHeadingsAndTasks()
+    {
+        SummaryMarkdown view(nullptr);
+        view.setMarkdown(QStringLiteral("## Action items\n- [ ] Send the **deck**\n- [x] Book the room\nAll *good*."));
+        QAccessibleInterface* root = AccessibleTree::of(&view);
+        const auto ofRole = [&](QAccessible::Role role) {
+            return AccessibleTree::findAll(root, [&](QAccessibleInterface* item) { return item->role() == role; });
+        };
+        QCOMPARE(AccessibleTree::names(ofRole(QAccessible::Heading)), QStringList { "Action items" });
+        const QList<QAccessibleInterface*> tasks = ofRole(QAccessible::CheckBox);
+        QCOMPARE(AccessibleTree::names(tasks), (QStringList { "Send the deck", "Book the room" }));
+        QVERIFY(tasks.at(0)->state().checkable);
+        QVERIFY(!tasks.at(0)->state().checked);
+        QVERIFY(tasks.at(1)->state().checkable);
+        QVERIFY(tasks.at(1)->state().checked);
+        QVERIFY(AccessibleTree::find(root, [](QAccessibleInterface* item) {
+            return item->role() == QAccessible::StaticText && AccessibleTree::name(item) == QStringLiteral("All good.");
+        }));
+
+        AccessibleTree::EventSpy told;
+        view.setMarkdown(QStringLiteral("## Action items\n- [x] Send the **deck**\n- [x] Book the room\nAll *good*."));
+        QVERIFY(tasks.at(0)->state().checked);
+        QVERIFY(
+            std::any_of(told.events().cbegin(), told.events().cend(), [](const AccessibleTree::EventSpy::Event& event) {
+                return event.type == QAccessible::StateChanged && event.name == QStringLiteral("Send the deck");
+            }));
     }
 
     void headingSpacingAndGrowingText()

@@ -1,5 +1,6 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
+#include "support/AccessibleTree.h"
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
 #include "ui/design/RecordingDot.h"
@@ -164,6 +165,51 @@ private slots:
         QCOMPARE(feed.liveRow(), TranscriptFeedView::LiveRow::none);
         live.scheduler.advance(1000ms);
         QCOMPARE(feed.dotPhase(), 1);
+    }
+
+    // A screen reader reads one item per bubble (who, from when, what was said) and, while live,
+    // the live row: "Listening…", "Paused" or the draft. A new turn takes the live row's place,
+    // and what a screen reader held of the live row is then invalid, not the new turn.
+    void screenReader()
+    {
+        LiveFeed live(0);
+        live.meeting.appendSegment(new TranscriptSegment(QStringLiteral("Morning."), Speaker::me(), 4));
+        live.meeting.appendSegment(new TranscriptSegment(QStringLiteral("All here?"), Speaker::me(), 5));
+        live.meeting.appendSegment(new TranscriptSegment(QStringLiteral("Yes."), Speaker::them(), 65));
+        live.meeting.appendSegment(new TranscriptSegment(QStringLiteral("Agenda first."), Speaker::other("Lan"), 3725));
+        TranscriptFeedView& feed = *live.feed;
+        QTRY_COMPARE(feed.bubbleCount(), 3);
+        QAccessibleInterface* list = AccessibleTree::of(&feed);
+        QCOMPARE(list->role(), QAccessible::List);
+        QCOMPARE(AccessibleTree::name(list), QStringLiteral("Transcript"));
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list)),
+            (QStringList {
+                "Me, 0:04: Morning. All here?", "Them, 1:05: Yes.", "Lan, 1:02:05: Agenda first.", "Listening…" }));
+        QAccessibleInterface* first = AccessibleTree::items(list).at(0);
+        QCOMPARE(first->role(), QAccessible::ListItem);
+        const QRect bubble = feed.bubbleRect(0);
+        QCOMPARE(first->rect(), QRect(feed.viewport()->mapToGlobal(bubble.topLeft()), bubble.size()));
+
+        feed.setPaused(true);
+        QCOMPARE(AccessibleTree::name(AccessibleTree::items(list).last()), QStringLiteral("Paused"));
+        feed.setDraft(QStringLiteral("so the plan"));
+        QAccessibleInterface* draft = AccessibleTree::items(list).last();
+        QCOMPARE(AccessibleTree::name(draft), QStringLiteral("so the plan"));
+        const QAccessible::Id draftId = QAccessible::uniqueId(draft);
+
+        live.meeting.appendSegment(new TranscriptSegment(QStringLiteral("So the plan."), Speaker::them(), 3800));
+        QTRY_COMPARE(feed.bubbleCount(), 4);
+        // Let go of, or at least invalid: never read as the turn that took its place.
+        const QAccessibleInterface* held = QAccessible::accessibleInterface(draftId);
+        QVERIFY(!held || !held->isValid());
+        QCOMPARE(
+            AccessibleTree::name(AccessibleTree::items(list).at(3)), QStringLiteral("Them, 1:03:20: So the plan."));
+        QCoreApplication::processEvents();
+
+        feed.setLive(false);
+        QCOMPARE(list->childCount(), 4);
+        QCOMPARE(
+            AccessibleTree::name(AccessibleTree::items(list).last()), QStringLiteral("Them, 1:03:20: So the plan."));
     }
 
     void newLinesWhileScrolledUpShowLatest()

@@ -1,0 +1,372 @@
+#include "ui/design/AccessibleRows.h"
+
+#include <QAccessibleWidget>
+#include <QMetaObject>
+#include <QPointer>
+#include <QWidget>
+
+namespace {
+
+const char* const kRoleProperty = "quilletAccessibleRole";
+const char* const kCheckedProperty = "quilletAccessibleChecked";
+
+QHash<const QObject*, AccessibleRows*>& registry()
+{
+    static QHash<const QObject*, AccessibleRows*> lists;
+    return lists;
+}
+
+// One row of a list. It holds no record: each answer is asked of the list by index.
+class RowInterface final : public QAccessibleInterface, public QAccessibleActionInterface
+{
+public:
+    RowInterface(QWidget& list, int index, const void* identity)
+        : m_list(&list)
+        , m_index(index)
+        , m_identity(identity)
+    { }
+
+    bool isValid() const override { return bool(shown()); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
+
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* parent() const override
+    {
+        return m_list ? QAccessible::queryAccessibleInterface(m_list.data()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        const std::optional<AccessibleRows::Row> row = shown();
+        if (!row)
+            return {};
+        if (kind == QAccessible::Name)
+            return row->name;
+        if (kind == QAccessible::Description)
+            return row->description;
+        return {};
+    }
+    void setText(QAccessible::Text, const QString&) override { }
+
+    QRect rect() const override
+    {
+        const std::optional<AccessibleRows::Row> row = shown();
+        if (!row)
+            return {};
+        return { m_list->mapToGlobal(row->rect.topLeft()), row->rect.size() };
+    }
+
+    QAccessible::Role role() const override
+    {
+        const std::optional<AccessibleRows::Row> row = shown();
+        return row ? row->role : QAccessible::NoRole;
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        const std::optional<AccessibleRows::Row> row = shown();
+        if (!row) {
+            state.invalid = true;
+            return state;
+        }
+        const bool readable = m_list->isVisible() && m_list->visibleRegion().intersects(row->rect);
+        state.invisible = !m_list->isVisible();
+        state.offscreen = !readable;
+        if (row->role != QAccessible::Heading && row->role != QAccessible::StaticText) {
+            state.focusable = true;
+            state.focused = m_list->hasFocus() && AccessibleRows::of(m_list)->current() == m_index;
+        }
+        if (row->selected) {
+            state.selectable = true;
+            state.selected = true;
+        }
+        return state;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ActionInterface)
+            return static_cast<QAccessibleActionInterface*>(this);
+        return nullptr;
+    }
+
+    QStringList actionNames() const override
+    {
+        const std::optional<AccessibleRows::Row> row = shown();
+        return row ? row->actions : QStringList();
+    }
+    void doAction(const QString& action) override
+    {
+        if (actionNames().contains(action))
+            AccessibleRows::of(m_list)->act(m_index, action);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    std::optional<AccessibleRows::Row> shown() const
+    {
+        const AccessibleRows* rows = AccessibleRows::of(m_list);
+        if (!rows || m_index >= rows->count())
+            return std::nullopt;
+        std::optional<AccessibleRows::Row> row = rows->row(m_index);
+        if (!row || row->identity != m_identity || row->widget)
+            return std::nullopt;
+        return row;
+    }
+
+    QPointer<QWidget> m_list;
+    const int m_index;
+    const void* const m_identity;
+};
+
+// The list itself: its children are its rows, not its widgets.
+class ListInterface final : public QAccessibleWidget
+{
+public:
+    explicit ListInterface(QWidget* list)
+        : QAccessibleWidget(list, QAccessible::List)
+    { }
+
+    int childCount() const override
+    {
+        const AccessibleRows* rows = AccessibleRows::of(object());
+        return rows ? rows->count() : 0;
+    }
+    QAccessibleInterface* child(int index) const override
+    {
+        const AccessibleRows* rows = AccessibleRows::of(object());
+        return rows && index >= 0 && index < rows->count() ? rows->child(index) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        const AccessibleRows* rows = AccessibleRows::of(object());
+        return rows ? rows->indexOf(child) : -1;
+    }
+    QAccessibleInterface* focusChild() const override
+    {
+        const AccessibleRows* rows = AccessibleRows::of(object());
+        if (!rows || !widget()->hasFocus())
+            return nullptr;
+        const int current = rows->current();
+        return current >= 0 && current < rows->count() ? rows->child(current) : nullptr;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        const AccessibleRows* rows = AccessibleRows::of(object());
+        if (!rows)
+            return nullptr;
+        const QPoint at = widget()->mapFromGlobal(QPoint(x, y));
+        for (int i = 0, count = rows->count(); i < count; ++i) {
+            const std::optional<AccessibleRows::Row> row = rows->row(i);
+            const QRect rect = row && row->widget ? row->widget->geometry() : row ? row->rect : QRect();
+            if (rect.contains(at))
+                return rows->child(i);
+        }
+        return nullptr;
+    }
+};
+
+// A widget read as the role it acts as; a check box's state is read when asked.
+class RoleInterface final : public QAccessibleWidget
+{
+public:
+    explicit RoleInterface(QWidget* widget)
+        : QAccessibleWidget(widget)
+    { }
+
+    QAccessible::Role role() const override { return QAccessible::Role(widget()->property(kRoleProperty).toInt()); }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (const QVariant checked = widget()->property(kCheckedProperty); checked.isValid()) {
+            state.checkable = true;
+            state.checked = checked.toBool();
+        }
+        return state;
+    }
+};
+
+QAccessibleInterface* makeInterface(const QString&, QObject* object)
+{
+    if (!object || !object->isWidgetType())
+        return nullptr;
+    auto* widget = static_cast<QWidget*>(object);
+    if (registry().contains(object))
+        return new ListInterface(widget);
+    if (object->property(kRoleProperty).isValid())
+        return new RoleInterface(widget);
+    return nullptr;
+}
+
+void installFactory()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(&makeInterface);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+} // namespace
+
+AccessibleRows::AccessibleRows(QWidget& list, Source source)
+    : m_list(list)
+    , m_source(std::move(source))
+{
+    installFactory();
+    registry().insert(&list, this);
+}
+
+AccessibleRows::~AccessibleRows()
+{
+    registry().remove(&m_list);
+    dropChildren();
+}
+
+void AccessibleRows::dropChildren()
+{
+    for (const QAccessible::Id id : std::as_const(m_children))
+        QAccessible::deleteAccessibleInterface(id);
+    for (const QAccessible::Id id : std::as_const(m_retired))
+        QAccessible::deleteAccessibleInterface(id);
+    m_children.clear();
+    m_retired.clear();
+}
+
+AccessibleRows* AccessibleRows::of(const QObject* list)
+{
+    return list ? registry().value(list) : nullptr;
+}
+
+void AccessibleRows::reset()
+{
+    // A list may find its rows changed while a row's interface asks it something: the old
+    // interfaces stay until the event loop turns, invalid where their row went.
+    m_retired.append(m_children.values());
+    m_children.clear();
+    if (!m_retired.isEmpty() && !m_dropping) {
+        m_dropping = true;
+        QMetaObject::invokeMethod(
+            &m_list,
+            [list = QPointer<QWidget>(&m_list)] {
+                if (AccessibleRows* rows = of(list)) {
+                    rows->m_dropping = false;
+                    for (const QAccessible::Id id : std::exchange(rows->m_retired, {}))
+                        QAccessible::deleteAccessibleInterface(id);
+                }
+            },
+            Qt::QueuedConnection);
+    }
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(&m_list, QAccessible::ObjectReorder);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void AccessibleRows::currentChanged()
+{
+    const int row = current();
+    if (!QAccessible::isActive() || !m_list.hasFocus() || row < 0 || row >= count())
+        return;
+    QAccessibleEvent event(&m_list, QAccessible::Focus);
+    event.setChild(row);
+    QAccessible::updateAccessibility(&event);
+}
+
+void AccessibleRows::focusedLater()
+{
+    // The list's own focus is told once the focus has moved, after this: the row follows it.
+    QMetaObject::invokeMethod(
+        &m_list,
+        [list = QPointer<QWidget>(&m_list)] {
+            if (AccessibleRows* rows = of(list))
+                rows->currentChanged();
+        },
+        Qt::QueuedConnection);
+}
+
+void AccessibleRows::setRole(QWidget& widget, QAccessible::Role role)
+{
+    installFactory();
+    widget.setProperty(kRoleProperty, int(role));
+}
+
+void AccessibleRows::setChecked(QWidget& widget, bool checked)
+{
+    if (!widget.property(kRoleProperty).isValid())
+        setRole(widget, QAccessible::CheckBox);
+    if (widget.property(kCheckedProperty) == QVariant(checked))
+        return;
+    widget.setProperty(kCheckedProperty, checked);
+    if (QAccessible::isActive()) {
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(&widget, changed);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+int AccessibleRows::count() const
+{
+    return m_source.count();
+}
+
+std::optional<AccessibleRows::Row> AccessibleRows::row(int index) const
+{
+    if (index < 0 || index >= count())
+        return std::nullopt;
+    return m_source.row(index);
+}
+
+int AccessibleRows::current() const
+{
+    return m_source.current();
+}
+
+void AccessibleRows::act(int index, const QString& action) const
+{
+    m_source.act(index, action);
+}
+
+QAccessibleInterface* AccessibleRows::child(int index) const
+{
+    const std::optional<Row> shown = row(index);
+    if (shown && shown->widget)
+        return QAccessible::queryAccessibleInterface(shown->widget);
+    if (const QAccessible::Id id = m_children.value(index); id != 0) {
+        if (QAccessibleInterface* known = QAccessible::accessibleInterface(id); known && known->isValid())
+            return known;
+        // Another row took the index: whoever holds the old one finds it invalid until the
+        // rows are let go.
+        m_retired.append(m_children.take(index));
+    }
+    if (!shown)
+        return nullptr;
+    auto* made = new RowInterface(m_list, index, shown->identity);
+    m_children.insert(index, QAccessible::registerAccessibleInterface(made));
+    return made;
+}
+
+int AccessibleRows::indexOf(const QAccessibleInterface* child) const
+{
+    if (!child || count() == 0)
+        return -1;
+    const QHash<int, QAccessible::Id> children = m_children;
+    for (auto it = children.cbegin(); it != children.cend(); ++it) {
+        if (QAccessible::accessibleInterface(it.value()) == child)
+            return child->isValid() ? it.key() : -1;
+    }
+    if (const QObject* object = child->object()) {
+        for (int i = 0, rows = count(); i < rows; ++i) {
+            const std::optional<Row> shown = row(i);
+            if (shown && shown->widget == object)
+                return i;
+        }
+    }
+    return -1;
+}

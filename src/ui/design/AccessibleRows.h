@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QAccessible>
+#include <QHash>
+#include <QList>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+
+class QObject;
+class QWidget;
+
+// What a screen reader reads of a list whose rows are no widgets of their own (a painted list,
+// or rows a layout orders differently from their widgets): the list becomes an accessible list
+// with one child per row, in the order shown.
+//
+// A row's interface is made when it is first asked for and holds only the list and the row's
+// index: everything it answers is asked of the list at that moment, and it turns invalid when
+// the list is gone, its row is gone, or another row took that index. The list lets go of every
+// row interface it handed out when its rows change (reset(), at the next turn of the event
+// loop) and when it is destroyed.
+//
+// A row may instead be a widget of the list (rows that hold links or selectable text): its
+// own interface is the child then, with the role given by setRole().
+class AccessibleRows final
+{
+    Q_DISABLE_COPY_MOVE(AccessibleRows)
+
+public:
+    struct Row
+    {
+        QAccessible::Role role = QAccessible::ListItem;
+        QString name;
+        QString description;
+        QRect rect; // in the list's coordinates
+        // Tells this row from the one that had its index before (a record's address, compared
+        // only); null when the index alone tells it.
+        const void* identity = nullptr;
+        bool selected = false;
+        QStringList actions; // QAccessibleActionInterface's names
+        QWidget* widget = nullptr; // a row that is a widget: everything else is left unread
+    };
+
+    struct Source
+    {
+        std::function<int()> count;
+        // None: the row's record went before the list was told.
+        std::function<std::optional<Row>(int index)> row;
+        // The keyboard's row; -1 for none.
+        std::function<int()> current = [] { return -1; };
+        // May replace the page that holds the list: nothing of it is touched afterwards.
+        std::function<void(int index, const QString& action)> act = [](int, const QString&) {};
+    };
+
+    // The list's accessible name is its widget's; a list has no interface of its own before.
+    AccessibleRows(QWidget& list, Source source);
+    ~AccessibleRows();
+
+    // The rows came, went or moved: what a screen reader holds of the old ones is let go.
+    void reset();
+    // The keyboard moved to another row: it becomes the accessible focus while the list has
+    // the keyboard's focus.
+    void currentChanged();
+    // The list took the keyboard's focus: its row is told after the list itself.
+    void focusedLater();
+
+    // A widget read as this role (a heading, a check box, a list item).
+    static void setRole(QWidget& widget, QAccessible::Role role);
+    // A widget read as a check box that is ticked or not.
+    static void setChecked(QWidget& widget, bool checked);
+
+    // For the interfaces: the rows of a list, none once they are gone.
+    static AccessibleRows* of(const QObject* list);
+    QWidget& list() const { return m_list; }
+    int count() const;
+    std::optional<Row> row(int index) const;
+    int current() const;
+    void act(int index, const QString& action) const;
+    QAccessibleInterface* child(int index) const;
+    int indexOf(const QAccessibleInterface* child) const;
+
+private:
+    void dropChildren();
+
+    QWidget& m_list;
+    Source m_source;
+    mutable QHash<int, QAccessible::Id> m_children;
+    mutable QList<QAccessible::Id> m_retired;
+    bool m_dropping = false;
+};
