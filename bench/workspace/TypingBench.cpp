@@ -57,7 +57,7 @@ qint64 threadBytesWritten(const QString& task)
 // Every write of the index replaces the file: a new inode, or a new modification time.
 QByteArray fileIdentity(const QString& path)
 {
-    struct stat info {};
+    struct stat info = {};
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
     return QByteArray::number(qulonglong(info.st_ino)) + '/' + QByteArray::number(qlonglong(info.st_mtim.tv_sec)) + '.'
@@ -75,7 +75,8 @@ double threadCpuMs()
 
 QString notesOfSize(qsizetype bytes)
 {
-    const QString line = QStringLiteral("We should ship the release next week and review the numbers with finance first.\n");
+    const QString line
+        = QStringLiteral("We should ship the release next week and review the numbers with finance first.\n");
     QString notes;
     notes.reserve(bytes + line.size());
     while (notes.size() < bytes)
@@ -191,14 +192,14 @@ void benchLibraryTyping(int libraryMeetings)
     const double cpuPerKeyMs = double(threadCpuNs(task) - cpuBefore) / 1e6 / kKeys;
     const double bytesPerKey = double(threadBytesWritten(task) - bytesBefore) / kKeys;
     const Figures perKey = summarise(mainThread);
-    std::printf("typing %d keys at 10 a second into one meeting of %d, %d pauses of 1.5 s:\n", kKeys, libraryMeetings,
-        kPauses);
-    std::printf("  archive writes %d (target: at most %d), index writes %d (target: 0)\n", writes, kPauses + 1,
-        indexWrites);
+    std::printf(
+        "typing %d keys at 10 a second into one meeting of %d, %d pauses of 1.5 s:\n", kKeys, libraryMeetings, kPauses);
+    std::printf(
+        "  archive writes %d (target: at most %d), index writes %d (target: 0)\n", writes, kPauses + 1, indexWrites);
     std::printf("  archive CPU per key %.3f ms (target: under 1 ms), bytes written per key %.0f%s\n", cpuPerKeyMs,
         bytesPerKey, task.isEmpty() ? " (archive thread not found)" : "");
-    std::printf("  main thread per key: median %.2f ms, p95 %.2f ms, max %.2f ms\n", perKey.median, perKey.p95,
-        perKey.max);
+    std::printf(
+        "  main thread per key: median %.2f ms, p95 %.2f ms, max %.2f ms\n", perKey.median, perKey.p95, perKey.max);
 }
 
 void benchLongNotes()

@@ -85,8 +85,9 @@ public:
 
 // The archive on disk. Jobs run on one worker thread of this object
 // ("com.orvane.quillet.archiver"), through one ArchiveWriter that keeps the index in memory
-// between them; the first removes the temporary files a killed write left behind. Destroying the object runs the jobs still queued, then ends the thread, so what was
-// handed over before the application quits is written.
+// between them; the first removes the temporary files a killed write left behind. Destroying
+// the object runs the jobs still queued, then ends the thread, so what was handed over before
+// the application quits is written.
 class MarkdownArchiver final : public MeetingArchiver
 {
 public:

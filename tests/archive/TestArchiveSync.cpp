@@ -37,7 +37,7 @@ Meeting* addMeeting(ModelContext& context, const QString& title, bool recording 
 // The index is only ever replaced whole: a write gives it a new inode.
 quint64 inodeOf(const QString& path)
 {
-    struct stat info {};
+    struct stat info = {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? quint64(info.st_ino) : 0;
 }
 
@@ -122,8 +122,9 @@ private slots:
         QCOMPARE(f.writes.size(), 2);
         QVERIFY(f.file().contains(QStringLiteral("# Pricing")));
         QVERIFY(inodeOf(f.index()) != indexBefore);
-        QVERIFY(ArchiveIndex::load(f.index()).entry(ArchiveMarkdown::idString(meeting->id()))->path.endsWith(
-            QStringLiteral("-pricing.md")));
+        QVERIFY(ArchiveIndex::load(f.index())
+                    .entry(ArchiveMarkdown::idString(meeting->id()))
+                    ->path.endsWith(QStringLiteral("-pricing.md")));
     }
 
     // What must not wait does not: the save at a recording's end writes at once the notes typed
@@ -144,8 +145,8 @@ private slots:
         QVERIFY(ArchiveFolder::drain(f.archiver));
         const QMap<QString, QString> files = ArchiveFolder::markdownFiles(f.archiver);
         QCOMPARE(files.size(), 2);
-        const QString standup = *std::find_if(files.begin(), files.end(),
-            [](const QString& text) { return text.contains(QStringLiteral("# Standup")); });
+        const QString standup = *std::find_if(
+            files.begin(), files.end(), [](const QString& text) { return text.contains(QStringLiteral("# Standup")); });
         QVERIFY(standup.contains(QStringLiteral("Typed while recording")));
         QVERIFY(standup.contains(QStringLiteral("Hello there.")));
 
