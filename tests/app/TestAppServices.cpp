@@ -2,6 +2,7 @@
 #include "platform/Log.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
+#include "support/TempStore.h"
 #include "support/TestMain.h"
 
 #include <QDirIterator>
@@ -26,6 +27,33 @@ class TestAppServices final : public QObject
     Q_OBJECT
 
 private slots:
+    // A meeting is owed its file from its first change, before the store commits it, until a
+    // write shows its last one: an edit made while a write is under way keeps it owed.
+    void owedFromTheFirstChangeToTheLastWrite()
+    {
+        AppRig rig({ .steppedDelays = true });
+        auto* meeting = new Meeting(QStringLiteral("Sync"), rig.clock.now());
+        rig->store().insert(meeting);
+        QVERIFY(rig->store().save().ok());
+        const QUuid id = meeting->id();
+        QVERIFY(waitFor(rig->archiver().idle()));
+        QVERIFY(rig->store().archiveWritesOwed().isEmpty());
+
+        meeting->setUserNotes(QStringLiteral("first"));
+        QCOMPARE(rig->store().archiveWritesOwed(), QSet<QUuid> { id });
+        letTheLoopTurn(rig->store());
+        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        meeting->setUserNotes(QStringLiteral("first, second"));
+        letTheLoopTurn(rig->store());
+        QVERIFY(waitFor(rig->archiver().idle()));
+        QCoreApplication::processEvents(); // the first write's outcome
+        QCOMPARE(rig->store().archiveWritesOwed(), QSet<QUuid> { id });
+
+        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        QVERIFY(waitFor(rig->archiver().idle()));
+        QTRY_VERIFY(rig->store().archiveWritesOwed().isEmpty());
+    }
+
     // Start-up and the session read the cue setting through one registry: with nothing
     // stored, a recording starts with its cue.
     void recordingStartCueFollowsTheSetting_data()
