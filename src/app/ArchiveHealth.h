@@ -22,9 +22,8 @@ class Scheduler;
 // write through with nothing newer pending, so a write that failed (a full notes folder),
 // never ran or was never handed over (the process ended first) is made again: every
 // kRetryInterval while Quillet runs, from the meeting as the store holds it then, and at the
-// next launch. A
-// failed write is published at once, with the archive's reason, for the window to say, until
-// every meeting that failed is written. Main thread only.
+// next launch. A failed write is published at once, with the archive's reason, for the window
+// to say, until every meeting that failed is written. Main thread only.
 class ArchiveHealth final : public QObject
 {
     Q_OBJECT
