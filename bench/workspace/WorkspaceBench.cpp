@@ -15,9 +15,12 @@
 //   mixed markup and again after a "*" that nothing closes;
 // - with --cpu-seconds (run it under Xvfb): the CPU a recording's live page costs on screen
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
-//   hidden.
+//   hidden;
+// - with --typing-only: typing into the notes of one meeting of a library of --library
+//   meetings (default 10,000), and a key at the end of notes of 10 KB, 1 MB and 5 MB.
 
 #include "BenchFigures.h"
+#include "TypingBench.h"
 #include "chat/MeetingChatService.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
@@ -488,7 +491,14 @@ int main(int argc, char* argv[])
     parser.addOption({ QStringLiteral("cpu-seconds"), QStringLiteral("Seconds of each CPU measurement (0: none)."),
         QStringLiteral("S"), QStringLiteral("0") });
     parser.addOption({ QStringLiteral("long-text-only"), QStringLiteral("Only the long model text figures.") });
+    parser.addOption({ QStringLiteral("typing-only"), QStringLiteral("Only the typing figures.") });
+    parser.addOption({ QStringLiteral("library"), QStringLiteral("Meetings of the library typed in."),
+        QStringLiteral("N"), QStringLiteral("10000") });
     parser.process(app);
+    if (parser.isSet(QStringLiteral("typing-only"))) {
+        benchTyping(parser.value(QStringLiteral("library")).toInt());
+        return 0;
+    }
     benchLongText();
     if (parser.isSet(QStringLiteral("long-text-only")))
         return 0;

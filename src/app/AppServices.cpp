@@ -64,6 +64,8 @@
 #include "system/SoundFeedback.h"
 #include "system/UpdateChecker.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QPointer>
 
@@ -242,7 +244,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     m_microphone.setCaptureEnabled(config.capture);
     m_systemAudio.setCaptureEnabled(config.capture);
     m_store->commitChangesEachTurn();
-    QObject::connect(&m_archiveDebouncer, &ArchiveDebouncer::handedOver, &m_archiveHealth, &ArchiveHealth::track);
+    m_archiveHealth.follow(m_archiveDebouncer);
 }
 
 AppServices::~AppServices()
@@ -285,7 +287,13 @@ void AppServices::launch()
 void AppServices::runWindowTasks()
 {
     d->m_account.refresh();
-    MeetingImporter::runIfNeeded(*d->m_store, d->m_clock, d->m_config.importFolder);
+    // Where the import reads the folder the archive writes, the meetings keep their files.
+    const auto same = [](const QString& a, const QString& b) {
+        return QDir::cleanPath(QFileInfo(a).absoluteFilePath()) == QDir::cleanPath(QFileInfo(b).absoluteFilePath());
+    };
+    MeetingArchiver* folderArchive
+        = same(d->m_config.importFolder, d->m_archiver.archiveRoot()) ? &d->m_archiver : nullptr;
+    MeetingImporter::runIfNeeded(*d->m_store, d->m_clock, d->m_config.importFolder, folderArchive);
     d->m_updateChecker.check();
 }
 

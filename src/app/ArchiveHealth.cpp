@@ -1,5 +1,6 @@
 #include "app/ArchiveHealth.h"
 
+#include "archive/ArchiveDebouncer.h"
 #include "archive/MeetingSnapshot.h"
 #include "platform/Scheduler.h"
 #include "storage/Meeting.h"
@@ -35,11 +36,25 @@ ArchiveHealth::ArchiveHealth(MeetingArchiver& archiver, ModelContext& store, Sch
     });
 }
 
+void ArchiveHealth::follow(ArchiveDebouncer& debouncer)
+{
+    m_debouncer = &debouncer;
+    connect(&debouncer, &ArchiveDebouncer::becamePending, this, &ArchiveHealth::owe);
+    connect(&debouncer, &ArchiveDebouncer::handedOver, this, &ArchiveHealth::track);
+}
+
+void ArchiveHealth::owe(const QUuid& meetingId)
+{
+    // The change is committed at the loop's next turn at the earliest: a process ended after
+    // that commit finds the row.
+    if (!m_owed.contains(meetingId) && m_store.recordArchiveWritesOwed({ meetingId }))
+        m_owed.insert(meetingId);
+}
+
 void ArchiveHealth::track(const QUuid& meetingId, const QFuture<MeetingArchiver::WriteOutcome>& written)
 {
     ++m_inFlight[meetingId];
-    if (!m_owed.contains(meetingId) && m_store.recordArchiveWritesOwed({ meetingId }))
-        m_owed.insert(meetingId);
+    owe(meetingId);
     // A watcher rather than a continuation: it goes with this object, and an outcome that comes
     // after the application took this object down reports to no one.
     auto* watcher = new QFutureWatcher<MeetingArchiver::WriteOutcome>(this);
@@ -67,8 +82,11 @@ void ArchiveHealth::settle(const QUuid& meetingId, const MeetingArchiver::WriteO
         return;
     }
     m_failed.remove(meetingId);
-    // A later write of the same meeting still under way keeps it owed until it is through.
-    if (!m_inFlight.contains(meetingId) && m_owed.contains(meetingId) && m_store.clearArchiveWritesOwed({ meetingId }))
+    // A later write of the same meeting, under way or still waiting for its delay, keeps it
+    // owed until it is through.
+    const bool newerPending = m_debouncer && m_debouncer->isPending(meetingId);
+    if (!m_inFlight.contains(meetingId) && !newerPending && m_owed.contains(meetingId)
+        && m_store.clearArchiveWritesOwed({ meetingId }))
         m_owed.remove(meetingId);
     if (m_failed.isEmpty())
         setProblem(Problem::none);

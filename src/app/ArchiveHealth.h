@@ -5,21 +5,25 @@
 #include <QFuture>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QUuid>
 #include <chrono>
 
+class ArchiveDebouncer;
 class Meeting;
 class ModelContext;
 class Scheduler;
 
-// Whether the archive's files keep up with the store. Each write handed to the archiver is
-// recorded in the store until the archive reports it through, so a write that failed (a full
-// notes folder) or never ran (the process ended first) is made again: every kRetryInterval
-// while Quillet runs, from the meeting as the store holds it then, and at the next launch. A
-// failed write is published at once, with the archive's reason, for the window to say, until
-// every meeting that failed is written. Main thread only.
+// Whether the archive's files keep up with the store. A meeting is recorded in the store as
+// owed a write from the first change the debouncer holds for it (one row however long the
+// typing goes on, written before the store commits the change) until the archive reports its
+// write through with nothing newer pending, so a write that failed (a full notes folder),
+// never ran or was never handed over (the process ended first) is made again: every
+// kRetryInterval while Quillet runs, from the meeting as the store holds it then, and at the
+// next launch. A failed write is published at once, with the archive's reason, for the window
+// to say, until every meeting that failed is written. Main thread only.
 class ArchiveHealth final : public QObject
 {
     Q_OBJECT
@@ -40,6 +44,9 @@ public:
     // The notes folder.
     QString folder() const { return m_archiver.archiveRoot(); }
 
+    // Records every meeting the debouncer holds a write for as owed, follows the writes it
+    // hands over, and keeps a meeting owed while a newer write of it is pending there.
+    void follow(ArchiveDebouncer& debouncer);
     // Follows a write handed to the archiver until its outcome is in.
     void track(const QUuid& meetingId, const QFuture<MeetingArchiver::WriteOutcome>& written);
     // At launch: writes every meeting whose write an earlier run left owed.
@@ -49,6 +56,7 @@ signals:
     void problemChanged();
 
 private:
+    void owe(const QUuid& meetingId);
     void settle(const QUuid& meetingId, const MeetingArchiver::WriteOutcome& outcome);
     void write(const Meeting& meeting);
     void scheduleRetry();
@@ -58,6 +66,7 @@ private:
     MeetingArchiver& m_archiver;
     ModelContext& m_store;
     Scheduler& m_scheduler;
+    QPointer<ArchiveDebouncer> m_debouncer;
     Problem m_problem = Problem::none;
     QString m_reason;
     // Recorded in the store.

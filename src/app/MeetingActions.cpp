@@ -211,6 +211,9 @@ void MeetingActions::linkToEvent()
     if (!m_meeting || !m_linkOffer)
         return;
     m_services.eventLinks.link(*m_meeting, *m_linkOffer);
+    // Saved now rather than at the loop's next turn: a save asked for also writes the archive
+    // at once, where the commits of typing wait for a pause.
+    m_services.store.save();
     updateLinkOffer();
 }
 

@@ -15,6 +15,9 @@ ArchiveDebouncer::ArchiveDebouncer(
 {
     connect(&store, &ModelContext::meetingAboutToBeRemoved, this,
         [this](Meeting* meeting) { m_pending.remove(meeting->id()); });
+    // A commit of typing lets the writes wait for their delay, except those it was owed.
+    connect(&store, &ModelContext::saved, this, &ArchiveDebouncer::handOverDue);
+    connect(&store, &ModelContext::savedOnRequest, this, &ArchiveDebouncer::flush);
     if (QCoreApplication* application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &ArchiveDebouncer::flush);
 }
@@ -28,20 +31,44 @@ void ArchiveDebouncer::schedule(const Meeting& meeting)
 {
     const QUuid id = meeting.id();
     const quint64 edit = ++m_edits;
-    m_pending.insert(id, Pending { MeetingSnapshot(meeting), edit });
+    const bool fresh = !m_pending.contains(id);
+    m_pending.insert(id, Pending { &meeting, edit, false });
+    if (fresh)
+        emit becamePending(id);
     m_scheduler.schedule(kDelay, this, [this, id, edit] { fire(id, edit); });
 }
 
 void ArchiveDebouncer::fire(const QUuid& meetingId, quint64 edit)
 {
     const auto found = m_pending.find(meetingId);
-    // A later edit took its place, or the write was dropped or already made. While the store
-    // has not committed the edit, the write waits for the save that does (which flushes).
-    if (found == m_pending.end() || found->edit != edit || !storeHoldsEdits())
+    // A later edit took its place, or the write was dropped or already made.
+    if (found == m_pending.end() || found->edit != edit)
         return;
-    const MeetingSnapshot snapshot = found->snapshot;
+    // While the store has not committed the edit, the write waits for the save that does.
+    if (!storeHoldsEdits()) {
+        found->due = true;
+        return;
+    }
+    const Pending write = *found;
     m_pending.erase(found);
-    handOver(snapshot);
+    handOver(write);
+}
+
+void ArchiveDebouncer::handOverDue()
+{
+    if (!storeHoldsEdits())
+        return;
+    QList<Pending> due;
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (it->due) {
+            due.append(*it);
+            it = m_pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const Pending& write : std::as_const(due))
+        handOver(write);
 }
 
 bool ArchiveDebouncer::storeHoldsEdits() const
@@ -58,10 +85,15 @@ void ArchiveDebouncer::flush()
         return;
     const QHash<QUuid, Pending> pending = std::exchange(m_pending, {});
     for (const Pending& write : pending)
-        handOver(write.snapshot);
+        handOver(write);
 }
 
-void ArchiveDebouncer::handOver(const MeetingSnapshot& snapshot)
+void ArchiveDebouncer::handOver(const Pending& write)
 {
-    emit handedOver(snapshot.id, m_archiver.archive(snapshot));
+    // Taken now rather than at each edit: the store holds no unsaved change, so this is what
+    // it has committed, and typing does not copy the meeting at every key.
+    if (const Meeting* meeting = write.meeting.data()) {
+        const MeetingSnapshot snapshot(*meeting);
+        emit handedOver(snapshot.id, m_archiver.archive(snapshot));
+    }
 }

@@ -38,6 +38,9 @@ std::optional<ArchiveIndexEntry> decodeEntry(const QJsonValue& value)
     entry.durationMinutes = minutes.toInteger(static_cast<qint64>(minutesValue));
     entry.path = path.toString();
     entry.hasSummary = hasSummary.toBool();
+    // Optional, and written by no earlier version: anything but true leaves the writer free to
+    // name the file.
+    entry.keepsPath = object.value(QLatin1String("keepsPath")).toBool(false);
     return entry;
 }
 
@@ -123,6 +126,8 @@ QByteArray ArchiveIndex::encode() const
         json += QString::number(entry.durationMinutes);
         json += u",\n        \"hasSummary\": ";
         json += entry.hasSummary ? u"true" : u"false";
+        if (entry.keepsPath)
+            json += u",\n        \"keepsPath\": true";
         json += u",\n        \"path\": ";
         appendJsonString(json, entry.path);
         json += u",\n        \"title\": ";

@@ -15,12 +15,16 @@ struct ArchiveIndexEntry
     qint64 durationMinutes = 0;
     QString path; // relative to the archive folder: "<year>/<file name>"
     bool hasSummary = false;
+    // The file was named by someone else (a file the import read under a name of its own):
+    // the meeting is written to it whatever its title and date. Stored only when true.
+    bool keepsPath = false;
 
     bool operator==(const ArchiveIndexEntry&) const = default;
 };
 
 // "index.json": meeting identifier (upper case) to its entry. Reading is strict: one entry
-// that lacks a key or has a value of the wrong type makes the whole file unreadable.
+// that lacks a key or has a value of the wrong type makes the whole file unreadable (the
+// optional "keepsPath" apart).
 class ArchiveIndex final
 {
 public:

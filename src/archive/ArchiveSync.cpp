@@ -38,7 +38,6 @@ ArchiveSync::ArchiveSync(ModelContext& store, MeetingArchiver& archiver, Archive
     // A chat is archived as it is saved, also during a recording: the file then shows the
     // transcript so far with it.
     connect(&store, &ModelContext::chatChanged, this, [this](Meeting* meeting) { m_debouncer.schedule(*meeting); });
-    connect(&store, &ModelContext::saved, &debouncer, &ArchiveDebouncer::flush);
     // Before the debouncer hands its writes over at quit, the store commits what they show.
     if (QCoreApplication* application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, [this] {

@@ -15,9 +15,9 @@ class ModelContext;
 // Keeps the archive in step with the store by following the store's own change signals, so
 // that no view or service has to archive what it changed. A change to what a meeting's file
 // holds (its title, date, duration, summary, notes, transcript or chat, or the end of its
-// recording) becomes a pending write in the debouncer, and every save hands the pending writes
-// over at once: "save, then archive" wherever the save comes from, while typing between two
-// saves writes the file once. Of a meeting being recorded, what the user writes (its title,
+// recording) becomes a pending write in the debouncer, which every save() hands over at once:
+// "save, then archive" wherever the save comes from, while typing, which the store commits at
+// every key, writes the file once it pauses. Of a meeting being recorded, what the user writes (its title,
 // notes, summary) and its chat are written as they change, its transcript and the rest when the
 // recording ends; other changes (scheduled times, the automatic start, a new meeting from the
 // calendar) leave its file alone. A meeting's removal reaches the archive through

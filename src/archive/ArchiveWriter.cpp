@@ -25,6 +25,20 @@ QString withIdSuffix(const QString& relativePath, const QUuid& id)
     return path;
 }
 
+// Size and times of the file, or nothing when it is missing: a file replaced or edited since
+// differs in one of them.
+QString fileStamp(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {};
+    return QStringLiteral("%1/%2/%3/%4")
+        .arg(info.size())
+        .arg(info.lastModified().toMSecsSinceEpoch())
+        .arg(info.metadataChangeTime().toMSecsSinceEpoch())
+        .arg(info.birthTime().toMSecsSinceEpoch());
+}
+
 } // namespace
 
 ArchiveWriter::ArchiveWriter(QString root)
@@ -36,18 +50,42 @@ QString ArchiveWriter::indexFilePath() const
     return m_root + u'/' + kIndexFileName;
 }
 
-std::optional<QString> ArchiveWriter::archive(const MeetingSnapshot& snapshot) const
+ArchiveIndex& ArchiveWriter::index()
+{
+    // Read before the file is, so that a change made while it is read is seen next time.
+    const QString seen = fileStamp(indexFilePath());
+    if (!m_index || seen != m_indexSeen) {
+        m_index = ArchiveIndex::load(indexFilePath());
+        m_indexSeen = seen;
+    }
+    return *m_index;
+}
+
+std::optional<QString> ArchiveWriter::writeIndex()
+{
+    if (auto error = m_index->save(indexFilePath())) {
+        m_index.reset();
+        return error;
+    }
+    m_indexSeen = fileStamp(indexFilePath());
+    return std::nullopt;
+}
+
+std::optional<QString> ArchiveWriter::archive(const MeetingSnapshot& snapshot)
 {
     if (auto refused = unsafeWriteTarget(kIndexFileName))
         return refused;
-    ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    ArchiveIndex& index = this->index();
     const QString id = ArchiveMarkdown::idString(snapshot.id);
     const std::optional<ArchiveIndexEntry> previous = index.entry(id);
     if (auto error = archiveInto(snapshot, index))
         return error;
+    // An edit inside the file leaves its entry as it was.
+    if (index.entry(id) == previous)
+        return std::nullopt;
     const QString path = index.entry(id)->path;
     const bool renamed = previous && previous->path != path;
-    if (auto error = index.save(indexFilePath())) {
+    if (auto error = writeIndex()) {
         // The index still lists the old file, if any, which is kept; a file it does not list
         // would stay behind unseen by every later removal.
         if (!previous || renamed)
@@ -61,38 +99,35 @@ std::optional<QString> ArchiveWriter::archive(const MeetingSnapshot& snapshot) c
     return std::nullopt;
 }
 
-int ArchiveWriter::backfill(const QList<MeetingSnapshot>& snapshots) const
+int ArchiveWriter::backfill(const QList<MeetingSnapshot>& snapshots)
 {
     if (unsafeWriteTarget(kIndexFileName))
         return 0;
-    ArchiveIndex index = ArchiveIndex::load(indexFilePath());
-    QSet<QString> known;
-    for (auto it = index.entries().begin(); it != index.entries().end(); ++it)
-        known.insert(it.key());
-
     int written = 0;
     int unsaved = 0;
     for (const auto& snapshot : snapshots) {
-        if (known.contains(ArchiveMarkdown::idString(snapshot.id)))
+        // Looked up again for each: a failed save of the index has it read from the file.
+        ArchiveIndex& index = this->index();
+        if (index.contains(ArchiveMarkdown::idString(snapshot.id)))
             continue;
         if (archiveInto(snapshot, index))
             continue;
         ++written;
         if (++unsaved == kBackfillSaveInterval) {
-            saveIndex(index);
+            saveIndex();
             unsaved = 0;
         }
     }
     if (unsaved > 0)
-        saveIndex(index);
+        saveIndex();
     return written;
 }
 
-std::optional<QString> ArchiveWriter::remove(const QUuid& meetingId) const
+std::optional<QString> ArchiveWriter::remove(const QUuid& meetingId)
 {
     if (auto refused = unsafeWriteTarget(kIndexFileName))
         return refused;
-    ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    ArchiveIndex& index = this->index();
     const QString id = ArchiveMarkdown::idString(meetingId);
     const auto entry = index.take(id);
     if (!entry)
@@ -100,14 +135,46 @@ std::optional<QString> ArchiveWriter::remove(const QUuid& meetingId) const
     // The file goes first: an entry left over for a missing file is dropped by the next
     // removal or prune, while a file left over without its entry would never be found again.
     deleteFile(entry->path, index, id);
-    if (auto error = index.save(indexFilePath()))
+    if (auto error = writeIndex())
         return QStringLiteral("Could not write %1").arg(*error);
     return std::nullopt;
 }
 
-QSet<QUuid> ArchiveWriter::indexedIds() const
+std::optional<QString> ArchiveWriter::adopt(const QList<QPair<MeetingSnapshot, QString>>& files)
 {
-    const ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    if (auto refused = unsafeWriteTarget(kIndexFileName))
+        return refused;
+    ArchiveIndex& index = this->index();
+    bool changed = false;
+    for (const auto& [snapshot, path] : files) {
+        const QString id = ArchiveMarkdown::idString(snapshot.id);
+        if (!isArchiveMarkdownPath(path) || unsafeWriteTarget(path) || index.pathTakenByOther(path, id))
+            continue;
+        const QString own = ownPath(snapshot);
+        ArchiveIndexEntry entry;
+        entry.title = snapshot.title;
+        entry.date = snapshot.date;
+        entry.durationMinutes = ArchiveMarkdown::wholeMinutes(snapshot.duration);
+        entry.path = path;
+        entry.hasSummary = snapshot.summary && !snapshot.summary->isEmpty();
+        entry.keepsPath = path != own && path != withIdSuffix(own, snapshot.id);
+        if (index.entry(id) == entry)
+            continue;
+        // An entry of the same meeting at another path gives way: the file the import read is
+        // the one the meeting's writes and its deletion go to.
+        index.put(id, entry);
+        changed = true;
+    }
+    if (!changed)
+        return std::nullopt;
+    if (auto error = writeIndex())
+        return QStringLiteral("Could not write %1").arg(*error);
+    return std::nullopt;
+}
+
+QSet<QUuid> ArchiveWriter::indexedIds()
+{
+    const ArchiveIndex& index = this->index();
     QSet<QUuid> ids;
     ids.reserve(index.size());
     for (auto it = index.entries().begin(); it != index.entries().end(); ++it) {
@@ -118,11 +185,11 @@ QSet<QUuid> ArchiveWriter::indexedIds() const
     return ids;
 }
 
-int ArchiveWriter::prune(const QSet<QUuid>& storedIds) const
+int ArchiveWriter::prune(const QSet<QUuid>& storedIds)
 {
     if (storedIds.isEmpty() || unsafeWriteTarget(kIndexFileName))
         return 0;
-    ArchiveIndex index = ArchiveIndex::load(indexFilePath());
+    ArchiveIndex& index = this->index();
     QStringList gone;
     for (auto it = index.entries().begin(); it != index.entries().end(); ++it) {
         if (!storedIds.contains(QUuid::fromString(it.key())))
@@ -133,7 +200,7 @@ int ArchiveWriter::prune(const QSet<QUuid>& storedIds) const
         deleteFile(entry->path, index, id);
     }
     if (!gone.isEmpty())
-        saveIndex(index);
+        saveIndex();
     return int(gone.size());
 }
 
@@ -161,20 +228,28 @@ void ArchiveWriter::removeLeftoverTemporaryFiles() const
     }
 }
 
+QString ArchiveWriter::ownPath(const MeetingSnapshot& snapshot) const
+{
+    return ArchiveMarkdown::yearFolder(snapshot.date) + u'/' + ArchiveMarkdown::fileName(snapshot);
+}
+
 std::optional<QString> ArchiveWriter::archiveInto(const MeetingSnapshot& snapshot, ArchiveIndex& index) const
 {
-    const QString year = ArchiveMarkdown::yearFolder(snapshot.date);
     const QString id = ArchiveMarkdown::idString(snapshot.id);
-    QString relativePath = year + u'/' + ArchiveMarkdown::fileName(snapshot);
+    const std::optional<ArchiveIndexEntry> previous = index.entry(id);
+    // A file someone else named stays where it is while it is safe to write.
+    const bool keepsPath = previous && previous->keepsPath && isArchiveMarkdownPath(previous->path)
+        && !index.pathTakenByOther(previous->path, id) && !unsafeWriteTarget(previous->path);
+    QString relativePath = keepsPath ? previous->path : ownPath(snapshot);
     // Two meetings in the same minute with the same title would otherwise share one file.
-    if (index.pathTakenByOther(relativePath, id))
+    if (!keepsPath && index.pathTakenByOther(relativePath, id))
         relativePath = withIdSuffix(relativePath, snapshot.id);
     if (auto refused = unsafeWriteTarget(relativePath))
         return refused;
 
-    const QString yearPath = m_root + u'/' + year;
-    if (!QDir().mkpath(yearPath))
-        return QStringLiteral("Could not create the folder %1").arg(yearPath);
+    const QString folderPath = QFileInfo(m_root + u'/' + relativePath).path();
+    if (!QDir().mkpath(folderPath))
+        return QStringLiteral("Could not create the folder %1").arg(folderPath);
 
     const QString filePath = m_root + u'/' + relativePath;
     if (const auto error = replaceFileContents(filePath, ArchiveMarkdown::markdown(snapshot)))
@@ -186,6 +261,7 @@ std::optional<QString> ArchiveWriter::archiveInto(const MeetingSnapshot& snapsho
     entry.durationMinutes = ArchiveMarkdown::wholeMinutes(snapshot.duration);
     entry.path = relativePath;
     entry.hasSummary = snapshot.summary && !snapshot.summary->isEmpty();
+    entry.keepsPath = keepsPath;
     index.put(id, entry);
     return std::nullopt;
 }
@@ -222,9 +298,9 @@ bool ArchiveWriter::isArchiveMarkdownPath(const QString& relativePath) const
     return canonicalFolder == canonicalRoot || canonicalFolder.startsWith(canonicalRoot + u'/');
 }
 
-bool ArchiveWriter::saveIndex(const ArchiveIndex& index) const
+bool ArchiveWriter::saveIndex()
 {
-    const auto error = index.save(indexFilePath());
+    const auto error = writeIndex();
     if (error)
         Log::line("[Quillet] Archive failed: could not write %@", *error);
     return !error;

@@ -18,6 +18,7 @@ QString MeetingArchiver::defaultRoot()
 
 MarkdownArchiver::MarkdownArchiver(QString root)
     : m_root(std::move(root))
+    , m_writer(std::make_unique<ArchiveWriter>(m_root))
     , m_worker(std::make_unique<QObject>())
 {
     m_thread.setObjectName(QStringLiteral("com.orvane.quillet.archiver"));
@@ -25,7 +26,7 @@ MarkdownArchiver::MarkdownArchiver(QString root)
     m_thread.start(QThread::LowPriority);
     // The first job: a process killed in the middle of a write may have left its temporary
     // file behind.
-    post([root = m_root] { ArchiveWriter(root).removeLeftoverTemporaryFiles(); });
+    post([writer = m_writer.get()] { writer->removeLeftoverTemporaryFiles(); });
 }
 
 MarkdownArchiver::~MarkdownArchiver()
@@ -46,8 +47,8 @@ QFuture<MeetingArchiver::WriteOutcome> MarkdownArchiver::archive(const Snapshot&
     auto promise = std::make_shared<QPromise<WriteOutcome>>();
     QFuture<WriteOutcome> future = promise->future();
     promise->start();
-    post([root = m_root, snapshot, promise] {
-        const auto error = ArchiveWriter(root).archive(snapshot);
+    post([writer = m_writer.get(), snapshot, promise] {
+        const auto error = writer->archive(snapshot);
         if (error)
             Log::line("[Quillet] Archive failed for %@: %@", snapshot.id, *error);
         promise->addResult(error);
@@ -58,7 +59,15 @@ QFuture<MeetingArchiver::WriteOutcome> MarkdownArchiver::archive(const Snapshot&
 
 void MarkdownArchiver::backfill(const QList<Snapshot>& snapshots)
 {
-    post([root = m_root, snapshots] { ArchiveWriter(root).backfill(snapshots); });
+    post([writer = m_writer.get(), snapshots] { writer->backfill(snapshots); });
+}
+
+void MarkdownArchiver::adopt(const ImportedFiles& files)
+{
+    post([writer = m_writer.get(), files] {
+        if (const auto error = writer->adopt(files))
+            Log::line("[Quillet] Archive failed: could not list the imported files: %@", *error);
+    });
 }
 
 QFuture<bool> MarkdownArchiver::remove(const QUuid& meetingId)
@@ -66,8 +75,8 @@ QFuture<bool> MarkdownArchiver::remove(const QUuid& meetingId)
     auto promise = std::make_shared<QPromise<bool>>();
     QFuture<bool> future = promise->future();
     promise->start();
-    post([root = m_root, meetingId, promise] {
-        const auto error = ArchiveWriter(root).remove(meetingId);
+    post([writer = m_writer.get(), meetingId, promise] {
+        const auto error = writer->remove(meetingId);
         if (error)
             Log::line("[Quillet] Archive failed for %@: %@", meetingId, *error);
         promise->addResult(!error);
@@ -81,8 +90,8 @@ QFuture<QSet<QUuid>> MarkdownArchiver::indexedIds()
     auto promise = std::make_shared<QPromise<QSet<QUuid>>>();
     QFuture<QSet<QUuid>> future = promise->future();
     promise->start();
-    post([root = m_root, promise] {
-        promise->addResult(ArchiveWriter(root).indexedIds());
+    post([writer = m_writer.get(), promise] {
+        promise->addResult(writer->indexedIds());
         promise->finish();
     });
     return future;
@@ -90,8 +99,8 @@ QFuture<QSet<QUuid>> MarkdownArchiver::indexedIds()
 
 void MarkdownArchiver::prune(const QSet<QUuid>& storedIds)
 {
-    post([root = m_root, storedIds] {
-        if (const int pruned = ArchiveWriter(root).prune(storedIds))
+    post([writer = m_writer.get(), storedIds] {
+        if (const int pruned = writer->prune(storedIds))
             Log::line("[Quillet] Removed %d archived meeting(s) no longer in the store", pruned);
     });
 }

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QFuture>
 #include <QList>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QThread>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+class ArchiveWriter;
 class Meeting;
 
 // Mirrors every meeting as a markdown file under the user's home folder, with an
@@ -47,6 +49,13 @@ public:
     // Queues one job that archives every meeting the index does not know yet.
     virtual void backfill(const QList<Snapshot>& snapshots) = 0;
 
+    // Queues listing in the index the meetings an import has just read from the archive folder,
+    // each with the path of its file relative to the folder (a snapshot without transcript and
+    // chat is enough), so that the meeting is written to the file it came from and its deletion
+    // removes that file, whatever its name. Queue it before any write of those meetings.
+    using ImportedFiles = QList<QPair<Snapshot, QString>>;
+    virtual void adopt(const ImportedFiles& files) = 0;
+
     // Queues removing the meeting's file and index entry. The future finishes once the job has
     // run: true when the index no longer lists the meeting (false: it could not be written, the
     // failure is logged).
@@ -75,9 +84,10 @@ public:
 };
 
 // The archive on disk. Jobs run on one worker thread of this object
-// ("com.orvane.quillet.archiver"); the first removes the temporary files a killed write left
-// behind. Destroying the object runs the jobs still queued, then ends the thread, so what was
-// handed over before the application quits is written.
+// ("com.orvane.quillet.archiver"), through one ArchiveWriter that keeps the index in memory
+// between them; the first removes the temporary files a killed write left behind. Destroying
+// the object runs the jobs still queued, then ends the thread, so what was handed over before
+// the application quits is written.
 class MarkdownArchiver final : public MeetingArchiver
 {
 public:
@@ -89,6 +99,7 @@ public:
     void backfill(const QList<Snapshot>& snapshots) override;
     QFuture<bool> remove(const QUuid& meetingId) override;
     QFuture<QSet<QUuid>> indexedIds() override;
+    void adopt(const ImportedFiles& files) override;
     void prune(const QSet<QUuid>& storedIds) override;
     QFuture<void> idle() override;
 
@@ -96,6 +107,8 @@ private:
     void post(std::function<void()> job);
 
     const QString m_root;
+    // Used on the worker thread only.
+    std::unique_ptr<ArchiveWriter> m_writer;
     QThread m_thread;
     std::unique_ptr<QObject> m_worker;
 };

@@ -1,6 +1,7 @@
 #include "archive/MeetingImporter.h"
 
 #include "archive/ArchiveFileParser.h"
+#include "archive/MeetingArchiver.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "storage/ChatMessage.h"
@@ -134,7 +135,7 @@ void runIfNeeded(ModelContext& context, const Clock& clock)
     runIfNeeded(context, clock, archiveFolder());
 }
 
-void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folder)
+void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folder, MeetingArchiver* folderArchive)
 {
     // A store the user emptied stays empty: the archive would bring back what was deleted.
     if (context.meetingCount() > 0 || context.hasDeletedMeetings())
@@ -145,6 +146,7 @@ void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folde
 
     const QDateTime now = clock.now();
     QSet<QUuid> seenIds;
+    MeetingArchiver::ImportedFiles origins;
     int imported = 0;
     for (const QString& relativePath : files) {
         const FileText contents = readUtf8(folder + u'/' + relativePath);
@@ -165,6 +167,9 @@ void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folde
 
         Meeting* meeting = makeMeeting(*file, now);
         context.insert(meeting);
+        // Before its transcript and chat: the index needs only what its entry shows.
+        if (folderArchive)
+            origins.append({ MeetingArchiver::Snapshot(*meeting), relativePath });
         for (const auto& turn : file->turns)
             meeting->appendSegment(new TranscriptSegment(turn.text, speakerForLabel(turn.label), turn.timestamp));
         appendChat(*meeting, file->chat, now);
@@ -173,6 +178,8 @@ void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folde
 
     if (imported == 0)
         return;
+    if (folderArchive)
+        folderArchive->adopt(origins);
     context.save();
     Log::line("[Quillet] Recovered %d meeting(s) from QuilletNotes archive", imported);
 }

@@ -4,10 +4,12 @@
 #include <QStringList>
 
 class Clock;
+class MeetingArchiver;
 class ModelContext;
 
 // Rebuilds an empty store from the markdown archive in "$HOME/QuilletNotes". It only reads:
-// no file is written, moved or deleted, and "index.json" is not consulted.
+// no file is written, moved or deleted, and "index.json" is not consulted. The archive that
+// writes that folder is told which file each meeting came from.
 namespace MeetingImporter {
 
 // When the store holds no meeting and never had one deleted, creates one meeting (source
@@ -16,8 +18,12 @@ namespace MeetingImporter {
 // whose file has no readable date.
 void runIfNeeded(ModelContext& context, const Clock& clock);
 void runIfNeeded(ModelContext& context);
-// The same, reading the archive in `folder` instead of archiveFolder().
-void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folder);
+// The same, reading the archive in `folder` instead of archiveFolder(). When `folderArchive`
+// writes that same folder, it is handed the file of every meeting before the store saves
+// them, so that their writes go to the files they came from (under whatever name) and their
+// deletion removes them.
+void runIfNeeded(
+    ModelContext& context, const Clock& clock, const QString& folder, MeetingArchiver* folderArchive = nullptr);
 
 // The folder the import reads, whatever the build.
 QString archiveFolder();

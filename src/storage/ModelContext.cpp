@@ -181,7 +181,7 @@ void ModelContext::scheduleCommit()
             m_commitQueued = false;
             // An explicit save may have written everything meanwhile.
             if (hasChanges())
-                save();
+                commit(false);
         },
         Qt::QueuedConnection);
 }

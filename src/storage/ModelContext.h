@@ -128,6 +128,10 @@ signals:
     void folderRemoved(QUuid id);
     void folderUpdated(Folder* folder);
     void saved();
+    // After saved(), when the commit was a save() a caller asked for rather than the commit of
+    // a turn: the end of a recording, a chat's answer, quit. What it committed is wanted
+    // elsewhere at once (the archive), where a turn's commit of typing can wait for a pause.
+    void savedOnRequest();
     // Most callers save and carry on; this is where a failed save becomes visible.
     void saveFailed(const QString& message);
 
@@ -146,6 +150,7 @@ private:
     };
 
     Result<void, StoreError> load();
+    Result<void, StoreError> commit(bool requested);
     void loadChildren(Meeting* meeting);
     void markDirty(Record* record);
     void scheduleCommit();

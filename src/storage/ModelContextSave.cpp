@@ -84,6 +84,11 @@ bool ModelContext::writeChanges(QHash<Record*, qint64>& newKeys, QString* error)
 
 Result<void, StoreError> ModelContext::save()
 {
+    return commit(true);
+}
+
+Result<void, StoreError> ModelContext::commit(bool requested)
+{
     if (!hasChanges())
         return Result<void, StoreError>::success();
 
@@ -125,6 +130,8 @@ Result<void, StoreError> ModelContext::save()
     m_dirtySet.clear();
     m_removed.clear();
     emit saved();
+    if (requested)
+        emit savedOnRequest();
     return Result<void, StoreError>::success();
 }
 

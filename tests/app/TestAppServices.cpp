@@ -2,6 +2,8 @@
 #include "platform/Log.h"
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
+#include "support/ArchiveFolder.h"
+#include "support/TempStore.h"
 #include "support/TestMain.h"
 
 #include <QDirIterator>
@@ -26,6 +28,33 @@ class TestAppServices final : public QObject
     Q_OBJECT
 
 private slots:
+    // A meeting is owed its file from its first change, before the store commits it, until a
+    // write shows its last one: an edit made while a write is under way keeps it owed.
+    void owedFromTheFirstChangeToTheLastWrite()
+    {
+        AppRig rig({ .steppedDelays = true });
+        auto* meeting = new Meeting(QStringLiteral("Sync"), rig.clock.now());
+        rig->store().insert(meeting);
+        QVERIFY(rig->store().save().ok());
+        const QUuid id = meeting->id();
+        QVERIFY(waitFor(rig->archiver().idle()));
+        QVERIFY(rig->store().archiveWritesOwed().isEmpty());
+
+        meeting->setUserNotes(QStringLiteral("first"));
+        QCOMPARE(rig->store().archiveWritesOwed(), QSet<QUuid> { id });
+        letTheLoopTurn(rig->store());
+        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        meeting->setUserNotes(QStringLiteral("first, second"));
+        letTheLoopTurn(rig->store());
+        QVERIFY(waitFor(rig->archiver().idle()));
+        QCoreApplication::processEvents(); // the first write's outcome
+        QCOMPARE(rig->store().archiveWritesOwed(), QSet<QUuid> { id });
+
+        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        QVERIFY(waitFor(rig->archiver().idle()));
+        QTRY_VERIFY(rig->store().archiveWritesOwed().isEmpty());
+    }
+
     // Start-up and the session read the cue setting through one registry: with nothing
     // stored, a recording starts with its cue.
     void recordingStartCueFollowsTheSetting_data()
@@ -114,6 +143,31 @@ private slots:
         QVERIFY(waitFor(again.archiver().idle()));
         QCOMPARE(index().size(), 5);
         QVERIFY(!index().contains(deletedId));
+    }
+
+    // A file the person named in the notes folder stays their meeting's file after the
+    // store is rebuilt from it: edits are written there, not to a second file.
+    void rebuiltMeetingKeepsTheFileItCameFrom()
+    {
+        AppRig rig({ .steppedDelays = true });
+        QVERIFY(QDir().mkpath(rig.archiveRoot()));
+        {
+            QFile file(rig.archiveRoot() + QStringLiteral("/2026-12-09-0950-m01.md"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.write("---\ntitle: \"Weekly sync\"\ndate: 2026-12-09T09:50:00Z\n---\n\n# Weekly sync\n\n"
+                               "## My Notes\n\nAgenda\n")
+                > 0);
+        }
+        rig->runWindowTasks();
+        QCOMPARE(rig->store().meetingCount(), 1);
+        Meeting* meeting = rig->store().fetchMeetings().first();
+        meeting->setUserNotes(QStringLiteral("Agenda, then the budget"));
+        letTheLoopTurn(rig->store());
+        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        QVERIFY(ArchiveFolder::drain(rig->archiver()));
+        const QMap<QString, QString> files = ArchiveFolder::markdownFiles(rig->archiver());
+        QCOMPARE(files.keys(), QStringList { QStringLiteral("2026-12-09-0950-m01.md") });
+        QVERIFY(files.first().contains(QStringLiteral("Agenda, then the budget")));
     }
 
     // The recovery road: a store moved away is rebuilt from the notes folder with every section

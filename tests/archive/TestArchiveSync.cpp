@@ -1,14 +1,24 @@
 #include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveIndex.h"
+#include "archive/ArchiveMarkdown.h"
 #include "archive/ArchiveSync.h"
+#include "archive/MeetingArchiver.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
+#include "support/ArchiveFolder.h"
 #include "support/FakeScheduler.h"
 #include "support/RecordingArchiver.h"
 #include "support/SlowIndexArchiver.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <sys/stat.h>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -22,6 +32,13 @@ Meeting* addMeeting(ModelContext& context, const QString& title, bool recording 
         meeting->appendSegment(new TranscriptSegment(QStringLiteral("Hello there."), Speaker::me(), 1.5));
     context.insert(meeting);
     return meeting;
+}
+
+// The index is only ever replaced whole: a write gives it a new inode.
+quint64 inodeOf(const QString& path)
+{
+    struct stat info = {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? quint64(info.st_ino) : 0;
 }
 
 } // namespace
@@ -43,7 +60,100 @@ class TestArchiveSync final : public QObject
         ModelContext& context() { return store.context(); }
     };
 
+    // The application's way on a real archive folder, with the store committing each turn.
+    struct OnDisk
+    {
+        TempStore store;
+        QTemporaryDir folder;
+        MarkdownArchiver archiver { folder.filePath(QStringLiteral("QuilletNotes")) };
+        FakeScheduler scheduler;
+        ArchiveDebouncer debouncer { archiver, store.context(), scheduler };
+        ArchiveSync sync { store.context(), archiver, debouncer };
+        QSignalSpy writes { &debouncer, &ArchiveDebouncer::handedOver };
+
+        OnDisk() { store->commitChangesEachTurn(); }
+        ModelContext& context() { return store.context(); }
+        QString index() const { return archiver.archiveRoot() + QStringLiteral("/index.json"); }
+        // The only markdown file of the folder, once every write handed over has run.
+        QString file()
+        {
+            if (!ArchiveFolder::drain(archiver))
+                return QStringLiteral("(the archive did not finish)");
+            const QMap<QString, QString> files = ArchiveFolder::markdownFiles(archiver);
+            return files.size() == 1 ? files.first() : QStringLiteral("(%1 files)").arg(files.size());
+        }
+        // A key typed into the notes and the loop's turn that commits it.
+        void type(Meeting& meeting, const QString& key)
+        {
+            meeting.setUserNotes(meeting.userNotes() + key);
+            letTheLoopTurn(store.context());
+        }
+    };
+
 private slots:
+    // Typing is committed at every key, yet its file is written once, 0.9 s after the last
+    // key; the index is not written for an edit inside the file, and is for a new name.
+    void typingIsArchivedOncePaused()
+    {
+        OnDisk f;
+        Meeting* meeting = addMeeting(f.context(), QStringLiteral("Planning"));
+        QVERIFY(f.store->save().ok());
+        f.archiver.archive(MeetingArchiver::Snapshot(*meeting));
+        QVERIFY(f.file().contains(QStringLiteral("# Planning")));
+        const quint64 indexBefore = inodeOf(f.index());
+        QVERIFY(indexBefore != 0);
+
+        for (const QString key : { "D", "e", "c", "i", "d" }) {
+            f.type(*meeting, key);
+            QVERIFY(!f.store->hasChanges());
+            f.scheduler.advance(200ms);
+        }
+        QVERIFY(!f.file().contains(QStringLiteral("Decid")));
+        f.scheduler.advance(699ms);
+        QCOMPARE(f.writes.size(), 0);
+        f.scheduler.advance(1ms);
+        QCOMPARE(f.writes.size(), 1);
+        QVERIFY(f.file().contains(QStringLiteral("## My Notes\n\nDecid\n")));
+        QCOMPARE(inodeOf(f.index()), indexBefore);
+
+        meeting->setTitle(QStringLiteral("Pricing"));
+        letTheLoopTurn(f.context());
+        f.scheduler.advance(ArchiveDebouncer::kDelay);
+        QCOMPARE(f.writes.size(), 2);
+        QVERIFY(f.file().contains(QStringLiteral("# Pricing")));
+        QVERIFY(inodeOf(f.index()) != indexBefore);
+        QVERIFY(ArchiveIndex::load(f.index())
+                    .entry(ArchiveMarkdown::idString(meeting->id()))
+                    ->path.endsWith(QStringLiteral("-pricing.md")));
+    }
+
+    // What must not wait does not: the save at a recording's end writes at once the notes typed
+    // during it, with its transcript, and every other write still waiting for its delay.
+    void requestedSavesWriteAtOnce()
+    {
+        OnDisk f;
+        Meeting* meeting = addMeeting(f.context(), QStringLiteral("Standup"), true, true);
+        Meeting* other = addMeeting(f.context(), QStringLiteral("Review"));
+        QVERIFY(f.store->save().ok());
+        f.type(*meeting, QStringLiteral("Typed while recording"));
+        f.type(*other, QStringLiteral("Typed elsewhere"));
+        QCOMPARE(f.writes.size(), 0);
+
+        meeting->setIsRecording(false);
+        QVERIFY(f.store->save().ok());
+        QCOMPARE(f.writes.size(), 2);
+        QVERIFY(ArchiveFolder::drain(f.archiver));
+        const QMap<QString, QString> files = ArchiveFolder::markdownFiles(f.archiver);
+        QCOMPARE(files.size(), 2);
+        const QString standup = *std::find_if(
+            files.begin(), files.end(), [](const QString& text) { return text.contains(QStringLiteral("# Standup")); });
+        QVERIFY(standup.contains(QStringLiteral("Typed while recording")));
+        QVERIFY(standup.contains(QStringLiteral("Hello there.")));
+
+        QVERIFY(std::any_of(files.begin(), files.end(),
+            [](const QString& text) { return text.contains(QStringLiteral("Typed elsewhere")); }));
+    }
+
     // During a recording a chat question and its answer reach the archive with the save that
     // stores them, the transcript so far with them; a new transcript turn alone waits for the
     // recording's end.

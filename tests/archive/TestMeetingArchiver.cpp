@@ -156,6 +156,31 @@ private slots:
         QDir(root()).removeRecursively();
     }
 
+    // The writer keeps the index between jobs, yet an index someone else changed meanwhile is
+    // read again before the next change to it: their entries stay, and one the writer had
+    // written stays out once they took it out.
+    void indexChangedElsewhereIsReadAgain()
+    {
+        const MeetingArchiver::Snapshot first = snapshot(QStringLiteral("First"), local(2026, 3, 14, 9, 0));
+        archiver().archive(first);
+        QVERIFY(drain());
+        QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(first.id) });
+
+        const QString theirs = QStringLiteral("0F9619FF-8B86-D011-B42D-00C04FC964FF");
+        const QJsonObject entry { { "title", "Theirs" }, { "date", "2026-03-14T02:05:00Z" }, { "durationMinutes", 3 },
+            { "path", "2026/theirs.md" }, { "hasSummary", false } };
+        QVERIFY(writeFile(
+            root() + QStringLiteral("/index.json"), QJsonDocument(QJsonObject { { theirs, entry } }).toJson()));
+
+        const MeetingArchiver::Snapshot second = snapshot(QStringLiteral("Second"), local(2026, 3, 15, 9, 0));
+        archiver().archive(second);
+        QVERIFY(drain());
+        QStringList expected { theirs, ArchiveMarkdown::idString(second.id) };
+        expected.sort();
+        QCOMPARE(readIndex().keys(), expected);
+        QCOMPARE(readIndex().value(theirs).toObject(), entry);
+    }
+
     void goldenFiles()
     {
         std::vector<std::unique_ptr<Meeting>> meetings;

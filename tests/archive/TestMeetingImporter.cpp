@@ -1,4 +1,7 @@
+#include "archive/ArchiveDebouncer.h"
 #include "archive/ArchiveFileParser.h"
+#include "archive/ArchiveRemovals.h"
+#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "archive/MeetingImporter.h"
 #include "platform/Log.h"
@@ -7,12 +10,16 @@
 #include "storage/ModelContext.h"
 #include "storage/QuilletStore.h"
 #include "storage/TranscriptSegment.h"
+#include "support/ArchiveFolder.h"
 #include "support/FakeClock.h"
+#include "support/FakeScheduler.h"
 #include "support/TestMain.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -157,6 +164,102 @@ private slots:
         MeetingImporter::runIfNeeded(*reopened, m_clock);
         QCOMPARE(reopened->meetingCount(), 6);
         QVERIFY(log.lines().isEmpty());
+    }
+
+    // Files a person named, or renamed in the folder, are where the imported meetings go on
+    // being written, never again under a name of the writer's; a file the writer named follows
+    // its meeting's title as before. Deleting an imported meeting deletes its file, so that no
+    // later rebuild brings the meeting back.
+    void importedMeetingsKeepTheirFiles()
+    {
+        const QString folder = m_storeDir->filePath(QStringLiteral("notes"));
+        QStringList paths;
+        QList<QUuid> ids;
+        QJsonObject staleIndex;
+        for (int i = 0; i < 40; ++i) {
+            ids.append(QUuid::createUuid());
+            const QString id = ids.last().toString(QUuid::WithoutBraces).toUpper();
+            const QString date = QStringLiteral("2026-12-09T09:%1:00Z").arg(i, 2, 10, QLatin1Char('0'));
+            QString frontMatter = QStringLiteral("title: \"Meeting %1\"\ndate: %2\n").arg(i).arg(date);
+            switch (i % 4) {
+            case 0: // a person's own file, named as they like
+                paths.append(QStringLiteral("2026-12-09-0950-m%1.md").arg(i, 2, 10, QLatin1Char('0')));
+                frontMatter += QStringLiteral("id: ") + id + u'\n';
+                break;
+            case 1: // without an identifier: the meeting gets a new one
+                paths.append(QStringLiteral("inbox/notes %1.md").arg(i));
+                break;
+            default: // renamed in the folder; the index still lists the writer's name
+                paths.append(QStringLiteral("2026/renamed-%1.md").arg(i));
+                frontMatter += QStringLiteral("id: ") + id + u'\n';
+                staleIndex.insert(id,
+                    QJsonObject { { "title", QStringLiteral("Meeting %1").arg(i) }, { "date", date },
+                        { "durationMinutes", 0 }, { "path", QStringLiteral("2026/2026-12-09-09%1-meeting.md").arg(i) },
+                        { "hasSummary", false } });
+            }
+            QVERIFY(writeFile(folder + u'/' + paths.last(),
+                fileText(frontMatter, QStringLiteral("\n# Meeting %1\n\n## My Notes\n\nFirst words %1\n").arg(i))));
+        }
+        QVERIFY(writeFile(folder + QStringLiteral("/index.json"), QJsonDocument(staleIndex).toJson()));
+
+        auto context = openStore();
+        QVERIFY(context);
+        MarkdownArchiver archiver(folder);
+        FakeScheduler scheduler;
+        ArchiveDebouncer debouncer(archiver, *context, scheduler);
+        ArchiveSync sync(*context, archiver, debouncer);
+        ArchiveRemovals removals(archiver, *context);
+        MeetingImporter::runIfNeeded(*context, m_clock, folder, &archiver);
+        QCOMPARE(context->meetingCount(), 40);
+        scheduler.advance(ArchiveDebouncer::kDelay);
+        QVERIFY(ArchiveFolder::drain(archiver));
+
+        // An edit of each, and a new title for every other one.
+        const QList<Meeting*> meetings = context->fetchMeetings();
+        for (Meeting* meeting : meetings) {
+            meeting->setUserNotes(meeting->userNotes() + QStringLiteral(", edited"));
+            if (meeting->title().back().digitValue() % 2 == 0)
+                meeting->setTitle(meeting->title() + QStringLiteral(" renamed"));
+        }
+        QVERIFY(context->save().ok());
+        QVERIFY(ArchiveFolder::drain(archiver));
+        QMap<QString, QString> files = ArchiveFolder::markdownFiles(archiver);
+        QCOMPARE(QStringList(files.keys()), [&] {
+            QStringList sorted = paths;
+            sorted.sort();
+            return sorted;
+        }());
+        for (const QString& text : std::as_const(files))
+            QVERIFY2(text.contains(QStringLiteral(", edited")), qPrintable(text));
+
+        // A file under the writer's own name still follows its title.
+        auto* own = new Meeting(QStringLiteral("Own name"), QDateTime(QDate(2026, 12, 10), QTime(9, 0), Qt::UTC));
+        context->insert(own);
+        QVERIFY(context->save().ok());
+        archiver.archive(MeetingArchiver::Snapshot(*own));
+        own->setTitle(QStringLiteral("Own name, retitled"));
+        QVERIFY(context->save().ok());
+        QVERIFY(ArchiveFolder::drain(archiver));
+        files = ArchiveFolder::markdownFiles(archiver);
+        QCOMPARE(files.size(), 41);
+        QVERIFY(std::any_of(files.keyBegin(), files.keyEnd(),
+            [](const QString& path) { return path.endsWith(QLatin1String("-own-name-retitled.md")); }));
+
+        Meeting* deleted = context->meetingById(ids.at(2));
+        QVERIFY(deleted);
+        QCOMPARE(deleted->title(), QStringLiteral("Meeting 2 renamed"));
+        context->remove(deleted);
+        QVERIFY(context->save().ok());
+        QTRY_VERIFY(!QFile::exists(folder + u'/' + paths.at(2)));
+        QVERIFY(ArchiveFolder::drain(archiver));
+        QCOMPARE(ArchiveFolder::markdownFiles(archiver).size(), 40);
+
+        auto rebuilt = openStore(QStringLiteral("rebuilt.store"));
+        QVERIFY(rebuilt);
+        MeetingImporter::runIfNeeded(*rebuilt, m_clock, folder);
+        QCOMPARE(rebuilt->meetingCount(), 40);
+        for (const Meeting* meeting : rebuilt->fetchMeetings())
+            QVERIFY(meeting->title() != QStringLiteral("Meeting 2 renamed"));
     }
 
     void roundTrip()

@@ -73,7 +73,7 @@ int main(int argc, char* argv[])
         return app.exec();
     }
     if (command == QLatin1String("rename")) {
-        const ArchiveWriter writer(args.at(2));
+        ArchiveWriter writer(args.at(2));
         MeetingSnapshot moving;
         moving.id = QUuid(QStringLiteral("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"));
         moving.date = QDateTime(QDate(2026, 3, 14), QTime(9, 5), Qt::UTC);

@@ -38,6 +38,7 @@ public:
             ids.remove(id);
         return QtFuture::makeReadyFuture(ids);
     }
+    void adopt(const ImportedFiles& files) override { adopted.append(files); }
     void prune(const QSet<QUuid>& storedIds) override { prunes.append(storedIds); }
     QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
 
@@ -45,6 +46,7 @@ public:
     QList<QList<Snapshot>> backfills;
     QList<QUuid> removed;
     QList<QSet<QUuid>> prunes;
+    ImportedFiles adopted;
 };
 
 // The meetings of a batch the archive was handed, in no order.

@@ -19,6 +19,7 @@ public:
     QFuture<WriteOutcome> archive(const Snapshot&) override { return QtFuture::makeReadyFuture(WriteOutcome()); }
     void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
     QFuture<bool> remove(const QUuid&) override { return QtFuture::makeReadyFuture(true); }
+    void adopt(const ImportedFiles&) override { }
     void prune(const QSet<QUuid>&) override { }
     QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
     QFuture<QSet<QUuid>> indexedIds() override

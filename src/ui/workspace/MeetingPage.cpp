@@ -8,6 +8,7 @@
 #include "ui/workspace/NotesEditor.h"
 
 #include <QPlainTextEdit>
+#include <QScopedValueRollback>
 
 MeetingPage* MeetingPage::make(
     Meeting& meeting, const WorkspaceServices& services, MeetingPageState state, QWidget* parent)
@@ -25,8 +26,10 @@ MeetingPage::MeetingPage(Meeting& meeting, const WorkspaceServices& services, Me
 {
     if (!m_state.chat)
         m_state.chat = services.makeChat();
+    // Reading the editor's text back costs as much as the notes are long: not at every key
+    // typed here.
     connect(&meeting, &Meeting::userNotesChanged, this, [this] {
-        if (m_meeting && notes().text() != m_meeting->userNotes())
+        if (m_meeting && !m_writingNotes && notes().text() != m_meeting->userNotes())
             notes().setText(m_meeting->userNotes());
     });
 }
@@ -37,8 +40,10 @@ NotesEditor* MeetingPage::makeNotesEditor()
 {
     auto* editor
         = new NotesEditor(m_meeting->userNotes(), MeetingPageParts::kWriteYourNotes, [this](const QString& text) {
-              if (m_meeting)
+              if (m_meeting) {
+                  const QScopedValueRollback writing(m_writingNotes, true);
                   m_meeting->setUserNotes(text);
+              }
           });
     editor->setObjectName(QStringLiteral("notesEditor"));
     QTextCursor cursor = editor->textCursor();

@@ -83,4 +83,6 @@ private:
     void ensureChatPanel();
 
     MeetingChatPanel* m_chatPanel = nullptr; // made on its first opening
+    // The notes are being written from this page's editor, which already shows them.
+    bool m_writingNotes = false;
 };
