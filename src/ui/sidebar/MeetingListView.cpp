@@ -496,8 +496,12 @@ bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
 
 void MeetingListView::activateCurrentRow()
 {
-    const QModelIndex current = m_list->currentIndex();
-    switch (current.isValid() ? current.data(KindRole).value<RowKind>() : RowKind::noResults) {
+    activateRow(m_list->currentIndex());
+}
+
+void MeetingListView::activateRow(const QModelIndex& index)
+{
+    switch (index.isValid() ? index.data(KindRole).value<RowKind>() : RowKind::noResults) {
     case RowKind::newFolder:
         if (m_onNewFolder)
             m_onNewFolder(nullptr);
@@ -505,7 +509,7 @@ void MeetingListView::activateCurrentRow()
     case RowKind::home:
     case RowKind::folder:
     case RowKind::meeting:
-        choose(current.data(ItemRole).value<SidebarItem>());
+        choose(index.data(ItemRole).value<SidebarItem>());
         break;
     case RowKind::spacesHeading:
     case RowKind::dateHeading:
@@ -577,21 +581,7 @@ void MeetingListView::accessibleAction(int row, const QString& action)
         showContextMenu(m_list->visualRect(index).center());
         return;
     }
-    switch (index.data(KindRole).value<RowKind>()) {
-    case RowKind::newFolder:
-        if (m_onNewFolder)
-            m_onNewFolder(nullptr);
-        break;
-    case RowKind::home:
-    case RowKind::folder:
-    case RowKind::meeting:
-        choose(index.data(ItemRole).value<SidebarItem>());
-        break;
-    case RowKind::spacesHeading:
-    case RowKind::dateHeading:
-    case RowKind::noResults:
-        break;
-    }
+    activateRow(index);
 }
 
 QMenu* MeetingListView::contextMenuFor(int row, QWidget* parent)

@@ -112,6 +112,8 @@ private:
     void rowClicked(const QModelIndex& index);
     // Enter on the keyboard's row: opens its page, or starts a new folder.
     void activateCurrentRow();
+    // Enter on a row, or a screen reader's press: opens it, or starts the new folder.
+    void activateRow(const QModelIndex& index);
     void chooseHeldRow();
     void showContextMenu(const QPoint& position);
     void saveRename(const QPointer<Folder>& folder, const QString& text);
