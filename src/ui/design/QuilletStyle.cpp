@@ -2,6 +2,7 @@
 
 #include "ui/design/Quillet.h"
 
+#include <QAbstractButton>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QStyleOption>
@@ -30,6 +31,14 @@ bool isFramedLineEdit(const QStyleOption* option)
     return frame && frame->lineWidth > 0;
 }
 
+bool anotherButtonHasFocus(const QWidget* widget)
+{
+    if (!widget)
+        return false;
+    const QWidget* focused = widget->window()->focusWidget();
+    return focused && focused != widget && focused->hasFocus() && qobject_cast<const QAbstractButton*>(focused);
+}
+
 } // namespace
 
 QuilletStyle::QuilletStyle(QStyle* base)
@@ -39,6 +48,16 @@ QuilletStyle::QuilletStyle(QStyle* base)
 void QuilletStyle::drawPrimitive(
     PrimitiveElement element, const QStyleOption* option, QPainter* painter, const QWidget* widget) const
 {
+    // The base styles outline a dialog's default button as they outline the focused one: with
+    // the focus on another button, both would look focused. The default look waits until no
+    // other button holds the focus (Enter presses the focused one then anyway).
+    if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option); element == PE_PanelButtonCommand
+        && button && (button->features & QStyleOptionButton::DefaultButton) && anotherButtonHasFocus(widget)) {
+        QStyleOptionButton plain(*button);
+        plain.features &= ~QStyleOptionButton::DefaultButton;
+        QProxyStyle::drawPrimitive(element, &plain, painter, widget);
+        return;
+    }
     QProxyStyle::drawPrimitive(element, option, painter, widget);
     switch (element) {
     case PE_IndicatorCheckBox: {

@@ -250,6 +250,7 @@ DayList::DayList(QWidget* parent)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     // Reached by Tab only: a click chooses a row at once and needs no focus.
     setFocusPolicy(Qt::TabFocus);
+    setAccessibleName(QStringLiteral("Coming up"));
 }
 
 void DayList::setGroups(const QList<ComingUpAgenda::DayGroup>& groups)

@@ -47,6 +47,7 @@ MeetingCardList::MeetingCardList(
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     // Reached by Tab only: a click opens a card at once and needs no focus.
     setFocusPolicy(Qt::TabFocus);
+    setAccessibleName(QStringLiteral("Meetings"));
     m_measureLater.setSingleShot(true);
     m_measureLater.setInterval(0);
     connect(&m_measureLater, &QTimer::timeout, this, &MeetingCardList::measureSome);

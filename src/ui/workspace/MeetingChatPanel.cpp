@@ -5,6 +5,7 @@
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/FocusUnderlined.h"
@@ -239,6 +240,7 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     m_rows->addWidget(m_answering);
 
     m_error = new QLabel(column);
+    Announcement::marks(*m_error, QAccessible::AlertMessage);
     m_error->setTextFormat(Qt::PlainText);
     m_error->setWordWrap(true);
     m_error->setFont(Quillet::font(12));
@@ -476,8 +478,8 @@ void MeetingChatPanel::updateAnswerRow()
 void MeetingChatPanel::updateError()
 {
     const std::optional<QString> error = m_chat.error();
-    m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
+    Announcement::setText(*m_error, error.value_or(QString()));
 }
 
 void MeetingChatPanel::updateComposer()
@@ -485,6 +487,8 @@ void MeetingChatPanel::updateComposer()
     const bool recording = m_meeting && m_meeting->isRecording();
     m_field->setPlaceholderText(
         recording ? QStringLiteral("Ask anything about this meeting…") : QStringLiteral("Ask anything…"));
+    // The prompt is the field's only label, and it goes once a question is typed.
+    m_field->setAccessibleName(m_field->placeholderText());
     const bool answering = m_chat.isAnswering();
     m_stop->setVisible(answering);
     m_send->setVisible(!answering);

@@ -58,6 +58,7 @@ TranscriptFeedView::TranscriptFeedView(
     , m_recordingDot(new RecordingDot(kLiveDotSide, viewport()))
     , m_latest(new LatestCapsule(this))
 {
+    setAccessibleName(QStringLiteral("Transcript"));
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));

@@ -6,13 +6,14 @@
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "system/UpdateChecker.h"
-#include "ui/window/FixItBanner.h"
-#include "ui/sidebar/MeetingListView.h"
 #include "ui/home/MeetingMenu.h"
+#include "ui/sidebar/MeetingListView.h"
 #include "ui/sidebar/SidebarAccountFooter.h"
 #include "ui/sidebar/UpdateBanner.h"
+#include "ui/window/FixItBanner.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
@@ -187,6 +188,9 @@ private slots:
         footer.show();
         QCOMPARE(footer.nameText(), name);
         QCOMPARE(footer.creditText(), credit);
+        // A screen reader reads the chip by the lines it shows.
+        QCOMPARE(QAccessible::queryAccessibleInterface(footer.chip())->text(QAccessible::Name),
+            credit.isEmpty() ? name : name + QStringLiteral(", ") + credit);
         if (credit.isEmpty()) {
             // One line of text sits on the chip's middle, level with the avatar.
             const auto* chip = footer.findChild<QAbstractButton*>();

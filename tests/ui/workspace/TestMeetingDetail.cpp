@@ -1,5 +1,6 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
+#include "support/AccessibleNames.h"
 #include "support/AppRig.h"
 #include "support/OneEventLinks.h"
 #include "support/TempStore.h"
@@ -12,6 +13,7 @@
 #include "ui/workspace/NotesEditor.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QTextEdit>
@@ -28,6 +30,11 @@ Meeting& addMeeting(AppServices& services, const QString& title = QStringLiteral
     services.store().insert(meeting);
     services.store().save();
     return *meeting;
+}
+
+QString nameOf(QWidget* widget)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
 }
 
 void addSegments(Meeting& meeting, int count)
@@ -108,6 +115,16 @@ private slots:
         if (editorHeight > 0)
             QCOMPARE(part(view, "notesEditor")->minimumHeight(), editorHeight);
         QCOMPARE(shown(view, "summary"), content == int(FinishedMeetingPage::Content::summary));
+        // Whatever the page holds, a screen reader finds every control by a name: the title and
+        // the notes by what they are, the symbols by their help texts.
+        QUILLET_VERIFY_ALL_NAMED(view);
+        QCOMPARE(nameOf(part(view, "titleField")), QStringLiteral("Title"));
+        if (editorHeight > 0)
+            QCOMPARE(nameOf(part(view, "notesEditor")), QStringLiteral("Notes"));
+        if (actionBar) {
+            QCOMPARE(nameOf(part(view, "shareButton")), QStringLiteral("Share summary — copies a public link"));
+            QCOMPARE(nameOf(part(view, "regenerateButton")), QStringLiteral("Regenerate title & summary"));
+        }
     }
 
     void summaryAndNotesSwitch()
@@ -189,6 +206,7 @@ private slots:
                  std::tuple { 61.0, 44.0, "Collapse the transcript" } }) {
             rig->settings().set(SettingsKeys::transcriptPaneHeight, from);
             QCOMPARE(collapse->toolTip(), QString::fromLatin1(help));
+            QCOMPARE(nameOf(collapse), QString::fromLatin1(help));
             QTest::mouseClick(collapse, Qt::LeftButton);
             QCOMPARE(view->transcriptHeight(), to);
         }
