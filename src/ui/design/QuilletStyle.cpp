@@ -1,10 +1,13 @@
 #include "ui/design/QuilletStyle.h"
 
+#include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyleOption>
 
 namespace {
@@ -43,7 +46,21 @@ bool anotherButtonHasFocus(const QWidget* widget)
 
 QuilletStyle::QuilletStyle(QStyle* base)
     : QProxyStyle(base)
-{ }
+{
+    // A default button's look depends on where the focus is: it is drawn again as the focus
+    // comes to or leaves another button of its window.
+    if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        connect(application, &QApplication::focusChanged, this, [](QWidget* before, QWidget* now) {
+            for (QWidget* side : { before, now }) {
+                if (!qobject_cast<QAbstractButton*>(side))
+                    continue;
+                for (QPushButton* button : side->window()->findChildren<QPushButton*>())
+                    if (button->isDefault())
+                        button->update();
+            }
+        });
+    }
+}
 
 void QuilletStyle::drawPrimitive(
     PrimitiveElement element, const QStyleOption* option, QPainter* painter, const QWidget* widget) const
@@ -81,6 +98,16 @@ void QuilletStyle::drawPrimitive(
     default:
         break;
     }
+}
+
+void QuilletStyle::drawComplexControl(
+    ComplexControl control, const QStyleOptionComplex* option, QPainter* painter, const QWidget* widget) const
+{
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+    // The base styles draw no focus on a toolbar's flat buttons: the keyboard's place among
+    // them would be invisible.
+    if (control == CC_ToolButton && (option->state & State_HasFocus) && (option->state & State_KeyboardFocusChange))
+        FocusRing::paint(*painter, QRectF(option->rect), 5);
 }
 
 QSize QuilletStyle::sizeFromContents(

@@ -586,7 +586,10 @@ void MeetingListView::renameFolder(Folder* folder)
     buttons->addWidget(cancel);
     buttons->addWidget(save);
     auto* layout = new QVBoxLayout(dialog);
-    layout->setContentsMargins(18, 16, 18, 14);
+    // Exactly as large as its content: a window manager's smaller first size squeezed the
+    // buttons onto the bottom edge.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->setContentsMargins(18, 16, 18, 16);
     layout->setSpacing(10);
     layout->addWidget(heading);
     layout->addWidget(field);

@@ -82,6 +82,18 @@ QStringList checked(const QMenu& menu)
 
 } // namespace
 
+// Counts the paint events a widget gets.
+struct PaintCounter final : QObject
+{
+    explicit PaintCounter(QWidget& widget) { widget.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+    int count = 0;
+};
+
 class TestMeetingMenu final : public QObject
 {
     Q_OBJECT
@@ -344,8 +356,11 @@ private slots:
         sheet.nameField()->setText(QStringLiteral("Work"));
         QPushButton* create = sheet.createButton();
         const auto looks = [&] { return create->grab().toImage(); };
+        PaintCounter paints(*create);
         sheet.cancelButton()->setFocus(Qt::TabFocusReason);
         QVERIFY(sheet.cancelButton()->hasFocus());
+        // Drawn again as the focus moves, not only when something else asks.
+        QTRY_VERIFY(paints.count > 0);
         const QImage withCancelFocused = looks();
         create->setDefault(false);
         const QImage plain = looks();

@@ -26,6 +26,7 @@
 #include <QDir>
 #include <QFutureWatcher>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -343,6 +344,10 @@ private slots:
         QLineEdit* field = dialog->findChild<QLineEdit*>();
         QCOMPARE(field->placeholderText(), QStringLiteral("Name"));
         QCOMPARE(field->text(), QStringLiteral(" Work "));
+        // The buttons keep their margin from the bottom edge.
+        for (QPushButton* button : dialog->findChildren<QPushButton*>())
+            QVERIFY(dialog->height() - button->geometry().bottom() > 14);
+        QVERIFY(dialog->height() >= dialog->layout()->sizeHint().height());
         field->setText(typed);
         if (deleteFirst)
             view.deleteFolder(work);

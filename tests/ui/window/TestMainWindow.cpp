@@ -7,6 +7,7 @@
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
 #include "ui/design/PillButton.h"
+#include "ui/design/QuilletStyle.h"
 #include "ui/design/ThemeController.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCardList.h"
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QTimer>
 #include <QToolBar>
 
@@ -545,6 +547,12 @@ private slots:
         }
         QCOMPARE(QApplication::focusWidget(), home);
         QVERIFY(stops.contains(quickNote) && stops.contains(settings));
+        // A toolbar button shows the keyboard's focus.
+        QApplication::setStyle(new QuilletStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
+        const QImage unfocused = quickNote->grab().toImage();
+        quickNote->setFocus(Qt::TabFocusReason);
+        QVERIFY(quickNote->grab().toImage() != unfocused);
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         QVERIFY(!stops.contains(static_cast<QWidget*>(w.content().banner()->button())));
 
         QTest::keyClick(w.window.get(), Qt::Key_Home, Qt::AltModifier);
