@@ -269,6 +269,8 @@ private slots:
         QCOMPARE(banner->strip(), expected);
         if (expected == FixItBanner::Strip::none) {
             QCOMPARE(banner->height(), 0);
+            // Nothing of it takes the focus either.
+            QVERIFY(!banner->button()->isVisible());
             return;
         }
         QVERIFY(banner->height() > 20);
@@ -295,6 +297,7 @@ private slots:
             rig.rig.account->setByoKey(QStringLiteral("tq-new"));
             QCOMPARE(banner->strip(), FixItBanner::Strip::none);
             QTRY_COMPARE(banner->height(), 0);
+            QVERIFY(!banner->button()->isVisible());
         }
     }
 
