@@ -47,17 +47,17 @@ bool anotherButtonHasFocus(const QWidget* widget)
 QuilletStyle::QuilletStyle(QStyle* base)
     : QProxyStyle(base)
 {
-    // A default button's look depends on where the focus is: it is drawn again as the focus
-    // comes to or leaves another button of its window.
+    // A default button's look depends on where the focus is: it is drawn again whenever the
+    // focus moves within its window.
     if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        connect(application, &QApplication::focusChanged, this, [](QWidget* before, QWidget* now) {
-            for (QWidget* side : { before, now }) {
-                if (!qobject_cast<QAbstractButton*>(side))
-                    continue;
-                for (QPushButton* button : side->window()->findChildren<QPushButton*>())
-                    if (button->isDefault())
-                        button->update();
-            }
+        // Only the widget that takes the focus is looked at: the one that loses it may be
+        // half destroyed.
+        connect(application, &QApplication::focusChanged, this, [](QWidget*, QWidget* now) {
+            if (!now)
+                return;
+            for (QPushButton* button : now->window()->findChildren<QPushButton*>())
+                if (button->isDefault())
+                    button->update();
         });
     }
 }
