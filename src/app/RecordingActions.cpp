@@ -14,6 +14,7 @@ RecordingActions::RecordingActions(RecordingController& recordings, QObject* par
 {
     m_start->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
     m_stop->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    m_quickNote->setShortcut(QKeySequence(QStringLiteral("Ctrl+N")));
     m_quickNote->setToolTip(QStringLiteral("Quick note \u2014 start a new recording"));
     connect(m_start, &QAction::triggered, &recordings, [&recordings] { recordings.startRecording(nullptr); });
     connect(m_stop, &QAction::triggered, &recordings, &RecordingController::stopRecording);

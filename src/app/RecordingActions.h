@@ -24,7 +24,7 @@ public:
     QAction* stop() const { return m_stop; }
     // "Pause" while recording, "Resume" while paused.
     QAction* pauseResume() const { return m_pauseResume; }
-    // "Quick note": a new recording, asking first when one runs.
+    // "Quick note" (Ctrl+N): a new recording, asking first when one runs.
     QAction* quickNote() const { return m_quickNote; }
 
 private:

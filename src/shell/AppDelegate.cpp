@@ -15,6 +15,7 @@
 #include "platform/Settings.h"
 #include "platform/UrlRouter.h"
 #include "storage/ModelContext.h"
+#include "ui/design/AccessibleRole.h"
 #include "ui/design/ScrollIndicator.h"
 #include "ui/design/Symbols.h"
 #include "ui/onboarding/OnboardingView.h"
@@ -105,6 +106,8 @@ void AppDelegate::showOnboarding()
         = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(QStringLiteral("Welcome to Quillet"));
+    // A plain widget would be read as a nameless filler, not as the window it is.
+    AccessibleRole::set(*window, QAccessible::Dialog);
     const QPointer<QWidget> self(window);
     auto* view = new OnboardingView(m_services.onboardingServices(), [this, self] {
         // Later: the view that calls this lives in the window being closed.

@@ -4,8 +4,10 @@
 #include "support/AppRig.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
+#include "ui/design/FocusRing.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QFutureWatcher>
 #include <QScreen>
@@ -75,6 +77,10 @@ private slots:
                 return;
             QVERIFY(onboarding->isVisible());
             QCOMPARE(onboarding->windowTitle(), QStringLiteral("Welcome to Quillet"));
+            // A screen reader meets a dialog by its title, not a nameless filler.
+            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(onboarding);
+            QCOMPARE(face->role(), QAccessible::Dialog);
+            QCOMPARE(face->text(QAccessible::Name), QStringLiteral("Welcome to Quillet"));
             QCOMPARE(onboarding->size(), QSize(440, 500)); // its content's size
             QCOMPARE(onboarding->minimumSize(), onboarding->maximumSize());
             QVERIFY(!(onboarding->windowFlags() & Qt::WindowMinimizeButtonHint));
@@ -100,6 +106,10 @@ private slots:
         QVERIFY(window);
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
+        // At once, before any Tab: "Get started" holds the focus and shows it.
+        QAbstractButton* start = ViewProbe::button(*window, QStringLiteral("Get started"));
+        QCOMPARE(QApplication::focusWidget(), start);
+        QVERIFY(FocusRing::shows(*start));
         // Tab until the button or link with the text has the focus, then Enter.
         const auto pressByKeyboard = [&](const QString& text) {
             for (int presses = 0; presses < 20; ++presses) {

@@ -10,6 +10,7 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
+#include "support/AccessibleNames.h"
 #include "support/AppRig.h"
 #include "ui/design/ReadingColumn.h"
 #include "ui/home/HomeView.h"
@@ -391,5 +392,9 @@ QStringList WindowExerciser::inconsistencies()
     TranscriptionSession& session = this->session();
     if (session.isRecording() && (!session.meeting() || !store.contains(session.meeting())))
         wrong << QStringLiteral("a recording runs into a meeting that is not in the store");
+
+    // Whatever the keyboard can reach, a screen reader can name.
+    for (const QString& control : AccessibleNames::unnamedFocusableInShownWindows())
+        wrong << QStringLiteral("a focusable control has no name: ") + control;
     return wrong;
 }

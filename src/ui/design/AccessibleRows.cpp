@@ -1,5 +1,7 @@
 #include "ui/design/AccessibleRows.h"
 
+#include "ui/design/AccessibleRole.h"
+
 #include <QAccessibleWidget>
 #include <QMetaObject>
 #include <QPointer>
@@ -7,8 +9,6 @@
 
 namespace {
 
-const char* const kRoleProperty = "quilletAccessibleRole";
-const char* const kCheckedProperty = "quilletAccessibleChecked";
 
 QHash<const QObject*, AccessibleRows*>& registry()
 {
@@ -171,26 +171,6 @@ public:
     }
 };
 
-// A widget read as the role it acts as; a check box's state is read when asked.
-class RoleInterface final : public QAccessibleWidget
-{
-public:
-    explicit RoleInterface(QWidget* widget)
-        : QAccessibleWidget(widget)
-    { }
-
-    QAccessible::Role role() const override { return QAccessible::Role(widget()->property(kRoleProperty).toInt()); }
-    QAccessible::State state() const override
-    {
-        QAccessible::State state = QAccessibleWidget::state();
-        if (const QVariant checked = widget()->property(kCheckedProperty); checked.isValid()) {
-            state.checkable = true;
-            state.checked = checked.toBool();
-        }
-        return state;
-    }
-};
-
 QAccessibleInterface* makeInterface(const QString&, QObject* object)
 {
     if (!object || !object->isWidgetType())
@@ -198,8 +178,6 @@ QAccessibleInterface* makeInterface(const QString&, QObject* object)
     auto* widget = static_cast<QWidget*>(object);
     if (registry().contains(object))
         return new ListInterface(widget);
-    if (object->property(kRoleProperty).isValid())
-        return new RoleInterface(widget);
     return nullptr;
 }
 
@@ -288,27 +266,6 @@ void AccessibleRows::focusedLater()
                 rows->currentChanged();
         },
         Qt::QueuedConnection);
-}
-
-void AccessibleRows::setRole(QWidget& widget, QAccessible::Role role)
-{
-    installFactory();
-    widget.setProperty(kRoleProperty, int(role));
-}
-
-void AccessibleRows::setChecked(QWidget& widget, bool checked)
-{
-    if (!widget.property(kRoleProperty).isValid())
-        setRole(widget, QAccessible::CheckBox);
-    if (widget.property(kCheckedProperty) == QVariant(checked))
-        return;
-    widget.setProperty(kCheckedProperty, checked);
-    if (QAccessible::isActive()) {
-        QAccessible::State changed;
-        changed.checked = true;
-        QAccessibleStateChangeEvent event(&widget, changed);
-        QAccessible::updateAccessibility(&event);
-    }
 }
 
 int AccessibleRows::count() const

@@ -23,7 +23,7 @@ class QWidget;
 // loop) and when it is destroyed.
 //
 // A row may instead be a widget of the list (rows that hold links or selectable text): its
-// own interface is the child then, with the role given by setRole().
+// own interface is the child then, with the role AccessibleRole gives it.
 class AccessibleRows final
 {
     Q_DISABLE_COPY_MOVE(AccessibleRows)
@@ -66,10 +66,6 @@ public:
     // The list took the keyboard's focus: its row is told after the list itself.
     void focusedLater();
 
-    // A widget read as this role (a heading, a check box, a list item).
-    static void setRole(QWidget& widget, QAccessible::Role role);
-    // A widget read as a check box that is ticked or not.
-    static void setChecked(QWidget& widget, bool checked);
 
     // For the interfaces: the rows of a list, none once they are gone.
     static AccessibleRows* of(const QObject* list);

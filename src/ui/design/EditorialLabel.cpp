@@ -9,6 +9,8 @@ EditorialLabel::EditorialLabel(const QString& text, Quillet::Tone tone, QWidget*
 void EditorialLabel::setText(const QString& text)
 {
     setTextWithRoomForMarks(text.toUpper());
+    // Read as written: a screen reader may spell out a word in capitals.
+    setAccessibleName(text);
 }
 
 QFont EditorialLabel::trackedFont()

@@ -1,9 +1,13 @@
 #include "ui/design/QuilletStyle.h"
 
+#include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyleOption>
 
 namespace {
@@ -30,15 +34,47 @@ bool isFramedLineEdit(const QStyleOption* option)
     return frame && frame->lineWidth > 0;
 }
 
+bool anotherButtonHasFocus(const QWidget* widget)
+{
+    if (!widget)
+        return false;
+    const QWidget* focused = widget->window()->focusWidget();
+    return focused && focused != widget && focused->hasFocus() && qobject_cast<const QAbstractButton*>(focused);
+}
+
 } // namespace
 
 QuilletStyle::QuilletStyle(QStyle* base)
     : QProxyStyle(base)
-{ }
+{
+    // A default button's look depends on where the focus is: it is drawn again whenever the
+    // focus moves within its window.
+    if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        // Only the widget that takes the focus is looked at: the one that loses it may be
+        // half destroyed.
+        connect(application, &QApplication::focusChanged, this, [](QWidget*, QWidget* now) {
+            if (!now)
+                return;
+            for (QPushButton* button : now->window()->findChildren<QPushButton*>())
+                if (button->isDefault())
+                    button->update();
+        });
+    }
+}
 
 void QuilletStyle::drawPrimitive(
     PrimitiveElement element, const QStyleOption* option, QPainter* painter, const QWidget* widget) const
 {
+    // The base styles outline a dialog's default button as they outline the focused one: with
+    // the focus on another button, both would look focused. The default look waits until no
+    // other button holds the focus (Enter presses the focused one then anyway).
+    if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option); element == PE_PanelButtonCommand
+        && button && (button->features & QStyleOptionButton::DefaultButton) && anotherButtonHasFocus(widget)) {
+        QStyleOptionButton plain(*button);
+        plain.features &= ~QStyleOptionButton::DefaultButton;
+        QProxyStyle::drawPrimitive(element, &plain, painter, widget);
+        return;
+    }
     QProxyStyle::drawPrimitive(element, option, painter, widget);
     switch (element) {
     case PE_IndicatorCheckBox: {
@@ -62,6 +98,16 @@ void QuilletStyle::drawPrimitive(
     default:
         break;
     }
+}
+
+void QuilletStyle::drawComplexControl(
+    ComplexControl control, const QStyleOptionComplex* option, QPainter* painter, const QWidget* widget) const
+{
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+    // The base styles draw no focus on a toolbar's flat buttons: the keyboard's place among
+    // them would be invisible.
+    if (control == CC_ToolButton && (option->state & State_HasFocus) && (option->state & State_KeyboardFocusChange))
+        FocusRing::paint(*painter, QRectF(option->rect), 5);
 }
 
 QSize QuilletStyle::sizeFromContents(

@@ -4,8 +4,10 @@
 
 // The application's style: a base style (Fusion for Quillet's own themes, the desktop's for
 // "system") with the few looks Quillet settles itself, so that they hold in light and dark
-// alike: checkboxes and menus keep an edge that shows on a dark window, and framed line edits
-// are as tall as the pills beside them, with room between their text and their frame.
+// alike: checkboxes and menus keep an edge that shows on a dark window, a toolbar's buttons show
+// the keyboard's focus, a dialog's default button looks focused only while no other button is,
+// and framed line edits are as tall as the pills beside them, with room between their text and
+// their frame.
 class QuilletStyle final : public QProxyStyle
 {
     Q_OBJECT
@@ -16,6 +18,8 @@ public:
     explicit QuilletStyle(QStyle* base);
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+        const QWidget* widget = nullptr) const override;
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
         const QWidget* widget = nullptr) const override;
     QSize sizeFromContents(
         ContentsType type, const QStyleOption* option, const QSize& size, const QWidget* widget) const override;

@@ -4,6 +4,7 @@
 #include "ui/design/FocusRing.h"
 #include "ui/design/Symbols.h"
 
+#include <QEvent>
 #include <QPainter>
 
 namespace {
@@ -64,6 +65,16 @@ QSize SymbolButton::sizeHint() const
         height = std::max(height, metrics.height());
     }
     return QSizeF(width + 2 * kRingRoomX, height + 2 * kRingRoomY).toSize();
+}
+
+bool SymbolButton::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTipChange && text().isEmpty()
+        && (accessibleName().isEmpty() || accessibleName() == m_nameFromHelp)) {
+        m_nameFromHelp = toolTip();
+        setAccessibleName(m_nameFromHelp);
+    }
+    return QAbstractButton::event(event);
 }
 
 void SymbolButton::paintEvent(QPaintEvent*)

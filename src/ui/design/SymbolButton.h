@@ -7,7 +7,8 @@
 
 // A plain button drawn as a symbol, optionally followed by a short text: the toggles and
 // actions of bars and headers. Its tone (or a colour of its own) is that of both; disabled,
-// it is drawn at 35 % unless its look says otherwise.
+// it is drawn at 35 % unless its look says otherwise. A symbol without a text is named, for a
+// screen reader, by its help text (its tooltip), unless it is given a name of its own.
 class SymbolButton final : public QAbstractButton
 {
     Q_OBJECT
@@ -38,6 +39,7 @@ public:
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
@@ -45,4 +47,5 @@ private:
     Quillet::Tone m_tone = Quillet::Tone::secondary;
     std::optional<QColor> m_color;
     qreal m_rotation = 0;
+    QString m_nameFromHelp;
 };

@@ -5,10 +5,10 @@
 #include "storage/ModelContext.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/FocusRing.h"
-#include "ui/home/MeetingMenu.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/TextLines.h"
+#include "ui/home/MeetingMenu.h"
 
 #include <QHBoxLayout>
 #include <QHash>
@@ -39,6 +39,7 @@ public:
         : QToolButton(parent)
     {
         setPopupMode(QToolButton::InstantPopup);
+        setAccessibleName(NewFolderSheet::tr("Icon"));
         setFixedSize(34, 28);
         setCursor(Qt::PointingHandCursor);
     }
@@ -47,6 +48,7 @@ public:
     {
         m_symbol = symbol;
         setToolTip(NewFolderSheet::iconName(symbol));
+        setAccessibleDescription(NewFolderSheet::iconName(symbol));
         update();
     }
 
@@ -98,8 +100,9 @@ private:
             lines += std::max(block.layout() ? block.layout()->lineCount() : 1, 1);
         lines = std::clamp(lines, kMinimumDescriptionLines, kMaximumDescriptionLines);
         const QFontMetricsF metrics(font());
-        const int margins
-            = contentsMargins().top() + contentsMargins().bottom() + int(2 * document()->documentMargin());
+        // The frame is outside the viewport too: without it the last line is cut and scrolls.
+        const int margins = 2 * frameWidth() + contentsMargins().top() + contentsMargins().bottom()
+            + int(2 * document()->documentMargin());
         const int height = int(std::ceil(lines * metrics.lineSpacing())) + margins;
         if (height != this->height())
             setFixedHeight(height);
@@ -165,6 +168,7 @@ NewFolderSheet::NewFolderSheet(ModelContext& context, Meeting* assignMeeting, QW
     nameRow->addWidget(m_picker);
     m_name = new QLineEdit(this);
     m_name->setPlaceholderText(tr("Folder name"));
+    m_name->setAccessibleName(m_name->placeholderText());
     nameRow->addWidget(m_name, 1);
     nameSection->addLayout(nameRow);
     layout->addLayout(nameSection);
@@ -174,6 +178,7 @@ NewFolderSheet::NewFolderSheet(ModelContext& context, Meeting* assignMeeting, QW
     descriptionSection->addWidget(new EditorialLabel(tr("Description"), Quillet::Tone::secondary));
     m_detail = new DescriptionField(this);
     m_detail->setPlaceholderText(tr("Describe the purpose of this folder"));
+    m_detail->setAccessibleName(tr("Description"));
     descriptionSection->addWidget(m_detail);
     layout->addLayout(descriptionSection);
 

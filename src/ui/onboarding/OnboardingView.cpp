@@ -8,7 +8,8 @@
 #include "platform/MicrophonePermission.h"
 #include "platform/Settings.h"
 #include "platform/UrlOpener.h"
-#include "ui/settings/AccountSectionView.h"
+#include "ui/design/AccessibleRole.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
@@ -25,6 +26,7 @@
 #include <QHideEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -44,6 +46,9 @@ public:
     Dots()
     {
         setObjectName(QStringLiteral("progressDots"));
+        // Read as the step it lights, not as an empty box.
+        AccessibleRole::set(*this, QAccessible::StaticText);
+        nameAfterStep();
         setFixedSize(OnboardingView::kStepCount * kDiameter + (OnboardingView::kStepCount - 1) * kSpacing, kDiameter);
     }
 
@@ -53,6 +58,7 @@ public:
         m_from = m_to;
         m_to = step;
         m_progress = 0;
+        nameAfterStep();
         update();
     }
 
@@ -81,6 +87,11 @@ protected:
     }
 
 private:
+    void nameAfterStep()
+    {
+        setAccessibleName(QStringLiteral("Step %1 of %2").arg(m_to + 1).arg(OnboardingView::kStepCount));
+    }
+
     int m_from = 0;
     int m_to = 0;
     qreal m_progress = 1;
@@ -346,6 +357,7 @@ OnboardingView::~OnboardingView() = default;
 StepLayout* OnboardingView::makeWelcome()
 {
     auto* start = new PillButton(QStringLiteral("Get started"), true);
+    m_startButton = start;
     connect(start, &QAbstractButton::clicked, this, [this] {
         m_settings.set(SettingsKeys::onboardingCompleted, true);
         advance();
@@ -391,6 +403,7 @@ StepLayout* OnboardingView::makeSystemAudio()
     m_audioFailure = new ToneLabel(QStringLiteral("Couldn't start system-audio capture — you can grant it later in "
                                                   "Settings. Recording will use the mic only until then."),
         Quillet::caption(), Quillet::Tone::secondary);
+    Announcement::marks(*m_audioFailure, QAccessible::AlertMessage);
     m_audioFailure->setAlignment(Qt::AlignHCenter);
     m_audioFailure->setWordWrap(true);
     m_audioAskFace = centredColumn(10, { allow, m_audioFailure });
@@ -409,9 +422,15 @@ StepLayout* OnboardingView::makeSignIn()
     m_ownKeyField = new QLineEdit;
     m_ownKeyField->setEchoMode(QLineEdit::Password);
     m_ownKeyField->setPlaceholderText(QStringLiteral("tq-..."));
+    m_ownKeyField->setAccessibleName(QStringLiteral("Tessra key"));
     m_ownKeyField->setFixedWidth(280);
     m_useKeyButton = new PillButton(QStringLiteral("Use this key"), true);
     connect(m_ownKeyField, &QLineEdit::textChanged, this, &OnboardingView::updateFaces);
+    // Enter after typing the key is what a person does next.
+    connect(m_ownKeyField, &QLineEdit::returnPressed, this, [this] {
+        if (m_useKeyButton->isEnabled())
+            m_useKeyButton->click();
+    });
     connect(m_useKeyButton, &QAbstractButton::clicked, this, [this] {
         // As typed: the service keeps the trimmed key in the keychain.
         m_account.setByoKey(m_ownKeyField->text());
@@ -421,15 +440,20 @@ StepLayout* OnboardingView::makeSignIn()
     connect(backToSignIn, &QAbstractButton::clicked, this, [this] {
         m_showByoKey = false;
         updateFaces();
+        // The link that had the focus is gone; the keyboard goes on from the one that comes back.
+        m_ownKeyLink->setFocus(Qt::OtherFocusReason);
     });
     m_ownKeyFace = centredColumn(12, { m_ownKeyField, m_useKeyButton, backToSignIn });
 
     auto* card = new AccountSectionView(m_account, true);
     card->setFixedWidth(300);
     auto* ownKey = link(QStringLiteral("Use my own key instead"));
+    m_ownKeyLink = ownKey;
     connect(ownKey, &QAbstractButton::clicked, this, [this] {
         m_showByoKey = true;
         updateFaces();
+        // What comes next is typing the key.
+        m_ownKeyField->setFocus(Qt::OtherFocusReason);
     });
     m_cardFace = centredColumn(12, { centredRow(card), ownKey });
 
@@ -441,6 +465,9 @@ StepLayout* OnboardingView::makeSignIn()
 StepLayout* OnboardingView::makeTheme()
 {
     auto* tiles = new QWidget;
+    // The radio buttons' group.
+    AccessibleRole::set(*tiles, QAccessible::Grouping);
+    tiles->setAccessibleName(QStringLiteral("Appearance"));
     auto* layout = new QHBoxLayout(tiles);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(14);
@@ -480,6 +507,10 @@ void OnboardingView::updateFaces()
 
     m_audioReadyFace->setVisible(m_systemAudioDone);
     m_audioAskFace->setVisible(!m_systemAudioDone);
+    if (m_systemAudioFailed && m_audioFailure->isHidden()) {
+        m_audioFailure->setVisible(true);
+        Announcement::announce(*m_audioFailure);
+    }
     m_audioFailure->setVisible(m_systemAudioFailed);
 
     const bool signedIn = m_account.isSignedIn();
@@ -527,6 +558,12 @@ void OnboardingView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     startPolling();
+    // The guide opens on "Get started", which Enter presses: it shows its ring from the start,
+    // not only after a first Tab.
+    if (m_step == Step::welcome && !event->spontaneous()) {
+        m_startButton->setFocus(Qt::OtherFocusReason);
+        window()->setAttribute(Qt::WA_KeyboardFocusChange);
+    }
 }
 
 void OnboardingView::hideEvent(QHideEvent* event)

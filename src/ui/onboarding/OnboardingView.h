@@ -113,6 +113,8 @@ private:
     std::array<StepLayout*, kStepCount> m_steps {};
     PlainButton* m_backButton = nullptr;
     PlainButton* m_skipButton = nullptr;
+    PillButton* m_startButton = nullptr;
+    PlainButton* m_ownKeyLink = nullptr;
 
     QWidget* m_micGrantedFace = nullptr;
     QWidget* m_micDeniedFace = nullptr;

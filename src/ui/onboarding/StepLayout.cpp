@@ -1,5 +1,6 @@
 #include "ui/onboarding/StepLayout.h"
 
+#include "ui/design/AccessibleRole.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/SymbolView.h"
 #include "ui/design/ToneLabel.h"
@@ -23,6 +24,8 @@ class StepMessage final : public QWidget
 public:
     explicit StepMessage(const QString& text)
     {
+        // Painted lines, read as the text they are.
+        AccessibleRole::set(*this, QAccessible::StaticText);
         setAccessibleName(text);
         m_document.setDocumentMargin(0);
         m_document.setDefaultFont(Quillet::font(12.5));

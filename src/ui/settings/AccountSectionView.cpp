@@ -2,6 +2,7 @@
 
 #include "account/AccountService.h"
 #include "format/NumberFormat.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
@@ -143,6 +144,7 @@ AccountSectionView::AccountSectionView(AccountService& account, bool compact, QW
         layout->addWidget(face);
     }
     m_errorLine = new ToneLabel({}, Quillet::caption(), Quillet::Tone::accent);
+    Announcement::marks(*m_errorLine, QAccessible::AlertMessage);
     m_errorLine->setWordWrap(true);
     layout->addWidget(m_errorLine);
 
@@ -173,6 +175,8 @@ QWidget* AccountSectionView::makeEmailEntry()
     auto* row = new QHBoxLayout;
     m_emailField = new QLineEdit;
     m_emailField->setPlaceholderText(QStringLiteral("name@example.com"));
+    // The placeholder is a sample address, no name for the field.
+    m_emailField->setAccessibleName(QStringLiteral("Email"));
     m_emailField->setInputMethodHints(Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText | Qt::ImhEmailCharactersOnly);
     connect(m_emailField, &QLineEdit::returnPressed, this, &AccountSectionView::sendEmail);
     connect(m_emailField, &QLineEdit::textChanged, this, &AccountSectionView::updateEmailEntry);
@@ -319,8 +323,8 @@ void AccountSectionView::refreshFromService()
     updateCodeEntry();
     updateSignedIn();
     const std::optional<QString> error = m_account.flowError();
-    m_errorLine->setText(error.value_or(QString()));
     m_errorLine->setVisible(error.has_value());
+    Announcement::setText(*m_errorLine, error.value_or(QString()));
     showFace(face);
 }
 

@@ -1,6 +1,7 @@
 #include "ui/settings/CalendarRow.h"
 
 #include "calendar/CalendarService.h"
+#include "ui/design/AccessibleRole.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/SymbolButton.h"
 
@@ -31,14 +32,18 @@ QString oneLine(QString text)
 class DotCheckBox final : public QCheckBox
 {
 public:
+    // A title is data: its "&" is a character, never a shortcut letter ("Birthdays &
+    // Anniversaries" would answer Alt+A and be read without it).
     DotCheckBox(const QString& title, const QColor& color, QWidget* parent)
-        : QCheckBox(oneLine(title), parent)
+        : QCheckBox(QString(oneLine(title)).replace(QLatin1Char('&'), QStringLiteral("&&")), parent)
+        , m_title(oneLine(title))
         , m_color(color)
     {
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     }
 
-    QSize sizeHint() const override { return sizeFor(QFontMetrics(font()).horizontalAdvance(text())); }
+    QString title() const { return m_title; }
+    QSize sizeHint() const override { return sizeFor(QFontMetrics(font()).horizontalAdvance(m_title)); }
     QSize minimumSizeHint() const override { return sizeFor(QFontMetrics(font()).horizontalAdvance(QChar(0x2026))); }
 
 protected:
@@ -62,7 +67,7 @@ protected:
         x += kDot + kDotToTitle;
 
         const QRect textBox(x, 0, width() - x, height());
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, textBox.width());
+        const QString shown = fontMetrics().elidedText(m_title, Qt::ElideRight, textBox.width());
         painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
         painter.drawText(textBox, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shown);
         if (hasFocus()) {
@@ -85,6 +90,7 @@ private:
         return { width, std::max(indicatorHeight, fontMetrics().height()) + 2 };
     }
 
+    QString m_title;
     QColor m_color;
 };
 
@@ -113,6 +119,8 @@ CalendarRow::CalendarRow(
     row->addStretch(1);
     row->addWidget(m_record, 0, Qt::AlignVCenter);
     m_record->setToolTip(kRecordTip);
+    // A symbol that is on or off: a check box to a screen reader.
+    AccessibleRole::set(*m_record, QAccessible::CheckBox);
     setAlwaysRecord(false);
 
     // clicked() is the user's alone; setChecked() from the stored state reports nothing.
@@ -132,4 +140,8 @@ void CalendarRow::setAlwaysRecord(bool on)
     m_alwaysRecord = on;
     m_record->setSymbol(on ? QStringLiteral("record.circle.fill") : QStringLiteral("record.circle"));
     m_record->setColor(on ? Quillet::accent() : Quillet::withOpacity(kGray, 0.5));
+    if (m_record->property("selected").toBool() != on) {
+        m_record->setProperty("selected", on);
+        AccessibleRole::checkedChanged(*m_record);
+    }
 }

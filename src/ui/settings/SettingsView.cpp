@@ -8,6 +8,7 @@
 #include "platform/Settings.h"
 #include "system/LaunchAtLogin.h"
 #include "transcription/TranscriptionLanguage.h"
+#include "ui/design/AccessibleRole.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ReadingColumn.h"
@@ -217,6 +218,9 @@ QWidget* SettingsView::generalCard()
     // than the page at the window's smallest size.
     auto* themes = new QWidget;
     themes->setObjectName(QStringLiteral("themeTiles"));
+    // The radio buttons' group, named by the row above it.
+    AccessibleRole::set(*themes, QAccessible::Grouping);
+    themes->setAccessibleName(QStringLiteral("Appearance"));
     auto* themeLayout = new QHBoxLayout(themes);
     themeLayout->setContentsMargins(56, 0, 14, 11);
     themeLayout->setSpacing(10);
@@ -247,6 +251,7 @@ QWidget* SettingsView::advancedCard()
     m_ownKey = new QLineEdit(m_account.byoKey());
     m_ownKey->setEchoMode(QLineEdit::Password);
     m_ownKey->setPlaceholderText(QStringLiteral("Use my own Tessra key (tq-…)"));
+    m_ownKey->setAccessibleName(QStringLiteral("Use my own Tessra key"));
     m_ownKeyCaption = new ToneLabel(QString(), Quillet::caption(), Quillet::Tone::secondary);
     m_ownKeyCaption->setWordWrap(true);
     // Without a keyring the key still works, but the next start has none.

@@ -1,6 +1,7 @@
 #include "ui/settings/ThemeTile.h"
 
 #include "platform/Settings.h"
+#include "ui/design/AccessibleRole.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
@@ -35,6 +36,8 @@ ThemeTile::ThemeTile(const QString& name, const QString& value, Settings& settin
     , m_value(value)
     , m_settings(settings)
 {
+    // One of three exclusive choices, read as a radio button of the tiles' group.
+    AccessibleRole::set(*this, QAccessible::RadioButton);
     setText(name);
     setFont(Quillet::caption());
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -42,8 +45,10 @@ ThemeTile::ThemeTile(const QString& name, const QString& value, Settings& settin
     EnterKey::pressesButton(*this);
     connect(this, &QAbstractButton::clicked, this, [this] { m_settings.set(SettingsKeys::appTheme, m_value); });
     connect(&m_settings, &Settings::changed, this, [this](const QString& key) {
-        if (SettingsKeys::appTheme.is(key))
+        if (SettingsKeys::appTheme.is(key)) {
             update();
+            AccessibleRole::checkedChanged(*this);
+        }
     });
 }
 

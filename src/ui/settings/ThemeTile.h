@@ -13,6 +13,8 @@ class ThemeTile final : public QAbstractButton
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ThemeTile)
+    // What a screen reader reads as the radio button's checked state.
+    Q_PROPERTY(bool selected READ isSelected)
 
 public:
     ThemeTile(const QString& name, const QString& value, Settings& settings, QWidget* parent = nullptr);

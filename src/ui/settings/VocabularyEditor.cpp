@@ -77,6 +77,7 @@ VocabularyEditor::VocabularyEditor(Settings& settings, QWidget* parent)
     column->addWidget(explanation);
 
     m_field->setPlaceholderText(QStringLiteral("Add a word…"));
+    m_field->setAccessibleName(QStringLiteral("Add a word"));
     auto* addRow = new QHBoxLayout;
     addRow->addWidget(m_field, 1, Qt::AlignVCenter);
     addRow->addWidget(m_add, 0, Qt::AlignVCenter);

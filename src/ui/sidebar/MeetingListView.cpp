@@ -20,6 +20,7 @@
 #include "ui/sidebar/SidebarAccountFooter.h"
 #include "ui/sidebar/UpdateBanner.h"
 
+#include <QAction>
 #include <QDialog>
 #include <QIdentityProxyModel>
 #include <QKeyEvent>
@@ -255,13 +256,20 @@ MeetingListView::MeetingListView(
               [this](int row, const QString& action) { accessibleAction(row, action); } })
 {
     m_search->setPlaceholderText(QStringLiteral("Search meetings"));
+    // A placeholder is only a description to a screen reader, and goes once a word is typed.
+    m_search->setAccessibleName(m_search->placeholderText());
     m_search->setClearButtonEnabled(true);
-    m_search->addAction(
-        Symbols::icon(QStringLiteral("magnifyingglass"), Quillet::Tone::secondary), QLineEdit::LeadingPosition);
+    if (auto* clear = m_search->findChild<QAction*>(QStringLiteral("_q_qlineeditclearaction")))
+        clear->setText(QStringLiteral("Clear"));
+    m_search
+        ->addAction(
+            Symbols::icon(QStringLiteral("magnifyingglass"), Quillet::Tone::secondary), QLineEdit::LeadingPosition)
+        ->setText(QStringLiteral("Search"));
 
     // Row heights are known before the list lays its rows out.
     measureRows();
     m_rows->setSourceModel(m_sections);
+    m_list->setAccessibleName(QStringLiteral("Sidebar"));
     m_list->setModel(m_rows);
     m_list->setItemDelegate(new Delegate(*this));
     m_list->setFrameShape(QFrame::NoFrame);
@@ -475,6 +483,20 @@ bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
         m_search->clear();
         return true;
     }
+    // As in every filtered list of the desktop, Down goes from the filter to its first result,
+    // which it chooses as an arrow key in the list would.
+    if (watched == m_search && key->key() == Qt::Key_Down && key->modifiers() == Qt::NoModifier) {
+        for (int row = 0; row < m_rows->rowCount(); ++row) {
+            const QModelIndex index = m_rows->index(row, 0);
+            if (index.data(KindRole).value<RowKind>() == RowKind::meeting) {
+                m_list->setFocus(Qt::TabFocusReason);
+                m_list->setCurrentIndex(index);
+                m_list->scrollTo(index);
+                return true;
+            }
+        }
+        return true;
+    }
     if (watched != m_list)
         return QWidget::eventFilter(watched, event);
     if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
@@ -633,6 +655,7 @@ void MeetingListView::renameFolder(Folder* folder)
     heading->setFont(Quillet::headline());
     auto* field = new QLineEdit(folder->name());
     field->setPlaceholderText(QStringLiteral("Name"));
+    field->setAccessibleName(field->placeholderText());
     field->selectAll();
     field->setMinimumWidth(240);
     // Cancel, then Save, whatever the desktop's usual order of dialog buttons.
@@ -644,7 +667,10 @@ void MeetingListView::renameFolder(Folder* folder)
     buttons->addWidget(cancel);
     buttons->addWidget(save);
     auto* layout = new QVBoxLayout(dialog);
-    layout->setContentsMargins(18, 16, 18, 14);
+    // Exactly as large as its content: a window manager's smaller first size squeezed the
+    // buttons onto the bottom edge.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->setContentsMargins(18, 16, 18, 16);
     layout->setSpacing(10);
     layout->addWidget(heading);
     layout->addWidget(field);

@@ -160,6 +160,8 @@ void SidebarAccountFooter::refresh()
     const QString credit = creditLine();
     m_credit->setText(credit);
     m_credit->setVisible(!credit.isEmpty());
+    // The chip's labels are its content, not its text: a screen reader reads the chip by this.
+    m_chip->setAccessibleName(credit.isEmpty() ? m_name->text() : m_name->text() + QStringLiteral(", ") + credit);
 }
 
 QMenu* SidebarAccountFooter::makeMenu(QWidget* parent)

@@ -46,6 +46,9 @@ FixItBanner::FixItBanner(AccountService& account, MicrophonePermission& micropho
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_content);
 
+    // Without a strip nothing of it shows, and nothing of it takes the focus.
+    m_content->setVisible(false);
+
     connect(m_button, &QPushButton::clicked, this, &FixItBanner::fix);
     connect(&m_account, &AccountService::changed, this, &FixItBanner::evaluate);
     // The desktop's answer comes in the background, some time after the banner shows.

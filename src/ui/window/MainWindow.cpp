@@ -97,6 +97,8 @@ void MainWindow::buildToolBar()
 
     m_home = toolBar->addAction(Symbols::icon(QStringLiteral("house")), QStringLiteral("Home"));
     m_home->setToolTip(QStringLiteral("Home \u2014 your meetings & week"));
+    // The browsers' and file managers' key for their home page.
+    m_home->setShortcut(QKeySequence(QStringLiteral("Alt+Home")));
     connect(m_home, &QAction::triggered, this, [this] { m_content->setSelection(SidebarItem::home()); });
 
     auto* spacer = new QWidget;
@@ -110,6 +112,11 @@ void MainWindow::buildToolBar()
     m_settings = toolBar->addAction(Symbols::icon(QStringLiteral("gearshape")), QStringLiteral("Settings"));
     m_settings->setToolTip(QStringLiteral("Settings (Ctrl+,)"));
     connect(m_settings, &QAction::triggered, this, [this] { m_content->setSelection(SidebarItem::settings()); });
+
+    // A toolbar's buttons take no focus by default: here they are the only way to some pages
+    // without a mouse besides their keys.
+    for (QAction* action : { m_home, m_quickNote, m_settings })
+        toolBar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
 
     const auto followSelection
         = [this] { m_home->setEnabled(m_content->selection().kind() != SidebarItem::Kind::home); };

@@ -4,6 +4,7 @@
 #include "audio/MicRecorder.h"
 #include "format/TimeText.h"
 #include "app/RecordingController.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Spinner.h"
@@ -24,6 +25,8 @@ public:
     ElidedCaption()
         : ToneLabel({}, Quillet::caption(), Quillet::Tone::accent)
     {
+        // What it says is an error: read as an alert the moment it shows.
+        Announcement::marks(*this, QAccessible::AlertMessage);
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     }
@@ -218,10 +221,10 @@ void RecordingControlView::refresh()
     m_faces->setCurrentIndex(int(m_face));
 
     const QString error = m_recordings.error();
-    m_idleCaption->setText(error);
     m_idleCaption->setVisible(!error.isEmpty());
-    m_recordingCaption->setText(error);
     m_recordingCaption->setVisible(!error.isEmpty());
+    Announcement::setText(*m_idleCaption, error);
+    Announcement::setText(*m_recordingCaption, error);
     // The captions give up their width first; the whole sentence stays within reach.
     m_idleCaption->setToolTip(error);
     m_recordingCaption->setToolTip(error);

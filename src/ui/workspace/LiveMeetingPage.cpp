@@ -3,6 +3,7 @@
 #include "platform/Settings.h"
 #include "app/RecordingController.h"
 #include "storage/Meeting.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/RecordingDot.h"
@@ -18,6 +19,7 @@
 #include <QBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QShowEvent>
 #include <cmath>
 #include <functional>
 
@@ -103,6 +105,7 @@ LiveMeetingPage::LiveMeetingPage(
     m_statusDot = new RecordingDot(7);
     m_pausedDot = new PausedDot;
     m_statusLabel = new EditorialLabel(QString(), Quillet::Tone::accent);
+    Announcement::marks(*m_statusLabel);
     statusRow->addWidget(m_statusDot);
     statusRow->addWidget(m_pausedDot);
     statusRow->addWidget(m_statusLabel);
@@ -207,12 +210,26 @@ double LiveMeetingPage::transcriptHeight() const
     return m_services.settings.get(SettingsKeys::transcriptPaneHeight);
 }
 
+void LiveMeetingPage::showEvent(QShowEvent* event)
+{
+    MeetingPage::showEvent(event);
+    // A recording that starts puts this page in front: its line says so.
+    if (!event->spontaneous())
+        Announcement::announce(*m_statusLabel);
+}
+
 void LiveMeetingPage::updateLiveStatus()
 {
     const bool paused = m_recordings.isPaused();
     m_statusDot->setVisible(!paused);
     m_pausedDot->setVisible(paused);
-    m_statusLabel->setText(paused ? QStringLiteral("Paused") : QStringLiteral("Listening — jot your notes"));
+    const QString status = paused ? QStringLiteral("Paused") : QStringLiteral("Listening — jot your notes");
+    // Said once the page shows (showEvent), and again at each pause and resume.
+    if (m_statusLabel->accessibleName() != status) {
+        m_statusLabel->setText(status);
+        if (isVisible())
+            Announcement::announce(*m_statusLabel);
+    }
     m_statusLabel->setTone(paused ? Quillet::Tone::secondary : Quillet::Tone::accent);
     m_systemAudioIcon->setVisible(m_recordings.systemAudioActive() && !paused);
 }

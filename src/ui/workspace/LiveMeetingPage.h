@@ -33,6 +33,7 @@ protected:
     void placeChatPanel(MeetingChatPanel& panel) override;
     void chatShownChanged() override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     class ResizeHandle;

@@ -5,6 +5,8 @@
 #include "platform/Settings.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
+#include "ui/design/AccessibleRole.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/FocusUnderlined.h"
@@ -239,6 +241,7 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     m_rows->addWidget(m_answering);
 
     m_error = new QLabel(column);
+    Announcement::marks(*m_error, QAccessible::AlertMessage);
     m_error->setTextFormat(Qt::PlainText);
     m_error->setWordWrap(true);
     m_error->setFont(Quillet::font(12));
@@ -418,7 +421,7 @@ QWidget* MeetingChatPanel::makeTurn(const ChatMessage& message)
     QWidget* column = m_bottom->parentWidget();
     if (message.role() == ChatRole::Assistant) {
         auto* answer = new SummaryMarkdown(m_links, column);
-        AccessibleRows::setRole(*answer, QAccessible::ListItem);
+        AccessibleRole::set(*answer, QAccessible::ListItem);
         QStringList lines;
         for (const SummaryMarkdown::Block& block : SummaryMarkdown::parse(message.text()))
             lines.append(block.kind == SummaryMarkdown::Block::Kind::heading ? block.text
@@ -429,7 +432,7 @@ QWidget* MeetingChatPanel::makeTurn(const ChatMessage& message)
         return answer;
     }
     auto* row = new QWidget(column);
-    AccessibleRows::setRole(*row, QAccessible::ListItem);
+    AccessibleRole::set(*row, QAccessible::ListItem);
     row->setAccessibleName(tr("You: %1").arg(message.text()));
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -518,8 +521,8 @@ void MeetingChatPanel::updateAnswerRow()
 void MeetingChatPanel::updateError()
 {
     const std::optional<QString> error = m_chat.error();
-    m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
+    Announcement::setText(*m_error, error.value_or(QString()));
     readRowsChanged();
 }
 
@@ -528,6 +531,8 @@ void MeetingChatPanel::updateComposer()
     const bool recording = m_meeting && m_meeting->isRecording();
     m_field->setPlaceholderText(
         recording ? QStringLiteral("Ask anything about this meeting…") : QStringLiteral("Ask anything…"));
+    // The prompt is the field's only label, and it goes once a question is typed.
+    m_field->setAccessibleName(m_field->placeholderText());
     const bool answering = m_chat.isAnswering();
     m_stop->setVisible(answering);
     m_send->setVisible(!answering);

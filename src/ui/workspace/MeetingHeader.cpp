@@ -39,6 +39,8 @@ public:
         setTabChangesFocus(true);
         setFont(Quillet::font(30, QFont::DemiBold, Quillet::Design::serif));
         setPlaceholderText(QStringLiteral("Untitled"));
+        // "Untitled" is what it holds while empty, not what it is.
+        setAccessibleName(QStringLiteral("Title"));
         viewport()->setAutoFillBackground(false);
         document()->setDocumentMargin(0);
         applyColors();

@@ -22,6 +22,7 @@ NotesEditor::NotesEditor(const QString& text, const QString& placeholder, OnChan
     setFrameShape(QFrame::NoFrame);
     setFont(Quillet::body());
     setPlaceholderText(placeholder);
+    setAccessibleName(QStringLiteral("Notes"));
     setTabChangesFocus(true);
     setVerticalScrollBar(new ScrollIndicator(Qt::Vertical));
     viewport()->setAutoFillBackground(false);

@@ -1,7 +1,7 @@
 #include "ui/workspace/SummaryMarkdown.h"
 
 #include "platform/UrlOpener.h"
-#include "ui/design/AccessibleRows.h"
+#include "ui/design/AccessibleRole.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/ToneLabel.h"
@@ -599,10 +599,10 @@ void SummaryMarkdown::fillRow(Row& row)
 {
     // A heading and a task say what they are; a task whether it is done.
     if (row.block.kind == Block::Kind::heading) {
-        AccessibleRows::setRole(*row.widget, QAccessible::Heading);
+        AccessibleRole::set(*row.widget, QAccessible::Heading);
         row.widget->setAccessibleName(row.block.text);
     } else if (row.block.kind == Block::Kind::task) {
-        AccessibleRows::setChecked(*row.widget, row.block.done);
+        AccessibleRole::setChecked(*row.widget, row.block.done);
         row.widget->setAccessibleName(plainText(row.block.text));
     }
     if (row.pieceBox) {

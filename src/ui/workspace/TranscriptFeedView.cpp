@@ -62,6 +62,7 @@ TranscriptFeedView::TranscriptFeedView(
           { [this] { return bubbleCount() + (liveRow() == LiveRow::none ? 0 : 1); },
               [this](int row) { return accessibleRow(row); } })
 {
+    setAccessibleName(QStringLiteral("Transcript"));
     setFrameShape(QFrame::NoFrame);
     setAccessibleName(tr("Transcript"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);

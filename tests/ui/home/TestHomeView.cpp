@@ -5,6 +5,7 @@
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
 #include "support/AccessibleTree.h"
+#include "support/AccessibleNames.h"
 #include "support/AppRig.h"
 #include "support/CalendarRig.h"
 #include "support/FakeClock.h"
@@ -469,6 +470,8 @@ private slots:
         QVERIFY(home);
         ComingUp::DayList* days = home->comingUp()->dayList();
         MeetingCardList* cards = home->meetingList();
+        // With its cards and the coming week, the dashboard holds no control without a name.
+        QUILLET_VERIFY_ALL_NAMED(window);
         QTRY_COMPARE(days->events().size(), 2);
         const auto tabTo = [&](QWidget* target) {
             for (int presses = 0; presses < 40 && QApplication::focusWidget() != target; ++presses)

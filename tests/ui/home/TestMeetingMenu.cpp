@@ -1,21 +1,27 @@
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
+#include "support/AccessibleNames.h"
 #include "support/CalendarRig.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "support/ZoneAndLocale.h"
+#include "ui/design/QuilletStyle.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCardList.h"
 #include "ui/home/MeetingMenu.h"
 #include "ui/home/NewFolderSheet.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyleFactory>
 #include <QToolButton>
 #include <memory>
 
@@ -75,6 +81,18 @@ QStringList checked(const QMenu& menu)
 }
 
 } // namespace
+
+// Counts the paint events a widget gets.
+struct PaintCounter final : QObject
+{
+    explicit PaintCounter(QWidget& widget) { widget.installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+    int count = 0;
+};
 
 class TestMeetingMenu final : public QObject
 {
@@ -290,6 +308,68 @@ private slots:
         QCOMPARE(folders.size(), created.isEmpty() ? 0 : 1);
         if (!created.isEmpty())
             QCOMPARE(folders.first()->name(), created);
+    }
+
+    // The sheet to a screen reader and the keyboard: every control named; the description
+    // grows from two lines to four, then scrolls; with Cancel focused, Create no longer looks
+    // focused (the base style outlines the default button as it does the focused one).
+    void sheetByKeyboardAndScreenReader()
+    {
+        Fixture f;
+        QApplication::setStyle(new QuilletStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
+        QWidget window;
+        window.show();
+        NewFolderSheet sheet(f.store.context(), f.meeting, &window);
+        sheet.open();
+        QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+        sheet.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&sheet));
+        QUILLET_VERIFY_ALL_NAMED(sheet);
+        const auto name
+            = [](QWidget* widget) { return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name); };
+        QCOMPARE(name(sheet.nameField()), QStringLiteral("Folder name"));
+        QCOMPARE(name(sheet.descriptionField()), QStringLiteral("Description"));
+        QCOMPARE(name(sheet.iconPicker()), QStringLiteral("Icon"));
+
+        QPlainTextEdit* description = sheet.descriptionField();
+        description->setFocus(Qt::TabFocusReason);
+        const int twoLines = description->height();
+        QTest::keyClicks(description, QStringLiteral("one"));
+        QCOMPARE(description->height(), twoLines);
+        QTest::keyClick(description, Qt::Key_Return);
+        QTest::keyClicks(description, QStringLiteral("two"));
+        QTest::keyClick(description, Qt::Key_Return);
+        QTest::keyClicks(description, QStringLiteral("three"));
+        QTRY_VERIFY(description->height() > twoLines);
+        const int threeLines = description->height();
+        QTest::keyClick(description, Qt::Key_Return);
+        QTest::keyClicks(description, QStringLiteral("four"));
+        QTRY_VERIFY(description->height() > threeLines);
+        const int fourLines = description->height();
+        QCOMPARE(description->verticalScrollBar()->maximum(), 0);
+        QTest::keyClick(description, Qt::Key_Return);
+        QTest::keyClicks(description, QStringLiteral("five"));
+        QCoreApplication::processEvents();
+        QCOMPARE(description->height(), fourLines);
+        QVERIFY(description->verticalScrollBar()->maximum() > 0);
+
+        sheet.nameField()->setText(QStringLiteral("Work"));
+        QPushButton* create = sheet.createButton();
+        const auto looks = [&] { return create->grab().toImage(); };
+        PaintCounter paints(*create);
+        sheet.cancelButton()->setFocus(Qt::TabFocusReason);
+        QVERIFY(sheet.cancelButton()->hasFocus());
+        // Drawn again as the focus moves, not only when something else asks.
+        QTRY_VERIFY(paints.count > 0);
+        const QImage withCancelFocused = looks();
+        create->setDefault(false);
+        const QImage plain = looks();
+        create->setDefault(true);
+        QCOMPARE(withCancelFocused, plain);
+        // Away from the buttons, Create shows again that Enter presses it.
+        sheet.nameField()->setFocus(Qt::TabFocusReason);
+        QVERIFY(looks() != plain);
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     }
 
     void createTrimsAndFilesTheMeeting()

@@ -1,12 +1,13 @@
 #include "platform/Log.h"
+#include "support/AccessibleNames.h"
 #include "support/AppRig.h"
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
-#include "ui/onboarding/OnboardingView.h"
 #include "ui/design/Quillet.h"
-#include "ui/onboarding/StepLayout.h"
 #include "ui/design/ThemeController.h"
+#include "ui/onboarding/OnboardingView.h"
+#include "ui/onboarding/StepLayout.h"
 #include "ui/settings/ThemeTile.h"
 
 #include <QApplication>
@@ -96,6 +97,17 @@ struct Onboarding
     }
 };
 
+// The names of the radio buttons a screen reader reads as checked, in their group's order.
+QStringList checkedRadios(QWidget& view)
+{
+    QStringList checked;
+    AccessibleNames::walk(QAccessible::queryAccessibleInterface(&view), [&](QAccessibleInterface& face) {
+        if (face.role() == QAccessible::RadioButton && face.state().checked)
+            checked.append(face.text(QAccessible::Name));
+    });
+    return checked;
+}
+
 } // namespace
 
 class TestOnboarding final : public QObject
@@ -124,6 +136,18 @@ private slots:
             Onboarding onboarding;
             QVERIFY(onboarding.reach(step));
             QCOMPARE(onboarding.litDots(), int(step) + 1);
+            // What a screen reader finds: every control named, the message as text, the dots
+            // as the step they light.
+            QUILLET_VERIFY_ALL_NAMED(*onboarding.view);
+            QAccessibleInterface* dots
+                = QAccessible::queryAccessibleInterface(onboarding.view->findChild<QWidget*>("progressDots"));
+            QCOMPARE(dots->text(QAccessible::Name), QStringLiteral("Step %1 of 6").arg(int(step) + 1));
+            QCOMPARE(dots->role(), QAccessible::StaticText);
+            const QStringList texts
+                = AccessibleNames::namesWithRole(onboarding.stepView(step), QAccessible::StaticText);
+            QVERIFY(texts.size() >= 2); // the title, the message, then the footer's own lines
+            QCOMPARE(texts.first(), kTitles[int(step)]);
+            QVERIFY(!texts.at(1).isEmpty());
             QCOMPARE(onboarding.click(QString::fromLatin1(button)), target >= 0);
             if (target >= 0) {
                 QVERIFY(onboarding.settled(Step(target)));
@@ -358,6 +382,35 @@ private slots:
             std::optional(QStringLiteral("tq-abc")));
     }
 
+    // By the keyboard: the link to the own key puts the focus in the key field, Enter there
+    // presses "Use this key", and the way back puts it on the link again.
+    void ownKeyByKeyboard()
+    {
+        Onboarding onboarding;
+        onboarding.view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(onboarding.view.get()));
+        QVERIFY(onboarding.reach(Step::signIn));
+        QAbstractButton* link = ViewProbe::button(*onboarding.view, QStringLiteral("Use my own key instead"));
+        link->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(link, Qt::Key_Return);
+        QLineEdit* field = ViewProbe::field(*onboarding.view, QStringLiteral("tq-..."));
+        QVERIFY(field);
+        QTRY_COMPARE(QApplication::focusWidget(), field);
+        QCOMPARE(QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name), QStringLiteral("Tessra key"));
+
+        QAbstractButton* backToSignIn = ViewProbe::button(*onboarding.view, QStringLiteral("Back to sign in"));
+        backToSignIn->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(backToSignIn, Qt::Key_Return);
+        QTRY_COMPARE(QApplication::focusWidget(), link);
+        QTest::keyClick(link, Qt::Key_Return);
+        QTRY_COMPARE(QApplication::focusWidget(), field);
+
+        QTest::keyClicks(field, QStringLiteral("tq-typed"));
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(onboarding.view->step(), Step::theme);
+        QCOMPARE(onboarding.services().account().byoKey(), QStringLiteral("tq-typed"));
+    }
+
     void themeTiles_data()
     {
         QTest::addColumn<QString>("stored"); // null: never written
@@ -392,6 +445,7 @@ private slots:
             QVERIFY(onboarding.click(QString::fromLatin1(name)));
             QCOMPARE(onboarding.services().settings().get(SettingsKeys::appTheme), QString::fromLatin1(value));
             QCOMPARE(selection(), QString::fromLatin1(value));
+            QCOMPARE(checkedRadios(*onboarding.view), QStringList { QString::fromLatin1(name) });
             const QPalette expected = value == QLatin1String("dark") ? ThemeController::darkPalette()
                 : value == QLatin1String("light")                    ? ThemeController::lightPalette()
                                                                      : startup;

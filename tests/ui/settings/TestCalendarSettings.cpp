@@ -1,17 +1,19 @@
 #include "calendar/CalendarFixture.h"
+#include "support/AccessibleNames.h"
 #include "support/AppRig.h"
 #include "support/GoogleSignIn.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
-#include "ui/settings/CalendarRow.h"
-#include "ui/settings/CalendarSettingsSection.h"
 #include "ui/design/EditorialLabel.h"
-#include "ui/settings/GoogleCalendarSettings.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Spinner.h"
 #include "ui/design/SymbolButton.h"
 #include "ui/design/ToneLabel.h"
+#include "ui/settings/CalendarRow.h"
+#include "ui/settings/CalendarSettingsSection.h"
+#include "ui/settings/GoogleCalendarSettings.h"
 
+#include <QAccessible>
 #include <QDBusConnection>
 #include <QLayout>
 #include <QNetworkAccessManager>
@@ -45,12 +47,14 @@ struct Section
         return *view;
     }
 
-    // The shown row (desktop or Google) whose box has the title; null when there is none.
+    // The shown row (desktop or Google) whose box has the title, as a screen reader reads it;
+    // null when there is none.
     QList<CalendarRow*> rowsTitled(const QString& title) const
     {
         QList<CalendarRow*> found;
         for (CalendarRow* row : view->rows() + view->google()->rows())
-            if (row->isVisibleTo(view.get()) && row->checkBox()->text() == title)
+            if (row->isVisibleTo(view.get())
+                && QAccessible::queryAccessibleInterface(row->checkBox())->text(QAccessible::Name) == title)
                 found.append(row);
         return found;
     }
@@ -183,8 +187,15 @@ private slots:
         QCOMPARE(work->checkBox()->isChecked(), false);
         QVERIFY(work->showsAlwaysRecord());
         QCOMPARE(work->recordButton()->toolTip(), QStringLiteral("Always record this calendar"));
+        // A screen reader reads the symbol as a named check box in the mark's state.
+        QUILLET_VERIFY_ALL_NAMED(*section.view);
+        QAccessibleInterface* mark = QAccessible::queryAccessibleInterface(work->recordButton());
+        QCOMPARE(mark->text(QAccessible::Name), QStringLiteral("Always record this calendar"));
+        QCOMPARE(mark->role(), QAccessible::CheckBox);
+        QVERIFY(mark->state().checked);
         QTest::mouseClick(work->recordButton(), Qt::LeftButton);
         QVERIFY(!work->showsAlwaysRecord());
+        QVERIFY(!mark->state().checked);
         QCOMPARE(rig->settings().get(SettingsKeys::alwaysRecordCalendars), QStringList { "team@group" });
 
         QList<CalendarRow*> team = section.rowsTitled("Team");

@@ -1,6 +1,7 @@
 #include "account/AccountService.h"
 #include "platform/AutostartEntry.h"
 #include "platform/Log.h"
+#include "support/AccessibleNames.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
@@ -107,6 +108,20 @@ private slots:
         QVERIFY(!page.settings().contains(SettingsKeys::transcriptionLanguage));
     }
 
+    // Every control of the page has a name for a screen reader: the fields by their labels, the
+    // symbols by their help texts.
+    void everyControlIsNamed()
+    {
+        Page page;
+        page.open();
+        QUILLET_VERIFY_ALL_NAMED(*page.view);
+        QCOMPARE(QAccessible::queryAccessibleInterface(page.ownKey())->text(QAccessible::Name),
+            QStringLiteral("Use my own Tessra key"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(page.wordField())->text(QAccessible::Name),
+            QStringLiteral("Add a word"));
+        QVERIFY(AccessibleNames::find(*page.view, QStringLiteral("Email")));
+    }
+
     // The General card offers the welcome guide's theme tiles: a press writes "appTheme" and
     // a change made elsewhere moves the selection.
     void appearanceTilesWriteTheTheme()
@@ -123,13 +138,25 @@ private slots:
         QVERIFY(system && light && dark);
         QVERIFY(system->isSelected() && !dark->isSelected());
         QVERIFY(!page.settings().contains(SettingsKeys::appTheme));
+        // To a screen reader: three radio buttons of the group "Appearance", the selected one
+        // checked.
+        QAccessibleInterface* group = QAccessible::queryAccessibleInterface(system)->parent();
+        QCOMPARE(group->role(), QAccessible::Grouping);
+        QCOMPARE(group->text(QAccessible::Name), QStringLiteral("Appearance"));
+        QCOMPARE(AccessibleNames::namesWithRole(*page.view, QAccessible::RadioButton),
+            (QStringList { "System", "Light", "Dark" }));
+        const auto checked
+            = [](ThemeTile* tile) { return QAccessible::queryAccessibleInterface(tile)->state().checked; };
+        QVERIFY(checked(system) && !checked(light) && !checked(dark));
 
         QTest::mouseClick(dark, Qt::LeftButton);
         QCOMPARE(page.settings().stored(SettingsKeys::appTheme), std::optional<QString>(QStringLiteral("dark")));
         QVERIFY(dark->isSelected() && !system->isSelected());
+        QVERIFY(checked(dark) && !checked(system));
 
         page.settings().set(SettingsKeys::appTheme, QStringLiteral("light"));
         QVERIFY(light->isSelected() && !dark->isSelected());
+        QVERIFY(checked(light) && !checked(dark));
     }
 
     // Each switch writes its key the moment it moves (by mouse or Space); a change made

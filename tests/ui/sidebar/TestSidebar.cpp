@@ -5,6 +5,7 @@
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AccessibleTree.h"
+#include "support/AccessibleNames.h"
 #include "support/AccountRig.h"
 #include "support/AppRig.h"
 #include "support/DatedLibrary.h"
@@ -26,6 +27,7 @@
 #include <QDir>
 #include <QFutureWatcher>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -343,6 +345,10 @@ private slots:
         QLineEdit* field = dialog->findChild<QLineEdit*>();
         QCOMPARE(field->placeholderText(), QStringLiteral("Name"));
         QCOMPARE(field->text(), QStringLiteral(" Work "));
+        // The buttons keep their margin from the bottom edge.
+        for (QPushButton* button : dialog->findChildren<QPushButton*>())
+            QVERIFY(dialog->height() - button->geometry().bottom() > 14);
+        QVERIFY(dialog->height() >= dialog->layout()->sizeHint().height());
         field->setText(typed);
         if (deleteFirst)
             view.deleteFolder(work);
@@ -592,6 +598,13 @@ private slots:
         sidebar.searchField()->setFocus();
         QTest::keyClicks(sidebar.searchField(), QStringLiteral("retro"));
         QCOMPARE(sidebar.searchField()->text(), QStringLiteral("retro"));
+        // Down goes into the results: their first row takes the focus and is chosen.
+        QTRY_COMPARE(list.model()->index(list.model()->rowCount() - 1, 0).data().toString(), QStringLiteral("Retro"));
+        QTest::keyClick(sidebar.searchField(), Qt::Key_Down);
+        QCOMPARE(window.focusWidget(), &list);
+        QCOMPARE(current(), QStringLiteral("Retro"));
+        QCOMPARE(content.selection(), SidebarItem::meeting(retro));
+        sidebar.searchField()->setFocus();
         QTest::keyClick(sidebar.searchField(), Qt::Key_Escape);
         QCOMPARE(sidebar.searchField()->text(), QString());
         QCOMPARE(list.model()->index(list.model()->rowCount() - 1, 0).data().toString(), QStringLiteral("Retro"));
@@ -660,6 +673,21 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(AccessibleTree::names(AccessibleTree::items(list, QAccessible::ListItem)),
             (QStringList { "Home", "Work", "Standup" }));
+    }
+
+    // What a screen reader finds in the sidebar: the search field by its prompt, its symbol,
+    // the list and the account chip by what it shows.
+    void controlsAreNamed()
+    {
+        Sidebar sidebar;
+        sidebar.meeting(QStringLiteral("Standup"), 0);
+        MeetingListView& view = sidebar.make();
+        QUILLET_VERIFY_ALL_NAMED(view);
+        QCOMPARE(QAccessible::queryAccessibleInterface(view.searchField())->text(QAccessible::Name),
+            QStringLiteral("Search meetings"));
+        QVERIFY(AccessibleNames::find(view, QStringLiteral("Sign in")));
+        view.searchField()->setText(QStringLiteral("stand"));
+        QUILLET_VERIFY_ALL_NAMED(view);
     }
 
     // The recording dot is painted while the meeting records, and only then.

@@ -6,13 +6,14 @@
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "system/UpdateChecker.h"
-#include "ui/window/FixItBanner.h"
-#include "ui/sidebar/MeetingListView.h"
 #include "ui/home/MeetingMenu.h"
+#include "ui/sidebar/MeetingListView.h"
 #include "ui/sidebar/SidebarAccountFooter.h"
 #include "ui/sidebar/UpdateBanner.h"
+#include "ui/window/FixItBanner.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
@@ -187,6 +188,9 @@ private slots:
         footer.show();
         QCOMPARE(footer.nameText(), name);
         QCOMPARE(footer.creditText(), credit);
+        // A screen reader reads the chip by the lines it shows.
+        QCOMPARE(QAccessible::queryAccessibleInterface(footer.chip())->text(QAccessible::Name),
+            credit.isEmpty() ? name : name + QStringLiteral(", ") + credit);
         if (credit.isEmpty()) {
             // One line of text sits on the chip's middle, level with the avatar.
             const auto* chip = footer.findChild<QAbstractButton*>();
@@ -265,6 +269,8 @@ private slots:
         QCOMPARE(banner->strip(), expected);
         if (expected == FixItBanner::Strip::none) {
             QCOMPARE(banner->height(), 0);
+            // Nothing of it takes the focus either.
+            QVERIFY(!banner->button()->isVisible());
             return;
         }
         QVERIFY(banner->height() > 20);
@@ -291,6 +297,7 @@ private slots:
             rig.rig.account->setByoKey(QStringLiteral("tq-new"));
             QCOMPARE(banner->strip(), FixItBanner::Strip::none);
             QTRY_COMPARE(banner->height(), 0);
+            QVERIFY(!banner->button()->isVisible());
         }
     }
 

@@ -3,18 +3,21 @@
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
+#include "support/AccessibleNames.h"
 #include "support/AppRig.h"
 #include "support/FakeCalendarHooks.h"
 #include "support/FakeScheduler.h"
 #include "support/ProviderAnswers.h"
 #include "support/TestMain.h"
 #include "ui/design/PillButton.h"
+#include "ui/design/QuilletStyle.h"
 #include "ui/design/ThemeController.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCardList.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/window/FixItBanner.h"
 #include "ui/window/MainWindow.h"
+#include "ui/window/RecordingControlView.h"
 #include "ui/window/SignInQuestion.h"
 #include "ui/workspace/FinishedMeetingPage.h"
 #include "ui/workspace/LiveMeetingPage.h"
@@ -23,13 +26,18 @@
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QAccessible>
+#include <QApplication>
 #include <QFutureWatcher>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QTimer>
+#include <QToolBar>
 
 using namespace std::chrono_literals;
 
@@ -263,6 +271,7 @@ private slots:
         QMessageBox* dialog = content.quickNoteDialog();
         QVERIFY(dialog && dialog->isVisible());
         QCOMPARE(dialog->text(), QStringLiteral("Stop the current recording and start a new note?"));
+        QUILLET_VERIFY_ALL_NAMED(*dialog);
         QVERIFY(press(dialog, QStringLiteral("Stop & Start")));
         QTRY_VERIFY(!content.quickNoteDialog());
         Meeting* second = w.session().meeting();
@@ -492,6 +501,78 @@ private slots:
         QSignalSpy quit(&w.rig->notices(), &AppNotices::quitRequested);
         w.window->quitCommand()->trigger();
         QCOMPARE(quit.size(), 1);
+    }
+
+    // The keyboard alone: Tab goes round every stop of the window, each shown, of some size
+    // and named, the toolbar's buttons among them (nothing hidden, such as the banner's button
+    // while there is no banner); Ctrl+N takes a quick note and Alt+Home goes home.
+    void keyboardReachesTheToolbar()
+    {
+        WindowRig w;
+        w.addMeeting(QStringLiteral("Standup"));
+        w.window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        w.content().setSelection(SidebarItem::settings());
+        QWidget* home = w.window->findChild<QToolBar*>()->widgetForAction(w.window->homeAction());
+        QWidget* quickNote = w.window->findChild<QToolBar*>()->widgetForAction(w.window->quickNoteAction());
+        QWidget* settings = w.window->findChild<QToolBar*>()->widgetForAction(w.window->settingsAction());
+        home->setFocus(Qt::TabFocusReason);
+        QCOMPARE(QApplication::focusWidget(), home);
+        QList<QWidget*> stops;
+        for (int presses = 0; presses < 200; ++presses) {
+            QWidget* focused = QApplication::focusWidget();
+            QVERIFY(focused);
+            if (!stops.isEmpty() && focused == stops.first())
+                break;
+            stops.append(focused);
+            const QString what = QString::fromLatin1(focused->metaObject()->className());
+            QVERIFY2(focused->isVisible() && focused->width() > 0 && focused->height() > 0, qPrintable(what));
+            QVERIFY2(
+                !QAccessible::queryAccessibleInterface(focused)->text(QAccessible::Name).isEmpty(), qPrintable(what));
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(QApplication::focusWidget(), home);
+        QVERIFY(stops.contains(quickNote) && stops.contains(settings));
+        // A toolbar button shows the keyboard's focus.
+        QApplication::setStyle(new QuilletStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
+        const QImage unfocused = quickNote->grab().toImage();
+        quickNote->setFocus(Qt::TabFocusReason);
+        QVERIFY(quickNote->grab().toImage() != unfocused);
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QVERIFY(!stops.contains(static_cast<QWidget*>(w.content().banner()->button())));
+
+        QTest::keyClick(w.window.get(), Qt::Key_Home, Qt::AltModifier);
+        QCOMPARE(w.content().selection(), SidebarItem::home());
+        QTest::keyClick(w.window.get(), Qt::Key_N, Qt::ControlModifier);
+        QTRY_VERIFY(w.session().isRecording());
+    }
+
+    // A state a sighted person sees change is readable where it shows, by the role it has: the
+    // live page's line as text when the recording starts and at each pause and resume, and an
+    // error under the recording bar's button as an alert; the live page has no control without
+    // a name. (Qt sends the events that announce them only to a listening screen reader.)
+    void stateChangesAreReadable()
+    {
+        WindowRig w;
+        w.record();
+        QTRY_VERIFY(qobject_cast<LiveMeetingPage*>(w.content().page()));
+        const auto line
+            = [&](const QString& text) -> QAccessibleInterface* { return AccessibleNames::find(*w.window, text); };
+        QTRY_VERIFY(line(QStringLiteral("Listening — jot your notes")));
+        QUILLET_VERIFY_ALL_NAMED(*w.window);
+        QCOMPARE(line(QStringLiteral("Listening — jot your notes"))->role(), QAccessible::StaticText);
+        w.session().pauseRecording();
+        QTRY_VERIFY(line(QStringLiteral("Paused")));
+        QCOMPARE(line(QStringLiteral("Paused"))->role(), QAccessible::StaticText);
+        QVERIFY(!line(QStringLiteral("Listening — jot your notes")));
+        w.session().resumeRecording();
+        QTRY_VERIFY(line(QStringLiteral("Listening — jot your notes")));
+
+        const QString failure = QStringLiteral("Transcription failed — check your connection.");
+        w.session().setError(failure);
+        auto* bar = w.content().findChild<RecordingControlView*>();
+        QTRY_VERIFY(AccessibleNames::find(*bar, failure));
+        QCOMPARE(AccessibleNames::find(*bar, failure)->role(), QAccessible::AlertMessage);
     }
 
     void closingKeepsQuilletRunning_data()

@@ -21,6 +21,7 @@
 #include <QStyleHints>
 #include <QStyleOption>
 #include <QTextEdit>
+#include <QToolBar>
 #include <algorithm>
 
 // The main window as a demanding user meets it: it keeps the size it was given whatever opens
@@ -325,9 +326,12 @@ private slots:
         }
         QVERIFY(!stops.isEmpty());
 
-        // From the search field on, each part of the window in turn.
+        // From the toolbar on, each part of the window in turn.
         MainContentView& content = w.window.content();
+        auto* toolBar = w.window.findChild<QToolBar*>();
         const auto partOf = [&](const QWidget* stop) {
+            if (toolBar->isAncestorOf(stop))
+                return -1;
             if (content.sidebar()->isAncestorOf(stop))
                 return 0;
             if (w.page()->isAncestorOf(stop))
@@ -339,6 +343,12 @@ private slots:
         const qsizetype search = stops.indexOf(static_cast<QWidget*>(content.sidebar()->searchField()));
         QVERIFY(search >= 0);
         std::rotate(stops.begin(), stops.begin() + search, stops.end());
+        // The chain goes round: the toolbar's buttons, which come after the recording bar, are
+        // the first stops of the window read from its top.
+        const auto firstOfToolbar
+            = std::find_if(stops.begin(), stops.end(), [&](QWidget* stop) { return toolBar->isAncestorOf(stop); });
+        QVERIFY(firstOfToolbar != stops.end());
+        std::rotate(stops.begin(), firstOfToolbar, stops.end());
         for (qsizetype i = 1; i < stops.size(); ++i)
             QVERIFY2(partOf(stops.at(i - 1)) <= partOf(stops.at(i)),
                 qPrintable(nameOf(stops.at(i)) + QStringLiteral(" comes after ") + nameOf(stops.at(i - 1))));

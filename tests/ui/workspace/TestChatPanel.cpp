@@ -4,6 +4,7 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AccessibleTree.h"
+#include "support/AccessibleNames.h"
 #include "support/FakeHttpServer.h"
 #include "support/ProviderAnswers.h"
 #include "support/TestMain.h"
@@ -118,6 +119,10 @@ private slots:
         QVERIFY(shownTexts(*fixture.panel).contains(title));
         QVERIFY(shownTexts(*fixture.panel).contains(hint));
         QCOMPARE(fixture.panel->questionField()->placeholderText(), placeholder);
+        // The prompt is the field's name too, and every control of the panel has one.
+        QCOMPARE(QAccessible::queryAccessibleInterface(fixture.panel->questionField())->text(QAccessible::Name),
+            placeholder);
+        QUILLET_VERIFY_ALL_NAMED(*fixture.panel);
     }
 
     // A screen reader reads the conversation as a list with one item per message, who wrote it
@@ -272,6 +277,8 @@ private slots:
         const QString message
             = QStringLiteral("Sign in to ask about your meetings — or add your own Tessra key in Settings");
         QVERIFY(shownTexts(*fixture.panel).contains(message));
+        // Read as an alert where it shows.
+        QCOMPARE(AccessibleNames::find(*fixture.panel, message)->role(), QAccessible::AlertMessage);
 
         fixture.signedIn = true;
         fixture.server.on("POST", kPath, streamed({ streamEvent("Yes."), "data: [DONE]\n\n" }));

@@ -2,6 +2,7 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AccessibleTree.h"
+#include "support/AccessibleNames.h"
 #include "support/AppRig.h"
 #include "support/OneEventLinks.h"
 #include "support/TempStore.h"
@@ -14,6 +15,7 @@
 #include "ui/workspace/NotesEditor.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QTextEdit>
@@ -30,6 +32,11 @@ Meeting& addMeeting(AppServices& services, const QString& title = QStringLiteral
     services.store().insert(meeting);
     services.store().save();
     return *meeting;
+}
+
+QString nameOf(QWidget* widget)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
 }
 
 void addSegments(Meeting& meeting, int count)
@@ -110,6 +117,16 @@ private slots:
         if (editorHeight > 0)
             QCOMPARE(part(view, "notesEditor")->minimumHeight(), editorHeight);
         QCOMPARE(shown(view, "summary"), content == int(FinishedMeetingPage::Content::summary));
+        // Whatever the page holds, a screen reader finds every control by a name: the title and
+        // the notes by what they are, the symbols by their help texts.
+        QUILLET_VERIFY_ALL_NAMED(view);
+        QCOMPARE(nameOf(part(view, "titleField")), QStringLiteral("Title"));
+        if (editorHeight > 0)
+            QCOMPARE(nameOf(part(view, "notesEditor")), QStringLiteral("Notes"));
+        if (actionBar) {
+            QCOMPARE(nameOf(part(view, "shareButton")), QStringLiteral("Share summary — copies a public link"));
+            QCOMPARE(nameOf(part(view, "regenerateButton")), QStringLiteral("Regenerate title & summary"));
+        }
     }
 
     void summaryAndNotesSwitch()
@@ -235,6 +252,7 @@ private slots:
                  std::tuple { 61.0, 44.0, "Collapse the transcript" } }) {
             rig->settings().set(SettingsKeys::transcriptPaneHeight, from);
             QCOMPARE(collapse->toolTip(), QString::fromLatin1(help));
+            QCOMPARE(nameOf(collapse), QString::fromLatin1(help));
             QTest::mouseClick(collapse, Qt::LeftButton);
             QCOMPARE(view->transcriptHeight(), to);
         }
