@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(file->notes == file->notes.trimmed());
     for (const auto& turn : file->turns) {
         check(std::isfinite(turn.timestamp));
-        check(!turn.label.contains(u'\n') && !turn.text.contains(u'\n'));
+        // A turn's text may hold line breaks (its further lines); a speaker's name never does.
+        check(!turn.label.contains(u'\n'));
     }
     return 0;
 }
