@@ -93,7 +93,9 @@ QAbstractButton* part(const QWidget& view, const char* name)
 
 } // namespace
 
-class TestMeetingActions final : public QObject
+// A meeting page's commands (regenerate, share, copy) and its edits as a person makes them on
+// the real page: what they store, what the archive then holds, and what a kill or a quit keeps.
+class TestMeetingPageCommands final : public QObject
 {
     Q_OBJECT
 
@@ -467,5 +469,5 @@ private slots:
     }
 };
 
-QUILLET_WIDGET_TEST_MAIN(TestMeetingActions)
-#include "TestMeetingActions.moc"
+QUILLET_WIDGET_TEST_MAIN(TestMeetingPageCommands)
+#include "TestMeetingPageCommands.moc"
