@@ -39,6 +39,19 @@ QString fileStamp(const QString& path)
         .arg(info.birthTime().toMSecsSinceEpoch());
 }
 
+// What the index lists of a meeting whose file is at the path.
+ArchiveIndexEntry indexEntry(const MeetingSnapshot& snapshot, const QString& path, bool keepsPath)
+{
+    ArchiveIndexEntry entry;
+    entry.title = snapshot.title;
+    entry.date = snapshot.date;
+    entry.durationMinutes = ArchiveMarkdown::wholeMinutes(snapshot.duration);
+    entry.path = path;
+    entry.hasSummary = snapshot.summary && !snapshot.summary->isEmpty();
+    entry.keepsPath = keepsPath;
+    return entry;
+}
+
 } // namespace
 
 ArchiveWriter::ArchiveWriter(QString root)
@@ -151,13 +164,8 @@ std::optional<QString> ArchiveWriter::adopt(const QList<QPair<MeetingSnapshot, Q
         if (!isArchiveMarkdownPath(path) || unsafeWriteTarget(path) || index.pathTakenByOther(path, id))
             continue;
         const QString own = ownPath(snapshot);
-        ArchiveIndexEntry entry;
-        entry.title = snapshot.title;
-        entry.date = snapshot.date;
-        entry.durationMinutes = ArchiveMarkdown::wholeMinutes(snapshot.duration);
-        entry.path = path;
-        entry.hasSummary = snapshot.summary && !snapshot.summary->isEmpty();
-        entry.keepsPath = path != own && path != withIdSuffix(own, snapshot.id);
+        const ArchiveIndexEntry entry
+            = indexEntry(snapshot, path, path != own && path != withIdSuffix(own, snapshot.id));
         if (index.entry(id) == entry)
             continue;
         // An entry of the same meeting at another path gives way: the file the import read is
@@ -255,14 +263,7 @@ std::optional<QString> ArchiveWriter::archiveInto(const MeetingSnapshot& snapsho
     if (const auto error = replaceFileContents(filePath, ArchiveMarkdown::markdown(snapshot)))
         return QStringLiteral("Could not write %1").arg(*error);
 
-    ArchiveIndexEntry entry;
-    entry.title = snapshot.title;
-    entry.date = snapshot.date;
-    entry.durationMinutes = ArchiveMarkdown::wholeMinutes(snapshot.duration);
-    entry.path = relativePath;
-    entry.hasSummary = snapshot.summary && !snapshot.summary->isEmpty();
-    entry.keepsPath = keepsPath;
-    index.put(id, entry);
+    index.put(id, indexEntry(snapshot, relativePath, keepsPath));
     return std::nullopt;
 }
 
