@@ -461,14 +461,14 @@ StepLayout* OnboardingView::makeSignIn()
 
     auto* card = new AccountSectionView(m_account, true);
     card->setFixedWidth(300);
-    // The first error after a sign-in tried here is this guide's; any other (Settings' own) is
-    // left alone when the guide closes.
+    // The first error after a sign-in tried here is this guide's, until another takes its
+    // place or it is cleared; any other (Settings' own) is left alone when the guide closes.
     connect(card, &AccountSectionView::attempted, this, [this] { m_attemptedHere = true; });
     connect(&m_account, &AccountService::flowErrorChanged, this, [this] {
-        if (m_attemptedHere && m_account.flowError()) {
-            m_errorOfAttempt = m_account.flowError();
+        const bool error = m_account.flowError().has_value();
+        m_errorIsFromHere = error && m_attemptedHere;
+        if (error)
             m_attemptedHere = false;
-        }
     });
     auto* ownKey = link(QStringLiteral("Use my own key instead"));
     m_ownKeyLink = ownKey;
@@ -602,7 +602,7 @@ void OnboardingView::hideEvent(QHideEvent* event)
     stopPolling();
     // Closed, not minimised: what went wrong with a sign-in tried here ("No web browser could
     // be opened") was about this attempt, and would otherwise be left on the Settings page.
-    if (!event->spontaneous() && m_errorOfAttempt && m_account.flowError() == m_errorOfAttempt)
+    if (!event->spontaneous() && m_errorIsFromHere)
         m_account.setFlowError(std::nullopt);
     QWidget::hideEvent(event);
 }

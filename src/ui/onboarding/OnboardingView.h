@@ -6,7 +6,6 @@
 #include <array>
 #include <chrono>
 #include <functional>
-#include <optional>
 
 class AccountService;
 struct OnboardingServices;
@@ -110,7 +109,7 @@ private:
     bool m_signedIn = false;
     bool m_polling = false;
     bool m_attemptedHere = false; // a sign-in tried here has not failed yet
-    std::optional<QString> m_errorOfAttempt; // the sign-in error of the last attempt made here
+    bool m_errorIsFromHere = false; // the account's sign-in error is that of a sign-in tried here
     quint64 m_pollRun = 0;
 
     OnboardingParts::Dots* m_dots = nullptr;
