@@ -14,8 +14,8 @@
 #include "app/EventLinks.h"
 #include "app/HomeServices.h"
 #include "app/LaunchHousekeeping.h"
-#include "app/OnboardingServices.h"
 #include "app/RecordingActions.h"
+#include "app/OnboardingServices.h"
 #include "app/RecordingController.h"
 #include "app/SettingsServices.h"
 #include "app/WindowServices.h"
@@ -318,9 +318,9 @@ std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent
 
 WindowServices AppServices::windowServices()
 {
-    return { store(), saveHealth(), archiveHealth(), recordings(), recordingActions(), appState(), notices(),
-        calendarHooks(), account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(),
-        clock(), updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
+    return { store(), saveHealth(), archiveHealth(), recordings(), recordingActions(), appState(), notices(), calendarHooks(),
+        account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(),
+        updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
 }
 
 HomeServices AppServices::homeServices()

@@ -433,16 +433,12 @@ void TestChat::tricklingServerIsGivenUp()
     fixture.scheduler.advance(ChatCompletions::kTimeout);
     QVERIFY(!fixture.service.isAnswering());
     QCOMPARE(fixture.service.errorText(), QStringLiteral("The answer took too long and was stopped. Try again."));
-    QCOMPARE(fixture.service.streamingAnswer(), QString());
-    using Stored = QList<QPair<QString, std::optional<QString>>>;
-    Stored expected { { "user:When?", std::nullopt } };
+    QList<QPair<QString, std::optional<QString>>> expected { { "user:When?", std::nullopt } };
     if (!kept.isNull())
         expected.append({ "assistant:" + kept, QStringLiteral("fast") });
     QCOMPARE(fixture.stored(), expected);
 
     fixture.service.ask(QStringLiteral("When, again?"), &fixture.meeting, fixture.box);
-    QVERIFY(fixture.service.isAnswering());
-    QVERIFY(fixture.service.errorText().isEmpty());
     QTRY_COMPARE(server.requestCount(), 2);
 }
 
