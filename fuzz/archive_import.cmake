@@ -19,6 +19,8 @@ add_test(NAME fuzz_archive_import_corpus
   COMMAND ${CMAKE_COMMAND} -E make_directory ${archive_fuzz_dir}/corpus)
 set_tests_properties(fuzz_archive_import_seeds fuzz_archive_import_corpus PROPERTIES FIXTURES_SETUP archive_fuzz_corpus)
 add_test(NAME fuzz_archive_import
-  COMMAND fuzz_archive_import -max_total_time=60 -rss_limit_mb=4096 ${archive_fuzz_dir}/corpus ${archive_fuzz_dir}/seeds)
+  COMMAND fuzz_archive_import -max_total_time=60 -rss_limit_mb=4096 -artifact_prefix=${archive_fuzz_dir}/
+    ${archive_fuzz_dir}/corpus ${archive_fuzz_dir}/seeds
+  WORKING_DIRECTORY ${archive_fuzz_dir})
 set_tests_properties(fuzz_archive_import PROPERTIES FIXTURES_REQUIRED archive_fuzz_corpus TIMEOUT 600
   ENVIRONMENT "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;ASAN_OPTIONS=detect_leaks=1")

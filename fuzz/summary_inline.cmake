@@ -20,6 +20,8 @@ add_test(NAME fuzz_summary_inline_corpus
   COMMAND ${CMAKE_COMMAND} -E make_directory ${summary_fuzz_dir}/corpus)
 set_tests_properties(fuzz_summary_inline_seeds fuzz_summary_inline_corpus PROPERTIES FIXTURES_SETUP summary_fuzz_corpus)
 add_test(NAME fuzz_summary_inline
-  COMMAND fuzz_summary_inline -max_total_time=60 -rss_limit_mb=4096 ${summary_fuzz_dir}/corpus ${summary_fuzz_dir}/seeds)
+  COMMAND fuzz_summary_inline -max_total_time=60 -rss_limit_mb=4096 -artifact_prefix=${summary_fuzz_dir}/
+    ${summary_fuzz_dir}/corpus ${summary_fuzz_dir}/seeds
+  WORKING_DIRECTORY ${summary_fuzz_dir})
 set_tests_properties(fuzz_summary_inline PROPERTIES FIXTURES_REQUIRED summary_fuzz_corpus TIMEOUT 600
   ENVIRONMENT "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;ASAN_OPTIONS=detect_leaks=1")

@@ -313,7 +313,7 @@ QString AppServices::archiveRoot() const
 std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent)
 {
     return std::make_unique<MeetingChatService>(
-        [this] { return d->m_account.modelCredentials(); }, d->m_settings, parent);
+        [this] { return d->m_account.modelCredentials(); }, d->m_settings, d->m_scheduler, parent);
 }
 
 WindowServices AppServices::windowServices()

@@ -31,10 +31,12 @@ struct MeetingChatService::Answer
     ChatStreamReader reader;
 };
 
-MeetingChatService::MeetingChatService(CredentialsProvider credentials, Settings& settings, QObject* parent)
+MeetingChatService::MeetingChatService(
+    CredentialsProvider credentials, Settings& settings, Scheduler& scheduler, QObject* parent)
     : QObject(parent)
     , m_credentials(std::move(credentials))
     , m_settings(settings)
+    , m_scheduler(scheduler)
 { }
 
 MeetingChatService::~MeetingChatService()
@@ -77,7 +79,7 @@ void MeetingChatService::ask(const QString& question, Meeting* meeting, const Mo
     // StreamedPost follows no redirect at all, so the bearer goes to this origin only.
     auto* post
         = new StreamedPost(request.url(), headers, ChatCompletions::body(model.id, messages, kAnswerMaxTokens, true),
-            { ChatCompletions::kTimeout, m_answerDeadline, kMaxAnswerBytes }, this);
+            { ChatCompletions::kTimeout, m_answerDeadline, kMaxAnswerBytes }, m_scheduler, this);
     answer->request = post;
     const quint64 generation = answer->generation;
     connect(post, &StreamedPost::headReceived, this, [this, generation](int status) { onHead(generation, status); });
@@ -87,6 +89,10 @@ void MeetingChatService::ask(const QString& question, Meeting* meeting, const Mo
     connect(post, &StreamedPost::failed, this, [this, generation](const QString& description) {
         if (isCurrent(generation))
             fail({ Failure::Kind::Transfer, 0, description });
+    });
+    connect(post, &StreamedPost::timedOut, this, [this, generation] {
+        if (isCurrent(generation))
+            fail({ Failure::Kind::TimedOut, 0, {} });
     });
     post->start();
     m_answer = std::move(answer);
@@ -125,6 +131,8 @@ QString MeetingChatService::readable(const Failure& failure)
         }
     case Failure::Kind::Transfer:
         return failure.description;
+    case Failure::Kind::TimedOut:
+        return QStringLiteral("The answer took too long and was stopped. Try again.");
     }
     return {};
 }
@@ -186,22 +194,31 @@ void MeetingChatService::complete()
 {
     dropRequest();
     const std::unique_ptr<Answer> answer = std::move(m_answer);
-    const QString text = m_streamingAnswer.trimmed();
-    if (!text.isEmpty() && answer->meeting) {
-        answer->meeting->appendChatMessage(new ChatMessage(ChatRole::Assistant, text, answer->modelId));
-        if (answer->context.save)
-            answer->context.save();
-    }
-    if (m_answer)
-        return; // saving started another answer
+    if (!store(*answer))
+        return;
     setStreamingAnswer(QString());
     setIsAnswering(false);
+}
+
+bool MeetingChatService::store(const Answer& answer)
+{
+    const QString text = m_streamingAnswer.trimmed();
+    if (!text.isEmpty() && answer.meeting) {
+        answer.meeting->appendChatMessage(new ChatMessage(ChatRole::Assistant, text, answer.modelId));
+        if (answer.context.save)
+            answer.context.save();
+    }
+    return !m_answer;
 }
 
 void MeetingChatService::fail(const Failure& failure)
 {
     dropRequest();
-    m_answer.reset();
+    const std::unique_ptr<Answer> answer = std::move(m_answer);
+    // A server too slow to finish has sent what it could in the time it was given: that much
+    // stays, with the reason it stops there beside it. Any other failure stores nothing.
+    if (failure.kind == Failure::Kind::TimedOut && !store(*answer))
+        return;
     setError(readable(failure));
     setStreamingAnswer(QString());
     setIsAnswering(false);

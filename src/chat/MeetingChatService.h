@@ -4,6 +4,8 @@
 #include "chat/ChatModel.h"
 #include "chat/ChatStreamReader.h"
 #include "chat/ModelContextBox.h"
+#include "platform/Scheduler.h"
+#include "summary/ChatCompletions.h"
 
 #include <QObject>
 #include <QPointer>
@@ -18,8 +20,9 @@ class StreamedPost;
 
 // Answers questions about one meeting from its transcript and notes. The question is stored
 // as a chat message before it is sent; the answer streams into streamingAnswer, which only
-// grows until it is cleared, and is stored as a second message when it is complete. One
-// answer runs at a time. Main thread only.
+// grows until it is cleared, and is stored as a second message when it is complete (or, when
+// the server is too slow to finish it, as far as it came). One answer runs at a time. Main
+// thread only.
 class MeetingChatService final : public QObject
 {
     Q_OBJECT
@@ -31,15 +34,16 @@ class MeetingChatService final : public QObject
 public:
     using CredentialsProvider = std::function<std::optional<ModelCredentials>()>;
 
-    // An answer keeps its idle limit and may take this long in all.
-    static constexpr std::chrono::minutes kAnswerDeadline { 10 };
+    // An answer may take as long in all as a whole summary does: the same service writes it,
+    // and it asks for fewer tokens. The idle limit is the summary's too.
+    static constexpr std::chrono::milliseconds kAnswerDeadline = ChatCompletions::kTimeout;
     // Far above any answer of the tokens asked for, events and all.
     static constexpr qint64 kMaxAnswerBytes = 16 * 1024 * 1024;
 
     // Why a streamed request failed, for readable().
     struct Failure
     {
-        enum class Kind { Status, Transfer };
+        enum class Kind { Status, Transfer, TimedOut };
         Kind kind = Kind::Transfer;
         int status = 0;
         QString description; // what went wrong on the way, for Transfer
@@ -48,8 +52,9 @@ public:
     };
 
     // credentials: asked once per question (the account service's current model credentials).
-    // settings: "chatModel" is read at each question.
-    MeetingChatService(CredentialsProvider credentials, Settings& settings, QObject* parent = nullptr);
+    // settings: "chatModel" is read at each question. scheduler: runs each answer's deadline.
+    MeetingChatService(CredentialsProvider credentials, Settings& settings, Scheduler& scheduler = Scheduler::system(),
+        QObject* parent = nullptr);
     ~MeetingChatService() override;
 
     QString streamingAnswer() const { return m_streamingAnswer; }
@@ -85,6 +90,8 @@ private:
     void consume(const ChatStreamReader::Step& step);
     void complete();
     void fail(const Failure& failure);
+    // Stores the answer as far as it came; false when storing it started another answer.
+    bool store(const Answer& answer);
     void dropRequest();
 
     void setStreamingAnswer(const QString& text);
@@ -93,6 +100,7 @@ private:
 
     CredentialsProvider m_credentials;
     Settings& m_settings;
+    Scheduler& m_scheduler;
 
     QString m_streamingAnswer;
     bool m_isAnswering = false;

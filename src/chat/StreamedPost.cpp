@@ -2,6 +2,7 @@
 
 #include "network/ReplyLimiter.h"
 #include "network/TransportError.h"
+#include "platform/Scheduler.h"
 
 #include <QSslSocket>
 
@@ -16,18 +17,17 @@ bool headerIs(const QByteArray& name, const char* wanted)
 
 } // namespace
 
-StreamedPost::StreamedPost(
-    const QUrl& url, const Headers& headers, const QByteArray& body, const Limits& limits, QObject* parent)
+StreamedPost::StreamedPost(const QUrl& url, const Headers& headers, const QByteArray& body, const Limits& limits,
+    Scheduler& scheduler, QObject* parent)
     : QObject(parent)
     , m_url(url)
     , m_headers(headers)
     , m_body(body)
     , m_limits(limits)
+    , m_scheduler(scheduler)
 {
     m_idleTimer.setSingleShot(true);
-    m_deadlineTimer.setSingleShot(true);
-    for (QTimer* timer : { &m_idleTimer, &m_deadlineTimer })
-        connect(timer, &QTimer::timeout, this, [this] { fail(RequestLimits::timedOutText()); });
+    connect(&m_idleTimer, &QTimer::timeout, this, &StreamedPost::giveUp);
 }
 
 StreamedPost::~StreamedPost()
@@ -68,7 +68,9 @@ void StreamedPost::start()
         m_socket->connectToHost(m_url.host(), quint16(m_url.port(80)));
     }
     m_idleTimer.start(m_limits.idleTimeout);
-    m_deadlineTimer.start(m_limits.deadline);
+    // Not cancelled: once the request has ended, giveUp() does nothing, and the call goes with
+    // this object.
+    m_scheduler.schedule(m_limits.deadline, this, [this] { giveUp(); });
 }
 
 void StreamedPost::abort()
@@ -304,10 +306,18 @@ void StreamedPost::fail(const QString& description)
     emit failed(description);
 }
 
+void StreamedPost::giveUp()
+{
+    if (m_stage == Stage::Done)
+        return;
+    m_stage = Stage::Done;
+    shutDown();
+    emit timedOut();
+}
+
 void StreamedPost::shutDown()
 {
     m_idleTimer.stop();
-    m_deadlineTimer.stop();
     if (QTcpSocket* socket = std::exchange(m_socket, nullptr)) {
         socket->disconnect(this);
         socket->abort();

@@ -10,6 +10,7 @@
 #include <chrono>
 
 class QTcpSocket;
+class Scheduler;
 
 // One HTTP/1.1 POST whose reply body is handed on as it arrives, for streamed answers.
 //
@@ -19,7 +20,7 @@ class QTcpSocket;
 // Content-Length, or (when it has neither) the server closing the connection.
 //
 // Signals come from the event loop of the thread that made the object. After abort(), or
-// after finished() or failed(), nothing more is emitted.
+// after finished(), failed() or timedOut(), nothing more is emitted.
 class StreamedPost final : public QObject
 {
     Q_OBJECT
@@ -33,7 +34,8 @@ public:
     {
         // The longest silence while connecting or reading.
         std::chrono::milliseconds idleTimeout;
-        // The longest the whole request may take, however steadily the body arrives.
+        // The longest the whole request may take, however steadily its head or body arrives:
+        // a server that sends a byte now and then never falls silent for the idle limit.
         std::chrono::milliseconds deadline;
         // The most body bytes handed on.
         qint64 maxBodyBytes = 0;
@@ -42,8 +44,9 @@ public:
     // The longest chunk-size or trailer line that is read; real ones are a few bytes.
     static constexpr qsizetype kMaxFramingLine = 8 * 1024;
 
+    // The deadline runs on the scheduler; the idle limit, restarted by every byte, on a timer.
     StreamedPost(const QUrl& url, const Headers& headers, const QByteArray& body, const Limits& limits,
-        QObject* parent = nullptr);
+        Scheduler& scheduler, QObject* parent = nullptr);
     ~StreamedPost() override;
 
     void start();
@@ -54,6 +57,8 @@ signals:
     void bodyReceived(const QByteArray& bytes);
     void finished();
     void failed(const QString& description);
+    // A limit of time was passed: the server fell silent, or the whole request took too long.
+    void timedOut();
 
 private:
     enum class Stage { Idle, Connecting, Head, ChunkSize, ChunkData, ChunkEnd, Length, UntilClose, Trailer, Done };
@@ -70,16 +75,17 @@ private:
     void emitBody(const QByteArray& bytes);
     void succeed();
     void fail(const QString& description);
+    void giveUp();
     void shutDown();
 
     QUrl m_url;
     Headers m_headers;
     QByteArray m_body;
     Limits m_limits;
+    Scheduler& m_scheduler;
 
     QTcpSocket* m_socket = nullptr;
     QTimer m_idleTimer;
-    QTimer m_deadlineTimer;
     qint64 m_bodyBytes = 0;
     qsizetype m_trailerBytes = 0;
     QByteArray m_buffer;

@@ -23,11 +23,20 @@ std::optional<QString> Keychain::string(const QString& account) const
 bool Keychain::set(const QString& value, const QString& account)
 {
     const qint32 status = m_store.write(kService, account, value.toUtf8());
-    if (status != SecretStore::Success) {
-        Log::line("[Quillet] Keychain write failed for %@: %d", account, status);
-        return false;
+    const bool written = status == SecretStore::Success;
+    bool newlyRefused = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (written) {
+            m_refused.remove(account);
+        } else {
+            newlyRefused = !m_refused.contains(account);
+            m_refused.insert(account);
+        }
     }
-    return true;
+    if (newlyRefused)
+        Log::line("[Quillet] Keychain write failed for %@: %d", account, status);
+    return written;
 }
 
 bool Keychain::remove(const QString& account)

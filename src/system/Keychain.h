@@ -2,12 +2,15 @@
 
 #include "platform/SecretStore.h"
 
+#include <QSet>
 #include <QString>
+#include <mutex>
 #include <optional>
 
 // The system's few secrets (session token, own provider key, OAuth key and e-mail, Google
 // refresh tokens), one UTF-8 string per account name under the service "com.orvane.quillet".
-// No state of its own: every call goes to the store. Safe from any thread.
+// Every call goes to the store; the keychain remembers only which accounts' last write failed.
+// Safe from any thread.
 class Keychain final
 {
 public:
@@ -18,7 +21,9 @@ public:
     // The stored string; nothing when absent, unreachable or not valid UTF-8.
     std::optional<QString> string(const QString& account) const;
 
-    // Stores the value; false (and one log line) when the store refuses it.
+    // Stores the value; false when the store refuses it. A refusal is logged once, not again
+    // for each write that follows it (a key typed into a field is written at every keystroke)
+    // until a write of that account succeeds.
     bool set(const QString& value, const QString& account);
 
     // Removes the item; absent items and failures are silent. Returns true when the store
@@ -27,4 +32,6 @@ public:
 
 private:
     SecretStore& m_store;
+    std::mutex m_mutex;
+    QSet<QString> m_refused; // accounts whose last write failed
 };

@@ -80,7 +80,8 @@ private slots:
     }
 
     // A key the keyring refuses still works for this run, and the service says so until a key
-    // is kept or none is left to keep. A key that was kept comes back at the next start.
+    // is kept or none is left to keep; the refusal is logged once, not at every keystroke. A
+    // key that was kept comes back at the next start.
     void ownKeyTheKeyringRefusesIsSaid()
     {
         AccountRig rig;
@@ -88,10 +89,13 @@ private slots:
         {
             AccountService& account = rig.start();
             QSignalSpy unkept(&account, &AccountService::unkeptSecretsChanged);
+            LogCapture log;
             account.setByoKey(QStringLiteral("tq-1"));
             QCOMPARE(account.unkeptSecrets(), Secrets(Secret::ownKey));
             QCOMPARE(account.modelCredentials()->kind, Kind::ownKey);
             account.setByoKey(QStringLiteral("tq-12"));
+            account.setByoKey(QStringLiteral("tq-123"));
+            QCOMPARE(log.lines().filter(QStringLiteral("Keychain write failed for tessra-byo-key")).size(), 1);
             rig.keyring.refuseWrites = false;
             account.setByoKey(QStringLiteral("tq-2 "));
             QCOMPARE(account.unkeptSecrets(), Secrets());

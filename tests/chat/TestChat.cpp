@@ -8,6 +8,7 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/FakeHttpServer.h"
+#include "support/FakeScheduler.h"
 #include "support/ProviderAnswers.h"
 #include "support/ScriptedHttpServer.h"
 #include "support/TestMain.h"
@@ -63,6 +64,8 @@ private slots:
     void endlessLinesAreRefused_data();
     void endlessLinesAreRefused();
     void endlessAnswerStopsAtTheCap();
+    void tricklingServerIsGivenUp_data();
+    void tricklingServerIsGivenUp();
     void cancelThenAskAgainShowsOnlyTheSecondAnswer();
     void answersArriveOverTls();
 
@@ -195,7 +198,7 @@ struct TestChat::Fixture
                       return std::nullopt;
                   return ModelCredentials { *baseUrl, QStringLiteral("tq-chat"), credential };
               },
-              settings)
+              settings, scheduler)
     {
         box.save = [this] { ++saves; };
         if (recordTexts) {
@@ -212,6 +215,7 @@ struct TestChat::Fixture
         return list;
     }
 
+    FakeScheduler scheduler; // the answer's deadline: it passes only when a test says so
     Meeting meeting;
     MeetingChatService service;
     ModelContextBox box;
@@ -401,6 +405,43 @@ void TestChat::endlessAnswerStopsAtTheCap()
     QVERIFY(longest > MeetingChatService::kMaxAnswerBytes / 2);
 }
 
+// A server that sends its head or its answer a byte now and then is never silent for the idle
+// limit. The chat gives up on it when a summary would, keeps what came, and can be asked again.
+void TestChat::tricklingServerIsGivenUp_data()
+{
+    QTest::addColumn<QByteArray>("opening");
+    QTest::addColumn<QByteArray>("filler");
+    QTest::addColumn<QString>("kept"); // null: no answer is stored
+    const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n";
+    QTest::newRow("head") << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("X") << QString();
+    QTest::newRow("answer") << head + streamEvent(QStringLiteral("We ship Friday ")) << QByteArray(": wait\n")
+                            << QStringLiteral("We ship Friday");
+}
+
+void TestChat::tricklingServerIsGivenUp()
+{
+    QFETCH(QByteArray, opening);
+    QFETCH(QByteArray, filler);
+    QFETCH(QString, kept);
+    ScriptedHttpServer server({ opening, filler, std::chrono::milliseconds(5) });
+    Fixture fixture(*m_settings, server.url());
+    fixture.service.ask(QStringLiteral("When?"), &fixture.meeting, fixture.box);
+    QTRY_COMPARE(server.requestCount(), 1);
+    if (!kept.isNull())
+        QTRY_COMPARE(fixture.service.streamingAnswer(), kept + QLatin1Char(' '));
+
+    fixture.scheduler.advance(ChatCompletions::kTimeout);
+    QVERIFY(!fixture.service.isAnswering());
+    QCOMPARE(fixture.service.errorText(), QStringLiteral("The answer took too long and was stopped. Try again."));
+    QList<QPair<QString, std::optional<QString>>> expected { { "user:When?", std::nullopt } };
+    if (!kept.isNull())
+        expected.append({ "assistant:" + kept, QStringLiteral("fast") });
+    QCOMPARE(fixture.stored(), expected);
+
+    fixture.service.ask(QStringLiteral("When, again?"), &fixture.meeting, fixture.box);
+    QTRY_COMPARE(server.requestCount(), 2);
+}
+
 void TestChat::cancelThenAskAgainShowsOnlyTheSecondAnswer()
 {
     FakeHttpServer server;
@@ -437,7 +478,7 @@ void TestChat::cancelThenAskAgainShowsOnlyTheSecondAnswer()
         [&server] {
             return std::optional<ModelCredentials>({ server.url(), QStringLiteral("t") });
         },
-        *m_settings);
+        *m_settings, fixture.scheduler);
     closing->ask(QStringLiteral("third?"), &fixture.meeting, fixture.box);
     QTRY_COMPARE(server.heldCount(), 1);
     closing.reset();

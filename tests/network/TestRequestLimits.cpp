@@ -159,9 +159,11 @@ private slots:
             QTest::addRow("%s, endless", site.kind)
                 << site.kind << (chat ? events : plain + "{\"a\":\"") << (chat ? keepAlive : "x") << 0
                 << (silent.isNull() ? RequestLimits::tooLargeText() : silent);
+            QString timedOut = silent.isNull() ? RequestLimits::timedOutText() : silent;
+            if (chat)
+                timedOut = MeetingChatService::readable({ MeetingChatService::Failure::Kind::TimedOut, 0, {} });
             QTest::addRow("%s, trickling", site.kind)
-                << site.kind << (chat ? events : plain) << (chat ? keepAlive : " ") << 10
-                << (silent.isNull() ? RequestLimits::timedOutText() : silent);
+                << site.kind << (chat ? events : plain) << (chat ? keepAlive : " ") << 10 << timedOut;
         }
     }
     void replyIsCutShort()

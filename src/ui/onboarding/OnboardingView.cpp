@@ -431,9 +431,23 @@ StepLayout* OnboardingView::makeSignIn()
         if (m_useKeyButton->isEnabled())
             m_useKeyButton->click();
     });
+    // Without a keyring the key still works, but the next start has none: the guide waits on
+    // this step until that has been said, and the button then reads "Continue".
+    m_ownKeyUnkept = new ToneLabel(QStringLiteral("No keyring could keep this key: it works until Quillet quits."),
+        Quillet::caption(), Quillet::Tone::accent);
+    Announcement::marks(*m_ownKeyUnkept, QAccessible::AlertMessage);
+    m_ownKeyUnkept->setAlignment(Qt::AlignHCenter);
+    m_ownKeyUnkept->setWordWrap(true);
+    m_ownKeyUnkept->setFixedWidth(280);
     connect(m_useKeyButton, &QAbstractButton::clicked, this, [this] {
-        // As typed: the service keeps the trimmed key in the keychain.
-        m_account.setByoKey(m_ownKeyField->text());
+        if (!ownKeyToldUnkept()) {
+            // As typed: the service keeps the trimmed key in the keychain.
+            m_account.setByoKey(m_ownKeyField->text());
+            if (ownKeyToldUnkept()) {
+                Announcement::announce(*m_ownKeyUnkept);
+                return;
+            }
+        }
         advance();
     });
     auto* backToSignIn = link(QStringLiteral("Back to sign in"));
@@ -443,10 +457,19 @@ StepLayout* OnboardingView::makeSignIn()
         // The link that had the focus is gone; the keyboard goes on from the one that comes back.
         m_ownKeyLink->setFocus(Qt::OtherFocusReason);
     });
-    m_ownKeyFace = centredColumn(12, { m_ownKeyField, m_useKeyButton, backToSignIn });
+    m_ownKeyFace = centredColumn(12, { m_ownKeyField, m_ownKeyUnkept, m_useKeyButton, backToSignIn });
 
     auto* card = new AccountSectionView(m_account, true);
     card->setFixedWidth(300);
+    // The first error after a sign-in tried here is this guide's, until another takes its
+    // place or it is cleared; any other (Settings' own) is left alone when the guide closes.
+    connect(card, &AccountSectionView::attempted, this, [this] { m_attemptedHere = true; });
+    connect(&m_account, &AccountService::flowErrorChanged, this, [this] {
+        const bool error = m_account.flowError().has_value();
+        m_errorIsFromHere = error && m_attemptedHere;
+        if (error)
+            m_attemptedHere = false;
+    });
     auto* ownKey = link(QStringLiteral("Use my own key instead"));
     m_ownKeyLink = ownKey;
     connect(ownKey, &QAbstractButton::clicked, this, [this] {
@@ -520,9 +543,17 @@ void OnboardingView::updateFaces()
     m_ownKeyFace->setVisible(!signedIn && m_showByoKey);
     m_cardFace->setVisible(!signedIn && !m_showByoKey);
     m_useKeyButton->setEnabled(!m_ownKeyField->text().trimmed().isEmpty());
+    m_ownKeyUnkept->setVisible(ownKeyToldUnkept());
+    m_useKeyButton->setText(ownKeyToldUnkept() ? QStringLiteral("Continue") : QStringLiteral("Use this key"));
 
     m_backButton->setVisible(m_step != Step::welcome);
     m_skipButton->setVisible(m_step != Step::welcome && m_step != Step::ready);
+}
+
+bool OnboardingView::ownKeyToldUnkept() const
+{
+    return m_account.hasByoKey() && m_account.unkeptSecrets().testFlag(AccountService::Secret::ownKey)
+        && m_ownKeyField->text() == m_account.byoKey();
 }
 
 void OnboardingView::go(Step to)
@@ -571,7 +602,7 @@ void OnboardingView::hideEvent(QHideEvent* event)
     stopPolling();
     // Closed, not minimised: what went wrong with a sign-in tried here ("No web browser could
     // be opened") was about this attempt, and would otherwise be left on the Settings page.
-    if (!event->spontaneous())
+    if (!event->spontaneous() && m_errorIsFromHere)
         m_account.setFlowError(std::nullopt);
     QWidget::hideEvent(event);
 }
@@ -657,6 +688,7 @@ void OnboardingView::accountChanged()
     const bool signedIn = m_account.isSignedIn();
     if (signedIn != m_signedIn) {
         m_signedIn = signedIn;
+        m_attemptedHere = false;
         if (signedIn && m_step == Step::signIn)
             advanceAfterBeat();
     }

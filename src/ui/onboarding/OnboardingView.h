@@ -31,7 +31,7 @@ class Stage;
 // and watches the answer once a second while shown, checks that the computer's sound can be
 // captured, and writes "appTheme" and "onboardingCompleted" (never false). Only "Start using
 // Quillet" calls onComplete; whoever made the window closes it then. Closed, it takes the
-// account's sign-in error with it.
+// account's sign-in error with it when a sign-in tried here caused it.
 class OnboardingView final : public QWidget
 {
     Q_OBJECT
@@ -73,6 +73,8 @@ private:
     StepLayout* makeTheme();
     StepLayout* makeReady();
     void updateFaces();
+    // The key in the field is the one in use, and no keyring could keep it.
+    bool ownKeyToldUnkept() const;
 
     void go(Step to);
     void advance();
@@ -106,6 +108,8 @@ private:
     bool m_showByoKey = false;
     bool m_signedIn = false;
     bool m_polling = false;
+    bool m_attemptedHere = false; // a sign-in tried here has not failed yet
+    bool m_errorIsFromHere = false; // the account's sign-in error is that of a sign-in tried here
     quint64 m_pollRun = 0;
 
     OnboardingParts::Dots* m_dots = nullptr;
@@ -128,6 +132,7 @@ private:
     ToneLabel* m_signedInLabel = nullptr;
     QWidget* m_ownKeyFace = nullptr;
     QLineEdit* m_ownKeyField = nullptr;
+    ToneLabel* m_ownKeyUnkept = nullptr;
     PillButton* m_useKeyButton = nullptr;
     QWidget* m_cardFace = nullptr;
 };

@@ -161,7 +161,10 @@ QWidget* AccountSectionView::makeEmailEntry()
 
     m_providerButton = new PillButton(QStringLiteral("Continue with Google"), true);
     m_providerButton->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    connect(m_providerButton, &QAbstractButton::clicked, this, [this] { m_account.signInWithTessra(); });
+    connect(m_providerButton, &QAbstractButton::clicked, this, [this] {
+        emit attempted();
+        m_account.signInWithTessra();
+    });
     layout->addWidget(m_providerButton);
 
     if (!m_compact) {
@@ -214,8 +217,10 @@ QWidget* AccountSectionView::makeCodeEntry()
     EnterKey::pressesButton(*m_verifyButton);
     connect(m_verifyButton, &QAbstractButton::clicked, this, &AccountSectionView::verifyCode);
     m_resendButton = new PlainButton(QStringLiteral("Resend"), Quillet::caption(), Quillet::Tone::secondary);
-    connect(
-        m_resendButton, &QAbstractButton::clicked, this, [this] { m_account.sendSignInEmail(m_account.flowEmail()); });
+    connect(m_resendButton, &QAbstractButton::clicked, this, [this] {
+        emit attempted();
+        m_account.sendSignInEmail(m_account.flowEmail());
+    });
     row->addWidget(m_codeField);
     row->addWidget(m_verifyButton);
     row->addStretch(1);
@@ -421,14 +426,18 @@ void AccountSectionView::updateSignedIn()
 void AccountSectionView::sendEmail()
 {
     // As typed: the service trims and lower-cases the address itself.
-    if (isEmailPlausible(m_emailField->text()))
-        m_account.sendSignInEmail(m_emailField->text());
+    if (!isEmailPlausible(m_emailField->text()))
+        return;
+    emit attempted();
+    m_account.sendSignInEmail(m_emailField->text());
 }
 
 void AccountSectionView::verifyCode()
 {
-    if (codePointCount(m_codeField->text()) == kCodeLength)
-        m_account.verifyCode(m_codeField->text());
+    if (codePointCount(m_codeField->text()) != kCodeLength)
+        return;
+    emit attempted();
+    m_account.verifyCode(m_codeField->text());
 }
 
 void AccountSectionView::filterCode(const QString& edited)

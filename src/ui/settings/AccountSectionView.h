@@ -31,6 +31,11 @@ public:
 
     Face face() const { return m_face; }
 
+signals:
+    // The user started a sign-in here (with the provider, by e-mail, a code or a resend): a
+    // sign-in error that follows is this card's.
+    void attempted();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -34,8 +34,8 @@ struct Onboarding
     int completions = 0;
     std::unique_ptr<OnboardingView> view;
 
-    explicit Onboarding(const std::function<void(AppRig&)>& setUp = {}, bool capture = false)
-        : rig(std::make_unique<AppRig>(AppRig::Options { .capture = capture, .realKeyring = true }))
+    explicit Onboarding(const std::function<void(AppRig&)>& setUp = {}, bool capture = false, bool realKeyring = true)
+        : rig(std::make_unique<AppRig>(AppRig::Options { .capture = capture, .realKeyring = realKeyring }))
     {
         rig->cloud.on("POST", "/v1/auth/request", Reply::json(200, "{}"));
         rig->cloud.on("POST", "/v1/auth/verify",
@@ -334,18 +334,29 @@ private slots:
     }
 
     // A sign-in that failed here is told here; the error goes with the onboarding and is not
-    // left on the Settings page, where nobody tried anything.
+    // left on the Settings page, where nobody tried anything. One tried in Settings stays there.
+    void signInErrorGoesWithTheOnboarding_data()
+    {
+        QTest::addColumn<bool>("triedHere");
+        QTest::newRow("tried here") << true;
+        QTest::newRow("tried in Settings") << false;
+    }
     void signInErrorGoesWithTheOnboarding()
     {
+        QFETCH(bool, triedHere);
         Onboarding onboarding;
+        AccountService& account = onboarding.services().account();
         QVERIFY(onboarding.reach(Step::signIn));
         onboarding.rig->browser.refuse = true;
-        QVERIFY(onboarding.click(QStringLiteral("Continue with Google")));
+        if (triedHere)
+            QVERIFY(onboarding.click(QStringLiteral("Continue with Google")));
+        else
+            account.signInWithTessra(); // as the Settings page's button does
         const QString noBrowser = QStringLiteral("No web browser could be opened for the sign-in.");
-        QTRY_COMPARE(onboarding.services().account().flowError(), std::optional(noBrowser));
+        QTRY_COMPARE(account.flowError(), std::optional(noBrowser));
         QVERIFY(ViewProbe::label(*onboarding.view, noBrowser));
         onboarding.view->close();
-        QCOMPARE(onboarding.services().account().flowError(), std::nullopt);
+        QCOMPARE(account.flowError(), triedHere ? std::nullopt : std::optional(noBrowser));
     }
 
     void alreadySignedInStays()
@@ -380,6 +391,23 @@ private slots:
         QCOMPARE(onboarding.services().account().byoKey(), QStringLiteral("  tq-abc  "));
         QCOMPARE(onboarding.services().keychain().string(AccountService::kByoKeyAccount),
             std::optional(QStringLiteral("tq-abc")));
+    }
+
+    // A key no keyring can keep is said before the guide moves on; "Continue" goes on with it.
+    void ownKeyTheKeyringRefusesIsSaid()
+    {
+        Onboarding onboarding({}, false, false);
+        onboarding.rig->secrets.setFailure(SecretStore::Failed);
+        QVERIFY(onboarding.reach(Step::signIn));
+        QVERIFY(onboarding.click(QStringLiteral("Use my own key instead")));
+        QTest::keyClicks(ViewProbe::field(*onboarding.view, QStringLiteral("tq-...")), QStringLiteral("tq-abc"));
+        QVERIFY(onboarding.click(QStringLiteral("Use this key")));
+        QCOMPARE(onboarding.view->step(), Step::signIn);
+        QVERIFY(ViewProbe::label(
+            *onboarding.view, QStringLiteral("No keyring could keep this key: it works until Quillet quits.")));
+        QVERIFY(onboarding.click(QStringLiteral("Continue")));
+        QCOMPARE(onboarding.view->step(), Step::theme);
+        QCOMPARE(onboarding.services().account().byoKey(), QStringLiteral("tq-abc"));
     }
 
     // By the keyboard: the link to the own key puts the focus in the key field, Enter there
