@@ -6,6 +6,7 @@
 #include "ui/design/Symbols.h"
 #include "ui/design/ToneLabel.h"
 #include "ui/workspace/SummaryInline.h"
+#include "ui/workspace/SummaryRowLayout.h"
 
 #include <QBoxLayout>
 #include <QElapsedTimer>
@@ -85,11 +86,6 @@ constexpr qreal kLineSpacing = 4.5;
 // holding the window while every row is laid out.
 constexpr qsizetype kRowsAtOnce = 40;
 constexpr qint64 kRowBatchMs = 8;
-
-// Rows sit in groups of this many, each group with its own layout, so a row that changes (the
-// last line of an answer streaming in) lays out its group and the list of groups rather than
-// every row of a long text.
-constexpr qsizetype kRowsPerGroup = 32;
 
 // A line longer than this is shown as consecutive pieces of at most this many characters:
 // one label of a megabyte is laid out whole, several times over, before anything is drawn.
@@ -356,11 +352,8 @@ qsizetype SummaryMarkdown::appendBlocks(QStringView markdown, QList<Block>& bloc
 SummaryMarkdown::SummaryMarkdown(UrlOpener* links, QWidget* parent)
     : QWidget(parent)
     , m_links(links)
-    , m_layout(new QVBoxLayout(this))
+    , m_layout(new SummaryRowLayout(this))
 {
-    m_layout->setContentsMargins(0, 0, 0, 0);
-    m_layout->setSpacing(0);
-    m_layout->setAlignment(Qt::AlignTop);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     m_moreRows.setSingleShot(true);
     m_moreRows.setInterval(0);
@@ -464,26 +457,13 @@ void SummaryMarkdown::updateRows(qsizetype from)
             ++made;
         }
     }
-    while (m_rows.size() > m_blocks.size()) {
+    while (m_rows.size() > m_blocks.size())
         deleteRow(m_rows.takeLast());
-    }
-    while (m_groups.size() > (m_rows.size() + kRowsPerGroup - 1) / kRowsPerGroup)
-        delete m_groups.takeLast();
 }
 
 void SummaryMarkdown::placeRow(qsizetype index)
 {
-    const qsizetype group = index / kRowsPerGroup;
-    while (m_groups.size() <= group) {
-        auto* widget = new QWidget(this);
-        auto* layout = new QVBoxLayout(widget);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        m_layout->addWidget(widget);
-        m_groups.append(widget);
-    }
-    static_cast<QBoxLayout*>(m_groups.at(group)->layout())
-        ->insertWidget(int(index % kRowsPerGroup), m_rows.at(index)->widget);
+    m_layout->insertRow(index, m_rows.at(index)->widget);
 }
 
 void SummaryMarkdown::deleteRow(Row* row)
@@ -537,6 +517,8 @@ void SummaryMarkdown::changeEvent(QEvent* event)
         for (Row* row : std::as_const(m_rows))
             fillRow(*row);
     }
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        m_layout->allRowsChanged();
 }
 
 SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
@@ -597,6 +579,7 @@ SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
 
 void SummaryMarkdown::fillRow(Row& row)
 {
+    m_layout->rowChanged(row.widget);
     // A heading and a task say what they are; a task whether it is done.
     if (row.block.kind == Block::Kind::heading) {
         AccessibleRole::set(*row.widget, QAccessible::Heading);
@@ -722,6 +705,7 @@ void SummaryMarkdown::cutPieces(Row& row, qsizetype same)
 
 void SummaryMarkdown::makePieces(Row& row, qsizetype upTo)
 {
+    m_layout->rowChanged(row.widget);
     upTo = std::min(upTo, row.pieceTexts.size());
     while (row.pieces.size() > row.pieceTexts.size())
         delete row.pieces.takeLast();

@@ -6,7 +6,7 @@
 #include <QWidget>
 
 class QLabel;
-class QVBoxLayout;
+class SummaryRowLayout;
 class UrlOpener;
 
 // Shows text written by the language model (a summary, a chat answer): headings, bullets,
@@ -86,7 +86,7 @@ private:
     // ones are left to makeMoreRows().
     void updateRows(qsizetype from);
     void makeMoreRows();
-    // Puts the row at this index into its group's layout, making the group when it is new.
+    // Puts the row at this index into the column.
     void placeRow(qsizetype index);
     Row* makeRow(const Block& block, bool isFirst);
     void fillRow(Row& row);
@@ -100,13 +100,12 @@ private:
     void deleteRow(Row* row);
 
     UrlOpener* m_links;
-    QVBoxLayout* m_layout;
+    SummaryRowLayout* m_layout;
     QString m_markdown;
     QList<Block> m_blocks;
     qsizetype m_completeBlocks = 0; // the blocks of m_markdown before its last line
     qsizetype m_trailingBlanks = 0; // at the end of m_markdown, no part of a block yet
     QList<Row*> m_rows; // may be fewer than the blocks while m_moreRows runs
-    QList<QWidget*> m_groups; // of rows, in m_layout
     QList<Row*> m_unfinished; // cut lines whose last pieces m_moreRows still has to make
     QTimer m_moreRows;
     bool m_selectable = false;
