@@ -22,6 +22,7 @@
 #include "BenchFigures.h"
 #include "TypingBench.h"
 #include "chat/MeetingChatService.h"
+#include "markdown/InlineRuns.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
@@ -30,7 +31,6 @@
 #include "ui/workspace/FinishedMeetingPage.h"
 #include "ui/workspace/LiveMeetingPage.h"
 #include "ui/workspace/MeetingChatPanel.h"
-#include "ui/workspace/SummaryInline.h"
 #include "ui/workspace/SummaryMarkdown.h"
 #include "ui/workspace/TranscriptFeedView.h"
 
@@ -489,13 +489,13 @@ void benchGrowingLine(const QString& line, const char* what)
         what, all, summarise(pieces).max, summarise(pieces.first(20)).median, summarise(pieces.last(20)).median);
     // Reading the line's markup alone: as it grows, and read whole at every piece.
     double growing = processCpuSeconds();
-    SummaryInlineRuns runs(line.left(1024));
+    InlineRuns runs(line.left(1024));
     for (qsizetype at = 1024; at < line.size(); at += 1024)
         runs.append(QStringView(line).mid(at, 1024));
     growing = (processCpuSeconds() - growing) * 1000;
     double whole = processCpuSeconds();
     for (qsizetype at = 1024; at < line.size(); at += 1024)
-        SummaryMarkdown::inlineRuns(line.left(at + 1024));
+        InlineRun::parse(line.left(at + 1024));
     whole = (processCpuSeconds() - whole) * 1000;
     std::printf("  its markup read as it grows: %.1f ms of CPU in all (target: 50 ms; read whole at every piece: "
                 "%.0f ms)\n",
