@@ -557,12 +557,16 @@ QString SummaryMarkdown::richText(const QList<Run>& runs, bool done) const
             piece = QStringLiteral("<i>") + piece + QStringLiteral("</i>");
         if (run.strikethrough)
             piece = QStringLiteral("<s>") + piece + QStringLiteral("</s>");
-        if (run.strong) {
+        // Only web pages become links; any other destination shows as its text.
+        const bool linked = !run.link.isEmpty() && UrlOpener::isWebPage(QUrl(run.link));
+        // Bold text is drawn in full ink, but a link keeps the link's colour, bold or not.
+        if (run.strong && linked) {
+            piece = QStringLiteral("<b>") + piece + QStringLiteral("</b>");
+        } else if (run.strong) {
             piece = QStringLiteral("<b style=\"color:%1\">").arg(cssColor(done ? base : ink)) + piece
                 + QStringLiteral("</b>");
         }
-        // Only web pages become links; any other destination shows as its text.
-        if (!run.link.isEmpty() && UrlOpener::isWebPage(QUrl(run.link))) {
+        if (linked) {
             piece = QStringLiteral("<a href=\"%1\">").arg(QString::fromUtf8(QUrl(run.link).toEncoded()).toHtmlEscaped())
                 + piece + QStringLiteral("</a>");
         }

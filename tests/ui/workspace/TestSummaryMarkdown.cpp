@@ -373,6 +373,14 @@ private slots:
         QCOMPARE(runs.at(1).first, QStringLiteral(" Lan"));
         QCOMPARE(runs.at(1).second.rgb(), ink.rgb());
         QVERIFY(qAbs(runs.at(1).second.alphaF() - 0.82 * ink.alphaF()) < 0.01);
+
+        // A bold link is coloured as a link, as one that is not bold.
+        view.setMarkdown(QStringLiteral("[Q2 plan](https://notes.test/q2) and **[Q3 plan](https://notes.test/q3)**"));
+        const auto linked = shownRuns(*rowLabels(view).first());
+        QCOMPARE(linked.first().first, QStringLiteral("Q2 plan"));
+        QCOMPARE(linked.last().first, QStringLiteral("Q3 plan"));
+        QCOMPARE(linked.last().second, linked.first().second);
+        QVERIFY(linked.last().second.rgb() != ink.rgb());
     }
 
     void modelTextIsShownAsTyped_data()
