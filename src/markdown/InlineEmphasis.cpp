@@ -150,6 +150,6 @@ qsizetype InlineParser::closeBracket(qsizetype i, QString& text, bool* atEnd)
         removeDelimiter(m_top);
     // No link inside a link: the "[" before this one are text from now on.
     for (qsizetype b = qsizetype(m_brackets.size()) - 1; b >= 0 && m_brackets[size_t(b)].active; --b)
-        m_brackets[size_t(b)].active = false;
+        deactivateBracket(b);
     return end;
 }

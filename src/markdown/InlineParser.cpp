@@ -23,7 +23,12 @@ qsizetype InlineParser::append(QStringView more)
         return m_shown;
     const qsizetype before = m_text.size();
     m_text.append(more);
-    indexTicks(before);
+    const qsizetype newTicks = indexTicks(before);
+    // A backtick run that waited for a partner may find it in what was added.
+    for (const auto& [length, waiting] : m_waitingTicks) {
+        if (waiting.at < m_safe.at && closingTicks(newTicks, length) >= 0)
+            m_safe = waiting;
+    }
     m_changedFrom = m_safe.atoms;
     restore(m_safe);
     parse();
@@ -38,7 +43,7 @@ void InlineParser::note(Undo::What what, qsizetype index, qsizetype value)
 
 void InlineParser::setMarkers(qsizetype atom, qsizetype markers)
 {
-    if (atom < m_candidate.atoms)
+    if (atom < m_kept.atoms)
         note(Undo::What::markers, atom, m_atoms[size_t(atom)].markers);
     m_atoms[size_t(atom)].markers = qint32(markers);
     m_changedFrom = std::min(m_changedFrom, atom);
@@ -46,14 +51,14 @@ void InlineParser::setMarkers(qsizetype atom, qsizetype markers)
 
 void InlineParser::setNext(qsizetype delimiter, qsizetype next)
 {
-    if (delimiter < m_candidate.delimiters)
+    if (delimiter < m_kept.delimiters)
         note(Undo::What::next, delimiter, m_delimiters[size_t(delimiter)].next);
     m_delimiters[size_t(delimiter)].next = next;
 }
 
 void InlineParser::setPrevious(qsizetype delimiter, qsizetype previous)
 {
-    if (delimiter < m_candidate.delimiters)
+    if (delimiter < m_kept.delimiters)
         note(Undo::What::previous, delimiter, m_delimiters[size_t(delimiter)].previous);
     m_delimiters[size_t(delimiter)].previous = previous;
 }
@@ -67,7 +72,32 @@ void InlineParser::addSpan(Span span)
 InlineParser::Mark InlineParser::mark(qsizetype at) const
 {
     return { at, m_log.size(), qsizetype(m_atoms.size()), qsizetype(m_delimiters.size()), qsizetype(m_spans.size()),
-        qsizetype(m_links.size()), m_pieces.size(), m_top, m_bottoms };
+        qsizetype(m_links.size()), m_pieces.size(), m_top, qsizetype(m_brackets.size()), m_bottoms };
+}
+
+InlineParser::Mark InlineParser::keep(qsizetype at)
+{
+    m_kept = mark(at);
+    return m_kept;
+}
+
+void InlineParser::popBracket()
+{
+    const qsizetype index = qsizetype(m_brackets.size()) - 1;
+    if (m_growing && index < m_kept.brackets) {
+        const Bracket& bracket = m_brackets.back();
+        m_log.push_back({ Undo::What::bracketPopped, index, bracket.atom, bracket.below, bracket.active });
+        // The brackets pushed from now on are new to the point kept.
+        m_kept.brackets = index;
+    }
+    m_brackets.pop_back();
+}
+
+void InlineParser::deactivateBracket(qsizetype index)
+{
+    if (index < m_kept.brackets)
+        note(Undo::What::bracketActive, index, 1);
+    m_brackets[size_t(index)].active = false;
 }
 
 void InlineParser::restore(const Mark& to)
@@ -86,6 +116,14 @@ void InlineParser::restore(const Mark& to)
         case Undo::What::previous:
             m_delimiters[size_t(undo.index)].previous = undo.value;
             break;
+        case Undo::What::bracketPopped:
+            // Whatever was pushed where it was came after it.
+            m_brackets.resize(size_t(undo.index));
+            m_brackets.push_back({ undo.value, undo.below, undo.active });
+            break;
+        case Undo::What::bracketActive:
+            m_brackets[size_t(undo.index)].active = true;
+            break;
         }
     }
     for (size_t s = size_t(to.spans); s < m_spans.size(); ++s)
@@ -97,8 +135,10 @@ void InlineParser::restore(const Mark& to)
     m_pieces.truncate(to.pieces);
     m_top = to.top;
     m_bottoms = to.bottoms;
-    m_brackets.clear();
-    m_ticksWaiting = false;
+    m_brackets.resize(size_t(to.brackets));
+    for (auto waiting = m_waitingTicks.begin(); waiting != m_waitingTicks.end();)
+        waiting = waiting->second.at >= to.at ? m_waitingTicks.erase(waiting) : std::next(waiting);
+    m_kept = to;
 }
 
 // Makes the text read since the last atom an atom.
@@ -152,23 +192,28 @@ void InlineParser::parse()
             continue;
         }
         flush(text);
-        if (!lookedAtEnd && m_brackets.empty() && !m_ticksWaiting)
-            m_candidate = mark(i);
+        if (!lookedAtEnd)
+            m_candidate = keep(i);
         bool atEnd = false;
         i = decide(i, text, &atEnd);
         lookedAtEnd = lookedAtEnd || atEnd;
     }
     flush(text);
-    if (!lookedAtEnd && m_brackets.empty() && !m_ticksWaiting)
-        m_candidate = mark(size);
+    if (!lookedAtEnd)
+        m_candidate = keep(size);
     // What is still open at the end is text; the closers read inside it are paired now.
     if (!m_brackets.empty())
         processEmphasis(m_delimiters[size_t(m_brackets.front().below)].next, 0, m_bottoms, true);
     m_safe = m_candidate;
-    // Notes from before the safe point are never undone.
-    if (m_safe.log > 4096) {
-        m_log.erase(m_log.begin(), m_log.begin() + std::ptrdiff_t(m_safe.log));
-        m_safe.log = 0;
+    // Notes from before every point reading may go back to are never undone.
+    size_t undone = m_safe.log;
+    for (const auto& [length, waiting] : m_waitingTicks)
+        undone = std::min(undone, waiting.log);
+    if (undone > 4096) {
+        m_log.erase(m_log.begin(), m_log.begin() + std::ptrdiff_t(undone));
+        m_safe.log -= undone;
+        for (auto& [length, waiting] : m_waitingTicks)
+            waiting.log -= undone;
     }
 }
 
@@ -192,7 +237,7 @@ qsizetype InlineParser::decide(qsizetype i, QString& text, bool* atEnd)
         *atEnd = i + ticks == size;
         const qsizetype close = closingTicks(i + ticks, ticks);
         if (close < 0) {
-            m_ticksWaiting = true;
+            m_waitingTicks.insert_or_assign(ticks, keep(i));
             text += QStringView(m_text).sliced(i, ticks);
             return i + ticks;
         }

@@ -86,12 +86,13 @@ inline bool mayOpen(QChar c)
 // the line's backtick runs, and a search for an opener never walks again over openers an
 // earlier search of the same kind found useless: every line is read a bounded number of times.
 //
-// The line may grow. The parser goes back to its last safe point, one where no "[" and no
-// backtick run waits for a partner and nothing decided before it looked at the end of the
-// line, and reads on from there; what it changed of the pieces before that point (an opener
-// that found its closer) is noted so that it can be undone. Only the runs from the first piece
-// whose text or style changed are made again. A line with an unclosed "[" or backtick run is
-// read again from there at every growth.
+// The line may grow. The parser goes back to its last safe point, one where nothing decided
+// before it looked at the end of the line, and reads on from there; what it changed of the
+// pieces before that point (an opener that found its closer, a "[" that closed or stopped
+// being able to make a link) is noted so that it can be undone. A backtick run that found no
+// partner keeps the point before it, and reading goes back there only when a run of its
+// length is added. Only the runs from the first piece whose text or style changed are made
+// again.
 class InlineParser
 {
 public:
@@ -148,14 +149,17 @@ private:
         qint32 link = -1;
     };
 
-    // A change to what was there at the last safe point, and what it changed from. What came
-    // after it goes as a whole, and a safe point has no "[" open.
+    // A change to what was there at the last point reading may go back to, and what it changed
+    // from; what came after that point goes as a whole. A "[" taken off the stack is noted
+    // whole (its index, atom, below and whether it was active).
     struct Undo
     {
-        enum class What { markers, next, previous };
+        enum class What { markers, next, previous, bracketPopped, bracketActive };
         What what = What::markers;
         qsizetype index = 0;
         qsizetype value = 0;
+        qsizetype below = 0;
+        bool active = false;
     };
 
     struct Mark
@@ -168,6 +172,7 @@ private:
         qsizetype links = 0;
         qsizetype pieces = 0;
         qsizetype top = 0;
+        qsizetype brackets = 0;
         std::array<qsizetype, 18> bottoms {};
     };
 
@@ -183,10 +188,13 @@ private:
     void setTop(qsizetype top) { m_top = top; }
     void setBottom(int slot, qsizetype position) { m_bottoms[size_t(slot)] = position; }
     void pushBracket(Bracket bracket) { m_brackets.push_back(bracket); }
-    void popBracket() { m_brackets.pop_back(); }
+    void popBracket();
+    void deactivateBracket(qsizetype index);
     void addSpan(Span span);
 
     Mark mark(qsizetype at) const;
+    // A point reading may go back to: what was there before it is noted when it changes.
+    Mark keep(qsizetype at);
 
     void restore(const Mark& to);
 
@@ -195,7 +203,8 @@ private:
     qsizetype runLength(qsizetype at, QChar c) const;
 
     // Notes the backtick runs from `from` on; a run that ended the line before may have grown.
-    void indexTicks(qsizetype from);
+    // Returns where the runs noted start.
+    qsizetype indexTicks(qsizetype from);
 
     // Where a run of `length` backticks after `from` starts, or -1. Backslashes do not escape
     // inside a code span, so the run is found as written.
@@ -271,7 +280,9 @@ private:
     std::vector<Bracket> m_brackets;
     std::vector<Span> m_spans;
     QStringList m_links;
-    bool m_ticksWaiting = false; // a backtick run read as text may still find its partner
+    // Backtick runs read as text for want of a partner, by length, and the point before each: a
+    // run of that length added later makes it a code span, and reading goes back there.
+    std::map<qsizetype, Mark> m_waitingTicks;
 
     std::map<qsizetype, std::vector<qsizetype>> m_tickRuns; // starts of backtick runs, by length
     std::optional<std::pair<qsizetype, qsizetype>> m_lastTicks; // a run at the end, which may grow
@@ -279,6 +290,7 @@ private:
     std::vector<Undo> m_log;
     Mark m_safe;
     Mark m_candidate; // the last safe point of the reading under way
+    Mark m_kept; // the last point kept, before which changes are noted
     qsizetype m_changedFrom = 0; // the first atom whose text or style changed
 
     QList<Run> m_runs;

@@ -11,9 +11,10 @@ class InlineParser;
 
 // The runs of one line of model text that may grow at its end, as an answer streams in. Text
 // added at the end is read together with what it can change (a run of markers it may
-// lengthen, a "[" or a backtick run still without its partner); openers still waiting are
-// kept as they are and may pair with a closer added. So a long line grows at a cost in
-// proportion to what was added, and ends with the runs of the whole line read at once.
+// lengthen, a reference or a link it may complete); openers still waiting ("[", a backtick
+// run, markers) are kept as they are and may pair with a closer added. So a long line grows at
+// a cost in proportion to what was added, and ends with the runs of the whole line read at
+// once.
 class InlineRuns final
 {
 public:

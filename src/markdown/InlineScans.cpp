@@ -12,7 +12,7 @@ qsizetype InlineParser::runLength(qsizetype at, QChar c) const
 }
 
 // Notes the backtick runs from `from` on; a run that ended the line before may have grown.
-void InlineParser::indexTicks(qsizetype from)
+qsizetype InlineParser::indexTicks(qsizetype from)
 {
     if (m_lastTicks && m_lastTicks->first + m_lastTicks->second == from) {
         auto runs = m_tickRuns.find(m_lastTicks->second);
@@ -32,6 +32,7 @@ void InlineParser::indexTicks(qsizetype from)
             m_lastTicks = { i, length };
         i += length - 1;
     }
+    return from;
 }
 
 // Where a run of `length` backticks after `from` starts, or -1. Backslashes do not escape

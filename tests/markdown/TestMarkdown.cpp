@@ -151,6 +151,13 @@ private slots:
         QTest::newRow("closer inside a link")
             << "*a [b* c](https://x.test)" << QStringList { "*a ", "[b* c](https://x.test)" };
         QTest::newRow("closer inside brackets") << "*a [b* c" << QStringList { "_a [b_", " c" };
+        // Read as it grows, a "[" or a backtick run may find its partner long after it.
+        QTest::newRow("link after a waiting bracket")
+            << "[a *b [c](https://x.test) d* e](https://y.test)"
+            << QStringList { "[a ", "_b _", "[_c_](https://x.test)", "_ d_", " e](https://y.test)" };
+        QTest::newRow("code after waiting brackets")
+            << "[a `b [c]` d](https://x.test) `e"
+            << QStringList { "[a ](https://x.test)", "[`b [c]`](https://x.test)", "[ d](https://x.test)", " `e" };
 
         QTest::newRow("named references") << "Tom &amp; Jerry &copy; Caf&eacute;&nbsp;&hellip;"
                                           << QStringList { "Tom & Jerry \u00a9 Caf\u00e9\u00a0\u2026" };
