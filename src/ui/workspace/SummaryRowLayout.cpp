@@ -13,15 +13,6 @@ struct SummaryRowLayout::Row
     int top = 0; // where it was placed, under the layout's top
 };
 
-namespace {
-
-template <typename T> void removeFrom(std::vector<T*>& list, T* value)
-{
-    list.erase(std::remove(list.begin(), list.end(), value), list.end());
-}
-
-} // namespace
-
 SummaryRowLayout::SummaryRowLayout(QWidget* parent)
     : QLayout(parent)
 {
@@ -64,6 +55,12 @@ void SummaryRowLayout::addItem(QLayoutItem* item)
 void SummaryRowLayout::forget(Row& row, bool removed)
 {
     for (auto total = m_totals.begin(); total != m_totals.end();) {
+        // Many rows changed at once (a new palette, a new text): counting them all again costs
+        // less than looking through the list.
+        if (total->missing.size() >= kMissingKept) {
+            total = m_totals.erase(total);
+            continue;
+        }
         const auto missing = std::find(total->missing.begin(), total->missing.end(), &row);
         if (missing != total->missing.end()) {
             if (removed)
@@ -92,7 +89,8 @@ void SummaryRowLayout::forget(Row& row, bool removed)
             if (!removed)
                 widths->missing.push_back(&row);
         } else if (removed) {
-            removeFrom(widths->missing, &row);
+            // It may be among the missing: they are found again when next asked for.
+            widths->stale = true;
         }
         *known = -1;
     }
@@ -230,6 +228,14 @@ int SummaryRowLayout::heightForWidth(int width) const
 
 int SummaryRowLayout::widest(Widths& widths, int Row::*known, QSize (QLayoutItem::*measure)() const) const
 {
+    if (widths.stale) {
+        widths.missing.clear();
+        for (const std::unique_ptr<Row>& row : m_rows) {
+            if (row.get()->*known < 0)
+                widths.missing.push_back(row.get());
+        }
+        widths.stale = false;
+    }
     for (Row* row : std::exchange(widths.missing, {})) {
         row->*known = row->item->isEmpty() ? 0 : (row->item->*measure)().width();
         ++widths.counts[row->*known];

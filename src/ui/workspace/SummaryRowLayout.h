@@ -60,10 +60,12 @@ private:
     {
         std::map<int, qsizetype> counts;
         std::vector<Row*> missing;
+        bool stale = false; // missing may name rows gone, and lack none
     };
 
     // A layout asks for a handful of widths: the one it has, the hint's, the smallest.
     static constexpr qsizetype kWidthsKept = 4;
+    static constexpr size_t kMissingKept = 64;
     using Heights = QVarLengthArray<std::pair<int, int>, kWidthsKept>;
 
     int rowHeight(Row& row, int width) const;
