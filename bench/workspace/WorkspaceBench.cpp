@@ -13,6 +13,9 @@
 //   openers shown, a 500-line answer streamed into the chat panel in pieces (the longest
 //   main-thread turn while it streams), and one paragraph of 200 KB grown 1 KB at a time, of
 //   mixed markup and again after a "*" that nothing closes;
+// - streamed answers (alone with --stream-only): the main thread's time for each 100-character
+//   piece of an answer in the real chat panel once 10, 50 and 200 KB of it are shown, and along
+//   one line of "[" at 10 and 100 KB;
 // - with --cpu-seconds (run it under Xvfb): the CPU a recording's live page costs on screen
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden;
