@@ -13,6 +13,9 @@
 //   openers shown, a 500-line answer streamed into the chat panel in pieces (the longest
 //   main-thread turn while it streams), and one paragraph of 200 KB grown 1 KB at a time, of
 //   mixed markup and again after a "*" that nothing closes;
+// - streamed answers (alone with --stream-only): the main thread's time for each 100-character
+//   piece of an answer in the real chat panel once 10, 50 and 200 KB of it are shown, and along
+//   one line of "[" at 10 and 100 KB;
 // - with --cpu-seconds (run it under Xvfb): the CPU a recording's live page costs on screen
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden;
@@ -22,6 +25,7 @@
 #include "BenchFigures.h"
 #include "TypingBench.h"
 #include "chat/MeetingChatService.h"
+#include "markdown/InlineRuns.h"
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
@@ -30,7 +34,6 @@
 #include "ui/workspace/FinishedMeetingPage.h"
 #include "ui/workspace/LiveMeetingPage.h"
 #include "ui/workspace/MeetingChatPanel.h"
-#include "ui/workspace/SummaryInline.h"
 #include "ui/workspace/SummaryMarkdown.h"
 #include "ui/workspace/TranscriptFeedView.h"
 
@@ -41,6 +44,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -338,6 +342,123 @@ private:
     QStringList m_pieces;
 };
 
+// A provider on 127.0.0.1 that sends one event of an answer each time it is told to.
+class SteppedProvider final : public QObject
+{
+public:
+    SteppedProvider()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            QTcpSocket* socket = m_server.nextPendingConnection();
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                socket->readAll();
+                if (m_socket == socket)
+                    return;
+                m_socket = socket;
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nConnection: close\r\n\r\n");
+            });
+        });
+    }
+
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort())); }
+    bool connected() const { return m_socket; }
+
+    void send(const QString& piece)
+    {
+        const QJsonObject delta { { QStringLiteral("content"), piece } };
+        const QJsonObject choice { { QStringLiteral("delta"), delta } };
+        m_socket->write("data: "
+            + QJsonDocument(QJsonObject { { QStringLiteral("choices"), QJsonArray { choice } } })
+                  .toJson(QJsonDocument::Compact)
+            + "\n\n");
+    }
+
+private:
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_socket;
+};
+
+double threadCpuMs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// The main thread's time for each 100-character piece of an answer streamed into the real chat
+// panel once `shown` characters of it are on screen: the piece read from the connection, the
+// answer's rows brought up to date, laid out and painted. The panel sits in a 1120 × 740
+// window, as the meeting page shows it.
+Figures streamedPieces(const QString& answer, qsizetype shown)
+{
+    SteppedProvider provider;
+    QTemporaryDir dir;
+    Settings settings(dir.filePath(QStringLiteral("settings.ini")));
+    Meeting meeting(QStringLiteral("Budget review"), QDateTime::currentDateTimeUtc());
+    MeetingChatService chat(
+        [&provider] {
+            return std::optional<ModelCredentials>({ provider.url(), QStringLiteral("t") });
+        },
+        settings);
+    QWidget window;
+    window.resize(1120, 740);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* panel = new MeetingChatPanel(meeting, chat, ModelContextBox {}, settings, nullptr);
+    layout->addWidget(panel);
+    window.show();
+    (void)QTest::qWaitForWindowExposed(&window);
+    chat.ask(QStringLiteral("What did we decide?"), &meeting, ModelContextBox {});
+    (void)QTest::qWaitFor([&] { return provider.connected(); }, 10000);
+    const auto deliver = [&](const QString& piece) {
+        const qsizetype expected = chat.streamingAnswer().size() + piece.size();
+        provider.send(piece);
+        (void)QTest::qWaitFor([&] { return chat.streamingAnswer().size() >= expected; }, 60000);
+        settle(window);
+    };
+    deliver(answer.left(shown));
+    // The rows past the first screenful are made between events: the pieces are timed once
+    // they are all there, when turns of the loop cost next to nothing again.
+    QElapsedTimer draining;
+    draining.start();
+    for (int quiet = 0; quiet < 3 && draining.elapsed() < 60000;) {
+        const double before = threadCpuMs();
+        settle(window);
+        quiet = threadCpuMs() - before < 2 ? quiet + 1 : 0;
+    }
+    QList<double> pieces;
+    for (qsizetype at = shown; at + 100 <= answer.size() && pieces.size() < 30; at += 100) {
+        const double before = threadCpuMs();
+        deliver(answer.mid(at, 100));
+        pieces.append(threadCpuMs() - before);
+    }
+    chat.cancel();
+    return summarise(pieces);
+}
+
+void benchStreamedAnswers()
+{
+    // Plain lines as a model writes them, with a heading every few lines.
+    QRandomGenerator random(9);
+    QString answer;
+    for (int i = 0; answer.size() < 210 * 1024; ++i)
+        answer += (i % 12 == 0 ? QStringLiteral("## Part %1").arg(i / 12 + 1) : sentence(random)) + QLatin1Char('\n');
+    for (const qsizetype kb : { 10, 50, 200 }) {
+        const Figures figures = streamedPieces(answer, kb * 1024);
+        std::printf("a multi-line answer streamed into the chat panel at %lld KB: median %.1f ms a 100-character "
+                    "piece, p95 %.1f, max %.1f (target: under 16 ms, flat)\n",
+            qlonglong(kb), figures.median, figures.p95, figures.max);
+    }
+    for (const qsizetype kb : { 10, 100 }) {
+        const Figures brackets = streamedPieces(QString((kb + 10) * 1024, QLatin1Char('[')), kb * 1024);
+        std::printf("one line of \"[\" streamed into the chat panel at %lld KB: median %.1f ms a 100-character "
+                    "piece, p95 %.1f, max %.1f (target: under 16 ms, flat)\n",
+            qlonglong(kb), brackets.median, brackets.p95, brackets.max);
+    }
+}
+
 // One paragraph of 200 KB, as a long answer written without a line break streams in, grown
 // 1 KB at a time in a 1120 × 740 window; each piece is laid out and painted before the next.
 void benchGrowingLine(const QString& line, const char* what)
@@ -373,13 +494,13 @@ void benchGrowingLine(const QString& line, const char* what)
         what, all, summarise(pieces).max, summarise(pieces.first(20)).median, summarise(pieces.last(20)).median);
     // Reading the line's markup alone: as it grows, and read whole at every piece.
     double growing = processCpuSeconds();
-    SummaryInlineRuns runs(line.left(1024));
+    InlineRuns runs(line.left(1024));
     for (qsizetype at = 1024; at < line.size(); at += 1024)
         runs.append(QStringView(line).mid(at, 1024));
     growing = (processCpuSeconds() - growing) * 1000;
     double whole = processCpuSeconds();
     for (qsizetype at = 1024; at < line.size(); at += 1024)
-        SummaryMarkdown::inlineRuns(line.left(at + 1024));
+        InlineRun::parse(line.left(at + 1024));
     whole = (processCpuSeconds() - whole) * 1000;
     std::printf("  its markup read as it grows: %.1f ms of CPU in all (target: 50 ms; read whole at every piece: "
                 "%.0f ms)\n",
@@ -472,6 +593,7 @@ void benchLongText()
                 "(target: 50 ms), %.0f ms in all, %s\n",
         qlonglong(pieces.size()), longest, msSince(whole), stored ? "stored" : "NOT stored");
     benchGrowingLines();
+    benchStreamedAnswers();
 }
 
 } // namespace
@@ -491,12 +613,17 @@ int main(int argc, char* argv[])
     parser.addOption({ QStringLiteral("cpu-seconds"), QStringLiteral("Seconds of each CPU measurement (0: none)."),
         QStringLiteral("S"), QStringLiteral("0") });
     parser.addOption({ QStringLiteral("long-text-only"), QStringLiteral("Only the long model text figures.") });
+    parser.addOption({ QStringLiteral("stream-only"), QStringLiteral("Only the streamed answer figures.") });
     parser.addOption({ QStringLiteral("typing-only"), QStringLiteral("Only the typing figures.") });
     parser.addOption({ QStringLiteral("library"), QStringLiteral("Meetings of the library typed in."),
         QStringLiteral("N"), QStringLiteral("10000") });
     parser.process(app);
     if (parser.isSet(QStringLiteral("typing-only"))) {
         benchTyping(parser.value(QStringLiteral("library")).toInt());
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("stream-only"))) {
+        benchStreamedAnswers();
         return 0;
     }
     benchLongText();

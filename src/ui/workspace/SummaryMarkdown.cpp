@@ -1,11 +1,12 @@
 #include "ui/workspace/SummaryMarkdown.h"
 
+#include "markdown/InlineRuns.h"
 #include "platform/UrlOpener.h"
 #include "ui/design/AccessibleRole.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Symbols.h"
 #include "ui/design/ToneLabel.h"
-#include "ui/workspace/SummaryInline.h"
+#include "ui/workspace/SummaryRowLayout.h"
 
 #include <QBoxLayout>
 #include <QElapsedTimer>
@@ -21,52 +22,9 @@
 
 namespace {
 
-// Spaces, tabs and the other Unicode space separators; never line breaks or "\r".
 bool isHorizontalSpace(QChar c)
 {
-    return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space;
-}
-
-QString trimHorizontal(QStringView text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && isHorizontalSpace(text[start]))
-        ++start;
-    while (end > start && isHorizontalSpace(text[end - 1]))
-        --end;
-    return text.mid(start, end - start).toString();
-}
-
-std::optional<SummaryMarkdown::Block> parseTask(const QString& text)
-{
-    if (text.size() < 3 || text[0] != QLatin1Char('[') || text[2] != QLatin1Char(']'))
-        return std::nullopt;
-    const QChar mark = text[1];
-    if (mark != QLatin1Char(' ') && mark != QLatin1Char('x') && mark != QLatin1Char('X'))
-        return std::nullopt;
-    return SummaryMarkdown::Block { SummaryMarkdown::Block::Kind::task, trimHorizontal(QStringView(text).mid(3)),
-        mark != QLatin1Char(' ') };
-}
-
-SummaryMarkdown::Block parseLine(const QString& line)
-{
-    using Kind = SummaryMarkdown::Block::Kind;
-    if (line.startsWith(QLatin1Char('#'))) {
-        qsizetype hashes = 0;
-        while (hashes < line.size() && line[hashes] == QLatin1Char('#'))
-            ++hashes;
-        if (hashes <= 3 && hashes < line.size() && line[hashes] == QLatin1Char(' '))
-            return { Kind::heading, trimHorizontal(QStringView(line).mid(hashes)), false };
-    }
-    if (line.size() >= 2 && (line[0] == QLatin1Char('-') || line[0] == QLatin1Char('*'))
-        && line[1] == QLatin1Char(' ')) {
-        const QString rest = trimHorizontal(QStringView(line).mid(2));
-        if (std::optional<SummaryMarkdown::Block> task = parseTask(rest))
-            return *task;
-        return { Kind::bullet, rest, false };
-    }
-    return { Kind::paragraph, line, false };
+    return MarkdownBlock::isHorizontalSpace(c);
 }
 
 QString cssColor(const QColor& color)
@@ -85,11 +43,6 @@ constexpr qreal kLineSpacing = 4.5;
 // holding the window while every row is laid out.
 constexpr qsizetype kRowsAtOnce = 40;
 constexpr qint64 kRowBatchMs = 8;
-
-// Rows sit in groups of this many, each group with its own layout, so a row that changes (the
-// last line of an answer streaming in) lays out its group and the list of groups rather than
-// every row of a long text.
-constexpr qsizetype kRowsPerGroup = 32;
 
 // A line longer than this is shown as consecutive pieces of at most this many characters:
 // one label of a megabyte is laid out whole, several times over, before anything is drawn.
@@ -318,49 +271,17 @@ struct SummaryMarkdown::Row
     QStringList pieceTexts; // the rich text of every piece, made or not
     // A cut line's runs, kept so that the line can grow; their text end to end, where each run
     // starts in it and where each piece ends.
-    std::unique_ptr<SummaryInlineRuns> runs;
+    std::unique_ptr<InlineRuns> runs;
     QString shown;
     QList<qsizetype> runStarts;
     QList<qsizetype> pieceEnds;
 };
 
-QString SummaryMarkdown::plainText(const QString& line)
-{
-    QString text;
-    for (const Run& run : inlineRuns(line))
-        text += run.text;
-    return text;
-}
-
-QList<SummaryMarkdown::Block> SummaryMarkdown::parse(const QString& markdown)
-{
-    QList<Block> blocks;
-    appendBlocks(markdown, blocks);
-    return blocks;
-}
-
-qsizetype SummaryMarkdown::appendBlocks(QStringView markdown, QList<Block>& blocks)
-{
-    QString text = markdown.toString();
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    qsizetype complete = blocks.size();
-    for (const QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
-        complete = blocks.size();
-        const QString trimmed = trimHorizontal(line);
-        if (!trimmed.isEmpty())
-            blocks.append(parseLine(trimmed));
-    }
-    return complete;
-}
-
 SummaryMarkdown::SummaryMarkdown(UrlOpener* links, QWidget* parent)
     : QWidget(parent)
     , m_links(links)
-    , m_layout(new QVBoxLayout(this))
+    , m_layout(new SummaryRowLayout(this))
 {
-    m_layout->setContentsMargins(0, 0, 0, 0);
-    m_layout->setSpacing(0);
-    m_layout->setAlignment(Qt::AlignTop);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     m_moreRows.setSingleShot(true);
     m_moreRows.setInterval(0);
@@ -382,7 +303,7 @@ void SummaryMarkdown::setMarkdown(const QString& markdown)
     }
     m_markdown = markdown;
     m_blocks.clear();
-    m_completeBlocks = appendBlocks(m_markdown, m_blocks);
+    m_completeBlocks = MarkdownBlock::append(m_markdown, m_blocks);
     m_trailingBlanks = 0;
     while (
         m_trailingBlanks < m_markdown.size() && isHorizontalSpace(m_markdown[m_markdown.size() - 1 - m_trailingBlanks]))
@@ -400,7 +321,7 @@ void SummaryMarkdown::appendMarkdown(QStringView more)
     const qsizetype readFrom = m_markdown.lastIndexOf(QLatin1Char('\n')) + 1;
     m_markdown.append(more);
     m_blocks.resize(kept);
-    m_completeBlocks = appendBlocks(QStringView(m_markdown).sliced(readFrom), m_blocks);
+    m_completeBlocks = MarkdownBlock::append(QStringView(m_markdown).sliced(readFrom), m_blocks);
     m_trailingBlanks = 0;
     while (m_trailingBlanks < m_markdown.size() - readFrom
         && isHorizontalSpace(m_markdown[m_markdown.size() - 1 - m_trailingBlanks]))
@@ -464,26 +385,13 @@ void SummaryMarkdown::updateRows(qsizetype from)
             ++made;
         }
     }
-    while (m_rows.size() > m_blocks.size()) {
+    while (m_rows.size() > m_blocks.size())
         deleteRow(m_rows.takeLast());
-    }
-    while (m_groups.size() > (m_rows.size() + kRowsPerGroup - 1) / kRowsPerGroup)
-        delete m_groups.takeLast();
 }
 
 void SummaryMarkdown::placeRow(qsizetype index)
 {
-    const qsizetype group = index / kRowsPerGroup;
-    while (m_groups.size() <= group) {
-        auto* widget = new QWidget(this);
-        auto* layout = new QVBoxLayout(widget);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(0);
-        m_layout->addWidget(widget);
-        m_groups.append(widget);
-    }
-    static_cast<QBoxLayout*>(m_groups.at(group)->layout())
-        ->insertWidget(int(index % kRowsPerGroup), m_rows.at(index)->widget);
+    m_layout->insertRow(index, m_rows.at(index)->widget);
 }
 
 void SummaryMarkdown::deleteRow(Row* row)
@@ -537,6 +445,8 @@ void SummaryMarkdown::changeEvent(QEvent* event)
         for (Row* row : std::as_const(m_rows))
             fillRow(*row);
     }
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        m_layout->allRowsChanged();
 }
 
 SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
@@ -597,6 +507,7 @@ SummaryMarkdown::Row* SummaryMarkdown::makeRow(const Block& block, bool isFirst)
 
 void SummaryMarkdown::fillRow(Row& row)
 {
+    m_layout->rowChanged(row.widget);
     // A heading and a task say what they are; a task whether it is done.
     if (row.block.kind == Block::Kind::heading) {
         AccessibleRole::set(*row.widget, QAccessible::Heading);
@@ -608,7 +519,7 @@ void SummaryMarkdown::fillRow(Row& row)
     if (row.pieceBox) {
         if (row.mark)
             row.mark->setDone(row.block.done);
-        row.runs = std::make_unique<SummaryInlineRuns>(row.block.text);
+        row.runs = std::make_unique<InlineRuns>(row.block.text);
         cutPieces(row, 0);
         return;
     }
@@ -619,11 +530,11 @@ void SummaryMarkdown::fillRow(Row& row)
         return;
     case Block::Kind::task:
         row.mark->setDone(row.block.done);
-        static_cast<RowLabel*>(row.label)->setRowText(richText(inlineRuns(row.block.text), row.block.done));
+        static_cast<RowLabel*>(row.label)->setRowText(richText(InlineRun::parse(row.block.text), row.block.done));
         return;
     case Block::Kind::bullet:
     case Block::Kind::paragraph:
-        static_cast<RowLabel*>(row.label)->setRowText(richText(inlineRuns(row.block.text), false));
+        static_cast<RowLabel*>(row.label)->setRowText(richText(InlineRun::parse(row.block.text), false));
         return;
     }
 }
@@ -646,12 +557,16 @@ QString SummaryMarkdown::richText(const QList<Run>& runs, bool done) const
             piece = QStringLiteral("<i>") + piece + QStringLiteral("</i>");
         if (run.strikethrough)
             piece = QStringLiteral("<s>") + piece + QStringLiteral("</s>");
-        if (run.strong) {
+        // Only web pages become links; any other destination shows as its text.
+        const bool linked = !run.link.isEmpty() && UrlOpener::isWebPage(QUrl(run.link));
+        // Bold text is drawn in full ink, but a link keeps the link's colour, bold or not.
+        if (run.strong && linked) {
+            piece = QStringLiteral("<b>") + piece + QStringLiteral("</b>");
+        } else if (run.strong) {
             piece = QStringLiteral("<b style=\"color:%1\">").arg(cssColor(done ? base : ink)) + piece
                 + QStringLiteral("</b>");
         }
-        // Only web pages become links; any other destination shows as its text.
-        if (!run.link.isEmpty() && UrlOpener::isWebPage(QUrl(run.link))) {
+        if (linked) {
             piece = QStringLiteral("<a href=\"%1\">").arg(QString::fromUtf8(QUrl(run.link).toEncoded()).toHtmlEscaped())
                 + piece + QStringLiteral("</a>");
         }
@@ -722,6 +637,7 @@ void SummaryMarkdown::cutPieces(Row& row, qsizetype same)
 
 void SummaryMarkdown::makePieces(Row& row, qsizetype upTo)
 {
+    m_layout->rowChanged(row.widget);
     upTo = std::min(upTo, row.pieceTexts.size());
     while (row.pieces.size() > row.pieceTexts.size())
         delete row.pieces.takeLast();

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "markdown/InlineRun.h"
+#include "markdown/MarkdownBlock.h"
+
 #include <QList>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 
 class QLabel;
-class QVBoxLayout;
+class SummaryRowLayout;
 class UrlOpener;
 
 // Shows text written by the language model (a summary, a chat answer): headings, bullets,
@@ -21,36 +24,11 @@ class SummaryMarkdown final : public QWidget
     Q_DISABLE_COPY_MOVE(SummaryMarkdown)
 
 public:
-    struct Block
-    {
-        enum class Kind { heading, bullet, task, paragraph };
-        Kind kind = Kind::paragraph;
-        QString text;
-        bool done = false; // tasks only
+    using Block = MarkdownBlock;
+    using Run = InlineRun;
 
-        friend bool operator==(const Block&, const Block&) = default;
-    };
-
-    // A stretch of a line drawn in one style.
-    struct Run
-    {
-        QString text;
-        bool strong = false;
-        bool emphasis = false;
-        bool code = false;
-        bool strikethrough = false;
-        QString link; // the destination as written; empty when the run is no link
-
-        friend bool operator==(const Run&, const Run&) = default;
-    };
-
-    // One block per non-blank line. Blank lines separate nothing, and a lone "\r" is no line
-    // break.
-    static QList<Block> parse(const QString& markdown);
-    // The runs of one line. Never fails: what is not recognised is text.
-    static QList<Run> inlineRuns(const QString& line);
-    // The text of one line as it reads, without its marks.
-    static QString plainText(const QString& line);
+    static QList<Block> parse(const QString& markdown) { return MarkdownBlock::parse(markdown); }
+    static QString plainText(const QString& line) { return InlineRun::plainText(line); }
 
     // links: where web links are opened; none opens nothing.
     explicit SummaryMarkdown(UrlOpener* links, QWidget* parent = nullptr);
@@ -76,9 +54,6 @@ protected:
 private:
     struct Row;
 
-    // Appends the blocks of the text's lines; returns how many blocks there are before its last
-    // line (the one no line break ends), which may still grow.
-    static qsizetype appendBlocks(QStringView markdown, QList<Block>& blocks);
     // Text added to a long last line that no line break ends: its row grows by what was added.
     // False when the text is not that.
     bool growLastLine(QStringView more);
@@ -86,7 +61,7 @@ private:
     // ones are left to makeMoreRows().
     void updateRows(qsizetype from);
     void makeMoreRows();
-    // Puts the row at this index into its group's layout, making the group when it is new.
+    // Puts the row at this index into the column.
     void placeRow(qsizetype index);
     Row* makeRow(const Block& block, bool isFirst);
     void fillRow(Row& row);
@@ -100,13 +75,12 @@ private:
     void deleteRow(Row* row);
 
     UrlOpener* m_links;
-    QVBoxLayout* m_layout;
+    SummaryRowLayout* m_layout;
     QString m_markdown;
     QList<Block> m_blocks;
     qsizetype m_completeBlocks = 0; // the blocks of m_markdown before its last line
     qsizetype m_trailingBlanks = 0; // at the end of m_markdown, no part of a block yet
     QList<Row*> m_rows; // may be fewer than the blocks while m_moreRows runs
-    QList<QWidget*> m_groups; // of rows, in m_layout
     QList<Row*> m_unfinished; // cut lines whose last pieces m_moreRows still has to make
     QTimer m_moreRows;
     bool m_selectable = false;

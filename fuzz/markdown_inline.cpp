@@ -1,7 +1,7 @@
 // libFuzzer entry for the inline markup of model text: any line, read at once and read as it
 // grows in pieces, must give the same runs, and neither may crash.
 
-#include "ui/workspace/SummaryInline.h"
+#include "markdown/InlineRuns.h"
 
 #include <QByteArray>
 #include <QStringDecoder>
@@ -30,15 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (decoder.hasError() || line.isEmpty() || line.size() > 4096)
         return 0;
 
-    SummaryInlineRuns grown(line.left(piece));
+    InlineRuns grown(line.left(piece));
     for (qsizetype at = piece; at < line.size(); at += piece) {
         grown.append(QStringView(line).mid(at, piece));
         if (line.size() <= 128)
-            check(grown.runs() == SummaryMarkdown::inlineRuns(line.left(at + piece)));
+            check(grown.runs() == InlineRun::parse(line.left(at + piece)));
     }
-    const QList<SummaryMarkdown::Run> whole = SummaryMarkdown::inlineRuns(line);
+    const QList<InlineRun> whole = InlineRun::parse(line);
     check(grown.runs() == whole);
-    for (const SummaryMarkdown::Run& run : whole)
+    for (const InlineRun& run : whole)
         check(!run.text.isEmpty());
     return 0;
 }
