@@ -35,6 +35,8 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
 
 public slots:
     void recheckMicrophone();
