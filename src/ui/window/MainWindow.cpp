@@ -4,6 +4,7 @@
 #include "app/AppNotices.h"
 #include "app/RecordingActions.h"
 #include "app/WindowServices.h"
+#include "ui/design/AccessibleMenus.h"
 #include "ui/design/Symbols.h"
 
 #include <QCloseEvent>
@@ -26,6 +27,7 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
           options.trayAvailable ? options.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
     , m_content(new MainContentView(services, options.content))
 {
+    AccessibleMenus::install();
     setWindowTitle(QStringLiteral("Quillet"));
     setCentralWidget(m_content);
     buildToolBar();
