@@ -2,6 +2,7 @@
 
 #include <QAccessibleObject>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -81,15 +82,13 @@ protected:
             break;
         case QEvent::Show:
             if (auto* menu = qobject_cast<QMenu*>(watched); menu && m_byKey && !menu->activeAction())
-                // Once shown: an entry made active before is dropped by the showing.
+                // Once shown (an entry made active before is dropped by the showing), as the first
+                // Down would: setActiveAction() would also open the entry's submenu.
                 QTimer::singleShot(0, menu, [menu] {
                     if (!menu->isVisible() || menu->activeAction())
                         return;
-                    for (QAction* action : menu->actions())
-                        if (!action->isSeparator() && action->isEnabled() && action->isVisible()) {
-                            menu->setActiveAction(action);
-                            return;
-                        }
+                    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+                    QCoreApplication::sendEvent(menu, &down);
                 });
             break;
         default:

@@ -176,9 +176,10 @@ private slots:
                 "Remove from Folder", "---", "Delete" }));
     }
 
-    // A screen reader finds the open menu among the application's children, its entries as
-    // menu items and "Add to Folder" holding its submenu; opened by a key, the menu starts on
-    // its first entry, which is then the one in focus.
+    // A screen reader finds the card's "Actions" button, which opens the menu, and the open
+    // menu among the application's children, its entries as menu items and "Add to Folder"
+    // holding its submenu; opened by a key, the menu starts on its first entry, which is then
+    // the one in focus.
     void openMenuIsReadable()
     {
         Fixture f;
@@ -214,6 +215,19 @@ private slots:
         QCOMPARE(AccessibleTree::names(AccessibleTree::items(submenu, QAccessible::MenuItem)),
             (QStringList { "Clients", kNewFolder }));
         home.openMenu()->close();
+
+        QAccessibleInterface* card = AccessibleTree::find(
+            AccessibleTree::of(list), [](QAccessibleInterface* face) { return face->role() == QAccessible::ListItem; });
+        QVERIFY(card);
+        QCOMPARE(card->childCount(), 1);
+        QAccessibleInterface* actions = card->child(0);
+        QCOMPARE(actions->role(), QAccessible::ButtonMenu);
+        QCOMPARE(AccessibleTree::name(actions), QStringLiteral("Actions"));
+        QCOMPARE(actions->parent(), card);
+        QCOMPARE(card->indexOfChild(actions), 0);
+        QVERIFY(card->rect().contains(actions->rect()));
+        actions->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(home.openMenu() && home.openMenu()->isVisible());
     }
 
     void withoutFoldersOnlyNewFolderIsOffered()
