@@ -160,7 +160,8 @@ QWidget* SettingsView::transcriptionCard()
     m_language = new QComboBox;
     m_language->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_language->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    m_language->setAccessibleName(QStringLiteral("Language"));
+    // Named by its row's title, its label; the language chosen is read as its text.
+    AccessibleRole::readChoiceAsText(*m_language);
     for (const TranscriptionLanguage language : TranscriptionLanguage::allCases())
         m_language->addItem(labelOf(language), language.rawValue());
     showLanguage();
