@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QTextDocumentFragment>
 #include <QWidget>
+#include <algorithm>
 
 namespace {
 
@@ -14,6 +15,27 @@ const char* const kRoleProperty = "quilletAccessibleRole";
 // A painted check box that is no button keeps its state here.
 const char* const kCheckedProperty = "quilletAccessibleChecked";
 const char* const kChoiceAsText = "quilletChoiceAsText";
+
+using Relations = QList<QPair<QAccessibleInterface*, QAccessible::Relation>>;
+
+// Qt finds a control's label only among the control's siblings; a row lays its title out
+// apart from its control (in a column of its own). Any label inside the control's parent
+// whose buddy is the control is its label.
+Relations withLabels(const QWidget& control, Relations relations, QAccessible::Relation match)
+{
+    if (!(match & QAccessible::Label) || !control.parentWidget())
+        return relations;
+    for (QLabel* label : control.parentWidget()->findChildren<QLabel*>()) {
+        if (label->buddy() != &control)
+            continue;
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(label);
+        const bool known = std::any_of(
+            relations.cbegin(), relations.cend(), [face](const auto& relation) { return relation.first == face; });
+        if (face && !known)
+            relations.append({ face, QAccessible::Label });
+    }
+    return relations;
+}
 
 void readCheckedProperty(const QWidget& widget, QAccessible::State& state)
 {
@@ -51,6 +73,11 @@ public:
         return state;
     }
 
+    Relations relations(QAccessible::Relation match) const override
+    {
+        return withLabels(*widget(), QAccessibleWidget::relations(match), match);
+    }
+
     QStringList actionNames() const override
     {
         QStringList names = QAccessibleWidget::actionNames();
@@ -80,6 +107,11 @@ public:
         QAccessible::State state = QAccessibleWidget::state();
         readCheckedProperty(*widget(), state);
         return state;
+    }
+
+    Relations relations(QAccessible::Relation match) const override
+    {
+        return withLabels(*widget(), QAccessibleWidget::relations(match), match);
     }
 };
 
@@ -126,6 +158,11 @@ public:
         if (t == QAccessible::Name || t == QAccessible::Value)
             return choice();
         return QAccessibleWidget::text(t);
+    }
+
+    Relations relations(QAccessible::Relation match) const override
+    {
+        return withLabels(*widget(), QAccessibleWidget::relations(match), match);
     }
 
     QAccessible::State state() const override

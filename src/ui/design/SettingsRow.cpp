@@ -54,21 +54,19 @@ SettingsRow::SettingsRow(
     row->setSpacing(kSpacing);
     row->addWidget(new IconTile(icon, this), 0, Qt::AlignVCenter);
 
-    // The text takes the free width, so a subtitle wraps only when the row is narrow, and sits
-    // in the middle of a row made taller by its trailing control. The labels are the row's own
-    // children, beside the control: a screen reader finds a label of a control among the
-    // control's siblings.
-    auto* text = new QVBoxLayout;
+    // The column takes the free width, so a subtitle wraps only when the row is narrow, and
+    // sits in the middle of a row made taller by its trailing control.
+    auto* column = new QWidget(this);
+    auto* text = new QVBoxLayout(column);
     text->setContentsMargins(0, 0, 0, 0);
     text->setSpacing(2);
     text->addWidget(m_title);
     if (!subtitle.isEmpty()) {
-        m_subtitle = new ToneLabel(subtitle, Quillet::font(11.5), Quillet::Tone::secondary, this);
+        m_subtitle = new ToneLabel(subtitle, Quillet::font(11.5), Quillet::Tone::secondary, column);
         m_subtitle->setWordWrap(true);
         text->addWidget(m_subtitle);
     }
-    row->addLayout(text, 1);
-    row->setAlignment(text, Qt::AlignVCenter);
+    row->addWidget(column, 1, Qt::AlignVCenter);
 
     // The layout puts its spacing only beside widgets, so the least gap between the text and
     // the trailing control is spacing, spacer, spacing.
