@@ -96,6 +96,14 @@ void FixItBanner::showEvent(QShowEvent* event)
     recheckMicrophone();
 }
 
+void FixItBanner::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Not every layout asks for the height at the given width; as a minimum, every layout
+    // keeps to it, and a sentence wrapped onto another line is not cut.
+    setMinimumHeight(heightForWidth(width()));
+}
+
 void FixItBanner::hideEvent(QHideEvent* event)
 {
     // Put back in place later (leaving the settings page), it starts from nothing again.
@@ -127,6 +135,7 @@ void FixItBanner::evaluate()
         break;
     }
     m_content->setVisible(strip != Strip::none);
+    setMinimumHeight(heightForWidth(width()));
     updateGeometry();
     update();
 }
