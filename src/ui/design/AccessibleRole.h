@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 
+class QComboBox;
 class QWidget;
 
 // What a screen reader takes a widget for when its class says otherwise: a painted tile that
@@ -18,5 +19,10 @@ void checkedChanged(QWidget& widget);
 // A widget that is no button read as a check box (unless set() gave it another role), ticked
 // or not; a change is told.
 void setChecked(QWidget& widget, bool checked);
+
+// A picker named by a label (QLabel::setBuddy) whose shown choice is still read: a screen
+// reader reads the label in place of the picker's name, which is the choice, and finds the
+// choice again only as the picker's text.
+void readChoiceAsText(QComboBox& picker);
 
 } // namespace AccessibleRole

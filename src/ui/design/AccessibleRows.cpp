@@ -9,12 +9,50 @@
 
 namespace {
 
-
 QHash<const QObject*, AccessibleRows*>& registry()
 {
     static QHash<const QObject*, AccessibleRows*> lists;
     return lists;
 }
+
+class RowInterface;
+
+// The button painted on a row: everything it answers is asked of its row.
+class RowButtonInterface final : public QAccessibleInterface, public QAccessibleActionInterface
+{
+public:
+    explicit RowButtonInterface(RowInterface& row)
+        : m_row(&row)
+    { }
+
+    void rowGone() { m_row = nullptr; }
+
+    bool isValid() const override;
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override;
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* parent() const override;
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QString text(QAccessible::Text kind) const override;
+    void setText(QAccessible::Text, const QString&) override { }
+    QRect rect() const override;
+    QAccessible::Role role() const override { return QAccessible::ButtonMenu; }
+    QAccessible::State state() const override;
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ActionInterface)
+            return static_cast<QAccessibleActionInterface*>(this);
+        return nullptr;
+    }
+    QStringList actionNames() const override { return isValid() ? QStringList { pressAction() } : QStringList(); }
+    void doAction(const QString& action) override;
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    RowInterface* m_row;
+};
 
 // One row of a list. It holds no record: each answer is asked of the list by index.
 class RowInterface final : public QAccessibleInterface, public QAccessibleActionInterface
@@ -25,6 +63,15 @@ public:
         , m_index(index)
         , m_identity(identity)
     { }
+    ~RowInterface() override
+    {
+        if (auto* button = static_cast<RowButtonInterface*>(QAccessible::accessibleInterface(m_button))) {
+            button->rowGone();
+            QAccessible::deleteAccessibleInterface(m_button);
+        }
+    }
+
+    QWidget* list() const { return m_list; }
 
     bool isValid() const override { return bool(shown()); }
     QObject* object() const override { return nullptr; }
@@ -35,9 +82,24 @@ public:
     {
         return m_list ? QAccessible::queryAccessibleInterface(m_list.data()) : nullptr;
     }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* child(int index) const override
+    {
+        if (index != 0 || childCount() == 0)
+            return nullptr;
+        if (m_button == 0)
+            m_button
+                = QAccessible::registerAccessibleInterface(new RowButtonInterface(const_cast<RowInterface&>(*this)));
+        return QAccessible::accessibleInterface(m_button);
+    }
+    int childCount() const override
+    {
+        const std::optional<AccessibleRows::Row> row = shown();
+        return row && row->button ? 1 : 0;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        return m_button != 0 && child == QAccessible::accessibleInterface(m_button) && childCount() ? 0 : -1;
+    }
 
     QString text(QAccessible::Text kind) const override
     {
@@ -107,7 +169,6 @@ public:
     }
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
-private:
     std::optional<AccessibleRows::Row> shown() const
     {
         const AccessibleRows* rows = AccessibleRows::of(m_list);
@@ -119,10 +180,65 @@ private:
         return row;
     }
 
+private:
     QPointer<QWidget> m_list;
     const int m_index;
     const void* const m_identity;
+    mutable QAccessible::Id m_button = 0;
 };
+
+bool RowButtonInterface::isValid() const
+{
+    if (!m_row)
+        return false;
+    const std::optional<AccessibleRows::Row> row = m_row->shown();
+    return row && row->button;
+}
+
+QWindow* RowButtonInterface::window() const
+{
+    return m_row ? m_row->window() : nullptr;
+}
+
+QAccessibleInterface* RowButtonInterface::parent() const
+{
+    return m_row;
+}
+
+QString RowButtonInterface::text(QAccessible::Text kind) const
+{
+    const std::optional<AccessibleRows::Row> row = m_row ? m_row->shown() : std::nullopt;
+    return row && row->button && kind == QAccessible::Name ? row->button->name : QString();
+}
+
+QRect RowButtonInterface::rect() const
+{
+    const std::optional<AccessibleRows::Row> row = m_row ? m_row->shown() : std::nullopt;
+    if (!row || !row->button)
+        return {};
+    return { m_row->list()->mapToGlobal(row->button->rect.topLeft()), row->button->rect.size() };
+}
+
+QAccessible::State RowButtonInterface::state() const
+{
+    QAccessible::State state;
+    const std::optional<AccessibleRows::Row> row = m_row ? m_row->shown() : std::nullopt;
+    if (!row || !row->button) {
+        state.invalid = true;
+        return state;
+    }
+    state.hasPopup = true;
+    state.invisible = !m_row->list()->isVisible();
+    state.offscreen = !m_row->list()->visibleRegion().intersects(row->button->rect);
+    return state;
+}
+
+void RowButtonInterface::doAction(const QString& action)
+{
+    const std::optional<AccessibleRows::Row> row = m_row ? m_row->shown() : std::nullopt;
+    if (action == pressAction() && row && row->button)
+        m_row->doAction(row->button->action);
+}
 
 // The list itself: its children are its rows, not its widgets.
 class ListInterface final : public QAccessibleWidget

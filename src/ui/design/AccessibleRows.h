@@ -40,6 +40,15 @@ public:
         const void* identity = nullptr;
         bool selected = false;
         QStringList actions; // QAccessibleActionInterface's names
+        // A button painted on the row (a card's "⋯"), a child of the row: its name, where it
+        // is (in the list's coordinates) and the row's action it presses.
+        struct Button
+        {
+            QString name;
+            QRect rect;
+            QString action;
+        };
+        std::optional<Button> button;
         QWidget* widget = nullptr; // a row that is a widget: everything else is left unread
     };
 
@@ -65,7 +74,6 @@ public:
     void currentChanged();
     // The list took the keyboard's focus: its row is told after the list itself.
     void focusedLater();
-
 
     // For the interfaces: the rows of a list, none once they are gone.
     static AccessibleRows* of(const QObject* list);

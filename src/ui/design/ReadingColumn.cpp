@@ -9,6 +9,9 @@
 
 namespace {
 
+// A control's part of the column that is revealed with it (an ancestor, so it lives as long).
+const char* const kRevealedWith = "quilletRevealedWith";
+
 // What the scroll area resizes to its viewport. It claims no minimum width, so a long unbroken
 // word never widens it past the window. Nor, when its content wraps text, a minimum height:
 // word-wrapped texts claim one as if squeezed to their narrowest, which would make the column
@@ -69,14 +72,24 @@ ReadingColumn::ReadingColumn(int maximumWidth, Placement placement, QWidget* par
 void ReadingColumn::reveal(QWidget& widget)
 {
     constexpr int kMargin = 24;
+    auto* part = qobject_cast<QWidget*>(widget.property(kRevealedWith).value<QObject*>());
     for (QWidget* up = widget.parentWidget(); up; up = up->parentWidget()) {
         if (auto* column = qobject_cast<ReadingColumn*>(up)) {
             // Before its first show the column holds no widget yet, and nothing scrolls.
-            if (column->widget())
-                column->ensureWidgetVisible(&widget, kMargin, kMargin);
+            if (!column->widget())
+                return;
+            if (part && column->isAncestorOf(part))
+                column->ensureWidgetVisible(part, kMargin, kMargin);
+            column->ensureWidgetVisible(&widget, kMargin, kMargin);
             return;
         }
     }
+}
+
+void ReadingColumn::revealWith(QWidget& control, QWidget& part)
+{
+    Q_ASSERT(part.isAncestorOf(&control));
+    control.setProperty(kRevealedWith, QVariant::fromValue(static_cast<QObject*>(&part)));
 }
 
 bool ReadingColumn::event(QEvent* event)

@@ -25,6 +25,10 @@ public:
     // Scrolls the column that holds the widget, if one does, until the widget's current part
     // shows: its cursor rectangle where it names one (a list's current row), else all of it.
     static void reveal(QWidget& widget);
+    // What reveal() shows of a control: also the part of the column around it that belongs to
+    // it (its caption, a message under it), the control first where not all of it fits. The
+    // part is one of the control's ancestors.
+    static void revealWith(QWidget& control, QWidget& part);
 
 protected:
     bool event(QEvent* event) override;

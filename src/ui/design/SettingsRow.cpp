@@ -73,6 +73,9 @@ SettingsRow::SettingsRow(
     if (trailing) {
         row->addSpacing(kSpacerMinimum + kSpacing);
         row->addWidget(trailing, 0, Qt::AlignVCenter);
+        // The title names the control it stands beside, as a field's label does.
+        if (trailing->focusPolicy() != Qt::NoFocus)
+            m_title->setBuddy(trailing);
     }
 }
 

@@ -6,7 +6,9 @@ class ToneLabel;
 
 // One settings row: an icon tile, the title with an optional subtitle under it, and a trailing
 // control (a switch, a picker, a button) at the row's end. A long subtitle wraps onto as many
-// lines as it needs and the row grows to hold them (height for width).
+// lines as it needs and the row grows to hold them (height for width). The title is the
+// trailing control's label (its buddy), which is how a screen reader names the control (read
+// through AccessibleRole's interfaces: the title is no sibling of the control).
 class SettingsRow final : public QWidget
 {
     Q_OBJECT

@@ -1,5 +1,6 @@
 #include "ui/design/Switch.h"
 
+#include "ui/design/AccessibleRole.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
 
@@ -17,6 +18,8 @@ constexpr int kMargin = 4;
 Switch::Switch(const QString& accessibleName, QWidget* parent)
     : QAbstractButton(parent)
 {
+    // Read as the on/off box it is, and by the label a row gives it.
+    AccessibleRole::set(*this, QAccessible::CheckBox);
     setCheckable(true);
     setAccessibleName(accessibleName);
     setFocusPolicy(Qt::StrongFocus);

@@ -636,6 +636,8 @@ std::optional<AccessibleRows::Row> MeetingCardList::accessibleRow(int row) const
     read.description = facts.join(QStringLiteral(", "));
     read.rect = cardRectOfRow(row);
     read.actions = { QAccessibleActionInterface::pressAction(), QAccessibleActionInterface::showMenuAction() };
+    read.button = AccessibleRows::Row::Button { tr("Actions"), MeetingCard::actionsRect(read.rect),
+        QAccessibleActionInterface::showMenuAction() };
     return read;
 }
 

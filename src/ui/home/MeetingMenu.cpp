@@ -3,6 +3,7 @@
 #include "storage/Folder.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
+#include "ui/design/AccessibleMenus.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Symbols.h"
 
@@ -87,6 +88,7 @@ bool isDestructive(const QAction& action)
 QMenu* meetingContextMenu(Meeting* meeting, const QList<Folder*>& folders, ModelContext& context,
     const MeetingAction& onNewFolder, const MeetingAction& onDelete, QWidget* parent)
 {
+    AccessibleMenus::install();
     auto* menu = new QMenu(parent);
     const QPointer<Meeting> target = meeting;
     ModelContext* store = &context;

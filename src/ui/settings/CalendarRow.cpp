@@ -119,6 +119,8 @@ CalendarRow::CalendarRow(
     row->addStretch(1);
     row->addWidget(m_record, 0, Qt::AlignVCenter);
     m_record->setToolTip(kRecordTip);
+    // Read out of its row, "this calendar" would say which of them to nobody.
+    m_record->setAccessibleName(QStringLiteral("Always record %1").arg(oneLine(title)));
     // A symbol that is on or off: a check box to a screen reader.
     AccessibleRole::set(*m_record, QAccessible::CheckBox);
     setAlwaysRecord(false);

@@ -87,6 +87,7 @@ SettingsView::SettingsView(const SettingsServices& services, QWidget* parent)
     auto* title = new ToneLabel(
         QStringLiteral("Settings"), Quillet::font(30, QFont::DemiBold, Quillet::Design::serif), Quillet::Tone::primary);
     title->setContentsMargins(0, 0, 0, 2);
+    AccessibleRole::set(*title, QAccessible::Heading);
     stack->addWidget(title);
 
     stack->addWidget(section(QStringLiteral("Account"), cardOf({ padded(new AccountSectionView(m_account, false)) })));
@@ -124,6 +125,8 @@ QWidget* SettingsView::section(const QString& title, QWidget* card)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     auto* heading = new ToneLabel(title, Quillet::font(12, QFont::Medium), Quillet::Tone::secondary);
+    // A screen reader's way through a long page is by its headings.
+    AccessibleRole::set(*heading, QAccessible::Heading);
     heading->setContentsMargins(4, 0, 0, 0);
     layout->addWidget(heading);
     layout->addWidget(card);
@@ -157,7 +160,8 @@ QWidget* SettingsView::transcriptionCard()
     m_language = new QComboBox;
     m_language->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_language->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    m_language->setAccessibleName(QStringLiteral("Language"));
+    // Named by its row's title, its label; the language chosen is read as its text.
+    AccessibleRole::readChoiceAsText(*m_language);
     for (const TranscriptionLanguage language : TranscriptionLanguage::allCases())
         m_language->addItem(labelOf(language), language.rawValue());
     showLanguage();
@@ -261,6 +265,9 @@ QWidget* SettingsView::advancedCard()
     column->addWidget(m_ownKey);
     column->addWidget(m_ownKeyCaption);
     column->addWidget(m_ownKeyUnkept);
+    // The last card: reached by Tab at the page's foot, its caption and message would stay
+    // below the fold.
+    ReadingColumn::revealWith(*m_ownKey, *content);
     showOwnKeyCaption();
 
     // textEdited() is the user's typing alone: showing the stored key writes nothing back.
@@ -306,8 +313,19 @@ void SettingsView::showOwnKeyCaption()
     m_ownKeyCaption->setText(m_account.hasByoKey()
             ? QStringLiteral("Using your own Tessra key — the free allowance isn't used.")
             : QStringLiteral("Optional. With a key, calls go straight to Tessra instead of your Quillet account."));
-    m_ownKeyUnkept->setVisible(
-        m_account.hasByoKey() && m_account.unkeptSecrets().testFlag(AccountService::Secret::ownKey));
+    const bool unkept = m_account.hasByoKey() && m_account.unkeptSecrets().testFlag(AccountService::Secret::ownKey);
+    if (unkept == !m_ownKeyUnkept->isHidden())
+        return;
+    m_ownKeyUnkept->setVisible(unkept);
+    // A message that comes while the field is being typed in shows beside it, once laid out.
+    if (unkept && m_ownKey->hasFocus())
+        QMetaObject::invokeMethod(
+            m_ownKey,
+            [field = m_ownKey] {
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+                ReadingColumn::reveal(*field);
+            },
+            Qt::QueuedConnection);
 }
 
 void SettingsView::showEvent(QShowEvent* event)

@@ -31,8 +31,9 @@ FixItBanner::FixItBanner(AccountService& account, MicrophonePermission& micropho
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_message->setTextFormat(Qt::PlainText);
     m_message->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    // Narrower than its text, the message ends in an ellipsis rather than being cut.
-    static_cast<ToneLabel*>(m_message)->setMaximumLines(1);
+    // Narrower than its text (a small window, a large font), the sentence goes on on the next
+    // line: cut short, it would not say what is wrong.
+    m_message->setWordWrap(true);
     m_button->setFont(Quillet::font(11.5));
     m_button->setAutoDefault(false);
     EnterKey::pressesButton(*m_button);
@@ -68,7 +69,19 @@ QSize FixItBanner::sizeHint() const
 {
     if (m_strip == Strip::none)
         return { 0, 0 };
-    return { 0, m_content->sizeHint().height() };
+    return { 0, width() > 0 ? heightForWidth(width()) : m_content->sizeHint().height() };
+}
+
+bool FixItBanner::hasHeightForWidth() const
+{
+    return m_strip != Strip::none;
+}
+
+int FixItBanner::heightForWidth(int width) const
+{
+    if (m_strip == Strip::none)
+        return 0;
+    return m_content->layout()->totalHeightForWidth(width);
 }
 
 void FixItBanner::recheckMicrophone()
@@ -81,6 +94,14 @@ void FixItBanner::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     recheckMicrophone();
+}
+
+void FixItBanner::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Not every layout asks for the height at the given width; as a minimum, every layout
+    // keeps to it, and a sentence wrapped onto another line is not cut.
+    setMinimumHeight(heightForWidth(width()));
 }
 
 void FixItBanner::hideEvent(QHideEvent* event)
@@ -114,6 +135,7 @@ void FixItBanner::evaluate()
         break;
     }
     m_content->setVisible(strip != Strip::none);
+    setMinimumHeight(heightForWidth(width()));
     updateGeometry();
     update();
 }

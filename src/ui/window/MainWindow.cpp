@@ -4,6 +4,7 @@
 #include "app/AppNotices.h"
 #include "app/RecordingActions.h"
 #include "app/WindowServices.h"
+#include "ui/design/AccessibleMenus.h"
 #include "ui/design/Symbols.h"
 
 #include <QCloseEvent>
@@ -26,6 +27,7 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
           options.trayAvailable ? options.trayAvailable : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
     , m_content(new MainContentView(services, options.content))
 {
+    AccessibleMenus::install();
     setWindowTitle(QStringLiteral("Quillet"));
     setCentralWidget(m_content);
     buildToolBar();
@@ -135,6 +137,15 @@ void MainWindow::buildMenus()
     m_quitCommand = app->addAction(QStringLiteral("Quit Quillet"), &notices, &AppNotices::postQuit);
     m_quitCommand->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
 
+    // The tray's recording commands, with their keys: without a tray (a desktop that shows
+    // none) this is where they are, and their keys work wherever the window has the focus.
+    QMenu* recording = menuBar()->addMenu(QStringLiteral("Recording"));
+    recording->addAction(m_recordingActions.start());
+    recording->addAction(m_recordingActions.stop());
+    recording->addAction(m_recordingActions.pauseResume());
+    recording->addSeparator();
+    recording->addAction(m_recordingActions.quickNote());
+
     QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
     m_welcomeCommand = help->addAction(QStringLiteral("Welcome to Quillet"), &notices, &AppNotices::postShowOnboarding);
 }
@@ -179,7 +190,5 @@ void MainWindow::noteShown()
         return;
     // On a later turn of the event loop, outside the show or state change that led here.
     QMetaObject::invokeMethod(
-        this,
-        [this] { emit shownAnew(); },
-        Qt::QueuedConnection);
+        this, [this] { emit shownAnew(); }, Qt::QueuedConnection);
 }

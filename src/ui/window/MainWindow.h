@@ -15,7 +15,8 @@ class RecordingActions;
 struct WindowServices;
 
 // The main window, made once at launch and never destroyed: the toolbar (Home, Quick note,
-// Settings), the menu commands, and the content. Closing it keeps Quillet running: with a
+// Settings), the menu commands (the recording's among them, the same actions as the tray's),
+// and the content. Closing it keeps Quillet running: with a
 // status tray the window hides, without one it is minimised, so that its taskbar entry stays
 // the way back. Each time it is shown anew (the first show, and every show after a close, not
 // the restore of a window the user minimised) it reports shownAnew(), on which the shell runs

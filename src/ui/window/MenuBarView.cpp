@@ -6,6 +6,7 @@
 #include "app/RecordingController.h"
 #include "format/TimeText.h"
 #include "platform/Clock.h"
+#include "ui/design/AccessibleMenus.h"
 #include "ui/design/Quillet.h"
 
 #include <QMenu>
@@ -47,6 +48,7 @@ MenuBarView::MenuBarView(AppState& appState, RecordingController& recordings, Re
     , m_tick(options.tick)
     , m_menu(std::make_unique<QMenu>())
 {
+    AccessibleMenus::install();
     connect(&m_appState, &AppState::recentMeetingsChanged, this, &MenuBarView::requestRebuild);
     connect(&recordings, &RecordingController::isRecordingChanged, this, [this] {
         if (m_recordings.isRecording())

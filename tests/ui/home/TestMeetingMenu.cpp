@@ -2,6 +2,7 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "support/AccessibleNames.h"
+#include "support/AccessibleTree.h"
 #include "support/CalendarRig.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/TempStore.h"
@@ -173,6 +174,60 @@ private slots:
         QCOMPARE(fromButton,
             (QStringList { "Add to Folder", "Add to Folder/Clients", "Add to Folder/---", "Add to Folder/" + kNewFolder,
                 "Remove from Folder", "---", "Delete" }));
+    }
+
+    // A screen reader finds the card's "Actions" button, which opens the menu, and the open
+    // menu among the application's children, its entries as menu items and "Add to Folder"
+    // holding its submenu; opened by a key, the menu starts on its first entry, which is then
+    // the one in focus.
+    void openMenuIsReadable()
+    {
+        Fixture f;
+        f.addFolder(QStringLiteral("Clients"));
+        CalendarRig calendar;
+        RecordingUrlOpener browser;
+        HomeServices services { f.store.context(), calendar.clock, calendar.service, browser, {}, {}, {} };
+        const auto ignore = [](Meeting*) {};
+        HomeView home(nullptr, services, ignore, ignore, ignore, ignore);
+        home.resize(1120, 740);
+        home.show();
+        home.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&home));
+        MeetingCardList* list = home.meetingList();
+        list->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(list, Qt::Key_Menu);
+        QVERIFY(home.openMenu());
+        QTRY_VERIFY(home.openMenu()->activeAction());
+
+        QAccessibleInterface* application = AccessibleTree::of(qApp);
+        QAccessibleInterface* menu = AccessibleTree::find(
+            application, [&](QAccessibleInterface* face) { return face->object() == home.openMenu(); });
+        QVERIFY(menu);
+        QCOMPARE(menu->role(), QAccessible::PopupMenu);
+        QCOMPARE(menu->parent()->role(), QAccessible::Application);
+        QVERIFY(application->indexOfChild(menu) >= 0);
+        const QList<QAccessibleInterface*> entries = AccessibleTree::items(menu, QAccessible::MenuItem);
+        QCOMPARE(AccessibleTree::names(entries), (QStringList { "Add to Folder", "Delete" }));
+        QVERIFY(entries.first()->state().focused);
+        QAccessibleInterface* submenu = entries.first()->child(0);
+        QVERIFY(submenu);
+        QCOMPARE(submenu->role(), QAccessible::PopupMenu);
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(submenu, QAccessible::MenuItem)),
+            (QStringList { "Clients", kNewFolder }));
+        home.openMenu()->close();
+
+        QAccessibleInterface* card = AccessibleTree::find(
+            AccessibleTree::of(list), [](QAccessibleInterface* face) { return face->role() == QAccessible::ListItem; });
+        QVERIFY(card);
+        QCOMPARE(card->childCount(), 1);
+        QAccessibleInterface* actions = card->child(0);
+        QCOMPARE(actions->role(), QAccessible::ButtonMenu);
+        QCOMPARE(AccessibleTree::name(actions), QStringLiteral("Actions"));
+        QCOMPARE(actions->parent(), card);
+        QCOMPARE(card->indexOfChild(actions), 0);
+        QVERIFY(card->rect().contains(actions->rect()));
+        actions->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QVERIFY(home.openMenu() && home.openMenu()->isVisible());
     }
 
     void withoutFoldersOnlyNewFolderIsOffered()

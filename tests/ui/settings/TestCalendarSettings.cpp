@@ -1,5 +1,6 @@
 #include "calendar/CalendarFixture.h"
 #include "support/AccessibleNames.h"
+#include "support/AccessibleTree.h"
 #include "support/AppRig.h"
 #include "support/GoogleSignIn.h"
 #include "support/TestMain.h"
@@ -190,7 +191,10 @@ private slots:
         // A screen reader reads the symbol as a named check box in the mark's state.
         QUILLET_VERIFY_ALL_NAMED(*section.view);
         QAccessibleInterface* mark = QAccessible::queryAccessibleInterface(work->recordButton());
-        QCOMPARE(mark->text(QAccessible::Name), QStringLiteral("Always record this calendar"));
+        // Named by its row: the marks of two rows read apart.
+        QCOMPARE(mark->text(QAccessible::Name), QStringLiteral("Always record Work"));
+        QCOMPARE(AccessibleTree::name(AccessibleTree::of(section.rowsTitled("Team").value(0)->recordButton())),
+            QStringLiteral("Always record Team"));
         QCOMPARE(mark->role(), QAccessible::CheckBox);
         QVERIFY(mark->state().checked);
         QTest::mouseClick(work->recordButton(), Qt::LeftButton);

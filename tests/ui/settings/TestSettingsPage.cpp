@@ -6,13 +6,16 @@
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
 #include "system/LaunchAtLogin.h"
+#include "ui/design/ReadingColumn.h"
 #include "ui/design/SettingsRow.h"
 #include "ui/design/Switch.h"
 #include "ui/design/SymbolView.h"
+#include "ui/design/ToneLabel.h"
 #include "ui/settings/SettingsView.h"
 #include "ui/settings/ThemeTile.h"
 #include "ui/settings/VocabularyEditor.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -120,6 +123,38 @@ private slots:
         QCOMPARE(QAccessible::queryAccessibleInterface(page.wordField())->text(QAccessible::Name),
             QStringLiteral("Add a word"));
         QVERIFY(AccessibleNames::find(*page.view, QStringLiteral("Email")));
+
+        // The page is read by its headings, and each row's control by the title beside it, which
+        // is the control's label (the relation a screen reader reads, not only a name).
+        QCOMPARE(AccessibleNames::namesWithRole(*page.view, QAccessible::Heading),
+            QStringList({ "Settings", "Account", "Transcription", "Notifications", "Calendar", "General", "Dictionary",
+                "Advanced" }));
+        QList<QWidget*> fields { page.view->languagePicker() };
+        for (const char* title : { "Show words as they're spoken", "Remove duplicated speech", "Meeting reminders",
+                 "Sound feedback", "Launch at login" })
+            fields.append(page.switchFor(QString::fromUtf8(title)));
+        for (QWidget* field : fields) {
+            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(field);
+            const auto labels = face->relations(QAccessible::Label);
+            QVERIFY2(labels.size() == 1, qPrintable(face->text(QAccessible::Name)));
+            const auto* row = qobject_cast<SettingsRow*>(field->parentWidget());
+            QCOMPARE(labels.first().first->object(), row->titleLabel());
+            const auto labelled = labels.first().first->relations(QAccessible::Labelled);
+            QCOMPARE(labelled.size(), 1);
+            QCOMPARE(labelled.first().first->object(), field);
+        }
+        // The label takes the place of the picker's name, which is its choice: the choice is
+        // read as its text.
+        QAccessibleInterface* picker = QAccessible::queryAccessibleInterface(page.view->languagePicker());
+        QCOMPARE(
+            picker->relations(QAccessible::Label).first().first->text(QAccessible::Name), QStringLiteral("Language"));
+        QVERIFY(picker->textInterface());
+        QCOMPARE(
+            picker->textInterface()->text(0, picker->textInterface()->characterCount()), QStringLiteral("Auto-detect"));
+        page.view->languagePicker()->setFocus();
+        pick(page.view->languagePicker(), QStringLiteral("English"));
+        QCOMPARE(
+            picker->textInterface()->text(0, picker->textInterface()->characterCount()), QStringLiteral("English"));
     }
 
     // The General card offers the welcome guide's theme tiles: a press writes "appTheme" and
@@ -380,9 +415,26 @@ private slots:
         Page page;
         page.rig->secrets.setFailure(SecretStore::Failed);
         page.open();
+        // In a small window the field, its caption and then its message are kept in view when
+        // the keyboard reaches it from the control before.
+        page.view->resize(720, 420);
+        page.view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(page.view.get()));
+        QWidget* viewport = page.view->scrollArea()->viewport();
+        const auto inView = [viewport](const QWidget* widget) {
+            return viewport->rect().contains(QRect(widget->mapTo(viewport, QPoint(0, 0)), widget->size()));
+        };
+        page.wordField()->setFocus(Qt::OtherFocusReason);
+        for (int presses = 0; presses < 5 && !page.ownKey()->hasFocus(); ++presses)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QVERIFY(page.ownKey()->hasFocus());
+        QVERIFY(inView(page.ownKey()));
+        QVERIFY(inView(ViewProbe::label(*page.view, kKeyCaptionOff)));
         QTest::keyClicks(page.ownKey(), QStringLiteral("tq-a"));
         QVERIFY(ViewProbe::label(*page.view, kKeyCaptionOn));
         QVERIFY(ViewProbe::label(*page.view, unkept));
+        QTRY_VERIFY(inView(ViewProbe::label(*page.view, unkept)));
+        QVERIFY(inView(page.ownKey()));
         page.ownKey()->selectAll();
         QTest::keyClick(page.ownKey(), Qt::Key_Backspace);
         QVERIFY(ViewProbe::label(*page.view, kKeyCaptionOff));

@@ -3,11 +3,13 @@
 #include "storage/Meeting.h"
 #include "support/AppRig.h"
 #include "support/FakeScheduler.h"
+#include "support/QtWarningWatch.h"
 #include "support/TestMain.h"
 #include "support/ZoneAndLocale.h"
 #include "ui/design/Symbols.h"
 
 #include <QMenu>
+#include <QMenuBar>
 #include <QSystemTrayIcon>
 
 using namespace std::chrono_literals;
@@ -57,13 +59,13 @@ QImage iconImage(const QIcon& icon)
 // own key.
 struct TrayRig
 {
-    TrayRig()
+    explicit TrayRig(bool tray = true)
     {
         rig->settings().set(SettingsKeys::onboardingCompleted, true);
         rig->account().setByoKey(QStringLiteral("tq-own-key"));
         AppDelegate::Options options;
         options.menu.scheduler = &scheduler;
-        options.window.trayAvailable = [] { return true; };
+        options.window.trayAvailable = [tray] { return tray; };
         delegate = std::make_unique<AppDelegate>(*rig, options);
         delegate->applicationDidFinishLaunching();
     }
@@ -180,6 +182,36 @@ private slots:
         QVERIFY(window.isVisible());
         // A row does not select its meeting.
         QCOMPARE(window.content().selection(), selectsSettings ? SidebarItem::settings() : SidebarItem::home());
+    }
+
+    // The keys the tray's menu shows start and stop a recording from the window as well, where
+    // its "Recording" menu holds the same actions: also on a desktop without a tray, and with
+    // no shortcut claimed twice.
+    void recordingKeysWorkInTheWindow()
+    {
+        TrayRig t(false);
+        // From here on (the offscreen tray's own complaints are over).
+        QtWarningWatch warnings({ QStringLiteral("propagateSizeHints") });
+        MainWindow& window = t.delegate->mainWindow();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QMenu* recording = nullptr;
+        for (QAction* entry : window.menuBar()->actions())
+            if (entry->text() == QLatin1String("Recording"))
+                recording = entry->menu();
+        QVERIFY(recording);
+        QCOMPARE(describe(recording),
+            QStringList(
+                { "Start Recording | Ctrl+R", "[Stop Recording | Ctrl+S]", "[Pause]", "-", "Quick note | Ctrl+N" }));
+
+        QTest::keyClick(&window, Qt::Key_R, Qt::ControlModifier);
+        QTRY_VERIFY(t.rig->session().isRecording());
+        QCOMPARE(describe(recording).mid(0, 3),
+            QStringList({ "[Start Recording | Ctrl+R]", "Stop Recording | Ctrl+S", "Pause" }));
+        QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+        QTRY_VERIFY(!t.rig->session().isRecording());
+        const QStringList unexpected = warnings.takeUnexpected();
+        QVERIFY2(unexpected.isEmpty(), qPrintable(unexpected.join(u'\n')));
     }
 
     void trayIconFollowsTheSession()

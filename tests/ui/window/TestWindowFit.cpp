@@ -7,11 +7,13 @@
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCardList.h"
 #include "ui/sidebar/MeetingListView.h"
+#include "ui/window/FixItBanner.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/RecordingControlView.h"
 #include "ui/workspace/MeetingPage.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -227,6 +229,26 @@ private slots:
         QCOMPARE(w.window.size(), size);
         QCOMPARE(w.window.minimumSize(), minimum);
 
+        // The banner's sentence (the rig is signed out) goes on on a second line where the
+        // window is narrow, whole, and the window keeps its size for it.
+        const FixItBanner* banner = w.window.content().banner();
+        if (banner->isVisible()) {
+            QCOMPARE(banner->strip(), FixItBanner::Strip::signIn);
+            const QLabel* message = nullptr;
+            for (const QLabel* label : banner->findChildren<QLabel*>())
+                if (label->text() == banner->message())
+                    message = label;
+            QVERIFY(message);
+            const QRect room = message->contentsRect();
+            const QRect needed = message->fontMetrics().boundingRect(
+                QRect(0, 0, room.width(), 100'000), Qt::TextWordWrap, message->text());
+            QVERIFY2(needed.height() <= room.height() && needed.width() <= room.width(),
+                qPrintable(QStringLiteral("%1x%2 in %3x%4")
+                               .arg(needed.width())
+                               .arg(needed.height())
+                               .arg(room.width())
+                               .arg(room.height())));
+        }
         // Whatever is open stays inside the page, and the notes keep room to write in.
         const QRect pageRect = w.page()->rect();
         for (const char* name : { "chatPanel", "transcriptPane", "notesEditor", "actionBar" }) {
