@@ -253,7 +253,10 @@ MeetingListView::MeetingListView(
     , m_accessible(*m_list,
           { [this] { return m_rows->rowCount(); }, [this](int row) { return accessibleRow(row); },
               [this] { return m_list->currentIndex().row(); },
-              [this](int row, const QString& action) { accessibleAction(row, action); } })
+              [this](int row, const QString& action) { accessibleAction(row, action); },
+              [this](int row) {
+                  return m_list->visualRect(m_rows->index(row, 0)).translated(m_list->viewport()->pos());
+              } })
 {
     m_search->setPlaceholderText(QStringLiteral("Search meetings"));
     // A placeholder is only a description to a screen reader, and goes once a word is typed.
@@ -313,12 +316,14 @@ MeetingListView::MeetingListView(
         updatePulse();
     });
     connect(m_rows, &QAbstractItemModel::dataChanged, this, &MeetingListView::updatePulse);
+    connect(m_rows, &QAbstractItemModel::dataChanged, this, [this] { m_accessible.changed(); });
     for (const auto moved : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved })
         connect(m_rows, moved, this, [this] { m_accessible.reset(); });
     connect(m_rows, &QAbstractItemModel::rowsMoved, this, [this] { m_accessible.reset(); });
     connect(m_rows, &QAbstractItemModel::modelReset, this, [this] { m_accessible.reset(); });
     connect(m_rows, &QAbstractItemModel::layoutChanged, this, [this] { m_accessible.reset(); });
 
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { m_accessible.changed(); });
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MeetingListView::userSelected);
     connect(m_list, &QListView::clicked, this, &MeetingListView::rowClicked);
     connect(m_list, &QWidget::customContextMenuRequested, this, &MeetingListView::showContextMenu);
