@@ -433,8 +433,8 @@ void MeetingListView::userSelected()
         return;
     }
     const auto item = selected.first().data(ItemRole).value<SidebarItem>();
-    // A held arrow key passes rows faster than pages are made: the page follows once the key
-    // is let go, and only the highlight moves meanwhile.
+    // An arrow key passes rows faster than pages are made: the page follows once the key is
+    // let go, and only the highlight moves meanwhile.
     if (m_arrowHeld) {
         m_heldChoice = item;
         return;
@@ -482,8 +482,12 @@ bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
+    // The page follows a moving key once it is let go: meanwhile only the highlight moves, and
+    // a screen reader is told the row before a new page keeps the program busy.
     if (watched == m_list)
-        m_arrowHeld = key->isAutoRepeat();
+        m_arrowHeld = key->modifiers() == Qt::NoModifier
+            && QList<int> { Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown }
+                   .contains(key->key());
     if (watched == m_search && key->key() == Qt::Key_Escape && !m_search->text().isEmpty()) {
         m_search->clear();
         return true;
