@@ -608,6 +608,9 @@ void MeetingChatPanel::updateEmptyState()
     m_emptyHint->setText(recording
             ? QStringLiteral("It reads the transcript again for every question, so “what did they just say?” works.")
             : QStringLiteral("Answers come only from the transcript and your notes."));
+    // As a row of the conversation it reads as what it shows.
+    m_empty->setAccessibleName(m_emptyTitle->text());
+    m_empty->setAccessibleDescription(m_emptyHint->text());
     m_empty->setVisible(m_order.isEmpty() && !m_chat.isAnswering());
     readRowsChanged();
 }

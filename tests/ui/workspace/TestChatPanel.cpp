@@ -135,9 +135,7 @@ private slots:
         QAccessibleInterface* list = AccessibleTree::of(fixture.panel->messageList());
         QCOMPARE(list->role(), QAccessible::List);
         QCOMPARE(AccessibleTree::name(list), QStringLiteral("Conversation"));
-        QCOMPARE(list->childCount(), 1);
-        QVERIFY(
-            AccessibleTree::find(list->child(0), QAccessible::StaticText, QStringLiteral("Ask about this meeting")));
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list)), QStringList { "Ask about this meeting" });
 
         fixture.meeting.appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("When do we ship?"), {}));
         fixture.meeting.appendChatMessage(new ChatMessage(ChatRole::Assistant,
