@@ -20,7 +20,10 @@
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden;
 // - with --typing-only: typing into the notes of one meeting of a library of --library
-//   meetings (default 10,000), and a key at the end of notes of 10 KB, 1 MB and 5 MB.
+//   meetings (default 10,000), and a key at the end of notes of 10 KB, 1 MB and 5 MB;
+// - with --reading-only: a screen reader over a transcript of 400 turns: a review of every row
+//   (name, role, state, place, as a flat review asks), and a step of the keyboard's row with
+//   what a screen reader then asks (the focused row, and every row's state to find it).
 
 #include "BenchFigures.h"
 #include "TypingBench.h"
@@ -29,6 +32,7 @@
 #include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
+#include "support/AccessibleTree.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
 #include "ui/workspace/FinishedMeetingPage.h"
@@ -44,6 +48,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QScrollArea>
@@ -596,6 +601,61 @@ void benchLongText()
     benchStreamedAnswers();
 }
 
+void benchReading()
+{
+    constexpr int kTurns = 400;
+    AccessibleTree::EventSpy screenReader; // accessibility on, as while a screen reader runs
+    Meeting meeting(QStringLiteral("Review"), QDateTime::currentDateTimeUtc());
+    for (int i = 0; i < kTurns; ++i)
+        meeting.appendSegment(
+            new TranscriptSegment(QStringLiteral("Turn %1 of the review, about item %2.").arg(i).arg(i % 7),
+                i % 2 ? Speaker::them() : Speaker::me(), i * 5.0));
+    TranscriptFeedView feed(&meeting, false, false, QString());
+    feed.resize(700, 500);
+    feed.show();
+    feed.activateWindow();
+    settle(feed);
+    feed.setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&feed);
+    const int rows = list->childCount();
+    QList<double> reviews;
+    for (int pass = 0; pass < 10; ++pass) {
+        QElapsedTimer timer;
+        timer.start();
+        for (int row = 0; row < rows; ++row) {
+            QAccessibleInterface* item = list->child(row);
+            (void)item->text(QAccessible::Name);
+            (void)item->role();
+            (void)item->state();
+            (void)item->rect();
+            (void)list->indexOfChild(item);
+        }
+        reviews.append(msSince(timer));
+    }
+    QList<double> steps;
+    for (const Qt::Key key : { Qt::Key_End, Qt::Key_Home }) {
+        for (int step = 0; step < 20; ++step) {
+            QElapsedTimer timer;
+            timer.start();
+            QTest::keyClick(&feed, step == 0 ? key : key == Qt::Key_End ? Qt::Key_Up : Qt::Key_Down);
+            QAccessibleInterface* focused = list->focusChild();
+            (void)(focused ? focused->text(QAccessible::Name) : QString());
+            for (int row = 0, rows = list->childCount(); row < rows; ++row) {
+                if (list->child(row)->state().focused)
+                    break;
+            }
+            QCoreApplication::processEvents();
+            steps.append(msSince(timer));
+        }
+    }
+    const Figures review = summarise(reviews);
+    const Figures step = summarise(steps);
+    std::printf("a screen reader's review of %d rows: median %.1f ms, max %.1f ms; a step of the keyboard's row "
+                "with its questions: median %.2f ms, max %.2f ms (target: 200 ms with the screen reader)\n",
+        rows, review.median, review.max, step.median, step.max);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -615,9 +675,14 @@ int main(int argc, char* argv[])
     parser.addOption({ QStringLiteral("long-text-only"), QStringLiteral("Only the long model text figures.") });
     parser.addOption({ QStringLiteral("stream-only"), QStringLiteral("Only the streamed answer figures.") });
     parser.addOption({ QStringLiteral("typing-only"), QStringLiteral("Only the typing figures.") });
+    parser.addOption({ QStringLiteral("reading-only"), QStringLiteral("Only a screen reader's figures.") });
     parser.addOption({ QStringLiteral("library"), QStringLiteral("Meetings of the library typed in."),
         QStringLiteral("N"), QStringLiteral("10000") });
     parser.process(app);
+    if (parser.isSet(QStringLiteral("reading-only"))) {
+        benchReading();
+        return 0;
+    }
     if (parser.isSet(QStringLiteral("typing-only"))) {
         benchTyping(parser.value(QStringLiteral("library")).toInt());
         return 0;

@@ -1,5 +1,7 @@
 #include "ui/design/AccessibleRole.h"
 
+#include "ui/design/AccessibleRows.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
@@ -106,6 +108,12 @@ public:
     {
         QAccessible::State state = QAccessibleWidget::state();
         readCheckedProperty(*widget(), state);
+        // A row of a list is the focus while it is the keyboard's row there; the list holds
+        // the keyboard's focus for it.
+        if (AccessibleRows::isCurrentRow(*widget())) {
+            state.focusable = true;
+            state.focused = widget()->parentWidget()->hasFocus();
+        }
         return state;
     }
 

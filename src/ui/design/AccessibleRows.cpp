@@ -3,9 +3,11 @@
 #include "ui/design/AccessibleRole.h"
 
 #include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QMetaObject>
 #include <QPointer>
 #include <QWidget>
+#include <algorithm>
 
 namespace {
 
@@ -74,6 +76,8 @@ public:
     QWidget* list() const { return m_list; }
 
     bool isValid() const override { return bool(shown()); }
+    const QWidget* list() const { return m_list; }
+    int index() const { return m_index; }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
 
@@ -116,10 +120,10 @@ public:
 
     QRect rect() const override
     {
-        const std::optional<AccessibleRows::Row> row = shown();
-        if (!row)
+        if (!shown())
             return {};
-        return { m_list->mapToGlobal(row->rect.topLeft()), row->rect.size() };
+        const QRect place = AccessibleRows::of(m_list)->rect(m_index);
+        return { m_list->mapToGlobal(place.topLeft()), place.size() };
     }
 
     QAccessible::Role role() const override
@@ -136,7 +140,7 @@ public:
             state.invalid = true;
             return state;
         }
-        const bool readable = m_list->isVisible() && m_list->visibleRegion().intersects(row->rect);
+        const bool readable = AccessibleRows::shownPart(*m_list).intersects(AccessibleRows::of(m_list)->rect(m_index));
         state.invisible = !m_list->isVisible();
         state.offscreen = !readable;
         if (row->role != QAccessible::Heading && row->role != QAccessible::StaticText) {
@@ -279,7 +283,7 @@ public:
         const QPoint at = widget()->mapFromGlobal(QPoint(x, y));
         for (int i = 0, count = rows->count(); i < count; ++i) {
             const std::optional<AccessibleRows::Row> row = rows->row(i);
-            const QRect rect = row && row->widget ? row->widget->geometry() : row ? row->rect : QRect();
+            const QRect rect = row && row->widget ? row->widget->geometry() : row ? rows->rect(i) : QRect();
             if (rect.contains(at))
                 return rows->child(i);
         }
@@ -337,8 +341,14 @@ AccessibleRows* AccessibleRows::of(const QObject* list)
     return list ? registry().value(list) : nullptr;
 }
 
+void AccessibleRows::changed()
+{
+    m_read.clear();
+}
+
 void AccessibleRows::reset()
 {
+    m_read.clear();
     // A list may find its rows changed while a row's interface asks it something: the old
     // interfaces stay until the event loop turns, invalid where their row went.
     m_retired.append(m_children.values());
@@ -391,9 +401,27 @@ int AccessibleRows::count() const
 
 std::optional<AccessibleRows::Row> AccessibleRows::row(int index) const
 {
-    if (index < 0 || index >= count())
+    const int rows = count();
+    if (index < 0 || index >= rows)
         return std::nullopt;
-    return m_source.row(index);
+    // A list that forgot to say its rows changed is never read from stale rows of another count.
+    if (rows != m_readCount) {
+        m_read.clear();
+        m_readCount = rows;
+    }
+    if (const auto known = m_read.constFind(index); known != m_read.constEnd())
+        return *known;
+    return *m_read.insert(index, m_source.row(index));
+}
+
+QRect AccessibleRows::rect(int index) const
+{
+    if (index < 0 || index >= count())
+        return {};
+    if (m_source.rect)
+        return m_source.rect(index);
+    const std::optional<Row> shown = m_source.row(index);
+    return shown ? shown->rect : QRect();
 }
 
 int AccessibleRows::current() const
@@ -429,6 +457,9 @@ int AccessibleRows::indexOf(const QAccessibleInterface* child) const
 {
     if (!child || count() == 0)
         return -1;
+    // A screen reader asks every row of a page for its index: a row of this list knows it.
+    if (const auto* own = dynamic_cast<const RowInterface*>(child); own && own->list() == &m_list)
+        return own->isValid() ? own->index() : -1;
     const QHash<int, QAccessible::Id> children = m_children;
     for (auto it = children.cbegin(); it != children.cend(); ++it) {
         if (QAccessible::accessibleInterface(it.value()) == child)
@@ -442,4 +473,69 @@ int AccessibleRows::indexOf(const QAccessibleInterface* child) const
         }
     }
     return -1;
+}
+
+int AccessibleRows::rowAfterKey(
+    const QKeyEvent& key, int current, int count, int pageHeight, const std::function<int(int row)>& topOf)
+{
+    if (count <= 0 || (key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+        return -1;
+    const int last = count - 1;
+    const int from = std::clamp(current, 0, last);
+    switch (key.key()) {
+    case Qt::Key_Up:
+        return current < 0 ? 0 : std::max(from - 1, 0);
+    case Qt::Key_Down:
+        return current < 0 ? 0 : std::min(from + 1, last);
+    case Qt::Key_Home:
+        return 0;
+    case Qt::Key_End:
+        return last;
+    case Qt::Key_PageDown: {
+        if (from == last)
+            return last;
+        // The last row that starts within a page below the current row's top.
+        const int limit = topOf(from) + std::max(1, pageHeight);
+        int row = from + 1;
+        while (row < last && topOf(row + 1) <= limit)
+            ++row;
+        return row;
+    }
+    case Qt::Key_PageUp: {
+        if (from == 0)
+            return 0;
+        const int limit = topOf(from) - std::max(1, pageHeight);
+        int row = from - 1;
+        while (row > 0 && topOf(row - 1) >= limit)
+            --row;
+        return row;
+    }
+    default:
+        return -1;
+    }
+}
+
+QRect AccessibleRows::shownPart(const QWidget& widget)
+{
+    if (!widget.isVisible())
+        return {};
+    // Clipped by every widget that holds it, up to its window: a scroll area shows a part of
+    // its content. What paints over it inside (a scroll area's own viewport) does not count.
+    QRect part = widget.rect();
+    QPoint offset;
+    for (const QWidget* up = &widget; !up->isWindow() && up->parentWidget(); up = up->parentWidget()) {
+        offset += up->pos();
+        part &= up->parentWidget()->rect().translated(-offset);
+    }
+    return part;
+}
+
+bool AccessibleRows::isCurrentRow(const QWidget& row)
+{
+    const AccessibleRows* rows = of(row.parentWidget());
+    if (!rows)
+        return false;
+    const int current = rows->current();
+    const std::optional<Row> shown = rows->row(current);
+    return shown && shown->widget == &row;
 }

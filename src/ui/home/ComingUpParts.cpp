@@ -249,7 +249,8 @@ DayList::DayList(QWidget* parent)
     , m_accessible(*this,
           { [this] { return int(m_rows.size()); }, [this](int row) { return accessibleRow(row); },
               [this] { return currentRow(); },
-              [this](int row, const QString& action) { accessibleAction(row, action); } })
+              [this](int row, const QString& action) { accessibleAction(row, action); },
+              [this](int row) { return QRect(0, m_rows.at(row).top, width(), m_rows.at(row).height); } })
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     // Reached by Tab only: a click chooses a row at once and needs no focus.

@@ -46,7 +46,8 @@ MeetingCardList::MeetingCardList(
     , m_accessible(*this,
           { [this] { return isEmpty() ? 0 : int(m_rows.size()); }, [this](int row) { return accessibleRow(row); },
               [this] { return currentRow(); },
-              [this](int row, const QString& action) { accessibleAction(row, action); } })
+              [this](int row, const QString& action) { accessibleAction(row, action); },
+              [this](int row) { return m_rows.at(row).isCard ? cardRectOfRow(row) : rowRect(row); } })
 {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     // Reached by Tab only: a click opens a card at once and needs no focus.
@@ -83,6 +84,7 @@ void MeetingCardList::markStale()
 
 void MeetingCardList::meetingChanged(const QModelIndex& first, const QModelIndex& last)
 {
+    m_accessible.changed();
     // Most changes (a title typed, a recording started, a segment added) leave the meeting in
     // its group and place: only its card is measured and drawn again. Anything else regroups.
     if (m_stale || first.row() != last.row()) {

@@ -253,7 +253,10 @@ MeetingListView::MeetingListView(
     , m_accessible(*m_list,
           { [this] { return m_rows->rowCount(); }, [this](int row) { return accessibleRow(row); },
               [this] { return m_list->currentIndex().row(); },
-              [this](int row, const QString& action) { accessibleAction(row, action); } })
+              [this](int row, const QString& action) { accessibleAction(row, action); },
+              [this](int row) {
+                  return m_list->visualRect(m_rows->index(row, 0)).translated(m_list->viewport()->pos());
+              } })
 {
     m_search->setPlaceholderText(QStringLiteral("Search meetings"));
     // A placeholder is only a description to a screen reader, and goes once a word is typed.
@@ -313,12 +316,14 @@ MeetingListView::MeetingListView(
         updatePulse();
     });
     connect(m_rows, &QAbstractItemModel::dataChanged, this, &MeetingListView::updatePulse);
+    connect(m_rows, &QAbstractItemModel::dataChanged, this, [this] { m_accessible.changed(); });
     for (const auto moved : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved })
         connect(m_rows, moved, this, [this] { m_accessible.reset(); });
     connect(m_rows, &QAbstractItemModel::rowsMoved, this, [this] { m_accessible.reset(); });
     connect(m_rows, &QAbstractItemModel::modelReset, this, [this] { m_accessible.reset(); });
     connect(m_rows, &QAbstractItemModel::layoutChanged, this, [this] { m_accessible.reset(); });
 
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { m_accessible.changed(); });
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MeetingListView::userSelected);
     connect(m_list, &QListView::clicked, this, &MeetingListView::rowClicked);
     connect(m_list, &QWidget::customContextMenuRequested, this, &MeetingListView::showContextMenu);
@@ -428,8 +433,8 @@ void MeetingListView::userSelected()
         return;
     }
     const auto item = selected.first().data(ItemRole).value<SidebarItem>();
-    // A held arrow key passes rows faster than pages are made: the page follows once the key
-    // is let go, and only the highlight moves meanwhile.
+    // An arrow key passes rows faster than pages are made: the page follows once the key is
+    // let go, and only the highlight moves meanwhile.
     if (m_arrowHeld) {
         m_heldChoice = item;
         return;
@@ -477,8 +482,12 @@ bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
+    // The page follows a moving key once it is let go: meanwhile only the highlight moves, and
+    // a screen reader is told the row before a new page keeps the program busy.
     if (watched == m_list)
-        m_arrowHeld = key->isAutoRepeat();
+        m_arrowHeld = key->modifiers() == Qt::NoModifier
+            && QList<int> { Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown }
+                   .contains(key->key());
     if (watched == m_search && key->key() == Qt::Key_Escape && !m_search->text().isEmpty()) {
         m_search->clear();
         return true;

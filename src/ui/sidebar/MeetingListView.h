@@ -40,8 +40,8 @@ class UpdateChecker;
 // The arrow keys pass over the headings and stop on every other row; the page follows them as
 // it follows a click, as in any list whose selection shows the page. "New Folder" is a button,
 // not a page: the keyboard stops on it and Enter starts a folder (Enter on any other row opens
-// it). While an arrow key is held down only the highlight moves; the page follows when it is
-// let go. A right click only opens a row's menu. Escape clears the search.
+// it). While an arrow key is down only the highlight moves (a screen reader hears the row at
+// once); the page follows when it is let go. A right click only opens a row's menu. Escape clears the search.
 //
 // A screen reader reads the rows as a list: the headings as headings, "New Folder" as a button,
 // the other rows as its items, the keyboard's row as its focus.

@@ -190,6 +190,119 @@ private:
     static QFont textFont() { return Quillet::font(11); }
 };
 
+// The conversation's rows as one list, reached by Tab: the keys move its current row (a
+// message, the empty state, the answer on its way, the error), whose widget is the item a
+// screen reader reads.
+class MeetingChatPanel::MessageList final : public QWidget
+{
+public:
+    MessageList(ReadingColumn& scroll, QWidget* parent)
+        : QWidget(parent)
+        , m_scroll(scroll)
+        , m_accessible(*this,
+              { [this] { return int(m_rows.size()); },
+                  [this](int row) -> std::optional<AccessibleRows::Row> {
+                      AccessibleRows::Row read;
+                      read.widget = m_rows.at(row);
+                      if (!read.widget)
+                          return std::nullopt;
+                      return read;
+                  },
+                  [this] { return currentRow(); } })
+    {
+        // Reached by Tab only: a click selects a message's text and needs no list.
+        setFocusPolicy(Qt::TabFocus);
+        setAccessibleName(tr("Conversation"));
+    }
+
+    // A row's widget goes before the list is told, so the list keeps its own guarded copy.
+    void setRows(QList<QPointer<QWidget>> rows)
+    {
+        if (rows == m_rows)
+            return;
+        // The current row stays where it is, or its place goes to the row that took it.
+        const int before = currentRow();
+        m_rows = std::move(rows);
+        m_accessible.reset();
+        if (m_current && m_rows.contains(m_current))
+            return;
+        m_current = m_rows.isEmpty() || before < 0 ? nullptr : m_rows.at(std::min(before, int(m_rows.size()) - 1));
+        update();
+        if (hasFocus())
+            m_accessible.currentChanged();
+    }
+
+    int currentRow() const { return m_current ? int(m_rows.indexOf(m_current)) : -1; }
+
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override
+    {
+        // What the column keeps in view: the current row, or its top where it is taller.
+        if (query == Qt::ImCursorRectangle && m_current) {
+            QRect place = m_current->geometry();
+            place.setHeight(std::min(place.height(), std::max(1, m_scroll.viewport()->height() - 60)));
+            return place;
+        }
+        return QWidget::inputMethodQuery(query);
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const int row = AccessibleRows::rowAfterKey(*event, currentRow(), int(m_rows.size()),
+            m_scroll.viewport()->height(), [this](int index) { return m_rows.at(index) ? m_rows.at(index)->y() : 0; });
+        if (row < 0 || !m_rows.at(row))
+            return QWidget::keyPressEvent(event);
+        setCurrent(m_rows.at(row));
+    }
+
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QWidget::focusInEvent(event);
+        // Reading goes on from the current row while it shows, else from the first in view.
+        const QRect shown = AccessibleRows::shownPart(*this);
+        if (!m_current || !m_current->geometry().intersects(shown)) {
+            const auto inView = std::find_if(m_rows.cbegin(), m_rows.cend(),
+                [&](const QPointer<QWidget>& row) { return row && row->geometry().intersects(shown); });
+            m_current = inView != m_rows.cend() ? *inView : m_rows.value(0);
+        }
+        update();
+        ReadingColumn::reveal(*this);
+        m_accessible.focusedLater();
+    }
+
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QWidget::focusOutEvent(event);
+        update();
+    }
+
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!m_current || !FocusRing::shows(*this))
+            return;
+        // Around the row, in the spacing between rows: the rows paint over what is under them.
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        FocusRing::paint(painter, QRectF(m_current->geometry()).adjusted(-6, -5, 6, 5), 10);
+    }
+
+private:
+    void setCurrent(QWidget* row)
+    {
+        const bool moved = row != m_current;
+        m_current = row;
+        update();
+        ReadingColumn::reveal(*this);
+        if (moved)
+            m_accessible.currentChanged();
+    }
+
+    ReadingColumn& m_scroll;
+    QList<QPointer<QWidget>> m_rows;
+    QPointer<QWidget> m_current;
+    AccessibleRows m_accessible;
+};
+
 MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, ModelContextBox onSave,
     Settings& settings, UrlOpener* links, QWidget* parent)
     : QWidget(parent)
@@ -206,7 +319,11 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
 
     // The conversation: a column at most 660 wide, kept at the leading side.
     m_scroll = new ReadingColumn(kColumnWidth, ReadingColumn::Placement::Leading, this);
-    QWidget* column = m_scroll->column();
+    auto* columnLayout = new QVBoxLayout(m_scroll->column());
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    m_messages = new MessageList(*m_scroll, m_scroll->column());
+    columnLayout->addWidget(m_messages);
+    QWidget* column = m_messages;
     m_rows = new QVBoxLayout(column);
     m_rows->setContentsMargins(20, 16, 20, 16);
     m_rows->setSpacing(14);
@@ -214,6 +331,7 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     layout->addWidget(m_scroll, 1);
 
     m_empty = new QWidget(column);
+    AccessibleRole::set(*m_empty, QAccessible::ListItem);
     auto* emptyLayout = new QVBoxLayout(m_empty);
     emptyLayout->setContentsMargins(0, 4, 0, 4);
     emptyLayout->setSpacing(6);
@@ -225,6 +343,7 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     m_rows->addWidget(m_empty);
 
     m_answering = new QWidget(column);
+    AccessibleRole::set(*m_answering, QAccessible::ListItem);
     auto* answeringLayout = new QVBoxLayout(m_answering);
     answeringLayout->setContentsMargins(0, 0, 0, 0);
     m_thinking = new QWidget(m_answering);
@@ -254,15 +373,6 @@ MeetingChatPanel::MeetingChatPanel(Meeting& meeting, MeetingChatService& chat, M
     m_bottom = new QWidget(column);
     m_bottom->setFixedHeight(1);
     m_rows->addWidget(m_bottom);
-    m_accessible = std::make_unique<AccessibleRows>(*column,
-        AccessibleRows::Source { [this] { return int(m_readRows.size()); },
-            [this](int row) -> std::optional<AccessibleRows::Row> {
-                AccessibleRows::Row read;
-                read.widget = m_readRows.at(row);
-                if (!read.widget)
-                    return std::nullopt;
-                return read;
-            } });
 
     layout->addWidget(new Rule(&Rule::faintSeparator, this));
 
@@ -482,10 +592,12 @@ QList<QPointer<QWidget>> MeetingChatPanel::readRows() const
 
 void MeetingChatPanel::readRowsChanged()
 {
-    if (QList<QPointer<QWidget>> rows = readRows(); rows != m_readRows) {
-        m_readRows = std::move(rows);
-        m_accessible->reset();
-    }
+    m_messages->setRows(readRows());
+}
+
+QWidget* MeetingChatPanel::messageList() const
+{
+    return m_messages;
 }
 
 void MeetingChatPanel::updateEmptyState()
@@ -496,6 +608,9 @@ void MeetingChatPanel::updateEmptyState()
     m_emptyHint->setText(recording
             ? QStringLiteral("It reads the transcript again for every question, so “what did they just say?” works.")
             : QStringLiteral("Answers come only from the transcript and your notes."));
+    // As a row of the conversation it reads as what it shows.
+    m_empty->setAccessibleName(m_emptyTitle->text());
+    m_empty->setAccessibleDescription(m_emptyHint->text());
     m_empty->setVisible(m_order.isEmpty() && !m_chat.isAnswering());
     readRowsChanged();
 }

@@ -29,8 +29,9 @@ class UrlOpener;
 // Questions and answers about one meeting: the stored conversation, the answer while it is
 // written, the chat service's error, and a composer with the model picker and a send or stop
 // button. The chat service stores every message; the panel writes only the chosen model.
-// A screen reader reads the conversation as a list, one item per message ("You" or "Quillet",
-// then the text), in the order shown.
+// The conversation is a list, one item per message ("You" or "Quillet", then the text), in the
+// order shown: a Tab stop before the composer whose arrow keys, Home, End and Page Up/Down move
+// its current message, which is marked, kept in view and told to a screen reader as its focus.
 class MeetingChatPanel final : public QWidget
 {
     Q_OBJECT
@@ -66,6 +67,8 @@ public:
     QAbstractButton* pickerButton() const;
     QPlainTextEdit* questionField() const;
     ReadingColumn* conversation() const { return m_scroll; }
+    // The list of the messages, in the conversation.
+    QWidget* messageList() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -73,6 +76,7 @@ protected:
 private:
     class QuestionField;
     class PickerButton;
+    class MessageList;
 
     void rebuildMessages();
     void updateEmptyState();
@@ -84,7 +88,7 @@ private:
     void scrollToEnd(bool animated);
     void settleScroll();
     QWidget* makeTurn(const ChatMessage& message);
-    // The rows of the conversation a screen reader reads, in their order.
+    // The rows of the conversation, in their order.
     QList<QPointer<QWidget>> readRows() const;
     void readRowsChanged();
 
@@ -95,6 +99,7 @@ private:
     UrlOpener* m_links;
 
     ReadingColumn* m_scroll;
+    MessageList* m_messages;
     QVBoxLayout* m_rows;
     QWidget* m_empty;
     ToneLabel* m_emptyTitle;
@@ -108,8 +113,6 @@ private:
     QWidget* m_bottom;
     QHash<QUuid, QWidget*> m_turns;
     QList<QUuid> m_order;
-    std::unique_ptr<AccessibleRows> m_accessible;
-    QList<QPointer<QWidget>> m_readRows; // a message's row goes before the list is told
 
     QuestionField* m_field;
     PickerButton* m_picker;

@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -225,15 +226,45 @@ void TranscriptFeedView::paintEvent(QPaintEvent* event)
         bottom.setColorAt(1, ground);
         painter.fillRect(QRectF(0, height - fade, viewport()->width(), fade), bottom);
     }
-    // The feed scrolls with the keyboard once it has the focus.
-    if (FocusRing::shows(*this))
-        FocusRing::paint(painter, QRectF(viewport()->rect()), 6);
+    // The keyboard's row, or the feed itself while it has no row.
+    if (FocusRing::shows(*this)) {
+        if (const int row = currentRow(); row >= 0)
+            FocusRing::paint(painter, QRectF(rowRect(row)).adjusted(-3, -3, 3, 3), 17);
+        else
+            FocusRing::paint(painter, QRectF(viewport()->rect()), 6);
+    }
 }
 
 void TranscriptFeedView::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
+    // Reading goes on from the keyboard's row while it shows, else from the first row in view.
+    const int count = rowCount();
+    if (count > 0) {
+        const QRect view = viewport()->rect();
+        int row = currentRow();
+        if (row < 0 || !rowRect(row).intersects(view)) {
+            const auto [first, last] = rowsBetween(verticalScrollBar()->value(), verticalScrollBar()->value() + 1);
+            row = std::clamp(first, 0, count - 1);
+            if (row < bubbleCount() && rowRect(row).bottom() < view.top() + 8 && row + 1 < count)
+                ++row;
+        }
+        m_current = row;
+        m_currentId = row < bubbleCount() ? m_bubbles.at(size_t(row)).id : QUuid();
+        revealRow(row);
+    }
     viewport()->update();
+    m_accessible.focusedLater();
+}
+
+void TranscriptFeedView::keyPressEvent(QKeyEvent* event)
+{
+    const int row = AccessibleRows::rowAfterKey(
+        *event, currentRow(), rowCount(), viewport()->height(), [this](int index) { return rowRect(index).top(); });
+    if (row < 0)
+        return QAbstractScrollArea::keyPressEvent(event);
+    setCurrentRow(row);
+    event->accept();
 }
 
 void TranscriptFeedView::focusOutEvent(QFocusEvent* event)

@@ -59,8 +59,9 @@ TranscriptFeedView::TranscriptFeedView(
     , m_recordingDot(new RecordingDot(kLiveDotSide, viewport()))
     , m_latest(new LatestCapsule(this))
     , m_accessible(*this,
-          { [this] { return bubbleCount() + (liveRow() == LiveRow::none ? 0 : 1); },
-              [this](int row) { return accessibleRow(row); } })
+          { [this] { return rowCount(); }, [this](int row) { return accessibleRow(row); },
+              [this] { return currentRow(); }, [](int, const QString&) {},
+              [this](int row) { return rowRect(row).translated(viewport()->pos()); } })
 {
     setAccessibleName(QStringLiteral("Transcript"));
     setFrameShape(QFrame::NoFrame);
@@ -130,22 +131,74 @@ QString TranscriptFeedView::bubbleText(int index) const
 std::optional<AccessibleRows::Row> TranscriptFeedView::accessibleRow(int row) const
 {
     AccessibleRows::Row read;
-    const QPoint origin = viewport()->pos();
+    read.rect = rowRect(row).translated(viewport()->pos());
     if (row == bubbleCount()) {
         // The live row is told apart from the bubble that takes its place when a turn comes.
         read.identity = &m_draft;
         read.name = liveRow() == LiveRow::draft ? m_draft : listeningRowText();
-        read.rect = QRect(
-            columnLeft(), m_liveTop - verticalScrollBar()->value(), viewport()->width() - columnLeft(), m_liveHeight)
-                        .translated(origin);
         return read;
     }
     const Bubble& bubble = m_bubbles.at(size_t(row));
     read.name
         = tr("%1, %2: %3")
               .arg(bubble.speaker.rawValue(), formatElapsed(bubble.startsAt), bubble.lines.join(QLatin1Char(' ')));
-    read.rect = bubbleRect(row).translated(origin);
     return read;
+}
+
+QRect TranscriptFeedView::rowRect(int row) const
+{
+    if (row < bubbleCount())
+        return bubbleRect(row);
+    const int top = m_liveTop - verticalScrollBar()->value();
+    if (liveRow() == LiveRow::draft)
+        return QRect(
+            columnLeft(), top, 2 * kBubblePadH + m_draftTextWidth + kDraftDotsGap + int(kDotsWidth), m_liveHeight);
+    const int text = QFontMetrics(liveRowFont()).horizontalAdvance(listeningRowText());
+    const int width = std::min(kLiveDotSide + kLiveRowSpacing + text, viewport()->width() - 2 * columnLeft());
+    return QRect(
+        columnLeft(), top + kLiveRowTopPadding, std::max(width, kLiveDotSide), m_liveHeight - kLiveRowTopPadding);
+}
+
+int TranscriptFeedView::currentRow() const
+{
+    return m_current < rowCount() ? m_current : -1;
+}
+
+void TranscriptFeedView::setCurrentRow(int row)
+{
+    const bool moved = row != m_current;
+    m_current = row;
+    m_currentId = row >= 0 && row < bubbleCount() ? m_bubbles.at(size_t(row)).id : QUuid();
+    revealRow(row);
+    viewport()->update();
+    if (moved)
+        m_accessible.currentChanged();
+}
+
+void TranscriptFeedView::revealRow(int row)
+{
+    constexpr int kMargin = 8;
+    if (row < 0 || row >= rowCount())
+        return;
+    QScrollBar* bar = verticalScrollBar();
+    // Measured first, and again where the scroll measured the bubbles around it anew.
+    for (int pass = 0; pass < 3; ++pass) {
+        if (row < bubbleCount() && m_bubbles[size_t(row)].measuredAt != textWidth()) {
+            measure(m_bubbles[size_t(row)]);
+            recomputeTops();
+            updateScrollRange();
+        }
+        const QRect place = rowRect(row);
+        const int visible = viewport()->height();
+        int value = bar->value();
+        if (place.top() < kMargin)
+            value += place.top() - kMargin;
+        else if (place.bottom() + 1 > visible - kMargin)
+            value += std::min(place.top() - kMargin, place.bottom() + 1 - visible + kMargin);
+        if (value == bar->value())
+            return;
+        bar->setValue(value);
+    }
 }
 
 QRect TranscriptFeedView::bubbleRect(int index) const
@@ -193,6 +246,8 @@ void TranscriptFeedView::setLive(bool isLive)
     placeOverlays();
     viewport()->update();
     m_accessible.reset();
+    if (m_current >= rowCount())
+        m_current = rowCount() - 1;
 }
 
 void TranscriptFeedView::setPaused(bool isPaused)
@@ -205,6 +260,7 @@ void TranscriptFeedView::setPaused(bool isPaused)
     updateScrollRange();
     placeOverlays();
     viewport()->update();
+    m_accessible.changed();
 }
 
 void TranscriptFeedView::setProblem(const QString& problem)
@@ -213,6 +269,7 @@ void TranscriptFeedView::setProblem(const QString& problem)
         return;
     m_problem = problem;
     viewport()->update();
+    m_accessible.changed();
 }
 
 QString TranscriptFeedView::listeningRowText() const
@@ -230,6 +287,7 @@ void TranscriptFeedView::setDraft(const QString& draft)
         // Laid out when the feed is shown again; nobody sees the steps in between.
         m_draft = draft;
         m_staleWhileHidden = true;
+        m_accessible.changed();
         return;
     }
     const bool near = isNearEnd();
@@ -247,6 +305,7 @@ void TranscriptFeedView::setDraft(const QString& draft)
         scrollToEndNow();
     placeOverlays();
     viewport()->update();
+    m_accessible.changed();
 }
 
 void TranscriptFeedView::segmentsChanged()
@@ -315,8 +374,24 @@ void TranscriptFeedView::regroup()
     measureAroundViewport();
     placeOverlays();
     viewport()->update();
-    if (changed)
+    if (changed) {
         m_accessible.reset();
+        // The keyboard's bubble keeps its place when others come or go; the live row stays the
+        // live row; a bubble that went leaves its index to the next.
+        const int before = m_current;
+        if (!m_currentId.isNull()) {
+            const auto found = std::find_if(
+                m_bubbles.begin(), m_bubbles.end(), [&](const Bubble& bubble) { return bubble.id == m_currentId; });
+            if (found != m_bubbles.end())
+                m_current = int(found - m_bubbles.begin());
+        } else if (m_current >= 0 && liveRow() != LiveRow::none) {
+            m_current = bubbleCount();
+        }
+        m_current = std::min(m_current, rowCount() - 1);
+        m_currentId = m_current >= 0 && m_current < bubbleCount() ? m_bubbles.at(size_t(m_current)).id : QUuid();
+        if (m_current != before && hasFocus())
+            m_accessible.currentChanged();
+    }
 
     const qsizetype count = segments.size();
     const bool countChanged = count != m_segmentCount;

@@ -45,7 +45,9 @@ struct TranscriptGroup
 // column's width changes, and only bubbles near the visible area are measured; the others
 // count with an estimate until they come into view. A press on a bubble opens a read-only
 // editor over its text, so it can be selected and copied. A screen reader reads it as a list
-// of the bubbles (who, when, what) and the live row.
+// of the bubbles (who, when, what) and the live row. With the keyboard's focus it is a list:
+// the arrow keys, Home, End and Page Up/Down move its current row, which is marked, kept in
+// view and told to a screen reader as its focus.
 class TranscriptFeedView final : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -84,6 +86,8 @@ public:
     // Where a bubble is, in viewport coordinates.
     QRect bubbleRect(int index) const;
     LiveRow liveRow() const;
+    // The keyboard's row: a bubble's index, or bubbleCount() for the live row; -1 for none.
+    int currentRow() const;
     // The lit dot of the draft row: 0, 1 or 2.
     int dotPhase() const { return m_dotPhase; }
     // How far the end of the column lies below the visible area.
@@ -105,6 +109,7 @@ protected:
     void changeEvent(QEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -153,6 +158,11 @@ private:
     void openSelection(int index);
     void closeSelection();
     std::optional<AccessibleRows::Row> accessibleRow(int row) const;
+    int rowCount() const { return bubbleCount() + (liveRow() == LiveRow::none ? 0 : 1); }
+    // A row's place, in viewport coordinates.
+    QRect rowRect(int row) const;
+    void setCurrentRow(int row);
+    void revealRow(int row);
 
     QPointer<Meeting> m_meeting;
     bool m_isLive;
@@ -198,5 +208,8 @@ private:
     QTextEdit* m_selection = nullptr;
     QUuid m_selectionId;
     bool m_forwardingMouse = false;
+    // The keyboard's row, found again by its bubble when the bubbles are made anew.
+    int m_current = -1;
+    QUuid m_currentId; // null for the live row
     AccessibleRows m_accessible;
 };

@@ -4,8 +4,8 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
-#include "support/AccessibleTree.h"
 #include "support/AccessibleNames.h"
+#include "support/AccessibleTree.h"
 #include "support/AccountRig.h"
 #include "support/AppRig.h"
 #include "support/DatedLibrary.h"
@@ -583,6 +583,14 @@ private slots:
         QCOMPARE(content.selection(), SidebarItem::meeting(retro));
         press(Qt::Key_Home);
         QCOMPARE(content.selection(), SidebarItem::home());
+        // So does a single press: a screen reader is told the row before the page is made.
+        AccessibleTree::EventSpy told;
+        QTest::keyPress(&list, Qt::Key_Down);
+        QCOMPARE(told.lastFocus(), QStringLiteral("Work"));
+        QCOMPARE(content.selection(), SidebarItem::home());
+        QTest::keyRelease(&list, Qt::Key_Down);
+        QCOMPARE(content.selection(), SidebarItem::folder(work));
+        press(Qt::Key_Up);
 
         // A right click leaves the page alone and opens the row's menu.
         const QPoint retroRow = list.visualRect(list.model()->index(list.model()->rowCount() - 1, 0)).center();

@@ -127,12 +127,23 @@ void drag(QWidget* handle, int dy)
 }
 
 // Where a widget sits in the content it scrolls with, so that scrolling does not move it.
-QPoint placeOf(const QWidget* widget, const QWidget* page)
+const QScrollArea* scrollOf(const QWidget* widget, const QWidget* page)
 {
     for (const QWidget* up = widget->parentWidget(); up && up != page; up = up->parentWidget())
         if (const auto* scroll = qobject_cast<const QScrollArea*>(up); scroll && scroll->widget())
-            return widget->mapTo(scroll->widget(), QPoint(0, 0));
-    return widget->mapTo(page, QPoint(0, 0));
+            return scroll;
+    return nullptr;
+}
+
+// Where a stop is, to read the Tab order by: beside a stop of the same scroll area, its place
+// in the content (either may be scrolled away); else where its scroll area is on the page.
+QRect placeOf(const QWidget* widget, const QWidget* page, const QWidget* other)
+{
+    const QScrollArea* scroll = scrollOf(widget, page);
+    if (scroll && scroll == scrollOf(other, page))
+        return { widget->mapTo(scroll->widget(), QPoint(0, 0)), widget->size() };
+    const QWidget* shown = scroll ? static_cast<const QWidget*>(scroll) : widget;
+    return { shown->mapTo(page, QPoint(0, 0)), shown->size() };
 }
 
 QString nameOf(const QWidget* widget)
@@ -403,10 +414,10 @@ private slots:
         for (qsizetype i = 1; i < pageStops.size(); ++i) {
             const QWidget* before = pageStops.at(i - 1);
             const QWidget* after = pageStops.at(i);
-            const QPoint from = placeOf(before, w.page());
-            const QPoint to = placeOf(after, w.page());
-            const bool sameLine = std::abs((from.y() + before->height() / 2) - (to.y() + after->height() / 2))
-                < std::max(before->height(), after->height()) / 2;
+            const QRect from = placeOf(before, w.page(), after);
+            const QRect to = placeOf(after, w.page(), before);
+            const bool sameLine
+                = std::abs(from.center().y() - to.center().y()) < std::max(from.height(), to.height()) / 2;
             QVERIFY2(sameLine ? to.x() > from.x() : to.y() > from.y(),
                 qPrintable(nameOf(after) + QStringLiteral(" comes after ") + nameOf(before)));
         }

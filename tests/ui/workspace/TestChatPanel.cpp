@@ -3,8 +3,8 @@
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
-#include "support/AccessibleTree.h"
 #include "support/AccessibleNames.h"
+#include "support/AccessibleTree.h"
 #include "support/FakeHttpServer.h"
 #include "support/ProviderAnswers.h"
 #include "support/TestMain.h"
@@ -126,15 +126,16 @@ private slots:
     }
 
     // A screen reader reads the conversation as a list with one item per message, who wrote it
-    // and the text, in the order shown; the empty state while there is none.
+    // and the text, in the order shown; the empty state while there is none. Tab reaches it
+    // before the question, and its keys move the message read.
     void screenReaderReadsTheConversation()
     {
+        AccessibleTree::EventSpy told;
         Fixture fixture(settingsFile());
-        QAccessibleInterface* list = AccessibleTree::of(fixture.panel->conversation()->column());
+        QAccessibleInterface* list = AccessibleTree::of(fixture.panel->messageList());
         QCOMPARE(list->role(), QAccessible::List);
-        QCOMPARE(list->childCount(), 1);
-        QVERIFY(
-            AccessibleTree::find(list->child(0), QAccessible::StaticText, QStringLiteral("Ask about this meeting")));
+        QCOMPARE(AccessibleTree::name(list), QStringLiteral("Conversation"));
+        QCOMPARE(AccessibleTree::names(AccessibleTree::items(list)), QStringList { "Ask about this meeting" });
 
         fixture.meeting.appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("When do we ship?"), {}));
         fixture.meeting.appendChatMessage(new ChatMessage(ChatRole::Assistant,
@@ -150,6 +151,21 @@ private slots:
         QCOMPARE(list->indexOfChild(rows.at(1)), 1);
         // The answer's own text, links and all, is under its item.
         QVERIFY(AccessibleTree::find(rows.at(1), QAccessible::Heading, QStringLiteral("When")));
+
+        fixture.panel->resize(500, 400);
+        fixture.panel->show();
+        fixture.panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(fixture.panel.get()));
+        fixture.panel->questionField()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(fixture.panel->questionField(), Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), fixture.panel->messageList());
+        for (const auto& [key, read] : { std::pair(Qt::Key_Down, 1), std::pair(Qt::Key_Home, 0),
+                 std::pair(Qt::Key_Up, 0), std::pair(Qt::Key_End, 1), std::pair(Qt::Key_PageUp, 0) }) {
+            QTest::keyClick(fixture.panel->messageList(), key);
+            QTRY_COMPARE(told.lastFocus(), AccessibleTree::name(rows.at(read)));
+            QVERIFY(rows.at(read)->state().focused);
+            QVERIFY(!rows.at(1 - read)->state().focused);
+        }
 
         // A message removed goes from the list at once.
         delete fixture.meeting.sortedChatMessages().first();

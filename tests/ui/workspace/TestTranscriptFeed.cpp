@@ -187,6 +187,7 @@ private slots:
                 "Me, 0:04: Morning. All here?", "Them, 1:05: Yes.", "Lan, 1:02:05: Agenda first.", "Listening…" }));
         QAccessibleInterface* first = AccessibleTree::items(list).at(0);
         QCOMPARE(first->role(), QAccessible::ListItem);
+        QVERIFY(!first->state().offscreen); // what a flat review reads
         const QRect bubble = feed.bubbleRect(0);
         QCOMPARE(first->rect(), QRect(feed.viewport()->mapToGlobal(bubble.topLeft()), bubble.size()));
 
@@ -210,6 +211,48 @@ private slots:
         QCOMPARE(list->childCount(), 4);
         QCOMPARE(
             AccessibleTree::name(AccessibleTree::items(list).last()), QStringLiteral("Them, 1:03:20: So the plan."));
+    }
+
+    // With the keyboard's focus the feed is read turn by turn: the keys move its current row,
+    // which comes into view and is told as the focus.
+    void keysMoveTheCurrentRow_data()
+    {
+        QTest::addColumn<QList<int>>("keys");
+        QTest::addColumn<int>("lowest");
+        QTest::addColumn<int>("highest");
+        QTest::newRow("Down") << QList<int> { Qt::Key_Down } << 1 << 1;
+        QTest::newRow("Up on the first") << QList<int> { Qt::Key_Up } << 0 << 0;
+        QTest::newRow("End: the live row") << QList<int> { Qt::Key_End } << 40 << 40;
+        QTest::newRow("Down on the last") << QList<int> { Qt::Key_End, Qt::Key_Down } << 40 << 40;
+        QTest::newRow("Home") << QList<int> { Qt::Key_Down, Qt::Key_Down, Qt::Key_Home } << 0 << 0;
+        // A page is 300 high and a bubble about 60: a few rows at a time, never one.
+        QTest::newRow("Page Down") << QList<int> { Qt::Key_PageDown } << 2 << 8;
+        QTest::newRow("Page Up") << QList<int> { Qt::Key_End, Qt::Key_PageUp } << 32 << 38;
+    }
+
+    void keysMoveTheCurrentRow()
+    {
+        QFETCH(QList<int>, keys);
+        QFETCH(int, lowest);
+        QFETCH(int, highest);
+        AccessibleTree::EventSpy told;
+        LiveFeed live(40);
+        TranscriptFeedView& feed = *live.feed;
+        feed.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&feed));
+        feed.setFocus(Qt::TabFocusReason);
+        QAccessibleInterface* list = AccessibleTree::of(&feed);
+        QTRY_COMPARE(told.lastFocus(), AccessibleTree::name(list->child(0)));
+        for (const int key : keys)
+            QTest::keyClick(&feed, Qt::Key(key));
+        const int row = list->indexOfChild(list->focusChild());
+        QVERIFY2(row >= lowest && row <= highest, qPrintable(QString::number(row)));
+        QAccessibleInterface* item = list->child(row);
+        QCOMPARE(told.lastFocus(), AccessibleTree::name(item));
+        QVERIFY(item->state().focused);
+        QVERIFY(!item->state().offscreen);
+        const QRect view(feed.viewport()->mapToGlobal(QPoint(0, 0)), feed.viewport()->size());
+        QVERIFY(view.contains(item->rect()));
     }
 
     void newLinesWhileScrolledUpShowLatest()
