@@ -374,6 +374,15 @@ Done StoreDatabase::configure()
     if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
         Log::line("[Quillet] Store journal mode is %@ instead of WAL", mode);
 
+    QSqlQuery encoding(m_db);
+    if (!encoding.exec(QStringLiteral("PRAGMA encoding")) || !encoding.next())
+        return storeError(encoding.lastError());
+    const std::optional<StoredText::Encoding> known = StoredText::encodingNamed(encoding.value(0).toString());
+    encoding.finish();
+    if (!known)
+        return StoreError { QStringLiteral("the file's text encoding is not one SQLite names") };
+    m_encoding = *known;
+
     if (Done foreignKeys = run(m_db, QStringLiteral("PRAGMA foreign_keys=ON")); !foreignKeys.ok())
         return foreignKeys;
     return run(m_db, QStringLiteral("PRAGMA synchronous=NORMAL"));
@@ -453,6 +462,26 @@ QSqlQuery& StoreDatabase::statement(const QString& sql)
     return it.value();
 }
 
+void StoreDatabase::bind(QSqlQuery& query, const QVariantList& values) const
+{
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& value = values.at(i);
+        // SQLite drops the last byte of a UTF-8 blob of odd length cast to TEXT in a UTF-16
+        // file, so a file another tool made in UTF-16 gets its texts as before.
+        if (value.typeId() == QMetaType::QString && !value.isNull() && m_encoding == StoredText::Encoding::Utf8)
+            query.bindValue(i, StoredText::encode(value.toString()));
+        else
+            query.bindValue(i, value);
+    }
+}
+
+QVariant StoreDatabase::textOf(const QVariant& bytes) const
+{
+    if (bytes.typeId() != QMetaType::QByteArray)
+        return bytes;
+    return StoredText::decode(bytes.toByteArray(), m_encoding);
+}
+
 StoreTransaction::StoreTransaction(QSqlDatabase& db)
     : m_db(db)
     , m_active(db.transaction())
@@ -483,15 +512,24 @@ bool StoreDatabase::readTexts(const QString& filePath, const TextReader& reader,
         if (db.open() && db.transaction()) {
             QSqlQuery rows(db);
             rows.setForwardOnly(true);
-            read = rows.exec(QStringLiteral(R"(SELECT "rowKey", "title", "userNotes" FROM "Meeting")"));
-            while (read && rows.next() && !cancelled.load(std::memory_order_relaxed))
-                reader.meeting(rows.value(0).toLongLong(), rows.value(1).toString(), rows.value(2).toString());
+            read = rows.exec(QStringLiteral("PRAGMA encoding")) && rows.next();
+            const std::optional<StoredText::Encoding> encoding
+                = read ? StoredText::encodingNamed(rows.value(0).toString()) : std::nullopt;
+            read = read && encoding;
+            const auto text
+                = [&](int column) { return StoredText::decode(rows.value(column).toByteArray(), *encoding); };
             rows.finish();
             read = read
                 && rows.exec(QStringLiteral(
-                    R"(SELECT "meeting", "text" FROM "TranscriptSegment" WHERE "meeting" IS NOT NULL ORDER BY "meeting")"));
+                    R"(SELECT "rowKey", CAST("title" AS BLOB), CAST("userNotes" AS BLOB) FROM "Meeting")"));
             while (read && rows.next() && !cancelled.load(std::memory_order_relaxed))
-                reader.segment(rows.value(0).toLongLong(), rows.value(1).toString());
+                reader.meeting(rows.value(0).toLongLong(), text(1), text(2));
+            rows.finish();
+            read = read
+                && rows.exec(QStringLiteral(R"(SELECT "meeting", CAST("text" AS BLOB) FROM "TranscriptSegment" )"
+                                            R"(WHERE "meeting" IS NOT NULL ORDER BY "meeting")"));
+            while (read && rows.next() && !cancelled.load(std::memory_order_relaxed))
+                reader.segment(rows.value(0).toLongLong(), text(1));
             rows.finish();
             db.rollback();
         }

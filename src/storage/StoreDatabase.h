@@ -2,6 +2,7 @@
 
 #include "format/Result.h"
 #include "storage/StoreError.h"
+#include "storage/StoredText.h"
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -27,6 +28,11 @@ public:
 
     // A statement prepared once per connection and reused; bind and exec it.
     QSqlQuery& statement(const QString& sql);
+    // Binds a row's values in order, each text as its UTF-8 bytes, for a statement that casts
+    // them (StoreRows::Column).
+    void bind(QSqlQuery& query, const QVariantList& values) const;
+    // The text of a column selected as its bytes (StoreRows::selectSql); NULL stays NULL.
+    QVariant textOf(const QVariant& bytes) const;
 
     static QString describe(const QSqlError& error);
 
@@ -63,6 +69,7 @@ private:
     QString m_filePath;
     QString m_connectionName;
     QSqlDatabase m_db;
+    StoredText::Encoding m_encoding = StoredText::Encoding::Utf8;
     QHash<QString, QSqlQuery> m_statements;
 };
 
