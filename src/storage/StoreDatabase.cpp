@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
@@ -209,6 +210,7 @@ StoreDatabase::StoreDatabase(const QString& filePath, const QString& connectionN
 
 StoreDatabase::~StoreDatabase()
 {
+    m_checkpointer.reset();
     m_statements.clear();
     m_db.close();
     m_db = QSqlDatabase();
@@ -371,8 +373,19 @@ Done StoreDatabase::configure()
         return storeError(journal.lastError());
     const QString mode = journal.value(0).toString();
     journal.finish();
-    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
         Log::line("[Quillet] Store journal mode is %@ instead of WAL", mode);
+    } else {
+        // The log file is cut back to this (four times the checkpoint's mark at 4 KiB pages)
+        // when it starts over, and deleted at the close.
+        if (Done limited = run(m_db, QStringLiteral("PRAGMA journal_size_limit=16777216")); !limited.ok())
+            return limited;
+        const QVariant handle = m_db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+            if (auto* connection = *static_cast<sqlite3* const*>(handle.constData()))
+                m_checkpointer = std::make_unique<StoreCheckpointer>(m_filePath, connection);
+        }
+    }
 
     QSqlQuery encoding(m_db);
     if (!encoding.exec(QStringLiteral("PRAGMA encoding")) || !encoding.next())

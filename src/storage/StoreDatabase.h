@@ -1,6 +1,7 @@
 #pragma once
 
 #include "format/Result.h"
+#include "storage/StoreCheckpointer.h"
 #include "storage/StoreError.h"
 #include "storage/StoredText.h"
 
@@ -14,7 +15,8 @@
 #include <memory>
 
 // The store file's SQLite connection: pragmas, schema steps and cached prepared statements.
-// Belongs to the thread that opened it (the main thread).
+// Belongs to the thread that opened it (the main thread); its checkpoints run on a thread of
+// their own (StoreCheckpointer).
 class StoreDatabase final
 {
     Q_DISABLE_COPY_MOVE(StoreDatabase)
@@ -71,6 +73,7 @@ private:
     QSqlDatabase m_db;
     StoredText::Encoding m_encoding = StoredText::Encoding::Utf8;
     QHash<QString, QSqlQuery> m_statements;
+    std::unique_ptr<StoreCheckpointer> m_checkpointer;
 };
 
 // Holds one transaction and rolls it back unless it was committed.

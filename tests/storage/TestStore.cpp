@@ -9,6 +9,7 @@
 #include "storage/Speaker.h"
 #include "storage/StoreDatabase.h"
 #include "storage/TranscriptSegment.h"
+#include "support/DatabaseWriteWatch.h"
 #include "support/FakeScheduler.h"
 #include "support/FullDisk.h"
 #include "support/TempStore.h"
@@ -16,6 +17,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QProcess>
@@ -177,6 +179,7 @@ private slots:
 
     // Commits on its own
     void changesOfOneTurnCommitTogether();
+    void checkpointsStayOffTheMainThread();
 
     // Processes
     void savedChangeSurvivesKill();
@@ -1166,6 +1169,33 @@ void TestStore::changesOfOneTurnCommitTogether()
         titles.append(meeting->title());
     QCOMPARE(titles, (QStringList { "new", "renamed" }));
     QCOMPARE(store->fetchMeetings().last()->userNotes(), QStringLiteral("a"));
+}
+
+// Commits that fill the log many times over: the main thread never copies it into the file, a
+// thread of the store's own does, and the log file is cut back to its limit.
+void TestStore::checkpointsStayOffTheMainThread()
+{
+    DatabaseWriteWatch::install();
+    TempStore store;
+    auto* meeting = new Meeting(QStringLiteral("long notes"), kMonday);
+    store->insert(meeting);
+    QVERIFY(store->save().ok());
+    const long onMainThread = DatabaseWriteWatch::onMainThread();
+    const long elsewhere = DatabaseWriteWatch::elsewhere();
+    const QString notes(400'000, QLatin1Char('n'));
+    for (int commit = 0; commit < 60; ++commit) {
+        meeting->setUserNotes(notes + QString(commit, QLatin1Char('.')));
+        QVERIFY(store->save().ok());
+    }
+    QCOMPARE(DatabaseWriteWatch::onMainThread(), onMainThread);
+    QTRY_VERIFY(DatabaseWriteWatch::elsewhere() > elsewhere);
+    const QString log = store.filePath() + QStringLiteral("-wal");
+    QTRY_VERIFY([&] {
+        meeting->setTitle(meeting->title() + QLatin1Char('.'));
+        return store->save().ok() && QFileInfo(log).size() <= 16 * 1024 * 1024;
+    }());
+    QCOMPARE(DatabaseWriteWatch::onMainThread(), onMainThread);
+    QCOMPARE(store.reopen().fetchMeetings().value(0)->userNotes(), notes + QString(59, QLatin1Char('.')));
 }
 
 void TestStore::folderListFollowsChanges()
