@@ -17,7 +17,7 @@
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden;
 // - with --typing-only: typing into the notes of one meeting of a library of --library
-//   meetings (default 10,000), and a key at the end of notes of 10 KB, 1 MB and 5 MB.
+//   meetings (default 10,000), and a key at the end of notes of 100 KB, 1 MB and 5 MB.
 
 #include "BenchFigures.h"
 #include "TypingBench.h"
