@@ -68,7 +68,9 @@ void StoreCheckpointer::run()
                 added = true;
                 db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
                 db.setDatabaseName(m_filePath);
-                db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
+                // A restart waits this long for a reader still on the log (the search's copy at
+                // launch) and then gives up, since commits wait while it does.
+                db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=250"));
             }
             // A log that only grows is one whose commits never let a checkpoint finish before
             // the next began, so none could start it over: past the cap, commits wait (on their

@@ -41,10 +41,10 @@ struct Column
     bool text = false;
 };
 
+// The field types stored as text.
 template <typename T>
-inline constexpr bool isText
-    = std::is_same_v<T,
-          QString> || std::is_same_v<T, std::optional<QString>> || std::is_same_v<T, QStringList> || std::is_same_v<T, QUuid>;
+inline constexpr bool isText = std::disjunction_v<std::is_same<T, QString>, std::is_same<T, std::optional<QString>>,
+    std::is_same<T, QStringList>, std::is_same<T, QUuid>>;
 
 inline QString boundValue(const Column& column)
 {
