@@ -20,7 +20,7 @@
 //   while a segment arrives every 2 s and the draft changes every 250 ms, then with the window
 //   hidden;
 // - with --typing-only: typing into the notes of one meeting of a library of --library
-//   meetings (default 10,000), and a key at the end of notes of 10 KB, 1 MB and 5 MB;
+//   meetings (default 10,000), and a key at the end of notes of 100 KB, 1 MB and 5 MB;
 // - with --reading-only: a screen reader over a transcript of 400 turns: a review of every row
 //   (name, role, state, place, as a flat review asks), and a step of the keyboard's row with
 //   what a screen reader then asks (the focused row, and every row's state to find it).

@@ -9,6 +9,19 @@
 
 template class StoredRecord<Meeting, MeetingFields, Folder>;
 
+namespace {
+
+MeetingFields newMeetingFields(const QString& title, const QDateTime& date)
+{
+    MeetingFields fields;
+    fields.id = QUuid::createUuid();
+    fields.title = title;
+    fields.date = date;
+    return fields;
+}
+
+} // namespace
+
 const Meeting::Layout& Meeting::layout()
 {
     static const Layout layout { QStringLiteral("Meeting"), 1, QStringLiteral("folder"),
@@ -37,12 +50,8 @@ const Meeting::Layout& Meeting::layout()
 
 Meeting::Meeting(const QString& title, const QDateTime& date, QObject* parent)
     : QObject(parent)
-    , StoredRecord({})
-{
-    m_fields.id = QUuid::createUuid();
-    m_fields.title = title;
-    m_fields.date = date;
-}
+    , StoredRecord(newMeetingFields(title, date))
+{ }
 
 Meeting::Meeting(const Fields& fields, QObject* parent)
     : QObject(parent)

@@ -54,7 +54,7 @@ bool ModelContext::writeChanges(QHash<Record*, qint64>& newKeys, QString* error)
         [](const Record* a, const Record* b) { return a->table().rank < b->table().rank; });
     for (Record* record : std::as_const(inserted)) {
         QSqlQuery& query = m_database->statement(record->table().insertSql);
-        bindAll(query, record->rowValues(keyOf(record->parentRecord())));
+        m_database->bind(query, record->rowValues(keyOf(record->parentRecord())));
         if (!execute(query, error))
             return false;
         newKeys.insert(record, query.lastInsertId().toLongLong());
@@ -65,7 +65,7 @@ bool ModelContext::writeChanges(QHash<Record*, qint64>& newKeys, QString* error)
         QSqlQuery& query = m_database->statement(record->table().updateSql);
         QVariantList values = record->rowValues(keyOf(record->parentRecord()));
         values.append(record->m_state.key);
-        bindAll(query, values);
+        m_database->bind(query, values);
         if (!execute(query, error))
             return false;
     }

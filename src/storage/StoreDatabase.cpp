@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
@@ -209,6 +210,7 @@ StoreDatabase::StoreDatabase(const QString& filePath, const QString& connectionN
 
 StoreDatabase::~StoreDatabase()
 {
+    m_checkpointer.reset();
     m_statements.clear();
     m_db.close();
     m_db = QSqlDatabase();
@@ -371,8 +373,28 @@ Done StoreDatabase::configure()
         return storeError(journal.lastError());
     const QString mode = journal.value(0).toString();
     journal.finish();
-    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+    if (mode.compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
         Log::line("[Quillet] Store journal mode is %@ instead of WAL", mode);
+    } else {
+        // The log file is cut back to this (four times the checkpoint's mark at 4 KiB pages)
+        // when it starts over, and deleted at the close.
+        if (Done limited = run(m_db, QStringLiteral("PRAGMA journal_size_limit=16777216")); !limited.ok())
+            return limited;
+        const QVariant handle = m_db.driver()->handle();
+        if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+            if (auto* connection = *static_cast<sqlite3* const*>(handle.constData()))
+                m_checkpointer = std::make_unique<StoreCheckpointer>(m_filePath, connection);
+        }
+    }
+
+    QSqlQuery encoding(m_db);
+    if (!encoding.exec(QStringLiteral("PRAGMA encoding")) || !encoding.next())
+        return storeError(encoding.lastError());
+    const std::optional<StoredText::Encoding> known = StoredText::encodingNamed(encoding.value(0).toString());
+    encoding.finish();
+    if (!known)
+        return StoreError { QStringLiteral("the file's text encoding is not one SQLite names") };
+    m_encoding = *known;
 
     if (Done foreignKeys = run(m_db, QStringLiteral("PRAGMA foreign_keys=ON")); !foreignKeys.ok())
         return foreignKeys;
@@ -453,6 +475,26 @@ QSqlQuery& StoreDatabase::statement(const QString& sql)
     return it.value();
 }
 
+void StoreDatabase::bind(QSqlQuery& query, const QVariantList& values) const
+{
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& value = values.at(i);
+        // SQLite drops the last byte of a UTF-8 blob of odd length cast to TEXT in a UTF-16
+        // file, so a file another tool made in UTF-16 gets its texts as before.
+        if (value.typeId() == QMetaType::QString && !value.isNull() && m_encoding == StoredText::Encoding::Utf8)
+            query.bindValue(i, StoredText::encode(value.toString()));
+        else
+            query.bindValue(i, value);
+    }
+}
+
+QVariant StoreDatabase::textOf(const QVariant& bytes) const
+{
+    if (bytes.typeId() != QMetaType::QByteArray)
+        return bytes;
+    return StoredText::decode(bytes.toByteArray(), m_encoding);
+}
+
 StoreTransaction::StoreTransaction(QSqlDatabase& db)
     : m_db(db)
     , m_active(db.transaction())
@@ -483,15 +525,24 @@ bool StoreDatabase::readTexts(const QString& filePath, const TextReader& reader,
         if (db.open() && db.transaction()) {
             QSqlQuery rows(db);
             rows.setForwardOnly(true);
-            read = rows.exec(QStringLiteral(R"(SELECT "rowKey", "title", "userNotes" FROM "Meeting")"));
-            while (read && rows.next() && !cancelled.load(std::memory_order_relaxed))
-                reader.meeting(rows.value(0).toLongLong(), rows.value(1).toString(), rows.value(2).toString());
+            read = rows.exec(QStringLiteral("PRAGMA encoding")) && rows.next();
+            const std::optional<StoredText::Encoding> encoding
+                = read ? StoredText::encodingNamed(rows.value(0).toString()) : std::nullopt;
+            read = read && encoding;
+            const auto text
+                = [&](int column) { return StoredText::decode(rows.value(column).toByteArray(), *encoding); };
             rows.finish();
             read = read
                 && rows.exec(QStringLiteral(
-                    R"(SELECT "meeting", "text" FROM "TranscriptSegment" WHERE "meeting" IS NOT NULL ORDER BY "meeting")"));
+                    R"(SELECT "rowKey", CAST("title" AS BLOB), CAST("userNotes" AS BLOB) FROM "Meeting")"));
             while (read && rows.next() && !cancelled.load(std::memory_order_relaxed))
-                reader.segment(rows.value(0).toLongLong(), rows.value(1).toString());
+                reader.meeting(rows.value(0).toLongLong(), text(1), text(2));
+            rows.finish();
+            read = read
+                && rows.exec(QStringLiteral(R"(SELECT "meeting", CAST("text" AS BLOB) FROM "TranscriptSegment" )"
+                                            R"(WHERE "meeting" IS NOT NULL ORDER BY "meeting")"));
+            while (read && rows.next() && !cancelled.load(std::memory_order_relaxed))
+                reader.segment(rows.value(0).toLongLong(), text(1));
             rows.finish();
             db.rollback();
         }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "format/Result.h"
+#include "storage/StoreCheckpointer.h"
 #include "storage/StoreError.h"
+#include "storage/StoredText.h"
 
 #include <QHash>
 #include <QSqlDatabase>
@@ -13,7 +15,8 @@
 #include <memory>
 
 // The store file's SQLite connection: pragmas, schema steps and cached prepared statements.
-// Belongs to the thread that opened it (the main thread).
+// Belongs to the thread that opened it (the main thread); its checkpoints run on a thread of
+// their own (StoreCheckpointer).
 class StoreDatabase final
 {
     Q_DISABLE_COPY_MOVE(StoreDatabase)
@@ -27,6 +30,11 @@ public:
 
     // A statement prepared once per connection and reused; bind and exec it.
     QSqlQuery& statement(const QString& sql);
+    // Binds a row's values in order, each text as its UTF-8 bytes, for a statement that casts
+    // them (StoreRows::Column).
+    void bind(QSqlQuery& query, const QVariantList& values) const;
+    // The text of a column selected as its bytes (StoreRows::selectSql); NULL stays NULL.
+    QVariant textOf(const QVariant& bytes) const;
 
     static QString describe(const QSqlError& error);
 
@@ -63,7 +71,9 @@ private:
     QString m_filePath;
     QString m_connectionName;
     QSqlDatabase m_db;
+    StoredText::Encoding m_encoding = StoredText::Encoding::Utf8;
     QHash<QString, QSqlQuery> m_statements;
+    std::unique_ptr<StoreCheckpointer> m_checkpointer;
 };
 
 // Holds one transaction and rolls it back unless it was committed.

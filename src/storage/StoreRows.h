@@ -12,6 +12,7 @@
 #include <QStringList>
 #include <QUuid>
 #include <optional>
+#include <type_traits>
 
 namespace StoreRows {
 
@@ -31,20 +32,42 @@ inline QString quoted(const QString& name)
     return QLatin1Char('"') + name + QLatin1Char('"');
 }
 
-inline QString insertSql(const QString& table, const QStringList& columns)
+// A column of a statement; a text column is bound as its bytes and read as them (see
+// StoredText.h): CAST makes the bound bytes a TEXT value in the file's encoding, so the column
+// keeps its type for every reader.
+struct Column
 {
-    QStringList marks;
-    for (qsizetype i = 0; i < columns.size(); ++i)
-        marks.append(QStringLiteral("?"));
-    return QStringLiteral(R"(INSERT INTO "%1" (%2) VALUES (%3))")
-        .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+    QString name;
+    bool text = false;
+};
+
+// The field types stored as text.
+template <typename T>
+inline constexpr bool isText = std::disjunction_v<std::is_same<T, QString>, std::is_same<T, std::optional<QString>>,
+    std::is_same<T, QStringList>, std::is_same<T, QUuid>>;
+
+inline QString boundValue(const Column& column)
+{
+    return column.text ? QStringLiteral("CAST(? AS TEXT)") : QStringLiteral("?");
 }
 
-inline QString updateSql(const QString& table, const QStringList& columns)
+inline QString insertSql(const QString& table, const QList<Column>& columns)
+{
+    QStringList names;
+    QStringList marks;
+    for (const Column& column : columns) {
+        names.append(column.name);
+        marks.append(boundValue(column));
+    }
+    return QStringLiteral(R"(INSERT INTO "%1" (%2) VALUES (%3))")
+        .arg(table, names.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+}
+
+inline QString updateSql(const QString& table, const QList<Column>& columns)
 {
     QStringList assignments;
-    for (const QString& column : columns)
-        assignments.append(column + QLatin1String(" = ?"));
+    for (const Column& column : columns)
+        assignments.append(column.name + QLatin1String(" = ") + boundValue(column));
     return QStringLiteral(R"(UPDATE "%1" SET %2 WHERE "rowKey" = ?)").arg(table, assignments.join(QLatin1String(", ")));
 }
 
@@ -53,9 +76,12 @@ inline QString deleteSql(const QString& table)
     return QStringLiteral(R"(DELETE FROM "%1" WHERE "rowKey" = ?)").arg(table);
 }
 
-inline QString selectSql(const QString& table, const QStringList& columns)
+inline QString selectSql(const QString& table, const QList<Column>& columns)
 {
-    return QStringLiteral(R"(SELECT "rowKey", %2 FROM "%1")").arg(table, columns.join(QLatin1String(", ")));
+    QStringList values;
+    for (const Column& column : columns)
+        values.append(column.text ? QStringLiteral("CAST(%1 AS BLOB)").arg(column.name) : column.name);
+    return QStringLiteral(R"(SELECT "rowKey", %2 FROM "%1")").arg(table, values.join(QLatin1String(", ")));
 }
 
 inline QVariant nullOf(QMetaType::Type type)
@@ -96,7 +122,10 @@ inline QVariant fromUuid(const QUuid& id)
 
 inline QVariant fromStringList(const QStringList& list)
 {
-    return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact));
+    // Qt's JSON reader drops U+FEFF at the start of a string it reads without escapes; escaped,
+    // it is read as written, by every JSON reader.
+    return QString::fromUtf8(QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact))
+        .replace(QChar(QChar::ByteOrderMark), QLatin1String("\\ufeff"));
 }
 
 inline std::optional<QString> toOptional(const QVariant& value)
@@ -125,12 +154,6 @@ inline QStringList toStringList(const QVariant& value)
 inline QUuid toUuid(const QVariant& value)
 {
     return QUuid::fromString(value.toString());
-}
-
-inline void bindAll(QSqlQuery& query, const QVariantList& values)
-{
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, values.at(i));
 }
 
 inline bool execute(QSqlQuery& query, QString* error)

@@ -12,12 +12,15 @@ class QSqlQuery;
 
 // One stored field of a kind of record: its column, how its value becomes a row value and back,
 // and the signal that tells of its change. Made by recordColumn() in the record's source file.
+// A text column (text is set) goes to the file and back as bytes (see StoredText.h).
 template <typename Derived, typename Fields> struct RecordColumn
 {
     const char* name;
+    bool text;
     QVariant (*toRow)(const Fields&);
     void (*fromRow)(Fields&, const QVariant&);
     bool (*differs)(const Fields&, const Fields&);
+    void (*makeWellFormed)(Fields&);
     void (Derived::*changed)();
 };
 
@@ -47,9 +50,9 @@ protected:
     using ParentObject = std::conditional_t<std::is_void_v<Parent>, QObject, Parent>;
     using Layout = RecordLayout<Derived, Fields>;
 
-    explicit StoredRecord(const Fields& fields)
-        : m_fields(fields)
-    { }
+    // Every text of a new record is made well-formed (see StoredText::wellFormed), as is every
+    // text write() takes.
+    explicit StoredRecord(const Fields& fields);
 
     // Writes one field; an unchanged value writes and notifies nothing.
     template <typename T>

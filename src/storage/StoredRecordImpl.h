@@ -3,8 +3,10 @@
 // The definitions of StoredRecord, included by the source file of each kind of record, which
 // instantiates it once.
 #include "storage/ModelContext.h"
+#include "storage/StoreDatabase.h"
 #include "storage/StoreRows.h"
 #include "storage/StoredRecord.h"
+#include "storage/StoredText.h"
 
 #include <QSqlQuery>
 #include <QStringList>
@@ -15,9 +17,23 @@ template <auto field, typename Derived>
 RecordColumn<Derived, typename Derived::Fields> recordColumn(const char* name, void (Derived::*changed)())
 {
     using Fields = typename Derived::Fields;
-    return { name, [](const Fields& fields) { return StoreRows::toRow(fields.*field); },
+    using T = std::remove_cvref_t<decltype(std::declval<Fields>().*field)>;
+    return { name, StoreRows::isText<T>, [](const Fields& fields) { return StoreRows::toRow(fields.*field); },
         [](Fields& fields, const QVariant& value) { StoreRows::fromRow(value, fields.*field); },
-        [](const Fields& a, const Fields& b) { return a.*field != b.*field; }, changed };
+        [](const Fields& a, const Fields& b) { return a.*field != b.*field; },
+        [](Fields& fields) {
+            if constexpr (!std::is_same_v<decltype(StoredText::wellFormed(fields.*field)), const T&>)
+                fields.*field = StoredText::wellFormed(fields.*field);
+        },
+        changed };
+}
+
+template <typename Derived, typename Fields, typename Parent>
+StoredRecord<Derived, Fields, Parent>::StoredRecord(const Fields& fields)
+    : m_fields(fields)
+{
+    for (const auto& column : Derived::layout().columns)
+        column.makeWellFormed(m_fields);
 }
 
 template <typename Derived, typename Fields, typename Parent>
@@ -27,8 +43,11 @@ void StoredRecord<Derived, Fields, Parent>::write(
 {
     if (m_fields.*field == value)
         return;
+    const T& formed = StoredText::wellFormed(value);
+    if (m_fields.*field == formed)
+        return;
     willChange();
-    m_fields.*field = value;
+    m_fields.*field = formed;
     notify(changed);
 }
 
@@ -65,11 +84,11 @@ const RecordTable& StoredRecord<Derived, Fields, Parent>::recordTable()
 {
     static const RecordTable table = [] {
         const Layout& layout = Derived::layout();
-        QStringList columns;
+        QList<StoreRows::Column> columns;
         for (const auto& column : layout.columns)
-            columns.append(StoreRows::quoted(QLatin1String(column.name)));
+            columns.append({ StoreRows::quoted(QLatin1String(column.name)), column.text });
         if (!layout.parentColumn.isEmpty())
-            columns.append(StoreRows::quoted(layout.parentColumn));
+            columns.append({ StoreRows::quoted(layout.parentColumn), false });
         const int parentKeyIndex = layout.parentColumn.isEmpty() ? -1 : int(columns.size());
         return RecordTable { StoreRows::insertSql(layout.table, columns), StoreRows::updateSql(layout.table, columns),
             StoreRows::deleteSql(layout.table), StoreRows::selectSql(layout.table, columns), parentKeyIndex,
@@ -83,8 +102,10 @@ Derived* StoredRecord<Derived, Fields, Parent>::fromRow(const QSqlQuery& row, Mo
 {
     Fields fields;
     int index = 1;
-    for (const auto& column : Derived::layout().columns)
-        column.fromRow(fields, row.value(index++));
+    for (const auto& column : Derived::layout().columns) {
+        const QVariant value = row.value(index++);
+        column.fromRow(fields, column.text ? context->m_database->textOf(value) : value);
+    }
     auto* record = new Derived(fields, owner);
     record->m_state = RecordState { context, row.value(0).toLongLong(), false };
     return record;

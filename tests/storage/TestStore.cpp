@@ -9,13 +9,16 @@
 #include "storage/Speaker.h"
 #include "storage/StoreDatabase.h"
 #include "storage/TranscriptSegment.h"
+#include "support/DatabaseWriteWatch.h"
 #include "support/FakeScheduler.h"
 #include "support/FullDisk.h"
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 
 #include <QAbstractItemModelTester>
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QProcess>
@@ -23,6 +26,8 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtEndian>
 #include <map>
 #include <memory>
 
@@ -96,6 +101,31 @@ bool execOn(const QString& path, const QStringList& statements)
     return ok;
 }
 
+// The first column of the first row of a query on the file, through a connection of its own.
+QVariant valueOn(const QString& path, const QString& sql)
+{
+    const QString name = QStringLiteral("test-value-") + QUuid::createUuid().toString();
+    QVariant value;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        QSqlQuery query(db);
+        if (db.open() && query.exec(sql) && query.next())
+            value = query.value(0);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return value;
+}
+
+QString units(const QString& text)
+{
+    QStringList hex;
+    for (const QChar unit : text)
+        hex.append(QString::number(unit.unicode(), 16));
+    return hex.join(QLatin1Char(' '));
+}
+
 // A spy on each change signal of a record, by name.
 std::map<QByteArray, std::unique_ptr<QSignalSpy>> spyOnChanges(const QObject* record)
 {
@@ -124,6 +154,8 @@ private slots:
 
     // Persistence
     void savedFieldsSurviveReopenUnsavedDoNot();
+    void textsComeBackAsGiven_data();
+    void textsComeBackAsGiven();
     void editedSavedChildrenSurviveReopen_data();
     void editedSavedChildrenSurviveReopen();
     void rollbackRestoresSavedState();
@@ -148,6 +180,7 @@ private slots:
 
     // Commits on its own
     void changesOfOneTurnCommitTogether();
+    void checkpointsStayOffTheMainThread();
 
     // Processes
     void savedChangeSurvivesKill();
@@ -291,6 +324,112 @@ void TestStore::savedFieldsSurviveReopenUnsavedDoNot()
     QCOMPARE(read->segments().first()->meeting(), read);
     QCOMPARE(read->chatMessages().first()->meeting(), read);
     QCOMPARE(reopened.fetchFolders().last()->meetings(), QList<Meeting*>());
+}
+
+void TestStore::textsComeBackAsGiven_data()
+{
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QString>("given");
+    // Bytes an earlier version left in the file, written there instead of given.
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("expected");
+
+    const auto text = [](std::initializer_list<char16_t> units) {
+        return QString(reinterpret_cast<const QChar*>(std::data(units)), qsizetype(units.size()));
+    };
+    const QString hostile = text({ 0xFEFF, 'a', 0xFFFE, 0xFFFF, 0xD83D, 0xDE42, 0xE9, 0x4F1A, 0 });
+    const QString utf8 = QStringLiteral("UTF-8");
+    QTest::newRow("leading byte-order mark")
+        << utf8 << text({ 0xFEFF, 'a', 'b' }) << QByteArray() << text({ 0xFEFF, 'a', 'b' });
+    QTest::newRow("leading swapped mark")
+        << utf8 << text({ 0xFFFE, 'a', 'b' }) << QByteArray() << text({ 0xFFFE, 'a', 'b' });
+    QTest::newRow("non-characters inside")
+        << utf8 << text({ 'a', 0xFFFE, 'b', 0xFFFF }) << QByteArray() << text({ 'a', 0xFFFE, 'b', 0xFFFF });
+    QTest::newRow("accents, CJK, astral, NUL") << utf8 << hostile << QByteArray() << hostile;
+    QTest::newRow("empty") << utf8 << QString() << QByteArray() << QString();
+    QTest::newRow("lone high surrogate before a letter")
+        << utf8 << text({ 'a', 0xD800, 'b' }) << QByteArray() << text({ 'a', 0xFFFD, 'b' });
+    QTest::newRow("lone high surrogate at the end")
+        << utf8 << text({ 'a', 0xD800 }) << QByteArray() << text({ 'a', 0xFFFD });
+    QTest::newRow("lone low surrogates, reversed pair")
+        << utf8 << text({ 0xDC00, 'a', 0xDE42, 0xD83D }) << QByteArray() << text({ 0xFFFD, 'a', 0xFFFD, 0xFFFD });
+    // A file another tool made in UTF-16 is written as before (where a leading mark is lost).
+    const QString utf16 = text({ 'a', 0xFEFF, 0xFFFE, 0xFFFF, 0xD83D, 0xDE42, 0xE9, 0x4F1A, 0 });
+    QTest::newRow("UTF-16le store") << QStringLiteral("UTF-16le") << utf16 << QByteArray() << utf16;
+    QTest::newRow("UTF-16be store") << QStringLiteral("UTF-16be") << utf16 << QByteArray() << utf16;
+    QTest::newRow("earlier surrogate joined with its letter")
+        << utf8 << QString() << QByteArray("a\xF0\x90\x81\xA2") << text({ 'a', 0xD800, 0xDC62 });
+    QTest::newRow("earlier lone surrogate at the end")
+        << utf8 << QString() << QByteArray("a\xED\xA0\x80") << text({ 'a', 0xFFFD });
+    QTest::newRow("earlier stray byte") << utf8 << QString() << QByteArray("a\x80") << text({ 'a', 0x80 });
+}
+
+// Every kind of text field, set through the model, saved, and read from the file opened again;
+// and as the file holds it, in its own encoding, a TEXT value.
+void TestStore::textsComeBackAsGiven()
+{
+    QFETCH(QString, encoding);
+    QFETCH(QString, given);
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, expected);
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("Quillet.store"));
+    QVERIFY(execOn(path,
+        { QStringLiteral("PRAGMA encoding='%1'").arg(encoding), QStringLiteral("CREATE TABLE t (c)"),
+            QStringLiteral("DROP TABLE t") }));
+    const auto open = [&path] {
+        auto opened = ModelContext::open(path);
+        return opened.ok() ? std::move(opened).value() : nullptr;
+    };
+    const auto texts = [](Meeting* meeting) {
+        return QStringList { meeting->title(), meeting->summary().value_or(QStringLiteral("none")),
+            meeting->userNotes(), meeting->organizer().value_or(QStringLiteral("none")),
+            meeting->attendeeNames().value(0), meeting->segments().value(0)->text(),
+            meeting->chatMessages().value(0)->text(), meeting->folder()->name() };
+    };
+    {
+        std::unique_ptr<ModelContext> context = open();
+        QVERIFY(context);
+        auto* meeting = new Meeting(given, kMonday);
+        meeting->setSummary(given);
+        meeting->setUserNotes(given);
+        meeting->setOrganizer(given);
+        meeting->setAttendeeNames({ given });
+        meeting->appendSegment(new TranscriptSegment(given, Speaker::me(), 0));
+        meeting->appendChatMessage(new ChatMessage(ChatRole::Assistant, given, std::nullopt));
+        meeting->setFolder(new Folder(given, QStringLiteral("folder"), QString()));
+        context->insert(meeting);
+        if (stored.isEmpty())
+            QCOMPARE(
+                units(texts(meeting).join(QLatin1Char('|'))), units(QStringList(8, expected).join(QLatin1Char('|'))));
+        QVERIFY(context->save().ok());
+    }
+    if (!stored.isEmpty()) {
+        const QString bytes = QStringLiteral("CAST(X'%1' AS TEXT)").arg(QString::fromLatin1(stored.toHex()));
+        QVERIFY(execOn(path,
+            { QStringLiteral(R"(UPDATE "Meeting" SET "title" = %1, "summary" = %1, "userNotes" = %1, )"
+                             R"("organizer" = %1, "attendeeNames" = '["' || %1 || '"]')")
+                    .arg(bytes),
+                QStringLiteral(R"(UPDATE "TranscriptSegment" SET "text" = %1)").arg(bytes),
+                QStringLiteral(R"(UPDATE "ChatMessage" SET "text" = %1)").arg(bytes),
+                QStringLiteral(R"(UPDATE "Folder" SET "name" = %1)").arg(bytes) }));
+    } else {
+        QByteArray onDisk = expected.toUtf8();
+        if (encoding != QLatin1String("UTF-8")) {
+            onDisk = QByteArray(reinterpret_cast<const char*>(expected.utf16()), expected.size() * 2);
+            if (encoding.endsWith(QLatin1String("be")))
+                qToBigEndian<char16_t>(expected.utf16(), expected.size(), onDisk.data());
+        }
+        QCOMPARE(valueOn(path, QStringLiteral(R"(SELECT hex("userNotes") FROM "Meeting")")).toString(),
+            QString::fromLatin1(onDisk.toHex().toUpper()));
+        QCOMPARE(valueOn(path, QStringLiteral(R"(SELECT typeof("text") FROM "ChatMessage")")).toString(),
+            QStringLiteral("text"));
+    }
+    std::unique_ptr<ModelContext> reopened = open();
+    QVERIFY(reopened);
+    QCOMPARE(units(texts(reopened->fetchMeetings().value(0)).join(QLatin1Char('|'))),
+        units(QStringList(8, expected).join(QLatin1Char('|'))));
 }
 
 void TestStore::editedSavedChildrenSurviveReopen_data()
@@ -1031,6 +1170,37 @@ void TestStore::changesOfOneTurnCommitTogether()
         titles.append(meeting->title());
     QCOMPARE(titles, (QStringList { "new", "renamed" }));
     QCOMPARE(store->fetchMeetings().last()->userNotes(), QStringLiteral("a"));
+}
+
+// Commits that fill the log many times over: the main thread never copies it into the file, a
+// thread of the store's own does, and the log file is cut back to its limit.
+void TestStore::checkpointsStayOffTheMainThread()
+{
+    DatabaseWriteWatch::install();
+    TempStore store;
+    auto* meeting = new Meeting(QStringLiteral("long notes"), kMonday);
+    store->insert(meeting);
+    QVERIFY(store->save().ok());
+    const long onMainThread = DatabaseWriteWatch::onMainThread();
+    const long elsewhere = DatabaseWriteWatch::elsewhere();
+    const QString notes(400'000, QLatin1Char('n'));
+    for (int commit = 0; commit < 60; ++commit) {
+        meeting->setUserNotes(notes + QString(commit, QLatin1Char('.')));
+        QVERIFY(store->save().ok());
+    }
+    QCOMPARE(DatabaseWriteWatch::onMainThread(), onMainThread);
+    QTRY_VERIFY(DatabaseWriteWatch::elsewhere() > elsewhere);
+    const QString log = store.filePath() + QStringLiteral("-wal");
+    // The log starts over at the first commit after the thread's checkpoint has caught up.
+    bool bounded = false;
+    for (QDeadlineTimer patience(kPatientWaitMs); !bounded && !patience.hasExpired(); QTest::qWait(20)) {
+        meeting->setTitle(meeting->title() + QLatin1Char('.'));
+        QVERIFY(store->save().ok());
+        bounded = QFileInfo(log).size() <= 16 * 1024 * 1024;
+    }
+    QVERIFY(bounded);
+    QCOMPARE(DatabaseWriteWatch::onMainThread(), onMainThread);
+    QCOMPARE(store.reopen().fetchMeetings().value(0)->userNotes(), notes + QString(59, QLatin1Char('.')));
 }
 
 void TestStore::folderListFollowsChanges()
