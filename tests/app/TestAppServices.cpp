@@ -43,14 +43,14 @@ private slots:
         meeting->setUserNotes(QStringLiteral("first"));
         QCOMPARE(rig->store().archiveWritesOwed(), QSet<QUuid> { id });
         letTheLoopTurn(rig->store());
-        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        rig.scheduler.advance(ArchiveQueue::kDelay);
         meeting->setUserNotes(QStringLiteral("first, second"));
         letTheLoopTurn(rig->store());
         QVERIFY(waitFor(rig->archiver().idle()));
         QCoreApplication::processEvents(); // the first write's outcome
         QCOMPARE(rig->store().archiveWritesOwed(), QSet<QUuid> { id });
 
-        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        rig.scheduler.advance(ArchiveQueue::kDelay);
         QVERIFY(waitFor(rig->archiver().idle()));
         QTRY_VERIFY(rig->store().archiveWritesOwed().isEmpty());
     }
@@ -122,7 +122,7 @@ private slots:
         };
 
         rig->launch();
-        rig->archiveSync().backfill();
+        rig->archiveQueue().backfill();
         rig->runWindowTasks();
         QCOMPARE(rig->store().meetingCount(), 6);
         QTRY_COMPARE(index().size(), 6);
@@ -137,7 +137,7 @@ private slots:
         QVERIFY(rig->store().save().ok());
         AppServices& again = rig.restart();
         again.launch();
-        again.archiveSync().backfill();
+        again.archiveQueue().backfill();
         again.runWindowTasks();
         QCOMPARE(again.store().meetingCount(), 5);
         QVERIFY(waitFor(again.archiver().idle()));
@@ -163,7 +163,7 @@ private slots:
         Meeting* meeting = rig->store().fetchMeetings().first();
         meeting->setUserNotes(QStringLiteral("Agenda, then the budget"));
         letTheLoopTurn(rig->store());
-        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        rig.scheduler.advance(ArchiveQueue::kDelay);
         QVERIFY(ArchiveFolder::drain(rig->archiver()));
         const QMap<QString, QString> files = ArchiveFolder::markdownFiles(rig->archiver());
         QCOMPARE(files.keys(), QStringList { QStringLiteral("2026-12-09-0950-m01.md") });

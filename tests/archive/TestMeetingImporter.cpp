@@ -1,7 +1,6 @@
-#include "archive/ArchiveDebouncer.h"
 #include "archive/ArchiveFileParser.h"
+#include "archive/ArchiveQueue.h"
 #include "archive/ArchiveRemovals.h"
-#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "archive/MeetingImporter.h"
 #include "platform/Log.h"
@@ -206,12 +205,11 @@ private slots:
         QVERIFY(context);
         MarkdownArchiver archiver(folder);
         FakeScheduler scheduler;
-        ArchiveDebouncer debouncer(archiver, *context, scheduler);
-        ArchiveSync sync(*context, archiver, debouncer);
+        ArchiveQueue queue(*context, archiver, scheduler);
         ArchiveRemovals removals(archiver, *context);
         MeetingImporter::runIfNeeded(*context, m_clock, folder, &archiver);
         QCOMPARE(context->meetingCount(), 40);
-        scheduler.advance(ArchiveDebouncer::kDelay);
+        scheduler.advance(ArchiveQueue::kDelay);
         QVERIFY(ArchiveFolder::drain(archiver));
 
         // An edit of each, and a new title for every other one.

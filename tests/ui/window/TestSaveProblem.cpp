@@ -136,7 +136,7 @@ private slots:
         QCOMPARE(files(), 1);
 
         meeting->setTitle(QStringLiteral("Standup, renamed"));
-        QVERIFY(rig->archiveDebouncer().isPending(meeting->id()));
+        QVERIFY(rig->archiveQueue().isPending(meeting->id()));
         if (refused)
             QVERIFY(execOn(store.filePath(),
                 QStringLiteral("CREATE TRIGGER refuse BEFORE DELETE ON Meeting "
@@ -218,7 +218,7 @@ private slots:
             again.launch();
             QVERIFY(archived(again));
         } else {
-            rig.scheduler.advance(ArchiveHealth::kRetryInterval);
+            rig.scheduler.advance(ArchiveQueue::kRetryInterval);
             QTRY_COMPARE(shownSentence(*banner), QString());
         }
         QCOMPARE(fileText(), QString::fromUtf8(expected));
