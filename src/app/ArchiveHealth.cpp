@@ -28,6 +28,11 @@ ArchiveHealth::ArchiveHealth(MeetingArchiver& archiver, ModelContext& store, Sch
     , m_scheduler(scheduler)
     , m_owed(store.archiveWritesOwed())
 {
+    m_archiver.setIndexNotice([this](const QString& reason) {
+        m_indexRebuilt = reason;
+        if (m_failed.isEmpty())
+            setProblem(Problem::indexRebuilt, reason);
+    });
     // Its file goes with it; a write of it that failed is owed no more.
     connect(&m_store, &ModelContext::meetingAboutToBeRemoved, this, [this](Meeting* meeting) {
         m_failed.remove(meeting->id());
@@ -145,6 +150,8 @@ void ArchiveHealth::retry()
 
 void ArchiveHealth::setProblem(Problem problem, const QString& reason)
 {
+    if (problem == Problem::none && !m_indexRebuilt.isEmpty())
+        return setProblem(Problem::indexRebuilt, m_indexRebuilt);
     if (problem == m_problem && reason == m_reason)
         return;
     m_problem = problem;

@@ -31,12 +31,15 @@ class ArchiveHealth final : public QObject
     Q_PROPERTY(Problem problem READ problem NOTIFY problemChanged)
 
 public:
-    enum class Problem { none, folderFull, writeFailed };
+    // indexRebuilt: the archive's index could not be read and was rebuilt from the folder; said
+    // until Quillet quits, under any failure of a write.
+    enum class Problem { none, folderFull, writeFailed, indexRebuilt };
     Q_ENUM(Problem)
 
     static constexpr std::chrono::milliseconds kRetryInterval { 15000 };
 
     ArchiveHealth(MeetingArchiver& archiver, ModelContext& store, Scheduler& scheduler, QObject* parent = nullptr);
+    ~ArchiveHealth() override { m_archiver.setIndexNotice({}); }
 
     Problem problem() const { return m_problem; }
     // The archive's words for the last failure: the path and the system's reason.
@@ -69,6 +72,7 @@ private:
     QPointer<ArchiveDebouncer> m_debouncer;
     Problem m_problem = Problem::none;
     QString m_reason;
+    QString m_indexRebuilt;
     // Recorded in the store.
     QSet<QUuid> m_owed;
     // Writes handed over whose outcome is not in yet, per meeting.

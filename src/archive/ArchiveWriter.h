@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QString>
 #include <QUuid>
+#include <functional>
 #include <optional>
 
 // The file work of the archive, run synchronously on whatever thread calls it (the archive's
@@ -53,6 +54,10 @@ public:
 
     QString indexFilePath() const;
 
+    // Called, on the writer's thread, with words for the person each time the index file could
+    // not be read and was rebuilt from the folder.
+    void setIndexRebuilt(std::function<void(const QString& reason)> told) { m_indexRebuilt = std::move(told); }
+
 private:
     // The index as the file holds it, read again when the file is not the one last seen.
     ArchiveIndex& index();
@@ -72,6 +77,7 @@ private:
     void deleteFile(const QString& relativePath, const ArchiveIndex& index, const QString& id) const;
 
     QString m_root;
+    std::function<void(const QString&)> m_indexRebuilt;
     std::optional<ArchiveIndex> m_index;
     // What the index file looked like when it was last read or written.
     QString m_indexSeen;

@@ -8,6 +8,7 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QUuid>
 #include <functional>
@@ -79,6 +80,13 @@ public:
     // application never needs to.
     virtual QFuture<void> idle() = 0;
 
+    // Told, on the main thread, each time the archive found its index unreadable (missing,
+    // damaged, not a file) and rebuilt it from the folder's files, with words for the person
+    // that name the index file and what became of it. A notice that came before the hook was
+    // set is told once it is.
+    using IndexNotice = std::function<void(const QString& reason)>;
+    virtual void setIndexNotice(IndexNotice notice) = 0;
+
     // "$HOME/QuilletNotes", or "$HOME/QuilletNotes-Test" for test builds.
     static QString defaultRoot();
 };
@@ -102,11 +110,17 @@ public:
     void adopt(const ImportedFiles& files) override;
     void prune(const QSet<QUuid>& storedIds) override;
     QFuture<void> idle() override;
+    void setIndexNotice(IndexNotice notice) override;
 
 private:
     void post(std::function<void()> job);
+    void tell(const QString& reason);
 
     const QString m_root;
+    // Main thread: where the writer's notices are told, and those told before a hook was set.
+    std::unique_ptr<QObject> m_main;
+    IndexNotice m_indexNotice;
+    QStringList m_untold;
     // Used on the worker thread only.
     std::unique_ptr<ArchiveWriter> m_writer;
     QThread m_thread;
