@@ -31,9 +31,9 @@ MarkdownArchiver::MarkdownArchiver(QString root)
     m_thread.setObjectName(QStringLiteral("com.orvane.quillet.archiver"));
     m_worker->moveToThread(&m_thread);
     m_thread.start(QThread::LowPriority);
-    // The first job: a process killed in the middle of a write may have left its temporary
-    // file behind.
-    post([writer = m_writer.get()] { writer->removeLeftoverTemporaryFiles(); });
+    // The first job: a process killed in the middle of a change may have left a temporary file
+    // behind, or a file the index lists as not yet written or not yet removed.
+    post([writer = m_writer.get()] { writer->start(); });
 }
 
 MarkdownArchiver::~MarkdownArchiver()
