@@ -37,6 +37,11 @@ ArchiveQueue::ArchiveQueue(ModelContext& store, MeetingArchiver& archiver, Sched
     , m_scheduler(scheduler)
     , m_owed(store.archiveWritesOwed())
 {
+    m_archiver.setIndexNotice([this](const QString& reason) {
+        m_indexRebuilt = reason;
+        if (m_failed.isEmpty())
+            setProblem(Problem::indexRebuilt, reason);
+    });
     const QList<Meeting*> meetings = store.fetchMeetings();
     m_fileFields.reserve(meetings.size());
     for (const Meeting* meeting : meetings)
@@ -65,6 +70,7 @@ ArchiveQueue::ArchiveQueue(ModelContext& store, MeetingArchiver& archiver, Sched
 
 ArchiveQueue::~ArchiveQueue()
 {
+    m_archiver.setIndexNotice({});
     flush();
 }
 
@@ -276,10 +282,9 @@ void ArchiveQueue::backfill()
         if (!m_store || answer->future().resultCount() == 0)
             return;
         const QSet<QUuid> indexed = answer->result();
-        const QList<Meeting*> missing = m_store->fetchMeetings(
-            { [&indexed](const Meeting& m) {
-                return !waitsForTheRecordingsEnd(m, Change::content) && !indexed.contains(m.id());
-            } });
+        const QList<Meeting*> missing = m_store->fetchMeetings({ [&indexed](const Meeting& m) {
+            return !waitsForTheRecordingsEnd(m, Change::content) && !indexed.contains(m.id());
+        } });
         if (missing.isEmpty())
             return;
         QList<MeetingSnapshot> snapshots;
@@ -293,6 +298,8 @@ void ArchiveQueue::backfill()
 
 void ArchiveQueue::setProblem(Problem problem, const QString& reason)
 {
+    if (problem == Problem::none && !m_indexRebuilt.isEmpty())
+        return setProblem(Problem::indexRebuilt, m_indexRebuilt);
     if (problem == m_problem && reason == m_reason)
         return;
     m_problem = problem;

@@ -38,7 +38,8 @@ class Scheduler;
 // so a write that failed (a full notes folder), never ran or was never handed over (the process
 // ended first) is made again: every kRetryInterval while Quillet runs, and at the next launch
 // (writeOwed). A failed write is published at once, with the archive's reason, until every
-// meeting that failed is written. Main thread only.
+// meeting that failed is written; an index the archive had to rebuild, from then on. Main
+// thread only.
 class ArchiveQueue final : public QObject
 {
     Q_OBJECT
@@ -46,7 +47,9 @@ class ArchiveQueue final : public QObject
     Q_PROPERTY(Problem problem READ problem NOTIFY problemChanged)
 
 public:
-    enum class Problem { none, folderFull, writeFailed };
+    // indexRebuilt: the archive's index could not be read and was rebuilt from the folder; said
+    // until Quillet quits, under any failure of a write.
+    enum class Problem { none, folderFull, writeFailed, indexRebuilt };
     Q_ENUM(Problem)
 
     static constexpr std::chrono::milliseconds kDelay { 900 };
@@ -144,4 +147,6 @@ private:
     bool m_retryQueued = false;
     Problem m_problem = Problem::none;
     QString m_reason;
+    // The archive's words for the index it rebuilt, once it did.
+    QString m_indexRebuilt;
 };

@@ -145,18 +145,18 @@ private slots:
         QVERIFY(!index().contains(deletedId));
     }
 
-    // A file the person named in the notes folder stays their meeting's file after the
-    // store is rebuilt from it: edits are written there, not to a second file.
-    void rebuiltMeetingKeepsTheFileItCameFrom()
+    // A file the person wrote in the notes folder stays as it is after the store is rebuilt
+    // from it: the meeting's edits go to a file of its own beside it.
+    void rebuiltMeetingLeavesThePersonsFileAlone()
     {
         AppRig rig({ .steppedDelays = true });
         QVERIFY(QDir().mkpath(rig.archiveRoot()));
+        const QByteArray theirs = "---\ntitle: \"Weekly sync\"\ndate: 2026-12-09T09:50:00Z\n---\n\n# Weekly sync\n\n## "
+                                  "My Notes\n\nAgenda\n";
         {
             QFile file(rig.archiveRoot() + QStringLiteral("/2026-12-09-0950-m01.md"));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            QVERIFY(file.write("---\ntitle: \"Weekly sync\"\ndate: 2026-12-09T09:50:00Z\n---\n\n# Weekly sync\n\n"
-                               "## My Notes\n\nAgenda\n")
-                > 0);
+            QVERIFY(file.write(theirs) > 0);
         }
         rig->runWindowTasks();
         QCOMPARE(rig->store().meetingCount(), 1);
@@ -166,8 +166,9 @@ private slots:
         rig.scheduler.advance(ArchiveQueue::kDelay);
         QVERIFY(ArchiveFolder::drain(rig->archiver()));
         const QMap<QString, QString> files = ArchiveFolder::markdownFiles(rig->archiver());
-        QCOMPARE(files.keys(), QStringList { QStringLiteral("2026-12-09-0950-m01.md") });
-        QVERIFY(files.first().contains(QStringLiteral("Agenda, then the budget")));
+        QCOMPARE(files.size(), 2);
+        QCOMPARE(files.first().toUtf8(), theirs);
+        QVERIFY(files.last().contains(QStringLiteral("Agenda, then the budget")));
     }
 
     // The recovery road: a store moved away is rebuilt from the notes folder with every section

@@ -41,6 +41,7 @@ public:
     void adopt(const ImportedFiles& files) override { adopted.append(files); }
     void prune(const QSet<QUuid>& storedIds) override { prunes.append(storedIds); }
     QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
+    void setIndexNotice(IndexNotice notice) override { indexNotice = std::move(notice); }
 
     // What every write reports; nothing: written.
     WriteOutcome failure;
@@ -49,6 +50,8 @@ public:
     QList<QUuid> removed;
     QList<QSet<QUuid>> prunes;
     ImportedFiles adopted;
+    // What the archive would call when its index was rebuilt.
+    IndexNotice indexNotice;
 };
 
 // The meetings of a batch the archive was handed, in no order.

@@ -65,6 +65,10 @@ QString SaveProblemBanner::message(ArchiveQueue::Problem problem, const QString&
         return QStringLiteral("Quillet couldn't write your notes folder, %1: %2. Your meetings are saved; Quillet "
                               "tries again.")
             .arg(shown, reason);
+    case ArchiveQueue::Problem::indexRebuilt:
+        return QStringLiteral("Quillet rebuilt the index of your notes folder, %1: %2. No meeting file was changed; a "
+                              "meeting whose file it did not recognise gets a new file beside it.")
+            .arg(shown, reason);
     case ArchiveQueue::Problem::none:
         break;
     }
