@@ -411,7 +411,10 @@ std::optional<QUuid> idOfFile(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const auto parsed = parse(QString::fromUtf8(file.read(kHeadBytes)));
+    const QString head = QString::fromUtf8(file.read(kHeadBytes));
+    // The body is not needed: cut after the closing line, where there is one.
+    const qsizetype closing = head.indexOf(QLatin1String("\n---\n"), 3);
+    const auto parsed = parse(closing < 0 ? QStringView(head) : QStringView(head).left(closing + 4));
     return parsed ? parsed->id : std::nullopt;
 }
 

@@ -177,7 +177,7 @@ bool ArchiveWriter::settle(ArchiveIndex& index) const
             && !notOwnFile(entry.path, uuid, true);
         if (written) {
             index.put(id, entry);
-            if (!earlier.isEmpty())
+            if (!earlier.isEmpty() && !samePath(earlier, entry.path))
                 removeOwnFile(earlier, index, id);
         } else if (!earlier.isEmpty()) {
             // Ended before the new file was written: the meeting's file is still the earlier one.
