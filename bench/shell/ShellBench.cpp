@@ -260,7 +260,7 @@ int main(int argc, char* argv[])
     state.finalizeStaleRecordings(store);
     state.purgeEmptyMeetings(store);
     state.refreshRecentMeetings(store);
-    services.archiveSync().backfill();
+    services.archiveQueue().backfill();
     services.calendarHooks().startAutoStart(store);
     services.runWindowTasks();
     const double synchronousMs = double(wall.nsecsElapsed()) / 1e6;

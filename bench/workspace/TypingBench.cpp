@@ -156,7 +156,7 @@ void benchLibraryTyping(int libraryMeetings)
 
     Page page(*rig, *typed);
     int writes = 0;
-    QObject::connect(&rig->archiveDebouncer(), &ArchiveDebouncer::handedOver, [&] { ++writes; });
+    QObject::connect(&rig->archiveQueue(), &ArchiveQueue::handedOver, [&] { ++writes; });
     int indexWrites = 0;
     QByteArray indexSeen = fileIdentity(index);
     const auto settleArchive = [&] {

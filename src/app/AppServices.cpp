@@ -8,20 +8,18 @@
 #include "app/AppNotices.h"
 #include "app/AppQuit.h"
 #include "app/AppState.h"
-#include "app/ArchiveHealth.h"
 #include "app/CalendarEventLinks.h"
 #include "app/CalendarHooks.h"
 #include "app/EventLinks.h"
 #include "app/HomeServices.h"
 #include "app/LaunchHousekeeping.h"
-#include "app/RecordingActions.h"
 #include "app/OnboardingServices.h"
+#include "app/RecordingActions.h"
 #include "app/RecordingController.h"
 #include "app/SettingsServices.h"
 #include "app/WindowServices.h"
-#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveQueue.h"
 #include "archive/ArchiveRemovals.h"
-#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "archive/MeetingImporter.h"
 #include "audio/DualStreamMixer.h"
@@ -117,12 +115,8 @@ struct AppServices::Services
     // The sidebar search's copy of the store's texts; goes before the store it reads.
     std::unique_ptr<MeetingSearchIndex> m_searchIndex;
     MarkdownArchiver m_archiver;
-    // Follows the debouncer's writes, also those it hands over as it goes.
-    ArchiveHealth m_archiveHealth;
     // Destroyed before the archiver, to which it hands its pending writes.
-    ArchiveDebouncer m_archiveDebouncer;
-    // Feeds the debouncer from the store's changes; goes before it.
-    ArchiveSync m_archiveSync;
+    ArchiveQueue m_archiveQueue;
     ArchiveRemovals m_archiveRemovals;
     SaveHealth m_saveHealth;
     AppQuit m_quit;
@@ -185,9 +179,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     , m_store(std::move(store))
     , m_searchIndex(std::make_unique<MeetingSearchIndex>(*m_store))
     , m_archiver(config.archiveRoot)
-    , m_archiveHealth(m_archiver, *m_store, m_scheduler)
-    , m_archiveDebouncer(m_archiver, *m_store, m_scheduler)
-    , m_archiveSync(*m_store, m_archiver, m_archiveDebouncer)
+    , m_archiveQueue(*m_store, m_archiver, m_scheduler)
     , m_archiveRemovals(m_archiver, *m_store)
     , m_saveHealth(*m_store, m_scheduler)
     , m_quit(*m_store, m_saveHealth)
@@ -225,7 +217,7 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
         CalendarHooks* service = hooks.get();
         return { std::move(hooks), service };
     }())
-    , m_housekeeping({ *m_store, m_appState, m_archiveSync, *m_calendarHooks.service })
+    , m_housekeeping({ *m_store, m_appState, m_archiveQueue, *m_calendarHooks.service })
 {
     // A reminder's "Open & record" reaches the recordings with the event's meeting; the window
     // follows them.
@@ -244,7 +236,6 @@ AppServices::Services::Services(const Config& config, std::unique_ptr<ModelConte
     m_microphone.setCaptureEnabled(config.capture);
     m_systemAudio.setCaptureEnabled(config.capture);
     m_store->commitChangesEachTurn();
-    m_archiveHealth.follow(m_archiveDebouncer);
 }
 
 AppServices::~AppServices()
@@ -258,7 +249,7 @@ AppServices::~AppServices()
 void AppServices::saveBeforeEnd(bool untilArchived)
 {
     d->m_store->save();
-    d->m_archiveDebouncer.flush();
+    d->m_archiveQueue.flush();
     if (untilArchived)
         d->m_archiver.idle().waitForFinished();
 }
@@ -274,7 +265,7 @@ QStringList AppServices::redirectSchemes(const Config& config)
 void AppServices::launch()
 {
     d->m_archiveRemovals.run();
-    d->m_archiveHealth.writeOwed();
+    d->m_archiveQueue.writeOwed();
     QSet<QUuid> storedIds;
     const QList<Meeting*> meetings = d->m_store->fetchMeetings();
     for (const Meeting* meeting : meetings)
@@ -318,9 +309,9 @@ std::unique_ptr<MeetingChatService> AppServices::makeChatService(QObject* parent
 
 WindowServices AppServices::windowServices()
 {
-    return { store(), saveHealth(), archiveHealth(), recordings(), recordingActions(), appState(), notices(), calendarHooks(),
-        account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(), clock(),
-        updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
+    return { store(), saveHealth(), archiveQueue(), recordings(), recordingActions(), appState(), notices(),
+        calendarHooks(), account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(),
+        clock(), updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
 }
 
 HomeServices AppServices::homeServices()
@@ -362,13 +353,9 @@ MeetingSearchIndex& AppServices::searchIndex()
 {
     return *d->m_searchIndex;
 }
-ArchiveDebouncer& AppServices::archiveDebouncer()
+ArchiveQueue& AppServices::archiveQueue()
 {
-    return d->m_archiveDebouncer;
-}
-ArchiveSync& AppServices::archiveSync()
-{
-    return d->m_archiveSync;
+    return d->m_archiveQueue;
 }
 SaveHealth& AppServices::saveHealth()
 {
@@ -377,10 +364,6 @@ SaveHealth& AppServices::saveHealth()
 AppQuit& AppServices::quit()
 {
     return d->m_quit;
-}
-ArchiveHealth& AppServices::archiveHealth()
-{
-    return d->m_archiveHealth;
 }
 Scheduler& AppServices::scheduler()
 {

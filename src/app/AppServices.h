@@ -39,7 +39,6 @@ class QObject;
 class QString;
 class QuilletCloud;
 class RecordingController;
-class ArchiveHealth;
 class SaveHealth;
 class Scheduler;
 class SecretStore;
@@ -51,8 +50,7 @@ class TranscriptionSession;
 class UpdateChecker;
 class UrlOpener;
 class UrlRouter;
-class ArchiveDebouncer;
-class ArchiveSync;
+class ArchiveQueue;
 struct AppConfig;
 struct HomeServices;
 struct OnboardingServices;
@@ -124,18 +122,15 @@ public:
     Settings& settings();
     ModelContext& store();
     MeetingArchiver& archiver();
-    // The delayed archive writes of edits, one pending write per meeting.
-    ArchiveDebouncer& archiveDebouncer();
-    // The archive's side of the store: writes what is saved, and back-fills what the archive lacks.
-    ArchiveSync& archiveSync();
+    // The archive's side of the store: writes what is saved, after a pause in the typing, until
+    // it is through, back-fills what the archive lacks, and says whether its writes go through.
+    ArchiveQueue& archiveQueue();
     // The lower-cased copy of every meeting's texts that the sidebar's search reads.
     MeetingSearchIndex& searchIndex();
     // Whether the store's saves go through; failed ones are tried again until they do.
     SaveHealth& saveHealth();
     // The quit the user or a signal asks for: saved first, held when the save fails.
     AppQuit& quit();
-    // Whether the archive's writes go through; failed ones are made again until they do.
-    ArchiveHealth& archiveHealth();
     Scheduler& scheduler();
     // The calendar's offers of an event to link a quick note to.
     EventLinks& eventLinks();

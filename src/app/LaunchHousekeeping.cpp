@@ -2,7 +2,7 @@
 
 #include "app/AppState.h"
 #include "app/CalendarHooks.h"
-#include "archive/ArchiveSync.h"
+#include "archive/ArchiveQueue.h"
 
 void LaunchHousekeeping::run()
 {

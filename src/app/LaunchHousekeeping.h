@@ -3,7 +3,7 @@
 #include <QtGlobal>
 
 class AppState;
-class ArchiveSync;
+class ArchiveQueue;
 class CalendarHooks;
 class ModelContext;
 
@@ -21,7 +21,7 @@ public:
     {
         ModelContext& store;
         AppState& appState;
-        ArchiveSync& archive;
+        ArchiveQueue& archive;
         CalendarHooks& calendar;
     };
 

@@ -10,7 +10,7 @@ class Clock;
 class MeetingSearchIndex;
 class UpdateChecker;
 class AppState;
-class ArchiveHealth;
+class ArchiveQueue;
 class CalendarHooks;
 class DesktopSettingsOpener;
 class MicrophonePermission;
@@ -25,7 +25,7 @@ struct WindowServices
 {
     ModelContext& store;
     SaveHealth& saveHealth;
-    ArchiveHealth& archiveHealth; // with the store's, the strip over the page
+    const ArchiveQueue& archive; // its problem, with the store's, is the strip over the page
     RecordingController& recordings; // what the recording bar and the window show and ask
     RecordingActions& recordingActions; // the toolbar's and the recording bar's commands
     AppState& appState;

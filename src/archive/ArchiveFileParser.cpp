@@ -2,7 +2,9 @@
 
 #include "archive/ArchiveMarkdown.h"
 
+#include <QFile>
 #include <QHash>
+#include <QStringDecoder>
 #include <algorithm>
 #include <array>
 #include <limits>
@@ -364,5 +366,56 @@ std::optional<Turn> turnOpening(QStringView line)
 }
 
 } // namespace
+
+std::optional<MeetingSnapshot> writersSnapshot(const ParsedFile& file)
+{
+    if (!file.id || !file.date)
+        return std::nullopt;
+    MeetingSnapshot snapshot;
+    snapshot.id = *file.id;
+    snapshot.title = file.title.isEmpty() ? QStringLiteral("Untitled") : file.title;
+    snapshot.date = *file.date;
+    snapshot.duration = file.duration;
+    snapshot.summary = file.summary;
+    snapshot.userNotes = file.notes;
+    // The labels the import's speakers get back from the writer.
+    for (const Turn& turn : file.turns) {
+        QString label = turn.label;
+        if (label.isEmpty() || label == QLatin1String("Me"))
+            label = QStringLiteral("Speaker A");
+        else if (label == QLatin1String("Them"))
+            label = QStringLiteral("Speaker B");
+        snapshot.turns.append({ label, turn.timestamp, turn.text });
+    }
+    std::stable_sort(snapshot.turns.begin(), snapshot.turns.end(),
+        [](const MeetingSnapshot::Turn& a, const MeetingSnapshot::Turn& b) { return a.timestamp < b.timestamp; });
+    for (const ChatEntry& entry : file.chat)
+        snapshot.chat.append({ entry.fromUser ? QStringLiteral("user") : QStringLiteral("assistant"), entry.text });
+    return snapshot;
+}
+
+bool isWritersText(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8);
+    const QString text = decoder(bytes);
+    if (decoder.hasError())
+        return false;
+    const auto file = parse(text);
+    const auto snapshot = file ? writersSnapshot(*file) : std::nullopt;
+    return snapshot && ArchiveMarkdown::markdown(*snapshot) == bytes;
+}
+
+std::optional<QUuid> idOfFile(const QString& path)
+{
+    constexpr qint64 kHeadBytes = 64 * 1024;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QString head = QString::fromUtf8(file.read(kHeadBytes));
+    // The body is not needed: cut after the closing line, where there is one.
+    const qsizetype closing = head.indexOf(QLatin1String("\n---\n"), 3);
+    const auto parsed = parse(closing < 0 ? QStringView(head) : QStringView(head).left(closing + 4));
+    return parsed ? parsed->id : std::nullopt;
+}
 
 } // namespace ArchiveFileParser

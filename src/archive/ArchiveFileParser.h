@@ -1,5 +1,8 @@
 #pragma once
 
+#include "archive/MeetingSnapshot.h"
+
+#include <QByteArray>
 #include <QDateTime>
 #include <QList>
 #include <QString>
@@ -61,6 +64,20 @@ struct Sections
     QList<ChatEntry> chat;
 };
 Sections extractSections(QStringView body);
+
+// What the writer would be handed for the meeting the import makes of this file: the same
+// fields, the turns in time order, labels as the writer gives them. std::nullopt when the file
+// has no identifier or no readable date, which the writer always writes.
+std::optional<MeetingSnapshot> writersSnapshot(const ParsedFile& file);
+
+// True when `bytes` are exactly the text the writer makes of the meeting they read as: a file
+// the writer made and nobody changed since (a person's edit, another application's note, a
+// file written under other rules does not pass).
+bool isWritersText(const QByteArray& bytes);
+
+// The meeting identifier in the front matter of the file at `path`, read from its first 64 KiB;
+// std::nullopt when there is none or the file cannot be read.
+std::optional<QUuid> idOfFile(const QString& path);
 
 // "[mm:ss] **label:** text", or std::nullopt: the label unescaped, the text without blanks at
 // either end.

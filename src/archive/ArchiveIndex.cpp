@@ -1,9 +1,11 @@
 #include "archive/ArchiveIndex.h"
 
-#include "platform/FileReplace.h"
 #include "archive/ArchiveMarkdown.h"
+#include "platform/FileReplace.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -41,6 +43,8 @@ std::optional<ArchiveIndexEntry> decodeEntry(const QJsonValue& value)
     // Optional, and written by no earlier version: anything but true leaves the writer free to
     // name the file.
     entry.keepsPath = object.value(QLatin1String("keepsPath")).toBool(false);
+    if (const QJsonValue replaces = object.value(QLatin1String("replaces")); replaces.isString())
+        entry.replaces = replaces.toString();
     return entry;
 }
 
@@ -99,12 +103,33 @@ std::optional<ArchiveIndex> ArchiveIndex::decode(const QByteArray& json)
     return index;
 }
 
-ArchiveIndex ArchiveIndex::load(const QString& filePath)
+std::optional<ArchiveIndex> ArchiveIndex::load(const QString& filePath, QString& unreadable)
 {
+    unreadable.clear();
+    const QFileInfo info(filePath);
+    if (!info.exists() && !info.isSymLink())
+        return std::nullopt;
+    const QString name = info.fileName();
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        unreadable = info.isDir() ? QStringLiteral("%1 is a folder, not a file").arg(name)
+                                  : QStringLiteral("%1 could not be opened (%2)").arg(name, file.errorString());
+        return std::nullopt;
+    }
+    auto index = decode(file.readAll());
+    if (!index)
+        unreadable = QStringLiteral("%1 is damaged").arg(name);
+    return index;
+}
+
+QString ArchiveIndex::normalisedPath(const QString& relativePath)
+{
+    if (relativePath.isEmpty() || QDir::isAbsolutePath(relativePath) || relativePath.contains(u'\\'))
         return {};
-    return decode(file.readAll()).value_or(ArchiveIndex {});
+    const QString cleaned = QDir::cleanPath(relativePath);
+    if (cleaned == QLatin1String(".") || cleaned == QLatin1String("..") || cleaned.startsWith(QLatin1String("../")))
+        return {};
+    return cleaned;
 }
 
 QByteArray ArchiveIndex::encode() const
@@ -130,6 +155,10 @@ QByteArray ArchiveIndex::encode() const
             json += u",\n        \"keepsPath\": true";
         json += u",\n        \"path\": ";
         appendJsonString(json, entry.path);
+        if (entry.replaces) {
+            json += u",\n        \"replaces\": ";
+            appendJsonString(json, *entry.replaces);
+        }
         json += u",\n        \"title\": ";
         appendJsonString(json, entry.title);
         json += std::next(it) == m_entries.end() ? u"\n    }\n" : u"\n    },\n";
@@ -153,7 +182,8 @@ std::optional<ArchiveIndexEntry> ArchiveIndex::entry(const QString& id) const
 
 bool ArchiveIndex::pathTakenByOther(const QString& path, const QString& id) const
 {
-    for (auto it = m_idsByPath.constFind(path); it != m_idsByPath.constEnd() && it.key() == path; ++it) {
+    const QString key = normalisedPath(path);
+    for (auto it = m_idsByPath.constFind(key); it != m_idsByPath.constEnd() && it.key() == key; ++it) {
         if (it.value() != id)
             return true;
     }
@@ -164,7 +194,7 @@ void ArchiveIndex::put(const QString& id, const ArchiveIndexEntry& entry)
 {
     take(id);
     m_entries.insert(id, entry);
-    m_idsByPath.insert(entry.path, id);
+    m_idsByPath.insert(normalisedPath(entry.path), id);
 }
 
 std::optional<ArchiveIndexEntry> ArchiveIndex::take(const QString& id)
@@ -174,6 +204,6 @@ std::optional<ArchiveIndexEntry> ArchiveIndex::take(const QString& id)
         return std::nullopt;
     ArchiveIndexEntry entry = it.value();
     m_entries.erase(it);
-    m_idsByPath.remove(entry.path, id);
+    m_idsByPath.remove(normalisedPath(entry.path), id);
     return entry;
 }

@@ -1,9 +1,10 @@
 #include "archive/ArchiveWriter.h"
 
-#include "platform/FileReplace.h"
-#include "platform/Log.h"
+#include "archive/ArchiveFileParser.h"
 #include "archive/ArchiveIndex.h"
 #include "archive/ArchiveMarkdown.h"
+#include "platform/FileReplace.h"
+#include "platform/Log.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,7 +15,10 @@
 namespace {
 
 constexpr int kBackfillSaveInterval = 100;
+// Larger files are never the writer's text to compare (the import skips them too).
+constexpr qint64 kMaxComparedBytes = 64 * 1024 * 1024;
 const QString kIndexFileName = QStringLiteral("index.json");
+const QRegularExpression kYearFolder(QStringLiteral("^[0-9]+$"));
 
 // "2026/2026-03-14-0905-x.md" -> "2026/2026-03-14-0905-x-1a2b3c4d.md"
 QString withIdSuffix(const QString& relativePath, const QUuid& id)
@@ -32,11 +36,12 @@ QString fileStamp(const QString& path)
     const QFileInfo info(path);
     if (!info.exists())
         return {};
-    return QStringLiteral("%1/%2/%3/%4")
+    return QStringLiteral("%1/%2/%3/%4/%5")
         .arg(info.size())
         .arg(info.lastModified().toMSecsSinceEpoch())
         .arg(info.metadataChangeTime().toMSecsSinceEpoch())
-        .arg(info.birthTime().toMSecsSinceEpoch());
+        .arg(info.birthTime().toMSecsSinceEpoch())
+        .arg(info.isDir());
 }
 
 // What the index lists of a meeting whose file is at the path.
@@ -52,6 +57,26 @@ ArchiveIndexEntry indexEntry(const MeetingSnapshot& snapshot, const QString& pat
     return entry;
 }
 
+bool samePath(const QString& a, const QString& b)
+{
+    const QString normalised = ArchiveIndex::normalisedPath(a);
+    return !normalised.isEmpty() && normalised == ArchiveIndex::normalisedPath(b);
+}
+
+// True when the index lists the path as the meeting's file, or as the one it replaces.
+bool listedFor(const std::optional<ArchiveIndexEntry>& entry, const QString& path)
+{
+    return entry && (samePath(entry->path, path) || (entry->replaces && samePath(*entry->replaces, path)));
+}
+
+QByteArray readAtMost(const QString& path, qint64 limit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > limit)
+        return {};
+    return file.readAll();
+}
+
 } // namespace
 
 ArchiveWriter::ArchiveWriter(QString root)
@@ -63,15 +88,106 @@ QString ArchiveWriter::indexFilePath() const
     return m_root + u'/' + kIndexFileName;
 }
 
+void ArchiveWriter::step(Step step) const
+{
+    if (m_stepHook)
+        m_stepHook(step);
+}
+
 ArchiveIndex& ArchiveWriter::index()
 {
     // Read before the file is, so that a change made while it is read is seen next time.
     const QString seen = fileStamp(indexFilePath());
-    if (!m_index || seen != m_indexSeen) {
-        m_index = ArchiveIndex::load(indexFilePath());
-        m_indexSeen = seen;
+    if (m_index && seen == m_indexSeen)
+        return *m_index;
+    QString unreadable;
+    m_index = ArchiveIndex::load(indexFilePath(), unreadable);
+    m_indexSeen = seen;
+    bool changed = false;
+    if (m_index) {
+        m_toldUnreadable.clear();
+    } else {
+        // Never "no files": an index taken as empty would leave every file it listed behind at
+        // the meeting's next rename or removal.
+        m_index = rebuiltIndex();
+        const bool wasMissing = unreadable.isEmpty();
+        if (wasMissing && m_index->size() > 0)
+            unreadable = QStringLiteral("%1 was missing").arg(kIndexFileName);
+        // Said once for as long as the index stays so: one that cannot be written (a folder)
+        // is rebuilt again at each change.
+        if (!unreadable.isEmpty() && unreadable != m_toldUnreadable) {
+            Log::line("[Quillet] Archive index rebuilt from the folder: %@", unreadable);
+            if (m_indexRebuilt)
+                m_indexRebuilt(unreadable);
+        }
+        m_toldUnreadable = unreadable;
+        changed = m_index->size() > 0 || !wasMissing;
+    }
+    changed = settle(*m_index) || changed;
+    if (changed && !unsafeWriteTarget(kIndexFileName)) {
+        // Kept in memory when it cannot be written (an index that is a folder): the next change
+        // that needs the index fails with that reason.
+        if (const auto error = m_index->save(indexFilePath()))
+            Log::line("[Quillet] Archive failed: could not write %@", *error);
+        m_indexSeen = fileStamp(indexFilePath());
     }
     return *m_index;
+}
+
+ArchiveIndex ArchiveWriter::rebuiltIndex() const
+{
+    // A file is listed only where the writer itself would have put it, holding exactly the
+    // writer's text: a person's copy, renamed or edited, is never handed back to the writer.
+    ArchiveIndex rebuilt;
+    const QDir root(m_root);
+    for (const QString& year : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name)) {
+        if (!kYearFolder.match(year).hasMatch())
+            continue;
+        const QDir folder(root.filePath(year));
+        for (const QString& name :
+            folder.entryList({ QStringLiteral("*.md") }, QDir::Files | QDir::NoSymLinks, QDir::Name)) {
+            const QString path = year + u'/' + name;
+            const QByteArray bytes = readAtMost(folder.filePath(name), kMaxComparedBytes);
+            if (!ArchiveFileParser::isWritersText(bytes))
+                continue;
+            const auto snapshot
+                = ArchiveFileParser::writersSnapshot(*ArchiveFileParser::parse(QString::fromUtf8(bytes)));
+            const QString id = ArchiveMarkdown::idString(snapshot->id);
+            const QString own = ownPath(*snapshot);
+            if (rebuilt.contains(id) || rebuilt.pathTakenByOther(path, id)
+                || (path != own && path != withIdSuffix(own, snapshot->id)))
+                continue;
+            rebuilt.put(id, indexEntry(*snapshot, path, false));
+        }
+    }
+    return rebuilt;
+}
+
+bool ArchiveWriter::settle(ArchiveIndex& index) const
+{
+    QList<QPair<QString, ArchiveIndexEntry>> unconfirmed;
+    for (auto it = index.entries().begin(); it != index.entries().end(); ++it) {
+        if (it.value().replaces)
+            unconfirmed.append({ it.key(), it.value() });
+    }
+    for (auto [id, entry] : std::as_const(unconfirmed)) {
+        const QString earlier = *std::exchange(entry.replaces, std::nullopt);
+        const QUuid uuid = QUuid::fromString(id);
+        const bool written = QFileInfo(m_root + u'/' + ArchiveIndex::normalisedPath(entry.path)).isFile()
+            && !notOwnFile(entry.path, uuid, true);
+        if (written) {
+            index.put(id, entry);
+            if (!earlier.isEmpty() && !samePath(earlier, entry.path))
+                removeOwnFile(earlier, index, id);
+        } else if (!earlier.isEmpty()) {
+            // Ended before the new file was written: the meeting's file is still the earlier one.
+            entry.path = earlier;
+            index.put(id, entry);
+        } else {
+            index.take(id);
+        }
+    }
+    return !unconfirmed.isEmpty();
 }
 
 std::optional<QString> ArchiveWriter::writeIndex()
@@ -84,6 +200,37 @@ std::optional<QString> ArchiveWriter::writeIndex()
     return std::nullopt;
 }
 
+std::optional<QString> ArchiveWriter::target(
+    const MeetingSnapshot& snapshot, const ArchiveIndex& index, QString& path, bool& keepsPath) const
+{
+    const QString id = ArchiveMarkdown::idString(snapshot.id);
+    const std::optional<ArchiveIndexEntry> previous = index.entry(id);
+    // A file someone else named stays where it is while it is the meeting's own.
+    if (previous && previous->keepsPath && !index.pathTakenByOther(previous->path, id)
+        && !notOwnFile(previous->path, snapshot.id, true)) {
+        path = ArchiveIndex::normalisedPath(previous->path);
+        keepsPath = true;
+        return std::nullopt;
+    }
+    keepsPath = false;
+    const QString own = ownPath(snapshot);
+    std::optional<Refusal> refused;
+    // Two meetings in the same minute with the same title would otherwise share one file, and a
+    // person's file under the writer's name stays as it is.
+    for (const QString& candidate : { own, withIdSuffix(own, snapshot.id) }) {
+        if (index.pathTakenByOther(candidate, id))
+            continue;
+        refused = notOwnFile(candidate, snapshot.id, listedFor(previous, candidate));
+        if (!refused) {
+            path = candidate;
+            return std::nullopt;
+        }
+        if (refused->unsafe)
+            break;
+    }
+    return refused ? refused->why : QStringLiteral("Refused to write %1: another meeting's file").arg(own);
+}
+
 std::optional<QString> ArchiveWriter::archive(const MeetingSnapshot& snapshot)
 {
     if (auto refused = unsafeWriteTarget(kIndexFileName))
@@ -91,24 +238,57 @@ std::optional<QString> ArchiveWriter::archive(const MeetingSnapshot& snapshot)
     ArchiveIndex& index = this->index();
     const QString id = ArchiveMarkdown::idString(snapshot.id);
     const std::optional<ArchiveIndexEntry> previous = index.entry(id);
-    if (auto error = archiveInto(snapshot, index))
-        return error;
-    // An edit inside the file leaves its entry as it was.
-    if (index.entry(id) == previous)
+    QString path;
+    bool keepsPath = false;
+    if (auto refused = target(snapshot, index, path, keepsPath))
+        return refused;
+    const QString filePath = m_root + u'/' + path;
+    const QString folderPath = QFileInfo(filePath).path();
+    if (!QDir().mkpath(folderPath))
+        return QStringLiteral("Could not create the folder %1").arg(folderPath);
+    ArchiveIndexEntry entry = indexEntry(snapshot, path, keepsPath);
+
+    if (previous && samePath(previous->path, path)) {
+        if (const auto error = replaceFileContents(filePath, ArchiveMarkdown::markdown(snapshot)))
+            return QStringLiteral("Could not write %1").arg(*error);
+        step(Step::fileWritten);
+        // An edit inside the file leaves its entry as it was.
+        entry.path = previous->path;
+        if (entry == previous)
+            return std::nullopt;
+        index.put(id, entry);
+        if (auto error = writeIndex())
+            return QStringLiteral("Could not write %1").arg(*error);
         return std::nullopt;
-    const QString path = index.entry(id)->path;
-    const bool renamed = previous && previous->path != path;
-    if (auto error = writeIndex()) {
-        // The index still lists the old file, if any, which is kept; a file it does not list
-        // would stay behind unseen by every later removal.
-        if (!previous || renamed)
-            QFile::remove(m_root + u'/' + path);
+    }
+
+    // A new file: listed before it is written, with the file it replaces, so that a process
+    // ended at any step leaves no file of the meeting unlisted. (A first file needs no more:
+    // an entry whose file was never written is written by the write the store still owes.)
+    const bool earlierIsOwn = previous && !notOwnFile(previous->path, snapshot.id, true);
+    if (earlierIsOwn)
+        entry.replaces = ArchiveIndex::normalisedPath(previous->path);
+    index.put(id, entry);
+    if (auto error = writeIndex())
+        return QStringLiteral("Could not write %1").arg(*error);
+    step(Step::indexWritten);
+    if (const auto error = replaceFileContents(filePath, ArchiveMarkdown::markdown(snapshot))) {
+        if (previous)
+            this->index().put(id, *previous);
+        else
+            this->index().take(id);
+        // Left to the next reader of the index when this fails as well: it finds no new file.
+        writeIndex();
         return QStringLiteral("Could not write %1").arg(*error);
     }
-    // Only once the index lists the new file may the one under the old name go: a process
-    // ended in between leaves a file the index still lists, never one it has lost.
-    if (renamed)
-        deleteFile(previous->path, index, id);
+    step(Step::fileWritten);
+    if (earlierIsOwn) {
+        removeOwnFile(previous->path, index, id);
+        step(Step::fileRemoved);
+    }
+    // Written to the index file with its next change; until then a reader finds both done.
+    entry.replaces.reset();
+    index.put(id, entry);
     return std::nullopt;
 }
 
@@ -117,21 +297,47 @@ int ArchiveWriter::backfill(const QList<MeetingSnapshot>& snapshots)
     if (unsafeWriteTarget(kIndexFileName))
         return 0;
     int written = 0;
-    int unsaved = 0;
-    for (const auto& snapshot : snapshots) {
-        // Looked up again for each: a failed save of the index has it read from the file.
+    bool listed = false;
+    qsizetype next = 0;
+    while (next < snapshots.size()) {
+        // Looked up again for each batch: a failed save of the index has it read from the file.
         ArchiveIndex& index = this->index();
-        if (index.contains(ArchiveMarkdown::idString(snapshot.id)))
-            continue;
-        if (archiveInto(snapshot, index))
-            continue;
-        ++written;
-        if (++unsaved == kBackfillSaveInterval) {
-            saveIndex();
-            unsaved = 0;
+        QList<QPair<const MeetingSnapshot*, ArchiveIndexEntry>> batch;
+        for (; next < snapshots.size() && batch.size() < kBackfillSaveInterval; ++next) {
+            const MeetingSnapshot& snapshot = snapshots.at(next);
+            const QString id = ArchiveMarkdown::idString(snapshot.id);
+            QString path;
+            bool keepsPath = false;
+            if (index.contains(id) || target(snapshot, index, path, keepsPath)
+                || !QDir().mkpath(QFileInfo(m_root + u'/' + path).path()))
+                continue;
+            // Marked as not yet written: no write is owed for a meeting the back-fill found
+            // missing, so a file never written must not stay listed.
+            ArchiveIndexEntry entry = indexEntry(snapshot, path, keepsPath);
+            entry.replaces = QString();
+            index.put(id, entry);
+            batch.append({ &snapshot, entry });
+        }
+        if (batch.isEmpty())
+            break;
+        listed = true;
+        if (!saveIndex())
+            return written;
+        step(Step::indexWritten);
+        for (auto& [snapshot, entry] : batch) {
+            const QString id = ArchiveMarkdown::idString(snapshot->id);
+            if (replaceFileContents(m_root + u'/' + entry.path, ArchiveMarkdown::markdown(*snapshot))) {
+                index.take(id);
+                continue;
+            }
+            step(Step::fileWritten);
+            entry.replaces.reset();
+            index.put(id, entry);
+            ++written;
         }
     }
-    if (unsaved > 0)
+    // Clears the marks, and drops the entries of the files that failed.
+    if (listed && m_index)
         saveIndex();
     return written;
 }
@@ -147,9 +353,13 @@ std::optional<QString> ArchiveWriter::remove(const QUuid& meetingId)
         return std::nullopt;
     // The file goes first: an entry left over for a missing file is dropped by the next
     // removal or prune, while a file left over without its entry would never be found again.
-    deleteFile(entry->path, index, id);
+    removeOwnFile(entry->path, index, id);
+    if (entry->replaces && !entry->replaces->isEmpty())
+        removeOwnFile(*entry->replaces, index, id);
+    step(Step::fileRemoved);
     if (auto error = writeIndex())
         return QStringLiteral("Could not write %1").arg(*error);
+    step(Step::indexWritten);
     return std::nullopt;
 }
 
@@ -159,9 +369,12 @@ std::optional<QString> ArchiveWriter::adopt(const QList<QPair<MeetingSnapshot, Q
         return refused;
     ArchiveIndex& index = this->index();
     bool changed = false;
-    for (const auto& [snapshot, path] : files) {
+    for (const auto& [snapshot, given] : files) {
         const QString id = ArchiveMarkdown::idString(snapshot.id);
-        if (!isArchiveMarkdownPath(path) || unsafeWriteTarget(path) || index.pathTakenByOther(path, id))
+        const QString path = ArchiveIndex::normalisedPath(given);
+        // Only a file of the writer's own text: the one it would write there, absent an edit.
+        if (path.isEmpty() || index.pathTakenByOther(path, id) || notOwnFile(path, snapshot.id, false)
+            || !QFileInfo(m_root + u'/' + path).isFile())
             continue;
         const QString own = ownPath(snapshot);
         const ArchiveIndexEntry entry
@@ -205,20 +418,21 @@ int ArchiveWriter::prune(const QSet<QUuid>& storedIds)
     }
     for (const QString& id : std::as_const(gone)) {
         const auto entry = index.take(id);
-        deleteFile(entry->path, index, id);
+        removeOwnFile(entry->path, index, id);
+        if (entry->replaces && !entry->replaces->isEmpty())
+            removeOwnFile(*entry->replaces, index, id);
     }
     if (!gone.isEmpty())
         saveIndex();
     return int(gone.size());
 }
 
-void ArchiveWriter::removeLeftoverTemporaryFiles() const
+void ArchiveWriter::start()
 {
     // QSaveFile's temporary file is "<name>.XXXXXX" (six letters) beside the file, renamed
     // over it at commit. Only names that our own files would give are taken: the index's, and
     // those of markdown files (named from their date) in year folders.
     static const QRegularExpression indexTemporary(QStringLiteral("^index\\.json\\.[A-Za-z]{6}$"));
-    static const QRegularExpression yearFolder(QStringLiteral("^[0-9]+$"));
     static const QRegularExpression markdownTemporary(QStringLiteral("^[0-9].*\\.md\\.[A-Za-z]{6}$"));
     if (unsafeWriteTarget(kIndexFileName))
         return;
@@ -231,40 +445,15 @@ void ArchiveWriter::removeLeftoverTemporaryFiles() const
     };
     removeMatching(m_root, indexTemporary);
     for (const QString& name : QDir(m_root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
-        if (yearFolder.match(name).hasMatch())
+        if (kYearFolder.match(name).hasMatch())
             removeMatching(m_root + u'/' + name, markdownTemporary);
     }
+    index();
 }
 
 QString ArchiveWriter::ownPath(const MeetingSnapshot& snapshot) const
 {
     return ArchiveMarkdown::yearFolder(snapshot.date) + u'/' + ArchiveMarkdown::fileName(snapshot);
-}
-
-std::optional<QString> ArchiveWriter::archiveInto(const MeetingSnapshot& snapshot, ArchiveIndex& index) const
-{
-    const QString id = ArchiveMarkdown::idString(snapshot.id);
-    const std::optional<ArchiveIndexEntry> previous = index.entry(id);
-    // A file someone else named stays where it is while it is safe to write.
-    const bool keepsPath = previous && previous->keepsPath && isArchiveMarkdownPath(previous->path)
-        && !index.pathTakenByOther(previous->path, id) && !unsafeWriteTarget(previous->path);
-    QString relativePath = keepsPath ? previous->path : ownPath(snapshot);
-    // Two meetings in the same minute with the same title would otherwise share one file.
-    if (!keepsPath && index.pathTakenByOther(relativePath, id))
-        relativePath = withIdSuffix(relativePath, snapshot.id);
-    if (auto refused = unsafeWriteTarget(relativePath))
-        return refused;
-
-    const QString folderPath = QFileInfo(m_root + u'/' + relativePath).path();
-    if (!QDir().mkpath(folderPath))
-        return QStringLiteral("Could not create the folder %1").arg(folderPath);
-
-    const QString filePath = m_root + u'/' + relativePath;
-    if (const auto error = replaceFileContents(filePath, ArchiveMarkdown::markdown(snapshot)))
-        return QStringLiteral("Could not write %1").arg(*error);
-
-    index.put(id, indexEntry(snapshot, relativePath, keepsPath));
-    return std::nullopt;
 }
 
 std::optional<QString> ArchiveWriter::unsafeWriteTarget(const QString& relativePath) const
@@ -284,19 +473,25 @@ std::optional<QString> ArchiveWriter::unsafeWriteTarget(const QString& relativeP
     return std::nullopt;
 }
 
-bool ArchiveWriter::isArchiveMarkdownPath(const QString& relativePath) const
+std::optional<ArchiveWriter::Refusal> ArchiveWriter::notOwnFile(
+    const QString& relativePath, const QUuid& id, bool listed) const
 {
-    if (relativePath.isEmpty() || QDir::isAbsolutePath(relativePath) || !relativePath.endsWith(QLatin1String(".md")))
-        return false;
-    const QString cleaned = QDir::cleanPath(m_root + u'/' + relativePath);
-    if (!cleaned.startsWith(m_root + u'/'))
-        return false;
-    // The lexical check is not enough when a folder inside the archive is a symbolic link.
-    const QString canonicalRoot = QFileInfo(m_root).canonicalFilePath();
-    const QString canonicalFolder = QFileInfo(QFileInfo(cleaned).path()).canonicalFilePath();
-    if (canonicalRoot.isEmpty() || canonicalFolder.isEmpty())
-        return false;
-    return canonicalFolder == canonicalRoot || canonicalFolder.startsWith(canonicalRoot + u'/');
+    const QString path = ArchiveIndex::normalisedPath(relativePath);
+    if (path.isEmpty() || !path.endsWith(QLatin1String(".md")))
+        return Refusal { QStringLiteral("Refused to write outside the archive folder: %1").arg(relativePath), true };
+    if (auto unsafe = unsafeWriteTarget(path))
+        return Refusal { *unsafe, true };
+    const QString filePath = m_root + u'/' + path;
+    const QFileInfo info(filePath);
+    if (!info.exists())
+        return std::nullopt;
+    const Refusal foreign { QStringLiteral("Refused to write over %1: it is not this meeting's file").arg(filePath) };
+    if (!info.isFile() || ArchiveFileParser::idOfFile(filePath) != id)
+        return foreign;
+    // A file the index does not list for the meeting may be a person's copy of it.
+    if (!listed && !ArchiveFileParser::isWritersText(readAtMost(filePath, kMaxComparedBytes)))
+        return foreign;
+    return std::nullopt;
 }
 
 bool ArchiveWriter::saveIndex()
@@ -307,10 +502,10 @@ bool ArchiveWriter::saveIndex()
     return !error;
 }
 
-void ArchiveWriter::deleteFile(const QString& relativePath, const ArchiveIndex& index, const QString& id) const
+void ArchiveWriter::removeOwnFile(const QString& relativePath, const ArchiveIndex& index, const QString& id) const
 {
     // Another meeting still listed at this path owns the file.
-    if (!isArchiveMarkdownPath(relativePath) || index.pathTakenByOther(relativePath, id))
+    if (index.pathTakenByOther(relativePath, id) || notOwnFile(relativePath, QUuid::fromString(id), true))
         return;
-    QFile::remove(m_root + u'/' + relativePath);
+    QFile::remove(m_root + u'/' + ArchiveIndex::normalisedPath(relativePath));
 }

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <functional>
 #include <memory>
+#include <utility>
 
 QString MeetingArchiver::defaultRoot()
 {
@@ -18,15 +19,21 @@ QString MeetingArchiver::defaultRoot()
 
 MarkdownArchiver::MarkdownArchiver(QString root)
     : m_root(std::move(root))
+    , m_main(std::make_unique<QObject>())
     , m_writer(std::make_unique<ArchiveWriter>(m_root))
     , m_worker(std::make_unique<QObject>())
 {
+    // Queued to the main thread; one still queued when this object goes is dropped with m_main.
+    m_writer->setIndexRebuilt([this](const QString& reason) {
+        QMetaObject::invokeMethod(
+            m_main.get(), [this, reason] { tell(reason); }, Qt::QueuedConnection);
+    });
     m_thread.setObjectName(QStringLiteral("com.orvane.quillet.archiver"));
     m_worker->moveToThread(&m_thread);
     m_thread.start(QThread::LowPriority);
-    // The first job: a process killed in the middle of a write may have left its temporary
-    // file behind.
-    post([writer = m_writer.get()] { writer->removeLeftoverTemporaryFiles(); });
+    // The first job: a process killed in the middle of a change may have left a temporary file
+    // behind, or a file the index lists as not yet written or not yet removed.
+    post([writer = m_writer.get()] { writer->start(); });
 }
 
 MarkdownArchiver::~MarkdownArchiver()
@@ -103,6 +110,22 @@ void MarkdownArchiver::prune(const QSet<QUuid>& storedIds)
         if (const int pruned = writer->prune(storedIds))
             Log::line("[Quillet] Removed %d archived meeting(s) no longer in the store", pruned);
     });
+}
+
+void MarkdownArchiver::setIndexNotice(IndexNotice notice)
+{
+    m_indexNotice = std::move(notice);
+    const QStringList untold = std::exchange(m_untold, {});
+    for (const QString& reason : untold)
+        tell(reason);
+}
+
+void MarkdownArchiver::tell(const QString& reason)
+{
+    if (m_indexNotice)
+        m_indexNotice(reason);
+    else
+        m_untold.append(reason);
 }
 
 QFuture<void> MarkdownArchiver::idle()

@@ -8,6 +8,7 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QUuid>
 #include <functional>
@@ -52,7 +53,9 @@ public:
     // Queues listing in the index the meetings an import has just read from the archive folder,
     // each with the path of its file relative to the folder (a snapshot without transcript and
     // chat is enough), so that the meeting is written to the file it came from and its deletion
-    // removes that file, whatever its name. Queue it before any write of those meetings.
+    // removes that file, whatever its name. Only a file that holds exactly the writer's text for
+    // its meeting is listed; any other stays the person's. Queue it before any write of those
+    // meetings.
     using ImportedFiles = QList<QPair<Snapshot, QString>>;
     virtual void adopt(const ImportedFiles& files) = 0;
 
@@ -69,7 +72,8 @@ public:
     // Queues dropping the index entry, and deleting the file it lists, of every meeting that is
     // not in `storedIds` (the identifiers of all meetings in the store): a deletion whose removal
     // never ran, because the process ended first, would otherwise come back with a later import.
-    // Files the index does not list are never touched, and an empty set changes nothing, since an
+    // Files the index does not list, and listed files that are not the meeting's own, are never
+    // touched, and an empty set changes nothing, since an
     // empty store is refilled from the archive. Meant for launch, once the store is open; not on
     // a launch whose import has just refilled the store, as the files that import skipped (not
     // UTF-8, too large) would be deleted with their entries.
@@ -79,13 +83,21 @@ public:
     // application never needs to.
     virtual QFuture<void> idle() = 0;
 
+    // Told, on the main thread, each time the archive found its index unreadable (missing,
+    // damaged, not a file) and rebuilt it from the folder's files, with words for the person
+    // that name the index file and what became of it. A notice that came before the hook was
+    // set is told once it is.
+    using IndexNotice = std::function<void(const QString& reason)>;
+    virtual void setIndexNotice(IndexNotice notice) = 0;
+
     // "$HOME/QuilletNotes", or "$HOME/QuilletNotes-Test" for test builds.
     static QString defaultRoot();
 };
 
 // The archive on disk. Jobs run on one worker thread of this object
 // ("com.orvane.quillet.archiver"), through one ArchiveWriter that keeps the index in memory
-// between them; the first removes the temporary files a killed write left behind. Destroying
+// between them; the first removes the temporary files a killed write left behind and finishes
+// what the index lists as half done. Destroying
 // the object runs the jobs still queued, then ends the thread, so what was handed over before
 // the application quits is written.
 class MarkdownArchiver final : public MeetingArchiver
@@ -102,11 +114,17 @@ public:
     void adopt(const ImportedFiles& files) override;
     void prune(const QSet<QUuid>& storedIds) override;
     QFuture<void> idle() override;
+    void setIndexNotice(IndexNotice notice) override;
 
 private:
     void post(std::function<void()> job);
+    void tell(const QString& reason);
 
     const QString m_root;
+    // Main thread: where the writer's notices are told, and those told before a hook was set.
+    std::unique_ptr<QObject> m_main;
+    IndexNotice m_indexNotice;
+    QStringList m_untold;
     // Used on the worker thread only.
     std::unique_ptr<ArchiveWriter> m_writer;
     QThread m_thread;

@@ -1,6 +1,8 @@
 #include "archive/MeetingImporter.h"
 
 #include "archive/ArchiveFileParser.h"
+#include "archive/ArchiveIndex.h"
+#include "archive/ArchiveMarkdown.h"
 #include "archive/MeetingArchiver.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -14,6 +16,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QStringDecoder>
 #include <algorithm>
@@ -98,6 +102,40 @@ void appendChat(Meeting& meeting, const QList<ArchiveFileParser::ChatEntry>& cha
     }
 }
 
+// Of the files that carry one identifier, the one the folder's index lists for it, else the
+// newest, else the first in byte order: a file the writer meant to remove (a process ended
+// first) or a person's older copy does not win over the meeting's file.
+QSet<QString> chosenFiles(const QString& folder, const QStringList& files)
+{
+    QString unreadable;
+    const std::optional<ArchiveIndex> index = ArchiveIndex::load(folder + QStringLiteral("/index.json"), unreadable);
+    QHash<QUuid, QString> best;
+    QSet<QString> chosen;
+    for (const QString& path : files) {
+        const std::optional<QUuid> id = ArchiveFileParser::idOfFile(folder + u'/' + path);
+        if (!id) {
+            chosen.insert(path);
+            continue;
+        }
+        const auto it = best.constFind(*id);
+        if (it == best.constEnd()) {
+            best.insert(*id, path);
+            continue;
+        }
+        const auto listed = [&](const QString& candidate) {
+            const auto entry = index ? index->entry(ArchiveMarkdown::idString(*id)) : std::nullopt;
+            return entry && ArchiveIndex::normalisedPath(entry->path) == candidate;
+        };
+        const auto modified
+            = [&](const QString& candidate) { return QFileInfo(folder + u'/' + candidate).lastModified(); };
+        if (!listed(*it) && (listed(path) || modified(path) > modified(*it)))
+            best.insert(*id, path);
+    }
+    for (const QString& path : std::as_const(best))
+        chosen.insert(path);
+    return chosen;
+}
+
 } // namespace
 
 QString archiveFolder()
@@ -145,10 +183,15 @@ void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folde
         return;
 
     const QDateTime now = clock.now();
+    const QSet<QString> chosen = chosenFiles(folder, files);
     QSet<QUuid> seenIds;
     MeetingArchiver::ImportedFiles origins;
     int imported = 0;
     for (const QString& relativePath : files) {
+        if (!chosen.contains(relativePath)) {
+            Log::line("[Quillet] Skipped archive file with duplicate id: %@", relativePath);
+            continue;
+        }
         const FileText contents = readUtf8(folder + u'/' + relativePath);
         if (contents.tooLarge)
             Log::line("[Quillet] Skipped archive file over 64 MB: %@", relativePath);
@@ -167,8 +210,11 @@ void runIfNeeded(ModelContext& context, const Clock& clock, const QString& folde
 
         Meeting* meeting = makeMeeting(*file, now);
         context.insert(meeting);
-        // Before its transcript and chat: the index needs only what its entry shows.
-        if (folderArchive)
+        // Only a file that is exactly the writer's text goes on being written in place: any
+        // other (edited by hand, another application's note) stays as it is, and the meeting
+        // gets a file of its own beside it. Before its transcript and chat: the index needs
+        // only what its entry shows.
+        if (folderArchive && ArchiveFileParser::isWritersText(contents.text->toUtf8()))
             origins.append({ MeetingArchiver::Snapshot(*meeting), relativePath });
         for (const auto& turn : file->turns)
             meeting->appendSegment(new TranscriptSegment(turn.text, speakerForLabel(turn.label), turn.timestamp));

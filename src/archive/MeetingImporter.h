@@ -8,8 +8,9 @@ class MeetingArchiver;
 class ModelContext;
 
 // Rebuilds an empty store from the markdown archive in "$HOME/QuilletNotes". It only reads:
-// no file is written, moved or deleted, and "index.json" is not consulted. The archive that
-// writes that folder is told which file each meeting came from.
+// no file is written, moved or deleted. "index.json" only tells which of two files of one
+// meeting to take. The archive that writes that folder is told which file each meeting came
+// from when that file is exactly the writer's text.
 namespace MeetingImporter {
 
 // When the store holds no meeting and never had one deleted, creates one meeting (source
@@ -19,9 +20,11 @@ namespace MeetingImporter {
 void runIfNeeded(ModelContext& context, const Clock& clock);
 void runIfNeeded(ModelContext& context);
 // The same, reading the archive in `folder` instead of archiveFolder(). When `folderArchive`
-// writes that same folder, it is handed the file of every meeting before the store saves
-// them, so that their writes go to the files they came from (under whatever name) and their
-// deletion removes them.
+// writes that same folder, it is handed the file of every meeting whose file is exactly the
+// writer's text before the store saves them, so that their writes go to the files they came
+// from (under whatever name) and their deletion removes them; every other file stays as it is
+// and its meeting gets a file of its own. Of the files of one identifier the one the folder's
+// index lists is read, else the newest, else the first in byte order.
 void runIfNeeded(
     ModelContext& context, const Clock& clock, const QString& folder, MeetingArchiver* folderArchive = nullptr);
 

@@ -88,10 +88,9 @@ public:
     // emptied by the user, and the archive must not fill it again.
     bool hasDeletedMeetings() const { return m_meetingsDeleted; }
 
-    // Meetings whose archive file may not show what the store holds: their writes were handed
-    // to the archive and not seen through, in this run or one that ended first. Each call
-    // reads or writes the file at once, in a transaction of its own; false when the file could
-    // not be written (logged).
+    // The "ArchiveWrite" rows: the meetings the archive's queue records as owed a write, kept
+    // here so that they outlast a process that ends first. Each call reads or writes the file
+    // at once, in a transaction of its own; false when the file could not be written (logged).
     QSet<QUuid> archiveWritesOwed() const;
     bool recordArchiveWritesOwed(const QSet<QUuid>& ids);
     bool clearArchiveWritesOwed(const QSet<QUuid>& ids);

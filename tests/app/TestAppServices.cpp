@@ -43,14 +43,14 @@ private slots:
         meeting->setUserNotes(QStringLiteral("first"));
         QCOMPARE(rig->store().archiveWritesOwed(), QSet<QUuid> { id });
         letTheLoopTurn(rig->store());
-        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        rig.scheduler.advance(ArchiveQueue::kDelay);
         meeting->setUserNotes(QStringLiteral("first, second"));
         letTheLoopTurn(rig->store());
         QVERIFY(waitFor(rig->archiver().idle()));
         QCoreApplication::processEvents(); // the first write's outcome
         QCOMPARE(rig->store().archiveWritesOwed(), QSet<QUuid> { id });
 
-        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        rig.scheduler.advance(ArchiveQueue::kDelay);
         QVERIFY(waitFor(rig->archiver().idle()));
         QTRY_VERIFY(rig->store().archiveWritesOwed().isEmpty());
     }
@@ -122,7 +122,7 @@ private slots:
         };
 
         rig->launch();
-        rig->archiveSync().backfill();
+        rig->archiveQueue().backfill();
         rig->runWindowTasks();
         QCOMPARE(rig->store().meetingCount(), 6);
         QTRY_COMPARE(index().size(), 6);
@@ -137,7 +137,7 @@ private slots:
         QVERIFY(rig->store().save().ok());
         AppServices& again = rig.restart();
         again.launch();
-        again.archiveSync().backfill();
+        again.archiveQueue().backfill();
         again.runWindowTasks();
         QCOMPARE(again.store().meetingCount(), 5);
         QVERIFY(waitFor(again.archiver().idle()));
@@ -145,29 +145,30 @@ private slots:
         QVERIFY(!index().contains(deletedId));
     }
 
-    // A file the person named in the notes folder stays their meeting's file after the
-    // store is rebuilt from it: edits are written there, not to a second file.
-    void rebuiltMeetingKeepsTheFileItCameFrom()
+    // A file the person wrote in the notes folder stays as it is after the store is rebuilt
+    // from it: the meeting's edits go to a file of its own beside it.
+    void rebuiltMeetingLeavesThePersonsFileAlone()
     {
         AppRig rig({ .steppedDelays = true });
         QVERIFY(QDir().mkpath(rig.archiveRoot()));
+        const QByteArray theirs = "---\ntitle: \"Weekly sync\"\ndate: 2026-12-09T09:50:00Z\n---\n\n# Weekly sync\n\n## "
+                                  "My Notes\n\nAgenda\n";
         {
             QFile file(rig.archiveRoot() + QStringLiteral("/2026-12-09-0950-m01.md"));
             QVERIFY(file.open(QIODevice::WriteOnly));
-            QVERIFY(file.write("---\ntitle: \"Weekly sync\"\ndate: 2026-12-09T09:50:00Z\n---\n\n# Weekly sync\n\n"
-                               "## My Notes\n\nAgenda\n")
-                > 0);
+            QVERIFY(file.write(theirs) > 0);
         }
         rig->runWindowTasks();
         QCOMPARE(rig->store().meetingCount(), 1);
         Meeting* meeting = rig->store().fetchMeetings().first();
         meeting->setUserNotes(QStringLiteral("Agenda, then the budget"));
         letTheLoopTurn(rig->store());
-        rig.scheduler.advance(ArchiveDebouncer::kDelay);
+        rig.scheduler.advance(ArchiveQueue::kDelay);
         QVERIFY(ArchiveFolder::drain(rig->archiver()));
         const QMap<QString, QString> files = ArchiveFolder::markdownFiles(rig->archiver());
-        QCOMPARE(files.keys(), QStringList { QStringLiteral("2026-12-09-0950-m01.md") });
-        QVERIFY(files.first().contains(QStringLiteral("Agenda, then the budget")));
+        QCOMPARE(files.size(), 2);
+        QCOMPARE(files.first().toUtf8(), theirs);
+        QVERIFY(files.last().contains(QStringLiteral("Agenda, then the budget")));
     }
 
     // The recovery road: a store moved away is rebuilt from the notes folder with every section

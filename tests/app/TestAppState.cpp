@@ -1,6 +1,5 @@
 #include "app/AppState.h"
-#include "archive/ArchiveDebouncer.h"
-#include "archive/ArchiveSync.h"
+#include "archive/ArchiveQueue.h"
 #include "platform/Log.h"
 #include "support/FakeScheduler.h"
 #include "support/RecordingArchiver.h"
@@ -50,8 +49,7 @@ private:
     // What the store's own changes hand the archive, as the application's sync does.
     std::unique_ptr<RecordingArchiver> m_archiver;
     FakeScheduler m_scheduler;
-    std::unique_ptr<ArchiveDebouncer> m_debouncer;
-    std::unique_ptr<ArchiveSync> m_sync;
+    std::unique_ptr<ArchiveQueue> m_queue;
     std::unique_ptr<AppState> m_state;
 
     ModelContext& context() { return m_rig->context(); }
@@ -61,15 +59,13 @@ private slots:
     {
         m_rig = std::make_unique<SessionRig>();
         m_archiver = std::make_unique<RecordingArchiver>();
-        m_debouncer = std::make_unique<ArchiveDebouncer>(*m_archiver, context(), m_scheduler);
-        m_sync = std::make_unique<ArchiveSync>(context(), *m_archiver, *m_debouncer);
+        m_queue = std::make_unique<ArchiveQueue>(context(), *m_archiver, m_scheduler);
         m_state = std::make_unique<AppState>(m_rig->session);
     }
     void cleanup()
     {
         m_state.reset();
-        m_sync.reset();
-        m_debouncer.reset();
+        m_queue.reset();
         m_archiver.reset();
         m_rig.reset();
     }

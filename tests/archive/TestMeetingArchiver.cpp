@@ -1,5 +1,10 @@
+#include "archive/ArchiveFileParser.h"
+#include "archive/ArchiveIndex.h"
 #include "archive/ArchiveMarkdown.h"
+#include "archive/ArchiveWriter.h"
 #include "archive/MeetingArchiver.h"
+#include "archive/MeetingImporter.h"
+#include "platform/Clock.h"
 #include "platform/Log.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
@@ -113,6 +118,34 @@ QStringList entriesWithoutFile(const QString& folder)
             missing.append(it.key() + u' ' + path);
     }
     return missing;
+}
+
+// Markdown files below `folder` that carry a meeting's identifier while the index does not list
+// them: files no later rename or removal would find.
+QStringList unlistedFiles(const QString& folder)
+{
+    const ArchiveIndex index = ArchiveIndex::load(folder + QStringLiteral("/index.json"));
+    QSet<QString> listed;
+    for (const ArchiveIndexEntry& entry : index.entries())
+        listed.insert(ArchiveIndex::normalisedPath(entry.path));
+    QStringList unlisted;
+    for (const QString& file : filesBelow(folder)) {
+        if (file.endsWith(QLatin1String(".md")) && ArchiveFileParser::idOfFile(folder + u'/' + file)
+            && !listed.contains(file))
+            unlisted.append(file);
+    }
+    return unlisted;
+}
+
+// The files below `folder` that carry the meeting's identifier.
+QStringList filesOf(const QString& folder, const QUuid& id)
+{
+    QStringList files;
+    for (const QString& file : filesBelow(folder)) {
+        if (ArchiveFileParser::idOfFile(folder + u'/' + file) == id)
+            files.append(file);
+    }
+    return files;
 }
 
 QStringList markdownLines(const QString& relativePath)
@@ -386,45 +419,72 @@ private slots:
         QCOMPARE(readFile(indexPath), indexBefore);
     }
 
-    void corruptIndex_data()
+    // An index that cannot be read is said, once, and rebuilt from the folder, never taken for
+    // "no files": a rename and a removal still take the earlier files with them. Only a file
+    // under the writer's own name holding exactly the writer's text is listed again; a person's
+    // copy of a meeting file stays as it is.
+    void damagedIndex_data()
     {
-        QTest::addColumn<QByteArray>("index");
+        QTest::addColumn<QByteArray>("index"); // "folder": a folder; "deleted": none
+        QTest::addColumn<QString>("said");
         const QByteArray good = R"({"%1": {"title": "Old", "date": "2026-03-14T02:05:00Z", "durationMinutes": 3,
             "path": "2026/2026-03-14-0905-old.md", "hasSummary": false}})";
         const auto variant = [&](const char* from, const char* to) { return QByteArray(good).replace(from, to); };
-        QTest::newRow("not JSON") << QByteArray("{\"unterminated");
-        QTest::newRow("an array") << QByteArray("[]");
-        QTest::newRow("missing key") << variant("\"hasSummary\": false", "\"other\": false");
-        QTest::newRow("minutes as text") << variant("\"durationMinutes\": 3", "\"durationMinutes\": \"3\"");
-        QTest::newRow("date with fraction") << variant("02:05:00Z", "02:05:00.5Z");
-        QTest::newRow("entry not an object") << QByteArray(R"({"%1": "2026/x.md"})");
+        QTest::newRow("not JSON") << QByteArray("{\"unterminated") << "index.json is damaged";
+        QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1a\n") << "index.json is damaged";
+        QTest::newRow("truncated") << good.left(good.size() / 2) << "index.json is damaged";
+        QTest::newRow("an array") << QByteArray("[]") << "index.json is damaged";
+        QTest::newRow("missing key") << variant("\"hasSummary\": false", "\"other\": false") << "index.json is damaged";
+        QTest::newRow("minutes as text") << variant("\"durationMinutes\": 3", "\"durationMinutes\": \"3\"")
+                                         << "index.json is damaged";
+        QTest::newRow("date with fraction") << variant("02:05:00Z", "02:05:00.5Z") << "index.json is damaged";
+        QTest::newRow("entry not an object") << QByteArray(R"({"%1": "2026/x.md"})") << "index.json is damaged";
+        QTest::newRow("deleted") << QByteArray("deleted") << "index.json was missing";
+        QTest::newRow("a folder") << QByteArray("folder") << "index.json is a folder, not a file";
     }
-    void corruptIndex()
+    void damagedIndex()
     {
         QFETCH(QByteArray, index);
-        auto renamed = snapshot(QStringLiteral("New"), local(2026, 3, 14, 9, 5));
-        auto other = snapshot(QStringLiteral("Other"), local(2026, 3, 14, 9, 7));
-        const QString oldFile = root() + QStringLiteral("/2026/2026-03-14-0905-old.md");
-        QVERIFY(writeFile(oldFile, "old"));
-        QVERIFY(writeFile(root() + QStringLiteral("/index.json"),
-            index.replace("%1", ArchiveMarkdown::idString(renamed.id).toLatin1())));
-
-        // Removal finds nothing to remove.
-        archiver().remove(renamed.id);
-        QVERIFY(drain());
-        QVERIFY(QFile::exists(oldFile));
-
-        // Archiving starts a fresh index; the old name is no longer known, so its file stays.
+        QFETCH(QString, said);
+        auto renamed = snapshot(QStringLiteral("Old"), local(2026, 3, 14, 9, 5));
+        auto removed = snapshot(QStringLiteral("Removed"), local(2026, 3, 14, 9, 6));
         archiver().archive(renamed);
+        archiver().archive(removed);
         QVERIFY(drain());
-        QVERIFY(QFile::exists(oldFile));
-        QCOMPARE(readIndex().keys(), QStringList { ArchiveMarkdown::idString(renamed.id) });
+        const QString removedFile = root() + u'/' + indexedPath(removed.id);
+        const QByteArray copy = readFile(removedFile) + "\n## Added by hand\n";
+        QVERIFY(writeFile(root() + QStringLiteral("/2026/2026-03-14-0906-removed-")
+                + removed.id.toString(QUuid::Id128).left(8).toLower() + QStringLiteral(".md"),
+            copy));
+        QVERIFY(writeFile(root() + QStringLiteral("/2026/removed, my copy.md"), copy));
+        QVERIFY(writeFile(root() + QStringLiteral("/README.md"), "mine"));
+        const QString indexPath = root() + QStringLiteral("/index.json");
+        QVERIFY(QFile::remove(indexPath));
+        if (index == "folder")
+            QVERIFY(QDir().mkpath(indexPath));
+        else if (index != "deleted")
+            QVERIFY(writeFile(indexPath, index.replace("%1", ArchiveMarkdown::idString(renamed.id).toLatin1())));
+        QMap<QString, QByteArray> others = contentsBelow(root());
+        others.remove(QStringLiteral("2026/2026-03-14-0905-old.md"));
+        others.remove(QStringLiteral("2026/2026-03-14-0906-removed.md"));
+        others.remove(QStringLiteral("index.json"));
 
-        // A backfill over a corrupt index archives every meeting of its list.
-        QVERIFY(writeFile(root() + QStringLiteral("/index.json"), "garbage"));
-        archiver().backfill({ renamed, other });
+        QStringList notices;
+        theArchiver->setIndexNotice([&](const QString& reason) { notices.append(reason); });
+        renamed.title = QStringLiteral("New");
+        archiver().archive(renamed);
+        archiver().remove(removed.id);
         QVERIFY(drain());
-        QCOMPARE(readIndex().size(), 2);
+        QCoreApplication::processEvents();
+        theArchiver->setIndexNotice({});
+        QCOMPARE(notices, QStringList { said });
+        QVERIFY(!QFile::exists(removedFile));
+        // The rename needs the index written: where it cannot be, the old file stays.
+        QCOMPARE(filesOf(root(), renamed.id),
+            QStringList { index == "folder" ? "2026/2026-03-14-0905-old.md" : "2026/2026-03-14-0905-new.md" });
+        QMap<QString, QByteArray> after = contentsBelow(root());
+        for (auto it = others.begin(); it != others.end(); ++it)
+            QCOMPARE(after.value(it.key()), it.value());
     }
 
     void backfillSkipsIndexedMeetings()
@@ -648,8 +708,8 @@ private slots:
         QCOMPARE(filesBelow(notes).size(), index.size() + 1);
     }
 
-    // A rename killed at any moment leaves an index that lists only files that exist, the
-    // renamed meeting's among them: the old file goes only after the index names the new one.
+    // A rename killed at any moment leaves, once the next launch has read the index, an index
+    // that lists only files that exist, the renamed meeting's among them, and no file unlisted.
     void renameKilledAnywhereKeepsIndexedFiles()
     {
         // A large index makes its write the longest step, where most kills land.
@@ -675,10 +735,118 @@ private slots:
             QVERIFY(child.waitForFinished());
             QCOMPARE(child.exitStatus(), QProcess::CrashExit);
 
+            ArchiveWriter(root()).start(); // the next launch
+            QCOMPARE(unlistedFiles(root()), QStringList());
             QCOMPARE(entriesWithoutFile(root()), QStringList());
             QVERIFY(readIndex().contains(movingId));
             QCOMPARE(readIndex().size(), 401);
         }
+    }
+
+    // Whatever an entry of the index says, a meeting's edit, its removal and a prune change no
+    // file that is not the meeting's own: not another meeting's file in any spelling of its
+    // path, nor a person's file, with or without "keepsPath".
+    void indexEntriesReachOnlyTheMeetingsOwnFile_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("ofNoMeeting"); // the entry's meeting is not in the store
+        for (const char* path : { "./2025/other.md", "2025//other.md", "2025/../2025/other.md", "README.md" }) {
+            QTest::addRow("%s", path) << path << false;
+            QTest::addRow("%s, of no meeting", path) << path << true;
+        }
+    }
+    void indexEntriesReachOnlyTheMeetingsOwnFile()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, ofNoMeeting);
+        const auto other = snapshot(QStringLiteral("Other"), local(2025, 6, 1, 9, 0));
+        QVERIFY(writeFile(root() + QStringLiteral("/2025/other.md"), ArchiveMarkdown::markdown(other)));
+        QVERIFY(writeFile(root() + QStringLiteral("/README.md"), "mine"));
+        const QMap<QString, QByteArray> before = contentsBelow(root());
+        auto meeting = snapshot(QStringLiteral("Mine"), local(2026, 3, 14, 9, 5));
+        const QJsonObject entry { { "title", "x" }, { "date", "2026-03-14T02:05:00Z" }, { "durationMinutes", 0 },
+            { "path", path }, { "hasSummary", false }, { "keepsPath", true }, { "replaces", path } };
+        QVERIFY(writeFile(root() + QStringLiteral("/index.json"),
+            QJsonDocument(QJsonObject { { ArchiveMarkdown::idString(meeting.id), entry } }).toJson()));
+
+        if (ofNoMeeting) {
+            archiver().prune({ other.id });
+        } else {
+            meeting.userNotes = QStringLiteral("Edited");
+            archiver().archive(meeting);
+            QVERIFY(drain());
+            QCOMPARE(filesOf(root(), meeting.id), QStringList { "2026/2026-03-14-0905-mine.md" });
+            archiver().remove(meeting.id);
+        }
+        QVERIFY(drain());
+        QCOMPARE(filesOf(root(), meeting.id), QStringList());
+        QMap<QString, QByteArray> after = contentsBelow(root());
+        after.remove(QStringLiteral("index.json"));
+        QCOMPARE(after, before);
+    }
+
+    // A process ended at any step of a change (a seam of the writer, where the application
+    // could be killed) leaves nothing the next launch does not set right: no markdown file
+    // unlisted, so that deleting the meeting afterwards leaves no file an import brings back.
+    void killedAtAnyStepLeavesNothingBehind_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("step");
+        using Step = ArchiveWriter::Step;
+        const QList<QPair<const char*, QList<Step>>> changes { { "new", { Step::indexWritten, Step::fileWritten } },
+            { "edit", { Step::fileWritten } },
+            { "rename", { Step::indexWritten, Step::fileWritten, Step::fileRemoved } },
+            { "remove", { Step::fileRemoved, Step::indexWritten } },
+            { "backfill", { Step::indexWritten, Step::fileWritten } } };
+        const char* names[] = { "index written", "file written", "file removed" };
+        for (const auto& [change, steps] : changes) {
+            for (const Step step : steps)
+                QTest::addRow("%s, %s", change, names[int(step)]) << change << int(step);
+        }
+    }
+    void killedAtAnyStepLeavesNothingBehind()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, step);
+        struct Killed
+        {
+        };
+        const auto kept = snapshot(QStringLiteral("Kept"), local(2026, 3, 14, 9, 0));
+        auto meeting = snapshot(QStringLiteral("Old"), local(2026, 3, 14, 9, 5));
+        {
+            ArchiveWriter running(root());
+            QVERIFY(!running.archive(kept));
+            if (change != QLatin1String("new") && change != QLatin1String("backfill"))
+                QVERIFY(!running.archive(meeting));
+            running.setStepHook([step](ArchiveWriter::Step reached) {
+                if (int(reached) == step)
+                    throw Killed {};
+            });
+            meeting.title = change == QLatin1String("rename") ? QStringLiteral("New") : meeting.title;
+            meeting.userNotes = QStringLiteral("Edited");
+            bool killed = false;
+            try {
+                if (change == QLatin1String("remove"))
+                    running.remove(meeting.id);
+                else if (change == QLatin1String("backfill"))
+                    running.backfill({ meeting });
+                else
+                    running.archive(meeting);
+            } catch (const Killed&) {
+                killed = true;
+            }
+            QVERIFY(killed);
+        }
+
+        ArchiveWriter launched(root());
+        launched.start();
+        QCOMPARE(unlistedFiles(root()), QStringList());
+        QVERIFY(!launched.remove(meeting.id));
+        QCOMPARE(filesOf(root(), meeting.id), QStringList());
+        TempStore store;
+        MeetingImporter::runIfNeeded(store.context(), Clock::system(), root());
+        QCOMPARE(store->meetingCount(), 1);
+        QVERIFY(store->meetingById(kept.id));
     }
 
     // "index.json" is a file the user can edit: its paths must not reach outside the archive.

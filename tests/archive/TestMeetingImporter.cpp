@@ -1,7 +1,7 @@
-#include "archive/ArchiveDebouncer.h"
 #include "archive/ArchiveFileParser.h"
+#include "archive/ArchiveMarkdown.h"
+#include "archive/ArchiveQueue.h"
 #include "archive/ArchiveRemovals.h"
-#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "archive/MeetingImporter.h"
 #include "platform/Log.h"
@@ -166,175 +166,139 @@ private slots:
         QVERIFY(log.lines().isEmpty());
     }
 
-    // Files a person named, or renamed in the folder, are where the imported meetings go on
-    // being written, never again under a name of the writer's; a file the writer named follows
-    // its meeting's title as before. Deleting an imported meeting deletes its file, so that no
-    // later rebuild brings the meeting back.
-    void importedMeetingsKeepTheirFiles()
+    // The recovery road through a folder that holds one file: the writer's own text is written
+    // in place from then on (renamed with its title only under the writer's own name), and its
+    // meeting's deletion removes it; any other file (edited by hand, another application's
+    // note) keeps every byte through the import, an edit and a retitle of its meeting and that
+    // meeting's deletion, while the meeting is written to a file of its own beside it.
+    void importedMeetingsKeepOnlyTheirOwnFiles_data()
     {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("theWritersText");
+        QTest::addColumn<bool>("keepsName"); // the meeting's writes go on going to the file
+        MeetingSnapshot standup;
+        standup.id = QUuid::fromString(kId);
+        standup.title = QStringLiteral("Standup");
+        standup.date = QDateTime(QDate(2026, 12, 9), QTime(9, 0), Qt::UTC);
+        standup.userNotes = QStringLiteral("First words");
+        standup.turns = { { QStringLiteral("Speaker A"), 3, QStringLiteral("Morning.") } };
+        const QByteArray written = ArchiveMarkdown::markdown(standup);
+        const QString ownPath = ArchiveMarkdown::yearFolder(standup.date) + u'/' + ArchiveMarkdown::fileName(standup);
+        const QByteArray handEdited = written + "\n## Action items (added by hand later)\n\n- Call Linh\n";
+        QTest::newRow("the writer's file") << ownPath << written << true << false;
+        QTest::newRow("the writer's file, renamed") << "2026/standup-renamed.md" << written << true << true;
+        QTest::newRow("edited by hand and renamed") << "2026/standup-renamed.md" << handEdited << false << false;
+        QTest::newRow("edited by hand under the writer's name") << ownPath << handEdited << false << false;
+        QTest::newRow("another application's note")
+            << "Inbox/Standup.md"
+            << QByteArray("---\ntags: [work, standup]\naliases: [daily]\ncreated: 2026-12-09T09:00:00Z\n"
+                          "title: Standup\n---\n\n# Standup\n\n## Agenda\n\n- budget\n\n## Summary\n\nShip it.\n")
+            << false << false;
+    }
+    void importedMeetingsKeepOnlyTheirOwnFiles()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, text);
+        QFETCH(bool, theWritersText);
+        QFETCH(bool, keepsName);
         const QString folder = m_storeDir->filePath(QStringLiteral("notes"));
-        QStringList paths;
-        QList<QUuid> ids;
-        QJsonObject staleIndex;
-        for (int i = 0; i < 40; ++i) {
-            ids.append(QUuid::createUuid());
-            const QString id = ids.last().toString(QUuid::WithoutBraces).toUpper();
-            const QString date = QStringLiteral("2026-12-09T09:%1:00Z").arg(i, 2, 10, QLatin1Char('0'));
-            QString frontMatter = QStringLiteral("title: \"Meeting %1\"\ndate: %2\n").arg(i).arg(date);
-            switch (i % 4) {
-            case 0: // a person's own file, named as they like
-                paths.append(QStringLiteral("2026-12-09-0950-m%1.md").arg(i, 2, 10, QLatin1Char('0')));
-                frontMatter += QStringLiteral("id: ") + id + u'\n';
-                break;
-            case 1: // without an identifier: the meeting gets a new one
-                paths.append(QStringLiteral("inbox/notes %1.md").arg(i));
-                break;
-            default: // renamed in the folder; the index still lists the writer's name
-                paths.append(QStringLiteral("2026/renamed-%1.md").arg(i));
-                frontMatter += QStringLiteral("id: ") + id + u'\n';
-                staleIndex.insert(id,
-                    QJsonObject { { "title", QStringLiteral("Meeting %1").arg(i) }, { "date", date },
-                        { "durationMinutes", 0 }, { "path", QStringLiteral("2026/2026-12-09-09%1-meeting.md").arg(i) },
-                        { "hasSummary", false } });
-            }
-            QVERIFY(writeFile(folder + u'/' + paths.last(),
-                fileText(frontMatter, QStringLiteral("\n# Meeting %1\n\n## My Notes\n\nFirst words %1\n").arg(i))));
-        }
-        QVERIFY(writeFile(folder + QStringLiteral("/index.json"), QJsonDocument(staleIndex).toJson()));
+        QVERIFY(writeFile(folder + u'/' + path, text));
+        const auto textOf = [&](const QString& relative) {
+            QFile file(folder + u'/' + relative);
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        };
 
         auto context = openStore();
         QVERIFY(context);
         MarkdownArchiver archiver(folder);
         FakeScheduler scheduler;
-        ArchiveDebouncer debouncer(archiver, *context, scheduler);
-        ArchiveSync sync(*context, archiver, debouncer);
+        ArchiveQueue queue(*context, archiver, scheduler);
         ArchiveRemovals removals(archiver, *context);
         MeetingImporter::runIfNeeded(*context, m_clock, folder, &archiver);
-        QCOMPARE(context->meetingCount(), 40);
-        scheduler.advance(ArchiveDebouncer::kDelay);
+        QCOMPARE(context->meetingCount(), 1);
+        scheduler.advance(ArchiveQueue::kDelay);
         QVERIFY(ArchiveFolder::drain(archiver));
+        QCOMPARE(textOf(path), text);
 
-        // An edit of each, and a new title for every other one.
-        const QList<Meeting*> meetings = context->fetchMeetings();
-        for (Meeting* meeting : meetings) {
-            meeting->setUserNotes(meeting->userNotes() + QStringLiteral(", edited"));
-            if (meeting->title().back().digitValue() % 2 == 0)
-                meeting->setTitle(meeting->title() + QStringLiteral(" renamed"));
-        }
+        Meeting* meeting = context->fetchMeetings().constFirst();
+        meeting->setUserNotes(meeting->userNotes() + QStringLiteral(", edited"));
         QVERIFY(context->save().ok());
+        scheduler.advance(ArchiveQueue::kDelay);
+        meeting->setTitle(QStringLiteral("Standup, retitled"));
+        QVERIFY(context->save().ok());
+        scheduler.advance(ArchiveQueue::kDelay);
         QVERIFY(ArchiveFolder::drain(archiver));
-        QMap<QString, QString> files = ArchiveFolder::markdownFiles(archiver);
-        QCOMPARE(QStringList(files.keys()), [&] {
-            QStringList sorted = paths;
-            sorted.sort();
-            return sorted;
-        }());
-        for (const QString& text : std::as_const(files))
-            QVERIFY2(text.contains(QStringLiteral(", edited")), qPrintable(text));
+        QStringList paths = ArchiveFolder::markdownFiles(archiver).keys();
+        if (!keepsName)
+            paths.removeOne(path);
+        QCOMPARE(paths.size(), 1);
+        const QString written = paths.constFirst();
+        QVERIFY2(textOf(written).contains(", edited"), qPrintable(written));
+        QVERIFY2(textOf(written).contains("# Standup, retitled"), qPrintable(written));
+        if (!theWritersText)
+            QCOMPARE(textOf(path), text);
 
-        // A file under the writer's own name still follows its title.
-        auto* own = new Meeting(QStringLiteral("Own name"), QDateTime(QDate(2026, 12, 10), QTime(9, 0), Qt::UTC));
-        context->insert(own);
+        context->remove(meeting);
         QVERIFY(context->save().ok());
-        archiver.archive(MeetingArchiver::Snapshot(*own));
-        own->setTitle(QStringLiteral("Own name, retitled"));
-        QVERIFY(context->save().ok());
+        QVERIFY(QTest::qWaitFor([&] { return !QFile::exists(folder + u'/' + written); }, 20000));
         QVERIFY(ArchiveFolder::drain(archiver));
-        files = ArchiveFolder::markdownFiles(archiver);
-        QCOMPARE(files.size(), 41);
-        QVERIFY(std::any_of(files.keyBegin(), files.keyEnd(),
-            [](const QString& path) { return path.endsWith(QLatin1String("-own-name-retitled.md")); }));
-
-        Meeting* deleted = context->meetingById(ids.at(2));
-        QVERIFY(deleted);
-        QCOMPARE(deleted->title(), QStringLiteral("Meeting 2 renamed"));
-        context->remove(deleted);
-        QVERIFY(context->save().ok());
-        QTRY_VERIFY(!QFile::exists(folder + u'/' + paths.at(2)));
-        QVERIFY(ArchiveFolder::drain(archiver));
-        QCOMPARE(ArchiveFolder::markdownFiles(archiver).size(), 40);
-
-        auto rebuilt = openStore(QStringLiteral("rebuilt.store"));
-        QVERIFY(rebuilt);
-        MeetingImporter::runIfNeeded(*rebuilt, m_clock, folder);
-        QCOMPARE(rebuilt->meetingCount(), 40);
-        for (const Meeting* meeting : rebuilt->fetchMeetings())
-            QVERIFY(meeting->title() != QStringLiteral("Meeting 2 renamed"));
+        QCOMPARE(ArchiveFolder::markdownFiles(archiver).keys(), theWritersText ? QStringList() : QStringList { path });
+        if (!theWritersText)
+            QCOMPARE(textOf(path), text);
     }
 
-    void roundTrip()
+    // Of the files of one identifier, the one the folder's index lists wins, else the newest,
+    // else the first in byte order of the relative paths: a file a rename meant to remove, or
+    // a person's older copy, does not bring back an old title.
+    void duplicateIdsImportOnce_data()
     {
-        auto source = openStore(QStringLiteral("source.store"));
-        QVERIFY(source);
-        const auto add = [&](const QString& title, int dayOffset) {
-            auto* m = new Meeting(title, QDateTime(QDate(2026, 3, 1), QTime(9, 30, 15), Qt::UTC).addDays(dayOffset));
-            source->insert(m);
-            return m;
-        };
-        Meeting* plain = add(QStringLiteral("Plain"), 0);
-        plain->setDuration(1234.9);
-        plain->setSummary(QStringLiteral("Only a summary."));
-        plain->appendSegment(new TranscriptSegment(QStringLiteral("  spaced  "), Speaker::them(), 61.7));
-        plain->appendSegment(
-            new TranscriptSegment(QStringLiteral("**bold:** text"), Speaker::other(QStringLiteral("Ana")), 2));
-        // A heading-like title with no summary must not grow one from its notes.
-        Meeting* tricky = add(QStringLiteral("Weekly ## Summary"), 1);
-        tricky->setUserNotes(QStringLiteral("see ## Summary and ## Transcript"));
-        Meeting* multiline = add(QStringLiteral("Line one\nLine two"), 2);
-        multiline->setSummary(QStringLiteral("S"));
-        multiline->setUserNotes(QStringLiteral("N"));
-        QVERIFY(source->save().ok());
-
-        QList<MeetingArchiver::Snapshot> snapshots;
-        for (const Meeting* m : source->fetchMeetings())
-            snapshots.append(MeetingArchiver::Snapshot(*m));
-        // Written where the import reads, as the application's archive writes.
-        MarkdownArchiver archiver(archiveFolder());
-        archiver.backfill(snapshots);
-        QFuture<void> idle = archiver.idle();
-        QTRY_VERIFY_WITH_TIMEOUT(idle.isFinished(), 20000);
-
-        auto target = openStore(QStringLiteral("target.store"));
-        MeetingImporter::runIfNeeded(*target, m_clock);
-        QCOMPARE(target->meetingCount(), 3);
-
-        const Meeting* p = target->meetingById(plain->id());
-        QVERIFY(p);
-        QCOMPARE(p->title(), QStringLiteral("Plain"));
-        QCOMPARE(p->date(), plain->date());
-        QCOMPARE(p->duration(), 1200.0);
-        QCOMPARE(p->summary(), std::optional<QString>(QStringLiteral("Only a summary.")));
-        QCOMPARE(turnsOf(*p), QList<TurnValue>({ { "Ana", 2, "**bold:** text" }, { "Them", 61, "spaced" } }));
-
-        const Meeting* t = target->meetingById(tricky->id());
-        QVERIFY(t);
-        QCOMPARE(t->title(), QStringLiteral("Weekly ## Summary"));
-        QCOMPARE(t->summary(), std::nullopt);
-        QCOMPARE(t->userNotes(), QStringLiteral("see ## Summary and ## Transcript"));
-
-        const Meeting* l = target->meetingById(multiline->id());
-        QVERIFY(l);
-        QCOMPARE(l->title(), QStringLiteral("Line one Line two"));
-        QCOMPARE(l->summary(), std::optional<QString>(QStringLiteral("S")));
-        QCOMPARE(l->userNotes(), QStringLiteral("N"));
+        QTest::addColumn<QString>("listed"); // the path the index lists for the identifier, or none
+        QTest::addColumn<QString>("newest"); // the file written last, or none: all of one time
+        QTest::addColumn<QString>("winner");
+        QTest::newRow("first in byte order") << ""
+                                             << ""
+                                             << ".hidden/c.md";
+        QTest::newRow("the newest") << ""
+                                    << "2026/b.md"
+                                    << "2026/b.md";
+        QTest::newRow("the one the index lists") << "./2025/z.md"
+                                                 << "2026/b.md"
+                                                 << "2025/z.md";
     }
-
-    // The first file of an identifier, in byte order of the relative paths, wins.
     void duplicateIdsImportOnce()
     {
+        QFETCH(QString, listed);
+        QFETCH(QString, newest);
+        QFETCH(QString, winner);
         const QByteArray sameId = fileText("id: " + kId + "\ntitle: %1\n");
-        for (const QString path : { "2026/b.md", "2026/a.md", ".hidden/c.md", "2025/z.md" })
-            QVERIFY(writeFile(archiveFolder() + u'/' + path, QByteArray(sameId).replace("%1", path.toUtf8())));
+        const QStringList paths { "2026/b.md", "2026/a.md", ".hidden/c.md", "2025/z.md" };
+        const QDateTime then(QDate(2026, 3, 1), QTime(9, 0), Qt::UTC);
+        for (const QString& path : paths) {
+            const QString file = archiveFolder() + u'/' + path;
+            QVERIFY(writeFile(file, QByteArray(sameId).replace("%1", path.toUtf8())));
+            QFile stamped(file);
+            QVERIFY(stamped.open(QIODevice::ReadWrite));
+            QVERIFY(stamped.setFileTime(path == newest ? then.addSecs(60) : then, QFileDevice::FileModificationTime));
+        }
         QVERIFY(
             writeFile(archiveFolder() + QStringLiteral("/2026/other.md"), fileText(QStringLiteral("title: Other\n"))));
+        if (!listed.isEmpty()) {
+            const QJsonObject entry { { "title", "x" }, { "date", "2026-03-14T02:05:00Z" }, { "durationMinutes", 0 },
+                { "path", listed }, { "hasSummary", false } };
+            QVERIFY(writeFile(archiveFolder() + QStringLiteral("/index.json"),
+                QJsonDocument(QJsonObject { { kId, entry } }).toJson()));
+        }
 
         auto context = openStore();
         LogCapture log;
         MeetingImporter::runIfNeeded(*context, m_clock);
         QCOMPARE(context->meetingCount(), 2);
-        QCOMPARE(context->meetingById(QUuid::fromString(kId))->title(), QStringLiteral(".hidden/c.md"));
-        for (const char* skipped : { "2025/z.md", "2026/a.md", "2026/b.md" })
-            QVERIFY(log.contains(QStringLiteral("[Quillet] Skipped archive file with duplicate id: ") + skipped));
+        QCOMPARE(context->meetingById(QUuid::fromString(kId))->title(), winner);
+        for (const QString& skipped : paths) {
+            if (skipped != winner)
+                QVERIFY(log.contains(QStringLiteral("[Quillet] Skipped archive file with duplicate id: ") + skipped));
+        }
         QVERIFY(log.contains(QStringLiteral("[Quillet] Recovered 2 meeting(s) from QuilletNotes archive")));
     }
 

@@ -1,8 +1,7 @@
+#include "archive/ArchiveQueue.h"
+#include "archive/MeetingArchiver.h"
 #include "calendar/MeetingFactory.h"
 #include "storage/Meeting.h"
-#include "archive/ArchiveDebouncer.h"
-#include "archive/ArchiveSync.h"
-#include "archive/MeetingArchiver.h"
 #include "support/ArchiveFolder.h"
 #include "support/CalendarWeek.h"
 #include "support/FakeClock.h"
@@ -223,8 +222,7 @@ private slots:
 
         {
             FakeScheduler scheduler;
-            ArchiveDebouncer debouncer(*m_archiver, context(), scheduler);
-            ArchiveSync sync(context(), *m_archiver, debouncer);
+            ArchiveQueue queue(context(), *m_archiver, scheduler);
             QSignalSpy saved(&context(), &ModelContext::saved);
             MeetingFactory::syncTitles(m_week->service, context());
             QCOMPARE(saved.size(), 1);

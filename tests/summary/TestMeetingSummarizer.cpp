@@ -1,7 +1,6 @@
+#include "archive/ArchiveQueue.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
-#include "archive/ArchiveDebouncer.h"
-#include "archive/ArchiveSync.h"
 #include "summary/MeetingSummarizer.h"
 #include "support/FakeHttpServer.h"
 #include "support/FakeScheduler.h"
@@ -69,8 +68,7 @@ private slots:
 
         RecordingArchiver archiver;
         FakeScheduler scheduler;
-        ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
-        ArchiveSync sync(store.context(), archiver, debouncer);
+        ArchiveQueue queue(store.context(), archiver, scheduler);
         MeetingSummarizer summarizer({});
         std::optional<MeetingSummarizer::Result> result;
         summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1") },
@@ -104,8 +102,7 @@ private slots:
 
         RecordingArchiver archiver;
         FakeScheduler scheduler;
-        ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
-        ArchiveSync sync(store.context(), archiver, debouncer);
+        ArchiveQueue queue(store.context(), archiver, scheduler);
         MeetingSummarizer summarizer({});
         bool done = false;
         summarizer.run(*meeting, store.context(), { server.url(QStringLiteral("/")), QStringLiteral("tq-1") },

@@ -32,9 +32,7 @@
 #include "app/OnboardingServices.h"
 #include "app/SettingsServices.h"
 #include "app/WindowServices.h"
-#include "archive/ArchiveDebouncer.h"
-#include "app/ArchiveHealth.h"
-#include "archive/ArchiveSync.h"
+#include "archive/ArchiveQueue.h"
 #include "archive/MeetingArchiver.h"
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
@@ -52,6 +50,7 @@
 #include "platform/Settings.h"
 #include "platform/UrlOpener.h"
 #include "platform/UrlRouter.h"
+#include "recording/TranscriptionSession.h"
 #include "storage/ModelContext.h"
 #include "storage/SaveHealth.h"
 #include "summary/MeetingSummarizer.h"
@@ -69,7 +68,6 @@
 #include "system/Keychain.h"
 #include "system/SoundFeedback.h"
 #include "system/UpdateChecker.h"
-#include "recording/TranscriptionSession.h"
 
 #include <QDir>
 #include <QTemporaryDir>

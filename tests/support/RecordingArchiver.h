@@ -1,7 +1,7 @@
 #pragma once
 
 // An archiver that keeps what it was handed instead of writing files, for tests of the
-// archive's callers.
+// archive's callers; its writes report the failure a test sets.
 
 #include "archive/MeetingArchiver.h"
 
@@ -17,7 +17,7 @@ public:
     QFuture<WriteOutcome> archive(const Snapshot& snapshot) override
     {
         archived.append(snapshot);
-        return QtFuture::makeReadyFuture(WriteOutcome());
+        return QtFuture::makeReadyFuture(failure);
     }
     void backfill(const QList<Snapshot>& snapshots) override { backfills.append(snapshots); }
     QFuture<bool> remove(const QUuid& meetingId) override
@@ -41,12 +41,17 @@ public:
     void adopt(const ImportedFiles& files) override { adopted.append(files); }
     void prune(const QSet<QUuid>& storedIds) override { prunes.append(storedIds); }
     QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
+    void setIndexNotice(IndexNotice notice) override { indexNotice = std::move(notice); }
 
+    // What every write reports; nothing: written.
+    WriteOutcome failure;
     QList<Snapshot> archived;
     QList<QList<Snapshot>> backfills;
     QList<QUuid> removed;
     QList<QSet<QUuid>> prunes;
     ImportedFiles adopted;
+    // What the archive would call when its index was rebuilt.
+    IndexNotice indexNotice;
 };
 
 // The meetings of a batch the archive was handed, in no order.

@@ -5,9 +5,8 @@
 // speech and chat services are replaced, by a server on 127.0.0.1 that checks each request.
 
 #include "account/ModelCredentials.h"
-#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveQueue.h"
 #include "archive/ArchiveRemovals.h"
-#include "archive/ArchiveSync.h"
 #include "archive/MeetingArchiver.h"
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
@@ -279,8 +278,7 @@ struct SessionRig
     std::optional<ModelCredentials> credentials = provider.credentials();
     bool allowanceExhausted = false;
     // The application's own way from the store to the archive.
-    ArchiveDebouncer archiveDebouncer { archiver, store.context(), Scheduler::system() };
-    ArchiveSync archiveSync { store.context(), archiver, archiveDebouncer };
+    ArchiveQueue archiveQueue { store.context(), archiver, Scheduler::system() };
     ArchiveRemovals archiveRemovals { archiver, store.context() };
     MeetingSummarizer summarizer { [this] { return credentials; } };
     TranscriptionSession session { settings,

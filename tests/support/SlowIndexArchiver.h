@@ -22,6 +22,7 @@ public:
     void adopt(const ImportedFiles&) override { }
     void prune(const QSet<QUuid>&) override { }
     QFuture<void> idle() override { return QtFuture::makeReadyFuture(); }
+    void setIndexNotice(IndexNotice) override { }
     QFuture<QSet<QUuid>> indexedIds() override
     {
         pending.start();

@@ -103,7 +103,7 @@ MainContentView::MainContentView(const WindowServices& services, const Options& 
     auto* detailLayout = new QVBoxLayout(detail);
     detailLayout->setContentsMargins(0, 0, 0, 0);
     detailLayout->setSpacing(0);
-    detailLayout->addWidget(new SaveProblemBanner(services.saveHealth, services.archiveHealth));
+    detailLayout->addWidget(new SaveProblemBanner(services.saveHealth, services.archive));
     detailLayout->addWidget(m_banner);
     m_pageHost->setContentsMargins(0, 0, 0, 0);
     detailLayout->addLayout(m_pageHost, 1);

@@ -12,7 +12,7 @@ namespace {
 constexpr QMargins kPadding { 14, 8, 14, 8 };
 } // namespace
 
-SaveProblemBanner::SaveProblemBanner(SaveHealth& health, ArchiveHealth& archive, QWidget* parent)
+SaveProblemBanner::SaveProblemBanner(SaveHealth& health, const ArchiveQueue& archive, QWidget* parent)
     : QWidget(parent)
     , m_health(health)
     , m_archive(archive)
@@ -36,7 +36,7 @@ SaveProblemBanner::SaveProblemBanner(SaveHealth& health, ArchiveHealth& archive,
     layout->addWidget(m_content);
 
     connect(&m_health, &SaveHealth::problemChanged, this, &SaveProblemBanner::follow);
-    connect(&m_archive, &ArchiveHealth::problemChanged, this, &SaveProblemBanner::follow);
+    connect(&m_archive, &ArchiveQueue::problemChanged, this, &SaveProblemBanner::follow);
     follow();
 }
 
@@ -53,19 +53,23 @@ QString SaveProblemBanner::message(SaveHealth::Problem problem)
     return {};
 }
 
-QString SaveProblemBanner::message(ArchiveHealth::Problem problem, const QString& folder, const QString& reason)
+QString SaveProblemBanner::message(ArchiveQueue::Problem problem, const QString& folder, const QString& reason)
 {
     const QString shown = QDir::toNativeSeparators(folder);
     switch (problem) {
-    case ArchiveHealth::Problem::folderFull:
+    case ArchiveQueue::Problem::folderFull:
         return QStringLiteral("Quillet couldn't write your notes folder, %1: the disk is full. Your meetings are "
                               "saved; their files are written once there is room.")
             .arg(shown);
-    case ArchiveHealth::Problem::writeFailed:
+    case ArchiveQueue::Problem::writeFailed:
         return QStringLiteral("Quillet couldn't write your notes folder, %1: %2. Your meetings are saved; Quillet "
                               "tries again.")
             .arg(shown, reason);
-    case ArchiveHealth::Problem::none:
+    case ArchiveQueue::Problem::indexRebuilt:
+        return QStringLiteral("Quillet rebuilt the index of your notes folder, %1: %2. No meeting file was changed; a "
+                              "meeting whose file it did not recognise gets a new file beside it.")
+            .arg(shown, reason);
+    case ArchiveQueue::Problem::none:
         break;
     }
     return {};
@@ -76,14 +80,14 @@ QString SaveProblemBanner::message() const
     QStringList sentences;
     if (m_health.problem() != SaveHealth::Problem::none)
         sentences.append(message(m_health.problem()));
-    if (m_archive.problem() != ArchiveHealth::Problem::none)
+    if (m_archive.problem() != ArchiveQueue::Problem::none)
         sentences.append(message(m_archive.problem(), m_archive.folder(), m_archive.reason()));
     return sentences.join(u'\n');
 }
 
 bool SaveProblemBanner::hasProblem() const
 {
-    return m_health.problem() != SaveHealth::Problem::none || m_archive.problem() != ArchiveHealth::Problem::none;
+    return m_health.problem() != SaveHealth::Problem::none || m_archive.problem() != ArchiveQueue::Problem::none;
 }
 
 QSize SaveProblemBanner::sizeHint() const

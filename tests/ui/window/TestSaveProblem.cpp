@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -136,7 +137,7 @@ private slots:
         QCOMPARE(files(), 1);
 
         meeting->setTitle(QStringLiteral("Standup, renamed"));
-        QVERIFY(rig->archiveDebouncer().isPending(meeting->id()));
+        QVERIFY(rig->archiveQueue().isPending(meeting->id()));
         if (refused)
             QVERIFY(execOn(store.filePath(),
                 QStringLiteral("CREATE TRIGGER refuse BEFORE DELETE ON Meeting "
@@ -158,6 +159,35 @@ private slots:
         QCOMPARE(files(), 0);
         window.reset();
         QCOMPARE(rig.restart().store().meetingCount(), 0);
+    }
+
+    // An index of the notes folder that cannot be read is said over the page from the launch
+    // on, in words that name it, also after a write goes through.
+    void unreadableNotesIndexIsSaid()
+    {
+        QTemporaryDir home;
+        const QString root = home.filePath(QStringLiteral("QuilletNotes"));
+        QVERIFY(QDir().mkpath(root));
+        QFile index(root + QStringLiteral("/index.json"));
+        QVERIFY(index.open(QIODevice::WriteOnly) && index.write("{\"trunc") > 0);
+        index.close();
+        AppRig rig({ .steppedDelays = true, .archiveRoot = root });
+        MainWindow window(rig->windowServices());
+        window.show();
+        const QString said = QStringLiteral("Quillet rebuilt the index of your notes folder, %1: index.json is "
+                                            "damaged. No meeting file was changed; a meeting whose file it did not "
+                                            "recognise gets a new file beside it.")
+                                 .arg(root);
+        QTRY_COMPARE(shownSentence(*window.findChild<SaveProblemBanner*>()), said);
+        auto* meeting = new Meeting(QStringLiteral("Standup"), rig.clock.now());
+        rig->store().insert(meeting);
+        meeting->setUserNotes(QStringLiteral("Agenda"));
+        QVERIFY(rig->store().save().ok());
+        QFutureWatcher<void> idle;
+        idle.setFuture(rig->archiver().idle());
+        QVERIFY(QTest::qWaitFor([&] { return idle.isFinished(); }, kPatientWaitMs));
+        QCoreApplication::processEvents();
+        QCOMPARE(shownSentence(*window.findChild<SaveProblemBanner*>()), said);
     }
 
     // With only the notes folder full, the store commits and the strip says that the folder
@@ -218,7 +248,7 @@ private slots:
             again.launch();
             QVERIFY(archived(again));
         } else {
-            rig.scheduler.advance(ArchiveHealth::kRetryInterval);
+            rig.scheduler.advance(ArchiveQueue::kRetryInterval);
             QTRY_COMPARE(shownSentence(*banner), QString());
         }
         QCOMPARE(fileText(), QString::fromUtf8(expected));

@@ -1,8 +1,8 @@
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
-#include "support/AccessibleTree.h"
 #include "support/AccessibleNames.h"
+#include "support/AccessibleTree.h"
 #include "support/AppRig.h"
 #include "support/OneEventLinks.h"
 #include "support/TempStore.h"
@@ -167,7 +167,7 @@ private slots:
         QTest::keyClicks(title, QStringLiteral(" Q3"));
         QCOMPARE(meeting.title(), QStringLiteral("Budget review Q3"));
         QVERIFY(meeting.titleIsUserEdited());
-        QVERIFY(rig->archiveDebouncer().isPending(meeting.id()));
+        QVERIFY(rig->archiveQueue().isPending(meeting.id()));
         QTRY_VERIFY(!rig->store().hasChanges());
 
         // Return ends the editing and adds no line.
@@ -372,7 +372,7 @@ private slots:
         auto* notes = part<NotesEditor>(view, "notesEditor");
         QCOMPARE(notes->placeholderText(), QStringLiteral("Write your notes…"));
         QCOMPARE(notes->text(), QStringLiteral("loaded"));
-        QVERIFY(!rig->archiveDebouncer().isPending(meeting.id())); // loading is no edit
+        QVERIFY(!rig->archiveQueue().isPending(meeting.id())); // loading is no edit
 
         int changes = 0;
         connect(&meeting, &Meeting::userNotesChanged, this, [&] { ++changes; });
@@ -381,7 +381,7 @@ private slots:
         QTest::keyClicks(notes, QStringLiteral(" ok"));
         QCOMPARE(changes, 3);
         QCOMPARE(meeting.userNotes(), QStringLiteral("loaded ok"));
-        QVERIFY(rig->archiveDebouncer().isPending(meeting.id()));
+        QVERIFY(rig->archiveQueue().isPending(meeting.id()));
         // The store commits at the next turn of the event loop, without waiting for a pause.
         letTheLoopTurn(rig->store());
         QVERIFY(!rig->store().hasChanges());

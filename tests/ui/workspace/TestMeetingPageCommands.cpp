@@ -1,4 +1,4 @@
-#include "archive/ArchiveDebouncer.h"
+#include "archive/ArchiveQueue.h"
 #include "platform/Log.h"
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
@@ -353,7 +353,7 @@ private slots:
         TempStore store;
         RecordingArchiver archiver;
         FakeScheduler scheduler;
-        ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
+        ArchiveQueue queue(store.context(), archiver, scheduler);
         auto* meeting = new Meeting(QStringLiteral("Sync"), QDateTime::currentDateTimeUtc());
         auto* deleted = new Meeting(QStringLiteral("Gone"), QDateTime::currentDateTimeUtc());
         store->insert(meeting);
@@ -367,10 +367,9 @@ private slots:
             meeting->setUserNotes(QString::fromLatin1(notes));
             letTheLoopTurn(store.context());
             QVERIFY(!store->hasChanges());
-            debouncer.schedule(*meeting);
             scheduler.advance(300ms);
         }
-        debouncer.schedule(*deleted);
+        deleted->setUserNotes(QStringLiteral("Last words"));
         store->remove(deleted);
         letTheLoopTurn(store.context());
         QVERIFY(!store->hasChanges());

@@ -1,7 +1,6 @@
-#include "archive/ArchiveDebouncer.h"
 #include "archive/ArchiveIndex.h"
 #include "archive/ArchiveMarkdown.h"
-#include "archive/ArchiveSync.h"
+#include "archive/ArchiveQueue.h"
 #include "archive/MeetingArchiver.h"
 #include "storage/ChatMessage.h"
 #include "storage/Meeting.h"
@@ -43,7 +42,7 @@ quint64 inodeOf(const QString& path)
 
 } // namespace
 
-class TestArchiveSync final : public QObject
+class TestArchiveQueue final : public QObject
 {
     Q_OBJECT
 
@@ -54,8 +53,7 @@ class TestArchiveSync final : public QObject
         TempStore store;
         RecordingArchiver archiver;
         FakeScheduler scheduler;
-        ArchiveDebouncer debouncer { archiver, store.context(), scheduler };
-        ArchiveSync sync { store.context(), archiver, debouncer };
+        ArchiveQueue queue { store.context(), archiver, scheduler };
 
         ModelContext& context() { return store.context(); }
     };
@@ -67,9 +65,8 @@ class TestArchiveSync final : public QObject
         QTemporaryDir folder;
         MarkdownArchiver archiver { folder.filePath(QStringLiteral("QuilletNotes")) };
         FakeScheduler scheduler;
-        ArchiveDebouncer debouncer { archiver, store.context(), scheduler };
-        ArchiveSync sync { store.context(), archiver, debouncer };
-        QSignalSpy writes { &debouncer, &ArchiveDebouncer::handedOver };
+        ArchiveQueue queue { store.context(), archiver, scheduler };
+        QSignalSpy writes { &queue, &ArchiveQueue::handedOver };
 
         OnDisk() { store->commitChangesEachTurn(); }
         ModelContext& context() { return store.context(); }
@@ -118,7 +115,7 @@ private slots:
 
         meeting->setTitle(QStringLiteral("Pricing"));
         letTheLoopTurn(f.context());
-        f.scheduler.advance(ArchiveDebouncer::kDelay);
+        f.scheduler.advance(ArchiveQueue::kDelay);
         QCOMPARE(f.writes.size(), 2);
         QVERIFY(f.file().contains(QStringLiteral("# Pricing")));
         QVERIFY(inodeOf(f.index()) != indexBefore);
@@ -193,62 +190,76 @@ private slots:
         addMeeting(f.context(), QStringLiteral("Being recorded"), true);
         f.archiver.archive(MeetingArchiver::Snapshot(*archived));
 
-        f.sync.backfill();
+        f.queue.backfill();
         QTRY_COMPARE(f.archiver.backfills.size(), 1);
         QCOMPARE(idsOf(f.archiver.backfills.first()), (QSet<QUuid> { lacking, alsoLacking }));
 
-        f.sync.backfill();
+        f.queue.backfill();
         QCoreApplication::processEvents();
         QCOMPARE(f.archiver.backfills.size(), 1); // nothing lacking: no job
     }
 
-    // The index answers after the sync is gone (the application is quitting): nothing runs.
-    void indexAnswerAfterTheSyncIsGone()
+    // The index answers after the queue is gone (the application is quitting): nothing runs.
+    void indexAnswerAfterTheQueueIsGone()
     {
         TempStore store;
         addMeeting(store.context(), QStringLiteral("Weekly sync"), false, true);
         FakeScheduler scheduler;
         SlowIndexArchiver archiver;
         {
-            ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
-            ArchiveSync sync(store.context(), archiver, debouncer);
-            sync.backfill();
+            ArchiveQueue queue(store.context(), archiver, scheduler);
+            queue.backfill();
         }
         archiver.answer({});
         QCoreApplication::processEvents();
         QVERIFY(archiver.backfills.isEmpty());
 
         SlowIndexArchiver answered;
-        ArchiveDebouncer debouncer(answered, store.context(), scheduler);
-        ArchiveSync answering(store.context(), answered, debouncer);
+        ArchiveQueue answering(store.context(), answered, scheduler);
         answering.backfill();
         answered.answer({});
         QTRY_COMPARE(answered.backfills.size(), 1);
     }
 
     // An edit the store could not commit (a full disk) stays out of the archive, also when
-    // the application quits: the file keeps what the store holds, and gets the edit with the
-    // save that takes it.
+    // the application quits and when a failed write of the meeting is made again: the file
+    // keeps what the store holds, and gets the edit with the save that takes it.
+    void editsWaitForTheStore_data()
+    {
+        QTest::addColumn<bool>("failedBefore");
+        QTest::newRow("after its delay") << false;
+        QTest::newRow("a failed write made again") << true;
+    }
+
     void editsWaitForTheStore()
     {
+        QFETCH(bool, failedBefore);
         Fixture f;
         Meeting* meeting = addMeeting(f.context(), QStringLiteral("Standup"));
         QVERIFY(f.context().save().ok());
+        if (failedBefore) {
+            f.archiver.failure = QStringLiteral("/notes/2026/standup.md: Input/output error");
+            meeting->setTitle(QStringLiteral("Standup, renamed"));
+            QVERIFY(f.context().save().ok());
+            QTRY_COMPARE(f.queue.problem(), ArchiveQueue::Problem::writeFailed);
+            f.archiver.failure.reset();
+        }
         f.archiver.archived.clear();
         QVERIFY(f.store.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON Meeting BEGIN SELECT "
                                                "RAISE(ABORT, 'database or disk is full'); END")));
 
         meeting->setUserNotes(QStringLiteral("Typed while the disk was full"));
         QVERIFY(!f.context().save().ok());
-        f.scheduler.advance(ArchiveDebouncer::kDelay);
-        f.debouncer.flush();
+        f.scheduler.advance(failedBefore ? ArchiveQueue::kRetryInterval : ArchiveQueue::kDelay);
+        f.queue.flush();
         QVERIFY(f.archiver.archived.isEmpty());
-        QVERIFY(f.debouncer.isPending(meeting->id()));
+        QVERIFY(f.queue.isPending(meeting->id()));
 
         QVERIFY(f.store.execute(QStringLiteral("DROP TRIGGER refuse")));
         QVERIFY(f.context().save().ok());
         QCOMPARE(f.archiver.archived.size(), 1);
         QCOMPARE(f.archiver.archived.constFirst().userNotes, QStringLiteral("Typed while the disk was full"));
+        QTRY_COMPARE(f.queue.problem(), ArchiveQueue::Problem::none);
     }
 
     // A meeting removed while the index is being read is not handed back to the archive.
@@ -260,9 +271,8 @@ private slots:
         QVERIFY(store->save().ok());
         FakeScheduler scheduler;
         SlowIndexArchiver archiver;
-        ArchiveDebouncer debouncer(archiver, store.context(), scheduler);
-        ArchiveSync sync(store.context(), archiver, debouncer);
-        sync.backfill();
+        ArchiveQueue queue(store.context(), archiver, scheduler);
+        queue.backfill();
         store->remove(removed);
         archiver.answer({});
         QTRY_COMPARE(archiver.backfills.size(), 1);
@@ -270,5 +280,5 @@ private slots:
     }
 };
 
-QUILLET_TEST_MAIN(TestArchiveSync)
-#include "TestArchiveSync.moc"
+QUILLET_TEST_MAIN(TestArchiveQueue)
+#include "TestArchiveQueue.moc"
