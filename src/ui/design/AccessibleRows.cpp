@@ -76,7 +76,6 @@ public:
     QWidget* list() const { return m_list; }
 
     bool isValid() const override { return bool(shown()); }
-    const QWidget* list() const { return m_list; }
     int index() const { return m_index; }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return m_list ? m_list->window()->windowHandle() : nullptr; }
