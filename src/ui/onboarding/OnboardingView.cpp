@@ -19,6 +19,7 @@
 #include "ui/settings/AccountSectionView.h"
 #include "ui/settings/ThemeTile.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
@@ -509,7 +510,7 @@ void OnboardingView::updateFaces()
     m_audioAskFace->setVisible(!m_systemAudioDone);
     if (m_systemAudioFailed && m_audioFailure->isHidden()) {
         m_audioFailure->setVisible(true);
-        Announcement::announce(*m_audioFailure);
+        Announcement::say(*m_audioFailure, m_audioFailure->text());
     }
     m_audioFailure->setVisible(m_systemAudioFailed);
 
@@ -530,10 +531,45 @@ void OnboardingView::go(Step to)
     if (to == m_step)
         return;
     m_stage->finish();
+    StepLayout* leaving = m_steps[size_t(m_step)];
+    StepLayout* coming = m_steps[size_t(to)];
     m_step = to;
     m_dots->moveTo(int(to));
+    // The keyboard leaves a step that goes (or Skip, Back that go with it) for the first
+    // control of the step that comes, before anything is hidden: it never stops on a control
+    // on its way out. On a Back or Skip that stays, it stays.
+    const QWidget* focused = QApplication::focusWidget();
+    const bool focusLeaves = focused
+        && (leaving->isAncestorOf(focused) || (focused == m_skipButton && to == Step::ready)
+            || (focused == m_backButton && to == Step::welcome));
+    coming->show();
+    QWidget* first = focusLeaves ? firstStop(*coming) : nullptr;
+    if (first)
+        first->setFocus(Qt::TabFocusReason);
     updateFaces();
-    m_stage->change(m_steps[size_t(to)], m_timing.transition);
+    if (focusLeaves && !first) {
+        for (PlainButton* stays : { m_skipButton, m_backButton }) {
+            if (stays->isVisible()) {
+                stays->setFocus(Qt::TabFocusReason);
+                break;
+            }
+        }
+    }
+    m_stage->change(coming, m_timing.transition);
+    Announcement::say(
+        *this, QStringLiteral("%1. Step %2 of %3.").arg(coming->title()).arg(int(to) + 1).arg(kStepCount));
+}
+
+QWidget* OnboardingView::firstStop(QWidget& step)
+{
+    for (QWidget* widget = step.nextInFocusChain(); widget != &step; widget = widget->nextInFocusChain()) {
+        if (!step.isAncestorOf(widget))
+            continue;
+        if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy() && widget->isEnabled()
+            && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
 }
 
 void OnboardingView::advance()

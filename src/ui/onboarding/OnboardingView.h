@@ -75,6 +75,8 @@ private:
     void updateFaces();
 
     void go(Step to);
+    // The first control of a step the keyboard reaches, or null.
+    static QWidget* firstStop(QWidget& step);
     void advance();
     void back();
     void advanceAfterBeat();

@@ -60,6 +60,7 @@ private:
 
     Content currentContent() const;
     void updateContent();
+    void followGeneration(Content before);
     void updateTranscriptionNotice();
     void updateActionBar();
     void updateLinkBanner();
@@ -84,6 +85,7 @@ private:
     QLabel* m_generatingNotes;
     QWidget* m_generatingRule;
     QWidget* m_generatingState;
+    QWidget* m_writingLine = nullptr;
     QWidget* m_emptyHint;
     NotesEditor* m_notes;
     QWidget* m_regenerateBlock;
