@@ -163,8 +163,13 @@ private slots:
             QTest::keyClick(pressed, Qt::Key_Space);
             QVERIFY(onboarding.settled(Step(target)));
             QCOMPARE(onboarding.litDots(), target + 1);
+            // Where the keyboard lands in the step (its Skip or Back gone), a screen reader reads
+            // the step around it; else the step is said.
+            const bool landsInStep = onboarding.stepView(Step(target)).isAncestorOf(QApplication::focusWidget());
+            QCOMPARE(landsInStep, (target == 0 && QLatin1String(button) == "Back") || target == 5);
             QCOMPARE(events.announcements(),
-                QStringList { QStringLiteral("%1. Step %2 of 6.").arg(kTitles[target]).arg(target + 1) });
+                landsInStep ? QStringList()
+                            : QStringList { QStringLiteral("%1. Step %2 of 6.").arg(kTitles[target]).arg(target + 1) });
             for (const AccessibleTree::EventSpy::Event& told : AccessibleTree::EventSpy::events()) {
                 auto* focused = qobject_cast<QWidget*>(told.object.data());
                 QVERIFY2(told.type != QAccessible::Focus || !onboarding.stepView(step).isAncestorOf(focused),
