@@ -377,7 +377,14 @@ void FinishedMeetingPage::updateContent()
     m_generateButton->updateGeometry();
     m_generateButton->setEnabled(!m_actions->isRegenerating());
     m_regenerateErrorLabel->setVisible(m_actions->regenerateError().has_value());
-    Announcement::setText(*m_regenerateErrorLabel, m_actions->regenerateErrorText());
+    m_regenerateErrorLabel->setText(m_actions->regenerateErrorText());
+    // Said once it is in view: the error may come while the page still shows the summary being
+    // written, and show only when that goes.
+    const QString shownError = m_regenerateBlock->isVisibleTo(this) && m_actions->regenerateError()
+        ? m_regenerateErrorLabel->text()
+        : QString();
+    if (shownError != std::exchange(m_toldRegenerateError, shownError))
+        Announcement::say(*this, shownError);
     if (before == Content::generating && m_content == Content::summary)
         Announcement::say(*this, QStringLiteral("Summary written."));
     switch (m_content) {
@@ -419,6 +426,8 @@ void FinishedMeetingPage::followGeneration(Content before)
     case Content::unsummarized:
         target = m_generateButton;
         part = m_regenerateBlock;
+        // It takes the keyboard back only once it answers again.
+        m_generateButton->setEnabled(!m_actions->isRegenerating());
         break;
     case Content::empty:
         return;

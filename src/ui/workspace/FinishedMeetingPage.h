@@ -74,6 +74,7 @@ private:
     RecordingController& m_recordings;
     MeetingActions* m_actions;
     Content m_content = Content::empty;
+    QString m_toldRegenerateError;
 
     QBoxLayout* m_layout;
     QWidget* m_linkBanner;

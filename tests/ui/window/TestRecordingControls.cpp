@@ -74,7 +74,8 @@ private slots:
         b.bar.startButton()->click();
         QCOMPARE(b.bar.face(), Face::idle);
         QCOMPARE(b.bar.caption(), kSignInFirst);
-        QTRY_COMPARE(events.announcements(), said << kSignInFirst);
+        said << kSignInFirst;
+        QTRY_COMPARE(events.announcements(), said);
         rig.credentials = rig.provider.credentials();
 
         // Recording, with the system audio of the test sound server.
@@ -85,7 +86,8 @@ private slots:
         QVERIFY(b.bar.systemAudioMark()->isVisible());
         QCOMPARE(b.bar.systemAudioMark()->toolTip(), QStringLiteral("Capturing system audio"));
         QCOMPARE(b.bar.pauseButton()->text(), QStringLiteral("Pause"));
-        QTRY_COMPARE(events.announcements(), said << QStringLiteral("Recording started."));
+        said << QStringLiteral("Recording started.");
+        QTRY_COMPARE(events.announcements(), said);
 
         // Paused: grey, low bars, secondary time, "Resume", no system-audio mark.
         b.bar.pauseButton()->click();
@@ -95,10 +97,12 @@ private slots:
         QVERIFY(b.bar.meter()->isPaused());
         QCOMPARE(b.bar.meter()->targetHeights(), WaveformIndicator::Heights({ 3, 3, 3, 3 }));
         QCOMPARE(static_cast<ToneLabel*>(b.bar.timeLabel())->tone(), Quillet::Tone::secondary);
-        QTRY_COMPARE(events.announcements(), said << QStringLiteral("Recording paused."));
+        said << QStringLiteral("Recording paused.");
+        QTRY_COMPARE(events.announcements(), said);
         b.bar.pauseButton()->click();
         QVERIFY(!rig.session.isPaused());
-        QTRY_COMPARE(events.announcements(), said << QStringLiteral("Recording resumed."));
+        said << QStringLiteral("Recording resumed.");
+        QTRY_COMPARE(events.announcements(), said);
         QCOMPARE(static_cast<ToneLabel*>(b.bar.timeLabel())->tone(), Quillet::Tone::primary);
 
         // Something said, then Stop: the writing face while the summary is held back.
@@ -109,7 +113,8 @@ private slots:
         QVERIFY(finalized.wait(kLongWaitMs));
         QTRY_COMPARE(b.bar.face(), Face::writing);
         QCOMPARE(b.bar.timeLabel()->text(), QStringLiteral("0:00"));
-        QTRY_COMPARE(events.announcements(), said << QStringLiteral("Recording stopped."));
+        said << QStringLiteral("Recording stopped.");
+        QTRY_COMPARE(events.announcements(), said);
 
         // A new recording while that summary is still written: the recording face wins.
         b.bar.startButton()->click();
