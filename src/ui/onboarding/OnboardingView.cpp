@@ -537,10 +537,9 @@ void OnboardingView::go(Step to)
     m_dots->moveTo(int(to));
     // The keyboard leaves a step that goes (or a Skip, Back that goes with it) for the first
     // control of the step that comes, before anything is hidden: it never stops on a control on
-    // its way out. That change is made at once, not slid, so that a screen reader, which reads
-    // the window around the control it lands on, finds only the new step: its number, its title
-    // and its message. On a Back or Skip that stays, the keyboard stays, and the step that comes
-    // is said.
+    // its way out. That change is made at once, not slid: nothing of the old step is left for a
+    // screen reader to find around it. On a Back or Skip that stays, the keyboard stays. Either
+    // way the step that comes is said with its number.
     const QWidget* focused = QApplication::focusWidget();
     const bool focusLeaves = focused
         && (leaving->isAncestorOf(focused) || (focused == m_skipButton && to == Step::ready)
@@ -559,9 +558,8 @@ void OnboardingView::go(Step to)
         }
     }
     m_stage->change(coming, first ? std::chrono::milliseconds(0) : m_timing.transition);
-    if (!first)
-        Announcement::say(
-            *this, QStringLiteral("%1. Step %2 of %3.").arg(coming->title()).arg(int(to) + 1).arg(kStepCount));
+    Announcement::say(
+        *this, QStringLiteral("%1. Step %2 of %3.").arg(coming->title()).arg(int(to) + 1).arg(kStepCount));
 }
 
 QWidget* OnboardingView::firstStop(QWidget& step)
