@@ -115,6 +115,7 @@ public:
         QPointer<QObject> object;
         int child = -1;
         QString name; // of what the event is about, read when it was told
+        QAccessible::Role role = QAccessible::NoRole;
     };
 
     EventSpy()
@@ -153,6 +154,17 @@ public:
         }
         return rows;
     }
+    // What was said of its own accord (Announcement::say), in order: the notifications shown.
+    // A screen reader hears each once.
+    QStringList announcements() const
+    {
+        QStringList said;
+        for (const Event& event : events()) {
+            if (event.type == QAccessible::ObjectShow && event.role == QAccessible::Notification)
+                said.append(event.name);
+        }
+        return said;
+    }
     // The last focus told: the object's interface, or its child's.
     QString lastFocus() const
     {
@@ -167,7 +179,8 @@ private:
     static void record(QAccessibleEvent* event)
     {
         QAccessibleInterface* about = event->accessibleInterface();
-        events().append({ event->type(), event->object(), event->child(), about ? name(about) : QString() });
+        events().append({ event->type(), event->object(), event->child(), about ? name(about) : QString(),
+            about ? about->role() : QAccessible::NoRole });
     }
 
     QAccessible::UpdateHandler m_before = nullptr;

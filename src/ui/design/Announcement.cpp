@@ -3,6 +3,80 @@
 #include "ui/design/AccessibleRole.h"
 
 #include <QLabel>
+#include <QPointer>
+#include <QStringList>
+#include <array>
+
+namespace {
+
+// The notifications of one window, taken in turn: the screen reader asks a shown
+// notification for its name a moment later, by which time the next text has been given to
+// the next one, not to the one it asks.
+class Announcer final : public QObject
+{
+public:
+    static constexpr int kNotices = 4;
+
+    explicit Announcer(QWidget& window)
+        : QObject(&window)
+        , m_window(window)
+    {
+        setObjectName(QStringLiteral("quilletAnnouncer"));
+    }
+
+    static Announcer& of(QWidget& window)
+    {
+        if (auto* found = window.findChild<Announcer*>(QStringLiteral("quilletAnnouncer"), Qt::FindDirectChildrenOnly))
+            return *found;
+        return *new Announcer(window);
+    }
+
+    void add(const QString& text)
+    {
+        if (m_pending.contains(text))
+            return;
+        m_pending.append(text);
+        if (m_pending.size() == 1)
+            QMetaObject::invokeMethod(this, &Announcer::flush, Qt::QueuedConnection);
+    }
+
+private:
+    void flush()
+    {
+        const QString text = m_pending.join(QLatin1Char(' '));
+        m_pending.clear();
+        if (!m_window.isVisible())
+            return;
+        QWidget& notice = next();
+        notice.hide();
+        notice.setAccessibleName(text);
+        notice.show();
+    }
+
+    QWidget& next()
+    {
+        m_turn = (m_turn + 1) % kNotices;
+        QPointer<QWidget>& notice = m_notices[size_t(m_turn)];
+        if (!notice) {
+            notice = new QWidget(&m_window);
+            AccessibleRole::set(*notice, QAccessible::Notification);
+            notice->setObjectName(QStringLiteral("quilletNotice"));
+            notice->setAttribute(Qt::WA_TransparentForMouseEvents);
+            notice->setFocusPolicy(Qt::NoFocus);
+            // Nothing to see: it paints nothing and takes no room from anything.
+            notice->setGeometry(0, 0, 0, 0);
+            notice->hide();
+        }
+        return *notice;
+    }
+
+    QWidget& m_window;
+    QStringList m_pending;
+    std::array<QPointer<QWidget>, kNotices> m_notices;
+    int m_turn = 0;
+};
+
+} // namespace
 
 void Announcement::marks(QLabel& label, QAccessible::Role role)
 {
@@ -14,12 +88,17 @@ void Announcement::setText(QLabel& label, const QString& text)
     if (label.text() == text)
         return;
     label.setText(text);
+    // The line itself may come into view only after its text: what holds it must be shown.
     if (!text.isEmpty())
-        announce(label);
+        say(label.parentWidget() ? *label.parentWidget() : label, text);
 }
 
-void Announcement::announce(QWidget& source)
+void Announcement::say(QWidget& near, const QString& text)
 {
-    QAccessibleEvent event(&source, QAccessible::Alert);
-    QAccessible::updateAccessibility(&event);
+    const QString said = text.trimmed();
+    // A view out of sight has nothing to tell.
+    if (said.isEmpty() || !near.isVisible())
+        return;
+    if (QWidget* window = near.window())
+        Announcer::of(*window).add(said);
 }

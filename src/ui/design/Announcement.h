@@ -6,19 +6,23 @@ class QLabel;
 class QString;
 class QWidget;
 
-// Lines that say a state changing before a person's eyes: a recording that listens or is
-// paused, an error under a button. A screen reader reads such a line where it is, with the role
-// given (an alert message for an error), and is told each new text as it comes: an alert event
-// from the line, which Qt's bridge hands the desktop's screen reader as the line's news.
+// What a screen reader says of its own accord: a state changing before a person's eyes (a
+// recording that starts or pauses, an answer that has come, an error under a button), said
+// once, after whatever the keyboard's focus said, and without moving the focus.
+//
+// The desktop's screen reader speaks neither an alert event nor a changed line away from the
+// focus; it does speak a notification that comes into view. So each window keeps a few hidden
+// notifications, and a text to say is the name of one of them as it is shown. What is said in
+// one turn of the event loop goes as one notification, after the focus changes of that turn.
 namespace Announcement {
 
-// Call first thing after making the label.
+// Call first thing after making the label: the role it is read with where it is.
 void marks(QLabel& label, QAccessible::Role role = QAccessible::StaticText);
 
-// Shows the text and, when it is new and not empty, tells it.
+// Shows the text and, when it is new and not empty, says it.
 void setText(QLabel& label, const QString& text);
 
-// Tells what the widget says now (a line that has just come into view).
-void announce(QWidget& source);
+// Says the text once, from near's window; nothing while near is out of sight.
+void say(QWidget& near, const QString& text);
 
 } // namespace Announcement

@@ -1,5 +1,6 @@
 #include "ui/design/PillButton.h"
 
+#include "ui/design/Availability.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
@@ -168,7 +169,8 @@ void PillButton::paintEvent(QPaintEvent*)
     painter.translate(centre);
     painter.scale(scale, scale);
     painter.translate(-centre);
-    painter.setOpacity((isEnabled() ? 1 : kDisabledOpacity) * (1 - (1 - kPressedOpacity) * m_progress));
+    painter.setOpacity(
+        (Availability::isAvailable(*this) ? 1 : kDisabledOpacity) * (1 - (1 - kPressedOpacity) * m_progress));
 
     const qreal radius = bounds.height() / 2;
     QPainterPath capsule;

@@ -1,5 +1,6 @@
 #include "ui/design/PlainButton.h"
 
+#include "ui/design/Availability.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 
@@ -32,7 +33,7 @@ void PlainButton::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QColor color = Quillet::color(m_tone, palette());
-    if (!isEnabled())
+    if (!Availability::isAvailable(*this))
         color = Quillet::withOpacity(color, 0.5);
     else if (isDown())
         color = Quillet::withOpacity(color, 0.6);

@@ -1,5 +1,6 @@
 #include "ui/design/SymbolButton.h"
 
+#include "ui/design/Availability.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Symbols.h"
@@ -81,7 +82,7 @@ void SymbolButton::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setOpacity(isEnabled() ? 1.0 : m_look.disabledOpacity);
+    painter.setOpacity(Availability::isAvailable(*this) ? 1.0 : m_look.disabledOpacity);
     const QColor ink = m_color.value_or(Quillet::color(m_tone, palette()));
     const qreal side = Symbols::sideFor(m_look.symbolSize);
     const qreal spacing = m_look.spacing;

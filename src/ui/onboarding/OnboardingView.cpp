@@ -19,6 +19,7 @@
 #include "ui/settings/AccountSectionView.h"
 #include "ui/settings/ThemeTile.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
@@ -532,7 +533,7 @@ void OnboardingView::updateFaces()
     m_audioAskFace->setVisible(!m_systemAudioDone);
     if (m_systemAudioFailed && m_audioFailure->isHidden()) {
         m_audioFailure->setVisible(true);
-        Announcement::announce(*m_audioFailure);
+        Announcement::say(*m_audioFailure, m_audioFailure->text());
     }
     m_audioFailure->setVisible(m_systemAudioFailed);
 
@@ -561,10 +562,47 @@ void OnboardingView::go(Step to)
     if (to == m_step)
         return;
     m_stage->finish();
+    StepLayout* leaving = m_steps[size_t(m_step)];
+    StepLayout* coming = m_steps[size_t(to)];
     m_step = to;
     m_dots->moveTo(int(to));
+    // The keyboard leaves a step that goes (or a Skip, Back that goes with it) for the first
+    // control of the step that comes, before anything is hidden: it never stops on a control on
+    // its way out. That change is made at once, not slid: nothing of the old step is left for a
+    // screen reader to find around it. On a Back or Skip that stays, the keyboard stays. Either
+    // way the step that comes is said with its number.
+    const QWidget* focused = QApplication::focusWidget();
+    const bool focusLeaves = focused
+        && (leaving->isAncestorOf(focused) || (focused == m_skipButton && to == Step::ready)
+            || (focused == m_backButton && to == Step::welcome));
+    coming->show();
+    QWidget* first = focusLeaves ? firstStop(*coming) : nullptr;
+    if (first)
+        first->setFocus(Qt::TabFocusReason);
     updateFaces();
-    m_stage->change(m_steps[size_t(to)], m_timing.transition);
+    if (focusLeaves && !first) {
+        for (PlainButton* stays : { m_skipButton, m_backButton }) {
+            if (stays->isVisible()) {
+                stays->setFocus(Qt::TabFocusReason);
+                break;
+            }
+        }
+    }
+    m_stage->change(coming, first ? std::chrono::milliseconds(0) : m_timing.transition);
+    Announcement::say(
+        *this, QStringLiteral("%1. Step %2 of %3.").arg(coming->title()).arg(int(to) + 1).arg(kStepCount));
+}
+
+QWidget* OnboardingView::firstStop(QWidget& step)
+{
+    for (QWidget* widget = step.nextInFocusChain(); widget != &step; widget = widget->nextInFocusChain()) {
+        if (!step.isAncestorOf(widget))
+            continue;
+        if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy() && widget->isEnabled()
+            && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
 }
 
 void OnboardingView::advance()

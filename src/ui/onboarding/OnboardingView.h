@@ -77,6 +77,8 @@ private:
     bool ownKeyToldUnkept() const;
 
     void go(Step to);
+    // The first control of a step the keyboard reaches, or null.
+    static QWidget* firstStop(QWidget& step);
     void advance();
     void back();
     void advanceAfterBeat();

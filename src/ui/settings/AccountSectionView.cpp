@@ -3,6 +3,7 @@
 #include "account/AccountService.h"
 #include "format/NumberFormat.h"
 #include "ui/design/Announcement.h"
+#include "ui/design/Availability.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/PlainButton.h"
@@ -10,6 +11,7 @@
 #include "ui/design/Spinner.h"
 #include "ui/design/ToneLabel.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -246,7 +248,8 @@ QWidget* AccountSectionView::makeSigningIn()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
     layout->addWidget(new Spinner(kSmallSpinner));
-    layout->addWidget(new ToneLabel(QStringLiteral("Signing you in…"), Quillet::body(), Quillet::Tone::primary));
+    m_signingInLine = new ToneLabel(QStringLiteral("Signing you in…"), Quillet::body(), Quillet::Tone::primary);
+    layout->addWidget(m_signingInLine);
     layout->addStretch(1);
     return face;
 }
@@ -335,16 +338,32 @@ void AccountSectionView::refreshFromService()
 
 void AccountSectionView::showFace(Face face)
 {
-    m_face = face;
+    const Face before = std::exchange(m_face, face);
     QWidget* shown = face == Face::emailEntry ? m_emailEntry
         : face == Face::codeEntry             ? m_codeEntry
         : face == Face::signingIn             ? m_signingIn
                                               : m_signedIn;
+    // The keyboard goes where the step's outcome is, not to whatever follows the face that
+    // goes: there one more key would act on another control.
+    const QWidget* focused = QApplication::focusWidget();
+    const bool focusMoves = focused && !shown->isAncestorOf(focused)
+        && (m_emailEntry->isAncestorOf(focused) || m_codeEntry->isAncestorOf(focused)
+            || m_signingIn->isAncestorOf(focused) || m_signedIn->isAncestorOf(focused));
+    if (face == Face::codeEntry && before != Face::codeEntry)
+        Announcement::say(
+            *this, QStringLiteral("Check your email. We sent a sign-in link to %1.").arg(m_account.flowEmail()));
     // Hidden first, so that the card never holds two faces at once.
     for (QWidget* widget : { m_emailEntry, m_codeEntry, m_signingIn, m_signedIn })
         if (widget != shown)
             widget->hide();
     shown->show();
+    if (focusMoves) {
+        QWidget* target = face == Face::emailEntry ? static_cast<QWidget*>(m_emailField)
+            : face == Face::codeEntry              ? static_cast<QWidget*>(m_codeField)
+            : face == Face::signingIn              ? static_cast<QWidget*>(m_signingInLine)
+                                                   : static_cast<QWidget*>(m_signedInEmail);
+        target->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void AccountSectionView::updateEmailEntry()
@@ -362,7 +381,7 @@ void AccountSectionView::updateEmailEntry()
     providerMark.spacing = 7;
     m_providerButton->setMark(providerMark);
     m_providerButton->setText(signingIn ? QStringLiteral("Opening sign-in…") : QStringLiteral("Continue with Google"));
-    m_providerButton->setEnabled(!signingIn);
+    Availability::set(*m_providerButton, !signingIn);
 
     const bool sending = m_account.flowKind() == AccountService::FlowKind::Sending;
     PillButton::Mark sendMark;
@@ -372,7 +391,7 @@ void AccountSectionView::updateEmailEntry()
     }
     m_sendButton->setMark(sendMark);
     m_sendButton->setText(sending ? QString() : QStringLiteral("Send link"));
-    m_sendButton->setEnabled(!sending && isEmailPlausible(m_emailField->text()));
+    Availability::set(*m_sendButton, !sending && isEmailPlausible(m_emailField->text()));
 }
 
 void AccountSectionView::updateCodeEntry()
@@ -384,7 +403,7 @@ void AccountSectionView::updateCodeEntry()
     const int cooldown = m_account.resendCooldown();
     m_resendButton->setText(resendLabel(cooldown));
     m_resendButton->updateGeometry();
-    m_resendButton->setEnabled(cooldown <= 0);
+    Availability::set(*m_resendButton, cooldown <= 0);
 }
 
 void AccountSectionView::updateSignedIn()

@@ -72,6 +72,7 @@ private:
     PlainButton* m_resendButton = nullptr;
 
     QWidget* m_signingIn = nullptr;
+    ToneLabel* m_signingInLine = nullptr;
 
     QWidget* m_signedIn = nullptr;
     ToneLabel* m_signedInEmail = nullptr;

@@ -2,6 +2,7 @@
 
 #include "app/SettingsServices.h"
 #include "platform/Settings.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/PlainButton.h"
@@ -142,7 +143,7 @@ void CalendarSettingsSection::redraw()
     }
     if (m_accessProblemLine) {
         const std::optional<QString> problem = m_calendar.accessProblem();
-        m_accessProblemLine->setText(problem.value_or(QString()));
+        Announcement::setText(*m_accessProblemLine, problem.value_or(QString()));
         m_accessProblemLine->setVisible(problem.has_value());
     }
     showStates();

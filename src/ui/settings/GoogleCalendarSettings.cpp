@@ -4,6 +4,8 @@
 #include "calendar/GoogleCalendarAPI.h"
 #include "calendar/GoogleColor.h"
 #include "platform/Settings.h"
+#include "ui/design/Announcement.h"
+#include "ui/design/Availability.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/PlainButton.h"
@@ -93,7 +95,7 @@ void GoogleCalendarSettings::redraw()
     m_spinner->setVisible(connecting);
     m_noAccounts->setVisible(accounts.isEmpty());
     const std::optional<QString> error = m_google.lastError();
-    m_error->setText(error.value_or(QString()));
+    Announcement::setText(*m_error, error.value_or(QString()));
     m_error->setVisible(error.has_value());
     // Nothing tells when the user leaves the sign-in page unfinished, so while the browser is
     // out the button offers to stop waiting for it.
@@ -104,7 +106,7 @@ void GoogleCalendarSettings::redraw()
         m_connect->setText(
             accounts.isEmpty() ? QStringLiteral("Connect Google Calendar") : QStringLiteral("Add another account"));
     m_connect->setIcon(waitingForBrowser ? QIcon() : Symbols::icon(QStringLiteral("plus")));
-    m_connect->setEnabled(waitingForBrowser || !connecting);
+    Availability::set(*m_connect, waitingForBrowser || !connecting);
     redrawAccounts();
 }
 

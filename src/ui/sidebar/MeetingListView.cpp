@@ -9,6 +9,7 @@
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
 #include "system/UpdateChecker.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/Quillet.h"
@@ -322,6 +323,10 @@ MeetingListView::MeetingListView(
     connect(m_rows, &QAbstractItemModel::rowsMoved, this, [this] { m_accessible.reset(); });
     connect(m_rows, &QAbstractItemModel::modelReset, this, [this] { m_accessible.reset(); });
     connect(m_rows, &QAbstractItemModel::layoutChanged, this, [this] { m_accessible.reset(); });
+    connect(m_rows, &QAbstractItemModel::modelReset, this, &MeetingListView::tellSearchVerdict);
+    connect(m_rows, &QAbstractItemModel::layoutChanged, this, &MeetingListView::tellSearchVerdict);
+    for (const auto moved : { &QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved })
+        connect(m_rows, moved, this, &MeetingListView::tellSearchVerdict);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { m_accessible.changed(); });
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MeetingListView::userSelected);
@@ -354,6 +359,25 @@ MeetingListView::MeetingListView(
 }
 
 // A layout asks for every row's height; fonts are measured once, not for each of them.
+void MeetingListView::tellSearchVerdict()
+{
+    // The verdict sits above the meetings, after the folders: the rows before the first
+    // meeting are all there is to look at.
+    QString verdict;
+    for (int row = 0, count = m_sections->rowCount(); row < count; ++row) {
+        const SidebarSections::RowKind kind = m_sections->kindAt(row);
+        if (kind == SidebarSections::RowKind::dateHeading || kind == SidebarSections::RowKind::meeting)
+            break;
+        if (kind == SidebarSections::RowKind::noResults) {
+            verdict = m_sections->index(row, 0).data().toString();
+            break;
+        }
+    }
+    if (verdict == std::exchange(m_toldVerdict, verdict) || verdict.isEmpty())
+        return;
+    Announcement::say(*m_search, verdict);
+}
+
 void MeetingListView::measureRows()
 {
     m_meetingRowHeight = MeetingRow::height() + 2 * kRowVerticalInset + 2;

@@ -105,6 +105,8 @@ private:
     class Delegate;
 
     void measureRows();
+    // Says "No meetings match …" once for each search that finds nothing.
+    void tellSearchVerdict();
     // Highlights the selection's row; keepCurrent leaves the keyboard's place where it is.
     void applyHighlight(bool keepCurrent = false);
     void userSelected();
@@ -131,6 +133,7 @@ private:
     FolderListModel* m_folders;
     MeetingSearchFilter* m_filter;
     SidebarSections* m_sections;
+    QString m_toldVerdict;
     Rows* m_rows;
     QLineEdit* m_search;
     QListView* m_list;

@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QListView>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -202,6 +203,11 @@ void MainContentView::showPageFor(const SidebarItem& item)
             handedOver = meetingPage->handOver();
             focusHandedOver = handedOver.focus != MeetingPageState::Focus::elsewhere;
         }
+        if (m_notesOfNextRecording && item.kind() == SidebarItem::Kind::meeting && item.meeting()->isRecording()) {
+            m_notesOfNextRecording = false;
+            handedOver.focus = MeetingPageState::Focus::notes;
+            focusHandedOver = true;
+        }
         // The old page may be the one whose callback got us here: it goes on a later turn.
         focusWasInPage = m_page->isAncestorOf(QApplication::focusWidget());
         m_pageHost->removeWidget(m_page);
@@ -247,6 +253,30 @@ void MainContentView::showPageFor(const SidebarItem& item)
             },
             Qt::QueuedConnection);
     }
+}
+
+void MainContentView::focusNotesOfQuickNote()
+{
+    RecordingController& recordings = m_services.recordings;
+    auto* page = qobject_cast<MeetingPage*>(m_page);
+    // Started at once: its page is already in front.
+    if (recordings.asking() != RecordingController::Ask::quickNote && recordings.isRecording() && page && page->isLive()
+        && page->meeting() == recordings.recordingMeeting()) {
+        page->focusNotes();
+        return;
+    }
+    m_notesOfNextRecording = true;
+}
+
+void MainContentView::goHome()
+{
+    // Wherever the keyboard was (the toolbar, the page that goes, the menu bar), it lands on the
+    // sidebar's Home row, which says where it is and acts on nothing: the top of the home page
+    // is "Record now", where Enter would start a recording. It moves before the page goes, so
+    // that it never falls through the controls that follow the page on the way.
+    m_sidebar->setSelection(SidebarItem::home());
+    m_sidebar->list()->setFocus(Qt::OtherFocusReason);
+    setSelection(SidebarItem::home());
 }
 
 void MainContentView::focusFirstStopOfPage()

@@ -42,6 +42,12 @@ public:
     SidebarItem selection() const { return m_selection; }
     void setSelection(const SidebarItem& item);
 
+    // A quick note was asked for: its page opens with the keyboard in its notes, whether the
+    // recording has started already or starts once the question before it is answered.
+    void focusNotesOfQuickNote();
+    // Home, chosen from the keyboard: the keyboard goes to the sidebar's Home row.
+    void goHome();
+
     // Opens a new-folder sheet for the meeting (or for none).
     void requestNewFolder(Meeting* meeting);
 
@@ -91,4 +97,5 @@ private:
     RecordingControlView* m_bar;
     QVariantAnimation* m_barAnimation;
     bool m_barWanted = true;
+    bool m_notesOfNextRecording = false;
 };

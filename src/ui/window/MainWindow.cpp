@@ -7,12 +7,54 @@
 #include "ui/design/AccessibleMenus.h"
 #include "ui/design/Symbols.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QToolBar>
+
+namespace {
+
+// A screen reader's bridge holds each key press and hands it back once the screen reader has
+// seen it, as a press sent again, while a shortcut takes its keys at once: of Alt+Home, only
+// the Alt comes back, alone, which the menu bar takes for a tap of Alt and wakes up with the
+// keyboard. After an Alt shortcut, the Alt handed back is not offered to the menu bar.
+class AltShortcutGuard final : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::Shortcut:
+            if (QAccessible::isActive()
+                && static_cast<QShortcutEvent*>(event)->key()[0].keyboardModifiers().testFlag(Qt::AltModifier))
+                m_altComesBack = true;
+            return false;
+        case QEvent::ShortcutOverride:
+            // Handed back: not spontaneous. The menu bar arms itself on this override.
+            return m_altComesBack && !event->spontaneous() && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Alt;
+        case QEvent::KeyRelease:
+            if (!event->spontaneous() && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Alt)
+                m_altComesBack = false;
+            return false;
+        default:
+            return false;
+        }
+    }
+
+private:
+    bool m_altComesBack = false;
+};
+
+} // namespace
 
 MainWindow::MainWindow(const WindowServices& services, QWidget* parent)
     : MainWindow(services, Options {}, parent)
@@ -29,6 +71,7 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
 {
     AccessibleMenus::install();
     setWindowTitle(QStringLiteral("Quillet"));
+    qApp->installEventFilter(new AltShortcutGuard(this));
     setCentralWidget(m_content);
     buildToolBar();
     buildMenus();
@@ -99,9 +142,12 @@ void MainWindow::buildToolBar()
 
     m_home = toolBar->addAction(Symbols::icon(QStringLiteral("house")), QStringLiteral("Home"));
     m_home->setToolTip(QStringLiteral("Home \u2014 your meetings & week"));
-    // The browsers' and file managers' key for their home page.
-    m_home->setShortcut(QKeySequence(QStringLiteral("Alt+Home")));
-    connect(m_home, &QAction::triggered, this, [this] { m_content->setSelection(SidebarItem::home()); });
+    connect(m_home, &QAction::triggered, m_content, &MainContentView::goHome);
+    // The browsers' and file managers' key for their home page. A shortcut of its own, live on
+    // the home page too, where the toolbar's button is off: a key combination that reaches no
+    // shortcut leaves its Alt to wake the menu bar, and the keyboard with it.
+    auto* homeKey = new QShortcut(QKeySequence(QStringLiteral("Alt+Home")), this);
+    connect(homeKey, &QShortcut::activated, m_content, &MainContentView::goHome);
 
     auto* spacer = new QWidget;
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -110,6 +156,8 @@ void MainWindow::buildToolBar()
     m_quickNote = m_recordingActions.quickNote();
     m_quickNote->setIcon(Symbols::icon(QStringLiteral("square.and.pencil")));
     toolBar->addAction(m_quickNote);
+    // After the recording controller's own connection: the note may already be in front.
+    connect(m_quickNote, &QAction::triggered, m_content, &MainContentView::focusNotesOfQuickNote);
 
     m_settings = toolBar->addAction(Symbols::icon(QStringLiteral("gearshape")), QStringLiteral("Settings"));
     m_settings->setToolTip(QStringLiteral("Settings (Ctrl+,)"));

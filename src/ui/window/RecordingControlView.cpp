@@ -1,9 +1,9 @@
 #include "ui/window/RecordingControlView.h"
 
+#include "app/RecordingController.h"
 #include "audio/DualStreamMixer.h"
 #include "audio/MicRecorder.h"
 #include "format/TimeText.h"
-#include "app/RecordingController.h"
 #include "ui/design/Announcement.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/Quillet.h"
@@ -12,6 +12,7 @@
 #include "ui/design/ToneLabel.h"
 #include "ui/window/WaveformIndicator.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QStackedLayout>
@@ -25,7 +26,7 @@ public:
     ElidedCaption()
         : ToneLabel({}, Quillet::caption(), Quillet::Tone::accent)
     {
-        // What it says is an error: read as an alert the moment it shows.
+        // What it says is an error, read as such where it is (the bar says it as it comes).
         Announcement::marks(*this, QAccessible::AlertMessage);
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -155,8 +156,9 @@ RecordingControlView::RecordingControlView(
     spinner->move(2, 2);
     QHBoxLayout* writingRow = faceLayout(writing, 12);
     writingRow->addWidget(spinnerBox);
-    writingRow->addWidget(new ToneLabel(
-        QStringLiteral("Writing your notes\u2026"), Quillet::font(13, QFont::Medium), Quillet::Tone::secondary));
+    m_writingLine = new ToneLabel(
+        QStringLiteral("Writing your notes\u2026"), Quillet::font(13, QFont::Medium), Quillet::Tone::secondary);
+    writingRow->addWidget(m_writingLine);
     writingRow->addStretch();
 
     m_faces->addWidget(idle);
@@ -188,6 +190,8 @@ RecordingControlView::RecordingControlView(
 
     if (m_recordings.isRecording())
         startTimer();
+    m_toldRecording = m_recordings.isRecording();
+    m_toldPaused = m_recordings.isPaused();
     refresh();
 }
 
@@ -212,19 +216,36 @@ QString RecordingControlView::caption() const
 void RecordingControlView::refresh()
 {
     // A new recording may start while the previous one's summary is still being written.
+    const Face before = m_face;
     if (m_recordings.isRecording())
         m_face = Face::recording;
     else if (m_recordings.isGeneratingSummary())
         m_face = Face::writing;
     else
         m_face = Face::idle;
+    // The button pressed goes with its face: the keyboard stays in the bar, on the face's first
+    // button, rather than falling to whatever follows the bar.
+    QWidget* focused = QApplication::focusWidget();
+    const bool focusInBar = focused && isAncestorOf(focused);
     m_faces->setCurrentIndex(int(m_face));
+    if (focusInBar && before != m_face && !m_faces->currentWidget()->isAncestorOf(QApplication::focusWidget())) {
+        if (m_face == Face::idle)
+            m_start->setFocus(Qt::OtherFocusReason);
+        else if (m_face == Face::recording)
+            m_pause->setFocus(Qt::OtherFocusReason);
+        else
+            m_writingLine->setFocus(Qt::OtherFocusReason);
+    }
+    tellRecordingState();
 
     const QString error = m_recordings.error();
     m_idleCaption->setVisible(!error.isEmpty());
     m_recordingCaption->setVisible(!error.isEmpty());
-    Announcement::setText(*m_idleCaption, error);
-    Announcement::setText(*m_recordingCaption, error);
+    // Both faces show it; it is said once.
+    if (error != m_idleCaption->text() && !error.isEmpty())
+        Announcement::say(*this, error);
+    m_idleCaption->setText(error);
+    m_recordingCaption->setText(error);
     // The captions give up their width first; the whole sentence stays within reach.
     m_idleCaption->setToolTip(error);
     m_recordingCaption->setToolTip(error);
@@ -236,6 +257,22 @@ void RecordingControlView::refresh()
     m_pause->updateGeometry();
     m_time->setTone(paused ? Quillet::Tone::secondary : Quillet::Tone::primary);
     updateTime();
+}
+
+void RecordingControlView::tellRecordingState()
+{
+    const bool recording = m_recordings.isRecording();
+    const bool paused = recording && m_recordings.isPaused();
+    const bool wasRecording = std::exchange(m_toldRecording, recording);
+    const bool wasPaused = std::exchange(m_toldPaused, paused);
+    if (recording && !wasRecording)
+        Announcement::say(*this, QStringLiteral("Recording started."));
+    else if (!recording && wasRecording)
+        Announcement::say(*this, QStringLiteral("Recording stopped."));
+    else if (paused && !wasPaused)
+        Announcement::say(*this, QStringLiteral("Recording paused."));
+    else if (!paused && wasPaused)
+        Announcement::say(*this, QStringLiteral("Recording resumed."));
 }
 
 void RecordingControlView::updateTime()

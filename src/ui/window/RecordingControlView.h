@@ -71,6 +71,7 @@ private:
     void startTimer();
     void stopTimer();
     void scheduleTick(quint64 generation);
+    void tellRecordingState();
 
     RecordingController& m_recordings;
     Intents m_intents;
@@ -78,11 +79,15 @@ private:
     std::chrono::milliseconds m_tick;
 
     Face m_face = Face::idle;
+    // What was last told of the recording, so that each change is said once.
+    bool m_toldRecording = false;
+    bool m_toldPaused = false;
     double m_elapsed = 0;
     // Ticks scheduled for an earlier recording find another generation and do nothing.
     quint64 m_generation = 0;
 
     QStackedLayout* m_faces;
+    QLabel* m_writingLine = nullptr;
     PillButton* m_start;
     ToneLabel* m_idleCaption;
     WaveformIndicator* m_meter;

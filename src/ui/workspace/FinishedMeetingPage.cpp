@@ -4,6 +4,7 @@
 #include "app/RecordingController.h"
 #include "storage/Meeting.h"
 #include "ui/design/Alert.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
@@ -24,6 +25,7 @@
 #include "ui/workspace/TranscriptFeedView.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QBoxLayout>
 #include <QPainter>
 #include <QPushButton>
@@ -248,8 +250,9 @@ QWidget* FinishedMeetingPage::buildContentArea()
     writingRow->setSpacing(10);
     writingRow->addStretch(1);
     writingRow->addWidget(new Spinner(13));
-    writingRow->addWidget(new ToneLabel(QStringLiteral("Writing your notes…"),
-        Quillet::font(15, QFont::Medium, Quillet::Design::serif), Quillet::Tone::secondary));
+    m_writingLine = new ToneLabel(QStringLiteral("Writing your notes…"),
+        Quillet::font(15, QFont::Medium, Quillet::Design::serif), Quillet::Tone::secondary);
+    writingRow->addWidget(m_writingLine);
     writingRow->addStretch(1);
     generating->addLayout(writingRow);
     generating->addWidget(new ToneLabel(QStringLiteral("Long meetings can take up to a minute."), Quillet::caption(),
@@ -281,6 +284,7 @@ QWidget* FinishedMeetingPage::buildRegenerateBlock()
     block->setContentsMargins(0, 4, 0, 0);
     block->setSpacing(10);
     m_regenerateErrorLabel = new ToneLabel(QString(), Quillet::caption(), Quillet::Tone::accent);
+    Announcement::marks(*m_regenerateErrorLabel, QAccessible::AlertMessage);
     m_regenerateErrorLabel->setObjectName(QStringLiteral("regenerateError"));
     m_regenerateErrorLabel->setWordWrap(true);
     m_regenerateErrorLabel->setAlignment(Qt::AlignHCenter);
@@ -346,7 +350,9 @@ void FinishedMeetingPage::updateContent()
 {
     if (!m_meeting)
         return;
+    const Content before = m_content;
     m_content = currentContent();
+    followGeneration(before);
     const bool hasSegments = !m_meeting->segments().isEmpty();
     const bool summaryShown = m_content == Content::summary;
     const bool generating = m_content == Content::generating;
@@ -372,6 +378,15 @@ void FinishedMeetingPage::updateContent()
     m_generateButton->setEnabled(!m_actions->isRegenerating());
     m_regenerateErrorLabel->setVisible(m_actions->regenerateError().has_value());
     m_regenerateErrorLabel->setText(m_actions->regenerateErrorText());
+    // Said once it is in view: the error may come while the page still shows the summary being
+    // written, and show only when that goes.
+    const QString shownError = m_regenerateBlock->isVisibleTo(this) && m_actions->regenerateError()
+        ? m_regenerateErrorLabel->text()
+        : QString();
+    if (shownError != std::exchange(m_toldRegenerateError, shownError))
+        Announcement::say(*this, shownError);
+    if (before == Content::generating && m_content == Content::summary)
+        Announcement::say(*this, QStringLiteral("Summary written."));
     switch (m_content) {
     case Content::summary:
     case Content::unsummarized:
@@ -385,6 +400,40 @@ void FinishedMeetingPage::updateContent()
         break;
     }
     updateTranscriptionNotice();
+}
+
+void FinishedMeetingPage::followGeneration(Content before)
+{
+    // "Generate summary" goes while it works, and "Writing your notes…" once the summary is
+    // there: the keyboard goes with them to where the outcome shows, before Qt would hand it
+    // to the next control of the page (the transcript's toggle).
+    if (before == m_content)
+        return;
+    QWidget* focused = QApplication::focusWidget();
+    if (!focused || (focused != m_generateButton && focused != m_writingLine))
+        return;
+    QWidget* target = nullptr;
+    QWidget* part = nullptr;
+    switch (m_content) {
+    case Content::generating:
+        target = m_writingLine;
+        part = m_generatingState;
+        break;
+    case Content::summary:
+        target = m_summary;
+        part = m_summary;
+        break;
+    case Content::unsummarized:
+        target = m_generateButton;
+        part = m_regenerateBlock;
+        // It takes the keyboard back only once it answers again.
+        m_generateButton->setEnabled(!m_actions->isRegenerating());
+        break;
+    case Content::empty:
+        return;
+    }
+    part->setVisible(true);
+    target->setFocus(Qt::OtherFocusReason);
 }
 
 void FinishedMeetingPage::updateTranscriptionNotice()

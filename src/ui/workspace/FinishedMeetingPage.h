@@ -60,6 +60,7 @@ private:
 
     Content currentContent() const;
     void updateContent();
+    void followGeneration(Content before);
     void updateTranscriptionNotice();
     void updateActionBar();
     void updateLinkBanner();
@@ -73,6 +74,7 @@ private:
     RecordingController& m_recordings;
     MeetingActions* m_actions;
     Content m_content = Content::empty;
+    QString m_toldRegenerateError;
 
     QBoxLayout* m_layout;
     QWidget* m_linkBanner;
@@ -84,6 +86,7 @@ private:
     QLabel* m_generatingNotes;
     QWidget* m_generatingRule;
     QWidget* m_generatingState;
+    QWidget* m_writingLine = nullptr;
     QWidget* m_emptyHint;
     NotesEditor* m_notes;
     QWidget* m_regenerateBlock;

@@ -1,7 +1,7 @@
 #include "ui/workspace/LiveMeetingPage.h"
 
-#include "platform/Settings.h"
 #include "app/RecordingController.h"
+#include "platform/Settings.h"
 #include "storage/Meeting.h"
 #include "ui/design/Announcement.h"
 #include "ui/design/EditorialLabel.h"
@@ -128,8 +128,8 @@ LiveMeetingPage::LiveMeetingPage(
     connect(&m_recordings, &RecordingController::systemAudioActiveChanged, this, &LiveMeetingPage::updateLiveStatus);
     connect(&m_recordings, &RecordingController::errorChanged, this, &LiveMeetingPage::updateProblem);
     connect(&m_recordings, &RecordingController::transcriptionFailureChanged, this, &LiveMeetingPage::updateProblem);
-    connect(
-        &m_recordings, &RecordingController::liveDraftChanged, this, [this] { m_feed->setDraft(m_recordings.liveDraft()); });
+    connect(&m_recordings, &RecordingController::liveDraftChanged, this,
+        [this] { m_feed->setDraft(m_recordings.liveDraft()); });
     connect(&services.settings, &Settings::changed, this, [this](const QString& key) {
         if (SettingsKeys::transcriptPaneHeight.is(key))
             updatePaneHeight();
@@ -180,7 +180,8 @@ QWidget* LiveMeetingPage::buildTranscriptPane()
     header->addWidget(m_collapseToggle);
     pane->addWidget(readingColumn(header, QMargins(36, 10, 36, 4), false));
 
-    m_feed = new TranscriptFeedView(m_meeting, true, m_recordings.isPaused(), m_recordings.liveDraft(), m_services.scheduler);
+    m_feed = new TranscriptFeedView(
+        m_meeting, true, m_recordings.isPaused(), m_recordings.liveDraft(), m_services.scheduler);
     m_feed->setObjectName(QStringLiteral("transcriptFeed"));
     pane->addWidget(m_feed, 1);
     updatePaneHeight();
@@ -210,26 +211,14 @@ double LiveMeetingPage::transcriptHeight() const
     return m_services.settings.get(SettingsKeys::transcriptPaneHeight);
 }
 
-void LiveMeetingPage::showEvent(QShowEvent* event)
-{
-    MeetingPage::showEvent(event);
-    // A recording that starts puts this page in front: its line says so.
-    if (!event->spontaneous())
-        Announcement::announce(*m_statusLabel);
-}
-
 void LiveMeetingPage::updateLiveStatus()
 {
     const bool paused = m_recordings.isPaused();
     m_statusDot->setVisible(!paused);
     m_pausedDot->setVisible(paused);
     const QString status = paused ? QStringLiteral("Paused") : QStringLiteral("Listening — jot your notes");
-    // Said once the page shows (showEvent), and again at each pause and resume.
-    if (m_statusLabel->accessibleName() != status) {
-        m_statusLabel->setText(status);
-        if (isVisible())
-            Announcement::announce(*m_statusLabel);
-    }
+    // The recording bar says the recording's changes; this line is read where it is.
+    m_statusLabel->setText(status);
     m_statusLabel->setTone(paused ? Quillet::Tone::secondary : Quillet::Tone::accent);
     m_systemAudioIcon->setVisible(m_recordings.systemAudioActive() && !paused);
 }

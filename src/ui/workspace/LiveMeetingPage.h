@@ -33,7 +33,6 @@ protected:
     void placeChatPanel(MeetingChatPanel& panel) override;
     void chatShownChanged() override;
     void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     class ResizeHandle;

@@ -1,6 +1,7 @@
 #include "ui/workspace/MeetingActionBar.h"
 
 #include "app/MeetingActions.h"
+#include "ui/design/Availability.h"
 #include "ui/design/CopyActionButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/Rule.h"
@@ -93,6 +94,8 @@ MeetingActionBar::MeetingActionBar(MeetingActions& actions, Scheduler& scheduler
     connect(shareButton, &QAbstractButton::clicked, &actions, &MeetingActions::share);
     auto* spinner = new Spinner(11, share);
     spinner->setObjectName(QStringLiteral("shareSpinner"));
+    // It holds the keyboard while the link is made, when the share button had it.
+    spinner->setAccessibleName(QStringLiteral("Sharing summary"));
     spinner->move((24 - 11) / 2, (20 - 11) / 2);
     spinner->hide();
     row->addWidget(share);
@@ -114,11 +117,24 @@ void MeetingActionBar::showState(bool transcriptShown, bool chatShown)
     setVisible(actions.canCopySummary() || actions.canCopyTranscript());
     findChild<QWidget*>(QStringLiteral("copySummaryButton"))->setEnabled(actions.canCopySummary());
     findChild<QWidget*>(QStringLiteral("copyTranscriptButton"))->setEnabled(actions.canCopyTranscript());
+    // The share button and its spinner hand the keyboard to each other, shown first: Qt would
+    // give the focus of the one that goes to the next control of the bar.
     auto* share = findChild<SymbolButton*>(QStringLiteral("shareButton"));
-    share->setEnabled(actions.canShare());
-    share->setVisible(!actions.isSharing());
-    findChild<QWidget*>(QStringLiteral("shareSpinner"))->setVisible(actions.isSharing());
-    findChild<QWidget*>(QStringLiteral("regenerateButton"))->setEnabled(actions.canRegenerate());
+    auto* spinner = findChild<QWidget*>(QStringLiteral("shareSpinner"));
+    const QWidget* focused = window()->focusWidget();
+    const bool keyboardOnShare = focused && (focused == share || focused == spinner);
+    const bool sharing = actions.isSharing();
+    QWidget* shown = sharing ? static_cast<QWidget*>(spinner) : share;
+    QWidget* hidden = sharing ? static_cast<QWidget*>(share) : spinner;
+    if (!sharing)
+        Availability::set(*share, actions.canShare());
+    shown->setVisible(true);
+    if (keyboardOnShare && shown->isEnabled())
+        shown->setFocus(Qt::OtherFocusReason);
+    hidden->setVisible(false);
+    if (sharing)
+        share->setEnabled(actions.canShare());
+    Availability::set(*findChild<SymbolButton*>(QStringLiteral("regenerateButton")), actions.canRegenerate());
     auto* transcriptToggle = findChild<SymbolButton*>(QStringLiteral("transcriptToggle"));
     transcriptToggle->setTone(transcriptShown ? Quillet::Tone::primary : Quillet::Tone::secondary);
     transcriptToggle->setSymbolRotation(transcriptShown ? 180 : 0);

@@ -7,6 +7,7 @@
 #include "storage/Meeting.h"
 #include "ui/design/AccessibleRole.h"
 #include "ui/design/Announcement.h"
+#include "ui/design/Availability.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/FocusRing.h"
 #include "ui/design/FocusUnderlined.h"
@@ -558,8 +559,13 @@ void MeetingChatPanel::rebuildMessages()
     QList<QUuid> order;
     for (const ChatMessage* message : messages) {
         QWidget* turn = m_turns.take(message->id());
-        if (!turn)
+        if (!turn) {
             turn = makeTurn(*message);
+            // The answer being waited for has come (the service adds it before it stops
+            // answering): said once, as it would be read in the list.
+            if (message->role() == ChatRole::Assistant && m_chat.isAnswering())
+                Announcement::say(*this, turn->accessibleName());
+        }
         kept.insert(message->id(), turn);
         order.append(message->id());
     }
@@ -648,11 +654,18 @@ void MeetingChatPanel::updateComposer()
         recording ? QStringLiteral("Ask anything about this meeting…") : QStringLiteral("Ask anything…"));
     // The prompt is the field's only label, and it goes once a question is typed.
     m_field->setAccessibleName(m_field->placeholderText());
+    // Send and Stop take each other's place, and the keyboard goes with them; once the answer
+    // is in, it goes to the question field for the next question.
     const bool answering = m_chat.isAnswering();
-    m_stop->setVisible(answering);
-    m_send->setVisible(!answering);
+    const QWidget* focused = window()->focusWidget();
+    const bool keyboardOnButtons = focused && (focused == m_send || focused == m_stop);
     const bool sendable = hasTextBesidesSpacesAndTabs(draft());
-    m_send->setEnabled(sendable);
+    QWidget* shown = answering ? static_cast<QWidget*>(m_stop) : m_field;
+    m_stop->setVisible(answering);
+    if (keyboardOnButtons && (answering ? focused == m_send : focused == m_stop))
+        shown->setFocus(Qt::OtherFocusReason);
+    m_send->setVisible(!answering);
+    Availability::set(*m_send, sendable);
     m_send->setTone(sendable ? Quillet::Tone::accent : Quillet::Tone::tertiary);
 }
 

@@ -91,6 +91,11 @@ MeetingPageState MeetingPage::handOver() const
     return state;
 }
 
+void MeetingPage::focusNotes()
+{
+    notes().setFocus(Qt::OtherFocusReason);
+}
+
 bool MeetingPage::restoreFocus()
 {
     QWidget* target = nullptr;

@@ -60,6 +60,8 @@ public:
     // Puts the keyboard back where the handed-over state found it, the notes or the chat's
     // question; false when it was elsewhere or that part is not shown here.
     bool restoreFocus();
+    // Puts the keyboard in the notes (a quick note just made).
+    void focusNotes();
 
 protected:
     MeetingPage(Meeting& meeting, const WorkspaceServices& services, MeetingPageState state, QWidget* parent);

@@ -1,6 +1,9 @@
 #include "format/TimeText.h"
+#include "support/AccessibleTree.h"
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
+#include "ui/design/Announcement.h"
+#include "ui/design/Availability.h"
 #include "ui/design/CopyActionButton.h"
 #include "ui/design/EditorialLabel.h"
 #include "ui/design/PillButton.h"
@@ -15,6 +18,7 @@
 #include "ui/design/ToneLabel.h"
 #include "ui/workspace/SummaryMarkdown.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -134,6 +138,96 @@ private slots:
         // With Ctrl it is another command's key.
         QTest::keyClick(button.get(), Qt::Key_Return, Qt::ControlModifier);
         QCOMPARE(clicked.count(), 2);
+    }
+
+    void unavailableButtonKeepsTheFocus_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char* kind : { "pill", "plain", "symbol" })
+            QTest::newRow(kind) << kind;
+    }
+
+    // A focused button that becomes unavailable while its work runs keeps the keyboard and
+    // ignores every press; once the focus leaves it, it is disabled as any other would be.
+    void unavailableButtonKeepsTheFocus()
+    {
+        QFETCH(QString, kind);
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        QAbstractButton* button = nullptr;
+        if (kind == QLatin1String("pill"))
+            button = new PillButton(QStringLiteral("Send link"), false);
+        else if (kind == QLatin1String("plain"))
+            button = new PlainButton(QStringLiteral("Resend"), Quillet::caption(), Quillet::Tone::secondary);
+        else {
+            SymbolButton::Look look;
+            look.symbol = QStringLiteral("arrow.clockwise");
+            button = new SymbolButton(look);
+            button->setAccessibleName(QStringLiteral("Regenerate"));
+        }
+        auto* next = new PillButton(QStringLiteral("Use my own key instead"), false);
+        layout->addWidget(button);
+        layout->addWidget(next);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        button->setFocus(Qt::TabFocusReason);
+        QSignalSpy clicked(button, &QAbstractButton::clicked);
+
+        Availability::set(*button, false);
+        QCOMPARE(QApplication::focusWidget(), button);
+        QVERIFY(!Availability::isAvailable(*button));
+        for (const Qt::Key key : { Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter })
+            QTest::keyClick(button, key);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(clicked.count(), 0);
+
+        Availability::set(*button, true);
+        QTest::keyClick(button, Qt::Key_Space);
+        QCOMPARE(clicked.count(), 1);
+
+        // Unfocused, it is simply disabled; left while unavailable, it is disabled then.
+        Availability::set(*button, false);
+        next->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(!button->isEnabled());
+        Availability::set(*button, true);
+        QVERIFY(Availability::isAvailable(*button));
+    }
+
+    // What is said of its own accord reaches a screen reader as a notification shown with the
+    // text: once per turn of the event loop, repeats within a turn said once, and nothing from
+    // a view out of sight.
+    void announcementsAreSaidOnce()
+    {
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* line = new QLabel;
+        Announcement::marks(*line, QAccessible::AlertMessage);
+        auto* hidden = new QLabel;
+        layout->addWidget(line);
+        layout->addWidget(hidden);
+        hidden->hide();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        AccessibleTree::EventSpy events;
+
+        Announcement::say(*line, QStringLiteral("Recording paused."));
+        Announcement::say(*line, QStringLiteral("Recording paused."));
+        Announcement::say(window, QStringLiteral("Summary written."));
+        Announcement::say(*hidden, QStringLiteral("Nobody sees this."));
+        QCOMPARE(events.announcements(), QStringList());
+        QTRY_COMPARE(events.announcements(), QStringList { QStringLiteral("Recording paused. Summary written.") });
+
+        Announcement::setText(*line, QStringLiteral("The service could not be reached."));
+        Announcement::setText(*line, QStringLiteral("The service could not be reached."));
+        QTRY_COMPARE(events.announcements().size(), 2);
+        QCOMPARE(events.announcements().last(), QStringLiteral("The service could not be reached."));
+        QCOMPARE(QAccessible::queryAccessibleInterface(line)->role(), QAccessible::AlertMessage);
+        for (int round = 0; round < 5; ++round) {
+            Announcement::say(*line, QStringLiteral("Recording resumed."));
+            QTest::qWait(0);
+        }
+        QCOMPARE(events.announcements().size(), 7);
     }
 
     void settingsRowGrowsToShowLongSubtitle()

@@ -1,5 +1,6 @@
 #include "platform/Log.h"
 #include "support/AccessibleNames.h"
+#include "support/AccessibleTree.h"
 #include "support/AppRig.h"
 #include "support/FakeScheduler.h"
 #include "support/TestMain.h"
@@ -148,11 +149,31 @@ private slots:
             QVERIFY(texts.size() >= 2); // the title, the message, then the footer's own lines
             QCOMPARE(texts.first(), kTitles[int(step)]);
             QVERIFY(!texts.at(1).isEmpty());
-            QCOMPARE(onboarding.click(QString::fromLatin1(button)), target >= 0);
-            if (target >= 0) {
-                QVERIFY(onboarding.settled(Step(target)));
-                QCOMPARE(onboarding.litDots(), target + 1);
+            if (target < 0) {
+                QVERIFY(!onboarding.click(QString::fromLatin1(button)));
+                continue;
             }
+            // Pressed from the keyboard: the step that comes is said with its number, once,
+            // and the keyboard never stops on a control of the step that goes.
+            onboarding.view->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(onboarding.view.get()));
+            QAbstractButton* pressed = ViewProbe::button(*onboarding.view, QString::fromLatin1(button));
+            pressed->setFocus(Qt::TabFocusReason);
+            AccessibleTree::EventSpy events;
+            QTest::keyClick(pressed, Qt::Key_Space);
+            QVERIFY(onboarding.settled(Step(target)));
+            QCOMPARE(onboarding.litDots(), target + 1);
+            // Where Skip or Back goes with the step, the keyboard lands in the new step.
+            const bool landsInStep = onboarding.stepView(Step(target)).isAncestorOf(QApplication::focusWidget());
+            QCOMPARE(landsInStep, (target == 0 && QLatin1String(button) == "Back") || target == 5);
+            QTRY_COMPARE(events.announcements(),
+                QStringList { QStringLiteral("%1. Step %2 of 6.").arg(kTitles[target]).arg(target + 1) });
+            for (const AccessibleTree::EventSpy::Event& told : AccessibleTree::EventSpy::events()) {
+                auto* focused = qobject_cast<QWidget*>(told.object.data());
+                QVERIFY2(told.type != QAccessible::Focus || !onboarding.stepView(step).isAncestorOf(focused),
+                    qPrintable(told.name));
+            }
+            QVERIFY(QApplication::focusWidget() && QApplication::focusWidget()->isVisible());
         }
     }
 

@@ -1,8 +1,10 @@
 #include "platform/DesktopUrlOpener.h"
+#include "support/AccessibleTree.h"
 #include "support/AccountRig.h"
 #include "support/DesktopOpenerStandIn.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
+#include "ui/design/Availability.h"
 #include "ui/design/ThemeController.h"
 #include "ui/design/ToneLabel.h"
 #include "ui/settings/AccountSectionView.h"
@@ -122,6 +124,51 @@ private slots:
         QVERIFY(finishes([&](auto done) { card.account().signOut(done); }));
         QCOMPARE(card.view->face(), Face::emailEntry);
         QCOMPARE(card.emailField()->text(), QStringLiteral("a&b<i>@example.com"));
+    }
+
+    void sendLinkKeepsTheKeyboard_data()
+    {
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("sent") << true;
+        QTest::newRow("refused") << false;
+    }
+
+    // "Send link" pressed from the keyboard keeps the focus while the link goes out, and the
+    // outcome is said once: the code field then has the keyboard, or the button again.
+    void sendLinkKeepsTheKeyboard()
+    {
+        QFETCH(bool, sent);
+        Card card([&](AccountRig& rig) {
+            if (!sent)
+                rig.cloudServer.on("POST", "/v1/auth/request", Reply::json(500, "{}"));
+        });
+        FakeHttpServer& cloud = card.rig.cloudServer;
+        card.view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(card.view.get()));
+        AccessibleTree::EventSpy events;
+        card.emailField()->setText(QStringLiteral("ann@example.com"));
+        QAbstractButton* send = ViewProbe::button(*card.view, QStringLiteral("Send link"));
+        send->setFocus(Qt::TabFocusReason);
+        cloud.hold("POST", "/v1/auth/request");
+        QTest::keyClick(send, Qt::Key_Space);
+        QCOMPARE(QApplication::focusWidget(), send);
+        QVERIFY(!Availability::isAvailable(*send));
+        QTest::keyClick(send, Qt::Key_Space); // a second press while it works does nothing
+        cloud.release("POST", "/v1/auth/request");
+        if (sent) {
+            QTRY_COMPARE(card.view->face(), Face::codeEntry);
+            QCOMPARE(QApplication::focusWidget(), card.codeField());
+            QTRY_COMPARE(events.announcements(),
+                QStringList { QStringLiteral("Check your email. We sent a sign-in link to ann@example.com.") });
+        } else {
+            QTRY_VERIFY(card.account().flowError().has_value());
+            QCOMPARE(QApplication::focusWidget(), send);
+            QVERIFY(Availability::isAvailable(*send));
+            QTRY_COMPARE(events.announcements(), QStringList { *card.account().flowError() });
+        }
+        QCOMPARE(cloud.requestsTo("POST", "/v1/auth/request").size(), 1);
+        QTest::qWait(0);
+        QCOMPARE(events.announcements().size(), 1);
     }
 
     // A sign-in the keyring did not keep is said under the account, in words.

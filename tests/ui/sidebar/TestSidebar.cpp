@@ -231,13 +231,21 @@ private slots:
         sidebar.meeting(QStringLiteral("New one"), 0);
         QCOMPARE(sidebar.shown().mid(4, 2), (QStringList { "section:Today", "meeting:New one" }));
 
-        // While searching, a meeting that starts or stops matching comes or goes.
+        // While searching, a meeting that starts or stops matching comes or goes; a search that
+        // finds nothing is said once each time it comes to that.
+        AccessibleTree::EventSpy events;
+        const QString none = QStringLiteral("No meetings match “walrus”");
         sidebar.search(QStringLiteral("walrus"));
-        QCOMPARE(sidebar.shown().last(), QStringLiteral("none:No meetings match “walrus”"));
+        QCOMPARE(sidebar.shown().last(), QStringLiteral("none:") + none);
+        QTRY_COMPARE(events.announcements(), QStringList { none });
         standup->appendSegment(new TranscriptSegment(QStringLiteral("the walrus"), Speaker::me(), 1));
         QCOMPARE(sidebar.shown().mid(4), (QStringList { "section:Earlier", "meeting:Daily" }));
         sidebar.store->remove(standup);
-        QCOMPARE(sidebar.shown().last(), QStringLiteral("none:No meetings match “walrus”"));
+        QCOMPARE(sidebar.shown().last(), QStringLiteral("none:") + none);
+        QTRY_COMPARE(events.announcements(), (QStringList { none, none }));
+        work->setName(QStringLiteral("Walrus-free"));
+        QTest::qWait(0);
+        QCOMPARE(events.announcements().size(), 2);
     }
 
     // A search typed before the copy is ready shows nothing until it is, then its answer.

@@ -4,17 +4,20 @@
 #include "storage/Meeting.h"
 #include "storage/TranscriptSegment.h"
 #include "support/AccessibleNames.h"
+#include "support/AccessibleTree.h"
 #include "support/AppRig.h"
 #include "support/FakeCalendarHooks.h"
 #include "support/FakeScheduler.h"
 #include "support/ProviderAnswers.h"
 #include "support/TestMain.h"
+#include "support/ViewProbe.h"
 #include "ui/design/PillButton.h"
 #include "ui/design/QuilletStyle.h"
 #include "ui/design/ThemeController.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCardList.h"
 #include "ui/settings/SettingsView.h"
+#include "ui/sidebar/MeetingListView.h"
 #include "ui/window/FixItBanner.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/RecordingControlView.h"
@@ -25,11 +28,14 @@
 #include "ui/workspace/NotesEditor.h"
 
 #include <QAbstractButton>
-#include <QClipboard>
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QFutureWatcher>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -293,8 +299,8 @@ private slots:
         emit w.calendar.openAndRecordRequested({ planning, link });
         QCOMPARE(content.selection(), SidebarItem::meeting(planning));
         QVERIFY(content.switchDialog());
-        QCOMPARE(
-            content.switchDialog()->text(), QStringLiteral("Stop recording \u201CInterview\u201D and start a new one?"));
+        QCOMPARE(content.switchDialog()->text(),
+            QStringLiteral("Stop recording \u201CInterview\u201D and start a new one?"));
         QVERIFY(press(content.switchDialog(), QStringLiteral("Stop & Start")));
         QTRY_VERIFY(!content.switchDialog());
         QCOMPARE(w.session().meeting(), planning);
@@ -541,10 +547,32 @@ private slots:
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         QVERIFY(!stops.contains(static_cast<QWidget*>(w.content().banner()->button())));
 
-        QTest::keyClick(w.window.get(), Qt::Key_Home, Qt::AltModifier);
-        QCOMPARE(w.content().selection(), SidebarItem::home());
-        QTest::keyClick(w.window.get(), Qt::Key_N, Qt::ControlModifier);
+        // Alt+Home, from the home page too: the keyboard lands on the sidebar's Home row,
+        // never in the menu bar, even where a screen reader's bridge hands the Alt back alone
+        // after the shortcut has taken the Home.
+        QListView* rows = w.content().sidebar()->list();
+        for (int round = 0; round < 2; ++round) {
+            AccessibleTree::EventSpy screenReader;
+            QTest::keyClick(w.window->windowHandle(), Qt::Key_Home, Qt::AltModifier);
+            QCOMPARE(w.content().selection(), SidebarItem::home());
+            QCOMPARE(QApplication::focusWidget(), rows);
+            for (const QEvent::Type type : { QEvent::KeyPress, QEvent::KeyRelease }) {
+                QKeyEvent handedBack(type, Qt::Key_Alt, type == QEvent::KeyPress ? Qt::NoModifier : Qt::AltModifier);
+                QCoreApplication::sendEvent(w.window->windowHandle(), &handedBack);
+            }
+            QCOMPARE(QApplication::focusWidget(), rows);
+            QCOMPARE(rows->currentIndex().row(), 0);
+        }
+        // Ctrl+N from the search field: the new note's notes have the keyboard.
+        QLineEdit* search = ViewProbe::field(*w.content().sidebar(), QStringLiteral("Search meetings"));
+        search->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(search, Qt::Key_N, Qt::ControlModifier);
         QTRY_VERIFY(w.session().isRecording());
+        QTRY_VERIFY(qobject_cast<NotesEditor*>(QApplication::focusWidget()));
+        QVERIFY(qobject_cast<LiveMeetingPage*>(w.content().page())->isAncestorOf(QApplication::focusWidget()));
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("Agenda"));
+        QCOMPARE(search->text(), QString());
+        QTRY_COMPARE(w.session().meeting()->userNotes(), QStringLiteral("Agenda"));
     }
 
     // A state a sighted person sees change is readable where it shows, by the role it has: the

@@ -2,6 +2,7 @@
 #include "app/RecordingController.h"
 #include "format/TimeText.h"
 #include "platform/Log.h"
+#include "support/AccessibleTree.h"
 #include "support/FakeScheduler.h"
 #include "support/RecordingUrlOpener.h"
 #include "support/SessionRig.h"
@@ -61,6 +62,9 @@ private slots:
     {
         BarRig b;
         SessionRig& rig = b.rig;
+        // Each change is said once, as it happens.
+        AccessibleTree::EventSpy events;
+        QStringList said;
         QCOMPARE(b.bar.face(), Face::idle);
         QVERIFY(b.bar.startButton()->isVisible());
         QCOMPARE(b.bar.caption(), QString());
@@ -70,6 +74,8 @@ private slots:
         b.bar.startButton()->click();
         QCOMPARE(b.bar.face(), Face::idle);
         QCOMPARE(b.bar.caption(), kSignInFirst);
+        said << kSignInFirst;
+        QTRY_COMPARE(events.announcements(), said);
         rig.credentials = rig.provider.credentials();
 
         // Recording, with the system audio of the test sound server.
@@ -80,6 +86,8 @@ private slots:
         QVERIFY(b.bar.systemAudioMark()->isVisible());
         QCOMPARE(b.bar.systemAudioMark()->toolTip(), QStringLiteral("Capturing system audio"));
         QCOMPARE(b.bar.pauseButton()->text(), QStringLiteral("Pause"));
+        said << QStringLiteral("Recording started.");
+        QTRY_COMPARE(events.announcements(), said);
 
         // Paused: grey, low bars, secondary time, "Resume", no system-audio mark.
         b.bar.pauseButton()->click();
@@ -89,8 +97,12 @@ private slots:
         QVERIFY(b.bar.meter()->isPaused());
         QCOMPARE(b.bar.meter()->targetHeights(), WaveformIndicator::Heights({ 3, 3, 3, 3 }));
         QCOMPARE(static_cast<ToneLabel*>(b.bar.timeLabel())->tone(), Quillet::Tone::secondary);
+        said << QStringLiteral("Recording paused.");
+        QTRY_COMPARE(events.announcements(), said);
         b.bar.pauseButton()->click();
         QVERIFY(!rig.session.isPaused());
+        said << QStringLiteral("Recording resumed.");
+        QTRY_COMPARE(events.announcements(), said);
         QCOMPARE(static_cast<ToneLabel*>(b.bar.timeLabel())->tone(), Quillet::Tone::primary);
 
         // Something said, then Stop: the writing face while the summary is held back.
@@ -101,6 +113,8 @@ private slots:
         QVERIFY(finalized.wait(kLongWaitMs));
         QTRY_COMPARE(b.bar.face(), Face::writing);
         QCOMPARE(b.bar.timeLabel()->text(), QStringLiteral("0:00"));
+        said << QStringLiteral("Recording stopped.");
+        QTRY_COMPARE(events.announcements(), said);
 
         // A new recording while that summary is still written: the recording face wins.
         b.bar.startButton()->click();
@@ -111,6 +125,9 @@ private slots:
 
         rig.provider.openGate(QStringLiteral("numbers"));
         QTRY_COMPARE_WITH_TIMEOUT(b.bar.face(), Face::idle, kLongWaitMs);
+        // A start and a stop in one turn of the loop are said together.
+        QCOMPARE(events.announcements().join(u' '),
+            (said << QStringLiteral("Recording started.") << QStringLiteral("Recording stopped.")).join(u' '));
     }
 
     // No answer from the service: the bar says so in words, the log keeps the network's own.

@@ -13,8 +13,10 @@
 #include "ui/workspace/SummaryMarkdown.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 namespace {
@@ -186,6 +188,7 @@ private slots:
                 streamedShown << answer->markdown();
         });
 
+        AccessibleTree::EventSpy events;
         fixture.type(QStringLiteral("  When do we ship?\n"));
         fixture.pressReturn();
         QCOMPARE(fixture.panel->draft(), QString());
@@ -203,6 +206,8 @@ private slots:
         QVERIFY(shownTexts(*fixture.panel).contains(QStringLiteral("When do we ship?")));
         QVERIFY(fixture.panel->sendButton()->isVisible());
         QCOMPARE(fixture.saves, 2);
+        // The finished answer is said once, as the list reads it; its pieces never were.
+        QTRY_COMPARE(events.announcements(), QStringList { QStringLiteral("Quillet: Friday, after review.") });
     }
 
     void stopStoresNoAnswer()
@@ -210,8 +215,15 @@ private slots:
         Fixture fixture(settingsFile());
         fixture.server.on("POST", kPath, streamed({ streamEvent("never shown"), "data: [DONE]\n\n" }));
         fixture.server.hold("POST", kPath);
+        // A check that fails on the way lets the held request go, so the test ends.
+        const auto release = qScopeGuard([&] { fixture.server.release("POST", kPath); });
+        fixture.panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(fixture.panel.get()));
         fixture.type(QStringLiteral("Summarise"));
-        fixture.pressReturn();
+        // Send and Stop take each other's place with the keyboard on them.
+        fixture.panel->sendButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(fixture.panel->sendButton(), Qt::Key_Space);
+        QCOMPARE(QApplication::focusWidget(), fixture.panel->stopButton());
         QTRY_COMPARE(fixture.server.heldCount(), 1);
         QCOMPARE(fixture.panel->stopButton()->toolTip(), QStringLiteral("Stop"));
 
@@ -220,8 +232,10 @@ private slots:
         fixture.pressReturn();
         QCOMPARE(fixture.panel->draft(), QStringLiteral("And the budget?"));
 
-        QTest::mouseClick(fixture.panel->stopButton(), Qt::LeftButton);
+        fixture.panel->stopButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(fixture.panel->stopButton(), Qt::Key_Space);
         QVERIFY(!fixture.chat.isAnswering());
+        QCOMPARE(QApplication::focusWidget(), fixture.panel->questionField());
         fixture.server.release("POST", kPath);
         QCoreApplication::processEvents(); // the cancelled request has no answer to deliver
         QCOMPARE(fixture.stored(), QStringList { "user:Summarise" });
@@ -288,11 +302,13 @@ private slots:
     {
         Fixture fixture(settingsFile());
         fixture.signedIn = false;
+        AccessibleTree::EventSpy events;
         fixture.type(QStringLiteral("Anything?"));
         fixture.pressReturn();
         const QString message
             = QStringLiteral("Sign in to ask about your meetings — or add your own Tessra key in Settings");
         QVERIFY(shownTexts(*fixture.panel).contains(message));
+        QTRY_COMPARE(events.announcements(), QStringList { message });
         // Read as an alert where it shows.
         QCOMPARE(AccessibleNames::find(*fixture.panel, message)->role(), QAccessible::AlertMessage);
 

@@ -3,6 +3,7 @@
 #include "storage/Meeting.h"
 #include "storage/ModelContext.h"
 #include "storage/TranscriptSegment.h"
+#include "support/AccessibleTree.h"
 #include "support/AppRig.h"
 #include "support/ArchiveFolder.h"
 #include "support/FakeScheduler.h"
@@ -15,6 +16,7 @@
 #include "ui/workspace/NotesEditor.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QJsonArray>
@@ -137,12 +139,28 @@ private slots:
         rig->store().save();
         FinishedMeetingPage view(meeting, WorkspaceServices::of(*rig));
         view.show();
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
         LogCapture log;
+        AccessibleTree::EventSpy events;
 
-        view.actions().regenerate();
+        // Pressed from the keyboard: the keyboard waits where the summary comes, not on the
+        // next control of the page, and the outcome is said once.
+        auto* generate = view.findChild<QAbstractButton*>(QStringLiteral("generateButton"));
+        generate->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(generate, Qt::Key_Space);
         QVERIFY(view.actions().isRegenerating());
         QCOMPARE(view.content(), FinishedMeetingPage::Content::generating);
+        auto* waiting = qobject_cast<QLabel*>(QApplication::focusWidget());
+        QVERIFY(waiting && waiting->isVisible());
+        QCOMPARE(waiting->text(), QStringLiteral("Writing your notes…"));
         QTRY_VERIFY(!view.actions().isRegenerating());
+        const QStringList said = summary.isNull()
+            ? QStringList { view.findChild<QLabel*>(QStringLiteral("regenerateError"))->text() }
+            : QStringList { QStringLiteral("Summary written.") };
+        QTRY_COMPARE(events.announcements(), said);
+        QCOMPARE(QApplication::focusWidget(),
+            summary.isNull() ? static_cast<QWidget*>(generate) : view.findChild<QWidget*>(QStringLiteral("summary")));
         QCOMPARE(meeting.title(), title);
         QCOMPARE(meeting.summary(), summary.isNull() ? std::optional<QString>() : std::optional<QString>(summary));
         QVERIFY(log.contains(QStringLiteral("[Quillet] Regenerating summary (transcript %1 chars)")
