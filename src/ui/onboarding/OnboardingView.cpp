@@ -445,7 +445,7 @@ StepLayout* OnboardingView::makeSignIn()
             // As typed: the service keeps the trimmed key in the keychain.
             m_account.setByoKey(m_ownKeyField->text());
             if (ownKeyToldUnkept()) {
-                Announcement::announce(*m_ownKeyUnkept);
+                Announcement::say(*this, m_ownKeyUnkept->text());
                 return;
             }
         }
