@@ -499,6 +499,11 @@ void FinishedMeetingPage::fitPanels()
 
 void FinishedMeetingPage::showShareConfirmation(const QString& url)
 {
+    // A page the window has hidden waits for its deletion: the outcome stays unshown for the
+    // page that takes its place, which says it. (A page not shown yet is hidden too, but not
+    // by anyone's hand.)
+    if (isHidden() && testAttribute(Qt::WA_WState_ExplicitShowHide))
+        return;
     m_actions->takeUnshownShareOutcome();
     if (m_shareAlert)
         m_shareAlert->deleteLater();
@@ -517,6 +522,8 @@ void FinishedMeetingPage::showShareConfirmation(const QString& url)
 
 void FinishedMeetingPage::showShareError(const QString& message)
 {
+    if (isHidden() && testAttribute(Qt::WA_WState_ExplicitShowHide))
+        return;
     m_actions->takeUnshownShareOutcome();
     if (m_shareAlert)
         m_shareAlert->deleteLater();
