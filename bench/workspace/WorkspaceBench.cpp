@@ -396,17 +396,30 @@ double threadCpuMs()
 // panel once `shown` characters of it are on screen: the piece read from the connection, the
 // answer's rows brought up to date, laid out and painted. The panel sits in a 1120 × 740
 // window, as the meeting page shows it.
+// A meeting and its chat over a provider on this machine, with settings of their own.
+struct BenchChat
+{
+    explicit BenchChat(const QUrl& provider)
+        : chat(
+            [provider] {
+                return std::optional<ModelCredentials>({ provider, QStringLiteral("t") });
+            },
+            settings)
+    { }
+
+    QTemporaryDir dir;
+    Settings settings { dir.filePath(QStringLiteral("settings.ini")) };
+    Meeting meeting { QStringLiteral("Budget review"), QDateTime::currentDateTimeUtc() };
+    MeetingChatService chat;
+};
+
 Figures streamedPieces(const QString& answer, qsizetype shown)
 {
     SteppedProvider provider;
-    QTemporaryDir dir;
-    Settings settings(dir.filePath(QStringLiteral("settings.ini")));
-    Meeting meeting(QStringLiteral("Budget review"), QDateTime::currentDateTimeUtc());
-    MeetingChatService chat(
-        [&provider] {
-            return std::optional<ModelCredentials>({ provider.url(), QStringLiteral("t") });
-        },
-        settings);
+    BenchChat bench(provider.url());
+    Settings& settings = bench.settings;
+    Meeting& meeting = bench.meeting;
+    MeetingChatService& chat = bench.chat;
     QWidget window;
     window.resize(1120, 740);
     auto* layout = new QVBoxLayout(&window);
@@ -557,14 +570,10 @@ void benchLongText()
     for (qsizetype at = 0; at < answer.size(); at += 12)
         pieces.append(answer.mid(at, 12));
     StreamingProvider provider(pieces);
-    QTemporaryDir dir;
-    Settings settings(dir.filePath(QStringLiteral("settings.ini")));
-    Meeting meeting(QStringLiteral("Budget review"), QDateTime::currentDateTimeUtc());
-    MeetingChatService chat(
-        [&provider] {
-            return std::optional<ModelCredentials>({ provider.url(), QStringLiteral("t") });
-        },
-        settings);
+    BenchChat bench(provider.url());
+    Settings& settings = bench.settings;
+    Meeting& meeting = bench.meeting;
+    MeetingChatService& chat = bench.chat;
     MeetingChatPanel panel(meeting, chat, ModelContextBox {}, settings, nullptr);
     panel.resize(420, 740);
     panel.show();
