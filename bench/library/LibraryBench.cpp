@@ -10,6 +10,7 @@
 #include "account/AccountService.h"
 #include "library/MeetingDateGroup.h"
 #include "library/MeetingSearchIndex.h"
+#include "platform/Scheduler.h"
 #include "platform/Settings.h"
 #include "platform/UrlRouter.h"
 #include "storage/Meeting.h"
@@ -325,7 +326,8 @@ int sidebarFigures(const QString& path, const FilledLibrary& library)
     UpdateChecker updater(
         network, QUrl(QStringLiteral("http://127.0.0.1:9")), QStringLiteral("1.0.0"), [](const QUrl&) { return true; });
     const auto ignore = [](Meeting*) {};
-    MeetingListView sidebar({ *store, offline.clock, updater, offline.account, index }, ignore, ignore);
+    MeetingListView sidebar(
+        { *store, offline.clock, updater, offline.account, index, Scheduler::system() }, ignore, ignore);
     sidebar.resize(280, 740);
     sidebar.show();
     PaintWatch paint(sidebar.list()->viewport());

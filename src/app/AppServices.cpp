@@ -311,7 +311,7 @@ WindowServices AppServices::windowServices()
 {
     return { store(), saveHealth(), archiveQueue(), recordings(), recordingActions(), appState(), notices(),
         calendarHooks(), account(), microphonePermission(), desktopSettings(), homeServices(), settingsServices(),
-        clock(), updateChecker(), searchIndex(), WorkspaceServices::of(*this) };
+        clock(), updateChecker(), searchIndex(), scheduler(), WorkspaceServices::of(*this) };
 }
 
 HomeServices AppServices::homeServices()

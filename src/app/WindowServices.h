@@ -18,6 +18,7 @@ class ModelContext;
 class RecordingActions;
 class RecordingController;
 class SaveHealth;
+class Scheduler;
 
 // What the main window and its content use, with the bundles of the pages it makes, made by
 // the composition root (AppServices::windowServices).
@@ -40,6 +41,7 @@ struct WindowServices
     const Clock& clock;
     UpdateChecker& updateChecker;
     MeetingSearchIndex& searchIndex;
+    Scheduler& scheduler;
     // Each meeting page's.
     WorkspaceServices workspace;
 };

@@ -387,8 +387,18 @@ void AccessibleRows::focusedLater()
     QMetaObject::invokeMethod(
         &m_list,
         [list = QPointer<QWidget>(&m_list)] {
-            if (AccessibleRows* rows = of(list))
-                rows->currentChanged();
+            AccessibleRows* rows = of(list);
+            if (!rows)
+                return;
+            rows->currentChanged();
+            // Handing the focus to the row tells a screen reader that the list lost it, and the
+            // reader keeps that: on every later step it looks through the rows from the first for
+            // the focused one, half a second deep into a long transcript. A selection change of
+            // the list makes Orca read the list's state anew, which says it has the focus.
+            if (QAccessible::isActive() && list->hasFocus()) {
+                QAccessibleEvent event(list.data(), QAccessible::Selection);
+                QAccessible::updateAccessibility(&event);
+            }
         },
         Qt::QueuedConnection);
 }

@@ -5,6 +5,7 @@
 #include "library/MeetingSearchFilter.h"
 #include "library/MeetingSearchIndex.h"
 #include "platform/Clock.h"
+#include "platform/Scheduler.h"
 #include "storage/FolderListModel.h"
 #include "storage/MeetingListModel.h"
 #include "storage/ModelContext.h"
@@ -47,6 +48,8 @@ constexpr qreal kHighlightRadius = 6;
 constexpr int kHalfCycleMs = 900;
 constexpr qreal kFadedOpacity = 0.45;
 constexpr int kPulseRepaintMs = 33;
+// After the arrow keys are let go: the time a screen reader takes to read the row.
+constexpr std::chrono::milliseconds kPageFollowsKeys { 250 };
 
 QFont listFont()
 {
@@ -238,6 +241,7 @@ MeetingListView::MeetingListView(
     : QWidget(parent)
     , m_store(services.store)
     , m_clock(services.clock)
+    , m_scheduler(services.scheduler)
     , m_updater(services.updater)
     , m_onNewFolder(std::move(onNewFolder))
     , m_onDelete(std::move(onDelete))
@@ -497,21 +501,30 @@ bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
         return true;
     if (watched == m_list && event->type() == QEvent::FocusIn)
         m_accessible.focusedLater();
-    if (watched == m_list
-        && ((event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat())
-            || event->type() == QEvent::FocusOut)) {
+    if (watched == m_list && event->type() == QEvent::FocusOut) {
         m_arrowHeld = false;
         chooseHeldRow();
+    }
+    // The page follows the arrow keys once they rest: meanwhile only the highlight moves. A
+    // screen reader reads the row in the pause; a new page tells it of some ninety changes,
+    // which it would take in before the row of a quicker step.
+    if (watched == m_list && event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+        m_arrowHeld = false;
+        if (m_heldChoice)
+            m_scheduler.schedule(kPageFollowsKeys, this, [this, press = m_keyPresses] {
+                if (press == m_keyPresses && !m_arrowHeld)
+                    chooseHeldRow();
+            });
     }
     if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
-    // The page follows a moving key once it is let go: meanwhile only the highlight moves, and
-    // a screen reader is told the row before a new page keeps the program busy.
-    if (watched == m_list)
+    if (watched == m_list) {
+        ++m_keyPresses;
         m_arrowHeld = key->modifiers() == Qt::NoModifier
             && QList<int> { Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown }
                    .contains(key->key());
+    }
     if (watched == m_search && key->key() == Qt::Key_Escape && !m_search->text().isEmpty()) {
         m_search->clear();
         return true;

@@ -18,6 +18,7 @@ class MeetingListModel;
 class MeetingSearchFilter;
 class MeetingSearchIndex;
 class ModelContext;
+class Scheduler;
 class QLineEdit;
 class QListView;
 class QMenu;
@@ -67,6 +68,7 @@ public:
         UpdateChecker& updater;
         AccountService& account;
         MeetingSearchIndex& search;
+        Scheduler& scheduler; // when the page follows the arrow keys
     };
 
     // onNewFolder: the new-folder sheet, filing the meeting given (none from "New Folder").
@@ -125,6 +127,7 @@ private:
 
     ModelContext& m_store;
     const Clock& m_clock;
+    Scheduler& m_scheduler;
     UpdateChecker& m_updater;
     MeetingAction m_onNewFolder;
     MeetingAction m_onDelete;
@@ -145,6 +148,7 @@ private:
     bool m_applying = false;
     bool m_arrowHeld = false;
     std::optional<SidebarItem> m_heldChoice;
+    quint64 m_keyPresses = 0;
     int m_meetingRowHeight = 0;
     QVariantAnimation m_pulse;
     qreal m_dotOpacity = 1;

@@ -78,7 +78,8 @@ MainContentView::MainContentView(const WindowServices& services, const Options& 
     , m_services(services)
     , m_splitter(new QSplitter(Qt::Horizontal, this))
     , m_sidebar(new MeetingListView(
-          { services.store, services.clock, services.updateChecker, services.account, services.searchIndex },
+          { services.store, services.clock, services.updateChecker, services.account, services.searchIndex,
+              services.scheduler },
           [this](Meeting* meeting) { requestNewFolder(meeting); },
           [this](Meeting* meeting) { deleteMeeting(meeting); }))
     , m_banner(new FixItBanner(services.account, services.microphonePermission, services.desktopSettings,

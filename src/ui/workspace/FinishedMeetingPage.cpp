@@ -317,8 +317,13 @@ void FinishedMeetingPage::ensureTranscriptPanel()
     m_feed = new TranscriptFeedView(m_meeting, false, false, QString(), m_services.scheduler);
     m_feed->setObjectName(QStringLiteral("transcriptFeed"));
     layout->addWidget(m_feed);
-    // Between the action bar and the chat panel.
+    // Between the action bar and the chat panel, and read by Tab in that order too, though the
+    // chat may have come first.
     m_layout->insertWidget(m_layout->indexOf(m_actionBar) + 1, m_transcriptPanel);
+    QWidget* last = m_actionBar;
+    for (QWidget* next = last->nextInFocusChain(); m_actionBar->isAncestorOf(next); next = next->nextInFocusChain())
+        last = next;
+    QWidget::setTabOrder(last, m_feed);
 }
 
 void FinishedMeetingPage::placeChatPanel(MeetingChatPanel& panel)

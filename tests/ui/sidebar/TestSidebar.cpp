@@ -59,6 +59,7 @@ struct Sidebar
     // The store commits on its own, as in the application, at the next turn of the loop.
     TempStore store;
     FakeClock clock { kNow };
+    FakeScheduler scheduler;
     AccountRig account;
     QNetworkAccessManager network;
     FakeHttpServer site;
@@ -82,7 +83,7 @@ struct Sidebar
         view.reset();
         index = std::make_unique<MeetingSearchIndex>(store.context(), std::move(search));
         view = std::make_unique<MeetingListView>(
-            MeetingListView::Services { store.context(), clock, updater, account.start(), *index },
+            MeetingListView::Services { store.context(), clock, updater, account.start(), *index, scheduler },
             [this](Meeting* meeting) { newFolderCalls.append(meeting); },
             [this](Meeting* meeting) { deleted.append(meeting); });
         view->resize(280, 740);
@@ -529,7 +530,7 @@ private slots:
     // opens the menu, and Escape clears the search.
     void keyboard()
     {
-        AppRig rig;
+        AppRig rig({ .steppedDelays = true });
         rig.clock.set(kNow);
         auto* work = new Folder(QStringLiteral("Work"), QStringLiteral("folder"), {});
         auto* standup = new Meeting(QStringLiteral("Standup"), kNow.addSecs(-600));
@@ -548,6 +549,7 @@ private slots:
         list.setFocus(Qt::TabFocusReason);
         const auto press = [&](Qt::Key key) {
             QTest::keyClick(&list, key);
+            rig.scheduler.advance(std::chrono::seconds(1));
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         };
         const auto current = [&] { return list.currentIndex().data().toString(); };
@@ -588,16 +590,32 @@ private slots:
         QCOMPARE(current(), QStringLiteral("Retro"));
         QCOMPARE(content.selection(), SidebarItem::home());
         QTest::keyRelease(&list, Qt::Key_Down);
+        rig.scheduler.advance(std::chrono::seconds(1));
         QCOMPARE(content.selection(), SidebarItem::meeting(retro));
         press(Qt::Key_Home);
         QCOMPARE(content.selection(), SidebarItem::home());
-        // So does a single press: a screen reader is told the row before the page is made.
+        // So do single presses, once the keys rest: a screen reader is told each row while the
+        // page waits, and a press before the rest keeps it waiting.
         AccessibleTree::EventSpy told;
-        QTest::keyPress(&list, Qt::Key_Down);
+        QTest::keyClick(&list, Qt::Key_Down);
         QCOMPARE(told.lastFocus(), QStringLiteral("Work"));
+        rig.scheduler.advance(std::chrono::milliseconds(200));
         QCOMPARE(content.selection(), SidebarItem::home());
-        QTest::keyRelease(&list, Qt::Key_Down);
+        QTest::keyClick(&list, Qt::Key_Down);
+        QTest::keyClick(&list, Qt::Key_Down);
+        QCOMPARE(told.lastFocus(), QStringLiteral("Standup"));
+        rig.scheduler.advance(std::chrono::milliseconds(200));
+        QCOMPARE(content.selection(), SidebarItem::home());
+        rig.scheduler.advance(std::chrono::seconds(1));
+        QCOMPARE(content.selection(), SidebarItem::meeting(standup));
+        // Leaving the list takes its row at once.
+        QTest::keyClick(&list, Qt::Key_Up);
+        QTest::keyClick(&list, Qt::Key_Up);
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        sidebar.searchField()->setFocus();
         QCOMPARE(content.selection(), SidebarItem::folder(work));
+        list.setFocus(Qt::TabFocusReason);
         press(Qt::Key_Up);
 
         // A right click leaves the page alone and opens the row's menu.

@@ -1,6 +1,7 @@
 #include "library/MeetingSearchIndex.h"
 #include "support/AccountRig.h"
 #include "support/FakeClock.h"
+#include "support/FakeScheduler.h"
 #include "support/FakeMicrophonePermission.h"
 #include "support/RecordingSettingsOpener.h"
 #include "support/TempStore.h"
@@ -129,7 +130,9 @@ private slots:
             return true;
         });
         MeetingSearchIndex search(store.context());
-        MeetingListView view({ store.context(), clock, updater, account.start(Account::signedOut), search }, {}, {});
+        FakeScheduler scheduler;
+        MeetingListView view(
+            { store.context(), clock, updater, account.start(Account::signedOut), search, scheduler }, {}, {});
         view.show();
         QVERIFY(!view.updateBanner()->isVisibleTo(&view));
 

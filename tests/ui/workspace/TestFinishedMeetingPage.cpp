@@ -188,10 +188,16 @@ private slots:
         meeting.appendChatMessage(new ChatMessage(ChatRole::User, QStringLiteral("When?"), {}));
         auto finished = std::make_unique<FinishedMeetingPage>(meeting, WorkspaceServices::of(*rig));
         finished->resize(1120, 900);
-        finished->setShowTranscript(true);
         finished->setShowChat(true);
+        finished->setShowTranscript(true);
         finished->show();
         QVERIFY(QTest::qWaitForWindowExposed(finished.get()));
+        // Tab reads them in the order shown, though the chat opened first.
+        QStringList stops;
+        for (QWidget* stop = finished->nextInFocusChain(); stop != finished.get(); stop = stop->nextInFocusChain())
+            if (stop->objectName() == QStringLiteral("transcriptFeed") || stop->accessibleName() == "Conversation")
+                stops.append(stop->accessibleName());
+        QCOMPARE(stops, (QStringList { "Transcript", "Conversation" }));
         const auto itemsOf = [](QWidget& page, const QString& first) {
             QAccessibleInterface* list
                 = AccessibleTree::find(AccessibleTree::of(&page), [&](QAccessibleInterface* item) {

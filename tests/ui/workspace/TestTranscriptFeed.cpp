@@ -243,6 +243,14 @@ private slots:
         feed.setFocus(Qt::TabFocusReason);
         QAccessibleInterface* list = AccessibleTree::of(&feed);
         QTRY_COMPARE(told.lastFocus(), AccessibleTree::name(list->child(0)));
+        // After its row took the focus the list asks to be read again: a reader that kept it as
+        // unfocused looks through every row before the current one on each step.
+        const QList<AccessibleTree::EventSpy::Event>& events = AccessibleTree::EventSpy::events();
+        const auto rowFocus = std::find_if(events.begin(), events.end(),
+            [&](const auto& event) { return event.type == QAccessible::Focus && event.child == 0; });
+        QVERIFY(std::any_of(rowFocus, events.end(), [&](const auto& event) {
+            return event.type == QAccessible::Selection && event.object == &feed && event.child < 0;
+        }));
         for (const int key : keys)
             QTest::keyClick(&feed, Qt::Key(key));
         const int row = list->indexOfChild(list->focusChild());
