@@ -1,6 +1,7 @@
 #include "ui/design/AccessibleRole.h"
 
 #include "ui/design/AccessibleRows.h"
+#include "ui/design/Availability.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -68,6 +69,9 @@ public:
     QAccessible::State state() const override
     {
         QAccessible::State state = QAccessibleWidget::state();
+        // Held unavailable with the focus on it: unavailable to a screen reader too.
+        if (!Availability::isAvailable(*button()))
+            state.disabled = true;
         if (role() == QAccessible::RadioButton || role() == QAccessible::CheckBox) {
             state.checkable = true;
             state.checked = button()->isCheckable() ? button()->isChecked() : button()->property("selected").toBool();
@@ -83,13 +87,13 @@ public:
     QStringList actionNames() const override
     {
         QStringList names = QAccessibleWidget::actionNames();
-        if (button()->isEnabled())
+        if (Availability::isAvailable(*button()))
             names.prepend(pressAction());
         return names;
     }
     void doAction(const QString& name) override
     {
-        if (name == pressAction() && button()->isEnabled())
+        if (name == pressAction() && Availability::isAvailable(*button()))
             button()->click();
         else
             QAccessibleWidget::doAction(name);
@@ -259,6 +263,16 @@ void AccessibleRole::set(QWidget& widget, QAccessible::Role role)
     widget.setProperty(kRoleProperty, int(role));
     // An interface made before (by an announcement of the widget) would keep the class's role.
     if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&widget); made && made->role() != role)
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
+
+void AccessibleRole::readAvailability(QAbstractButton& button)
+{
+    installRoleFactory();
+    if (!button.property(kRoleProperty).isValid())
+        button.setProperty(kRoleProperty, int(QAccessible::Button));
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&button);
+        made && !dynamic_cast<RoleButton*>(made))
         QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
 }
 

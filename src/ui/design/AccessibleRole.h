@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 
+class QAbstractButton;
 class QComboBox;
 class QWidget;
 
@@ -11,6 +12,10 @@ class QWidget;
 namespace AccessibleRole {
 
 void set(QWidget& widget, QAccessible::Role role);
+
+// A button that may be held unavailable with the focus on it (Availability) is read as
+// unavailable then; call it before the button is first announced.
+void readAvailability(QAbstractButton& button);
 
 // Tells a screen reader that a button set as a radio button or a check box was checked or
 // unchecked; a painted button that keeps its state elsewhere calls it when that state moves.

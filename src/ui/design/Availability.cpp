@@ -1,6 +1,9 @@
 #include "ui/design/Availability.h"
 
+#include "ui/design/AccessibleRole.h"
+
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QTimer>
@@ -73,14 +76,36 @@ private:
 
 } // namespace
 
+namespace {
+
+const char* const kReadProperty = "quilletAvailabilityRead";
+
+void tellHeldChanged(QAbstractButton& button)
+{
+    if (!QAccessible::isActive())
+        return;
+    QAccessible::State changed;
+    changed.disabled = true;
+    QAccessibleStateChangeEvent event(&button, changed);
+    QAccessible::updateAccessibility(&event);
+}
+
+} // namespace
+
 void Availability::set(QAbstractButton& button, bool available)
 {
+    if (!button.property(kReadProperty).toBool()) {
+        button.setProperty(kReadProperty, true);
+        AccessibleRole::readAvailability(button);
+    }
     const bool wasHeld = isHeld(button);
     if (available) {
         button.setProperty(kHeldProperty, false);
         button.setEnabled(true);
-        if (wasHeld)
+        if (wasHeld) {
             button.update();
+            tellHeldChanged(button);
+        }
         return;
     }
     if (wasHeld || !button.isEnabled())
@@ -94,6 +119,7 @@ void Availability::set(QAbstractButton& button, bool available)
     // A press under way ends here, not in a click once the work is done.
     button.setDown(false);
     button.update();
+    tellHeldChanged(button);
 }
 
 bool Availability::isAvailable(const QWidget& widget)

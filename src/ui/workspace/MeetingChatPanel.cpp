@@ -527,17 +527,22 @@ void MeetingChatPanel::paintEvent(QPaintEvent*)
     Quillet::fillRect(painter, rect(), Quillet::cardFill(palette()));
 }
 
+QString MeetingChatPanel::answerName(const QString& markdown)
+{
+    QStringList lines;
+    for (const SummaryMarkdown::Block& block : SummaryMarkdown::parse(markdown))
+        lines.append(
+            block.kind == SummaryMarkdown::Block::Kind::heading ? block.text : SummaryMarkdown::plainText(block.text));
+    return tr("Quillet: %1").arg(lines.join(QLatin1Char('\n')));
+}
+
 QWidget* MeetingChatPanel::makeTurn(const ChatMessage& message)
 {
     QWidget* column = m_bottom->parentWidget();
     if (message.role() == ChatRole::Assistant) {
         auto* answer = new SummaryMarkdown(m_links, column);
         AccessibleRole::set(*answer, QAccessible::ListItem);
-        QStringList lines;
-        for (const SummaryMarkdown::Block& block : SummaryMarkdown::parse(message.text()))
-            lines.append(block.kind == SummaryMarkdown::Block::Kind::heading ? block.text
-                                                                             : SummaryMarkdown::plainText(block.text));
-        answer->setAccessibleName(tr("Quillet: %1").arg(lines.join(QLatin1Char('\n'))));
+        answer->setAccessibleName(answerName(message.text()));
         answer->setSelectable(true);
         answer->setMarkdown(message.text());
         return answer;
@@ -637,6 +642,10 @@ void MeetingChatPanel::updateAnswerRow()
     else
         m_streaming->setMarkdown(shown);
     m_streamedLength = shown.size();
+    // Read as the answer it becomes, so far.
+    const QString name = shown.isEmpty() ? tr("Quillet: Thinking…") : answerName(shown);
+    if (m_answering->accessibleName() != name)
+        m_answering->setAccessibleName(name);
 }
 
 void MeetingChatPanel::updateError()

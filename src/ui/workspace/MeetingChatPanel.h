@@ -87,6 +87,8 @@ private:
     void showPickerMenu();
     void scrollToEnd(bool animated);
     void settleScroll();
+    // What a screen reader reads of an answer: "Quillet: " and its text without marks.
+    static QString answerName(const QString& markdown);
     QWidget* makeTurn(const ChatMessage& message);
     // The rows of the conversation, in their order.
     QList<QPointer<QWidget>> readRows() const;

@@ -173,16 +173,28 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         button->setFocus(Qt::TabFocusReason);
         QSignalSpy clicked(button, &QAbstractButton::clicked);
+        AccessibleTree::EventSpy told;
+        const QString name = AccessibleTree::name(AccessibleTree::of(button));
+        const auto read = [&] { return AccessibleTree::of(button); };
 
         Availability::set(*button, false);
         QCOMPARE(QApplication::focusWidget(), button);
         QVERIFY(!Availability::isAvailable(*button));
+        // A screen reader reads it as unavailable, under its own name, and is told the change.
+        QVERIFY(read()->state().disabled);
+        QCOMPARE(read()->role(), QAccessible::Button);
+        QCOMPARE(AccessibleTree::name(read()), name);
+        QVERIFY(!read()->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        QVERIFY(std::any_of(told.events().cbegin(), told.events().cend(), [&](const auto& event) {
+            return event.type == QAccessible::StateChanged && event.object == button;
+        }));
         for (const Qt::Key key : { Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter })
             QTest::keyClick(button, key);
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(clicked.count(), 0);
 
         Availability::set(*button, true);
+        QVERIFY(!read()->state().disabled);
         QTest::keyClick(button, Qt::Key_Space);
         QCOMPARE(clicked.count(), 1);
 

@@ -182,10 +182,15 @@ private slots:
             "POST", kPath, streamed({ streamEvent("**Friday**, "), streamEvent("after review."), "data: [DONE]\n\n" }));
         fixture.server.hold("POST", kPath);
         QStringList streamedShown;
+        QStringList streamedRead;
+        QAccessibleInterface* list = AccessibleTree::of(fixture.panel->messageList());
+        const auto lastRead = [&] { return AccessibleTree::names(AccessibleTree::items(list)).last(); };
         connect(&fixture.chat, &MeetingChatService::streamingAnswerChanged, this, [&] {
             const auto* answer = fixture.panel->findChild<SummaryMarkdown*>();
-            if (!fixture.chat.streamingAnswer().isEmpty() && answer && answer->isVisibleTo(fixture.panel.get()))
+            if (!fixture.chat.streamingAnswer().isEmpty() && answer && answer->isVisibleTo(fixture.panel.get())) {
                 streamedShown << answer->markdown();
+                streamedRead << lastRead();
+            }
         });
 
         AccessibleTree::EventSpy events;
@@ -194,6 +199,7 @@ private slots:
         QCOMPARE(fixture.panel->draft(), QString());
         QTRY_COMPARE(fixture.server.heldCount(), 1);
         QVERIFY(shownTexts(*fixture.panel).contains(QStringLiteral("Thinking…")));
+        QCOMPARE(lastRead(), QStringLiteral("Quillet: Thinking…"));
         QVERIFY(!shownTexts(*fixture.panel).contains(QStringLiteral("Ask about this meeting")));
         QVERIFY(fixture.panel->stopButton()->isVisible());
         QVERIFY(!fixture.panel->sendButton()->isVisible());
@@ -201,6 +207,7 @@ private slots:
         fixture.server.release("POST", kPath);
         QTRY_VERIFY(!fixture.chat.isAnswering());
         QCOMPARE(streamedShown, QStringList({ "**Friday**, ", "**Friday**, after review." }));
+        QCOMPARE(streamedRead, QStringList({ "Quillet: Friday,", "Quillet: Friday, after review." }));
         QCOMPARE(fixture.stored(), QStringList({ "user:When do we ship?", "assistant:**Friday**, after review." }));
         QVERIFY(!shownTexts(*fixture.panel).contains(QStringLiteral("Thinking…")));
         QVERIFY(shownTexts(*fixture.panel).contains(QStringLiteral("When do we ship?")));
