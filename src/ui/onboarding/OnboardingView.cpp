@@ -118,6 +118,8 @@ public:
         });
         connect(&m_animation, &QVariantAnimation::finished, this, &Stage::finish);
     }
+    // A slide under way ends with its animation, after the members finish() would use.
+    ~Stage() override { disconnect(&m_animation, nullptr, this, nullptr); }
 
     void setProgressHandler(std::function<void(qreal)> handler) { m_onProgress = std::move(handler); }
 
@@ -144,13 +146,20 @@ public:
         relayout();
         if (m_onProgress)
             m_onProgress(1);
+        if (const std::function<void()> settled = std::exchange(m_onSettled, nullptr))
+            settled();
     }
 
-    void change(QWidget* to, std::chrono::milliseconds duration)
+    // settled: once the step that goes is hidden; not for a change another one overtakes.
+    void change(QWidget* to, std::chrono::milliseconds duration, std::function<void()> settled = nullptr)
     {
+        m_onSettled = nullptr;
         finish();
-        if (to == m_current)
+        m_onSettled = std::move(settled);
+        if (to == m_current) {
+            finish();
             return;
+        }
         m_outgoing = m_current;
         m_current = to;
         m_progress = 0;
@@ -226,6 +235,7 @@ private:
     int m_height = 0;
     QVariantAnimation m_animation;
     std::function<void(qreal)> m_onProgress;
+    std::function<void()> m_onSettled;
 };
 
 } // namespace OnboardingParts
@@ -525,12 +535,21 @@ StepLayout* OnboardingView::makeReady()
 
 void OnboardingView::updateFaces()
 {
+    // A control that goes with its answer hands the keyboard to the face that shows the answer,
+    // before it is hidden: Qt would hand it to whatever comes next ("Back").
+    const auto replace = [](QWidget& going, bool goes, QWidget& coming) {
+        const QWidget* focused = QApplication::focusWidget();
+        if (goes && focused && (focused == &going || going.isAncestorOf(focused)))
+            if (QWidget* stop = firstStop(coming))
+                stop->setFocus(Qt::OtherFocusReason);
+        going.setVisible(!goes);
+    };
     m_micGrantedFace->setVisible(m_micGranted);
     m_micDeniedFace->setVisible(!m_micGranted && m_micDenied);
-    m_micAllowButton->setVisible(!m_micGranted && !m_micDenied);
+    replace(*m_micAllowButton, m_micGranted || m_micDenied, m_micGranted ? *m_micGrantedFace : *m_micDeniedFace);
 
     m_audioReadyFace->setVisible(m_systemAudioDone);
-    m_audioAskFace->setVisible(!m_systemAudioDone);
+    replace(*m_audioAskFace, m_systemAudioDone, *m_audioReadyFace);
     if (m_systemAudioFailed && m_audioFailure->isHidden()) {
         m_audioFailure->setVisible(true);
         Announcement::say(*m_audioFailure, m_audioFailure->text());
@@ -588,9 +607,12 @@ void OnboardingView::go(Step to)
             }
         }
     }
-    m_stage->change(coming, first ? std::chrono::milliseconds(0) : m_timing.transition);
-    Announcement::say(
-        *this, QStringLiteral("%1. Step %2 of %3.").arg(coming->title()).arg(int(to) + 1).arg(kStepCount));
+    // Said once the step that goes has gone: a screen reader reads the window's text around
+    // what is said, and would read both steps' while they slide.
+    m_stage->change(coming, first ? std::chrono::milliseconds(0) : m_timing.transition,
+        [this, said = QStringLiteral("%1. Step %2 of %3.").arg(coming->title()).arg(int(to) + 1).arg(kStepCount)] {
+            Announcement::say(*this, said);
+        });
 }
 
 QWidget* OnboardingView::firstStop(QWidget& step)
