@@ -14,6 +14,7 @@
 #include "ui/design/PlainButton.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/SymbolView.h"
+#include "ui/design/TextFieldFocus.h"
 #include "ui/design/ToneLabel.h"
 #include "ui/onboarding/StepLayout.h"
 #include "ui/settings/AccountSectionView.h"
@@ -304,6 +305,7 @@ OnboardingView::OnboardingView(
     , m_onComplete(std::move(onComplete))
     , m_signedIn(services.account.isSignedIn())
 {
+    TextFieldFocus::install();
     setFixedSize(440, 500);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

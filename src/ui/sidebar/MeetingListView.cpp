@@ -48,8 +48,9 @@ constexpr qreal kHighlightRadius = 6;
 constexpr int kHalfCycleMs = 900;
 constexpr qreal kFadedOpacity = 0.45;
 constexpr int kPulseRepaintMs = 33;
-// After the arrow keys are let go: the time a screen reader takes to read the row.
-constexpr std::chrono::milliseconds kPageFollowsKeys { 250 };
+// After the arrow keys are let go: long enough for a screen reader to read the row, and
+// for keys pressed about twice a second to pass rows without a page between them.
+constexpr std::chrono::milliseconds kPageFollowsKeys { 500 };
 
 QFont listFont()
 {

@@ -5,6 +5,7 @@
 #include "app/RecordingActions.h"
 #include "app/WindowServices.h"
 #include "ui/design/AccessibleMenus.h"
+#include "ui/design/TextFieldFocus.h"
 #include "ui/design/Symbols.h"
 
 #include <QAccessible>
@@ -70,6 +71,7 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
     , m_content(new MainContentView(services, options.content))
 {
     AccessibleMenus::install();
+    TextFieldFocus::install();
     setWindowTitle(QStringLiteral("Quillet"));
     qApp->installEventFilter(new AltShortcutGuard(this));
     setCentralWidget(m_content);

@@ -15,6 +15,7 @@
 #include "ui/design/SettingsRow.h"
 #include "ui/design/Spinner.h"
 #include "ui/design/SymbolButton.h"
+#include "ui/design/TextFieldFocus.h"
 #include "ui/design/ToneLabel.h"
 #include "ui/workspace/SummaryMarkdown.h"
 
@@ -22,6 +23,7 @@
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -138,6 +140,35 @@ private slots:
         // With Ctrl it is another command's key.
         QTest::keyClick(button.get(), Qt::Key_Return, Qt::ControlModifier);
         QCOMPARE(clicked.count(), 2);
+    }
+
+    // A field reached by Tab is told as the focus before its text is told selected: Orca takes
+    // a field whose selection it hears first for the focus already, and says nothing of it.
+    void textFieldIsToldFocusedFirst()
+    {
+        TextFieldFocus::install();
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* before = new QLineEdit;
+        auto* field = new QLineEdit(QStringLiteral("ann@example.com"));
+        field->setAccessibleName(QStringLiteral("Email"));
+        layout->addWidget(before);
+        layout->addWidget(field);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        before->setFocus(Qt::TabFocusReason);
+        AccessibleTree::EventSpy told;
+        QTest::keyClick(before, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), field);
+        // Its text is still selected, as Tab selects it.
+        QTRY_COMPARE(field->selectedText(), field->text());
+        QStringList aboutField;
+        for (const AccessibleTree::EventSpy::Event& event : told.events())
+            if (event.object == field && event.type != QAccessible::StateChanged)
+                aboutField.append(event.type == QAccessible::Focus ? QStringLiteral("focus") : QStringLiteral("text"));
+        QVERIFY(aboutField.size() > 1);
+        QCOMPARE(aboutField.first(), QStringLiteral("focus"));
     }
 
     void unavailableButtonKeepsTheFocus_data()
