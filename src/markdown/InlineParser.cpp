@@ -237,7 +237,9 @@ qsizetype InlineParser::decide(qsizetype i, QString& text, bool* atEnd)
         *atEnd = i + ticks == size;
         const qsizetype close = closingTicks(i + ticks, ticks);
         if (close < 0) {
-            m_waitingTicks.insert_or_assign(ticks, keep(i));
+            // The first run of a length waits: a later one that is no partner of it here was
+            // cut from a longer run by an escape, which the first, in a code span, reads whole.
+            m_waitingTicks.try_emplace(ticks, keep(i));
             text += QStringView(m_text).sliced(i, ticks);
             return i + ticks;
         }

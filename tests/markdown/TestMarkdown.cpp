@@ -244,6 +244,14 @@ private slots:
         const QStringList alphabets = { QStringLiteral("*_~`[]()<>:\\ ab.hp"),
             QStringLiteral("**__~~``[]()<>:\\   abcd1"), QStringLiteral("*** a_b`` c"),
             QStringLiteral("_a_ b_ *c* ` x9 "), QStringLiteral("&#x3;amp*_[]()<>@.\"' a") };
+        // Lines the fuzzer found, each in pieces of two.
+        for (const QString& found : { QStringLiteral("`\\`` `") }) {
+            InlineRuns grown(found.left(2));
+            for (qsizetype at = 2; at < found.size(); at += 2) {
+                grown.append(QStringView(found).mid(at, 2));
+                QCOMPARE(grown.runs(), InlineRun::parse(found.left(at + 2)));
+            }
+        }
         QRandomGenerator random(17);
         for (int line = 0; line < 800; ++line) {
             const QString& alphabet = alphabets.at(line % alphabets.size());
