@@ -88,7 +88,6 @@ public:
     void setNumberedTranscripts(bool numbered) { set(m_numbered, numbered); }
     void setTranscriptionStatus(int status) { set(m_transcriptionStatus, status); }
     void setTitleAnswer(const QString& answer) { set(m_titleAnswer, answer); }
-    void setSummaryStatus(int status) { set(m_summaryStatus, status); }
     // Chat requests whose transcript contains `word` wait until the gate opens.
     void closeGate(const QString& word)
     {
@@ -233,8 +232,6 @@ private:
         {
             std::lock_guard lock(m_mutex);
             answer = isTitle ? m_titleAnswer : summaryAnswer();
-            if (!isTitle && m_summaryStatus != 200)
-                return FakeHttpServer::Reply::json(m_summaryStatus, R"({"error":{"message":"provider is down"}})");
         }
         const QJsonObject reply { { QStringLiteral("choices"),
             QJsonArray { QJsonObject { { QStringLiteral("message"),
@@ -258,7 +255,6 @@ private:
     QString m_transcript = QStringLiteral("Let us look at the numbers.");
     QString m_titleAnswer = QStringLiteral("Quarterly Numbers Review");
     int m_transcriptionStatus = 200;
-    int m_summaryStatus = 200;
     bool m_numbered = false;
     int m_transcriptions = 0;
     QStringList m_violations;
