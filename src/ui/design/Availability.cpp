@@ -74,10 +74,6 @@ private:
     QAbstractButton& m_button;
 };
 
-} // namespace
-
-namespace {
-
 const char* const kReadProperty = "quilletAvailabilityRead";
 
 void tellHeldChanged(QAbstractButton& button)

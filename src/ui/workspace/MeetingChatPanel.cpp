@@ -23,6 +23,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractTextDocumentLayout>
+#include <QAccessible>
 #include <QBoxLayout>
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -642,7 +643,10 @@ void MeetingChatPanel::updateAnswerRow()
     else
         m_streaming->setMarkdown(shown);
     m_streamedLength = shown.size();
-    // Read as the answer it becomes, so far.
+    // Read as the answer it becomes, so far; the whole answer is read again for it at every
+    // piece, which only a screen reader needs.
+    if (!QAccessible::isActive())
+        return;
     const QString name = shown.isEmpty() ? tr("Quillet: Thinking…") : answerName(shown);
     if (m_answering->accessibleName() != name)
         m_answering->setAccessibleName(name);
