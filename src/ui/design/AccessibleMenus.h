@@ -6,7 +6,8 @@
 // submenu is reached through its item, a menu bar's menu through the bar) is a child of the
 // application; and a menu opened from the keyboard (the menu key, Shift+F10, Enter on a
 // button) starts on its first entry, so that it is read at once rather than after the first
-// arrow key, as a menu bar's menus do.
+// arrow key, as a menu bar's menus do. An entry that opens a submenu is read as one (expandable,
+// expanded while the submenu shows), and is the focus again when its submenu closes.
 namespace AccessibleMenus {
 
 // Once, before the application is first read (again later is harmless).

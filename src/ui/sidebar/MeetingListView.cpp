@@ -550,6 +550,11 @@ bool MeetingListView::eventFilter(QObject* watched, QEvent* event)
         activateCurrentRow();
         return true;
     }
+    // Shift+F10 is the desktop's other menu key; Qt turns only the menu key into a menu request.
+    if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) {
+        showContextMenu(m_list->visualRect(m_list->currentIndex()).center());
+        return true;
+    }
     if (key->key() == Qt::Key_Delete) {
         const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
         if (!selected.isEmpty()) {

@@ -8,6 +8,7 @@
 #include "support/TempStore.h"
 #include "support/TestMain.h"
 #include "support/ZoneAndLocale.h"
+#include "ui/design/AccessibleMenus.h"
 #include "ui/design/QuilletStyle.h"
 #include "ui/home/HomeView.h"
 #include "ui/home/MeetingCardList.h"
@@ -143,7 +144,12 @@ class TestMeetingMenu final : public QObject
     };
 
 private slots:
-    void initTestCase() { QLocale::setDefault(ZoneAndLocale::english()); }
+    void initTestCase()
+    {
+        QLocale::setDefault(ZoneAndLocale::english());
+        // As the window does when it is made: the menus then know a key opened them.
+        AccessibleMenus::install();
+    }
 
     void actionsButtonAndRightClickGiveTheSameMenu()
     {
@@ -208,12 +214,24 @@ private slots:
         QVERIFY(application->indexOfChild(menu) >= 0);
         const QList<QAccessibleInterface*> entries = AccessibleTree::items(menu, QAccessible::MenuItem);
         QCOMPARE(AccessibleTree::names(entries), (QStringList { "Add to Folder", "Delete" }));
-        QVERIFY(entries.first()->state().focused);
-        QAccessibleInterface* submenu = entries.first()->child(0);
+        QAccessibleInterface* addTo = entries.first();
+        QVERIFY(addTo->state().focused);
+        QVERIFY(addTo->state().expandable && addTo->state().collapsed && !addTo->state().expanded);
+        QAccessibleInterface* submenu = addTo->child(0);
         QVERIFY(submenu);
         QCOMPARE(submenu->role(), QAccessible::PopupMenu);
+        QCOMPARE(submenu->parent(), addTo);
+        QCOMPARE(addTo->indexOfChild(submenu), 0);
         QCOMPARE(AccessibleTree::names(AccessibleTree::items(submenu, QAccessible::MenuItem)),
             (QStringList { "Clients", kNewFolder }));
+        // Into the submenu and back: the entry that holds it is the focus again.
+        AccessibleTree::EventSpy told;
+        QTest::keyClick(home.openMenu(), Qt::Key_Right);
+        QTRY_VERIFY(addTo->state().expanded);
+        QCOMPARE(told.lastFocus(), QStringLiteral("Clients"));
+        QTest::keyClick(qobject_cast<QMenu*>(submenu->object()), Qt::Key_Left);
+        QTRY_COMPARE(told.lastFocus(), QStringLiteral("Add to Folder"));
+        QVERIFY(addTo->state().collapsed && home.openMenu()->isVisible());
         home.openMenu()->close();
 
         QAccessibleInterface* card = AccessibleTree::find(

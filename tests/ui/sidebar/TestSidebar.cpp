@@ -628,6 +628,13 @@ private slots:
         QVERIFY(menu);
         QVERIFY(entry(*menu, QStringLiteral("Delete")));
         menu->close();
+        // So does Shift+F10, the desktop's other menu key, for the keyboard's row.
+        list.setCurrentIndex(list.model()->index(list.model()->rowCount() - 1, 0));
+        QTest::keyClick(&list, Qt::Key_F10, Qt::ShiftModifier);
+        menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QVERIFY(entry(*menu, QStringLiteral("Delete")));
+        menu->close();
 
         sidebar.searchField()->setFocus();
         QTest::keyClicks(sidebar.searchField(), QStringLiteral("retro"));
