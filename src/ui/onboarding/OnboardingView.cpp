@@ -539,11 +539,15 @@ void OnboardingView::updateFaces()
 {
     // A control that goes with its answer hands the keyboard to the face that shows the answer,
     // before it is hidden: Qt would hand it to whatever comes next ("Back").
-    const auto replace = [](QWidget& going, bool goes, QWidget& coming) {
+    // An answer with no control ("Ready") keeps the keyboard on "Back" until the flow moves
+    // on, which then takes it to the step that comes.
+    const auto replace = [this](QWidget& going, bool goes, QWidget& coming) {
         const QWidget* focused = QApplication::focusWidget();
-        if (goes && focused && (focused == &going || going.isAncestorOf(focused)))
-            if (QWidget* stop = firstStop(coming))
-                stop->setFocus(Qt::OtherFocusReason);
+        if (goes && focused && (focused == &going || going.isAncestorOf(focused))) {
+            QWidget* stop = firstStop(coming);
+            m_focusWaitsOnBack = !stop;
+            (stop ? stop : m_backButton)->setFocus(Qt::OtherFocusReason);
+        }
         going.setVisible(!goes);
     };
     m_micGrantedFace->setVisible(m_micGranted);
@@ -595,7 +599,8 @@ void OnboardingView::go(Step to)
     const QWidget* focused = QApplication::focusWidget();
     const bool focusLeaves = focused
         && (leaving->isAncestorOf(focused) || (focused == m_skipButton && to == Step::ready)
-            || (focused == m_backButton && to == Step::welcome));
+            || (focused == m_backButton && (to == Step::welcome || m_focusWaitsOnBack)));
+    m_focusWaitsOnBack = false;
     coming->show();
     QWidget* first = focusLeaves ? firstStop(*coming) : nullptr;
     if (first)

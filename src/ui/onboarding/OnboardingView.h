@@ -107,6 +107,7 @@ private:
     bool m_micDenied = false;
     bool m_systemAudioDone = false;
     bool m_systemAudioFailed = false;
+    bool m_focusWaitsOnBack = false; // put there by an answer, for the step that comes
     bool m_showByoKey = false;
     bool m_signedIn = false;
     bool m_polling = false;

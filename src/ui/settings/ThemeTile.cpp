@@ -7,6 +7,7 @@
 #include "ui/design/Quillet.h"
 #include "ui/design/ThemeController.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -50,6 +51,37 @@ ThemeTile::ThemeTile(const QString& name, const QString& value, Settings& settin
             AccessibleRole::checkedChanged(*this);
         }
     });
+}
+
+// The arrows move along the tiles, as in any group of radio buttons, and stop at either end: a
+// plain button's arrows would go on to the next control ("Back"), where Enter acts.
+void ThemeTile::keyPressEvent(QKeyEvent* event)
+{
+    const bool reversed = layoutDirection() == Qt::RightToLeft;
+    int step = 0;
+    switch (event->key()) {
+    case Qt::Key_Up:
+        step = -1;
+        break;
+    case Qt::Key_Down:
+        step = 1;
+        break;
+    case Qt::Key_Left:
+        step = reversed ? 1 : -1;
+        break;
+    case Qt::Key_Right:
+        step = reversed ? -1 : 1;
+        break;
+    default:
+        QAbstractButton::keyPressEvent(event);
+        return;
+    }
+    if (!parentWidget())
+        return;
+    const QList<ThemeTile*> row = parentWidget()->findChildren<ThemeTile*>(Qt::FindDirectChildrenOnly);
+    const qsizetype next = row.indexOf(this) + step;
+    if (next >= 0 && next < row.size())
+        row.at(next)->setFocus(Qt::TabFocusReason);
 }
 
 bool ThemeTile::isSelected() const

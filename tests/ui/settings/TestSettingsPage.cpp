@@ -183,6 +183,14 @@ private slots:
         const auto checked
             = [](ThemeTile* tile) { return QAccessible::queryAccessibleInterface(tile)->state().checked; };
         QVERIFY(checked(system) && !checked(light) && !checked(dark));
+        // The arrows move along the tiles and stop at either end; only a press chooses.
+        system->setFocus(Qt::TabFocusReason);
+        for (const auto& [key, focused] : { std::pair { Qt::Key_Left, system }, { Qt::Key_Right, light },
+                 { Qt::Key_Down, dark }, { Qt::Key_Right, dark }, { Qt::Key_Up, light } }) {
+            QTest::keyClick(system->window()->focusWidget(), key);
+            QCOMPARE(system->window()->focusWidget(), focused);
+        }
+        QVERIFY(!page.settings().contains(SettingsKeys::appTheme));
 
         QTest::mouseClick(dark, Qt::LeftButton);
         QCOMPARE(page.settings().stored(SettingsKeys::appTheme), std::optional<QString>(QStringLiteral("dark")));
