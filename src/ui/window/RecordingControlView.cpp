@@ -243,7 +243,7 @@ void RecordingControlView::refresh()
     m_recordingCaption->setVisible(!error.isEmpty());
     // Both faces show it; it is said once.
     if (error != m_idleCaption->text() && !error.isEmpty())
-        Announcement::say(*this, error);
+        Announcement::say(*window(), error);
     m_idleCaption->setText(error);
     m_recordingCaption->setText(error);
     // The captions give up their width first; the whole sentence stays within reach.
@@ -259,6 +259,8 @@ void RecordingControlView::refresh()
     updateTime();
 }
 
+// Said from the window: a recording started or stopped from a page that shows no bar (Settings,
+// by its key or the tray) is news all the same.
 void RecordingControlView::tellRecordingState()
 {
     const bool recording = m_recordings.isRecording();
@@ -266,13 +268,13 @@ void RecordingControlView::tellRecordingState()
     const bool wasRecording = std::exchange(m_toldRecording, recording);
     const bool wasPaused = std::exchange(m_toldPaused, paused);
     if (recording && !wasRecording)
-        Announcement::say(*this, QStringLiteral("Recording started."));
+        Announcement::say(*window(), QStringLiteral("Recording started."));
     else if (!recording && wasRecording)
-        Announcement::say(*this, QStringLiteral("Recording stopped."));
+        Announcement::say(*window(), QStringLiteral("Recording stopped."));
     else if (paused && !wasPaused)
-        Announcement::say(*this, QStringLiteral("Recording paused."));
+        Announcement::say(*window(), QStringLiteral("Recording paused."));
     else if (!paused && wasPaused)
-        Announcement::say(*this, QStringLiteral("Recording resumed."));
+        Announcement::say(*window(), QStringLiteral("Recording resumed."));
 }
 
 void RecordingControlView::updateTime()

@@ -130,6 +130,24 @@ private slots:
             (said << QStringLiteral("Recording started.") << QStringLiteral("Recording stopped.")).join(u' '));
     }
 
+    // Started from a page that shows no bar (Settings): said all the same, as is its error.
+    void saidWhileTheBarIsOutOfSight()
+    {
+        QWidget window;
+        BarRig b;
+        b.bar.setParent(&window);
+        b.bar.hide();
+        window.show();
+        QVERIFY(!b.bar.isVisible());
+        AccessibleTree::EventSpy events;
+        b.rig.credentials.reset();
+        b.bar.startButton()->click();
+        QTRY_COMPARE(events.announcements(), QStringList { kSignInFirst });
+        b.rig.credentials = b.rig.provider.credentials();
+        b.bar.startButton()->click();
+        QTRY_COMPARE(events.announcements(), (QStringList { kSignInFirst, QStringLiteral("Recording started.") }));
+    }
+
     // No answer from the service: the bar says so in words, the log keeps the network's own.
     void transportFailureInWords()
     {
