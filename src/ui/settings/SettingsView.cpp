@@ -9,6 +9,7 @@
 #include "system/LaunchAtLogin.h"
 #include "transcription/TranscriptionLanguage.h"
 #include "ui/design/AccessibleRole.h"
+#include "ui/design/Announcement.h"
 #include "ui/design/EnterKey.h"
 #include "ui/design/Quillet.h"
 #include "ui/design/ReadingColumn.h"
@@ -317,6 +318,8 @@ void SettingsView::showOwnKeyCaption()
     if (unkept == !m_ownKeyUnkept->isHidden())
         return;
     m_ownKeyUnkept->setVisible(unkept);
+    if (unkept)
+        Announcement::say(*this, m_ownKeyUnkept->text());
     // A message that comes while the field is being typed in shows beside it, once laid out.
     if (unkept && m_ownKey->hasFocus())
         QMetaObject::invokeMethod(

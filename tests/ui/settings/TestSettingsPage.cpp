@@ -2,6 +2,7 @@
 #include "platform/AutostartEntry.h"
 #include "platform/Log.h"
 #include "support/AccessibleNames.h"
+#include "support/AccessibleTree.h"
 #include "support/AppRig.h"
 #include "support/TestMain.h"
 #include "support/ViewProbe.h"
@@ -438,9 +439,11 @@ private slots:
         QVERIFY(page.ownKey()->hasFocus());
         QVERIFY(inView(page.ownKey()));
         QVERIFY(inView(ViewProbe::label(*page.view, kKeyCaptionOff)));
+        AccessibleTree::EventSpy told;
         QTest::keyClicks(page.ownKey(), QStringLiteral("tq-a"));
         QVERIFY(ViewProbe::label(*page.view, kKeyCaptionOn));
         QVERIFY(ViewProbe::label(*page.view, unkept));
+        QTRY_COMPARE(told.announcements(), QStringList { unkept });
         QTRY_VERIFY(inView(ViewProbe::label(*page.view, unkept)));
         QVERIFY(inView(page.ownKey()));
         page.ownKey()->selectAll();
