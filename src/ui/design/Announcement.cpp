@@ -2,9 +2,11 @@
 
 #include "ui/design/AccessibleRole.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 #include <array>
 
 namespace {
@@ -22,6 +24,13 @@ public:
         , m_window(window)
     {
         setObjectName(QStringLiteral("quilletAnnouncer"));
+        m_settle.setSingleShot(true);
+        m_settle.setInterval(kSettle);
+        connect(&m_settle, &QTimer::timeout, this, &Announcer::flush);
+        connect(qApp, &QApplication::focusChanged, this, [this] {
+            if (m_settle.isActive() && m_waits++ < kMostWaits)
+                m_settle.start();
+        });
     }
 
     static Announcer& of(QWidget& window)
@@ -36,11 +45,19 @@ public:
         if (m_pending.contains(text))
             return;
         m_pending.append(text);
-        if (m_pending.size() == 1)
-            QMetaObject::invokeMethod(this, &Announcer::flush, Qt::QueuedConnection);
+        if (m_pending.size() == 1) {
+            m_waits = 0;
+            m_settle.start();
+        }
     }
 
 private:
+    // Said once the focus has rested this long, a few rests at most. A page that comes moves
+    // the focus and shows many things at once; Orca, in such a flood, drops the notifications
+    // it holds when the next focus comes, and those it reaches while many changes still wait.
+    static constexpr std::chrono::milliseconds kSettle { 300 };
+    static constexpr int kMostWaits = 4;
+
     void flush()
     {
         const QString text = m_pending.join(QLatin1Char(' '));
@@ -72,6 +89,8 @@ private:
 
     QWidget& m_window;
     QStringList m_pending;
+    QTimer m_settle;
+    int m_waits = 0;
     std::array<QPointer<QWidget>, kNotices> m_notices;
     int m_turn = 0;
 };

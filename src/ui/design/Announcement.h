@@ -12,8 +12,10 @@ class QWidget;
 //
 // The desktop's screen reader speaks neither an alert event nor a changed line away from the
 // focus; it does speak a notification that comes into view. So each window keeps a few hidden
-// notifications, and a text to say is the name of one of them as it is shown. What is said in
-// one turn of the event loop goes as one notification, after the focus changes of that turn.
+// notifications, and a text to say is the name of one of them as it is shown. What is said
+// until the focus has rested a moment goes as one notification: a page that comes moves the
+// focus and shows many things at once, and Orca, in such a flood, drops the notifications it
+// holds.
 namespace Announcement {
 
 // Call first thing after making the label: the role it is read with where it is.
