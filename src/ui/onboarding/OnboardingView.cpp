@@ -538,9 +538,9 @@ StepLayout* OnboardingView::makeReady()
 void OnboardingView::updateFaces()
 {
     // A control that goes with its answer hands the keyboard to the face that shows the answer,
-    // before it is hidden: Qt would hand it to whatever comes next ("Back").
-    // An answer with no control ("Ready") keeps the keyboard on "Back" until the flow moves
-    // on, which then takes it to the step that comes.
+    // before it is hidden: Qt would hand it to whatever comes next. An answer with no control
+    // ("Ready") keeps it on "Back" until the flow moves on, which takes it to the step that
+    // comes.
     const auto replace = [this](QWidget& going, bool goes, QWidget& coming) {
         const QWidget* focused = QApplication::focusWidget();
         if (goes && focused && (focused == &going || going.isAncestorOf(focused))) {

@@ -267,14 +267,16 @@ void RecordingControlView::tellRecordingState()
     const bool paused = recording && m_recordings.isPaused();
     const bool wasRecording = std::exchange(m_toldRecording, recording);
     const bool wasPaused = std::exchange(m_toldPaused, paused);
+    QString news;
     if (recording && !wasRecording)
-        Announcement::say(*window(), QStringLiteral("Recording started."));
+        news = QStringLiteral("Recording started.");
     else if (!recording && wasRecording)
-        Announcement::say(*window(), QStringLiteral("Recording stopped."));
+        news = QStringLiteral("Recording stopped.");
     else if (paused && !wasPaused)
-        Announcement::say(*window(), QStringLiteral("Recording paused."));
+        news = QStringLiteral("Recording paused.");
     else if (!paused && wasPaused)
-        Announcement::say(*window(), QStringLiteral("Recording resumed."));
+        news = QStringLiteral("Recording resumed.");
+    Announcement::say(*window(), news);
 }
 
 void RecordingControlView::updateTime()
