@@ -186,8 +186,10 @@ QWidget* AccountSectionView::makeEmailEntry()
     connect(m_emailField, &QLineEdit::returnPressed, this, &AccountSectionView::sendEmail);
     connect(m_emailField, &QLineEdit::textChanged, this, &AccountSectionView::updateEmailEntry);
     m_sendButton = new PillButton(QStringLiteral("Send link"), false);
-    // The spinner that replaces the text while sending leaves the row as it was.
+    // The spinner that replaces the text while sending leaves the row as it was, and the
+    // button its name: pressed from the keyboard it keeps the focus while it spins.
     m_sendButton->setMinimumWidth(m_sendButton->sizeHint().width());
+    m_sendButton->setAccessibleName(m_sendButton->text());
     connect(m_sendButton, &QAbstractButton::clicked, this, &AccountSectionView::sendEmail);
     row->addWidget(m_emailField, 1);
     row->addWidget(m_sendButton);

@@ -1,4 +1,5 @@
 #include "platform/DesktopUrlOpener.h"
+#include "support/AccessibleNames.h"
 #include "support/AccessibleTree.h"
 #include "support/AccountRig.h"
 #include "support/DesktopOpenerStandIn.h"
@@ -153,6 +154,7 @@ private slots:
         QTest::keyClick(send, Qt::Key_Space);
         QCOMPARE(QApplication::focusWidget(), send);
         QVERIFY(!Availability::isAvailable(*send));
+        QCOMPARE(AccessibleNames::unnamed(*card.view), QStringList {}); // the spinner keeps its name
         QTest::keyClick(send, Qt::Key_Space); // a second press while it works does nothing
         cloud.release("POST", "/v1/auth/request");
         if (sent) {
