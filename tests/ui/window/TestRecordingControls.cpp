@@ -125,7 +125,7 @@ private slots:
 
         rig.provider.openGate(QStringLiteral("numbers"));
         QTRY_COMPARE_WITH_TIMEOUT(b.bar.face(), Face::idle, kLongWaitMs);
-        // A start and a stop in one turn of the loop are said together.
+        // A start and a stop before the focus rests are said together.
         said << QStringLiteral("Recording started.") << QStringLiteral("Recording stopped.");
         QTRY_COMPARE(events.announcements().join(u' '), said.join(u' '));
     }
