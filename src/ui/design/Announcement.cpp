@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -40,11 +41,16 @@ public:
         return *new Announcer(window);
     }
 
-    void add(const QString& text)
+    void add(const QWidget& near, const QString& text, bool staleBefore)
     {
-        if (m_pending.contains(text))
+        // Alone again, it waits afresh: a search still being typed is said once it rests.
+        if (staleBefore)
+            m_pending.removeIf([&near](const News& news) { return news.near == &near; });
+        if (text.isEmpty())
             return;
-        m_pending.append(text);
+        if (std::any_of(m_pending.cbegin(), m_pending.cend(), [&text](const News& news) { return news.text == text; }))
+            return;
+        m_pending.append({ &near, text });
         if (m_pending.size() == 1) {
             m_waits = 0;
             m_settle.start();
@@ -60,8 +66,11 @@ private:
 
     void flush()
     {
-        const QString text = m_pending.join(QLatin1Char(' '));
+        QStringList texts;
+        for (const News& news : std::as_const(m_pending))
+            texts << news.text;
         m_pending.clear();
+        const QString text = texts.join(QLatin1Char(' '));
         if (!m_window.isVisible())
             return;
         QWidget& notice = next();
@@ -87,8 +96,14 @@ private:
         return *notice;
     }
 
+    struct News
+    {
+        const QWidget* near; // only compared, never followed
+        QString text;
+    };
+
     QWidget& m_window;
-    QStringList m_pending;
+    QList<News> m_pending;
     QTimer m_settle;
     int m_waits = 0;
     std::array<QPointer<QWidget>, kNotices> m_notices;
@@ -112,12 +127,26 @@ void Announcement::setText(QLabel& label, const QString& text)
         say(label.parentWidget() ? *label.parentWidget() : label, text);
 }
 
-void Announcement::say(QWidget& near, const QString& text)
+namespace {
+
+void tell(QWidget& near, const QString& text, bool staleBefore)
 {
     const QString said = text.trimmed();
     // A view out of sight has nothing to tell.
-    if (said.isEmpty() || !near.isVisible())
+    if ((said.isEmpty() && !staleBefore) || !near.isVisible())
         return;
     if (QWidget* window = near.window())
-        Announcer::of(*window).add(said);
+        Announcer::of(*window).add(near, said, staleBefore);
+}
+
+} // namespace
+
+void Announcement::say(QWidget& near, const QString& text)
+{
+    tell(near, text, false);
+}
+
+void Announcement::sayLatest(QWidget& near, const QString& text)
+{
+    tell(near, text, true);
 }

@@ -27,4 +27,9 @@ void setText(QLabel& label, const QString& text);
 // Says the text once, from near's window; nothing while near is out of sight.
 void say(QWidget& near, const QString& text);
 
+// As say(), in place of what near said that is not said yet: news that the next makes stale (a
+// search's verdict while the search is typed) is said once, as it ends. An empty text takes
+// back what is not said yet.
+void sayLatest(QWidget& near, const QString& text);
+
 } // namespace Announcement

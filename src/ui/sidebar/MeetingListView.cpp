@@ -378,9 +378,8 @@ void MeetingListView::tellSearchVerdict()
             break;
         }
     }
-    if (verdict == std::exchange(m_toldVerdict, verdict) || verdict.isEmpty())
-        return;
-    Announcement::say(*m_search, verdict);
+    if (verdict != std::exchange(m_toldVerdict, verdict))
+        Announcement::sayLatest(*m_search, verdict);
 }
 
 void MeetingListView::measureRows()

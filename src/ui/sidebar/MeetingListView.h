@@ -107,7 +107,7 @@ private:
     class Delegate;
 
     void measureRows();
-    // Says "No meetings match …" once for each search that finds nothing.
+    // Says "No meetings match …" once for each search that finds nothing, once its typing ends.
     void tellSearchVerdict();
     // Highlights the selection's row; keepCurrent leaves the keyboard's place where it is.
     void applyHighlight(bool keepCurrent = false);

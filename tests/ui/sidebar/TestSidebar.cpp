@@ -247,6 +247,14 @@ private slots:
         work->setName(QStringLiteral("Walrus-free"));
         QTest::qWait(0);
         QCOMPARE(events.announcements().size(), 2);
+        // Typed letter by letter, only the search the typing rests on is said; one that finds
+        // something again before then takes its verdict back.
+        events.clear();
+        for (const QString& typed : { QStringLiteral("zz"), QStringLiteral("yak") }) {
+            sidebar.view->searchField()->clear(); // finds every meeting
+            QTest::keyClicks(sidebar.view->searchField(), typed);
+        }
+        QTRY_COMPARE(events.announcements(), QStringList { "No meetings match “yak”" });
     }
 
     // A search typed before the copy is ready shows nothing until it is, then its answer.
