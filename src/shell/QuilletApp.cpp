@@ -11,6 +11,7 @@
 #include "platform/portal/DesktopAppearance.h"
 #include "shell/AppDelegate.h"
 #include "shell/StoreClaim.h"
+#include "ui/design/AccessibleTextField.h"
 #include "ui/design/ThemeController.h"
 
 #include <QApplication>
@@ -87,6 +88,8 @@ int run(int argc, char* argv[], const std::function<AppServices::Config()>& make
     // Closing the main window leaves the application running.
     QApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("quillet"));
+    // Before any widget: a text field read before keeps Qt's own reading, which can freeze.
+    AccessibleTextField::install();
 
     // One process per store, which it holds locked until it ends: a second would record into
     // the same store and archive beside the first. A later start hands over to the running

@@ -1,6 +1,7 @@
 #include "ui/design/AccessibleRole.h"
 
 #include "ui/design/AccessibleRows.h"
+#include "ui/design/AccessibleTextField.h"
 #include "ui/design/Availability.h"
 
 #include <QAbstractButton>
@@ -205,6 +206,10 @@ public:
 
     // The text: the choice, read only.
     QString text(int start, int end) const override { return choice().mid(start, end - start); }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int* start, int* end) const override
+    {
+        return AccessibleTextField::textAt(*this, offset, boundary, start, end);
+    }
     int characterCount() const override { return int(choice().size()); }
     int cursorPosition() const override { return 0; }
     void setCursorPosition(int) override { }

@@ -5,6 +5,7 @@
 #include "app/RecordingActions.h"
 #include "app/WindowServices.h"
 #include "ui/design/AccessibleMenus.h"
+#include "ui/design/AccessibleTextField.h"
 #include "ui/design/TextFieldFocus.h"
 #include "ui/design/Symbols.h"
 
@@ -72,6 +73,7 @@ MainWindow::MainWindow(const WindowServices& services, const Options& options, Q
 {
     AccessibleMenus::install();
     TextFieldFocus::install();
+    AccessibleTextField::install();
     setWindowTitle(QStringLiteral("Quillet"));
     qApp->installEventFilter(new AltShortcutGuard(this));
     setCentralWidget(m_content);
